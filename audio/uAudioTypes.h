@@ -1,0 +1,25 @@
+// Waveform envelope and progress callback types shared by the audio engine and the waveform view.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+// One envelope point: lowest and highest 16-bit sample of the left and of the right channel
+// over a run of consecutive frames. Mono files carry the same pair in both channels.
+struct TEnvPoint {
+    int16_t MnL = 0;
+    int16_t MxL = 0;
+    int16_t MnR = 0;
+    int16_t MxR = 0;
+};
+
+// An envelope, at most 50000 points. Once filled it never changes, so the view and the engine
+// share it: a new load makes a new array rather than touching this one.
+using TEnvArray = std::shared_ptr<const std::vector<TEnvPoint>>;
+
+// Percentage 0..100 done; no result. May be empty (no reports).
+using TProgressProc = std::function<void(int percent)>;
+// Percentage 0..100 done; returns true to go on, false to stop. May be empty.
+using TCancelProgress = std::function<bool(int percent)>;

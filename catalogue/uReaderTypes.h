@@ -1,0 +1,60 @@
+// Recording record, export formats, clock texts and the executable's folder.
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <stdexcept>
+#include <string>
+
+// One row of the recorder's `recordings` table. An empty record has empty strings and zeros.
+struct TRecInfo {
+    int Id = 0;
+    QString RecDT;      // start date-time as the recorder stored it; only a sort key
+    QString RecDate;    // yyyy-mm-dd
+    int RecHour = 0;    // 0..23
+    int RecNumber = 0;  // sequence within the hour, from 1
+    QString Format;     // recorder's format label, shown unchanged
+    QString FileName;   // file name without folder; begins with the stem ddmmyyyy + hh + number
+    QString FilePath;   // full path as stored at recording time
+    QString Title;
+    QString Persons;    // may hold several lines (CR LF)
+    int DurationSec = 0;
+
+    bool operator==(const TRecInfo &o) const;
+    bool operator!=(const TRecInfo &o) const { return !(*this == o); }
+};
+
+// Ordered list of recordings; keeps the order rows were appended in.
+using TRecList = QList<TRecInfo>;
+
+enum class TAudioFormat { afWAV = 0, afMP3 = 1, afOGG = 2, afOPUS = 3 };
+constexpr int AudioFormatCount = 4;
+
+extern const char *const FormatNames[AudioFormatCount];  // "WAV", "MP3", "OGG", "OPUS"
+extern const char *const FormatExts[AudioFormatCount];   // ".wav", ".mp3", ".ogg", ".opus"
+inline const char *FormatName(TAudioFormat f) { return FormatNames[static_cast<int>(f)]; }
+inline const char *FormatExt(TAudioFormat f) { return FormatExts[static_cast<int>(f)]; }
+bool FormatHasBitrate(TAudioFormat AFmt);  // false only for WAV
+
+// Rounds to the nearest integer, halves to the even neighbour (2.5 -> 2, 3.5 -> 4).
+long long RoundHalfEven(double x);
+
+// Clock text of a span in whole seconds: "mm:ss", or "h:mm:ss" from one hour on (hours unbounded).
+// Negative input counts as 0; the seconds are rounded half to even.
+QString FormatDuration(double Sec);
+// Clock text of a position with milliseconds: "mm:ss.zzz", or "h:mm:ss.zzz" from one hour on.
+// Milliseconds are rounded half to even and a rounded 1000 carries into the seconds.
+QString FormatTimeMs(double Sec);
+
+// Folder of the running executable, always ending in exactly one '/'.
+QString AppDir();
+
+// The one error type of the catalogue and the settings store: carries the operator's message text.
+class EReaderError : public std::runtime_error {
+public:
+    explicit EReaderError(const QString &message);
+    QString Message() const { return m_message; }
+
+private:
+    QString m_message;
+};
