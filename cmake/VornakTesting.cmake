@@ -1,13 +1,12 @@
-# One test executable per tests/tst_*.cpp of a folder, each registered with ctest and run offscreen.
-#   vornak_add_tests(LIBS lib1 lib2 ...)      (call from the folder's CMakeLists)
+# One test executable per listed tests/<name>.cpp, each registered with ctest and run offscreen.
+#   vornak_add_tests(TESTS tst_uA tst_uB LIBS lib1 lib2 ...)   (call from the folder's CMakeLists)
+# Tests can find the companion tool through the environment variable VORNAK_TOOL and the source
+# tree through VORNAK_SOURCE_DIR.
 function(vornak_add_tests)
-  cmake_parse_arguments(ARG "" "" "LIBS" ${ARGN})
-  file(GLOB test_sources CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/tests/tst_*.cpp")
-  foreach(src ${test_sources})
-    get_filename_component(name "${src}" NAME_WE)
-    add_executable(${name} "${src}")
+  cmake_parse_arguments(ARG "" "" "TESTS;LIBS" ${ARGN})
+  foreach(name ${ARG_TESTS})
+    add_executable(${name} "${CMAKE_CURRENT_SOURCE_DIR}/tests/${name}.cpp")
     target_link_libraries(${name} PRIVATE ${ARG_LIBS} Qt6::Test)
-    target_include_directories(${name} PRIVATE "${PROJECT_SOURCE_DIR}/tests_common")
     add_test(NAME ${name} COMMAND ${name})
     set_tests_properties(${name} PROPERTIES
       ENVIRONMENT "QT_QPA_PLATFORM=offscreen;VORNAK_TOOL=$<TARGET_FILE:vornak-tool>;VORNAK_SOURCE_DIR=${PROJECT_SOURCE_DIR}"

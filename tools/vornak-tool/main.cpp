@@ -1,3 +1,54 @@
 // Command-line companion: runs the reader's own code for administrators and scripts.
+#include "commands.h"
+
+#include <QCoreApplication>
 #include <cstdio>
-int main() { std::puts("usage: vornak-tool COMMAND ..."); return 2; }
+#include <cstring>
+
+namespace {
+
+struct Command {
+    const char *name;
+    const char *usage;
+    int (*run)(const QStringList &);
+};
+
+const Command commands[] = {
+    {"format-duration", "format-duration SEC", CmdFormatDuration},
+    {"format-time", "format-time SEC", CmdFormatTime},
+    {"hours", "hours DB yyyy-mm-dd", CmdHours},
+    {"search", "search DB [--date yyyy-mm-dd] [--hour H] [--name TEXT]", CmdSearch},
+    {"find-stem", "find-stem DB STEM", CmdFindStem},
+    {"resolve", "resolve DB ID ROOT", CmdResolve},
+    {"set-meta", "set-meta DB ID FILENAME TITLE PERSONS", CmdSetMeta},
+    {"config", "config APPDIR", CmdConfig},
+    {"envelope", "envelope FILE [--progress] [--dump]", CmdEnvelope},
+    {"devices", "devices", CmdDevices},
+    {"play", "play FILE [--device N] [--seconds S]", CmdPlay},
+    {"export", "export FILE OUT --format wav|mp3|ogg|opus [--bitrate K] [--start S] [--end E]", CmdExport},
+    {"demo", "demo APPDIR", CmdDemo},
+    {"recorder", "recorder DB ROOT [--every SECONDS] [--hold SECONDS] [--mode rollback|wal] [--exclusive]", CmdRecorder},
+};
+
+int Usage()
+{
+    std::fputs("usage: vornak-tool COMMAND ARGS...\ncommands:\n", stderr);
+    for (const Command &c : commands)
+        std::fprintf(stderr, "  vornak-tool %s\n", c.usage);
+    return ExitUsage;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    const QStringList all = app.arguments();
+    if (all.size() < 2)
+        return Usage();
+    for (const Command &c : commands) {
+        if (all[1] == QLatin1String(c.name))
+            return c.run(all.mid(2));
+    }
+    return Usage();
+}

@@ -1,0 +1,76 @@
+// The one audio object: output device, playback of the loaded recording, its envelope, range export.
+#pragma once
+
+#include "uAudioTypes.h"
+#include "uDecoder.h"
+#include "uReaderTypes.h"
+
+#include <QString>
+#include <QStringList>
+#include <QList>
+#include <QPair>
+#include <memory>
+
+class TPlayback;  // playback stream on its own thread (uPlayback)
+
+class TAudioEngine {
+public:
+    TAudioEngine();
+    ~TAudioEngine();  // Close, then release the output
+    TAudioEngine(const TAudioEngine &) = delete;
+    TAudioEngine &operator=(const TAudioEngine &) = delete;
+
+    // Device numbers: -1 system default, 0 no sound (never listed), 1..n QMediaDevices::audioOutputs().
+    void SetInitialDevice(int ADevice);  // ignored once initialised
+    bool InitAudio();                    // returns HasOutput
+    bool ChangeDevice(int ADevice);      // keeps recording, position and playing state
+
+    // Loads a recording: envelope with progress reports on the calling thread, then a playback stream.
+    bool Load(const QString &APath, const TProgressProc &AProgress = {});
+    void Close();
+
+    void Play();
+    void Pause();
+    void Stop();               // pauses and goes back to the start
+    void SeekSec(double Sec);
+    double PositionSec() const;  // the position being heard (output buffer compensated)
+    bool IsPlaying() const;
+    bool IsPaused() const;
+
+    // Writes the loaded recording, or [AStartSec, AEndSec), to ADest. True when any audio went through
+    // (also when cancelled). Throws EReaderError for a WAV target that cannot be created or written.
+    bool ExportRange(const QString &ADest, TAudioFormat AFmt, int ABitrate, double AStartSec,
+                     double AEndSec, const TCancelProgress &AProgress = {});
+
+    bool HasOutput() const { return FHasOutput; }
+    int OutputDevice() const { return FDevice; }
+    int LastError() const { return FLastError; }
+    double DurationSec() const { return FDurationSec; }
+    int SampleRate() const { return FSampleRate; }
+    int Channels() const { return FChannels; }
+    const TEnvArray &Envelope() const { return FEnvelope; }
+    int EnvCount() const { return FEnvCount; }
+    QString LoadedPath() const { return FLoadedPath; }
+
+private:
+    void BuildEnvelope(const QString &APath, const TProgressProc &AProgress);
+    bool WriteWav(TDecodeStream &AStream, const QString &ADest, qint64 C, const TCancelProgress &AProgress);
+    bool EncodeToFile(TDecodeStream &AStream, const QString &ADest, qint64 C, TAudioFormat AFmt,
+                      int ABitrate, const TCancelProgress &AProgress);
+
+    bool FInited = false;
+    bool FHasOutput = false;
+    std::unique_ptr<TPlayback> FPlayStream;  // null = none
+    TEnvArray FEnvelope;
+    int FEnvCount = 0;
+    double FDurationSec = 0;
+    int FSampleRate = 0;
+    int FChannels = 1;
+    QString FLoadedPath;
+    int FLastError = 0;
+    int FDevice = -1;
+};
+
+QString AudioErrorText(int ACode);
+// Fills the list: "Standaard uitvoerapparaat" (-1) first, then each output device (1..n) by name.
+void ListOutputDevices(QList<QPair<QString, int>> &AList);

@@ -1,0 +1,51 @@
+// Decoding stream: any file the FFmpeg libraries read, delivered as signed 16-bit interleaved PCM
+// at the file's own sample rate and channel count (no resampling, no remixing).
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+#include <memory>
+
+// Audio error codes of our audio layer (texts in AudioErrorText).
+enum TAudioErrorCode : int {
+    aeOK = 0,
+    aeMem = 1,
+    aeFileOpen = 2,   // file cannot be opened (also: not a regular file)
+    aeDriver = 3,     // output device cannot be used
+    aeFormat = 6,     // unsupported sample format
+    aeInit = 8,       // not initialised
+    aeNoChan = 18,    // no free channel
+    aeFileForm = 41,  // unsupported file format (no demuxer/decoder, 0 Hz, 0 channels)
+    aeCodec = 44,     // codec not available
+};
+
+class TDecodeStream {
+public:
+    TDecodeStream();
+    ~TDecodeStream();
+    TDecodeStream(const TDecodeStream &) = delete;
+    TDecodeStream &operator=(const TDecodeStream &) = delete;
+
+    // Opens the file and settles its exact decoded length. False with LastError set.
+    bool Open(const QString &path);
+    int LastError() const;
+
+    int SampleRate() const;
+    int Channels() const;
+    int BlockAlign() const { return Channels() * 2; }  // bytes per frame
+    // Exact number of bytes a straight decode delivers (known before the first read).
+    qint64 LengthBytes() const;
+    // Byte position of a time: whole frames (truncated) times the block size.
+    qint64 SecondsToBytes(double sec) const;
+    double BytesToSeconds(qint64 bytes) const;
+
+    // Delivers up to maxBytes (a multiple of BlockAlign is advised); 0 at the end, -1 on a read error.
+    qint64 Read(void *buffer, qint64 maxBytes);
+    // After a seek to pos the next bytes are exactly those a straight decode delivers at pos.
+    bool SeekBytes(qint64 pos);
+    qint64 PositionBytes() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> d;
+};

@@ -1,0 +1,27 @@
+// Sub-commands of vornak-tool. Each takes the arguments after the sub-command's name and returns the
+// exit code: 0 success, 1 an error (message on standard error), 2 bad arguments (usage), 3 not found.
+#pragma once
+
+#include <QStringList>
+
+enum ToolExit { ExitOk = 0, ExitError = 1, ExitUsage = 2, ExitNotFound = 3 };
+
+// catalogue and settings (cmd_catalogue.cpp)
+int CmdFormatDuration(const QStringList &args);
+int CmdFormatTime(const QStringList &args);
+int CmdHours(const QStringList &args);
+int CmdSearch(const QStringList &args);
+int CmdFindStem(const QStringList &args);
+int CmdResolve(const QStringList &args);
+int CmdSetMeta(const QStringList &args);
+int CmdConfig(const QStringList &args);
+// audio engine (cmd_audio.cpp)
+int CmdEnvelope(const QStringList &args);
+int CmdDevices(const QStringList &args);
+int CmdPlay(const QStringList &args);
+// range export (cmd_export.cpp)
+int CmdExport(const QStringList &args);
+// demo catalogue and recordings (cmd_demo.cpp)
+int CmdDemo(const QStringList &args);
+// recorder stand-in (cmd_recorder.cpp)
+int CmdRecorder(const QStringList &args);
