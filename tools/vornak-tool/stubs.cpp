@@ -11,17 +11,8 @@ int NotYet()
 }
 } // namespace
 
-int CmdFormatDuration(const QStringList &) { return NotYet(); }
-int CmdFormatTime(const QStringList &) { return NotYet(); }
-int CmdHours(const QStringList &) { return NotYet(); }
-int CmdSearch(const QStringList &) { return NotYet(); }
-int CmdFindStem(const QStringList &) { return NotYet(); }
-int CmdResolve(const QStringList &) { return NotYet(); }
-int CmdSetMeta(const QStringList &) { return NotYet(); }
-int CmdConfig(const QStringList &) { return NotYet(); }
 int CmdEnvelope(const QStringList &) { return NotYet(); }
 int CmdDevices(const QStringList &) { return NotYet(); }
 int CmdPlay(const QStringList &) { return NotYet(); }
 int CmdExport(const QStringList &) { return NotYet(); }
 int CmdDemo(const QStringList &) { return NotYet(); }
-int CmdRecorder(const QStringList &) { return NotYet(); }

@@ -1,0 +1,140 @@
+// The about box.
+#include "uAbout.h"
+
+#include "uReaderTypes.h"
+
+#include <QLabel>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPushButton>
+#include <QtGlobal>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/avutil.h>
+#include <libswresample/swresample.h>
+}
+#include <sqlite3.h>
+
+namespace {
+
+QString VersionText(unsigned v)
+{
+    return QStringLiteral("%1.%2").arg(v >> 16).arg((v >> 8) & 0xff);
+}
+
+QLabel *MakeLabel(QWidget *parent, const QString &text, const QRect &r, int px, bool bold,
+                  const QColor &colour = QColor())
+{
+    auto *l = new QLabel(text, parent);
+    l->setGeometry(r);
+    QFont f(QStringLiteral("Segoe UI"));
+    f.setPixelSize(px);
+    f.setBold(bold);
+    l->setFont(f);
+    if (colour.isValid())
+        l->setStyleSheet(QStringLiteral("color: %1; background: transparent;").arg(colour.name()));
+    return l;
+}
+
+} // namespace
+
+QString AboutLibrariesText()
+{
+    return QStringLiteral("FFmpeg %1 (libavformat %2, libavcodec %3, libswresample %4) "
+                          "met libmp3lame, libvorbis, libopus\n"
+                          "Qt Multimedia %5\n"
+                          "SQLite %6 (SQLite C API)")
+        .arg(QString::fromLatin1(av_version_info()).section(QLatin1Char('-'), 0, 0),
+             VersionText(avformat_version()), VersionText(avcodec_version()),
+             VersionText(swresample_version()), QString::fromLatin1(qVersion()),
+             QString::fromLatin1(sqlite3_libversion()));
+}
+
+TLogoView::TLogoView(QWidget *AOwner) : QWidget(AOwner) {}
+
+void TLogoView::paintEvent(QPaintEvent *)
+{
+    QPainter p(this);
+    PaintLogo(p, qMin(width(), height()));
+}
+
+void PaintLogo(QPainter &p, int ASize)
+{
+    p.save();
+    p.setRenderHint(QPainter::Antialiasing, true);
+    const qreal s = ASize;
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(188, 117, 51));
+    p.drawRoundedRect(QRectF(0, 0, s, s), s * 0.16, s * 0.16);
+    p.setBrush(QColor(30, 30, 30));
+    p.drawRoundedRect(QRectF(s * 0.08, s * 0.08, s * 0.84, s * 0.84), s * 0.11, s * 0.11);
+    // A waveform of bars, symmetric about the middle line.
+    static const double heights[] = {0.10, 0.22, 0.38, 0.62, 0.48, 0.80, 0.56, 0.34, 0.70, 0.44, 0.26, 0.14};
+    const int n = int(sizeof heights / sizeof heights[0]);
+    const qreal left = s * 0.16, right = s * 0.84, mid = s * 0.5, amp = s * 0.32;
+    const qreal step = (right - left) / n;
+    p.setBrush(QColor(255, 255, 0));
+    for (int i = 0; i < n; ++i) {
+        const qreal h = heights[i] * amp;
+        p.drawRoundedRect(QRectF(left + i * step + step * 0.18, mid - h, step * 0.64, 2 * h), step * 0.3,
+                          step * 0.3);
+    }
+    p.setPen(QPen(QColor(188, 117, 51), qMax<qreal>(1.0, s * 0.012)));
+    p.drawLine(QPointF(left, mid), QPointF(right, mid));
+    p.restore();
+}
+
+TfrmAbout::TfrmAbout(QWidget *AOwner) : QDialog(AOwner)
+{
+    FormCreate();
+}
+
+void TfrmAbout::FormCreate()
+{
+    setWindowTitle(QStringLiteral("Over Vornak Reader 2026"));
+    setFixedSize(424, 320);
+    setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);
+    QFont f(QStringLiteral("Segoe UI"));
+    f.setPixelSize(12);
+    setFont(f);
+
+    pnlHeader = new QWidget(this);
+    pnlHeader->setObjectName(QStringLiteral("pnlHeader"));
+    pnlHeader->setGeometry(0, 0, 424, 80);
+    pnlHeader->setAutoFillBackground(true);
+    QPalette hp = pnlHeader->palette();
+    hp.setColor(QPalette::Window, QColor(188, 117, 51));
+    pnlHeader->setPalette(hp);
+
+    lblTitle = MakeLabel(pnlHeader, QStringLiteral("Vornak Reader 2026 Beta"), QRect(20, 14, 300, 32), 24, true,
+                         Qt::white);
+    lblSubtitle = MakeLabel(pnlHeader, QStringLiteral("Recording playback & export"), QRect(21, 48, 200, 17), 13,
+                            false, Qt::white);
+    lblInfo = MakeLabel(this, QStringLiteral("Terugluisteren van opgenomen audio."), QRect(20, 100, 240, 15), 12,
+                        false);
+    lblLibsHdr = MakeLabel(this, QStringLiteral("Gebruikte bibliotheken:"), QRect(20, 136, 160, 15), 12, true);
+    // Three entries, wrapped to the room left of the logo.
+    lblLibs = MakeLabel(this, AboutLibrariesText(), QRect(36, 156, 232, 74), 10, false);
+    lblLibs->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    lblLibs->setWordWrap(true);
+    lblIniHdr = MakeLabel(this, QStringLiteral("Instellingenbestand:"), QRect(20, 232, 140, 15), 12, true);
+    lblIniPath = MakeLabel(this, QString(), QRect(36, 254, 10, 15), 12, false);
+    lblIniPath->setTextInteractionFlags(Qt::TextSelectableByMouse);
+
+    Image1 = new TLogoView(this);
+    Image1->setGeometry(272, 86, 144, 147);
+    Image1->lower();
+
+    btnClose = new QPushButton(QStringLiteral("Sluiten"), this);
+    btnClose->setGeometry(326, 280, 82, 27);
+    btnClose->setDefault(true);
+    btnClose->setAutoDefault(true);
+    connect(btnClose, &QPushButton::clicked, this, &QDialog::accept);
+    // Escape closes through QDialog::reject; the result is not used by the caller.
+
+    // The path grows to the right on one line, past the window's edge if it must.
+    lblIniPath->setText(AppDir() + QStringLiteral("VornakReader2026.ini"));
+    lblIniPath->adjustSize();
+}

@@ -1,0 +1,43 @@
+// The about box: product name, the libraries this build uses and the path of the settings file.
+#pragma once
+
+#include <QDialog>
+#include <QWidget>
+
+class QLabel;
+class QPushButton;
+
+// The product logo, drawn by us (a sound wave in a rounded square); scales to any square size.
+class TLogoView : public QWidget {
+    Q_OBJECT
+public:
+    explicit TLogoView(QWidget *AOwner = nullptr);
+protected:
+    void paintEvent(QPaintEvent *) override;
+};
+
+// Draws the logo into a square of side ASize at (0, 0).
+void PaintLogo(class QPainter &p, int ASize);
+
+class TfrmAbout : public QDialog {
+    Q_OBJECT
+public:
+    explicit TfrmAbout(QWidget *AOwner);
+
+    QWidget *pnlHeader = nullptr;
+    QLabel *lblTitle = nullptr;
+    QLabel *lblSubtitle = nullptr;
+    QLabel *lblInfo = nullptr;
+    QLabel *lblLibsHdr = nullptr;
+    QLabel *lblLibs = nullptr;
+    QLabel *lblIniHdr = nullptr;
+    QLabel *lblIniPath = nullptr;  // AppDir() + "VornakReader2026.ini", set on creation
+    TLogoView *Image1 = nullptr;
+    QPushButton *btnClose = nullptr;
+
+private:
+    void FormCreate();
+};
+
+// The three entries of the library list for this build (FFmpeg and encoders, Qt Multimedia, SQLite).
+QString AboutLibrariesText();

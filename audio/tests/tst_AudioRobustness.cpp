@@ -1,0 +1,474 @@
+// Audio under hostile input and a misbehaving world: damaged and odd files, a FIFO, a ten-hour file, a file
+// pulled away while it plays, the output device unplugged while playing, and exports that cannot be written.
+// Loads, plays and exports run in vornak-tool as a separate process, so a crash or a hang is seen as such
+// and the process's peak memory can be measured; the device scenario drives the engine in this process.
+#include "uAudioEngine.h"
+
+#include <QtTest>
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+#include <fcntl.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+
+namespace {
+
+QString Tool()
+{
+    return qEnvironmentVariable("VORNAK_TOOL");
+}
+
+struct TRun {
+    int exitCode = -1;
+    bool crashed = false;
+    bool hung = false;
+    QString out, err;
+};
+
+TRun Run(const QStringList &args, int timeoutMs = 30000)
+{
+    TRun r;
+    QProcess p;
+    p.start(Tool(), args);
+    if (!p.waitForFinished(timeoutMs)) {
+        r.hung = true;
+        p.kill();
+        p.waitForFinished();
+    }
+    r.exitCode = p.exitCode();
+    r.crashed = !r.hung && p.exitStatus() == QProcess::CrashExit;
+    r.out = QString::fromUtf8(p.readAllStandardOutput());
+    r.err = QString::fromUtf8(p.readAllStandardError());
+    return r;
+}
+
+QString Describe(const TRun &r)
+{
+    return QString("exit %1%2%3\nstdout: %4\nstderr: %5")
+        .arg(r.exitCode)
+        .arg(r.crashed ? " (crashed)" : "")
+        .arg(r.hung ? " (hung)" : "")
+        .arg(r.out.left(400), r.err.left(400));
+}
+
+bool Ffmpeg(const QStringList &args)
+{
+    QProcess p;
+    p.start("ffmpeg", QStringList{"-v", "error", "-y"} + args);
+    return p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
+
+QByteArray Sha(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    QCryptographicHash h(QCryptographicHash::Sha256);
+    h.addData(&f);
+    return h.result().toHex();
+}
+
+void PutLE(QByteArray &b, int at, quint32 v, int n)
+{
+    for (int i = 0; i < n; ++i)
+        b[at + i] = static_cast<char>((v >> (8 * i)) & 0xFF);
+}
+
+// A PCM WAV file of the given length whose samples are a hole in the file (silence that takes no disk).
+bool WriteSparseWav(const QString &path, int rate, int channels, qint64 frames)
+{
+    const quint32 data = static_cast<quint32>(frames * channels * 2);
+    QByteArray h(44, '\0');
+    std::memcpy(h.data(), "RIFF", 4);
+    PutLE(h, 4, data + 36, 4);
+    std::memcpy(h.data() + 8, "WAVEfmt ", 8);
+    PutLE(h, 16, 16, 4);
+    PutLE(h, 20, 1, 2);
+    PutLE(h, 22, channels, 2);
+    PutLE(h, 24, rate, 4);
+    PutLE(h, 28, rate * channels * 2, 4);
+    PutLE(h, 32, channels * 2, 2);
+    PutLE(h, 34, 16, 2);
+    std::memcpy(h.data() + 36, "data", 4);
+    PutLE(h, 40, data, 4);
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(h) == 44 && f.resize(44 + qint64(data));
+}
+
+// Peak resident size in KiB of one vornak-tool run; -1 when it did not end normally within the time.
+long PeakRssKb(const QStringList &args, int timeoutMs, int *exitCode)
+{
+    QList<QByteArray> store{QFile::encodeName(Tool())};
+    for (const QString &a : args)
+        store << a.toLocal8Bit();
+    std::vector<char *> argv;
+    for (QByteArray &s : store)
+        argv.push_back(s.data());
+    argv.push_back(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int null = open("/dev/null", O_WRONLY);
+        dup2(null, 1);
+        dup2(null, 2);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    QElapsedTimer t;
+    t.start();
+    int status = 0;
+    struct rusage ru;
+    while (wait4(pid, &status, WNOHANG, &ru) == 0) {
+        if (t.elapsed() > timeoutMs) {
+            kill(pid, SIGKILL);
+            wait4(pid, &status, 0, &ru);
+            return -1;
+        }
+        usleep(10000);
+    }
+    if (!WIFEXITED(status))
+        return -1;
+    *exitCode = WEXITSTATUS(status);
+    return ru.ru_maxrss;
+}
+
+bool Pactl(const QStringList &args, QString *out = nullptr)
+{
+    QProcess p;
+    p.start("pactl", args);
+    if (!p.waitForFinished(10000) || p.exitCode() != 0)
+        return false;
+    if (out)
+        *out = QString::fromUtf8(p.readAllStandardOutput()).trimmed();
+    return true;
+}
+
+// A small tmpfs mounted for one test; unmounted (lazily) at the end of the scope.
+struct TSmallDisk {
+    QByteArray path;
+    bool mounted = false;
+    TSmallDisk(const QString &dir, const char *options)
+        : path(QFile::encodeName(dir))
+    {
+        QDir().mkpath(dir);
+        mounted = mount("tmpfs", path.constData(), "tmpfs", 0, options) == 0;
+    }
+    ~TSmallDisk()
+    {
+        if (mounted)
+            umount2(path.constData(), MNT_DETACH);
+    }
+};
+
+} // namespace
+
+class TestAudioRobustness : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir FDir;
+    QString FTone;    // 4 s, 44.1 kHz stereo WAV
+    QString FSpeech;  // 60 s of noise, 44.1 kHz stereo WAV: exports of it overflow a small disk
+
+    QString Path(const QString &name) const { return FDir.filePath(name); }
+
+private slots:
+    void initTestCase()
+    {
+        if (Tool().isEmpty() || !QFile::exists(Tool()))
+            QSKIP("VORNAK_TOOL is not set");
+        if (QStandardPaths::findExecutable("ffmpeg").isEmpty())
+            QSKIP("the ffmpeg command line is needed to make the fixtures");
+        FTone = Path("tone.wav");
+        QVERIFY(Ffmpeg({"-f", "lavfi", "-i", "sine=frequency=440:duration=4:sample_rate=44100", "-ac", "2", FTone}));
+        const TRun probe = Run({"envelope", FTone});
+        if (probe.err.contains("not available in this build"))
+            QSKIP("vornak-tool envelope is not in this build");
+        QVERIFY2(probe.exitCode == 0, qPrintable(Describe(probe)));
+        FSpeech = Path("noise.wav");
+        QVERIFY(Ffmpeg({"-f", "lavfi", "-i", "anoisesrc=duration=60:sample_rate=44100:amplitude=0.3", "-ac", "2",
+                        FSpeech}));
+    }
+
+    // Every odd file either loads (rate and channels as the file has them) or fails with an error code
+    // and a Dutch text; never a crash or a hang.
+    void hostileFilesLoadOrFailWithACode_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<int>("expect");  // 0 loads, 1 fails, -1 either
+        QTest::addColumn<QString>("details");  // expected "rate=" / "channels=" lines when it loads
+
+        const QString tone = Path("tone.wav");
+        auto make = [&](const QString &name, const QStringList &ffmpegArgs) {
+            const QString p = Path(name);
+            if (!QFile::exists(p))
+                Ffmpeg(QStringList{"-i", tone} + ffmpegArgs + QStringList{p});
+            return p;
+        };
+        auto bytes = [&](const QString &name, const QByteArray &data) {
+            const QString p = Path(name);
+            QFile f(p);
+            if (f.open(QIODevice::WriteOnly))
+                f.write(data);
+            return p;
+        };
+        auto cut = [&](const QString &from, const QString &name, double fraction) {
+            QFile f(from);
+            f.open(QIODevice::ReadOnly);
+            const QByteArray all = f.readAll();
+            return bytes(name, all.left(static_cast<int>(all.size() * fraction)));
+        };
+        auto damage = [&](const QString &from, const QString &name) {
+            QFile f(from);
+            f.open(QIODevice::ReadOnly);
+            QByteArray all = f.readAll();
+            QRandomGenerator rng(8);
+            for (int i = all.size() / 3; i < all.size() / 3 + 4096 && i < all.size(); ++i)
+                all[i] = static_cast<char>(rng.bounded(256));
+            return bytes(name, all);
+        };
+        const QString mp3 = make("tone.mp3", {"-c:a", "libmp3lame", "-b:a", "128k"});
+        const QString ogg = make("tone.ogg", {"-c:a", "libvorbis"});
+        const QString opus = make("tone.opus", {"-c:a", "libopus"});
+        QByteArray random(64 * 1024, '\0');
+        QRandomGenerator(7).fillRange(reinterpret_cast<quint32 *>(random.data()), random.size() / 4);
+
+        QTest::addRow("zero length") << bytes("empty.wav", {}) << 1 << "";
+        QTest::addRow("random bytes .mp3") << bytes("random.mp3", random) << 1 << "";
+        QTest::addRow("random bytes .wav") << bytes("random.wav", random) << 1 << "";
+        QTest::addRow("header only wav") << cut(tone, "header.wav", 44.0 / QFileInfo(tone).size()) << -1 << "";
+        QTest::addRow("truncated wav") << cut(tone, "cut.wav", 0.5) << 0 << "rate=44100\nchannels=2";
+        QTest::addRow("truncated mp3") << cut(mp3, "cut.mp3", 0.5) << 0 << "channels=2";
+        QTest::addRow("truncated ogg") << cut(ogg, "cut.ogg", 0.5) << -1 << "";
+        QTest::addRow("truncated opus") << cut(opus, "cut.opus", 0.5) << -1 << "";
+        QTest::addRow("damaged mp3") << damage(mp3, "damaged.mp3") << -1 << "";
+        QTest::addRow("damaged ogg") << damage(ogg, "damaged.ogg") << -1 << "";
+        QTest::addRow("damaged wav") << damage(tone, "damaged.wav") << 0 << "rate=44100";
+        QTest::addRow("wav named .mp3") << [&] { QFile::copy(tone, Path("wav.mp3")); return Path("wav.mp3"); }()
+                                        << 0 << "rate=44100\nchannels=2";
+        QTest::addRow("ogg named .wav") << [&] { QFile::copy(ogg, Path("ogg.wav")); return Path("ogg.wav"); }()
+                                        << 0 << "channels=2";
+        QTest::addRow("6 channels") << make("six.wav", {"-ac", "6"}) << 0 << "channels=6";
+        QTest::addRow("8 kHz") << make("low.wav", {"-ar", "8000"}) << 0 << "rate=8000";
+        QTest::addRow("192 kHz") << make("high.wav", {"-ar", "192000"}) << 0 << "rate=192000";
+        QTest::addRow("missing file") << Path("nothing-here.wav") << 1 << "";
+        QTest::addRow("folder") << FDir.path() << 1 << "";
+        QTest::addRow("FIFO") << [&] { mkfifo(QFile::encodeName(Path("fifo.wav")).constData(), 0600);
+                                       return Path("fifo.wav"); }()
+                              << 1 << "";
+        QTest::addRow("/dev/zero") << "/dev/zero" << 1 << "";
+    }
+    void hostileFilesLoadOrFailWithACode()
+    {
+        QFETCH(QString, file);
+        QFETCH(int, expect);
+        QFETCH(QString, details);
+        const TRun r = Run({"envelope", file}, 20000);
+        QVERIFY2(!r.crashed && !r.hung, qPrintable(Describe(r)));
+        QVERIFY2(r.exitCode == 0 || r.exitCode == 1, qPrintable(Describe(r)));
+        if (expect >= 0)
+            QVERIFY2(r.exitCode == expect, qPrintable(Describe(r)));
+        if (r.exitCode == 1) {
+            const QRegularExpressionMatch m = QRegularExpression("^error=(\\d+)$", QRegularExpression::MultilineOption)
+                                                  .match(r.out);
+            QVERIFY2(m.hasMatch() && m.captured(1).toInt() != 0, qPrintable(Describe(r)));
+            QVERIFY2(!r.err.trimmed().isEmpty(), "a failed load without a text");
+        } else {
+            for (const QString &line : details.split('\n', Qt::SkipEmptyParts))
+                QVERIFY2(r.out.contains(line + '\n'), qPrintable(line + " missing:\n" + Describe(r)));
+            QVERIFY2(!r.out.contains("rate=0\n") && !r.out.contains("channels=0\n"), qPrintable(Describe(r)));
+        }
+    }
+
+    // Memory stays bounded by the envelope, not the length: a ten-hour file costs at most 20 MB more peak
+    // resident memory than a thirty-second one of the same format.
+    void tenHourLoadMemoryStaysBounded()
+    {
+        QVERIFY(WriteSparseWav(Path("short.wav"), 8000, 1, 8000LL * 30));
+        QVERIFY(WriteSparseWav(Path("long.wav"), 8000, 1, 8000LL * 36000));
+        int shortExit = -1, longExit = -1;
+        const long shortKb = PeakRssKb({"envelope", Path("short.wav")}, 60000, &shortExit);
+        const long longKb = PeakRssKb({"envelope", Path("long.wav")}, 120000, &longExit);
+        QFile::remove(Path("long.wav"));
+        qInfo("peak resident size: 30 s load %ld KiB, 10 h load %ld KiB", shortKb, longKb);
+        QVERIFY(shortKb > 0 && longKb > 0);
+        QCOMPARE(shortExit, 0);
+        QCOMPARE(longExit, 0);
+        QVERIFY2(longKb - shortKb <= 20 * 1024, qPrintable(QString("%1 KiB more").arg(longKb - shortKb)));
+    }
+
+    // The file changes under a playing stream: it is removed, replaced by other bytes, or cut short.
+    // Playback ends or goes on; the process neither crashes nor hangs.
+    void fileChangedWhilePlayingNeitherCrashesNorHangs_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::addRow("removed") << "remove";
+        QTest::addRow("replaced by random bytes") << "replace";
+        QTest::addRow("truncated to its header") << "truncate";
+        QTest::addRow("truncated to nothing") << "empty";
+    }
+    void fileChangedWhilePlayingNeitherCrashesNorHangs()
+    {
+        QFETCH(QString, change);
+        const QString file = Path("playing-" + change + ".wav");
+        QFile::remove(file);
+        QVERIFY(QFile::copy(FSpeech, file));
+        QProcess p;
+        p.start(Tool(), {"play", file, "--seconds", "2"});
+        QVERIFY(p.waitForStarted());
+        QByteArray out;
+        QElapsedTimer t;
+        t.start();
+        while (!out.contains("position=") && p.state() == QProcess::Running && t.elapsed() < 15000) {
+            p.waitForReadyRead(100);
+            out += p.readAllStandardOutput();
+        }
+        if (!out.contains("position="))
+            QSKIP(qPrintable("playback did not start: " + QString::fromUtf8(out + p.readAllStandardError())));
+        if (change == "remove") {
+            QVERIFY(QFile::remove(file));
+        } else if (change == "replace") {
+            QByteArray junk(256 * 1024, 'j');
+            QFile tmp(file + ".new");
+            QVERIFY(tmp.open(QIODevice::WriteOnly) && tmp.write(junk) == junk.size());
+            tmp.close();
+            QVERIFY(::rename(QFile::encodeName(tmp.fileName()).constData(), QFile::encodeName(file).constData()) == 0);
+        } else {
+            QVERIFY(::truncate(QFile::encodeName(file).constData(), change == "empty" ? 0 : 44) == 0);
+        }
+        const bool ended = p.waitForFinished(15000);
+        if (!ended)
+            p.kill();
+        QVERIFY2(ended, "playback hung after the file changed");
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QVERIFY2(p.exitCode() == 0 || p.exitCode() == 1, qPrintable(QString::fromUtf8(p.readAllStandardError())));
+    }
+
+    // The sound output in use disappears while playing: no crash; playback stops or moves on, and the
+    // transport follows HasOutput.
+    void outputDeviceDisappearsWhilePlaying()
+    {
+        if (QStandardPaths::findExecutable("pactl").isEmpty() || !Pactl({"info"}))
+            QSKIP("no PulseAudio server (tools/start-sound.sh starts one)");
+        QString module;
+        QVERIFY(Pactl({"load-module", "module-null-sink", "sink_name=robust_gone",
+                       "sink_properties=device.description=RobustGone"}, &module));
+        struct Unload {
+            QString id;
+            bool done = false;
+            ~Unload() { if (!done) Pactl({"unload-module", id}); }
+        } unload{module};
+
+        int device = 0;
+        QElapsedTimer t;
+        t.start();
+        while (device == 0 && t.elapsed() < 5000) {
+            QList<QPair<QString, int>> list;
+            ListOutputDevices(list);
+            for (const auto &d : list)
+                if (d.first.contains("RobustGone"))
+                    device = d.second;
+            if (device == 0)
+                QTest::qWait(100);
+        }
+        if (device == 0)
+            QSKIP("the new sink did not show up in the device list");
+
+        TAudioEngine engine;
+        engine.SetInitialDevice(device);
+        QVERIFY(engine.InitAudio());
+        QVERIFY(engine.Load(FSpeech));
+        engine.Play();
+        t.restart();
+        while (engine.PositionSec() < 0.3 && t.elapsed() < 5000)
+            QTest::qWait(20);
+        QVERIFY(engine.IsPlaying());
+        QVERIFY(engine.PositionSec() >= 0.3);
+
+        QVERIFY(Pactl({"unload-module", module}));
+        unload.done = true;
+        QTest::qWait(1500);
+        const double p1 = engine.PositionSec();
+        QTest::qWait(500);
+        const double p2 = engine.PositionSec();
+        qInfo("after unplugging: HasOutput %d, playing %d, position %.2f -> %.2f", engine.HasOutput(),
+              engine.IsPlaying(), p1, p2);
+        // Either playback stopped, or it goes on (on another output) and its position still moves.
+        QVERIFY2(!engine.IsPlaying() || p2 > p1, "claims to play but the position stands still");
+        if (!engine.HasOutput())
+            QVERIFY(!engine.IsPlaying());
+        // The transport still answers, whatever happened.
+        engine.Stop();
+        QVERIFY(!engine.IsPlaying());
+        engine.Play();
+        QTest::qWait(200);
+        QVERIFY(!engine.IsPlaying() || engine.HasOutput());
+        engine.Stop();
+        QVERIFY(engine.ChangeDevice(-1) || !engine.HasOutput());
+    }
+
+    // Exports that cannot complete: no success claimed, the source untouched.
+    void failedExportClaimsNoSuccessAndKeepsSource_data()
+    {
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<QString>("target");  // "full", "source", "symlink", "hardlink"
+        QTest::addColumn<QString>("message");
+        for (const char *f : {"wav", "mp3", "ogg", "opus"})
+            QTest::addRow("%s onto a full disk", f) << f << "full" << (QString(f) == "wav" ? "Stream write error" : "");
+        for (const char *f : {"wav", "mp3"}) {
+            QTest::addRow("%s onto the source", f) << f << "source" << "";
+            QTest::addRow("%s onto a symbolic link to the source", f) << f << "symlink" << "";
+            QTest::addRow("%s onto a hard link to the source", f) << f << "hardlink" << "";
+        }
+    }
+    void failedExportClaimsNoSuccessAndKeepsSource()
+    {
+        QFETCH(QString, format);
+        QFETCH(QString, target);
+        QFETCH(QString, message);
+        const QString source = Path("export-source-" + format + ".wav");
+        if (!QFile::exists(source))
+            QVERIFY(QFile::copy(FSpeech, source));
+        const QByteArray before = Sha(source);
+
+        QString dest;
+        std::unique_ptr<TSmallDisk> disk;
+        if (target == "full") {
+            disk = std::make_unique<TSmallDisk>(Path("disk-" + format), "size=200k");
+            if (!disk->mounted)
+                QSKIP("cannot mount a small tmpfs here (needs root)");
+            dest = Path("disk-" + format) + "/out." + format;
+        } else if (target == "source") {
+            dest = source;
+        } else if (target == "symlink") {
+            dest = Path("link-" + format + ".wav");
+            QFile::remove(dest);
+            QVERIFY(QFile::link(source, dest));
+        } else {
+            dest = Path("hard-" + format + ".wav");
+            QFile::remove(dest);
+            QVERIFY(::link(QFile::encodeName(source).constData(), QFile::encodeName(dest).constData()) == 0);
+        }
+        const TRun r = Run({"export", source, dest, "--format", format}, 120000);
+        QVERIFY2(!r.crashed && !r.hung, qPrintable(Describe(r)));
+        QVERIFY2(r.exitCode != 0, qPrintable("success claimed: " + Describe(r)));
+        QVERIFY2(!r.out.contains("result=true"), qPrintable(Describe(r)));
+        if (!message.isEmpty())
+            QVERIFY2(r.err.contains(message), qPrintable(Describe(r)));
+        QCOMPARE(Sha(source), before);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestAudioRobustness)
+#include "tst_AudioRobustness.moc"

@@ -1,0 +1,325 @@
+// Range export of the loaded recording: the byte range and the WAV file it gives, cancelling, encoded
+// files checked by decoding them back, targets that cannot be written, and the companion command.
+#include "ExportFixtures.h"
+#include "uAudioEngine.h"
+#include "uExportLoop.h"
+
+#include <QtTest>
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <unistd.h>
+
+using namespace fixtures;
+
+namespace {
+
+quint32 LE(const QByteArray &b, int at, int n)
+{
+    quint32 v = 0;
+    for (int i = n - 1; i >= 0; --i)
+        v = (v << 8) | static_cast<quint8>(b[at + i]);
+    return v;
+}
+
+QByteArray ReadAll(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+QByteArray Sha(const QString &path)
+{
+    return QCryptographicHash::hash(ReadAll(path), QCryptographicHash::Sha256);
+}
+
+} // namespace
+
+class TestAudioExport : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir FDir;
+    QString FStereo;  // 30 s, 44.1 kHz stereo
+    QString FMono;    // 12 s, 8 kHz mono
+    QString Path(const QString &name) const { return FDir.filePath(name); }
+
+    void LoadOrFail(TAudioEngine &engine, const QString &path)
+    {
+        QVERIFY2(engine.Load(path), qPrintable(QString("cannot load %1: error %2").arg(path).arg(engine.LastError())));
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(FDir.isValid());
+        FStereo = Path("stereo.wav");
+        FMono = Path("mono.wav");
+        WriteBurstWav(FStereo, 44100, 2, 30.0);
+        WriteBurstWav(FMono, 8000, 1, 12.0);
+    }
+
+    void nothingLoadedExportsNothing()
+    {
+        TAudioEngine engine;
+        QVERIFY(!engine.ExportRange(Path("none.wav"), TAudioFormat::afWAV, 0, 0, 0));
+        QVERIFY(!QFile::exists(Path("none.wav")));
+    }
+
+    // The range in bytes and the WAV file written for it: data from the right place, sizes that match.
+    void wavExportWritesTheRange_data()
+    {
+        QTest::addColumn<double>("startSec");
+        QTest::addColumn<double>("endSec");
+        QTest::addColumn<qint64>("start");
+        QTest::addColumn<qint64>("C");
+        const qint64 T = 30LL * 44100 * 4;
+        QTest::addRow("whole file, end 0") << 0.0 << 0.0 << qint64(0) << T;
+        QTest::addRow("whole file, end = duration") << 0.0 << 30.0 << qint64(0) << T;
+        QTest::addRow("negative start, end beyond") << -5.0 << 99.0 << qint64(0) << T;
+        QTest::addRow("10 s to 20 s") << 10.0 << 20.0 << 10LL * 44100 * 4 << 10LL * 44100 * 4;
+        QTest::addRow("25 s to the end") << 25.0 << 0.0 << 25LL * 44100 * 4 << 5LL * 44100 * 4;
+        QTest::addRow("cut to whole frames") << 1.00001 << 1.5 << 44100LL * 4 << 22050LL * 4;
+    }
+    void wavExportWritesTheRange()
+    {
+        QFETCH(double, startSec);
+        QFETCH(double, endSec);
+        QFETCH(qint64, start);
+        QFETCH(qint64, C);
+        TAudioEngine engine;
+        LoadOrFail(engine, FStereo);
+        const QString dest = Path("range.wav");
+        QList<int> reports;
+        QVERIFY(engine.ExportRange(dest, TAudioFormat::afWAV, 0, startSec, endSec, [&](int p) {
+            reports << p;
+            return true;
+        }));
+        const QByteArray out = ReadAll(dest);
+        QCOMPARE(qint64(out.size()), C + 44);
+        QCOMPARE(qint64(LE(out, 4, 4)), C + 36);
+        QCOMPARE(qint64(LE(out, 40, 4)), C);
+        QCOMPARE(LE(out, 22, 2), 2u);
+        QCOMPARE(LE(out, 24, 4), 44100u);
+        QCOMPARE(LE(out, 28, 4), 44100u * 4);
+        QCOMPARE(LE(out, 32, 2), 4u);
+        QVERIFY(out.mid(44) == ReadAll(FStereo).mid(44 + start, C));
+        QVERIFY(!reports.isEmpty());
+        QCOMPARE(reports.last(), 100);
+        for (int i = 1; i < reports.size(); ++i)
+            QVERIFY(reports[i] > reports[i - 1]);
+    }
+
+    void emptyRangeGivesFalseAndNoFile_data()
+    {
+        QTest::addColumn<double>("startSec");
+        QTest::addColumn<double>("endSec");
+        QTest::addRow("start beyond the end") << 40.0 << 0.0;
+        QTest::addRow("end before start") << 20.0 << 10.0;
+        QTest::addRow("start = end") << 10.0 << 10.0;
+        QTest::addRow("less than one frame") << 10.0 << 10.00001;
+    }
+    void emptyRangeGivesFalseAndNoFile()
+    {
+        QFETCH(double, startSec);
+        QFETCH(double, endSec);
+        TAudioEngine engine;
+        LoadOrFail(engine, FStereo);
+        for (TAudioFormat f : {TAudioFormat::afWAV, TAudioFormat::afMP3}) {
+            const QString dest = Path(QString("empty%1").arg(FormatExt(f)));
+            QVERIFY(!engine.ExportRange(dest, f, 128, startSec, endSec));
+            QVERIFY(!QFile::exists(dest));
+        }
+    }
+
+    void monoWavHasOneChannelHeader()
+    {
+        TAudioEngine engine;
+        LoadOrFail(engine, FMono);
+        QVERIFY(engine.ExportRange(Path("mono-out.wav"), TAudioFormat::afWAV, 0, 0, 0));
+        const QByteArray out = ReadAll(Path("mono-out.wav"));
+        QCOMPARE(LE(out, 22, 2), 1u);
+        QCOMPARE(LE(out, 24, 4), 8000u);
+        QCOMPARE(LE(out, 28, 4), 16000u);
+        QCOMPARE(LE(out, 32, 2), 2u);
+        QCOMPARE(LE(out, 40, 4), 12u * 16000);
+        QVERIFY(out.mid(44) == ReadAll(FMono).mid(44));
+    }
+
+    // Cancelled at the first report: one block in the file, sizes that say so, and still a success.
+    void cancelAtTheFirstReportKeepsOneBlock()
+    {
+        TAudioEngine engine;
+        LoadOrFail(engine, FStereo);
+        QList<int> reports;
+        QVERIFY(engine.ExportRange(Path("cancelled.wav"), TAudioFormat::afWAV, 0, 0, 0, [&](int p) {
+            reports << p;
+            return false;
+        }));
+        QCOMPARE(reports.size(), 1);
+        const QByteArray out = ReadAll(Path("cancelled.wav"));
+        QCOMPARE(qint64(out.size()), ExportBlockBytes + 44);
+        QCOMPARE(qint64(LE(out, 4, 4)), ExportBlockBytes + 36);
+        QCOMPARE(qint64(LE(out, 40, 4)), ExportBlockBytes);
+    }
+
+    // Every encoded file decoded back through our own decoding stream: format, length, bitrate, and
+    // the bursts where the source has them.
+    void encodedExportDecodesBackToTheSource_data()
+    {
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<TAudioFormat>("format");
+        QTest::addColumn<int>("kbps");
+        QTest::addColumn<double>("startSec");
+        QTest::addColumn<double>("endSec");
+        QTest::addColumn<int>("rate");      // expected rate of the file
+        QTest::addColumn<int>("channels");
+        QTest::addColumn<double>("slack");  // one codec frame plus the codec's delay, in seconds
+        const double mp3 = (1152 + 1105) / 44100.0, ogg = 2048 / 44100.0, opus = (960 + 312) / 48000.0;
+        QTest::addRow("MP3 128, 10 s to 20 s") << FStereo << TAudioFormat::afMP3 << 128 << 10.0 << 20.0 << 44100 << 2
+                                               << mp3;
+        QTest::addRow("MP3 320, whole") << FStereo << TAudioFormat::afMP3 << 320 << 0.0 << 0.0 << 44100 << 2 << mp3;
+        QTest::addRow("OGG 96, 10 s to 20 s") << FStereo << TAudioFormat::afOGG << 96 << 10.0 << 20.0 << 44100 << 2
+                                              << ogg;
+        QTest::addRow("OGG 64, whole") << FStereo << TAudioFormat::afOGG << 64 << 0.0 << 0.0 << 44100 << 2 << ogg;
+        QTest::addRow("Opus 64, 10 s to 20 s") << FStereo << TAudioFormat::afOPUS << 64 << 10.0 << 20.0 << 48000 << 2
+                                               << opus;
+        QTest::addRow("Opus 96, whole") << FStereo << TAudioFormat::afOPUS << 96 << 0.0 << 0.0 << 48000 << 2 << opus;
+        QTest::addRow("MP3 32, 8 kHz mono") << FMono << TAudioFormat::afMP3 << 32 << 0.0 << 0.0 << 8000 << 1
+                                            << (576 + 1105) / 8000.0;
+        QTest::addRow("Opus 24, 8 kHz mono") << FMono << TAudioFormat::afOPUS << 24 << 0.0 << 0.0 << 48000 << 1 << opus;
+    }
+    void encodedExportDecodesBackToTheSource()
+    {
+        QFETCH(QString, source);
+        QFETCH(TAudioFormat, format);
+        QFETCH(int, kbps);
+        QFETCH(double, startSec);
+        QFETCH(double, endSec);
+        QFETCH(int, rate);
+        QFETCH(int, channels);
+        QFETCH(double, slack);
+        TAudioEngine engine;
+        LoadOrFail(engine, source);
+        const double from = startSec;
+        const double to = endSec > 0 ? endSec : engine.DurationSec();
+        const QString dest = Path(QString("enc-%1-%2%3").arg(kbps).arg(from).arg(FormatExt(format)));
+        QVERIFY(engine.ExportRange(dest, format, kbps, startSec, endSec));
+        const TDecoded d = DecodeAll(dest);
+        QVERIFY(d.ok);
+        QCOMPARE(d.rate, rate);
+        QCOMPARE(d.channels, channels);
+        const double length = to - from;
+        QVERIFY2(std::abs(d.Seconds() - length) <= slack,
+                 qPrintable(QString("decoded %1 s of %2 s").arg(d.Seconds()).arg(length)));
+        const double bitrate = QFileInfo(dest).size() * 8.0 / length / 1000.0;
+        QVERIFY2(std::abs(bitrate - kbps) <= 0.15 * kbps, qPrintable(QString("%1 kbit/s").arg(bitrate)));
+        const std::vector<double> want = ExpectedOnsets(from, to);
+        const std::vector<double> got = FindOnsets(d);
+        QCOMPARE(got.size(), want.size());
+        for (size_t i = 0; i < got.size(); ++i)
+            QVERIFY2(std::abs(got[i] - want[i]) < 0.03, qPrintable(QString("burst at %1 s, source %2 s")
+                                                                       .arg(got[i]).arg(want[i])));
+    }
+
+    // Targets that cannot take the export: the WAV writer raises its error, the encoders answer false,
+    // nothing is claimed, and the recording stays as it was.
+    void unwritableTargetsAreNeverASuccess_data()
+    {
+        QTest::addColumn<TAudioFormat>("format");
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<QString>("error");  // raised message, begins with; empty: none raised
+        for (TAudioFormat f : {TAudioFormat::afWAV, TAudioFormat::afMP3, TAudioFormat::afOGG, TAudioFormat::afOPUS}) {
+            const bool wav = f == TAudioFormat::afWAV;
+            const char *n = FormatName(f);
+            QTest::addRow("%s, missing folder", n) << f << "missing" << (wav ? "Cannot create file" : "");
+            QTest::addRow("%s, read-only folder", n) << f << "read-only" << (wav ? "Cannot create file" : "");
+            QTest::addRow("%s, full disk", n) << f << "full" << (wav ? "Stream write error" : "");
+            QTest::addRow("%s, the recording itself", n) << f << "source" << "";
+            QTest::addRow("%s, symbolic link to the recording", n) << f << "symlink" << "";
+            QTest::addRow("%s, hard link to the recording", n) << f << "hardlink" << "";
+        }
+    }
+    void unwritableTargetsAreNeverASuccess()
+    {
+        QFETCH(TAudioFormat, format);
+        QFETCH(QString, target);
+        QFETCH(QString, error);
+        const QString source = Path("victim.wav");
+        if (!QFile::exists(source))
+            QVERIFY(QFile::copy(FStereo, source));
+        const QByteArray before = Sha(source);
+        const QString tag = QString("%1-%2").arg(target).arg(static_cast<int>(format));
+        std::unique_ptr<TSmallDisk> disk;
+        QString dest;
+        if (target == "missing") {
+            dest = Path("no-such-folder/out" + QString(FormatExt(format)));
+        } else if (target == "read-only" || target == "full") {
+            QDir().mkpath(Path(tag));
+            disk = std::make_unique<TSmallDisk>(Path(tag), "size=200k", target == "full" ? 0 : MS_RDONLY);
+            if (!disk->mounted)
+                QSKIP("cannot mount a small tmpfs here (needs root)");
+            dest = Path(tag) + "/out" + FormatExt(format);
+        } else if (target == "source") {
+            dest = source;
+        } else if (target == "symlink") {
+            dest = Path(tag + ".wav");
+            QVERIFY(QFile::link(source, dest));
+        } else {
+            dest = Path(tag + ".wav");
+            QVERIFY(::link(QFile::encodeName(source).constData(), QFile::encodeName(dest).constData()) == 0);
+        }
+        TAudioEngine engine;
+        LoadOrFail(engine, source);
+        bool result = true;
+        QString raised;
+        try {
+            result = engine.ExportRange(dest, format, 128, 0, 0);
+        } catch (const EReaderError &e) {
+            raised = e.Message();
+        }
+        if (error.isEmpty()) {
+            QVERIFY2(raised.isEmpty(), qPrintable(raised));
+            QVERIFY(!result);
+        } else {
+            QVERIFY2(raised.startsWith(error), qPrintable(raised));
+            if (error.startsWith("Cannot"))
+                QVERIFY2(raised.contains('"' + dest + "\". "), qPrintable(raised));
+        }
+        if (target == "missing" || target == "read-only")
+            QVERIFY(!QFile::exists(dest));
+        QCOMPARE(Sha(source), before);
+    }
+
+    // The companion command: a line per report, the result, and the exit code that goes with it.
+    void toolExportReportsProgressAndResult()
+    {
+        const QString tool = qEnvironmentVariable("VORNAK_TOOL");
+        if (tool.isEmpty() || !QFile::exists(tool))
+            QSKIP("VORNAK_TOOL is not set");
+        QProcess p;
+        p.start(tool, {"export", FMono, Path("tool.ogg"), "--format", "ogg", "--bitrate", "48", "--start", "2",
+                       "--end", "8"});
+        QVERIFY(p.waitForFinished(60000));
+        const QString out = QString::fromUtf8(p.readAllStandardOutput());
+        QVERIFY2(p.exitCode() == 0, qPrintable(out + QString::fromUtf8(p.readAllStandardError())));
+        QVERIFY2(out.startsWith("progress="), qPrintable(out));
+        QVERIFY2(out.endsWith("progress=100\nresult=true\n"), qPrintable(out));
+        const TDecoded d = DecodeAll(Path("tool.ogg"));
+        QVERIFY(std::abs(d.Seconds() - 6.0) < 0.05);
+
+        p.start(tool, {"export", FMono, Path("no-such-folder/x.wav"), "--format", "wav"});
+        QVERIFY(p.waitForFinished(60000));
+        QCOMPARE(p.exitCode(), 1);
+        QVERIFY(QString::fromUtf8(p.readAllStandardError()).contains("Cannot create file"));
+
+        p.start(tool, {"export", FMono, Path("x.mp3"), "--format", "flac"});
+        QVERIFY(p.waitForFinished(60000));
+        QCOMPARE(p.exitCode(), 2);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestAudioExport)
+#include "tst_uAudioExport.moc"

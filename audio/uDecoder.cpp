@@ -1,0 +1,474 @@
+// Decoding stream over the FFmpeg libraries: exact decoded length, sample-exact seeking, 16-bit output.
+#include "uDecoder.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/channel_layout.h>
+#include <libavutil/opt.h>
+#include <libswresample/swresample.h>
+}
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+template <class T, void (*Free)(T **)>
+struct TFreeP {
+    void operator()(T *p) const { Free(&p); }
+};
+struct TInputCloser {
+    void operator()(AVFormatContext *p) const { avformat_close_input(&p); }
+};
+using TFormatPtr = std::unique_ptr<AVFormatContext, TInputCloser>;
+using TCodecPtr = std::unique_ptr<AVCodecContext, TFreeP<AVCodecContext, avcodec_free_context>>;
+using TFramePtr = std::unique_ptr<AVFrame, TFreeP<AVFrame, av_frame_free>>;
+using TPacketPtr = std::unique_ptr<AVPacket, TFreeP<AVPacket, av_packet_free>>;
+using TSwrPtr = std::unique_ptr<SwrContext, TFreeP<SwrContext, swr_free>>;
+
+// Decoding from this far before a seek target makes the samples at the target identical to a straight
+// decode for the lossy codecs (MP3 bit reservoir, Opus and Vorbis warm-up need up to ~200 ms).
+constexpr double SeekPrerollSec = 0.5;
+// A decoder that keeps failing on every packet is given up after this many failures in a row.
+constexpr int MaxConsecutiveErrors = 1000;
+
+bool IsPcm(AVCodecID id)
+{
+    return av_get_bits_per_sample(id) > 0;  // raw PCM: the container's length is exact
+}
+
+} // namespace
+
+struct TDecodeStream::Impl {
+    QByteArray path;  // UTF-8
+    int lastError = aeOK;
+    bool open = false;
+
+    // Codec objects, in lifetime order: the format context outlives the codec context reading from it.
+    TFormatPtr fmt;
+    TCodecPtr codec;
+    TSwrPtr swr;
+    TFramePtr frame = TFramePtr(av_frame_alloc());
+    TPacketPtr packet = TPacketPtr(av_packet_alloc());
+    int streamIndex = -1;
+    AVRational timeBase{1, 1};
+    // Layout and format the converter was set up for (rebuilt when a frame differs).
+    int swrInFormat = -1;
+    int swrInRate = 0;
+    AVChannelLayout swrInLayout{};
+
+    int rate = 0;
+    int channels = 0;
+    int blockAlign = 0;
+    qint64 lengthBytes = 0;
+    bool exactPreroll = false;  // PCM and FLAC land exactly: no pre-roll needed
+    int64_t firstPts = 0;       // timestamp of the first sample a straight decode delivers
+
+    qint64 pos = 0;               // byte position of the next byte Read delivers
+    std::vector<uint8_t> pending; // converted bytes not delivered yet
+    size_t pendingOff = 0;
+    qint64 discardBytes = 0;      // bytes still to drop after a seek
+    bool drained = false;         // end of packets sent to the decoder
+    bool eof = false;             // the decoder has nothing more
+
+    ~Impl() { av_channel_layout_uninit(&swrInLayout); }
+
+    int OpenContexts();
+    qint64 CountFrames();
+    int NextFrame();
+    bool ConvertFrame(uint8_t *out);
+    void ResetState();
+    bool DecodeFirst();
+    bool Reopen();
+};
+
+// Opens the container and the decoder; returns an error code (aeOK on success).
+int TDecodeStream::Impl::OpenContexts()
+{
+    codec.reset();
+    fmt.reset();
+    swr.reset();
+    swrInFormat = -1;
+    AVFormatContext *raw = nullptr;
+    int r = avformat_open_input(&raw, path.constData(), nullptr, nullptr);
+    if (r < 0)
+        return r == AVERROR(ENOENT) || r == AVERROR(EACCES) || r == AVERROR(EISDIR) ? aeFileOpen : aeFileForm;
+    fmt.reset(raw);
+    if (avformat_find_stream_info(fmt.get(), nullptr) < 0)
+        return aeFileForm;
+    const AVCodec *dec = nullptr;
+    r = av_find_best_stream(fmt.get(), AVMEDIA_TYPE_AUDIO, -1, -1, &dec, 0);
+    if (r == AVERROR_DECODER_NOT_FOUND)
+        return aeCodec;
+    if (r < 0 || !dec)
+        return aeFileForm;
+    streamIndex = r;
+    AVStream *st = fmt->streams[streamIndex];
+    timeBase = st->time_base;
+    for (unsigned i = 0; i < fmt->nb_streams; ++i) {
+        if (static_cast<int>(i) != streamIndex)
+            fmt->streams[i]->discard = AVDISCARD_ALL;
+    }
+    const AVCodecParameters *par = st->codecpar;
+    if (par->sample_rate <= 0 || par->ch_layout.nb_channels <= 0)
+        return aeFileForm;  // random bytes "open" like this
+    codec.reset(avcodec_alloc_context3(dec));
+    if (!codec)
+        return aeMem;
+    if (avcodec_parameters_to_context(codec.get(), par) < 0)
+        return aeCodec;
+    codec->thread_count = 1;  // more threads make FLAC slower
+    codec->pkt_timebase = st->time_base;
+    if (avcodec_open2(codec.get(), dec, nullptr) < 0)
+        return aeCodec;
+    return aeOK;
+}
+
+// Counts the frames a straight decode delivers, from the packets alone: their durations less the
+// samples the decoder is told to trim at the start (encoder delay) and the end (padding).
+// Returns -1 when a packet carries no duration.
+qint64 TDecodeStream::Impl::CountFrames()
+{
+    AVFormatContext *raw = nullptr;
+    if (avformat_open_input(&raw, path.constData(), nullptr, nullptr) < 0)
+        return -1;
+    TFormatPtr scan(raw);
+    if (avformat_find_stream_info(scan.get(), nullptr) < 0 || streamIndex >= static_cast<int>(scan->nb_streams))
+        return -1;
+    for (unsigned i = 0; i < scan->nb_streams; ++i) {
+        if (static_cast<int>(i) != streamIndex)
+            scan->streams[i]->discard = AVDISCARD_ALL;
+    }
+    const AVRational tb = scan->streams[streamIndex]->time_base;
+    const AVRational sampleTb{1, rate};
+    TPacketPtr pkt(av_packet_alloc());
+    int64_t total = 0;
+    int64_t durationTs = 0;  // summed in the stream's time base, converted once (no rounding drift)
+    while (av_read_frame(scan.get(), pkt.get()) >= 0) {
+        if (pkt->stream_index == streamIndex) {
+            if (pkt->duration <= 0) {
+                av_packet_unref(pkt.get());
+                return -1;
+            }
+            durationTs += pkt->duration;
+            size_t size = 0;
+            const uint8_t *side = av_packet_get_side_data(pkt.get(), AV_PKT_DATA_SKIP_SAMPLES, &size);
+            if (side && size >= 10) {
+                uint32_t skipStart, skipEnd;
+                std::memcpy(&skipStart, side, 4);
+                std::memcpy(&skipEnd, side + 4, 4);
+                total -= static_cast<int64_t>(skipStart) + static_cast<int64_t>(skipEnd);
+            }
+        }
+        av_packet_unref(pkt.get());
+    }
+    total += av_rescale_q(durationTs, tb, sampleTb);
+    return std::max<int64_t>(total, 0);
+}
+
+void TDecodeStream::Impl::ResetState()
+{
+    pos = 0;
+    pending.clear();
+    pendingOff = 0;
+    discardBytes = 0;
+    drained = false;
+    eof = false;
+}
+
+// Next decoded frame into `frame`: 1 a frame, 0 the end (also after unrecoverable errors).
+int TDecodeStream::Impl::NextFrame()
+{
+    int errors = 0;
+    for (;;) {
+        int r = avcodec_receive_frame(codec.get(), frame.get());
+        if (r >= 0) {
+            if (frame->nb_samples > 0)
+                return 1;
+            av_frame_unref(frame.get());
+            continue;
+        }
+        if (r == AVERROR_EOF || drained)
+            return 0;
+        if (r != AVERROR(EAGAIN) && ++errors > MaxConsecutiveErrors)
+            return 0;
+        r = av_read_frame(fmt.get(), packet.get());
+        if (r < 0) {
+            avcodec_send_packet(codec.get(), nullptr);
+            drained = true;
+            continue;
+        }
+        if (packet->stream_index == streamIndex) {
+            r = avcodec_send_packet(codec.get(), packet.get());
+            if (r < 0 && r != AVERROR(EAGAIN) && ++errors > MaxConsecutiveErrors) {
+                av_packet_unref(packet.get());
+                return 0;
+            }
+            if (r >= 0)
+                errors = 0;
+        }
+        av_packet_unref(packet.get());
+    }
+}
+
+// Converts `frame` to interleaved 16-bit samples with our channel count into out (room for
+// frame->nb_samples * blockAlign bytes). No resampling: a frame at another rate is taken as it is.
+bool TDecodeStream::Impl::ConvertFrame(uint8_t *out)
+{
+    const bool sameLayout = av_channel_layout_compare(&frame->ch_layout, &swrInLayout) == 0;
+    if (!swr || frame->format != swrInFormat || frame->sample_rate != swrInRate || !sameLayout) {
+        swr.reset();
+        AVChannelLayout outLayout{};
+        av_channel_layout_default(&outLayout, channels);
+        AVChannelLayout inLayout{};
+        if (frame->ch_layout.nb_channels > 0)
+            av_channel_layout_copy(&inLayout, &frame->ch_layout);
+        else
+            av_channel_layout_default(&inLayout, channels);
+        SwrContext *s = nullptr;
+        // Same rate on both sides: the rate of the frame is what we deliver, never resampled.
+        const int r = swr_alloc_set_opts2(&s, &outLayout, AV_SAMPLE_FMT_S16, frame->sample_rate > 0 ? frame->sample_rate : rate,
+                                          &inLayout, static_cast<AVSampleFormat>(frame->format),
+                                          frame->sample_rate > 0 ? frame->sample_rate : rate, 0, nullptr);
+        av_channel_layout_uninit(&outLayout);
+        if (r < 0 || !s) {
+            av_channel_layout_uninit(&inLayout);
+            swr_free(&s);
+            return false;
+        }
+        if (inLayout.nb_channels != channels)
+            av_opt_set_int(s, "rematrix_maxval", 1, 0);
+        swr.reset(s);
+        if (swr_init(swr.get()) < 0) {
+            av_channel_layout_uninit(&inLayout);
+            swr.reset();
+            return false;
+        }
+        av_channel_layout_uninit(&swrInLayout);
+        swrInLayout = inLayout;  // takes over
+        swrInFormat = frame->format;
+        swrInRate = frame->sample_rate;
+    }
+    uint8_t *outPlanes[1] = {out};
+    const int n = swr_convert(swr.get(), outPlanes, frame->nb_samples,
+                              const_cast<const uint8_t **>(frame->extended_data), frame->nb_samples);
+    if (n < frame->nb_samples)
+        std::memset(out + static_cast<size_t>(std::max(n, 0)) * blockAlign, 0,
+                    static_cast<size_t>(frame->nb_samples - std::max(n, 0)) * blockAlign);
+    return true;
+}
+
+// Decodes the first frame of a freshly opened stream, notes where the straight decode begins and keeps
+// the frame's samples as the first bytes to deliver. False when the stream holds no audio at all.
+bool TDecodeStream::Impl::DecodeFirst()
+{
+    ResetState();
+    if (NextFrame() != 1) {
+        eof = true;
+        return false;
+    }
+    int64_t ts = frame->pts != AV_NOPTS_VALUE ? frame->pts : frame->best_effort_timestamp;
+    firstPts = ts != AV_NOPTS_VALUE ? ts : 0;
+    pending.resize(static_cast<size_t>(frame->nb_samples) * blockAlign);
+    pendingOff = 0;
+    if (!ConvertFrame(pending.data()))
+        pending.clear();
+    av_frame_unref(frame.get());
+    return true;
+}
+
+bool TDecodeStream::Impl::Reopen()
+{
+    if (OpenContexts() != aeOK)
+        return false;
+    DecodeFirst();
+    return true;
+}
+
+TDecodeStream::TDecodeStream() : d(new Impl) {}
+TDecodeStream::~TDecodeStream() = default;
+
+bool TDecodeStream::Open(const QString &path)
+{
+    d->open = false;
+    d->lastError = aeOK;
+    d->path = path.toUtf8();
+    // A FIFO or a device would block the demuxer for ever: only regular files are read.
+    struct stat st;
+    if (path.isEmpty() || ::stat(d->path.constData(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        d->lastError = aeFileOpen;
+        return false;
+    }
+    const int err = d->OpenContexts();
+    if (err != aeOK) {
+        d->lastError = err;
+        d->codec.reset();
+        d->fmt.reset();
+        return false;
+    }
+    const AVStream *stream = d->fmt->streams[d->streamIndex];
+    d->rate = d->codec->sample_rate > 0 ? d->codec->sample_rate : stream->codecpar->sample_rate;
+    d->channels = stream->codecpar->ch_layout.nb_channels;
+    d->blockAlign = d->channels * 2;
+    const AVCodecID id = stream->codecpar->codec_id;
+    d->exactPreroll = IsPcm(id) || id == AV_CODEC_ID_FLAC;
+
+    // The exact decoded length: PCM and FLAC (its stream header counts the samples) say it; for the
+    // others count the packets.
+    qint64 frames = -1;
+    if (d->exactPreroll && stream->duration > 0 && stream->duration != AV_NOPTS_VALUE)
+        frames = av_rescale_q(stream->duration, stream->time_base, AVRational{1, d->rate});
+    if (frames < 0)
+        frames = d->CountFrames();
+    d->DecodeFirst();
+    if (frames < 0) {
+        // No packet durations: count by decoding (slow, rare), then start again.
+        frames = static_cast<qint64>(d->pending.size() / d->blockAlign);
+        while (d->NextFrame() == 1) {
+            frames += d->frame->nb_samples;
+            av_frame_unref(d->frame.get());
+        }
+        if (!d->Reopen()) {
+            d->lastError = aeFileOpen;
+            return false;
+        }
+    }
+    d->lengthBytes = frames * d->blockAlign;
+    d->open = true;
+    return true;
+}
+
+int TDecodeStream::LastError() const { return d->lastError; }
+int TDecodeStream::SampleRate() const { return d->rate; }
+int TDecodeStream::Channels() const { return d->channels; }
+qint64 TDecodeStream::LengthBytes() const { return d->lengthBytes; }
+qint64 TDecodeStream::PositionBytes() const { return d->pos; }
+
+qint64 TDecodeStream::SecondsToBytes(double sec) const
+{
+    if (d->rate <= 0 || !(sec > 0))
+        return 0;
+    // The small allowance keeps 12.5 s from becoming one frame less through rounding of the product.
+    return static_cast<qint64>(std::floor(sec * d->rate + 1e-7)) * d->blockAlign;
+}
+
+double TDecodeStream::BytesToSeconds(qint64 bytes) const
+{
+    if (d->rate <= 0 || d->blockAlign <= 0)
+        return 0;
+    return static_cast<double>(bytes) / d->blockAlign / d->rate;
+}
+
+qint64 TDecodeStream::Read(void *buffer, qint64 maxBytes)
+{
+    if (!d->open)
+        return -1;
+    uint8_t *out = static_cast<uint8_t *>(buffer);
+    const qint64 limit = std::min(maxBytes, d->lengthBytes - d->pos);
+    qint64 done = 0;
+    while (done < limit) {
+        if (d->pendingOff < d->pending.size()) {
+            qint64 n = static_cast<qint64>(d->pending.size() - d->pendingOff);
+            if (d->discardBytes > 0) {
+                const qint64 drop = std::min(n, d->discardBytes);
+                d->pendingOff += static_cast<size_t>(drop);
+                d->discardBytes -= drop;
+                continue;
+            }
+            n = std::min(n, limit - done);
+            std::memcpy(out + done, d->pending.data() + d->pendingOff, static_cast<size_t>(n));
+            d->pendingOff += static_cast<size_t>(n);
+            done += n;
+            continue;
+        }
+        if (d->eof) {
+            // The decoder gave less than the length counted beforehand (damaged data): silence fills up,
+            // so that every reader sees exactly the length it was told.
+            std::memset(out + done, 0, static_cast<size_t>(limit - done));
+            done = limit;
+            break;
+        }
+        if (d->NextFrame() != 1) {
+            d->eof = true;
+            continue;
+        }
+        const qint64 frameBytes = static_cast<qint64>(d->frame->nb_samples) * d->blockAlign;
+        if (d->discardBytes >= frameBytes) {
+            d->discardBytes -= frameBytes;
+        } else if (d->discardBytes == 0 && frameBytes <= limit - done) {
+            if (!d->ConvertFrame(out + done))
+                std::memset(out + done, 0, static_cast<size_t>(frameBytes));
+            done += frameBytes;
+        } else {
+            d->pending.resize(static_cast<size_t>(frameBytes));
+            d->pendingOff = 0;
+            if (!d->ConvertFrame(d->pending.data()))
+                std::memset(d->pending.data(), 0, d->pending.size());
+        }
+        av_frame_unref(d->frame.get());
+    }
+    d->pos += done;
+    return done;
+}
+
+bool TDecodeStream::SeekBytes(qint64 pos)
+{
+    if (!d->open)
+        return false;
+    pos = std::clamp<qint64>(pos, 0, d->lengthBytes);
+    const qint64 targetFrame = pos / d->blockAlign;
+    const qint64 preroll = d->exactPreroll ? 0 : static_cast<qint64>(SeekPrerollSec * d->rate);
+    qint64 back = preroll;
+    const AVRational sampleTb{1, d->rate};
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        const qint64 start = targetFrame - back;
+        if (start <= 0)
+            break;
+        const int64_t ts = d->firstPts + av_rescale_q(start, sampleTb, d->timeBase);
+        if (av_seek_frame(d->fmt.get(), d->streamIndex, ts, AVSEEK_FLAG_BACKWARD) < 0)
+            break;
+        avcodec_flush_buffers(d->codec.get());
+        d->ResetState();
+        // The first frame with a timestamp tells where the decoder landed; frames before it are dropped.
+        qint64 landing = -1;
+        for (int i = 0; i < 64; ++i) {
+            if (d->NextFrame() != 1)
+                break;
+            const int64_t fts = d->frame->pts != AV_NOPTS_VALUE ? d->frame->pts : d->frame->best_effort_timestamp;
+            if (fts != AV_NOPTS_VALUE) {
+                landing = av_rescale_q(fts - d->firstPts, d->timeBase, sampleTb);
+                break;
+            }
+            av_frame_unref(d->frame.get());
+        }
+        if (landing < 0 || landing > start) {
+            // Landed after the point asked for (or nowhere): go further back.
+            av_frame_unref(d->frame.get());
+            back = back > 0 ? back * 2 : d->rate;
+            continue;
+        }
+        const qint64 frameBytes = static_cast<qint64>(d->frame->nb_samples) * d->blockAlign;
+        d->pending.resize(static_cast<size_t>(frameBytes));
+        if (!d->ConvertFrame(d->pending.data()))
+            std::memset(d->pending.data(), 0, d->pending.size());
+        av_frame_unref(d->frame.get());
+        d->pendingOff = 0;
+        d->discardBytes = pos - landing * d->blockAlign;
+        d->pos = pos;
+        return true;
+    }
+    // Near the start, or the container cannot seek: decode from the beginning and skip to the target.
+    if (!d->Reopen()) {
+        d->open = false;
+        d->lastError = aeFileOpen;
+        return false;
+    }
+    d->discardBytes = pos;
+    d->pos = pos;
+    return true;
+}

@@ -1,0 +1,77 @@
+// Export dialog: format, bitrate, target file and scope (whole recording or selection) of an export.
+// Touches no audio; it only validates the target and may create its folder.
+#pragma once
+
+#include "uReaderTypes.h"
+
+#include <QDialog>
+#include <QMessageBox>
+#include <functional>
+
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+
+class TfrmExport : public QDialog {
+    Q_OBJECT
+public:
+    explicit TfrmExport(QWidget *AOwner);
+
+    // Prepares the dialog: ADefaultName is the file name without extension ("export" when empty); the
+    // selection bounds are seconds, shown when AHasSel; ADuration is not used; ADefaultFolder is the folder
+    // offered (the Documents folder when it is empty or does not exist).
+    void Setup(const QString &ADefaultName, bool AHasSel, double ASelStart, double ASelEnd, double ADuration,
+               const QString &ADefaultFolder);
+
+    // Results after the dialog closed with OK.
+    QString ChosenPath;                            // full target path with the format's extension
+    TAudioFormat ChosenFormat = TAudioFormat::afMP3;
+    int ChosenBitrate = 128;                       // kbit/s, as typed (ignored for WAV)
+    bool UseSelection = false;
+
+    // Handlers.
+    void cbFormatChange();
+    void btnBrowseClick();
+    void btnOkClick();
+
+    // The format of the selected list entry (MP3 when none is selected).
+    TAudioFormat CurrentFormat() const;
+    // Replaces the extension of the file name in edFileName (from the last dot of the name part; a dot in
+    // the folder part does not count) by the current format's, or appends it to a name without a dot.
+    void ApplyExtension();
+    // The same rule on a path text.
+    static QString WithExtension(const QString &APath, const QString &AExt);
+
+    // Hooks with platform defaults, replaced by tests.
+    // Warning with one OK button (default: QMessageBox over this dialog).
+    std::function<void(QMessageBox::Icon, const QString &)> ShowMessage;
+    // Yes/No question; true for Yes (default: QMessageBox over this dialog).
+    std::function<bool(const QString &)> AskYesNo;
+    // Save-file dialog: start folder (may be empty), proposed name, Qt filter ("MP3-bestand (*.mp3)") and
+    // default suffix ("mp3"); it asks itself before overwriting. Returns the chosen path or empty text.
+    std::function<QString(const QString &AStartDir, const QString &AName, const QString &AFilter,
+                          const QString &ASuffix)>
+        ChooseSaveFile;
+
+    QLabel *lblFormat = nullptr;
+    QComboBox *cbFormat = nullptr;
+    QLabel *lblBitrate = nullptr;
+    QComboBox *cbBitrate = nullptr;
+    QLabel *lblKbps = nullptr;
+    QLabel *lblFile = nullptr;
+    QLineEdit *edFileName = nullptr;
+    QPushButton *btnBrowse = nullptr;
+    QGroupBox *gbScope = nullptr;
+    QRadioButton *rbAll = nullptr;
+    QRadioButton *rbSel = nullptr;
+    QPushButton *btnOk = nullptr;
+    QPushButton *btnCancel = nullptr;
+
+private:
+    void FormCreate();
+
+    QString FDefaultName;
+};

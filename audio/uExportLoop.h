@@ -1,0 +1,44 @@
+// The read loop of a range export: blocks from a PCM source to a writer, with percentage reports.
+#pragma once
+
+#include "uAudioTypes.h"
+
+#include <QtGlobal>
+#include <cmath>
+#include <vector>
+
+// Size of one block read from the decoding stream.
+constexpr qint64 ExportBlockBytes = 262144;
+
+// Reads up to C bytes in blocks of at most ExportBlockBytes: read(buffer, max) returns the bytes
+// delivered (0 or less ends the loop), sink(buffer, n) takes them and returns false to stop (a write
+// failure). After each block the whole percentage done / C × 100 (rounded half to even) is reported
+// when it changed since the last report; a report answered with false stops the loop. No closing 100
+// is added. Returns the bytes handed to the sink, including a block the sink refused.
+template <class TRead, class TSink>
+qint64 ExportReadLoop(TRead &&read, qint64 C, const TCancelProgress &progress, TSink &&sink)
+{
+    std::vector<char> buffer(static_cast<size_t>(ExportBlockBytes));
+    qint64 remaining = C;
+    qint64 done = 0;
+    int lastPercent = -1;
+    while (remaining > 0) {
+        const qint64 n = read(buffer.data(), qMin(remaining, ExportBlockBytes));
+        if (n <= 0)
+            break;
+        const bool written = sink(static_cast<const char *>(buffer.data()), n);
+        done += n;
+        remaining -= n;
+        if (!written)
+            break;
+        if (progress && C > 0) {
+            const int percent = static_cast<int>(std::nearbyint(static_cast<double>(done) / C * 100.0));
+            if (percent != lastPercent) {
+                lastPercent = percent;
+                if (!progress(percent))
+                    break;
+            }
+        }
+    }
+    return done;
+}

@@ -1,0 +1,165 @@
+// Recording picker: first row preselected, acceptance by Enter, double click and "Openen", cancel paths.
+#include "uPickRec.h"
+#include "uReportList.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QTimer>
+#include <QtTest>
+
+namespace {
+
+TRecInfo Rec(int id, int number, const QString &format, const QString &title, const QString &persons, int dur)
+{
+    TRecInfo r;
+    r.Id = id;
+    r.RecDate = QStringLiteral("2025-09-01");
+    r.RecHour = 14;
+    r.RecNumber = number;
+    r.Format = format;
+    r.FileName = QStringLiteral("0109202514%1.mp3").arg(number);
+    r.Title = title;
+    r.Persons = persons;
+    r.DurationSec = dur;
+    return r;
+}
+
+TRecList ThreeRecordings()
+{
+    return {Rec(11, 1, "MP3", "Overleg", "Jan\r\nPiet", 65), Rec(12, 7, "WAV", "", "", 3725),
+            Rec(13, 3, "OGG", "Melding", "Anouk", 20)};
+}
+
+QPoint RowCentre(TReportList *lv, int row)
+{
+    return lv->visualItemRect(lv->topLevelItem(row)).center();
+}
+
+} // namespace
+
+class TestPickRec : public QObject {
+    Q_OBJECT
+private slots:
+    void opensWithFirstRowSelectedAndEnterAcceptsIt();
+    void doubleClickReturnsThatRowsRecord();
+    void clickBelowRowsClearsSelectionAndEnterDoesNothing();
+    void cellsShowTheRecordsFields();
+    void emptyListLeavesOpenenDisabled();
+    void executeReturnsChosenRecordOrFalseOnEscape();
+};
+
+void TestPickRec::opensWithFirstRowSelectedAndEnterAcceptsIt()
+{
+    const TRecList list = ThreeRecordings();
+    TfrmPick dlg(nullptr);
+    dlg.Prepare(list, QStringLiteral("3 opnames in 14:00 - 15:00, kies er een:"));
+    dlg.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+    QCOMPARE(dlg.windowTitle(), QStringLiteral("Meerdere opnames"));
+    QCOMPARE(dlg.lblInfo->text(), QStringLiteral("3 opnames in 14:00 - 15:00, kies er een:"));
+    QVERIFY(dlg.lblInfo->width() >= dlg.lblInfo->sizeHint().width());
+    QCOMPARE(dlg.lvItems->SelectedIndex(), 0);
+    QVERIFY(dlg.btnOk->isEnabled());
+    QTest::keyClick(dlg.lvItems, Qt::Key_Return);
+    QCOMPARE(dlg.result(), int(QDialog::Accepted));
+    QCOMPARE(dlg.Selected(), list[0]);
+}
+
+void TestPickRec::doubleClickReturnsThatRowsRecord()
+{
+    const TRecList list = ThreeRecordings();
+    TfrmPick dlg(nullptr);
+    dlg.Prepare(list, QStringLiteral("x"));
+    dlg.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+    QTest::mouseDClick(dlg.lvItems->viewport(), Qt::LeftButton, {}, RowCentre(dlg.lvItems, 1));
+    QCOMPARE(dlg.result(), int(QDialog::Accepted));
+    QCOMPARE(dlg.Selected(), list[1]);  // the second record, whatever its number (7)
+}
+
+void TestPickRec::clickBelowRowsClearsSelectionAndEnterDoesNothing()
+{
+    const TRecList list = ThreeRecordings();
+    TfrmPick dlg(nullptr);
+    dlg.Prepare(list, QStringLiteral("x"));
+    dlg.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+    const QPoint below(20, dlg.lvItems->viewport()->height() - 5);
+    QVERIFY(!dlg.lvItems->itemAt(below));
+    QTest::mouseClick(dlg.lvItems->viewport(), Qt::LeftButton, {}, below);
+    QCOMPARE(dlg.lvItems->SelectedIndex(), -1);
+    QVERIFY(!dlg.btnOk->isEnabled());
+    QTest::keyClick(dlg.lvItems, Qt::Key_Return);
+    dlg.btnOkClick();
+    QVERIFY(dlg.isVisible());
+    QCOMPARE(dlg.result(), int(QDialog::Rejected));  // never accepted
+
+    // Clicking a row again enables "Openen".
+    QTest::mouseClick(dlg.lvItems->viewport(), Qt::LeftButton, {}, RowCentre(dlg.lvItems, 2));
+    QCOMPARE(dlg.lvItems->SelectedIndex(), 2);
+    QVERIFY(dlg.btnOk->isEnabled());
+}
+
+void TestPickRec::cellsShowTheRecordsFields()
+{
+    const TRecList list = ThreeRecordings();
+    TfrmPick dlg(nullptr);
+    dlg.Prepare(list, QStringLiteral("x"));
+    QCOMPARE(dlg.lvItems->columnCount(), 5);
+    const QStringList headers = {"Nr", "Type", "Titel", "Namen", "Duur"};
+    const int widths[] = {40, 60, 160, 140, 70};
+    for (int c = 0; c < 5; ++c) {
+        QCOMPARE(dlg.lvItems->headerItem()->text(c), headers[c]);
+        QCOMPARE(dlg.lvItems->columnWidth(c), widths[c]);
+    }
+    QCOMPARE(dlg.lvItems->topLevelItemCount(), 3);
+    auto row = [&](int r) {
+        QStringList cells;
+        for (int c = 0; c < 5; ++c)
+            cells << dlg.lvItems->topLevelItem(r)->text(c);
+        return cells;
+    };
+    QCOMPARE(row(0), QStringList({"1", "MP3", "Overleg", "Jan, Piet", "01:05"}));
+    QCOMPARE(row(1), QStringList({"7", "WAV", "", "", "1:02:05"}));
+}
+
+void TestPickRec::emptyListLeavesOpenenDisabled()
+{
+    const TRecList empty;
+    TfrmPick dlg(nullptr);
+    dlg.Prepare(empty, QStringLiteral("x"));
+    QCOMPARE(dlg.lvItems->topLevelItemCount(), 0);
+    QVERIFY(!dlg.btnOk->isEnabled());
+    dlg.btnOkClick();
+    QCOMPARE(dlg.result(), int(QDialog::Rejected));
+}
+
+void TestPickRec::executeReturnsChosenRecordOrFalseOnEscape()
+{
+    const TRecList list = ThreeRecordings();
+    {
+        TfrmPick dlg(nullptr);
+        QTimer::singleShot(0, &dlg, [&] {
+            dlg.lvItems->SelectRow(2);
+            QTest::mouseClick(dlg.btnOk, Qt::LeftButton);
+        });
+        TRecInfo ri;
+        QVERIFY(dlg.Execute(list, QStringLiteral("x"), ri));
+        QCOMPARE(ri, list[2]);
+    }
+    {
+        TfrmPick dlg(nullptr);
+        QTimer::singleShot(0, &dlg, [&] { QTest::keyClick(&dlg, Qt::Key_Escape); });
+        TRecInfo ri;
+        QVERIFY(!dlg.Execute(list, QStringLiteral("x"), ri));
+    }
+    {
+        TfrmPick dlg(nullptr);
+        QTimer::singleShot(0, &dlg, [&] { dlg.close(); });  // the close box
+        TRecInfo ri;
+        QVERIFY(!dlg.Execute(list, QStringLiteral("x"), ri));
+    }
+}
+
+QTEST_MAIN(TestPickRec)
+#include "tst_uPickRec.moc"

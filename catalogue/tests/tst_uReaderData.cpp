@@ -1,0 +1,425 @@
+// Catalogue access: opening (and refusing) files, hours, searches, the stem look-up, path resolution and
+// the metadata edit, on catalogues the tests create.
+#include "tst_uReaderDataFixture.h"
+#include "uReaderConfig.h"
+#include "uReaderData.h"
+
+#include <QDir>
+#include <QtTest>
+
+#include <sys/mount.h>
+#include <sys/stat.h>
+
+using namespace fixture;
+
+namespace {
+
+// The day 2025-09-01 as the recorder might leave it, with the odd rows a catalogue can hold.
+QList<TRow> DayRows()
+{
+    QList<TRow> rows{
+        Rec(1, "2025-09-01 07:10:00", 7, 1, "01092025071.mp3", 60, "Overleg Jan"),
+        Rec(2, "2025-09-01 07:40:00", 7, 2, "01092025072.mp3", 75, QVariant(), "JANSSENS"),
+        Rec(3, "2025-09-01 09:00:00", 9, 1, "01092025091.mp3", 60, "Ochtend"),
+        Rec(4, "2025-09-01 10:00:00", 10, 1, "01092025101.mp3", 0, "Overleg Jan"),  // no duration
+        Rec(5, "2025-09-01 11:00:00", 24, 1, "01092025241.mp3"),
+        Rec(6, "2025-09-01 12:00:00", -1, 1, "010920251.mp3"),
+        Rec(7, "2025-09-02 08:00:00", 8, 1, "02092025081.mp3", 60, "É test", "100% zeker"),
+        Rec(8, "2025-09-01 07:55:00", 7, 10, "010920250710.mp3", 60, "Project_X"),
+        Rec(9, "2025-09-01 13:00:00", 0, 1, "01092025131.mp3"),
+        Rec(10, "2025-09-01 14:00:00", 0, 1, "01092025141.mp3"),
+        Rec(11, "2025-09-01 15:00:00", 15, 1, "01092025151.mp3"),
+    };
+    rows[8].rec_hour = QVariant();          // NULL hour
+    rows[9].rec_hour = QString("abc");      // text in an integer column
+    rows[9].rec_number = QString("x1");
+    rows[10].duration_sec = QVariant();     // NULL duration: not a recording for the reader
+    return rows;
+}
+
+QList<int> Ids(const TRecList &list)
+{
+    QList<int> ids;
+    for (const TRecInfo &ri : list)
+        ids << ri.Id;
+    return ids;
+}
+
+QString HoursText(const THourSet &set)
+{
+    QStringList l;
+    for (int h = 0; h < 24; ++h)
+        if (set.Contains(h))
+            l << QString::number(h);
+    return l.join(',');
+}
+
+bool WriteFile(const QString &path, const QByteArray &data)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(data) == data.size();
+}
+
+// A read-only bind mount of dir onto itself; unmounted on destruction.
+struct TReadOnlyMount {
+    QByteArray path;
+    bool ok = false;
+    explicit TReadOnlyMount(const QString &dir) : path(QFile::encodeName(dir))
+    {
+        ok = mount(path.constData(), path.constData(), nullptr, MS_BIND, nullptr) == 0;
+        if (ok && mount(nullptr, path.constData(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr) != 0) {
+            umount2(path.constData(), MNT_DETACH);
+            ok = false;
+        }
+    }
+    ~TReadOnlyMount()
+    {
+        if (ok)
+            umount2(path.constData(), MNT_DETACH);
+    }
+};
+
+} // namespace
+
+class TestReaderData : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir FDir;
+    QString FDb;
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(FDir.isValid());
+        FDb = FDir.filePath("day.sqlite");
+        CreateCatalogue(FDb, DayRows());
+    }
+
+    void availableHoursCountsOnlyFindableHoursWithDuration_data()
+    {
+        QTest::addColumn<QString>("date");
+        QTest::addColumn<QString>("hours");
+        // Hour 10 has only a 0-second row; 24, -1, NULL and text hours light no tile.
+        QTest::addRow("busy day") << "2025-09-01" << "7,9";
+        QTest::addRow("other day") << "2025-09-02" << "8";
+        QTest::addRow("empty day") << "2025-09-03" << "";
+        QTest::addRow("date as other text") << "01-09-2025" << "";
+    }
+    void availableHoursCountsOnlyFindableHoursWithDuration()
+    {
+        QFETCH(QString, date);
+        QFETCH(QString, hours);
+        TReaderData db(FDb);
+        QVERIFY(!db.IsReadOnly());
+        QCOMPARE(HoursText(db.AvailableHours(date)), hours);
+    }
+
+    void searchFiltersAndOrders_data()
+    {
+        QTest::addColumn<QString>("date");
+        QTest::addColumn<int>("hour");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QList<int>>("ids");
+        QTest::addRow("everything, by rec_dt") << "" << -1 << "" << QList<int>{1, 2, 8, 3, 5, 6, 9, 10, 7};
+        QTest::addRow("date and hour") << "2025-09-01" << 7 << "" << QList<int>{1, 2, 8};
+        QTest::addRow("hour 24 without a date") << "" << 24 << "" << QList<int>{5};
+        QTest::addRow("date only") << "2025-09-02" << -1 << "" << QList<int>{7};
+        QTest::addRow("name in title or persons, ASCII case ignored") << "" << -1 << "jan" << QList<int>{1, 2};
+        QTest::addRow("name é does not match É") << "" << -1 << "é" << QList<int>{};
+        QTest::addRow("name with a percent sign") << "" << -1 << "100%" << QList<int>{7};
+        QTest::addRow("_ is a wildcard") << "" << -1 << "O_erleg" << QList<int>{1};
+        QTest::addRow("quote in a name is only text") << "" << -1 << "' OR 1=1 --" << QList<int>{};
+        QTest::addRow("all three") << "2025-09-01" << 7 << "project" << QList<int>{8};
+    }
+    void searchFiltersAndOrders()
+    {
+        QFETCH(QString, date);
+        QFETCH(int, hour);
+        QFETCH(QString, name);
+        QFETCH(QList<int>, ids);
+        TReaderData db(FDb);
+        TRecList list{TRecInfo{}};  // cleared first
+        db.Search(date, hour, name, list);
+        QCOMPARE(Ids(list), ids);
+    }
+
+    void rowsMapByNameWithNullAndTextAsEmpty()
+    {
+        TReaderData db(FDb);
+        TRecList list;
+        db.Search("2025-09-01", -1, "", list);
+        const TRecInfo first = list.value(0);
+        QCOMPARE(first.Id, 1);
+        QCOMPARE(first.RecDT, QString("2025-09-01 07:10:00"));
+        QCOMPARE(first.RecDate, QString("2025-09-01"));
+        QCOMPARE(first.RecHour, 7);
+        QCOMPARE(first.RecNumber, 1);
+        QCOMPARE(first.Format, QString("MP3"));
+        QCOMPARE(first.FileName, QString("01092025071.mp3"));
+        QCOMPARE(first.FilePath, QString("/nonexistent/01092025071.mp3"));
+        QCOMPARE(first.Title, QString("Overleg Jan"));
+        QVERIFY(first.Persons.isEmpty());  // NULL
+        QCOMPARE(first.DurationSec, 60);
+        const TRecInfo odd = list.value(list.size() - 1);
+        QCOMPARE(odd.Id, 10);
+        QCOMPARE(odd.RecHour, 0);    // 'abc'
+        QCOMPARE(odd.RecNumber, 0);  // 'x1'
+    }
+
+    void findByFilenameStemTakesEarliestPrefixMatch_data()
+    {
+        QTest::addColumn<QString>("stem");
+        QTest::addColumn<int>("id");  // 0 = none
+        QTest::addRow("number 1 also matches 10, earliest wins") << "01092025071" << 1;
+        QTest::addRow("number 10") << "010920250710" << 8;
+        QTest::addRow("zero duration is never found") << "01092025101" << 0;
+        QTest::addRow("no such stem") << "31122030231" << 0;
+        QTest::addRow("case of ASCII ignored") << "01092025071.MP" << 1;
+    }
+    void findByFilenameStemTakesEarliestPrefixMatch()
+    {
+        QFETCH(QString, stem);
+        QFETCH(int, id);
+        TReaderData db(FDb);
+        TRecInfo ri;
+        QCOMPARE(db.FindByFilenameStem(stem, ri), id != 0);
+        if (id)
+            QCOMPARE(ri.Id, id);
+    }
+
+    void openRefusesWhatIsNoCatalogue_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<QString>("openError");   // from the constructor, empty = it opens
+        QTest::addColumn<QString>("queryError");  // then from Search
+        QTest::addRow("missing file") << "missing" << "Databasebestand niet gevonden: " << "";
+        QTest::addRow("empty path") << "empty" << "Databasebestand niet gevonden: " << "";
+        QTest::addRow("a folder") << "folder" << "Databasebestand niet gevonden: " << "";
+        QTest::addRow("a FIFO") << "fifo" << "Databasebestand niet gevonden: " << "";
+        QTest::addRow("a device") << "device" << "Databasebestand niet gevonden: " << "";
+        QTest::addRow("zero bytes") << "zero" << "" << "no such table: recordings";
+        QTest::addRow("random bytes") << "random" << "file is not a database" << "";
+        QTest::addRow("truncated") << "truncated" << "" << "malformed";
+        QTest::addRow("no recordings table") << "notable" << "" << "no such table: recordings";
+        QTest::addRow("missing column") << "nocolumn" << "" << "no such column: persons";
+    }
+    void openRefusesWhatIsNoCatalogue()
+    {
+        QFETCH(QString, kind);
+        QFETCH(QString, openError);
+        QFETCH(QString, queryError);
+        QTemporaryDir dir;
+        QString path = dir.filePath("cat.sqlite");
+        if (kind == "empty")
+            path.clear();
+        else if (kind == "folder")
+            QVERIFY(QDir().mkpath(path));
+        else if (kind == "fifo")
+            QCOMPARE(mkfifo(QFile::encodeName(path).constData(), 0644), 0);
+        else if (kind == "device")
+            path = "/dev/zero";
+        else if (kind == "zero")
+            QVERIFY(WriteFile(path, QByteArray()));
+        else if (kind == "random") {
+            QByteArray junk;
+            for (int i = 0; i < 4096; ++i)
+                junk += char((i * 7919 + 13) % 251);
+            QVERIFY(WriteFile(path, junk));
+        } else if (kind == "truncated") {
+            QList<TRow> rows;
+            for (int i = 1; i <= 2000; ++i)
+                rows << Rec(i, QString("2025-09-01 %1").arg(i, 6, 10, QChar('0')), i % 24, 1,
+                            QString("f%1.mp3").arg(i), 10, QString(200, 'x'));
+            CreateCatalogue(path, rows);
+            QFile f(path);
+            QVERIFY(f.resize(f.size() / 2));
+        } else if (kind == "notable") {
+            TSqliteDb db(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+            db.Exec("CREATE TABLE other (id INTEGER)");
+        } else if (kind == "nocolumn") {
+            TSqliteDb db(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+            db.Exec("CREATE TABLE recordings (id INTEGER, rec_dt TEXT, rec_date TEXT, rec_hour INTEGER, "
+                    "rec_number INTEGER, format TEXT, filename TEXT, filepath TEXT, title TEXT, "
+                    "duration_sec INTEGER)");
+        }
+        const bool regular = QFileInfo(path).isFile();  // (reading a FIFO would wait for ever)
+        const QByteArray before = regular ? FileHash(path) : QByteArray();
+        QString error;
+        try {
+            TReaderData db(path);
+            QVERIFY2(openError.isEmpty(), "opened");
+            TRecList list;
+            db.Search("", -1, "", list);
+            QFAIL("the search worked");
+        } catch (const EReaderError &e) {
+            error = e.Message();
+        }
+        const QString expected = openError.isEmpty() ? queryError : openError;
+        QVERIFY2(error.contains(expected), qPrintable(error));
+        if (expected.startsWith("Databasebestand"))
+            QCOMPARE(error, "Databasebestand niet gevonden: " + path);
+        if (regular)
+            QCOMPARE(FileHash(path), before);
+    }
+
+    void resolveExistingPathFollowsThreeRules_data()
+    {
+        QTest::addColumn<QString>("stored");  // relative to the test folder, "" = empty
+        QTest::addColumn<QString>("date");
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("root");
+        QTest::addColumn<QString>("expected");
+        QTest::addRow("stored path exists, copy under root") << "stored/A.mp3" << "2025-09-01" << "A.mp3" << "root"
+                                                             << "stored/A.mp3";
+        QTest::addRow("stale path, file under root") << "gone/A.mp3" << "2025-09-01" << "A.mp3" << "root"
+                                                     << "root/2025/09/01/A.mp3";
+        QTest::addRow("root with trailing slash") << "gone/A.mp3" << "2025-09-01" << "A.mp3" << "root/"
+                                                  << "root/2025/09/01/A.mp3";
+        QTest::addRow("empty stored path") << "" << "2025-09-01" << "A.mp3" << "root" << "root/2025/09/01/A.mp3";
+        QTest::addRow("stored path is a folder") << "stored" << "2025-09-01" << "A.mp3" << "root"
+                                                 << "root/2025/09/01/A.mp3";
+        QTest::addRow("not under root either") << "gone/B.mp3" << "2025-09-01" << "B.mp3" << "root"
+                                               << "gone/B.mp3";
+        QTest::addRow("date of 9 characters") << "gone/A.mp3" << "2025-9-01" << "A.mp3" << "root" << "gone/A.mp3";
+        QTest::addRow("date of 11 characters") << "gone/A.mp3" << "2025-09-011" << "A.mp3" << "root"
+                                               << "gone/A.mp3";
+        QTest::addRow("empty file name") << "gone/A.mp3" << "2025-09-01" << "" << "root" << "gone/A.mp3";
+        QTest::addRow("file name leaving the day folder") << "gone/A.mp3" << "2025-09-01" << "../01/A.mp3"
+                                                          << "root" << "gone/A.mp3";
+        QTest::addRow("date leaving the root") << "gone/A.mp3" << "../../..../" << "A.mp3" << "root/x/y"
+                                               << "gone/A.mp3";
+    }
+    void resolveExistingPathFollowsThreeRules()
+    {
+        QFETCH(QString, stored);
+        QFETCH(QString, date);
+        QFETCH(QString, file);
+        QFETCH(QString, root);
+        QFETCH(QString, expected);
+        QTemporaryDir dir;
+        const QString base = dir.path() + '/';
+        QVERIFY(QDir().mkpath(base + "root/2025/09/01"));
+        QVERIFY(QDir().mkpath(base + "stored"));
+        QVERIFY(WriteFile(base + "root/2025/09/01/A.mp3", "a"));
+        QVERIFY(WriteFile(base + "stored/A.mp3", "a"));
+        TRecInfo ri;
+        ri.FilePath = stored.isEmpty() ? QString() : base + stored;
+        ri.RecDate = date;
+        ri.FileName = file;
+        const QString want = expected.isEmpty() ? QString() : base + expected;
+        QCOMPARE(TReaderData::ResolveExistingPath(ri, base + root), want);
+    }
+
+    void resolveExistingPathReadsRootFromConfigAtCallTime()
+    {
+        QTemporaryDir dir;
+        QVERIFY(QDir().mkpath(dir.filePath("r/2025/09/01")));
+        QVERIFY(WriteFile(dir.filePath("r/2025/09/01/A.mp3"), "a"));
+        Config = std::make_unique<TConfig>(dir.path());
+        TRecInfo ri;
+        ri.RecDate = "2025-09-01";
+        ri.FileName = "A.mp3";
+        ri.FilePath = dir.filePath("gone.mp3");
+        TReaderData db(FDb);
+        QCOMPARE(db.ResolveExistingPath(ri), ri.FilePath);
+        Config->SetRecordingsRoot(dir.filePath("r"));
+        QCOMPARE(db.ResolveExistingPath(ri), dir.filePath("r/2025/09/01/A.mp3"));
+        Config.reset();
+    }
+
+    void updateMetaChangesOnlyTheAddressedRecording()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("cat.sqlite");
+        CreateCatalogue(path, DayRows());
+        const QString before = Dump(path);
+        {
+            TReaderData db(path);
+            db.UpdateMeta(2, "01092025072.mp3", "Nieuw %_' titel", "Piet\r\nMarie");
+        }
+        QString expected = before;
+        expected.replace("2|'2025-09-01 07:40:00'|'2025-09-01'|7|2|'MP3'|'01092025072.mp3'|"
+                         "'/nonexistent/01092025072.mp3'|NULL|'JANSSENS'",
+                         "2|'2025-09-01 07:40:00'|'2025-09-01'|7|2|'MP3'|'01092025072.mp3'|"
+                         "'/nonexistent/01092025072.mp3'|'Nieuw %_'' titel'|'Piet\r\nMarie'");
+        QVERIFY(expected != before);
+        QCOMPARE(Dump(path), expected);
+    }
+
+    void updateMetaOfAVanishedRecordingFailsAndStoresNothing_data()
+    {
+        QTest::addColumn<int>("id");
+        QTest::addColumn<QString>("file");
+        QTest::addRow("id now holds another recording") << 2 << "01092025071.mp3";
+        QTest::addRow("id gone") << 99 << "01092025072.mp3";
+        QTest::addRow("file name differs in case only") << 2 << "01092025072.MP3";
+    }
+    void updateMetaOfAVanishedRecordingFailsAndStoresNothing()
+    {
+        QFETCH(int, id);
+        QFETCH(QString, file);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("cat.sqlite");
+        CreateCatalogue(path, DayRows());
+        const QString before = Dump(path);
+        TReaderData db(path);
+        try {
+            db.UpdateMeta(id, file, "T", "P");
+            QFAIL("reported success");
+        } catch (const EReaderError &e) {
+            QVERIFY2(e.Message().contains("staat niet meer in de database") && e.Message().contains(file),
+                     qPrintable(e.Message()));
+        }
+        QCOMPARE(Dump(path), before);
+    }
+
+    // A file the system write-protects opens for reading only without failing: the edit meets SQLite's
+    // read-only error.
+    void writeProtectedCatalogueRefusesTheEdit()
+    {
+        QTemporaryDir dir;
+        const QString sub = dir.filePath("ro");
+        QVERIFY(QDir().mkpath(sub));
+        const QString path = sub + "/cat.sqlite";
+        CreateCatalogue(path, DayRows());
+        const QString before = Dump(path);
+        TReadOnlyMount ro(sub);
+        if (!ro.ok)
+            QSKIP("cannot make a read-only bind mount here (needs root)");
+        TReaderData db(path);
+        QVERIFY(!db.IsReadOnly());
+        TRecList list;
+        db.Search("", -1, "", list);
+        QCOMPARE(list.size(), 9);
+        QVERIFY_THROWS_EXCEPTION(EReaderError, db.UpdateMeta(1, "01092025071.mp3", "T", "P"));
+        try {
+            db.UpdateMeta(1, "01092025071.mp3", "T", "P");
+        } catch (const EReaderError &e) {
+            QVERIFY2(e.Message().contains("readonly"), qPrintable(e.Message()));
+        }
+        QCOMPARE(Dump(path), before);
+    }
+
+    // Opening, reading and editing leave a WAL catalogue in WAL mode.
+    void connectKeepsTheRecordersJournalMode()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("wal.sqlite");
+        CreateCatalogue(path, DayRows(), true);
+        {
+            TReaderData db(path);
+            TRecList list;
+            db.Search("", -1, "jan", list);
+            QCOMPARE(list.size(), 2);
+            db.UpdateMeta(1, "01092025071.mp3", "T", "P");
+        }
+        TSqliteDb check(path, SQLITE_OPEN_READONLY);
+        TSqliteStmt q(check, "PRAGMA journal_mode");
+        QVERIFY(q.Step());
+        QCOMPARE(q.ColumnText(0), QString("wal"));
+        QCOMPARE(IntegrityCheck(path), QString("ok"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestReaderData)
+#include "tst_uReaderData.moc"

@@ -1,0 +1,194 @@
+// Access to the recorder's catalogue.
+#include "uReaderData.h"
+
+#include "uReaderConfig.h"
+#include "uSqlite.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <sys/stat.h>
+
+std::unique_ptr<TReaderData> ReaderData;
+
+const char *const ReadOnlyRefusalText = "De database is alleen-lezen geopend omdat de recorder actief is. "
+                                        "Sluit Vornak 2026 om gegevens te kunnen bewerken.";
+const char *const NoLongerInCatalogueText = "De opname %1 (id %2) staat niet meer in de database; er is niets "
+                                            "opgeslagen. Zoek de opname opnieuw op.";
+
+namespace {
+
+// How long a connect or a statement waits for the recorder's locks.
+constexpr int BusyTimeoutMs = 10000;
+
+const char *const SelectColumns =
+    "SELECT id,rec_dt,rec_date,rec_hour,rec_number,format,filename,filepath,title,persons,duration_sec "
+    "FROM recordings";
+
+TRecInfo RowToRecInfo(const TSqliteStmt &q)
+{
+    TRecInfo ri;
+    ri.Id = int(q.ColumnInt("id"));
+    ri.RecDT = q.ColumnText("rec_dt");
+    ri.RecDate = q.ColumnText("rec_date");
+    ri.RecHour = int(q.ColumnInt("rec_hour"));
+    ri.RecNumber = int(q.ColumnInt("rec_number"));
+    ri.Format = q.ColumnText("format");
+    ri.FileName = q.ColumnText("filename");
+    ri.FilePath = q.ColumnText("filepath");
+    ri.Title = q.ColumnText("title");
+    ri.Persons = q.ColumnText("persons");
+    ri.DurationSec = int(q.ColumnInt("duration_sec"));
+    return ri;
+}
+
+// A regular file (after symbolic links): a FIFO or a device would make SQLite wait for ever.
+bool IsRegularFile(const QString &path)
+{
+    if (path.isEmpty())
+        return false;
+    struct stat st {};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// Opens and configures one connection. The journal mode and the synchronous setting are the recorder's
+// business and stay as the recorder set them.
+std::unique_ptr<TSqliteDb> Connect(const QString &path, int flags, int busyMs)
+{
+    auto db = std::make_unique<TSqliteDb>(path, flags);
+    db->SetBusyTimeout(busyMs);
+    db->Exec(QStringLiteral("PRAGMA cache_size = 10000"));
+    db->Exec(QStringLiteral("PRAGMA locking_mode = Normal"));
+    db->Exec(QStringLiteral("PRAGMA foreign_keys = On"));
+    return db;
+}
+
+// A path component that stays inside its folder.
+bool IsPlainName(const QString &s)
+{
+    return !s.isEmpty() && s != QLatin1String(".") && s != QLatin1String("..") && !s.contains(QLatin1Char('/')) &&
+           !s.contains(QChar(0));
+}
+
+} // namespace
+
+int THourSet::Count() const
+{
+    int n = 0;
+    for (int h = 0; h < 24; ++h)
+        n += Contains(h) ? 1 : 0;
+    return n;
+}
+
+TReaderData::TReaderData(const QString &DbPath)
+{
+    if (!IsRegularFile(DbPath))
+        throw EReaderError(QStringLiteral("Databasebestand niet gevonden: %1").arg(DbPath));
+    // Each connect waits up to BusyTimeoutMs for the recorder's locks: a recorder that holds the file past
+    // the read-write connect's wait usually lets the read-only one in, and the reader then runs read-only.
+    try {
+        FConn = Connect(DbPath, SQLITE_OPEN_READWRITE, BusyTimeoutMs);
+    } catch (const EReaderError &) {
+        FConn.reset();
+        FConn = Connect(DbPath, SQLITE_OPEN_READONLY, BusyTimeoutMs);
+        FReadOnly = true;
+    }
+}
+
+TReaderData::~TReaderData() = default;
+
+bool TReaderData::FindByFilenameStem(const QString &Stem, TRecInfo &RI)
+{
+    TSqliteStmt q(*FConn, QString::fromLatin1(SelectColumns) +
+                              QStringLiteral(" WHERE filename LIKE :stem AND duration_sec > 0 ORDER BY rec_dt LIMIT 1"));
+    q.BindText(":stem", Stem + QLatin1Char('%'));
+    if (!q.Step())
+        return false;
+    RI = RowToRecInfo(q);
+    return true;
+}
+
+THourSet TReaderData::AvailableHours(const QString &ADate)
+{
+    TSqliteStmt q(*FConn,
+                  QStringLiteral("SELECT DISTINCT rec_hour FROM recordings WHERE rec_date = :d AND duration_sec > 0"));
+    q.BindText(":d", ADate);
+    THourSet hours;
+    while (q.Step()) {
+        // Only a number that the hour search can find again (rec_hour = :h) opens a tile: NULL or text in
+        // the column would otherwise read as hour 0 and light a tile that lists nothing.
+        const int type = q.ColumnType(0);
+        if (type == SQLITE_INTEGER) {
+            const long long h = q.ColumnInt(0);
+            if (h >= 0 && h <= 23)
+                hours.Include(int(h));
+        } else if (type == SQLITE_FLOAT) {
+            const double h = q.ColumnDouble(0);
+            if (h >= 0 && h <= 23 && h == double(int(h)))
+                hours.Include(int(h));
+        }
+    }
+    return hours;
+}
+
+void TReaderData::Search(const QString &ADate, int AHour, const QString &AName, TRecList &Results)
+{
+    Results.clear();
+    QString sql = QString::fromLatin1(SelectColumns) + QStringLiteral(" WHERE duration_sec > 0");
+    if (!ADate.isEmpty())
+        sql += QStringLiteral(" AND rec_date = :d");
+    if (AHour >= 0)
+        sql += QStringLiteral(" AND rec_hour = :h");
+    if (!AName.isEmpty())
+        sql += QStringLiteral(" AND (title LIKE :n OR persons LIKE :n)");
+    sql += QStringLiteral(" ORDER BY rec_dt, rec_number");
+    TSqliteStmt q(*FConn, sql);
+    if (!ADate.isEmpty())
+        q.BindText(":d", ADate);
+    if (AHour >= 0)
+        q.BindInt(":h", AHour);
+    if (!AName.isEmpty())
+        q.BindText(":n", QLatin1Char('%') + AName + QLatin1Char('%'));
+    while (q.Step())
+        Results.append(RowToRecInfo(q));
+}
+
+QString TReaderData::ResolveExistingPath(const TRecInfo &RI) const
+{
+    return ResolveExistingPath(RI, Config ? Config->RecordingsRoot() : QString());
+}
+
+QString TReaderData::ResolveExistingPath(const TRecInfo &RI, const QString &RecordingsRoot)
+{
+    if (!RI.FilePath.isEmpty() && QFileInfo(RI.FilePath).isFile())
+        return RI.FilePath;
+    if (RI.RecDate.size() == 10 && !RI.FileName.isEmpty() && !RecordingsRoot.isEmpty()) {
+        const QString year = RI.RecDate.mid(0, 4), month = RI.RecDate.mid(5, 2), day = RI.RecDate.mid(8, 2);
+        // The rebuilt path stays under the root: a name with a separator or a dot folder is not followed.
+        if (IsPlainName(year) && IsPlainName(month) && IsPlainName(day) && IsPlainName(RI.FileName)) {
+            QString root = RecordingsRoot;
+            if (!root.endsWith(QLatin1Char('/')))
+                root += QLatin1Char('/');
+            const QString candidate = root + year + '/' + month + '/' + day + '/' + RI.FileName;
+            if (QFileInfo(candidate).isFile())
+                return candidate;
+        }
+    }
+    return RI.FilePath;
+}
+
+void TReaderData::UpdateMeta(int Id, const QString &FileName, const QString &Title, const QString &Persons)
+{
+    if (FReadOnly)
+        throw EReaderError(QString::fromUtf8(ReadOnlyRefusalText));
+    {
+        TSqliteStmt q(*FConn,
+                      QStringLiteral("UPDATE recordings SET title=:t, persons=:p WHERE id=:id AND filename=:f"));
+        q.BindText(":t", Title);
+        q.BindText(":p", Persons);
+        q.BindInt(":id", Id);
+        q.BindText(":f", FileName);
+        q.Step();
+    }
+    if (FConn->Changes() == 0)
+        throw EReaderError(QString::fromUtf8(NoLongerInCatalogueText).arg(FileName).arg(Id));
+}

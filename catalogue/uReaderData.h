@@ -1,0 +1,73 @@
+// Access to the recorder's catalogue (SQLite table `recordings`): hours of a day, searches, the file of a
+// recording, and the one write the reader does (title and persons).
+#pragma once
+
+#include "uReaderTypes.h"
+
+#include <QString>
+#include <cstdint>
+#include <memory>
+
+class TSqliteDb;
+
+// Set of the hours 0..23; bit n stands for hour n.
+class THourSet {
+public:
+    bool Contains(int hour) const { return hour >= 0 && hour <= 23 && (FBits >> hour) & 1u; }
+    void Include(int hour)
+    {
+        if (hour >= 0 && hour <= 23)
+            FBits |= 1u << hour;
+    }
+    bool IsEmpty() const { return FBits == 0; }
+    int Count() const;
+    uint32_t Bits() const { return FBits; }
+    bool operator==(const THourSet &o) const { return FBits == o.FBits; }
+    bool operator!=(const THourSet &o) const { return FBits != o.FBits; }
+
+private:
+    uint32_t FBits = 0;
+};
+
+class TReaderData {
+public:
+    // Opens the existing catalogue file DbPath, read-write when possible, else read-only (IsReadOnly).
+    // Never creates or converts the file; statements wait up to 10 s for the recorder's locks.
+    // Throws EReaderError: "Databasebestand niet gevonden: <path>" when DbPath is not a regular file,
+    // or SQLite's message when even the read-only open fails.
+    explicit TReaderData(const QString &DbPath);
+    ~TReaderData();
+    TReaderData(const TReaderData &) = delete;
+    TReaderData &operator=(const TReaderData &) = delete;
+
+    bool IsReadOnly() const { return FReadOnly; }
+
+    // First recording (smallest rec_dt) whose file name begins with Stem (LIKE prefix: '%' and '_' in Stem
+    // act as wildcards). True and RI filled when found.
+    bool FindByFilenameStem(const QString &Stem, TRecInfo &RI);
+    // Hours of ADate (yyyy-mm-dd) that hold at least one recording of more than 0 seconds.
+    THourSet AvailableHours(const QString &ADate);
+    // Clears Results and fills it with the matching recordings ordered by rec_dt, rec_number.
+    // ADate empty = any date; AHour < 0 = any hour; AName empty = any title and persons (LIKE %AName%).
+    void Search(const QString &ADate, int AHour, const QString &AName, TRecList &Results);
+    // The stored FilePath when that file exists, else RecordingsRoot/yyyy/mm/dd/FileName when that exists
+    // (RecordingsRoot of Config at the moment of the call), else the stored FilePath.
+    QString ResolveExistingPath(const TRecInfo &RI) const;
+    // As above with an explicit recordings root (what the one above uses).
+    static QString ResolveExistingPath(const TRecInfo &RI, const QString &RecordingsRoot);
+    // Stores Title and Persons in the recording with this Id and FileName. Throws EReaderError with the
+    // read-only refusal when IsReadOnly, with a "no longer in the catalogue" text when no row matched,
+    // or with SQLite's message (e.g. a lock held past 10 s).
+    void UpdateMeta(int Id, const QString &FileName, const QString &Title, const QString &Persons);
+
+private:
+    std::unique_ptr<TSqliteDb> FConn;
+    bool FReadOnly = false;
+};
+
+// The open catalogue, or null while none is open. Created, replaced and freed only by the main window.
+extern std::unique_ptr<TReaderData> ReaderData;
+
+// Operator texts of the catalogue.
+extern const char *const ReadOnlyRefusalText;
+extern const char *const NoLongerInCatalogueText;

@@ -1,0 +1,99 @@
+// List in report mode for the catalogue dialogs.
+#include "uReportList.h"
+
+#include <QHeaderView>
+#include <QMouseEvent>
+#include <QPalette>
+#include <QRegularExpression>
+
+TReportList::TReportList(QWidget *AParent, const QList<QPair<QString, int>> &AColumns) : QTreeWidget(AParent)
+{
+    setRootIsDecorated(false);
+    setItemsExpandable(false);
+    setUniformRowHeights(true);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setAllColumnsShowFocus(true);
+    setSortingEnabled(false);
+    QStringList captions;
+    for (const auto &c : AColumns)
+        captions << c.first;
+    setHeaderLabels(captions);
+    header()->setStretchLastSection(false);
+    header()->setSectionsMovable(false);
+    for (int i = 0; i < AColumns.size(); ++i)
+        setColumnWidth(i, AColumns[i].second);
+
+    // The selected row stays marked when the list loses the focus.
+    QPalette p = palette();
+    p.setColor(QPalette::Inactive, QPalette::Highlight, p.color(QPalette::Active, QPalette::Highlight));
+    p.setColor(QPalette::Inactive, QPalette::HighlightedText, p.color(QPalette::Active, QPalette::HighlightedText));
+    setPalette(p);
+
+    connect(this, &QTreeWidget::itemSelectionChanged, this, [this] { emit OnSelectItem(SelectedIndex() >= 0); });
+}
+
+int TReportList::SelectedIndex() const
+{
+    const QList<QTreeWidgetItem *> items = selectedItems();
+    return items.isEmpty() ? -1 : indexOfTopLevelItem(items.first());
+}
+
+void TReportList::SelectRow(int AIndex)
+{
+    if (AIndex < 0 || AIndex >= topLevelItemCount()) {
+        clearSelection();
+        return;
+    }
+    QTreeWidgetItem *item = topLevelItem(AIndex);
+    setCurrentItem(item);
+    item->setSelected(true);
+}
+
+void TReportList::AddRow(const QStringList &ACells)
+{
+    addTopLevelItem(new QTreeWidgetItem(ACells));  // the list owns its rows
+}
+
+void TReportList::mousePressEvent(QMouseEvent *event)
+{
+    QTreeWidget::mousePressEvent(event);
+    if (!indexAt(event->position().toPoint()).isValid())
+        clearSelection();
+}
+
+void TReportList::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    QTreeWidget::mouseDoubleClickEvent(event);
+    if (event->button() == Qt::LeftButton)
+        emit OnDblClick();
+}
+
+QFont DialogFont()
+{
+    QFont f;
+    f.setFamilies({QStringLiteral("Segoe UI"), QStringLiteral("DejaVu Sans"), QStringLiteral("Noto Sans")});
+    f.setPixelSize(12);
+    return f;
+}
+
+QString TrimControl(const QString &s)
+{
+    int b = 0, e = s.size();
+    while (b < e && s[b].unicode() <= 32)
+        ++b;
+    while (e > b && s[e - 1].unicode() <= 32)
+        --e;
+    return s.mid(b, e - b);
+}
+
+QString OneLineText(const QString &text)
+{
+    QStringList parts;
+    for (const QString &line : text.split(QRegularExpression(QStringLiteral("\r\n|\r|\n")))) {
+        if (!TrimControl(line).isEmpty())
+            parts << line;
+    }
+    return parts.join(QStringLiteral(", "));
+}

@@ -1,0 +1,37 @@
+// List in report mode for the catalogue dialogs: whole-row single selection that stays visible without focus,
+// a click below the rows clears the selection, and a double click anywhere is reported.
+#pragma once
+
+#include <QFont>
+#include <QStringList>
+#include <QTreeWidget>
+
+class TReportList : public QTreeWidget {
+    Q_OBJECT
+public:
+    // AColumns: header captions with their widths in pixels.
+    TReportList(QWidget *AParent, const QList<QPair<QString, int>> &AColumns);
+
+    // Index of the selected row, or -1 when none is selected.
+    int SelectedIndex() const;
+    // Selects row AIndex (and makes it current), or clears the selection for -1.
+    void SelectRow(int AIndex);
+    void AddRow(const QStringList &ACells);
+
+signals:
+    // A double click on the list, on a row or on the empty area below the rows.
+    void OnDblClick();
+    // The selection changed; ASelected is true when a row became selected.
+    void OnSelectItem(bool ASelected);
+
+protected:
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
+};
+
+// The dialogs' font: "Segoe UI" 12 px, with the platform's sans-serif fonts as fallback.
+QFont DialogFont();
+// Text with the characters of code 32 and below removed at both ends (nothing else is changed).
+QString TrimControl(const QString &s);
+// The lines of a multi-line text for one list cell: its non-empty lines joined by ", ".
+QString OneLineText(const QString &text);

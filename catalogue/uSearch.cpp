@@ -1,0 +1,257 @@
+// Search dialog: by file-name stem or through the catalogue.
+#include "uSearch.h"
+
+#include "uReaderData.h"
+#include "uReportList.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QPushButton>
+
+namespace {
+
+void PlaceLabel(QLabel *l, int x, int y, int w, int h)
+{
+    l->setGeometry(x, y, w, h);
+    l->resize(qMax(w, l->sizeHint().width()), h);  // a wider fallback font must not clip the caption
+}
+
+// Day, month and four-digit year with the locale's date separator ("dd/MM/yyyy" when it has none).
+QString DateDisplayFormat()
+{
+    const QString f = QLocale::system().dateFormat(QLocale::ShortFormat);
+    QChar sep = QLatin1Char('/');
+    for (const QChar c : f) {
+        if (!c.isLetter() && c != QLatin1Char('\'')) {
+            sep = c;
+            break;
+        }
+    }
+    return QStringLiteral("dd%1MM%1yyyy").arg(sep);
+}
+
+QDateEdit *NewDatePicker(QWidget *parent, const QDate &date)
+{
+    auto *d = new QDateEdit(date, parent);
+    d->setCalendarPopup(true);
+    d->setDisplayFormat(DateDisplayFormat());
+    return d;
+}
+
+QStringList HourEntries()
+{
+    QStringList h;
+    for (int i = 0; i < 24; ++i)
+        h << QStringLiteral("%1").arg(i, 2, 10, QLatin1Char('0'));
+    return h;
+}
+
+} // namespace
+
+TfrmSearch::TfrmSearch(QWidget *AOwner, const QDateTime &ANow) : QDialog(AOwner)
+{
+    setWindowTitle(QStringLiteral("Opname zoeken"));
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    setFont(DialogFont());
+    setFixedSize(632, 508);
+
+    ShowMessage = [this](QMessageBox::Icon icon, const QString &text) {
+        QMessageBox box(icon, windowTitle(), text, QMessageBox::Ok, this);
+        box.exec();
+    };
+
+    gbFile = new QGroupBox(QStringLiteral("Zoeken op bestandsnaam (datum + uur + opnamenummer)"), this);
+    gbFile->setGeometry(8, 8, 616, 120);
+    lblFDate = new QLabel(QStringLiteral("Datum:"), gbFile);
+    PlaceLabel(lblFDate, 16, 32, 40, 15);
+    dtpFileDate = NewDatePicker(gbFile, ANow.date());
+    dtpFileDate->setGeometry(64, 28, 150, 23);
+    lblFHour = new QLabel(QStringLiteral("Uur:"), gbFile);
+    PlaceLabel(lblFHour, 232, 32, 24, 15);
+    cbFileHour = new QComboBox(gbFile);
+    cbFileHour->setGeometry(262, 28, 60, 23);
+    lblFNum = new QLabel(QStringLiteral("Opname nr:"), gbFile);
+    PlaceLabel(lblFNum, 348, 32, 64, 15);
+    cbFileNum = new QComboBox(gbFile);
+    cbFileNum->setGeometry(418, 28, 60, 23);
+    lblStemCap = new QLabel(QStringLiteral("Bestandsnaam:"), gbFile);
+    PlaceLabel(lblStemCap, 16, 72, 82, 15);
+    lblStem = new QLabel(QStringLiteral("stem"), gbFile);
+    lblStem->setGeometry(110, 72, 46, 15);
+    QFont bold = lblStem->font();
+    bold.setBold(true);
+    lblStem->setFont(bold);
+    btnFindFile = new QPushButton(QStringLiteral("Zoek en open"), gbFile);
+    btnFindFile->setGeometry(462, 76, 138, 30);
+
+    gbDb = new QGroupBox(QStringLiteral("Zoeken via database (datum, uur en/of namen)"), this);
+    gbDb->setGeometry(8, 136, 616, 316);
+    chkDate = new QCheckBox(QStringLiteral("Datum:"), gbDb);
+    chkDate->setGeometry(16, 31, 61, 17);
+    chkDate->resize(qMax(61, chkDate->sizeHint().width()), 17);
+    dtpDbDate = NewDatePicker(gbDb, ANow.date());
+    dtpDbDate->setGeometry(88, 28, 150, 23);
+    chkHour = new QCheckBox(QStringLiteral("Uur:"), gbDb);
+    chkHour->setGeometry(256, 31, 45, 17);
+    chkHour->resize(qMax(45, chkHour->sizeHint().width()), 17);
+    cbDbHour = new QComboBox(gbDb);
+    cbDbHour->setGeometry(304, 28, 56, 23);
+    lblName = new QLabel(QStringLiteral("Naam/titel:"), gbDb);
+    PlaceLabel(lblName, 372, 32, 62, 15);
+    edName = new QLineEdit(gbDb);
+    edName->setGeometry(440, 28, 160, 23);
+    btnSearchDb = new QPushButton(QStringLiteral("Zoeken"), gbDb);
+    btnSearchDb->setGeometry(16, 60, 100, 28);
+    lvResults = new TReportList(gbDb, {{QStringLiteral("Datum"), 90},
+                                       {QStringLiteral("Uur"), 56},
+                                       {QStringLiteral("Nr"), 36},
+                                       {QStringLiteral("Type"), 56},
+                                       {QStringLiteral("Titel"), 150},
+                                       {QStringLiteral("Namen"), 130},
+                                       {QStringLiteral("Duur"), 60}});
+    lvResults->setGeometry(16, 98, 584, 200);
+
+    btnOk = new QPushButton(QStringLiteral("Openen"), this);
+    btnOk->setGeometry(428, 466, 92, 30);
+    btnOk->setDefault(true);
+    btnCancel = new QPushButton(QStringLiteral("Annuleren"), this);
+    btnCancel->setGeometry(532, 466, 92, 30);
+
+    QWidget *order[] = {dtpFileDate, cbFileHour, cbFileNum, btnFindFile, chkDate, dtpDbDate, chkHour,
+                        cbDbHour,    edName,     btnSearchDb, lvResults, btnOk,   btnCancel};
+    for (size_t i = 1; i < std::size(order); ++i)
+        setTabOrder(order[i - 1], order[i]);
+
+    FormCreate(ANow);
+
+    connect(dtpFileDate, &QDateEdit::dateChanged, this, &TfrmSearch::FilePartChange);
+    connect(cbFileHour, &QComboBox::currentIndexChanged, this, &TfrmSearch::FilePartChange);
+    connect(cbFileNum, &QComboBox::currentIndexChanged, this, &TfrmSearch::FilePartChange);
+    connect(btnFindFile, &QPushButton::clicked, this, &TfrmSearch::btnFindFileClick);
+    connect(btnSearchDb, &QPushButton::clicked, this, &TfrmSearch::btnSearchDbClick);
+    connect(lvResults, &TReportList::OnSelectItem, this, &TfrmSearch::lvResultsSelectItem);
+    connect(lvResults, &TReportList::OnDblClick, this, &TfrmSearch::lvResultsDblClick);
+    connect(btnOk, &QPushButton::clicked, this, &TfrmSearch::btnOkClick);
+    connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+void TfrmSearch::FormCreate(const QDateTime &ANow)
+{
+    const QStringList hours = HourEntries();
+    cbFileHour->addItems(hours);
+    for (int n = 1; n <= 9; ++n)
+        cbFileNum->addItem(QString::number(n));
+    cbDbHour->addItems(hours);
+    dtpFileDate->setDate(ANow.date());
+    dtpDbDate->setDate(ANow.date());
+    cbFileHour->setCurrentIndex(ANow.time().hour());
+    cbDbHour->setCurrentIndex(ANow.time().hour());
+    cbFileNum->setCurrentIndex(0);
+    FilePartChange();
+    btnOk->setEnabled(false);
+    dtpFileDate->setFocus();
+}
+
+QString TfrmSearch::BuildFileStem() const
+{
+    const int h = qMax(0, cbFileHour->currentIndex());
+    const int n = cbFileNum->currentIndex() >= 0 ? cbFileNum->currentIndex() + 1 : 1;
+    return dtpFileDate->date().toString(QStringLiteral("ddMMyyyy")) +
+           QStringLiteral("%1").arg(h, 2, 10, QLatin1Char('0')) + QString::number(n);
+}
+
+void TfrmSearch::FilePartChange()
+{
+    lblStem->setText(BuildFileStem());
+    lblStem->resize(qMax(46, lblStem->sizeHint().width()), lblStem->height());
+}
+
+void TfrmSearch::btnFindFileClick()
+{
+    const QString stem = BuildFileStem();
+    if (!ReaderData) {
+        ShowMessage(QMessageBox::Critical, QStringLiteral("De database is niet geopend."));
+        return;
+    }
+    TRecInfo ri;
+    bool found = false;
+    try {
+        found = ReaderData->FindByFilenameStem(stem, ri);
+    } catch (const EReaderError &e) {
+        ShowMessage(QMessageBox::Critical, e.Message());
+        return;
+    }
+    if (found) {
+        FSelected = ri;
+        accept();
+        return;
+    }
+    ShowMessage(QMessageBox::Information,
+                QStringLiteral("Geen geldige opname gevonden voor bestandsnaam ") + stem + QStringLiteral("."));
+}
+
+void TfrmSearch::btnSearchDbClick()
+{
+    const QString date = chkDate->isChecked() ? dtpDbDate->date().toString(QStringLiteral("yyyy-MM-dd")) : QString();
+    const int hour = chkHour->isChecked() ? cbDbHour->currentIndex() : -1;
+    const QString name = TrimControl(edName->text());
+    if (!ReaderData) {
+        ShowMessage(QMessageBox::Critical, QStringLiteral("De database is niet geopend."));
+        return;
+    }
+    try {
+        ReaderData->Search(date, hour, name, FList);
+    } catch (const EReaderError &e) {
+        ShowMessage(QMessageBox::Critical, e.Message());
+        return;
+    }
+
+    lvResults->setUpdatesEnabled(false);
+    lvResults->clear();
+    for (const TRecInfo &r : FList) {
+        lvResults->AddRow({r.RecDate, QStringLiteral("%1:00").arg(r.RecHour, 2, 10, QLatin1Char('0')),
+                           QString::number(r.RecNumber), r.Format, r.Title, OneLineText(r.Persons),
+                           FormatDuration(r.DurationSec)});
+    }
+    lvResults->setUpdatesEnabled(true);
+    if (FList.isEmpty())
+        ShowMessage(QMessageBox::Information, QStringLiteral("Geen opnames gevonden met deze criteria."));
+    btnOk->setEnabled(false);
+}
+
+void TfrmSearch::lvResultsSelectItem(bool ASelected)
+{
+    btnOk->setEnabled(ASelected && lvResults->SelectedIndex() >= 0);
+}
+
+void TfrmSearch::lvResultsDblClick()
+{
+    AcceptSelected();
+}
+
+void TfrmSearch::btnOkClick()
+{
+    AcceptSelected();
+}
+
+void TfrmSearch::AcceptSelected()
+{
+    const int i = lvResults->SelectedIndex();
+    if (i < 0 || i >= FList.size())
+        return;
+    FSelected = FList[i];
+    accept();
+}
+
+bool TfrmSearch::Execute(TRecInfo &RI)
+{
+    if (exec() != QDialog::Accepted)
+        return false;
+    RI = FSelected;
+    return true;
+}

@@ -1,0 +1,79 @@
+// Search dialog: find one recording by its file-name stem (date, hour, number) or through the catalogue
+// (date, hour and/or a name in title or persons). Works on the open catalogue ReaderData.
+#pragma once
+
+#include "uReaderTypes.h"
+
+#include <QDateTime>
+#include <QDialog>
+#include <QMessageBox>
+#include <functional>
+
+class QCheckBox;
+class QComboBox;
+class QDateEdit;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class TReportList;
+
+class TfrmSearch : public QDialog {
+    Q_OBJECT
+public:
+    // ANow gives today's date for both date pickers and the hour preselected in both hour lists.
+    explicit TfrmSearch(QWidget *AOwner, const QDateTime &ANow = QDateTime::currentDateTime());
+
+    // Shows the dialog modally. True with RI set when a file-name search found a recording or a listed row
+    // was accepted; false otherwise.
+    bool Execute(TRecInfo &RI);
+    // The record accepted (meaningful after the dialog was accepted).
+    const TRecInfo &Selected() const { return FSelected; }
+    // Results of the last database search, in the order listed.
+    const TRecList &List() const { return FList; }
+
+    // The stem of the file-name half: ddmmyyyy of the date, two-digit hour, then the number (1..9).
+    QString BuildFileStem() const;
+
+    // Handlers.
+    void FilePartChange();
+    void btnFindFileClick();
+    void btnSearchDbClick();
+    void lvResultsSelectItem(bool ASelected);
+    void lvResultsDblClick();
+    void btnOkClick();
+
+    // Shows an information or error message with one OK button. Defaults to a QMessageBox over this dialog;
+    // tests replace it to read the texts without a modal loop.
+    std::function<void(QMessageBox::Icon, const QString &)> ShowMessage;
+
+    // Controls, public for tests.
+    QGroupBox *gbFile = nullptr;
+    QLabel *lblFDate = nullptr;
+    QDateEdit *dtpFileDate = nullptr;
+    QLabel *lblFHour = nullptr;
+    QComboBox *cbFileHour = nullptr;
+    QLabel *lblFNum = nullptr;
+    QComboBox *cbFileNum = nullptr;
+    QLabel *lblStemCap = nullptr;
+    QLabel *lblStem = nullptr;
+    QPushButton *btnFindFile = nullptr;
+    QGroupBox *gbDb = nullptr;
+    QCheckBox *chkDate = nullptr;
+    QDateEdit *dtpDbDate = nullptr;
+    QCheckBox *chkHour = nullptr;
+    QComboBox *cbDbHour = nullptr;
+    QLabel *lblName = nullptr;
+    QLineEdit *edName = nullptr;
+    QPushButton *btnSearchDb = nullptr;
+    TReportList *lvResults = nullptr;
+    QPushButton *btnOk = nullptr;
+    QPushButton *btnCancel = nullptr;
+
+private:
+    void FormCreate(const QDateTime &ANow);
+    void AcceptSelected();
+
+    TRecList FList;
+    TRecInfo FSelected;
+};

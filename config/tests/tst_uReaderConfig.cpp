@@ -1,0 +1,291 @@
+// Settings store: first start, adopting the recorder's paths from the five places, an existing settings
+// file, and saves that are refused (bad values, read-only folder, full disk) without harming the file.
+#include "uReaderConfig.h"
+#include "uReaderTypes.h"
+
+#include <QDir>
+#include <QStandardPaths>
+#include <QtTest>
+
+#include <sys/mount.h>
+
+namespace {
+
+const char *const IniName = "VornakReader2026.ini";
+
+QByteArray ReadAll(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+bool WriteAll(const QString &path, const QByteArray &data)
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(data) == data.size();
+}
+
+QByteArray Utf16(const QString &s)
+{
+    QByteArray b("\xFF\xFE");
+    for (QChar c : s) {
+        b += char(c.unicode() & 0xFF);
+        b += char(c.unicode() >> 8);
+    }
+    return b;
+}
+
+QString Documents()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+}
+
+// Mounts something on dir for the life of the object; ok tells whether it worked.
+struct TMount {
+    QByteArray path;
+    bool ok = false;
+    ~TMount()
+    {
+        if (ok)
+            umount2(path.constData(), MNT_DETACH);
+    }
+    bool ReadOnlyBind(const QString &dir)
+    {
+        path = QFile::encodeName(dir);
+        ok = mount(path.constData(), path.constData(), nullptr, MS_BIND, nullptr) == 0;
+        if (ok && mount(nullptr, path.constData(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr) != 0) {
+            umount2(path.constData(), MNT_DETACH);
+            ok = false;
+        }
+        return ok;
+    }
+    bool Tmpfs(const QString &dir, const char *options)
+    {
+        path = QFile::encodeName(dir);
+        ok = mount("tmpfs", path.constData(), "tmpfs", 0, options) == 0;
+        return ok;
+    }
+};
+
+QString ErrorOf(const std::function<void()> &f)
+{
+    try {
+        f();
+    } catch (const EReaderError &e) {
+        return e.Message();
+    }
+    return QString();
+}
+
+} // namespace
+
+class TestReaderConfig : public QObject {
+    Q_OBJECT
+
+private slots:
+    void firstStartWritesTheDefaults()
+    {
+        QTemporaryDir tmp;
+        const QString app = tmp.filePath("app");
+        QVERIFY(QDir().mkpath(app));
+        const TConfig cfg(app);
+        QCOMPARE(cfg.DatabasePath(), app + "/Vornak2026.sqlite");
+        QCOMPARE(cfg.RecordingsRoot(), app + "/Recordings");
+        QCOMPARE(cfg.ExportFolder(), Documents());
+        QCOMPARE(cfg.OutputDevice(), -1);
+        QCOMPARE(ReadAll(app + '/' + IniName), ("[Paths]\nDatabase=" + app + "/Vornak2026.sqlite\nRootFolder=" + app +
+                                                "/Recordings\nExportFolder=" + Documents() + "\n[Audio]\nOutputDevice=-1\n")
+                                                   .toUtf8());
+        QCOMPARE(QDir(app).entryList(QDir::Files | QDir::Hidden), QStringList{IniName});
+    }
+
+    void recorderFileIsLookedForInFivePlaces_data()
+    {
+        QTest::addColumn<QString>("appDir");
+        QTest::addColumn<QStringList>("candidates");
+        const QString n = "Vornak2026.ini";
+        QTest::addRow("deep") << "/opt/x/reader/" << QStringList{"/opt/x/reader/" + n, "/opt/Vornak2026/bin/" + n,
+                                                                 "/opt/x/Vornak2026/bin/" + n, "/opt/Vornak2026/" + n,
+                                                                 "/opt/x/Vornak2026/" + n};
+        QTest::addRow("one below the root") << "/reader" << QStringList{"/reader/" + n, "/Vornak2026/bin/" + n,
+                                                                        "/Vornak2026/bin/" + n, "/Vornak2026/" + n,
+                                                                        "/Vornak2026/" + n};
+        QTest::addRow("the root") << "/" << QStringList{"/" + n, "/Vornak2026/bin/" + n, "/Vornak2026/bin/" + n,
+                                                        "/Vornak2026/" + n, "/Vornak2026/" + n};
+    }
+    void recorderFileIsLookedForInFivePlaces()
+    {
+        QFETCH(QString, appDir);
+        QFETCH(QStringList, candidates);
+        QCOMPARE(TConfig::RecorderIniCandidates(appDir), candidates);
+    }
+
+    void recorderPathsAreAdoptedOnFirstStart_data()
+    {
+        // Files: candidate number (1..5) -> content. The application folder is G/P/app.
+        QTest::addColumn<QList<int>>("where");
+        QTest::addColumn<QList<QByteArray>>("contents");
+        QTest::addColumn<QString>("database");  // "" = the default
+        QTest::addColumn<QString>("root");
+        const QByteArray both = "[Paths]\nDatabase=/rec/db.sqlite\nRootFolder=/rec/root\n";
+        QTest::addRow("only at candidate 3") << QList<int>{3} << QList<QByteArray>{both} << "/rec/db.sqlite"
+                                             << "/rec/root";
+        QTest::addRow("root from 1, both from 2")
+            << QList<int>{1, 2} << QList<QByteArray>{"[Paths]\nRootFolder=/one/root\n", "[paths]\ndatabase=/two.sqlite\nrootfolder=/two/root\n"}
+            << "/two.sqlite" << "/two/root";
+        QTest::addRow("root from 1, nothing else") << QList<int>{1} << QList<QByteArray>{"[Paths]\nRootFolder=/one/root\n"}
+                                                   << "" << "/one/root";
+        QTest::addRow("earlier candidate wins")
+            << QList<int>{4, 5} << QList<QByteArray>{"[Paths]\nDatabase=/four.sqlite\n", "[Paths]\nDatabase=/five.sqlite\n"}
+            << "/four.sqlite" << "";
+        QTest::addRow("empty database value goes on")
+            << QList<int>{2, 5} << QList<QByteArray>{"[Paths]\nDatabase=\nRootFolder=/two/root\n", "[Paths]\nDatabase=/five.sqlite\n"}
+            << "/five.sqlite" << "/two/root";
+        QTest::addRow("UTF-16 file with CRLF")
+            << QList<int>{1} << QList<QByteArray>{Utf16(QString::fromUtf8("[Paths]\r\nDatabase=/é.sqlite\r\n"))}
+            << QString::fromUtf8("/é.sqlite") << "";
+    }
+    void recorderPathsAreAdoptedOnFirstStart()
+    {
+        QFETCH(QList<int>, where);
+        QFETCH(QList<QByteArray>, contents);
+        QFETCH(QString, database);
+        QFETCH(QString, root);
+        QTemporaryDir tmp;
+        const QString app = tmp.filePath("G/P/app/");
+        QVERIFY(QDir().mkpath(app));
+        const QStringList candidates = TConfig::RecorderIniCandidates(app);
+        for (int i = 0; i < where.size(); ++i)
+            QVERIFY(WriteAll(candidates[where[i] - 1], contents[i]));
+        const TConfig cfg(app);
+        QCOMPARE(cfg.DatabasePath(), database.isEmpty() ? app + "Vornak2026.sqlite" : database);
+        QCOMPARE(cfg.RecordingsRoot(), root.isEmpty() ? app + "Recordings" : root);
+        const QByteArray ini = ReadAll(app + IniName);
+        QVERIFY(ini.contains(("Database=" + cfg.DatabasePath() + "\n").toUtf8()));
+        QVERIFY(ini.contains(("RootFolder=" + cfg.RecordingsRoot() + "\n").toUtf8()));
+    }
+
+    void existingSettingsWithTheirDatabaseAreOnlyRead()
+    {
+        QTemporaryDir tmp;
+        const QString app = tmp.path() + '/';
+        QVERIFY(WriteAll(app + "cat.sqlite", "x"));
+        const QByteArray ini = "[PATHS]\r\ndatabase = " + QFile::encodeName(app) + "cat.sqlite\r\nRootFolder=\r\n"
+                               "[Audio]\r\nOutputDevice=0x3\r\n";
+        QVERIFY(WriteAll(app + IniName, ini));
+        QVERIFY(WriteAll(app + "Vornak2026.ini", "[Paths]\nDatabase=/rec.sqlite\n"));
+        const QDateTime stamp = QFileInfo(app + IniName).lastModified();
+        QTest::qWait(20);
+        const TConfig cfg(app);
+        QCOMPARE(cfg.DatabasePath(), app + "cat.sqlite");
+        QCOMPARE(cfg.RecordingsRoot(), QString());  // present and empty
+        QCOMPARE(cfg.ExportFolder(), Documents());  // missing: the default
+        QCOMPARE(cfg.OutputDevice(), 3);
+        QCOMPARE(ReadAll(app + IniName), ini);
+        QCOMPARE(QFileInfo(app + IniName).lastModified(), stamp);
+    }
+
+    void missingDatabaseAdoptsRecorderPathsAndKeepsTheRest_data()
+    {
+        QTest::addColumn<QByteArray>("database");  // the value in the settings file
+        QTest::addColumn<QByteArray>("recorder");  // empty = no recorder file
+        QTest::addColumn<QByteArray>("paths");     // the two path lines after the load
+        QTest::addRow("recorder with database only") << QByteArray("/missing.sqlite")
+                                                     << QByteArray("[Paths]\nDatabase=/rec.sqlite\n")
+                                                     << QByteArray("Database=/rec.sqlite\nRootFolder=/old/root\n");
+        QTest::addRow("no recorder file") << QByteArray("/missing.sqlite") << QByteArray()
+                                          << QByteArray("Database=/missing.sqlite\nRootFolder=/old/root\n");
+        QTest::addRow("empty database value counts as missing")
+            << QByteArray("") << QByteArray("[Paths]\nDatabase=/rec.sqlite\nRootFolder=/rec/root\n")
+            << QByteArray("Database=/rec.sqlite\nRootFolder=/rec/root\n");
+    }
+    void missingDatabaseAdoptsRecorderPathsAndKeepsTheRest()
+    {
+        QFETCH(QByteArray, database);
+        QFETCH(QByteArray, recorder);
+        QFETCH(QByteArray, paths);
+        QTemporaryDir tmp;
+        const QString app = tmp.path() + '/';
+        QVERIFY(WriteAll(app + IniName, "; operator's note\n[Paths]\nDatabase=" + database +
+                                            "\nRootFolder=/old/root\nExtra=1\nExportFolder=/exp\n\n[Audio]\n"
+                                            "OutputDevice=$10\n"));
+        if (!recorder.isEmpty())
+            QVERIFY(WriteAll(app + "Vornak2026.ini", recorder));
+        const TConfig cfg(app);
+        QCOMPARE(cfg.ExportFolder(), QString("/exp"));
+        QCOMPARE(cfg.OutputDevice(), 16);
+        QCOMPARE(ReadAll(app + IniName), "; operator's note\n[Paths]\n" + paths +
+                                             "Extra=1\nExportFolder=/exp\n\n[Audio]\nOutputDevice=16\n");
+    }
+
+    void saveRefusesAValueThatWouldInjectKeys_data()
+    {
+        QTest::addColumn<QString>("value");
+        QTest::addRow("line break") << "/x\n[Audio]\nOutputDevice=9";
+        QTest::addRow("carriage return") << "/x\rDatabase=/evil";
+        QTest::addRow("NUL") << QString("/x") + QChar(0) + "y";
+    }
+    void saveRefusesAValueThatWouldInjectKeys()
+    {
+        QFETCH(QString, value);
+        QTemporaryDir tmp;
+        TConfig cfg(tmp.path());
+        const QByteArray before = ReadAll(tmp.filePath(IniName));
+        cfg.SetExportFolder(value);
+        const QString error = ErrorOf([&] { cfg.Save(); });
+        QVERIFY2(error.contains("ExportFolder"), qPrintable(error));
+        QCOMPARE(ReadAll(tmp.filePath(IniName)), before);
+        QCOMPARE(QDir(tmp.path()).entryList(QDir::Files | QDir::Hidden), QStringList{IniName});
+    }
+
+    void unwritableFolderRaisesUnableToWrite()
+    {
+        QTemporaryDir tmp;
+        const QString app = tmp.filePath("app");
+        const QString old = tmp.filePath("old");
+        QVERIFY(QDir().mkpath(app));
+        QVERIFY(QDir().mkpath(old));
+        TConfig existing(old);
+        const QByteArray before = ReadAll(old + '/' + IniName);
+        TMount roApp, roOld;
+        if (!roApp.ReadOnlyBind(app) || !roOld.ReadOnlyBind(old))
+            QSKIP("cannot make a read-only bind mount here (needs root)");
+        // First start: the settings file cannot be created.
+        QCOMPARE(ErrorOf([&] { TConfig cfg(app); }), "Unable to write to " + app + '/' + IniName);
+        QVERIFY(QDir(app).entryList(QDir::Files | QDir::Hidden).isEmpty());
+        // A later save: the old file stays.
+        existing.SetOutputDevice(5);
+        QCOMPARE(ErrorOf([&] { existing.Save(); }), "Unable to write to " + old + '/' + IniName);
+        QCOMPARE(ReadAll(old + '/' + IniName), before);
+    }
+
+    void fullDiskRaisesUnableToWriteAndKeepsTheOldFile()
+    {
+        QTemporaryDir tmp;
+        const QString disk = tmp.filePath("disk");
+        QVERIFY(QDir().mkpath(disk));
+        TMount m;
+        if (!m.Tmpfs(disk, "size=32k"))
+            QSKIP("cannot mount a small tmpfs here (needs root)");
+        TConfig cfg(disk);
+        const QByteArray before = ReadAll(disk + '/' + IniName);
+        {
+            QFile filler(disk + "/filler");
+            QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+            const QByteArray block(512, 'f');
+            while (filler.write(block) == block.size()) {
+            }
+            while (filler.write("f", 1) == 1) {
+            }
+        }
+        cfg.SetExportFolder("/" + QString(2000, 'e'));
+        QCOMPARE(ErrorOf([&] { cfg.Save(); }), "Unable to write to " + disk + '/' + IniName);
+        QCOMPARE(ReadAll(disk + '/' + IniName), before);
+        const QStringList files = QDir(disk).entryList(QDir::Files | QDir::Hidden);
+        QCOMPARE(QSet<QString>(files.begin(), files.end()), (QSet<QString>{IniName, "filler"}));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestReaderConfig)
+#include "tst_uReaderConfig.moc"

@@ -1,0 +1,293 @@
+// INI text with the rules of the classic profile-file functions.
+#include "uIniFile.h"
+
+#include "uReaderTypes.h"
+
+#include <QFile>
+#include <QStringDecoder>
+#include <QStringEncoder>
+
+namespace {
+
+bool IsBlank(QChar c)
+{
+    return c == QLatin1Char(' ') || c == QLatin1Char('\t');
+}
+
+QString TrimBlanks(const QString &s)
+{
+    int b = 0, e = s.size();
+    while (b < e && IsBlank(s[b]))
+        ++b;
+    while (e > b && IsBlank(s[e - 1]))
+        --e;
+    return s.mid(b, e - b);
+}
+
+bool IsQuoted(const QString &s)
+{
+    return s.size() >= 2 && s.front() == s.back() && (s.front() == QLatin1Char('"') || s.front() == QLatin1Char('\''));
+}
+
+// "[name]" -> name (blanks removed); not a section line -> nothing.
+std::optional<QString> SectionName(const QString &line)
+{
+    const QString t = TrimBlanks(line);
+    if (!t.startsWith(QLatin1Char('[')))
+        return std::nullopt;
+    const int close = t.indexOf(QLatin1Char(']'));
+    return TrimBlanks(t.mid(1, close < 0 ? -1 : close - 1));
+}
+
+// "key=value" -> key (blanks removed); a comment or a line without '=' -> nothing.
+std::optional<QString> KeyName(const QString &line)
+{
+    const QString t = TrimBlanks(line);
+    if (t.startsWith(QLatin1Char(';')))
+        return std::nullopt;
+    const int eq = t.indexOf(QLatin1Char('='));
+    if (eq < 0)
+        return std::nullopt;
+    return TrimBlanks(t.left(eq));
+}
+
+bool SameName(const QString &a, const QString &b)
+{
+    return a.compare(b, Qt::CaseInsensitive) == 0;
+}
+
+} // namespace
+
+TIniFile TIniFile::FromBytes(const QByteArray &data)
+{
+    TIniFile ini;
+    QString text;
+    if (data.startsWith("\xFF\xFE")) {
+        ini.FEncoding = TEncoding::Utf16LeBom;
+        QStringDecoder dec(QStringConverter::Utf16LE);
+        text = dec(data.mid(2));
+    } else if (data.startsWith("\xEF\xBB\xBF")) {
+        ini.FEncoding = TEncoding::Utf8Bom;
+        QStringDecoder dec(QStringConverter::Utf8);
+        text = dec(data.mid(3));
+    } else {
+        QStringDecoder dec(QStringConverter::Utf8);
+        text = dec(data);
+        if (dec.hasError()) {
+            ini.FEncoding = TEncoding::Latin1;
+            text = QString::fromLatin1(data);
+        }
+    }
+    int pos = 0;
+    while (pos < text.size()) {
+        const int nl = text.indexOf(QLatin1Char('\n'), pos);
+        TLine line;
+        if (nl < 0) {
+            line.Text = text.mid(pos);
+            pos = text.size();
+        } else {
+            const bool crlf = nl > pos && text[nl - 1] == QLatin1Char('\r');
+            line.Text = text.mid(pos, nl - pos - (crlf ? 1 : 0));
+            line.End = crlf ? QStringLiteral("\r\n") : QStringLiteral("\n");
+            pos = nl + 1;
+        }
+        ini.FLines.append(line);
+    }
+    return ini;
+}
+
+QByteArray TIniFile::ToBytes() const
+{
+    QString text;
+    for (const TLine &l : FLines)
+        text += l.Text + l.End;
+    switch (FEncoding) {
+    case TEncoding::Utf16LeBom: {
+        QStringEncoder enc(QStringConverter::Utf16LE);
+        return QByteArray("\xFF\xFE") + QByteArray(enc(text));
+    }
+    case TEncoding::Utf8Bom:
+        return QByteArray("\xEF\xBB\xBF") + text.toUtf8();
+    case TEncoding::Latin1: {
+        // Stays Latin-1 while every character fits; otherwise the whole text becomes UTF-8, which reads back
+        // the same.
+        for (QChar c : text)
+            if (c.unicode() > 0xFF)
+                return text.toUtf8();
+        return text.toLatin1();
+    }
+    case TEncoding::Utf8:
+        break;
+    }
+    return text.toUtf8();
+}
+
+bool TIniFile::ReadFile(const QString &path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) {
+        *this = TIniFile();
+        return false;
+    }
+    *this = FromBytes(f.readAll());
+    return true;
+}
+
+int TIniFile::FindSection(const QString &section) const
+{
+    const QString want = TrimBlanks(section);
+    for (int i = 0; i < FLines.size(); ++i) {
+        const auto name = SectionName(FLines[i].Text);
+        if (name && SameName(*name, want))
+            return i;
+    }
+    return -1;
+}
+
+int TIniFile::SectionEnd(int sectionLine) const
+{
+    int i = sectionLine + 1;
+    while (i < FLines.size() && !SectionName(FLines[i].Text))
+        ++i;
+    return i;
+}
+
+int TIniFile::FindKey(int sectionLine, const QString &key) const
+{
+    const QString want = TrimBlanks(key);
+    const int end = SectionEnd(sectionLine);
+    for (int i = sectionLine + 1; i < end; ++i) {
+        const auto name = KeyName(FLines[i].Text);
+        if (name && SameName(*name, want))
+            return i;
+    }
+    return -1;
+}
+
+std::optional<QString> TIniFile::Value(const QString &section, const QString &key) const
+{
+    const int s = FindSection(section);
+    if (s < 0)
+        return std::nullopt;
+    const int k = FindKey(s, key);
+    if (k < 0)
+        return std::nullopt;
+    const QString &line = FLines[k].Text;
+    QString value = TrimBlanks(line.mid(line.indexOf(QLatin1Char('=')) + 1));
+    if (IsQuoted(value))
+        value = value.mid(1, value.size() - 2);
+    return value.left(MaxValueLength);
+}
+
+QString TIniFile::ReadString(const QString &section, const QString &key, const QString &def) const
+{
+    return Value(section, key).value_or(def);
+}
+
+std::optional<int> TIniFile::ParseInteger(const QString &text)
+{
+    QString t = text;
+    bool negative = false;
+    if (t.startsWith(QLatin1Char('-')) || t.startsWith(QLatin1Char('+'))) {
+        negative = t.front() == QLatin1Char('-');
+        t.remove(0, 1);
+    }
+    int base = 10;
+    if (t.startsWith(QLatin1Char('$'))) {
+        base = 16;
+        t.remove(0, 1);
+    } else if (t.startsWith(QLatin1String("0x"), Qt::CaseInsensitive)) {
+        base = 16;
+        t.remove(0, 2);
+    }
+    if (t.isEmpty() || t.size() > 20)
+        return std::nullopt;
+    unsigned long long magnitude = 0;
+    for (QChar c : t) {
+        const int d = c.isDigit() && c.unicode() < 128 ? c.unicode() - '0'
+                      : (base == 16 && c.toLower() >= QLatin1Char('a') && c.toLower() <= QLatin1Char('f'))
+                          ? c.toLower().unicode() - 'a' + 10
+                          : -1;
+        if (d < 0)
+            return std::nullopt;
+        magnitude = magnitude * base + d;
+        if (magnitude > 0xFFFFFFFFull)
+            return std::nullopt;
+    }
+    long long v;
+    if (base == 16) {
+        // Hexadecimal covers the 32 bits: $FFFFFFFF is -1.
+        v = static_cast<int32_t>(static_cast<uint32_t>(magnitude));
+    } else {
+        v = static_cast<long long>(magnitude);
+        if (v > 2147483648ll || (!negative && v > 2147483647ll))
+            return std::nullopt;
+    }
+    return int(negative ? -v : v);
+}
+
+int TIniFile::ReadInteger(const QString &section, const QString &key, int def) const
+{
+    const auto v = Value(section, key);
+    if (!v)
+        return def;
+    return ParseInteger(*v).value_or(def);
+}
+
+QString TIniFile::ValueProblem(const QString &value)
+{
+    if (value.contains(QLatin1Char('\r')) || value.contains(QLatin1Char('\n')))
+        return QStringLiteral("bevat een regeleinde");
+    if (value.contains(QChar(0)))
+        return QStringLiteral("bevat een NUL-teken");
+    if (value.size() > MaxValueLength)
+        return QStringLiteral("is langer dan %1 tekens").arg(MaxValueLength);
+    return QString();
+}
+
+QString TIniFile::NewLineEnd() const
+{
+    for (const TLine &l : FLines)
+        if (!l.End.isEmpty())
+            return l.End;
+    return QStringLiteral("\n");
+}
+
+void TIniFile::WriteString(const QString &section, const QString &key, const QString &value)
+{
+    const QString problem = ValueProblem(value);
+    if (!problem.isEmpty())
+        throw EReaderError(QStringLiteral("De waarde van %1/%2 %3 en kan niet worden opgeslagen.")
+                               .arg(section, key, problem));
+    QString stored = value;
+    if (!value.isEmpty() && (IsBlank(value.front()) || IsBlank(value.back()) || IsQuoted(value)))
+        stored = QLatin1Char('"') + value + QLatin1Char('"');
+    const QString keyLine = key + QLatin1Char('=') + stored;
+    const QString end = NewLineEnd();
+
+    const int s = FindSection(section);
+    if (s >= 0) {
+        const int k = FindKey(s, key);
+        if (k >= 0) {
+            FLines[k].Text = keyLine;
+            return;
+        }
+        // After the section's last line that is not blank, so blank separator lines stay before the next.
+        int at = SectionEnd(s);
+        while (at > s + 1 && TrimBlanks(FLines[at - 1].Text).isEmpty())
+            --at;
+        if (FLines[at - 1].End.isEmpty())
+            FLines[at - 1].End = end;
+        FLines.insert(at, TLine{keyLine, end});
+        return;
+    }
+    if (!FLines.isEmpty() && FLines.back().End.isEmpty())
+        FLines.back().End = end;
+    FLines.append(TLine{QLatin1Char('[') + section + QLatin1Char(']'), end});
+    FLines.append(TLine{keyLine, end});
+}
+
+void TIniFile::WriteInteger(const QString &section, const QString &key, int value)
+{
+    WriteString(section, key, QString::number(value));
+}

@@ -1,0 +1,191 @@
+// The reader's settings store.
+#include "uReaderConfig.h"
+
+#include "uIniFile.h"
+#include "uReaderTypes.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+std::unique_ptr<TConfig> Config;
+
+namespace {
+
+const char *const IniName = "VornakReader2026.ini";
+const char *const RecorderIniName = "Vornak2026.ini";
+
+QString WithSlash(const QString &dir)
+{
+    return dir.endsWith(QLatin1Char('/')) ? dir : dir + QLatin1Char('/');
+}
+
+// The folder that holds dir (dir ends in '/'), with a trailing '/'; the root stays the root.
+QString ParentDir(const QString &dir)
+{
+    QString d = dir;
+    while (d.endsWith(QLatin1Char('/')))
+        d.chop(1);
+    const int slash = d.lastIndexOf(QLatin1Char('/'));
+    return slash <= 0 ? QStringLiteral("/") : d.left(slash + 1);
+}
+
+bool FileExists(const QString &path)
+{
+    return !path.isEmpty() && QFileInfo(path).isFile();
+}
+
+// Closes a file descriptor on every way out.
+struct TFd {
+    int fd = -1;
+    ~TFd()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
+
+bool WriteAll(int fd, const QByteArray &data)
+{
+    const char *p = data.constData();
+    qsizetype left = data.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, p, size_t(left));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        p += n;
+        left -= n;
+    }
+    return true;
+}
+
+// Replaces the file at path by data: a temporary file in the same folder, written in full, flushed to disk
+// and renamed over the old one; the folder is flushed too. The old file stays whole on any failure.
+bool ReplaceFile(const QString &path, const QByteArray &data)
+{
+    const QFileInfo info(path);
+    const QByteArray dir = QFile::encodeName(info.absolutePath());
+    const QByteArray target = QFile::encodeName(info.absoluteFilePath());
+    QByteArray tmpl = dir + "/." + QFile::encodeName(info.fileName()) + ".XXXXXX";
+
+    mode_t mode = 0644;
+    struct stat st {};
+    if (::stat(target.constData(), &st) == 0)
+        mode = st.st_mode & 07777;
+    else {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        mode = 0666 & ~mask;
+    }
+
+    TFd tmp;
+    tmp.fd = ::mkstemp(tmpl.data());
+    if (tmp.fd < 0)
+        return false;
+    bool ok = WriteAll(tmp.fd, data) && ::fchmod(tmp.fd, mode) == 0 && ::fsync(tmp.fd) == 0;
+    const int fd = tmp.fd;
+    tmp.fd = -1;
+    ok = (::close(fd) == 0) && ok;
+    if (ok)
+        ok = ::rename(tmpl.constData(), target.constData()) == 0;
+    if (!ok) {
+        ::unlink(tmpl.constData());
+        return false;
+    }
+    TFd d;
+    d.fd = ::open(dir.constData(), O_RDONLY | O_DIRECTORY);
+    if (d.fd >= 0)
+        ::fsync(d.fd);
+    return true;
+}
+
+} // namespace
+
+TConfig::TConfig() : TConfig(AppDir()) {}
+
+TConfig::TConfig(const QString &appDir)
+{
+    FAppDir = WithSlash(appDir);
+    FIniPath = FAppDir + QLatin1String(IniName);
+    FDatabasePath = FAppDir + QStringLiteral("Vornak2026.sqlite");
+    FRecordingsRoot = FAppDir + QStringLiteral("Recordings");
+    FExportFolder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    FOutputDevice = -1;
+    Load();
+}
+
+void TConfig::Load()
+{
+    if (QFileInfo::exists(FIniPath)) {
+        TIniFile ini;
+        ini.ReadFile(FIniPath);
+        FDatabasePath = ini.ReadString(QStringLiteral("Paths"), QStringLiteral("Database"), FDatabasePath);
+        FRecordingsRoot = ini.ReadString(QStringLiteral("Paths"), QStringLiteral("RootFolder"), FRecordingsRoot);
+        FExportFolder = ini.ReadString(QStringLiteral("Paths"), QStringLiteral("ExportFolder"), FExportFolder);
+        FOutputDevice = ini.ReadInteger(QStringLiteral("Audio"), QStringLiteral("OutputDevice"), FOutputDevice);
+        if (FileExists(FDatabasePath))
+            return;
+    }
+    ImportRecorderIni();
+    Save();
+}
+
+QStringList TConfig::RecorderIniCandidates(const QString &appDir)
+{
+    const QString app = WithSlash(appDir);
+    const QString p = ParentDir(app);
+    const QString g = ParentDir(p);
+    const QString name = QLatin1String(RecorderIniName);
+    return {
+        app + name,
+        g + QStringLiteral("Vornak2026/bin/") + name,
+        p + QStringLiteral("Vornak2026/bin/") + name,
+        g + QStringLiteral("Vornak2026/") + name,
+        p + QStringLiteral("Vornak2026/") + name,
+    };
+}
+
+void TConfig::ImportRecorderIni()
+{
+    for (const QString &c : RecorderIniCandidates(FAppDir))
+        if (TryRecorderIni(c))
+            return;
+}
+
+bool TConfig::TryRecorderIni(const QString &path)
+{
+    if (!QFileInfo(path).isFile())
+        return false;
+    TIniFile ini;
+    if (!ini.ReadFile(path))
+        return false;
+    const QString db = ini.ReadString(QStringLiteral("Paths"), QStringLiteral("Database"), QString());
+    const QString root = ini.ReadString(QStringLiteral("Paths"), QStringLiteral("RootFolder"), QString());
+    if (!db.isEmpty())
+        FDatabasePath = db;
+    if (!root.isEmpty())
+        FRecordingsRoot = root;
+    return !db.isEmpty();
+}
+
+void TConfig::Save()
+{
+    // Edits in memory first: a value that would break the file's layout is refused before anything is written.
+    TIniFile ini;
+    if (QFileInfo::exists(FIniPath) && !ini.ReadFile(FIniPath))
+        throw EReaderError(QStringLiteral("Unable to write to %1").arg(FIniPath));
+    ini.WriteString(QStringLiteral("Paths"), QStringLiteral("Database"), FDatabasePath);
+    ini.WriteString(QStringLiteral("Paths"), QStringLiteral("RootFolder"), FRecordingsRoot);
+    ini.WriteString(QStringLiteral("Paths"), QStringLiteral("ExportFolder"), FExportFolder);
+    ini.WriteInteger(QStringLiteral("Audio"), QStringLiteral("OutputDevice"), FOutputDevice);
+    if (!ReplaceFile(FIniPath, ini.ToBytes()))
+        throw EReaderError(QStringLiteral("Unable to write to %1").arg(FIniPath));
+}

@@ -1,0 +1,76 @@
+// Progress dialog for the long operations: a text line, a percentage bar and an optional cancel.
+#include "uProgress.h"
+
+#include <QFontMetrics>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QShowEvent>
+#include <algorithm>
+
+TfrmProgress::TfrmProgress(QWidget *AOwner) : QDialog(AOwner)
+{
+    setWindowFlags(Qt::Tool | Qt::WindowTitleHint | Qt::CustomizeWindowHint
+                   | Qt::WindowCloseButtonHint);
+    setModal(false);
+    setWindowTitle(QStringLiteral("Even geduld"));
+    QFont f(QStringLiteral("Segoe UI"));
+    f.setPixelSize(12);
+    setFont(f);
+    setFixedSize(420, 110);
+
+    lblCaption = new QLabel(this);
+    lblCaption->setObjectName(QStringLiteral("lblCaption"));
+    lblCaption->setGeometry(16, 16, 388, 15);
+    lblCaption->setTextFormat(Qt::PlainText);
+    lblCaption->setWordWrap(false);
+
+    pb = new QProgressBar(this);
+    pb->setObjectName(QStringLiteral("pb"));
+    pb->setGeometry(16, 40, 388, 20);
+    pb->setRange(0, 100);
+    pb->setValue(0);
+
+    btnCancel = new QPushButton(QStringLiteral("Annuleren"), this);
+    btnCancel->setObjectName(QStringLiteral("btnCancel"));
+    btnCancel->setGeometry(322, 72, 82, 27);
+    btnCancel->setAutoDefault(false);
+    connect(btnCancel, &QPushButton::clicked, this, &TfrmProgress::btnCancelClick);
+
+    SetCaptionText(QStringLiteral("Bezig..."));
+}
+
+void TfrmProgress::SetCaptionText(const QString &AText)
+{
+    FCaptionText = AText;
+    // Shortened in the middle, like a long file path, so both ends stay readable.
+    const QFontMetrics fm(lblCaption->font());
+    lblCaption->setText(fm.elidedText(AText, Qt::ElideMiddle, lblCaption->width()));
+}
+
+void TfrmProgress::SetProgress(int Percent, const QString &AText)
+{
+    if (!AText.isEmpty())
+        SetCaptionText(AText);
+    pb->setValue(std::clamp(Percent, 0, 100));
+}
+
+void TfrmProgress::SetAllowCancel(bool Value) { btnCancel->setVisible(Value); }
+
+void TfrmProgress::btnCancelClick()
+{
+    FCancelled = true;
+    btnCancel->setEnabled(false);
+    SetCaptionText(QStringLiteral("Bezig met annuleren..."));
+}
+
+void TfrmProgress::showEvent(QShowEvent *e)
+{
+    if (!e->spontaneous()) {
+        if (QWidget *owner = parentWidget()) {
+            const QRect o = owner->window()->frameGeometry();
+            move(o.center() - QPoint(width() / 2, height() / 2));
+        }
+    }
+    QDialog::showEvent(e);
+}

@@ -1,0 +1,39 @@
+// Progress dialog for the long operations: a text line, a percentage bar and an optional cancel.
+#pragma once
+
+#include <QDialog>
+#include <QString>
+
+class QLabel;
+class QProgressBar;
+class QPushButton;
+
+// Modeless; the caller sets the title, shows it, reports progress and polls Cancelled. The dialog
+// lives for one operation. Closing it from the title bar only hides it.
+class TfrmProgress : public QDialog {
+    Q_OBJECT
+public:
+    explicit TfrmProgress(QWidget *AOwner = nullptr);
+
+    // Percent is clamped to 0..100; an empty AText keeps the current text.
+    void SetProgress(int Percent, const QString &AText);
+    // Shows or hides the cancel button.
+    void SetAllowCancel(bool Value);
+    bool Cancelled() const { return FCancelled; }
+    // The full text of the label (the label itself may show it shortened in the middle).
+    QString CaptionText() const { return FCaptionText; }
+
+    QLabel *lblCaption = nullptr;
+    QProgressBar *pb = nullptr;
+    QPushButton *btnCancel = nullptr;
+
+protected:
+    void showEvent(QShowEvent *) override;
+
+private:
+    void btnCancelClick();
+    void SetCaptionText(const QString &AText);
+
+    bool FCancelled = false;
+    QString FCaptionText;
+};

@@ -1,0 +1,131 @@
+// Settings file round trip. Input: the file's bytes, then (after a byte 0x1D) writes separated by 0x1E, each
+// one byte choosing the section and key (the settings' own, in varied letter case) and the value's bytes.
+// Checked: a write either is refused (EReaderError, the text unchanged) or its value reads back exactly,
+// also after writing the bytes out and parsing them again; every line that is not a written key's line is
+// still there; a file with no write comes back byte for byte.
+#include "uIniFile.h"
+#include "uReaderTypes.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QList>
+#include <QStringDecoder>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+struct TName {
+    const char *section;
+    const char *key;
+};
+const TName Names[] = {
+    {"Paths", "Database"},     {"Paths", "RootFolder"}, {"Paths", "ExportFolder"}, {"Audio", "OutputDevice"},
+    {"PATHS", "database"},     {"paths", "ROOTFOLDER"}, {"audio", "outputdevice"}, {"Other", "Key"},
+};
+constexpr int NameCount = sizeof Names / sizeof Names[0];
+
+[[noreturn]] void Fail(const char *what, const QByteArray &detail)
+{
+    std::fprintf(stderr, "fuzz_ini: %s\n%s\n", what, detail.constData());
+    std::abort();
+}
+
+// The text of a settings file, decoded by the rules the reader documents: UTF-16 LE after its byte-order
+// mark, UTF-8 after its mark or when the bytes are valid UTF-8, else Latin-1.
+QString Decode(const QByteArray &bytes)
+{
+    if (bytes.startsWith("\xff\xfe"))
+        return QString::fromUtf16(reinterpret_cast<const char16_t *>(bytes.constData() + 2), (bytes.size() - 2) / 2);
+    if (bytes.startsWith("\xef\xbb\xbf"))
+        return QString::fromUtf8(bytes.mid(3));
+    QStringDecoder dec(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+    const QString text = dec(bytes);
+    return dec.hasError() ? QString::fromLatin1(bytes) : text;
+}
+
+QList<QByteArray> Lines(const QByteArray &bytes)
+{
+    // Lines end at LF; CRs at a line's end belong to its line end (a last line's CR becomes one when a
+    // line is added after it).
+    QList<QByteArray> out;
+    for (QString l : Decode(bytes).split('\n')) {
+        while (l.endsWith('\r'))
+            l.chop(1);
+        out << l.toUtf8();
+    }
+    return out;
+}
+
+bool IsLineOfKey(const QByteArray &line, const QHash<QByteArray, bool> &keys)
+{
+    const int eq = line.indexOf('=');
+    return eq >= 0 && keys.contains(line.left(eq).trimmed().toLower());
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    const QByteArray input(reinterpret_cast<const char *>(data), int(size));
+    const int split = input.indexOf('\x1d');
+    const QByteArray file = split < 0 ? input : input.left(split);
+    const QList<QByteArray> writes = split < 0 ? QList<QByteArray>() : input.mid(split + 1).split('\x1e');
+
+    TIniFile ini = TIniFile::FromBytes(file);
+    const QByteArray original = ini.ToBytes();
+    // (A UTF-16 file of odd length is malformed: its last half character cannot come back.)
+    const bool oddUtf16 = file.startsWith("\xff\xfe") && file.size() % 2 != 0;
+    if (writes.isEmpty() && !oddUtf16 && original != file)
+        Fail("a file read and written back without a change differs", file.toHex());
+
+    QHash<QByteArray, bool> writtenKeys;  // lower-case key names that were written
+    QHash<QByteArray, QString> expected;  // lower-case "section/key" -> the value that must read back
+    for (const QByteArray &w : writes) {
+        if (w.isEmpty())
+            continue;
+        const TName &n = Names[static_cast<unsigned char>(w[0]) % NameCount];
+        const QString value = QString::fromUtf8(w.mid(1));
+        const QByteArray before = ini.ToBytes();
+        const QString problem = TIniFile::ValueProblem(value);
+        try {
+            ini.WriteString(n.section, n.key, value);
+        } catch (const EReaderError &) {
+            if (problem.isEmpty())
+                Fail("a write was refused without a problem", value.toUtf8());
+            if (ini.ToBytes() != before)
+                Fail("a refused write changed the text", value.toUtf8());
+            continue;
+        }
+        if (!problem.isEmpty())
+            Fail("a value with a problem was written", value.toUtf8());
+        writtenKeys.insert(QByteArray(n.key).toLower(), true);
+        expected.insert(QByteArray(n.section).toLower() + '/' + QByteArray(n.key).toLower(), value);
+    }
+
+    const QByteArray out = ini.ToBytes();
+    const TIniFile again = TIniFile::FromBytes(out);
+    for (auto it = expected.constBegin(); it != expected.constEnd(); ++it) {
+        const QList<QByteArray> sk = it.key().split('/');
+        const auto direct = ini.Value(QString::fromUtf8(sk[0]), QString::fromUtf8(sk[1]));
+        const auto reread = again.Value(QString::fromUtf8(sk[0]), QString::fromUtf8(sk[1]));
+        if (!direct || *direct != it.value())
+            Fail("a written value does not read back", it.key() + " = " + it.value().toUtf8() + "\n" + out);
+        if (!reread || *reread != it.value())
+            Fail("a written value does not read back from the saved bytes",
+                 it.key() + " = " + it.value().toUtf8() + "\n" + out.toHex());
+    }
+
+    // Every line that is not a written key's line survives (as many times as it was there).
+    QHash<QByteArray, int> count;
+    for (const QByteArray &l : Lines(out))
+        count[l]++;
+    for (const QByteArray &l : Lines(original)) {
+        if (IsLineOfKey(l, writtenKeys))
+            continue;
+        if (--count[l] < 0)
+            Fail("a line that was not written to is gone", l + "\n--- before\n" + original + "\n--- after\n" + out);
+    }
+    return 0;
+}

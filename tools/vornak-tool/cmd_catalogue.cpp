@@ -1,0 +1,220 @@
+// vornak-tool sub-commands of the catalogue and the settings store: clock texts, hours, searches, path
+// resolution, the metadata edit and the settings as the reader loads them.
+#include "commands.h"
+
+#include "uReaderConfig.h"
+#include "uReaderData.h"
+#include "uReaderTypes.h"
+
+#include <QRegularExpression>
+#include <cstdio>
+#include <functional>
+
+namespace {
+
+void Out(const QString &line)
+{
+    std::fputs((line + QLatin1Char('\n')).toUtf8().constData(), stdout);
+}
+
+int BadArgs(const char *usage)
+{
+    std::fprintf(stderr, "usage: vornak-tool %s\n", usage);
+    return ExitUsage;
+}
+
+// Runs body and turns an error into its message on standard error and exit code 1.
+int Guarded(const std::function<int()> &body)
+{
+    try {
+        return body();
+    } catch (const EReaderError &e) {
+        std::fputs((e.Message() + QLatin1Char('\n')).toUtf8().constData(), stderr);
+    } catch (const std::exception &e) {
+        std::fprintf(stderr, "%s\n", e.what());
+    }
+    return ExitError;
+}
+
+bool ParseSeconds(const QStringList &args, double &sec)
+{
+    if (args.size() != 1)
+        return false;
+    bool ok = false;
+    sec = args[0].toDouble(&ok);
+    return ok;
+}
+
+bool IsDate(const QString &s)
+{
+    static const QRegularExpression re(QStringLiteral("^\\d{4}-\\d{2}-\\d{2}$"));
+    return re.match(s).hasMatch();
+}
+
+// A value of a tab-separated key=value field: backslash, tab, CR and LF escaped.
+QString Escaped(const QString &v)
+{
+    QString r;
+    r.reserve(v.size());
+    for (QChar c : v) {
+        switch (c.unicode()) {
+        case '\\': r += QLatin1String("\\\\"); break;
+        case '\t': r += QLatin1String("\\t"); break;
+        case '\r': r += QLatin1String("\\r"); break;
+        case '\n': r += QLatin1String("\\n"); break;
+        default: r += c;
+        }
+    }
+    return r;
+}
+
+QString RecLine(const TRecInfo &ri)
+{
+    const QStringList fields{
+        QStringLiteral("id=") + QString::number(ri.Id),
+        QStringLiteral("rec_dt=") + Escaped(ri.RecDT),
+        QStringLiteral("rec_date=") + Escaped(ri.RecDate),
+        QStringLiteral("rec_hour=") + QString::number(ri.RecHour),
+        QStringLiteral("rec_number=") + QString::number(ri.RecNumber),
+        QStringLiteral("format=") + Escaped(ri.Format),
+        QStringLiteral("filename=") + Escaped(ri.FileName),
+        QStringLiteral("filepath=") + Escaped(ri.FilePath),
+        QStringLiteral("title=") + Escaped(ri.Title),
+        QStringLiteral("persons=") + Escaped(ri.Persons),
+        QStringLiteral("duration_sec=") + QString::number(ri.DurationSec),
+    };
+    return fields.join(QLatin1Char('\t'));
+}
+
+bool ParseInt(const QString &s, int &v)
+{
+    bool ok = false;
+    v = s.toInt(&ok);
+    return ok;
+}
+
+} // namespace
+
+int CmdFormatDuration(const QStringList &args)
+{
+    double sec = 0;
+    if (!ParseSeconds(args, sec))
+        return BadArgs("format-duration SEC");
+    Out(FormatDuration(sec));
+    return ExitOk;
+}
+
+int CmdFormatTime(const QStringList &args)
+{
+    double sec = 0;
+    if (!ParseSeconds(args, sec))
+        return BadArgs("format-time SEC");
+    Out(FormatTimeMs(sec));
+    return ExitOk;
+}
+
+int CmdHours(const QStringList &args)
+{
+    if (args.size() != 2 || !IsDate(args[1]))
+        return BadArgs("hours DB yyyy-mm-dd");
+    return Guarded([&] {
+        TReaderData db(args[0]);
+        const THourSet hours = db.AvailableHours(args[1]);
+        QStringList list;
+        for (int h = 0; h < 24; ++h)
+            if (hours.Contains(h))
+                list << QString::number(h);
+        Out(list.join(QLatin1Char(',')));
+        return int(ExitOk);
+    });
+}
+
+int CmdSearch(const QStringList &args)
+{
+    const char *usage = "search DB [--date yyyy-mm-dd] [--hour H] [--name TEXT]";
+    if (args.isEmpty())
+        return BadArgs(usage);
+    QString date, name;
+    int hour = -1;
+    for (int i = 1; i < args.size(); i += 2) {
+        if (i + 1 >= args.size())
+            return BadArgs(usage);
+        const QString &opt = args[i], &val = args[i + 1];
+        if (opt == QLatin1String("--date") && (val.isEmpty() || IsDate(val)))
+            date = val;
+        else if (opt == QLatin1String("--hour") && ParseInt(val, hour))
+            continue;
+        else if (opt == QLatin1String("--name"))
+            name = val;
+        else
+            return BadArgs(usage);
+    }
+    return Guarded([&] {
+        TReaderData db(args[0]);
+        TRecList list;
+        db.Search(date, hour, name, list);
+        for (const TRecInfo &ri : list)
+            Out(RecLine(ri));
+        return int(ExitOk);
+    });
+}
+
+int CmdFindStem(const QStringList &args)
+{
+    if (args.size() != 2)
+        return BadArgs("find-stem DB STEM");
+    return Guarded([&] {
+        TReaderData db(args[0]);
+        TRecInfo ri;
+        if (!db.FindByFilenameStem(args[1], ri))
+            return int(ExitNotFound);
+        Out(RecLine(ri));
+        return int(ExitOk);
+    });
+}
+
+int CmdResolve(const QStringList &args)
+{
+    int id = 0;
+    if (args.size() != 3 || !ParseInt(args[1], id))
+        return BadArgs("resolve DB ID ROOT");
+    return Guarded([&] {
+        TReaderData db(args[0]);
+        TRecList list;
+        db.Search(QString(), -1, QString(), list);
+        for (const TRecInfo &ri : list) {
+            if (ri.Id == id) {
+                Out(TReaderData::ResolveExistingPath(ri, args[2]));
+                return int(ExitOk);
+            }
+        }
+        std::fprintf(stderr, "no recording with id %d\n", id);
+        return int(ExitNotFound);
+    });
+}
+
+int CmdSetMeta(const QStringList &args)
+{
+    int id = 0;
+    if (args.size() != 5 || !ParseInt(args[1], id))
+        return BadArgs("set-meta DB ID FILENAME TITLE PERSONS");
+    return Guarded([&] {
+        TReaderData db(args[0]);
+        db.UpdateMeta(id, args[2], args[3], args[4]);
+        return int(ExitOk);
+    });
+}
+
+int CmdConfig(const QStringList &args)
+{
+    if (args.size() != 1 || args[0].isEmpty())
+        return BadArgs("config APPDIR");
+    return Guarded([&] {
+        const TConfig cfg(args[0]);
+        Out(QStringLiteral("Database=") + cfg.DatabasePath());
+        Out(QStringLiteral("RootFolder=") + cfg.RecordingsRoot());
+        Out(QStringLiteral("ExportFolder=") + cfg.ExportFolder());
+        Out(QStringLiteral("OutputDevice=") + QString::number(cfg.OutputDevice()));
+        return int(ExitOk);
+    });
+}
