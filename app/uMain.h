@@ -49,6 +49,7 @@ public:
     // Operations shared by the commands.
     bool OpenCatalogue();
     void SetStatus(const QString &AText);
+    QString StatusText() const;  // the whole status text, before the ellipsis
     void ShowTime(double Sec);
     void UpdateCommands();
     void LayoutHourTiles();

@@ -5,6 +5,7 @@
 #include "uDecoder.h"
 #include "uReaderTypes.h"
 
+#include <QAudioDevice>
 #include <QString>
 #include <QStringList>
 #include <QList>
@@ -54,6 +55,7 @@ public:
 
 private:
     void BuildEnvelope(const QString &APath, const TProgressProc &AProgress);
+    void OpenPlayStream();  // on FLoadedPath and FOutput; leaves FPlayStream null when it fails
     bool WriteWav(TDecodeStream &AStream, const QString &ADest, qint64 C, const TCancelProgress &AProgress);
     bool EncodeToFile(TDecodeStream &AStream, const QString &ADest, qint64 C, TAudioFormat AFmt,
                       int ABitrate, const TCancelProgress &AProgress);
@@ -69,6 +71,7 @@ private:
     QString FLoadedPath;
     int FLastError = 0;
     int FDevice = -1;
+    QAudioDevice FOutput;  // the device FDevice resolved to; null = no sound
 };
 
 QString AudioErrorText(int ACode);

@@ -129,9 +129,11 @@ int TDecodeStream::Impl::OpenContexts()
     return aeOK;
 }
 
-// Counts the frames a straight decode delivers, from the packets alone: their durations less the
-// samples the decoder is told to trim at the start (encoder delay) and the end (padding).
-// Returns -1 when a packet carries no duration.
+// Counts the frames a straight decode delivers, from the packets alone, without decoding.
+// Ogg (Vorbis, Opus): the demuxer trims the last packet to the final granule, so the decoded length is the
+// end of the last packet less the stream's start. Others: each packet decodes to the codec's frame size
+// (or its duration when the size varies), less the samples the decoder is told to trim at the start
+// (encoder delay) and the end (padding). Returns -1 when a packet carries no duration.
 qint64 TDecodeStream::Impl::CountFrames()
 {
     AVFormatContext *raw = nullptr;
@@ -144,31 +146,49 @@ qint64 TDecodeStream::Impl::CountFrames()
         if (static_cast<int>(i) != streamIndex)
             scan->streams[i]->discard = AVDISCARD_ALL;
     }
-    const AVRational tb = scan->streams[streamIndex]->time_base;
+    const AVStream *st = scan->streams[streamIndex];
+    const AVRational tb = st->time_base;
     const AVRational sampleTb{1, rate};
+    const AVCodecID id = st->codecpar->codec_id;
+    const bool byGranule = id == AV_CODEC_ID_VORBIS || id == AV_CODEC_ID_OPUS;
+    const int frameSize = st->codecpar->frame_size;
     TPacketPtr pkt(av_packet_alloc());
-    int64_t total = 0;
+    int64_t trimmed = 0;     // samples
     int64_t durationTs = 0;  // summed in the stream's time base, converted once (no rounding drift)
+    int64_t frameSamples = 0;
+    int64_t endTs = AV_NOPTS_VALUE;
     while (av_read_frame(scan.get(), pkt.get()) >= 0) {
         if (pkt->stream_index == streamIndex) {
-            if (pkt->duration <= 0) {
+            if (pkt->duration <= 0 && (byGranule || frameSize <= 0)) {
                 av_packet_unref(pkt.get());
                 return -1;
             }
-            durationTs += pkt->duration;
+            if (byGranule) {
+                if (pkt->pts != AV_NOPTS_VALUE && (endTs == AV_NOPTS_VALUE || pkt->pts + pkt->duration > endTs))
+                    endTs = pkt->pts + pkt->duration;
+            } else if (frameSize > 0) {
+                frameSamples += frameSize;
+            } else {
+                durationTs += pkt->duration;
+            }
             size_t size = 0;
             const uint8_t *side = av_packet_get_side_data(pkt.get(), AV_PKT_DATA_SKIP_SAMPLES, &size);
-            if (side && size >= 10) {
+            if (side && size >= 10 && !byGranule) {
                 uint32_t skipStart, skipEnd;
                 std::memcpy(&skipStart, side, 4);
                 std::memcpy(&skipEnd, side + 4, 4);
-                total -= static_cast<int64_t>(skipStart) + static_cast<int64_t>(skipEnd);
+                trimmed += static_cast<int64_t>(skipStart) + static_cast<int64_t>(skipEnd);
             }
         }
         av_packet_unref(pkt.get());
     }
-    total += av_rescale_q(durationTs, tb, sampleTb);
-    return std::max<int64_t>(total, 0);
+    if (byGranule) {
+        if (endTs == AV_NOPTS_VALUE)
+            return 0;
+        const int64_t start = st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
+        return std::max<int64_t>(av_rescale_q(endTs - start, tb, sampleTb), 0);
+    }
+    return std::max<int64_t>(frameSamples + av_rescale_q(durationTs, tb, sampleTb) - trimmed, 0);
 }
 
 void TDecodeStream::Impl::ResetState()

@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QList>
 
+#include <cmath>
 #include <cstdlib>
 #include <limits>
 
@@ -198,20 +199,61 @@ bool TEncoder::Start(TAudioFormat AFmt, const QByteArray &AOptions, int ASampleR
     const int outRate = AFmt == TAudioFormat::afOPUS ? 48000 : NearestRate(codec, ASampleRate);
     e.inBlock = AChannels * 2;
 
-    e.codec.reset(avcodec_alloc_context3(codec));
+    const bool globalHeader = muxer->flags & AVFMT_GLOBALHEADER;
+    auto open = [&](int tryKbps, int *errOut) {
+        TCodecCtxPtr c(avcodec_alloc_context3(codec));
+        if (!c) {
+            *errOut = AVERROR(ENOMEM);
+            return c;
+        }
+        c->bit_rate = static_cast<int64_t>(tryKbps) * 1000;
+        c->sample_rate = outRate;
+        c->sample_fmt = e.outFmt;
+        av_channel_layout_default(&c->ch_layout, e.outChannels);
+        c->time_base = AVRational{1, outRate};
+        if (globalHeader)
+            c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+        *errOut = avcodec_open2(c.get(), codec, nullptr);
+        if (*errOut < 0)
+            c.reset();
+        return c;
+    };
+    // libopus takes at most 256 kbit/s per channel; nothing here goes beyond 2048.
+    const int asked = qMin(kbps, AFmt == TAudioFormat::afOPUS ? 256 * e.outChannels : 2048);
+    int err = 0;
+    e.codec = open(asked, &err);
+    if (!e.codec && err != AVERROR(ENOMEM)) {
+        // The bitrate is outside what the encoder does at this rate and channel count (Vorbis has a
+        // narrow band at low rates): take the accepted bitrate nearest to the one asked for. Steps that
+        // grow by a quarter octave on both sides find one, then halving steps close in on the edge.
+        const int level = av_log_get_level();
+        av_log_set_level(AV_LOG_FATAL);
+        int good = 0, scratch = 0;
+        for (int k = 1; k <= 48 && !good; ++k) {
+            const double f = std::exp2(k / 4.0);
+            for (double v : {asked / f, asked * f}) {
+                const int n = static_cast<int>(std::lround(qBound(1.0, v, 2048.0)));
+                if (!good && n != asked && open(n, &scratch))
+                    good = n;
+            }
+        }
+        if (good) {
+            // The accepted bitrates form one band: the edge lies between the asked one and good.
+            int bad = asked;
+            while (std::abs(good - bad) > 1) {
+                const int mid = (good + bad) / 2;
+                if (open(mid, &scratch))
+                    good = mid;
+                else
+                    bad = mid;
+            }
+            e.codec = open(good, &err);
+        }
+        av_log_set_level(level);
+    }
     if (!e.codec)
-        return e.Fail(QStringLiteral("out of memory"));
-    AVCodecContext *c = e.codec.get();
-    c->bit_rate = static_cast<int64_t>(kbps) * 1000;
-    c->sample_rate = outRate;
-    c->sample_fmt = e.outFmt;
-    av_channel_layout_default(&c->ch_layout, e.outChannels);
-    c->time_base = AVRational{1, outRate};
-    if (muxer->flags & AVFMT_GLOBALHEADER)
-        c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    int err = avcodec_open2(c, codec, nullptr);
-    if (err < 0)
         return e.Fail(QStringLiteral("cannot open encoder %1").arg(QLatin1String(setup.codec)), err);
+    AVCodecContext *c = e.codec.get();
     e.frameSize = (codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE) || c->frame_size <= 0 ? 4096
                                                                                                   : c->frame_size;
 

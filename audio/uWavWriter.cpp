@@ -60,10 +60,10 @@ void TWavWriter::Create(const QString &path, int sampleRate, int channels)
         const QString cause = QString::fromLocal8Bit(std::strerror(errno));
         throw EReaderError(QStringLiteral("Cannot create file \"%1\". %2").arg(path, cause));
     }
-    const QByteArray header = WavHeader(sampleRate, channels, 0);
+    // Both sizes stay 0 until Finish: a RIFF size of 36 would claim a complete, empty file.
+    QByteArray header = WavHeader(sampleRate, channels, 0);
+    std::memset(header.data() + 4, 0, 4);
     WriteAll(header.constData(), header.size(), -1);
-    // The header's sizes stay 0 until Finish: 36 here would claim a valid empty file.
-    FDataBytes = 0;
 }
 
 void TWavWriter::Write(const void *data, qint64 bytes)

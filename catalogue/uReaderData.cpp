@@ -190,5 +190,5 @@ void TReaderData::UpdateMeta(int Id, const QString &FileName, const QString &Tit
         q.Step();
     }
     if (FConn->Changes() == 0)
-        throw EReaderError(QString::fromUtf8(NoLongerInCatalogueText).arg(FileName).arg(Id));
+        throw EReaderError(QString::fromUtf8(NoLongerInCatalogueText).arg(FileName, QString::number(Id)));
 }

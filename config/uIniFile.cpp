@@ -7,6 +7,8 @@
 #include <QStringDecoder>
 #include <QStringEncoder>
 
+#include <cstdint>
+
 namespace {
 
 bool IsBlank(QChar c)
@@ -214,16 +216,14 @@ std::optional<int> TIniFile::ParseInteger(const QString &text)
         if (magnitude > 0xFFFFFFFFull)
             return std::nullopt;
     }
-    long long v;
-    if (base == 16) {
-        // Hexadecimal covers the 32 bits: $FFFFFFFF is -1.
-        v = static_cast<int32_t>(static_cast<uint32_t>(magnitude));
-    } else {
-        v = static_cast<long long>(magnitude);
-        if (v > 2147483648ll || (!negative && v > 2147483647ll))
-            return std::nullopt;
-    }
-    return int(negative ? -v : v);
+    long long v = static_cast<long long>(magnitude);
+    if (base == 16)
+        v = static_cast<int32_t>(static_cast<uint32_t>(magnitude));  // hexadecimal covers the 32 bits: $FFFFFFFF is -1
+    if (negative)
+        v = -v;
+    if (v < INT32_MIN || v > INT32_MAX)
+        return std::nullopt;
+    return int(v);
 }
 
 int TIniFile::ReadInteger(const QString &section, const QString &key, int def) const

@@ -49,6 +49,12 @@ struct TFd {
         if (fd >= 0)
             ::close(fd);
     }
+    bool Close()
+    {
+        const int f = fd;
+        fd = -1;
+        return ::close(f) == 0;
+    }
 };
 
 bool WriteAll(int fd, const QByteArray &data)
@@ -76,24 +82,19 @@ bool ReplaceFile(const QString &path, const QByteArray &data)
     const QByteArray target = QFile::encodeName(info.absoluteFilePath());
     QByteArray tmpl = dir + "/." + QFile::encodeName(info.fileName()) + ".XXXXXX";
 
+    // The old file's permissions; a new file gets the usual rw-r--r-- (mkstemp alone would give rw-------).
     mode_t mode = 0644;
     struct stat st {};
     if (::stat(target.constData(), &st) == 0)
         mode = st.st_mode & 07777;
-    else {
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        mode = 0666 & ~mask;
-    }
 
     TFd tmp;
-    tmp.fd = ::mkstemp(tmpl.data());
+    tmp.fd = ::mkostemp(tmpl.data(), O_CLOEXEC);
     if (tmp.fd < 0)
         return false;
+    // Every byte written (a short write on a full disk fails here), then on the disk, before the rename.
     bool ok = WriteAll(tmp.fd, data) && ::fchmod(tmp.fd, mode) == 0 && ::fsync(tmp.fd) == 0;
-    const int fd = tmp.fd;
-    tmp.fd = -1;
-    ok = (::close(fd) == 0) && ok;
+    ok = tmp.Close() && ok;
     if (ok)
         ok = ::rename(tmpl.constData(), target.constData()) == 0;
     if (!ok) {
@@ -101,7 +102,7 @@ bool ReplaceFile(const QString &path, const QByteArray &data)
         return false;
     }
     TFd d;
-    d.fd = ::open(dir.constData(), O_RDONLY | O_DIRECTORY);
+    d.fd = ::open(dir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (d.fd >= 0)
         ::fsync(d.fd);
     return true;

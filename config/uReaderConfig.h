@@ -30,7 +30,8 @@ public:
     // Writes the four keys into the settings file, keeping every other line of it. The new content goes to
     // a temporary file in the same folder, is flushed to disk and renamed over the old file, so the file
     // holds either its old or its new content. Throws EReaderError: "Unable to write to <file>" when the
-    // platform refuses the write, or a refusal when a value holds a line break or NUL (nothing written).
+    // platform refuses the write, or a refusal naming the key when a value holds a line break or NUL or
+    // is longer than 2047 characters (it could not be read back; nothing is written).
     void Save();
 
     // The five places, in order, where the recorder's "Vornak2026.ini" is looked for, for an application

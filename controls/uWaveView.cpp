@@ -178,13 +178,26 @@ namespace {
 
 const QColor clPosBar(24, 80, 168), clPosMark(96, 176, 232), clRuler(26, 26, 26),
     clRulerText(176, 176, 176), clTick(96, 96, 96), clWave(16, 16, 16), clSel(34, 60, 85),
-    clCentre(56, 56, 56), clGreen(40, 220, 60), clMessage(160, 160, 160), clSelEdge(64, 128, 192),
-    clCursor(240, 48, 48), clOverview(6, 40, 6), clFrame(176, 176, 176);
+    clCentre(56, 56, 56), clMessage(160, 160, 160), clSelEdge(64, 128, 192), clCursor(240, 48, 48),
+    clOverview(6, 40, 6), clFrame(176, 176, 176);
+const QRgb rgbGreen = qRgb(40, 220, 60);
 
-// Pixels from y0 to y1 of column x with y1 excluded, in whichever direction (an end-exclusive line).
-inline QRect VLine(int x, int y0, int y1)
+// Writes column x from row y0 to row y1 (y1 excluded, either direction, like an end-exclusive
+// line) straight into the image, clipped to it.
+inline void VRun(uchar *bits, qsizetype bpl, int w, int h, int x, int y0, int y1, QRgb c)
 {
-    return y1 >= y0 ? QRect(x, y0, 1, y1 - y0) : QRect(x, y1 + 1, 1, y0 - y1);
+    if (y1 < y0) {  // upwards: y0 down to y1 + 1
+        const int t = y1 + 1;
+        y1 = y0 + 1;
+        y0 = t;
+    }
+    if (x < 0 || x >= w)
+        return;
+    y0 = std::max(y0, 0);
+    y1 = std::min(y1, h);
+    uchar *row = bits + y0 * bpl + x * 4;
+    for (int y = y0; y < y1; ++y, row += bpl)
+        *reinterpret_cast<QRgb *>(row) = c;
 }
 
 // Overview window marker: xs, xe of the window, at least 3 pixels apart.
@@ -202,15 +215,13 @@ void PaintRuler(QPainter &p, const TWaveLook &look, int top, int bottom)
     FillLTRB(p, 0, top, w.W, bottom, clRuler);
     if (w.Duration <= 0)
         return;
-    const double len = w.ViewLen();
-    const double step = RulerStep(len);
+    const double step = RulerStep(w.ViewLen());
     QFont f(QStringLiteral("Segoe UI"));
     f.setPointSize(7);
     p.setFont(f);
     p.setPen(clRulerText);
-    // Tick times are counted as whole steps from 0 so that repeated additions do not drift.
-    const double firstIndex = std::trunc(w.ViewStart / step);
-    for (double i = firstIndex;; i += 1) {
+    // Tick times are whole multiples of the step, so that repeated additions cannot drift.
+    for (double i = std::trunc(w.ViewStart / step);; i += 1) {
         const double t = i * step;
         if (t > w.ViewEnd)
             break;
@@ -223,117 +234,116 @@ void PaintRuler(QPainter &p, const TWaveLook &look, int top, int bottom)
     }
 }
 
-void PaintLanes(QPainter &p, const TWaveLook &look, const TWaveBands &b,
-                std::vector<TColumnExtremes> &cols)
+void PaintLaneColumns(QImage &img, const TWaveLook &look, const TWaveBands &b,
+                      std::vector<TColumnExtremes> &cols)
 {
-    const int W = look.Win.W;
-    FillLTRB(p, 0, b.CentreL, W, b.CentreL + 1, clCentre);
-    FillLTRB(p, 0, b.CentreR, W, b.CentreR + 1, clCentre);
-    if (look.EnvCount < 1 || look.Win.Duration <= 0 || !look.Env)
-        return;
+    const int W = std::min(look.Win.W, img.width()), H = img.height();
     ComputeLaneColumns(look.Win, look.Env, look.EnvCount, cols);
-    std::vector<QRect> rects;
-    rects.reserve(2 * static_cast<size_t>(W));
+    uchar *bits = img.bits();
+    const qsizetype bpl = img.bytesPerLine();
     const double kL = b.AmpL / 32768.0, kR = b.AmpR / 32768.0;
     for (int x = 0; x < W; ++x) {
         const TColumnExtremes &c = cols[x];
-        const int tl = b.CentreL - RoundPx(c.HiL * kL), bl = b.CentreL - RoundPx(c.LoL * kL);
-        rects.push_back(QRect(x, tl, 1, bl - tl + 1));
-        const int tr = b.CentreR - RoundPx(c.HiR * kR), br = b.CentreR - RoundPx(c.LoR * kR);
-        rects.push_back(QRect(x, tr, 1, br - tr + 1));
+        // Both extremes start at 0, so each run covers its lane's centre line.
+        VRun(bits, bpl, W, H, x, b.CentreL - RoundPx(c.HiL * kL), b.CentreL - RoundPx(c.LoL * kL) + 1,
+             rgbGreen);
+        VRun(bits, bpl, W, H, x, b.CentreR - RoundPx(c.HiR * kR), b.CentreR - RoundPx(c.LoR * kR) + 1,
+             rgbGreen);
     }
-    p.setPen(Qt::NoPen);
-    p.setBrush(clGreen);
-    p.drawRects(rects.data(), static_cast<int>(rects.size()));
-    p.setBrush(Qt::NoBrush);
 }
 
-void PaintOverview(QPainter &p, const TWaveLook &look, int top, int bottom)
+void PaintOverviewColumns(QImage &img, const TWaveLook &look, int top, int bottom)
 {
     const TWaveWindow &w = look.Win;
-    FillLTRB(p, 0, top, w.W, bottom, clOverview);
-    if (look.EnvCount <= 0 || w.Duration <= 0 || !look.Env)
-        return;
+    const int W = std::min(w.W, img.width()), H = img.height();
     const int centre = (top + bottom) / 2;
-    const int amp = std::max((bottom - top) / 2 - 1, 1);
-    const double k = amp / 32768.0;
-    std::vector<QRect> rects;
-    rects.reserve(w.W);
-    for (int x = 0; x < w.W; ++x) {
+    const double k = std::max((bottom - top) / 2 - 1, 1) / 32768.0;
+    uchar *bits = img.bits();
+    const qsizetype bpl = img.bytesPerLine();
+    for (int x = 0; x < W; ++x) {
+        // One point per column, not starting from 0.
         const double pos = std::floor(static_cast<double>(x) / w.W * look.EnvCount);
         const int idx = static_cast<int>(std::clamp(pos, 0.0, double(look.EnvCount - 1)));
         const TEnvPoint &pt = look.Env[idx];
         const int hi = std::max(pt.MxL, pt.MxR), lo = std::min(pt.MnL, pt.MnR);
-        rects.push_back(VLine(x, centre - RoundPx(hi * k), centre - RoundPx(lo * k) + 1));
+        VRun(bits, bpl, W, H, x, centre - RoundPx(hi * k), centre - RoundPx(lo * k) + 1, rgbGreen);
     }
-    p.setPen(Qt::NoPen);
-    p.setBrush(clGreen);
-    p.drawRects(rects.data(), static_cast<int>(rects.size()));
-    p.setBrush(Qt::NoBrush);
-    int xs, xe;
-    WindowMarker(w, xs, xe);
-    FrameLTRB(p, xs, top, xe, bottom, clFrame);
 }
 
 } // namespace
 
-void PaintWave(QPainter &p, const TWaveLook &ALook, std::vector<TColumnExtremes> &AScratch)
+void PaintWave(QImage &AImage, const TWaveLook &ALook, std::vector<TColumnExtremes> &AScratch)
 {
     const TWaveWindow &w = ALook.Win;
     const int W = w.W;
-    if (W <= 0 || ALook.H <= 0)
+    if (W <= 0 || ALook.H <= 0 || AImage.isNull() || AImage.depth() != 32)
         return;
-    p.save();
-    p.setRenderHint(QPainter::Antialiasing, false);
     const TWaveBands b = TWaveBands::For(ALook.H);
+    const bool hasData = ALook.EnvCount > 0 && w.Duration > 0 && ALook.Env;
     const bool hasSel = ALook.SelStart >= 0 && ALook.SelEnd > ALook.SelStart;
-
-    // 1. Position bar
-    FillLTRB(p, 0, b.PosTop, W, b.PosBottom, clPosBar);
-    if (w.Duration > 0) {
+    const int y0 = b.WaveTop, y1 = b.WaveBottom;
+    {
+        QPainter p(&AImage);
+        p.setRenderHint(QPainter::Antialiasing, false);
+        // 1. Position bar
+        FillLTRB(p, 0, b.PosTop, W, b.PosBottom, clPosBar);
+        if (w.Duration > 0) {
+            int xs, xe;
+            WindowMarker(w, xs, xe);
+            FillLTRB(p, xs, 2, xe, 12, clPosMark);
+        }
+        // 2. Upper ruler
+        PaintRuler(p, ALook, b.RulerTop, b.RulerBottom);
+        // 3. Waveform area: background, selection band, the lanes' centre lines
+        FillLTRB(p, 0, y0, W, y1, clWave);
+        if (hasSel) {
+            int x1 = w.ViewPxOfTime(ALook.SelStart), x2 = w.ViewPxOfTime(ALook.SelEnd);
+            if (x2 < x1)
+                std::swap(x1, x2);
+            x1 = std::max(x1, 0);
+            x2 = std::min(x2, W);
+            if (x2 > x1)
+                FillLTRB(p, x1, y0, x2, y1, clSel);
+        }
+        FillLTRB(p, 0, b.CentreL, W, b.CentreL + 1, clCentre);
+        FillLTRB(p, 0, b.CentreR, W, b.CentreR + 1, clCentre);
+    }
+    if (hasData)
+        PaintLaneColumns(AImage, ALook, b, AScratch);
+    {
+        QPainter p(&AImage);
+        p.setRenderHint(QPainter::Antialiasing, false);
+        if (!hasData) {
+            QFont f(QStringLiteral("Segoe UI"));
+            f.setPointSize(10);
+            p.setFont(f);
+            p.setPen(clMessage);
+            p.drawText(QRect(12, (y0 + y1) / 2 - 8, std::max(W - 12, 1), 40),
+                       Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
+                       QStringLiteral("Geen opname geladen."));
+        } else {
+            if (hasSel) {  // edges at the unclamped pixels
+                const int xs = w.ViewPxOfTime(ALook.SelStart), xe = w.ViewPxOfTime(ALook.SelEnd);
+                FillLTRB(p, xs, y0, xs + 1, y1, clSelEdge);
+                FillLTRB(p, xe, y0, xe + 1, y1, clSelEdge);
+            }
+            if (w.ViewStart <= ALook.PlayPos && ALook.PlayPos <= w.ViewEnd) {
+                const int x = w.ViewPxOfTime(ALook.PlayPos);
+                FillLTRB(p, x, y0, x + 1, y1, clCursor);
+            }
+        }
+        // 4. Lower ruler
+        PaintRuler(p, ALook, b.Ruler2Top, b.Ruler2Bottom);
+        // 5. Overview background
+        FillLTRB(p, 0, b.OverTop, W, b.OverBottom, clOverview);
+    }
+    if (hasData) {
+        PaintOverviewColumns(AImage, ALook, b.OverTop, b.OverBottom);
+        QPainter p(&AImage);
         int xs, xe;
         WindowMarker(w, xs, xe);
-        FillLTRB(p, xs, 2, xe, 12, clPosMark);
+        FrameLTRB(p, xs, b.OverTop, xe, b.OverBottom, clFrame);
     }
-    // 2. Upper ruler
-    PaintRuler(p, ALook, b.RulerTop, b.RulerBottom);
-    // 3. Waveform area
-    const int y0 = b.WaveTop, y1 = b.WaveBottom;
-    FillLTRB(p, 0, y0, W, y1, clWave);
-    if (hasSel) {
-        int x1 = w.ViewPxOfTime(ALook.SelStart), x2 = w.ViewPxOfTime(ALook.SelEnd);
-        if (x2 < x1)
-            std::swap(x1, x2);
-        x1 = std::max(x1, 0);
-        x2 = std::min(x2, W);
-        if (x2 > x1)
-            FillLTRB(p, x1, y0, x2, y1, clSel);
-    }
-    PaintLanes(p, ALook, b, AScratch);
-    if (ALook.EnvCount <= 0 || w.Duration <= 0) {
-        QFont f = p.font();
-        f.setPointSize(10);
-        p.setFont(f);
-        p.setPen(clMessage);
-        p.drawText(QRect(12, (y0 + y1) / 2 - 8, std::max(W - 12, 1), 40),
-                   Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
-                   QStringLiteral("Geen opname geladen."));
-    } else {
-        if (hasSel) {
-            const int xs = w.ViewPxOfTime(ALook.SelStart), xe = w.ViewPxOfTime(ALook.SelEnd);
-            FillLTRB(p, xs, y0, xs + 1, y1, clSelEdge);
-            FillLTRB(p, xe, y0, xe + 1, y1, clSelEdge);
-        }
-        if (w.ViewStart <= ALook.PlayPos && ALook.PlayPos <= w.ViewEnd) {
-            const int x = w.ViewPxOfTime(ALook.PlayPos);
-            FillLTRB(p, x, y0, x + 1, y1, clCursor);
-        }
-    }
-    // 4. Lower ruler
-    PaintRuler(p, ALook, b.Ruler2Top, b.Ruler2Bottom);
-    // 5. Overview
-    PaintOverview(p, ALook, b.OverTop, b.OverBottom);
-    p.restore();
 }
 
 // ---- The control ----
@@ -445,7 +455,10 @@ void TWaveView::ClearSelection()
 
 void TWaveView::paintEvent(QPaintEvent *)
 {
-    QPainter p(this);
+    if (width() <= 0 || height() <= 0)
+        return;
+    if (FBuffer.size() != size())
+        FBuffer = QImage(size(), QImage::Format_ARGB32_Premultiplied);
     TWaveLook look;
     look.Win = Window();
     look.Env = FEnv ? FEnv->data() : nullptr;
@@ -454,7 +467,9 @@ void TWaveView::paintEvent(QPaintEvent *)
     look.SelEnd = FSelEnd;
     look.PlayPos = FPlayPos;
     look.H = height();
-    PaintWave(p, look, FColumns);
+    PaintWave(FBuffer, look, FColumns);
+    QPainter p(this);
+    p.drawImage(0, 0, FBuffer);
 }
 
 void TWaveView::mousePressEvent(QMouseEvent *e)

@@ -257,6 +257,39 @@ private slots:
         QVERIFY(!e.ErrorText().isEmpty());
     }
 
+    // A bitrate the encoder cannot do at this rate and channel count gives the nearest one it can,
+    // not a failed export.
+    void encoderTakesTheNearestBitrateItCan_data()
+    {
+        QTest::addColumn<TAudioFormat>("format");
+        QTest::addColumn<int>("rate");
+        QTest::addColumn<int>("channels");
+        QTest::addColumn<int>("kbps");
+        QTest::addRow("OGG 320 at 8 kHz mono") << TAudioFormat::afOGG << 8000 << 1 << 320;
+        QTest::addRow("OGG 8 at 44.1 kHz stereo") << TAudioFormat::afOGG << 44100 << 2 << 8;
+        QTest::addRow("Opus 320 mono") << TAudioFormat::afOPUS << 16000 << 1 << 320;
+        QTest::addRow("Opus 5000 stereo") << TAudioFormat::afOPUS << 44100 << 2 << 5000;
+        QTest::addRow("MP3 320 at 8 kHz mono") << TAudioFormat::afMP3 << 8000 << 1 << 320;
+        QTest::addRow("MP3 1") << TAudioFormat::afMP3 << 44100 << 2 << 1;
+    }
+    void encoderTakesTheNearestBitrateItCan()
+    {
+        QFETCH(TAudioFormat, format);
+        QFETCH(int, rate);
+        QFETCH(int, channels);
+        QFETCH(int, kbps);
+        const std::vector<int16_t> pcm = BurstPcm(rate, channels, 2.0);
+        const QString path = Path(QString("nearest-%1-%2-%3%4").arg(rate).arg(channels).arg(kbps).arg(FormatExt(format)));
+        TEncoder e;
+        QVERIFY2(e.Start(format, EncoderOptionText(format, kbps), rate, channels, path), qPrintable(e.ErrorText()));
+        QVERIFY(e.Feed(pcm.data(), static_cast<qint64>(pcm.size() * 2)));
+        QVERIFY(e.Stop());
+        const TDecoded d = DecodeAll(path);
+        QVERIFY(d.ok);
+        QCOMPARE(d.channels, channels);
+        QVERIFY2(std::abs(d.Seconds() - 2.0) < 0.1, qPrintable(QString::number(d.Seconds())));
+    }
+
     void encoderCannotStartInAMissingFolder()
     {
         TEncoder e;

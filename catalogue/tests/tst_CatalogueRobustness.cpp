@@ -77,13 +77,22 @@ public:
         }
         return FOut.contains("ready ");
     }
-    bool Running() { return FProc.state() == QProcess::Running; }
-    void Poll() { FOut += FProc.readAllStandardOutput(); }
+    // QProcess learns of the end and of new output only through its events.
+    bool Running()
+    {
+        Poll();
+        return FProc.state() == QProcess::Running;
+    }
+    void Poll()
+    {
+        FProc.waitForFinished(0);
+        FOut += FProc.readAllStandardOutput();
+    }
     bool Finish(int ms)
     {
-        const bool done = FProc.waitForFinished(ms);
+        FProc.waitForFinished(ms);
         FOut += FProc.readAllStandardOutput();
-        return done;
+        return FProc.state() == QProcess::NotRunning;
     }
     void Terminate()
     {

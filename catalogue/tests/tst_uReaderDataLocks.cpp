@@ -188,6 +188,30 @@ private slots:
         QCOMPARE(Dump(path), before + RecorderRow);
         QCOMPARE(IntegrityCheck(path), QString("ok"));
     }
+
+    // An exclusive lock that outlasts both connects: the catalogue does not open, with SQLite's message.
+    void exclusiveLockPastBothConnectsFailsTheOpen()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("cat.sqlite");
+        CreateCatalogue(path, Rows());
+        const QString before = Dump(path);
+        TRecorder rec;
+        QVERIFY(rec.Start(path, "exclusive", 23000));
+        QElapsedTimer t;
+        t.start();
+        QString error;
+        try {
+            TReaderData db(path);
+        } catch (const EReaderError &e) {
+            error = e.Message();
+        }
+        QCOMPARE(error, QString("database is locked"));
+        QVERIFY(t.elapsed() >= 19000);
+        QVERIFY(rec.Finish());
+        QCOMPARE(Dump(path), before + RecorderRow);
+        QCOMPARE(IntegrityCheck(path), QString("ok"));
+    }
 };
 
 int main(int argc, char *argv[])

@@ -48,13 +48,14 @@ set(_src ${PROJECT_SOURCE_DIR})
 set(_catalogue_sources ${_src}/catalogue/uReaderTypes.cpp ${_src}/catalogue/uSqlite.cpp
     ${_src}/catalogue/uReaderData.cpp ${_src}/config/uReaderConfig.cpp ${_src}/config/uIniFile.cpp)
 
-# ResolveExistingPath, the search stem and the export dialog's extension handling.
-if(TARGET catalogue_core)
+# ResolveExistingPath, the search stem and the export dialog's extension handling. The two dialogs are
+# linked as libraries (they need widgets); the catalogue code is compiled in.
+if(TARGET catalogue_core AND TARGET catalogue AND TARGET audio)
   vornak_add_fuzzer(NAME paths
     SOURCES ${_catalogue_sources}
     LIBS catalogue_core
-    DEPS Qt6::Core SQLite::SQLite3
-    INCLUDES ${_src}/catalogue ${_src}/config)
+    DEPS catalogue audio Qt6::Widgets SQLite::SQLite3
+    INCLUDES ${_src}/catalogue ${_src}/config ${_src}/audio)
 endif()
 
 # The settings file's reader and writer.
@@ -64,4 +65,13 @@ if(TARGET config_core)
     LIBS config_core
     DEPS Qt6::Core
     INCLUDES ${_src}/catalogue ${_src}/config)
+endif()
+
+# The WAV writer, read back by an independent parser.
+if(TARGET audio_core AND EXISTS ${_src}/audio/uWavWriter.cpp)
+  vornak_add_fuzzer(NAME wav
+    SOURCES ${_src}/audio/uWavWriter.cpp ${_src}/catalogue/uReaderTypes.cpp
+    LIBS audio_core
+    DEPS Qt6::Core
+    INCLUDES ${_src}/catalogue ${_src}/audio)
 endif()

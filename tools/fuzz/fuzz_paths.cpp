@@ -1,8 +1,17 @@
 // File-name handling: nothing a catalogue row or a typed name holds may lead outside its folder.
-// Input: fields separated by newlines — RecDate, FileName, FilePath of a catalogue row (then, where the
-// export dialog's name handling is built in, a typed target and a format number).
+// Input: fields separated by newlines — RecDate, FileName, FilePath of a catalogue row; an export target
+// path; then three numbers: a day (Julian day number), an hour index and a number index of the search dialog.
 //   ResolveExistingPath: the result is the stored FilePath, or a file under the recordings root.
+//   WithExtension (export dialog): the folder part is kept, only the name's extension changes.
+//   BuildFileStem (search dialog): eleven digits, nothing a LIKE pattern or a path would read otherwise.
+#include "uExport.h"
 #include "uReaderData.h"
+#include "uSearch.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QRegularExpression>
 
 #include <QByteArray>
 #include <QDir>
@@ -19,6 +28,7 @@ namespace {
 
 QTemporaryDir *Work = nullptr;
 QString Root, RootCanonical;
+TfrmSearch *Search = nullptr;
 
 void Touch(const QString &path)
 {
@@ -43,6 +53,12 @@ bool Inside(const QString &path, const QString &folder)
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    static int argc = 1;
+    static char name[] = "fuzz_paths";
+    static char *argv[] = {name, nullptr};
+    new QApplication(argc, argv);
+    Search = new TfrmSearch(nullptr, QDateTime(QDate(2025, 9, 1), QTime(14, 37)));
     // Files inside the recordings root and beside it, so that an escape finds something to return.
     Work = new QTemporaryDir;
     Root = Work->filePath("root");
@@ -52,6 +68,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
     Touch(Work->filePath("root2/2025/09/01/01092025141.wav"));
     Touch(Root + "/outside-of-day.wav");
     RootCanonical = QFileInfo(Root).canonicalFilePath();
+
     return 0;
 }
 
@@ -75,5 +92,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             Fail("ResolveExistingPath left the recordings root",
                  QString("RecDate=%1 FileName=%2 -> %3").arg(ri.RecDate, ri.FileName, got));
     }
+
+    // The export target: only the part after the last dot of the name changes.
+    static const char *const exts[] = {".wav", ".mp3", ".ogg", ".opus"};
+    const QString typed = field(3);
+    const QString ext = QString::fromLatin1(exts[fields.size() > 4 ? fields[4].size() % 4 : 0]);
+    const QString target = TfrmExport::WithExtension(typed, ext);
+    const int slash = typed.lastIndexOf('/');
+    const QString folder = typed.left(slash + 1), name = typed.mid(slash + 1);
+    const int dot = name.lastIndexOf('.');
+    const QString want = folder + (dot < 0 ? name : name.left(dot)) + ext;
+    if (target != want)
+        Fail("WithExtension changed more than the extension", typed + " -> " + target);
+
+    // The search stem from whatever day, hour and number the dialog holds.
+    const qint64 day = field(5).toLongLong();
+    Search->dtpFileDate->setDate(QDate::fromJulianDay(day));
+    Search->cbFileHour->setCurrentIndex(field(6).toInt() % qMax(1, Search->cbFileHour->count() + 1) - 1);
+    Search->cbFileNum->setCurrentIndex(field(7).toInt() % qMax(1, Search->cbFileNum->count() + 1) - 1);
+    const QString stem = Search->BuildFileStem();
+    static const QRegularExpression digits(QStringLiteral("^[0-9]{11}$"));
+    if (!digits.match(stem).hasMatch())
+        Fail("the search stem is not eleven digits", stem);
     return 0;
 }

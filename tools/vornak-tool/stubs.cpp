@@ -4,15 +4,10 @@
 #include <cstdio>
 
 namespace {
-int NotYet()
+[[maybe_unused]] int NotYet()
 {
     std::fputs("vornak-tool: this command is not available in this build\n", stderr);
     return ExitError;
 }
 } // namespace
 
-int CmdEnvelope(const QStringList &) { return NotYet(); }
-int CmdDevices(const QStringList &) { return NotYet(); }
-int CmdPlay(const QStringList &) { return NotYet(); }
-int CmdExport(const QStringList &) { return NotYet(); }
-int CmdDemo(const QStringList &) { return NotYet(); }

@@ -1,0 +1,75 @@
+// Start-up of Vornak Reader 2026: settings, application, theme, main window.
+#include "uApplication.h"
+#include "uDemo.h"
+#include "uMain.h"
+#include "uReaderConfig.h"
+#include "uReaderTypes.h"
+#include "uTheme.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QMessageBox>
+
+#include <cstdio>
+
+namespace {
+
+// A newcomer's first run: no settings of our own and no recorder anywhere we look. Then the demo
+// generator writes a demo catalogue and a recorder settings file beside us, so the reader opens on it.
+void MakeDemoForNewcomer(int &argc, char **argv)
+{
+    const QString app = AppDir();
+    if (QFileInfo::exists(app + QStringLiteral("VornakReader2026.ini")))
+        return;
+    for (const QString &c : TConfig::RecorderIniCandidates(app))
+        if (QFileInfo::exists(c))
+            return;
+    std::fprintf(stderr, "Vornak Reader 2026: geen recorder gevonden; demo-opnames worden aangemaakt...\n");
+    try {
+        // The generator runs the ffmpeg command line; a plain core application serves its processes and
+        // is gone again before the settings are read.
+        QCoreApplication demoApp(argc, argv);
+        MakeDemo(app);
+    } catch (const std::exception &e) {
+        // Without a demo the reader still starts and tells that no catalogue is open.
+        std::fprintf(stderr, "Demo niet aangemaakt: %s\n", e.what());
+    }
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    MakeDemoForNewcomer(argc, argv);
+
+    // 1. Settings before the application object and before any window.
+    try {
+        Config = std::make_unique<TConfig>();
+    } catch (const std::exception &e) {
+        const EReaderError *re = dynamic_cast<const EReaderError *>(&e);
+        const QString text = re ? re->Message() : QString::fromLocal8Bit(e.what());
+        std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+        QApplication failApp(argc, argv);
+        QMessageBox::critical(nullptr, QStringLiteral("Vornak Reader 2026"), text);
+        return 1;
+    }
+
+    // 2-4. The application, the built-in dark theme, the title.
+    int exitCode = 0;
+    {
+        TReaderApplication app(argc, argv);
+        app.setApplicationName(QStringLiteral("Vornak Reader 2026"));
+        if (!ApplyDarkTheme(app))
+            QMessageBox::critical(nullptr, QStringLiteral("Vornak Reader 2026"),
+                                  QStringLiteral("Het thema \"%1\" kon niet worden toegepast.")
+                                      .arg(QLatin1String(BuiltInThemeName)));
+        // 5. The optional theme file; any failure is ignored silently.
+        LoadStyleFile(app, AppDir() + QLatin1String(ThemeFileName));
+        // 6-7. The one main window and the message loop.
+        TfrmMain frmMain;
+        frmMain.show();
+        exitCode = app.exec();
+    }
+    Config.reset();  // last, without saving
+    return exitCode;
+}

@@ -1,0 +1,745 @@
+// The main window on a catalogue and recordings made here: start-up, browsing, loading, playback, the
+// waveform events, the busy guards and the menu commands.
+#include "uAbout.h"
+#include "uApplication.h"
+#include "uAudioEngine.h"
+#include "uCalendar.h"
+#include "uExport.h"
+#include "uMain.h"
+#include "uMeta.h"
+#include "uPickRec.h"
+#include "uProgress.h"
+#include "uReaderConfig.h"
+#include "uReaderData.h"
+#include "uReaderSettings.h"
+#include "uReportList.h"
+#include "uSearch.h"
+#include "uTiles.h"
+#include "uWaveView.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <sqlite3.h>
+
+namespace {
+
+struct TMessage {
+    QMessageBox::Icon Icon;
+    QString Text;
+};
+
+void Exec(sqlite3 *db, const QString &sql)
+{
+    char *err = nullptr;
+    if (sqlite3_exec(db, sql.toUtf8().constData(), nullptr, nullptr, &err) != SQLITE_OK) {
+        qWarning("%s", err);
+        sqlite3_free(err);
+    }
+}
+
+QString Sq(const QString &s)
+{
+    return QLatin1Char('\'') + QString(s).replace(QLatin1Char('\''), QStringLiteral("''")) + QLatin1Char('\'');
+}
+
+bool MakeTone(const QString &APath, int ASeconds)
+{
+    QDir().mkpath(QFileInfo(APath).absolutePath());
+    return QProcess::execute(QStringLiteral("ffmpeg"),
+                             {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-y"), QStringLiteral("-f"),
+                              QStringLiteral("lavfi"), QStringLiteral("-i"),
+                              QStringLiteral("sine=frequency=440:duration=%1").arg(ASeconds), QStringLiteral("-ac"),
+                              QStringLiteral("2"), QStringLiteral("-ar"), QStringLiteral("44100"), APath}) == 0;
+}
+
+void SendMouse(QWidget *w, QEvent::Type t, const QPoint &p, Qt::MouseButton button, Qt::MouseButtons buttons)
+{
+    QMouseEvent e(t, QPointF(p), QPointF(w->mapToGlobal(p)), button, buttons, Qt::NoModifier);
+    QApplication::sendEvent(w, &e);
+}
+
+} // namespace
+
+class TestMain : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void hourGridAndZoomColumn_data();
+    void hourGridAndZoomColumn();
+    void displayDateUsesTheLocaleSeparator();
+    void startWithoutCatalogue();
+    void startWithCatalogue();
+    void oneRecordingLoadsAtOnce();
+    void severalRecordingsOpenThePicker();
+    void lateHourCaptionWrapsToZero();
+    void missingFileWarns();
+    void undecodableFileKeepsThePreviousRecording();
+    void playPauseStop();
+    void clickSeeksAndDragSelects();
+    void busyGuardsDuringLoadAndCloseAfterwards();
+    void exportWholeAndSelection();
+    void exportCancelledIsNotCompleted();
+    void exportRefusesTheLoadedFile();
+    void editStoresTitleAndPersons();
+    void editWithoutCatalogueSaysSo();
+    void settingsReopenCatalogueAndKeepPlaying();
+    void searchMovesCalendarAndLoads();
+    void aboutShowsSettingsPath();
+    void unhandledErrorIsReported();
+
+private:
+    std::unique_ptr<TfrmMain> MakeMain();
+    void LoadHour(TfrmMain &w, int AHour);
+    QString DayKey(const QDate &d) const { return d.toString(QStringLiteral("yyyy-MM-dd")); }
+    QString RecPath(const QDate &d, int h, int n, const QString &ext) const
+    {
+        return FRoot + d.toString(QStringLiteral("/yyyy/MM/dd/")) + d.toString(QStringLiteral("ddMMyyyy")) +
+               QStringLiteral("%1%2").arg(h, 2, 10, QLatin1Char('0')).arg(n) + ext;
+    }
+
+    QTemporaryDir FDir;
+    QString FRoot, FDb;
+    QDate FToday = QDate::currentDate();
+    QDate FOther = QDate(2025, 3, 14);
+    QList<TMessage> FMessages;
+    int FDialogs = 0;
+    std::function<int(QDialog &)> FDialogHandler;
+};
+
+void TestMain::initTestCase()
+{
+    QVERIFY(FDir.isValid());
+    FRoot = FDir.filePath(QStringLiteral("rec"));
+    FDb = FDir.filePath(QStringLiteral("cat.sqlite"));
+    struct TRow {
+        QDate Day;
+        int Hour, Number;
+        QString Ext, Title, Persons;
+        int Make;  // 0 none, 1 tone, 2 garbage
+    };
+    const TRow rows[] = {
+        {FToday, 10, 1, QStringLiteral(".wav"), QStringLiteral("Overleg"), QStringLiteral("Jan"), 1},
+        {FToday, 14, 1, QStringLiteral(".wav"), QString(), QString(), 1},
+        {FToday, 14, 2, QStringLiteral(".wav"), QString(), QStringLiteral("Piet"), 1},
+        {FToday, 15, 1, QStringLiteral(".wav"), QString(), QString(), 0},
+        {FToday, 16, 1, QStringLiteral(".mp3"), QString(), QString(), 2},
+        {FOther, 23, 1, QStringLiteral(".wav"), QString(), QString(), 1},
+        {FOther, 23, 2, QStringLiteral(".wav"), QString(), QString(), 1},
+    };
+    sqlite3 *db = nullptr;
+    QCOMPARE(sqlite3_open(FDb.toUtf8().constData(), &db), SQLITE_OK);
+    Exec(db, QStringLiteral("CREATE TABLE recordings (id INTEGER PRIMARY KEY, rec_dt TEXT, rec_date TEXT, "
+                            "rec_hour INTEGER, rec_number INTEGER, format TEXT, filename TEXT, filepath TEXT, "
+                            "title TEXT, persons TEXT, duration_sec INTEGER)"));
+    int id = 0;
+    for (const TRow &r : rows) {
+        const QString path = RecPath(r.Day, r.Hour, r.Number, r.Ext);
+        if (r.Make == 1)
+            QVERIFY(MakeTone(path, 3));
+        if (r.Make == 2) {
+            QDir().mkpath(QFileInfo(path).absolutePath());
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(QByteArray(4096, '\x5a'));
+        }
+        Exec(db, QStringLiteral("INSERT INTO recordings VALUES (%1, %2, %3, %4, %5, %6, %7, %8, %9, %10, 3)")
+                     .arg(++id)
+                     .arg(Sq(DayKey(r.Day) + QStringLiteral(" %1:00:0%2").arg(r.Hour, 2, 10, QLatin1Char('0')).arg(r.Number)),
+                          Sq(DayKey(r.Day)))
+                     .arg(r.Hour)
+                     .arg(r.Number)
+                     .arg(Sq(r.Ext.mid(1).toUpper()), Sq(QFileInfo(path).fileName()),
+                          Sq(QStringLiteral("D:\\Opnames\\") + QFileInfo(path).fileName()), Sq(r.Title),
+                          Sq(r.Persons)));
+    }
+    sqlite3_close(db);
+}
+
+void TestMain::init()
+{
+    Config = std::make_unique<TConfig>(FDir.path());
+    Config->SetDatabasePath(FDb);
+    Config->SetRecordingsRoot(FRoot);
+    Config->SetExportFolder(FDir.filePath(QStringLiteral("exports")) + QLatin1Char('/'));
+    Config->SetOutputDevice(-1);
+    Config->Save();
+    FMessages.clear();
+    FDialogs = 0;
+    FDialogHandler = nullptr;
+}
+
+void TestMain::cleanup()
+{
+    ReaderData.reset();
+    Config.reset();
+}
+
+std::unique_ptr<TfrmMain> TestMain::MakeMain()
+{
+    auto w = std::make_unique<TfrmMain>();
+    w->ShowMessage = [this](QMessageBox::Icon AIcon, const QString &AText) { FMessages.append({AIcon, AText}); };
+    w->ExecDialog = [this](QDialog &d) {
+        ++FDialogs;
+        return FDialogHandler ? FDialogHandler(d) : int(QDialog::Rejected);
+    };
+    w->show();
+    if (!QTest::qWaitForWindowExposed(w.get()))
+        qWarning("window not exposed");
+    return w;
+}
+
+void TestMain::LoadHour(TfrmMain &w, int AHour)
+{
+    w.HourTileClick(w.HourTile(AHour));
+}
+
+void TestMain::hourGridAndZoomColumn_data()
+{
+    QTest::addColumn<int>("tile");
+    QTest::addColumn<QSize>("panel");
+    QTest::addColumn<QRect>("expected");
+    QTest::addRow("first tile at design size") << 0 << QSize(520, 300) << QRect(0, 0, 124, 43);
+    QTest::addRow("last tile at design size") << 23 << QSize(520, 300) << QRect(3 * 132, 5 * 51, 124, 43);
+    QTest::addRow("wider panel, same height") << 5 << QSize(824, 300) << QRect(200 + 8, 51, 200, 43);
+    QTest::addRow("tiny panel keeps the minimum") << 7 << QSize(30, 20) << QRect(3 * 28, 24, 20, 16);
+    QTest::addRow("zoom fit") << -1 << QSize(64, 0) << QRect(6, 8, 52, 46);
+    QTest::addRow("zoom in, narrow column") << -4 << QSize(20, 0) << QRect(6, 170, 24, 46);
+}
+
+void TestMain::hourGridAndZoomColumn()
+{
+    QFETCH(int, tile);
+    QFETCH(QSize, panel);
+    QFETCH(QRect, expected);
+    if (tile >= 0)
+        QCOMPARE(HourTileRect(tile, panel.width(), panel.height()), expected);
+    else
+        QCOMPARE(ToolTileRect(-tile - 1, panel.width()), expected);
+}
+
+void TestMain::displayDateUsesTheLocaleSeparator()
+{
+    const QString sep = LocaleDateSeparator();
+    QCOMPARE(sep.size(), 1);
+    QVERIFY(!sep.at(0).isDigit());
+    QCOMPARE(DisplayDate(QDate(2026, 3, 7)), QStringLiteral("07") + sep + QStringLiteral("03") + sep + "2026");
+}
+
+void TestMain::startWithoutCatalogue()
+{
+    Config->SetDatabasePath(FDir.filePath(QStringLiteral("missing.sqlite")));
+    auto w = MakeMain();
+    QVERIFY(!w->DataOK());
+    QVERIFY(w->StatusText().startsWith(QStringLiteral("Database niet geopend: Databasebestand niet gevonden: ")));
+    QVERIFY(w->StatusText().endsWith(QStringLiteral("missing.sqlite  (Programma > Instellingen (paden))")));
+    for (int i = 0; i < 24; ++i)
+        QVERIFY(!w->HourTile(i)->isEnabled());
+    QVERIFY(FMessages.isEmpty());
+    QCOMPARE(FDialogs, 0);
+    // Nothing loaded: transport, zoom and export are off, the other menu items on.
+    for (QWidget *c : {static_cast<QWidget *>(w->PlayTile()), static_cast<QWidget *>(w->ZoomFitTile()),
+                       static_cast<QWidget *>(w->ZoomSelTile()), static_cast<QWidget *>(w->btnExport)})
+        QVERIFY(!c->isEnabled());
+    QVERIFY(!w->mnuExport->isEnabled() && !w->mnuEdit->isEnabled());
+    QVERIFY(w->mnuSearch->isEnabled() && w->mnuPaths->isEnabled() && w->mnuAbout->isEnabled());
+    QCOMPARE(w->lblTime->text(), QStringLiteral("00:00.000"));
+    QCOMPARE(w->HourTile(23)->Caption(), QStringLiteral("23 - 0 uur"));
+    QCOMPARE(w->windowTitle(), QStringLiteral("Vornak Reader 2026"));
+    // An hour click does nothing without a catalogue.
+    w->HourTileClick(w->HourTile(10));
+    QVERIFY(FMessages.isEmpty());
+}
+
+void TestMain::startWithCatalogue()
+{
+    auto w = MakeMain();
+    QVERIFY(w->DataOK());
+    QCOMPARE(w->StatusText(), DisplayDate(FToday) + QStringLiteral(" - 4 opname-uur/uren beschikbaar. Kies een uur."));
+    for (int i = 0; i < 24; ++i)
+        QCOMPARE(w->HourTile(i)->isEnabled(), i == 10 || i == 14 || i == 15 || i == 16);
+    QVERIFY(FMessages.isEmpty());
+    // The client area below the menu bar has the design size, and the tiles follow the window's width.
+    QCOMPARE(w->centralWidget()->size(), QSize(MainClientWidth, MainClientHeight));
+    QCOMPARE(w->HourTile(0)->geometry(), QRect(0, 0, 124, 43));
+    QCOMPARE(w->Wave()->size(), QSize(956, 330));
+    w->resize(w->width() + 200, w->height());
+    QTRY_COMPARE(w->HourTile(0)->width(), 174);
+    QCOMPARE(w->HourTile(0)->height(), 43);
+    QCOMPARE(w->btnExport->geometry().right() + 1, w->centralWidget()->width() - 18);
+}
+
+void TestMain::oneRecordingLoadsAtOnce()
+{
+    auto w = MakeMain();
+    LoadHour(*w, 10);
+    QCOMPARE(FDialogs, 0);
+    QVERIFY2(w->HasFile(), FMessages.isEmpty() ? "" : qPrintable(FMessages.first().Text));
+    QVERIFY(w->HourTile(10)->Selected());
+    QCOMPARE(w->StatusText(), DayKey(FToday) + QStringLiteral("  10-11 uur  nr 1  -  WAV  -  duur 00:03  -  Overleg Jan"));
+    QCOMPARE(w->windowTitle(), QStringLiteral("Vornak Reader 2026  -  ") + QFileInfo(RecPath(FToday, 10, 1, ".wav")).fileName());
+    QVERIFY(w->ZoomFitTile()->isEnabled() && w->ZoomInTile()->isEnabled() && !w->ZoomSelTile()->isEnabled());
+    QVERIFY(w->btnExport->isEnabled() && w->mnuExport->isEnabled() && w->mnuEdit->isEnabled());
+    QCOMPARE(w->PlayTile()->isEnabled(), w->Engine()->HasOutput());
+    QVERIFY(w->Wave()->EnvCount() > 0);
+    // Another day keeps the recording but clears the hour mark.
+    w->Calendar()->SetSelectedDate(FOther);
+    w->CalendarSelect();
+    QVERIFY(!w->HourTile(10)->Selected());
+    QVERIFY(w->HasFile());
+    QVERIFY(w->windowTitle().endsWith(QStringLiteral(".wav")));
+}
+
+void TestMain::severalRecordingsOpenThePicker()
+{
+    auto w = MakeMain();
+    QString caption;
+    int offered = 0;
+    FDialogHandler = [&](QDialog &d) {
+        auto *pick = qobject_cast<TfrmPick *>(&d);
+        if (!pick)
+            return int(QDialog::Rejected);
+        caption = pick->lblInfo->text();
+        offered = pick->lvItems->topLevelItemCount();
+        if (FDialogs == 1)
+            return int(QDialog::Rejected);  // first time: cancelled
+        pick->lvItems->SelectRow(1);
+        pick->btnOkClick();
+        return pick->result();
+    };
+    LoadHour(*w, 14);
+    QCOMPARE(FDialogs, 1);
+    QCOMPARE(caption, DisplayDate(FToday) + QStringLiteral(", 14-15 uur: 2 opnames gevonden. Kies er een:"));
+    QCOMPARE(offered, 2);
+    QVERIFY(!w->HasFile());
+    QVERIFY(!w->HourTile(14)->Selected());
+    LoadHour(*w, 14);  // asked again, no caching
+    QCOMPARE(FDialogs, 2);
+    QVERIFY(w->HasFile());
+    QCOMPARE(w->Current().RecNumber, 2);
+    QVERIFY(w->StatusText().endsWith(QStringLiteral("duur 00:03  -  Piet")));  // persons only: no stray space
+}
+
+void TestMain::lateHourCaptionWrapsToZero()
+{
+    auto w = MakeMain();
+    w->Calendar()->SetSelectedDate(FOther);
+    w->CalendarSelect();
+    for (int i = 0; i < 24; ++i)
+        QCOMPARE(w->HourTile(i)->isEnabled(), i == 23);
+    QString caption;
+    FDialogHandler = [&](QDialog &d) {
+        if (auto *pick = qobject_cast<TfrmPick *>(&d))
+            caption = pick->lblInfo->text();
+        return int(QDialog::Rejected);
+    };
+    LoadHour(*w, 23);
+    QCOMPARE(caption, DisplayDate(FOther) + QStringLiteral(", 23-00 uur: 2 opnames gevonden. Kies er een:"));
+}
+
+void TestMain::missingFileWarns()
+{
+    auto w = MakeMain();
+    LoadHour(*w, 15);
+    QCOMPARE(FMessages.size(), 1);
+    QCOMPARE(FMessages[0].Icon, QMessageBox::Warning);
+    QCOMPARE(FMessages[0].Text, QStringLiteral("Het geluidsbestand werd niet teruggevonden:\r\nD:\\Opnames\\") +
+                                    QFileInfo(RecPath(FToday, 15, 1, ".wav")).fileName());
+    QVERIFY(w->HourTile(15)->Selected());  // marked before the load
+    QVERIFY(!w->HasFile());
+    QVERIFY(!w->Busy());
+}
+
+void TestMain::undecodableFileKeepsThePreviousRecording()
+{
+    auto w = MakeMain();
+    LoadHour(*w, 10);
+    QVERIFY(w->HasFile());
+    const QString status = w->StatusText();
+    const QString title = w->windowTitle();
+    LoadHour(*w, 16);
+    QCOMPARE(FMessages.size(), 1);
+    QCOMPARE(FMessages[0].Icon, QMessageBox::Critical);
+    const QString expected = QStringLiteral("Kon de opname niet laden:\r\n%1\r\n\r\n%2 (audiofout %3).")
+                                 .arg(RecPath(FToday, 16, 1, ".mp3"), AudioErrorText(w->Engine()->LastError()))
+                                 .arg(w->Engine()->LastError());
+    QCOMPARE(FMessages[0].Text, expected);
+    QVERIFY(w->Engine()->LastError() != 0);
+    QCOMPARE(w->Current().RecHour, 10);
+    QCOMPARE(w->StatusText(), status);
+    QCOMPARE(w->windowTitle(), title);
+    QVERIFY(w->HasFile());
+    QVERIFY(!w->Busy());
+    QVERIFY(!w->findChild<TfrmProgress *>());  // the progress dialog is gone
+}
+
+void TestMain::playPauseStop()
+{
+    auto w = MakeMain();
+    if (!w->Engine()->HasOutput())
+        QSKIP("no sound output (start tools/start-sound.sh)");
+    LoadHour(*w, 10);
+    QVERIFY(w->HasFile());
+    w->PlayClick();
+    QTRY_VERIFY_WITH_TIMEOUT(w->lblTime->text() != QStringLiteral("00:00.000"), 3000);
+    QVERIFY(w->Wave()->PlayPos() > 0);
+    w->PauseClick();
+    QTRY_VERIFY(!w->Engine()->IsPlaying());
+    QTest::qWait(120);
+    const QString frozen = w->lblTime->text();
+    QTest::qWait(150);
+    QCOMPARE(w->lblTime->text(), frozen);
+    w->StopClick();
+    QCOMPARE(w->lblTime->text(), QStringLiteral("00:00.000"));
+    QCOMPARE(w->Wave()->PlayPos(), 0.0);
+}
+
+void TestMain::clickSeeksAndDragSelects()
+{
+    auto w = MakeMain();
+    LoadHour(*w, 10);
+    QVERIFY(w->HasFile());
+    TWaveView *wave = w->Wave();
+    const TWaveBands b = TWaveBands::For(wave->height());
+    const int y = (b.WaveTop + b.WaveBottom) / 2;
+    const int x = wave->width() / 2;
+    SendMouse(wave, QEvent::MouseButtonPress, QPoint(x, y), Qt::LeftButton, Qt::LeftButton);
+    SendMouse(wave, QEvent::MouseButtonRelease, QPoint(x, y), Qt::LeftButton, Qt::NoButton);
+    QVERIFY(wave->PlayPos() > 1.0 && wave->PlayPos() < 2.0);
+    QCOMPARE(w->lblTime->text(), FormatTimeMs(wave->PlayPos()));
+    QCOMPARE(w->Engine()->PositionSec() > 1.0, true);
+
+    const int x0 = wave->width() / 3, x1 = wave->width() * 2 / 3;
+    SendMouse(wave, QEvent::MouseButtonPress, QPoint(x0, y), Qt::LeftButton, Qt::LeftButton);
+    SendMouse(wave, QEvent::MouseMove, QPoint((x0 + x1) / 2, y), Qt::NoButton, Qt::LeftButton);
+    SendMouse(wave, QEvent::MouseMove, QPoint(x1, y), Qt::NoButton, Qt::LeftButton);
+    SendMouse(wave, QEvent::MouseButtonRelease, QPoint(x1, y), Qt::LeftButton, Qt::NoButton);
+    QVERIFY(wave->HasSelection());
+    QCOMPARE(w->StatusText(), QStringLiteral("Selectie: %1 - %2  (%3)")
+                                  .arg(FormatDuration(wave->SelStart()), FormatDuration(wave->SelEnd()),
+                                       FormatDuration(wave->SelEnd() - wave->SelStart())));
+    QVERIFY(w->ZoomSelTile()->isEnabled());
+    w->ZoomSelClick();
+    QCOMPARE(wave->ViewStart(), wave->SelStart());
+    w->ZoomFitClick();
+    QCOMPARE(wave->ViewEnd(), wave->Duration());
+    // A plain click clears the selection; the status line keeps the last selection text.
+    const QString last = w->StatusText();
+    SendMouse(wave, QEvent::MouseButtonPress, QPoint(x, y), Qt::LeftButton, Qt::LeftButton);
+    SendMouse(wave, QEvent::MouseButtonRelease, QPoint(x, y), Qt::LeftButton, Qt::NoButton);
+    QVERIFY(!wave->HasSelection());
+    QVERIFY(!w->ZoomSelTile()->isEnabled());
+    QCOMPARE(w->StatusText(), last);
+}
+
+void TestMain::busyGuardsDuringLoadAndCloseAfterwards()
+{
+    auto w = MakeMain();
+    LoadHour(*w, 10);
+    QVERIFY(w->HasFile());
+    bool sawBusy = false;
+    bool sawProgress = false;
+    int reports = 0;
+    w->OnProgressReport = [&] {
+        if (reports++ > 0)
+            return;
+        sawBusy = w->Busy();
+        auto *prog = w->findChild<TfrmProgress *>();
+        sawProgress = prog && prog->isVisible() && prog->windowTitle() == QStringLiteral("Opname laden") &&
+                      !prog->btnCancel->isVisible();
+        w->HourTileClick(w->HourTile(14));  // would open the picker
+        w->mnuSearchClick();
+        w->mnuPathsClick();
+        w->mnuExportClick();
+        w->mnuEditClick();
+        w->close();
+    };
+    w->Calendar()->SetSelectedDate(FToday);
+    w->HourTileClick(w->HourTile(10));
+    QVERIFY(reports > 0);
+    QVERIFY(sawBusy);
+    QVERIFY(sawProgress);
+    QCOMPARE(FDialogs, 0);
+    QVERIFY(FMessages.isEmpty());
+    QVERIFY(!w->Busy());
+    QVERIFY(w->HasFile());
+    // The close that arrived during the load takes effect now.
+    QTRY_VERIFY(!w->isVisible());
+}
+
+void TestMain::exportWholeAndSelection()
+{
+    auto w = MakeMain();
+    LoadHour(*w, 10);
+    QVERIFY(w->HasFile());
+    const QString folder = FDir.filePath(QStringLiteral("out/sub"));
+    QDir().mkpath(folder);
+    QString defaultName, startFolder;
+    bool useSel = false;
+    QString target;
+    FDialogHandler = [&](QDialog &d) {
+        auto *e = qobject_cast<TfrmExport *>(&d);
+        if (!e)
+            return int(QDialog::Rejected);
+        defaultName = e->edFileName->text();
+        e->ChosenPath = target;
+        e->ChosenFormat = TAudioFormat::afWAV;
+        e->ChosenBitrate = 128;
+        e->UseSelection = useSel;
+        return int(QDialog::Accepted);
+    };
+    target = folder + QStringLiteral("/whole.wav");
+    w->mnuExportClick();
+    QVERIFY(defaultName.contains(QFileInfo(RecPath(FToday, 10, 1, "")).fileName()));
+    QCOMPARE(FMessages.size(), 1);
+    QCOMPARE(FMessages[0].Text, QStringLiteral("De export is voltooid:\r\n") + target);
+    QCOMPARE(w->StatusText(), QStringLiteral("Export voltooid: ") + target);
+    QCOMPARE(Config->ExportFolder(), folder + QLatin1Char('/'));
+    QCOMPARE(TConfig(FDir.path()).ExportFolder(), folder + QLatin1Char('/'));  // saved
+    const qint64 whole = QFileInfo(target).size();
+    QVERIFY(whole > 44);
+
+    // Select the middle third and export only that.
+    TWaveView *wave = w->Wave();
+    const int y = (TWaveBands::For(wave->height()).WaveTop + TWaveBands::For(wave->height()).WaveBottom) / 2;
+    SendMouse(wave, QEvent::MouseButtonPress, QPoint(wave->width() / 3, y), Qt::LeftButton, Qt::LeftButton);
+    SendMouse(wave, QEvent::MouseMove, QPoint(wave->width() * 2 / 3, y), Qt::NoButton, Qt::LeftButton);
+    SendMouse(wave, QEvent::MouseButtonRelease, QPoint(wave->width() * 2 / 3, y), Qt::LeftButton, Qt::NoButton);
+    QVERIFY(wave->HasSelection());
+    useSel = true;
+    target = folder + QStringLiteral("/part.wav");
+    w->mnuExportClick();
+    QCOMPARE(FMessages.size(), 2);
+    const double part = double(QFileInfo(target).size() - 44) / double(whole - 44);
+    const double expected = (wave->SelEnd() - wave->SelStart()) / w->Engine()->DurationSec();
+    QVERIFY2(qAbs(part - expected) < 0.01, qPrintable(QStringLiteral("%1 vs %2").arg(part).arg(expected)));
+}
+
+void TestMain::exportCancelledIsNotCompleted()
+{
+    auto w = MakeMain();
+    LoadHour(*w, 10);
+    const QString target = FDir.filePath(QStringLiteral("cancelled.wav"));
+    FDialogHandler = [&](QDialog &d) {
+        auto *e = qobject_cast<TfrmExport *>(&d);
+        e->ChosenPath = target;
+        e->ChosenFormat = TAudioFormat::afWAV;
+        e->UseSelection = false;
+        return int(QDialog::Accepted);
+    };
+    w->OnProgressReport = [&] {
+        if (auto *prog = w->findChild<TfrmProgress *>())
+            if (prog->btnCancel->isVisible())
+                prog->btnCancel->click();
+    };
+    w->mnuExportClick();
+    QCOMPARE(FMessages.size(), 1);
+    QCOMPARE(FMessages[0].Icon, QMessageBox::Warning);
+    QCOMPARE(FMessages[0].Text, QStringLiteral("De export is niet voltooid (afgebroken of mislukt)."));
+    QVERIFY(!w->Busy());
+    QVERIFY(!w->findChild<TfrmProgress *>());
+}
+
+void TestMain::exportRefusesTheLoadedFile()
+{
+    auto w = MakeMain();
+    LoadHour(*w, 10);
+    const QString own = RecPath(FToday, 10, 1, ".wav");
+    const QByteArray before = [&] {
+        QFile f(own);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }();
+    FDialogHandler = [&](QDialog &d) {
+        auto *e = qobject_cast<TfrmExport *>(&d);
+        // The same file written another way.
+        e->ChosenPath = QFileInfo(own).absolutePath() + QStringLiteral("/./") + QFileInfo(own).fileName();
+        e->ChosenFormat = TAudioFormat::afWAV;
+        e->UseSelection = false;
+        return int(QDialog::Accepted);
+    };
+    w->mnuExportClick();
+    QCOMPARE(FMessages.size(), 1);
+    QCOMPARE(FMessages[0].Text, QStringLiteral("De export is niet voltooid (afgebroken of mislukt)."));
+    QFile f(own);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QCOMPARE(f.readAll(), before);
+}
+
+void TestMain::editStoresTitleAndPersons()
+{
+    auto w = MakeMain();
+    LoadHour(*w, 10);
+    const QString caption = w->windowTitle();
+    FDialogHandler = [&](QDialog &d) {
+        auto *m = qobject_cast<TfrmMeta *>(&d);
+        if (!m)
+            return int(QDialog::Rejected);
+        m->edTitle->setText(QStringLiteral("  Nieuw overleg "));
+        m->mmPersons->setPlainText(QStringLiteral("Piet\nKlaas"));
+        return int(QDialog::Accepted);
+    };
+    w->mnuEditClick();
+    QVERIFY2(FMessages.isEmpty(), FMessages.isEmpty() ? "" : qPrintable(FMessages.first().Text));
+    QCOMPARE(w->Current().Title, QStringLiteral("Nieuw overleg"));
+    QCOMPARE(w->Current().Persons, QStringLiteral("Piet\r\nKlaas"));
+    QVERIFY(w->StatusText().endsWith(QStringLiteral("  -  Nieuw overleg Piet\r\nKlaas")));
+    QCOMPARE(w->windowTitle(), caption);
+    TRecList list;
+    ReaderData->Search(DayKey(FToday), 10, QString(), list);
+    QCOMPARE(list.size(), 1);
+    QCOMPARE(list[0].Title, QStringLiteral("Nieuw overleg"));
+    QCOMPARE(list[0].Persons, QStringLiteral("Piet\r\nKlaas"));
+    // Put it back for the other tests.
+    ReaderData->UpdateMeta(list[0].Id, list[0].FileName, QStringLiteral("Overleg"), QStringLiteral("Jan"));
+}
+
+void TestMain::editWithoutCatalogueSaysSo()
+{
+    auto w = MakeMain();
+    LoadHour(*w, 10);
+    QVERIFY(w->HasFile());
+    // The settings were confirmed with a catalogue that cannot be opened.
+    Config->SetDatabasePath(FDir.filePath(QStringLiteral("gone.sqlite")));
+    FDialogHandler = [](QDialog &d) { return qobject_cast<TfrmSettings *>(&d) ? int(QDialog::Accepted) : 0; };
+    w->mnuPathsClick();
+    QVERIFY(!w->DataOK());
+    QVERIFY(w->StatusText().startsWith(QStringLiteral("Database niet geopend: ")));
+    QVERIFY(w->HasFile());
+    FDialogs = 0;
+    w->mnuEditClick();
+    QCOMPARE(FDialogs, 0);
+    QCOMPARE(FMessages.size(), 1);
+    QCOMPARE(FMessages[0].Text,
+             QStringLiteral("De database is niet geopend. Kies een database via Programma > Instellingen."));
+}
+
+void TestMain::settingsReopenCatalogueAndKeepPlaying()
+{
+    auto w = MakeMain();
+    LoadHour(*w, 10);
+    QVERIFY(w->HasFile());
+    const bool output = w->Engine()->HasOutput();
+    QList<QPair<QString, int>> devices;
+    ListOutputDevices(devices);
+    int other = w->Engine()->OutputDevice();
+    for (const auto &d : devices)
+        if (d.second != w->Engine()->OutputDevice() && d.second >= 0)
+            other = d.second;
+    if (output)
+        w->PlayClick();
+    QTest::qWait(300);
+    const double before = w->Engine()->PositionSec();
+    w->SetStatus(QStringLiteral("iets anders"));
+    FDialogHandler = [&](QDialog &d) {
+        if (!qobject_cast<TfrmSettings *>(&d))
+            return int(QDialog::Rejected);
+        Config->SetOutputDevice(other);  // what OK stores
+        return int(QDialog::Accepted);
+    };
+    w->mnuPathsClick();
+    QVERIFY(w->DataOK());
+    QCOMPARE(w->StatusText(), DisplayDate(FToday) + QStringLiteral(" - 4 opname-uur/uren beschikbaar. Kies een uur."));
+    QVERIFY(w->HasFile());
+    if (!output || other == -1)
+        return;
+    QCOMPARE(w->Engine()->OutputDevice(), other);
+    QVERIFY(w->Engine()->IsPlaying());
+    QVERIFY(w->Engine()->PositionSec() >= before - 0.1);
+    w->StopClick();
+}
+
+void TestMain::searchMovesCalendarAndLoads()
+{
+    auto w = MakeMain();
+    FDialogHandler = [&](QDialog &d) {
+        auto *s = qobject_cast<TfrmSearch *>(&d);
+        if (!s)
+            return int(QDialog::Rejected);
+        s->chkDate->setChecked(true);
+        s->dtpDbDate->setDate(FOther);
+        s->chkHour->setChecked(true);
+        s->cbDbHour->setCurrentIndex(23);
+        s->edName->clear();
+        s->btnSearchDbClick();
+        if (s->lvResults->topLevelItemCount() != 2)
+            return int(QDialog::Rejected);
+        s->lvResults->SelectRow(1);
+        s->btnOkClick();
+        return s->result();
+    };
+    w->mnuSearchClick();
+    QVERIFY2(w->HasFile(), FMessages.isEmpty() ? "" : qPrintable(FMessages.first().Text));
+    QCOMPARE(w->Calendar()->SelectedDate(), FOther);
+    QVERIFY(w->HourTile(23)->Selected());
+    QVERIFY(w->HourTile(23)->isEnabled() && !w->HourTile(10)->isEnabled());
+    QCOMPARE(w->Current().RecNumber, 2);
+    QVERIFY(w->StatusText().startsWith(DayKey(FOther) + QStringLiteral("  23-00 uur  nr 2")));
+}
+
+void TestMain::aboutShowsSettingsPath()
+{
+    auto w = MakeMain();
+    QString path, libs;
+    FDialogHandler = [&](QDialog &d) {
+        if (auto *a = qobject_cast<TfrmAbout *>(&d)) {
+            path = a->lblIniPath->text();
+            libs = a->lblLibs->text();
+            QCOMPARE(a->parentWidget(), w.get());
+        }
+        return int(QDialog::Accepted);
+    };
+    w->mnuAboutClick();
+    QCOMPARE(path, AppDir() + QStringLiteral("VornakReader2026.ini"));
+    QVERIFY(libs.contains(QStringLiteral("libavformat")) && libs.contains(QStringLiteral("SQLite")));
+    QVERIFY(!libs.contains(QStringLiteral("BASS")));
+}
+
+// A handler that throws: the application reports the message and the window keeps working.
+class TThrower : public QObject {
+public:
+    bool event(QEvent *e) override
+    {
+        if (e->type() == QEvent::User)
+            throw EReaderError(QStringLiteral("Kapot: test"));
+        return QObject::event(e);
+    }
+};
+
+void TestMain::unhandledErrorIsReported()
+{
+    auto *app = qobject_cast<TReaderApplication *>(QCoreApplication::instance());
+    QVERIFY(app);
+    QStringList shown;
+    const auto old = app->ShowError;
+    app->ShowError = [&](const QString &t) { shown << t; };
+    TThrower thrower;
+    QCoreApplication::postEvent(&thrower, new QEvent(QEvent::User));
+    QTRY_COMPARE(shown, QStringList{QStringLiteral("Kapot: test")});
+    app->ShowError = old;
+    auto w = MakeMain();
+    LoadHour(*w, 10);
+    QVERIFY(w->HasFile());
+}
+
+int main(int argc, char *argv[])
+{
+    TReaderApplication app(argc, argv);
+    app.setAttribute(Qt::AA_Use96Dpi, true);
+    TestMain tc;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&tc, argc, argv);
+}
+
+#include "tst_uMain.moc"

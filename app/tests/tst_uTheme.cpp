@@ -1,0 +1,77 @@
+// The dark palette file: what is accepted and what makes a file invalid.
+#include "uTheme.h"
+
+#include <QApplication>
+#include <QTemporaryDir>
+#include <QtTest>
+
+class TestTheme : public QObject {
+    Q_OBJECT
+private slots:
+    void parse_data();
+    void parse();
+    void loadStyleFileIgnoresBadFilesSilently();
+};
+
+void TestTheme::parse_data()
+{
+    QTest::addColumn<QByteArray>("data");
+    QTest::addColumn<bool>("valid");
+    QTest::addColumn<QString>("windowColour");  // expected Window colour (Active) when valid
+
+    QTest::addRow("header only keeps the dark face") << QByteArray("VornakReaderTheme 1\n") << true << "#2b2b2b";
+    QTest::addRow("one role, CR LF, comment")
+        << QByteArray("VornakReaderTheme 1\r\n; comment\r\n\r\nWindow = #102030\r\n") << true << "#102030";
+    QTest::addRow("group after plain role") << QByteArray("VornakReaderTheme 1\nWindow.Disabled=#000000\nWindow=#a0b0c0\n")
+                                             << true << "#a0b0c0";
+    QTest::addRow("missing header") << QByteArray("Window=#102030\n") << false << "";
+    QTest::addRow("wrong version") << QByteArray("VornakReaderTheme 2\n") << false << "";
+    QTest::addRow("empty file") << QByteArray() << false << "";
+    QTest::addRow("unknown role") << QByteArray("VornakReaderTheme 1\nBackdrop=#102030\n") << false << "";
+    QTest::addRow("unknown group") << QByteArray("VornakReaderTheme 1\nWindow.Normal=#102030\n") << false << "";
+    QTest::addRow("short colour") << QByteArray("VornakReaderTheme 1\nWindow=#123\n") << false << "";
+    QTest::addRow("named colour") << QByteArray("VornakReaderTheme 1\nWindow=red\n") << false << "";
+    QTest::addRow("role twice") << QByteArray("VornakReaderTheme 1\nWindow=#111111\nWindow=#222222\n") << false << "";
+    QTest::addRow("not UTF-8") << QByteArray("VornakReaderTheme 1\n\xff\xfe=#111111\n") << false << "";
+    QTest::addRow("binary theme of another program") << QByteArray("TPF0\x00\x01\x02", 7) << false << "";
+    QTest::addRow("too large") << (QByteArray("VornakReaderTheme 1\n") + QByteArray(70000, ';')) << false << "";
+}
+
+void TestTheme::parse()
+{
+    QFETCH(QByteArray, data);
+    QFETCH(bool, valid);
+    QFETCH(QString, windowColour);
+    QPalette p;
+    p.setColor(QPalette::Window, QColor(1, 2, 3));
+    QCOMPARE(ParseThemeFile(data, p), valid);
+    if (valid)
+        QCOMPARE(p.color(QPalette::Active, QPalette::Window).name(), windowColour);
+    else
+        QCOMPARE(p.color(QPalette::Window), QColor(1, 2, 3));  // untouched
+}
+
+void TestTheme::loadStyleFileIgnoresBadFilesSilently()
+{
+    auto *app = qobject_cast<QApplication *>(QCoreApplication::instance());
+    QVERIFY(app);
+    QVERIFY(ApplyDarkTheme(*app));
+    QCOMPARE(QApplication::palette().color(QPalette::Window), QColor(43, 43, 43));
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QLatin1String(ThemeFileName));
+    QVERIFY(!LoadStyleFile(*app, path));  // missing
+    QFile bad(path);
+    QVERIFY(bad.open(QIODevice::WriteOnly));
+    bad.write("VornakReaderTheme 1\nWindow=#zzzzzz\n");
+    bad.close();
+    QVERIFY(!LoadStyleFile(*app, path));
+    QCOMPARE(QApplication::palette().color(QPalette::Window), QColor(43, 43, 43));
+    QVERIFY(bad.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    bad.write("VornakReaderTheme 1\nWindow=#303540\n");
+    bad.close();
+    QVERIFY(LoadStyleFile(*app, path));
+    QCOMPARE(QApplication::palette().color(QPalette::Window), QColor(0x30, 0x35, 0x40));
+}
+
+QTEST_MAIN(TestTheme)
+#include "tst_uTheme.moc"

@@ -1,0 +1,231 @@
+// Decoding stream: exact length, the same bytes as a straight decode, exact seeking, failure codes.
+#include "uDecoder.h"
+
+#include <QtTest>
+
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+#include <sys/stat.h>
+
+namespace {
+
+// Test signal: two different tones and some noise, so that any shift of samples shows.
+const char *const Signal =
+    "aevalsrc=exprs='0.4*sin(2*PI*440*t)+0.1*random(0)|0.3*sin(2*PI*317*t)+0.05*random(1)':s=44100:d=3";
+
+bool Ffmpeg(const QStringList &args, QByteArray *out = nullptr)
+{
+    QProcess p;
+    p.start(QStringLiteral("ffmpeg"), QStringList{"-v", "error", "-y"} + args);
+    if (!p.waitForFinished(60000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
+        return false;
+    if (out)
+        *out = p.readAllStandardOutput();
+    return true;
+}
+
+// All the bytes a straight decode delivers, in reads of an odd size to cross frame boundaries.
+QByteArray ReadAll(TDecodeStream &s)
+{
+    QByteArray all;
+    QByteArray buf(65538, '\0');
+    for (;;) {
+        const qint64 n = s.Read(buf.data(), buf.size());
+        if (n <= 0)
+            break;
+        all.append(buf.constData(), static_cast<int>(n));
+    }
+    return all;
+}
+
+} // namespace
+
+class TestDecoder : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir FDir;
+    QString Path(const QString &name) const { return FDir.filePath(name); }
+
+private slots:
+    void initTestCase()
+    {
+        if (QStandardPaths::findExecutable("ffmpeg").isEmpty())
+            QSKIP("the ffmpeg command line is needed to make the fixtures");
+        QVERIFY(FDir.isValid());
+        struct TFixture {
+            const char *name;
+            QStringList args;
+        };
+        const QList<TFixture> fixtures = {
+            {"tone.wav", {"-c:a", "pcm_s16le"}},
+            {"tone.flac", {"-c:a", "flac"}},
+            {"cbr.mp3", {"-c:a", "libmp3lame", "-b:a", "128k"}},
+            {"vbr.mp3", {"-c:a", "libmp3lame", "-q:a", "4"}},
+            {"tone.ogg", {"-c:a", "libvorbis", "-q:a", "3"}},
+            {"tone.opus", {"-c:a", "libopus", "-b:a", "64k"}},
+            {"tone.m4a", {"-c:a", "aac", "-b:a", "128k"}},
+            {"mono8k.mp3", {"-ac", "1", "-ar", "8000", "-c:a", "libmp3lame", "-b:a", "32k"}},
+            {"six.wav", {"-ac", "6", "-c:a", "pcm_s16le"}},
+            {"high.flac", {"-ar", "192000", "-c:a", "flac"}},
+        };
+        for (const TFixture &f : fixtures)
+            QVERIFY2(Ffmpeg(QStringList{"-f", "lavfi", "-i", Signal} + f.args + QStringList{Path(f.name)}), f.name);
+    }
+
+    // The length is known before the first read and is what a straight decode delivers, byte for byte
+    // the samples that the ffmpeg command line decodes from the file.
+    void straightDecodeMatchesLengthAndContent_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<int>("rate");
+        QTest::addColumn<int>("channels");
+        QTest::addRow("wav") << "tone.wav" << 44100 << 2;
+        QTest::addRow("flac") << "tone.flac" << 44100 << 2;
+        QTest::addRow("mp3 cbr") << "cbr.mp3" << 44100 << 2;
+        QTest::addRow("mp3 vbr") << "vbr.mp3" << 44100 << 2;
+        QTest::addRow("ogg vorbis") << "tone.ogg" << 44100 << 2;
+        QTest::addRow("opus") << "tone.opus" << 48000 << 2;
+        QTest::addRow("m4a aac") << "tone.m4a" << 44100 << 2;
+        QTest::addRow("mono 8 kHz mp3") << "mono8k.mp3" << 8000 << 1;
+        QTest::addRow("six channels") << "six.wav" << 44100 << 6;
+        QTest::addRow("192 kHz flac") << "high.flac" << 192000 << 2;
+    }
+    void straightDecodeMatchesLengthAndContent()
+    {
+        QFETCH(QString, file);
+        QFETCH(int, rate);
+        QFETCH(int, channels);
+        TDecodeStream s;
+        QVERIFY2(s.Open(Path(file)), qPrintable(QString::number(s.LastError())));
+        QCOMPARE(s.SampleRate(), rate);
+        QCOMPARE(s.Channels(), channels);
+        QCOMPARE(s.BlockAlign(), channels * 2);
+        const qint64 length = s.LengthBytes();
+        const QByteArray ours = ReadAll(s);
+        QByteArray reference;
+        QVERIFY(Ffmpeg({"-i", Path(file), "-f", "s16le", "-c:a", "pcm_s16le", "-"}, &reference));
+        QCOMPARE(length, qint64(reference.size()));
+        QCOMPARE(qint64(ours.size()), length);
+        QVERIFY2(ours == reference, "decoded samples differ from the reference decode");
+        QCOMPARE(s.Read(const_cast<char *>(ours.constData()), 4096), qint64(0));
+    }
+
+    // After SeekBytes(p) the next bytes are those a straight decode delivers at p, in every format,
+    // forwards and backwards, including a position inside a frame.
+    void seekDeliversTheBytesOfAStraightDecode_data()
+    {
+        QTest::addColumn<QString>("file");
+        for (const char *f : {"tone.wav", "tone.flac", "cbr.mp3", "vbr.mp3", "tone.ogg", "tone.opus", "tone.m4a",
+                              "mono8k.mp3", "six.wav"})
+            QTest::addRow("%s", f) << QString::fromLatin1(f);
+    }
+    void seekDeliversTheBytesOfAStraightDecode()
+    {
+        QFETCH(QString, file);
+        TDecodeStream straight;
+        QVERIFY(straight.Open(Path(file)));
+        const QByteArray all = ReadAll(straight);
+        const qint64 ba = straight.BlockAlign();
+
+        TDecodeStream s;
+        QVERIFY(s.Open(Path(file)));
+        // Positions in seconds, in this order: forwards, backwards, near the start, near the end.
+        const QList<double> seconds = {1.3, 0.7, 2.77, 0.05, 2.2, 0.0, 1.9999, 2.95};
+        QByteArray buf(32768, '\0');
+        for (double sec : seconds) {
+            const qint64 p = s.SecondsToBytes(sec);
+            QCOMPARE(p % ba, qint64(0));
+            QVERIFY(s.SeekBytes(p));
+            QCOMPARE(s.PositionBytes(), p);
+            const qint64 n = s.Read(buf.data(), buf.size());
+            const qint64 expect = qMin<qint64>(buf.size(), all.size() - p);
+            QCOMPARE(n, expect);
+            if (QByteArray(buf.constData(), int(n)) != all.mid(int(p), int(n))) { int mx=0; const qint16*a=(const qint16*)buf.constData(); const qint16*b=(const qint16*)(all.constData()+p); for(int i=0;i<n/2;++i) mx=qMax(mx, qAbs(a[i]-b[i])); qDebug() << "DBG maxdiff" << mx; }
+            QVERIFY2(QByteArray(buf.constData(), int(n)) == all.mid(int(p), int(n)),
+                     qPrintable(QString("bytes after a seek to %1 s differ").arg(sec)));
+        }
+        // Inside a frame, and then reading on to the very end.
+        const qint64 odd = s.SecondsToBytes(1.1) + 1;
+        QVERIFY(s.SeekBytes(odd));
+        QVERIFY(ReadAll(s) == all.mid(int(odd)));
+        // At and past the end: nothing more.
+        QVERIFY(s.SeekBytes(all.size() + 1000));
+        QCOMPARE(s.Read(buf.data(), buf.size()), qint64(0));
+    }
+
+    void secondsAndBytesConvertInWholeFrames()
+    {
+        TDecodeStream s;
+        QVERIFY(s.Open(Path("tone.wav")));
+        QCOMPARE(s.SecondsToBytes(12.5), qint64(12.5 * 44100) * 4);
+        QCOMPARE(s.SecondsToBytes(1.0 / 44100 * 0.999), qint64(0));
+        QCOMPARE(s.SecondsToBytes(-3), qint64(0));
+        QCOMPARE(s.BytesToSeconds(44100 * 4), 1.0);
+    }
+
+    // Files that cannot be read fail with a code and never hang (a FIFO would block the demuxer).
+    void unreadableFilesFailWithTheirCode_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<int>("code");
+        auto bytes = [&](const QString &name, const QByteArray &data) {
+            QFile f(Path(name));
+            if (f.open(QIODevice::WriteOnly))
+                f.write(data);
+            return Path(name);
+        };
+        QByteArray random(64 * 1024, '\0');
+        QRandomGenerator(3).fillRange(reinterpret_cast<quint32 *>(random.data()), random.size() / 4);
+        mkfifo(QFile::encodeName(Path("fifo.mp3")).constData(), 0600);
+        QTest::addRow("missing") << Path("none.wav") << int(aeFileOpen);
+        QTest::addRow("folder") << FDir.path() << int(aeFileOpen);
+        QTest::addRow("FIFO") << Path("fifo.mp3") << int(aeFileOpen);
+        QTest::addRow("device") << "/dev/zero" << int(aeFileOpen);
+        QTest::addRow("zero length") << bytes("empty.mp3", {}) << int(aeFileForm);
+        QTest::addRow("random bytes .mp3") << bytes("random.mp3", random) << int(aeFileForm);
+        QTest::addRow("text named .ogg") << bytes("text.ogg", QByteArray("hello\n").repeated(100)) << int(aeFileForm);
+    }
+    void unreadableFilesFailWithTheirCode()
+    {
+        QFETCH(QString, file);
+        QFETCH(int, code);
+        TDecodeStream s;
+        QVERIFY(!s.Open(file));
+        QCOMPARE(s.LastError(), code);
+        char buf[16];
+        QCOMPARE(s.Read(buf, sizeof buf), qint64(-1));
+    }
+
+    // A cut-off file delivers exactly the length it announced (the missing tail, if any, is silence).
+    void truncatedFilesKeepTheirPromise_data()
+    {
+        QTest::addColumn<QString>("file");
+        for (const char *f : {"tone.wav", "cbr.mp3", "vbr.mp3", "tone.ogg", "tone.opus", "tone.flac"})
+            QTest::addRow("%s", f) << QString::fromLatin1(f);
+    }
+    void truncatedFilesKeepTheirPromise()
+    {
+        QFETCH(QString, file);
+        QFile in(Path(file));
+        QVERIFY(in.open(QIODevice::ReadOnly));
+        const QByteArray half = in.readAll().left(int(in.size() / 2));
+        const QString cut = Path("cut-" + file);
+        QFile out(cut);
+        QVERIFY(out.open(QIODevice::WriteOnly));
+        out.write(half);
+        out.close();
+        TDecodeStream s;
+        if (!s.Open(cut)) {
+            QVERIFY(s.LastError() != 0);
+            return;
+        }
+        QVERIFY(s.SampleRate() > 0 && s.Channels() > 0);
+        QCOMPARE(qint64(ReadAll(s).size()), s.LengthBytes());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDecoder)
+#include "tst_uDecoder.moc"

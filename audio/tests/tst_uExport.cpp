@@ -1,0 +1,281 @@
+// Export dialog: proposed target, extension switching, bitrate text, scope caption, browse and OK checks.
+#include "uExport.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+namespace {
+
+// A dialog whose message boxes and questions are recorded instead of shown.
+struct TExportFixture {
+    TfrmExport dlg{nullptr};
+    QStringList messages;
+    QStringList questions;
+    bool answer = false;
+    TExportFixture()
+    {
+        dlg.ShowMessage = [this](QMessageBox::Icon, const QString &t) { messages << t; };
+        dlg.AskYesNo = [this](const QString &t) {
+            questions << t;
+            return answer;
+        };
+    }
+    bool Accepted() const { return dlg.result() == QDialog::Accepted; }
+};
+
+} // namespace
+
+class TestExport : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void formHasListsAndLayout();
+    void emptyNameAndMissingFolderProposeDocumentsExportMp3();
+    void formatChangeSwitchesExtensionAndBitrate_data();
+    void formatChangeSwitchesExtensionAndBitrate();
+    void withExtensionUsesLastDotOfTheName_data();
+    void withExtensionUsesLastDotOfTheName();
+    void defaultNameWithDotLosesItsLastPart();
+    void selectionCaption();
+    void bitrateText_data();
+    void bitrateText();
+    void emptyTargetWarnsAndStaysOpen();
+    void okStoresResultsAndCreatesMissingFolderBeforeOverwriteQuestion();
+    void existingTargetAsksAndNoKeepsDialogOpen();
+    void browseUsesFormatFilterAndAppliesExtension();
+    void escapeCancels();
+
+private:
+    QTemporaryDir FTmp;
+};
+
+void TestExport::initTestCase()
+{
+    QVERIFY(FTmp.isValid());
+}
+
+void TestExport::formHasListsAndLayout()
+{
+    TfrmExport dlg(nullptr);
+    QCOMPARE(dlg.windowTitle(), QStringLiteral("Exporteren"));
+    QCOMPARE(dlg.size(), QSize(484, 250));
+    QStringList formats, bitrates;
+    for (int i = 0; i < dlg.cbFormat->count(); ++i)
+        formats << dlg.cbFormat->itemText(i);
+    for (int i = 0; i < dlg.cbBitrate->count(); ++i)
+        bitrates << dlg.cbBitrate->itemText(i);
+    QCOMPARE(formats, QStringList({"WAV", "MP3", "OGG", "OPUS"}));
+    QCOMPARE(bitrates, QStringList({"64", "96", "128", "160", "192", "256", "320"}));
+    QVERIFY(dlg.cbBitrate->isEditable());
+    QVERIFY(!dlg.cbFormat->isEditable());
+    QCOMPARE(dlg.btnOk->geometry(), QRect(280, 212, 92, 30));
+    QVERIFY(dlg.btnOk->isDefault());
+}
+
+void TestExport::emptyNameAndMissingFolderProposeDocumentsExportMp3()
+{
+    TfrmExport dlg(nullptr);
+    dlg.Setup(QString(), false, -1, -1, 60, FTmp.filePath("no/such/folder"));
+    QString docs = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    if (!docs.endsWith('/'))
+        docs += '/';
+    QCOMPARE(dlg.edFileName->text(), docs + "export.mp3");
+    QCOMPARE(dlg.cbFormat->currentText(), QStringLiteral("MP3"));
+    QCOMPARE(dlg.cbBitrate->currentText(), QStringLiteral("128"));
+    QVERIFY(dlg.rbAll->isChecked());
+
+    TfrmExport inFolder(nullptr);
+    inFolder.Setup(QStringLiteral("01092025141"), false, -1, -1, 60, FTmp.path());  // no trailing '/'
+    QCOMPARE(inFolder.edFileName->text(), FTmp.path() + "/01092025141.mp3");
+}
+
+void TestExport::formatChangeSwitchesExtensionAndBitrate_data()
+{
+    QTest::addColumn<int>("format");
+    QTest::addColumn<QString>("ext");
+    QTest::addColumn<bool>("bitrate");
+    QTest::addRow("WAV") << 0 << ".wav" << false;
+    QTest::addRow("MP3") << 1 << ".mp3" << true;
+    QTest::addRow("OGG") << 2 << ".ogg" << true;
+    QTest::addRow("OPUS") << 3 << ".opus" << true;
+}
+
+void TestExport::formatChangeSwitchesExtensionAndBitrate()
+{
+    QFETCH(int, format);
+    QFETCH(QString, ext);
+    QFETCH(bool, bitrate);
+    TfrmExport dlg(nullptr);
+    dlg.Setup(QStringLiteral("rec"), false, -1, -1, 60, FTmp.path());
+    dlg.cbFormat->setCurrentIndex(0);  // from WAV (greyed) ...
+    dlg.cbFormat->setCurrentIndex(format);  // ... to the format of the row
+    QCOMPARE(dlg.edFileName->text(), FTmp.path() + "/rec" + ext);
+    QCOMPARE(dlg.cbBitrate->isEnabled(), bitrate);
+    QCOMPARE(dlg.lblBitrate->isEnabled(), bitrate);
+    QCOMPARE(dlg.lblKbps->isEnabled(), bitrate);
+    QCOMPARE(int(dlg.CurrentFormat()), format);
+}
+
+void TestExport::withExtensionUsesLastDotOfTheName_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("result");
+    QTest::addRow("no dot") << "/tmp/name" << "/tmp/name.mp3";
+    QTest::addRow("extension replaced") << "/tmp/name.wav" << "/tmp/name.mp3";
+    QTest::addRow("last dot only") << "/tmp/a.b.wav" << "/tmp/a.b.mp3";
+    QTest::addRow("dot in folder ignored") << "/tmp/x.y/name" << "/tmp/x.y/name.mp3";
+    QTest::addRow("relative name") << "a.b" << "a.mp3";
+    QTest::addRow("empty") << "" << ".mp3";
+}
+
+void TestExport::withExtensionUsesLastDotOfTheName()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, result);
+    QCOMPARE(TfrmExport::WithExtension(path, QStringLiteral(".mp3")), result);
+}
+
+void TestExport::defaultNameWithDotLosesItsLastPart()
+{
+    // A recording named a.b.wav is proposed as "a.b"; the extension rule then makes it a.mp3.
+    TfrmExport dlg(nullptr);
+    dlg.Setup(QStringLiteral("a.b"), false, -1, -1, 60, FTmp.path());
+    QCOMPARE(dlg.edFileName->text(), FTmp.path() + "/a.mp3");
+}
+
+void TestExport::selectionCaption()
+{
+    TfrmExport none(nullptr);
+    none.Setup(QStringLiteral("rec"), false, -1, -1, 60, FTmp.path());
+    QVERIFY(!none.rbSel->isEnabled());
+    QCOMPARE(none.rbSel->text(), QStringLiteral("Selectie  (geen selectie gemaakt)"));
+
+    TfrmExport sel(nullptr);
+    sel.Setup(QStringLiteral("rec"), true, 65, 130.4, 200, FTmp.path());
+    QVERIFY(sel.rbSel->isEnabled());
+    QVERIFY(sel.rbAll->isChecked());
+    QCOMPARE(sel.rbSel->text(), QStringLiteral("Selectie  (01:05 - 02:10)"));
+}
+
+void TestExport::bitrateText_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<int>("bitrate");
+    QTest::addRow("list entry") << "192" << 192;
+    QTest::addRow("blanks around") << " 192 " << 192;
+    QTest::addRow("not a number") << "abc" << 128;
+    QTest::addRow("empty") << "" << 128;
+    QTest::addRow("zero passed on") << "0" << 0;
+    QTest::addRow("negative passed on") << "-8" << -8;
+}
+
+void TestExport::bitrateText()
+{
+    QFETCH(QString, typed);
+    QFETCH(int, bitrate);
+    TExportFixture f;
+    f.dlg.Setup(QStringLiteral("bitrate"), false, -1, -1, 60, FTmp.path());
+    f.dlg.cbBitrate->setCurrentText(typed);
+    f.dlg.btnOkClick();
+    QVERIFY(f.Accepted());
+    QCOMPARE(f.dlg.ChosenBitrate, bitrate);
+}
+
+void TestExport::emptyTargetWarnsAndStaysOpen()
+{
+    TExportFixture f;
+    f.dlg.Setup(QStringLiteral("rec"), false, -1, -1, 60, FTmp.path());
+    f.dlg.edFileName->setText(QStringLiteral(" \t "));
+    f.dlg.btnOkClick();
+    QCOMPARE(f.messages, QStringList{"Geef een bestandsnaam op voor de export."});
+    QVERIFY(!f.Accepted());
+}
+
+void TestExport::okStoresResultsAndCreatesMissingFolderBeforeOverwriteQuestion()
+{
+    TExportFixture f;
+    f.dlg.Setup(QStringLiteral("rec"), true, 1, 2, 60, FTmp.path());
+    const QString target = FTmp.filePath("new/deeper/out.wav");
+    f.dlg.edFileName->setText(target);
+    f.dlg.cbFormat->setCurrentIndex(int(TAudioFormat::afOGG));
+    f.dlg.rbSel->setChecked(true);
+    f.dlg.btnOkClick();
+    QVERIFY(f.Accepted());
+    QVERIFY(f.questions.isEmpty());
+    QCOMPARE(f.dlg.ChosenPath, FTmp.filePath("new/deeper/out.ogg"));
+    QCOMPARE(f.dlg.ChosenFormat, TAudioFormat::afOGG);
+    QCOMPARE(f.dlg.ChosenBitrate, 128);
+    QVERIFY(f.dlg.UseSelection);
+    QVERIFY(QFileInfo(FTmp.filePath("new/deeper")).isDir());
+}
+
+void TestExport::existingTargetAsksAndNoKeepsDialogOpen()
+{
+    const QString target = FTmp.filePath("exists/there.mp3");
+    QVERIFY(QDir().mkpath(FTmp.filePath("exists")));
+    QFile file(target);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.close();
+
+    TExportFixture f;
+    f.dlg.Setup(QStringLiteral("there"), false, -1, -1, 60, FTmp.filePath("exists"));
+    f.answer = false;
+    f.dlg.btnOkClick();
+    QCOMPARE(f.questions, QStringList{"Het bestand bestaat al. Overschrijven?"});
+    QVERIFY(!f.Accepted());
+    QCOMPARE(f.dlg.edFileName->text(), target);  // contents kept
+
+    f.answer = true;
+    f.dlg.btnOkClick();
+    QVERIFY(f.Accepted());
+    QCOMPARE(f.dlg.ChosenPath, target);
+    QCOMPARE(f.dlg.ChosenFormat, TAudioFormat::afMP3);
+    QVERIFY(!f.dlg.UseSelection);
+}
+
+void TestExport::browseUsesFormatFilterAndAppliesExtension()
+{
+    TfrmExport dlg(nullptr);
+    dlg.Setup(QStringLiteral("rec"), false, -1, -1, 60, FTmp.path());
+    QString gotDir, gotName, gotFilter, gotSuffix, answer = FTmp.filePath("chosen.ogg");
+    dlg.ChooseSaveFile = [&](const QString &d, const QString &n, const QString &f, const QString &s) {
+        gotDir = d;
+        gotName = n;
+        gotFilter = f;
+        gotSuffix = s;
+        return answer;
+    };
+    dlg.btnBrowseClick();
+    QCOMPARE(gotDir, FTmp.path() + "/");
+    QCOMPARE(gotName, QStringLiteral("rec.mp3"));
+    QCOMPARE(gotFilter, QStringLiteral("MP3-bestand (*.mp3)"));
+    QCOMPARE(gotSuffix, QStringLiteral("mp3"));
+    QCOMPARE(dlg.edFileName->text(), FTmp.filePath("chosen.mp3"));
+
+    dlg.cbFormat->setCurrentIndex(int(TAudioFormat::afOPUS));
+    answer.clear();  // cancelled: nothing changes
+    dlg.btnBrowseClick();
+    QCOMPARE(gotFilter, QStringLiteral("OPUS-bestand (*.opus)"));
+    QCOMPARE(gotSuffix, QStringLiteral("opus"));
+    QCOMPARE(dlg.edFileName->text(), FTmp.filePath("chosen.opus"));
+}
+
+void TestExport::escapeCancels()
+{
+    TfrmExport dlg(nullptr);
+    dlg.Setup(QStringLiteral("rec"), false, -1, -1, 60, FTmp.path());
+    QTimer::singleShot(0, &dlg, [&] { QTest::keyClick(&dlg, Qt::Key_Escape); });
+    QCOMPARE(dlg.exec(), int(QDialog::Rejected));
+}
+
+QTEST_MAIN(TestExport)
+#include "tst_uExport.moc"

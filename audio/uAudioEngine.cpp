@@ -1,0 +1,189 @@
+// The one audio object: output device, playback of the loaded recording, its envelope.
+#include "uAudioEngine.h"
+
+#include "uEnvelope.h"
+#include "uPlayback.h"
+
+#include <QAudioDevice>
+#include <QFileInfo>
+#include <QMediaDevices>
+
+namespace {
+
+// The output device of a device number; a null device for 0 and for numbers that are not listed.
+QAudioDevice OutputFor(int ADevice)
+{
+    if (ADevice == -1)
+        return QMediaDevices::defaultAudioOutput();
+    if (ADevice >= 1) {
+        const QList<QAudioDevice> outputs = QMediaDevices::audioOutputs();
+        if (ADevice <= outputs.size())
+            return outputs[ADevice - 1];
+    }
+    return QAudioDevice();
+}
+
+} // namespace
+
+TAudioEngine::TAudioEngine() = default;
+
+TAudioEngine::~TAudioEngine()
+{
+    Close();
+    FInited = false;
+    FHasOutput = false;
+}
+
+void TAudioEngine::SetInitialDevice(int ADevice)
+{
+    if (!FInited)
+        FDevice = ADevice;
+}
+
+bool TAudioEngine::InitAudio()
+{
+    if (FInited)
+        return FHasOutput;
+    // Requested device, else the system default, else no sound (decoding works without any output).
+    FOutput = OutputFor(FDevice);
+    if (FOutput.isNull() && FDevice != -1)
+        FOutput = OutputFor(-1);
+    FHasOutput = !FOutput.isNull();
+    FInited = true;
+    return FHasOutput;
+}
+
+bool TAudioEngine::ChangeDevice(int ADevice)
+{
+    if (ADevice == FDevice && FInited)
+        return FHasOutput;
+    const bool wasPlaying = IsPlaying();
+    const double position = PositionSec();
+    FPlayStream.reset();
+    FInited = false;
+    FHasOutput = false;
+    FOutput = QAudioDevice();
+    FDevice = ADevice;
+    InitAudio();
+    if (!FLoadedPath.isEmpty() && FHasOutput) {
+        OpenPlayStream();
+        if (FPlayStream) {
+            FPlayStream->SeekSec(position);
+            if (wasPlaying)
+                FPlayStream->Play();
+        }
+    }
+    return FHasOutput;
+}
+
+void TAudioEngine::OpenPlayStream()
+{
+    FPlayStream = std::make_unique<TPlayback>(FOutput);
+    if (!FPlayStream->Open(FLoadedPath))
+        FPlayStream.reset();  // the recording stays loaded, but silent
+}
+
+bool TAudioEngine::Load(const QString &APath, const TProgressProc &AProgress)
+{
+    Close();
+    FLastError = 0;
+    if (APath.isEmpty() || !QFileInfo::exists(APath))
+        return false;
+    BuildEnvelope(APath, AProgress);
+    if (FEnvCount <= 0)
+        return false;
+    FLoadedPath = APath;
+    if (FHasOutput)
+        OpenPlayStream();
+    return true;
+}
+
+void TAudioEngine::BuildEnvelope(const QString &APath, const TProgressProc &AProgress)
+{
+    FEnvCount = 0;
+    FEnvelope.reset();
+    const TEnvelopeResult r = BuildEnvelopeFromFile(APath, AProgress);
+    if (r.Error != 0) {
+        FLastError = r.Error;
+        return;
+    }
+    FSampleRate = r.SampleRate;
+    FChannels = r.Channels;
+    FDurationSec = r.DurationSec;
+    FEnvelope = r.Envelope;
+    FEnvCount = r.EnvCount;
+}
+
+void TAudioEngine::Close()
+{
+    Stop();
+    FPlayStream.reset();
+    FEnvelope.reset();
+    FEnvCount = 0;
+    FDurationSec = 0;
+    FLoadedPath.clear();
+}
+
+void TAudioEngine::Play()
+{
+    if (FPlayStream)
+        FPlayStream->Play();
+}
+
+void TAudioEngine::Pause()
+{
+    if (FPlayStream)
+        FPlayStream->Pause();
+}
+
+void TAudioEngine::Stop()
+{
+    if (FPlayStream)
+        FPlayStream->Stop();
+}
+
+void TAudioEngine::SeekSec(double Sec)
+{
+    if (FPlayStream)
+        FPlayStream->SeekSec(Sec < 0 ? 0 : Sec);
+}
+
+double TAudioEngine::PositionSec() const
+{
+    return FPlayStream ? FPlayStream->PositionSec() : 0.0;
+}
+
+bool TAudioEngine::IsPlaying() const
+{
+    return FPlayStream && FPlayStream->IsPlaying();
+}
+
+bool TAudioEngine::IsPaused() const
+{
+    return FPlayStream && FPlayStream->IsPaused();
+}
+
+QString AudioErrorText(int ACode)
+{
+    switch (ACode) {
+    case aeOK: return QStringLiteral("geen fout");
+    case aeMem: return QStringLiteral("geheugenfout");
+    case aeFileOpen: return QStringLiteral("kan het bestand niet openen");
+    case aeDriver: return QStringLiteral("kan het uitvoerapparaat niet gebruiken");
+    case aeFormat: return QStringLiteral("niet-ondersteund audioformaat");
+    case aeInit: return QStringLiteral("BASS is niet geïnitialiseerd");
+    case aeNoChan: return QStringLiteral("kan geen vrij kanaal openen");
+    case aeFileForm: return QStringLiteral("niet-ondersteund bestandsformaat (ontbrekende codec/plugin)");
+    case aeCodec: return QStringLiteral("codec niet beschikbaar");
+    default: return QStringLiteral("onbekende fout");
+    }
+}
+
+void ListOutputDevices(QList<QPair<QString, int>> &AList)
+{
+    AList.clear();
+    AList.append({QStringLiteral("Standaard uitvoerapparaat"), -1});
+    const QList<QAudioDevice> outputs = QMediaDevices::audioOutputs();
+    for (int i = 0; i < outputs.size(); ++i)
+        AList.append({outputs[i].description(), i + 1});
+}

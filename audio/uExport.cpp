@@ -1,0 +1,224 @@
+// Export dialog: format, bitrate, target file and scope.
+#include "uExport.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStandardPaths>
+
+namespace {
+
+QFont DialogFont()
+{
+    QFont f;
+    f.setFamilies({QStringLiteral("Segoe UI"), QStringLiteral("DejaVu Sans"), QStringLiteral("Noto Sans")});
+    f.setPixelSize(12);
+    return f;
+}
+
+QString TrimControl(const QString &s)
+{
+    int b = 0, e = s.size();
+    while (b < e && s[b].unicode() <= 32)
+        ++b;
+    while (e > b && s[e - 1].unicode() <= 32)
+        --e;
+    return s.mid(b, e - b);
+}
+
+void PlaceLabel(QLabel *l, int x, int y, int w, int h)
+{
+    l->setGeometry(x, y, w, h);
+    l->resize(qMax(w, l->sizeHint().width()), h);  // a wider fallback font must not clip the caption
+}
+
+// Index just past the last path separator of APath (0 when it has none).
+int NameStart(const QString &APath)
+{
+    return APath.lastIndexOf(QLatin1Char('/')) + 1;
+}
+
+} // namespace
+
+TfrmExport::TfrmExport(QWidget *AOwner) : QDialog(AOwner)
+{
+    setWindowTitle(QStringLiteral("Exporteren"));
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    setFont(DialogFont());
+    setFixedSize(484, 250);
+
+    ShowMessage = [this](QMessageBox::Icon icon, const QString &text) {
+        QMessageBox box(icon, windowTitle(), text, QMessageBox::Ok, this);
+        box.exec();
+    };
+    AskYesNo = [this](const QString &text) {
+        QMessageBox box(QMessageBox::Question, windowTitle(), text, QMessageBox::NoButton, this);
+        QPushButton *yes = box.addButton(QStringLiteral("Ja"), QMessageBox::YesRole);
+        box.addButton(QStringLiteral("Nee"), QMessageBox::NoRole);
+        box.exec();
+        return box.clickedButton() == yes;
+    };
+    ChooseSaveFile = [this](const QString &startDir, const QString &name, const QString &filter,
+                            const QString &suffix) {
+        QFileDialog dlg(this);
+        dlg.setAcceptMode(QFileDialog::AcceptSave);
+        dlg.setFileMode(QFileDialog::AnyFile);
+        dlg.setNameFilter(filter);
+        dlg.setDefaultSuffix(suffix);
+        if (!startDir.isEmpty())
+            dlg.setDirectory(startDir);
+        dlg.selectFile(name);
+        if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty())
+            return QString();
+        return dlg.selectedFiles().first();
+    };
+
+    lblFormat = new QLabel(QStringLiteral("Formaat:"), this);
+    PlaceLabel(lblFormat, 16, 20, 44, 15);
+    cbFormat = new QComboBox(this);
+    cbFormat->setGeometry(72, 16, 100, 23);
+    lblBitrate = new QLabel(QStringLiteral("Bitrate:"), this);
+    PlaceLabel(lblBitrate, 232, 20, 39, 15);
+    cbBitrate = new QComboBox(this);
+    cbBitrate->setEditable(true);
+    cbBitrate->setInsertPolicy(QComboBox::NoInsert);
+    cbBitrate->setGeometry(280, 16, 80, 23);
+    lblKbps = new QLabel(QStringLiteral("kbps"), this);
+    PlaceLabel(lblKbps, 372, 20, 26, 15);
+    lblFile = new QLabel(QStringLiteral("Doelbestand:"), this);
+    PlaceLabel(lblFile, 16, 60, 71, 15);
+    edFileName = new QLineEdit(this);
+    edFileName->setGeometry(16, 80, 368, 23);
+    btnBrowse = new QPushButton(QStringLiteral("Bladeren..."), this);
+    btnBrowse->setGeometry(392, 79, 76, 25);
+    gbScope = new QGroupBox(QStringLiteral("Wat exporteren"), this);
+    gbScope->setGeometry(16, 120, 452, 80);
+    rbAll = new QRadioButton(QStringLiteral("Volledig bestand"), gbScope);
+    rbAll->setGeometry(16, 24, 300, 17);
+    rbAll->setChecked(true);
+    rbSel = new QRadioButton(QStringLiteral("Selectie"), gbScope);
+    rbSel->setGeometry(16, 48, 420, 17);
+    btnOk = new QPushButton(QStringLiteral("Exporteren"), this);
+    btnOk->setGeometry(280, 212, 92, 30);
+    btnOk->setDefault(true);
+    btnCancel = new QPushButton(QStringLiteral("Annuleren"), this);
+    btnCancel->setGeometry(380, 212, 88, 30);
+
+    QWidget *order[] = {cbFormat, cbBitrate, edFileName, btnBrowse, rbAll, rbSel, btnOk, btnCancel};
+    for (size_t i = 1; i < std::size(order); ++i)
+        setTabOrder(order[i - 1], order[i]);
+
+    FormCreate();
+
+    connect(cbFormat, &QComboBox::currentIndexChanged, this, &TfrmExport::cbFormatChange);
+    connect(btnBrowse, &QPushButton::clicked, this, &TfrmExport::btnBrowseClick);
+    connect(btnOk, &QPushButton::clicked, this, &TfrmExport::btnOkClick);
+    connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+void TfrmExport::FormCreate()
+{
+    for (int i = 0; i < AudioFormatCount; ++i)
+        cbFormat->addItem(QString::fromLatin1(FormatNames[i]));
+    cbBitrate->addItems(QStringLiteral("64,96,128,160,192,256,320").split(QLatin1Char(',')));
+    cbBitrate->setCurrentText(QStringLiteral("128"));
+}
+
+void TfrmExport::Setup(const QString &ADefaultName, bool AHasSel, double ASelStart, double ASelEnd,
+                       double ADuration, const QString &ADefaultFolder)
+{
+    Q_UNUSED(ADuration);
+    FDefaultName = ADefaultName.isEmpty() ? QStringLiteral("export") : ADefaultName;
+
+    {
+        const QSignalBlocker block(cbFormat);  // cbFormatChange runs once below, after the name is set
+        cbFormat->setCurrentIndex(static_cast<int>(TAudioFormat::afMP3));
+    }
+    cbBitrate->setCurrentIndex(2);
+    rbAll->setChecked(true);
+    rbSel->setEnabled(AHasSel);
+    rbSel->setText(AHasSel ? QStringLiteral("Selectie  (%1 - %2)").arg(FormatDuration(ASelStart), FormatDuration(ASelEnd))
+                           : QStringLiteral("Selectie  (geen selectie gemaakt)"));
+
+    QString folder = ADefaultFolder;
+    if (folder.isEmpty() || !QFileInfo(folder).isDir())
+        folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    if (folder.isEmpty())
+        folder = QDir::homePath();  // never the file system's root for want of a folder
+    if (!folder.isEmpty() && !folder.endsWith(QLatin1Char('/')))
+        folder += QLatin1Char('/');
+    edFileName->setText(folder + FDefaultName);
+    ApplyExtension();
+    cbFormatChange();
+}
+
+TAudioFormat TfrmExport::CurrentFormat() const
+{
+    const int i = cbFormat->currentIndex();
+    return i >= 0 && i < AudioFormatCount ? static_cast<TAudioFormat>(i) : TAudioFormat::afMP3;
+}
+
+QString TfrmExport::WithExtension(const QString &APath, const QString &AExt)
+{
+    const int nameStart = NameStart(APath);
+    const int dot = APath.lastIndexOf(QLatin1Char('.'));
+    return (dot >= nameStart ? APath.left(dot) : APath) + AExt;
+}
+
+void TfrmExport::ApplyExtension()
+{
+    edFileName->setText(WithExtension(edFileName->text(), QString::fromLatin1(FormatExt(CurrentFormat()))));
+}
+
+void TfrmExport::cbFormatChange()
+{
+    const bool hasBitrate = FormatHasBitrate(CurrentFormat());
+    cbBitrate->setEnabled(hasBitrate);
+    lblBitrate->setEnabled(hasBitrate);
+    lblKbps->setEnabled(hasBitrate);
+    ApplyExtension();
+}
+
+void TfrmExport::btnBrowseClick()
+{
+    const TAudioFormat fmt = CurrentFormat();
+    const QString ext = QString::fromLatin1(FormatExt(fmt));
+    const QString filter = QStringLiteral("%1-bestand (*%2)").arg(QString::fromLatin1(FormatName(fmt)), ext);
+    const QString text = edFileName->text();
+    const QString name = text.mid(NameStart(text));
+    const QString startDir = text.isEmpty() ? QString() : text.left(NameStart(text));
+    const QString chosen = ChooseSaveFile(startDir, name, filter, ext.mid(1));
+    if (chosen.isEmpty())
+        return;
+    edFileName->setText(chosen);
+    ApplyExtension();
+}
+
+void TfrmExport::btnOkClick()
+{
+    if (TrimControl(edFileName->text()).isEmpty()) {
+        ShowMessage(QMessageBox::Warning, QStringLiteral("Geef een bestandsnaam op voor de export."));
+        return;
+    }
+    ApplyExtension();
+    ChosenPath = edFileName->text();
+    ChosenFormat = CurrentFormat();
+    bool ok = false;
+    const int bitrate = TrimControl(cbBitrate->currentText()).toInt(&ok);
+    ChosenBitrate = ok ? bitrate : 128;
+    UseSelection = rbSel->isChecked();
+
+    const QString folder = ChosenPath.left(NameStart(ChosenPath));
+    if (!folder.isEmpty() && !QFileInfo(folder).isDir())
+        QDir().mkpath(folder);  // a failure shows when the export writes the file
+
+    const QFileInfo target(ChosenPath);
+    if (!target.exists() || target.isDir() || AskYesNo(QStringLiteral("Het bestand bestaat al. Overschrijven?")))
+        accept();
+}

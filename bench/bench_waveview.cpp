@@ -1,0 +1,142 @@
+// Paint cost of the waveform view at 1920 x 600 with a 50,000-point envelope, and how often one
+// paint reads each envelope point of the window. Run by hand: bench_waveview [paints]
+// Prints the median and 95th percentile of a full paint per case, its ratio to a reference paint
+// measured in the same run (a paint without data: the band fills, the message and the blit), and
+// the largest number of reads of one envelope point. Exits 1 when a median reaches 2 ms or a point
+// is read more than twice.
+#include "uWaveView.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QImage>
+#include <QPainter>
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <numeric>
+#include <random>
+#include <vector>
+
+namespace {
+
+constexpr int W = 1920, H = 600, Points = 50000;
+constexpr double Duration = 3600;  // one hour: 72 ms of sound per point
+
+// Speech-like envelope: bursts of varying loudness with pauses, left and right different.
+TEnvArray MakeEnvelope()
+{
+    std::mt19937 rng(12345);
+    std::uniform_real_distribution<double> u(0, 1);
+    std::vector<TEnvPoint> v(Points);
+    double level = 0.3;
+    for (int i = 0; i < Points; ++i) {
+        if (i % 40 == 0)
+            level = u(rng) < 0.25 ? 0.01 : 0.1 + 0.9 * u(rng);
+        const double l = level * (0.6 + 0.4 * u(rng)), r = level * (0.4 + 0.6 * u(rng));
+        v[i] = TEnvPoint{int16_t(-32768 * l), int16_t(32767 * l * 0.9), int16_t(-32768 * r * 0.8),
+                         int16_t(32767 * r)};
+    }
+    return std::make_shared<const std::vector<TEnvPoint>>(std::move(v));
+}
+
+struct TCase {
+    const char *name;
+    double start, end;
+};
+
+double Percentile(std::vector<double> v, double q)
+{
+    std::sort(v.begin(), v.end());
+    return v[std::min(v.size() - 1, static_cast<size_t>(q * (v.size() - 1) + 0.5))];
+}
+
+template <typename F>
+std::vector<double> TimeRuns(int runs, F paint)
+{
+    for (int i = 0; i < 20; ++i)
+        paint(i);
+    std::vector<double> ms;
+    ms.reserve(runs);
+    QElapsedTimer t;
+    for (int i = 0; i < runs; ++i) {
+        t.start();
+        paint(i);
+        ms.push_back(t.nsecsElapsed() / 1e6);
+    }
+    return ms;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const int runs = argc > 1 ? std::max(10, std::atoi(argv[1])) : 400;
+
+    const TEnvArray env = MakeEnvelope();
+    // The view composes into its own buffer and shows it in one blit onto the window's backing
+    // store; both are measured.
+    QImage img(W, H, QImage::Format_ARGB32_Premultiplied);
+    QImage backing(W, H, QImage::Format_ARGB32_Premultiplied);
+    std::vector<TColumnExtremes> scratch;
+    auto show = [&] {
+        QPainter p(&backing);
+        p.drawImage(0, 0, img);
+    };
+
+    const TCase cases[] = {
+        {"full view (1 h)", 0, Duration},
+        {"zoomed 6 min", 1200, 1560},
+        {"zoomed 20 s", 1800, 1820},
+        {"zoomed 0.05 s", 1800, 1800.05},
+    };
+
+    // Reference: the band fills alone (what a paint of an empty view costs).
+    const std::vector<double> ref = TimeRuns(runs, [&](int) {
+        TWaveLook look;
+        look.Win = TWaveWindow{0, 0, 0, W};
+        look.H = H;
+        PaintWave(img, look, scratch);
+        show();
+    });
+    const double refMedian = Percentile(ref, 0.5);
+    std::printf("bench_waveview: %d x %d, %d points, %.0f s, %d paints per case\n", W, H, Points,
+                Duration, runs);
+    std::printf("  %-18s median %.3f ms  p95 %.3f ms\n", "reference (no data)", refMedian,
+                Percentile(ref, 0.95));
+
+    bool ok = true;
+    for (const TCase &c : cases) {
+        TWaveLook look;
+        look.Win = TWaveWindow{Duration, c.start, c.end, W};
+        look.Env = env->data();
+        look.EnvCount = Points;
+        look.SelStart = c.start + (c.end - c.start) * 0.3;
+        look.SelEnd = c.start + (c.end - c.start) * 0.6;
+        look.H = H;
+        const std::vector<double> ms = TimeRuns(runs, [&](int i) {
+            // The play cursor moves every tick, as while playing.
+            look.PlayPos = c.start + (c.end - c.start) * ((i % 100) / 100.0);
+            PaintWave(img, look, scratch);
+            show();
+        });
+        std::vector<int> visits(Points, 0);
+        ComputeLaneColumns(look.Win, env->data(), Points, scratch, &visits);
+        const int maxVisits = *std::max_element(visits.begin(), visits.end());
+        const long total = std::accumulate(visits.begin(), visits.end(), 0L);
+        const long inWindow = std::count_if(visits.begin(), visits.end(), [](int v) { return v > 0; });
+        const double median = Percentile(ms, 0.5);
+        std::printf("  %-18s median %.3f ms  p95 %.3f ms  ratio %.2f  points %ld  reads %ld  "
+                    "max reads of a point %d (+%d overview reads)\n",
+                    c.name, median, Percentile(ms, 0.95), median / refMedian, inWindow, total,
+                    maxVisits, W);
+        if (median >= 2.0 || maxVisits > 2)
+            ok = false;
+    }
+    std::printf("%s\n", ok ? "OK: every median under 2 ms, no point read more than twice"
+                           : "FAILED: a median reached 2 ms or a point was read more than twice");
+    return ok ? 0 : 1;
+}

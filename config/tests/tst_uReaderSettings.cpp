@@ -1,0 +1,215 @@
+// Settings dialog: fields from Config, device choice, trimmed paths saved, browse hooks, failed save.
+#include "uReaderConfig.h"
+#include "uReaderSettings.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+namespace {
+
+const QList<QPair<QString, int>> Devices = {
+    {"Standaard uitvoerapparaat", -1}, {"Sink1", 1}, {"Sink2", 2}, {"Headset", 3}};
+
+QByteArray ReadAll(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+} // namespace
+
+class TestReaderSettings : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+    void fieldsComeFromConfig();
+    void deviceOfConfigIsSelected_data();
+    void deviceOfConfigIsSelected();
+    void defaultDeviceListComesFromTheEngine();
+    void opslaanStoresTrimmedValuesAndSaves();
+    void annulerenAfterBrowsingChangesNothing();
+    void dbBrowseStartsInTheFoldersOfThePath();
+    void rootBrowseOffersTheFolderChooser();
+    void failedSaveShowsItsMessageAndStaysOpen();
+
+private:
+    std::unique_ptr<QTemporaryDir> FTmp;
+    QString FAppDir;
+};
+
+void TestReaderSettings::init()
+{
+    FTmp = std::make_unique<QTemporaryDir>();
+    QVERIFY(FTmp->isValid());
+    FAppDir = FTmp->filePath("app");
+    QVERIFY(QDir().mkpath(FAppDir));
+    Config = std::make_unique<TConfig>(FAppDir);
+    Config->SetDatabasePath(FTmp->filePath("db/catalogue.sqlite"));
+    Config->SetRecordingsRoot(FTmp->filePath("rec"));
+    Config->SetOutputDevice(-1);
+    Config->Save();
+}
+
+void TestReaderSettings::cleanup()
+{
+    Config.reset();
+    FTmp.reset();
+}
+
+void TestReaderSettings::fieldsComeFromConfig()
+{
+    TfrmSettings dlg(nullptr, Devices);
+    QCOMPARE(dlg.windowTitle(), QStringLiteral("Instellingen"));
+    QCOMPARE(dlg.size(), QSize(560, 244));
+    QCOMPARE(dlg.edDb->text(), FTmp->filePath("db/catalogue.sqlite"));
+    QCOMPARE(dlg.edRoot->text(), FTmp->filePath("rec"));
+    QCOMPARE(dlg.cbDevice->count(), 4);
+    QVERIFY(!dlg.cbDevice->isEditable());
+    QVERIFY(dlg.btnOk->isDefault());
+}
+
+void TestReaderSettings::deviceOfConfigIsSelected_data()
+{
+    QTest::addColumn<int>("configured");
+    QTest::addColumn<int>("index");
+    QTest::addColumn<int>("stored");  // what "Opslaan" then stores
+    QTest::addRow("default") << -1 << 0 << -1;
+    QTest::addRow("device 2") << 2 << 2 << 2;
+    QTest::addRow("device gone") << 7 << 0 << -1;
+}
+
+void TestReaderSettings::deviceOfConfigIsSelected()
+{
+    QFETCH(int, configured);
+    QFETCH(int, index);
+    QFETCH(int, stored);
+    Config->SetOutputDevice(configured);
+    TfrmSettings dlg(nullptr, Devices);
+    QCOMPARE(dlg.cbDevice->currentIndex(), index);
+    dlg.btnOkClick();
+    QCOMPARE(dlg.result(), int(QDialog::Accepted));
+    QCOMPARE(Config->OutputDevice(), stored);
+}
+
+void TestReaderSettings::defaultDeviceListComesFromTheEngine()
+{
+    TfrmSettings dlg(nullptr);
+    QVERIFY(dlg.cbDevice->count() >= 1);
+    QCOMPARE(dlg.cbDevice->itemText(0), QStringLiteral("Standaard uitvoerapparaat"));
+    QCOMPARE(dlg.cbDevice->itemData(0).toInt(), -1);
+    QCOMPARE(dlg.cbDevice->currentIndex(), 0);
+}
+
+void TestReaderSettings::opslaanStoresTrimmedValuesAndSaves()
+{
+    TfrmSettings dlg(nullptr, Devices);
+    dlg.edDb->setText("  " + FTmp->filePath("other.sqlite") + " \t");
+    dlg.edRoot->setText(QString());
+    dlg.cbDevice->setCurrentIndex(3);
+    dlg.btnOkClick();
+    QCOMPARE(dlg.result(), int(QDialog::Accepted));
+    QCOMPARE(Config->DatabasePath(), FTmp->filePath("other.sqlite"));
+    QCOMPARE(Config->RecordingsRoot(), QString());
+    QCOMPARE(Config->OutputDevice(), 3);
+
+    const QString ini = QString::fromUtf8(ReadAll(Config->IniPath()));
+    QVERIFY2(ini.contains("Database=" + FTmp->filePath("other.sqlite") + "\r\n") ||
+                 ini.contains("Database=" + FTmp->filePath("other.sqlite") + "\n"),
+             qPrintable(ini));
+    QVERIFY2(ini.contains(QRegularExpression("RootFolder=\r?\n")), qPrintable(ini));
+    QVERIFY2(ini.contains(QRegularExpression("OutputDevice=3\r?\n")), qPrintable(ini));
+}
+
+void TestReaderSettings::annulerenAfterBrowsingChangesNothing()
+{
+    const QByteArray before = ReadAll(Config->IniPath());
+    TfrmSettings dlg(nullptr, Devices);
+    dlg.ChooseFile = [&](const QString &, const QStringList &) { return FTmp->filePath("picked.sqlite"); };
+    dlg.ChooseFolder = [&](const QString &, const QString &) { return FTmp->path(); };
+    QTimer::singleShot(0, &dlg, [&] {
+        dlg.btnDbBrowseClick();
+        dlg.btnRootBrowseClick();
+        dlg.cbDevice->setCurrentIndex(2);
+        QTest::mouseClick(dlg.btnCancel, Qt::LeftButton);
+    });
+    QCOMPARE(dlg.exec(), int(QDialog::Rejected));
+    QCOMPARE(dlg.edDb->text(), FTmp->filePath("picked.sqlite"));
+    QCOMPARE(Config->DatabasePath(), FTmp->filePath("db/catalogue.sqlite"));
+    QCOMPARE(Config->RecordingsRoot(), FTmp->filePath("rec"));
+    QCOMPARE(Config->OutputDevice(), -1);
+    QCOMPARE(ReadAll(Config->IniPath()), before);
+}
+
+void TestReaderSettings::dbBrowseStartsInTheFoldersOfThePath()
+{
+    TfrmSettings dlg(nullptr, Devices);
+    QString gotDir = "unset";
+    QStringList gotFilters;
+    QString answer;
+    dlg.ChooseFile = [&](const QString &d, const QStringList &f) {
+        gotDir = d;
+        gotFilters = f;
+        return answer;
+    };
+    dlg.edDb->setText(FTmp->filePath("app/x.sqlite"));  // folder exists
+    dlg.btnDbBrowseClick();
+    QCOMPARE(gotDir, FAppDir);
+    QCOMPARE(gotFilters, QStringList({"SQLite database (*.sqlite)", "Alle bestanden (*)"}));
+    QCOMPARE(dlg.edDb->text(), FTmp->filePath("app/x.sqlite"));  // cancelled: unchanged
+
+    dlg.edDb->setText(FTmp->filePath("gone/x.sqlite"));  // folder does not exist: the platform chooses
+    answer = FTmp->filePath("found.sqlite");
+    dlg.btnDbBrowseClick();
+    QCOMPARE(gotDir, QString());
+    QCOMPARE(dlg.edDb->text(), FTmp->filePath("found.sqlite"));
+
+    dlg.edDb->clear();
+    gotDir = "unset";
+    dlg.btnDbBrowseClick();
+    QCOMPARE(gotDir, QString());
+}
+
+void TestReaderSettings::rootBrowseOffersTheFolderChooser()
+{
+    TfrmSettings dlg(nullptr, Devices);
+    QString gotPrompt, gotDir, answer;
+    dlg.ChooseFolder = [&](const QString &p, const QString &d) {
+        gotPrompt = p;
+        gotDir = d;
+        return answer;
+    };
+    dlg.edRoot->setText(FAppDir);
+    dlg.btnRootBrowseClick();
+    QCOMPARE(gotPrompt, QStringLiteral("Kies de map met opnames"));
+    QCOMPARE(gotDir, FAppDir);
+    QCOMPARE(dlg.edRoot->text(), FAppDir);
+
+    dlg.edRoot->setText(FTmp->filePath("missing"));
+    answer = FTmp->path();
+    dlg.btnRootBrowseClick();
+    QCOMPARE(gotDir, QString());
+    QCOMPARE(dlg.edRoot->text(), FTmp->path());
+}
+
+void TestReaderSettings::failedSaveShowsItsMessageAndStaysOpen()
+{
+    TfrmSettings dlg(nullptr, Devices);
+    QStringList messages;
+    dlg.ShowMessage = [&](QMessageBox::Icon, const QString &t) { messages << t; };
+    QVERIFY(QDir(FAppDir).removeRecursively());  // the settings file can no longer be written
+    dlg.edDb->setText(FTmp->filePath("new.sqlite"));
+    dlg.btnOkClick();
+    QCOMPARE(messages, QStringList{"Unable to write to " + Config->IniPath()});
+    QVERIFY(dlg.result() != QDialog::Accepted);
+    QCOMPARE(Config->DatabasePath(), FTmp->filePath("new.sqlite"));  // in memory only
+}
+
+QTEST_MAIN(TestReaderSettings)
+#include "tst_uReaderSettings.moc"

@@ -1,0 +1,158 @@
+// Settings dialog: catalogue file, recordings folder and output device.
+#include "uReaderSettings.h"
+
+#include "uAudioEngine.h"
+#include "uReaderConfig.h"
+#include "uReaderTypes.h"
+
+#include <QComboBox>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+namespace {
+
+QFont DialogFont()
+{
+    QFont f;
+    f.setFamilies({QStringLiteral("Segoe UI"), QStringLiteral("DejaVu Sans"), QStringLiteral("Noto Sans")});
+    f.setPixelSize(12);
+    return f;
+}
+
+QString TrimControl(const QString &s)
+{
+    int b = 0, e = s.size();
+    while (b < e && s[b].unicode() <= 32)
+        ++b;
+    while (e > b && s[e - 1].unicode() <= 32)
+        --e;
+    return s.mid(b, e - b);
+}
+
+void PlaceLabel(QLabel *l, int x, int y, int w, int h)
+{
+    l->setGeometry(x, y, w, h);
+    l->resize(qMax(w, l->sizeHint().width()), h);  // a wider fallback font must not clip the caption
+}
+
+} // namespace
+
+TfrmSettings::TfrmSettings(QWidget *AOwner, const QList<QPair<QString, int>> &ADevices) : QDialog(AOwner)
+{
+    setWindowTitle(QStringLiteral("Instellingen"));
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    setFont(DialogFont());
+    setFixedSize(560, 244);
+
+    ShowMessage = [this](QMessageBox::Icon icon, const QString &text) {
+        QMessageBox box(icon, windowTitle(), text, QMessageBox::Ok, this);
+        box.exec();
+    };
+    ChooseFile = [this](const QString &startDir, const QStringList &filters) {
+        return QFileDialog::getOpenFileName(this, QString(), startDir, filters.join(QStringLiteral(";;")));
+    };
+    ChooseFolder = [this](const QString &prompt, const QString &startDir) {
+        return QFileDialog::getExistingDirectory(this, prompt, startDir, QFileDialog::ShowDirsOnly);
+    };
+
+    lblDb = new QLabel(QStringLiteral("Databasebestand:"), this);
+    PlaceLabel(lblDb, 16, 16, 96, 15);
+    edDb = new QLineEdit(this);
+    edDb->setGeometry(16, 36, 448, 23);
+    btnDbBrowse = new QPushButton(QStringLiteral("Bladeren..."), this);
+    btnDbBrowse->setGeometry(472, 35, 76, 25);
+    lblRoot = new QLabel(QStringLiteral("Map met opnames:"), this);
+    PlaceLabel(lblRoot, 16, 72, 96, 15);
+    edRoot = new QLineEdit(this);
+    edRoot->setGeometry(16, 92, 448, 23);
+    btnRootBrowse = new QPushButton(QStringLiteral("Bladeren..."), this);
+    btnRootBrowse->setGeometry(472, 91, 76, 25);
+    lblDevice = new QLabel(QStringLiteral("Uitvoerapparaat (geluidskaart):"), this);
+    PlaceLabel(lblDevice, 16, 128, 168, 15);
+    cbDevice = new QComboBox(this);
+    cbDevice->setGeometry(16, 148, 532, 23);
+    btnOk = new QPushButton(QStringLiteral("Opslaan"), this);
+    btnOk->setGeometry(356, 200, 92, 30);
+    btnOk->setDefault(true);
+    btnCancel = new QPushButton(QStringLiteral("Annuleren"), this);
+    btnCancel->setGeometry(456, 200, 92, 30);
+
+    QWidget *order[] = {edDb, btnDbBrowse, edRoot, btnRootBrowse, cbDevice, btnOk, btnCancel};
+    for (size_t i = 1; i < std::size(order); ++i)
+        setTabOrder(order[i - 1], order[i]);
+    edDb->setFocus();
+
+    FormCreate(ADevices);
+
+    connect(btnDbBrowse, &QPushButton::clicked, this, &TfrmSettings::btnDbBrowseClick);
+    connect(btnRootBrowse, &QPushButton::clicked, this, &TfrmSettings::btnRootBrowseClick);
+    connect(btnOk, &QPushButton::clicked, this, &TfrmSettings::btnOkClick);
+    connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+void TfrmSettings::FormCreate(const QList<QPair<QString, int>> &ADevices)
+{
+    if (Config) {
+        edDb->setText(Config->DatabasePath());
+        edRoot->setText(Config->RecordingsRoot());
+    }
+    QList<QPair<QString, int>> devices = ADevices;
+    if (devices.isEmpty())
+        ListOutputDevices(devices);
+    cbDevice->clear();
+    for (const auto &d : devices)
+        cbDevice->addItem(d.first, d.second);
+    cbDevice->setCurrentIndex(cbDevice->count() > 0 ? 0 : -1);
+    if (Config) {
+        for (int i = 0; i < cbDevice->count(); ++i) {
+            if (cbDevice->itemData(i).toInt() == Config->OutputDevice()) {
+                cbDevice->setCurrentIndex(i);
+                break;
+            }
+        }
+    }
+}
+
+void TfrmSettings::btnDbBrowseClick()
+{
+    QString startDir;
+    const QString text = TrimControl(edDb->text());
+    if (!text.isEmpty()) {
+        const QString folder = QFileInfo(text).absolutePath();
+        if (QFileInfo(folder).isDir())
+            startDir = folder;  // a folder that is gone leaves the choice to the platform
+    }
+    const QString chosen = ChooseFile(
+        startDir, {QStringLiteral("SQLite database (*.sqlite)"), QStringLiteral("Alle bestanden (*)")});
+    if (!chosen.isEmpty())
+        edDb->setText(QFileInfo(chosen).absoluteFilePath());
+}
+
+void TfrmSettings::btnRootBrowseClick()
+{
+    const QString current = TrimControl(edRoot->text());
+    const QString startDir = !current.isEmpty() && QFileInfo(current).isDir() ? current : QString();
+    const QString chosen = ChooseFolder(QStringLiteral("Kies de map met opnames"), startDir);
+    if (!chosen.isEmpty())
+        edRoot->setText(chosen);
+}
+
+void TfrmSettings::btnOkClick()
+{
+    if (!Config)
+        return;
+    Config->SetDatabasePath(TrimControl(edDb->text()));
+    Config->SetRecordingsRoot(TrimControl(edRoot->text()));
+    if (cbDevice->currentIndex() >= 0)
+        Config->SetOutputDevice(cbDevice->currentData().toInt());
+    try {
+        Config->Save();
+    } catch (const EReaderError &e) {
+        ShowMessage(QMessageBox::Critical, e.Message());
+        return;  // stays open; the new values are in memory only
+    }
+    accept();
+}

@@ -1,0 +1,104 @@
+// Progress dialog: clamping, kept text, cancel, hidden cancel, middle ellipsis, layout.
+#include "uProgress.h"
+
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QtTest>
+
+class tst_uProgress : public QObject {
+    Q_OBJECT
+private slots:
+    void newDialogLayout()
+    {
+        TfrmProgress dlg;
+        QCOMPARE(dlg.windowTitle(), QStringLiteral("Even geduld"));
+        QVERIFY(!dlg.isModal());
+        QCOMPARE(dlg.size(), QSize(420, 110));
+        QCOMPARE(dlg.lblCaption->geometry(), QRect(16, 16, 388, 15));
+        QCOMPARE(dlg.pb->geometry(), QRect(16, 40, 388, 20));
+        QCOMPARE(dlg.btnCancel->geometry(), QRect(322, 72, 82, 27));
+        QCOMPARE(dlg.lblCaption->text(), QStringLiteral("Bezig..."));
+        QCOMPARE(dlg.btnCancel->text(), QStringLiteral("Annuleren"));
+        QCOMPARE(dlg.pb->value(), 0);
+        QVERIFY(!dlg.Cancelled());
+    }
+
+    void setProgressClampsPercent_data()
+    {
+        QTest::addColumn<int>("percent");
+        QTest::addColumn<int>("shown");
+        QTest::addRow("below 0") << -5 << 0;
+        QTest::addRow("in range") << 42 << 42;
+        QTest::addRow("above 100") << 250 << 100;
+    }
+    void setProgressClampsPercent()
+    {
+        QFETCH(int, percent);
+        TfrmProgress dlg;
+        dlg.SetProgress(percent, QStringLiteral("Exporteren..."));
+        QTEST(dlg.pb->value(), "shown");
+    }
+
+    void emptyTextKeepsTheLabel()
+    {
+        TfrmProgress dlg;
+        dlg.SetProgress(10, QStringLiteral("Golfvorm analyseren..."));
+        dlg.SetProgress(20, QString());
+        QCOMPARE(dlg.lblCaption->text(), QStringLiteral("Golfvorm analyseren..."));
+        QCOMPARE(dlg.pb->value(), 20);
+    }
+
+    void cancelClickAsksToStop()
+    {
+        QWidget owner;
+        owner.resize(800, 600);
+        owner.show();
+        TfrmProgress dlg(&owner);
+        dlg.SetAllowCancel(true);
+        dlg.SetProgress(0, QStringLiteral("Exporteren..."));
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+        QVERIFY(!dlg.isModal());
+        // The callback of an export answers "go on" until the click is handled.
+        auto callback = [&](int percent) {
+            dlg.SetProgress(percent, QStringLiteral("Exporteren..."));
+            QCoreApplication::processEvents();
+            return !dlg.Cancelled();
+        };
+        QVERIFY(callback(10));
+        QTest::mouseClick(dlg.btnCancel, Qt::LeftButton);
+        QVERIFY(dlg.Cancelled());
+        QVERIFY(!dlg.btnCancel->isEnabled());
+        QCOMPARE(dlg.lblCaption->text(), QStringLiteral("Bezig met annuleren..."));
+        QVERIFY(!callback(20));
+    }
+
+    void cancelHiddenWhileLoading()
+    {
+        TfrmProgress dlg;
+        dlg.SetAllowCancel(false);
+        dlg.show();
+        QVERIFY(!dlg.btnCancel->isVisible());
+        dlg.SetAllowCancel(true);
+        QVERIFY(dlg.btnCancel->isVisible());
+    }
+
+    void longTextIsShortenedInTheMiddle()
+    {
+        TfrmProgress dlg;
+        const QString path = QStringLiteral("/srv/opnamen/2024/03/15/") + QString(60, QLatin1Char('x'))
+            + QStringLiteral("/15032024121 vergadering.mp3");
+        dlg.SetProgress(5, path);
+        const QString shown = dlg.lblCaption->text();
+        QCOMPARE(dlg.CaptionText(), path);
+        QVERIFY(shown.contains(QChar(0x2026)));
+        QVERIFY(shown.startsWith(QStringLiteral("/srv/")));
+        QVERIFY(shown.endsWith(QStringLiteral("vergadering.mp3")));
+        QVERIFY(QFontMetrics(dlg.lblCaption->font()).horizontalAdvance(shown) <= 388);
+        QCOMPARE(dlg.lblCaption->width(), 388);  // the label does not grow with its text
+    }
+};
+
+QTEST_MAIN(tst_uProgress)
+#include "tst_uProgress.moc"

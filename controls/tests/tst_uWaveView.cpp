@@ -1,0 +1,646 @@
+// Waveform view: mappings, clamping and zoom, lane extremes, the painted bands, and the mouse.
+#include "uWaveView.h"
+#include "uPaint.h"
+
+#include <QImage>
+#include <QRandomGenerator>
+#include <QSignalSpy>
+#include <QtTest>
+#include <numeric>
+
+namespace {
+
+TEnvArray MakeEnv(int n, TEnvPoint pt)
+{
+    return std::make_shared<const std::vector<TEnvPoint>>(n, pt);
+}
+
+TEnvArray RandomEnv(int n, quint32 seed)
+{
+    QRandomGenerator rng(seed);
+    std::vector<TEnvPoint> v(n);
+    for (TEnvPoint &p : v) {
+        const int a = rng.bounded(-32768, 32768), b = rng.bounded(-32768, 32768);
+        const int c = rng.bounded(-32768, 32768), d = rng.bounded(-32768, 32768);
+        p.MnL = int16_t(std::min(a, b));
+        p.MxL = int16_t(std::max(a, b));
+        p.MnR = int16_t(std::min(c, d));
+        p.MxR = int16_t(std::max(c, d));
+    }
+    return std::make_shared<const std::vector<TEnvPoint>>(std::move(v));
+}
+
+QImage Render(TWaveView &v)
+{
+    QImage img(v.size(), QImage::Format_RGB32);
+    img.fill(Qt::magenta);
+    v.render(&img);
+    return img;
+}
+
+void Mouse(TWaveView &v, QEvent::Type type, QPoint pt)
+{
+    const Qt::MouseButtons held = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton;
+    const Qt::MouseButton button = type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton;
+    QMouseEvent e(type, pt, v.mapToGlobal(pt), button, held, Qt::NoModifier);
+    QApplication::sendEvent(&v, &e);
+}
+void Drag(TWaveView &v, int y, const QList<int> &xs)
+{
+    Mouse(v, QEvent::MouseButtonPress, QPoint(xs.first(), y));
+    for (int i = 1; i < xs.size(); ++i)
+        Mouse(v, QEvent::MouseMove, QPoint(xs[i], y));
+    Mouse(v, QEvent::MouseButtonRelease, QPoint(xs.last(), y));
+}
+void Wheel(TWaveView &v, int x, int delta)
+{
+    const QPointF pos(x, 100);
+    QWheelEvent e(pos, v.mapToGlobal(pos), QPoint(), QPoint(0, delta), Qt::NoButton, Qt::NoModifier,
+                  Qt::NoScrollPhase, false);
+    QApplication::sendEvent(&v, &e);
+}
+
+const QRgb clWaveBg = qRgb(16, 16, 16), clGreen = qRgb(40, 220, 60), clCentre = qRgb(56, 56, 56),
+           clSel = qRgb(34, 60, 85), clEdge = qRgb(64, 128, 192), clCursor = qRgb(240, 48, 48),
+           clPosBar = qRgb(24, 80, 168), clMark = qRgb(96, 176, 232), clRuler = qRgb(26, 26, 26),
+           clTick = qRgb(96, 96, 96), clOverview = qRgb(6, 40, 6), clFrame = qRgb(176, 176, 176);
+
+// A 700 x 260 view of a 100-second recording (7 pixels a second at full view).
+struct TViewFixture {
+    TWaveView view{nullptr};
+    explicit TViewFixture(TEnvArray env = MakeEnv(1000, TEnvPoint()), double dur = 100)
+    {
+        view.SetData(env, int(env->size()), dur);
+    }
+};
+
+} // namespace
+
+class tst_uWaveView : public QObject {
+    Q_OBJECT
+private slots:
+    // ---- window of time ----
+
+    void mappingsRoundHalfToEven()
+    {
+        TWaveWindow w{100, 0, 100, 700};
+        QCOMPARE(w.ViewTimeOfPx(350), 50.0);
+        QCOMPARE(w.ViewTimeOfPx(-70), -10.0);  // extrapolated outside the control
+        QCOMPARE(w.ViewPxOfTime(50), 350);
+        const TWaveWindow quarter{1, 0, 1, 4};
+        QCOMPARE(quarter.ViewPxOfTime(0.125), 0);  // 0.5 -> 0
+        QCOMPARE(quarter.ViewPxOfTime(0.375), 2);  // 1.5 -> 2
+        QCOMPARE(quarter.ViewPxOfTime(0.625), 2);  // 2.5 -> 2
+        QCOMPARE(w.OverviewTimeOfPx(175), 25.0);
+        QCOMPARE(w.OverviewPxOfTime(25), 175);
+        const TWaveWindow none{0, 0, 0, 0};
+        QCOMPARE(none.ViewLen(), 0.05);
+        QCOMPARE(none.ViewTimeOfPx(10), 0.0);
+        QCOMPARE(none.OverviewPxOfTime(3), 0);
+        QCOMPARE(none.OverviewTimeOfPx(3), 0.0);
+    }
+
+    void rulerStep_data()
+    {
+        QTest::addColumn<double>("viewLen");
+        QTest::addColumn<double>("step");
+        QTest::addRow("shortest window") << 0.05 << 0.1;
+        QTest::addRow("q equal to a rung takes the next") << 0.8 << 0.25;
+        QTest::addRow("8 s") << 8.0 << 2.0;
+        QTest::addRow("80 s") << 80.0 << 15.0;
+        QTest::addRow("an hour") << 3600.0 << 600.0;
+        QTest::addRow("a day") << 86400.0 << 600.0;
+    }
+    void rulerStep()
+    {
+        QFETCH(double, viewLen);
+        QTEST(RulerStep(viewLen), "step");
+    }
+
+    void bands_data()
+    {
+        QTest::addColumn<int>("height");
+        QTest::addColumn<QList<int>>("expected");  // WaveBottom, OverTop, CentreL, AmpL, CentreR, AmpR
+        QTest::addRow("default 260") << 260 << QList<int>{230, 246, 80, 48, 180, 48};
+        QTest::addRow("odd 101") << 101 << QList<int>{71, 87, 40, 8, 60, 8};
+        QTest::addRow("tiny 40 overlaps") << 40 << QList<int>{34, 26, 31, 1, 33, 1};
+    }
+    void bands()
+    {
+        QFETCH(int, height);
+        QFETCH(QList<int>, expected);
+        const TWaveBands b = TWaveBands::For(height);
+        QCOMPARE((QList<int>{b.WaveBottom, b.OverTop, b.CentreL, b.AmpL, b.CentreR, b.AmpR}), expected);
+    }
+
+    void zoomAndClamp_data()
+    {
+        QTest::addColumn<double>("duration");
+        QTest::addColumn<double>("start");
+        QTest::addColumn<double>("end");
+        QTest::addColumn<int>("op");  // 0 clamp, 1 zoom about (a, x, n), 2 centre on a
+        QTest::addColumn<double>("a");
+        QTest::addColumn<int>("x");
+        QTest::addColumn<double>("n");
+        QTest::addColumn<double>("newStart");
+        QTest::addColumn<double>("newEnd");
+        QTest::addRow("anchor stays under its pixel") << 100.0 << 0.0 << 100.0 << 1 << 25.0 << 175 << 50.0 << 12.5 << 62.5;
+        QTest::addRow("zoom clamped at the end") << 100.0 << 0.0 << 100.0 << 1 << 99.0 << 350 << 10.0 << 90.0 << 100.0;
+        QTest::addRow("zoom clamped at the start") << 100.0 << 0.0 << 100.0 << 1 << 1.0 << 350 << 10.0 << 0.0 << 10.0;
+        QTest::addRow("zoom in stops at 0.05") << 100.0 << 50.0 << 50.06 << 1 << 50.03 << 350 << 0.0375 << 50.005 << 50.055;
+        QTest::addRow("zoom out stops at the recording") << 100.0 << 0.0 << 100.0 << 1 << 50.0 << 350 << 160.0 << 0.0 << 100.0;
+        QTest::addRow("recording shorter than 0.05") << 0.03 << 0.0 << 0.03 << 1 << 0.015 << 350 << 0.01 << 0.0 << 0.03;
+        QTest::addRow("short selection moved back from the end") << 100.0 << 99.975 << 99.995 << 0 << 0.0 << 0 << 0.0 << 99.95 << 100.0;
+        QTest::addRow("short selection keeps its start") << 100.0 << 50.0 << 50.02 << 0 << 0.0 << 0 << 0.0 << 50.0 << 50.05;
+        QTest::addRow("centre near the end") << 100.0 << 0.0 << 10.0 << 2 << 99.0 << 0 << 0.0 << 90.0 << 100.0;
+        QTest::addRow("centre in the middle") << 100.0 << 0.0 << 10.0 << 2 << 50.0 << 0 << 0.0 << 45.0 << 55.0;
+        QTest::addRow("no data does nothing") << 0.0 << 0.0 << 0.0 << 1 << 5.0 << 350 << 10.0 << 0.0 << 0.0;
+    }
+    void zoomAndClamp()
+    {
+        QFETCH(double, duration);
+        QFETCH(double, start);
+        QFETCH(double, end);
+        QFETCH(int, op);
+        QFETCH(double, a);
+        QFETCH(int, x);
+        QFETCH(double, n);
+        QFETCH(double, newStart);
+        QFETCH(double, newEnd);
+        TWaveWindow w{duration, start, end, 700};
+        if (op == 0)
+            w.Clamp();
+        else if (op == 1)
+            w.ZoomAbout(a, x, n);
+        else
+            w.CentreOn(a);
+        QVERIFY2(qAbs(w.ViewStart - newStart) < 1e-9, qPrintable(QString::number(w.ViewStart, 'g', 12)));
+        QVERIFY2(qAbs(w.ViewEnd - newEnd) < 1e-9, qPrintable(QString::number(w.ViewEnd, 'g', 12)));
+    }
+
+    // ---- lane extremes ----
+
+    // The one-pass column extremes equal a plain min/max per column, and each point is read once.
+    void laneColumnsMatchPerColumnScan_data()
+    {
+        QTest::addColumn<int>("count");
+        QTest::addColumn<double>("duration");
+        QTest::addColumn<double>("start");
+        QTest::addColumn<double>("end");
+        QTest::addColumn<int>("width");
+        QTest::addRow("full view, many points a column") << 50000 << 3600.0 << 0.0 << 3600.0 << 1920;
+        QTest::addRow("full view, fewer points than columns") << 300 << 10.0 << 0.0 << 10.0 << 700;
+        QTest::addRow("zoomed in") << 50000 << 3600.0 << 1000.0 << 1360.0 << 1920;
+        QTest::addRow("zoomed deep, a point spans many columns") << 50000 << 3600.0 << 1800.0 << 1800.05 << 700;
+        QTest::addRow("window at the end") << 4999 << 77.7 << 70.0 << 77.7 << 333;
+        QTest::addRow("single point") << 1 << 2.0 << 0.0 << 2.0 << 50;
+    }
+    void laneColumnsMatchPerColumnScan()
+    {
+        QFETCH(int, count);
+        QFETCH(double, duration);
+        QFETCH(double, start);
+        QFETCH(double, end);
+        QFETCH(int, width);
+        const TEnvArray env = RandomEnv(count, 7);
+        const TWaveWindow w{duration, start, end, width};
+        std::vector<TColumnExtremes> cols;
+        std::vector<int> visits(count, 0);
+        ComputeLaneColumns(w, env->data(), count, cols, &visits);
+        QCOMPARE(int(cols.size()), width);
+        for (int x = 0; x < width; ++x) {
+            const TPointRange r = ColumnPointRange(w, count, x);
+            int loL = 0, hiL = 0, loR = 0, hiR = 0;
+            for (int j = r.J0; j <= r.J1; ++j) {
+                const TEnvPoint &p = (*env)[j];
+                loL = std::min<int>(loL, p.MnL);
+                hiL = std::max<int>(hiL, p.MxL);
+                loR = std::min<int>(loR, p.MnR);
+                hiR = std::max<int>(hiR, p.MxR);
+            }
+            QCOMPARE(cols[x].LoL, loL);
+            QCOMPARE(cols[x].HiL, hiL);
+            QCOMPARE(cols[x].LoR, loR);
+            QCOMPARE(cols[x].HiR, hiR);
+        }
+        QVERIFY(*std::max_element(visits.begin(), visits.end()) <= 1);
+        const TPointRange first = ColumnPointRange(w, count, 0), last = ColumnPointRange(w, count, width - 1);
+        QCOMPARE(std::accumulate(visits.begin(), visits.end(), 0), last.J1 - first.J0 + 1);
+    }
+
+    void columnPointRangeSharesBoundaries()
+    {
+        const TWaveWindow w{10, 0, 10, 10};  // 100 points, 10 a column
+        const TPointRange r0 = ColumnPointRange(w, 100, 0), r1 = ColumnPointRange(w, 100, 1);
+        QCOMPARE(r0.J0, 0);
+        QCOMPARE(r0.J1, 10);
+        QCOMPARE(r1.J0, 10);
+        QCOMPARE(ColumnPointRange(w, 100, 9).J1, 99);  // lowered to the last point
+    }
+
+    // ---- painting ----
+
+    void withoutDataPaintsEmptyBands()
+    {
+        TWaveView v(nullptr);
+        QCOMPARE(v.size(), QSize(700, 260));
+        const QImage img = Render(v);
+        QCOMPARE(img.pixel(5, 7), clPosBar);
+        QCOMPARE(img.pixel(5, 20), clRuler);
+        QCOMPARE(img.pixel(5, 40), clWaveBg);
+        QCOMPARE(img.pixel(600, 80), clCentre);
+        QCOMPARE(img.pixel(600, 180), clCentre);
+        QCOMPARE(img.pixel(600, 81), clWaveBg);
+        QCOMPARE(img.pixel(600, 236), clRuler);
+        QCOMPARE(img.pixel(5, 250), clOverview);
+        QCOMPARE(img.pixel(5, 259), clOverview);
+    }
+
+    void silentRecordingShowsOnePixelLines()
+    {
+        TViewFixture f;
+        f.view.SetPlayPos(-1);  // keep the cursor out of the way
+        const QImage img = Render(f.view);
+        for (int x : {0, 100, 699}) {
+            QCOMPARE(img.pixel(x, 80), clGreen);
+            QCOMPARE(img.pixel(x, 180), clGreen);
+            QCOMPARE(img.pixel(x, 79), clWaveBg);
+            QCOMPARE(img.pixel(x, 81), clWaveBg);
+            QCOMPARE(img.pixel(x, 181), clWaveBg);
+        }
+    }
+
+    void fullScaleLeftChannelFillsItsLane()
+    {
+        TViewFixture f(MakeEnv(1000, TEnvPoint{-32768, 32767, 0, 0}));
+        f.view.SetPlayPos(-1);
+        const QImage img = Render(f.view);
+        for (int x : {1, 350, 699}) {
+            QCOMPARE(img.pixel(x, 31), clWaveBg);
+            QCOMPARE(img.pixel(x, 32), clGreen);   // 80 - 48
+            QCOMPARE(img.pixel(x, 128), clGreen);  // 80 + 48
+            QCOMPARE(img.pixel(x, 129), clWaveBg);
+            QCOMPARE(img.pixel(x, 179), clWaveBg);
+            QCOMPARE(img.pixel(x, 180), clGreen);  // the silent right channel
+        }
+        // Overview: centre 253, amplitude 6, one point a column, under the full-view frame.
+        QCOMPARE(img.pixel(100, 246), clFrame);
+        QCOMPARE(img.pixel(100, 247), clGreen);
+        QCOMPARE(img.pixel(100, 258), clGreen);
+        QCOMPARE(img.pixel(100, 259), clFrame);
+        QCOMPARE(img.pixel(0, 250), clFrame);
+        QCOMPARE(img.pixel(699, 250), clFrame);
+    }
+
+    void monoRecordingShowsTwoIdenticalLanes()
+    {
+        QRandomGenerator rng(3);
+        std::vector<TEnvPoint> v(5000);
+        for (TEnvPoint &p : v) {
+            const int a = rng.bounded(0, 32768);
+            p = TEnvPoint{int16_t(-a), int16_t(a / 2), int16_t(-a), int16_t(a / 2)};
+        }
+        TViewFixture f(std::make_shared<const std::vector<TEnvPoint>>(std::move(v)));
+        f.view.SetPlayPos(-1);
+        const QImage img = Render(f.view);
+        for (int x = 0; x < 700; ++x)
+            for (int k = -49; k <= 49; ++k)
+                QCOMPARE(img.pixel(x, 80 + k), img.pixel(x, 180 + k));
+    }
+
+    // 80 seconds over 700 pixels: step 15, ticks at 0, 131.25, 262.5, 393.75, 525, 656.25 pixels.
+    void rulerTicksAtKnownZoom()
+    {
+        TViewFixture f(MakeEnv(800, TEnvPoint()), 80);
+        const QImage img = Render(f.view);
+        for (int x : {131, 262, 394, 525, 656}) {
+            for (int top : {14, 230}) {
+                QCOMPARE(img.pixel(x, top), clTick);
+                QCOMPARE(img.pixel(x, top + 3), clTick);
+                QCOMPARE(img.pixel(x, top + 4), clRuler);
+                QCOMPARE(img.pixel(x - 1, top), clRuler);
+                QCOMPARE(img.pixel(x + 1, top), clRuler);
+            }
+        }
+        QCOMPARE(img.pixel(263, 14), clRuler);  // 262.5 rounds to even
+    }
+
+    void positionBarAndOverviewFrame_data()
+    {
+        QTest::addColumn<bool>("zoomed");
+        QTest::addColumn<int>("xs");
+        QTest::addColumn<int>("xe");
+        QTest::addRow("full view") << false << 0 << 700;
+        QTest::addRow("window 25..50 s") << true << 175 << 350;
+    }
+    void positionBarAndOverviewFrame()
+    {
+        QFETCH(bool, zoomed);
+        QFETCH(int, xs);
+        QFETCH(int, xe);
+        TViewFixture f;
+        if (zoomed) {
+            Drag(f.view, 100, {175, 350});
+            f.view.ZoomToSelection();
+            QCOMPARE(f.view.ViewStart(), 25.0);
+        }
+        const QImage img = Render(f.view);
+        QCOMPARE(img.pixel(xs, 2), clMark);
+        QCOMPARE(img.pixel(xe - 1, 11), clMark);
+        QCOMPARE(img.pixel(xs + 1, 1), clPosBar);
+        QCOMPARE(img.pixel(xs + 1, 12), clPosBar);
+        QCOMPARE(img.pixel(xs, 253), clFrame);
+        QCOMPARE(img.pixel(xe - 1, 253), clFrame);
+        QCOMPARE(img.pixel(xs + 2, 246), clFrame);
+        QCOMPARE(img.pixel(xs + 2, 259), clFrame);
+        if (zoomed) {
+            QCOMPARE(img.pixel(xs - 1, 5), clPosBar);
+            QCOMPARE(img.pixel(xe, 5), clPosBar);
+            QCOMPARE(img.pixel(xs - 1, 250), clOverview);
+            QCOMPARE(img.pixel(xe, 250), clOverview);
+        }
+    }
+
+    void positionMarkerIsAtLeastThreePixels()
+    {
+        TViewFixture f(MakeEnv(1000, TEnvPoint()), 3600);
+        for (int i = 0; i < 40; ++i)
+            f.view.ZoomIn();
+        QCOMPARE(f.view.ViewLen(), 0.05);
+        const int xs = RoundPx(f.view.ViewStart() / 3600 * 700);
+        const QImage img = Render(f.view);
+        QCOMPARE(img.pixel(xs + 2, 5), clMark);
+        QCOMPARE(img.pixel(xs + 3, 5), clPosBar);
+    }
+
+    void selectionBandAndEdges()
+    {
+        TViewFixture f;
+        Drag(f.view, 100, {175, 350});  // 25..50 s
+        QVERIFY(f.view.HasSelection());
+        f.view.SetPlayPos(-1);
+        const QImage img = Render(f.view);
+        QCOMPARE(img.pixel(174, 50), clWaveBg);
+        QCOMPARE(img.pixel(175, 50), clEdge);
+        QCOMPARE(img.pixel(176, 50), clSel);
+        QCOMPARE(img.pixel(349, 50), clSel);
+        QCOMPARE(img.pixel(350, 50), clEdge);
+        QCOMPARE(img.pixel(351, 50), clWaveBg);
+        QCOMPARE(img.pixel(200, 30), clSel);
+        QCOMPARE(img.pixel(200, 229), clSel);
+        QCOMPARE(img.pixel(200, 29), clRuler);
+        QCOMPARE(img.pixel(200, 80), clGreen);  // the lanes are drawn over the band
+    }
+
+    void selectionOutsideOrAroundTheWindow_data()
+    {
+        QTest::addColumn<int>("from");
+        QTest::addColumn<int>("to");
+        QTest::addColumn<int>("wheelX");
+        QTest::addColumn<QRgb>("area");
+        QTest::addRow("wholly outside") << 420 << 490 << 0 << clWaveBg;   // 60..70 s, window 0..51 s
+        QTest::addRow("enclosing the window") << 70 << 630 << 350 << clSel;  // 10..90 s, window 24.5..75.5 s
+    }
+    void selectionOutsideOrAroundTheWindow()
+    {
+        QFETCH(int, from);
+        QFETCH(int, to);
+        QFETCH(int, wheelX);
+        QFETCH(QRgb, area);
+        TViewFixture f;
+        Drag(f.view, 100, {from, to});
+        Wheel(f.view, wheelX, 120);
+        Wheel(f.view, wheelX, 120);
+        f.view.SetPlayPos(-1);
+        const QImage img = Render(f.view);
+        for (int x = 0; x < 700; ++x)
+            QCOMPARE(img.pixel(x, 50), area);  // no band and no edge line, or band all over
+    }
+
+    void cursorAtTheWindowEdges_data()
+    {
+        QTest::addColumn<double>("pos");
+        QTest::addColumn<int>("x");  // -1: no cursor
+        QTest::addRow("at the window start") << 25.0 << 0;
+        QTest::addRow("just before the window") << 24.99 << -1;
+        QTest::addRow("last column") << 25.0 + 699.0 / 700 * 25 << 699;
+        QTest::addRow("at the window end (pixel 700)") << 50.0 << -1;
+        QTest::addRow("after the window") << 50.01 << -1;
+    }
+    void cursorAtTheWindowEdges()
+    {
+        QFETCH(double, pos);
+        QFETCH(int, x);
+        TViewFixture f;
+        Drag(f.view, 100, {175, 350});
+        f.view.ZoomToSelection();
+        f.view.ClearSelection();
+        f.view.SetPlayPos(pos);
+        const QImage img = Render(f.view);
+        for (int c = 0; c < 700; ++c)
+            QCOMPARE(img.pixel(c, 50) == clCursor, c == x);
+    }
+
+    // ---- mouse ----
+
+    void clickAndDrag_data()
+    {
+        QTest::addColumn<QList<int>>("xs");  // press, moves..., release at the last
+        QTest::addColumn<bool>("selection");
+        QTest::addColumn<double>("selStart");
+        QTest::addColumn<double>("selEnd");
+        QTest::addRow("click within 3 pixels") << QList<int>{350, 353} << false << -1.0 << -1.0;
+        QTest::addRow("drag of 4 pixels") << QList<int>{350, 354} << true << 50.0 << 354 / 7.0;
+        QTest::addRow("right to left") << QList<int>{350, 210} << true << 30.0 << 50.0;
+        QTest::addRow("past the left edge") << QList<int>{350, -70} << true << 0.0 << 50.0;
+        QTest::addRow("past the right edge") << QList<int>{350, 770} << true << 50.0 << 100.0;
+        QTest::addRow("back onto the press point") << QList<int>{350, 360, 350} << false << 50.0 << 50.0;
+    }
+    void clickAndDrag()
+    {
+        QFETCH(QList<int>, xs);
+        QFETCH(bool, selection);
+        QFETCH(double, selStart);
+        QFETCH(double, selEnd);
+        TViewFixture f;
+        QStringList events;
+        connect(&f.view, &TWaveView::OnSelectionChange, [&] { events << QStringLiteral("selection"); });
+        connect(&f.view, &TWaveView::OnSeek, [&](double s) { events << QStringLiteral("seek %1").arg(s); });
+        Drag(f.view, 100, xs);
+        QCOMPARE(f.view.HasSelection(), selection);
+        QVERIFY(qAbs(f.view.SelStart() - selStart) < 1e-9);
+        QVERIFY(qAbs(f.view.SelEnd() - selEnd) < 1e-9);
+        const bool click = qAbs(xs.last() - xs.first()) <= 3 && xs.size() == 2;
+        if (click) {
+            QCOMPARE(f.view.PlayPos(), xs.last() / 7.0);
+            QCOMPARE(events, (QStringList{QStringLiteral("selection"),
+                                          QStringLiteral("seek %1").arg(xs.last() / 7.0)}));
+        } else {
+            QCOMPARE(f.view.PlayPos(), 0.0);
+            QVERIFY(!events.isEmpty());
+            QVERIFY(!events.join(' ').contains(QStringLiteral("seek")));
+        }
+    }
+
+    void dragPastTheRightEdgeFollowsTheExtrapolatedTime()
+    {
+        TViewFixture f;
+        Drag(f.view, 100, {0, 350});  // 0..50 s
+        f.view.ZoomToSelection();
+        Drag(f.view, 100, {350, 840});  // 25 s to 60 s, beyond the window
+        QCOMPARE(f.view.SelStart(), 25.0);
+        QCOMPARE(f.view.SelEnd(), 60.0);
+        QCOMPARE(f.view.ViewStart(), 0.0);  // the window does not scroll while selecting
+    }
+
+    void realClickSeeks()
+    {
+        TViewFixture f;
+        f.view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&f.view));
+        QSignalSpy seek(&f.view, &TWaveView::OnSeek);
+        QTest::mouseClick(&f.view, Qt::LeftButton, Qt::NoModifier, QPoint(70, 100));
+        QCOMPARE(seek.count(), 1);
+        QCOMPARE(seek.first().first().toDouble(), 10.0);
+        QTest::mouseClick(&f.view, Qt::RightButton, Qt::NoModifier, QPoint(140, 100));
+        QCOMPARE(seek.count(), 1);
+    }
+
+    void panningInTheBands_data()
+    {
+        QTest::addColumn<QPoint>("press");
+        QTest::addColumn<double>("start");  // window start after the press (10 s window)
+        QTest::addRow("position bar, middle") << QPoint(350, 5) << 45.0;
+        QTest::addRow("position bar, last row") << QPoint(350, 13) << 45.0;
+        QTest::addRow("overview, left end") << QPoint(0, 255) << 0.0;
+        QTest::addRow("overview, first row, right end") << QPoint(699, 246) << 90.0;
+        QTest::addRow("upper ruler does not pan") << QPoint(350, 14) << 20.0;
+        QTest::addRow("row above the overview does not pan") << QPoint(350, 245) << 20.0;
+    }
+    void panningInTheBands()
+    {
+        QFETCH(QPoint, press);
+        QFETCH(double, start);
+        TViewFixture f;
+        Drag(f.view, 100, {140, 210});  // 20..30 s
+        f.view.ZoomToSelection();
+        QSignalSpy view(&f.view, &TWaveView::OnViewChange);
+        Mouse(f.view, QEvent::MouseButtonPress, press);
+        QVERIFY(qAbs(f.view.ViewStart() - start) < 1e-9);
+        QVERIFY(qAbs(f.view.ViewLen() - 10) < 1e-9);
+        QCOMPARE(view.count(), start == 20.0 ? 0 : 1);
+        Mouse(f.view, QEvent::MouseButtonRelease, press);
+    }
+
+    void panningContinuesOutsideTheBand()
+    {
+        TViewFixture f;
+        Drag(f.view, 100, {140, 210});
+        f.view.ZoomToSelection();
+        f.view.ClearSelection();
+        Mouse(f.view, QEvent::MouseButtonPress, QPoint(350, 5));
+        Mouse(f.view, QEvent::MouseMove, QPoint(140, 100));  // into the waveform area
+        QCOMPARE(f.view.ViewStart(), 15.0);
+        Mouse(f.view, QEvent::MouseMove, QPoint(-50, 100));  // left of the control
+        QCOMPARE(f.view.ViewStart(), 0.0);
+        Mouse(f.view, QEvent::MouseButtonRelease, QPoint(-50, 100));
+        QVERIFY(!f.view.HasSelection());
+        QCOMPARE(f.view.PlayPos(), 0.0);
+    }
+
+    void wheelZoomsAboutThePointer()
+    {
+        TViewFixture f;
+        QSignalSpy view(&f.view, &TWaveView::OnViewChange);
+        Wheel(f.view, 175, 120);
+        QVERIFY(qAbs(f.view.ViewLen() - 100 / 1.4) < 1e-9);
+        const TWaveWindow w{100, f.view.ViewStart(), f.view.ViewEnd(), 700};
+        QVERIFY(qAbs(w.ViewTimeOfPx(175) - 25) < 1e-9);
+        Wheel(f.view, 175, 15);  // a small delta is still one step
+        QVERIFY(qAbs(f.view.ViewLen() - 100 / 1.4 / 1.4) < 1e-9);
+        Wheel(f.view, 175, -120);
+        QVERIFY(qAbs(f.view.ViewLen() - 100 / 1.4) < 1e-9);
+        QCOMPARE(view.count(), 3);
+    }
+
+    void zoomLimits()
+    {
+        TViewFixture f;
+        QSignalSpy view(&f.view, &TWaveView::OnViewChange);
+        f.view.ZoomOut();  // from the full view: stays, still notifies
+        QCOMPARE(f.view.ViewStart(), 0.0);
+        QCOMPARE(f.view.ViewLen(), 100.0);
+        QCOMPARE(view.count(), 1);
+        for (int i = 0; i < 30; ++i)
+            f.view.ZoomIn();
+        QVERIFY(qAbs(f.view.ViewLen() - 0.05) < 1e-12);
+        QVERIFY(qAbs(f.view.ViewStart() + 0.025 - 50) < 1e-9);
+
+        TViewFixture tiny(MakeEnv(3, TEnvPoint()), 0.03);
+        tiny.view.ZoomIn();
+        QCOMPARE(tiny.view.ViewStart(), 0.0);
+        QVERIFY(qAbs(tiny.view.ViewLen() - 0.03) < 1e-12);
+    }
+
+    void zoomToSelectionNeedsASelection()
+    {
+        TViewFixture f;
+        QSignalSpy view(&f.view, &TWaveView::OnViewChange);
+        f.view.ZoomToSelection();
+        QCOMPARE(view.count(), 0);
+        Drag(f.view, 100, {350, 420});
+        f.view.ZoomToSelection();
+        QCOMPARE(view.count(), 1);
+        QCOMPARE(f.view.ViewStart(), 50.0);
+        QCOMPARE(f.view.ViewLen(), 10.0);
+        f.view.ZoomAll();
+        QCOMPARE(f.view.ViewLen(), 100.0);
+    }
+
+    void setDataResetsTheView()
+    {
+        TViewFixture f;
+        Drag(f.view, 100, {350, 420});
+        f.view.SetPlayPos(12);
+        QSignalSpy view(&f.view, &TWaveView::OnViewChange);
+        QSignalSpy sel(&f.view, &TWaveView::OnSelectionChange);
+        const TEnvArray env = MakeEnv(10, TEnvPoint());
+        f.view.SetData(env, 99, 40);  // a count beyond the envelope is cut to its length
+        QCOMPARE(f.view.EnvCount(), 10);
+        QCOMPARE(f.view.ViewStart(), 0.0);
+        QCOMPARE(f.view.ViewEnd(), 40.0);
+        QCOMPARE(f.view.SelStart(), -1.0);
+        QCOMPARE(f.view.PlayPos(), 0.0);
+        QCOMPARE(view.count(), 1);
+        QCOMPARE(sel.count(), 0);
+        QCOMPARE(env.use_count(), 2);  // the view shares the envelope, it does not copy it
+        f.view.SetData(env, 10, 0);
+        QCOMPARE(f.view.ViewEnd(), 0.05);
+        f.view.ClearData();
+        QCOMPARE(env.use_count(), 1);
+        QCOMPARE(view.count(), 2);
+    }
+
+    void withoutDataOnlyZoomAllAndClearSelectionNotify()
+    {
+        TWaveView v(nullptr);
+        QSignalSpy view(&v, &TWaveView::OnViewChange);
+        QSignalSpy sel(&v, &TWaveView::OnSelectionChange);
+        QSignalSpy seek(&v, &TWaveView::OnSeek);
+        Drag(v, 100, {100, 300});
+        Drag(v, 5, {100, 300});
+        Wheel(v, 100, 120);
+        v.ZoomIn();
+        v.ZoomOut();
+        v.ZoomToSelection();
+        QCOMPARE(view.count() + sel.count() + seek.count(), 0);
+        QVERIFY(!v.HasSelection());
+        v.ZoomAll();
+        QCOMPARE(view.count(), 1);
+        v.ClearSelection();
+        QCOMPARE(sel.count(), 1);
+    }
+};
+
+QTEST_MAIN(tst_uWaveView)
+#include "tst_uWaveView.moc"

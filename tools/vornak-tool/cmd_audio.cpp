@@ -1,0 +1,140 @@
+// vornak-tool sub-commands of the audio engine: the envelope of a load, the output devices, playback.
+#include "commands.h"
+
+#include "uAudioEngine.h"
+
+#include <QElapsedTimer>
+#include <QThread>
+#include <cstdio>
+
+namespace {
+
+void Out(const QString &line)
+{
+    std::fputs((line + QLatin1Char('\n')).toUtf8().constData(), stdout);
+    std::fflush(stdout);
+}
+
+int BadArgs(const char *usage)
+{
+    std::fprintf(stderr, "usage: vornak-tool %s\n", usage);
+    return ExitUsage;
+}
+
+// A failed load: the code on standard output, the operator's text on standard error.
+int LoadFailed(const TAudioEngine &engine, const QString &path)
+{
+    Out(QStringLiteral("error=%1").arg(engine.LastError()));
+    const QString text = engine.LastError() == 0 ? QStringLiteral("bestand niet gevonden: %1").arg(path)
+                                                 : AudioErrorText(engine.LastError());
+    std::fputs((text + QLatin1Char('\n')).toUtf8().constData(), stderr);
+    return ExitError;
+}
+
+} // namespace
+
+int CmdEnvelope(const QStringList &args)
+{
+    const char *usage = "envelope FILE [--progress] [--dump]";
+    QString file;
+    bool progress = false, dump = false;
+    for (const QString &a : args) {
+        if (a == QLatin1String("--progress"))
+            progress = true;
+        else if (a == QLatin1String("--dump"))
+            dump = true;
+        else if (file.isEmpty() && !a.startsWith(QLatin1String("--")))
+            file = a;
+        else
+            return BadArgs(usage);
+    }
+    if (file.isEmpty())
+        return BadArgs(usage);
+
+    TAudioEngine engine;
+    engine.SetInitialDevice(0);  // no sound: the load alone
+    engine.InitAudio();
+    TProgressProc report;
+    if (progress)
+        report = [](int percent) { Out(QStringLiteral("progress=%1").arg(percent)); };
+    if (!engine.Load(file, report))
+        return LoadFailed(engine, file);
+
+    const qint64 bytes = static_cast<qint64>(engine.DurationSec() * engine.SampleRate() + 0.5) * engine.Channels() * 2;
+    const qint64 frames = qMax<qint64>(bytes / (engine.Channels() * 2), 1);
+    const qint64 perPoint = (frames + engine.EnvCount() - 1) / engine.EnvCount();
+    Out(QStringLiteral("rate=%1").arg(engine.SampleRate()));
+    Out(QStringLiteral("channels=%1").arg(engine.Channels()));
+    Out(QStringLiteral("bytes=%1").arg(bytes));
+    Out(QStringLiteral("duration=%1").arg(engine.DurationSec(), 0, 'f', 6));
+    Out(QStringLiteral("envcount=%1").arg(engine.EnvCount()));
+    Out(QStringLiteral("frames_per_point=%1").arg(qMax<qint64>(perPoint, 1)));
+    if (dump) {
+        QByteArray text;
+        for (const TEnvPoint &p : *engine.Envelope()) {
+            text += QByteArray::number(p.MnL) + ' ' + QByteArray::number(p.MxL) + ' ' + QByteArray::number(p.MnR)
+                    + ' ' + QByteArray::number(p.MxR) + '\n';
+        }
+        std::fwrite(text.constData(), 1, static_cast<size_t>(text.size()), stdout);
+    }
+    return ExitOk;
+}
+
+int CmdDevices(const QStringList &args)
+{
+    if (!args.isEmpty())
+        return BadArgs("devices");
+    QList<QPair<QString, int>> list;
+    ListOutputDevices(list);
+    for (const auto &d : list)
+        Out(QStringLiteral("%1\t%2").arg(d.second).arg(d.first));
+    return ExitOk;
+}
+
+int CmdPlay(const QStringList &args)
+{
+    const char *usage = "play FILE [--device N] [--seconds S]";
+    QString file;
+    int device = -1;
+    double seconds = -1;
+    for (int i = 0; i < args.size(); ++i) {
+        bool ok = true;
+        if (args[i] == QLatin1String("--device") && i + 1 < args.size())
+            device = args[++i].toInt(&ok);
+        else if (args[i] == QLatin1String("--seconds") && i + 1 < args.size())
+            seconds = args[++i].toDouble(&ok);
+        else if (file.isEmpty() && !args[i].startsWith(QLatin1String("--")))
+            file = args[i];
+        else
+            ok = false;
+        if (!ok)
+            return BadArgs(usage);
+    }
+    if (file.isEmpty())
+        return BadArgs(usage);
+
+    TAudioEngine engine;
+    engine.SetInitialDevice(device);
+    const bool output = engine.InitAudio();
+    if (!engine.Load(file))
+        return LoadFailed(engine, file);
+    if (!output) {
+        Out(QStringLiteral("error=%1").arg(3));
+        std::fputs((AudioErrorText(3) + QLatin1Char('\n')).toUtf8().constData(), stderr);
+        return ExitError;
+    }
+    engine.Play();
+    QElapsedTimer clock;
+    clock.start();
+    qint64 nextReport = 0;
+    while (engine.IsPlaying() && (seconds < 0 || clock.elapsed() < seconds * 1000)) {
+        if (clock.elapsed() >= nextReport) {
+            Out(QStringLiteral("position=%1").arg(engine.PositionSec(), 0, 'f', 3));
+            nextReport += 500;
+        }
+        QThread::msleep(20);
+    }
+    Out(QStringLiteral("position=%1").arg(engine.PositionSec(), 0, 'f', 3));
+    engine.Stop();
+    return ExitOk;
+}

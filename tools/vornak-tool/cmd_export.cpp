@@ -1,0 +1,93 @@
+// vornak-tool export: loads a recording in the audio engine and exports the whole of it or a range to WAV,
+// MP3, OGG or Opus, printing each progress report as it comes and the result.
+#include "commands.h"
+
+#include "uAudioEngine.h"
+#include "uReaderTypes.h"
+
+#include <QFileInfo>
+#include <cstdio>
+
+namespace {
+
+const char *const Usage = "export FILE OUT --format wav|mp3|ogg|opus [--bitrate K] [--start S] [--end E]";
+
+int BadArgs()
+{
+    std::fprintf(stderr, "usage: vornak-tool %s\n", Usage);
+    return ExitUsage;
+}
+
+void Err(const QString &text)
+{
+    std::fputs((text + QLatin1Char('\n')).toUtf8().constData(), stderr);
+}
+
+} // namespace
+
+int CmdExport(const QStringList &args)
+{
+    if (args.size() < 2)
+        return BadArgs();
+    const QString file = args[0];
+    const QString out = args[1];
+    bool haveFormat = false;
+    TAudioFormat format = TAudioFormat::afWAV;
+    int bitrate = 128;
+    double startSec = 0, endSec = 0;
+    for (int i = 2; i < args.size(); i += 2) {
+        if (i + 1 >= args.size())
+            return BadArgs();
+        const QString &key = args[i];
+        const QString &value = args[i + 1];
+        bool ok = true;
+        if (key == QLatin1String("--format")) {
+            ok = false;
+            for (int f = 0; f < AudioFormatCount; ++f) {
+                if (value.compare(QLatin1String(FormatNames[f]), Qt::CaseInsensitive) == 0) {
+                    format = static_cast<TAudioFormat>(f);
+                    ok = haveFormat = true;
+                }
+            }
+        } else if (key == QLatin1String("--bitrate")) {
+            bitrate = value.toInt(&ok);
+            ok = ok && bitrate > 0;
+        } else if (key == QLatin1String("--start")) {
+            startSec = value.toDouble(&ok);
+        } else if (key == QLatin1String("--end")) {
+            endSec = value.toDouble(&ok);
+        } else {
+            ok = false;
+        }
+        if (!ok)
+            return BadArgs();
+    }
+    if (!haveFormat)
+        return BadArgs();
+
+    TAudioEngine engine;  // no output device asked for: the export decodes on its own
+    if (!engine.Load(file)) {
+        if (!QFileInfo(file).isFile()) {
+            Err(QStringLiteral("no such file: ") + file);
+            return ExitNotFound;
+        }
+        Err(QStringLiteral("cannot load %1: %2 (%3)").arg(file, AudioErrorText(engine.LastError()))
+                .arg(engine.LastError()));
+        return ExitError;
+    }
+    try {
+        const bool result = engine.ExportRange(out, format, bitrate, startSec, endSec, [](int percent) {
+            std::printf("progress=%d\n", percent);
+            std::fflush(stdout);
+            return true;
+        });
+        std::printf("result=%s\n", result ? "true" : "false");
+        std::fflush(stdout);
+        return result ? ExitOk : ExitError;
+    } catch (const EReaderError &e) {
+        Err(e.Message());
+    } catch (const std::exception &e) {
+        Err(QString::fromLocal8Bit(e.what()));
+    }
+    return ExitError;
+}
