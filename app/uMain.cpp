@@ -69,13 +69,11 @@ QRect ToolTileRect(int i, int APanelW)
 QString LocaleDateSeparator()
 {
     const QString fmt = QLocale::system().dateFormat(QLocale::ShortFormat);
-    // The separator is the first character of the pattern that is neither a field letter nor a quote.
+    // The separator is the first character of the pattern that is not a field letter, quote or space.
     for (const QChar c : fmt)
         if (!c.isLetter() && c != QLatin1Char('\'') && !c.isSpace())
             return QString(c);
-    for (const QChar c : fmt)
-        if (c.isSpace())
-            return QString(c);
+    // A format of words and spaces only ("d MMM yyyy") has no numeric separator: keep the slash.
     return QStringLiteral("/");
 }
 
@@ -343,10 +341,10 @@ void TfrmMain::FormDestroy()
 bool TfrmMain::eventFilter(QObject *AWatched, QEvent *AEvent)
 {
     if (AEvent->type() == QEvent::Resize) {
-        if (AWatched == pnlTop) {
+        if (AWatched == pnlTop && pnlHours) {
             // Anchored left, top and right: the right edge stays 16 px from the window's right edge.
             pnlHours->setGeometry(484, 12, qMax(0, pnlTop->width() - 484 - 16), 300);
-        } else if (AWatched == pnlBottom) {
+        } else if (AWatched == pnlBottom && lblStatus && btnExport) {
             lblStatus->setGeometry(16, 4, qMax(0, pnlBottom->width() - 16 - 18), 16);
             btnExport->move(pnlBottom->width() - 18 - btnExport->width(), 18);
             SetStatus(lblStatus->property("fullText").toString());
@@ -383,9 +381,9 @@ void TfrmMain::LayoutToolTiles()
 {
     if (!FZoomFit)
         return;
-    const TTileButton *const tiles[] = {FZoomFit, FZoomSel, FZoomOut, FZoomIn};
+    TTileButton *const tiles[] = {FZoomFit, FZoomSel, FZoomOut, FZoomIn};
     for (int i = 0; i < 4; ++i)
-        const_cast<TTileButton *>(tiles[i])->setGeometry(ToolTileRect(i, pnlTools->width()));
+        tiles[i]->setGeometry(ToolTileRect(i, pnlTools->width()));
 }
 
 void TfrmMain::closeEvent(QCloseEvent *AEvent)
@@ -433,9 +431,13 @@ bool TfrmMain::OpenCatalogue()
 void TfrmMain::SetStatus(const QString &AText)
 {
     // The label keeps the whole text; what does not fit is cut with an ellipsis at its end.
+    // Persons are stored one per line; the one-line status shows them separated by commas.
     lblStatus->setProperty("fullText", AText);
+    QString shown = AText;
+    shown.replace(QStringLiteral("\r\n"), QStringLiteral(", ")).replace(QLatin1Char('\n'), QStringLiteral(", "));
+    shown.remove(QLatin1Char('\r'));
     const QFontMetrics fm(lblStatus->font());
-    lblStatus->setText(fm.elidedText(AText, Qt::ElideRight, lblStatus->width()));
+    lblStatus->setText(fm.elidedText(shown, Qt::ElideRight, lblStatus->width()));
     lblStatus->setToolTip(QString());
 }
 

@@ -45,8 +45,9 @@ bool TAudioEngine::InitAudio()
     if (FInited)
         return FHasOutput;
     // Requested device, else the system default, else no sound (decoding works without any output).
+    // Device 0 asks for no sound itself: it always succeeds and gives no output to play on.
     FOutput = OutputFor(FDevice);
-    if (FOutput.isNull() && FDevice != -1)
+    if (FOutput.isNull() && FDevice != -1 && FDevice != 0)
         FOutput = OutputFor(-1);
     FHasOutput = !FOutput.isNull();
     FInited = true;

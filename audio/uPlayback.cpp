@@ -15,6 +15,7 @@
 namespace {
 // How much sound the sink holds ahead of what is heard, and how often it is topped up.
 constexpr double SinkBufferSec = 0.25;
+constexpr double AheadSec = 0.5;  // written but not yet heard, at most (the server holds part of it)
 constexpr int FeedIntervalMs = 10;
 // After the last byte went out, the end is declared at the latest after the buffer time plus this.
 constexpr qint64 DrainGraceMs = 1000;
@@ -141,7 +142,13 @@ struct TPlayback::Worker : QObject {
             if (outOff >= outBuf.size()) {
                 if (ended)
                     break;
-                const qint64 frames = std::min<qint64>(sink->bytesFree(), 65536) / OutBlock();
+                // The sink's own free-space figure can stay at 0 while it runs dry, so the amount held
+                // ahead of what was heard is kept at the buffer time by our own count.
+                const qint64 ahead = written - (Heard() - sessionBase);
+                const qint64 room = std::max<qint64>(
+                    static_cast<qint64>(AheadSec * stream->SampleRate()) * InBlock() - ahead,
+                    sink->bytesFree() / OutBlock() * InBlock());
+                const qint64 frames = std::min<qint64>(room, 65536) / InBlock();
                 if (frames <= 0)
                     break;
                 inBuf.resize(static_cast<size_t>(frames * InBlock()));

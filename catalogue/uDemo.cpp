@@ -16,6 +16,9 @@
 #include <QTemporaryDir>
 #include <QTextStream>
 
+#include <memory>
+#include <vector>
+
 namespace {
 
 const char *const MarkerName = ".vornak-demo";
@@ -56,9 +59,9 @@ TFormatSpec Spec(TDemoFormat f, bool stereo)
         return stereo ? TFormatSpec{"MP3", ".mp3", 44100, 2, {"-c:a", "libmp3lame", "-b:a", "96k"}}
                       : TFormatSpec{"MP3", ".mp3", 22050, 1, {"-c:a", "libmp3lame", "-b:a", "48k"}};
     case TDemoFormat::OGG:
-        return {"OGG", ".ogg", 44100, 2, {"-c:a", "libvorbis", "-q:a", "2"}};
+        return {"OGG", ".ogg", 22050, 2, {"-c:a", "libvorbis", "-q:a", "2"}};
     case TDemoFormat::OPUS:
-        return {"OPUS", ".opus", 48000, 1, {"-c:a", "libopus", "-b:a", "32k"}};
+        return {"OPUS", ".opus", 16000, 1, {"-c:a", "libopus", "-b:a", "24k", "-compression_level", "5"}};
     case TDemoFormat::FLAC:
         return {"FLAC", ".flac", 16000, 1, {"-c:a", "flac"}};
     }
@@ -140,7 +143,7 @@ const THourPlan Plan[] = {
 };
 const int Durations[] = {24, 37, 52, 20, 31, 68, 28, 45, 22, 90, 33, 26, 41, 58, 21, 35, 29, 74};
 
-QList<TPlannedRec> MakePlan(const QDate &today)
+QList<TPlannedRec> MakePlan(const QDate &today, int maxSeconds)
 {
     QList<TPlannedRec> recs;
     int i = 0;
@@ -154,6 +157,8 @@ QList<TPlannedRec> MakePlan(const QDate &today)
             r.format = static_cast<TDemoFormat>(i % 5);
             r.stereo = r.format == TDemoFormat::MP3 && (i / 5) % 2 == 1;
             r.seconds = Durations[i % std::size(Durations)];
+            if (maxSeconds > 0)
+                r.seconds = qMin(r.seconds, maxSeconds);
             r.op = Operators[i % std::size(Operators)];
             r.caller = Callers[(i * 3) % std::size(Callers)];
             r.topic = Topics[i % std::size(Topics)];
@@ -179,11 +184,14 @@ QString Fill(const char *line, const TPlannedRec &r)
         .replace(QLatin1String("{T}"), QString::fromUtf8(r.topic.about));
 }
 
-void RunTool(const QString &program, const QStringList &args)
+struct TJob {
+    QStringList args;
+    QString path;
+};
+
+// Waits for a started tool and throws with its error output when it failed.
+void Finish(QProcess &p, const QString &program)
 {
-    QProcess p;
-    p.setProcessChannelMode(QProcess::SeparateChannels);
-    p.start(program, args);
     if (!p.waitForStarted(30000))
         throw EReaderError(QStringLiteral("cannot start %1: %2").arg(program, p.errorString()));
     if (!p.waitForFinished(180000)) {
@@ -198,6 +206,13 @@ void RunTool(const QString &program, const QStringList &args)
                                .arg(p.exitCode())
                                .arg(err.right(600)));
     }
+}
+
+void RunTool(const QString &program, const QStringList &args)
+{
+    QProcess p;
+    p.start(program, args);
+    Finish(p, program);
 }
 
 // Length in seconds of a 16-bit mono WAV written by espeak-ng (header of 44 bytes).
@@ -219,8 +234,8 @@ public:
             throw EReaderError(QStringLiteral("cannot create a temporary folder"));
     }
 
-    // Writes the recording's file; returns its full path.
-    QString Write(const TPlannedRec &r)
+    // The ffmpeg arguments that write the recording's file (its spoken lines are made here), and its path.
+    TJob Prepare(const TPlannedRec &r)
     {
         const TFormatSpec spec = Spec(r.format, r.stereo);
         const QString dir = FRoot + QLatin1Char('/') + r.start.toString(QStringLiteral("yyyy/MM/dd"));
@@ -252,7 +267,7 @@ public:
                 const QString wav = Speak(text, who);
                 const double gap = 0.35 + 0.1 * ((line * 7 + r.number) % 6);
                 args << "-i" << wav;
-                parts << QStringLiteral("[%1]aresample=%2,%3,apad=pad_dur=%4[s%1]")
+                parts << QStringLiteral("[%1]aresample=%2,volume=1.5,%3,apad=pad_dur=%4[s%1]")
                              .arg(input)
                              .arg(rate, op ? panA : panB)
                              .arg(gap, 0, 'f', 2);
@@ -291,10 +306,27 @@ public:
 
         args << "-filter_complex" << graph << "-map" << "[out]" << "-ar" << rate << "-ac"
              << QString::number(spec.channels) << spec.codec << "-map_metadata" << "-1" << path;
-        RunTool(FFfmpeg, args);
-        if (QFileInfo(path).size() <= 0)
-            throw EReaderError(QStringLiteral("ffmpeg wrote nothing to %1").arg(path));
-        return path;
+        return {args, path};
+    }
+
+    // Runs the jobs, at most AParallel at a time, and reports each written file in the jobs' order.
+    void Run(const QList<TJob> &AJobs, int AParallel, const std::function<void(const QString &)> &AOnFile)
+    {
+        std::vector<std::unique_ptr<QProcess>> running(AJobs.size());
+        int next = 0;
+        for (int done = 0; done < AJobs.size(); ++done) {
+            while (next < AJobs.size() && next - done < qMax(1, AParallel)) {
+                running[next] = std::make_unique<QProcess>();
+                running[next]->start(FFfmpeg, AJobs[next].args);
+                ++next;
+            }
+            Finish(*running[done], FFfmpeg);
+            running[done].reset();
+            if (QFileInfo(AJobs[done].path).size() <= 0)
+                throw EReaderError(QStringLiteral("ffmpeg wrote nothing to %1").arg(AJobs[done].path));
+            if (AOnFile)
+                AOnFile(AJobs[done].path);
+        }
     }
 
     static QString FileName(const TPlannedRec &r, const TFormatSpec &spec)
@@ -357,7 +389,8 @@ void WriteText(const QString &path, const QByteArray &text)
 
 } // namespace
 
-QString MakeDemo(const QString &AAppDir, const std::function<void(const QString &)> &AOnFile, const QDate &AToday)
+QString MakeDemo(const QString &AAppDir, const std::function<void(const QString &)> &AOnFile,
+                 const TDemoOptions &AOptions)
 {
     if (AAppDir.isEmpty())
         throw EReaderError(QStringLiteral("no application folder given"));
@@ -387,14 +420,15 @@ QString MakeDemo(const QString &AAppDir, const std::function<void(const QString 
     WriteText(demo.filePath(QLatin1String(MarkerName)),
               "Demo recordings made by vornak-tool demo; this folder is removed and made anew on every run.\n");
 
-    const QList<TPlannedRec> plan = MakePlan(AToday);
+    const QList<TPlannedRec> plan = MakePlan(AOptions.Today, AOptions.MaxSeconds);
     TDemoMaker maker(root);
+    QList<TJob> jobs;
     QStringList paths;
     for (const TPlannedRec &r : plan) {
-        paths << maker.Write(r);
-        if (AOnFile)
-            AOnFile(paths.last());
+        jobs << maker.Prepare(r);
+        paths << jobs.last().path;
     }
+    maker.Run(jobs, AOptions.Parallel, AOnFile);
 
     // The catalogue, built beside its place and renamed into it when complete.
     const QString tmpDb = dbPath + QStringLiteral(".tmp");

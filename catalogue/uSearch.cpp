@@ -21,13 +21,14 @@ void PlaceLabel(QLabel *l, int x, int y, int w, int h)
     l->resize(qMax(w, l->sizeHint().width()), h);  // a wider fallback font must not clip the caption
 }
 
-// Day, month and four-digit year with the locale's date separator ("dd/MM/yyyy" when it has none).
+// Day, month and four-digit year with the locale's date separator: the first '/', '-' or '.' of its short
+// date format ("dd/MM/yyyy" when it has none of them).
 QString DateDisplayFormat()
 {
     const QString f = QLocale::system().dateFormat(QLocale::ShortFormat);
     QChar sep = QLatin1Char('/');
     for (const QChar c : f) {
-        if (!c.isLetter() && c != QLatin1Char('\'')) {
+        if (c == QLatin1Char('/') || c == QLatin1Char('-') || c == QLatin1Char('.')) {
             sep = c;
             break;
         }

@@ -6,9 +6,14 @@
 #include "uReaderTypes.h"
 
 #include <QMouseEvent>
+#include <QPaintEngine>
 #include <QPainter>
 #include <QWheelEvent>
 #include <algorithm>
+#include <climits>
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 #include <cmath>
 
 // ---- Window of time ----
@@ -151,23 +156,46 @@ void ComputeLaneColumns(const TWaveWindow &AWin, const TEnvPoint *AEnv, int ACou
         AOut[x].J0 = r.J0;
         AOut[x].J1 = r.J1;
     }
-    // Both range ends grow with x, so the columns holding point j are a run starting at the first
-    // column whose range has not ended before j. Each point is read once and folded into that run.
-    TColumnExtremes *col = AOut.data();
-    int xa = 0;
-    const int jLast = col[W - 1].J1;
-    for (int j = col[0].J0; j <= jLast; ++j) {
-        const TEnvPoint pt = AEnv[j];
+    // Both range ends grow with x. Cut the points at every range start and every range end, so
+    // that each piece lies wholly inside the columns that hold it: each piece's extremes are taken
+    // once (every point read once), and each column folds the few pieces it covers.
+    thread_local std::vector<int> cuts;
+    thread_local std::vector<TColumnExtremes> pieces;
+    cuts.clear();
+    const TColumnExtremes *col = AOut.data();
+    for (int a = 0, b = 0; a < W || b < W;) {
+        // merge the two nondecreasing sequences J0[a] and J1[b] + 1
+        const int next = (b >= W || (a < W && col[a].J0 <= col[b].J1 + 1)) ? col[a++].J0 : col[b++].J1 + 1;
+        if (cuts.empty() || cuts.back() != next)
+            cuts.push_back(next);
+    }
+    const int nPieces = static_cast<int>(cuts.size()) - 1;
+    pieces.assign(std::max(nPieces, 0), TColumnExtremes());
+    for (int k = 0; k < nPieces; ++k) {
+        int loL = 0, hiL = 0, loR = 0, hiR = 0;
+        for (int j = cuts[k]; j < cuts[k + 1]; ++j) {
+            const TEnvPoint &pt = AEnv[j];
+            loL = std::min<int>(loL, pt.MnL);
+            hiL = std::max<int>(hiL, pt.MxL);
+            loR = std::min<int>(loR, pt.MnR);
+            hiR = std::max<int>(hiR, pt.MxR);
+        }
         if (AVisits)
-            ++(*AVisits)[j];
-        while (col[xa].J1 < j)
-            ++xa;
-        for (int x = xa; x < W && col[x].J0 <= j; ++x) {
-            TColumnExtremes &c = col[x];
-            c.LoL = std::min<int>(c.LoL, pt.MnL);
-            c.HiL = std::max<int>(c.HiL, pt.MxL);
-            c.LoR = std::min<int>(c.LoR, pt.MnR);
-            c.HiR = std::max<int>(c.HiR, pt.MxR);
+            for (int j = cuts[k]; j < cuts[k + 1]; ++j)
+                ++(*AVisits)[j];
+        pieces[k] = TColumnExtremes{loL, hiL, loR, hiR, cuts[k], cuts[k + 1] - 1};
+    }
+    int k0 = 0;
+    for (int x = 0; x < W; ++x) {
+        TColumnExtremes &c = AOut[x];
+        while (k0 < nPieces && pieces[k0].J0 < c.J0)
+            ++k0;
+        for (int k = k0; k < nPieces && pieces[k].J0 <= c.J1; ++k) {
+            const TColumnExtremes &q = pieces[k];
+            c.LoL = std::min(c.LoL, q.LoL);
+            c.HiL = std::max(c.HiL, q.HiL);
+            c.LoR = std::min(c.LoR, q.LoR);
+            c.HiR = std::max(c.HiR, q.HiR);
         }
     }
 }
@@ -182,22 +210,145 @@ const QColor clPosBar(24, 80, 168), clPosMark(96, 176, 232), clRuler(26, 26, 26)
     clOverview(6, 40, 6), clFrame(176, 176, 176);
 const QRgb rgbGreen = qRgb(40, 220, 60);
 
-// Writes column x from row y0 to row y1 (y1 excluded, either direction, like an end-exclusive
-// line) straight into the image, clipped to it.
-inline void VRun(uchar *bits, qsizetype bpl, int w, int h, int x, int y0, int y1, QRgb c)
-{
-    if (y1 < y0) {  // upwards: y0 down to y1 + 1
-        const int t = y1 + 1;
-        y1 = y0 + 1;
-        y0 = t;
+// Vertical runs of one colour, one per column: rows Top[i] to Bottom[i] - 1 of column X0 + i.
+// Written straight into the image when there is one, else through the painter.
+class TColumnRuns {
+public:
+    void Reset(int AX0, int ACount)
+    {
+        FX0 = AX0;
+        FTop.assign(std::max(ACount, 0), 0);
+        FBottom.assign(std::max(ACount, 0), 0);
     }
-    if (x < 0 || x >= w)
+    // Column i from y0 to y1, y1 excluded, in either direction (an end-exclusive line).
+    void Set(int i, int y0, int y1)
+    {
+        if (y1 < y0) {
+            const int t = y1 + 1;
+            y1 = y0 + 1;
+            y0 = t;
+        }
+        FTop[i] = y0;
+        FBottom[i] = y1;
+    }
+    void Paint(QPainter &p, QRgb c) const;
+    // Rows that any run covers: yMin to yMax - 1 (empty when yMax <= yMin).
+    void RowRange(int &yMin, int &yMax) const;
+    // Writes c into row[i] for the columns i in [iFrom, iTo) whose run covers row y.
+    void OverlayRow(quint32 *row, int y, int iFrom, int iTo, quint32 c) const;
+
+private:
+    int FX0 = 0;
+    std::vector<int> FTop, FBottom;
+};
+
+void TColumnRuns::RowRange(int &yMin, int &yMax) const
+{
+    yMin = INT_MAX;
+    yMax = INT_MIN;
+    for (size_t i = 0; i < FTop.size(); ++i)
+        if (FBottom[i] > FTop[i]) {
+            yMin = std::min(yMin, FTop[i]);
+            yMax = std::max(yMax, FBottom[i]);
+        }
+}
+
+void TColumnRuns::OverlayRow(quint32 *row, int y, int iFrom, int iTo, quint32 c) const
+{
+    const int *top = FTop.data(), *bottom = FBottom.data();
+    int i = iFrom;
+#ifdef __SSE2__
+    const __m128i yv = _mm_set1_epi32(y), y1v = _mm_set1_epi32(y + 1), cv = _mm_set1_epi32(int(c));
+    for (; i + 4 <= iTo; i += 4) {
+        const __m128i tv = _mm_loadu_si128(reinterpret_cast<const __m128i *>(top + i));
+        const __m128i bv = _mm_loadu_si128(reinterpret_cast<const __m128i *>(bottom + i));
+        // all ones where top <= y (top < y + 1) and y < bottom
+        const __m128i m = _mm_and_si128(_mm_cmpgt_epi32(y1v, tv), _mm_cmpgt_epi32(bv, yv));
+        __m128i *dst = reinterpret_cast<__m128i *>(row + i);
+        const __m128i old = _mm_loadu_si128(dst);
+        _mm_storeu_si128(dst, _mm_or_si128(_mm_and_si128(m, cv), _mm_andnot_si128(m, old)));
+    }
+#endif
+    for (; i < iTo; ++i)
+        if (top[i] <= y && y < bottom[i])
+            row[i] = c;
+}
+
+// The raster image under a painter, when pixels can be written into it directly.
+struct TDirectTarget {
+    uchar *Bits = nullptr;
+    qsizetype Bpl = 0;
+    int Dx = 0, Dy = 0;  // painter coordinates + (Dx, Dy) = image pixel
+    QRect Clip;          // writable pixels, in painter coordinates
+};
+
+bool DirectTarget(QPainter &p, TDirectTarget &t)
+{
+    QPaintEngine *engine = p.paintEngine();
+    if (!engine || engine->type() != QPaintEngine::Raster)
+        return false;
+    QPaintDevice *dev = engine->paintDevice();
+    if (!dev || dev->devType() != QInternal::Image)
+        return false;
+    auto *img = static_cast<QImage *>(dev);
+    if (img->format() != QImage::Format_RGB32 && img->format() != QImage::Format_ARGB32_Premultiplied)
+        return false;  // the formats that take a plain 0xffRRGGBB word per pixel
+    const QTransform m = p.deviceTransform();
+    if (m.type() > QTransform::TxTranslate || m.dx() != std::floor(m.dx()) || m.dy() != std::floor(m.dy()))
+        return false;
+    t.Dx = static_cast<int>(m.dx());
+    t.Dy = static_cast<int>(m.dy());
+    // Writable: the image, within the painter's system clip (the region being repainted) when it
+    // is one rectangle, and within the painter's own clip.
+    QRect devClip(0, 0, img->width(), img->height());
+    const QRegion sys = engine->systemClip();
+    if (!sys.isEmpty()) {
+        if (sys.rectCount() != 1)
+            return false;
+        devClip &= sys.boundingRect();
+    }
+    if (p.hasClipping()) {
+        const QRegion cr = p.clipRegion();
+        if (cr.rectCount() > 1)
+            return false;
+        devClip &= m.mapRect(cr.boundingRect());
+    }
+    t.Clip = devClip.translated(-t.Dx, -t.Dy);
+    t.Bits = img->bits();
+    t.Bpl = img->bytesPerLine();
+    return true;
+}
+
+void TColumnRuns::Paint(QPainter &p, QRgb c) const
+{
+    const int n = static_cast<int>(FTop.size());
+    TDirectTarget t;
+    if (!DirectTarget(p, t)) {
+        std::vector<QRect> rects;
+        rects.reserve(n);
+        for (int i = 0; i < n; ++i)
+            if (FBottom[i] > FTop[i])
+                rects.push_back(QRect(FX0 + i, FTop[i], 1, FBottom[i] - FTop[i]));
+        p.save();
+        p.setPen(Qt::NoPen);
+        p.setBrush(QColor(c));
+        p.drawRects(rects.data(), static_cast<int>(rects.size()));
+        p.restore();
         return;
-    y0 = std::max(y0, 0);
-    y1 = std::min(y1, h);
-    uchar *row = bits + y0 * bpl + x * 4;
-    for (int y = y0; y < y1; ++y, row += bpl)
-        *reinterpret_cast<QRgb *>(row) = c;
+    }
+    // Row by row: a column's run would step through the image at the row stride, which for
+    // common widths lands on few cache sets.
+    const int iFrom = std::max(0, t.Clip.left() - FX0);
+    const int iTo = std::min(n, t.Clip.left() + t.Clip.width() - FX0);
+    int yMin, yMax;
+    RowRange(yMin, yMax);
+    yMin = std::max(yMin, t.Clip.top());
+    yMax = std::min(yMax, t.Clip.top() + t.Clip.height());
+    if (iTo <= iFrom)
+        return;
+    for (int y = yMin; y < yMax; ++y)
+        OverlayRow(reinterpret_cast<quint32 *>(t.Bits + qsizetype(y + t.Dy) * t.Bpl) + FX0 + t.Dx, y,
+                   iFrom, iTo, c);
 }
 
 // Overview window marker: xs, xe of the window, at least 3 pixels apart.
@@ -234,116 +385,167 @@ void PaintRuler(QPainter &p, const TWaveLook &look, int top, int bottom)
     }
 }
 
-void PaintLaneColumns(QImage &img, const TWaveLook &look, const TWaveBands &b,
-                      std::vector<TColumnExtremes> &cols)
+// The lanes' columns as runs (both extremes start at 0, so each run covers its centre line).
+void LaneRuns(const TWaveLook &look, const TWaveBands &b, std::vector<TColumnExtremes> &cols,
+              TColumnRuns &left, TColumnRuns &right)
 {
-    const int W = std::min(look.Win.W, img.width()), H = img.height();
+    const int W = look.Win.W;
     ComputeLaneColumns(look.Win, look.Env, look.EnvCount, cols);
-    uchar *bits = img.bits();
-    const qsizetype bpl = img.bytesPerLine();
     const double kL = b.AmpL / 32768.0, kR = b.AmpR / 32768.0;
+    left.Reset(0, W);
+    right.Reset(0, W);
     for (int x = 0; x < W; ++x) {
         const TColumnExtremes &c = cols[x];
-        // Both extremes start at 0, so each run covers its lane's centre line.
-        VRun(bits, bpl, W, H, x, b.CentreL - RoundPx(c.HiL * kL), b.CentreL - RoundPx(c.LoL * kL) + 1,
-             rgbGreen);
-        VRun(bits, bpl, W, H, x, b.CentreR - RoundPx(c.HiR * kR), b.CentreR - RoundPx(c.LoR * kR) + 1,
-             rgbGreen);
+        left.Set(x, b.CentreL - RoundPx(c.HiL * kL), b.CentreL - RoundPx(c.LoL * kL) + 1);
+        right.Set(x, b.CentreR - RoundPx(c.HiR * kR), b.CentreR - RoundPx(c.LoR * kR) + 1);
     }
 }
 
-void PaintOverviewColumns(QImage &img, const TWaveLook &look, int top, int bottom)
+// row[a..b) = c, four pixels a store where the processor has the instructions for it.
+inline void FillRow(quint32 *row, int a, int b, quint32 c)
+{
+    int i = a;
+#ifdef __SSE2__
+    const __m128i cv = _mm_set1_epi32(int(c));
+    for (; i + 4 <= b; i += 4)
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(row + i), cv);
+#endif
+    for (; i < b; ++i)
+        row[i] = c;
+}
+
+// The waveform area in one pass over its rows, straight into the image: background, selection
+// band, upper centre line and lane, lower centre line and lane, in that order per pixel. Each
+// row is written once while it is in the cache instead of being filled first and revisited.
+void ComposeWaveArea(const TDirectTarget &t, int W, int y0, int y1, int selX1, int selX2,
+                     const TWaveBands &b, const TColumnRuns &left, const TColumnRuns &right)
+{
+    const int xa = std::max(0, t.Clip.left()), xb = std::min(W, t.Clip.left() + t.Clip.width());
+    const int ya = std::max(y0, t.Clip.top()), yb = std::min(y1, t.Clip.top() + t.Clip.height());
+    if (xb <= xa)
+        return;
+    const int sa = std::max(xa, selX1), sb = std::min(xb, selX2);
+    int lMin, lMax, rMin, rMax;
+    left.RowRange(lMin, lMax);
+    right.RowRange(rMin, rMax);
+    const quint32 bg = clWave.rgb(), sel = clSel.rgb(), centre = clCentre.rgb();
+    for (int y = ya; y < yb; ++y) {
+        quint32 *row = reinterpret_cast<quint32 *>(t.Bits + qsizetype(y + t.Dy) * t.Bpl) + t.Dx;
+        if (y == b.CentreL) {
+            FillRow(row, xa, xb, centre);
+        } else {
+            FillRow(row, xa, xb, bg);
+            if (sb > sa)
+                FillRow(row, sa, sb, sel);
+        }
+        if (y >= lMin && y < lMax)
+            left.OverlayRow(row, y, xa, xb, rgbGreen);
+        if (y == b.CentreR)
+            FillRow(row, xa, xb, centre);
+        if (y >= rMin && y < rMax)
+            right.OverlayRow(row, y, xa, xb, rgbGreen);
+    }
+}
+
+void PaintOverviewColumns(QPainter &p, const TWaveLook &look, int top, int bottom)
 {
     const TWaveWindow &w = look.Win;
-    const int W = std::min(w.W, img.width()), H = img.height();
     const int centre = (top + bottom) / 2;
     const double k = std::max((bottom - top) / 2 - 1, 1) / 32768.0;
-    uchar *bits = img.bits();
-    const qsizetype bpl = img.bytesPerLine();
-    for (int x = 0; x < W; ++x) {
+    thread_local TColumnRuns runs;
+    runs.Reset(0, w.W);
+    for (int x = 0; x < w.W; ++x) {
         // One point per column, not starting from 0.
         const double pos = std::floor(static_cast<double>(x) / w.W * look.EnvCount);
         const int idx = static_cast<int>(std::clamp(pos, 0.0, double(look.EnvCount - 1)));
         const TEnvPoint &pt = look.Env[idx];
         const int hi = std::max(pt.MxL, pt.MxR), lo = std::min(pt.MnL, pt.MnR);
-        VRun(bits, bpl, W, H, x, centre - RoundPx(hi * k), centre - RoundPx(lo * k) + 1, rgbGreen);
+        runs.Set(x, centre - RoundPx(hi * k), centre - RoundPx(lo * k) + 1);
     }
+    runs.Paint(p, rgbGreen);
 }
 
 } // namespace
 
-void PaintWave(QImage &AImage, const TWaveLook &ALook, std::vector<TColumnExtremes> &AScratch)
+void PaintWave(QPainter &p, const TWaveLook &ALook, std::vector<TColumnExtremes> &AScratch)
 {
     const TWaveWindow &w = ALook.Win;
     const int W = w.W;
-    if (W <= 0 || ALook.H <= 0 || AImage.isNull() || AImage.depth() != 32)
+    if (W <= 0 || ALook.H <= 0)
         return;
+    p.save();
+    p.setRenderHint(QPainter::Antialiasing, false);
     const TWaveBands b = TWaveBands::For(ALook.H);
     const bool hasData = ALook.EnvCount > 0 && w.Duration > 0 && ALook.Env;
     const bool hasSel = ALook.SelStart >= 0 && ALook.SelEnd > ALook.SelStart;
     const int y0 = b.WaveTop, y1 = b.WaveBottom;
-    {
-        QPainter p(&AImage);
-        p.setRenderHint(QPainter::Antialiasing, false);
-        // 1. Position bar
-        FillLTRB(p, 0, b.PosTop, W, b.PosBottom, clPosBar);
-        if (w.Duration > 0) {
-            int xs, xe;
-            WindowMarker(w, xs, xe);
-            FillLTRB(p, xs, 2, xe, 12, clPosMark);
-        }
-        // 2. Upper ruler
-        PaintRuler(p, ALook, b.RulerTop, b.RulerBottom);
-        // 3. Waveform area: background, selection band, the lanes' centre lines
-        FillLTRB(p, 0, y0, W, y1, clWave);
-        if (hasSel) {
-            int x1 = w.ViewPxOfTime(ALook.SelStart), x2 = w.ViewPxOfTime(ALook.SelEnd);
-            if (x2 < x1)
-                std::swap(x1, x2);
-            x1 = std::max(x1, 0);
-            x2 = std::min(x2, W);
-            if (x2 > x1)
-                FillLTRB(p, x1, y0, x2, y1, clSel);
-        }
-        FillLTRB(p, 0, b.CentreL, W, b.CentreL + 1, clCentre);
-        FillLTRB(p, 0, b.CentreR, W, b.CentreR + 1, clCentre);
+
+    // 1. Position bar
+    FillLTRB(p, 0, b.PosTop, W, b.PosBottom, clPosBar);
+    if (w.Duration > 0) {
+        int xs, xe;
+        WindowMarker(w, xs, xe);
+        FillLTRB(p, xs, 2, xe, 12, clPosMark);
     }
+    // 2. Upper ruler
+    PaintRuler(p, ALook, b.RulerTop, b.RulerBottom);
+    // 3. Waveform area: background, selection band, lanes, then message or edges and cursor
+    int selX1 = 0, selX2 = 0;  // the band, x2 > x1 when there is one
+    if (hasSel) {
+        selX1 = w.ViewPxOfTime(ALook.SelStart);
+        selX2 = w.ViewPxOfTime(ALook.SelEnd);
+        if (selX2 < selX1)
+            std::swap(selX1, selX2);
+        selX1 = std::max(selX1, 0);
+        selX2 = std::min(selX2, W);
+    }
+    thread_local TColumnRuns left, right;
     if (hasData)
-        PaintLaneColumns(AImage, ALook, b, AScratch);
-    {
-        QPainter p(&AImage);
-        p.setRenderHint(QPainter::Antialiasing, false);
-        if (!hasData) {
-            QFont f(QStringLiteral("Segoe UI"));
-            f.setPointSize(10);
-            p.setFont(f);
-            p.setPen(clMessage);
-            p.drawText(QRect(12, (y0 + y1) / 2 - 8, std::max(W - 12, 1), 40),
-                       Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
-                       QStringLiteral("Geen opname geladen."));
-        } else {
-            if (hasSel) {  // edges at the unclamped pixels
-                const int xs = w.ViewPxOfTime(ALook.SelStart), xe = w.ViewPxOfTime(ALook.SelEnd);
-                FillLTRB(p, xs, y0, xs + 1, y1, clSelEdge);
-                FillLTRB(p, xe, y0, xe + 1, y1, clSelEdge);
-            }
-            if (w.ViewStart <= ALook.PlayPos && ALook.PlayPos <= w.ViewEnd) {
-                const int x = w.ViewPxOfTime(ALook.PlayPos);
-                FillLTRB(p, x, y0, x + 1, y1, clCursor);
-            }
-        }
-        // 4. Lower ruler
-        PaintRuler(p, ALook, b.Ruler2Top, b.Ruler2Bottom);
-        // 5. Overview background
-        FillLTRB(p, 0, b.OverTop, W, b.OverBottom, clOverview);
+        LaneRuns(ALook, b, AScratch, left, right);
+    TDirectTarget direct;
+    if (hasData && DirectTarget(p, direct)) {
+        ComposeWaveArea(direct, W, y0, y1, selX1, selX2, b, left, right);
+    } else {
+        FillLTRB(p, 0, y0, W, y1, clWave);
+        if (selX2 > selX1)
+            FillLTRB(p, selX1, y0, selX2, y1, clSel);
+        FillLTRB(p, 0, b.CentreL, W, b.CentreL + 1, clCentre);
+        if (hasData)
+            left.Paint(p, rgbGreen);
+        FillLTRB(p, 0, b.CentreR, W, b.CentreR + 1, clCentre);
+        if (hasData)
+            right.Paint(p, rgbGreen);
     }
+    if (!hasData) {
+        QFont f(QStringLiteral("Segoe UI"));
+        f.setPointSize(10);
+        p.setFont(f);
+        p.setPen(clMessage);
+        p.drawText(QRect(12, (y0 + y1) / 2 - 8, std::max(W - 12, 1), 40),
+                   Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
+                   QStringLiteral("Geen opname geladen."));
+    } else {
+        if (hasSel) {  // edges at the unclamped pixels
+            const int xs = w.ViewPxOfTime(ALook.SelStart), xe = w.ViewPxOfTime(ALook.SelEnd);
+            FillLTRB(p, xs, y0, xs + 1, y1, clSelEdge);
+            FillLTRB(p, xe, y0, xe + 1, y1, clSelEdge);
+        }
+        if (w.ViewStart <= ALook.PlayPos && ALook.PlayPos <= w.ViewEnd) {
+            const int x = w.ViewPxOfTime(ALook.PlayPos);
+            FillLTRB(p, x, y0, x + 1, y1, clCursor);
+        }
+    }
+    // 4. Lower ruler
+    PaintRuler(p, ALook, b.Ruler2Top, b.Ruler2Bottom);
+    // 5. Overview
+    FillLTRB(p, 0, b.OverTop, W, b.OverBottom, clOverview);
     if (hasData) {
-        PaintOverviewColumns(AImage, ALook, b.OverTop, b.OverBottom);
-        QPainter p(&AImage);
+        PaintOverviewColumns(p, ALook, b.OverTop, b.OverBottom);
         int xs, xe;
         WindowMarker(w, xs, xe);
         FrameLTRB(p, xs, b.OverTop, xe, b.OverBottom, clFrame);
     }
+    p.restore();
 }
 
 // ---- The control ----
@@ -455,10 +657,6 @@ void TWaveView::ClearSelection()
 
 void TWaveView::paintEvent(QPaintEvent *)
 {
-    if (width() <= 0 || height() <= 0)
-        return;
-    if (FBuffer.size() != size())
-        FBuffer = QImage(size(), QImage::Format_ARGB32_Premultiplied);
     TWaveLook look;
     look.Win = Window();
     look.Env = FEnv ? FEnv->data() : nullptr;
@@ -467,9 +665,8 @@ void TWaveView::paintEvent(QPaintEvent *)
     look.SelEnd = FSelEnd;
     look.PlayPos = FPlayPos;
     look.H = height();
-    PaintWave(FBuffer, look, FColumns);
     QPainter p(this);
-    p.drawImage(0, 0, FBuffer);
+    PaintWave(p, look, FColumns);
 }
 
 void TWaveView::mousePressEvent(QMouseEvent *e)

@@ -4,11 +4,10 @@
 
 #include "uAudioTypes.h"
 
-#include <QImage>
 #include <QWidget>
 #include <vector>
 
-class QImage;
+class QPainter;
 
 // ---- Layout and state (no widget) ----
 
@@ -95,10 +94,11 @@ struct TWaveLook {
 
 // ---- Painting ----
 
-// Paints all five bands over (0, 0)-(W, H) of AImage, a 32-bit image (RGB32 or
-// ARGB32_Premultiplied) at least W x H. The lane and overview columns are written straight into
-// the image's rows; fills and texts go through a QPainter. AScratch is reused between paints.
-void PaintWave(QImage &AImage, const TWaveLook &ALook, std::vector<TColumnExtremes> &AScratch);
+// Paints all five bands over (0, 0)-(W, H). AScratch is reused between paints to avoid allocation.
+// The lane and overview columns are written straight into the rows of the target image when the
+// painter draws onto a 32-bit QImage (a widget's backing store, an offscreen render) with a
+// whole-pixel offset; otherwise they go through the painter. Both give the same pixels.
+void PaintWave(QPainter &p, const TWaveLook &ALook, std::vector<TColumnExtremes> &AScratch);
 
 // ---- The control ----
 
@@ -165,6 +165,5 @@ private:
     double FDragAnchor = 0;
     int FMouseDownX = 0;
     bool FMoved = false;
-    QImage FBuffer;                         // off-screen composition, shown in one blit
     std::vector<TColumnExtremes> FColumns;  // paint scratch
 };

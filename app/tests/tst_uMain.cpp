@@ -98,6 +98,7 @@ private slots:
     void settingsReopenCatalogueAndKeepPlaying();
     void searchMovesCalendarAndLoads();
     void aboutShowsSettingsPath();
+    void shortcutsRunTheCommands();
     void unhandledErrorIsReported();
 
 private:
@@ -595,6 +596,7 @@ void TestMain::editStoresTitleAndPersons()
     QCOMPARE(w->Current().Title, QStringLiteral("Nieuw overleg"));
     QCOMPARE(w->Current().Persons, QStringLiteral("Piet\r\nKlaas"));
     QVERIFY(w->StatusText().endsWith(QStringLiteral("  -  Nieuw overleg Piet\r\nKlaas")));
+    QVERIFY(w->lblStatus->text().endsWith(QStringLiteral("Nieuw overleg Piet, Klaas")));  // shown on one line
     QCOMPARE(w->windowTitle(), caption);
     TRecList list;
     ReaderData->Search(DayKey(FToday), 10, QString(), list);
@@ -692,18 +694,40 @@ void TestMain::aboutShowsSettingsPath()
 {
     auto w = MakeMain();
     QString path, libs;
+    QWidget *owner = nullptr;
     FDialogHandler = [&](QDialog &d) {
         if (auto *a = qobject_cast<TfrmAbout *>(&d)) {
             path = a->lblIniPath->text();
             libs = a->lblLibs->text();
-            QCOMPARE(a->parentWidget(), w.get());
+            owner = a->parentWidget();
         }
         return int(QDialog::Accepted);
     };
     w->mnuAboutClick();
+    QCOMPARE(owner, static_cast<QWidget *>(w.get()));
+    QVERIFY(!w->findChild<TfrmAbout *>());  // destroyed when the command ends
     QCOMPARE(path, AppDir() + QStringLiteral("VornakReader2026.ini"));
     QVERIFY(libs.contains(QStringLiteral("libavformat")) && libs.contains(QStringLiteral("SQLite")));
     QVERIFY(!libs.contains(QStringLiteral("BASS")));
+}
+
+void TestMain::shortcutsRunTheCommands()
+{
+    auto w = MakeMain();
+    QApplication::setActiveWindow(w.get());
+    QVERIFY(QTest::qWaitForWindowActive(w.get()));
+    QStringList opened;
+    FDialogHandler = [&](QDialog &d) {
+        opened << QString::fromLatin1(d.metaObject()->className());
+        return int(QDialog::Rejected);
+    };
+    QTest::keyClick(w.get(), Qt::Key_E, Qt::ControlModifier);  // nothing loaded: nothing happens
+    QTest::keyClick(w.get(), Qt::Key_F, Qt::ControlModifier);
+    QCOMPARE(opened, QStringList{QStringLiteral("TfrmSearch")});
+    LoadHour(*w, 10);
+    QTest::keyClick(w.get(), Qt::Key_E, Qt::ControlModifier);
+    QCOMPARE(opened, (QStringList{QStringLiteral("TfrmSearch"), QStringLiteral("TfrmExport")}));
+    QVERIFY(!w->findChild<QDialog *>());  // every dialog destroyed when its command ended
 }
 
 // A handler that throws: the application reports the message and the window keeps working.

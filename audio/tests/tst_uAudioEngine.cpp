@@ -1,4 +1,289 @@
+// Audio engine: loads and their envelope, error texts, devices, and transport playing for real into the
+// null sinks of the test sound server (skipped when there is none).
+#include "uAudioEngine.h"
+
 #include <QtTest>
-class T : public QObject { Q_OBJECT };
-QTEST_GUILESS_MAIN(T)
+
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QThread>
+
+namespace {
+
+bool Ffmpeg(const QStringList &args)
+{
+    QProcess p;
+    p.start(QStringLiteral("ffmpeg"), QStringList{"-v", "error", "-y"} + args);
+    return p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
+
+bool HaveOutputs()
+{
+    QList<QPair<QString, int>> list;
+    ListOutputDevices(list);
+    return list.size() >= 3;  // the default entry and the two null sinks
+}
+
+} // namespace
+
+class TestAudioEngine : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir FDir;
+    QString FTone;   // 20 s stereo 44.1 kHz
+    QString FShort;  // 1 s mono mp3
+    QString FSix;    // 2 s, six channels
+    QString Path(const QString &name) const { return FDir.filePath(name); }
+
+private slots:
+    void initTestCase()
+    {
+        if (QStandardPaths::findExecutable("ffmpeg").isEmpty())
+            QSKIP("the ffmpeg command line is needed to make the fixtures");
+        FTone = Path("tone.ogg");
+        QVERIFY(Ffmpeg({"-f", "lavfi", "-i", "sine=frequency=440:duration=20:sample_rate=44100", "-ac", "2", "-c:a",
+                        "libvorbis", FTone}));
+        FShort = Path("short.mp3");
+        QVERIFY(Ffmpeg({"-f", "lavfi", "-i", "sine=frequency=300:duration=1:sample_rate=44100", "-ac", "1", "-c:a",
+                        "libmp3lame", FShort}));
+        FSix = Path("six.wav");
+        QVERIFY(Ffmpeg({"-f", "lavfi", "-i",
+                        "aevalsrc=exprs='0.1*sin(2*PI*200*t)|0.2*sin(2*PI*200*t)|0|0|0|0.9*sin(2*PI*200*t)':s=8000:d=2",
+                        "-c:a", "pcm_s16le", FSix}));
+    }
+
+    void errorTextsAreDutch_data()
+    {
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("text");
+        QTest::addRow("0") << 0 << "geen fout";
+        QTest::addRow("2") << 2 << "kan het bestand niet openen";
+        QTest::addRow("41") << 41 << "niet-ondersteund bestandsformaat (ontbrekende codec/plugin)";
+        QTest::addRow("44") << 44 << "codec niet beschikbaar";
+        QTest::addRow("8") << 8 << "BASS is niet geïnitialiseerd";
+        QTest::addRow("5") << 5 << "onbekende fout";
+        QTest::addRow("42") << 42 << "onbekende fout";
+        QTest::addRow("-1") << -1 << "onbekende fout";
+    }
+    void errorTextsAreDutch()
+    {
+        QFETCH(int, code);
+        QTEST(AudioErrorText(code), "text");
+    }
+
+    // Without any output the recording still loads with its envelope; the transport does nothing.
+    void loadWithoutOutputBuildsTheEnvelope()
+    {
+        TAudioEngine e;
+        e.SetInitialDevice(0);
+        QVERIFY(!e.InitAudio());
+        QVERIFY(!e.HasOutput());
+        QVERIFY(e.Load(FSix));
+        QCOMPARE(e.SampleRate(), 8000);
+        QCOMPARE(e.Channels(), 6);
+        QCOMPARE(e.DurationSec(), 2.0);
+        QCOMPARE(e.EnvCount(), 16000);
+        QCOMPARE(e.LoadedPath(), FSix);
+        // Channel 0 on the left; channels 1 to 5 together on the right (the loudest is channel 5).
+        qint16 mxL = 0, mxR = 0;
+        for (const TEnvPoint &p : *e.Envelope()) {
+            mxL = qMax(mxL, p.MxL);
+            mxR = qMax(mxR, p.MxR);
+        }
+        QVERIFY2(qAbs(mxL - 3277) < 40, qPrintable(QString::number(mxL)));
+        QVERIFY2(qAbs(mxR - 29491) < 40, qPrintable(QString::number(mxR)));
+        e.Play();
+        QVERIFY(!e.IsPlaying());
+        QCOMPARE(e.PositionSec(), 0.0);
+    }
+
+    void loadReportsProgressAndCopiesMonoToTheRight()
+    {
+        TAudioEngine e;
+        e.SetInitialDevice(0);
+        e.InitAudio();
+        QList<int> reports;
+        QVERIFY(e.Load(FShort, [&](int p) { reports.append(p); }));
+        QCOMPARE(e.Channels(), 1);
+        QCOMPARE(e.EnvCount(), 44100);
+        QVERIFY(!reports.isEmpty());
+        QCOMPARE(reports.last(), 100);
+        for (const TEnvPoint &p : *e.Envelope()) {
+            QCOMPARE(p.MnR, p.MnL);
+            QCOMPARE(p.MxR, p.MxL);
+        }
+    }
+
+    // A failed load unloads what was loaded: a missing file with code 0, an undecodable one with its code.
+    void failedLoadUnloadsThePrevious()
+    {
+        TAudioEngine e;
+        e.SetInitialDevice(0);
+        e.InitAudio();
+        QVERIFY(e.Load(FShort));
+        const TEnvArray kept = e.Envelope();
+        QVERIFY(!e.Load(Path("missing.wav")));
+        QCOMPARE(e.LastError(), 0);
+        QVERIFY(e.LoadedPath().isEmpty());
+        QCOMPARE(e.EnvCount(), 0);
+        QCOMPARE(e.DurationSec(), 0.0);
+        QCOMPARE(int(kept->size()), 44100);  // the view's reference stays valid
+        QFile junk(Path("junk.mp3"));
+        QVERIFY(junk.open(QIODevice::WriteOnly));
+        junk.write(QByteArray(4096, 'x'));
+        junk.close();
+        QVERIFY(!e.Load(junk.fileName()));
+        QCOMPARE(e.LastError(), 41);
+    }
+
+    void deviceListStartsWithTheDefault()
+    {
+        QList<QPair<QString, int>> list;
+        ListOutputDevices(list);
+        QVERIFY(!list.isEmpty());
+        QCOMPARE(list[0].first, QString("Standaard uitvoerapparaat"));
+        QCOMPARE(list[0].second, -1);
+        for (int i = 1; i < list.size(); ++i)
+            QCOMPARE(list[i].second, i);
+    }
+
+    // A configured device that is gone falls back to the default and keeps its number; later
+    // SetInitialDevice and InitAudio change nothing.
+    void missingDeviceFallsBackToTheDefault()
+    {
+        if (!HaveOutputs())
+            QSKIP("no sound server with outputs (tools/start-sound.sh starts one)");
+        TAudioEngine e;
+        e.SetInitialDevice(99);
+        QVERIFY(e.InitAudio());
+        QCOMPARE(e.OutputDevice(), 99);
+        e.SetInitialDevice(1);
+        QCOMPARE(e.OutputDevice(), 99);
+        QVERIFY(e.InitAudio());
+    }
+
+    // Transport on a real output. The UI thread is blocked for 500 ms while playing: the sound goes on
+    // and the position has moved by about that much. The position never runs ahead of the wall clock.
+    void transportPlaysOnItsOwnThread()
+    {
+        if (!HaveOutputs())
+            QSKIP("no sound server with outputs (tools/start-sound.sh starts one)");
+        TAudioEngine e;
+        e.SetInitialDevice(1);
+        QVERIFY(e.InitAudio());
+        QVERIFY(e.Load(FTone));
+        QVERIFY(!e.IsPlaying());
+        QVERIFY(!e.IsPaused());
+        QElapsedTimer wall;
+        e.SeekSec(5.0);
+        QCOMPARE(e.PositionSec(), 5.0);
+        wall.start();
+        e.Play();
+        QVERIFY(e.IsPlaying());
+        QTest::qWait(700);
+        const double p0 = e.PositionSec();
+        QVERIFY2(p0 > 5.3 && p0 <= 5.0 + wall.elapsed() / 1000.0 + 0.05, qPrintable(QString::number(p0)));
+        QThread::msleep(500);  // the user-interface thread is busy
+        const double p1 = e.PositionSec();
+        QVERIFY2(qAbs(p1 - p0 - 0.5) < 0.12, qPrintable(QString("%1 -> %2").arg(p0).arg(p1)));
+        QVERIFY(e.IsPlaying());
+
+        e.Pause();
+        QVERIFY(e.IsPaused());
+        QVERIFY(!e.IsPlaying());
+        const double held = e.PositionSec();
+        QTest::qWait(300);
+        QCOMPARE(e.PositionSec(), held);
+        e.Play();
+        QTest::qWait(300);
+        QVERIFY(e.PositionSec() > held);
+
+        e.SeekSec(-3);
+        QVERIFY(e.IsPlaying());
+        QVERIFY(e.PositionSec() < 0.2);
+        e.Stop();
+        QCOMPARE(e.PositionSec(), 0.0);
+        QVERIFY(!e.IsPlaying());
+        QVERIFY(e.IsPaused());
+    }
+
+    // Playing at 12.5 s, a change of device goes on playing at 12.5 s on the new device; the envelope
+    // and the loaded path stay.
+    void changeDeviceKeepsPositionAndPlaying()
+    {
+        if (!HaveOutputs())
+            QSKIP("no sound server with outputs (tools/start-sound.sh starts one)");
+        TAudioEngine e;
+        e.SetInitialDevice(1);
+        QVERIFY(e.InitAudio());
+        QVERIFY(e.Load(FTone));
+        const TEnvArray env = e.Envelope();
+        e.SeekSec(12.5);
+        e.Play();
+        QVERIFY(e.ChangeDevice(1));  // the same device: nothing happens
+        QVERIFY(e.IsPlaying());
+        e.Pause();
+        e.SeekSec(12.5);
+        e.Play();
+        QVERIFY(e.ChangeDevice(2));
+        QCOMPARE(e.OutputDevice(), 2);
+        QVERIFY(e.IsPlaying());
+        QVERIFY2(qAbs(e.PositionSec() - 12.5) < 0.1, qPrintable(QString::number(e.PositionSec())));
+        QCOMPARE(e.Envelope(), env);
+        QCOMPARE(e.LoadedPath(), FTone);
+        // Paused comes back stopped at its position.
+        e.Pause();
+        const double at = e.PositionSec();
+        QVERIFY(e.ChangeDevice(1));
+        QVERIFY(!e.IsPlaying());
+        QVERIFY(!e.IsPaused());
+        QVERIFY(qAbs(e.PositionSec() - at) < 0.001);
+    }
+
+    void endOfDataStops()
+    {
+        if (!HaveOutputs())
+            QSKIP("no sound server with outputs (tools/start-sound.sh starts one)");
+        TAudioEngine e;
+        QVERIFY(e.InitAudio());
+        QVERIFY(e.Load(FShort));
+        e.SeekSec(0.6);
+        e.Play();
+        QTRY_VERIFY_WITH_TIMEOUT(!e.IsPlaying(), 3000);
+        QVERIFY(!e.IsPaused());
+        QVERIFY(qAbs(e.PositionSec() - e.DurationSec()) < 0.001);
+    }
+
+    // With no sound server at all: one device entry, loads work, playback refuses (in vornak-tool).
+    void noSoundServerStillLoads()
+    {
+        const QString tool = qEnvironmentVariable("VORNAK_TOOL");
+        if (tool.isEmpty())
+            QSKIP("VORNAK_TOOL is not set");
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("PULSE_SERVER", "unix:/nonexistent/pulse");
+        auto run = [&](const QStringList &args, QByteArray *out) {
+            QProcess p;
+            p.setProcessEnvironment(env);
+            p.start(tool, args);
+            if (!p.waitForFinished(20000)) {
+                p.kill();
+                return -99;
+            }
+            *out = p.readAllStandardOutput();
+            return p.exitCode();
+        };
+        QByteArray out;
+        QCOMPARE(run({"devices"}, &out), 0);
+        QCOMPARE(out, QByteArray("-1\tStandaard uitvoerapparaat\n"));
+        QCOMPARE(run({"envelope", FShort}, &out), 0);
+        QVERIFY(out.contains("rate=44100\nchannels=1\n"));
+        QCOMPARE(run({"play", FShort, "--seconds", "1"}, &out), 1);
+        QVERIFY(out.contains("error=3"));
+    }
+};
+
+QTEST_MAIN(TestAudioEngine)
 #include "tst_uAudioEngine.moc"

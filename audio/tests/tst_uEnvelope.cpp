@@ -1,4 +1,213 @@
+// Envelope pass on samples in memory: figures, channel mapping, reads that split frames, progress.
+#include "uEnvelope.h"
+
 #include <QtTest>
-class T : public QObject { Q_OBJECT };
-QTEST_GUILESS_MAIN(T)
+
+#include <QRandomGenerator>
+#include <algorithm>
+
+namespace {
+
+// The pass written sample by sample, as plainly as it is described, to compare the fast one against.
+std::vector<TEnvPoint> PlainPass(const std::vector<int16_t> &samples, qint64 L, int channels)
+{
+    const TEnvelopeFigures f = EnvelopeFigures(L, channels);
+    std::vector<TEnvPoint> pts(static_cast<size_t>(f.EnvCount));
+    qint64 frame = 0;
+    int ch = 0;
+    for (int16_t s : samples) {
+        TEnvPoint &p = pts[static_cast<size_t>(std::min<qint64>(frame / f.S, f.EnvCount - 1))];
+        if (ch == 0) {
+            p.MnL = std::min(p.MnL, s);
+            p.MxL = std::max(p.MxL, s);
+        } else {
+            p.MnR = std::min(p.MnR, s);
+            p.MxR = std::max(p.MxR, s);
+        }
+        if (++ch == channels) {
+            ch = 0;
+            ++frame;
+        }
+    }
+    if (channels < 2)
+        for (TEnvPoint &p : pts) {
+            p.MnR = p.MnL;
+            p.MxR = p.MxL;
+        }
+    return pts;
+}
+
+bool Same(const TEnvPoint &a, const TEnvPoint &b)
+{
+    return a.MnL == b.MnL && a.MxL == b.MxL && a.MnR == b.MnR && a.MxR == b.MxR;
+}
+
+} // namespace
+
+class TestEnvelope : public QObject {
+    Q_OBJECT
+
+private slots:
+    void figuresFollowTheDecodedLength_data()
+    {
+        QTest::addColumn<qint64>("L");
+        QTest::addColumn<int>("channels");
+        QTest::addColumn<qint64>("F");
+        QTest::addColumn<int>("envCount");
+        QTest::addColumn<qint64>("S");
+        QTest::addRow("1000 stereo frames") << qint64(4000) << 2 << qint64(1000) << 1000 << qint64(1);
+        QTest::addRow("one hour 44.1 kHz stereo") << qint64(3600LL * 44100 * 4) << 2 << qint64(3600LL * 44100) << 50000
+                                                  << qint64(3176);
+        QTest::addRow("ten minutes 44.1 kHz mono") << qint64(600LL * 44100 * 2) << 1 << qint64(600LL * 44100) << 50000
+                                                   << qint64(530);
+        QTest::addRow("L = 0") << qint64(0) << 2 << qint64(1) << 1 << qint64(1);
+        QTest::addRow("half a frame") << qint64(2) << 2 << qint64(1) << 1 << qint64(1);
+        QTest::addRow("six channels") << qint64(12 * 100000) << 6 << qint64(100000) << 50000 << qint64(2);
+    }
+    void figuresFollowTheDecodedLength()
+    {
+        QFETCH(qint64, L);
+        QFETCH(int, channels);
+        const TEnvelopeFigures f = EnvelopeFigures(L, channels);
+        QTEST(f.F, "F");
+        QTEST(f.EnvCount, "envCount");
+        QTEST(f.S, "S");
+    }
+
+    // 1000 stereo frames: one frame per point, 0 on the side of zero the sample is not on.
+    void oneFramePerPointKeepsZeroOnTheOtherSide()
+    {
+        std::vector<int16_t> s;
+        for (int i = 0; i < 1000; ++i) {
+            s.push_back(static_cast<int16_t>(i * 7 - 3500));
+            s.push_back(static_cast<int16_t>(3000 - i * 5));
+        }
+        TEnvelopeBuilder b(4000, 2, {});
+        b.Feed(s.data(), 4000);
+        const TEnvArray env = b.Finish();
+        QCOMPARE(int(env->size()), 1000);
+        for (int i = 0; i < 1000; ++i) {
+            const TEnvPoint &p = (*env)[size_t(i)];
+            const int16_t l = s[size_t(2 * i)], r = s[size_t(2 * i + 1)];
+            QCOMPARE(p.MnL, std::min<int16_t>(l, 0));
+            QCOMPARE(p.MxL, std::max<int16_t>(l, 0));
+            QCOMPARE(p.MnR, std::min<int16_t>(r, 0));
+            QCOMPARE(p.MxR, std::max<int16_t>(r, 0));
+        }
+    }
+
+    // The fast pass gives what the plain sample-by-sample pass gives, for any channel count and any
+    // split of the data into reads (reads may end inside a frame, even inside a sample pair).
+    void fastPassEqualsPlainPass_data()
+    {
+        QTest::addColumn<int>("channels");
+        QTest::addColumn<int>("frames");
+        QTest::addColumn<int>("extraFrames");  // delivered beyond the announced length
+        QTest::addRow("mono") << 1 << 123457 << 0;
+        QTest::addRow("stereo") << 2 << 200003 << 0;
+        QTest::addRow("three channels") << 3 << 77777 << 0;
+        QTest::addRow("six channels") << 6 << 60001 << 0;
+        QTest::addRow("stereo, more than announced") << 2 << 90000 << 1234;
+        QTest::addRow("stereo, fewer frames than points") << 2 << 700 << 0;
+    }
+    void fastPassEqualsPlainPass()
+    {
+        QFETCH(int, channels);
+        QFETCH(int, frames);
+        QFETCH(int, extraFrames);
+        QRandomGenerator rng(static_cast<quint32>(channels * 1000 + frames));
+        std::vector<int16_t> s(static_cast<size_t>(frames + extraFrames) * channels);
+        for (int16_t &v : s)
+            v = static_cast<int16_t>(rng.bounded(-32768, 32768));
+        const qint64 L = qint64(frames) * channels * 2;
+        const std::vector<TEnvPoint> expect = PlainPass(s, L, channels);
+
+        TEnvelopeBuilder b(L, channels, {});
+        const char *bytes = reinterpret_cast<const char *>(s.data());
+        const qint64 total = qint64(s.size()) * 2;
+        qint64 at = 0;
+        while (at < total) {
+            const qint64 n = std::min<qint64>(total - at, 2 * rng.bounded(1, 40000));
+            b.Feed(bytes + at, n);
+            at += n;
+        }
+        const TEnvArray env = b.Finish();
+        QCOMPARE(env->size(), expect.size());
+        for (size_t i = 0; i < expect.size(); ++i)
+            QVERIFY2(Same((*env)[i], expect[i]), qPrintable(QString("point %1").arg(i)));
+    }
+
+    // One hour at 44.1 kHz stereo: samples reach point 49987; the last 12 points stay all 0. A mono
+    // file copies its left pair to the right; a point of only positive samples has minimum 0.
+    void anHourLeavesTheLastTwelvePointsEmpty()
+    {
+        const qint64 L = 3600LL * 44100 * 4;
+        std::vector<int16_t> block(131072, 5);
+        TEnvelopeBuilder b(L, 2, {});
+        for (qint64 done = 0; done < L; done += 262144)
+            b.Feed(block.data(), std::min<qint64>(262144, L - done));
+        const TEnvArray env = b.Finish();
+        QCOMPARE(int(env->size()), 50000);
+        QCOMPARE((*env)[49987].MxL, int16_t(5));
+        QCOMPARE((*env)[49987].MnL, int16_t(0));
+        for (int i = 49988; i < 50000; ++i)
+            QVERIFY(Same((*env)[size_t(i)], TEnvPoint{}));
+    }
+
+    void monoCopiesLeftToRight()
+    {
+        std::vector<int16_t> s = {100, -200, 300, -50, 7};
+        TEnvelopeBuilder b(10, 1, {});
+        b.Feed(s.data(), 10);
+        const TEnvArray env = b.Finish();
+        for (const TEnvPoint &p : *env) {
+            QCOMPARE(p.MnR, p.MnL);
+            QCOMPARE(p.MxR, p.MxL);
+        }
+        QCOMPARE((*env)[1].MnL, int16_t(-200));
+        QCOMPARE((*env)[0].MnL, int16_t(0));
+    }
+
+    // Six channels: channel 0 is left; the right pair holds the extremes of channels 1 to 5 together.
+    void channelsPastTheFirstFeedTheRightPair()
+    {
+        const std::vector<int16_t> frame = {10, -1, 2, -30000, 4, 25000};
+        TEnvelopeBuilder b(12, 6, {});
+        b.Feed(frame.data(), 12);
+        const TEnvPoint p = (*b.Finish())[0];
+        QCOMPARE(p.MnL, int16_t(0));
+        QCOMPARE(p.MxL, int16_t(10));
+        QCOMPARE(p.MnR, int16_t(-30000));
+        QCOMPARE(p.MxR, int16_t(25000));
+    }
+
+    // Reports after each read when the rounded percentage changes, then the closing 100.
+    void progressReportsFollowTheReads_data()
+    {
+        QTest::addColumn<qint64>("L");
+        QTest::addColumn<QList<qint64>>("reads");
+        QTest::addColumn<QList<int>>("reports");
+        QTest::addRow("600000 bytes") << qint64(600000) << QList<qint64>{262144, 262144, 75712}
+                                      << QList<int>{44, 87, 100, 100};
+        QTest::addRow("L = 0") << qint64(0) << QList<qint64>{} << QList<int>{100};
+        QTest::addRow("same percentage twice") << qint64(100000000) << QList<qint64>{262144, 262144, 262144}
+                                               << QList<int>{0, 1, 100};
+        QTest::addRow("half ties to even") << qint64(800) << QList<qint64>{20, 8} << QList<int>{2, 4, 100};
+        QTest::addRow("more than announced") << qint64(4) << QList<qint64>{4, 4} << QList<int>{100, 200, 100};
+    }
+    void progressReportsFollowTheReads()
+    {
+        QFETCH(qint64, L);
+        QFETCH(QList<qint64>, reads);
+        QList<int> got;
+        TEnvelopeBuilder b(L, 2, [&](int pct) { got.append(pct); });
+        std::vector<char> zeros(262144);
+        for (qint64 n : reads)
+            b.Feed(zeros.data(), n);
+        b.Finish();
+        QTEST(got, "reports");
+    }
+};
+
+QTEST_GUILESS_MAIN(TestEnvelope)
 #include "tst_uEnvelope.moc"

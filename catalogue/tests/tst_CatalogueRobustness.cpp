@@ -163,7 +163,7 @@ private slots:
         const QString editName = "01092025122.wav";
 
         TRecorderProcess rec;
-        QStringList args{db, root, "--mode", mode, "--count", "1000", "--every", "0.003", "--hold", "0.001",
+        QStringList args{db, root, "--mode", mode, "--count", "1000", "--every", "0.006", "--hold", "0.001",
                          "--start", "2025-09-01T13:00:00", "--step", "10"};
         if (exclusive)
             args << "--exclusive";

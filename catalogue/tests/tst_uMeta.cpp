@@ -57,7 +57,6 @@ void TestMeta::resultPersonsJoinsLinesWithCrLf()
     QFETCH(QString, result);
     TfrmMeta dlg(nullptr);
     dlg.mmPersons->setFocus();
-    QTest::keyClicks(dlg.mmPersons, QString());  // make sure the memo is ready for typing
     for (const QChar c : typed) {
         if (c == QLatin1Char('\n'))
             QTest::keyClick(dlg.mmPersons, Qt::Key_Return);

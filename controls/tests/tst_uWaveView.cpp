@@ -30,6 +30,22 @@ TEnvArray RandomEnv(int n, quint32 seed)
     return std::make_shared<const std::vector<TEnvPoint>>(std::move(v));
 }
 
+// Compares two renders of a 260-row view except the ruler bands, whose label text is smoothed
+// differently per image format.
+bool SameOutsideRulers(const QImage &a, const QImage &b)
+{
+    for (int y = 0; y < 260; ++y) {
+        if ((y >= 14 && y < 30) || (y >= 230 && y < 246))
+            continue;
+        for (int x = 0; x < 700; ++x)
+            if (a.pixel(x, y) != b.pixel(x, y)) {
+                qWarning("differs at %d, %d", x, y);
+                return false;
+            }
+    }
+    return true;
+}
+
 QImage Render(TWaveView &v)
 {
     QImage img(v.size(), QImage::Format_RGB32);
@@ -439,6 +455,38 @@ private slots:
         const QImage img = Render(f.view);
         for (int c = 0; c < 700; ++c)
             QCOMPARE(img.pixel(c, 50) == clCursor, c == x);
+    }
+
+    // Straight writes into a 32-bit image and the painter's own drawing give the same pixels, at
+    // any offset and within the region being repainted.
+    void directAndPainterPathsAgree()
+    {
+        TViewFixture f(RandomEnv(20000, 11), 600);
+        Drag(f.view, 100, {100, 400});
+        Wheel(f.view, 300, 120);
+        f.view.SetPlayPos(f.view.ViewStart() + 3);
+        const QImage direct = Render(f.view);
+
+        QImage rgb888(f.view.size(), QImage::Format_RGB888);  // no straight writes into this one
+        rgb888.fill(Qt::magenta);
+        f.view.render(&rgb888);
+        QVERIFY(SameOutsideRulers(rgb888.convertToFormat(QImage::Format_RGB32), direct));
+
+        QImage shifted(760, 300, QImage::Format_ARGB32_Premultiplied);
+        shifted.fill(Qt::magenta);
+        f.view.render(&shifted, QPoint(13, 7));
+        QCOMPARE(shifted.copy(13, 7, 700, 260).convertToFormat(QImage::Format_RGB32), direct);
+        QCOMPARE(shifted.pixel(12, 100), QColor(Qt::magenta).rgb());
+
+        QImage part(f.view.size(), QImage::Format_RGB32);
+        part.fill(Qt::magenta);
+        const QRect region(100, 40, 300, 100);
+        f.view.render(&part, region.topLeft(), QRegion(region));
+        for (int y = 0; y < 260; y += 7)
+            for (int x = 0; x < 700; x += 5) {
+                const QPoint pt(x, y);
+                QCOMPARE(part.pixel(pt), region.contains(pt) ? direct.pixel(pt) : QColor(Qt::magenta).rgb());
+            }
     }
 
     // ---- mouse ----
