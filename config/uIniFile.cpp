@@ -66,14 +66,20 @@ TIniFile TIniFile::FromBytes(const QByteArray &data)
     QString text;
     if (data.startsWith("\xFF\xFE")) {
         ini.FEncoding = TEncoding::Utf16LeBom;
-        QStringDecoder dec(QStringConverter::Utf16LE);
+        QStringDecoder dec(QStringConverter::Utf16LE, QStringConverter::Flag::Stateless);
         text = dec(data.mid(2));
     } else if (data.startsWith("\xEF\xBB\xBF")) {
-        ini.FEncoding = TEncoding::Utf8Bom;
-        QStringDecoder dec(QStringConverter::Utf8);
+        // Stateless: an unfinished sequence at the end is an error, not silently dropped bytes.
+        QStringDecoder dec(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
         text = dec(data.mid(3));
+        ini.FEncoding = TEncoding::Utf8Bom;
+        if (dec.hasError()) {
+            // Not UTF-8 after all: keep every byte as it is rather than rewrite it as U+FFFD on save.
+            ini.FEncoding = TEncoding::Latin1AfterBom;
+            text = QString::fromLatin1(data.mid(3));
+        }
     } else {
-        QStringDecoder dec(QStringConverter::Utf8);
+        QStringDecoder dec(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
         text = dec(data);
         if (dec.hasError()) {
             ini.FEncoding = TEncoding::Latin1;
@@ -110,6 +116,12 @@ QByteArray TIniFile::ToBytes() const
     }
     case TEncoding::Utf8Bom:
         return QByteArray("\xEF\xBB\xBF") + text.toUtf8();
+    case TEncoding::Latin1AfterBom: {
+        for (QChar c : text)
+            if (c.unicode() > 0xFF)
+                return QByteArray("\xEF\xBB\xBF") + text.toUtf8();
+        return QByteArray("\xEF\xBB\xBF") + text.toLatin1();
+    }
     case TEncoding::Latin1: {
         // Stays Latin-1 while every character fits; otherwise the whole text becomes UTF-8, which reads back
         // the same.

@@ -42,7 +42,8 @@ public:
     static std::optional<int> ParseInteger(const QString &text);
 
 private:
-    enum class TEncoding { Utf8, Utf8Bom, Utf16LeBom, Latin1 };
+    // Latin1AfterBom: a UTF-8 mark followed by bytes that are not UTF-8, kept byte for byte.
+    enum class TEncoding { Utf8, Utf8Bom, Utf16LeBom, Latin1, Latin1AfterBom };
     struct TLine {
         QString Text;  // without the line end
         QString End;   // "\r\n", "\n" or empty for a last line without one

@@ -123,6 +123,11 @@ private slots:
                                          << QByteArray("[Paths]\nName=caf\xE9\nDatabase=/new\n");
         QTest::addRow("UTF-16 stays UTF-16") << Utf16("[Paths]\r\nDatabase=x\r\n") << Utf16("[Paths]\r\nDatabase=/new\r\n");
         QTest::addRow("UTF-8 BOM kept") << QByteArray("\xEF\xBB\xBF[Paths]\n") << QByteArray("\xEF\xBB\xBF[Paths]\nDatabase=/new\n");
+        QTest::addRow("unfinished UTF-8 sequence at the end kept")
+            << QByteArray("[Paths]\nx=\xC9") << QByteArray("[Paths]\nx=\xC9\nDatabase=/new\n");
+        QTest::addRow("invalid bytes after a UTF-8 mark kept")
+            << QByteArray("\xEF\xBB\xBF[Paths]\nx=th\xF4" "a\n")
+            << QByteArray("\xEF\xBB\xBF[Paths]\nx=th\xF4" "a\nDatabase=/new\n");
     }
     void writeReplacesOrAddsOnlyItsLine()
     {
