@@ -725,6 +725,8 @@ void TestMain::shortcutsRunTheCommands()
     QTest::keyClick(w.get(), Qt::Key_F, Qt::ControlModifier);
     QCOMPARE(opened, QStringList{QStringLiteral("TfrmSearch")});
     LoadHour(*w, 10);
+    QApplication::setActiveWindow(w.get());  // the progress window took the focus for a moment
+    QVERIFY(QTest::qWaitForWindowActive(w.get()));
     QTest::keyClick(w.get(), Qt::Key_E, Qt::ControlModifier);
     QCOMPARE(opened, (QStringList{QStringLiteral("TfrmSearch"), QStringLiteral("TfrmExport")}));
     QVERIFY(!w->findChild<QDialog *>());  // every dialog destroyed when its command ended

@@ -22,7 +22,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
+#include <thread>
 
 namespace {
 
@@ -170,6 +173,38 @@ struct TSmallDisk {
         if (mounted)
             umount2(path.constData(), MNT_DETACH);
     }
+};
+
+// Ends the test process with a message when a step blocks longer than its limit: a transport call that
+// never returns must fail the test quickly, not hold the whole suite until the global timeout.
+class THangGuard {
+public:
+    THangGuard(const char *what, int seconds)
+        : FThread([this, what, seconds] {
+              std::unique_lock<std::mutex> lock(FMutex);
+              if (!FCond.wait_for(lock, std::chrono::seconds(seconds), [this] { return FDone; })) {
+                  std::fprintf(stderr, "FAIL: %s did not return within %d s (hang)\n", what, seconds);
+                  std::fflush(stderr);
+                  std::_Exit(3);
+              }
+          })
+    {
+    }
+    ~THangGuard()
+    {
+        {
+            std::lock_guard<std::mutex> lock(FMutex);
+            FDone = true;
+        }
+        FCond.notify_all();
+        FThread.join();
+    }
+
+private:
+    std::mutex FMutex;
+    std::condition_variable FCond;
+    bool FDone = false;
+    std::thread FThread;
 };
 
 } // namespace
@@ -398,6 +433,7 @@ private slots:
 
         QVERIFY(Pactl({"unload-module", module}));
         unload.done = true;
+        const THangGuard guard("the transport after the output device disappeared", 20);
         QTest::qWait(1500);
         const double p1 = engine.PositionSec();
         QTest::qWait(500);

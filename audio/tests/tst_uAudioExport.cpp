@@ -148,6 +148,30 @@ private slots:
         QVERIFY(out.mid(44) == ReadAll(FMono).mid(44));
     }
 
+    // A range whose 16-bit data would not fit the WAV size fields is refused before any file exists; a
+    // shorter range of the same recording is written. The recording is 8-bit (decoded to twice its size)
+    // and sparse, so it takes no disk.
+    void wavRangeTooLongForTheSizeFieldsIsRefused()
+    {
+        const QString source = Path("huge-u8.wav");
+        const quint32 data = 2200000000u;  // 8 kHz mono u8: 76 hours, 4.4 GB as 16-bit
+        QByteArray h = WavHeader(8000, 1, data);
+        h[28] = char(0x40); h[29] = char(0x1F); h[30] = 0; h[31] = 0;  // 8000 bytes per second
+        h[32] = 1;                                                     // one byte per frame
+        h[34] = 8;                                                     // bits per sample
+        {
+            QFile f(source);
+            QVERIFY(f.open(QIODevice::WriteOnly) && f.write(h) == 44 && f.resize(44 + qint64(data)));
+        }
+        TAudioEngine engine;
+        LoadOrFail(engine, source);
+        QVERIFY(!engine.ExportRange(Path("huge.wav"), TAudioFormat::afWAV, 0, 0, 0));
+        QVERIFY(!QFile::exists(Path("huge.wav")));
+        QVERIFY(engine.ExportRange(Path("huge-part.wav"), TAudioFormat::afWAV, 0, 3600, 3610));
+        QCOMPARE(QFileInfo(Path("huge-part.wav")).size(), qint64(44 + 10 * 8000 * 2));
+        QFile::remove(source);
+    }
+
     // Cancelled at the first report: one block in the file, sizes that say so, and still a success.
     void cancelAtTheFirstReportKeepsOneBlock()
     {
