@@ -86,6 +86,16 @@ struct TPlayback::Worker : QObject {
         ended = false;
         outBuf.clear();
         outOff = 0;
+        // Opening a sink on a device that has gone (a headset pulled out) never returns: follow the sound
+        // server, which moves running streams to the default output, or stay silent when there is none.
+        if (!Listed(device)) {
+            const QAudioDevice fallback = QMediaDevices::defaultAudioOutput();
+            if (fallback.isNull() || !Listed(fallback)) {
+                state = TState::Stopped;
+                return;
+            }
+            device = fallback;
+        }
         sink = std::make_unique<QAudioSink>(device, format);
         sink->setBufferSize(static_cast<qsizetype>(SinkBufferSec * stream->SampleRate()) * OutBlock());
         io = sink->start();
@@ -97,6 +107,12 @@ struct TPlayback::Worker : QObject {
         state = TState::Playing;
         Feed();
         timer->start();
+    }
+
+    static bool Listed(const QAudioDevice &d)
+    {
+        const QList<QAudioDevice> outputs = QMediaDevices::audioOutputs();
+        return std::any_of(outputs.begin(), outputs.end(), [&](const QAudioDevice &o) { return o.id() == d.id(); });
     }
 
     void DropSink()

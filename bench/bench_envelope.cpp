@@ -1,6 +1,7 @@
 // Envelope pass of long recordings against a plain FFmpeg decode of the same file to 16-bit samples,
 // both measured in this run, with the peak memory of the pass above the idle process.
 //   bench_envelope [FIXTURE_DIR]   (default bench/fixtures; files from the bench fixture script)
+#include "uDecoder.h"
 #include "uEnvelope.h"
 
 #include <QDir>
@@ -39,7 +40,7 @@ long long PlainDecode(const QString &path)
         && (idx = av_find_best_stream(fmt, AVMEDIA_TYPE_AUDIO, -1, -1, &dec, 0)) >= 0
         && (cc = avcodec_alloc_context3(dec)) != nullptr
         && avcodec_parameters_to_context(cc, fmt->streams[idx]->codecpar) >= 0
-        && (cc->thread_count = 1, avcodec_open2(cc, dec, nullptr)) >= 0
+        && (cc->thread_count = 1, cc->pkt_timebase = fmt->streams[idx]->time_base, avcodec_open2(cc, dec, nullptr)) >= 0
         && swr_alloc_set_opts2(&swr, &cc->ch_layout, AV_SAMPLE_FMT_S16, cc->sample_rate, &cc->ch_layout,
                                cc->sample_fmt, cc->sample_rate, 0, nullptr) >= 0
         && swr_init(swr) >= 0) {
@@ -94,12 +95,13 @@ void ResetPeak()
 
 int main(int argc, char *argv[])
 {
+    av_log_set_level(AV_LOG_ERROR);
     const QString dir = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("bench/fixtures");
     const char *const files[] = {"fx60_cbr128.mp3", "fx60_vbrV4.mp3", "fx60_q2.ogg", "fx60_m48.opus", "fx60.flac",
                                  "fx60.wav"};
     const int rounds = 2;
-    std::printf("%-18s %10s %10s %7s %10s %8s %6s\n", "file", "decode s", "envelope s", "ratio", "peak MB", "points",
-                "S");
+    std::printf("%-18s %10s %10s %7s %8s %10s %8s %6s\n", "file", "decode s", "envelope s", "ratio", "open s",
+                "peak MB", "points", "S");
     bool allOk = true;
     for (const char *name : files) {
         const QString path = QDir(dir).filePath(QString::fromLatin1(name));
@@ -108,7 +110,7 @@ int main(int argc, char *argv[])
             continue;
         }
         PlainDecode(path);  // warm the page cache
-        double plain = 1e9, env = 1e9;
+        double plain = 1e9, env = 1e9, open = 1e9;
         long peakKb = 0;
         TEnvelopeResult r;
         for (int i = 0; i < rounds; ++i) {
@@ -119,6 +121,13 @@ int main(int argc, char *argv[])
             if (bytes < 0)
                 std::printf("%-18s plain decode failed\n", name);
 
+            {
+                // Opening alone: container, decoder and the count of the decoded length.
+                t.restart();
+                TDecodeStream probe;
+                probe.Open(path);
+                open = std::min(open, t.nsecsElapsed() / 1e9);
+            }
             const long idle = StatusKb("VmRSS:");
             ResetPeak();
             t.restart();
@@ -128,7 +137,7 @@ int main(int argc, char *argv[])
         }
         const double ratio = env / plain;
         allOk = allOk && ratio <= 1.10 && peakKb < 64 * 1024;
-        std::printf("%-18s %10.3f %10.3f %7.3f %10.1f %8d %6lld\n", name, plain, env, ratio, peakKb / 1024.0,
+        std::printf("%-18s %10.3f %10.3f %7.3f %8.3f %10.1f %8d %6lld\n", name, plain, env, ratio, open, peakKb / 1024.0,
                     r.EnvCount, static_cast<long long>(r.Figures.S));
         std::fflush(stdout);
     }

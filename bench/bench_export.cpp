@@ -107,19 +107,31 @@ int main(int argc, char *argv[])
         const QString theirs = out.filePath(QStringLiteral("ffmpeg") + FormatExt(row.format));
         TTime best{1e9, 1e9}, bestRef{1e9, 1e9};
         bool ok = true;
-        for (int r = 0; r < repeat && ok; ++r) {
+        auto runOurs = [&] {
             best = Best(best, Measure(RUSAGE_SELF, [&] { ok = engine.ExportRange(ours, row.format, row.kbps, 0, 0); }));
-            const qint64 oursSize = QFileInfo(ours).size();
-            QFile::remove(ours);
+        };
+        auto runFfmpeg = [&] {
             bestRef = Best(bestRef, Measure(RUSAGE_CHILDREN, [&] {
                 QProcess p;
                 p.start("ffmpeg", QStringList{"-nostdin", "-v", "error", "-y", "-i", path, "-map", "0:a"} +
                                       row.ffmpegCodec + QStringList{theirs});
                 ok = ok && p.waitForFinished(-1) && p.exitCode() == 0;
             }));
+        };
+        // Alternating which goes first spreads a change in the machine's load over both.
+        for (int r = 0; r < repeat && ok; ++r) {
+            if (r % 2 == 0) {
+                runOurs();
+                runFfmpeg();
+            } else {
+                runFfmpeg();
+                runOurs();
+            }
             if (r == 0)
                 std::fprintf(stderr, "%s: ours %lld bytes, ffmpeg %lld bytes\n", row.name,
-                             static_cast<long long>(oursSize), static_cast<long long>(QFileInfo(theirs).size()));
+                             static_cast<long long>(QFileInfo(ours).size()),
+                             static_cast<long long>(QFileInfo(theirs).size()));
+            QFile::remove(ours);
             QFile::remove(theirs);
         }
         if (!ok) {

@@ -68,6 +68,7 @@ public:
 
     QDate SelectedDate() const { return FSelected; }
     // Selects the date (the time of day dropped) and shows its month; fires no OnSelect.
+    // An invalid date is ignored.
     void SetSelectedDate(const QDate &Value);
     void SetSelectedDate(const QDateTime &Value) { SetSelectedDate(Value.date()); }
     // Selects today's date and fires OnSelect.

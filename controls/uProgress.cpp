@@ -64,8 +64,16 @@ void TfrmProgress::btnCancelClick()
     SetCaptionText(QStringLiteral("Bezig met annuleren..."));
 }
 
+void TfrmProgress::changeEvent(QEvent *e)
+{
+    if (lblCaption && (e->type() == QEvent::FontChange || e->type() == QEvent::StyleChange))
+        SetCaptionText(FCaptionText);
+    QDialog::changeEvent(e);
+}
+
 void TfrmProgress::showEvent(QShowEvent *e)
 {
+    SetCaptionText(FCaptionText);  // the label's font is final once the dialog is polished
     if (!e->spontaneous()) {
         if (QWidget *owner = parentWidget()) {
             const QRect o = owner->window()->frameGeometry();

@@ -29,6 +29,7 @@ public:
 
 protected:
     void showEvent(QShowEvent *) override;
+    void changeEvent(QEvent *) override;  // a new font or style shortens the text anew
 
 private:
     void btnCancelClick();

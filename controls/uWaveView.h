@@ -74,14 +74,14 @@ struct TPointRange {
 };
 TPointRange ColumnPointRange(const TWaveWindow &AWin, int ACount, int x);
 
-// Extremes of both lanes for every column 0..W-1 (resized to W). Each envelope point of the window
-// is read exactly once and spread over the columns whose point range holds it; the result equals
-// taking min/max over ColumnPointRange per column. When AVisits is given (ACount entries), the
-// reads of each point are counted into it.
+// Extremes of both lanes for every column 0..W-1 (resized to W); equal to taking min/max over
+// ColumnPointRange per column, but each envelope point of the window is read exactly once, also
+// when the window is zoomed so far that one point spans many columns. When AVisits is given
+// (ACount entries), the reads of each point are counted into it.
 void ComputeLaneColumns(const TWaveWindow &AWin, const TEnvPoint *AEnv, int ACount,
                         std::vector<TColumnExtremes> &AOut, std::vector<int> *AVisits = nullptr);
 
-// Everything a waveform paint depends on. AEnv may be null when ACount is 0.
+// Everything a waveform paint depends on. Env may be null when EnvCount is 0.
 struct TWaveLook {
     TWaveWindow Win;
     const TEnvPoint *Env = nullptr;
@@ -95,9 +95,10 @@ struct TWaveLook {
 // ---- Painting ----
 
 // Paints all five bands over (0, 0)-(W, H). AScratch is reused between paints to avoid allocation.
-// The lane and overview columns are written straight into the rows of the target image when the
-// painter draws onto a 32-bit QImage (a widget's backing store, an offscreen render) with a
-// whole-pixel offset; otherwise they go through the painter. Both give the same pixels.
+// When the painter draws onto an RGB32 or ARGB32_Premultiplied image (a widget's backing store,
+// an offscreen render) with a whole-pixel offset, the waveform area and the overview columns are
+// written straight into the image's rows; otherwise everything goes through the painter. Both give
+// the same pixels.
 void PaintWave(QPainter &p, const TWaveLook &ALook, std::vector<TColumnExtremes> &AScratch);
 
 // ---- The control ----

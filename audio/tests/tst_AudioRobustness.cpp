@@ -7,6 +7,7 @@
 #include <QtTest>
 
 #include <QCryptographicHash>
+#include <QtEndian>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -340,6 +341,10 @@ private slots:
         QVERIFY(shortKb > 0 && longKb > 0);
         QCOMPARE(shortExit, 0);
         QCOMPARE(longExit, 0);
+#if defined(__SANITIZE_ADDRESS__)
+        // AddressSanitizer keeps freed blocks in quarantine: resident sizes say nothing about the reader.
+        QSKIP("peak memory is not comparable under AddressSanitizer (both loads ran)");
+#endif
         QVERIFY2(longKb - shortKb <= 20 * 1024, qPrintable(QString("%1 KiB more").arg(longKb - shortKb)));
     }
 
@@ -452,6 +457,48 @@ private slots:
         QVERIFY(!engine.IsPlaying() || engine.HasOutput());
         engine.Stop();
         QVERIFY(engine.ChangeDevice(-1) || !engine.HasOutput());
+    }
+
+    // Cancelled half-way: the partial file is a complete file of what went through (WAV sizes match, an
+    // encoded file closed so that it decodes), and the source is untouched.
+    void exportCancelledMidwayLeavesAClosedPartialFile_data()
+    {
+        QTest::addColumn<int>("format");
+        QTest::addRow("wav") << int(TAudioFormat::afWAV);
+        QTest::addRow("mp3") << int(TAudioFormat::afMP3);
+        QTest::addRow("ogg") << int(TAudioFormat::afOGG);
+        QTest::addRow("opus") << int(TAudioFormat::afOPUS);
+    }
+    void exportCancelledMidwayLeavesAClosedPartialFile()
+    {
+        QFETCH(int, format);
+        const auto fmt = static_cast<TAudioFormat>(format);
+        const QByteArray before = Sha(FSpeech);
+        TAudioEngine engine;
+        engine.SetInitialDevice(0);
+        engine.InitAudio();
+        QVERIFY(engine.Load(FSpeech));
+        const QString dest = Path(QString("cancelled") + FormatExt(fmt));
+        int last = -1;
+        const bool ok = engine.ExportRange(dest, fmt, 128, 0, 0, [&](int percent) {
+            last = percent;
+            return percent < 50;
+        });
+        QVERIFY(ok);
+        QVERIFY2(last >= 50 && last < 100, qPrintable(QString::number(last)));
+        QCOMPARE(Sha(FSpeech), before);
+        const TRun r = Run({"envelope", dest});
+        QVERIFY2(r.exitCode == 0, qPrintable(Describe(r)));
+        const double seconds = QRegularExpression("duration=([0-9.]+)").match(r.out).captured(1).toDouble();
+        QVERIFY2(seconds > 20 && seconds < 45, qPrintable(r.out));
+        if (fmt == TAudioFormat::afWAV) {
+            QFile f(dest);
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            const QByteArray h = f.read(44);
+            auto le = [&](int at) { return qFromLittleEndian<quint32>(h.constData() + at); };
+            QCOMPARE(qint64(le(40)) + 44, f.size());
+            QCOMPARE(qint64(le(4)) + 8, f.size());
+        }
     }
 
     // Exports that cannot complete: no success claimed, the source untouched.

@@ -206,6 +206,8 @@ private slots:
             }
             if (i % 13 == 0) {
                 const QString t = QString("Overleg %1").arg(i), p = QString("Jan\r\nPiet %1").arg(i);
+                QElapsedTimer waited;
+                waited.start();
                 try {
                     reader->UpdateMeta(editId, editName, t, p);
                     ++edits;
@@ -216,6 +218,8 @@ private slots:
                     messages << e.Message();
                     ++editFailures;
                 }
+                // An edit waits at most 10 s for the recorder's lock, then gives up.
+                QVERIFY2(waited.elapsed() < 11000, qPrintable(QString("edit took %1 ms").arg(waited.elapsed())));
             }
         }
         reader.reset();

@@ -489,6 +489,31 @@ private slots:
             }
     }
 
+    // Below 64 rows the bands overlap; every size must paint inside the control and nowhere else.
+    void tinySizesPaintInsideTheControl_data()
+    {
+        QTest::addColumn<QSize>("size");
+        QTest::addRow("1 x 1") << QSize(1, 1);
+        QTest::addRow("narrow") << QSize(3, 100);
+        QTest::addRow("low") << QSize(50, 20);
+        QTest::addRow("bands overlapping") << QSize(120, 40);
+    }
+    void tinySizesPaintInsideTheControl()
+    {
+        QFETCH(QSize, size);
+        TViewFixture f(RandomEnv(500, 5), 10);
+        Drag(f.view, 100, {100, 400});
+        f.view.resize(size);
+        QImage img(size + QSize(20, 20), QImage::Format_RGB32);
+        img.fill(Qt::magenta);
+        f.view.render(&img, QPoint(10, 10));
+        for (int y = 0; y < img.height(); ++y)
+            for (int x = 0; x < img.width(); ++x) {
+                const bool inside = QRect(QPoint(10, 10), size).contains(x, y);
+                QCOMPARE(img.pixel(x, y) == QColor(Qt::magenta).rgb(), !inside);
+            }
+    }
+
     // ---- mouse ----
 
     void clickAndDrag_data()

@@ -21,13 +21,13 @@ int BadArgs(const char *usage)
     return ExitUsage;
 }
 
-// A failed load: the code on standard output, the operator's text on standard error.
-int LoadFailed(const TAudioEngine &engine, const QString &path)
+// A failed load: the code on standard output, the operator's text on standard error. The engine fails a
+// missing file without a code; here it counts as a file that cannot be opened (2).
+int LoadFailed(const TAudioEngine &engine)
 {
-    Out(QStringLiteral("error=%1").arg(engine.LastError()));
-    const QString text = engine.LastError() == 0 ? QStringLiteral("bestand niet gevonden: %1").arg(path)
-                                                 : AudioErrorText(engine.LastError());
-    std::fputs((text + QLatin1Char('\n')).toUtf8().constData(), stderr);
+    const int code = engine.LastError() != 0 ? engine.LastError() : 2;
+    Out(QStringLiteral("error=%1").arg(code));
+    std::fputs((AudioErrorText(code) + QLatin1Char('\n')).toUtf8().constData(), stderr);
     return ExitError;
 }
 
@@ -58,7 +58,7 @@ int CmdEnvelope(const QStringList &args)
     if (progress)
         report = [](int percent) { Out(QStringLiteral("progress=%1").arg(percent)); };
     if (!engine.Load(file, report))
-        return LoadFailed(engine, file);
+        return LoadFailed(engine);
 
     const qint64 bytes = static_cast<qint64>(engine.DurationSec() * engine.SampleRate() + 0.5) * engine.Channels() * 2;
     const qint64 frames = qMax<qint64>(bytes / (engine.Channels() * 2), 1);
@@ -117,7 +117,7 @@ int CmdPlay(const QStringList &args)
     engine.SetInitialDevice(device);
     const bool output = engine.InitAudio();
     if (!engine.Load(file))
-        return LoadFailed(engine, file);
+        return LoadFailed(engine);
     if (!output) {
         Out(QStringLiteral("error=%1").arg(3));
         std::fputs((AudioErrorText(3) + QLatin1Char('\n')).toUtf8().constData(), stderr);
