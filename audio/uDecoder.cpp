@@ -341,8 +341,17 @@ bool TDecodeStream::Open(const QString &path)
     // The exact decoded length: PCM and FLAC (its stream header counts the samples) say it; for the
     // others count the packets.
     qint64 frames = -1;
-    if (d->exactPreroll && stream->duration > 0 && stream->duration != AV_NOPTS_VALUE)
+    const bool known = stream->duration > 0 && stream->duration != AV_NOPTS_VALUE;
+    if (d->exactPreroll && known)
         frames = av_rescale_q(stream->duration, stream->time_base, AVRational{1, d->rate});
+    // Ogg: the demuxer reads the final granule position, the exact end; Opus counts its pre-skip in it.
+    if (known && !std::strcmp(d->fmt->iformat->name, "ogg") && (id == AV_CODEC_ID_VORBIS || id == AV_CODEC_ID_OPUS)) {
+        frames = av_rescale_q(stream->duration, stream->time_base, AVRational{1, d->rate});
+        if (id == AV_CODEC_ID_OPUS)
+            frames -= stream->codecpar->initial_padding;
+        if (frames < 0)
+            frames = -1;
+    }
     if (frames < 0)
         frames = d->CountFrames();
     d->DecodeFirst();

@@ -2,7 +2,7 @@
 // each against the ffmpeg command line doing the same conversion with the same encoder library and
 // bitrate, measured in the same run. Prints wall and CPU seconds and the ratios (goal: at most 1.10).
 //
-//   bench_export [--fixtures DIR] [--source NAME] [--short] [--repeat N]
+//   bench_export [--fixtures DIR] [--source NAME] [--short] [--format wav,mp3,ogg,opus] [--repeat N]
 //
 // DIR defaults to bench/fixtures of the source tree (made by make-fixtures.sh), NAME to fx60.wav
 // (fx10.wav with --short). Each measurement keeps the best of N runs (default 1).
@@ -63,6 +63,7 @@ int main(int argc, char *argv[])
     QString source;
     bool shortRun = false;
     int repeat = 1;
+    QString only;  // formats to run, comma-separated ("wav,mp3,ogg,opus"); empty: all
     const QStringList args = app.arguments();
     for (int i = 1; i < args.size(); ++i) {
         if (args[i] == "--fixtures" && i + 1 < args.size())
@@ -71,10 +72,12 @@ int main(int argc, char *argv[])
             source = args[++i];
         else if (args[i] == "--short")
             shortRun = true;
+        else if (args[i] == "--format" && i + 1 < args.size())
+            only = args[++i];
         else if (args[i] == "--repeat" && i + 1 < args.size())
             repeat = qMax(1, args[++i].toInt());
         else {
-            std::fprintf(stderr, "usage: bench_export [--fixtures DIR] [--source NAME] [--short] [--repeat N]\n");
+            std::fprintf(stderr, "usage: bench_export [--fixtures DIR] [--source NAME] [--short] [--format F,...] [--repeat N]\n");
             return 2;
         }
     }
@@ -103,6 +106,8 @@ int main(int argc, char *argv[])
         {"Opus 64k", TAudioFormat::afOPUS, 64, {"-c:a", "libopus", "-b:a", "64k"}},
     };
     for (const TRow &row : rows) {
+        if (!only.isEmpty() && !only.split(',').contains(QLatin1String(FormatName(row.format)), Qt::CaseInsensitive))
+            continue;
         const QString ours = out.filePath(QStringLiteral("ours") + FormatExt(row.format));
         const QString theirs = out.filePath(QStringLiteral("ffmpeg") + FormatExt(row.format));
         TTime best{1e9, 1e9}, bestRef{1e9, 1e9};

@@ -33,16 +33,15 @@ constexpr int NameCount = sizeof Names / sizeof Names[0];
 }
 
 // The text of a settings file, decoded by the rules the reader documents: UTF-16 LE after its byte-order
-// mark, UTF-8 after its mark or when the bytes are valid UTF-8, else Latin-1.
+// mark; otherwise (after a UTF-8 mark, if any) UTF-8 when the bytes are valid UTF-8, else Latin-1.
 QString Decode(const QByteArray &bytes)
 {
     if (bytes.startsWith("\xff\xfe"))
         return QString::fromUtf16(reinterpret_cast<const char16_t *>(bytes.constData() + 2), (bytes.size() - 2) / 2);
-    if (bytes.startsWith("\xef\xbb\xbf"))
-        return QString::fromUtf8(bytes.mid(3));
+    const QByteArray body = bytes.startsWith("\xef\xbb\xbf") ? bytes.mid(3) : bytes;
     QStringDecoder dec(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
-    const QString text = dec(bytes);
-    return dec.hasError() ? QString::fromLatin1(bytes) : text;
+    const QString text = dec(body);
+    return dec.hasError() ? QString::fromLatin1(body) : text;
 }
 
 QList<QByteArray> Lines(const QByteArray &bytes)
