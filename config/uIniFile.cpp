@@ -66,11 +66,12 @@ TIniFile TIniFile::FromBytes(const QByteArray &data)
     QString text;
     if (data.startsWith("\xFF\xFE")) {
         ini.FEncoding = TEncoding::Utf16LeBom;
-        QStringDecoder dec(QStringConverter::Utf16LE, QStringConverter::Flag::Stateless);
+        QStringDecoder dec(QStringConverter::Utf16LE, QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom);
         text = dec(data.mid(2));
     } else if (data.startsWith("\xEF\xBB\xBF")) {
         // Stateless: an unfinished sequence at the end is an error, not silently dropped bytes.
-        QStringDecoder dec(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+        // ConvertInitialBom: the file's own mark is already cut off; a second one is text to keep.
+        QStringDecoder dec(QStringConverter::Utf8, QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom);
         text = dec(data.mid(3));
         ini.FEncoding = TEncoding::Utf8Bom;
         if (dec.hasError()) {
@@ -79,7 +80,7 @@ TIniFile TIniFile::FromBytes(const QByteArray &data)
             text = QString::fromLatin1(data.mid(3));
         }
     } else {
-        QStringDecoder dec(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+        QStringDecoder dec(QStringConverter::Utf8, QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom);
         text = dec(data);
         if (dec.hasError()) {
             ini.FEncoding = TEncoding::Latin1;

@@ -125,6 +125,9 @@ private slots:
         QTest::addRow("UTF-8 BOM kept") << QByteArray("\xEF\xBB\xBF[Paths]\n") << QByteArray("\xEF\xBB\xBF[Paths]\nDatabase=/new\n");
         QTest::addRow("unfinished UTF-8 sequence at the end kept")
             << QByteArray("[Paths]\nx=\xC9") << QByteArray("[Paths]\nx=\xC9\nDatabase=/new\n");
+        QTest::addRow("second UTF-8 mark kept")
+            << QByteArray("\xEF\xBB\xBF\xEF\xBB\xBFx=1\n[Paths]\n")
+            << QByteArray("\xEF\xBB\xBF\xEF\xBB\xBFx=1\n[Paths]\nDatabase=/new\n");
         QTest::addRow("invalid bytes after a UTF-8 mark kept")
             << QByteArray("\xEF\xBB\xBF[Paths]\nx=th\xF4" "a\n")
             << QByteArray("\xEF\xBB\xBF[Paths]\nx=th\xF4" "a\nDatabase=/new\n");
