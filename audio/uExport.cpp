@@ -1,6 +1,9 @@
 // Export dialog: format, bitrate, target file and scope.
 #include "uExport.h"
 
+#include "uDialogKit.h"
+#include "uReaderTypes.h"
+
 #include <QComboBox>
 #include <QDir>
 #include <QFileDialog>
@@ -13,30 +16,6 @@
 #include <QStandardPaths>
 
 namespace {
-
-QFont DialogFont()
-{
-    QFont f;
-    f.setFamilies({QStringLiteral("Segoe UI"), QStringLiteral("DejaVu Sans"), QStringLiteral("Noto Sans")});
-    f.setPixelSize(12);
-    return f;
-}
-
-QString TrimControl(const QString &s)
-{
-    int b = 0, e = s.size();
-    while (b < e && s[b].unicode() <= 32)
-        ++b;
-    while (e > b && s[e - 1].unicode() <= 32)
-        --e;
-    return s.mid(b, e - b);
-}
-
-void PlaceLabel(QLabel *l, int x, int y, int w, int h)
-{
-    l->setGeometry(x, y, w, h);
-    l->resize(qMax(w, l->sizeHint().width()), h);  // a wider fallback font must not clip the caption
-}
 
 // Index just past the last path separator of APath (0 when it has none).
 int NameStart(const QString &APath)

@@ -5,7 +5,7 @@ add_library(catalogue STATIC
   uPickRec.cpp uPickRec.h
   uMeta.cpp uMeta.h)
 target_include_directories(catalogue PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
-target_link_libraries(catalogue PUBLIC catalogue_core catalogue_types Qt6::Widgets)
+target_link_libraries(catalogue PUBLIC catalogue_core catalogue_types Qt6::Widgets controls)
 
 vornak_add_tests(TESTS tst_uSearch tst_uPickRec tst_uMeta LIBS catalogue)
 

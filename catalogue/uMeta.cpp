@@ -1,6 +1,9 @@
 // Metadata editor: title and persons of one recording.
 #include "uMeta.h"
 
+#include "uDialogKit.h"
+#include "uReaderTypes.h"
+
 #include "uReportList.h"
 
 #include <QLabel>
@@ -10,12 +13,6 @@
 #include <QTextDocument>
 
 namespace {
-
-void PlaceLabel(QLabel *l, int x, int y, int w, int h)
-{
-    l->setGeometry(x, y, w, h);
-    l->resize(qMax(w, l->sizeHint().width()), h);  // a wider fallback font must not clip the caption
-}
 
 } // namespace
 

@@ -1,6 +1,7 @@
 // Recording picker: the recordings of one hour in a list; the operator accepts one.
 #include "uPickRec.h"
 
+#include "uDialogKit.h"
 #include "uReportList.h"
 
 #include <QLabel>

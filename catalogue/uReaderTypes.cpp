@@ -60,6 +60,16 @@ QString FormatTimeMs(double Sec)
     return ClockText(s, QStringLiteral(".%1").arg(ms, 3, 10, QLatin1Char('0')));
 }
 
+QString TrimControl(const QString &s)
+{
+    int b = 0, e = s.size();
+    while (b < e && s[b].unicode() <= 32)
+        ++b;
+    while (e > b && s[e - 1].unicode() <= 32)
+        --e;
+    return s.mid(b, e - b);
+}
+
 QString AppDir()
 {
     char buf[4096];

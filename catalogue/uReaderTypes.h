@@ -46,6 +46,10 @@ QString FormatDuration(double Sec);
 // Milliseconds are rounded half to even and a rounded 1000 carries into the seconds.
 QString FormatTimeMs(double Sec);
 
+// Text typed by the operator with the characters of code 32 and below removed at both ends
+// (nothing else is changed).
+QString TrimControl(const QString &s);
+
 // Folder of the running executable, always ending in exactly one '/'.
 QString AppDir();
 

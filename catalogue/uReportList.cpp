@@ -1,6 +1,9 @@
 // List in report mode for the catalogue dialogs.
 #include "uReportList.h"
 
+#include "uDialogKit.h"
+#include "uReaderTypes.h"
+
 #include <QHeaderView>
 #include <QMouseEvent>
 #include <QPalette>
@@ -68,24 +71,6 @@ void TReportList::mouseDoubleClickEvent(QMouseEvent *event)
     QTreeWidget::mouseDoubleClickEvent(event);
     if (event->button() == Qt::LeftButton)
         emit OnDblClick();
-}
-
-QFont DialogFont()
-{
-    QFont f;
-    f.setFamilies({QStringLiteral("Segoe UI"), QStringLiteral("DejaVu Sans"), QStringLiteral("Noto Sans")});
-    f.setPixelSize(12);
-    return f;
-}
-
-QString TrimControl(const QString &s)
-{
-    int b = 0, e = s.size();
-    while (b < e && s[b].unicode() <= 32)
-        ++b;
-    while (e > b && s[e - 1].unicode() <= 32)
-        --e;
-    return s.mid(b, e - b);
 }
 
 QString OneLineText(const QString &text)

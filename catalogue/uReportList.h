@@ -29,9 +29,5 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent *event) override;
 };
 
-// The dialogs' font: "Segoe UI" 12 px, with the platform's sans-serif fonts as fallback.
-QFont DialogFont();
-// Text with the characters of code 32 and below removed at both ends (nothing else is changed).
-QString TrimControl(const QString &s);
 // The lines of a multi-line text for one list cell: its non-empty lines joined by ", ".
 QString OneLineText(const QString &text);

@@ -1,6 +1,9 @@
 // Search dialog: by file-name stem or through the catalogue.
 #include "uSearch.h"
 
+#include "uDialogKit.h"
+#include "uReaderTypes.h"
+
 #include "uReaderData.h"
 #include "uReportList.h"
 
@@ -14,12 +17,6 @@
 #include <QPushButton>
 
 namespace {
-
-void PlaceLabel(QLabel *l, int x, int y, int w, int h)
-{
-    l->setGeometry(x, y, w, h);
-    l->resize(qMax(w, l->sizeHint().width()), h);  // a wider fallback font must not clip the caption
-}
 
 // Day, month and four-digit year with the locale's date separator: the first '/', '-' or '.' of its short
 // date format ("dd/MM/yyyy" when it has none of them).

@@ -1,6 +1,9 @@
 // Settings dialog: catalogue file, recordings folder and output device.
 #include "uReaderSettings.h"
 
+#include "uDialogKit.h"
+#include "uReaderTypes.h"
+
 #include "uAudioEngine.h"
 #include "uReaderConfig.h"
 #include "uReaderTypes.h"
@@ -11,34 +14,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-
-namespace {
-
-QFont DialogFont()
-{
-    QFont f;
-    f.setFamilies({QStringLiteral("Segoe UI"), QStringLiteral("DejaVu Sans"), QStringLiteral("Noto Sans")});
-    f.setPixelSize(12);
-    return f;
-}
-
-QString TrimControl(const QString &s)
-{
-    int b = 0, e = s.size();
-    while (b < e && s[b].unicode() <= 32)
-        ++b;
-    while (e > b && s[e - 1].unicode() <= 32)
-        --e;
-    return s.mid(b, e - b);
-}
-
-void PlaceLabel(QLabel *l, int x, int y, int w, int h)
-{
-    l->setGeometry(x, y, w, h);
-    l->resize(qMax(w, l->sizeHint().width()), h);  // a wider fallback font must not clip the caption
-}
-
-} // namespace
 
 TfrmSettings::TfrmSettings(QWidget *AOwner, const QList<QPair<QString, int>> &ADevices) : QDialog(AOwner)
 {
