@@ -1,6 +1,7 @@
 // Demo generator: a few days of speech-like recordings in the recorder's layout, their catalogue and a
 // recorder settings file pointing at both.
 #include "uDemo.h"
+#include "uRecorderSchema.h"
 
 #include "uReaderTypes.h"
 #include "uSqlite.h"
@@ -24,21 +25,6 @@ namespace {
 const char *const MarkerName = ".vornak-demo";
 const char *const CatalogueName = "Vornak2026.sqlite";
 const char *const RecorderIniName = "Vornak2026.ini";
-
-// The recorder's table as it creates it; the reader reads these columns by name.
-const char *const CreateTableSql =
-    "CREATE TABLE recordings ("
-    " id INTEGER PRIMARY KEY AUTOINCREMENT,"
-    " rec_dt TEXT NOT NULL,"
-    " rec_date TEXT NOT NULL,"
-    " rec_hour INTEGER NOT NULL,"
-    " rec_number INTEGER NOT NULL,"
-    " format TEXT NOT NULL,"
-    " filename TEXT NOT NULL,"
-    " filepath TEXT NOT NULL,"
-    " title TEXT NOT NULL DEFAULT '',"
-    " persons TEXT NOT NULL DEFAULT '',"
-    " duration_sec INTEGER NOT NULL DEFAULT 0)";
 
 enum class TDemoFormat { WAV, MP3, OGG, OPUS, FLAC };
 
@@ -435,7 +421,7 @@ QString MakeDemo(const QString &AAppDir, const std::function<void(const QString 
     QFile::remove(tmpDb);
     {
         TSqliteDb db(tmpDb, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
-        db.Exec(QString::fromLatin1(CreateTableSql));
+        db.Exec(QString::fromLatin1(RecorderTableSql));
         db.Exec(QStringLiteral("BEGIN"));
         for (int i = 0; i < plan.size(); ++i) {
             const TPlannedRec &r = plan[i];

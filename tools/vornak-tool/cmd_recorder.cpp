@@ -8,6 +8,7 @@
 // SIGTERM and SIGINT finish the recording in progress and end the run. With --start the recordings are
 // dated from that moment on, --step seconds apart (default --every), instead of by the clock.
 #include "commands.h"
+#include "uRecorderSchema.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -40,21 +41,6 @@ struct StmtFinalizer {
     void operator()(sqlite3_stmt *st) const { sqlite3_finalize(st); }
 };
 using TStmtHandle = std::unique_ptr<sqlite3_stmt, StmtFinalizer>;
-
-// The recorder's table; the reader reads these columns by name.
-const char *const CreateTableSql =
-    "CREATE TABLE IF NOT EXISTS recordings ("
-    " id INTEGER PRIMARY KEY AUTOINCREMENT,"
-    " rec_dt TEXT NOT NULL,"
-    " rec_date TEXT NOT NULL,"
-    " rec_hour INTEGER NOT NULL,"
-    " rec_number INTEGER NOT NULL,"
-    " format TEXT NOT NULL,"
-    " filename TEXT NOT NULL,"
-    " filepath TEXT NOT NULL,"
-    " title TEXT NOT NULL DEFAULT '',"
-    " persons TEXT NOT NULL DEFAULT '',"
-    " duration_sec INTEGER NOT NULL DEFAULT 0)";
 
 struct TRecorderOptions {
     QString db;
@@ -207,7 +193,7 @@ public:
         if (FOpt.modeGiven &&
             !Exec(FDb.get(), FOpt.wal ? "PRAGMA journal_mode = WAL" : "PRAGMA journal_mode = DELETE"))
             return false;
-        return Exec(FDb.get(), CreateTableSql);
+        return Exec(FDb.get(), RecorderTableSql);
     }
 
     // Records one file and stores its row; false when the row could not be stored.
