@@ -17,20 +17,6 @@ using namespace fixtures;
 
 namespace {
 
-quint32 LE(const QByteArray &b, int at, int n)
-{
-    quint32 v = 0;
-    for (int i = n - 1; i >= 0; --i)
-        v = (v << 8) | static_cast<quint8>(b[at + i]);
-    return v;
-}
-
-QByteArray ReadAll(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 QByteArray Sha(const QString &path)
 {
     return QCryptographicHash::hash(ReadAll(path), QCryptographicHash::Sha256);
