@@ -1,9 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test (ctest). Exits non-zero when any test fails.
-# Then the non-widget tests again under AddressSanitizer + UndefinedBehaviorSanitizer (build-asan/), and
-# the fuzz targets' seed corpora replayed through libFuzzer binaries built with clang-14 (build-fuzz/).
+# Then every test again under AddressSanitizer + UndefinedBehaviorSanitizer (build-asan/), and the fuzz
+# targets' seed corpora replayed through libFuzzer binaries built with clang-14 (build-fuzz/).
 #   tools/test.sh                        everything
-#   VORNAK_ASAN_ALL=1 tools/test.sh      every test under the sanitizers, the widget tests too
 #   VORNAK_TEST_QUICK=1 tools/test.sh    the normal build and ctest only
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -19,30 +18,16 @@ cmake --build build -j"$jobs"
 
 [ "${VORNAK_TEST_QUICK:-}" = "1" ] && exit 0
 
-# Sanitizers. UBSan stops at the first finding (-fno-sanitize-recover). Leak detection is off: Qt's
-# platform plugins and fontconfig keep caches until exit that LeakSanitizer reports as leaks.
-# To stay within the time budget on two cores, only the test programs that do not link Qt Widgets are built
-# and run here (the libraries, vornak-tool, the scenario tests, the fuzz corpus replays); the widget tests
-# ran in the normal build above. VORNAK_ASAN_ALL=1 builds and runs every test under the sanitizers.
+# Sanitizers: the whole suite again, built with AddressSanitizer and UndefinedBehaviorSanitizer. UBSan stops
+# at the first finding (-fno-sanitize-recover). Leak detection is off: Qt's platform plugins and fontconfig
+# keep caches until exit that LeakSanitizer reports as leaks.
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORNAK_SANITIZE=ON >/dev/null
-if [ "${VORNAK_ASAN_ALL:-}" = "1" ]; then
-  cmake --build build-asan -j"$jobs"
-  asan_tests='.*'
-else
-  # Test executables whose link line has no Qt Widgets, read from the generated build file.
-  core=$(awk '/^build [^ ]*(tst_[A-Za-z0-9_]+|fuzz_[a-z]+_replay): CXX_EXECUTABLE_LINKER/ {
-                n = split($2, a, "/"); cur = a[n]; sub(/:$/, "", cur); next }
-              cur != "" && /LINK_LIBRARIES/ { if ($0 !~ /Widgets/) print cur; cur = "" }' build-asan/build.ninja |
-         sort -u)
-  # shellcheck disable=SC2086
-  cmake --build build-asan -j"$jobs" --target vornak-tool $core
-  asan_tests="^($(echo $core | tr ' ' '|'))\$"
-fi
+cmake --build build-asan -j"$jobs"
 (cd build-asan &&
   ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:detect_stack_use_after_return=1 \
   UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-  ctest --output-on-failure -j"$jobs" -R "$asan_tests")
+  ctest --output-on-failure -j"$jobs")
 
 # Fuzz targets with libFuzzer: every seed input runs once (-runs=0). Without clang-14 the normal build's
 # replay programs (fuzz_*_replay tests above) already ran the same corpora.
