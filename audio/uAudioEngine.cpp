@@ -172,7 +172,7 @@ QString AudioErrorText(int ACode)
     case aeFileOpen: return QStringLiteral("kan het bestand niet openen");
     case aeDriver: return QStringLiteral("kan het uitvoerapparaat niet gebruiken");
     case aeFormat: return QStringLiteral("niet-ondersteund audioformaat");
-    case aeInit: return QStringLiteral("BASS is niet geïnitialiseerd");
+    case aeInit: return QStringLiteral("de audiobibliotheek is niet geïnitialiseerd");
     case aeNoChan: return QStringLiteral("kan geen vrij kanaal openen");
     case aeFileForm: return QStringLiteral("niet-ondersteund bestandsformaat (ontbrekende codec/plugin)");
     case aeCodec: return QStringLiteral("codec niet beschikbaar");

@@ -36,7 +36,7 @@ struct TFormatSpec {
     QStringList codec;  // ffmpeg output options
 };
 
-TFormatSpec Spec(TDemoFormat f, bool stereo)
+TFormatSpec OutputFormatOf(TDemoFormat f, bool stereo)
 {
     switch (f) {
     case TDemoFormat::WAV:
@@ -223,21 +223,21 @@ public:
     // The ffmpeg arguments that write the recording's file (its spoken lines are made here), and its path.
     TJob Prepare(const TPlannedRec &r)
     {
-        const TFormatSpec spec = Spec(r.format, r.stereo);
+        const TFormatSpec outFmt = OutputFormatOf(r.format, r.stereo);
         const QString dir = FRoot + QLatin1Char('/') + r.start.toString(QStringLiteral("yyyy/MM/dd"));
         if (!QDir().mkpath(dir))
             throw EReaderError(QStringLiteral("cannot create %1").arg(dir));
-        const QString path = dir + QLatin1Char('/') + FileName(r, spec);
+        const QString path = dir + QLatin1Char('/') + FileName(r, outFmt);
 
         QStringList args = {"-hide_banner", "-loglevel", "error", "-nostdin", "-y", "-threads", "1"};
         QString graph;
-        const QString panA = spec.channels == 2 ? QStringLiteral("pan=stereo|c0=c0|c1=0.2*c0")
+        const QString panA = outFmt.channels == 2 ? QStringLiteral("pan=stereo|c0=c0|c1=0.2*c0")
                                                 : QStringLiteral("aformat=channel_layouts=mono");
-        const QString panB = spec.channels == 2 ? QStringLiteral("pan=stereo|c0=0.2*c0|c1=c0")
+        const QString panB = outFmt.channels == 2 ? QStringLiteral("pan=stereo|c0=0.2*c0|c1=c0")
                                                 : QStringLiteral("aformat=channel_layouts=mono");
-        const QString panBoth = spec.channels == 2 ? QStringLiteral("pan=stereo|c0=c0|c1=c0")
+        const QString panBoth = outFmt.channels == 2 ? QStringLiteral("pan=stereo|c0=c0|c1=c0")
                                                    : QStringLiteral("aformat=channel_layouts=mono");
-        const QString rate = QString::number(spec.rate);
+        const QString rate = QString::number(outFmt.rate);
 
         // The speech track: alternating lines of operator and caller until the length is filled.
         QStringList parts;
@@ -291,7 +291,7 @@ public:
         graph += QStringLiteral("[speech][noise]amix=inputs=2:duration=first:normalize=0[out]");
 
         args << "-filter_complex" << graph << "-map" << "[out]" << "-ar" << rate << "-ac"
-             << QString::number(spec.channels) << spec.codec << "-map_metadata" << "-1" << path;
+             << QString::number(outFmt.channels) << outFmt.codec << "-map_metadata" << "-1" << path;
         return {args, path};
     }
 
@@ -315,11 +315,11 @@ public:
         }
     }
 
-    static QString FileName(const TPlannedRec &r, const TFormatSpec &spec)
+    static QString FileName(const TPlannedRec &r, const TFormatSpec &outFmt)
     {
         return r.start.toString(QStringLiteral("ddMMyyyy")) +
                QStringLiteral("%1").arg(r.start.time().hour(), 2, 10, QLatin1Char('0')) + QString::number(r.number) +
-               QLatin1String(spec.ext);
+               QLatin1String(outFmt.ext);
     }
 
 private:
@@ -432,7 +432,7 @@ QString MakeDemo(const QString &AAppDir, const std::function<void(const QString 
             st.BindText(":d", r.start.toString(QStringLiteral("yyyy-MM-dd")));
             st.BindInt(":h", r.start.time().hour());
             st.BindInt(":n", r.number);
-            st.BindText(":f", QString::fromLatin1(Spec(r.format, r.stereo).label));
+            st.BindText(":f", QString::fromLatin1(OutputFormatOf(r.format, r.stereo).label));
             st.BindText(":fn", QFileInfo(paths[i]).fileName());
             st.BindText(":fp", paths[i]);
             st.BindText(":t", r.described ? QString::fromUtf8(r.topic.title) : QString());

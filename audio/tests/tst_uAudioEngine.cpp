@@ -62,7 +62,7 @@ private slots:
         QTest::addRow("2") << 2 << "kan het bestand niet openen";
         QTest::addRow("41") << 41 << "niet-ondersteund bestandsformaat (ontbrekende codec/plugin)";
         QTest::addRow("44") << 44 << "codec niet beschikbaar";
-        QTest::addRow("8") << 8 << "BASS is niet geïnitialiseerd";
+        QTest::addRow("8") << 8 << "de audiobibliotheek is niet geïnitialiseerd";
         QTest::addRow("5") << 5 << "onbekende fout";
         QTest::addRow("42") << 42 << "onbekende fout";
         QTest::addRow("-1") << -1 << "onbekende fout";
