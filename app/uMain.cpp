@@ -405,6 +405,27 @@ void TfrmMain::CloseIfRequested()
     }
 }
 
+bool TfrmMain::RunUnderProgress(const QString &title, const QString &text, bool allowCancel,
+                                const std::function<bool(TfrmProgress &)> &work)
+{
+    FBusy = true;
+    bool ok = false;
+    try {
+        TfrmProgress prog(this);
+        prog.SetAllowCancel(allowCancel);
+        prog.setWindowTitle(title);
+        prog.SetProgress(0, text);
+        prog.show();
+        ok = work(prog);
+    } catch (...) {
+        FBusy = false;
+        CloseIfRequested();
+        throw;
+    }
+    FBusy = false;
+    return ok;
+}
+
 void TfrmMain::ProcessPendingEvents()
 {
     QCoreApplication::processEvents(QEventLoop::AllEvents);
@@ -535,12 +556,6 @@ void TfrmMain::HourTileClick(TTileButton *Sender)
 
 void TfrmMain::LoadRecording(const TRecInfo &RI)
 {
-    std::unique_ptr<TfrmProgress> prog;
-    const TProgressProc progress = [this, &prog](int p) {
-        if (prog)
-            prog->SetProgress(p, QStringLiteral("Golfvorm analyseren..."));
-        ProcessPendingEvents();
-    };
     const QString path = ReaderData ? ReaderData->ResolveExistingPath(RI)
                                     : TReaderData::ResolveExistingPath(RI, Config->RecordingsRoot());
     if (!QFileInfo(path).isFile()) {
@@ -548,23 +563,14 @@ void TfrmMain::LoadRecording(const TRecInfo &RI)
         return;
     }
     FEngine->Stop();
-    FBusy = true;
-    bool ok = false;
-    try {
-        prog = std::make_unique<TfrmProgress>(this);
-        prog->SetAllowCancel(false);
-        prog->setWindowTitle(QStringLiteral("Opname laden"));
-        prog->SetProgress(0, QStringLiteral("Golfvorm analyseren..."));
-        prog->show();
-        ok = FEngine->Load(path, progress);
-    } catch (...) {
-        prog.reset();
-        FBusy = false;
-        CloseIfRequested();
-        throw;
-    }
-    prog.reset();
-    FBusy = false;
+    const QString analysing = QStringLiteral("Golfvorm analyseren...");
+    const bool ok = RunUnderProgress(QStringLiteral("Opname laden"), analysing, false, [&](TfrmProgress &prog) {
+        const TProgressProc progress = [this, &prog, &analysing](int p) {
+            prog.SetProgress(p, analysing);
+            ProcessPendingEvents();
+        };
+        return FEngine->Load(path, progress);
+    });
     if (ok) {
         FCurrent = RI;
         FHasFile = true;
@@ -727,32 +733,17 @@ void TfrmMain::mnuExportClick()
                                        : QDir::currentPath() + QLatin1Char('/'));
     Config->Save();
 
-    FBusy = true;
-    bool ok = false;
-    std::unique_ptr<TfrmProgress> prog;
-    const TCancelProgress progress = [this, &prog](int p) {
-        if (prog)
-            prog->SetProgress(p, QStringLiteral("Exporteren..."));
-        ProcessPendingEvents();
-        return !(prog && prog->Cancelled());
-    };
-    try {
-        prog = std::make_unique<TfrmProgress>(this);
-        prog->SetAllowCancel(true);
-        prog->setWindowTitle(QStringLiteral("Exporteren"));
-        prog->SetProgress(0, QStringLiteral("Exporteren..."));
-        prog->show();
-        ok = FEngine->ExportRange(dlg.ChosenPath, dlg.ChosenFormat, dlg.ChosenBitrate, start, end, progress);
-        if (prog->Cancelled())
-            ok = false;
-    } catch (...) {
-        prog.reset();
-        FBusy = false;
-        CloseIfRequested();
-        throw;
-    }
-    prog.reset();
-    FBusy = false;
+    const QString exporting = QStringLiteral("Exporteren...");
+    const bool ok = RunUnderProgress(QStringLiteral("Exporteren"), exporting, true, [&](TfrmProgress &prog) {
+        const TCancelProgress progress = [this, &prog, &exporting](int p) {
+            prog.SetProgress(p, exporting);
+            ProcessPendingEvents();
+            return !prog.Cancelled();
+        };
+        // Data written before a cancel still counts as not completed for the operator.
+        return FEngine->ExportRange(dlg.ChosenPath, dlg.ChosenFormat, dlg.ChosenBitrate, start, end, progress)
+            && !prog.Cancelled();
+    });
     if (ok) {
         SetStatus(QStringLiteral("Export voltooid: ") + dlg.ChosenPath);
         ShowMessage(QMessageBox::Information, QStringLiteral("De export is voltooid:\r\n") + dlg.ChosenPath);

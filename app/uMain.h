@@ -21,6 +21,7 @@ class QWidget;
 class TAudioEngine;
 class TCalendarView;
 class TTileButton;
+class TfrmProgress;
 class TWaveView;
 enum class TTileGlyph;
 
@@ -140,6 +141,10 @@ private:
     void BuildHourTiles();
     void BuildToolTiles();
     void ProcessPendingEvents();
+    // Runs a long operation with FBusy set under a modeless progress dialog made for it; the dialog is
+    // gone and FBusy cleared when this returns, also when the operation throws.
+    bool RunUnderProgress(const QString &title, const QString &text, bool allowCancel,
+                          const std::function<bool(TfrmProgress &)> &work);
     void CloseIfRequested();
 
     std::unique_ptr<TAudioEngine> FEngine;
