@@ -45,7 +45,7 @@ function(vornak_add_fuzzer)
 endfunction()
 
 set(_src ${PROJECT_SOURCE_DIR})
-set(_catalogue_sources ${_src}/catalogue/uReaderTypes.cpp ${_src}/catalogue/uSqlite.cpp
+set(_catalogue_sources ${_src}/base/uReaderTypes.cpp ${_src}/catalogue/uSqlite.cpp
     ${_src}/catalogue/uReaderData.cpp ${_src}/config/uReaderConfig.cpp ${_src}/config/uIniFile.cpp)
 
 # ResolveExistingPath, the search stem and the export dialog's extension handling. The two dialogs are
@@ -55,23 +55,23 @@ if(TARGET catalogue_core AND TARGET catalogue AND TARGET audio)
     SOURCES ${_catalogue_sources}
     LIBS catalogue_core
     DEPS catalogue audio Qt6::Widgets SQLite::SQLite3
-    INCLUDES ${_src}/catalogue ${_src}/config ${_src}/audio)
+    INCLUDES ${_src}/base ${_src}/catalogue ${_src}/config ${_src}/audio)
 endif()
 
 # The settings file's reader and writer.
 if(TARGET config_core)
   vornak_add_fuzzer(NAME ini
-    SOURCES ${_src}/config/uIniFile.cpp ${_src}/catalogue/uReaderTypes.cpp
+    SOURCES ${_src}/config/uIniFile.cpp ${_src}/base/uReaderTypes.cpp
     LIBS config_core
     DEPS Qt6::Core
-    INCLUDES ${_src}/catalogue ${_src}/config)
+    INCLUDES ${_src}/base ${_src}/catalogue ${_src}/config)
 endif()
 
 # The WAV writer, read back by an independent parser.
 if(TARGET audio_core AND EXISTS ${_src}/audio/uWavWriter.cpp)
   vornak_add_fuzzer(NAME wav
-    SOURCES ${_src}/audio/uWavWriter.cpp ${_src}/catalogue/uReaderTypes.cpp
+    SOURCES ${_src}/audio/uWavWriter.cpp ${_src}/base/uReaderTypes.cpp
     LIBS audio_core
     DEPS Qt6::Core
-    INCLUDES ${_src}/catalogue ${_src}/audio)
+    INCLUDES ${_src}/base ${_src}/catalogue ${_src}/audio)
 endif()

@@ -1,4 +1,5 @@
-// Recording record, export formats, clock texts and the executable's folder.
+// Recording record, export formats, clock texts, rounding, operator-text trimming, the executable's folder
+// and the error type: the vocabulary every layer shares (Qt Core only).
 #pragma once
 
 #include <QList>
