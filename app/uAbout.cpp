@@ -1,6 +1,8 @@
 // The about box.
 #include "uAbout.h"
 
+#include "uAudioEngine.h"
+#include "uReaderData.h"
 #include "uReaderTypes.h"
 
 #include <QLabel>
@@ -9,20 +11,8 @@
 #include <QPushButton>
 #include <QtGlobal>
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-#include <libavutil/avutil.h>
-#include <libswresample/swresample.h>
-}
-#include <sqlite3.h>
 
 namespace {
-
-QString VersionText(unsigned v)
-{
-    return QStringLiteral("%1.%2").arg(v >> 16).arg((v >> 8) & 0xff);
-}
 
 QLabel *MakeLabel(QWidget *parent, const QString &text, const QRect &r, int px, bool bold,
                   const QColor &colour = QColor())
@@ -42,14 +32,7 @@ QLabel *MakeLabel(QWidget *parent, const QString &text, const QRect &r, int px, 
 
 QString AboutLibrariesText()
 {
-    return QStringLiteral("FFmpeg %1 (libavformat %2, libavcodec %3, libswresample %4) "
-                          "met libmp3lame, libvorbis, libopus\n"
-                          "Qt Multimedia %5\n"
-                          "SQLite %6 (SQLite C API)")
-        .arg(QString::fromLatin1(av_version_info()).section(QLatin1Char('-'), 0, 0),
-             VersionText(avformat_version()), VersionText(avcodec_version()),
-             VersionText(swresample_version()), QString::fromLatin1(qVersion()),
-             QString::fromLatin1(sqlite3_libversion()));
+    return AudioLibrariesText() + QLatin1Char('\n') + CatalogueLibraryText();
 }
 
 TLogoView::TLogoView(QWidget *AOwner) : QWidget(AOwner) {}

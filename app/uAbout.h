@@ -39,5 +39,6 @@ private:
     void FormCreate();
 };
 
-// The three entries of the library list for this build (FFmpeg and encoders, Qt Multimedia, SQLite).
+// The three entries of the library list for this build (FFmpeg and encoders, Qt Multimedia, SQLite), as
+// the audio engine and the catalogue report them.
 QString AboutLibrariesText();

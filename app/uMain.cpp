@@ -1,29 +1,18 @@
-// The reader's main window and its commands.
+// The reader's main window form.
 #include "uMain.h"
 
-#include "uAbout.h"
 #include "uAudioEngine.h"
 #include "uCalendar.h"
-#include "uExport.h"
-#include "uMeta.h"
-#include "uPickRec.h"
-#include "uProgress.h"
-#include "uReaderConfig.h"
-#include "uReaderData.h"
-#include "uReaderSettings.h"
-#include "uSearch.h"
 #include "uTiles.h"
 #include "uWaveView.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QDir>
 #include <QFileInfo>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QLocale>
 #include <QMenuBar>
 #include <QPainter>
 #include <QPushButton>
@@ -66,27 +55,6 @@ QRect ToolTileRect(int i, int APanelW)
     return QRect(6, 8 + i * 54, w, 46);
 }
 
-QString LocaleDateSeparator()
-{
-    const QString fmt = QLocale::system().dateFormat(QLocale::ShortFormat);
-    // The separator is the first character of the pattern that is not a field letter, quote or space.
-    for (const QChar c : fmt)
-        if (!c.isLetter() && c != QLatin1Char('\'') && !c.isSpace())
-            return QString(c);
-    // A format of words and spaces only ("d MMM yyyy") has no numeric separator: keep the slash.
-    return QStringLiteral("/");
-}
-
-QString DisplayDate(const QDate &ADate)
-{
-    const QString sep = LocaleDateSeparator();
-    return QStringLiteral("%1%2%3%2%4")
-        .arg(ADate.day(), 2, 10, QLatin1Char('0'))
-        .arg(sep)
-        .arg(ADate.month(), 2, 10, QLatin1Char('0'))
-        .arg(ADate.year(), 4, 10, QLatin1Char('0'));
-}
-
 QPixmap FloppyPixmap()
 {
     QPixmap pm(64, 64);
@@ -115,13 +83,6 @@ QPixmap FloppyPixmap()
 
 TfrmMain::TfrmMain(QWidget *AParent) : QMainWindow(AParent)
 {
-    ShowMessage = [this](QMessageBox::Icon AIcon, const QString &AText) {
-        QString shown = AText;
-        shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-        QMessageBox box(AIcon, QLatin1String(AppTitle), shown, QMessageBox::Ok, this);
-        box.exec();
-    };
-    ExecDialog = [](QDialog &ADialog) { return ADialog.exec(); };
     FormCreate();
 }
 
@@ -146,6 +107,12 @@ void TfrmMain::BuildMenu()
     mnuAbout = mnuProgramma->addAction(QStringLiteral("Over Vornak Reader 2026..."));
     mnuProgramma->addSeparator();
     mnuExit = mnuProgramma->addAction(QStringLiteral("Afsluiten"));
+    mnuProgramma->setObjectName(QStringLiteral("mnuProgramma"));
+    const std::pair<QAction *, const char *> names[] = {{mnuSearch, "mnuSearch"}, {mnuExport, "mnuExport"},
+                                                       {mnuEdit, "mnuEdit"},     {mnuPaths, "mnuPaths"},
+                                                       {mnuAbout, "mnuAbout"},   {mnuExit, "mnuExit"}};
+    for (const auto &n : names)
+        n.first->setObjectName(QLatin1String(n.second));
     // The shortcuts work while the menu is closed.
     for (QAction *a : {mnuSearch, mnuExport})
         a->setShortcutContext(Qt::WindowShortcut);
@@ -232,9 +199,10 @@ void TfrmMain::BuildPanels()
     connect(btnExport, &QPushButton::clicked, this, [this] { mnuExportClick(); });
 }
 
-TTileButton *TfrmMain::MakeTile(QWidget *APanel, TTileGlyph AGlyph, void (TfrmMain::*AClick)())
+TTileButton *TfrmMain::MakeTile(QWidget *APanel, const char *AName, TTileGlyph AGlyph, void (TfrmMain::*AClick)())
 {
     auto *t = new TTileButton(APanel);
+    t->setObjectName(QLatin1String(AName));
     t->SetGlyph(AGlyph);
     connect(t, &TTileButton::OnClick, this, [this, AClick] { (this->*AClick)(); });
     return t;
@@ -246,6 +214,7 @@ void TfrmMain::BuildHourTiles()
         auto *t = new TTileButton(pnlHours);
         t->SetCaption(QStringLiteral("%1 - %2 uur").arg(i).arg((i + 1) % 24));
         t->SetTag(i);
+        t->setObjectName(QStringLiteral("tileHour%1").arg(i));
         connect(t, &TTileButton::OnClick, this, [this, t] { HourTileClick(t); });
         FHourTiles[size_t(i)] = t;
     }
@@ -254,13 +223,13 @@ void TfrmMain::BuildHourTiles()
 
 void TfrmMain::BuildToolTiles()
 {
-    FPlay = MakeTile(pnlBottom, TTileGlyph::tgPlay, &TfrmMain::PlayClick);
-    FPause = MakeTile(pnlBottom, TTileGlyph::tgPause, &TfrmMain::PauseClick);
-    FStop = MakeTile(pnlBottom, TTileGlyph::tgStop, &TfrmMain::StopClick);
-    FZoomFit = MakeTile(pnlTools, TTileGlyph::tgZoomFit, &TfrmMain::ZoomFitClick);
-    FZoomSel = MakeTile(pnlTools, TTileGlyph::tgSelect, &TfrmMain::ZoomSelClick);
-    FZoomOut = MakeTile(pnlTools, TTileGlyph::tgZoomOut, &TfrmMain::ZoomOutClick);
-    FZoomIn = MakeTile(pnlTools, TTileGlyph::tgZoomIn, &TfrmMain::ZoomInClick);
+    FPlay = MakeTile(pnlBottom, "tilePlay", TTileGlyph::tgPlay, &TfrmMain::PlayClick);
+    FPause = MakeTile(pnlBottom, "tilePause", TTileGlyph::tgPause, &TfrmMain::PauseClick);
+    FStop = MakeTile(pnlBottom, "tileStop", TTileGlyph::tgStop, &TfrmMain::StopClick);
+    FZoomFit = MakeTile(pnlTools, "tileZoomFit", TTileGlyph::tgZoomFit, &TfrmMain::ZoomFitClick);
+    FZoomSel = MakeTile(pnlTools, "tileZoomSel", TTileGlyph::tgSelect, &TfrmMain::ZoomSelClick);
+    FZoomOut = MakeTile(pnlTools, "tileZoomOut", TTileGlyph::tgZoomOut, &TfrmMain::ZoomOutClick);
+    FZoomIn = MakeTile(pnlTools, "tileZoomIn", TTileGlyph::tgZoomIn, &TfrmMain::ZoomInClick);
     FPlay->setGeometry(16, 24, 68, 60);
     FPause->setGeometry(92, 24, 68, 60);
     FStop->setGeometry(168, 24, 68, 60);
@@ -282,17 +251,18 @@ void TfrmMain::FormCreate()
     BuildMenu();
     BuildPanels();
 
-    FEngine = std::make_unique<TAudioEngine>();
-    FEngine->SetInitialDevice(Config ? Config->OutputDevice() : -1);
-    FEngine->InitAudio();
+    FCommands = std::make_unique<TReaderCommands>(this);
+    FCommands->ShowStatus = [this](const QString &AText) { SetStatus(AText); };
 
     FCalendar = new TCalendarView(pnlTop);
+    FCalendar->setObjectName(QStringLiteral("calendar"));
     FCalendar->setGeometry(16, 12, 456, 300);
     connect(FCalendar, &TCalendarView::OnSelect, this, [this] { CalendarSelect(); });
 
     BuildHourTiles();
 
     FWave = new TWaveView(pnlWaveHost);
+    FWave->setObjectName(QStringLiteral("wave"));
     static_cast<QHBoxLayout *>(pnlWaveHost->layout())->addWidget(FWave, 1);
     static_cast<QHBoxLayout *>(pnlWaveHost->layout())->addWidget(pnlTools);
     connect(FWave, &TWaveView::OnSeek, this, [this](double Sec) { WaveSeek(Sec); });
@@ -301,9 +271,8 @@ void TfrmMain::FormCreate()
     BuildToolTiles();
     LayoutToolTiles();
 
-    FDataOK = OpenCatalogue();
-    if (!FDataOK)
-        SetStatus(QStringLiteral("Database niet geopend: ") + FDataError + QLatin1String(DbNotOpenTail));
+    if (!FCommands->OpenCatalogue())
+        SetStatus(DataNotOpenText());
     FCalendar->SetSelectedDate(QDate::currentDate());
     CalendarSelect();
     UpdateCommands();
@@ -330,12 +299,7 @@ void TfrmMain::FormDestroy()
     FDestroyed = true;
     if (TimerPos)
         TimerPos->stop();
-    FHasFile = false;
-    if (FEngine) {
-        FEngine->Stop();
-        FEngine.reset();
-    }
-    ReaderData.reset();
+    FCommands.reset();  // stops and frees the engine, then the catalogue connection
 }
 
 bool TfrmMain::eventFilter(QObject *AWatched, QEvent *AEvent)
@@ -388,65 +352,18 @@ void TfrmMain::LayoutToolTiles()
 
 void TfrmMain::closeEvent(QCloseEvent *AEvent)
 {
-    if (FBusy) {
+    if (FCommands && FCommands->Busy()) {
         // A load or an export runs below us on this thread: close once it has returned.
-        FCloseRequested = true;
+        FCommands->DeferClose();
         AEvent->ignore();
         return;
     }
     AEvent->accept();
 }
 
-void TfrmMain::CloseIfRequested()
+QString TfrmMain::DataNotOpenText() const
 {
-    if (FCloseRequested && !FBusy) {
-        FCloseRequested = false;
-        QTimer::singleShot(0, this, [this] { close(); });
-    }
-}
-
-bool TfrmMain::RunUnderProgress(const QString &title, const QString &text, bool allowCancel,
-                                const std::function<bool(TfrmProgress &)> &work)
-{
-    FBusy = true;
-    bool ok = false;
-    try {
-        TfrmProgress prog(this);
-        prog.SetAllowCancel(allowCancel);
-        prog.setWindowTitle(title);
-        prog.SetProgress(0, text);
-        prog.show();
-        ok = work(prog);
-    } catch (...) {
-        FBusy = false;
-        CloseIfRequested();
-        throw;
-    }
-    FBusy = false;
-    return ok;
-}
-
-void TfrmMain::ProcessPendingEvents()
-{
-    QCoreApplication::processEvents(QEventLoop::AllEvents);
-    if (OnProgressReport)
-        OnProgressReport();
-}
-
-bool TfrmMain::OpenCatalogue()
-{
-    ReaderData.reset();
-    FDataError.clear();
-    try {
-        ReaderData = std::make_unique<TReaderData>(Config->DatabasePath());
-        return true;
-    } catch (const EReaderError &e) {
-        FDataError = e.Message();
-    } catch (const std::exception &e) {
-        FDataError = QString::fromLocal8Bit(e.what());
-    }
-    ReaderData.reset();
-    return false;
+    return QStringLiteral("Database niet geopend: ") + FCommands->DataError() + QLatin1String(DbNotOpenTail);
 }
 
 void TfrmMain::SetStatus(const QString &AText)
@@ -474,17 +391,18 @@ void TfrmMain::ShowTime(double Sec)
 
 void TfrmMain::UpdateCommands()
 {
-    const bool transport = FHasFile && FEngine && FEngine->HasOutput();
+    const bool hasFile = FCommands->HasFile();
+    const bool transport = hasFile && FCommands->Engine().HasOutput();
     FPlay->setEnabled(transport);
     FPause->setEnabled(transport);
     FStop->setEnabled(transport);
-    btnExport->setEnabled(FHasFile);
-    FZoomFit->setEnabled(FHasFile);
-    FZoomOut->setEnabled(FHasFile);
-    FZoomIn->setEnabled(FHasFile);
-    FZoomSel->setEnabled(FHasFile && FWave->HasSelection());
-    mnuExport->setEnabled(FHasFile);
-    mnuEdit->setEnabled(FHasFile);
+    btnExport->setEnabled(hasFile);
+    FZoomFit->setEnabled(hasFile);
+    FZoomOut->setEnabled(hasFile);
+    FZoomIn->setEnabled(hasFile);
+    FZoomSel->setEnabled(hasFile && FWave->HasSelection());
+    mnuExport->setEnabled(hasFile);
+    mnuEdit->setEnabled(hasFile);
 }
 
 // ---- browsing by date and hour ----
@@ -499,9 +417,7 @@ void TfrmMain::CalendarSelect()
 {
     ClearHourSelection();
     const QDate day = FCalendar->SelectedDate();
-    THourSet hours;
-    if (FDataOK && ReaderData)
-        hours = ReaderData->AvailableHours(day.toString(QStringLiteral("yyyy-MM-dd")));
+    const THourSet hours = FCommands->AvailableHours(day);
     int count = 0;
     for (int i = 0; i < 24; ++i) {
         const bool on = hours.Contains(i);
@@ -509,43 +425,18 @@ void TfrmMain::CalendarSelect()
         if (on)
             ++count;
     }
-    if (FDataOK)
+    if (FCommands->DataOK())
         SetStatus(QStringLiteral("%1 - %2 opname-uur/uren beschikbaar. Kies een uur.").arg(DisplayDate(day)).arg(count));
     else
-        SetStatus(QStringLiteral("Database niet geopend: ") + FDataError + QLatin1String(DbNotOpenTail));
+        SetStatus(DataNotOpenText());
 }
 
 void TfrmMain::HourTileClick(TTileButton *Sender)
 {
-    if (FBusy || !FDataOK || !ReaderData || !Sender)
+    if (!Sender)
         return;
-    const int h = int(Sender->Tag());
-    const QDate day = FCalendar->SelectedDate();
-    TRecList list;
-    ReaderData->Search(day.toString(QStringLiteral("yyyy-MM-dd")), h, QString(), list);
-    if (list.isEmpty()) {
-        ShowMessage(QMessageBox::Information, QStringLiteral("Geen geldige opname voor dit uur."));
-        return;
-    }
     TRecInfo choice;
-    bool chosen = false;
-    if (list.size() == 1) {
-        choice = list.first();
-        chosen = true;
-    } else {
-        TfrmPick picker(this);
-        const QString caption = QStringLiteral("%1, %2-%3 uur: %4 opnames gevonden. Kies er een:")
-                                    .arg(DisplayDate(day))
-                                    .arg(h, 2, 10, QLatin1Char('0'))
-                                    .arg((h + 1) % 24, 2, 10, QLatin1Char('0'))
-                                    .arg(list.size());
-        picker.Prepare(list, caption);
-        if (ExecDialog(picker) == QDialog::Accepted) {
-            choice = picker.Selected();
-            chosen = true;
-        }
-    }
-    if (!chosen)
+    if (!FCommands->ChooseInHour(FCalendar->SelectedDate(), int(Sender->Tag()), choice))
         return;
     ClearHourSelection();
     Sender->SetSelected(true);
@@ -556,70 +447,50 @@ void TfrmMain::HourTileClick(TTileButton *Sender)
 
 void TfrmMain::LoadRecording(const TRecInfo &RI)
 {
-    const QString path = ReaderData ? ReaderData->ResolveExistingPath(RI)
-                                    : TReaderData::ResolveExistingPath(RI, Config->RecordingsRoot());
-    if (!QFileInfo(path).isFile()) {
-        ShowMessage(QMessageBox::Warning, QStringLiteral("Het geluidsbestand werd niet teruggevonden:\r\n") + path);
+    if (!FCommands->Load(RI))
         return;
-    }
-    FEngine->Stop();
-    const QString analysing = QStringLiteral("Golfvorm analyseren...");
-    const bool ok = RunUnderProgress(QStringLiteral("Opname laden"), analysing, false, [&](TfrmProgress &prog) {
-        const TProgressProc progress = [this, &prog, &analysing](int p) {
-            prog.SetProgress(p, analysing);
-            ProcessPendingEvents();
-        };
-        return FEngine->Load(path, progress);
-    });
-    if (ok) {
-        FCurrent = RI;
-        FHasFile = true;
-        FWave->SetData(FEngine->Envelope(), FEngine->EnvCount(), FEngine->DurationSec());
-        UpdateCaption();
-        UpdateCommands();
-        ShowTime(0);
-    } else {
-        const int code = FEngine->LastError();
-        ShowMessage(QMessageBox::Critical, QStringLiteral("Kon de opname niet laden:\r\n%1\r\n\r\n%2 (audiofout %3).")
-                                               .arg(path, AudioErrorText(code))
-                                               .arg(code));
-    }
-    CloseIfRequested();
+    const TAudioEngine &engine = FCommands->Engine();
+    FWave->SetData(engine.Envelope(), engine.EnvCount(), engine.DurationSec());
+    UpdateCaption();
+    UpdateCommands();
+    ShowTime(0);
 }
 
 void TfrmMain::UpdateCaption()
 {
-    if (!FHasFile)
+    if (!FCommands->HasFile())
         return;
+    const TRecInfo &rec = FCommands->Current();
     QString status = QStringLiteral("%1  %2-%3 uur  nr %4  -  %5  -  duur %6")
-                         .arg(FCurrent.RecDate)
-                         .arg(FCurrent.RecHour, 2, 10, QLatin1Char('0'))
-                         .arg((FCurrent.RecHour + 1) % 24, 2, 10, QLatin1Char('0'))
-                         .arg(FCurrent.RecNumber)
-                         .arg(FCurrent.Format, FormatDuration(FEngine->DurationSec()));
-    const QString extra = (FCurrent.Title + QLatin1Char(' ') + FCurrent.Persons).trimmed();
-    if (!FCurrent.Title.isEmpty() || !FCurrent.Persons.isEmpty())
+                         .arg(rec.RecDate)
+                         .arg(rec.RecHour, 2, 10, QLatin1Char('0'))
+                         .arg((rec.RecHour + 1) % 24, 2, 10, QLatin1Char('0'))
+                         .arg(rec.RecNumber)
+                         .arg(rec.Format, FormatDuration(FCommands->Engine().DurationSec()));
+    const QString extra = (rec.Title + QLatin1Char(' ') + rec.Persons).trimmed();
+    if (!rec.Title.isEmpty() || !rec.Persons.isEmpty())
         status += QStringLiteral("  -  ") + extra;
-    setWindowTitle(QLatin1String(AppTitle) + QStringLiteral("  -  ") + FCurrent.FileName);
+    setWindowTitle(QLatin1String(AppTitle) + QStringLiteral("  -  ") + rec.FileName);
     SetStatus(status);
 }
 
 void TfrmMain::PlayClick()
 {
-    if (FHasFile && FEngine->HasOutput()) {
-        FEngine->SeekSec(FWave->PlayPos());
-        FEngine->Play();
+    TAudioEngine &engine = FCommands->Engine();
+    if (FCommands->HasFile() && engine.HasOutput()) {
+        engine.SeekSec(FWave->PlayPos());
+        engine.Play();
     }
 }
 
 void TfrmMain::PauseClick()
 {
-    FEngine->Pause();
+    FCommands->Engine().Pause();
 }
 
 void TfrmMain::StopClick()
 {
-    FEngine->Stop();
+    FCommands->Engine().Stop();
     FWave->SetPlayPos(0);
     FWave->update();
     ShowTime(0);
@@ -647,13 +518,13 @@ void TfrmMain::ZoomInClick()
 
 void TfrmMain::WaveSeek(double Sec)
 {
-    FEngine->SeekSec(Sec);
+    FCommands->Engine().SeekSec(Sec);
     ShowTime(Sec);
 }
 
 void TfrmMain::WaveSelectionChange()
 {
-    FZoomSel->setEnabled(FHasFile && FWave->HasSelection());
+    FZoomSel->setEnabled(FCommands->HasFile() && FWave->HasSelection());
     if (FWave->HasSelection())
         SetStatus(QStringLiteral("Selectie: %1 - %2  (%3)")
                       .arg(FormatDuration(FWave->SelStart()), FormatDuration(FWave->SelEnd()),
@@ -662,8 +533,9 @@ void TfrmMain::WaveSelectionChange()
 
 void TfrmMain::TimerPosTimer()
 {
-    if (FHasFile && FEngine && FEngine->IsPlaying()) {
-        FWave->SetPlayPos(FEngine->PositionSec());
+    // The timer may still fire while the window is being destroyed, after the commands are gone.
+    if (FCommands && FCommands->HasFile() && FCommands->Engine().IsPlaying()) {
+        FWave->SetPlayPos(FCommands->Engine().PositionSec());
         FWave->update();
         ShowTime(FWave->PlayPos());
     }
@@ -673,23 +545,9 @@ void TfrmMain::TimerPosTimer()
 
 void TfrmMain::mnuSearchClick()
 {
-    if (FBusy)
-        return;
-    if (!FDataOK) {
-        FDataOK = OpenCatalogue();
-        if (!FDataOK) {
-            ShowMessage(QMessageBox::Warning, QStringLiteral("De database kon niet geopend worden:\r\n") + FDataError);
-            return;
-        }
-    }
     TRecInfo RI;
-    {
-        TfrmSearch dlg(this);
-        dlg.ShowMessage = ShowMessage;
-        if (ExecDialog(dlg) != QDialog::Accepted)
-            return;
-        RI = dlg.Selected();
-    }
+    if (!FCommands->Search(RI))
+        return;
     if (RI.RecDate.length() == 10) {
         bool okY = false, okM = false, okD = false;
         int y = RI.RecDate.mid(0, 4).toInt(&okY);
@@ -714,99 +572,29 @@ void TfrmMain::mnuSearchClick()
 
 void TfrmMain::mnuExportClick()
 {
-    if (FBusy || !FHasFile)
-        return;
-    FEngine->Stop();
-    TfrmExport dlg(this);
-    dlg.ShowMessage = ShowMessage;
-    dlg.Setup(QFileInfo(FCurrent.FileName).completeBaseName(), FWave->HasSelection(), FWave->SelStart(),
-              FWave->SelEnd(), FEngine->DurationSec(), Config->ExportFolder());
-    if (ExecDialog(dlg) != QDialog::Accepted)
-        return;
-    double start = 0, end = FEngine->DurationSec();
-    if (dlg.UseSelection) {
-        start = FWave->SelStart();
-        end = FWave->SelEnd();
-    }
-    const int slash = dlg.ChosenPath.lastIndexOf(QLatin1Char('/'));
-    Config->SetExportFolder(slash >= 0 ? dlg.ChosenPath.left(slash + 1)
-                                       : QDir::currentPath() + QLatin1Char('/'));
-    Config->Save();
-
-    const QString exporting = QStringLiteral("Exporteren...");
-    const bool ok = RunUnderProgress(QStringLiteral("Exporteren"), exporting, true, [&](TfrmProgress &prog) {
-        const TCancelProgress progress = [this, &prog, &exporting](int p) {
-            prog.SetProgress(p, exporting);
-            ProcessPendingEvents();
-            return !prog.Cancelled();
-        };
-        // Data written before a cancel still counts as not completed for the operator.
-        return FEngine->ExportRange(dlg.ChosenPath, dlg.ChosenFormat, dlg.ChosenBitrate, start, end, progress)
-            && !prog.Cancelled();
-    });
-    if (ok) {
-        SetStatus(QStringLiteral("Export voltooid: ") + dlg.ChosenPath);
-        ShowMessage(QMessageBox::Information, QStringLiteral("De export is voltooid:\r\n") + dlg.ChosenPath);
-    } else {
-        ShowMessage(QMessageBox::Warning, QStringLiteral("De export is niet voltooid (afgebroken of mislukt)."));
-    }
-    CloseIfRequested();
+    TWaveSelection selection;
+    if (FWave->HasSelection())
+        selection = {FWave->SelStart(), FWave->SelEnd()};
+    FCommands->Export(selection);
 }
 
 void TfrmMain::mnuEditClick()
 {
-    if (FBusy || !FHasFile)
-        return;
-    if (!ReaderData) {
-        ShowMessage(QMessageBox::Information,
-                    QStringLiteral("De database is niet geopend. Kies een database via Programma > Instellingen."));
-        return;
-    }
-    if (ReaderData->IsReadOnly()) {
-        ShowMessage(QMessageBox::Information,
-                    QStringLiteral("De database is alleen-lezen geopend omdat de recorder (Vornak 2026) actief is. "
-                                   "Sluit de recorder om gegevens te kunnen bewerken."));
-        return;
-    }
-    TfrmMeta dlg(this);
-    dlg.Setup(FCurrent.Title, FCurrent.Persons);
-    if (ExecDialog(dlg) != QDialog::Accepted)
-        return;
-    const QString title = dlg.ResultTitle();
-    const QString persons = dlg.ResultPersons();
-    try {
-        ReaderData->UpdateMeta(FCurrent.Id, FCurrent.FileName, title, persons);
-        FCurrent.Title = title;
-        FCurrent.Persons = persons;
+    if (FCommands->Edit())
         UpdateCaption();
-    } catch (const EReaderError &e) {
-        ShowMessage(QMessageBox::Critical, QStringLiteral("Opslaan mislukt: ") + e.Message());
-    } catch (const std::exception &e) {
-        ShowMessage(QMessageBox::Critical, QStringLiteral("Opslaan mislukt: ") + QString::fromLocal8Bit(e.what()));
-    }
 }
 
 void TfrmMain::mnuPathsClick()
 {
-    if (FBusy)
+    if (!FCommands->Settings())
         return;
-    QList<QPair<QString, int>> devices;
-    ListOutputDevices(devices);
-    TfrmSettings dlg(this, devices);
-    dlg.ShowMessage = ShowMessage;
-    if (ExecDialog(dlg) != QDialog::Accepted)
-        return;
-    FDataOK = OpenCatalogue();
     CalendarSelect();
-    if (Config->OutputDevice() != FEngine->OutputDevice())
-        FEngine->ChangeDevice(Config->OutputDevice());
     UpdateCommands();
 }
 
 void TfrmMain::mnuAboutClick()
 {
-    TfrmAbout dlg(this);
-    ExecDialog(dlg);
+    FCommands->About();
 }
 
 void TfrmMain::mnuExitClick()

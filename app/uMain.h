@@ -1,14 +1,11 @@
-// The reader's main window: calendar, hour tiles, waveform, transport, clock, status line and the
-// "Programma" menu with its commands.
+// The reader's main window form: calendar, hour tiles, waveform, transport, clock, status line and the
+// "Programma" menu; the commands behind them are in uCommands.
 #pragma once
 
-#include "uReaderTypes.h"
+#include "uCommands.h"
 
-#include <QDate>
 #include <QMainWindow>
-#include <QMessageBox>
 #include <array>
-#include <functional>
 #include <memory>
 
 class QAction;
@@ -21,7 +18,6 @@ class QWidget;
 class TAudioEngine;
 class TCalendarView;
 class TTileButton;
-class TfrmProgress;
 class TWaveView;
 enum class TTileGlyph;
 
@@ -34,21 +30,22 @@ constexpr int MainClientHeight = 764;
 QRect HourTileRect(int i, int APanelW, int APanelH);
 // Zoom column: tile i (0 fit, 1 selection, 2 out, 3 in) in a column of client width APanelW.
 QRect ToolTileRect(int i, int APanelW);
-// "dd/mm/yyyy" with the operator's date separator in place of each '/'.
-QString DisplayDate(const QDate &ADate);
-// The regional date separator, taken from the locale's short date format ("/" when it has none).
-QString LocaleDateSeparator();
 // The floppy-disk picture of the export button: white lines on a transparent background, 64 × 64.
 QPixmap FloppyPixmap();
 
+// Its widgets are private; tests find them by object name: the panels by their names, "lblStatus",
+// "lblTime", "btnExport", "calendar", "wave", the hour tiles "tileHour0".."tileHour23", the transport and
+// zoom tiles "tilePlay", "tilePause", "tileStop", "tileZoomFit", "tileZoomSel", "tileZoomOut", "tileZoomIn",
+// and the menu items by their mnu names.
 class TfrmMain : public QMainWindow {
     Q_OBJECT
 public:
     explicit TfrmMain(QWidget *AParent = nullptr);
     ~TfrmMain() override;  // runs FormDestroy
 
-    // Operations shared by the commands.
-    bool OpenCatalogue();
+    // The commands behind the menu and the tiles; their prompt is the one place tests answer the operator.
+    TReaderCommands &Commands() const { return *FCommands; }
+
     void SetStatus(const QString &AText);
     QString StatusText() const;  // the whole status text, before the ellipsis
     void ShowTime(double Sec);
@@ -83,31 +80,30 @@ public:
     void mnuAboutClick();
     void mnuExitClick();
 
-    // Read access for the commands' callers and for tests.
-    bool Busy() const { return FBusy; }
-    bool HasFile() const { return FHasFile; }
-    bool DataOK() const { return FDataOK; }
-    const QString &DataError() const { return FDataError; }
-    const TRecInfo &Current() const { return FCurrent; }
-    TAudioEngine *Engine() const { return FEngine.get(); }
-    TWaveView *Wave() const { return FWave; }
-    TCalendarView *Calendar() const { return FCalendar; }
-    TTileButton *HourTile(int i) const { return FHourTiles[size_t(i)]; }
-    TTileButton *PlayTile() const { return FPlay; }
-    TTileButton *PauseTile() const { return FPause; }
-    TTileButton *StopTile() const { return FStop; }
-    TTileButton *ZoomFitTile() const { return FZoomFit; }
-    TTileButton *ZoomSelTile() const { return FZoomSel; }
-    TTileButton *ZoomOutTile() const { return FZoomOut; }
-    TTileButton *ZoomInTile() const { return FZoomIn; }
+    // Read access to the commands' state.
+    bool Busy() const { return FCommands->Busy(); }
+    bool HasFile() const { return FCommands->HasFile(); }
+    bool DataOK() const { return FCommands->DataOK(); }
+    const TRecInfo &Current() const { return FCommands->Current(); }
+    TAudioEngine &Engine() const { return FCommands->Engine(); }
 
-    // Message boxes (icon, text; one OK button). Replaceable so tests can read the texts.
-    std::function<void(QMessageBox::Icon, const QString &)> ShowMessage;
-    // Runs a modal dialog and returns its result; replaceable so tests can drive the dialogs.
-    std::function<int(QDialog &)> ExecDialog;
-    // Runs once on every progress report of a load or an export, after pending events ran (tests only).
-    std::function<void()> OnProgressReport;
+protected:
+    void resizeEvent(QResizeEvent *) override;
+    void closeEvent(QCloseEvent *) override;
+    bool eventFilter(QObject *AWatched, QEvent *AEvent) override;
 
+private:
+    void FormCreate();
+    void FormDestroy();
+    void FormResize();
+    void BuildMenu();
+    void BuildPanels();
+    TTileButton *MakeTile(QWidget *APanel, const char *AName, TTileGlyph AGlyph, void (TfrmMain::*AClick)());
+    void BuildHourTiles();
+    void BuildToolTiles();
+    QString DataNotOpenText() const;
+
+    std::unique_ptr<TReaderCommands> FCommands;  // freed in FormDestroy, while the window still exists
     QWidget *pnlTop = nullptr;
     QWidget *pnlHours = nullptr;
     QWidget *pnlWaveHost = nullptr;
@@ -125,29 +121,6 @@ public:
     QAction *mnuPaths = nullptr;
     QAction *mnuAbout = nullptr;
     QAction *mnuExit = nullptr;
-
-protected:
-    void resizeEvent(QResizeEvent *) override;
-    void closeEvent(QCloseEvent *) override;
-    bool eventFilter(QObject *AWatched, QEvent *AEvent) override;
-
-private:
-    void FormCreate();
-    void FormDestroy();
-    void FormResize();
-    void BuildMenu();
-    void BuildPanels();
-    TTileButton *MakeTile(QWidget *APanel, TTileGlyph AGlyph, void (TfrmMain::*AClick)());
-    void BuildHourTiles();
-    void BuildToolTiles();
-    void ProcessPendingEvents();
-    // Runs a long operation with FBusy set under a modeless progress dialog made for it; the dialog is
-    // gone and FBusy cleared when this returns, also when the operation throws.
-    bool RunUnderProgress(const QString &title, const QString &text, bool allowCancel,
-                          const std::function<bool(TfrmProgress &)> &work);
-    void CloseIfRequested();
-
-    std::unique_ptr<TAudioEngine> FEngine;
     TWaveView *FWave = nullptr;          // owned by the window (Qt parent)
     TCalendarView *FCalendar = nullptr;  // owned by the window (Qt parent)
     std::array<TTileButton *, 24> FHourTiles{};
@@ -158,11 +131,5 @@ private:
     TTileButton *FZoomSel = nullptr;
     TTileButton *FZoomOut = nullptr;
     TTileButton *FZoomIn = nullptr;
-    TRecInfo FCurrent;
-    bool FHasFile = false;
-    bool FDataOK = false;
-    bool FBusy = false;
-    bool FCloseRequested = false;  // a close arrived while a load or an export ran
     bool FDestroyed = false;
-    QString FDataError;
 };

@@ -1,6 +1,7 @@
 // The one audio object: output device, playback of the loaded recording, its envelope.
 #include "uAudioEngine.h"
 
+#include "uAudioExport.h"
 #include "uEnvelope.h"
 #include "uPlayback.h"
 
@@ -123,6 +124,14 @@ void TAudioEngine::Close()
     FEnvCount = 0;
     FDurationSec = 0;
     FLoadedPath.clear();
+}
+
+bool TAudioEngine::ExportRange(const QString &ADest, TAudioFormat AFmt, int ABitrate, double AStartSec,
+                               double AEndSec, const TCancelProgress &AProgress)
+{
+    if (FLoadedPath.isEmpty())
+        return false;
+    return ExportFileRange(FLoadedPath, FDurationSec, ADest, AFmt, ABitrate, AStartSec, AEndSec, AProgress);
 }
 
 void TAudioEngine::Play()

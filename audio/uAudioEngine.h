@@ -39,7 +39,8 @@ public:
     bool IsPaused() const;
 
     // Writes the loaded recording, or [AStartSec, AEndSec), to ADest. True when any audio went through
-    // (also when cancelled). Throws EReaderError for a WAV target that cannot be created or written.
+    // (also when cancelled); the playback stream and its position stay as they are. Throws EReaderError for
+    // a WAV target that cannot be created or written.
     bool ExportRange(const QString &ADest, TAudioFormat AFmt, int ABitrate, double AStartSec,
                      double AEndSec, const TCancelProgress &AProgress = {});
 
@@ -56,9 +57,6 @@ public:
 private:
     void BuildEnvelope(const QString &APath, const TProgressProc &AProgress);
     void OpenPlayStream();  // on FLoadedPath and FOutput; leaves FPlayStream null when it fails
-    bool WriteWav(TDecodeStream &AStream, const QString &ADest, qint64 C, const TCancelProgress &AProgress);
-    bool EncodeToFile(TDecodeStream &AStream, const QString &ADest, qint64 C, TAudioFormat AFmt,
-                      int ABitrate, const TCancelProgress &AProgress);
 
     bool FInited = false;
     bool FHasOutput = false;
@@ -75,5 +73,8 @@ private:
 };
 
 QString AudioErrorText(int ACode);
+// The audio libraries and their versions for the about box, two lines: the decoding and encoding library
+// with its parts and codecs, then Qt Multimedia.
+QString AudioLibrariesText();
 // Fills the list: "Standaard uitvoerapparaat" (-1) first, then each output device (1..n) by name.
 void ListOutputDevices(QList<QPair<QString, int>> &AList);

@@ -1,6 +1,7 @@
-// Range export of the loaded recording: WAV written here, MP3, OGG and Opus through the encoder layer.
-#include "uAudioEngine.h"
+// Range export of a recording file: WAV written here, MP3, OGG and Opus through the encoder layer.
+#include "uAudioExport.h"
 
+#include "uDecoder.h"
 #include "uEncoder.h"
 #include "uExportLoop.h"
 #include "uWavWriter.h"
@@ -22,26 +23,54 @@ bool SameFile(const QString &a, const QString &b)
     return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
+bool WriteWav(TDecodeStream &AStream, const QString &ADest, qint64 C, const TCancelProgress &AProgress)
+{
+    TWavWriter wav;
+    wav.Create(ADest, AStream.SampleRate(), AStream.Channels());
+    const qint64 done = ExportReadLoop([&](char *buf, qint64 max) { return AStream.Read(buf, max); }, C, AProgress,
+                                       [&](const char *data, qint64 n) {
+                                           wav.Write(data, n);
+                                           return true;
+                                       });
+    wav.Finish();
+    return done > 0;
+}
+
+bool EncodeToFile(TDecodeStream &AStream, const QString &ADest, qint64 C, TAudioFormat AFmt, int ABitrate,
+                  const TCancelProgress &AProgress)
+{
+    TEncoder encoder;
+    if (!encoder.Start(AFmt, EncoderOptionText(AFmt, ABitrate), AStream.SampleRate(), AStream.Channels(), ADest)) {
+        qWarning("export: %s", qUtf8Printable(encoder.ErrorText()));
+        return false;
+    }
+    const qint64 done = ExportReadLoop([&](char *buf, qint64 max) { return AStream.Read(buf, max); }, C, AProgress,
+                                       [&](const char *data, qint64 n) { return encoder.Feed(data, n); });
+    // Stopping completes and closes the file, also after an early end; a failed write anywhere is no success.
+    const bool written = encoder.Stop();
+    if (!written)
+        qWarning("export: %s", qUtf8Printable(encoder.ErrorText()));
+    return done > 0 && written;
+}
+
 } // namespace
 
-bool TAudioEngine::ExportRange(const QString &ADest, TAudioFormat AFmt, int ABitrate, double AStartSec,
-                               double AEndSec, const TCancelProgress &AProgress)
+bool ExportFileRange(const QString &ASource, double ADurationSec, const QString &ADest, TAudioFormat AFmt,
+                     int ABitrate, double AStartSec, double AEndSec, const TCancelProgress &AProgress)
 {
-    if (FLoadedPath.isEmpty())
-        return false;
     // Writing onto the recording would destroy it while it is read.
-    if (SameFile(ADest, FLoadedPath)) {
+    if (SameFile(ADest, ASource)) {
         qWarning("export: the target \"%s\" is the loaded recording itself", qUtf8Printable(ADest));
         return false;
     }
-    TDecodeStream stream;  // our own: the playback stream and its position stay as they are
-    if (!stream.Open(FLoadedPath))
+    TDecodeStream stream;  // our own: a playback stream and its position stay as they are
+    if (!stream.Open(ASource))
         return false;
 
     const qint64 B = qMax(stream.Channels() * 2, 2);
     const qint64 T = stream.LengthBytes();
     qint64 start = AStartSec <= 0 ? 0 : stream.SecondsToBytes(AStartSec);
-    qint64 end = AEndSec <= 0 || AEndSec >= FDurationSec ? T : stream.SecondsToBytes(AEndSec);
+    qint64 end = AEndSec <= 0 || AEndSec >= ADurationSec ? T : stream.SecondsToBytes(AEndSec);
     start = start / B * B;
     end = end / B * B;
     if (end > T)
@@ -60,34 +89,4 @@ bool TAudioEngine::ExportRange(const QString &ADest, TAudioFormat AFmt, int ABit
     if (AFmt == TAudioFormat::afWAV)
         return WriteWav(stream, ADest, C, AProgress);
     return EncodeToFile(stream, ADest, C, AFmt, ABitrate, AProgress);
-}
-
-bool TAudioEngine::WriteWav(TDecodeStream &AStream, const QString &ADest, qint64 C, const TCancelProgress &AProgress)
-{
-    TWavWriter wav;
-    wav.Create(ADest, AStream.SampleRate(), AStream.Channels());
-    const qint64 done = ExportReadLoop([&](char *buf, qint64 max) { return AStream.Read(buf, max); }, C, AProgress,
-                                       [&](const char *data, qint64 n) {
-                                           wav.Write(data, n);
-                                           return true;
-                                       });
-    wav.Finish();
-    return done > 0;
-}
-
-bool TAudioEngine::EncodeToFile(TDecodeStream &AStream, const QString &ADest, qint64 C, TAudioFormat AFmt,
-                                int ABitrate, const TCancelProgress &AProgress)
-{
-    TEncoder encoder;
-    if (!encoder.Start(AFmt, EncoderOptionText(AFmt, ABitrate), AStream.SampleRate(), AStream.Channels(), ADest)) {
-        qWarning("export: %s", qUtf8Printable(encoder.ErrorText()));
-        return false;
-    }
-    const qint64 done = ExportReadLoop([&](char *buf, qint64 max) { return AStream.Read(buf, max); }, C, AProgress,
-                                       [&](const char *data, qint64 n) { return encoder.Feed(data, n); });
-    // Stopping completes and closes the file, also after an early end; a failed write anywhere is no success.
-    const bool written = encoder.Stop();
-    if (!written)
-        qWarning("export: %s", qUtf8Printable(encoder.ErrorText()));
-    return done > 0 && written;
 }

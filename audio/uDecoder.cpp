@@ -1,6 +1,9 @@
 // Decoding stream over the FFmpeg libraries: exact decoded length, sample-exact seeking, 16-bit output.
 #include "uDecoder.h"
 
+#include "uAudioEngine.h"
+#include "uAvHandles.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -17,19 +20,6 @@ extern "C" {
 #include <vector>
 
 namespace {
-
-template <class T, void (*Free)(T **)>
-struct TFreeP {
-    void operator()(T *p) const { Free(&p); }
-};
-struct TInputCloser {
-    void operator()(AVFormatContext *p) const { avformat_close_input(&p); }
-};
-using TFormatPtr = std::unique_ptr<AVFormatContext, TInputCloser>;
-using TCodecPtr = std::unique_ptr<AVCodecContext, TFreeP<AVCodecContext, avcodec_free_context>>;
-using TFramePtr = std::unique_ptr<AVFrame, TFreeP<AVFrame, av_frame_free>>;
-using TPacketPtr = std::unique_ptr<AVPacket, TFreeP<AVPacket, av_packet_free>>;
-using TSwrPtr = std::unique_ptr<SwrContext, TFreeP<SwrContext, swr_free>>;
 
 // Decoding from this far before a seek target makes the samples at the target identical to a straight
 // decode for the lossy codecs (MP3 bit reservoir, Opus and Vorbis warm-up need up to ~200 ms).
@@ -51,7 +41,7 @@ struct TDecodeStream::Impl {
 
     // Codec objects, in lifetime order: the format context outlives the codec context reading from it.
     TFormatPtr fmt;
-    TCodecPtr codec;
+    TCodecCtxPtr codec;
     TSwrPtr swr;
     TFramePtr frame = TFramePtr(av_frame_alloc());
     TPacketPtr packet = TPacketPtr(av_packet_alloc());
@@ -500,4 +490,24 @@ bool TDecodeStream::SeekBytes(qint64 pos)
     d->discardBytes = pos;
     d->pos = pos;
     return true;
+}
+
+namespace {
+
+QString LibVersion(unsigned v)
+{
+    return QStringLiteral("%1.%2").arg(v >> 16).arg((v >> 8) & 0xff);
+}
+
+} // namespace
+
+// Declared with the engine's other free functions; lives here beside the decoding library's headers.
+QString AudioLibrariesText()
+{
+    return QStringLiteral("FFmpeg %1 (libavformat %2, libavcodec %3, libswresample %4) "
+                          "met libmp3lame, libvorbis, libopus\n"
+                          "Qt Multimedia %5")
+        .arg(QString::fromLatin1(av_version_info()).section(QLatin1Char('-'), 0, 0),
+             LibVersion(avformat_version()), LibVersion(avcodec_version()), LibVersion(swresample_version()),
+             QString::fromLatin1(qVersion()));
 }

@@ -1,6 +1,8 @@
 // MP3, OGG (Vorbis) and Opus encoding of 16-bit PCM into a file, through libavcodec and libavformat.
 #include "uEncoder.h"
 
+#include "uAvHandles.h"
+
 #include <QFile>
 #include <QList>
 
@@ -19,38 +21,6 @@ extern "C" {
 }
 
 namespace {
-
-// One deleter for the FFmpeg free functions that take the address of the pointer.
-template <class T, void (*Free)(T **)>
-struct TAvFree {
-    void operator()(T *p) const { Free(&p); }
-};
-void FreeFifo(AVAudioFifo **p)
-{
-    av_audio_fifo_free(*p);
-}
-void FreeSamples(uint8_t **p)
-{
-    av_freep(p);
-}
-using TCodecCtxPtr = std::unique_ptr<AVCodecContext, TAvFree<AVCodecContext, avcodec_free_context>>;
-using TFramePtr = std::unique_ptr<AVFrame, TAvFree<AVFrame, av_frame_free>>;
-using TPacketPtr = std::unique_ptr<AVPacket, TAvFree<AVPacket, av_packet_free>>;
-using TSwrPtr = std::unique_ptr<SwrContext, TAvFree<SwrContext, swr_free>>;
-using TFifoPtr = std::unique_ptr<AVAudioFifo, TAvFree<AVAudioFifo, FreeFifo>>;
-using TSamplesPtr = std::unique_ptr<uint8_t, TAvFree<uint8_t, FreeSamples>>;
-
-// An output file: the muxer context and its file. Closing is explicit (CloseOutput) so its result can be
-// checked; the deleter only releases what is left after an error.
-struct TOutputFree {
-    void operator()(AVFormatContext *p) const
-    {
-        if (p->pb)
-            avio_closep(&p->pb);
-        avformat_free_context(p);
-    }
-};
-using TOutputPtr = std::unique_ptr<AVFormatContext, TOutputFree>;
 
 QString AvErrorText(int err)
 {

@@ -32,17 +32,6 @@ TfrmExport::TfrmExport(QWidget *AOwner) : QDialog(AOwner)
     setFont(DialogFont());
     setFixedSize(484, 250);
 
-    ShowMessage = [this](QMessageBox::Icon icon, const QString &text) {
-        QMessageBox box(icon, windowTitle(), text, QMessageBox::Ok, this);
-        box.exec();
-    };
-    AskYesNo = [this](const QString &text) {
-        QMessageBox box(QMessageBox::Question, windowTitle(), text, QMessageBox::NoButton, this);
-        QPushButton *yes = box.addButton(QStringLiteral("Ja"), QMessageBox::YesRole);
-        box.addButton(QStringLiteral("Nee"), QMessageBox::NoRole);
-        box.exec();
-        return box.clickedButton() == yes;
-    };
     ChooseSaveFile = [this](const QString &startDir, const QString &name, const QString &filter,
                             const QString &suffix) {
         QFileDialog dlg(this);
@@ -182,22 +171,22 @@ void TfrmExport::btnBrowseClick()
 void TfrmExport::btnOkClick()
 {
     if (TrimControl(edFileName->text()).isEmpty()) {
-        ShowMessage(QMessageBox::Warning, QStringLiteral("Geef een bestandsnaam op voor de export."));
+        FPrompt->Message(QMessageBox::Warning, QStringLiteral("Geef een bestandsnaam op voor de export."));
         return;
     }
     ApplyExtension();
-    ChosenPath = edFileName->text();
-    ChosenFormat = CurrentFormat();
+    Request.Path = edFileName->text();
+    Request.Format = CurrentFormat();
     bool ok = false;
     const int bitrate = TrimControl(cbBitrate->currentText()).toInt(&ok);
-    ChosenBitrate = ok ? bitrate : 128;
-    UseSelection = rbSel->isChecked();
+    Request.Bitrate = ok ? bitrate : 128;
+    Request.UseSelection = rbSel->isChecked();
 
-    const QString folder = ChosenPath.left(NameStart(ChosenPath));
+    const QString folder = Request.Path.left(NameStart(Request.Path));
     if (!folder.isEmpty() && !QFileInfo(folder).isDir())
         QDir().mkpath(folder);  // a failure shows when the export writes the file
 
-    const QFileInfo target(ChosenPath);
-    if (!target.exists() || target.isDir() || AskYesNo(QStringLiteral("Het bestand bestaat al. Overschrijven?")))
+    const QFileInfo target(Request.Path);
+    if (!target.exists() || target.isDir() || FPrompt->Question(QStringLiteral("Het bestand bestaat al. Overschrijven?")))
         accept();
 }

@@ -2,10 +2,10 @@
 // Touches no audio; it only validates the target and may create its folder.
 #pragma once
 
+#include "uPrompt.h"
 #include "uReaderTypes.h"
 
 #include <QDialog>
-#include <QMessageBox>
 #include <functional>
 
 class QComboBox;
@@ -14,6 +14,14 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QRadioButton;
+
+// What the operator chose in the export dialog.
+struct TExportRequest {
+    QString Path;  // full target path with the format's extension
+    TAudioFormat Format = TAudioFormat::afMP3;
+    int Bitrate = 128;  // kbit/s, as typed (ignored for WAV)
+    bool UseSelection = false;
+};
 
 class TfrmExport : public QDialog {
     Q_OBJECT
@@ -26,11 +34,8 @@ public:
     void Setup(const QString &ADefaultName, bool AHasSel, double ASelStart, double ASelEnd, double ADuration,
                const QString &ADefaultFolder);
 
-    // Results after the dialog closed with OK.
-    QString ChosenPath;                            // full target path with the format's extension
-    TAudioFormat ChosenFormat = TAudioFormat::afMP3;
-    int ChosenBitrate = 128;                       // kbit/s, as typed (ignored for WAV)
-    bool UseSelection = false;
+    // The result after the dialog closed with OK.
+    TExportRequest Request;
 
     // Handlers.
     void cbFormatChange();
@@ -45,11 +50,9 @@ public:
     // The same rule on a path text.
     static QString WithExtension(const QString &APath, const QString &AExt);
 
-    // Hooks with platform defaults, replaced by tests.
-    // Warning with one OK button (default: QMessageBox over this dialog).
-    std::function<void(QMessageBox::Icon, const QString &)> ShowMessage;
-    // Yes/No question; true for Yes (default: QMessageBox over this dialog).
-    std::function<bool(const QString &)> AskYesNo;
+    // Where the warning and the overwrite question go (borrowed; default: message boxes over this dialog).
+    void SetPrompt(TPrompt &APrompt) { FPrompt = &APrompt; }
+    // Hook with a platform default, replaced by tests.
     // Save-file dialog: start folder (may be empty), proposed name, Qt filter ("MP3-bestand (*.mp3)") and
     // default suffix ("mp3"); it asks itself before overwriting. Returns the chosen path or empty text.
     std::function<QString(const QString &AStartDir, const QString &AName, const QString &AFilter,
@@ -73,5 +76,7 @@ public:
 private:
     void FormCreate();
 
+    TBoxPrompt FOwnPrompt{this};
+    TPrompt *FPrompt = &FOwnPrompt;
     QString FDefaultName;
 };

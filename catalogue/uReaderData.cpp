@@ -1,11 +1,11 @@
 // Access to the recorder's catalogue.
 #include "uReaderData.h"
 
-#include "uReaderConfig.h"
 #include "uSqlite.h"
 
 #include <QFile>
 #include <QFileInfo>
+#include <sqlite3.h>
 #include <sys/stat.h>
 
 std::unique_ptr<TReaderData> ReaderData;
@@ -16,9 +16,6 @@ const char *const NoLongerInCatalogueText = "De opname %1 (id %2) staat niet mee
                                             "opgeslagen. Zoek de opname opnieuw op.";
 
 namespace {
-
-// How long a connect or a statement waits for the recorder's locks.
-constexpr int BusyTimeoutMs = 10000;
 
 const char *const SelectColumns =
     "SELECT id,rec_dt,rec_date,rec_hour,rec_number,format,filename,filepath,title,persons,duration_sec "
@@ -79,17 +76,17 @@ int THourSet::Count() const
     return n;
 }
 
-TReaderData::TReaderData(const QString &DbPath)
+TReaderData::TReaderData(const QString &DbPath, int ABusyTimeoutMs)
 {
     if (!IsRegularFile(DbPath))
         throw EReaderError(QStringLiteral("Databasebestand niet gevonden: %1").arg(DbPath));
-    // Each connect waits up to BusyTimeoutMs for the recorder's locks: a recorder that holds the file past
+    // Each connect waits up to ABusyTimeoutMs for the recorder's locks: a recorder that holds the file past
     // the read-write connect's wait usually lets the read-only one in, and the reader then runs read-only.
     try {
-        FConn = Connect(DbPath, SQLITE_OPEN_READWRITE, BusyTimeoutMs);
+        FConn = Connect(DbPath, SQLITE_OPEN_READWRITE, ABusyTimeoutMs);
     } catch (const EReaderError &) {
         FConn.reset();
-        FConn = Connect(DbPath, SQLITE_OPEN_READONLY, BusyTimeoutMs);
+        FConn = Connect(DbPath, SQLITE_OPEN_READONLY, ABusyTimeoutMs);
         FReadOnly = true;
     }
 }
@@ -152,11 +149,6 @@ void TReaderData::Search(const QString &ADate, int AHour, const QString &AName, 
         Results.append(RowToRecInfo(q));
 }
 
-QString TReaderData::ResolveExistingPath(const TRecInfo &RI) const
-{
-    return ResolveExistingPath(RI, Config ? Config->RecordingsRoot() : QString());
-}
-
 QString TReaderData::ResolveExistingPath(const TRecInfo &RI, const QString &RecordingsRoot)
 {
     if (!RI.FilePath.isEmpty() && QFileInfo(RI.FilePath).isFile())
@@ -191,4 +183,9 @@ void TReaderData::UpdateMeta(int Id, const QString &FileName, const QString &Tit
     }
     if (FConn->Changes() == 0)
         throw EReaderError(QString::fromUtf8(NoLongerInCatalogueText).arg(FileName, QString::number(Id)));
+}
+
+QString CatalogueLibraryText()
+{
+    return QStringLiteral("SQLite %1 (SQLite C API)").arg(QString::fromLatin1(sqlite3_libversion()));
 }

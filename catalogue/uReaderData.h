@@ -29,13 +29,17 @@ private:
     uint32_t FBits = 0;
 };
 
+// How long a connect or a statement waits for the recorder's locks unless told otherwise.
+constexpr int DefaultBusyTimeoutMs = 10000;
+
 class TReaderData {
 public:
     // Opens the existing catalogue file DbPath, read-write when possible, else read-only (IsReadOnly).
-    // Never creates or converts the file; statements wait up to 10 s for the recorder's locks.
+    // Never creates or converts the file; each connect and statement waits up to ABusyTimeoutMs
+    // (milliseconds) for the recorder's locks.
     // Throws EReaderError: "Databasebestand niet gevonden: <path>" when DbPath is not a regular file,
     // or SQLite's message when even the read-only open fails.
-    explicit TReaderData(const QString &DbPath);
+    explicit TReaderData(const QString &DbPath, int ABusyTimeoutMs = DefaultBusyTimeoutMs);
     ~TReaderData();
     TReaderData(const TReaderData &) = delete;
     TReaderData &operator=(const TReaderData &) = delete;
@@ -50,14 +54,12 @@ public:
     // Clears Results and fills it with the matching recordings ordered by rec_dt, rec_number.
     // ADate empty = any date; AHour < 0 = any hour; AName empty = any title and persons (LIKE %AName%).
     void Search(const QString &ADate, int AHour, const QString &AName, TRecList &Results);
-    // The stored FilePath when that file exists, else RecordingsRoot/yyyy/mm/dd/FileName when that exists
-    // (RecordingsRoot of Config at the moment of the call), else the stored FilePath.
-    QString ResolveExistingPath(const TRecInfo &RI) const;
-    // As above with an explicit recordings root (what the one above uses).
+    // The stored FilePath when that file exists, else RecordingsRoot/yyyy/mm/dd/FileName when that exists,
+    // else the stored FilePath. Needs no open catalogue.
     static QString ResolveExistingPath(const TRecInfo &RI, const QString &RecordingsRoot);
     // Stores Title and Persons in the recording with this Id and FileName. Throws EReaderError with the
     // read-only refusal when IsReadOnly, with a "no longer in the catalogue" text when no row matched,
-    // or with SQLite's message (e.g. a lock held past 10 s).
+    // or with SQLite's message (e.g. a lock held past the busy timeout).
     void UpdateMeta(int Id, const QString &FileName, const QString &Title, const QString &Persons);
 
 private:
@@ -67,6 +69,9 @@ private:
 
 // The open catalogue, or null while none is open. Created, replaced and freed only by the main window.
 extern std::unique_ptr<TReaderData> ReaderData;
+
+// The catalogue library and its version for the about box: "SQLite 3.x.y (SQLite C API)".
+QString CatalogueLibraryText();
 
 // Operator texts of the catalogue.
 extern const char *const ReadOnlyRefusalText;

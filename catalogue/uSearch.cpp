@@ -51,17 +51,13 @@ QStringList HourEntries()
 
 } // namespace
 
-TfrmSearch::TfrmSearch(QWidget *AOwner, const QDateTime &ANow) : QDialog(AOwner)
+TfrmSearch::TfrmSearch(QWidget *AOwner, TReaderData *AData, const QDateTime &ANow)
+    : QDialog(AOwner), FData(AData)
 {
     setWindowTitle(QStringLiteral("Opname zoeken"));
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
     setFont(DialogFont());
     setFixedSize(632, 508);
-
-    ShowMessage = [this](QMessageBox::Icon icon, const QString &text) {
-        QMessageBox box(icon, windowTitle(), text, QMessageBox::Ok, this);
-        box.exec();
-    };
 
     gbFile = new QGroupBox(QStringLiteral("Zoeken op bestandsnaam (datum + uur + opnamenummer)"), this);
     gbFile->setGeometry(8, 8, 616, 120);
@@ -172,16 +168,16 @@ void TfrmSearch::FilePartChange()
 void TfrmSearch::btnFindFileClick()
 {
     const QString stem = BuildFileStem();
-    if (!ReaderData) {
-        ShowMessage(QMessageBox::Critical, QStringLiteral("De database is niet geopend."));
+    if (!FData) {
+        FPrompt->Message(QMessageBox::Critical, QStringLiteral("De database is niet geopend."));
         return;
     }
     TRecInfo ri;
     bool found = false;
     try {
-        found = ReaderData->FindByFilenameStem(stem, ri);
+        found = FData->FindByFilenameStem(stem, ri);
     } catch (const EReaderError &e) {
-        ShowMessage(QMessageBox::Critical, e.Message());
+        FPrompt->Message(QMessageBox::Critical, e.Message());
         return;
     }
     if (found) {
@@ -189,7 +185,7 @@ void TfrmSearch::btnFindFileClick()
         accept();
         return;
     }
-    ShowMessage(QMessageBox::Information,
+    FPrompt->Message(QMessageBox::Information,
                 QStringLiteral("Geen geldige opname gevonden voor bestandsnaam ") + stem + QStringLiteral("."));
 }
 
@@ -198,14 +194,14 @@ void TfrmSearch::btnSearchDbClick()
     const QString date = chkDate->isChecked() ? dtpDbDate->date().toString(QStringLiteral("yyyy-MM-dd")) : QString();
     const int hour = chkHour->isChecked() ? cbDbHour->currentIndex() : -1;
     const QString name = TrimControl(edName->text());
-    if (!ReaderData) {
-        ShowMessage(QMessageBox::Critical, QStringLiteral("De database is niet geopend."));
+    if (!FData) {
+        FPrompt->Message(QMessageBox::Critical, QStringLiteral("De database is niet geopend."));
         return;
     }
     try {
-        ReaderData->Search(date, hour, name, FList);
+        FData->Search(date, hour, name, FList);
     } catch (const EReaderError &e) {
-        ShowMessage(QMessageBox::Critical, e.Message());
+        FPrompt->Message(QMessageBox::Critical, e.Message());
         return;
     }
 
@@ -218,7 +214,7 @@ void TfrmSearch::btnSearchDbClick()
     }
     lvResults->setUpdatesEnabled(true);
     if (FList.isEmpty())
-        ShowMessage(QMessageBox::Information, QStringLiteral("Geen opnames gevonden met deze criteria."));
+        FPrompt->Message(QMessageBox::Information, QStringLiteral("Geen opnames gevonden met deze criteria."));
     btnOk->setEnabled(false);
 }
 

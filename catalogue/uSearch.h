@@ -1,13 +1,12 @@
 // Search dialog: find one recording by its file-name stem (date, hour, number) or through the catalogue
-// (date, hour and/or a name in title or persons). Works on the open catalogue ReaderData.
+// (date, hour and/or a name in title or persons) in the catalogue it is given.
 #pragma once
 
+#include "uPrompt.h"
 #include "uReaderTypes.h"
 
 #include <QDateTime>
 #include <QDialog>
-#include <QMessageBox>
-#include <functional>
 
 class QCheckBox;
 class QComboBox;
@@ -16,13 +15,15 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class TReaderData;
 class TReportList;
 
 class TfrmSearch : public QDialog {
     Q_OBJECT
 public:
+    // AData is the open catalogue (borrowed; null when none is open: each search then says so).
     // ANow gives today's date for both date pickers and the hour preselected in both hour lists.
-    explicit TfrmSearch(QWidget *AOwner, const QDateTime &ANow = QDateTime::currentDateTime());
+    TfrmSearch(QWidget *AOwner, TReaderData *AData, const QDateTime &ANow = QDateTime::currentDateTime());
 
     // Shows the dialog modally. True with RI set when a file-name search found a recording or a listed row
     // was accepted; false otherwise.
@@ -43,9 +44,8 @@ public:
     void lvResultsDblClick();
     void btnOkClick();
 
-    // Shows an information or error message with one OK button. Defaults to a QMessageBox over this dialog;
-    // tests replace it to read the texts without a modal loop.
-    std::function<void(QMessageBox::Icon, const QString &)> ShowMessage;
+    // Where the messages go (borrowed; default: message boxes over this dialog).
+    void SetPrompt(TPrompt &APrompt) { FPrompt = &APrompt; }
 
     // Controls, public for tests.
     QGroupBox *gbFile = nullptr;
@@ -74,6 +74,9 @@ private:
     void FormCreate(const QDateTime &ANow);
     void AcceptSelected();
 
+    TReaderData *FData;
+    TBoxPrompt FOwnPrompt{this};
+    TPrompt *FPrompt = &FOwnPrompt;
     TRecList FList;
     TRecInfo FSelected;
 };

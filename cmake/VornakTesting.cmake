@@ -1,15 +1,11 @@
-# One test executable per listed tests/<name>.cpp, each registered with ctest and run offscreen.
-#   vornak_add_tests(TESTS tst_uA tst_uB LIBS lib1 lib2 ... [DIR folder])
-# The sources are DIR/tests/<name>.cpp; DIR defaults to the calling folder.
+# One test executable per listed tests/<name>.cpp of the calling folder, each registered with ctest and
+# run offscreen:   vornak_add_tests(TESTS tst_uA tst_uB LIBS lib1 lib2 ...)
 # Tests can find the companion tool through the environment variable VORNAK_TOOL and the source
 # tree through VORNAK_SOURCE_DIR.
 function(vornak_add_tests)
-  cmake_parse_arguments(ARG "" "DIR" "TESTS;LIBS" ${ARGN})
-  if(NOT ARG_DIR)
-    set(ARG_DIR "${CMAKE_CURRENT_SOURCE_DIR}")
-  endif()
+  cmake_parse_arguments(ARG "" "" "TESTS;LIBS" ${ARGN})
   foreach(name ${ARG_TESTS})
-    add_executable(${name} "${ARG_DIR}/tests/${name}.cpp")
+    add_executable(${name} "${CMAKE_CURRENT_SOURCE_DIR}/tests/${name}.cpp")
     target_link_libraries(${name} PRIVATE ${ARG_LIBS} Qt6::Test)
     add_test(NAME ${name} COMMAND ${name})
     set_tests_properties(${name} PROPERTIES

@@ -2,9 +2,6 @@
 #include "uReaderSettings.h"
 
 #include "uDialogKit.h"
-#include "uReaderTypes.h"
-
-#include "uAudioEngine.h"
 #include "uReaderConfig.h"
 #include "uReaderTypes.h"
 
@@ -15,17 +12,14 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-TfrmSettings::TfrmSettings(QWidget *AOwner, const QList<QPair<QString, int>> &ADevices) : QDialog(AOwner)
+TfrmSettings::TfrmSettings(QWidget *AOwner, TConfig &AConfig, const QList<QPair<QString, int>> &ADevices)
+    : QDialog(AOwner), FConfig(AConfig)
 {
     setWindowTitle(QStringLiteral("Instellingen"));
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
     setFont(DialogFont());
     setFixedSize(560, 244);
 
-    ShowMessage = [this](QMessageBox::Icon icon, const QString &text) {
-        QMessageBox box(icon, windowTitle(), text, QMessageBox::Ok, this);
-        box.exec();
-    };
     ChooseFile = [this](const QString &startDir, const QStringList &filters) {
         return QFileDialog::getOpenFileName(this, QString(), startDir, filters.join(QStringLiteral(";;")));
     };
@@ -70,23 +64,16 @@ TfrmSettings::TfrmSettings(QWidget *AOwner, const QList<QPair<QString, int>> &AD
 
 void TfrmSettings::FormCreate(const QList<QPair<QString, int>> &ADevices)
 {
-    if (Config) {
-        edDb->setText(Config->DatabasePath());
-        edRoot->setText(Config->RecordingsRoot());
-    }
-    QList<QPair<QString, int>> devices = ADevices;
-    if (devices.isEmpty())
-        ListOutputDevices(devices);
+    edDb->setText(FConfig.DatabasePath());
+    edRoot->setText(FConfig.RecordingsRoot());
     cbDevice->clear();
-    for (const auto &d : devices)
+    for (const auto &d : ADevices)
         cbDevice->addItem(d.first, d.second);
     cbDevice->setCurrentIndex(cbDevice->count() > 0 ? 0 : -1);
-    if (Config) {
-        for (int i = 0; i < cbDevice->count(); ++i) {
-            if (cbDevice->itemData(i).toInt() == Config->OutputDevice()) {
-                cbDevice->setCurrentIndex(i);
-                break;
-            }
+    for (int i = 0; i < cbDevice->count(); ++i) {
+        if (cbDevice->itemData(i).toInt() == FConfig.OutputDevice()) {
+            cbDevice->setCurrentIndex(i);
+            break;
         }
     }
 }
@@ -117,16 +104,14 @@ void TfrmSettings::btnRootBrowseClick()
 
 void TfrmSettings::btnOkClick()
 {
-    if (!Config)
-        return;
-    Config->SetDatabasePath(TrimControl(edDb->text()));
-    Config->SetRecordingsRoot(TrimControl(edRoot->text()));
+    FConfig.SetDatabasePath(TrimControl(edDb->text()));
+    FConfig.SetRecordingsRoot(TrimControl(edRoot->text()));
     if (cbDevice->currentIndex() >= 0)
-        Config->SetOutputDevice(cbDevice->currentData().toInt());
+        FConfig.SetOutputDevice(cbDevice->currentData().toInt());
     try {
-        Config->Save();
+        FConfig.Save();
     } catch (const EReaderError &e) {
-        ShowMessage(QMessageBox::Critical, e.Message());
+        FPrompt->Message(QMessageBox::Critical, e.Message());
         return;  // stays open; the new values are in memory only
     }
     accept();

@@ -1,5 +1,6 @@
 // The main window on a catalogue and recordings made here: start-up, browsing, loading, playback, the
 // waveform events, the busy guards and the menu commands.
+#include "TestPrompt.h"
 #include "uAbout.h"
 #include "uApplication.h"
 #include "uAudioEngine.h"
@@ -17,6 +18,7 @@
 #include "uTiles.h"
 #include "uWaveView.h"
 
+#include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateEdit>
@@ -32,11 +34,6 @@
 #include <sqlite3.h>
 
 namespace {
-
-struct TMessage {
-    QMessageBox::Icon Icon;
-    QString Text;
-};
 
 void Exec(sqlite3 *db, const QString &sql)
 {
@@ -62,6 +59,21 @@ bool MakeTone(const QString &APath, int ASeconds)
                               QStringLiteral("2"), QStringLiteral("-ar"), QStringLiteral("44100"), APath}) == 0;
 }
 
+// A widget or menu item of the window, found by its object name.
+template <class T>
+T *Child(const QObject &AWindow, const QString &AName)
+{
+    T *c = AWindow.findChild<T *>(AName);
+    if (!c)
+        qFatal("no child %s", qPrintable(AName));
+    return c;
+}
+
+TTileButton *HourTile(const QObject &AWindow, int AHour)
+{
+    return Child<TTileButton>(AWindow, QStringLiteral("tileHour%1").arg(AHour));
+}
+
 void SendMouse(QWidget *w, QEvent::Type t, const QPoint &p, Qt::MouseButton button, Qt::MouseButtons buttons)
 {
     QMouseEvent e(t, QPointF(p), QPointF(w->mapToGlobal(p)), button, buttons, Qt::NoModifier);
@@ -79,6 +91,7 @@ private slots:
 
     void hourGridAndZoomColumn_data();
     void hourGridAndZoomColumn();
+    void displayDateUsesTheLocaleSeparator_data();
     void displayDateUsesTheLocaleSeparator();
     void startWithoutCatalogue();
     void startWithCatalogue();
@@ -115,9 +128,7 @@ private:
     QString FRoot, FDb;
     QDate FToday = QDate::currentDate();
     QDate FOther = QDate(2025, 3, 14);
-    QList<TMessage> FMessages;
-    int FDialogs = 0;
-    std::function<int(QDialog &)> FDialogHandler;
+    TTestPrompt FPrompt;  // the operator of every window: messages recorded, dialogs driven by OnRun
 };
 
 void TestMain::initTestCase()
@@ -177,9 +188,9 @@ void TestMain::init()
     Config->SetExportFolder(FDir.filePath(QStringLiteral("exports")) + QLatin1Char('/'));
     Config->SetOutputDevice(-1);
     Config->Save();
-    FMessages.clear();
-    FDialogs = 0;
-    FDialogHandler = nullptr;
+    FPrompt.Messages.clear();
+    FPrompt.Runs = 0;
+    FPrompt.OnRun = nullptr;
 }
 
 void TestMain::cleanup()
@@ -191,11 +202,7 @@ void TestMain::cleanup()
 std::unique_ptr<TfrmMain> TestMain::MakeMain()
 {
     auto w = std::make_unique<TfrmMain>();
-    w->ShowMessage = [this](QMessageBox::Icon AIcon, const QString &AText) { FMessages.append({AIcon, AText}); };
-    w->ExecDialog = [this](QDialog &d) {
-        ++FDialogs;
-        return FDialogHandler ? FDialogHandler(d) : int(QDialog::Rejected);
-    };
+    w->Commands().SetPrompt(FPrompt);
     w->show();
     if (!QTest::qWaitForWindowExposed(w.get()))
         qWarning("window not exposed");
@@ -204,7 +211,7 @@ std::unique_ptr<TfrmMain> TestMain::MakeMain()
 
 void TestMain::LoadHour(TfrmMain &w, int AHour)
 {
-    w.HourTileClick(w.HourTile(AHour));
+    w.HourTileClick(HourTile(w, AHour));
 }
 
 void TestMain::hourGridAndZoomColumn_data()
@@ -231,12 +238,23 @@ void TestMain::hourGridAndZoomColumn()
         QCOMPARE(ToolTileRect(-tile - 1, panel.width()), expected);
 }
 
+void TestMain::displayDateUsesTheLocaleSeparator_data()
+{
+    QTest::addColumn<QString>("locale");
+    QTest::addColumn<QString>("separator");
+    QTest::addRow("Dutch") << "nl_NL" << "-";
+    QTest::addRow("American") << "en_US" << "/";
+    QTest::addRow("German") << "de_DE" << ".";
+    QTest::addRow("C") << "C" << "/";
+}
+
 void TestMain::displayDateUsesTheLocaleSeparator()
 {
-    const QString sep = LocaleDateSeparator();
-    QCOMPARE(sep.size(), 1);
-    QVERIFY(!sep.at(0).isDigit());
-    QCOMPARE(DisplayDate(QDate(2026, 3, 7)), QStringLiteral("07") + sep + QStringLiteral("03") + sep + "2026");
+    QFETCH(QString, locale);
+    QFETCH(QString, separator);
+    QCOMPARE(LocaleDateSeparator(QLocale(locale)), separator);
+    // The operator's own locale is pinned to Dutch by main().
+    QCOMPARE(DisplayDate(QDate(2026, 3, 7)), QStringLiteral("07-03-2026"));
 }
 
 void TestMain::startWithoutCatalogue()
@@ -247,21 +265,21 @@ void TestMain::startWithoutCatalogue()
     QVERIFY(w->StatusText().startsWith(QStringLiteral("Database niet geopend: Databasebestand niet gevonden: ")));
     QVERIFY(w->StatusText().endsWith(QStringLiteral("missing.sqlite  (Programma > Instellingen (paden))")));
     for (int i = 0; i < 24; ++i)
-        QVERIFY(!w->HourTile(i)->isEnabled());
-    QVERIFY(FMessages.isEmpty());
-    QCOMPARE(FDialogs, 0);
+        QVERIFY(!HourTile(*w, i)->isEnabled());
+    QVERIFY(FPrompt.Messages.isEmpty());
+    QCOMPARE(FPrompt.Runs, 0);
     // Nothing loaded: transport, zoom and export are off, the other menu items on.
-    for (QWidget *c : {static_cast<QWidget *>(w->PlayTile()), static_cast<QWidget *>(w->ZoomFitTile()),
-                       static_cast<QWidget *>(w->ZoomSelTile()), static_cast<QWidget *>(w->btnExport)})
+    for (QWidget *c : {static_cast<QWidget *>(Child<TTileButton>(*w, "tilePlay")), static_cast<QWidget *>(Child<TTileButton>(*w, "tileZoomFit")),
+                       static_cast<QWidget *>(Child<TTileButton>(*w, "tileZoomSel")), static_cast<QWidget *>(Child<QPushButton>(*w, "btnExport"))})
         QVERIFY(!c->isEnabled());
-    QVERIFY(!w->mnuExport->isEnabled() && !w->mnuEdit->isEnabled());
-    QVERIFY(w->mnuSearch->isEnabled() && w->mnuPaths->isEnabled() && w->mnuAbout->isEnabled());
-    QCOMPARE(w->lblTime->text(), QStringLiteral("00:00.000"));
-    QCOMPARE(w->HourTile(23)->Caption(), QStringLiteral("23 - 0 uur"));
+    QVERIFY(!Child<QAction>(*w, "mnuExport")->isEnabled() && !Child<QAction>(*w, "mnuEdit")->isEnabled());
+    QVERIFY(Child<QAction>(*w, "mnuSearch")->isEnabled() && Child<QAction>(*w, "mnuPaths")->isEnabled() && Child<QAction>(*w, "mnuAbout")->isEnabled());
+    QCOMPARE(Child<QLabel>(*w, "lblTime")->text(), QStringLiteral("00:00.000"));
+    QCOMPARE(HourTile(*w, 23)->Caption(), QStringLiteral("23 - 0 uur"));
     QCOMPARE(w->windowTitle(), QStringLiteral("Vornak Reader 2026"));
     // An hour click does nothing without a catalogue.
-    w->HourTileClick(w->HourTile(10));
-    QVERIFY(FMessages.isEmpty());
+    w->HourTileClick(HourTile(*w, 10));
+    QVERIFY(FPrompt.Messages.isEmpty());
 }
 
 void TestMain::startWithCatalogue()
@@ -270,35 +288,35 @@ void TestMain::startWithCatalogue()
     QVERIFY(w->DataOK());
     QCOMPARE(w->StatusText(), DisplayDate(FToday) + QStringLiteral(" - 4 opname-uur/uren beschikbaar. Kies een uur."));
     for (int i = 0; i < 24; ++i)
-        QCOMPARE(w->HourTile(i)->isEnabled(), i == 10 || i == 14 || i == 15 || i == 16);
-    QVERIFY(FMessages.isEmpty());
+        QCOMPARE(HourTile(*w, i)->isEnabled(), i == 10 || i == 14 || i == 15 || i == 16);
+    QVERIFY(FPrompt.Messages.isEmpty());
     // The client area below the menu bar has the design size, and the tiles follow the window's width.
     QCOMPARE(w->centralWidget()->size(), QSize(MainClientWidth, MainClientHeight));
-    QCOMPARE(w->HourTile(0)->geometry(), QRect(0, 0, 124, 43));
-    QCOMPARE(w->Wave()->size(), QSize(956, 330));
+    QCOMPARE(HourTile(*w, 0)->geometry(), QRect(0, 0, 124, 43));
+    QCOMPARE(Child<TWaveView>(*w, "wave")->size(), QSize(956, 330));
     w->resize(w->width() + 200, w->height());
-    QTRY_COMPARE(w->HourTile(0)->width(), 174);
-    QCOMPARE(w->HourTile(0)->height(), 43);
-    QCOMPARE(w->btnExport->geometry().right() + 1, w->centralWidget()->width() - 18);
+    QTRY_COMPARE(HourTile(*w, 0)->width(), 174);
+    QCOMPARE(HourTile(*w, 0)->height(), 43);
+    QCOMPARE(Child<QPushButton>(*w, "btnExport")->geometry().right() + 1, w->centralWidget()->width() - 18);
 }
 
 void TestMain::oneRecordingLoadsAtOnce()
 {
     auto w = MakeMain();
     LoadHour(*w, 10);
-    QCOMPARE(FDialogs, 0);
-    QVERIFY2(w->HasFile(), FMessages.isEmpty() ? "" : qPrintable(FMessages.first().Text));
-    QVERIFY(w->HourTile(10)->Selected());
+    QCOMPARE(FPrompt.Runs, 0);
+    QVERIFY2(w->HasFile(), FPrompt.Messages.isEmpty() ? "" : qPrintable(FPrompt.Messages.first().Text));
+    QVERIFY(HourTile(*w, 10)->Selected());
     QCOMPARE(w->StatusText(), DayKey(FToday) + QStringLiteral("  10-11 uur  nr 1  -  WAV  -  duur 00:03  -  Overleg Jan"));
     QCOMPARE(w->windowTitle(), QStringLiteral("Vornak Reader 2026  -  ") + QFileInfo(RecPath(FToday, 10, 1, ".wav")).fileName());
-    QVERIFY(w->ZoomFitTile()->isEnabled() && w->ZoomInTile()->isEnabled() && !w->ZoomSelTile()->isEnabled());
-    QVERIFY(w->btnExport->isEnabled() && w->mnuExport->isEnabled() && w->mnuEdit->isEnabled());
-    QCOMPARE(w->PlayTile()->isEnabled(), w->Engine()->HasOutput());
-    QVERIFY(w->Wave()->EnvCount() > 0);
+    QVERIFY(Child<TTileButton>(*w, "tileZoomFit")->isEnabled() && Child<TTileButton>(*w, "tileZoomIn")->isEnabled() && !Child<TTileButton>(*w, "tileZoomSel")->isEnabled());
+    QVERIFY(Child<QPushButton>(*w, "btnExport")->isEnabled() && Child<QAction>(*w, "mnuExport")->isEnabled() && Child<QAction>(*w, "mnuEdit")->isEnabled());
+    QCOMPARE(Child<TTileButton>(*w, "tilePlay")->isEnabled(), w->Engine().HasOutput());
+    QVERIFY(Child<TWaveView>(*w, "wave")->EnvCount() > 0);
     // Another day keeps the recording but clears the hour mark.
-    w->Calendar()->SetSelectedDate(FOther);
+    Child<TCalendarView>(*w, "calendar")->SetSelectedDate(FOther);
     w->CalendarSelect();
-    QVERIFY(!w->HourTile(10)->Selected());
+    QVERIFY(!HourTile(*w, 10)->Selected());
     QVERIFY(w->HasFile());
     QVERIFY(w->windowTitle().endsWith(QStringLiteral(".wav")));
 }
@@ -308,26 +326,26 @@ void TestMain::severalRecordingsOpenThePicker()
     auto w = MakeMain();
     QString caption;
     int offered = 0;
-    FDialogHandler = [&](QDialog &d) {
+    FPrompt.OnRun = [&](QDialog &d) {
         auto *pick = qobject_cast<TfrmPick *>(&d);
         if (!pick)
             return int(QDialog::Rejected);
         caption = pick->lblInfo->text();
         offered = pick->lvItems->topLevelItemCount();
-        if (FDialogs == 1)
+        if (FPrompt.Runs == 1)
             return int(QDialog::Rejected);  // first time: cancelled
         pick->lvItems->SelectRow(1);
         pick->btnOkClick();
         return pick->result();
     };
     LoadHour(*w, 14);
-    QCOMPARE(FDialogs, 1);
+    QCOMPARE(FPrompt.Runs, 1);
     QCOMPARE(caption, DisplayDate(FToday) + QStringLiteral(", 14-15 uur: 2 opnames gevonden. Kies er een:"));
     QCOMPARE(offered, 2);
     QVERIFY(!w->HasFile());
-    QVERIFY(!w->HourTile(14)->Selected());
+    QVERIFY(!HourTile(*w, 14)->Selected());
     LoadHour(*w, 14);  // asked again, no caching
-    QCOMPARE(FDialogs, 2);
+    QCOMPARE(FPrompt.Runs, 2);
     QVERIFY(w->HasFile());
     QCOMPARE(w->Current().RecNumber, 2);
     QVERIFY(w->StatusText().endsWith(QStringLiteral("duur 00:03  -  Piet")));  // persons only: no stray space
@@ -336,12 +354,12 @@ void TestMain::severalRecordingsOpenThePicker()
 void TestMain::lateHourCaptionWrapsToZero()
 {
     auto w = MakeMain();
-    w->Calendar()->SetSelectedDate(FOther);
+    Child<TCalendarView>(*w, "calendar")->SetSelectedDate(FOther);
     w->CalendarSelect();
     for (int i = 0; i < 24; ++i)
-        QCOMPARE(w->HourTile(i)->isEnabled(), i == 23);
+        QCOMPARE(HourTile(*w, i)->isEnabled(), i == 23);
     QString caption;
-    FDialogHandler = [&](QDialog &d) {
+    FPrompt.OnRun = [&](QDialog &d) {
         if (auto *pick = qobject_cast<TfrmPick *>(&d))
             caption = pick->lblInfo->text();
         return int(QDialog::Rejected);
@@ -354,11 +372,11 @@ void TestMain::missingFileWarns()
 {
     auto w = MakeMain();
     LoadHour(*w, 15);
-    QCOMPARE(FMessages.size(), 1);
-    QCOMPARE(FMessages[0].Icon, QMessageBox::Warning);
-    QCOMPARE(FMessages[0].Text, QStringLiteral("Het geluidsbestand werd niet teruggevonden:\r\nD:\\Opnames\\") +
+    QCOMPARE(FPrompt.Messages.size(), 1);
+    QCOMPARE(FPrompt.Messages[0].Icon, QMessageBox::Warning);
+    QCOMPARE(FPrompt.Messages[0].Text, QStringLiteral("Het geluidsbestand werd niet teruggevonden:\r\nD:\\Opnames\\") +
                                     QFileInfo(RecPath(FToday, 15, 1, ".wav")).fileName());
-    QVERIFY(w->HourTile(15)->Selected());  // marked before the load
+    QVERIFY(HourTile(*w, 15)->Selected());  // marked before the load
     QVERIFY(!w->HasFile());
     QVERIFY(!w->Busy());
 }
@@ -371,13 +389,13 @@ void TestMain::undecodableFileKeepsThePreviousRecording()
     const QString status = w->StatusText();
     const QString title = w->windowTitle();
     LoadHour(*w, 16);
-    QCOMPARE(FMessages.size(), 1);
-    QCOMPARE(FMessages[0].Icon, QMessageBox::Critical);
+    QCOMPARE(FPrompt.Messages.size(), 1);
+    QCOMPARE(FPrompt.Messages[0].Icon, QMessageBox::Critical);
     const QString expected = QStringLiteral("Kon de opname niet laden:\r\n%1\r\n\r\n%2 (audiofout %3).")
-                                 .arg(RecPath(FToday, 16, 1, ".mp3"), AudioErrorText(w->Engine()->LastError()))
-                                 .arg(w->Engine()->LastError());
-    QCOMPARE(FMessages[0].Text, expected);
-    QVERIFY(w->Engine()->LastError() != 0);
+                                 .arg(RecPath(FToday, 16, 1, ".mp3"), AudioErrorText(w->Engine().LastError()))
+                                 .arg(w->Engine().LastError());
+    QCOMPARE(FPrompt.Messages[0].Text, expected);
+    QVERIFY(w->Engine().LastError() != 0);
     QCOMPARE(w->Current().RecHour, 10);
     QCOMPARE(w->StatusText(), status);
     QCOMPARE(w->windowTitle(), title);
@@ -389,22 +407,22 @@ void TestMain::undecodableFileKeepsThePreviousRecording()
 void TestMain::playPauseStop()
 {
     auto w = MakeMain();
-    if (!w->Engine()->HasOutput())
+    if (!w->Engine().HasOutput())
         QSKIP("no sound output (start tools/start-sound.sh)");
     LoadHour(*w, 10);
     QVERIFY(w->HasFile());
     w->PlayClick();
-    QTRY_VERIFY_WITH_TIMEOUT(w->lblTime->text() != QStringLiteral("00:00.000"), 3000);
-    QVERIFY(w->Wave()->PlayPos() > 0);
+    QTRY_VERIFY_WITH_TIMEOUT(Child<QLabel>(*w, "lblTime")->text() != QStringLiteral("00:00.000"), 3000);
+    QVERIFY(Child<TWaveView>(*w, "wave")->PlayPos() > 0);
     w->PauseClick();
-    QTRY_VERIFY(!w->Engine()->IsPlaying());
+    QTRY_VERIFY(!w->Engine().IsPlaying());
     QTest::qWait(120);
-    const QString frozen = w->lblTime->text();
+    const QString frozen = Child<QLabel>(*w, "lblTime")->text();
     QTest::qWait(150);
-    QCOMPARE(w->lblTime->text(), frozen);
+    QCOMPARE(Child<QLabel>(*w, "lblTime")->text(), frozen);
     w->StopClick();
-    QCOMPARE(w->lblTime->text(), QStringLiteral("00:00.000"));
-    QCOMPARE(w->Wave()->PlayPos(), 0.0);
+    QCOMPARE(Child<QLabel>(*w, "lblTime")->text(), QStringLiteral("00:00.000"));
+    QCOMPARE(Child<TWaveView>(*w, "wave")->PlayPos(), 0.0);
 }
 
 void TestMain::clickSeeksAndDragSelects()
@@ -412,15 +430,15 @@ void TestMain::clickSeeksAndDragSelects()
     auto w = MakeMain();
     LoadHour(*w, 10);
     QVERIFY(w->HasFile());
-    TWaveView *wave = w->Wave();
+    TWaveView *wave = Child<TWaveView>(*w, "wave");
     const TWaveBands b = TWaveBands::For(wave->height());
     const int y = (b.WaveTop + b.WaveBottom) / 2;
     const int x = wave->width() / 2;
     SendMouse(wave, QEvent::MouseButtonPress, QPoint(x, y), Qt::LeftButton, Qt::LeftButton);
     SendMouse(wave, QEvent::MouseButtonRelease, QPoint(x, y), Qt::LeftButton, Qt::NoButton);
     QVERIFY(wave->PlayPos() > 1.0 && wave->PlayPos() < 2.0);
-    QCOMPARE(w->lblTime->text(), FormatTimeMs(wave->PlayPos()));
-    QCOMPARE(w->Engine()->PositionSec() > 1.0, true);
+    QCOMPARE(Child<QLabel>(*w, "lblTime")->text(), FormatTimeMs(wave->PlayPos()));
+    QCOMPARE(w->Engine().PositionSec() > 1.0, true);
 
     const int x0 = wave->width() / 3, x1 = wave->width() * 2 / 3;
     SendMouse(wave, QEvent::MouseButtonPress, QPoint(x0, y), Qt::LeftButton, Qt::LeftButton);
@@ -431,7 +449,7 @@ void TestMain::clickSeeksAndDragSelects()
     QCOMPARE(w->StatusText(), QStringLiteral("Selectie: %1 - %2  (%3)")
                                   .arg(FormatDuration(wave->SelStart()), FormatDuration(wave->SelEnd()),
                                        FormatDuration(wave->SelEnd() - wave->SelStart())));
-    QVERIFY(w->ZoomSelTile()->isEnabled());
+    QVERIFY(Child<TTileButton>(*w, "tileZoomSel")->isEnabled());
     w->ZoomSelClick();
     QCOMPARE(wave->ViewStart(), wave->SelStart());
     w->ZoomFitClick();
@@ -441,7 +459,7 @@ void TestMain::clickSeeksAndDragSelects()
     SendMouse(wave, QEvent::MouseButtonPress, QPoint(x, y), Qt::LeftButton, Qt::LeftButton);
     SendMouse(wave, QEvent::MouseButtonRelease, QPoint(x, y), Qt::LeftButton, Qt::NoButton);
     QVERIFY(!wave->HasSelection());
-    QVERIFY(!w->ZoomSelTile()->isEnabled());
+    QVERIFY(!Child<TTileButton>(*w, "tileZoomSel")->isEnabled());
     QCOMPARE(w->StatusText(), last);
 }
 
@@ -453,27 +471,27 @@ void TestMain::busyGuardsDuringLoadAndCloseAfterwards()
     bool sawBusy = false;
     bool sawProgress = false;
     int reports = 0;
-    w->OnProgressReport = [&] {
+    w->Commands().OnProgressReport = [&] {
         if (reports++ > 0)
             return;
         sawBusy = w->Busy();
         auto *prog = w->findChild<TfrmProgress *>();
         sawProgress = prog && prog->isVisible() && prog->windowTitle() == QStringLiteral("Opname laden") &&
                       !prog->btnCancel->isVisible();
-        w->HourTileClick(w->HourTile(14));  // would open the picker
+        w->HourTileClick(HourTile(*w, 14));  // would open the picker
         w->mnuSearchClick();
         w->mnuPathsClick();
         w->mnuExportClick();
         w->mnuEditClick();
         w->close();
     };
-    w->Calendar()->SetSelectedDate(FToday);
-    w->HourTileClick(w->HourTile(10));
+    Child<TCalendarView>(*w, "calendar")->SetSelectedDate(FToday);
+    w->HourTileClick(HourTile(*w, 10));
     QVERIFY(reports > 0);
     QVERIFY(sawBusy);
     QVERIFY(sawProgress);
-    QCOMPARE(FDialogs, 0);
-    QVERIFY(FMessages.isEmpty());
+    QCOMPARE(FPrompt.Runs, 0);
+    QVERIFY(FPrompt.Messages.isEmpty());
     QVERIFY(!w->Busy());
     QVERIFY(w->HasFile());
     // The close that arrived during the load takes effect now.
@@ -490,22 +508,22 @@ void TestMain::exportWholeAndSelection()
     QString defaultName, startFolder;
     bool useSel = false;
     QString target;
-    FDialogHandler = [&](QDialog &d) {
+    FPrompt.OnRun = [&](QDialog &d) {
         auto *e = qobject_cast<TfrmExport *>(&d);
         if (!e)
             return int(QDialog::Rejected);
         defaultName = e->edFileName->text();
-        e->ChosenPath = target;
-        e->ChosenFormat = TAudioFormat::afWAV;
-        e->ChosenBitrate = 128;
-        e->UseSelection = useSel;
+        e->Request.Path = target;
+        e->Request.Format = TAudioFormat::afWAV;
+        e->Request.Bitrate = 128;
+        e->Request.UseSelection = useSel;
         return int(QDialog::Accepted);
     };
     target = folder + QStringLiteral("/whole.wav");
     w->mnuExportClick();
     QVERIFY(defaultName.contains(QFileInfo(RecPath(FToday, 10, 1, "")).fileName()));
-    QCOMPARE(FMessages.size(), 1);
-    QCOMPARE(FMessages[0].Text, QStringLiteral("De export is voltooid:\r\n") + target);
+    QCOMPARE(FPrompt.Messages.size(), 1);
+    QCOMPARE(FPrompt.Messages[0].Text, QStringLiteral("De export is voltooid:\r\n") + target);
     QCOMPARE(w->StatusText(), QStringLiteral("Export voltooid: ") + target);
     QCOMPARE(Config->ExportFolder(), folder + QLatin1Char('/'));
     QCOMPARE(TConfig(FDir.path()).ExportFolder(), folder + QLatin1Char('/'));  // saved
@@ -513,7 +531,7 @@ void TestMain::exportWholeAndSelection()
     QVERIFY(whole > 44);
 
     // Select the middle third and export only that.
-    TWaveView *wave = w->Wave();
+    TWaveView *wave = Child<TWaveView>(*w, "wave");
     const int y = (TWaveBands::For(wave->height()).WaveTop + TWaveBands::For(wave->height()).WaveBottom) / 2;
     SendMouse(wave, QEvent::MouseButtonPress, QPoint(wave->width() / 3, y), Qt::LeftButton, Qt::LeftButton);
     SendMouse(wave, QEvent::MouseMove, QPoint(wave->width() * 2 / 3, y), Qt::NoButton, Qt::LeftButton);
@@ -522,9 +540,9 @@ void TestMain::exportWholeAndSelection()
     useSel = true;
     target = folder + QStringLiteral("/part.wav");
     w->mnuExportClick();
-    QCOMPARE(FMessages.size(), 2);
+    QCOMPARE(FPrompt.Messages.size(), 2);
     const double part = double(QFileInfo(target).size() - 44) / double(whole - 44);
-    const double expected = (wave->SelEnd() - wave->SelStart()) / w->Engine()->DurationSec();
+    const double expected = (wave->SelEnd() - wave->SelStart()) / w->Engine().DurationSec();
     QVERIFY2(qAbs(part - expected) < 0.01, qPrintable(QStringLiteral("%1 vs %2").arg(part).arg(expected)));
 }
 
@@ -533,22 +551,22 @@ void TestMain::exportCancelledIsNotCompleted()
     auto w = MakeMain();
     LoadHour(*w, 10);
     const QString target = FDir.filePath(QStringLiteral("cancelled.wav"));
-    FDialogHandler = [&](QDialog &d) {
+    FPrompt.OnRun = [&](QDialog &d) {
         auto *e = qobject_cast<TfrmExport *>(&d);
-        e->ChosenPath = target;
-        e->ChosenFormat = TAudioFormat::afWAV;
-        e->UseSelection = false;
+        e->Request.Path = target;
+        e->Request.Format = TAudioFormat::afWAV;
+        e->Request.UseSelection = false;
         return int(QDialog::Accepted);
     };
-    w->OnProgressReport = [&] {
+    w->Commands().OnProgressReport = [&] {
         if (auto *prog = w->findChild<TfrmProgress *>())
             if (prog->btnCancel->isVisible())
                 prog->btnCancel->click();
     };
     w->mnuExportClick();
-    QCOMPARE(FMessages.size(), 1);
-    QCOMPARE(FMessages[0].Icon, QMessageBox::Warning);
-    QCOMPARE(FMessages[0].Text, QStringLiteral("De export is niet voltooid (afgebroken of mislukt)."));
+    QCOMPARE(FPrompt.Messages.size(), 1);
+    QCOMPARE(FPrompt.Messages[0].Icon, QMessageBox::Warning);
+    QCOMPARE(FPrompt.Messages[0].Text, QStringLiteral("De export is niet voltooid (afgebroken of mislukt)."));
     QVERIFY(!w->Busy());
     QVERIFY(!w->findChild<TfrmProgress *>());
 }
@@ -562,17 +580,17 @@ void TestMain::exportRefusesTheLoadedFile()
         QFile f(own);
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
     }();
-    FDialogHandler = [&](QDialog &d) {
+    FPrompt.OnRun = [&](QDialog &d) {
         auto *e = qobject_cast<TfrmExport *>(&d);
         // The same file written another way.
-        e->ChosenPath = QFileInfo(own).absolutePath() + QStringLiteral("/./") + QFileInfo(own).fileName();
-        e->ChosenFormat = TAudioFormat::afWAV;
-        e->UseSelection = false;
+        e->Request.Path = QFileInfo(own).absolutePath() + QStringLiteral("/./") + QFileInfo(own).fileName();
+        e->Request.Format = TAudioFormat::afWAV;
+        e->Request.UseSelection = false;
         return int(QDialog::Accepted);
     };
     w->mnuExportClick();
-    QCOMPARE(FMessages.size(), 1);
-    QCOMPARE(FMessages[0].Text, QStringLiteral("De export is niet voltooid (afgebroken of mislukt)."));
+    QCOMPARE(FPrompt.Messages.size(), 1);
+    QCOMPARE(FPrompt.Messages[0].Text, QStringLiteral("De export is niet voltooid (afgebroken of mislukt)."));
     QFile f(own);
     QVERIFY(f.open(QIODevice::ReadOnly));
     QCOMPARE(f.readAll(), before);
@@ -583,7 +601,7 @@ void TestMain::editStoresTitleAndPersons()
     auto w = MakeMain();
     LoadHour(*w, 10);
     const QString caption = w->windowTitle();
-    FDialogHandler = [&](QDialog &d) {
+    FPrompt.OnRun = [&](QDialog &d) {
         auto *m = qobject_cast<TfrmMeta *>(&d);
         if (!m)
             return int(QDialog::Rejected);
@@ -592,11 +610,11 @@ void TestMain::editStoresTitleAndPersons()
         return int(QDialog::Accepted);
     };
     w->mnuEditClick();
-    QVERIFY2(FMessages.isEmpty(), FMessages.isEmpty() ? "" : qPrintable(FMessages.first().Text));
+    QVERIFY2(FPrompt.Messages.isEmpty(), FPrompt.Messages.isEmpty() ? "" : qPrintable(FPrompt.Messages.first().Text));
     QCOMPARE(w->Current().Title, QStringLiteral("Nieuw overleg"));
     QCOMPARE(w->Current().Persons, QStringLiteral("Piet\r\nKlaas"));
     QVERIFY(w->StatusText().endsWith(QStringLiteral("  -  Nieuw overleg Piet\r\nKlaas")));
-    QVERIFY(w->lblStatus->text().endsWith(QStringLiteral("Nieuw overleg Piet, Klaas")));  // shown on one line
+    QVERIFY(Child<QLabel>(*w, "lblStatus")->text().endsWith(QStringLiteral("Nieuw overleg Piet, Klaas")));  // shown on one line
     QCOMPARE(w->windowTitle(), caption);
     TRecList list;
     ReaderData->Search(DayKey(FToday), 10, QString(), list);
@@ -614,16 +632,16 @@ void TestMain::editWithoutCatalogueSaysSo()
     QVERIFY(w->HasFile());
     // The settings were confirmed with a catalogue that cannot be opened.
     Config->SetDatabasePath(FDir.filePath(QStringLiteral("gone.sqlite")));
-    FDialogHandler = [](QDialog &d) { return qobject_cast<TfrmSettings *>(&d) ? int(QDialog::Accepted) : 0; };
+    FPrompt.OnRun = [](QDialog &d) { return qobject_cast<TfrmSettings *>(&d) ? int(QDialog::Accepted) : 0; };
     w->mnuPathsClick();
     QVERIFY(!w->DataOK());
     QVERIFY(w->StatusText().startsWith(QStringLiteral("Database niet geopend: ")));
     QVERIFY(w->HasFile());
-    FDialogs = 0;
+    FPrompt.Runs = 0;
     w->mnuEditClick();
-    QCOMPARE(FDialogs, 0);
-    QCOMPARE(FMessages.size(), 1);
-    QCOMPARE(FMessages[0].Text,
+    QCOMPARE(FPrompt.Runs, 0);
+    QCOMPARE(FPrompt.Messages.size(), 1);
+    QCOMPARE(FPrompt.Messages[0].Text,
              QStringLiteral("De database is niet geopend. Kies een database via Programma > Instellingen."));
 }
 
@@ -632,40 +650,48 @@ void TestMain::settingsReopenCatalogueAndKeepPlaying()
     auto w = MakeMain();
     LoadHour(*w, 10);
     QVERIFY(w->HasFile());
-    const bool output = w->Engine()->HasOutput();
+    const bool output = w->Engine().HasOutput();
     QList<QPair<QString, int>> devices;
     ListOutputDevices(devices);
-    int other = w->Engine()->OutputDevice();
+    int other = w->Engine().OutputDevice();
     for (const auto &d : devices)
-        if (d.second != w->Engine()->OutputDevice() && d.second >= 0)
+        if (d.second != w->Engine().OutputDevice() && d.second >= 0)
             other = d.second;
     if (output)
         w->PlayClick();
     QTest::qWait(300);
-    const double before = w->Engine()->PositionSec();
+    const double before = w->Engine().PositionSec();
     w->SetStatus(QStringLiteral("iets anders"));
-    FDialogHandler = [&](QDialog &d) {
-        if (!qobject_cast<TfrmSettings *>(&d))
+    QString firstDevice;
+    int firstDeviceNumber = 0;
+    FPrompt.OnRun = [&](QDialog &d) {
+        auto *settings = qobject_cast<TfrmSettings *>(&d);
+        if (!settings)
             return int(QDialog::Rejected);
+        firstDevice = settings->cbDevice->itemText(0);
+        firstDeviceNumber = settings->cbDevice->itemData(0).toInt();
         Config->SetOutputDevice(other);  // what OK stores
         return int(QDialog::Accepted);
     };
     w->mnuPathsClick();
+    // The dialog offers the engine's device list, the default entry first.
+    QCOMPARE(firstDevice, QStringLiteral("Standaard uitvoerapparaat"));
+    QCOMPARE(firstDeviceNumber, -1);
     QVERIFY(w->DataOK());
     QCOMPARE(w->StatusText(), DisplayDate(FToday) + QStringLiteral(" - 4 opname-uur/uren beschikbaar. Kies een uur."));
     QVERIFY(w->HasFile());
     if (!output || other == -1)
         return;
-    QCOMPARE(w->Engine()->OutputDevice(), other);
-    QVERIFY(w->Engine()->IsPlaying());
-    QVERIFY(w->Engine()->PositionSec() >= before - 0.1);
+    QCOMPARE(w->Engine().OutputDevice(), other);
+    QVERIFY(w->Engine().IsPlaying());
+    QVERIFY(w->Engine().PositionSec() >= before - 0.1);
     w->StopClick();
 }
 
 void TestMain::searchMovesCalendarAndLoads()
 {
     auto w = MakeMain();
-    FDialogHandler = [&](QDialog &d) {
+    FPrompt.OnRun = [&](QDialog &d) {
         auto *s = qobject_cast<TfrmSearch *>(&d);
         if (!s)
             return int(QDialog::Rejected);
@@ -682,10 +708,10 @@ void TestMain::searchMovesCalendarAndLoads()
         return s->result();
     };
     w->mnuSearchClick();
-    QVERIFY2(w->HasFile(), FMessages.isEmpty() ? "" : qPrintable(FMessages.first().Text));
-    QCOMPARE(w->Calendar()->SelectedDate(), FOther);
-    QVERIFY(w->HourTile(23)->Selected());
-    QVERIFY(w->HourTile(23)->isEnabled() && !w->HourTile(10)->isEnabled());
+    QVERIFY2(w->HasFile(), FPrompt.Messages.isEmpty() ? "" : qPrintable(FPrompt.Messages.first().Text));
+    QCOMPARE(Child<TCalendarView>(*w, "calendar")->SelectedDate(), FOther);
+    QVERIFY(HourTile(*w, 23)->Selected());
+    QVERIFY(HourTile(*w, 23)->isEnabled() && !HourTile(*w, 10)->isEnabled());
     QCOMPARE(w->Current().RecNumber, 2);
     QVERIFY(w->StatusText().startsWith(DayKey(FOther) + QStringLiteral("  23-00 uur  nr 2")));
 }
@@ -695,7 +721,7 @@ void TestMain::aboutShowsSettingsPath()
     auto w = MakeMain();
     QString path, libs;
     QWidget *owner = nullptr;
-    FDialogHandler = [&](QDialog &d) {
+    FPrompt.OnRun = [&](QDialog &d) {
         if (auto *a = qobject_cast<TfrmAbout *>(&d)) {
             path = a->lblIniPath->text();
             libs = a->lblLibs->text();
@@ -717,7 +743,7 @@ void TestMain::shortcutsRunTheCommands()
     QApplication::setActiveWindow(w.get());
     QVERIFY(QTest::qWaitForWindowActive(w.get()));
     QStringList opened;
-    FDialogHandler = [&](QDialog &d) {
+    FPrompt.OnRun = [&](QDialog &d) {
         opened << QString::fromLatin1(d.metaObject()->className());
         return int(QDialog::Rejected);
     };
@@ -761,6 +787,8 @@ void TestMain::unhandledErrorIsReported()
 
 int main(int argc, char *argv[])
 {
+    // The dates in the status line and the picker follow the operator's locale: pin a Dutch one.
+    qputenv("LC_ALL", "nl_NL.UTF-8");
     TReaderApplication app(argc, argv);
     app.setAttribute(Qt::AA_Use96Dpi, true);
     TestMain tc;

@@ -1,4 +1,5 @@
 // Export dialog: proposed target, extension switching, bitrate text, scope caption, browse and OK checks.
+#include "TestPrompt.h"
 #include "uExport.h"
 
 #include <QComboBox>
@@ -17,18 +18,9 @@ namespace {
 
 // A dialog whose message boxes and questions are recorded instead of shown.
 struct TExportFixture {
+    TTestPrompt prompt;
     TfrmExport dlg{nullptr};
-    QStringList messages;
-    QStringList questions;
-    bool answer = false;
-    TExportFixture()
-    {
-        dlg.ShowMessage = [this](QMessageBox::Icon, const QString &t) { messages << t; };
-        dlg.AskYesNo = [this](const QString &t) {
-            questions << t;
-            return answer;
-        };
-    }
+    TExportFixture() { dlg.SetPrompt(prompt); }
     bool Accepted() const { return dlg.result() == QDialog::Accepted; }
 };
 
@@ -187,7 +179,7 @@ void TestExport::bitrateText()
     f.dlg.cbBitrate->setCurrentText(typed);
     f.dlg.btnOkClick();
     QVERIFY(f.Accepted());
-    QCOMPARE(f.dlg.ChosenBitrate, bitrate);
+    QCOMPARE(f.dlg.Request.Bitrate, bitrate);
 }
 
 void TestExport::emptyTargetWarnsAndStaysOpen()
@@ -196,7 +188,7 @@ void TestExport::emptyTargetWarnsAndStaysOpen()
     f.dlg.Setup(QStringLiteral("rec"), false, -1, -1, 60, FTmp.path());
     f.dlg.edFileName->setText(QStringLiteral(" \t "));
     f.dlg.btnOkClick();
-    QCOMPARE(f.messages, QStringList{"Geef een bestandsnaam op voor de export."});
+    QCOMPARE(f.prompt.Texts(), QStringList{"Geef een bestandsnaam op voor de export."});
     QVERIFY(!f.Accepted());
 }
 
@@ -210,11 +202,11 @@ void TestExport::okStoresResultsAndCreatesMissingFolderBeforeOverwriteQuestion()
     f.dlg.rbSel->setChecked(true);
     f.dlg.btnOkClick();
     QVERIFY(f.Accepted());
-    QVERIFY(f.questions.isEmpty());
-    QCOMPARE(f.dlg.ChosenPath, FTmp.filePath("new/deeper/out.ogg"));
-    QCOMPARE(f.dlg.ChosenFormat, TAudioFormat::afOGG);
-    QCOMPARE(f.dlg.ChosenBitrate, 128);
-    QVERIFY(f.dlg.UseSelection);
+    QVERIFY(f.prompt.Questions.isEmpty());
+    QCOMPARE(f.dlg.Request.Path, FTmp.filePath("new/deeper/out.ogg"));
+    QCOMPARE(f.dlg.Request.Format, TAudioFormat::afOGG);
+    QCOMPARE(f.dlg.Request.Bitrate, 128);
+    QVERIFY(f.dlg.Request.UseSelection);
     QVERIFY(QFileInfo(FTmp.filePath("new/deeper")).isDir());
 }
 
@@ -228,18 +220,18 @@ void TestExport::existingTargetAsksAndNoKeepsDialogOpen()
 
     TExportFixture f;
     f.dlg.Setup(QStringLiteral("there"), false, -1, -1, 60, FTmp.filePath("exists"));
-    f.answer = false;
+    f.prompt.Answer = false;
     f.dlg.btnOkClick();
-    QCOMPARE(f.questions, QStringList{"Het bestand bestaat al. Overschrijven?"});
+    QCOMPARE(f.prompt.Questions, QStringList{"Het bestand bestaat al. Overschrijven?"});
     QVERIFY(!f.Accepted());
     QCOMPARE(f.dlg.edFileName->text(), target);  // contents kept
 
-    f.answer = true;
+    f.prompt.Answer = true;
     f.dlg.btnOkClick();
     QVERIFY(f.Accepted());
-    QCOMPARE(f.dlg.ChosenPath, target);
-    QCOMPARE(f.dlg.ChosenFormat, TAudioFormat::afMP3);
-    QVERIFY(!f.dlg.UseSelection);
+    QCOMPARE(f.dlg.Request.Path, target);
+    QCOMPARE(f.dlg.Request.Format, TAudioFormat::afMP3);
+    QVERIFY(!f.dlg.Request.UseSelection);
 }
 
 void TestExport::browseUsesFormatFilterAndAppliesExtension()

@@ -1,7 +1,6 @@
 // Catalogue access: opening (and refusing) files, hours, searches, the stem look-up, path resolution and
 // the metadata edit, on catalogues the tests create.
 #include "tst_uReaderDataFixture.h"
-#include "uReaderConfig.h"
 #include "uReaderData.h"
 
 #include <QDir>
@@ -308,23 +307,6 @@ private slots:
         ri.FileName = file;
         const QString want = expected.isEmpty() ? QString() : base + expected;
         QCOMPARE(TReaderData::ResolveExistingPath(ri, base + root), want);
-    }
-
-    void resolveExistingPathReadsRootFromConfigAtCallTime()
-    {
-        QTemporaryDir dir;
-        QVERIFY(QDir().mkpath(dir.filePath("r/2025/09/01")));
-        QVERIFY(WriteFile(dir.filePath("r/2025/09/01/A.mp3"), "a"));
-        Config = std::make_unique<TConfig>(dir.path());
-        TRecInfo ri;
-        ri.RecDate = "2025-09-01";
-        ri.FileName = "A.mp3";
-        ri.FilePath = dir.filePath("gone.mp3");
-        TReaderData db(FDb);
-        QCOMPARE(db.ResolveExistingPath(ri), ri.FilePath);
-        Config->SetRecordingsRoot(dir.filePath("r"));
-        QCOMPARE(db.ResolveExistingPath(ri), dir.filePath("r/2025/09/01/A.mp3"));
-        Config.reset();
     }
 
     void updateMetaChangesOnlyTheAddressedRecording()

@@ -1,5 +1,6 @@
 // Search dialog: the file-name stem and its search, the database search with its list, acceptance, errors.
 #include "tst_uReaderDataFixture.h"
+#include "TestPrompt.h"
 #include "uReaderData.h"
 #include "uReportList.h"
 #include "uSearch.h"
@@ -20,14 +21,18 @@ namespace {
 
 const QDateTime Now(QDate(2025, 9, 1), QTime(14, 37, 12));
 
-// A dialog whose messages are recorded instead of shown.
+// The catalogue the searches run on.
+std::unique_ptr<TReaderData> Data;
+
+// A dialog on ACatalogue whose messages are recorded instead of shown.
 struct TSearchFixture {
-    TfrmSearch dlg{nullptr, Now};
-    QStringList messages;
-    TSearchFixture()
+    TTestPrompt prompt;
+    TfrmSearch dlg;
+    explicit TSearchFixture(TReaderData *ACatalogue = Data.get()) : dlg(nullptr, ACatalogue, Now)
     {
-        dlg.ShowMessage = [this](QMessageBox::Icon, const QString &t) { messages << t; };
+        dlg.SetPrompt(prompt);
     }
+    QStringList Messages() const { return prompt.Texts(); }
     bool Accepted() const { return dlg.result() == QDialog::Accepted; }
     QList<int> ListedIds() const
     {
@@ -79,12 +84,12 @@ void TestSearch::initTestCase()
              Rec(4, "2025-08-31 09:30:00", 9, 2, "31082025092.ogg", 20, "Melding", "Anouk"),
              Rec(5, "2025-08-31 09:30:00", 9, 1, "31082025091.ogg", 21, "Melding", "Anouk"),
              Rec(6, "2025-08-31 10:00:00", 10, 1, "31082025101.flac", 0, "Leeg", "")});  // 0 s: never listed
-    ReaderData = std::make_unique<TReaderData>(db);
+    Data = std::make_unique<TReaderData>(db);
 }
 
 void TestSearch::cleanupTestCase()
 {
-    ReaderData.reset();
+    Data.reset();
 }
 
 void TestSearch::opensWithTodayCurrentHourAndNumberOne()
@@ -125,7 +130,7 @@ void TestSearch::fileSearchTakesEarliestMatchAndCloses()
     TSearchFixture f;  // stem 01092025141 matches ...141.mp3 and ...1410.mp3; the latter starts earlier
     f.dlg.btnFindFileClick();
     QVERIFY(f.Accepted());
-    QVERIFY(f.messages.isEmpty());
+    QVERIFY(f.Messages().isEmpty());
     QCOMPARE(f.dlg.Selected().Id, 2);
     QCOMPARE(f.dlg.lvResults->topLevelItemCount(), 0);
 }
@@ -135,7 +140,7 @@ void TestSearch::fileSearchWithoutMatchInformsAndStaysOpen()
     TSearchFixture f;
     f.dlg.cbFileNum->setCurrentIndex(4);
     f.dlg.btnFindFileClick();
-    QCOMPARE(f.messages, QStringList{"Geen geldige opname gevonden voor bestandsnaam 01092025145."});
+    QCOMPARE(f.Messages(), QStringList{"Geen geldige opname gevonden voor bestandsnaam 01092025145."});
     QVERIFY(!f.Accepted());
 }
 
@@ -174,7 +179,7 @@ void TestSearch::databaseSearchByCriteria()
     f.dlg.btnSearchDbClick();
     QCOMPARE(f.ListedIds(), ids);
     QCOMPARE(f.dlg.lvResults->topLevelItemCount(), ids.size());
-    QVERIFY(f.messages.isEmpty());
+    QVERIFY(f.Messages().isEmpty());
 }
 
 void TestSearch::resultRowsShowTheRecordsFields()
@@ -201,7 +206,7 @@ void TestSearch::emptyResultInformsAndEmptiesTheList()
     QCOMPARE(f.dlg.lvResults->topLevelItemCount(), 5);
     f.dlg.edName->setText(QStringLiteral("niemand"));
     f.dlg.btnSearchDbClick();
-    QCOMPARE(f.messages, QStringList{"Geen opnames gevonden met deze criteria."});
+    QCOMPARE(f.Messages(), QStringList{"Geen opnames gevonden met deze criteria."});
     QCOMPARE(f.dlg.lvResults->topLevelItemCount(), 0);
     QVERIFY(!f.dlg.btnOk->isEnabled());
 }
@@ -242,21 +247,20 @@ void TestSearch::doubleClickReturnsThatRow()
 
 void TestSearch::catalogueErrorIsShownAndDialogStaysOpen()
 {
-    TSearchFixture f;
+    // A copy of the catalogue that loses the recorder's table while the dialog is open.
+    const QString copy = FTmp.filePath("losing.sqlite");
+    QFile::remove(copy);
+    QVERIFY(QFile::copy(FTmp.filePath("catalogue.sqlite"), copy));
+    TReaderData losing(copy);
+    TSearchFixture f(&losing);
     f.dlg.btnSearchDbClick();
     QCOMPARE(f.dlg.lvResults->topLevelItemCount(), 5);
-
-    // A file that is a database without the recorder's table.
-    const QString other = FTmp.filePath("empty.sqlite");
-    { TSqliteDb db(other, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE); db.Exec("CREATE TABLE x (a)"); }
-    std::unique_ptr<TReaderData> kept = std::move(ReaderData);
-    ReaderData = std::make_unique<TReaderData>(other);
+    { TSqliteDb db(copy, SQLITE_OPEN_READWRITE); db.Exec("ALTER TABLE recordings RENAME TO x"); }
     f.dlg.btnSearchDbClick();
     f.dlg.btnFindFileClick();
-    ReaderData = std::move(kept);
 
-    QCOMPARE(f.messages.size(), 2);
-    QVERIFY2(f.messages[0].contains("recordings"), qPrintable(f.messages[0]));
+    QCOMPARE(f.Messages().size(), 2);
+    QVERIFY2(f.Messages()[0].contains("recordings"), qPrintable(f.Messages()[0]));
     QVERIFY(!f.Accepted());
     QCOMPARE(f.dlg.lvResults->topLevelItemCount(), 5);  // the previous rows stay on show
     f.dlg.lvResults->SelectRow(4);
@@ -264,10 +268,10 @@ void TestSearch::catalogueErrorIsShownAndDialogStaysOpen()
     QCOMPARE(f.dlg.List().size(), 0);
     QVERIFY(!f.Accepted());
 
-    kept = std::move(ReaderData);  // no catalogue open at all
-    f.dlg.btnSearchDbClick();
-    QCOMPARE(f.messages.last(), QStringLiteral("De database is niet geopend."));
-    ReaderData = std::move(kept);
+    TSearchFixture none(nullptr);  // no catalogue open at all
+    none.dlg.btnSearchDbClick();
+    none.dlg.btnFindFileClick();
+    QCOMPARE(none.Messages(), QStringList(2, QStringLiteral("De database is niet geopend.")));
 }
 
 QTEST_MAIN(TestSearch)

@@ -1,4 +1,5 @@
-// Settings dialog: fields from Config, device choice, trimmed paths saved, browse hooks, failed save.
+// Settings dialog: fields from the settings, device choice, trimmed paths saved, browse hooks, failed save.
+#include "TestPrompt.h"
 #include "uReaderConfig.h"
 #include "uReaderSettings.h"
 
@@ -32,7 +33,6 @@ private slots:
     void fieldsComeFromConfig();
     void deviceOfConfigIsSelected_data();
     void deviceOfConfigIsSelected();
-    void defaultDeviceListComesFromTheEngine();
     void opslaanStoresTrimmedValuesAndSaves();
     void annulerenAfterBrowsingChangesNothing();
     void dbBrowseStartsInTheFoldersOfThePath();
@@ -41,6 +41,7 @@ private slots:
 
 private:
     std::unique_ptr<QTemporaryDir> FTmp;
+    std::unique_ptr<TConfig> FConfig;
     QString FAppDir;
 };
 
@@ -50,22 +51,22 @@ void TestReaderSettings::init()
     QVERIFY(FTmp->isValid());
     FAppDir = FTmp->filePath("app");
     QVERIFY(QDir().mkpath(FAppDir));
-    Config = std::make_unique<TConfig>(FAppDir);
-    Config->SetDatabasePath(FTmp->filePath("db/catalogue.sqlite"));
-    Config->SetRecordingsRoot(FTmp->filePath("rec"));
-    Config->SetOutputDevice(-1);
-    Config->Save();
+    FConfig = std::make_unique<TConfig>(FAppDir);
+    FConfig->SetDatabasePath(FTmp->filePath("db/catalogue.sqlite"));
+    FConfig->SetRecordingsRoot(FTmp->filePath("rec"));
+    FConfig->SetOutputDevice(-1);
+    FConfig->Save();
 }
 
 void TestReaderSettings::cleanup()
 {
-    Config.reset();
+    FConfig.reset();
     FTmp.reset();
 }
 
 void TestReaderSettings::fieldsComeFromConfig()
 {
-    TfrmSettings dlg(nullptr, Devices);
+    TfrmSettings dlg(nullptr, *FConfig, Devices);
     QCOMPARE(dlg.windowTitle(), QStringLiteral("Instellingen"));
     QCOMPARE(dlg.size(), QSize(560, 244));
     QCOMPARE(dlg.edDb->text(), FTmp->filePath("db/catalogue.sqlite"));
@@ -90,36 +91,27 @@ void TestReaderSettings::deviceOfConfigIsSelected()
     QFETCH(int, configured);
     QFETCH(int, index);
     QFETCH(int, stored);
-    Config->SetOutputDevice(configured);
-    TfrmSettings dlg(nullptr, Devices);
+    FConfig->SetOutputDevice(configured);
+    TfrmSettings dlg(nullptr, *FConfig, Devices);
     QCOMPARE(dlg.cbDevice->currentIndex(), index);
     dlg.btnOkClick();
     QCOMPARE(dlg.result(), int(QDialog::Accepted));
-    QCOMPARE(Config->OutputDevice(), stored);
-}
-
-void TestReaderSettings::defaultDeviceListComesFromTheEngine()
-{
-    TfrmSettings dlg(nullptr);
-    QVERIFY(dlg.cbDevice->count() >= 1);
-    QCOMPARE(dlg.cbDevice->itemText(0), QStringLiteral("Standaard uitvoerapparaat"));
-    QCOMPARE(dlg.cbDevice->itemData(0).toInt(), -1);
-    QCOMPARE(dlg.cbDevice->currentIndex(), 0);
+    QCOMPARE(FConfig->OutputDevice(), stored);
 }
 
 void TestReaderSettings::opslaanStoresTrimmedValuesAndSaves()
 {
-    TfrmSettings dlg(nullptr, Devices);
+    TfrmSettings dlg(nullptr, *FConfig, Devices);
     dlg.edDb->setText("  " + FTmp->filePath("other.sqlite") + " \t");
     dlg.edRoot->setText(QString());
     dlg.cbDevice->setCurrentIndex(3);
     dlg.btnOkClick();
     QCOMPARE(dlg.result(), int(QDialog::Accepted));
-    QCOMPARE(Config->DatabasePath(), FTmp->filePath("other.sqlite"));
-    QCOMPARE(Config->RecordingsRoot(), QString());
-    QCOMPARE(Config->OutputDevice(), 3);
+    QCOMPARE(FConfig->DatabasePath(), FTmp->filePath("other.sqlite"));
+    QCOMPARE(FConfig->RecordingsRoot(), QString());
+    QCOMPARE(FConfig->OutputDevice(), 3);
 
-    const QString ini = QString::fromUtf8(ReadAll(Config->IniPath()));
+    const QString ini = QString::fromUtf8(ReadAll(FConfig->IniPath()));
     QVERIFY2(ini.contains("Database=" + FTmp->filePath("other.sqlite") + "\r\n") ||
                  ini.contains("Database=" + FTmp->filePath("other.sqlite") + "\n"),
              qPrintable(ini));
@@ -129,8 +121,8 @@ void TestReaderSettings::opslaanStoresTrimmedValuesAndSaves()
 
 void TestReaderSettings::annulerenAfterBrowsingChangesNothing()
 {
-    const QByteArray before = ReadAll(Config->IniPath());
-    TfrmSettings dlg(nullptr, Devices);
+    const QByteArray before = ReadAll(FConfig->IniPath());
+    TfrmSettings dlg(nullptr, *FConfig, Devices);
     dlg.ChooseFile = [&](const QString &, const QStringList &) { return FTmp->filePath("picked.sqlite"); };
     dlg.ChooseFolder = [&](const QString &, const QString &) { return FTmp->path(); };
     QTimer::singleShot(0, &dlg, [&] {
@@ -141,15 +133,15 @@ void TestReaderSettings::annulerenAfterBrowsingChangesNothing()
     });
     QCOMPARE(dlg.exec(), int(QDialog::Rejected));
     QCOMPARE(dlg.edDb->text(), FTmp->filePath("picked.sqlite"));
-    QCOMPARE(Config->DatabasePath(), FTmp->filePath("db/catalogue.sqlite"));
-    QCOMPARE(Config->RecordingsRoot(), FTmp->filePath("rec"));
-    QCOMPARE(Config->OutputDevice(), -1);
-    QCOMPARE(ReadAll(Config->IniPath()), before);
+    QCOMPARE(FConfig->DatabasePath(), FTmp->filePath("db/catalogue.sqlite"));
+    QCOMPARE(FConfig->RecordingsRoot(), FTmp->filePath("rec"));
+    QCOMPARE(FConfig->OutputDevice(), -1);
+    QCOMPARE(ReadAll(FConfig->IniPath()), before);
 }
 
 void TestReaderSettings::dbBrowseStartsInTheFoldersOfThePath()
 {
-    TfrmSettings dlg(nullptr, Devices);
+    TfrmSettings dlg(nullptr, *FConfig, Devices);
     QString gotDir = "unset";
     QStringList gotFilters;
     QString answer;
@@ -178,7 +170,7 @@ void TestReaderSettings::dbBrowseStartsInTheFoldersOfThePath()
 
 void TestReaderSettings::rootBrowseOffersTheFolderChooser()
 {
-    TfrmSettings dlg(nullptr, Devices);
+    TfrmSettings dlg(nullptr, *FConfig, Devices);
     QString gotPrompt, gotDir, answer;
     dlg.ChooseFolder = [&](const QString &p, const QString &d) {
         gotPrompt = p;
@@ -200,15 +192,15 @@ void TestReaderSettings::rootBrowseOffersTheFolderChooser()
 
 void TestReaderSettings::failedSaveShowsItsMessageAndStaysOpen()
 {
-    TfrmSettings dlg(nullptr, Devices);
-    QStringList messages;
-    dlg.ShowMessage = [&](QMessageBox::Icon, const QString &t) { messages << t; };
+    TfrmSettings dlg(nullptr, *FConfig, Devices);
+    TTestPrompt prompt;
+    dlg.SetPrompt(prompt);
     QVERIFY(QDir(FAppDir).removeRecursively());  // the settings file can no longer be written
     dlg.edDb->setText(FTmp->filePath("new.sqlite"));
     dlg.btnOkClick();
-    QCOMPARE(messages, QStringList{"Unable to write to " + Config->IniPath()});
+    QCOMPARE(prompt.Texts(), QStringList{"Unable to write to " + FConfig->IniPath()});
     QVERIFY(dlg.result() != QDialog::Accepted);
-    QCOMPARE(Config->DatabasePath(), FTmp->filePath("new.sqlite"));  // in memory only
+    QCOMPARE(FConfig->DatabasePath(), FTmp->filePath("new.sqlite"));  // in memory only
 }
 
 QTEST_MAIN(TestReaderSettings)

@@ -64,7 +64,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
     static char name[] = "fuzz_paths";
     static char *argv[] = {name, nullptr};
     new QApplication(argc, argv);
-    Search = new TfrmSearch(nullptr, QDateTime(QDate(2025, 9, 1), QTime(14, 37)));
+    Search = new TfrmSearch(nullptr, nullptr, QDateTime(QDate(2025, 9, 1), QTime(14, 37)));
     // Files inside the recordings root and beside it, so that an escape finds something to return.
     Work = new QTemporaryDir;
     Root = Work->filePath("root");

@@ -1,0 +1,295 @@
+// The reader's commands: catalogue, load, export, edit, search, settings, about and the busy bracket.
+#include "uCommands.h"
+
+#include "uAbout.h"
+#include "uAudioEngine.h"
+#include "uExport.h"
+#include "uMeta.h"
+#include "uPickRec.h"
+#include "uProgress.h"
+#include "uReaderConfig.h"
+#include "uReaderSettings.h"
+#include "uSearch.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QLocale>
+#include <QTimer>
+#include <QWidget>
+
+namespace {
+
+const char *const AppTitle = "Vornak Reader 2026";
+
+QString DayKey(const QDate &ADay)
+{
+    return ADay.toString(QStringLiteral("yyyy-MM-dd"));
+}
+
+} // namespace
+
+QString LocaleDateSeparator(const QLocale &ALocale)
+{
+    const QString fmt = ALocale.dateFormat(QLocale::ShortFormat);
+    // The separator is the first character of the pattern that is not a field letter, quote or space.
+    for (const QChar c : fmt)
+        if (!c.isLetter() && c != QLatin1Char('\'') && !c.isSpace())
+            return QString(c);
+    // A format of words and spaces only ("d MMM yyyy") has no numeric separator: keep the slash.
+    return QStringLiteral("/");
+}
+
+QString DisplayDate(const QDate &ADate)
+{
+    const QString sep = LocaleDateSeparator();
+    return QStringLiteral("%1%2%3%2%4")
+        .arg(ADate.day(), 2, 10, QLatin1Char('0'))
+        .arg(sep)
+        .arg(ADate.month(), 2, 10, QLatin1Char('0'))
+        .arg(ADate.year(), 4, 10, QLatin1Char('0'));
+}
+
+TReaderCommands::TReaderCommands(QWidget *AOwner)
+    : FOwner(AOwner), FBoxPrompt(AOwner, QLatin1String(AppTitle)), FEngine(std::make_unique<TAudioEngine>())
+{
+    FEngine->SetInitialDevice(Config ? Config->OutputDevice() : -1);
+    FEngine->InitAudio();
+}
+
+TReaderCommands::~TReaderCommands()
+{
+    FHasFile = false;
+    FEngine->Stop();
+    FEngine.reset();
+    ReaderData.reset();
+}
+
+bool TReaderCommands::OpenCatalogue()
+{
+    ReaderData.reset();
+    FDataError.clear();
+    FDataOK = false;
+    try {
+        ReaderData = std::make_unique<TReaderData>(Config->DatabasePath());
+        FDataOK = true;
+        return true;
+    } catch (const EReaderError &e) {
+        FDataError = e.Message();
+    } catch (const std::exception &e) {
+        FDataError = QString::fromLocal8Bit(e.what());
+    }
+    ReaderData.reset();
+    return false;
+}
+
+THourSet TReaderCommands::AvailableHours(const QDate &ADay) const
+{
+    return FDataOK && ReaderData ? ReaderData->AvailableHours(DayKey(ADay)) : THourSet();
+}
+
+bool TReaderCommands::ChooseInHour(const QDate &ADay, int AHour, TRecInfo &ARI)
+{
+    if (FBusy || !FDataOK || !ReaderData)
+        return false;
+    TRecList list;
+    ReaderData->Search(DayKey(ADay), AHour, QString(), list);
+    if (list.isEmpty()) {
+        FPrompt->Message(QMessageBox::Information, QStringLiteral("Geen geldige opname voor dit uur."));
+        return false;
+    }
+    if (list.size() == 1) {
+        ARI = list.first();
+        return true;
+    }
+    TfrmPick picker(FOwner);
+    const QString caption = QStringLiteral("%1, %2-%3 uur: %4 opnames gevonden. Kies er een:")
+                                .arg(DisplayDate(ADay))
+                                .arg(AHour, 2, 10, QLatin1Char('0'))
+                                .arg((AHour + 1) % 24, 2, 10, QLatin1Char('0'))
+                                .arg(list.size());
+    picker.Prepare(list, caption);
+    if (FPrompt->Run(picker) != QDialog::Accepted)
+        return false;
+    ARI = picker.Selected();
+    return true;
+}
+
+bool TReaderCommands::Load(const TRecInfo &ARI)
+{
+    const QString path = TReaderData::ResolveExistingPath(ARI, Config->RecordingsRoot());
+    if (!QFileInfo(path).isFile()) {
+        FPrompt->Message(QMessageBox::Warning, QStringLiteral("Het geluidsbestand werd niet teruggevonden:\r\n") + path);
+        return false;
+    }
+    FEngine->Stop();
+    const bool ok = RunUnderProgress(QStringLiteral("Opname laden"), QStringLiteral("Golfvorm analyseren..."), false,
+                                     [&](const TCancelProgress &AReport) {
+                                         return FEngine->Load(path, [&AReport](int APercent) { AReport(APercent); });
+                                     });
+    if (ok) {
+        FCurrent = ARI;
+        FHasFile = true;
+    } else {
+        const int code = FEngine->LastError();
+        FPrompt->Message(QMessageBox::Critical, QStringLiteral("Kon de opname niet laden:\r\n%1\r\n\r\n%2 (audiofout %3).")
+                                                    .arg(path, AudioErrorText(code))
+                                                    .arg(code));
+    }
+    CloseIfRequested();
+    return ok;
+}
+
+bool TReaderCommands::Export(const TWaveSelection &ASelection)
+{
+    if (FBusy || !FHasFile)
+        return false;
+    FEngine->Stop();
+    TExportRequest request;
+    {
+        TfrmExport dlg(FOwner);
+        dlg.SetPrompt(*FPrompt);
+        dlg.Setup(QFileInfo(FCurrent.FileName).completeBaseName(), !ASelection.IsEmpty(), ASelection.Start,
+                  ASelection.End, FEngine->DurationSec(), Config->ExportFolder());
+        if (FPrompt->Run(dlg) != QDialog::Accepted)
+            return false;
+        request = dlg.Request;
+    }
+    double start = 0, end = FEngine->DurationSec();
+    if (request.UseSelection) {
+        start = ASelection.Start;
+        end = ASelection.End;
+    }
+    const int slash = request.Path.lastIndexOf(QLatin1Char('/'));
+    Config->SetExportFolder(slash >= 0 ? request.Path.left(slash + 1) : QDir::currentPath() + QLatin1Char('/'));
+    Config->Save();
+
+    const bool ok = RunUnderProgress(QStringLiteral("Exporteren"), QStringLiteral("Exporteren..."), true,
+                                     [&](const TCancelProgress &AReport) {
+                                         return FEngine->ExportRange(request.Path, request.Format, request.Bitrate,
+                                                                     start, end, AReport);
+                                     });
+    if (ok) {
+        if (ShowStatus)
+            ShowStatus(QStringLiteral("Export voltooid: ") + request.Path);
+        FPrompt->Message(QMessageBox::Information, QStringLiteral("De export is voltooid:\r\n") + request.Path);
+    } else {
+        FPrompt->Message(QMessageBox::Warning, QStringLiteral("De export is niet voltooid (afgebroken of mislukt)."));
+    }
+    CloseIfRequested();
+    return ok;
+}
+
+bool TReaderCommands::Edit()
+{
+    if (FBusy || !FHasFile)
+        return false;
+    if (!ReaderData) {
+        FPrompt->Message(QMessageBox::Information,
+                         QStringLiteral("De database is niet geopend. Kies een database via Programma > Instellingen."));
+        return false;
+    }
+    if (ReaderData->IsReadOnly()) {
+        FPrompt->Message(QMessageBox::Information,
+                         QStringLiteral("De database is alleen-lezen geopend omdat de recorder (Vornak 2026) actief is. "
+                                        "Sluit de recorder om gegevens te kunnen bewerken."));
+        return false;
+    }
+    TfrmMeta dlg(FOwner);
+    dlg.Setup(FCurrent.Title, FCurrent.Persons);
+    if (FPrompt->Run(dlg) != QDialog::Accepted)
+        return false;
+    const QString title = dlg.ResultTitle();
+    const QString persons = dlg.ResultPersons();
+    try {
+        ReaderData->UpdateMeta(FCurrent.Id, FCurrent.FileName, title, persons);
+        FCurrent.Title = title;
+        FCurrent.Persons = persons;
+        return true;
+    } catch (const EReaderError &e) {
+        FPrompt->Message(QMessageBox::Critical, QStringLiteral("Opslaan mislukt: ") + e.Message());
+    } catch (const std::exception &e) {
+        FPrompt->Message(QMessageBox::Critical, QStringLiteral("Opslaan mislukt: ") + QString::fromLocal8Bit(e.what()));
+    }
+    return false;
+}
+
+bool TReaderCommands::Search(TRecInfo &ARI)
+{
+    if (FBusy)
+        return false;
+    if (!FDataOK && !OpenCatalogue()) {
+        FPrompt->Message(QMessageBox::Warning, QStringLiteral("De database kon niet geopend worden:\r\n") + FDataError);
+        return false;
+    }
+    TfrmSearch dlg(FOwner, ReaderData.get());
+    dlg.SetPrompt(*FPrompt);
+    if (FPrompt->Run(dlg) != QDialog::Accepted)
+        return false;
+    ARI = dlg.Selected();
+    return true;
+}
+
+bool TReaderCommands::Settings()
+{
+    if (FBusy)
+        return false;
+    QList<QPair<QString, int>> devices;
+    ListOutputDevices(devices);
+    TfrmSettings dlg(FOwner, *Config, devices);
+    dlg.SetPrompt(*FPrompt);
+    if (FPrompt->Run(dlg) != QDialog::Accepted)
+        return false;
+    OpenCatalogue();
+    if (Config->OutputDevice() != FEngine->OutputDevice())
+        FEngine->ChangeDevice(Config->OutputDevice());
+    return true;
+}
+
+void TReaderCommands::About()
+{
+    TfrmAbout dlg(FOwner);
+    FPrompt->Run(dlg);
+}
+
+bool TReaderCommands::RunUnderProgress(const QString &ATitle, const QString &AText, bool AAllowCancel,
+                                       const std::function<bool(const TCancelProgress &)> &AWork)
+{
+    FBusy = true;
+    bool ok = false;
+    try {
+        TfrmProgress prog(FOwner);
+        prog.SetAllowCancel(AAllowCancel);
+        prog.setWindowTitle(ATitle);
+        prog.SetProgress(0, AText);
+        prog.show();
+        const TCancelProgress report = [this, &prog, &AText](int APercent) {
+            prog.SetProgress(APercent, AText);
+            ProcessPendingEvents();
+            return !prog.Cancelled();
+        };
+        // Data written before a cancel still counts as not completed for the operator.
+        ok = AWork(report) && !prog.Cancelled();
+    } catch (...) {
+        FBusy = false;
+        CloseIfRequested();
+        throw;
+    }
+    FBusy = false;
+    return ok;
+}
+
+void TReaderCommands::ProcessPendingEvents()
+{
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    if (OnProgressReport)
+        OnProgressReport();
+}
+
+void TReaderCommands::CloseIfRequested()
+{
+    if (FCloseRequested && !FBusy) {
+        FCloseRequested = false;
+        QTimer::singleShot(0, FOwner, [owner = FOwner] { owner->close(); });
+    }
+}

@@ -1,0 +1,107 @@
+// The reader's commands without a form: catalogue connection, the loaded recording, load, export, edit,
+// search, settings and about, and the busy bracket around the two long operations.
+#pragma once
+
+#include "uAudioTypes.h"
+#include "uPrompt.h"
+#include "uReaderData.h"
+#include "uReaderTypes.h"
+
+#include <QDate>
+#include <QLocale>
+#include <functional>
+#include <memory>
+
+class QWidget;
+class TAudioEngine;
+
+// "dd/mm/yyyy" with the operator's date separator in place of each '/'.
+QString DisplayDate(const QDate &ADate);
+// The regional date separator, taken from the short date format of ALocale ("/" when it has none).
+QString LocaleDateSeparator(const QLocale &ALocale = QLocale::system());
+
+// The part of the waveform view an export looks at: the selection in seconds (both -1 = none).
+struct TWaveSelection {
+    double Start = -1;
+    double End = -1;
+    bool IsEmpty() const { return Start < 0 || End <= Start; }
+};
+
+// Talks to the operator only through its prompt and keeps no widgets: the owner given to the
+// constructor is the parent of the dialogs it opens and of the progress dialog, nothing more.
+// Only this layer and the start-up touch the shared Config and ReaderData.
+class TReaderCommands {
+public:
+    // AOwner (borrowed, outlives the commands) owns the dialogs; the prompt defaults to message boxes
+    // over it with the reader's title. Makes the audio engine and initialises its output from Config.
+    explicit TReaderCommands(QWidget *AOwner);
+    ~TReaderCommands();  // stops and frees the engine, then frees ReaderData
+    TReaderCommands(const TReaderCommands &) = delete;
+    TReaderCommands &operator=(const TReaderCommands &) = delete;
+
+    // Replaces the operator (borrowed; tests record what was asked and answer the dialogs).
+    void SetPrompt(TPrompt &APrompt) { FPrompt = &APrompt; }
+    TPrompt &Prompt() const { return *FPrompt; }
+
+    // (Re)opens ReaderData on Config's catalogue path and returns DataOK; on failure ReaderData stays null
+    // and DataError holds the reason. No message is shown.
+    bool OpenCatalogue();
+    // The hours of ADay that hold recordings; none while no catalogue is open.
+    THourSet AvailableHours(const QDate &ADay) const;
+
+    // The recordings of ADay and AHour: none is said to the operator; one is taken at once; several are
+    // offered in the picker. True with ARI set when one was chosen.
+    bool ChooseInHour(const QDate &ADay, int AHour, TRecInfo &ARI);
+    // Resolves the file (under Config's recordings root when the stored path is gone), stops playback and
+    // loads it under the progress dialog. True when ARI became the loaded recording; a missing file or a
+    // failed load is told to the operator and keeps the previous recording.
+    bool Load(const TRecInfo &ARI);
+    // Asks for format, target and scope and exports the loaded recording (or ASelection) under a
+    // cancellable progress dialog; the export folder is remembered in Config. True when completed; the
+    // operator is told either way, a completed export also on the status line.
+    bool Export(const TWaveSelection &ASelection);
+    // Edits title and persons of the loaded recording in the catalogue. True when stored.
+    bool Edit();
+    // Opens the catalogue when needed and runs the search dialog. True with ARI set when one was chosen.
+    bool Search(TRecInfo &ARI);
+    // Runs the settings dialog; after OK reopens the catalogue and switches the output device. True after OK.
+    bool Settings();
+    void About();
+
+    bool Busy() const { return FBusy; }
+    bool HasFile() const { return FHasFile; }
+    bool DataOK() const { return FDataOK; }
+    const QString &DataError() const { return FDataError; }
+    const TRecInfo &Current() const { return FCurrent; }
+    TAudioEngine &Engine() const { return *FEngine; }
+
+    // A close of the owner that arrived while busy: the owner is closed once the operation has returned.
+    void DeferClose() { FCloseRequested = true; }
+
+    // Shows a line on the owner's status line (set by the owner).
+    std::function<void(const QString &)> ShowStatus;
+    // Runs once on every progress report of a load or an export, after pending events ran (tests only).
+    std::function<void()> OnProgressReport;
+
+private:
+    // Runs a long operation with FBusy set under a modeless progress dialog made for it, titled ATitle and
+    // showing AText. AWork gets the report to hand to the engine: it shows the percentage, lets pending events
+    // run and returns false once the operator cancelled (possible only with AAllowCancel). True when AWork
+    // succeeded and no cancel came; the dialog is gone and FBusy cleared when this returns, also when AWork
+    // throws.
+    bool RunUnderProgress(const QString &ATitle, const QString &AText, bool AAllowCancel,
+                          const std::function<bool(const TCancelProgress &)> &AWork);
+    void ProcessPendingEvents();
+    void CloseIfRequested();
+
+    QWidget *FOwner;
+    TBoxPrompt FBoxPrompt;
+    TPrompt *FPrompt = &FBoxPrompt;
+    std::unique_ptr<TAudioEngine> FEngine;
+    TRecInfo FCurrent;
+    bool FHasFile = false;
+    bool FDataOK = false;
+    bool FBusy = false;
+    bool FCloseRequested = false;
+    QString FDataError;
+};
