@@ -42,17 +42,17 @@ QWidget *MakePanel(QWidget *AParent, const char *AName)
 
 } // namespace
 
-QRect HourTileRect(int i, int APanelW, int APanelH)
+QRect HourTileRect(int AIndex, int APanelW, int APanelH)
 {
     const int w = qMax(20, (APanelW - 24) / 4);
     const int h = qMax(16, (APanelH - 40) / 6);
-    return QRect((i % 4) * (w + 8), (i / 4) * (h + 8), w, h);
+    return QRect((AIndex % 4) * (w + 8), (AIndex / 4) * (h + 8), w, h);
 }
 
-QRect ToolTileRect(int i, int APanelW)
+QRect ToolTileRect(int AIndex, int APanelW)
 {
     const int w = qMax(24, APanelW - 12);
-    return QRect(6, 8 + i * 54, w, 46);
+    return QRect(6, 8 + AIndex * 54, w, 46);
 }
 
 QPixmap FloppyPixmap()

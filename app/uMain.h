@@ -25,11 +25,11 @@ enum class TTileGlyph;
 constexpr int MainClientWidth = 1020;
 constexpr int MainClientHeight = 764;
 
-// Hour grid: tile i of 24 in a panel of client size (APanelW × APanelH), four columns and six rows with
+// Hour grid: tile AIndex of 24 in a panel of client size (APanelW × APanelH), four columns and six rows with
 // 8 px gaps; tiles at least 20 × 16 px even if the grid then overflows the panel.
-QRect HourTileRect(int i, int APanelW, int APanelH);
-// Zoom column: tile i (0 fit, 1 selection, 2 out, 3 in) in a column of client width APanelW.
-QRect ToolTileRect(int i, int APanelW);
+QRect HourTileRect(int AIndex, int APanelW, int APanelH);
+// Zoom column: tile AIndex (0 fit, 1 selection, 2 out, 3 in) in a column of client width APanelW.
+QRect ToolTileRect(int AIndex, int APanelW);
 // The floppy-disk picture of the export button: white lines on a transparent background, 64 × 64.
 QPixmap FloppyPixmap();
 

@@ -20,6 +20,6 @@ struct TEnvPoint {
 using TEnvArray = std::shared_ptr<const std::vector<TEnvPoint>>;
 
 // Percentage 0..100 done; no result. May be empty (no reports).
-using TProgressProc = std::function<void(int percent)>;
+using TProgressProc = std::function<void(int APercent)>;
 // Percentage 0..100 done; returns true to go on, false to stop. May be empty.
-using TCancelProgress = std::function<bool(int percent)>;
+using TCancelProgress = std::function<bool(int APercent)>;

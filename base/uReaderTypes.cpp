@@ -18,23 +18,23 @@ const char *const FormatExts[AudioFormatCount] = {".wav", ".mp3", ".ogg", ".opus
 
 bool FormatHasBitrate(TAudioFormat AFmt) { return AFmt != TAudioFormat::afWAV; }
 
-long long RoundHalfEven(double x)
+long long RoundHalfEven(double AValue)
 {
     // nearbyint follows the current rounding mode, which is round-to-nearest-even by default
-    return static_cast<long long>(std::nearbyint(x));
+    return static_cast<long long>(std::nearbyint(AValue));
 }
 
 namespace {
 
-QString ClockText(long long s, const QString &msPart)
+QString ClockText(long long ASeconds, const QString &AMsPart)
 {
-    const long long hours = s / 3600;
-    const int minutes = static_cast<int>((s % 3600) / 60);
-    const int seconds = static_cast<int>(s % 60);
+    const long long hours = ASeconds / 3600;
+    const int minutes = static_cast<int>((ASeconds % 3600) / 60);
+    const int seconds = static_cast<int>(ASeconds % 60);
     const QString mmss = QStringLiteral("%1:%2").arg(minutes, 2, 10, QLatin1Char('0')).arg(seconds, 2, 10, QLatin1Char('0'));
     if (hours == 0)
-        return mmss + msPart;
-    return QStringLiteral("%1:").arg(hours) + mmss + msPart;
+        return mmss + AMsPart;
+    return QStringLiteral("%1:").arg(hours) + mmss + AMsPart;
 }
 
 } // namespace
@@ -60,14 +60,14 @@ QString FormatTimeMs(double Sec)
     return ClockText(s, QStringLiteral(".%1").arg(ms, 3, 10, QLatin1Char('0')));
 }
 
-QString TrimControl(const QString &s)
+QString TrimControl(const QString &AText)
 {
-    int b = 0, e = s.size();
-    while (b < e && s[b].unicode() <= 32)
+    int b = 0, e = AText.size();
+    while (b < e && AText[b].unicode() <= 32)
         ++b;
-    while (e > b && s[e - 1].unicode() <= 32)
+    while (e > b && AText[e - 1].unicode() <= 32)
         --e;
-    return s.mid(b, e - b);
+    return AText.mid(b, e - b);
 }
 
 QString AppDir()
@@ -84,7 +84,7 @@ QString AppDir()
     return dir + QLatin1Char('/');
 }
 
-EReaderError::EReaderError(const QString &message)
-    : std::runtime_error(message.toStdString()), m_message(message)
+EReaderError::EReaderError(const QString &AMessage)
+    : std::runtime_error(AMessage.toStdString()), FMessage(AMessage)
 {
 }

@@ -33,12 +33,12 @@ constexpr int AudioFormatCount = 4;
 
 extern const char *const FormatNames[AudioFormatCount];  // "WAV", "MP3", "OGG", "OPUS"
 extern const char *const FormatExts[AudioFormatCount];   // ".wav", ".mp3", ".ogg", ".opus"
-inline const char *FormatName(TAudioFormat f) { return FormatNames[static_cast<int>(f)]; }
-inline const char *FormatExt(TAudioFormat f) { return FormatExts[static_cast<int>(f)]; }
+inline const char *FormatName(TAudioFormat AFmt) { return FormatNames[static_cast<int>(AFmt)]; }
+inline const char *FormatExt(TAudioFormat AFmt) { return FormatExts[static_cast<int>(AFmt)]; }
 bool FormatHasBitrate(TAudioFormat AFmt);  // false only for WAV
 
 // Rounds to the nearest integer, halves to the even neighbour (2.5 -> 2, 3.5 -> 4).
-long long RoundHalfEven(double x);
+long long RoundHalfEven(double AValue);
 
 // Clock text of a span in whole seconds: "mm:ss", or "h:mm:ss" from one hour on (hours unbounded).
 // Negative input counts as 0; the seconds are rounded half to even.
@@ -49,7 +49,7 @@ QString FormatTimeMs(double Sec);
 
 // Text typed by the operator with the characters of code 32 and below removed at both ends
 // (nothing else is changed).
-QString TrimControl(const QString &s);
+QString TrimControl(const QString &AText);
 
 // Folder of the running executable, always ending in exactly one '/'.
 QString AppDir();
@@ -57,9 +57,9 @@ QString AppDir();
 // The one error type of the catalogue and the settings store: carries the operator's message text.
 class EReaderError : public std::runtime_error {
 public:
-    explicit EReaderError(const QString &message);
-    QString Message() const { return m_message; }
+    explicit EReaderError(const QString &AMessage);
+    QString Message() const { return FMessage; }
 
 private:
-    QString m_message;
+    QString FMessage;
 };
