@@ -10,6 +10,7 @@
 #include <QStringList>
 #include <QList>
 #include <QPair>
+#include <functional>
 #include <memory>
 
 class TPlayback;  // playback stream on its own thread (uPlayback)
@@ -27,6 +28,10 @@ public:
     bool ChangeDevice(int ADevice);      // keeps recording, position and playing state
 
     // Loads a recording: envelope with progress reports on the calling thread, then a playback stream.
+    // The new file is analysed before the previous recording is let go: a load that fails (false; LastError
+    // says why, 0 for a missing file) leaves the previous recording loaded exactly as it was: envelope,
+    // length, path, playback stream with its position and state. While the analysis runs, the previous
+    // recording is still loaded and its transport works. On success the previous recording is closed.
     bool Load(const QString &APath, const TProgressProc &AProgress = {});
     void Close();
 
@@ -40,8 +45,17 @@ public:
 
     // Writes the loaded recording, or [AStartSec, AEndSec), to ADest. True when any audio went through
     // (also when cancelled). Throws EReaderError for a WAV target that cannot be created or written.
+    // A recording whose decoding ends before the range's end (damaged or cut off) is written only as far
+    // as it decodes, with no silence added (a WAV header counts exactly the data written); the export then
+    // still succeeds, and LastExportEndedEarly and LastExportSeconds say how much it holds.
     bool ExportRange(const QString &ADest, TAudioFormat AFmt, int ABitrate, double AStartSec,
                      double AEndSec, const TCancelProgress &AProgress = {});
+    // Seconds of audio the last ExportRange read through to its writer (0 before the first, and for an
+    // export that wrote nothing); less than the range when it ended early or was cancelled.
+    double LastExportSeconds() const { return FLastExportSec; }
+    // True when the last ExportRange stopped because the recording's decoding ended before the range's end
+    // (not set by a cancel).
+    bool LastExportEndedEarly() const { return FLastExportEndedEarly; }
 
     bool HasOutput() const { return FHasOutput; }
     int OutputDevice() const { return FDevice; }
@@ -54,8 +68,9 @@ public:
     QString LoadedPath() const { return FLoadedPath; }
 
 private:
-    void BuildEnvelope(const QString &APath, const TProgressProc &AProgress);
     void OpenPlayStream();  // on FLoadedPath and FOutput; leaves FPlayStream null when it fails
+    // A read of the export's stream that notes an early end of the decoding in FLastExportEndedEarly.
+    std::function<qint64(char *, qint64)> ReadNoting(TDecodeStream &AStream);
     bool WriteWav(TDecodeStream &AStream, const QString &ADest, qint64 C, const TCancelProgress &AProgress);
     bool EncodeToFile(TDecodeStream &AStream, const QString &ADest, qint64 C, TAudioFormat AFmt,
                       int ABitrate, const TCancelProgress &AProgress);
@@ -72,6 +87,8 @@ private:
     int FLastError = 0;
     int FDevice = -1;
     QAudioDevice FOutput;  // the device FDevice resolved to; null = no sound
+    double FLastExportSec = 0;
+    bool FLastExportEndedEarly = false;
 };
 
 QString AudioErrorText(int ACode);

@@ -27,6 +27,8 @@ bool SameFile(const QString &a, const QString &b)
 bool TAudioEngine::ExportRange(const QString &ADest, TAudioFormat AFmt, int ABitrate, double AStartSec,
                                double AEndSec, const TCancelProgress &AProgress)
 {
+    FLastExportSec = 0;
+    FLastExportEndedEarly = false;
     if (FLoadedPath.isEmpty())
         return false;
     // Writing onto the recording would destroy it while it is read.
@@ -37,6 +39,8 @@ bool TAudioEngine::ExportRange(const QString &ADest, TAudioFormat AFmt, int ABit
     TDecodeStream stream;  // our own: the playback stream and its position stay as they are
     if (!stream.Open(FLoadedPath))
         return false;
+    // A damaged recording exports what decodes, not a silent tail that pretends to be the rest.
+    stream.SetPadToLength(false);
 
     const qint64 B = qMax(stream.Channels() * 2, 2);
     const qint64 T = stream.LengthBytes();
@@ -62,15 +66,26 @@ bool TAudioEngine::ExportRange(const QString &ADest, TAudioFormat AFmt, int ABit
     return EncodeToFile(stream, ADest, C, AFmt, ABitrate, AProgress);
 }
 
+std::function<qint64(char *, qint64)> TAudioEngine::ReadNoting(TDecodeStream &AStream)
+{
+    // The loop asks for more only while the range is not complete: no data here is an early end.
+    return [this, &AStream](char *buf, qint64 max) {
+        const qint64 n = AStream.Read(buf, max);
+        if (n <= 0)
+            FLastExportEndedEarly = true;
+        return n;
+    };
+}
+
 bool TAudioEngine::WriteWav(TDecodeStream &AStream, const QString &ADest, qint64 C, const TCancelProgress &AProgress)
 {
     TWavWriter wav;
     wav.Create(ADest, AStream.SampleRate(), AStream.Channels());
-    const qint64 done = ExportReadLoop([&](char *buf, qint64 max) { return AStream.Read(buf, max); }, C, AProgress,
-                                       [&](const char *data, qint64 n) {
-                                           wav.Write(data, n);
-                                           return true;
-                                       });
+    const qint64 done = ExportReadLoop(ReadNoting(AStream), C, AProgress, [&](const char *data, qint64 n) {
+        wav.Write(data, n);
+        return true;
+    });
+    FLastExportSec = AStream.BytesToSeconds(done);
     wav.Finish();
     return done > 0;
 }
@@ -83,8 +98,9 @@ bool TAudioEngine::EncodeToFile(TDecodeStream &AStream, const QString &ADest, qi
         qWarning("export: %s", qUtf8Printable(encoder.ErrorText()));
         return false;
     }
-    const qint64 done = ExportReadLoop([&](char *buf, qint64 max) { return AStream.Read(buf, max); }, C, AProgress,
+    const qint64 done = ExportReadLoop(ReadNoting(AStream), C, AProgress,
                                        [&](const char *data, qint64 n) { return encoder.Feed(data, n); });
+    FLastExportSec = AStream.BytesToSeconds(done);
     // Stopping completes and closes the file, also after an early end; a failed write anywhere is no success.
     const bool written = encoder.Stop();
     if (!written)
