@@ -51,7 +51,7 @@ bool IsRegularFile(const QString &path)
 
 // Opens and configures one connection and reads the recorder's table once, so that a file that is no
 // catalogue (empty, text, another database) fails here and not at the first query. Locks are waited for
-// until Deadline. The journal mode and the synchronous setting are the recorder's business and stay as the
+// until deadline. The journal mode and the synchronous setting are the recorder's business and stay as the
 // recorder set them.
 std::unique_ptr<TSqliteDb> Connect(const QString &path, int flags, std::chrono::steady_clock::time_point deadline)
 {

@@ -134,6 +134,11 @@ TIniFile TIniFile::FromBytes(const QByteArray &data)
         if (nl < 0) {
             line.Text = text.mid(pos);
             pos = text.size();
+            // A CR that ends the file ends its last line, as it will once a line follows it.
+            if (line.Text.endsWith(QLatin1Char('\r'))) {
+                line.Text.chop(1);
+                line.End = QStringLiteral("\r");
+            }
         } else {
             const bool crlf = nl > pos && text[nl - 1] == QLatin1Char('\r');
             line.Text = text.mid(pos, nl - pos - (crlf ? 1 : 0));
@@ -306,9 +311,18 @@ QString TIniFile::ValueProblem(const QString &value)
 QString TIniFile::NewLineEnd() const
 {
     for (const TLine &l : FLines)
-        if (!l.End.isEmpty())
+        if (l.End.endsWith(QLatin1Char('\n')))
             return l.End;
     return QStringLiteral("\n");
+}
+
+void TIniFile::EndLine(int index, const QString &end)
+{
+    QString &e = FLines[index].End;
+    if (e.isEmpty())
+        e = end;
+    else if (e == QLatin1String("\r"))
+        e = QStringLiteral("\r\n");  // the CR that ended the file stays, and is now a CR LF
 }
 
 void TIniFile::WriteString(const QString &section, const QString &key, const QString &value)
@@ -334,13 +348,12 @@ void TIniFile::WriteString(const QString &section, const QString &key, const QSt
         int at = SectionEnd(s);
         while (at > s + 1 && TrimBlanks(FLines[at - 1].Text).isEmpty())
             --at;
-        if (FLines[at - 1].End.isEmpty())
-            FLines[at - 1].End = end;
+        EndLine(at - 1, end);
         FLines.insert(at, TLine{keyLine, end});
         return;
     }
-    if (!FLines.isEmpty() && FLines.back().End.isEmpty())
-        FLines.back().End = end;
+    if (!FLines.isEmpty())
+        EndLine(FLines.size() - 1, end);
     FLines.append(TLine{QLatin1Char('[') + section + QLatin1Char(']'), end});
     FLines.append(TLine{keyLine, end});
 }

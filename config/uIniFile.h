@@ -56,13 +56,15 @@ private:
     enum class TEncoding { Utf8, Utf8Bom, Utf16LeBom, Cp1252, Cp1252AfterBom };
     struct TLine {
         QString Text;  // without the line end
-        QString End;   // "\r\n", "\n" or empty for a last line without one
+        QString End;   // "\r\n", "\n", or for the last line "\r" or empty
     };
     // Index of the first section line with this name, or -1; FSectionEnd gives the index after its block.
     int FindSection(const QString &section) const;
     int SectionEnd(int sectionLine) const;
     int FindKey(int sectionLine, const QString &key) const;  // index of the key's line, or -1
     QString NewLineEnd() const;
+    // Gives line index a line end before a line is added after it.
+    void EndLine(int index, const QString &end);
     static QByteArray EightBitOrUtf8(const QString &text);
 
     QList<TLine> FLines;

@@ -47,6 +47,8 @@ private slots:
         QTest::addRow("value with '='") << QByteArray("[P]\nk=a=b\n") << "P" << "k" << QVariant("a=b");
         QTest::addRow("CRLF") << QByteArray("[P]\r\nk=v\r\nl=w\r\n") << "P" << "k" << QVariant("v");
         QTest::addRow("no line end at the end") << QByteArray("[P]\nk=v") << "P" << "k" << QVariant("v");
+        QTest::addRow("CR at the end of the file ends the line") << QByteArray("[P]\nk=v\r") << "P" << "k"
+                                                                 << QVariant("v");
         QTest::addRow("UTF-8 with BOM") << QByteArray("\xEF\xBB\xBF[P]\nk=caf\xC3\xA9\n") << "P" << "k"
                                         << QVariant(QString::fromUtf8("café"));
         QTest::addRow("UTF-8 without BOM") << QByteArray("[P]\nk=caf\xC3\xA9\n") << "P" << "k"
@@ -120,6 +122,10 @@ private slots:
                                                   << QByteArray("[Audio]\nOutputDevice=1\n[Paths]\nDatabase=/new\n");
         QTest::addRow("empty file") << QByteArray() << QByteArray("[Paths]\nDatabase=/new\n");
         QTest::addRow("CRLF kept") << QByteArray("[Paths]\r\nx=1\r\n") << QByteArray("[Paths]\r\nx=1\r\nDatabase=/new\r\n");
+        QTest::addRow("section ended by a CR at the end of the file")
+            << QByteArray("[Paths\r") << QByteArray("[Paths\r\nDatabase=/new\n");
+        QTest::addRow("CR at the end of the file after LF lines")
+            << QByteArray("[Audio]\nx=1\r") << QByteArray("[Audio]\nx=1\r\n[Paths]\nDatabase=/new\n");
         QTest::addRow("first of duplicate keys") << QByteArray("[Paths]\nDatabase=a\nDatabase=b\n")
                                                  << QByteArray("[Paths]\nDatabase=/new\nDatabase=b\n");
         QTest::addRow("first of duplicate sections") << QByteArray("[Paths]\nx=1\n[Paths]\nDatabase=b\n")
