@@ -246,11 +246,12 @@ void TestSearch::catalogueErrorIsShownAndDialogStaysOpen()
     f.dlg.btnSearchDbClick();
     QCOMPARE(f.dlg.lvResults->topLevelItemCount(), 5);
 
-    // A file that is a database without the recorder's table.
-    const QString other = FTmp.filePath("empty.sqlite");
-    { TSqliteDb db(other, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE); db.Exec("CREATE TABLE x (a)"); }
+    // A catalogue whose table is gone after it was opened.
+    const QString other = FTmp.filePath("vanishing.sqlite");
+    fixture::CreateCatalogue(other, {Rec(1, "2025-09-01 14:05:00", 14, 1, "01092025141.mp3")});
     std::unique_ptr<TReaderData> kept = std::move(ReaderData);
     ReaderData = std::make_unique<TReaderData>(other);
+    { TSqliteDb db(other, SQLITE_OPEN_READWRITE); db.Exec("DROP TABLE recordings"); }
     f.dlg.btnSearchDbClick();
     f.dlg.btnFindFileClick();
     ReaderData = std::move(kept);
