@@ -22,6 +22,8 @@ bool InstallDutchQtTexts(QCoreApplication &app)
 TReaderApplication::TReaderApplication(int &argc, char **argv) : QApplication(argc, argv)
 {
     InstallDutchQtTexts(*this);
+    // A desktop's own file dialogs speak the desktop's language; Qt's own speak the reader's.
+    setAttribute(Qt::AA_DontUseNativeDialogs);
     ShowError = [](const QString &AText) {
         QMessageBox::critical(QApplication::activeWindow(), QStringLiteral("Vornak Reader 2026"), AText);
     };

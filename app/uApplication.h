@@ -14,7 +14,8 @@ bool InstallDutchQtTexts(QCoreApplication &app);
 class TReaderApplication : public QApplication {
     Q_OBJECT
 public:
-    // Installs the Dutch Qt texts (InstallDutchQtTexts).
+    // Installs the Dutch Qt texts (InstallDutchQtTexts) and uses Qt's own file and folder dialogs, which
+    // carry them, rather than the desktop's.
     TReaderApplication(int &argc, char **argv);
 
     // Delivers the event; an EReaderError or std::exception escaping a handler is shown through
