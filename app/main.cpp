@@ -50,6 +50,7 @@ int main(int argc, char *argv[])
         const QString text = re ? re->Message() : QString::fromLocal8Bit(e.what());
         std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
         QApplication failApp(argc, argv);
+        InstallDutchQtTexts(failApp);
         QMessageBox::critical(nullptr, QStringLiteral("Vornak Reader 2026"), text);
         return 1;
     }

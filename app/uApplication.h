@@ -1,13 +1,21 @@
-// The reader's application object: reports an error that no command handled and keeps the window usable.
+// The reader's application object: reports an error that no command handled and keeps the window usable,
+// and speaks Dutch in Qt's own dialogs and buttons.
 #pragma once
 
 #include <QApplication>
 #include <QMessageBox>
 #include <functional>
 
+// Installs Qt's own Dutch texts (qtbase_nl.qm from Qt's translations folder) on app, whatever the system
+// locale, so the standard dialogs and buttons read "Annuleren", "Opslaan", "Bestandsnaam:". The translator
+// belongs to app. False when the file is missing or unreadable; Qt's texts then stay English.
+bool InstallDutchQtTexts(QCoreApplication &app);
+
 class TReaderApplication : public QApplication {
     Q_OBJECT
 public:
+    // Installs the Dutch Qt texts (InstallDutchQtTexts) and uses Qt's own file and folder dialogs, which
+    // carry them, rather than the desktop's.
     TReaderApplication(int &argc, char **argv);
 
     // Delivers the event; an EReaderError or std::exception escaping a handler is shown through

@@ -87,33 +87,27 @@ void TAudioEngine::OpenPlayStream()
 
 bool TAudioEngine::Load(const QString &APath, const TProgressProc &AProgress)
 {
-    Close();
     FLastError = 0;
     if (APath.isEmpty() || !QFileInfo::exists(APath))
         return false;
-    BuildEnvelope(APath, AProgress);
-    if (FEnvCount <= 0)
+    // Analysed into a result of its own: the loaded recording stays untouched until the new one is good.
+    TEnvelopeResult r = BuildEnvelopeFromFile(APath, AProgress);
+    if (r.Error != 0) {
+        FLastError = r.Error;
         return false;
+    }
+    if (r.EnvCount <= 0)
+        return false;
+    Close();
+    FSampleRate = r.SampleRate;
+    FChannels = r.Channels;
+    FDurationSec = r.DurationSec;
+    FEnvelope = std::move(r.Envelope);
+    FEnvCount = r.EnvCount;
     FLoadedPath = APath;
     if (FHasOutput)
         OpenPlayStream();
     return true;
-}
-
-void TAudioEngine::BuildEnvelope(const QString &APath, const TProgressProc &AProgress)
-{
-    FEnvCount = 0;
-    FEnvelope.reset();
-    const TEnvelopeResult r = BuildEnvelopeFromFile(APath, AProgress);
-    if (r.Error != 0) {
-        FLastError = r.Error;
-        return;
-    }
-    FSampleRate = r.SampleRate;
-    FChannels = r.Channels;
-    FDurationSec = r.DurationSec;
-    FEnvelope = r.Envelope;
-    FEnvCount = r.EnvCount;
 }
 
 void TAudioEngine::Close()
@@ -129,9 +123,11 @@ void TAudioEngine::Close()
 bool TAudioEngine::ExportRange(const QString &ADest, TAudioFormat AFmt, int ABitrate, double AStartSec,
                                double AEndSec, const TCancelProgress &AProgress)
 {
+    FLastExport = TExportOutcome{};
     if (FLoadedPath.isEmpty())
         return false;
-    return ExportFileRange(FLoadedPath, FDurationSec, ADest, AFmt, ABitrate, AStartSec, AEndSec, AProgress);
+    return ExportFileRange(FLoadedPath, FDurationSec, ADest, AFmt, ABitrate, AStartSec, AEndSec, AProgress,
+                           &FLastExport);
 }
 
 void TAudioEngine::Play()

@@ -1,6 +1,7 @@
 // The one audio object: output device, playback of the loaded recording, its envelope, range export.
 #pragma once
 
+#include "uAudioExport.h"
 #include "uAudioTypes.h"
 #include "uDecoder.h"
 #include "uReaderTypes.h"
@@ -10,6 +11,7 @@
 #include <QStringList>
 #include <QList>
 #include <QPair>
+#include <functional>
 #include <memory>
 
 class TPlayback;  // playback stream on its own thread (uPlayback)
@@ -27,6 +29,10 @@ public:
     bool ChangeDevice(int ADevice);      // keeps recording, position and playing state
 
     // Loads a recording: envelope with progress reports on the calling thread, then a playback stream.
+    // The new file is analysed before the previous recording is let go: a load that fails (false; LastError
+    // says why, 0 for a missing file) leaves the previous recording loaded exactly as it was: envelope,
+    // length, path, playback stream with its position and state. While the analysis runs, the previous
+    // recording is still loaded and its transport works. On success the previous recording is closed.
     bool Load(const QString &APath, const TProgressProc &AProgress = {});
     void Close();
 
@@ -41,8 +47,17 @@ public:
     // Writes the loaded recording, or [AStartSec, AEndSec), to ADest. True when any audio went through
     // (also when cancelled); the playback stream and its position stay as they are. Throws EReaderError for
     // a WAV target that cannot be created or written.
+    // A recording whose decoding ends before the range's end (damaged or cut off) is written only as far
+    // as it decodes, with no silence added (a WAV header counts exactly the data written); the export then
+    // still succeeds, and LastExportEndedEarly and LastExportSeconds say how much it holds.
     bool ExportRange(const QString &ADest, TAudioFormat AFmt, int ABitrate, double AStartSec,
                      double AEndSec, const TCancelProgress &AProgress = {});
+    // Seconds of audio the last ExportRange read through to its writer (0 before the first, and for an
+    // export that wrote nothing); less than the range when it ended early or was cancelled.
+    double LastExportSeconds() const { return FLastExport.Seconds; }
+    // True when the last ExportRange stopped because the recording's decoding ended before the range's end
+    // (not set by a cancel).
+    bool LastExportEndedEarly() const { return FLastExport.EndedEarly; }
 
     bool HasOutput() const { return FHasOutput; }
     int OutputDevice() const { return FDevice; }
@@ -55,7 +70,6 @@ public:
     QString LoadedPath() const { return FLoadedPath; }
 
 private:
-    void BuildEnvelope(const QString &APath, const TProgressProc &AProgress);
     void OpenPlayStream();  // on FLoadedPath and FOutput; leaves FPlayStream null when it fails
 
     bool FInited = false;
@@ -70,6 +84,7 @@ private:
     int FLastError = 0;
     int FDevice = -1;
     QAudioDevice FOutput;  // the device FDevice resolved to; null = no sound
+    TExportOutcome FLastExport;
 };
 
 QString AudioErrorText(int ACode);

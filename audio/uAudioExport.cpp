@@ -23,29 +23,43 @@ bool SameFile(const QString &a, const QString &b)
     return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
-bool WriteWav(TDecodeStream &AStream, const QString &ADest, qint64 C, const TCancelProgress &AProgress)
+// A read of the export's stream that notes an early end of the decoding: the loop asks for more only while
+// the range is not complete, so no data here means the recording ended before the range did.
+std::function<qint64(char *, qint64)> ReadNoting(TDecodeStream &AStream, TExportOutcome &AOutcome)
+{
+    return [&AStream, &AOutcome](char *buf, qint64 max) {
+        const qint64 n = AStream.Read(buf, max);
+        if (n <= 0)
+            AOutcome.EndedEarly = true;
+        return n;
+    };
+}
+
+bool WriteWav(TDecodeStream &AStream, const QString &ADest, qint64 C, const TCancelProgress &AProgress,
+              TExportOutcome &AOutcome)
 {
     TWavWriter wav;
     wav.Create(ADest, AStream.SampleRate(), AStream.Channels());
-    const qint64 done = ExportReadLoop([&](char *buf, qint64 max) { return AStream.Read(buf, max); }, C, AProgress,
-                                       [&](const char *data, qint64 n) {
-                                           wav.Write(data, n);
-                                           return true;
-                                       });
+    const qint64 done = ExportReadLoop(ReadNoting(AStream, AOutcome), C, AProgress, [&](const char *data, qint64 n) {
+        wav.Write(data, n);
+        return true;
+    });
+    AOutcome.Seconds = AStream.BytesToSeconds(done);
     wav.Finish();
     return done > 0;
 }
 
 bool EncodeToFile(TDecodeStream &AStream, const QString &ADest, qint64 C, TAudioFormat AFmt, int ABitrate,
-                  const TCancelProgress &AProgress)
+                  const TCancelProgress &AProgress, TExportOutcome &AOutcome)
 {
     TEncoder encoder;
     if (!encoder.Start(AFmt, EncoderOptionText(AFmt, ABitrate), AStream.SampleRate(), AStream.Channels(), ADest)) {
         qWarning("export: %s", qUtf8Printable(encoder.ErrorText()));
         return false;
     }
-    const qint64 done = ExportReadLoop([&](char *buf, qint64 max) { return AStream.Read(buf, max); }, C, AProgress,
+    const qint64 done = ExportReadLoop(ReadNoting(AStream, AOutcome), C, AProgress,
                                        [&](const char *data, qint64 n) { return encoder.Feed(data, n); });
+    AOutcome.Seconds = AStream.BytesToSeconds(done);
     // Stopping completes and closes the file, also after an early end; a failed write anywhere is no success.
     const bool written = encoder.Stop();
     if (!written)
@@ -56,8 +70,12 @@ bool EncodeToFile(TDecodeStream &AStream, const QString &ADest, qint64 C, TAudio
 } // namespace
 
 bool ExportFileRange(const QString &ASource, double ADurationSec, const QString &ADest, TAudioFormat AFmt,
-                     int ABitrate, double AStartSec, double AEndSec, const TCancelProgress &AProgress)
+                     int ABitrate, double AStartSec, double AEndSec, const TCancelProgress &AProgress,
+                     TExportOutcome *AOutcome)
 {
+    TExportOutcome local;
+    TExportOutcome &outcome = AOutcome ? *AOutcome : local;
+    outcome = TExportOutcome{};
     // Writing onto the recording would destroy it while it is read.
     if (SameFile(ADest, ASource)) {
         qWarning("export: the target \"%s\" is the loaded recording itself", qUtf8Printable(ADest));
@@ -66,6 +84,8 @@ bool ExportFileRange(const QString &ASource, double ADurationSec, const QString 
     TDecodeStream stream;  // our own: a playback stream and its position stay as they are
     if (!stream.Open(ASource))
         return false;
+    // A damaged recording exports what decodes, not a silent tail that pretends to be the rest.
+    stream.SetPadToLength(false);
 
     const qint64 B = qMax(stream.Channels() * 2, 2);
     const qint64 T = stream.LengthBytes();
@@ -87,6 +107,6 @@ bool ExportFileRange(const QString &ASource, double ADurationSec, const QString 
         return false;
 
     if (AFmt == TAudioFormat::afWAV)
-        return WriteWav(stream, ADest, C, AProgress);
-    return EncodeToFile(stream, ADest, C, AFmt, ABitrate, AProgress);
+        return WriteWav(stream, ADest, C, AProgress, outcome);
+    return EncodeToFile(stream, ADest, C, AFmt, ABitrate, AProgress, outcome);
 }

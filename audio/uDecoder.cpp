@@ -65,6 +65,7 @@ struct TDecodeStream::Impl {
     qint64 discardBytes = 0;      // bytes still to drop after a seek
     bool drained = false;         // end of packets sent to the decoder
     bool eof = false;             // the decoder has nothing more
+    bool padToLength = true;      // silence from an early end of the decoder up to lengthBytes
 
     ~Impl() { av_channel_layout_uninit(&swrInLayout); }
 
@@ -407,9 +408,12 @@ qint64 TDecodeStream::Read(void *buffer, qint64 maxBytes)
         }
         if (d->eof) {
             // The decoder gave less than the length counted beforehand (damaged data): silence fills up,
-            // so that every reader sees exactly the length it was told.
-            std::memset(out + done, 0, static_cast<size_t>(limit - done));
-            done = limit;
+            // so that every reader sees exactly the length it was told, unless the reader wants only what
+            // decodes.
+            if (d->padToLength) {
+                std::memset(out + done, 0, static_cast<size_t>(limit - done));
+                done = limit;
+            }
             break;
         }
         if (d->NextFrame() != 1) {
@@ -434,6 +438,8 @@ qint64 TDecodeStream::Read(void *buffer, qint64 maxBytes)
     d->pos += done;
     return done;
 }
+
+void TDecodeStream::SetPadToLength(bool Pad) { d->padToLength = Pad; }
 
 bool TDecodeStream::SeekBytes(qint64 pos)
 {

@@ -40,7 +40,11 @@ public:
     double BytesToSeconds(qint64 bytes) const;
 
     // Delivers up to maxBytes (a multiple of BlockAlign is advised); 0 at the end, -1 on a read error.
+    // When the decoder ends before LengthBytes (damaged or cut-off data), the rest up to LengthBytes is
+    // silence, so every reader sees the length it was told; SetPadToLength(false) ends the data there
+    // instead (0 from then on).
     qint64 Read(void *buffer, qint64 maxBytes);
+    void SetPadToLength(bool Pad);
     // After a seek to pos the next bytes are exactly those a straight decode delivers at pos.
     bool SeekBytes(qint64 pos);
     qint64 PositionBytes() const;

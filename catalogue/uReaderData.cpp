@@ -12,6 +12,8 @@ std::unique_ptr<TReaderData> ReaderData;
 
 const char *const ReadOnlyRefusalText = "De database is alleen-lezen geopend omdat de recorder actief is. "
                                         "Sluit Vornak 2026 om gegevens te kunnen bewerken.";
+const char *const LockedRefusalText = "De database is vergrendeld omdat de recorder actief is. "
+                                      "Sluit Vornak 2026 om gegevens te kunnen bewerken.";
 const char *const NoLongerInCatalogueText = "De opname %1 (id %2) staat niet meer in de database; er is niets "
                                             "opgeslagen. Zoek de opname opnieuw op.";
 
@@ -47,15 +49,19 @@ bool IsRegularFile(const QString &path)
     return ::stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-// Opens and configures one connection. The journal mode and the synchronous setting are the recorder's
-// business and stay as the recorder set them.
-std::unique_ptr<TSqliteDb> Connect(const QString &path, int flags, int busyMs)
+// Opens and configures one connection and reads the recorder's table once, so that a file that is no
+// catalogue (empty, text, another database) fails here and not at the first query. Locks are waited for
+// until deadline. The journal mode and the synchronous setting are the recorder's business and stay as the
+// recorder set them.
+std::unique_ptr<TSqliteDb> Connect(const QString &path, int flags, std::chrono::steady_clock::time_point deadline)
 {
     auto db = std::make_unique<TSqliteDb>(path, flags);
-    db->SetBusyTimeout(busyMs);
+    db->SetBusyDeadline(deadline);
     db->Exec(QStringLiteral("PRAGMA cache_size = 10000"));
     db->Exec(QStringLiteral("PRAGMA locking_mode = Normal"));
     db->Exec(QStringLiteral("PRAGMA foreign_keys = On"));
+    TSqliteStmt probe(*db, QString::fromLatin1(SelectColumns) + QStringLiteral(" LIMIT 1"));
+    probe.Step();
     return db;
 }
 
@@ -76,19 +82,21 @@ int THourSet::Count() const
     return n;
 }
 
-TReaderData::TReaderData(const QString &DbPath, int ABusyTimeoutMs)
+TReaderData::TReaderData(const QString &DbPath, int ALockWaitMs)
 {
     if (!IsRegularFile(DbPath))
         throw EReaderError(QStringLiteral("Databasebestand niet gevonden: %1").arg(DbPath));
-    // Each connect waits up to ABusyTimeoutMs for the recorder's locks: a recorder that holds the file past
-    // the read-write connect's wait usually lets the read-only one in, and the reader then runs read-only.
+    // One budget for both attempts: a recorder that keeps even readers out makes the open report after
+    // ALockWaitMs, not after a wait per attempt. The read-only attempt gets what the first one left.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ALockWaitMs);
     try {
-        FConn = Connect(DbPath, SQLITE_OPEN_READWRITE, ABusyTimeoutMs);
+        FConn = Connect(DbPath, SQLITE_OPEN_READWRITE, deadline);
     } catch (const EReaderError &) {
         FConn.reset();
-        FConn = Connect(DbPath, SQLITE_OPEN_READONLY, ABusyTimeoutMs);
+        FConn = Connect(DbPath, SQLITE_OPEN_READONLY, deadline);
         FReadOnly = true;
     }
+    FConn->SetBusyTimeout(ALockWaitMs);
 }
 
 TReaderData::~TReaderData() = default;
@@ -179,7 +187,15 @@ void TReaderData::UpdateMeta(int Id, const QString &FileName, const QString &Tit
         q.BindText(":p", Persons);
         q.BindInt(":id", Id);
         q.BindText(":f", FileName);
-        q.Step();
+        try {
+            q.Step();
+        } catch (const ESqliteError &e) {
+            // A lock held past the wait: the refusal says, like the read-only one, who holds the catalogue.
+            if (!e.IsLock())
+                throw;
+            throw EReaderError(QString::fromUtf8(LockedRefusalText) + QStringLiteral(" (SQLite: ") + e.SqliteText() +
+                               QLatin1Char(')'));
+        }
     }
     if (FConn->Changes() == 0)
         throw EReaderError(QString::fromUtf8(NoLongerInCatalogueText).arg(FileName, QString::number(Id)));

@@ -29,17 +29,21 @@ private:
     uint32_t FBits = 0;
 };
 
-// How long a connect or a statement waits for the recorder's locks unless told otherwise.
-constexpr int DefaultBusyTimeoutMs = 10000;
-
 class TReaderData {
 public:
-    // Opens the existing catalogue file DbPath, read-write when possible, else read-only (IsReadOnly).
-    // Never creates or converts the file; each connect and statement waits up to ABusyTimeoutMs
-    // (milliseconds) for the recorder's locks.
-    // Throws EReaderError: "Databasebestand niet gevonden: <path>" when DbPath is not a regular file,
-    // or SQLite's message when even the read-only open fails.
-    explicit TReaderData(const QString &DbPath, int ABusyTimeoutMs = DefaultBusyTimeoutMs);
+    // How long opening the catalogue waits in all for the recorder's locks, and how long each later
+    // statement waits.
+    static constexpr int DefaultLockWaitMs = 10000;
+
+    // Opens the existing catalogue file DbPath, read-write when possible, else read-only (IsReadOnly), and
+    // checks that the recorder's table `recordings` can be read with the columns the reader uses, so a
+    // catalogue that opens is one that can be queried. Never creates or converts the file. The whole open
+    // (read-write attempt and read-only fall-back together) waits at most ALockWaitMs for locks; each
+    // statement afterwards waits up to ALockWaitMs.
+    // Throws EReaderError: "Databasebestand niet gevonden: <path>" when DbPath is not a regular file;
+    // otherwise the failure of the last attempt, with a Dutch explanation in front of SQLite's text for the
+    // common causes (see SqliteErrorText): not a database, the table or a column missing, locked.
+    explicit TReaderData(const QString &DbPath, int ALockWaitMs = DefaultLockWaitMs);
     ~TReaderData();
     TReaderData(const TReaderData &) = delete;
     TReaderData &operator=(const TReaderData &) = delete;
@@ -58,8 +62,9 @@ public:
     // else the stored FilePath. Needs no open catalogue.
     static QString ResolveExistingPath(const TRecInfo &RI, const QString &RecordingsRoot);
     // Stores Title and Persons in the recording with this Id and FileName. Throws EReaderError with the
-    // read-only refusal when IsReadOnly, with a "no longer in the catalogue" text when no row matched,
-    // or with SQLite's message (e.g. a lock held past the busy timeout).
+    // read-only refusal when IsReadOnly, with the locked refusal (LockedRefusalText, then SQLite's text)
+    // when the recorder holds its lock past the wait, with a "no longer in the catalogue" text when no row
+    // matched, or with another SQLite failure (read-only file, disk full, ...) explained in Dutch.
     void UpdateMeta(int Id, const QString &FileName, const QString &Title, const QString &Persons);
 
 private:
@@ -75,4 +80,5 @@ QString CatalogueLibraryText();
 
 // Operator texts of the catalogue.
 extern const char *const ReadOnlyRefusalText;
+extern const char *const LockedRefusalText;
 extern const char *const NoLongerInCatalogueText;

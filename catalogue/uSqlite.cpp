@@ -2,13 +2,51 @@
 #include "uSqlite.h"
 
 #include <QFile>
+#include <algorithm>
+#include <thread>
 
 namespace {
 [[noreturn]] void Fail(sqlite3 *db)
 {
-    throw EReaderError(db ? QString::fromUtf8(sqlite3_errmsg(db)) : QStringLiteral("out of memory"));
+    if (!db)
+        throw ESqliteError(SQLITE_NOMEM, QStringLiteral("out of memory"));
+    throw ESqliteError(sqlite3_errcode(db) & 0xFF, QString::fromUtf8(sqlite3_errmsg(db)));
+}
+
+// The Dutch explanation of a failure, or nothing when SQLite's text is all there is to say.
+QString Explanation(int code, const QString &text)
+{
+    switch (code) {
+    case SQLITE_NOTADB: return QStringLiteral("Het bestand is geen database.");
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED: return QStringLiteral("De database is vergrendeld door de recorder (Vornak 2026).");
+    case SQLITE_READONLY:
+        return QStringLiteral("De database is alleen-lezen: het bestand of zijn map is schrijfbeveiligd.");
+    case SQLITE_FULL: return QStringLiteral("De schijf met de database is vol.");
+    case SQLITE_CORRUPT: return QStringLiteral("Het databasebestand is beschadigd.");
+    case SQLITE_CANTOPEN: return QStringLiteral("Het databasebestand kan niet worden geopend.");
+    case SQLITE_IOERR: return QStringLiteral("Lees- of schrijffout in het databasebestand.");
+    case SQLITE_ERROR:
+        if (text.startsWith(QLatin1String("no such table: recordings")))
+            return QStringLiteral("De database bevat de opnametabel van Vornak 2026 niet.");
+        if (text.startsWith(QLatin1String("no such column")))
+            return QStringLiteral("De opnametabel heeft niet alle kolommen van Vornak 2026.");
+        break;
+    }
+    return QString();
 }
 } // namespace
+
+QString SqliteErrorText(int Code, const QString &SqliteText)
+{
+    const QString dutch = Explanation(Code, SqliteText);
+    return dutch.isEmpty() ? SqliteText : dutch + QStringLiteral(" (SQLite: ") + SqliteText + QLatin1Char(')');
+}
+
+ESqliteError::ESqliteError(int Code, const QString &SqliteText)
+    : EReaderError(SqliteErrorText(Code, SqliteText)), FCode(Code), FSqliteText(SqliteText)
+{
+}
 
 TSqliteDb::TSqliteDb(const QString &path, int flags)
 {
@@ -18,6 +56,24 @@ TSqliteDb::TSqliteDb(const QString &path, int flags)
     if (rc != SQLITE_OK)
         Fail(raw);
     sqlite3_extended_result_codes(raw, 0);
+}
+
+void TSqliteDb::SetBusyDeadline(std::chrono::steady_clock::time_point Deadline)
+{
+    FBusyDeadline = Deadline;
+    sqlite3_busy_handler(FDb.get(), &TSqliteDb::WaitUntilDeadline, this);
+}
+
+int TSqliteDb::WaitUntilDeadline(void *self, int attempts)
+{
+    using namespace std::chrono;
+    const auto left = static_cast<TSqliteDb *>(self)->FBusyDeadline - steady_clock::now();
+    if (left <= steady_clock::duration::zero())
+        return 0;  // give up: the statement fails with SQLITE_BUSY
+    // Short naps first (the recorder's writes are short), then 20 ms, never past the deadline.
+    const milliseconds nap(attempts < 10 ? 2 : 20);
+    std::this_thread::sleep_for(std::min<steady_clock::duration>(left, nap));
+    return 1;
 }
 
 void TSqliteDb::Exec(const QString &sql)
@@ -45,7 +101,7 @@ void TSqliteStmt::BindText(const char *name, const QString &value)
 {
     const int idx = sqlite3_bind_parameter_index(FStmt.get(), name);
     if (idx == 0)
-        throw EReaderError(QStringLiteral("no SQL parameter %1").arg(QString::fromUtf8(name)));
+        throw ESqliteError(SQLITE_RANGE, QStringLiteral("no SQL parameter %1").arg(QString::fromUtf8(name)));
     const QByteArray utf8 = value.toUtf8();
     if (sqlite3_bind_text(FStmt.get(), idx, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT) != SQLITE_OK)
         Fail(FDb.Handle());
@@ -55,7 +111,7 @@ void TSqliteStmt::BindInt(const char *name, long long value)
 {
     const int idx = sqlite3_bind_parameter_index(FStmt.get(), name);
     if (idx == 0)
-        throw EReaderError(QStringLiteral("no SQL parameter %1").arg(QString::fromUtf8(name)));
+        throw ESqliteError(SQLITE_RANGE, QStringLiteral("no SQL parameter %1").arg(QString::fromUtf8(name)));
     if (sqlite3_bind_int64(FStmt.get(), idx, value) != SQLITE_OK)
         Fail(FDb.Handle());
 }
@@ -76,7 +132,7 @@ int TSqliteStmt::ColumnIndex(const char *name) const
     for (int i = 0; i < n; ++i)
         if (sqlite3_stricmp(sqlite3_column_name(FStmt.get(), i), name) == 0)
             return i;
-    throw EReaderError(QStringLiteral("no such column: %1").arg(QString::fromUtf8(name)));
+    throw ESqliteError(SQLITE_ERROR, QStringLiteral("no such column: %1").arg(QString::fromUtf8(name)));
 }
 
 long long TSqliteStmt::ColumnInt(const char *name) const

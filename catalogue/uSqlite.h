@@ -1,12 +1,33 @@
 // Small RAII layer over the SQLite C API: a connection, prepared statements with named parameters and
-// columns read by name. Every failure throws EReaderError with SQLite's own message.
+// columns read by name. Every failure throws ESqliteError: a short Dutch explanation for the common causes
+// followed by SQLite's own message.
 #pragma once
 
 #include "uReaderTypes.h"
 
 #include <QString>
+#include <chrono>
 #include <memory>
 #include <sqlite3.h>
+
+// The operator's text of a SQLite failure: for the common causes (not a database, the recorder's table or
+// its columns missing, locked, read-only, disk full, damaged, unreadable) a Dutch explanation followed by
+// " (SQLite: <SqliteText>)"; otherwise SqliteText alone. Code is SQLite's primary result code.
+QString SqliteErrorText(int Code, const QString &SqliteText);
+
+// A SQLite failure: Message() is SqliteErrorText(Code(), SqliteText()).
+class ESqliteError : public EReaderError {
+public:
+    ESqliteError(int Code, const QString &SqliteText);
+    int Code() const { return FCode; }
+    QString SqliteText() const { return FSqliteText; }
+    // SQLITE_BUSY or SQLITE_LOCKED: another connection (the recorder) holds the lock.
+    bool IsLock() const { return FCode == SQLITE_BUSY || FCode == SQLITE_LOCKED; }
+
+private:
+    int FCode;
+    QString FSqliteText;
+};
 
 class TSqliteDb {
 public:
@@ -22,15 +43,22 @@ public:
     void Exec(const QString &sql);
     // Rows changed by the last INSERT, UPDATE or DELETE.
     int Changes() const { return sqlite3_changes(FDb.get()); }
+    // Each statement waits up to ms for a lock another connection holds.
     void SetBusyTimeout(int ms) { sqlite3_busy_timeout(FDb.get(), ms); }
+    // Every statement from now on waits for locks only until Deadline, however many statements run: one
+    // budget for a sequence of statements. SetBusyTimeout replaces it.
+    void SetBusyDeadline(std::chrono::steady_clock::time_point Deadline);
     // SQLite's message for the connection's last error.
     QString ErrorMessage() const;
 
 private:
+    static int WaitUntilDeadline(void *self, int attempts);
+
     struct TCloser {
         void operator()(sqlite3 *db) const { sqlite3_close_v2(db); }
     };
     std::unique_ptr<sqlite3, TCloser> FDb;
+    std::chrono::steady_clock::time_point FBusyDeadline;
 };
 
 // One prepared statement; finalized by the destructor. Keep it scoped inside the method that uses it.

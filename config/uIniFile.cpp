@@ -7,7 +7,9 @@
 #include <QStringDecoder>
 #include <QStringEncoder>
 
+#include <algorithm>
 #include <cstdint>
+#include <iterator>
 
 namespace {
 
@@ -58,7 +60,44 @@ bool SameName(const QString &a, const QString &b)
     return a.compare(b, Qt::CaseInsensitive) == 0;
 }
 
+// The characters of the bytes 0x80..0x9F in Windows-1252; 0 where the code page defines none.
+const char16_t Cp1252High[32] = {
+    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0, 0x017D, 0,
+    0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0, 0x017E, 0x0178,
+};
+
 } // namespace
+
+QString TIniFile::DecodeCp1252(const QByteArray &bytes)
+{
+    QString text(bytes.size(), Qt::Uninitialized);
+    QChar *out = text.data();
+    for (const char ch : bytes) {
+        const auto b = static_cast<unsigned char>(ch);
+        // An undefined byte stays its own number, as the system's conversion of that code page does.
+        const char16_t high = b >= 0x80 && b <= 0x9F ? Cp1252High[b - 0x80] : 0;
+        *out++ = QChar(high ? high : char16_t(b));
+    }
+    return text;
+}
+
+std::optional<QByteArray> TIniFile::EncodeCp1252(const QString &text)
+{
+    QByteArray bytes(text.size(), Qt::Uninitialized);
+    char *out = bytes.data();
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if (u < 0x80 || (u >= 0xA0 && u <= 0xFF) || (u <= 0x9F && Cp1252High[u - 0x80] == 0)) {
+            *out++ = static_cast<char>(u);
+            continue;
+        }
+        const char16_t *hit = std::find(std::begin(Cp1252High), std::end(Cp1252High), u);
+        if (u <= 0x9F || hit == std::end(Cp1252High))
+            return std::nullopt;  // a C1 control the code page uses for another character, or no byte at all
+        *out++ = static_cast<char>(0x80 + (hit - std::begin(Cp1252High)));
+    }
+    return bytes;
+}
 
 TIniFile TIniFile::FromBytes(const QByteArray &data)
 {
@@ -75,16 +114,17 @@ TIniFile TIniFile::FromBytes(const QByteArray &data)
         text = dec(data.mid(3));
         ini.FEncoding = TEncoding::Utf8Bom;
         if (dec.hasError()) {
-            // Not UTF-8 after all: keep every byte as it is rather than rewrite it as U+FFFD on save.
-            ini.FEncoding = TEncoding::Latin1AfterBom;
-            text = QString::fromLatin1(data.mid(3));
+            // Not UTF-8 after all: 8-bit text, every byte kept rather than rewritten as U+FFFD on save.
+            ini.FEncoding = TEncoding::Cp1252AfterBom;
+            text = DecodeCp1252(data.mid(3));
         }
     } else {
         QStringDecoder dec(QStringConverter::Utf8, QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom);
         text = dec(data);
         if (dec.hasError()) {
-            ini.FEncoding = TEncoding::Latin1;
-            text = QString::fromLatin1(data);
+            // 8-bit text as a Windows program writes it: the system code page of a Western installation.
+            ini.FEncoding = TEncoding::Cp1252;
+            text = DecodeCp1252(data);
         }
     }
     int pos = 0;
@@ -94,6 +134,11 @@ TIniFile TIniFile::FromBytes(const QByteArray &data)
         if (nl < 0) {
             line.Text = text.mid(pos);
             pos = text.size();
+            // A CR that ends the file ends its last line, as it will once a line follows it.
+            if (line.Text.endsWith(QLatin1Char('\r'))) {
+                line.Text.chop(1);
+                line.End = QStringLiteral("\r");
+            }
         } else {
             const bool crlf = nl > pos && text[nl - 1] == QLatin1Char('\r');
             line.Text = text.mid(pos, nl - pos - (crlf ? 1 : 0));
@@ -103,6 +148,21 @@ TIniFile TIniFile::FromBytes(const QByteArray &data)
         ini.FLines.append(line);
     }
     return ini;
+}
+
+// 8-bit text stays 8-bit while it reads back as 8-bit: every character has its byte, and the bytes do not
+// happen to form UTF-8 with more than ASCII (an edit can remove the one line that was not UTF-8). Otherwise
+// the whole text becomes UTF-8, which reads back the same.
+QByteArray TIniFile::EightBitOrUtf8(const QString &text)
+{
+    const std::optional<QByteArray> bytes = EncodeCp1252(text);
+    if (!bytes)
+        return text.toUtf8();
+    QStringDecoder dec(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+    const QString asUtf8 = dec(*bytes);
+    if (!dec.hasError() && asUtf8 != text)
+        return text.toUtf8();
+    return *bytes;
 }
 
 QByteArray TIniFile::ToBytes() const
@@ -117,20 +177,10 @@ QByteArray TIniFile::ToBytes() const
     }
     case TEncoding::Utf8Bom:
         return QByteArray("\xEF\xBB\xBF") + text.toUtf8();
-    case TEncoding::Latin1AfterBom: {
-        for (QChar c : text)
-            if (c.unicode() > 0xFF)
-                return QByteArray("\xEF\xBB\xBF") + text.toUtf8();
-        return QByteArray("\xEF\xBB\xBF") + text.toLatin1();
-    }
-    case TEncoding::Latin1: {
-        // Stays Latin-1 while every character fits; otherwise the whole text becomes UTF-8, which reads back
-        // the same.
-        for (QChar c : text)
-            if (c.unicode() > 0xFF)
-                return text.toUtf8();
-        return text.toLatin1();
-    }
+    case TEncoding::Cp1252AfterBom:
+        return QByteArray("\xEF\xBB\xBF") + EightBitOrUtf8(text);
+    case TEncoding::Cp1252:
+        return EightBitOrUtf8(text);
     case TEncoding::Utf8:
         break;
     }
@@ -261,9 +311,18 @@ QString TIniFile::ValueProblem(const QString &value)
 QString TIniFile::NewLineEnd() const
 {
     for (const TLine &l : FLines)
-        if (!l.End.isEmpty())
+        if (l.End.endsWith(QLatin1Char('\n')))
             return l.End;
     return QStringLiteral("\n");
+}
+
+void TIniFile::EndLine(int index, const QString &end)
+{
+    QString &e = FLines[index].End;
+    if (e.isEmpty())
+        e = end;
+    else if (e == QLatin1String("\r"))
+        e = QStringLiteral("\r\n");  // the CR that ended the file stays, and is now a CR LF
 }
 
 void TIniFile::WriteString(const QString &section, const QString &key, const QString &value)
@@ -289,13 +348,12 @@ void TIniFile::WriteString(const QString &section, const QString &key, const QSt
         int at = SectionEnd(s);
         while (at > s + 1 && TrimBlanks(FLines[at - 1].Text).isEmpty())
             --at;
-        if (FLines[at - 1].End.isEmpty())
-            FLines[at - 1].End = end;
+        EndLine(at - 1, end);
         FLines.insert(at, TLine{keyLine, end});
         return;
     }
-    if (!FLines.isEmpty() && FLines.back().End.isEmpty())
-        FLines.back().End = end;
+    if (!FLines.isEmpty())
+        EndLine(FLines.size() - 1, end);
     FLines.append(TLine{QLatin1Char('[') + section + QLatin1Char(']'), end});
     FLines.append(TLine{keyLine, end});
 }

@@ -14,8 +14,13 @@ public:
     static constexpr int MaxValueLength = 2047;
 
     TIniFile() = default;
-    // Parses file content: UTF-16 LE with its byte-order mark, UTF-8 with or without one, else Latin-1;
-    // CR LF or LF line ends. ToBytes() writes the same encoding and line ends back.
+    // Parses file content: UTF-16 LE with its byte-order mark, UTF-8 with or without one, else 8-bit text
+    // in Windows-1252 (the five bytes that code page leaves undefined, 0x81 0x8D 0x8F 0x90 0x9D, become the
+    // characters U+0081 ... of the same number, so every byte comes back); CR LF or LF line ends.
+    // ToBytes() writes the same encoding and line ends back, so every line not written to keeps its bytes.
+    // The one exception: an 8-bit file that would not read back as the same text becomes UTF-8 as a whole
+    // (every line keeps its text, not its bytes), since one file cannot mix two encodings: a value that
+    // Windows-1252 cannot hold, or an edit that leaves bytes which all read as UTF-8 with another meaning.
     static TIniFile FromBytes(const QByteArray &data);
     QByteArray ToBytes() const;
     // Reads a file; false (and an empty file) when it is missing or unreadable.
@@ -41,18 +46,26 @@ public:
 
     static std::optional<int> ParseInteger(const QString &text);
 
+    // Windows-1252 both ways, with the undefined bytes kept as U+0081 ...; Encode gives nothing for a text
+    // with a character the code page has no byte for.
+    static QString DecodeCp1252(const QByteArray &bytes);
+    static std::optional<QByteArray> EncodeCp1252(const QString &text);
+
 private:
-    // Latin1AfterBom: a UTF-8 mark followed by bytes that are not UTF-8, kept byte for byte.
-    enum class TEncoding { Utf8, Utf8Bom, Utf16LeBom, Latin1, Latin1AfterBom };
+    // Cp1252AfterBom: a UTF-8 mark followed by bytes that are not UTF-8, read as 8-bit text after the mark.
+    enum class TEncoding { Utf8, Utf8Bom, Utf16LeBom, Cp1252, Cp1252AfterBom };
     struct TLine {
         QString Text;  // without the line end
-        QString End;   // "\r\n", "\n" or empty for a last line without one
+        QString End;   // "\r\n", "\n", or for the last line "\r" or empty
     };
     // Index of the first section line with this name, or -1; FSectionEnd gives the index after its block.
     int FindSection(const QString &section) const;
     int SectionEnd(int sectionLine) const;
     int FindKey(int sectionLine, const QString &key) const;  // index of the key's line, or -1
     QString NewLineEnd() const;
+    // Gives line index a line end before a line is added after it.
+    void EndLine(int index, const QString &end);
+    static QByteArray EightBitOrUtf8(const QString &text);
 
     QList<TLine> FLines;
     TEncoding FEncoding = TEncoding::Utf8;

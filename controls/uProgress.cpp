@@ -2,6 +2,7 @@
 #include "uProgress.h"
 
 #include <QFontMetrics>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -62,6 +63,16 @@ void TfrmProgress::btnCancelClick()
     FCancelled = true;
     btnCancel->setEnabled(false);
     SetCaptionText(QStringLiteral("Bezig met annuleren..."));
+}
+
+void TfrmProgress::keyPressEvent(QKeyEvent *e)
+{
+    // QDialog takes Esc as "reject" and hides the window while the operation goes on.
+    if (e->key() == Qt::Key_Escape) {
+        e->accept();
+        return;
+    }
+    QDialog::keyPressEvent(e);
 }
 
 void TfrmProgress::changeEvent(QEvent *e)

@@ -9,7 +9,8 @@ class QProgressBar;
 class QPushButton;
 
 // Modeless; the caller sets the title, shows it, reports progress and polls Cancelled. The dialog
-// lives for one operation. Closing it from the title bar only hides it.
+// lives for one operation. Closing it from the title bar only hides it; Esc does nothing, so that the
+// operation is not left running out of sight ("Annuleren" is the only way to stop it).
 class TfrmProgress : public QDialog {
     Q_OBJECT
 public:
@@ -29,6 +30,7 @@ public:
 
 protected:
     void showEvent(QShowEvent *) override;
+    void keyPressEvent(QKeyEvent *) override;
     void changeEvent(QEvent *) override;  // a new font or style shortens the text anew
 
 private:

@@ -738,8 +738,10 @@ void TWaveView::wheelEvent(QWheelEvent *e)
     e->accept();
     if (FDuration <= 0)
         return;
-    const QPoint d = e->angleDelta();
-    const int delta = d.y() != 0 ? d.y() : d.x();
+    // Only the vertical part zooms: sideways scrolling (tilt wheel, touchpad) is no zoom step.
+    const int delta = e->angleDelta().y();
+    if (delta == 0)
+        return;
     const int x = static_cast<int>(std::floor(e->position().x()));
     const double a = Window().ViewTimeOfPx(x);
     ZoomAbout(a, x, delta > 0 ? ViewLen() / 1.4 : ViewLen() * 1.4);

@@ -8,7 +8,7 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 
 packages=(
   build-essential cmake ninja-build pkg-config git ccache
-  qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev libqt6multimedia6 qt6-qpa-plugins
+  qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev libqt6multimedia6 qt6-qpa-plugins qt6-translations-l10n
   libgl-dev libegl-dev libxkbcommon-dev
   libavformat-dev libavcodec-dev libswresample-dev libavutil-dev
   libsqlite3-dev sqlite3

@@ -1,7 +1,13 @@
-// The dark palette file: what is accepted and what makes a file invalid.
+// The dark palette file: what is accepted and what makes a file invalid. Qt's own texts in Dutch under the
+// reader's application object, on a machine whose locale is English.
+#include "uApplication.h"
 #include "uTheme.h"
 
 #include <QApplication>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QLabel>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -11,6 +17,9 @@ private slots:
     void parse_data();
     void parse();
     void loadStyleFileIgnoresBadFilesSilently();
+    void standardButtonsAreDutch_data();
+    void standardButtonsAreDutch();
+    void fileDialogIsDutch();
 };
 
 void TestTheme::parse_data()
@@ -73,5 +82,49 @@ void TestTheme::loadStyleFileIgnoresBadFilesSilently()
     QCOMPARE(QApplication::palette().color(QPalette::Window), QColor(0x30, 0x35, 0x40));
 }
 
-QTEST_MAIN(TestTheme)
+void TestTheme::standardButtonsAreDutch_data()
+{
+    QTest::addColumn<int>("button");
+    QTest::addColumn<QString>("text");
+    QTest::addRow("Cancel") << int(QDialogButtonBox::Cancel) << "Annuleren";
+    QTest::addRow("Save") << int(QDialogButtonBox::Save) << "Opslaan";
+    QTest::addRow("Open") << int(QDialogButtonBox::Open) << "Openen";
+    QTest::addRow("Yes") << int(QDialogButtonBox::Yes) << "Ja";
+    QTest::addRow("No") << int(QDialogButtonBox::No) << "Nee";
+    QTest::addRow("Close") << int(QDialogButtonBox::Close) << "Sluiten";
+}
+
+void TestTheme::standardButtonsAreDutch()
+{
+    QFETCH(int, button);
+    QFETCH(QString, text);
+    const auto which = static_cast<QDialogButtonBox::StandardButton>(button);
+    QDialogButtonBox box{which};
+    QCOMPARE(box.button(which)->text().remove('&'), text);
+}
+
+// A file dialog made as the reader makes it is Qt's own, whatever the desktop offers, and labels its
+// fields in Dutch.
+void TestTheme::fileDialogIsDutch()
+{
+    QFileDialog dlg(nullptr, QStringLiteral("Exporteren naar"));
+    dlg.setAcceptMode(QFileDialog::AcceptSave);
+    QVERIFY(QCoreApplication::testAttribute(Qt::AA_DontUseNativeDialogs));  // no desktop dialog in English
+    const auto *lookIn = dlg.findChild<QLabel *>(QStringLiteral("lookInLabel"));
+    const auto *fileName = dlg.findChild<QLabel *>(QStringLiteral("fileNameLabel"));
+    QVERIFY(lookIn && fileName);
+    QCOMPARE(fileName->text().remove('&'), QString("Bestandsnaam:"));
+    QVERIFY2(!lookIn->text().contains("Look in"), qPrintable(lookIn->text()));
+}
+
+int main(int argc, char *argv[])
+{
+    // An English machine: the Dutch comes from the reader, not from the locale.
+    qputenv("LC_ALL", "C");
+    qputenv("LANG", "C");
+    qputenv("LANGUAGE", "en");
+    TReaderApplication app(argc, argv);
+    TestTheme tc;
+    return QTest::qExec(&tc, argc, argv);
+}
 #include "tst_uTheme.moc"

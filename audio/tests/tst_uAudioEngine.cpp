@@ -116,26 +116,63 @@ private slots:
         }
     }
 
-    // A failed load unloads what was loaded: a missing file with code 0, an undecodable one with its code.
-    void failedLoadUnloadsThePrevious()
+    // A load that fails leaves the recording before it loaded as it was, playing on where there is sound,
+    // and every command acts on it; a missing file gives code 0, an undecodable one its code. The next good
+    // load replaces it.
+    void failedLoadKeepsThePreviousRecording_data()
     {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<int>("code");
+        QTest::addRow("missing file") << "missing" << 0;
+        QTest::addRow("undecodable file") << "junk" << 41;
+        QTest::addRow("a folder") << "folder" << 2;
+    }
+    void failedLoadKeepsThePreviousRecording()
+    {
+        QFETCH(QString, kind);
+        QFETCH(int, code);
+        QString bad = Path("missing.wav");
+        if (kind == "junk") {
+            bad = Path("junk.mp3");
+            QFile junk(bad);
+            QVERIFY(junk.open(QIODevice::WriteOnly));
+            junk.write(QByteArray(4096, 'x'));
+        } else if (kind == "folder") {
+            bad = FDir.path();
+        }
+        const bool sound = HaveOutputs();
         TAudioEngine e;
-        e.SetInitialDevice(0);
-        e.InitAudio();
+        e.SetInitialDevice(sound ? 1 : 0);
+        QCOMPARE(e.InitAudio(), sound);
+        QVERIFY(e.Load(FTone));
+        const TEnvArray env = e.Envelope();
+        const int count = e.EnvCount();
+        if (sound) {
+            e.SeekSec(5.0);
+            e.Play();
+        }
+        QVERIFY(!e.Load(bad));
+        QCOMPARE(e.LastError(), code);
+        QCOMPARE(e.LoadedPath(), FTone);
+        QCOMPARE(e.Envelope(), env);
+        QCOMPARE(e.EnvCount(), count);
+        QCOMPARE(e.DurationSec(), 20.0);
+        QCOMPARE(e.SampleRate(), 44100);
+        QCOMPARE(e.Channels(), 2);
+        if (sound) {
+            QVERIFY(e.IsPlaying());
+            const double at = e.PositionSec();
+            QVERIFY2(at >= 5.0 && at < 8.0, qPrintable(QString::number(at)));
+        }
+        QVERIFY(e.ExportRange(Path("kept.wav"), TAudioFormat::afWAV, 0, 1.0, 2.0));
+        QCOMPARE(QFileInfo(Path("kept.wav")).size(), qint64(44 + 44100 * 4));
+
         QVERIFY(e.Load(FShort));
-        const TEnvArray kept = e.Envelope();
-        QVERIFY(!e.Load(Path("missing.wav")));
         QCOMPARE(e.LastError(), 0);
-        QVERIFY(e.LoadedPath().isEmpty());
-        QCOMPARE(e.EnvCount(), 0);
-        QCOMPARE(e.DurationSec(), 0.0);
-        QCOMPARE(int(kept->size()), 44100);  // the view's reference stays valid
-        QFile junk(Path("junk.mp3"));
-        QVERIFY(junk.open(QIODevice::WriteOnly));
-        junk.write(QByteArray(4096, 'x'));
-        junk.close();
-        QVERIFY(!e.Load(junk.fileName()));
-        QCOMPARE(e.LastError(), 41);
+        QCOMPARE(e.LoadedPath(), FShort);
+        QCOMPARE(e.Channels(), 1);
+        QVERIFY(!e.IsPlaying());
+        QCOMPARE(int(env->size()), count);  // the view's reference to the old envelope stays valid
     }
 
     void deviceListStartsWithTheDefault()

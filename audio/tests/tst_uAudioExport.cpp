@@ -30,6 +30,8 @@ class TestAudioExport : public QObject {
     QTemporaryDir FDir;
     QString FStereo;  // 30 s, 44.1 kHz stereo
     QString FMono;    // 12 s, 8 kHz mono
+    QString FCutFlac;          // FStereo as FLAC, cut to 2/5 of its bytes (empty without ffmpeg)
+    double FCutSeconds = 0;    // what of it decodes
     QString Path(const QString &name) const { return FDir.filePath(name); }
 
     void LoadOrFail(TAudioEngine &engine, const QString &path)
@@ -45,6 +47,24 @@ private slots:
         FMono = Path("mono.wav");
         WriteBurstWav(FStereo, 44100, 2, 30.0);
         WriteBurstWav(FMono, 8000, 1, 12.0);
+        // FLAC announces its length in its header; cut off, it decodes to less than it announces.
+        QProcess ffmpeg;
+        ffmpeg.start("ffmpeg", {"-v", "error", "-y", "-i", FStereo, "-c:a", "flac", Path("whole.flac")});
+        if (ffmpeg.waitForFinished(60000) && ffmpeg.exitStatus() == QProcess::NormalExit && ffmpeg.exitCode() == 0) {
+            FCutFlac = Path("cut.flac");
+            QVERIFY(QFile::copy(Path("whole.flac"), FCutFlac));
+            QVERIFY(QFile(FCutFlac).resize(QFileInfo(FCutFlac).size() * 2 / 5));
+            // What decodes of it, counted without the silence the decoding stream adds for the waveform.
+            TDecodeStream s;
+            QVERIFY(s.Open(FCutFlac));
+            s.SetPadToLength(false);
+            std::vector<char> buf(65536);
+            qint64 total = 0;
+            for (qint64 n; (n = s.Read(buf.data(), qint64(buf.size()))) > 0;)
+                total += n;
+            FCutSeconds = s.BytesToSeconds(total);
+            QVERIFY2(FCutSeconds > 6 && FCutSeconds < 20, qPrintable(QString::number(FCutSeconds)));
+        }
     }
 
     void nothingLoadedExportsNothing()
@@ -92,6 +112,8 @@ private slots:
         QCOMPARE(LE(out, 28, 4), 44100u * 4);
         QCOMPARE(LE(out, 32, 2), 4u);
         QVERIFY(out.mid(44) == ReadAll(FStereo).mid(44 + start, C));
+        QCOMPARE(engine.LastExportSeconds(), C / (44100.0 * 4));
+        QVERIFY(!engine.LastExportEndedEarly());
         QVERIFY(!reports.isEmpty());
         QCOMPARE(reports.last(), 100);
         for (int i = 1; i < reports.size(); ++i)
@@ -173,6 +195,70 @@ private slots:
         QCOMPARE(qint64(out.size()), ExportBlockBytes + 44);
         QCOMPARE(qint64(LE(out, 4, 4)), ExportBlockBytes + 36);
         QCOMPARE(qint64(LE(out, 40, 4)), ExportBlockBytes);
+        QCOMPARE(engine.LastExportSeconds(), ExportBlockBytes / (44100.0 * 4));
+        QVERIFY(!engine.LastExportEndedEarly());  // a cancel is no early end of the recording
+    }
+
+    // A recording whose decoding ends early (a FLAC file cut off: its header announces 30 s): the export
+    // writes what decodes and no silent tail, the WAV sizes match, and the engine tells the shorter length.
+    // The waveform pass still covers the announced length.
+    void recordingThatEndsEarlyExportsWhatDecodes_data()
+    {
+        QTest::addColumn<TAudioFormat>("format");
+        QTest::addColumn<double>("startSec");  // negative: seconds before the end of what decodes
+        QTest::addColumn<double>("endSec");    // the same; 0 = the end
+        QTest::addColumn<bool>("result");
+        QTest::addColumn<double>("seconds");   // written; negative: all that decodes from the start
+        QTest::addColumn<bool>("early");
+        QTest::addRow("WAV, whole") << TAudioFormat::afWAV << 0.0 << 0.0 << true << -1.0 << true;
+        QTest::addRow("WAV, range across the end of the data") << TAudioFormat::afWAV << -2.0 << 29.0 << true << 2.0
+                                                               << true;
+        QTest::addRow("WAV, range inside the data") << TAudioFormat::afWAV << 1.0 << 4.0 << true << 3.0 << false;
+        QTest::addRow("WAV, range after the data") << TAudioFormat::afWAV << 29.0 << 29.5 << false << 0.0 << true;
+        QTest::addRow("MP3, whole") << TAudioFormat::afMP3 << 0.0 << 0.0 << true << -1.0 << true;
+    }
+    void recordingThatEndsEarlyExportsWhatDecodes()
+    {
+        QFETCH(TAudioFormat, format);
+        QFETCH(double, startSec);
+        QFETCH(double, endSec);
+        QFETCH(bool, result);
+        QFETCH(double, seconds);
+        QFETCH(bool, early);
+        if (FCutFlac.isEmpty())
+            QSKIP("the ffmpeg command line is needed to make the FLAC fixture");
+        if (startSec < 0)
+            startSec += FCutSeconds;
+        if (seconds < 0)
+            seconds = FCutSeconds - startSec;
+        TAudioEngine engine;
+        LoadOrFail(engine, FCutFlac);
+        QCOMPARE(engine.DurationSec(), 30.0);
+        const QString dest = Path(QString("from-cut") + FormatExt(format));
+        QList<int> reports;
+        QCOMPARE(engine.ExportRange(dest, format, 128, startSec, endSec, [&](int p) {
+            reports << p;
+            return true;
+        }),
+                 result);
+        QVERIFY2(qAbs(engine.LastExportSeconds() - seconds) < 1e-6, qPrintable(QString::number(engine.LastExportSeconds())));
+        QCOMPARE(engine.LastExportEndedEarly(), early);
+        if (!result)
+            return;
+        if (format == TAudioFormat::afWAV) {
+            const QByteArray out = ReadAll(dest);
+            const qint64 C = std::llround(seconds * 44100) * 4;
+            QCOMPARE(qint64(out.size()), C + 44);
+            QCOMPARE(qint64(LE(out, 4, 4)), C + 36);
+            QCOMPARE(qint64(LE(out, 40, 4)), C);
+            const qint64 start = static_cast<qint64>(std::floor(startSec * 44100 + 1e-7)) * 4;
+            QVERIFY(out.mid(44) == ReadAll(FStereo).mid(44 + start, C));  // lossless: the source's samples
+        } else {
+            const TDecoded d = DecodeAll(dest);
+            QVERIFY2(std::abs(d.Seconds() - seconds) < 0.1, qPrintable(QString::number(d.Seconds())));
+        }
+        QVERIFY(!reports.isEmpty());
+        QCOMPARE(reports.last() == 100, !early);
     }
 
     // Every encoded file decoded back through our own decoding stream: format, length, bitrate, and
@@ -319,6 +405,16 @@ private slots:
         QVERIFY2(out.endsWith("progress=100\nresult=true\n"), qPrintable(out));
         const TDecoded d = DecodeAll(Path("tool.ogg"));
         QVERIFY(std::abs(d.Seconds() - 6.0) < 0.05);
+
+        // A recording that ends early: one more line names the length written.
+        if (!FCutFlac.isEmpty()) {
+            p.start(tool, {"export", FCutFlac, Path("tool-cut.wav"), "--format", "wav"});
+            QVERIFY(p.waitForFinished(60000));
+            QCOMPARE(p.exitCode(), 0);
+            const QString cutOut = QString::fromUtf8(p.readAllStandardOutput());
+            QVERIFY2(cutOut.endsWith(QString("result=true\ndecoded=%1\n").arg(FCutSeconds, 0, 'f', 3)),
+                     qPrintable(cutOut));
+        }
 
         p.start(tool, {"export", FMono, Path("no-such-folder/x.wav"), "--format", "wav"});
         QVERIFY(p.waitForFinished(60000));

@@ -78,6 +78,21 @@ struct TReadOnlyMount {
     }
 };
 
+// A small tmpfs on dir; unmounted on destruction.
+struct TSmallDisk {
+    QByteArray path;
+    bool ok = false;
+    explicit TSmallDisk(const QString &dir) : path(QFile::encodeName(dir))
+    {
+        ok = mount("tmpfs", path.constData(), "tmpfs", 0, "size=256k") == 0;
+    }
+    ~TSmallDisk()
+    {
+        if (ok)
+            umount2(path.constData(), MNT_DETACH);
+    }
+};
+
 } // namespace
 
 class TestReaderData : public QObject {
@@ -186,27 +201,31 @@ private slots:
             QCOMPARE(ri.Id, id);
     }
 
+    // Whatever the file holds, a catalogue that cannot be queried does not open: one failure path for the
+    // callers, with a Dutch explanation in front of SQLite's text. The file is left as it was.
     void openRefusesWhatIsNoCatalogue_data()
     {
         QTest::addColumn<QString>("kind");
-        QTest::addColumn<QString>("openError");   // from the constructor, empty = it opens
-        QTest::addColumn<QString>("queryError");  // then from Search
-        QTest::addRow("missing file") << "missing" << "Databasebestand niet gevonden: " << "";
-        QTest::addRow("empty path") << "empty" << "Databasebestand niet gevonden: " << "";
-        QTest::addRow("a folder") << "folder" << "Databasebestand niet gevonden: " << "";
-        QTest::addRow("a FIFO") << "fifo" << "Databasebestand niet gevonden: " << "";
-        QTest::addRow("a device") << "device" << "Databasebestand niet gevonden: " << "";
-        QTest::addRow("zero bytes") << "zero" << "" << "no such table: recordings";
-        QTest::addRow("random bytes") << "random" << "file is not a database" << "";
-        QTest::addRow("truncated") << "truncated" << "" << "malformed";
-        QTest::addRow("no recordings table") << "notable" << "" << "no such table: recordings";
-        QTest::addRow("missing column") << "nocolumn" << "" << "no such column: persons";
+        QTest::addColumn<QString>("error");  // "{path}" stands for the catalogue's path
+        const QString notFound = "Databasebestand niet gevonden: {path}";
+        const QString noTable = "De database bevat de opnametabel van Vornak 2026 niet. (SQLite: no such table: recordings)";
+        const QString notADb = "Het bestand is geen database. (SQLite: file is not a database)";
+        QTest::addRow("missing file") << "missing" << notFound;
+        QTest::addRow("empty path") << "empty" << notFound;
+        QTest::addRow("a folder") << "folder" << notFound;
+        QTest::addRow("a FIFO") << "fifo" << notFound;
+        QTest::addRow("a device") << "device" << notFound;
+        QTest::addRow("zero bytes") << "zero" << noTable;
+        QTest::addRow("random bytes") << "random" << notADb;
+        QTest::addRow("a text file") << "text" << notADb;
+        QTest::addRow("no recordings table") << "notable" << noTable;
+        QTest::addRow("missing column")
+            << "nocolumn" << "De opnametabel heeft niet alle kolommen van Vornak 2026. (SQLite: no such column: persons)";
     }
     void openRefusesWhatIsNoCatalogue()
     {
         QFETCH(QString, kind);
-        QFETCH(QString, openError);
-        QFETCH(QString, queryError);
+        QFETCH(QString, error);
         QTemporaryDir dir;
         QString path = dir.filePath("cat.sqlite");
         if (kind == "empty")
@@ -224,14 +243,8 @@ private slots:
             for (int i = 0; i < 4096; ++i)
                 junk += char((i * 7919 + 13) % 251);
             QVERIFY(WriteFile(path, junk));
-        } else if (kind == "truncated") {
-            QList<TRow> rows;
-            for (int i = 1; i <= 2000; ++i)
-                rows << Rec(i, QString("2025-09-01 %1").arg(i, 6, 10, QChar('0')), i % 24, 1,
-                            QString("f%1.mp3").arg(i), 10, QString(200, 'x'));
-            CreateCatalogue(path, rows);
-            QFile f(path);
-            QVERIFY(f.resize(f.size() / 2));
+        } else if (kind == "text") {
+            QVERIFY(WriteFile(path, "[Paths]\r\nDatabase=C:\\Vornak2026\\Vornak2026.sqlite\r\n"));
         } else if (kind == "notable") {
             TSqliteDb db(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
             db.Exec("CREATE TABLE other (id INTEGER)");
@@ -243,22 +256,71 @@ private slots:
         }
         const bool regular = QFileInfo(path).isFile();  // (reading a FIFO would wait for ever)
         const QByteArray before = regular ? FileHash(path) : QByteArray();
-        QString error;
+        QString message;
         try {
             TReaderData db(path);
-            QVERIFY2(openError.isEmpty(), "opened");
+            QFAIL("opened");
+        } catch (const EReaderError &e) {
+            message = e.Message();
+        }
+        QCOMPARE(message, QString(error).replace("{path}", path));
+        if (regular)
+            QCOMPARE(FileHash(path), before);
+    }
+
+    // A damaged file may pass the open's look at the table; the query that meets the damage says so.
+    void damagedCatalogueFailsWithItsExplanation()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("cat.sqlite");
+        QList<TRow> rows;
+        for (int i = 1; i <= 2000; ++i)
+            rows << Rec(i, QString("2025-09-01 %1").arg(i, 6, 10, QChar('0')), i % 24, 1, QString("f%1.mp3").arg(i), 10,
+                        QString(200, 'x'));
+        CreateCatalogue(path, rows);
+        QFile f(path);
+        QVERIFY(f.resize(f.size() / 2));
+        QString message;
+        try {
+            TReaderData db(path);
             TRecList list;
             db.Search("", -1, "", list);
             QFAIL("the search worked");
         } catch (const EReaderError &e) {
-            error = e.Message();
+            message = e.Message();
         }
-        const QString expected = openError.isEmpty() ? queryError : openError;
-        QVERIFY2(error.contains(expected), qPrintable(error));
-        if (expected.startsWith("Databasebestand"))
-            QCOMPARE(error, "Databasebestand niet gevonden: " + path);
-        if (regular)
-            QCOMPARE(FileHash(path), before);
+        QCOMPARE(message, QString("Het databasebestand is beschadigd. (SQLite: database disk image is malformed)"));
+    }
+
+    // The operator's text of every SQLite failure: an explanation for the common causes, SQLite's own text
+    // after it, and SQLite's text alone for the rest.
+    void sqliteFailuresAreExplainedInDutch_data()
+    {
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("sqlite");
+        QTest::addColumn<QString>("text");
+        QTest::addRow("disk full") << SQLITE_FULL << "database or disk is full"
+                                   << "De schijf met de database is vol. (SQLite: database or disk is full)";
+        QTest::addRow("locked") << SQLITE_BUSY << "database is locked"
+                                << "De database is vergrendeld door de recorder (Vornak 2026). (SQLite: database is "
+                                   "locked)";
+        QTest::addRow("read-only") << SQLITE_READONLY << "attempt to write a readonly database"
+                                   << "De database is alleen-lezen: het bestand of zijn map is schrijfbeveiligd. "
+                                      "(SQLite: attempt to write a readonly database)";
+        QTest::addRow("cannot open") << SQLITE_CANTOPEN << "unable to open database file"
+                                     << "Het databasebestand kan niet worden geopend. (SQLite: unable to open database "
+                                        "file)";
+        QTest::addRow("another table missing is not the recorder's") << SQLITE_ERROR << "no such table: other"
+                                                                      << "no such table: other";
+        QTest::addRow("other error stays as SQLite says it") << SQLITE_ERROR << "near \"x\": syntax error"
+                                                             << "near \"x\": syntax error";
+    }
+    void sqliteFailuresAreExplainedInDutch()
+    {
+        QFETCH(int, code);
+        QFETCH(QString, sqlite);
+        QFETCH(QString, text);
+        QCOMPARE(SqliteErrorText(code, sqlite), text);
     }
 
     void resolveExistingPathFollowsThreeRules_data()
@@ -373,13 +435,47 @@ private slots:
         TRecList list;
         db.Search("", -1, "", list);
         QCOMPARE(list.size(), 9);
-        QVERIFY_THROWS_EXCEPTION(EReaderError, db.UpdateMeta(1, "01092025071.mp3", "T", "P"));
+        QString message;
         try {
             db.UpdateMeta(1, "01092025071.mp3", "T", "P");
         } catch (const EReaderError &e) {
-            QVERIFY2(e.Message().contains("readonly"), qPrintable(e.Message()));
+            message = e.Message();
         }
+        QCOMPARE(message, QString("De database is alleen-lezen: het bestand of zijn map is schrijfbeveiligd. "
+                                  "(SQLite: attempt to write a readonly database)"));
         QCOMPARE(Dump(path), before);
+    }
+
+    // An edit that needs room on a full disk fails with the disk named and stores nothing.
+    void editOnAFullDiskFailsAndStoresNothing()
+    {
+        QTemporaryDir dir;
+        const QString sub = dir.filePath("small");
+        QVERIFY(QDir().mkpath(sub));
+        TSmallDisk disk(sub);
+        if (!disk.ok)
+            QSKIP("cannot mount a small tmpfs here (needs root)");
+        const QString path = sub + "/cat.sqlite";
+        CreateCatalogue(path, DayRows());
+        const QString before = Dump(path);
+        {
+            QFile filler(sub + "/filler");
+            QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+            const QByteArray block(4096, 'f');
+            while (filler.write(block) == block.size()) {
+            }
+        }
+        QString message;
+        try {
+            TReaderData db(path);
+            db.UpdateMeta(1, "01092025071.mp3", QString(100000, 'x'), "P");
+        } catch (const EReaderError &e) {
+            message = e.Message();
+        }
+        QCOMPARE(message, QString("De schijf met de database is vol. (SQLite: database or disk is full)"));
+        QFile::remove(sub + "/filler");
+        QCOMPARE(Dump(path), before);
+        QCOMPARE(IntegrityCheck(path), QString("ok"));
     }
 
     // Opening, reading and editing leave a WAL catalogue in WAL mode.

@@ -9,6 +9,7 @@
 #include <QThread>
 #include <QtTest>
 #include <cstdio>
+#include <memory>
 
 using namespace fixture;
 
@@ -89,37 +90,86 @@ class TestReaderDataLocks : public QObject {
     Q_OBJECT
 
 private slots:
-    // A short write transaction: reads go on, the edit waits for the commit and then succeeds.
-    void shortWriteTransactionIsWaitedFor_data()
+    // The recorder holds a lock (mode) for holdMs while the reader, waiting up to waitMs, opens the
+    // catalogue, lists it and edits recording 1. Rows: what opens, how long it waits, what the list shows
+    // and whether the edit is stored. The catalogue is intact afterwards and only the edit changed it.
+    void readerWaitsForTheRecorderAtMostItsWait_data()
     {
-        QTest::addColumn<bool>("wal");
-        QTest::addRow("rollback journal") << false;
-        QTest::addRow("WAL, recorder stays connected") << true;
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<int>("holdMs");
+        QTest::addColumn<int>("waitMs");
+        QTest::addColumn<QString>("openError");  // empty = opens read-write
+        QTest::addColumn<int>("openMinMs");
+        QTest::addColumn<int>("openMaxMs");
+        QTest::addColumn<int>("listed");         // rows the list shows (the recorder's comes with its commit)
+        QTest::addColumn<QString>("editError");  // empty = stored
+        QTest::addColumn<int>("editMinMs");      // from the start of the open
+        const QString locked = QString::fromUtf8(LockedRefusalText) + " (SQLite: database is locked)";
+        QTest::addRow("short write transaction: reads go on, the edit waits")
+            << "write" << 3000 << TReaderData::DefaultLockWaitMs << "" << 0 << 1500 << 2 << "" << 1500;
+        QTest::addRow("WAL, recorder stays connected") << "wal" << 3000 << TReaderData::DefaultLockWaitMs << "" << 0
+                                                       << 1500 << 2 << "" << 1500;
+        QTest::addRow("write transaction past the wait: the edit is refused")
+            << "write" << 6000 << 1500 << "" << 0 << 1400 << 2 << locked << 1400;
+        QTest::addRow("exclusive lock shorter than the wait: opens read-write after it")
+            << "exclusive" << 2000 << TReaderData::DefaultLockWaitMs << "" << 1500 << 8000 << 3 << "" << 1500;
+        // The read-write attempt and the read-only fall-back share the one wait.
+        QTest::addRow("exclusive lock past the whole wait: the open reports after one wait")
+            << "exclusive" << 14000 << TReaderData::DefaultLockWaitMs
+            << "De database is vergrendeld door de recorder (Vornak 2026). (SQLite: database is locked)" << 9500
+            << 12500 << 0 << "" << 0;
     }
-    void shortWriteTransactionIsWaitedFor()
+    void readerWaitsForTheRecorderAtMostItsWait()
     {
-        QFETCH(bool, wal);
+        QFETCH(QString, mode);
+        QFETCH(int, holdMs);
+        QFETCH(int, waitMs);
+        QFETCH(QString, openError);
+        QFETCH(int, openMinMs);
+        QFETCH(int, openMaxMs);
+        QFETCH(int, listed);
+        QFETCH(QString, editError);
+        QFETCH(int, editMinMs);
         QTemporaryDir dir;
         const QString path = dir.filePath("cat.sqlite");
+        const bool wal = mode == "wal";
         CreateCatalogue(path, Rows(), wal);
         const QString before = Dump(path);
         TRecorder rec;
-        QVERIFY(rec.Start(path, wal ? "wal" : "write", 3000));
+        QVERIFY(rec.Start(path, mode, holdMs));
+        bool edited = false;
         {
             QElapsedTimer t;
             t.start();
-            TReaderData db(path);
-            QVERIFY(!db.IsReadOnly());
-            TRecList list;
-            db.Search("", -1, "", list);
-            QCOMPARE(list.size(), 2);  // the recorder's row is not committed yet
-            QVERIFY(t.elapsed() < 1500);
-            db.UpdateMeta(1, "01092025071.mp3", "Nieuw", "Piet");
-            QVERIFY2(t.elapsed() >= 1500, "the edit did not wait for the recorder");
+            std::unique_ptr<TReaderData> db;
+            QString error;
+            try {
+                db = std::make_unique<TReaderData>(path, waitMs);
+            } catch (const EReaderError &e) {
+                error = e.Message();
+            }
+            const qint64 opened = t.elapsed();
+            QCOMPARE(error, openError);
+            QVERIFY2(opened >= openMinMs && opened < openMaxMs, qPrintable(QString("open took %1 ms").arg(opened)));
+            if (db) {
+                QVERIFY(!db->IsReadOnly());
+                TRecList list;
+                db->Search("", -1, "", list);
+                QCOMPARE(list.size(), listed);
+                try {
+                    db->UpdateMeta(1, "01092025071.mp3", "Nieuw", "Piet");
+                    edited = true;
+                } catch (const EReaderError &e) {
+                    error = e.Message();
+                }
+                QCOMPARE(error, editError);
+                QVERIFY2(t.elapsed() >= editMinMs, qPrintable(QString("edit done after %1 ms").arg(t.elapsed())));
+            }
         }
         QVERIFY(rec.Finish());
         QString expected = before;
-        expected.replace(0, expected.indexOf('\n') + 1, EditedRow1);
+        if (edited)
+            expected.replace(0, expected.indexOf('\n') + 1, EditedRow1);
         QCOMPARE(Dump(path), expected + RecorderRow);
         QCOMPARE(IntegrityCheck(path), QString("ok"));
         if (wal) {
@@ -128,59 +178,6 @@ private slots:
             QVERIFY(q.Step());
             QCOMPARE(q.ColumnText(0), QString("wal"));
         }
-    }
-
-    // A recorder that holds its lock past the reader's busy timeout T (short here; 10 s in the reader):
-    // a held write lock fails the edit after the wait; an exclusive lock held into the read-only connect
-    // lets that one in, so the reader runs read-only and refuses edits with the recorder as the cause; an
-    // exclusive lock that outlasts both connects fails the open. SQLite's message is shown in the failures.
-    // Nothing but the recorder's row is ever stored.
-    void lockHeldPastTheBusyTimeout_data()
-    {
-        QTest::addColumn<QString>("mode");
-        QTest::addColumn<double>("holdT");      // how long the recorder holds its lock, in T
-        QTest::addColumn<QString>("outcome");   // "edit fails", "read-only" or "open fails"
-        QTest::addColumn<double>("minWaitT");   // the least time the reader must have waited, in T
-        QTest::addRow("write lock: the edit fails") << "write" << 2.5 << "edit fails" << 0.9;
-        QTest::addRow("exclusive lock into the read-only connect") << "exclusive" << 1.5 << "read-only" << 0.9;
-        QTest::addRow("exclusive lock past both connects") << "exclusive" << 3.0 << "open fails" << 1.9;
-    }
-    void lockHeldPastTheBusyTimeout()
-    {
-        QFETCH(QString, mode);
-        QFETCH(double, holdT);
-        QFETCH(QString, outcome);
-        QFETCH(double, minWaitT);
-        constexpr int T = 2000;
-        QTemporaryDir dir;
-        const QString path = dir.filePath("cat.sqlite");
-        CreateCatalogue(path, Rows());
-        const QString before = Dump(path);
-        TRecorder rec;
-        QVERIFY(rec.Start(path, mode, int(holdT * T)));
-        QElapsedTimer t;
-        t.start();
-        QString error;
-        try {
-            TReaderData db(path, T);
-            QCOMPARE(db.IsReadOnly(), outcome == "read-only");
-            if (outcome == "read-only") {
-                TRecList list;
-                db.Search("", -1, "", list);
-                QCOMPARE(list.size(), 3);
-            } else {
-                t.restart();  // the open itself did not wait
-            }
-            db.UpdateMeta(1, "01092025071.mp3", "Nieuw", "Piet");
-            QFAIL("edit stored");
-        } catch (const EReaderError &e) {
-            error = e.Message();
-        }
-        QVERIFY2(t.elapsed() >= qint64(minWaitT * T), qPrintable(QString::number(t.elapsed())));
-        QCOMPARE(error, outcome == "read-only" ? QString::fromUtf8(ReadOnlyRefusalText) : QString("database is locked"));
-        QVERIFY(rec.Finish());
-        QCOMPARE(Dump(path), before + RecorderRow);
-        QCOMPARE(IntegrityCheck(path), QString("ok"));
     }
 };
 

@@ -52,6 +52,11 @@ private slots:
         QVERIFY(QDir().mkpath(FDir.filePath("root/2025/09/01")));
         QFile underRoot(FDir.filePath("root/2025/09/01/01092025071.mp3"));
         QVERIFY(underRoot.open(QIODevice::WriteOnly));
+        QFile empty(FDir.filePath("empty.sqlite"));
+        QVERIFY(empty.open(QIODevice::WriteOnly));
+        QFile text(FDir.filePath("notes.txt"));
+        QVERIFY(text.open(QIODevice::WriteOnly));
+        text.write("Geen database, maar een notitie van een paar regels.\n");
     }
 
     void commandsPrintTheirContract_data()
@@ -77,6 +82,11 @@ private slots:
         QTest::addRow("hours bad date") << QStringList{"hours", "{db}", "1-9-2025"} << 2 << "" << "usage";
         QTest::addRow("hours missing catalogue") << QStringList{"hours", "{dir}/none.sqlite", "2025-09-01"} << 1 << ""
                                                  << "Databasebestand niet gevonden: {dir}/none.sqlite";
+        QTest::addRow("hours on an empty file") << QStringList{"hours", "{dir}/empty.sqlite", "2025-09-01"} << 1 << ""
+                                                << "De database bevat de opnametabel van Vornak 2026 niet. (SQLite: "
+                                                   "no such table: recordings)\n";
+        QTest::addRow("search on a text file") << QStringList{"search", "{dir}/notes.txt"} << 1 << ""
+                                               << "Het bestand is geen database. (SQLite: file is not a database)\n";
         QTest::addRow("search all") << QStringList{"search", "{db}"} << 0 << line1 + line2 + line3 << "";
         QTest::addRow("search date and hour") << QStringList{"search", "{db}", "--date", "2025-09-01", "--hour", "7"}
                                               << 0 << line1 + line2 << "";

@@ -47,12 +47,19 @@ private slots:
         QTest::addRow("value with '='") << QByteArray("[P]\nk=a=b\n") << "P" << "k" << QVariant("a=b");
         QTest::addRow("CRLF") << QByteArray("[P]\r\nk=v\r\nl=w\r\n") << "P" << "k" << QVariant("v");
         QTest::addRow("no line end at the end") << QByteArray("[P]\nk=v") << "P" << "k" << QVariant("v");
+        QTest::addRow("CR at the end of the file ends the line") << QByteArray("[P]\nk=v\r") << "P" << "k"
+                                                                 << QVariant("v");
         QTest::addRow("UTF-8 with BOM") << QByteArray("\xEF\xBB\xBF[P]\nk=caf\xC3\xA9\n") << "P" << "k"
                                         << QVariant(QString::fromUtf8("café"));
         QTest::addRow("UTF-8 without BOM") << QByteArray("[P]\nk=caf\xC3\xA9\n") << "P" << "k"
                                            << QVariant(QString::fromUtf8("café"));
         QTest::addRow("8-bit text") << QByteArray("[P]\nk=caf\xE9\n") << "P" << "k"
                                     << QVariant(QString::fromUtf8("café"));
+        QTest::addRow("Windows-1252 punctuation") << QByteArray("[P]\nk=\x80 5 \x96 \x93x\x94 \x92t\n") << "P" << "k"
+                                                  << QVariant(QString::fromUtf8("€ 5 – “x” ’t"));
+        QTest::addRow("bytes Windows-1252 leaves undefined")
+            << QByteArray("[P]\nk=\x81\x8D\x8F\x90\x9D\xE9\n") << "P" << "k"
+            << QVariant(QString::fromUtf16(u"\u0081\u008D\u008F\u0090\u009D\u00E9"));
         QTest::addRow("UTF-16 LE with BOM, CRLF") << Utf16(QString::fromUtf8("[Paths]\r\nDatabase=C:\\é.sqlite\r\n"))
                                                   << "paths" << "database"
                                                   << QVariant(QString::fromUtf8("C:\\é.sqlite"));
@@ -115,12 +122,19 @@ private slots:
                                                   << QByteArray("[Audio]\nOutputDevice=1\n[Paths]\nDatabase=/new\n");
         QTest::addRow("empty file") << QByteArray() << QByteArray("[Paths]\nDatabase=/new\n");
         QTest::addRow("CRLF kept") << QByteArray("[Paths]\r\nx=1\r\n") << QByteArray("[Paths]\r\nx=1\r\nDatabase=/new\r\n");
+        QTest::addRow("section ended by a CR at the end of the file")
+            << QByteArray("[Paths\r") << QByteArray("[Paths\r\nDatabase=/new\n");
+        QTest::addRow("CR at the end of the file after LF lines")
+            << QByteArray("[Audio]\nx=1\r") << QByteArray("[Audio]\nx=1\r\n[Paths]\nDatabase=/new\n");
         QTest::addRow("first of duplicate keys") << QByteArray("[Paths]\nDatabase=a\nDatabase=b\n")
                                                  << QByteArray("[Paths]\nDatabase=/new\nDatabase=b\n");
         QTest::addRow("first of duplicate sections") << QByteArray("[Paths]\nx=1\n[Paths]\nDatabase=b\n")
                                                      << QByteArray("[Paths]\nx=1\nDatabase=/new\n[Paths]\nDatabase=b\n");
         QTest::addRow("8-bit line kept") << QByteArray("[Paths]\nName=caf\xE9\n")
                                          << QByteArray("[Paths]\nName=caf\xE9\nDatabase=/new\n");
+        QTest::addRow("every byte of Windows-1252 lines kept")
+            << QByteArray("[Paths]\r\nName=\x80\x81\x8D\x8F\x90\x92\x96\x9D\x9F\xA0\xFF\r\nDatabase=C:\\\x80\r\n")
+            << QByteArray("[Paths]\r\nName=\x80\x81\x8D\x8F\x90\x92\x96\x9D\x9F\xA0\xFF\r\nDatabase=/new\r\n");
         QTest::addRow("UTF-16 stays UTF-16") << Utf16("[Paths]\r\nDatabase=x\r\n") << Utf16("[Paths]\r\nDatabase=/new\r\n");
         QTest::addRow("UTF-8 BOM kept") << QByteArray("\xEF\xBB\xBF[Paths]\n") << QByteArray("\xEF\xBB\xBF[Paths]\nDatabase=/new\n");
         QTest::addRow("unfinished UTF-8 sequence at the end kept")
@@ -153,6 +167,9 @@ private slots:
         QTest::addRow("equals and brackets") << "[a]=b;c";
         QTest::addRow("non-Latin") << QString::fromUtf8("/home/Ĳssel/日本");
         QTest::addRow("2047 characters") << QString(2047, 'z');
+        QTest::addRow("Windows-1252 punctuation") << QString::fromUtf8("/srv/€ – ‘x’ Œ™");
+        QTest::addRow("a character of an undefined byte") << QString::fromUtf16(u"/a\u0081b");
+        QTest::addRow("a C1 control Windows-1252 has no byte for") << QString::fromUtf16(u"/a\u0080b");
     }
     void writtenValueReadsBackUnchanged()
     {
@@ -162,6 +179,40 @@ private slots:
             ini.WriteString("P", "k", value);
             QCOMPARE(TIniFile::FromBytes(ini.ToBytes()).ReadString("P", "k", "missing"), value);
         }
+    }
+
+    // What an 8-bit file looks like after writing Paths/Database=value: still Windows-1252 with every other
+    // line's bytes, or, when it could not read back the same as 8-bit text, UTF-8 as a whole.
+    void eightBitFileStaysEightBitWhileItCan_data()
+    {
+        QTest::addColumn<QByteArray>("before");
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<QByteArray>("after");
+        QTest::addRow("value in Windows-1252")
+            << QByteArray("[Paths]\nName=\x93\x80\x94\nDatabase=old\n") << QString::fromUtf8("/srv/‘€’")
+            << QByteArray("[Paths]\nName=\x93\x80\x94\nDatabase=/srv/\x91\x80\x92\n");
+        QTest::addRow("value outside Windows-1252: UTF-8")
+            << QByteArray("[Paths]\nName=\x80\nDatabase=old\n") << QString::fromUtf8("/日本")
+            << QByteArray("[Paths]\nName=\xE2\x82\xAC\nDatabase=/\xE6\x97\xA5\xE6\x9C\xAC\n");
+        // "Ã©" is C3 A9 in Windows-1252, which alone would read back as UTF-8 "é".
+        QTest::addRow("rest would read as UTF-8 with another meaning")
+            << QByteArray("[Paths]\nName=\xC3\xA9\nDatabase=\xE9\n") << "/new"
+            << QByteArray("[Paths]\nName=\xC3\x83\xC2\xA9\nDatabase=/new\n");
+        QTest::addRow("rest only ASCII: stays as it is") << QByteArray("[Paths]\nName=x\nDatabase=\xE9\n") << "/new"
+                                                         << QByteArray("[Paths]\nName=x\nDatabase=/new\n");
+    }
+    void eightBitFileStaysEightBitWhileItCan()
+    {
+        QFETCH(QByteArray, before);
+        QFETCH(QString, value);
+        QFETCH(QByteArray, after);
+        TIniFile ini = TIniFile::FromBytes(before);
+        const QString name = ini.ReadString("Paths", "Name", "");
+        ini.WriteString("Paths", "Database", value);
+        QCOMPARE(ini.ToBytes(), after);
+        const TIniFile again = TIniFile::FromBytes(after);
+        QCOMPARE(again.ReadString("Paths", "Name", "missing"), name);
+        QCOMPARE(again.ReadString("Paths", "Database", "missing"), value);
     }
 
     void valueThatWouldBreakTheFileIsRefused_data()

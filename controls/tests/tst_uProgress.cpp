@@ -74,6 +74,25 @@ private slots:
         QVERIFY(!callback(20));
     }
 
+    // Esc neither hides the window nor cancels, wherever the focus is; the close box hides it and cancels
+    // nothing.
+    void escapeDoesNothingAndTheCloseBoxOnlyHides()
+    {
+        TfrmProgress dlg;
+        dlg.SetAllowCancel(true);
+        dlg.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+        for (QWidget *target : {static_cast<QWidget *>(&dlg), static_cast<QWidget *>(dlg.btnCancel)}) {
+            QTest::keyClick(target, Qt::Key_Escape);
+            QVERIFY(dlg.isVisible());
+            QVERIFY(!dlg.Cancelled());
+            QVERIFY(dlg.btnCancel->isEnabled());
+        }
+        QVERIFY(dlg.close());
+        QVERIFY(!dlg.isVisible());
+        QVERIFY(!dlg.Cancelled());
+    }
+
     void cancelHiddenWhileLoading()
     {
         TfrmProgress dlg;

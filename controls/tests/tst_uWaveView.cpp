@@ -68,12 +68,17 @@ void Drag(TWaveView &v, int y, const QList<int> &xs)
         Mouse(v, QEvent::MouseMove, QPoint(xs[i], y));
     Mouse(v, QEvent::MouseButtonRelease, QPoint(xs.last(), y));
 }
-void Wheel(TWaveView &v, int x, int delta)
+// A wheel turn of delta (vertical), or of angle (both directions); true when the view took the event.
+bool Wheel(TWaveView &v, int x, QPoint angle)
 {
     const QPointF pos(x, 100);
-    QWheelEvent e(pos, v.mapToGlobal(pos), QPoint(), QPoint(0, delta), Qt::NoButton, Qt::NoModifier,
-                  Qt::NoScrollPhase, false);
+    QWheelEvent e(pos, v.mapToGlobal(pos), QPoint(), angle, Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
     QApplication::sendEvent(&v, &e);
+    return e.isAccepted();
+}
+bool Wheel(TWaveView &v, int x, int delta)
+{
+    return Wheel(v, x, QPoint(0, delta));
 }
 
 const QRgb clWaveBg = qRgb(16, 16, 16), clGreen = qRgb(40, 220, 60), clCentre = qRgb(56, 56, 56),
@@ -634,6 +639,16 @@ private slots:
         Wheel(f.view, 175, -120);
         QVERIFY(qAbs(f.view.ViewLen() - 100 / 1.4) < 1e-9);
         QCOMPARE(view.count(), 3);
+        // Sideways scrolling (a tilt wheel, a touchpad) is no zoom step, but still handled here.
+        const double start = f.view.ViewStart();
+        QVERIFY(Wheel(f.view, 175, QPoint(120, 0)));
+        QVERIFY(Wheel(f.view, 175, QPoint(-120, 0)));
+        QCOMPARE(f.view.ViewStart(), start);
+        QVERIFY(qAbs(f.view.ViewLen() - 100 / 1.4) < 1e-9);
+        QCOMPARE(view.count(), 3);
+        // A diagonal turn zooms by its vertical part.
+        Wheel(f.view, 175, QPoint(-120, 120));
+        QVERIFY(qAbs(f.view.ViewLen() - 100 / 1.4 / 1.4) < 1e-9);
     }
 
     void zoomLimits()

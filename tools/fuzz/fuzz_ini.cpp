@@ -32,8 +32,24 @@ constexpr int NameCount = sizeof Names / sizeof Names[0];
     std::abort();
 }
 
+// Windows-1252, written out here on its own so the check does not lean on the code it checks: the bytes
+// 0x80..0x9F as the code page defines them, and the five it leaves undefined as their own numbers.
+QString Cp1252(const QByteArray &bytes)
+{
+    static const char16_t high[32] = {0x20ac, 0x0081, 0x201a, 0x0192, 0x201e, 0x2026, 0x2020, 0x2021,
+                                      0x02c6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008d, 0x017d, 0x008f,
+                                      0x0090, 0x2018, 0x2019, 0x201c, 0x201d, 0x2022, 0x2013, 0x2014,
+                                      0x02dc, 0x2122, 0x0161, 0x203a, 0x0153, 0x009d, 0x017e, 0x0178};
+    QString text;
+    for (const char c : bytes) {
+        const auto b = static_cast<unsigned char>(c);
+        text += QChar(b >= 0x80 && b <= 0x9f ? high[b - 0x80] : char16_t(b));
+    }
+    return text;
+}
+
 // The text of a settings file, decoded by the rules the reader documents: UTF-16 LE after its byte-order
-// mark; otherwise (after a UTF-8 mark, if any) UTF-8 when the bytes are valid UTF-8, else Latin-1.
+// mark; otherwise (after a UTF-8 mark, if any) UTF-8 when the bytes are valid UTF-8, else Windows-1252.
 QString Decode(const QByteArray &bytes)
 {
     if (bytes.startsWith("\xff\xfe"))
@@ -41,7 +57,7 @@ QString Decode(const QByteArray &bytes)
     const QByteArray body = bytes.startsWith("\xef\xbb\xbf") ? bytes.mid(3) : bytes;
     QStringDecoder dec(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
     const QString text = dec(body);
-    return dec.hasError() ? QString::fromLatin1(body) : text;
+    return dec.hasError() ? Cp1252(body) : text;
 }
 
 QList<QByteArray> Lines(const QByteArray &bytes)

@@ -82,6 +82,9 @@ int CmdExport(const QStringList &args)
             return true;
         });
         std::printf("result=%s\n", result ? "true" : "false");
+        // The recording's decoding ended inside the range: the file holds only this much.
+        if (engine.LastExportEndedEarly())
+            std::printf("decoded=%s\n", qPrintable(QString::number(engine.LastExportSeconds(), 'f', 3)));
         std::fflush(stdout);
         return result ? ExitOk : ExitError;
     } catch (const EReaderError &e) {
