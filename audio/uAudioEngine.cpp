@@ -8,6 +8,8 @@
 #include <QFileInfo>
 #include <QMediaDevices>
 
+#include <algorithm>
+
 namespace {
 
 // The output device of a device number; a null device for 0 and for numbers that are not listed.
@@ -80,8 +82,44 @@ bool TAudioEngine::ChangeDevice(int ADevice)
 void TAudioEngine::OpenPlayStream()
 {
     FPlayStream = std::make_unique<TPlayback>(FOutput);
-    if (!FPlayStream->Open(FLoadedPath))
+    if (!FPlayStream->Open(FLoadedPath)) {
         FPlayStream.reset();  // the recording stays loaded, but silent
+        return;
+    }
+    FPlayStream->SetSpeed(FSpeed);
+    FPlayStream->SetChannelMode(FChannelMode);
+    FPlayStream->SetLoopRange(FLoopStart, FLoopEnd);
+    FPlayStream->SetSkipRanges(FSkipSilence ? FSilenceRanges : std::vector<TSecRange>());
+}
+
+void TAudioEngine::SetSpeed(double ASpeed)
+{
+    FSpeed = std::clamp(ASpeed, MinPlaySpeed, MaxPlaySpeed);
+    if (FPlayStream)
+        FPlayStream->SetSpeed(FSpeed);
+}
+
+void TAudioEngine::SetChannelMode(TChannelMode AMode)
+{
+    FChannelMode = AMode;
+    if (FPlayStream)
+        FPlayStream->SetChannelMode(AMode);
+}
+
+void TAudioEngine::SetLoopRange(double AStart, double AEnd)
+{
+    const bool valid = AStart >= 0 && AEnd > AStart;
+    FLoopStart = valid ? AStart : -1;
+    FLoopEnd = valid ? AEnd : -1;
+    if (FPlayStream)
+        FPlayStream->SetLoopRange(FLoopStart, FLoopEnd);
+}
+
+void TAudioEngine::SetSkipSilence(bool AOn)
+{
+    FSkipSilence = AOn;
+    if (FPlayStream)
+        FPlayStream->SetSkipRanges(FSkipSilence ? FSilenceRanges : std::vector<TSecRange>());
 }
 
 bool TAudioEngine::Load(const QString &APath, const TProgressProc &AProgress)
@@ -113,6 +151,8 @@ void TAudioEngine::BuildEnvelope(const QString &APath, const TProgressProc &APro
     FDurationSec = r.DurationSec;
     FEnvelope = r.Envelope;
     FEnvCount = r.EnvCount;
+    if (FSampleRate > 0 && FEnvelope)
+        FSilenceRanges = SilenceSkipRanges(*FEnvelope, double(r.Figures.S) / FSampleRate, FDurationSec);
 }
 
 void TAudioEngine::Close()
@@ -123,6 +163,8 @@ void TAudioEngine::Close()
     FEnvCount = 0;
     FDurationSec = 0;
     FLoadedPath.clear();
+    FLoopStart = FLoopEnd = -1;
+    FSilenceRanges.clear();
 }
 
 void TAudioEngine::Play()
