@@ -294,23 +294,31 @@ private slots:
         QVERIFY2(qAbs(ToneHz(right) - 1000) < 15, qPrintable(QString::number(ToneHz(right))));
     }
 
-    // Playback that reaches the loop's end continues at its start, at any speed; after the loop is
-    // cleared it plays on past the end.
+    // Playback that reaches the loop's end continues at its start, at any speed and also when the range
+    // reaches past the end of the recording; after the loop is cleared it plays on past the end.
     void loopContinuesAtTheRangeStart_data()
     {
+        QTest::addColumn<bool>("mono");  // the 5 s file, else the 20 s one
         QTest::addColumn<double>("speed");
-        QTest::addRow("1x") << 1.0;
-        QTest::addRow("2x") << 2.0;
+        QTest::addColumn<double>("start");
+        QTest::addColumn<double>("end");
+        QTest::addRow("1x") << false << 1.0 << 4.0 << 4.6;
+        QTest::addRow("2x") << false << 2.0 << 4.0 << 4.6;
+        QTest::addRow("end past the recording") << true << 1.0 << 4.4 << 99.0;
     }
     void loopContinuesAtTheRangeStart()
     {
+        QFETCH(bool, mono);
         QFETCH(double, speed);
+        QFETCH(double, start);
+        QFETCH(double, end);
         TAudioEngine e;
-        QVERIFY(Engine(e, FStereo));
+        QVERIFY(Engine(e, mono ? FMono : FStereo));
         e.SetSpeed(speed);
-        e.SetLoopRange(4.0, 4.6);
-        QCOMPARE(e.LoopEnd(), 4.6);
-        e.SeekSec(3.8);
+        e.SetLoopRange(start, end);
+        QCOMPARE(e.LoopEnd(), end);
+        const double loopEnd = std::min(end, e.DurationSec());
+        e.SeekSec(start - 0.2);
         e.Play();
         QList<double> positions;
         QElapsedTimer t;
@@ -321,18 +329,34 @@ private slots:
         }
         int wraps = 0;
         for (int i = 1; i < positions.size(); ++i) {
-            QVERIFY2(positions[i] < 4.65, qPrintable(QString::number(positions[i])));
+            QVERIFY2(positions[i] <= loopEnd + 0.05, qPrintable(QString::number(positions[i])));
             if (positions[i] < positions[i - 1] - 0.3) {
                 ++wraps;
-                QVERIFY2(positions[i] < 4.2, qPrintable(QString::number(positions[i])));
+                QVERIFY2(positions[i] < start + 0.2, qPrintable(QString::number(positions[i])));
             }
         }
-        QVERIFY2(wraps >= int(1.6 * speed / 0.6) - 1, qPrintable(QString::number(wraps)));
+        QVERIFY2(wraps >= int(1.4 * speed / (loopEnd - start)) - 1, qPrintable(QString::number(wraps)));
         QVERIFY(e.IsPlaying());
         e.SetLoopRange(-1, -1);
         QCOMPARE(e.LoopStart(), -1.0);
-        QTRY_VERIFY_WITH_TIMEOUT(e.PositionSec() > 4.8, 2000);
+        if (mono)
+            QTRY_VERIFY_WITH_TIMEOUT(!e.IsPlaying(), 2000);
+        else
+            QTRY_VERIFY_WITH_TIMEOUT(e.PositionSec() > loopEnd + 0.2, 2000);
         e.Stop();
+    }
+
+    // The end of the recording stops playback at the end, with the time stretch too.
+    void endStopsAtTheEndAtAnySpeed()
+    {
+        TAudioEngine e;
+        QVERIFY(Engine(e, FMono));
+        e.SetSpeed(2.0);
+        e.SeekSec(4.5);
+        e.Play();
+        QTRY_VERIFY_WITH_TIMEOUT(!e.IsPlaying(), 3000);
+        QVERIFY(!e.IsPaused());
+        QCOMPARE(e.PositionSec(), e.DurationSec());
     }
 
     // A tone, 10 s of silence, a tone: playback jumps from 0.5 s into the silence to 0.5 s before its end,
