@@ -52,13 +52,14 @@ public:
     void SetChannelMode(TChannelMode AMode);
     TChannelMode ChannelMode() const { return FChannelMode; }
     // Loop of [AStart, AEnd) seconds: playback that reaches AEnd continues at AStart (an end past the
-    // recording counts as its end). AStart < 0 (use -1, as for "no selection") or AEnd <= AStart clears
-    // it; a load or Close clears it too.
+    // recording counts as its end); playback started after AEnd plays on to the end. AStart < 0 (use -1,
+    // as for "no selection") or AEnd <= AStart clears it; a load or Close clears it too.
     void SetLoopRange(double AStart, double AEnd);
     double LoopStart() const { return FLoopStart; }  // -1 = no loop
     double LoopEnd() const { return FLoopEnd; }      // -1 = no loop
     // Skips quiet stretches during playback: every channel below -40 dBFS for more than 2 s, keeping
     // 0.5 s of quiet at each side. The stretches come from the envelope of the load (no second decode).
+    // Within a loop, a quiet stretch that reaches the loop's end is played, so the loop is never left.
     void SetSkipSilence(bool AOn);
     bool SkipSilence() const { return FSkipSilence; }
     // The stretches of the loaded recording that are skipped while SkipSilence is on (seconds, ascending).
