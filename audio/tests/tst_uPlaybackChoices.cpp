@@ -294,6 +294,26 @@ private slots:
         QVERIFY2(qAbs(ToneHz(right) - 1000) < 15, qPrintable(QString::number(ToneHz(right))));
     }
 
+    // The choices belong to the engine, not to one playback stream: they hold on another device too.
+    void choicesSurviveADeviceChange()
+    {
+        if (QMediaDevices::audioOutputs().size() < 2)
+            QSKIP("needs a second output");
+        TAudioEngine e;
+        QVERIFY(Engine(e, FStereo));
+        e.SetSpeed(2.0);
+        e.SetChannelMode(TChannelMode::cmLeft);
+        QVERIFY(e.ChangeDevice(FDevice == 1 ? 2 : 1));
+        QVERIFY(e.ChangeDevice(FDevice));
+        std::vector<double> left, right;
+        QList<double> positions, times;
+        PlayAndRecord(e, 2.0, 1200, left, right, &positions, &times);
+        QVERIFY2(qAbs(ToneHz(right) - 440) < 8, qPrintable(QString::number(ToneHz(right))));
+        const qsizetype from = std::find_if(times.begin(), times.end(), [](double t) { return t >= 0.5; }) - times.begin();
+        const double rate = (positions.last() - positions[from]) / (times.last() - times[from]);
+        QVERIFY2(qAbs(rate / 2.0 - 1) < 0.1, qPrintable(QString::number(rate)));
+    }
+
     // Playback that reaches the loop's end continues at its start, at any speed and also when the range
     // reaches past the end of the recording; after the loop is cleared it plays on past the end.
     void loopContinuesAtTheRangeStart_data()
