@@ -9,6 +9,8 @@
 #include <QFileInfo>
 #include <QMediaDevices>
 
+#include <algorithm>
+
 namespace {
 
 // The output device of a device number; a null device for 0 and for numbers that are not listed.
@@ -81,8 +83,44 @@ bool TAudioEngine::ChangeDevice(int ADevice)
 void TAudioEngine::OpenPlayStream()
 {
     FPlayStream = std::make_unique<TPlayback>(FOutput);
-    if (!FPlayStream->Open(FLoadedPath))
+    if (!FPlayStream->Open(FLoadedPath)) {
         FPlayStream.reset();  // the recording stays loaded, but silent
+        return;
+    }
+    FPlayStream->SetSpeed(FSpeed);
+    FPlayStream->SetChannelMode(FChannelMode);
+    FPlayStream->SetLoopRange(FLoopStart, FLoopEnd);
+    FPlayStream->SetSkipRanges(FSkipSilence ? FSilenceRanges : std::vector<TSecRange>());
+}
+
+void TAudioEngine::SetSpeed(double ASpeed)
+{
+    FSpeed = std::clamp(ASpeed, MinPlaySpeed, MaxPlaySpeed);
+    if (FPlayStream)
+        FPlayStream->SetSpeed(FSpeed);
+}
+
+void TAudioEngine::SetChannelMode(TChannelMode AMode)
+{
+    FChannelMode = AMode;
+    if (FPlayStream)
+        FPlayStream->SetChannelMode(AMode);
+}
+
+void TAudioEngine::SetLoopRange(double AStart, double AEnd)
+{
+    const bool valid = AStart >= 0 && AEnd > AStart;
+    FLoopStart = valid ? AStart : -1;
+    FLoopEnd = valid ? AEnd : -1;
+    if (FPlayStream)
+        FPlayStream->SetLoopRange(FLoopStart, FLoopEnd);
+}
+
+void TAudioEngine::SetSkipSilence(bool AOn)
+{
+    FSkipSilence = AOn;
+    if (FPlayStream)
+        FPlayStream->SetSkipRanges(FSkipSilence ? FSilenceRanges : std::vector<TSecRange>());
 }
 
 bool TAudioEngine::Load(const QString &APath, const TProgressProc &AProgress)
@@ -105,6 +143,8 @@ bool TAudioEngine::Load(const QString &APath, const TProgressProc &AProgress)
     FEnvelope = std::move(r.Envelope);
     FEnvCount = r.EnvCount;
     FLoadedPath = APath;
+    if (FSampleRate > 0 && FEnvelope)
+        FSilenceRanges = SilenceSkipRanges(*FEnvelope, double(r.Figures.S) / FSampleRate, FDurationSec);
     if (FHasOutput)
         OpenPlayStream();
     return true;
@@ -118,6 +158,8 @@ void TAudioEngine::Close()
     FEnvCount = 0;
     FDurationSec = 0;
     FLoadedPath.clear();
+    FLoopStart = FLoopEnd = -1;
+    FSilenceRanges.clear();
 }
 
 bool TAudioEngine::ExportRange(const QString &ADest, TAudioFormat AFmt, int ABitrate, double AStartSec,

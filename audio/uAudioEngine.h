@@ -5,6 +5,7 @@
 #include "uAudioTypes.h"
 #include "uDecoder.h"
 #include "uReaderTypes.h"
+#include "uSilenceSkip.h"
 
 #include <QAudioDevice>
 #include <QString>
@@ -13,6 +14,7 @@
 #include <QPair>
 #include <functional>
 #include <memory>
+#include <vector>
 
 class TPlayback;  // playback stream on its own thread (uPlayback)
 
@@ -44,6 +46,31 @@ public:
     bool IsPlaying() const;
     bool IsPaused() const;
 
+    // Listening choices. All are called from the user-interface thread like the transport; playback
+    // itself stays on its own thread. Speed, channel and silence skipping hold for every recording until
+    // changed (a load keeps them); a change while playing is heard at once. Positions, seeking and the loop
+    // range stay in the recording's own seconds at every speed.
+    //
+    // Speed factor, clamped to MinPlaySpeed..MaxPlaySpeed (0.5..2); the pitch is kept. Default 1.
+    void SetSpeed(double ASpeed);
+    double Speed() const { return FSpeed; }
+    // cmLeft / cmRight play that channel alone on both outputs; a mono recording is unaffected.
+    void SetChannelMode(TChannelMode AMode);
+    TChannelMode ChannelMode() const { return FChannelMode; }
+    // Loop of [AStart, AEnd) seconds: playback that reaches AEnd continues at AStart (an end past the
+    // recording counts as its end); playback started after AEnd plays on to the end. AStart < 0 (use -1,
+    // as for "no selection") or AEnd <= AStart clears it; a load or Close clears it too.
+    void SetLoopRange(double AStart, double AEnd);
+    double LoopStart() const { return FLoopStart; }  // -1 = no loop
+    double LoopEnd() const { return FLoopEnd; }      // -1 = no loop
+    // Skips quiet stretches during playback: every channel below -40 dBFS for more than 2 s, keeping
+    // 0.5 s of quiet at each side. The stretches come from the envelope of the load (no second decode).
+    // Within a loop, a quiet stretch that reaches the loop's end is played, so the loop is never left.
+    void SetSkipSilence(bool AOn);
+    bool SkipSilence() const { return FSkipSilence; }
+    // The stretches of the loaded recording that are skipped while SkipSilence is on (seconds, ascending).
+    const std::vector<TSecRange> &SilenceRanges() const { return FSilenceRanges; }
+
     // Writes the loaded recording, or [AStartSec, AEndSec), to ADest. True when any audio went through
     // (also when cancelled); the playback stream and its position stay as they are. Throws EReaderError for
     // a WAV target that cannot be created or written.
@@ -70,7 +97,7 @@ public:
     QString LoadedPath() const { return FLoadedPath; }
 
 private:
-    void OpenPlayStream();  // on FLoadedPath and FOutput; leaves FPlayStream null when it fails
+    void OpenPlayStream();  // on FLoadedPath and FOutput with the listening choices; null when it fails
 
     bool FInited = false;
     bool FHasOutput = false;
@@ -85,6 +112,12 @@ private:
     int FDevice = -1;
     QAudioDevice FOutput;  // the device FDevice resolved to; null = no sound
     TExportOutcome FLastExport;
+    double FSpeed = 1.0;
+    TChannelMode FChannelMode = TChannelMode::cmBoth;
+    double FLoopStart = -1;
+    double FLoopEnd = -1;
+    bool FSkipSilence = false;
+    std::vector<TSecRange> FSilenceRanges;  // of the loaded recording
 };
 
 QString AudioErrorText(int ACode);

@@ -23,3 +23,13 @@ using TEnvArray = std::shared_ptr<const std::vector<TEnvPoint>>;
 using TProgressProc = std::function<void(int APercent)>;
 // Percentage 0..100 done; returns true to go on, false to stop. May be empty.
 using TCancelProgress = std::function<bool(int APercent)>;
+
+// Which channel playback lets through: both as recorded, or one channel alone on every output
+// (a mono recording sounds the same in all three).
+enum class TChannelMode { cmBoth, cmLeft, cmRight };
+
+// The speeds the reader offers, slowest first; 1 is the recording's own speed. Playback accepts any
+// speed from the first to the last and keeps the pitch.
+constexpr double PlaySpeedSteps[] = {0.5, 0.75, 1.0, 1.25, 1.5, 2.0};
+constexpr double MinPlaySpeed = 0.5;
+constexpr double MaxPlaySpeed = 2.0;

@@ -10,6 +10,7 @@
 #include <QStandardPaths>
 
 #include <cerrno>
+#include <cmath>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,6 +20,7 @@ std::unique_ptr<TConfig> Config;
 namespace {
 
 const char *const IniName = "VornakReader2026.ini";
+const char *const PlaybackSection = "Playback";
 const char *const RecorderIniName = "Vornak2026.ini";
 
 QString WithSlash(const QString &dir)
@@ -108,7 +110,44 @@ bool ReplaceFile(const QString &path, const QByteArray &data)
     return true;
 }
 
+const char *ChannelText(TChannelMode m)
+{
+    switch (m) {
+    case TChannelMode::cmLeft: return "left";
+    case TChannelMode::cmRight: return "right";
+    default: return "both";
+    }
+}
+
+TChannelMode ChannelOfText(const QString &text)
+{
+    if (text.compare(QLatin1String("left"), Qt::CaseInsensitive) == 0)
+        return TChannelMode::cmLeft;
+    if (text.compare(QLatin1String("right"), Qt::CaseInsensitive) == 0)
+        return TChannelMode::cmRight;
+    return TChannelMode::cmBoth;
+}
+
 } // namespace
+
+QString TConfig::SpeedText(double speed)
+{
+    return QString::number(speed, 'g', 4);
+}
+
+double TConfig::SpeedOfText(const QString &text)
+{
+    bool ok = false;
+    // A hand-edited file may hold a decimal comma.
+    const double v = QString(text).replace(QLatin1Char(','), QLatin1Char('.')).toDouble(&ok);
+    if (!ok || !(v >= MinPlaySpeed && v <= MaxPlaySpeed))
+        return 1.0;
+    double best = 1.0;
+    for (double step : PlaySpeedSteps)
+        if (std::abs(step - v) < std::abs(best - v))
+            best = step;
+    return best;
+}
 
 TConfig::TConfig() : TConfig(AppDir()) {}
 
@@ -132,6 +171,11 @@ void TConfig::Load()
         FRecordingsRoot = ini.ReadString(QStringLiteral("Paths"), QStringLiteral("RootFolder"), FRecordingsRoot);
         FExportFolder = ini.ReadString(QStringLiteral("Paths"), QStringLiteral("ExportFolder"), FExportFolder);
         FOutputDevice = ini.ReadInteger(QStringLiteral("Audio"), QStringLiteral("OutputDevice"), FOutputDevice);
+        const QString play = QLatin1String(PlaybackSection);
+        FPlaySpeed = SpeedOfText(ini.ReadString(play, QStringLiteral("Speed"), SpeedText(FPlaySpeed)));
+        FPlayChannel = ChannelOfText(ini.ReadString(play, QStringLiteral("Channel"), ChannelText(FPlayChannel)));
+        FLoopSelection = ini.ReadInteger(play, QStringLiteral("Loop"), FLoopSelection) != 0;
+        FSkipSilence = ini.ReadInteger(play, QStringLiteral("SkipSilence"), FSkipSilence) != 0;
         if (FileExists(FDatabasePath))
             return;
     }
@@ -187,6 +231,17 @@ void TConfig::Save()
     ini.WriteString(QStringLiteral("Paths"), QStringLiteral("RootFolder"), FRecordingsRoot);
     ini.WriteString(QStringLiteral("Paths"), QStringLiteral("ExportFolder"), FExportFolder);
     ini.WriteInteger(QStringLiteral("Audio"), QStringLiteral("OutputDevice"), FOutputDevice);
+    const QString play = QLatin1String(PlaybackSection);
+    auto writePlayback = [&](const QString &key, const QString &value, bool isDefault) {
+        if (!isDefault || ini.Value(play, key))
+            ini.WriteString(play, key, value);
+    };
+    writePlayback(QStringLiteral("Speed"), SpeedText(FPlaySpeed), FPlaySpeed == 1.0);
+    writePlayback(QStringLiteral("Channel"), QLatin1String(ChannelText(FPlayChannel)),
+                  FPlayChannel == TChannelMode::cmBoth);
+    writePlayback(QStringLiteral("Loop"), FLoopSelection ? QStringLiteral("1") : QStringLiteral("0"), !FLoopSelection);
+    writePlayback(QStringLiteral("SkipSilence"), FSkipSilence ? QStringLiteral("1") : QStringLiteral("0"),
+                  !FSkipSilence);
     if (!ReplaceFile(FIniPath, ini.ToBytes()))
         throw EReaderError(QStringLiteral("Unable to write to %1").arg(FIniPath));
 }

@@ -1,6 +1,8 @@
-// The reader's settings: catalogue file, recordings root, export folder and output device, kept in
-// "VornakReader2026.ini" beside the executable, with the recorder's paths adopted on first use.
+// The reader's settings: catalogue file, recordings root, export folder, output device and the listening
+// choices, kept in "VornakReader2026.ini" beside the executable, with the recorder's paths adopted on first use.
 #pragma once
+
+#include "uAudioTypes.h"
 
 #include <QString>
 #include <QStringList>
@@ -24,10 +26,29 @@ public:
     int OutputDevice() const { return FOutputDevice; }  // -1 = the system's default output
     void SetOutputDevice(int v) { FOutputDevice = v; }
 
+    // Listening choices, section "Playback": "Speed" (one of PlaySpeedSteps, written as 0.75; a value
+    // between two steps reads as the nearest, one outside 0.5..2 or no number as 1), "Channel" ("both",
+    // "left" or "right"; anything else reads as both), "Loop" and "SkipSilence" (0 or 1; any other
+    // number counts as 1, no number as 0).
+    double PlaySpeed() const { return FPlaySpeed; }
+    void SetPlaySpeed(double v) { FPlaySpeed = v; }
+    TChannelMode PlayChannel() const { return FPlayChannel; }
+    void SetPlayChannel(TChannelMode v) { FPlayChannel = v; }
+    bool LoopSelection() const { return FLoopSelection; }
+    void SetLoopSelection(bool v) { FLoopSelection = v; }
+    bool SkipSilence() const { return FSkipSilence; }
+    void SetSkipSilence(bool v) { FSkipSilence = v; }
+
+    // The text a speed is written as ("0.75", "1", "1.5"), and the step a text stands for (see above).
+    static QString SpeedText(double speed);
+    static double SpeedOfText(const QString &text);
+
     // Full path of the settings file ("VornakReader2026.ini" in the application folder).
     const QString &IniPath() const { return FIniPath; }
 
-    // Writes the four keys into the settings file, keeping every other line of it. The new content goes to
+    // Writes the four keys into the settings file, and each "Playback" key that the file already holds or
+    // whose value differs from the default (so a reader that never changed them writes the four keys
+    // alone), keeping every other line of it. The new content goes to
     // a temporary file in the same folder, is flushed to disk and renamed over the old file, so the file
     // holds either its old or its new content. Throws EReaderError: "Unable to write to <file>" when the
     // platform refuses the write, or a refusal naming the key when a value holds a line break or NUL or
@@ -50,6 +71,10 @@ private:
     QString FRecordingsRoot;
     QString FExportFolder;
     int FOutputDevice = -1;
+    double FPlaySpeed = 1.0;
+    TChannelMode FPlayChannel = TChannelMode::cmBoth;
+    bool FLoopSelection = false;
+    bool FSkipSilence = false;
 };
 
 // The one settings store of the process: created before the QApplication, freed last. Null before that.

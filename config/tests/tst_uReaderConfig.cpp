@@ -239,6 +239,87 @@ private slots:
         QCOMPARE(QDir(tmp.path()).entryList(QDir::Files | QDir::Hidden), QStringList{IniName});
     }
 
+    // The listening choices are saved into [Playback] and read back; every other line, unknown keys of
+    // the section included, stays as it was, and a reader that never changed them writes no such section.
+    void playbackChoicesRoundTripKeepingOtherLines()
+    {
+        QTemporaryDir tmp;
+        const QString app = tmp.path() + '/';
+        QVERIFY(WriteAll(app + "cat.sqlite", "x"));
+        const QByteArray head = "; note\r\n[Paths]\r\nDatabase=" + QFile::encodeName(app) +
+                                "cat.sqlite\r\nRootFolder=/r\r\nExportFolder=/e\r\n[Audio]\r\nOutputDevice=2\r\n";
+        QVERIFY(WriteAll(app + IniName, head + "[Playback]\r\nVolume=7\r\n[Later]\r\nKey=v\r\n"));
+        {
+            TConfig cfg(app);
+            QCOMPARE(cfg.PlaySpeed(), 1.0);
+            QCOMPARE(cfg.PlayChannel(), TChannelMode::cmBoth);
+            cfg.SetPlaySpeed(0.75);
+            cfg.SetPlayChannel(TChannelMode::cmRight);
+            cfg.SetLoopSelection(true);
+            cfg.Save();
+        }
+        QCOMPARE(ReadAll(app + IniName), head + "[Playback]\r\nVolume=7\r\nSpeed=0.75\r\nChannel=right\r\nLoop=1\r\n"
+                                                "[Later]\r\nKey=v\r\n");
+        {
+            TConfig cfg(app);
+            QCOMPARE(cfg.PlaySpeed(), 0.75);
+            QCOMPARE(cfg.PlayChannel(), TChannelMode::cmRight);
+            QVERIFY(cfg.LoopSelection());
+            QVERIFY(!cfg.SkipSilence());
+            // Back to the defaults: keys that are there are rewritten, the missing one stays missing.
+            cfg.SetPlaySpeed(1.0);
+            cfg.SetPlayChannel(TChannelMode::cmBoth);
+            cfg.SetLoopSelection(false);
+            cfg.Save();
+        }
+        QCOMPARE(ReadAll(app + IniName), head + "[Playback]\r\nVolume=7\r\nSpeed=1\r\nChannel=both\r\nLoop=0\r\n"
+                                                "[Later]\r\nKey=v\r\n");
+        TConfig cfg(app);
+        cfg.SetSkipSilence(true);
+        cfg.SetPlaySpeed(2.0);
+        cfg.Save();
+        const TConfig again(app);
+        QVERIFY(again.SkipSilence());
+        QCOMPARE(again.PlaySpeed(), 2.0);
+        QCOMPARE(again.DatabasePath(), app + "cat.sqlite");
+        QCOMPARE(again.OutputDevice(), 2);
+    }
+
+    void playbackValuesAreReadForgivingly_data()
+    {
+        QTest::addColumn<QByteArray>("lines");
+        QTest::addColumn<double>("speed");
+        QTest::addColumn<TChannelMode>("channel");
+        QTest::addColumn<bool>("loop");
+        QTest::addColumn<bool>("skip");
+        const auto both = TChannelMode::cmBoth;
+        QTest::addRow("none") << QByteArray() << 1.0 << both << false << false;
+        QTest::addRow("every step") << QByteArray("Speed=1.25\nChannel=left\nLoop=1\nSkipSilence=1\n") << 1.25
+                                    << TChannelMode::cmLeft << true << true;
+        QTest::addRow("decimal comma, capitals") << QByteArray("speed=0,5\nCHANNEL=Right\n") << 0.5
+                                                 << TChannelMode::cmRight << false << false;
+        QTest::addRow("between steps: the nearest") << QByteArray("Speed=1.3\n") << 1.25 << both << false << false;
+        QTest::addRow("too fast") << QByteArray("Speed=3\n") << 1.0 << both << false << false;
+        QTest::addRow("too slow") << QByteArray("Speed=0.25\n") << 1.0 << both << false << false;
+        QTest::addRow("not a number") << QByteArray("Speed=snel\nLoop=ja\nSkipSilence=\n") << 1.0 << both << false
+                                      << false;
+        QTest::addRow("unknown channel") << QByteArray("Channel=mono\n") << 1.0 << both << false << false;
+        QTest::addRow("other numbers are on") << QByteArray("Loop=2\nSkipSilence=-1\n") << 1.0 << both << true << true;
+    }
+    void playbackValuesAreReadForgivingly()
+    {
+        QFETCH(QByteArray, lines);
+        QTemporaryDir tmp;
+        const QString app = tmp.path() + '/';
+        QVERIFY(WriteAll(app + "cat.sqlite", "x"));
+        QVERIFY(WriteAll(app + IniName, "[Paths]\nDatabase=" + QFile::encodeName(app) + "cat.sqlite\n[Playback]\n" + lines));
+        const TConfig cfg(app);
+        QTEST(cfg.PlaySpeed(), "speed");
+        QTEST(cfg.PlayChannel(), "channel");
+        QTEST(cfg.LoopSelection(), "loop");
+        QTEST(cfg.SkipSilence(), "skip");
+    }
+
     void unwritableFolderRaisesUnableToWrite()
     {
         QTemporaryDir tmp;

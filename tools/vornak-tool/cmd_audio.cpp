@@ -93,20 +93,36 @@ int CmdDevices(const QStringList &args)
 
 int CmdPlay(const QStringList &args)
 {
-    const char *usage = "play FILE [--device N] [--seconds S]";
+    const char *usage = "play FILE [--device N] [--seconds S] [--speed X] [--channel both|left|right]";
     QString file;
     int device = -1;
     double seconds = -1;
+    double speed = 1.0;
+    TChannelMode channel = TChannelMode::cmBoth;
     for (int i = 0; i < args.size(); ++i) {
         bool ok = true;
-        if (args[i] == QLatin1String("--device") && i + 1 < args.size())
+        if (args[i] == QLatin1String("--device") && i + 1 < args.size()) {
             device = args[++i].toInt(&ok);
-        else if (args[i] == QLatin1String("--seconds") && i + 1 < args.size())
+        } else if (args[i] == QLatin1String("--seconds") && i + 1 < args.size()) {
             seconds = args[++i].toDouble(&ok);
-        else if (file.isEmpty() && !args[i].startsWith(QLatin1String("--")))
+        } else if (args[i] == QLatin1String("--speed") && i + 1 < args.size()) {
+            speed = args[++i].toDouble(&ok);
+            ok = ok && speed >= MinPlaySpeed && speed <= MaxPlaySpeed;
+        } else if (args[i] == QLatin1String("--channel") && i + 1 < args.size()) {
+            const QString c = args[++i];
+            if (c == QLatin1String("both"))
+                channel = TChannelMode::cmBoth;
+            else if (c == QLatin1String("left"))
+                channel = TChannelMode::cmLeft;
+            else if (c == QLatin1String("right"))
+                channel = TChannelMode::cmRight;
+            else
+                ok = false;
+        } else if (file.isEmpty() && !args[i].startsWith(QLatin1String("--"))) {
             file = args[i];
-        else
+        } else {
             ok = false;
+        }
         if (!ok)
             return BadArgs(usage);
     }
@@ -123,6 +139,8 @@ int CmdPlay(const QStringList &args)
         std::fputs((AudioErrorText(3) + QLatin1Char('\n')).toUtf8().constData(), stderr);
         return ExitError;
     }
+    engine.SetSpeed(speed);
+    engine.SetChannelMode(channel);
     engine.Play();
     QElapsedTimer clock;
     clock.start();

@@ -24,7 +24,7 @@ const Command commands[] = {
     {"config", "config APPDIR", CmdConfig},
     {"envelope", "envelope FILE [--progress] [--dump]", CmdEnvelope},
     {"devices", "devices", CmdDevices},
-    {"play", "play FILE [--device N] [--seconds S]", CmdPlay},
+    {"play", "play FILE [--device N] [--seconds S] [--speed X] [--channel both|left|right]", CmdPlay},
     {"export", "export FILE OUT --format wav|mp3|ogg|opus [--bitrate K] [--start S] [--end E]", CmdExport},
     {"demo", "demo APPDIR", CmdDemo},
     {"recorder", "recorder DB ROOT [--every SECONDS] [--hold SECONDS] [--mode rollback|wal] [--exclusive] [--count N]", CmdRecorder},

@@ -1,0 +1,453 @@
+// Listening choices heard for real: speed with kept pitch, channel solo, loop and silence skipping,
+// played into a null sink of the test sound server and recorded back from its monitor.
+#include "uAudioEngine.h"
+
+#include <QtTest>
+
+#include <QElapsedTimer>
+#include <QMediaDevices>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+#include <cmath>
+
+namespace {
+
+constexpr int Rate = 44100;
+
+bool Ffmpeg(const QStringList &args)
+{
+    QProcess p;
+    p.start(QStringLiteral("ffmpeg"), QStringList{"-v", "error", "-y"} + args);
+    return p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
+
+QString Pactl(const QStringList &args)
+{
+    QProcess p;
+    p.start(QStringLiteral("pactl"), args);
+    if (!p.waitForFinished(10000) || p.exitCode() != 0)
+        return QString();
+    return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
+}
+
+// What the monitor of a sink heard: 16-bit stereo at 44.1 kHz.
+class TMonitor {
+public:
+    explicit TMonitor(const QString &sink)
+    {
+        FRec.start(QStringLiteral("parec"), {"-d", sink + ".monitor", "--raw", "--format=s16le",
+                                             "--rate=44100", "--channels=2", "--latency-msec=20"});
+    }
+    ~TMonitor()
+    {
+        FRec.kill();
+        FRec.waitForFinished(2000);
+    }
+    // True once the recorder delivers data (the monitor sends silence while nothing plays).
+    bool WaitReady()
+    {
+        QElapsedTimer t;
+        t.start();
+        while (t.elapsed() < 5000) {
+            FRec.waitForReadyRead(100);
+            if (FRec.bytesAvailable() > 0) {
+                FRec.readAll();
+                return true;
+            }
+        }
+        return false;
+    }
+    // Forgets what was recorded so far.
+    void Skip()
+    {
+        FRec.waitForReadyRead(50);
+        FRec.readAll();
+    }
+    // Everything recorded since the last call, as left and right samples.
+    void Take(std::vector<double> &left, std::vector<double> &right)
+    {
+        FRec.waitForReadyRead(100);
+        const QByteArray raw = FRec.readAll();
+        const auto *s = reinterpret_cast<const int16_t *>(raw.constData());
+        left.clear();
+        right.clear();
+        for (qsizetype i = 0; i + 1 < raw.size() / 2; i += 2) {
+            left.push_back(s[i] / 32768.0);
+            right.push_back(s[i + 1] / 32768.0);
+        }
+    }
+
+private:
+    QProcess FRec;
+};
+
+double Rms(const std::vector<double> &x, size_t from, size_t n)
+{
+    double e = 0;
+    for (size_t i = from; i < from + n && i < x.size(); ++i)
+        e += x[i] * x[i];
+    return std::sqrt(e / double(std::max<size_t>(n, 1)));
+}
+
+// Frequency of the loudest tone in the sound, from the upward zero crossings of its loud part.
+double ToneHz(const std::vector<double> &x)
+{
+    const size_t win = Rate / 20;
+    size_t first = SIZE_MAX, last = 0;
+    for (size_t i = 0; i + win <= x.size(); i += win)
+        if (Rms(x, i, win) > 0.03) {
+            first = std::min(first, i);
+            last = i + win;
+        }
+    if (first == SIZE_MAX)
+        return 0;
+    size_t a = 0, b = 0, crossings = 0;
+    for (size_t i = first + 1; i < last; ++i)
+        if (x[i - 1] < 0 && x[i] >= 0) {
+            if (crossings == 0)
+                a = i;
+            b = i;
+            ++crossings;
+        }
+    return crossings < 2 ? 0 : double(crossings - 1) * Rate / double(b - a);
+}
+
+// The longest run of quiet (below -40 dBFS in 10 ms windows) between two loud stretches, in seconds.
+double LongestInnerGapSec(const std::vector<double> &x)
+{
+    const size_t win = Rate / 100;
+    bool seenLoud = false;
+    size_t quiet = 0, longest = 0;
+    for (size_t i = 0; i + win <= x.size(); i += win) {
+        if (Rms(x, i, win) > 0.01) {
+            if (seenLoud)
+                longest = std::max(longest, quiet);
+            seenLoud = true;
+            quiet = 0;
+        } else {
+            quiet += win;
+        }
+    }
+    return double(longest) / Rate;
+}
+
+} // namespace
+
+class TestPlaybackChoices : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir FDir;
+    QString FSink;         // a null sink of our own, so other players on the server are not heard
+    int FDevice = 0;       // its engine device number
+    QString FModule;
+    std::unique_ptr<TMonitor> FMonitor;  // records the sink for the whole run (starting it takes seconds)
+    QString FStereo;       // 20 s: 440 Hz left, 1000 Hz right
+    QString FMono;         // 5 s of 440 Hz
+    QString FGap;          // 1 s of 440 Hz, 10 s of silence, 2 s of 1000 Hz
+    QString Path(const QString &name) const { return FDir.filePath(name); }
+
+    // Plays from `from` for `ms` while the monitor records; the positions seen every 20 ms go to
+    // `positions`, with the wall-clock seconds of each reading in `times`.
+    void PlayAndRecord(TAudioEngine &e, double from, int ms, std::vector<double> &left, std::vector<double> &right,
+                       QList<double> *positions = nullptr, QList<double> *times = nullptr)
+    {
+        FMonitor->Skip();
+        e.SeekSec(from);
+        e.Play();
+        QElapsedTimer t;
+        t.start();
+        while (t.elapsed() < ms) {
+            if (positions)
+                positions->append(e.PositionSec());
+            if (times)
+                times->append(t.nsecsElapsed() / 1e9);
+            QTest::qWait(20);
+        }
+        e.Pause();
+        QTest::qWait(150);  // the last of the sound reaches the monitor
+        FMonitor->Take(left, right);
+    }
+
+    bool Engine(TAudioEngine &e, const QString &file)
+    {
+        e.SetInitialDevice(FDevice);
+        return e.InitAudio() && e.Load(file);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        if (QStandardPaths::findExecutable("ffmpeg").isEmpty() || QStandardPaths::findExecutable("parec").isEmpty()
+            || Pactl({"info"}).isEmpty())
+            QSKIP("needs ffmpeg, parec and a sound server (tools/start-sound.sh starts one)");
+        FSink = QStringLiteral("listen%1").arg(QCoreApplication::applicationPid());
+        FModule = Pactl({"load-module", "module-null-sink", "sink_name=" + FSink,
+                         "sink_properties=device.description=" + FSink});
+        QVERIFY(!FModule.isEmpty());
+        // The device list follows the server; wait for the new sink to show.
+        QTRY_VERIFY_WITH_TIMEOUT(
+            [&] {
+                const QList<QAudioDevice> outs = QMediaDevices::audioOutputs();
+                for (int i = 0; i < outs.size(); ++i)
+                    if (outs[i].id() == FSink.toUtf8())
+                        FDevice = i + 1;
+                return FDevice > 0;
+            }(),
+            5000);
+        FMonitor = std::make_unique<TMonitor>(FSink);
+        QVERIFY(FMonitor->WaitReady());
+        FStereo = Path("stereo.wav");
+        QVERIFY(Ffmpeg({"-f", "lavfi", "-i", "aevalsrc=0.5*sin(2*PI*440*t)|0.5*sin(2*PI*1000*t):s=44100:d=20",
+                        "-c:a", "pcm_s16le", FStereo}));
+        FMono = Path("mono.wav");
+        QVERIFY(Ffmpeg({"-f", "lavfi", "-i", "sine=frequency=440:duration=5:sample_rate=44100", "-c:a", "pcm_s16le",
+                        FMono}));
+        FGap = Path("gap.ogg");
+        QVERIFY(Ffmpeg({"-f", "lavfi", "-i",
+                        "aevalsrc=0.5*sin(2*PI*440*t)*lt(t\\,1)+0.5*sin(2*PI*1000*t)*gte(t\\,11):s=44100:d=13",
+                        "-ac", "2", "-c:a", "libvorbis", FGap}));
+    }
+
+    void cleanupTestCase()
+    {
+        FMonitor.reset();
+        if (!FModule.isEmpty())
+            Pactl({"unload-module", FModule});
+    }
+
+    // The pitch stays whatever the speed; the position runs at the speed, in the recording's own time.
+    void speedKeepsPitchAndAdvancesAtThatSpeed_data()
+    {
+        QTest::addColumn<double>("speed");
+        QTest::addRow("0.5x") << 0.5;
+        QTest::addRow("1x") << 1.0;
+        QTest::addRow("1.5x") << 1.5;
+        QTest::addRow("2x") << 2.0;
+    }
+    void speedKeepsPitchAndAdvancesAtThatSpeed()
+    {
+        QFETCH(double, speed);
+        TAudioEngine e;
+        QVERIFY(Engine(e, FStereo));
+        e.SetSpeed(speed);
+        QCOMPARE(e.Speed(), speed);
+        std::vector<double> left, right;
+        QList<double> positions, times;
+        PlayAndRecord(e, 2.0, 1500, left, right, &positions, &times);
+        QVERIFY2(qAbs(ToneHz(left) - 440) < 8, qPrintable(QString::number(ToneHz(left))));
+        QVERIFY2(qAbs(ToneHz(right) - 1000) < 15, qPrintable(QString::number(ToneHz(right))));
+        // Recording seconds per wall second, from 0.5 s on (the output has started) to the last reading.
+        const qsizetype from = std::find_if(times.begin(), times.end(), [](double t) { return t >= 0.5; }) - times.begin();
+        const double rate = (positions.last() - positions[from]) / (times.last() - times[from]);
+        QVERIFY2(qAbs(rate / speed - 1) < 0.1, qPrintable(QString::number(rate)));
+        // The position heard never runs ahead: after a pause it is where the sound stopped.
+        const double paused = e.PositionSec();
+        QVERIFY2(paused > 2.0 && paused < 2.0 + 1.8 * speed, qPrintable(QString::number(paused)));
+    }
+
+    void soloPlaysOneChannelOnBothOutputs_data()
+    {
+        QTest::addColumn<bool>("mono");
+        QTest::addColumn<TChannelMode>("mode");
+        QTest::addColumn<double>("leftHz");
+        QTest::addColumn<double>("rightHz");
+        QTest::addRow("both") << false << TChannelMode::cmBoth << 440.0 << 1000.0;
+        QTest::addRow("left alone") << false << TChannelMode::cmLeft << 440.0 << 440.0;
+        QTest::addRow("right alone") << false << TChannelMode::cmRight << 1000.0 << 1000.0;
+        QTest::addRow("mono, right chosen") << true << TChannelMode::cmRight << 440.0 << 440.0;
+    }
+    void soloPlaysOneChannelOnBothOutputs()
+    {
+        QFETCH(bool, mono);
+        QFETCH(TChannelMode, mode);
+        QFETCH(double, leftHz);
+        QFETCH(double, rightHz);
+        TAudioEngine e;
+        QVERIFY(Engine(e, mono ? FMono : FStereo));
+        e.SetChannelMode(mode);
+        std::vector<double> left, right;
+        PlayAndRecord(e, 1.0, 600, left, right);
+        QVERIFY2(qAbs(ToneHz(left) - leftHz) < leftHz * 0.015, qPrintable(QString::number(ToneHz(left))));
+        QVERIFY2(qAbs(ToneHz(right) - rightHz) < rightHz * 0.015, qPrintable(QString::number(ToneHz(right))));
+    }
+
+    // A solo chosen while playing is heard at once, together with a speed: the choices combine.
+    void choicesChangedWhilePlayingAreHeardAtOnce()
+    {
+        TAudioEngine e;
+        QVERIFY(Engine(e, FStereo));
+        e.SeekSec(3.0);
+        e.Play();
+        QTest::qWait(300);
+        e.SetSpeed(1.5);
+        e.SetChannelMode(TChannelMode::cmRight);
+        QVERIFY(e.IsPlaying());
+        const double at = e.PositionSec();
+        QVERIFY2(at > 3.0 && at < 3.6, qPrintable(QString::number(at)));
+        FMonitor->Skip();
+        QTest::qWait(500);
+        std::vector<double> left, right;
+        FMonitor->Take(left, right);
+        QVERIFY2(qAbs(ToneHz(left) - 1000) < 15, qPrintable(QString::number(ToneHz(left))));
+        QVERIFY2(qAbs(ToneHz(right) - 1000) < 15, qPrintable(QString::number(ToneHz(right))));
+    }
+
+    // The choices belong to the engine, not to one playback stream: they hold on another device too.
+    void choicesSurviveADeviceChange()
+    {
+        if (QMediaDevices::audioOutputs().size() < 2)
+            QSKIP("needs a second output");
+        TAudioEngine e;
+        QVERIFY(Engine(e, FStereo));
+        e.SetSpeed(2.0);
+        e.SetChannelMode(TChannelMode::cmLeft);
+        QVERIFY(e.ChangeDevice(FDevice == 1 ? 2 : 1));
+        QVERIFY(e.ChangeDevice(FDevice));
+        std::vector<double> left, right;
+        QList<double> positions, times;
+        PlayAndRecord(e, 2.0, 1200, left, right, &positions, &times);
+        QVERIFY2(qAbs(ToneHz(right) - 440) < 8, qPrintable(QString::number(ToneHz(right))));
+        const qsizetype from = std::find_if(times.begin(), times.end(), [](double t) { return t >= 0.5; }) - times.begin();
+        const double rate = (positions.last() - positions[from]) / (times.last() - times[from]);
+        QVERIFY2(qAbs(rate / 2.0 - 1) < 0.1, qPrintable(QString::number(rate)));
+    }
+
+    // Playback that reaches the loop's end continues at its start, at any speed and also when the range
+    // reaches past the end of the recording; after the loop is cleared it plays on past the end.
+    void loopContinuesAtTheRangeStart_data()
+    {
+        QTest::addColumn<bool>("mono");  // the 5 s file, else the 20 s one
+        QTest::addColumn<double>("speed");
+        QTest::addColumn<double>("start");
+        QTest::addColumn<double>("end");
+        QTest::addRow("1x") << false << 1.0 << 4.0 << 4.6;
+        QTest::addRow("2x") << false << 2.0 << 4.0 << 4.6;
+        QTest::addRow("end past the recording") << true << 1.0 << 4.4 << 99.0;
+    }
+    void loopContinuesAtTheRangeStart()
+    {
+        QFETCH(bool, mono);
+        QFETCH(double, speed);
+        QFETCH(double, start);
+        QFETCH(double, end);
+        TAudioEngine e;
+        QVERIFY(Engine(e, mono ? FMono : FStereo));
+        e.SetSpeed(speed);
+        e.SetLoopRange(start, end);
+        QCOMPARE(e.LoopEnd(), end);
+        const double loopEnd = std::min(end, e.DurationSec());
+        e.SeekSec(start - 0.2);
+        e.Play();
+        QList<double> positions;
+        QElapsedTimer t;
+        t.start();
+        while (t.elapsed() < 1600) {
+            positions.append(e.PositionSec());
+            QTest::qWait(20);
+        }
+        int wraps = 0;
+        for (int i = 1; i < positions.size(); ++i) {
+            QVERIFY2(positions[i] <= loopEnd + 0.05, qPrintable(QString::number(positions[i])));
+            if (positions[i] < positions[i - 1] - 0.3) {
+                ++wraps;
+                QVERIFY2(positions[i] < start + 0.2, qPrintable(QString::number(positions[i])));
+            }
+        }
+        QVERIFY2(wraps >= int(1.4 * speed / (loopEnd - start)) - 1, qPrintable(QString::number(wraps)));
+        QVERIFY(e.IsPlaying());
+        e.SetLoopRange(-1, -1);
+        QCOMPARE(e.LoopStart(), -1.0);
+        if (mono)
+            QTRY_VERIFY_WITH_TIMEOUT(!e.IsPlaying(), 2000);
+        else
+            QTRY_VERIFY_WITH_TIMEOUT(e.PositionSec() > loopEnd + 0.2, 2000);
+        e.Stop();
+    }
+
+    // The end of the recording stops playback at the end, with the time stretch too.
+    void endStopsAtTheEndAtAnySpeed()
+    {
+        TAudioEngine e;
+        QVERIFY(Engine(e, FMono));
+        e.SetSpeed(2.0);
+        e.SeekSec(4.5);
+        e.Play();
+        QTRY_VERIFY_WITH_TIMEOUT(!e.IsPlaying(), 3000);
+        QVERIFY(!e.IsPaused());
+        QCOMPARE(e.PositionSec(), e.DurationSec());
+    }
+
+    // A tone, 10 s of silence, a tone: playback jumps from 0.5 s into the silence to 0.5 s before its end,
+    // and the listener hears about 1 s of quiet between the tones.
+    void silenceLongerThanTwoSecondsIsSkipped()
+    {
+        TAudioEngine e;
+        QVERIFY(Engine(e, FGap));
+        QCOMPARE(int(e.SilenceRanges().size()), 1);
+        QVERIFY2(qAbs(e.SilenceRanges()[0].StartSec - 1.5) < 0.05 && qAbs(e.SilenceRanges()[0].EndSec - 10.5) < 0.05,
+                 qPrintable(QString("%1-%2").arg(e.SilenceRanges()[0].StartSec).arg(e.SilenceRanges()[0].EndSec)));
+        e.SetSkipSilence(true);
+        std::vector<double> left, right;
+        QList<double> positions;
+        PlayAndRecord(e, 0.6, 2200, left, right, &positions);
+        for (double p : positions)
+            QVERIFY2(p < 1.6 || p > 10.45, qPrintable(QString::number(p)));
+        QVERIFY2(positions.last() > 11.0, qPrintable(QString::number(positions.last())));
+        const double gap = LongestInnerGapSec(left);
+        QVERIFY2(gap > 0.8 && gap < 1.3, qPrintable(QString::number(gap)));
+        // Off again: the silence is played.
+        e.SetSkipSilence(false);
+        e.SeekSec(2.0);
+        e.Play();
+        QTest::qWait(300);
+        QVERIFY2(e.PositionSec() < 3.0, qPrintable(QString::number(e.PositionSec())));
+        e.Stop();
+    }
+
+    // The command line plays through the same chain: positions stay in the recording's time.
+    void toolPlaysAtSpeedInRecordingTime()
+    {
+        const QString tool = qEnvironmentVariable("VORNAK_TOOL");
+        if (tool.isEmpty())
+            QSKIP("VORNAK_TOOL is not set");
+        QProcess p;
+        p.start(tool, {"play", FStereo, "--device", QString::number(FDevice), "--seconds", "2", "--speed", "1.5",
+                       "--channel", "left"});
+        QVERIFY(p.waitForFinished(15000));
+        QCOMPARE(p.exitCode(), 0);
+        const QStringList lines = QString::fromUtf8(p.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+        QVERIFY(lines.size() >= 4);
+        QVERIFY(lines.last().startsWith("position="));
+        const double last = lines.last().mid(9).toDouble();
+        QVERIFY2(qAbs(last - 3.0) < 0.35, qPrintable(lines.last()));
+    }
+
+    void toolRefusesBadChoices_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addRow("speed below 0.5") << QStringList{"--speed", "0.4"};
+        QTest::addRow("speed above 2") << QStringList{"--speed", "2.01"};
+        QTest::addRow("speed not a number") << QStringList{"--speed", "snel"};
+        QTest::addRow("speed without value") << QStringList{"--speed"};
+        QTest::addRow("unknown channel") << QStringList{"--channel", "middle"};
+        QTest::addRow("channel in capitals") << QStringList{"--channel", "Left"};
+    }
+    void toolRefusesBadChoices()
+    {
+        QFETCH(QStringList, args);
+        const QString tool = qEnvironmentVariable("VORNAK_TOOL");
+        if (tool.isEmpty())
+            QSKIP("VORNAK_TOOL is not set");
+        QProcess p;
+        p.start(tool, QStringList{"play", FMono} + args);
+        QVERIFY(p.waitForFinished(15000));
+        QCOMPARE(p.exitCode(), 2);
+        QVERIFY(p.readAllStandardOutput().isEmpty());
+        QVERIFY(p.readAllStandardError().contains("--speed X"));
+    }
+};
+
+QTEST_MAIN(TestPlaybackChoices)
+#include "tst_uPlaybackChoices.moc"

@@ -1,0 +1,31 @@
+// Time stretch with kept pitch for playback at another speed (SoundTouch).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+// Interleaved 16-bit frames in, the same sound at `speed` times the tempo out, pitch unchanged.
+// Output starts with the start of the input (no leading delay), so output frame o carries input frame
+// o * speed, give or take the few milliseconds of the overlap window. Not thread-safe: one thread uses it.
+class TTimeStretch {
+public:
+    TTimeStretch(int sampleRate, int channels, double speed);
+    ~TTimeStretch();
+    TTimeStretch(const TTimeStretch &) = delete;
+    TTimeStretch &operator=(const TTimeStretch &) = delete;
+
+    void Put(const int16_t *frames, int count);
+    // Moves up to maxFrames finished frames into out; 0 when none are ready yet.
+    int Receive(int16_t *out, int maxFrames);
+    // The end of the input: what was put becomes receivable (padded out to the window's end).
+    void Flush();
+    double Speed() const { return FSpeed; }
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> d;
+    double FSpeed;
+    int FChannels;
+    std::vector<float> FBuf;
+};
