@@ -17,6 +17,7 @@ packages=(
   xvfb xdotool imagemagick
   clang-14 libclang-rt-14-dev strace util-linux
   ffmpeg espeak-ng sox lame vorbis-tools opus-tools flac
+  desktop-file-utils appstream man-db groff-base librsvg2-bin
 )
 
 missing=()
