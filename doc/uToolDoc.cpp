@@ -198,73 +198,76 @@ QString ToolDocToMan(const QString &AMarkdown, const QString &AVersion)
             pendingCode.clear();
         }
     };
-    for (int n = 0; n < lines.size(); ++n) {
-        const QString &line = lines[n];
-        const int lineNo = n + 1;
+    int lineNo = 0;
+    auto inlineAt = [&](const QString &AText) {
         try {
-            if (block == Code) {
-                if (line.startsWith(QLatin1String("    ")) || IsBlank(line)) {
-                    pendingCode << line.mid(4);
-                    continue;
-                }
-                endCode();
-                block = Outside;
-            }
-            if (IsBlank(line)) {
-                block = Outside;
-                continue;
-            }
-            if (line.startsWith(QLatin1String("<!--"))) {
-                if (!line.trimmed().endsWith(QLatin1String("-->")))
-                    Refuse(lineNo, QStringLiteral("een commentaar over meer regels"));
-                continue;
-            }
-            if (line.startsWith(QLatin1Char('#'))) {
-                const int level = int(line.indexOf(QLatin1Char(' ')));
-                const QString text = line.mid(level + 1).trimmed();
-                if (level == 2)
-                    continue;  // the README section's own title
-                if (level == 3) {
-                    out += QStringLiteral(".SH\n") + ManInline(text.toUpper()) + QLatin1Char('\n');
-                } else if (level == 4) {
-                    const QRegularExpressionMatch m = CommandHeading.match(line);
-                    out += QStringLiteral(".SS\n") + (m.hasMatch() ? RoffSynopsis(m.captured(1)) : ManInline(text)) +
-                           QLatin1Char('\n');
-                } else {
-                    Refuse(lineNo, QStringLiteral("alleen kopjes ##, ### en #### worden ondersteund"));
-                }
-                inSection = true;
-                block = Outside;
-                continue;
-            }
-            static const QRegularExpression unsupported(QStringLiteral("^(\\s*\\||\\s*```|\\s*~~~|>|\\d+[.)] |[*+] )"));
-            if (unsupported.match(line).hasMatch())
-                Refuse(lineNo, QStringLiteral("tabellen, omheinde code, citaten, genummerde lijsten en lijsten "
-                                              "met * of + kan de handleiding niet weergeven"));
-            if (block == Outside && line.startsWith(QLatin1String("    "))) {
-                block = Code;
+            return ManInline(AText);
+        } catch (const EToolDocError &e) {
+            Refuse(lineNo, QString::fromUtf8(e.what()));
+        }
+    };
+    for (const QString &line : lines) {
+        ++lineNo;
+        if (block == Code) {
+            if (line.startsWith(QLatin1String("    ")) || IsBlank(line)) {
                 pendingCode << line.mid(4);
                 continue;
             }
-            if (line.startsWith(QLatin1String("- "))) {
-                out += QStringLiteral(".IP \\(bu 2\n") + ManInline(line.mid(2).trimmed()) + QLatin1Char('\n');
-                block = ListItem;
-                continue;
-            }
-            if (block == Outside) {
-                if (!inSection) {
-                    out += QStringLiteral(".SH DESCRIPTION\n");
-                    inSection = true;
-                }
-                out += QStringLiteral(".PP\n");
-                block = Paragraph;
-            }
-            out += ManInline(line.trimmed()) + QLatin1Char('\n');
-        } catch (const EToolDocError &e) {
-            if (QString::fromStdString(e.what()).startsWith(QLatin1String("regel ")))
-                throw;
-            Refuse(lineNo, QString::fromStdString(e.what()));
+            endCode();
+            block = Outside;
         }
+        if (IsBlank(line)) {
+            block = Outside;
+            continue;
+        }
+        if (line.startsWith(QLatin1String("<!--"))) {
+            if (!line.trimmed().endsWith(QLatin1String("-->")))
+                Refuse(lineNo, QStringLiteral("een commentaar over meer regels"));
+            continue;
+        }
+        if (line.startsWith(QLatin1Char('#'))) {
+            int level = 0;
+            while (level < line.size() && line[level] == QLatin1Char('#'))
+                ++level;
+            const QString text = line.mid(level).trimmed();
+            if (level == 2)
+                continue;  // the README section's own title
+            if (level == 3) {
+                out += QStringLiteral(".SH\n") + inlineAt(text.toUpper()) + QLatin1Char('\n');
+            } else if (level == 4) {
+                const QRegularExpressionMatch m = CommandHeading.match(line);
+                out += QStringLiteral(".SS\n") + (m.hasMatch() ? RoffSynopsis(m.captured(1)) : inlineAt(text)) +
+                       QLatin1Char('\n');
+            } else {
+                Refuse(lineNo, QStringLiteral("alleen kopjes ##, ### en #### worden ondersteund"));
+            }
+            inSection = true;
+            block = Outside;
+            continue;
+        }
+        static const QRegularExpression unsupported(QStringLiteral("^(\\s*\\||\\s*```|\\s*~~~|>|\\d+[.)] |[*+] )"));
+        if (unsupported.match(line).hasMatch())
+            Refuse(lineNo, QStringLiteral("tabellen, omheinde code, citaten, genummerde lijsten en lijsten "
+                                          "met * of + kan de handleiding niet weergeven"));
+        if (block == Outside && line.startsWith(QLatin1String("    "))) {
+            block = Code;
+            pendingCode << line.mid(4);
+            continue;
+        }
+        if (line.startsWith(QLatin1String("- "))) {
+            out += QStringLiteral(".IP \\(bu 2\n") + inlineAt(line.mid(2).trimmed()) + QLatin1Char('\n');
+            block = ListItem;
+            continue;
+        }
+        if (block == Outside) {
+            if (!inSection) {
+                out += QStringLiteral(".SH DESCRIPTION\n");
+                inSection = true;
+            }
+            out += QStringLiteral(".PP\n");
+            block = Paragraph;
+        }
+        out += inlineAt(line.trimmed()) + QLatin1Char('\n');
     }
     endCode();
     return out;
