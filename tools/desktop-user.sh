@@ -5,7 +5,7 @@
 #   tools/desktop-user.sh remove    deletes exactly those files
 # Nothing outside the user's own data folder is touched.
 set -euo pipefail
-here=$(cd "$(dirname "$0")/.." && pwd)
+here=$(cd "$(dirname "$0")/.." && pwd -P)
 id=nl.vornak.VornakReader2026
 data=${XDG_DATA_HOME:-$HOME/.local/share}
 entry="$data/applications/$id.desktop"
