@@ -1,4 +1,5 @@
 // Start-up of Vornak Reader 2026: settings, application, theme, main window.
+#include "uAbout.h"
 #include "uApplication.h"
 #include "uDemo.h"
 #include "uMain.h"
@@ -60,6 +61,9 @@ int main(int argc, char *argv[])
     {
         TReaderApplication app(argc, argv);
         app.setApplicationName(QStringLiteral("Vornak Reader 2026"));
+        // The icon of every window, and the desktop entry the window belongs to (its menu icon and name).
+        app.setWindowIcon(ReaderIcon());
+        app.setDesktopFileName(QStringLiteral("nl.vornak.VornakReader2026"));
         if (!ApplyDarkTheme(app))
             QMessageBox::critical(nullptr, QStringLiteral("Vornak Reader 2026"),
                                   QStringLiteral("Het thema \"%1\" kon niet worden toegepast.")

@@ -5,9 +5,9 @@
 #include "uReaderData.h"
 #include "uReaderTypes.h"
 
+#include <QIcon>
 #include <QLabel>
 #include <QPainter>
-#include <QPainterPath>
 #include <QPushButton>
 #include <QtGlobal>
 
@@ -43,30 +43,17 @@ void TLogoView::paintEvent(QPaintEvent *)
     PaintLogo(p, qMin(width(), height()));
 }
 
+QIcon ReaderIcon()
+{
+    QIcon icon;
+    for (int size : {16, 22, 24, 32, 48, 64, 128, 256})
+        icon.addFile(QStringLiteral(":/icons/%1x%1/apps/nl.vornak.VornakReader2026.png").arg(size), QSize(size, size));
+    return icon;
+}
+
 void PaintLogo(QPainter &p, int ASize)
 {
-    p.save();
-    p.setRenderHint(QPainter::Antialiasing, true);
-    const qreal s = ASize;
-    p.setPen(Qt::NoPen);
-    p.setBrush(QColor(188, 117, 51));
-    p.drawRoundedRect(QRectF(0, 0, s, s), s * 0.16, s * 0.16);
-    p.setBrush(QColor(30, 30, 30));
-    p.drawRoundedRect(QRectF(s * 0.08, s * 0.08, s * 0.84, s * 0.84), s * 0.11, s * 0.11);
-    // A waveform of bars, symmetric about the middle line.
-    static const double heights[] = {0.10, 0.22, 0.38, 0.62, 0.48, 0.80, 0.56, 0.34, 0.70, 0.44, 0.26, 0.14};
-    const int n = int(sizeof heights / sizeof heights[0]);
-    const qreal left = s * 0.16, right = s * 0.84, mid = s * 0.5, amp = s * 0.32;
-    const qreal step = (right - left) / n;
-    p.setBrush(QColor(255, 255, 0));
-    for (int i = 0; i < n; ++i) {
-        const qreal h = heights[i] * amp;
-        p.drawRoundedRect(QRectF(left + i * step + step * 0.18, mid - h, step * 0.64, 2 * h), step * 0.3,
-                          step * 0.3);
-    }
-    p.setPen(QPen(QColor(188, 117, 51), qMax<qreal>(1.0, s * 0.012)));
-    p.drawLine(QPointF(left, mid), QPointF(right, mid));
-    p.restore();
+    ReaderIcon().paint(&p, QRect(0, 0, ASize, ASize));
 }
 
 TfrmAbout::TfrmAbout(QWidget *AOwner) : QDialog(AOwner)

@@ -2,12 +2,13 @@
 #pragma once
 
 #include <QDialog>
+#include <QIcon>
 #include <QWidget>
 
 class QLabel;
 class QPushButton;
 
-// The product logo, drawn by us (a sound wave in a rounded square); scales to any square size.
+// The product logo: the reader's icon (a sound wave in a rounded square), scaled to the view's square.
 class TLogoView : public QWidget {
     Q_OBJECT
 public:
@@ -18,6 +19,10 @@ protected:
 
 // Draws the logo into a square of side ASize at (0, 0).
 void PaintLogo(class QPainter &p, int ASize);
+
+// The reader's icon in every size it is drawn in (16 to 256 pixels), from the application's resources; the
+// same pictures as the desktop's icon theme gets.
+QIcon ReaderIcon();
 
 class TfrmAbout : public QDialog {
     Q_OBJECT

@@ -18,6 +18,7 @@ packages=(
   libsoundtouch-dev
   clang-14 libclang-rt-14-dev strace util-linux
   ffmpeg espeak-ng sox lame vorbis-tools opus-tools flac
+  desktop-file-utils appstream man-db groff-base librsvg2-bin
 )
 
 missing=()

@@ -5,4 +5,6 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 cd "$here"
 bash tools/install.sh
 bash tools/start-sound.sh
+# The reader of this build in the user's application menu (only files that changed are rewritten).
+bash tools/desktop-user.sh install || echo "Menu-item niet geïnstalleerd; de reader start toch." >&2
 exec build/app/VornakReader2026 "$@"
