@@ -64,14 +64,14 @@ std::vector<TRow> ReadCatalogue(const QString &dbPath)
     TSqliteStmt q(db, QStringLiteral("SELECT id,rec_date,filename,filepath,duration_sec,duration_sec > 0 AS listed "
                                      "FROM recordings ORDER BY rec_dt, rec_number"));
     std::vector<TRow> rows;
-    while (q.Step()) {
+    while (q.Step()) {  // columns by position: the names cost a look-up per value
         TRow r;
-        r.Info.Id = int(q.ColumnInt("id"));
-        r.Info.RecDate = q.ColumnText("rec_date");
-        r.Info.FileName = q.ColumnText("filename");
-        r.Info.FilePath = q.ColumnText("filepath");
-        r.Info.DurationSec = int(q.ColumnInt("duration_sec"));
-        r.Listed = q.ColumnInt("listed") != 0;
+        r.Info.Id = int(q.ColumnInt(0));
+        r.Info.RecDate = q.ColumnText(1);
+        r.Info.FileName = q.ColumnText(2);
+        r.Info.FilePath = q.ColumnText(3);
+        r.Info.DurationSec = int(q.ColumnInt(4));
+        r.Listed = q.ColumnInt(5) != 0;
         rows.push_back(std::move(r));
     }
     return rows;
@@ -163,26 +163,35 @@ void Decode(TDecodeJob &job, TProgressMeter &meter)
     job.FilledBytes = stream.FilledBytes();
 }
 
-// Decodes every job on `threads` workers; the largest files first, so no worker is left with a long
-// file at the end while the others idle.
+// Runs body(i) for i in [0, count) on `threads` threads (this one included), handing out indexes in
+// chunks, so that each worker takes the next piece as soon as it is free.
+template <class F>
+void ParallelFor(size_t count, int threads, size_t chunk, F &&body)
+{
+    std::atomic<size_t> next{0};
+    auto worker = [&] {
+        for (size_t first; (first = next.fetch_add(chunk)) < count;)
+            for (size_t i = first; i < std::min(count, first + chunk); ++i)
+                body(i);
+    };
+    const int n = int(std::max<size_t>(1, std::min<size_t>(size_t(std::max(threads, 1)), (count + chunk - 1) / chunk)));
+    std::vector<std::thread> pool;
+    for (int t = 1; t < n; ++t)
+        pool.emplace_back(worker);
+    worker();
+    for (std::thread &t : pool)
+        t.join();
+}
+
+// Decodes every job, one file per worker at a time; the largest files first, so that no worker starts a
+// long file while the others are about to run out of work.
 void DecodeAll(std::vector<TDecodeJob> &jobs, int threads, TProgressMeter &meter)
 {
     std::vector<size_t> order(jobs.size());
     for (size_t i = 0; i < order.size(); ++i)
         order[i] = i;
     std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return jobs[a].Size > jobs[b].Size; });
-    std::atomic<size_t> next{0};
-    auto worker = [&] {
-        for (size_t i; (i = next.fetch_add(1)) < order.size();)
-            Decode(jobs[order[i]], meter);
-    };
-    const int n = std::max(1, std::min<int>(threads, int(jobs.size())));
-    std::vector<std::thread> pool;
-    for (int t = 1; t < n; ++t)
-        pool.emplace_back(worker);
-    worker();  // this thread is one of the workers
-    for (std::thread &t : pool)
-        t.join();
+    ParallelFor(order.size(), threads, 1, [&](size_t i) { Decode(jobs[order[i]], meter); });
 }
 
 QString Seconds(double sec) { return QString::number(sec, 'f', 3); }
@@ -248,6 +257,61 @@ bool IsDigits(const QString &s, int count)
     return true;
 }
 
+// An audio file in a day folder of the range.
+struct TDayFile {
+    QString Date;  // yyyy-mm-dd of its folder
+    QString Name;
+    QString Path;
+};
+
+// Every audio file in the day folders (root/yyyy/mm/dd) of the range, in path order.
+std::vector<TDayFile> ListDayFiles(const QString &root, const TAuditOptions &options)
+{
+    std::vector<TDayFile> files;
+    for (const TEntry &year : ListFolder(root)) {
+        if (!year.IsDir || !IsDigits(year.Name, 4))
+            continue;
+        const QString yearPath = root + QLatin1Char('/') + year.Name;
+        for (const TEntry &month : ListFolder(yearPath)) {
+            if (!month.IsDir || !IsDigits(month.Name, 2))
+                continue;
+            const QString monthPath = yearPath + QLatin1Char('/') + month.Name;
+            for (const TEntry &day : ListFolder(monthPath)) {
+                const QString date = year.Name + QLatin1Char('-') + month.Name + QLatin1Char('-') + day.Name;
+                if (!day.IsDir || !IsDigits(day.Name, 2) || !InRange(date, options))
+                    continue;
+                const QString dayPath = monthPath + QLatin1Char('/') + day.Name;
+                for (const TEntry &file : ListFolder(dayPath))
+                    if (file.IsFile && IsAudioFileName(file.Name))
+                        files.push_back(TDayFile{date, file.Name, dayPath + QLatin1Char('/') + file.Name});
+            }
+        }
+    }
+    return files;
+}
+
+// The files no row names: neither by its day and file name nor by its stored path.
+QList<TAuditFinding> FindOrphans(const std::vector<TDayFile> &files, const std::vector<TRow> &rows,
+                                 const QSet<QString> &namedInDay)
+{
+    QList<TAuditFinding> orphans;
+    // Stored paths are only needed for a file that no row names by its day and name: built on first use.
+    std::unique_ptr<QSet<QString>> namedByPath;
+    for (const TDayFile &f : files) {
+        if (namedInDay.contains(f.Date + QLatin1Char('/') + f.Name))
+            continue;
+        if (!namedByPath) {
+            namedByPath = std::make_unique<QSet<QString>>();
+            for (const TRow &r : rows)
+                if (!r.Info.FilePath.isEmpty())
+                    namedByPath->insert(QDir::cleanPath(r.Info.FilePath));
+        }
+        if (!namedByPath->contains(f.Path))
+            orphans.append(TAuditFinding{TFindingKind::Orphan, 0, f.Name, f.Path, QString()});
+    }
+    return orphans;
+}
+
 } // namespace
 
 const char *FindingKindName(TFindingKind kind)
@@ -269,130 +333,113 @@ TAuditResult RunAudit(const TAuditOptions &options, const TProgressProc &progres
 {
     if (!IsDirectory(options.Root))
         throw EReaderError(QStringLiteral("Opnamemap niet gevonden: %1").arg(options.Root));
-    const std::vector<TRow> rows = ReadCatalogue(options.DbPath);
     const QString root = QDir::cleanPath(options.Root);
+    // The day folders are listed while the catalogue is read and its rows are checked: both mostly wait
+    // for the file system.
+    std::vector<TDayFile> dayFiles;
+    std::thread listing([&] { dayFiles = ListDayFiles(root, options); });
+    struct TJoin {
+        std::thread &Thread;
+        ~TJoin()
+        {
+            if (Thread.joinable())
+                Thread.join();
+        }
+    } joinListing{listing};
+    const std::vector<TRow> rows = ReadCatalogue(options.DbPath);
+    const int threads = options.Threads > 0 ? options.Threads : int(std::max(1u, std::thread::hardware_concurrency()));
 
     // What the whole catalogue names, also outside the range and in rows the reader does not list (a
     // recording still being written): a file so named is no orphan, a name named twice a duplicate.
     QHash<QString, int> nameCount;
-    QSet<QString> namedInDay;    // rec_date + '/' + file name
-    QSet<QString> namedByPath;   // stored paths, cleaned
+    QSet<QString> namedInDay;  // rec_date + '/' + file name
+    std::vector<const TRow *> inRange;
     for (const TRow &r : rows) {
         if (!r.Info.FileName.isEmpty())
             ++nameCount[r.Info.FileName];
         namedInDay.insert(r.Info.RecDate + QLatin1Char('/') + r.Info.FileName);
-        if (!r.Info.FilePath.isEmpty())
-            namedByPath.insert(QDir::cleanPath(r.Info.FilePath));
+        if (r.Listed && InRange(r.Info.RecDate, options))
+            inRange.push_back(&r);
     }
-
-    struct TChecked {
-        const TRow *Row;
-        QString File;
-        int Job = -1;  // decode job, -1 = none (missing or empty)
-        QList<TAuditFinding> Findings;
-    };
-    std::vector<TChecked> checked;
-    qint64 rowsInRange = 0;
-    for (const TRow &r : rows)
-        rowsInRange += r.Listed && InRange(r.Info.RecDate, options) ? 1 : 0;
-    checked.reserve(size_t(rowsInRange));
 
     TAuditResult result;
-    std::vector<TDecodeJob> jobs;
-    QHash<QString, int> jobOfPath;
+    struct TChecked {
+        QString File;
+        qint64 Size = -1;  // -1: no such file
+        QList<TAuditFinding> Findings;
+    };
+    std::vector<TChecked> checked(inRange.size());
     // Without decoding the rows are the work; with it the bytes to decode, counted once they are known.
     std::unique_ptr<TProgressMeter> meter =
-        std::make_unique<TProgressMeter>(options.Decode ? TProgressProc() : progress, rowsInRange);
-    for (const TRow &r : rows) {
-        if (!r.Listed || !InRange(r.Info.RecDate, options))
-            continue;
-        TChecked c{&r, TReaderData::ResolveExistingPath(r.Info, root), -1, {}};
+        std::make_unique<TProgressMeter>(options.Decode ? TProgressProc() : progress, qint64(inRange.size()));
+    ParallelFor(inRange.size(), threads, 256, [&](size_t i) {
+        const TRecInfo &ri = inRange[i]->Info;
+        TChecked &c = checked[i];
+        c.File = TReaderData::ResolveExistingPath(ri, root);
         auto add = [&](TFindingKind kind, const QString &file, const QString &detail) {
-            c.Findings.append(TAuditFinding{kind, r.Info.Id, r.Info.FileName, file, detail});
+            c.Findings.append(TAuditFinding{kind, ri.Id, ri.FileName, file, detail});
         };
         qint64 size = 0;
-        const bool exists = IsRegularFile(c.File, &size);
-        if (!r.Info.FileName.isEmpty() && nameCount.value(r.Info.FileName) > 1)
-            add(TFindingKind::Duplicate, c.File,
-                QStringLiteral("%1 rijen").arg(nameCount.value(r.Info.FileName)));
-        if (!exists) {
-            const QString candidate = RootCandidate(r.Info, root);
-            QString looked = c.File.isEmpty() ? candidate : c.File;
+        if (IsRegularFile(c.File, &size))
+            c.Size = size;
+        const int named = ri.FileName.isEmpty() ? 0 : nameCount.value(ri.FileName);
+        if (named > 1)
+            add(TFindingKind::Duplicate, c.File, QStringLiteral("%1 rijen").arg(named));
+        if (c.Size < 0) {
+            const QString candidate = RootCandidate(ri, root);
+            const QString looked = c.File.isEmpty() ? candidate : c.File;
             add(TFindingKind::Missing, looked,
                 !candidate.isEmpty() && candidate != looked ? QStringLiteral("ook gezocht: ") + candidate : QString());
-        } else if (size == 0) {
+        } else if (c.Size == 0) {
             add(TFindingKind::Empty, c.File, QString());
-        } else if (options.Decode) {
-            auto it = jobOfPath.constFind(c.File);
-            if (it == jobOfPath.constEnd()) {
-                it = jobOfPath.insert(c.File, int(jobs.size()));
-                jobs.push_back(TDecodeJob{c.File, size});
-            }
-            c.Job = it.value();
         }
-        checked.push_back(std::move(c));
         meter->Add(1);
-    }
+    });
     result.Rows = int(checked.size());
 
     if (options.Decode) {
+        // Each distinct file once, however many rows name it.
+        std::vector<TDecodeJob> jobs;
+        std::vector<int> jobOfRow(checked.size(), -1);
+        QHash<QString, int> jobOfPath;
         qint64 total = 0;
-        for (const TDecodeJob &j : jobs)
-            total += j.Size;
-        meter = std::make_unique<TProgressMeter>(progress, total);
-        const int threads = options.Threads > 0 ? options.Threads : int(std::max(1u, std::thread::hardware_concurrency()));
-        DecodeAll(jobs, threads, *meter);
-        for (TChecked &c : checked) {
-            if (c.Job < 0)
+        for (size_t i = 0; i < checked.size(); ++i) {
+            if (checked[i].Size <= 0)
                 continue;
-            const TDecodeJob &job = jobs[size_t(c.Job)];
+            auto it = jobOfPath.constFind(checked[i].File);
+            if (it == jobOfPath.constEnd()) {
+                it = jobOfPath.insert(checked[i].File, int(jobs.size()));
+                jobs.push_back(TDecodeJob{checked[i].File, checked[i].Size});
+                total += checked[i].Size;
+            }
+            jobOfRow[i] = it.value();
+        }
+        meter = std::make_unique<TProgressMeter>(progress, total);
+        DecodeAll(jobs, threads, *meter);
+        for (size_t i = 0; i < checked.size(); ++i) {
+            if (jobOfRow[i] < 0)
+                continue;
+            const TRecInfo &ri = inRange[i]->Info;
+            const TDecodeJob &job = jobs[size_t(jobOfRow[i])];
             const QString damage = DamageText(job);
             if (!damage.isEmpty()) {
-                c.Findings.append(TAuditFinding{TFindingKind::Undecodable, c.Row->Info.Id, c.Row->Info.FileName, c.File, damage});
+                checked[i].Findings.append(TAuditFinding{TFindingKind::Undecodable, ri.Id, ri.FileName, job.Path, damage});
                 continue;
             }
             const double decoded = job.LengthBytes / job.BytesPerSec;
-            if (std::fabs(decoded - c.Row->Info.DurationSec) > DurationToleranceSec)
-                c.Findings.append(TAuditFinding{TFindingKind::Duration, c.Row->Info.Id, c.Row->Info.FileName, c.File,
-                                                QStringLiteral("decoded=%1 duration_sec=%2")
-                                                    .arg(Seconds(decoded))
-                                                    .arg(c.Row->Info.DurationSec)});
+            if (std::fabs(decoded - ri.DurationSec) > DurationToleranceSec)
+                checked[i].Findings.append(TAuditFinding{
+                    TFindingKind::Duration, ri.Id, ri.FileName, job.Path,
+                    QStringLiteral("decoded=%1 duration_sec=%2").arg(Seconds(decoded)).arg(ri.DurationSec)});
         }
     }
-    for (const TChecked &c : checked) {
-        for (const TAuditFinding &f : c.Findings) {
-            ++result.Counts[static_cast<int>(f.Kind)];
-            result.Findings.append(f);
-        }
-    }
-
-    // Orphans: audio files in the day folders of the range that no row names.
-    for (const TEntry &year : ListFolder(root)) {
-        if (!year.IsDir || !IsDigits(year.Name, 4))
-            continue;
-        const QString yearPath = root + QLatin1Char('/') + year.Name;
-        for (const TEntry &month : ListFolder(yearPath)) {
-            if (!month.IsDir || !IsDigits(month.Name, 2))
-                continue;
-            const QString monthPath = yearPath + QLatin1Char('/') + month.Name;
-            for (const TEntry &day : ListFolder(monthPath)) {
-                const QString date = year.Name + QLatin1Char('-') + month.Name + QLatin1Char('-') + day.Name;
-                if (!day.IsDir || !IsDigits(day.Name, 2) || !InRange(date, options))
-                    continue;
-                const QString dayPath = monthPath + QLatin1Char('/') + day.Name;
-                for (const TEntry &file : ListFolder(dayPath)) {
-                    if (!file.IsFile || !IsAudioFileName(file.Name))
-                        continue;
-                    ++result.Files;
-                    const QString path = dayPath + QLatin1Char('/') + file.Name;
-                    if (namedInDay.contains(date + QLatin1Char('/') + file.Name) || namedByPath.contains(path))
-                        continue;
-                    result.Findings.append(TAuditFinding{TFindingKind::Orphan, 0, file.Name, path, QString()});
-                    ++result.Counts[static_cast<int>(TFindingKind::Orphan)];
-                }
-            }
-        }
-    }
+    for (const TChecked &c : checked)
+        result.Findings.append(c.Findings);
+    listing.join();
+    result.Files = int(dayFiles.size());
+    result.Findings.append(FindOrphans(dayFiles, rows, namedInDay));
+    for (const TAuditFinding &f : result.Findings)
+        ++result.Counts[static_cast<int>(f.Kind)];
     meter->Finish();
     return result;
 }

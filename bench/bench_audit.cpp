@@ -1,0 +1,214 @@
+// Archive audit speed. Without decoding: generated catalogues of 25,000, 50,000 and 100,000 rows with as
+// many small files under a temporary root (goal for 100,000: under 2 s, growing linearly). With decoding:
+// the one-hour benchmark fixtures audited on one worker and on every core, against the waveform pass over
+// the same files one after the other in the same run (goal: about 1 / cores of it).
+//   bench_audit [--fixtures DIR] [--rows N] [--repeat N]
+#include "uAudit.h"
+#include "uDecoder.h"
+#include "uEnvelope.h"
+#include "uSqlite.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <time.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <thread>
+#include <vector>
+
+namespace {
+
+struct TTimes {
+    double Wall = 0, Cpu = 0;  // seconds
+};
+
+double CpuSec()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) + ts.tv_nsec / 1e9;
+}
+
+template <class F>
+TTimes Timed(F &&body)
+{
+    QElapsedTimer wall;
+    const double cpu0 = CpuSec();
+    wall.start();
+    body();
+    return TTimes{wall.nsecsElapsed() / 1e9, CpuSec() - cpu0};
+}
+
+double Median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+void CreateTable(TSqliteDb &db)
+{
+    db.Exec("CREATE TABLE recordings (id INTEGER PRIMARY KEY, rec_dt TEXT, rec_date TEXT, rec_hour INTEGER, "
+            "rec_number INTEGER, format TEXT, filename TEXT, filepath TEXT, title TEXT, persons TEXT, "
+            "duration_sec INTEGER)");
+}
+
+// Rows [from, to), about 140 a day, each with a small file under root/yyyy/mm/dd/ and a stored path that
+// no longer exists (the slower case: every row is resolved through the root).
+bool Generate(const QString &dir, int from, int to)
+{
+    TSqliteDb db(dir + "/cat.sqlite", SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+    if (from == 0)
+        CreateTable(db);
+    db.Exec("BEGIN");
+    const QDate first(2020, 1, 1);
+    const QByteArray content(64, 'x');
+    QString lastFolder;
+    for (int i = from; i < to; ++i) {
+        const QDate day = first.addDays(i / 140);
+        const int hour = (i % 140) / 6, number = i % 6 + 1;
+        const QString name = day.toString("ddMMyyyy") + QString("%1%2.mp3").arg(hour, 2, 10, QChar('0')).arg(number);
+        const QString folder = dir + "/root/" + day.toString("yyyy/MM/dd");
+        if (folder != lastFolder && !QDir().mkpath(folder))
+            return false;
+        lastFolder = folder;
+        QFile f(folder + '/' + name);
+        if (!f.open(QIODevice::WriteOnly) || f.write(content) != content.size())
+            return false;
+        TSqliteStmt q(db, "INSERT INTO recordings VALUES (:id,:dt,:d,:h,:n,'MP3',:f,:p,'','',60)");
+        q.BindInt(":id", i + 1);
+        q.BindText(":dt", day.toString("yyyy-MM-dd") + QString(" %1:%2:00").arg(hour, 2, 10, QChar('0')).arg(number * 9, 2, 10, QChar('0')));
+        q.BindText(":d", day.toString("yyyy-MM-dd"));
+        q.BindInt(":h", hour);
+        q.BindInt(":n", number);
+        q.BindText(":f", name);
+        q.BindText(":p", "/old-disk/" + day.toString("yyyy/MM/dd/") + name);
+        q.Step();
+    }
+    db.Exec("COMMIT");
+    return true;
+}
+
+int FindingCount(const TAuditResult &r) { return int(r.Findings.size()); }
+
+TAuditOptions Options(const QString &dir, bool decode = false, int threads = 0)
+{
+    TAuditOptions o;
+    o.DbPath = dir + "/cat.sqlite";
+    o.Root = dir + "/root";
+    o.Decode = decode;
+    o.Threads = threads;
+    return o;
+}
+
+// Returns false when the 100,000-row goal is missed.
+bool BenchWithoutDecoding(int maxRows, int repeat)
+{
+    std::printf("audit without decoding (all stored paths stale, resolved through the root)\n");
+    std::printf("%8s %8s %10s %10s %14s %9s\n", "rows", "files", "wall ms", "cpu ms", "ms/1000 rows", "findings");
+    bool ok = true;
+    QTemporaryDir dir;  // grows from one size to the next
+    int made = 0;
+    for (int rows : {maxRows / 4, maxRows / 2, maxRows}) {
+        if (!Generate(dir.path(), made, rows)) {
+            std::printf("cannot generate %d rows in %s\n", rows, qPrintable(dir.path()));
+            return false;
+        }
+        made = rows;
+        std::vector<double> walls, cpus;
+        TAuditResult result;
+        for (int r = 0; r < repeat; ++r) {
+            const TTimes t = Timed([&] { result = RunAudit(Options(dir.path())); });
+            walls.push_back(t.Wall);
+            cpus.push_back(t.Cpu);
+        }
+        const double wall = Median(walls);
+        std::printf("%8d %8d %10.0f %10.0f %14.2f %9d\n", result.Rows, result.Files, wall * 1000, Median(cpus) * 1000,
+                    wall * 1000 / (rows / 1000.0), FindingCount(result));
+        if (rows == maxRows && maxRows >= 100000 && wall >= 2.0)
+            ok = false;
+        if (result.Rows != rows || result.Files != rows || FindingCount(result) != 0)
+            ok = false;
+    }
+    return ok;
+}
+
+void BenchDecoding(const QString &fixtures, int repeat)
+{
+    QStringList files;
+    for (const char *name : {"fx60.wav", "fx60.flac", "fx60_cbr128.mp3", "fx60_vbrV4.mp3", "fx60_q2.ogg", "fx60_m48.opus"})
+        if (QFile::exists(fixtures + '/' + name))
+            files << QDir(fixtures).absoluteFilePath(name);
+    if (files.isEmpty()) {
+        std::printf("\nno one-hour fixtures in %s: decoding not measured\n", qPrintable(fixtures));
+        return;
+    }
+    QTemporaryDir dir;
+    QDir().mkpath(dir.path() + "/root");
+    {
+        TSqliteDb db(dir.path() + "/cat.sqlite", SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+        CreateTable(db);
+        for (int i = 0; i < files.size(); ++i) {
+            TDecodeStream s;
+            const int seconds = s.Open(files[i]) ? int(s.BytesToSeconds(s.LengthBytes()) + 0.5) : 1;
+            TSqliteStmt q(db, "INSERT INTO recordings VALUES (:id,'2025-01-01 00:00:00','2025-01-01',0,:id,'',:f,:p,'','',:s)");
+            q.BindInt(":id", i + 1);
+            q.BindText(":f", QFileInfo(files[i]).fileName());
+            q.BindText(":p", files[i]);
+            q.BindInt(":s", seconds);
+            q.Step();
+        }
+    }
+    const int cores = int(std::max(1u, std::thread::hardware_concurrency()));
+    std::vector<double> ref, one, all, oneCpu, allCpu;
+    int findings = 0;
+    for (int r = 0; r < repeat; ++r) {
+        ref.push_back(Timed([&] {
+                          for (const QString &f : files)
+                              BuildEnvelopeFromFile(f, {});
+                      }).Wall);
+        TTimes t = Timed([&] { findings = FindingCount(RunAudit(Options(dir.path(), true, 1))); });
+        one.push_back(t.Wall);
+        oneCpu.push_back(t.Cpu);
+        t = Timed([&] { findings += FindingCount(RunAudit(Options(dir.path(), true, cores))); });
+        all.push_back(t.Wall);
+        allCpu.push_back(t.Cpu);
+    }
+    QStringList names;
+    for (const QString &f : files)
+        names << QFileInfo(f).fileName();
+    std::printf("\naudit --decode of %lld one-hour fixtures (%s), median of %d\n", static_cast<long long>(files.size()),
+                qPrintable(names.join(' ')), repeat);
+    const double refWall = Median(ref);
+    std::printf("  waveform pass, one after the other: %7.2f s wall\n", refWall);
+    std::printf("  audit on 1 worker:                 %7.2f s wall %7.2f s cpu  ratio %.2f\n", Median(one), Median(oneCpu),
+                Median(one) / refWall);
+    std::printf("  audit on %d workers:                %7.2f s wall %7.2f s cpu  ratio %.2f (goal about %.2f)\n", cores,
+                Median(all), Median(allCpu), Median(all) / refWall, 1.0 / cores);
+    std::printf("  findings on the clean fixtures: %d\n", findings);
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QString fixtures = "bench/fixtures";
+    int rows = 100000, repeat = 3;
+    const QStringList args = app.arguments();
+    for (int i = 1; i + 1 < args.size(); i += 2) {
+        if (args[i] == "--fixtures")
+            fixtures = args[i + 1];
+        else if (args[i] == "--rows")
+            rows = std::max(4, args[i + 1].toInt());
+        else if (args[i] == "--repeat")
+            repeat = std::max(1, args[i + 1].toInt());
+    }
+    const bool ok = BenchWithoutDecoding(rows, repeat);
+    BenchDecoding(fixtures, repeat);
+    return ok ? 0 : 1;
+}
