@@ -82,13 +82,23 @@ bool InRange(const QString &date, const TAuditOptions &o)
     return (o.From.isEmpty() || date >= o.From) && (o.To.isEmpty() || date <= o.To);
 }
 
-// The file under the root the reader tries after a stale stored path, or empty when it builds none.
+// A path component that stays inside its folder, as the reader requires of the parts it joins.
+bool IsPlainName(const QString &s)
+{
+    return !s.isEmpty() && s != QLatin1String(".") && s != QLatin1String("..") && !s.contains(QLatin1Char('/')) &&
+           !s.contains(QChar(0));
+}
+
+// The file under the root the reader tries after a stale stored path, or empty when it tries none.
 QString RootCandidate(const TRecInfo &ri, const QString &root)
 {
-    if (ri.RecDate.size() != 10 || ri.FileName.isEmpty())
+    if (ri.RecDate.size() != 10)
         return QString();
-    return QDir::cleanPath(root + QLatin1Char('/') + ri.RecDate.mid(0, 4) + QLatin1Char('/') + ri.RecDate.mid(5, 2) +
-                           QLatin1Char('/') + ri.RecDate.mid(8, 2) + QLatin1Char('/') + ri.FileName);
+    const QString year = ri.RecDate.mid(0, 4), month = ri.RecDate.mid(5, 2), day = ri.RecDate.mid(8, 2);
+    if (!IsPlainName(year) || !IsPlainName(month) || !IsPlainName(day) || !IsPlainName(ri.FileName))
+        return QString();
+    const QString base = root.endsWith(QLatin1Char('/')) ? root : root + QLatin1Char('/');
+    return base + year + QLatin1Char('/') + month + QLatin1Char('/') + day + QLatin1Char('/') + ri.FileName;
 }
 
 // Serialises progress reports from several threads and passes on each rise of the whole percentage.
@@ -271,7 +281,7 @@ std::vector<TDayFile> ListDayFiles(const QString &root, const TAuditOptions &opt
     for (const TEntry &year : ListFolder(root)) {
         if (!year.IsDir || !IsDigits(year.Name, 4))
             continue;
-        const QString yearPath = root + QLatin1Char('/') + year.Name;
+        const QString yearPath = (root.endsWith(QLatin1Char('/')) ? root : root + QLatin1Char('/')) + year.Name;
         for (const TEntry &month : ListFolder(yearPath)) {
             if (!month.IsDir || !IsDigits(month.Name, 2))
                 continue;

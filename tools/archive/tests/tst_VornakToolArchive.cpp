@@ -114,7 +114,8 @@ private slots:
                         {stored, stale, rec(3, "01092025073.wav", 5), rec(4, "01092025074.wav", 5),
                          rec(5, "01092025075.wav", 5), rec(6, "01092025075.wav", 5), refused,
                          rec(8, "01092025077.ogg", 5), rec(9, "01092025078.wav", 3),
-                         rec(10, "01092025079.wav", 0), rec(11, "02092025071.wav", 5, "2025-09-02"), clean});
+                         rec(10, "01092025079.wav", 0), rec(11, "02092025071.wav", 5, "2025-09-02"), clean,
+                         rec(13, "../02092025072.wav", 5, "2025-09-02")});
         WriteToneWav(FDir.filePath("stored/01092025071.wav"), 5);
         WriteToneWav(Root("2025/09/01/01092025072.wav"), 5);
         WriteBytes(Root("2025/09/01/01092025074.wav"), QByteArray());
@@ -131,6 +132,7 @@ private slots:
         WriteToneWav(Root("2025/09/misc/x.wav"), 1);          // not a day folder
         WriteToneWav(Root("2025/09/03/03092025071.wav"), 1);  // an orphan of another day
         WriteToneWav(Root("2025/09/04/04092025071.wav"), 5);
+        WriteToneWav(Root("2025/09/02092025072.wav"), 5);  // where row 13's name leads: the reader never looks there
 
         // A recording damaged part-way: an Ogg file (made by our own export) with a page in its middle garbled.
         WriteToneWav(FDir.filePath("src.wav"), 5, 44100, 2);
@@ -166,6 +168,8 @@ private slots:
         const QString orphan = "finding=orphan\tid=\tfilename=01092025099.wav\tfile={root}/2025/09/01/01092025099.wav\tdetail=";
         const QString otherDayMissing = "finding=missing\tid=11\tfilename=02092025071.wav\tfile=/nonexistent/02092025071.wav\t"
                                         "detail=ook gezocht: {root}/2025/09/02/02092025071.wav";
+        const QString outsideItsFolder = "finding=missing\tid=13\tfilename=../02092025072.wav\t"
+                                         "file=/nonexistent/../02092025072.wav\tdetail=";
         const QString otherDayOrphan = "finding=orphan\tid=\tfilename=03092025071.wav\tfile={root}/2025/09/03/03092025071.wav\tdetail=";
         const QStringList day{"audit", "{dir}/cat.sqlite", "{root}", "--from", "2025-09-01", "--to", "2025-09-01"};
 
@@ -179,8 +183,8 @@ private slots:
                            "rows=9 files=8 missing=1 empty=1 duplicate=2 undecodable=2 duration=1 orphan=1"};
         QTest::addRow("whole archive")
             << QStringList{"audit", "{dir}/cat.sqlite", "{root}/"} << 4
-            << QStringList{missing, empty, dup5, dup6, otherDayMissing, orphan, otherDayOrphan,
-                           "rows=11 files=10 missing=2 empty=1 duplicate=2 undecodable=0 duration=0 orphan=2"};
+            << QStringList{missing, empty, dup5, dup6, otherDayMissing, outsideItsFolder, orphan, otherDayOrphan,
+                           "rows=12 files=10 missing=3 empty=1 duplicate=2 undecodable=0 duration=0 orphan=2"};
         QTest::addRow("clean day decoded")
             << QStringList{"audit", "{dir}/cat.sqlite", "{root}", "--from", "2025-09-04", "--to", "2025-09-04", "--decode"}
             << 0 << QStringList{"rows=1 files=1 missing=0 empty=0 duplicate=0 undecodable=0 duration=0 orphan=0"};
