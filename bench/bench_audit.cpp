@@ -2,7 +2,8 @@
 // many small files under a temporary root (goal for 100,000: under 2 s, growing linearly). With decoding:
 // the one-hour benchmark fixtures audited on one worker and on every core, against the waveform pass over
 // the same files one after the other in the same run (goal: about 1 / cores of it).
-//   bench_audit [--fixtures DIR] [--rows N] [--repeat N]
+//   bench_audit [--fixtures DIR] [--short] [--rows N] [--repeat N]
+// --short takes the ten-minute fixtures (fx10*); --rows 0 leaves out the part without decoding.
 #include "uAudit.h"
 #include "uDecoder.h"
 #include "uEnvelope.h"
@@ -137,14 +138,16 @@ bool BenchWithoutDecoding(int maxRows, int repeat)
     return ok;
 }
 
-void BenchDecoding(const QString &fixtures, int repeat)
+void BenchDecoding(const QString &fixtures, bool shortOnes, int repeat)
 {
     QStringList files;
-    for (const char *name : {"fx60.wav", "fx60.flac", "fx60_cbr128.mp3", "fx60_vbrV4.mp3", "fx60_q2.ogg", "fx60_m48.opus"})
-        if (QFile::exists(fixtures + '/' + name))
-            files << QDir(fixtures).absoluteFilePath(name);
+    for (const char *name : {"fx60.wav", "fx60.flac", "fx60_cbr128.mp3", "fx60_vbrV4.mp3", "fx60_q2.ogg", "fx60_m48.opus"}) {
+        const QString file = shortOnes ? QString(name).replace("fx60", "fx10") : QString(name);
+        if (QFile::exists(fixtures + '/' + file))
+            files << QDir(fixtures).absoluteFilePath(file);
+    }
     if (files.isEmpty()) {
-        std::printf("\nno one-hour fixtures in %s: decoding not measured\n", qPrintable(fixtures));
+        std::printf("\nno fixtures in %s: decoding not measured\n", qPrintable(fixtures));
         return;
     }
     QTemporaryDir dir;
@@ -181,8 +184,8 @@ void BenchDecoding(const QString &fixtures, int repeat)
     QStringList names;
     for (const QString &f : files)
         names << QFileInfo(f).fileName();
-    std::printf("\naudit --decode of %lld one-hour fixtures (%s), median of %d\n", static_cast<long long>(files.size()),
-                qPrintable(names.join(' ')), repeat);
+    std::printf("\naudit --decode of %lld %s fixtures (%s), median of %d\n", static_cast<long long>(files.size()),
+                shortOnes ? "ten-minute" : "one-hour", qPrintable(names.join(' ')), repeat);
     const double refWall = Median(ref);
     std::printf("  waveform pass, one after the other: %7.2f s wall\n", refWall);
     std::printf("  audit on 1 worker:                 %7.2f s wall %7.2f s cpu  ratio %.2f\n", Median(one), Median(oneCpu),
@@ -199,16 +202,20 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     QString fixtures = "bench/fixtures";
     int rows = 100000, repeat = 3;
+    bool shortOnes = false;
     const QStringList args = app.arguments();
-    for (int i = 1; i + 1 < args.size(); i += 2) {
-        if (args[i] == "--fixtures")
-            fixtures = args[i + 1];
-        else if (args[i] == "--rows")
-            rows = std::max(4, args[i + 1].toInt());
-        else if (args[i] == "--repeat")
-            repeat = std::max(1, args[i + 1].toInt());
+    for (int i = 1; i < args.size(); ++i) {
+        if (args[i] == "--short")
+            shortOnes = true;
+        else if (args[i] == "--fixtures" && i + 1 < args.size())
+            fixtures = args[++i];
+        else if (args[i] == "--rows" && i + 1 < args.size())
+            rows = std::max(0, args[++i].toInt());
+        else if (args[i] == "--repeat" && i + 1 < args.size())
+            repeat = std::max(1, args[++i].toInt());
     }
-    const bool ok = BenchWithoutDecoding(rows, repeat);
-    BenchDecoding(fixtures, repeat);
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);  // figures show as they come, also into a file
+    const bool ok = rows < 4 || BenchWithoutDecoding(rows, repeat);
+    BenchDecoding(fixtures, shortOnes, repeat);
     return ok ? 0 : 1;
 }
