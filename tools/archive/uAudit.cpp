@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QUrl>
 #include <QSet>
 
 #include <dirent.h>
@@ -53,13 +54,31 @@ bool IsDirectory(const QString &path)
     return ::stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+// The name to open the catalogue read-only by, leaving nothing behind. A catalogue in WAL mode that no
+// connection has open (no "-shm" file beside it) would get empty "-wal" and "-shm" files that a read-only
+// connection cannot remove again; opened as immutable it is read from the main file alone, which no one
+// writes to while no connection is open (a recorder that starts meanwhile writes into its WAL first).
+QString ReadOnlyName(const QString &dbPath)
+{
+    QFile f(dbPath);
+    QByteArray header;
+    if (f.open(QIODevice::ReadOnly))
+        header = f.read(20);
+    const bool wal = header.size() == 20 && header[18] == 2 && header[19] == 2;  // file format versions 2: WAL
+    const QString absolute = QFileInfo(dbPath).absoluteFilePath();
+    QString uri = QUrl::fromLocalFile(absolute).toString(QUrl::FullyEncoded);
+    if (wal && !QFileInfo::exists(absolute + QStringLiteral("-shm")))
+        uri += QStringLiteral("?immutable=1");
+    return uri;
+}
+
 // Every row of the catalogue in the reader's order, from one statement on a read-only connection.
 std::vector<TRow> ReadCatalogue(const QString &dbPath)
 {
     // A FIFO or a device would make SQLite wait for ever; the reader's own text for anything else.
     if (!IsRegularFile(dbPath))
         throw EReaderError(QStringLiteral("Databasebestand niet gevonden: %1").arg(dbPath));
-    TSqliteDb db(dbPath, SQLITE_OPEN_READONLY);
+    TSqliteDb db(ReadOnlyName(dbPath), SQLITE_OPEN_READONLY | SQLITE_OPEN_URI);
     db.SetBusyTimeout(BusyTimeoutMs);
     TSqliteStmt q(db, QStringLiteral("SELECT id,rec_date,filename,filepath,duration_sec,duration_sec > 0 AS listed "
                                      "FROM recordings ORDER BY rec_dt, rec_number"));

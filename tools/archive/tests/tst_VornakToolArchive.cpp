@@ -258,6 +258,16 @@ private slots:
         QVERIFY(r.out.indexOf("progress=100") < r.out.indexOf("finding="));
     }
 
+    void auditLeavesNothingBesideAWalCatalogue()
+    {
+        QTemporaryDir dir;
+        CreateCatalogue(dir.filePath("wal.sqlite"), {Rec(1, "2025-09-04 07:01:00", 7, 1, "04092025071.wav", 5)}, true);
+        const QStringList before = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden);
+        const TRun r = Run({"audit", dir.filePath("wal.sqlite"), "{root}", "--from", "2025-09-04", "--to", "2025-09-04"});
+        QCOMPARE(r.out, QString("rows=1 files=1 missing=0 empty=0 duplicate=0 undecodable=0 duration=0 orphan=0\n"));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), before);
+    }
+
     // Exports whole recordings into a new folder; an existing target is kept as it is, a recording that
     // cannot be read fails without leaving a file, and a second run exports nothing again.
     void exportFoundNeverOverwritesNorLeavesPartialFiles()
