@@ -230,11 +230,12 @@ int TDecodeStream::Impl::NextFrame()
         }
         if (packet->stream_index == streamIndex) {
             r = avcodec_send_packet(codec.get(), packet.get());
-            if (r < 0 && r != AVERROR(EAGAIN))
+            if (r < 0 && r != AVERROR(EAGAIN)) {
                 ++decodeErrors;
-            if (r < 0 && r != AVERROR(EAGAIN) && ++errors > MaxConsecutiveErrors) {
-                av_packet_unref(packet.get());
-                return 0;
+                if (++errors > MaxConsecutiveErrors) {
+                    av_packet_unref(packet.get());
+                    return 0;
+                }
             }
             if (r >= 0)
                 errors = 0;
