@@ -315,6 +315,30 @@ private slots:
         QCOMPARE(ogg.read(4), QByteArray("OggS"));
     }
 
+    // An export stopped half-way (SIGTERM while its temporary file is being written) leaves no file at all.
+    void exportFoundInterruptedLeavesNoPartialFile()
+    {
+        QTemporaryDir dir;
+        CreateCatalogue(dir.filePath("cat.sqlite"), {Rec(1, "2025-09-05 07:01:00", 7, 1, "05092025071.wav", 180)});
+        WriteToneWav(dir.filePath("root/2025/09/05/05092025071.wav"), 180);
+        const QString out = dir.filePath("out");
+        QProcess p;
+        p.start(qEnvironmentVariable("VORNAK_TOOL"), {"export-found", dir.filePath("cat.sqlite"), dir.filePath("root"),
+                                                      out, "--format", "opus"});
+        QVERIFY(p.waitForStarted());
+        QDeadlineTimer deadline(60000);
+        while (QDir(out).entryList(QDir::Files | QDir::Hidden).isEmpty() && !deadline.hasExpired() &&
+               p.state() == QProcess::Running)
+            QThread::msleep(2);
+        QCOMPARE(QDir(out).entryList(QDir::Files | QDir::Hidden).size(), 1);  // the temporary file, being written
+        p.terminate();
+        QVERIFY(p.waitForFinished(60000));
+        QCOMPARE(p.exitCode(), 1);
+        QCOMPARE(QString::fromUtf8(p.readAllStandardOutput()),
+                 "id=1\tfile=" + out + "/05092025071.opus\tresult=failed\tdetail=afgebroken\nexported=0 skipped=0 failed=1\n");
+        QCOMPARE(QDir(out).entryList(QDir::Files | QDir::Hidden), QStringList());
+    }
+
     void exportFoundRefusesBadArguments_data()
     {
         QTest::addColumn<QStringList>("args");
