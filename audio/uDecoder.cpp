@@ -66,6 +66,8 @@ struct TDecodeStream::Impl {
     bool drained = false;         // end of packets sent to the decoder
     bool eof = false;             // the decoder has nothing more
     bool padToLength = true;      // silence from an early end of the decoder up to lengthBytes
+    int decodeErrors = 0;         // packets or frames refused since Open
+    qint64 filledBytes = 0;       // silence delivered in place of missing audio since Open
 
     ~Impl() { av_channel_layout_uninit(&swrInLayout); }
 
@@ -206,8 +208,11 @@ int TDecodeStream::Impl::NextFrame()
         }
         if (r == AVERROR_EOF || drained)
             return 0;
-        if (r != AVERROR(EAGAIN) && ++errors > MaxConsecutiveErrors)
-            return 0;
+        if (r != AVERROR(EAGAIN)) {
+            ++decodeErrors;
+            if (++errors > MaxConsecutiveErrors)
+                return 0;
+        }
         r = av_read_frame(fmt.get(), packet.get());
         if (r < 0) {
             avcodec_send_packet(codec.get(), nullptr);
@@ -216,9 +221,12 @@ int TDecodeStream::Impl::NextFrame()
         }
         if (packet->stream_index == streamIndex) {
             r = avcodec_send_packet(codec.get(), packet.get());
-            if (r < 0 && r != AVERROR(EAGAIN) && ++errors > MaxConsecutiveErrors) {
-                av_packet_unref(packet.get());
-                return 0;
+            if (r < 0 && r != AVERROR(EAGAIN)) {
+                ++decodeErrors;
+                if (++errors > MaxConsecutiveErrors) {
+                    av_packet_unref(packet.get());
+                    return 0;
+                }
             }
             if (r >= 0)
                 errors = 0;
@@ -308,6 +316,8 @@ bool TDecodeStream::Open(const QString &path)
 {
     d->open = false;
     d->lastError = aeOK;
+    d->decodeErrors = 0;
+    d->filledBytes = 0;
     d->path = path.toUtf8();
     // A FIFO or a device would block the demuxer for ever: only regular files are read.
     struct stat st;
@@ -368,6 +378,8 @@ int TDecodeStream::SampleRate() const { return d->rate; }
 int TDecodeStream::Channels() const { return d->channels; }
 qint64 TDecodeStream::LengthBytes() const { return d->lengthBytes; }
 qint64 TDecodeStream::PositionBytes() const { return d->pos; }
+int TDecodeStream::DecodeErrors() const { return d->decodeErrors; }
+qint64 TDecodeStream::FilledBytes() const { return d->filledBytes; }
 
 qint64 TDecodeStream::SecondsToBytes(double sec) const
 {
@@ -412,6 +424,7 @@ qint64 TDecodeStream::Read(void *buffer, qint64 maxBytes)
             // decodes.
             if (d->padToLength) {
                 std::memset(out + done, 0, static_cast<size_t>(limit - done));
+                d->filledBytes += limit - done;
                 done = limit;
             }
             break;

@@ -49,6 +49,12 @@ public:
     bool SeekBytes(qint64 pos);
     qint64 PositionBytes() const;
 
+    // Damage seen since Open: packets or frames the decoder refused (it skips them and goes on), and
+    // bytes of silence Read delivered in place of audio the decoder stopped giving before LengthBytes.
+    // Both 0 for a whole file; an audit tells a damaged recording by them.
+    int DecodeErrors() const;
+    qint64 FilledBytes() const;
+
 private:
     struct Impl;
     std::unique_ptr<Impl> d;

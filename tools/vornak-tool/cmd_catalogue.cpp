@@ -51,8 +51,34 @@ bool IsDate(const QString &s)
     return re.match(s).hasMatch();
 }
 
-// A value of a tab-separated key=value field: backslash, tab, CR and LF escaped.
-QString Escaped(const QString &v)
+QString RecLine(const TRecInfo &ri)
+{
+    const QStringList fields{
+        QStringLiteral("id=") + QString::number(ri.Id),
+        QStringLiteral("rec_dt=") + EscapedField(ri.RecDT),
+        QStringLiteral("rec_date=") + EscapedField(ri.RecDate),
+        QStringLiteral("rec_hour=") + QString::number(ri.RecHour),
+        QStringLiteral("rec_number=") + QString::number(ri.RecNumber),
+        QStringLiteral("format=") + EscapedField(ri.Format),
+        QStringLiteral("filename=") + EscapedField(ri.FileName),
+        QStringLiteral("filepath=") + EscapedField(ri.FilePath),
+        QStringLiteral("title=") + EscapedField(ri.Title),
+        QStringLiteral("persons=") + EscapedField(ri.Persons),
+        QStringLiteral("duration_sec=") + QString::number(ri.DurationSec),
+    };
+    return fields.join(QLatin1Char('\t'));
+}
+
+bool ParseInt(const QString &s, int &v)
+{
+    bool ok = false;
+    v = s.toInt(&ok);
+    return ok;
+}
+
+} // namespace
+
+QString EscapedField(const QString &v)
 {
     QString r;
     r.reserve(v.size());
@@ -67,33 +93,6 @@ QString Escaped(const QString &v)
     }
     return r;
 }
-
-QString RecLine(const TRecInfo &ri)
-{
-    const QStringList fields{
-        QStringLiteral("id=") + QString::number(ri.Id),
-        QStringLiteral("rec_dt=") + Escaped(ri.RecDT),
-        QStringLiteral("rec_date=") + Escaped(ri.RecDate),
-        QStringLiteral("rec_hour=") + QString::number(ri.RecHour),
-        QStringLiteral("rec_number=") + QString::number(ri.RecNumber),
-        QStringLiteral("format=") + Escaped(ri.Format),
-        QStringLiteral("filename=") + Escaped(ri.FileName),
-        QStringLiteral("filepath=") + Escaped(ri.FilePath),
-        QStringLiteral("title=") + Escaped(ri.Title),
-        QStringLiteral("persons=") + Escaped(ri.Persons),
-        QStringLiteral("duration_sec=") + QString::number(ri.DurationSec),
-    };
-    return fields.join(QLatin1Char('\t'));
-}
-
-bool ParseInt(const QString &s, int &v)
-{
-    bool ok = false;
-    v = s.toInt(&ok);
-    return ok;
-}
-
-} // namespace
 
 int CmdFormatDuration(const QStringList &args)
 {

@@ -1,10 +1,14 @@
 // Sub-commands of vornak-tool. Each takes the arguments after the sub-command's name and returns the
-// exit code: 0 success, 1 an error (message on standard error), 2 bad arguments (usage), 3 not found.
+// exit code: 0 success, 1 an error (message on standard error), 2 bad arguments (usage), 3 not found,
+// 4 the audit found something.
 #pragma once
 
 #include <QStringList>
 
-enum ToolExit { ExitOk = 0, ExitError = 1, ExitUsage = 2, ExitNotFound = 3 };
+enum ToolExit { ExitOk = 0, ExitError = 1, ExitUsage = 2, ExitNotFound = 3, ExitFindings = 4 };
+
+// A value of a tab-separated key=value output field: backslash, tab, CR and LF escaped as \\ \t \r \n.
+QString EscapedField(const QString &v);
 
 // catalogue and settings (cmd_catalogue.cpp)
 int CmdFormatDuration(const QStringList &args);
@@ -23,5 +27,8 @@ int CmdPlay(const QStringList &args);
 int CmdExport(const QStringList &args);
 // demo catalogue and recordings (cmd_demo.cpp)
 int CmdDemo(const QStringList &args);
+// archive audit and export of found recordings (cmd_archive.cpp)
+int CmdAudit(const QStringList &args);
+int CmdExportFound(const QStringList &args);
 // recorder stand-in (cmd_recorder.cpp)
 int CmdRecorder(const QStringList &args);

@@ -27,7 +27,9 @@ const Command commands[] = {
     {"play", "play FILE [--device N] [--seconds S] [--speed X] [--channel both|left|right]", CmdPlay},
     {"export", "export FILE OUT --format wav|mp3|ogg|opus [--bitrate K] [--start S] [--end E]", CmdExport},
     {"demo", "demo APPDIR", CmdDemo},
-    {"recorder", "recorder DB ROOT [--every SECONDS] [--hold SECONDS] [--mode rollback|wal] [--exclusive] [--count N] [--start yyyy-mm-ddThh:mm:ss [--step SECONDS]]", CmdRecorder},
+    {"audit", "audit DB ROOT [--from yyyy-mm-dd] [--to yyyy-mm-dd] [--decode] [--progress]", CmdAudit},
+    {"export-found", "export-found DB ROOT OUTDIR --format wav|mp3|ogg|opus [--bitrate K] [--date yyyy-mm-dd] [--hour H] [--name TEXT]", CmdExportFound},
+        {"recorder", "recorder DB ROOT [--every SECONDS] [--hold SECONDS] [--mode rollback|wal] [--exclusive] [--count N] [--start yyyy-mm-ddThh:mm:ss [--step SECONDS]]", CmdRecorder},
 };
 
 int Usage()

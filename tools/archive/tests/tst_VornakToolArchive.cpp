@@ -1,0 +1,364 @@
+// vornak-tool audit and export-found as scripts see them: the finding lines and the summary, exit codes,
+// a catalogue and folders left exactly as they were, and exports that never overwrite or leave half files.
+#include "tst_uReaderDataFixture.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QtEndian>
+#include <QtTest>
+
+#include <cmath>
+
+using namespace fixture;
+
+namespace {
+
+// A 440 Hz tone as 16-bit PCM WAV.
+void WriteToneWav(const QString &path, double seconds, int rate = 8000, int channels = 1)
+{
+    const qint64 frames = qint64(seconds * rate);
+    QByteArray data(int(frames * channels * 2), Qt::Uninitialized);
+    auto *s = reinterpret_cast<qint16 *>(data.data());
+    for (qint64 i = 0; i < frames; ++i)
+        for (int c = 0; c < channels; ++c)
+            s[i * channels + c] = qint16(8000 * std::sin(2 * M_PI * 440 * double(i) / rate));
+    QByteArray h("RIFF\0\0\0\0WAVEfmt ", 16);
+    auto u32 = [&](quint32 v) { char b[4]; qToLittleEndian(v, b); h.append(b, 4); };
+    auto u16 = [&](quint16 v) { char b[2]; qToLittleEndian(v, b); h.append(b, 2); };
+    u32(16); u16(1); u16(quint16(channels)); u32(quint32(rate)); u32(quint32(rate * channels * 2));
+    u16(quint16(channels * 2)); u16(16);
+    h.append("data", 4);
+    u32(quint32(data.size()));
+    qToLittleEndian(quint32(h.size() - 8 + data.size()), h.data() + 4);
+    QFile f(path);
+    QVERIFY(QDir().mkpath(QFileInfo(path).path()));
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(h + data);
+}
+
+void WriteBytes(const QString &path, const QByteArray &bytes)
+{
+    QVERIFY(QDir().mkpath(QFileInfo(path).path()));
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+}
+
+// Names, sizes and contents of every file under a folder, as one text.
+QString TreeDigest(const QString &dir)
+{
+    QStringList lines;
+    QDirIterator it(dir, QDir::Files | QDir::Hidden | QDir::System | QDir::Dirs | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        const QFileInfo fi = it.fileInfo();
+        lines << path + ' ' + (fi.isDir() ? QString("dir") : QString::fromLatin1(FileHash(path).toHex()));
+    }
+    lines.sort();
+    return lines.join('\n');
+}
+
+} // namespace
+
+class TestVornakToolArchive : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir FDir;
+
+    struct TRun {
+        int code = -1;
+        QString out, err;
+    };
+    TRun Run(const QStringList &args)
+    {
+        QProcess p;
+        p.start(qEnvironmentVariable("VORNAK_TOOL"), Expand(args));
+        TRun r;
+        if (!p.waitForFinished(120000))
+            return r;
+        r.code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -2;
+        r.out = QString::fromUtf8(p.readAllStandardOutput());
+        r.err = QString::fromUtf8(p.readAllStandardError());
+        return r;
+    }
+    QString Expand(QString s) const { return s.replace("{dir}", FDir.path()).replace("{root}", FDir.filePath("root")); }
+    QStringList Expand(QStringList args) const
+    {
+        for (QString &a : args)
+            a = Expand(a);
+        return args;
+    }
+    QString Root(const QString &rel) const { return FDir.filePath("root/" + rel); }
+
+private slots:
+    // One catalogue with a row of each finding kind, and rows and files that must not be reported.
+    void initTestCase()
+    {
+        if (!QFile::exists(qEnvironmentVariable("VORNAK_TOOL")))
+            QSKIP("VORNAK_TOOL is not set");
+        auto rec = [](int id, const QString &file, int duration, const QString &date = "2025-09-01") {
+            return Rec(id, date + QString(" 07:%1:00").arg(id, 2, 10, QChar('0')), 7, id, file, duration);
+        };
+        TRow stored = rec(1, "01092025071.wav", 5, "2025-09-01");
+        stored.filepath = FDir.filePath("stored/01092025071.wav");
+        stored.title = "Klacht Jansen";
+        TRow stale = rec(2, "01092025072.wav", 4);  // 5.0 s decoded: exactly 1 s off is still right
+        stale.title = "Klacht Jansen";
+        TRow refused = rec(7, "01092025076.mp3", 5);
+        refused.title = "Klacht Jansen";
+        TRow clean = rec(12, "04092025071.wav", 5, "2025-09-04");
+        CreateCatalogue(FDir.filePath("cat.sqlite"),
+                        {stored, stale, rec(3, "01092025073.wav", 5), rec(4, "01092025074.wav", 5),
+                         rec(5, "01092025075.wav", 5), rec(6, "01092025075.wav", 5), refused,
+                         rec(8, "01092025077.ogg", 5), rec(9, "01092025078.wav", 3),
+                         rec(10, "01092025079.wav", 0), rec(11, "02092025071.wav", 5, "2025-09-02"), clean,
+                         rec(13, "../02092025072.wav", 5, "2025-09-02")});
+        WriteToneWav(FDir.filePath("stored/01092025071.wav"), 5);
+        WriteToneWav(Root("2025/09/01/01092025072.wav"), 5);
+        WriteBytes(Root("2025/09/01/01092025074.wav"), QByteArray());
+        WriteToneWav(Root("2025/09/01/01092025075.wav"), 5);
+        QByteArray noise(20000, Qt::Uninitialized);
+        QRandomGenerator gen(16);
+        gen.fillRange(reinterpret_cast<quint32 *>(noise.data()), noise.size() / 4);
+        WriteBytes(Root("2025/09/01/01092025076.mp3"), noise);
+        WriteToneWav(Root("2025/09/01/01092025078.wav"), 5);
+        WriteToneWav(Root("2025/09/01/01092025079.wav"), 2);  // its row is not listed (0 s): still named
+        WriteToneWav(Root("2025/09/01/01092025099.wav"), 1);  // the orphan
+        WriteBytes(Root("2025/09/01/notes.txt"), "not audio");
+        WriteToneWav(Root("2025/09/01/.hidden.wav"), 1);
+        WriteToneWav(Root("2025/09/misc/x.wav"), 1);          // not a day folder
+        WriteToneWav(Root("2025/09/03/03092025071.wav"), 1);  // an orphan of another day
+        WriteToneWav(Root("2025/09/04/04092025071.wav"), 5);
+        WriteToneWav(Root("2025/09/02092025072.wav"), 5);  // where row 13's name leads: the reader never looks there
+
+        // A recording damaged part-way: an Ogg file (made by our own export) with a page in its middle garbled.
+        WriteToneWav(FDir.filePath("src.wav"), 5, 44100, 2);
+        const TRun made = Run({"export", "{dir}/src.wav", "{dir}/src.ogg", "--format", "ogg"});
+        QCOMPARE(made.code, 0);
+        QFile ogg(FDir.filePath("src.ogg"));
+        QVERIFY(ogg.open(QIODevice::ReadOnly));
+        QByteArray bytes = ogg.readAll();
+        for (int i = bytes.size() / 2 - 200; i < bytes.size() / 2 + 200; ++i)
+            bytes[i] = char(bytes[i] ^ 0x5a);
+        WriteBytes(Root("2025/09/01/01092025077.ogg"), bytes);
+        QFile::remove(FDir.filePath("src.wav"));
+        QFile::remove(FDir.filePath("src.ogg"));
+    }
+
+    void auditReportsEachFindingOnce_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QStringList>("lines");  // a line ending in '*' matches as a prefix
+        const QString missing = "finding=missing\tid=3\tfilename=01092025073.wav\tfile=/nonexistent/01092025073.wav\t"
+                                "detail=ook gezocht: {root}/2025/09/01/01092025073.wav";
+        const QString empty = "finding=empty\tid=4\tfilename=01092025074.wav\tfile={root}/2025/09/01/01092025074.wav\tdetail=";
+        const QString dup5 = "finding=duplicate\tid=5\tfilename=01092025075.wav\tfile={root}/2025/09/01/01092025075.wav\t"
+                             "detail=2 rijen";
+        const QString dup6 = QString(dup5).replace("id=5", "id=6");
+        const QString refused = "finding=undecodable\tid=7\tfilename=01092025076.mp3\tfile={root}/2025/09/01/01092025076.mp3\t"
+                                "detail=41 niet-ondersteund bestandsformaat (ontbrekende codec/plugin)";
+        const QString damaged = "finding=undecodable\tid=8\tfilename=01092025077.ogg\tfile={root}/2025/09/01/01092025077.ogg\t"
+                                "detail=beschadigd: *";
+        const QString duration = "finding=duration\tid=9\tfilename=01092025078.wav\tfile={root}/2025/09/01/01092025078.wav\t"
+                                 "detail=decoded=5.000 duration_sec=3";
+        const QString orphan = "finding=orphan\tid=\tfilename=01092025099.wav\tfile={root}/2025/09/01/01092025099.wav\tdetail=";
+        const QString otherDayMissing = "finding=missing\tid=11\tfilename=02092025071.wav\tfile=/nonexistent/02092025071.wav\t"
+                                        "detail=ook gezocht: {root}/2025/09/02/02092025071.wav";
+        const QString outsideItsFolder = "finding=missing\tid=13\tfilename=../02092025072.wav\t"
+                                         "file=/nonexistent/../02092025072.wav\tdetail=";
+        const QString otherDayOrphan = "finding=orphan\tid=\tfilename=03092025071.wav\tfile={root}/2025/09/03/03092025071.wav\tdetail=";
+        const QStringList day{"audit", "{dir}/cat.sqlite", "{root}", "--from", "2025-09-01", "--to", "2025-09-01"};
+
+        QTest::addRow("one day without decoding")
+            << day << 4
+            << QStringList{missing, empty, dup5, dup6, orphan,
+                           "rows=9 files=8 missing=1 empty=1 duplicate=2 undecodable=0 duration=0 orphan=1"};
+        QTest::addRow("one day decoded")
+            << day + QStringList{"--decode"} << 4
+            << QStringList{missing, empty, dup5, dup6, refused, damaged, duration, orphan,
+                           "rows=9 files=8 missing=1 empty=1 duplicate=2 undecodable=2 duration=1 orphan=1"};
+        QTest::addRow("whole archive")
+            << QStringList{"audit", "{dir}/cat.sqlite", "{root}/"} << 4
+            << QStringList{missing, empty, dup5, dup6, otherDayMissing, outsideItsFolder, orphan, otherDayOrphan,
+                           "rows=12 files=10 missing=3 empty=1 duplicate=2 undecodable=0 duration=0 orphan=2"};
+        QTest::addRow("clean day decoded")
+            << QStringList{"audit", "{dir}/cat.sqlite", "{root}", "--from", "2025-09-04", "--to", "2025-09-04", "--decode"}
+            << 0 << QStringList{"rows=1 files=1 missing=0 empty=0 duplicate=0 undecodable=0 duration=0 orphan=0"};
+        QTest::addRow("open end")
+            << QStringList{"audit", "{dir}/cat.sqlite", "{root}", "--from", "2025-09-03"} << 4
+            << QStringList{otherDayOrphan, "rows=1 files=2 missing=0 empty=0 duplicate=0 undecodable=0 duration=0 orphan=1"};
+    }
+    void auditReportsEachFindingOnce()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(int, code);
+        QFETCH(QStringList, lines);
+        const TRun r = Run(args);
+        QCOMPARE(r.code, code);
+        QStringList out = r.out.split('\n');
+        QCOMPARE(out.takeLast(), QString());  // every line ends in a line feed
+        QCOMPARE(out.size(), lines.size());
+        for (int i = 0; i < lines.size(); ++i) {
+            const QString want = Expand(lines[i]);
+            if (want.endsWith('*'))
+                QVERIFY2(out[i].startsWith(want.chopped(1)), qPrintable(out[i]));
+            else
+                QCOMPARE(out[i], want);
+        }
+    }
+
+    void auditRefusesBadInput_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("err");  // a part of standard error
+        const QStringList base{"audit", "{dir}/cat.sqlite", "{root}"};
+        QTest::addRow("to before from") << base + QStringList{"--from", "2025-09-02", "--to", "2025-09-01"} << 2 << "usage";
+        QTest::addRow("no such day") << base + QStringList{"--from", "2025-02-30"} << 2 << "usage";
+        QTest::addRow("date without value") << base + QStringList{"--to"} << 2 << "usage";
+        QTest::addRow("unknown option") << base + QStringList{"--fix"} << 2 << "usage";
+        QTest::addRow("no root") << QStringList{"audit", "{dir}/cat.sqlite"} << 2 << "usage";
+        QTest::addRow("missing catalogue") << QStringList{"audit", "{dir}/none.sqlite", "{root}"} << 1
+                                           << "Databasebestand niet gevonden: {dir}/none.sqlite";
+        QTest::addRow("not a catalogue") << QStringList{"audit", "{root}/2025/09/01/notes.txt", "{root}"} << 1
+                                         << "not a database";
+        QTest::addRow("missing root") << QStringList{"audit", "{dir}/cat.sqlite", "{dir}/none"} << 1
+                                      << "Opnamemap niet gevonden: {dir}/none";
+    }
+    void auditRefusesBadInput()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(int, code);
+        QFETCH(QString, err);
+        const TRun r = Run(args);
+        QCOMPARE(r.code, code);
+        QCOMPARE(r.out, QString());
+        QVERIFY2(r.err.contains(Expand(err)), qPrintable(r.err));
+    }
+
+    void auditChangesNothingAndReportsRisingProgress()
+    {
+        const QString before = TreeDigest(FDir.path());
+        const TRun r = Run({"audit", "{dir}/cat.sqlite", "{root}", "--decode", "--progress"});
+        QCOMPARE(r.code, 4);
+        QCOMPARE(TreeDigest(FDir.path()), before);
+        int last = -1;
+        for (const QString &line : r.out.split('\n')) {
+            if (!line.startsWith("progress="))
+                continue;
+            const int percent = line.mid(9).toInt();
+            QVERIFY2(percent > last, qPrintable(line));
+            last = percent;
+        }
+        QCOMPARE(last, 100);
+        QVERIFY(r.out.indexOf("progress=100") < r.out.indexOf("finding="));
+    }
+
+    void auditLeavesNothingBesideAWalCatalogue()
+    {
+        QTemporaryDir dir;
+        CreateCatalogue(dir.filePath("wal.sqlite"), {Rec(1, "2025-09-04 07:01:00", 7, 1, "04092025071.wav", 5)}, true);
+        const QStringList before = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden);
+        const TRun r = Run({"audit", dir.filePath("wal.sqlite"), "{root}", "--from", "2025-09-04", "--to", "2025-09-04"});
+        QCOMPARE(r.out, QString("rows=1 files=1 missing=0 empty=0 duplicate=0 undecodable=0 duration=0 orphan=0\n"));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), before);
+    }
+
+    // Exports whole recordings into a new folder; an existing target is kept as it is, a recording that
+    // cannot be read fails without leaving a file, and a second run exports nothing again.
+    void exportFoundNeverOverwritesNorLeavesPartialFiles()
+    {
+        const QString out = FDir.filePath("out/nested");
+        WriteBytes(out + "/01092025072.wav", "keep me");
+        const QStringList args{"export-found", "{dir}/cat.sqlite", "{root}", "{dir}/out/nested", "--format", "wav",
+                               "--name", "jansen"};
+        const QString catalogue = TreeDigest(FDir.filePath("root")) + FileHash(FDir.filePath("cat.sqlite")).toHex();
+
+        TRun r = Run(args);
+        QCOMPARE(r.code, 1);
+        QCOMPARE(r.out, Expand("id=1\tfile={dir}/out/nested/01092025071.wav\tresult=exported\tdetail={dir}/stored/01092025071.wav\n"
+                               "id=2\tfile={dir}/out/nested/01092025072.wav\tresult=skipped\tdetail=bestaat al\n"
+                               "id=7\tfile={dir}/out/nested/01092025076.wav\tresult=failed\tdetail=41 niet-ondersteund "
+                               "bestandsformaat (ontbrekende codec/plugin): {root}/2025/09/01/01092025076.mp3\n"
+                               "exported=1 skipped=1 failed=1\n"));
+        QDir dir(out);
+        QCOMPARE(dir.entryList(QDir::Files | QDir::Hidden), (QStringList{"01092025071.wav", "01092025072.wav"}));
+        QFile exported(out + "/01092025071.wav");
+        QVERIFY(exported.open(QIODevice::ReadOnly));
+        QCOMPARE(exported.size(), 44 + 5 * 8000 * 2);
+        QCOMPARE(exported.read(4), QByteArray("RIFF"));
+        QFile kept(out + "/01092025072.wav");
+        QVERIFY(kept.open(QIODevice::ReadOnly));
+        QCOMPARE(kept.readAll(), QByteArray("keep me"));
+
+        const QString afterFirst = TreeDigest(out);
+        r = Run(args);
+        QCOMPARE(r.code, 1);
+        QVERIFY2(r.out.endsWith("exported=0 skipped=2 failed=1\n"), qPrintable(r.out));
+        QCOMPARE(TreeDigest(out), afterFirst);
+        QCOMPARE(TreeDigest(FDir.filePath("root")) + FileHash(FDir.filePath("cat.sqlite")).toHex(), catalogue);
+    }
+
+    void exportFoundSucceedsWhenNoneFails()
+    {
+        const TRun r = Run({"export-found", "{dir}/cat.sqlite", "{root}", "{dir}/out-ogg", "--format", "ogg",
+                            "--bitrate", "64", "--date", "2025-09-04"});
+        QCOMPARE(r.code, 0);
+        QCOMPARE(r.out, Expand("id=12\tfile={dir}/out-ogg/04092025071.ogg\tresult=exported\t"
+                               "detail={root}/2025/09/04/04092025071.wav\nexported=1 skipped=0 failed=0\n"));
+        QFile ogg(FDir.filePath("out-ogg/04092025071.ogg"));
+        QVERIFY(ogg.open(QIODevice::ReadOnly));
+        QCOMPARE(ogg.read(4), QByteArray("OggS"));
+    }
+
+    // An export stopped half-way (SIGTERM while its temporary file is being written) leaves no file at all.
+    void exportFoundInterruptedLeavesNoPartialFile()
+    {
+        QTemporaryDir dir;
+        CreateCatalogue(dir.filePath("cat.sqlite"), {Rec(1, "2025-09-05 07:01:00", 7, 1, "05092025071.wav", 180)});
+        WriteToneWav(dir.filePath("root/2025/09/05/05092025071.wav"), 180);
+        const QString out = dir.filePath("out");
+        QProcess p;
+        p.start(qEnvironmentVariable("VORNAK_TOOL"), {"export-found", dir.filePath("cat.sqlite"), dir.filePath("root"),
+                                                      out, "--format", "opus"});
+        QVERIFY(p.waitForStarted());
+        QDeadlineTimer deadline(60000);
+        while (QDir(out).entryList(QDir::Files | QDir::Hidden).isEmpty() && !deadline.hasExpired() &&
+               p.state() == QProcess::Running)
+            QThread::msleep(2);
+        QCOMPARE(QDir(out).entryList(QDir::Files | QDir::Hidden).size(), 1);  // the temporary file, being written
+        p.terminate();
+        QVERIFY(p.waitForFinished(60000));
+        QCOMPARE(p.exitCode(), 1);
+        QCOMPARE(QString::fromUtf8(p.readAllStandardOutput()),
+                 "id=1\tfile=" + out + "/05092025071.opus\tresult=failed\tdetail=afgebroken\nexported=0 skipped=0 failed=1\n");
+        QCOMPARE(QDir(out).entryList(QDir::Files | QDir::Hidden), QStringList());
+    }
+
+    void exportFoundRefusesBadArguments_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        const QStringList base{"export-found", "{dir}/cat.sqlite", "{root}", "{dir}/never"};
+        QTest::addRow("no format") << base;
+        QTest::addRow("unknown format") << base + QStringList{"--format", "flac"};
+        QTest::addRow("bitrate 0") << base + QStringList{"--format", "mp3", "--bitrate", "0"};
+        QTest::addRow("bad date") << base + QStringList{"--format", "wav", "--date", "1-9-2025"};
+        QTest::addRow("hour not a number") << base + QStringList{"--format", "wav", "--hour", "x"};
+        QTest::addRow("option without value") << base + QStringList{"--format", "wav", "--name"};
+    }
+    void exportFoundRefusesBadArguments()
+    {
+        QFETCH(QStringList, args);
+        const TRun r = Run(args);
+        QCOMPARE(r.code, 2);
+        QVERIFY(r.err.contains("usage"));
+        QVERIFY(!QFileInfo::exists(FDir.filePath("never")));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestVornakToolArchive)
+#include "tst_VornakToolArchive.moc"

@@ -1,0 +1,47 @@
+// Audit of the archive: every catalogue row of a date range against the recordings folder, and the
+// folder's audio files against the catalogue. Reads only: the catalogue is opened read-only and no file
+// is written, moved or removed.
+#pragma once
+
+#include "uAudioTypes.h"
+
+#include <QList>
+#include <QString>
+
+struct TAuditOptions {
+    QString DbPath;
+    QString Root;       // recordings root: Root/yyyy/mm/dd/<file name>
+    QString From, To;   // yyyy-mm-dd, inclusive; empty = open end
+    bool Decode = false;
+    int Threads = 0;    // decoding workers; 0 = one per core
+};
+
+enum class TFindingKind { Missing, Empty, Duplicate, Undecodable, Duration, Orphan };
+constexpr int FindingKindCount = 6;
+// "missing", "empty", "duplicate", "undecodable", "duration", "orphan"
+const char *FindingKindName(TFindingKind kind);
+
+struct TAuditFinding {
+    TFindingKind Kind = TFindingKind::Missing;
+    int Id = 0;            // catalogue row; meaningless for an orphan
+    QString FileName;      // the row's file name, or the orphan's name
+    QString File;          // the path looked at
+    QString Detail;        // decoder code and text, the two durations, or another path tried
+};
+
+struct TAuditResult {
+    int Rows = 0;   // catalogue rows checked
+    int Files = 0;  // audio files found in the day folders of the range
+    int Counts[FindingKindCount] = {};
+    // Row findings in catalogue order (start time, number; per row in the order of TFindingKind),
+    // then orphans by path.
+    QList<TAuditFinding> Findings;
+    bool Clean() const { return Findings.isEmpty(); }
+};
+
+// Runs the audit. Progress (whole percentage of the work, rising, 100 last) may come from decoding
+// workers, one call at a time. Throws EReaderError when the catalogue or the root cannot be read.
+TAuditResult RunAudit(const TAuditOptions &options, const TProgressProc &progress = {});
+
+// Whether a name is that of an audio file the recorder could have written (by its extension).
+bool IsAudioFileName(const QString &name);

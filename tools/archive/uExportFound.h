@@ -1,0 +1,31 @@
+// Export of found recordings, whole, through the reader's own export, each into a folder under its own
+// file-name stem: an existing file is never overwritten and a failed export leaves no file behind.
+#pragma once
+
+#include "uAudioTypes.h"
+#include "uReaderTypes.h"
+
+#include <QString>
+
+class TAudioEngine;
+
+enum class TFoundResult { Exported, Skipped, Failed };
+// "exported", "skipped", "failed"
+const char *FoundResultName(TFoundResult outcome);
+
+struct TFoundExport {
+    TFoundResult Result = TFoundResult::Failed;
+    QString Target;  // OutDir/<stem><format's extension>; empty when the file name gives no stem
+    QString Detail;  // the source for an export, otherwise the reason
+};
+
+// The target of a recording: OutDir/<file name without its last extension><format's extension>, or empty
+// when the file name is empty, holds a '/', or leaves no stem (".", "..", ".mp3").
+QString ExportTargetFor(const TRecInfo &RI, const QString &OutDir, TAudioFormat AFmt);
+
+// Resolves the recording's file as the reader does (stored path, else Root/yyyy/mm/dd/<file name>), loads
+// it in AEngine and exports all of it to a hidden temporary file in OutDir, which is flushed to disk and
+// renamed onto the target only if no file of that name exists by then. AProgress as for ExportRange; an
+// export it stops counts as failed. OutDir must exist.
+TFoundExport ExportFoundRecording(TAudioEngine &AEngine, const TRecInfo &RI, const QString &Root, const QString &OutDir,
+                                  TAudioFormat AFmt, int ABitrate, const TCancelProgress &AProgress = {});

@@ -1,0 +1,189 @@
+// vornak-tool audit and export-found: the archive checked against its catalogue, and every recording a
+// search finds exported into one folder.
+#include "commands.h"
+
+#include "uAudioEngine.h"
+#include "uAudit.h"
+#include "uExportFound.h"
+#include "uReaderData.h"
+
+#include <QDate>
+#include <QDir>
+#include <QRegularExpression>
+
+#include <csignal>
+#include <cstdio>
+
+namespace {
+
+const char *const AuditUsage = "audit DB ROOT [--from yyyy-mm-dd] [--to yyyy-mm-dd] [--decode] [--progress]";
+const char *const ExportFoundUsage = "export-found DB ROOT OUTDIR --format wav|mp3|ogg|opus [--bitrate K] "
+                                     "[--date yyyy-mm-dd] [--hour H] [--name TEXT]";
+
+int BadArgs(const char *usage)
+{
+    std::fprintf(stderr, "usage: vornak-tool %s\n", usage);
+    return ExitUsage;
+}
+
+void Out(const QString &line)
+{
+    std::fputs((line + QLatin1Char('\n')).toUtf8().constData(), stdout);
+}
+
+void Err(const QString &text)
+{
+    std::fputs((text + QLatin1Char('\n')).toUtf8().constData(), stderr);
+}
+
+bool IsDateText(const QString &s)
+{
+    static const QRegularExpression re(QStringLiteral("^\\d{4}-\\d{2}-\\d{2}$"));
+    return re.match(s).hasMatch();
+}
+
+// A range bound must be a real day: "2025-02-30" is a typing error, not an empty range.
+bool IsRealDate(const QString &s)
+{
+    return IsDateText(s) && QDate::fromString(s, QStringLiteral("yyyy-MM-dd")).isValid();
+}
+
+volatile std::sig_atomic_t Interrupted = 0;
+void OnInterrupt(int) { Interrupted = 1; }
+
+} // namespace
+
+int CmdAudit(const QStringList &args)
+{
+    if (args.size() < 2)
+        return BadArgs(AuditUsage);
+    TAuditOptions options;
+    options.DbPath = args[0];
+    options.Root = args[1];
+    bool showProgress = false;
+    for (int i = 2; i < args.size(); ++i) {
+        const QString &opt = args[i];
+        if (opt == QLatin1String("--decode")) {
+            options.Decode = true;
+        } else if (opt == QLatin1String("--progress")) {
+            showProgress = true;
+        } else if ((opt == QLatin1String("--from") || opt == QLatin1String("--to")) && i + 1 < args.size() &&
+                   IsRealDate(args[i + 1])) {
+            (opt == QLatin1String("--from") ? options.From : options.To) = args[++i];
+        } else {
+            return BadArgs(AuditUsage);
+        }
+    }
+    if (!options.From.isEmpty() && !options.To.isEmpty() && options.From > options.To)
+        return BadArgs(AuditUsage);
+
+    TAuditResult result;
+    try {
+        result = RunAudit(options, showProgress ? TProgressProc([](int percent) {
+            std::printf("progress=%d\n", percent);
+            std::fflush(stdout);
+        }) : TProgressProc());
+    } catch (const EReaderError &e) {
+        Err(e.Message());
+        return ExitError;
+    } catch (const std::exception &e) {
+        Err(QString::fromLocal8Bit(e.what()));
+        return ExitError;
+    }
+    for (const TAuditFinding &f : result.Findings) {
+        const bool orphan = f.Kind == TFindingKind::Orphan;
+        Out(QStringList{QStringLiteral("finding=") + QLatin1String(FindingKindName(f.Kind)),
+                        QStringLiteral("id=") + (orphan ? QString() : QString::number(f.Id)),
+                        QStringLiteral("filename=") + EscapedField(f.FileName),
+                        QStringLiteral("file=") + EscapedField(f.File),
+                        QStringLiteral("detail=") + EscapedField(f.Detail)}
+                .join(QLatin1Char('\t')));
+    }
+    QString summary = QStringLiteral("rows=%1 files=%2").arg(result.Rows).arg(result.Files);
+    for (int k = 0; k < FindingKindCount; ++k)
+        summary += QStringLiteral(" %1=%2").arg(QLatin1String(FindingKindName(TFindingKind(k)))).arg(result.Counts[k]);
+    Out(summary);
+    return result.Clean() ? ExitOk : ExitFindings;
+}
+
+int CmdExportFound(const QStringList &args)
+{
+    if (args.size() < 3)
+        return BadArgs(ExportFoundUsage);
+    const QString db = args[0], root = args[1], outDir = args[2];
+    if (outDir.isEmpty())
+        return BadArgs(ExportFoundUsage);
+    bool haveFormat = false;
+    TAudioFormat format = TAudioFormat::afWAV;
+    int bitrate = 128;
+    QString date, name;
+    int hour = -1;
+    for (int i = 3; i < args.size(); i += 2) {
+        if (i + 1 >= args.size())
+            return BadArgs(ExportFoundUsage);
+        const QString &opt = args[i], &val = args[i + 1];
+        bool ok = true;
+        if (opt == QLatin1String("--format")) {
+            ok = false;
+            for (int f = 0; f < AudioFormatCount; ++f) {
+                if (val.compare(QLatin1String(FormatNames[f]), Qt::CaseInsensitive) == 0) {
+                    format = static_cast<TAudioFormat>(f);
+                    ok = haveFormat = true;
+                }
+            }
+        } else if (opt == QLatin1String("--bitrate")) {
+            bitrate = val.toInt(&ok);
+            ok = ok && bitrate > 0;
+        } else if (opt == QLatin1String("--date")) {
+            ok = val.isEmpty() || IsDateText(val);
+            date = val;
+        } else if (opt == QLatin1String("--hour")) {
+            hour = val.toInt(&ok);
+        } else if (opt == QLatin1String("--name")) {
+            name = val;
+        } else {
+            ok = false;
+        }
+        if (!ok)
+            return BadArgs(ExportFoundUsage);
+    }
+    if (!haveFormat)
+        return BadArgs(ExportFoundUsage);
+
+    TRecList found;
+    try {
+        TReaderData catalogue(db);  // the same search as `vornak-tool search`
+        catalogue.Search(date, hour, name, found);
+    } catch (const EReaderError &e) {
+        Err(e.Message());
+        return ExitError;
+    }
+    if (!QDir().mkpath(outDir)) {
+        Err(QStringLiteral("Map kan niet worden gemaakt: %1").arg(outDir));
+        return ExitError;
+    }
+
+    // Ctrl+C or SIGTERM stops the export in progress (its file is removed) and ends after its line.
+    std::signal(SIGINT, OnInterrupt);
+    std::signal(SIGTERM, OnInterrupt);
+    TAudioEngine engine;  // no output device asked for: loading and exporting only decode
+    int counts[3] = {};
+    for (const TRecInfo &ri : found) {
+        if (Interrupted)
+            break;
+        TFoundExport r;
+        try {
+            r = ExportFoundRecording(engine, ri, root, outDir, format, bitrate, [](int) { return !Interrupted; });
+        } catch (const std::exception &e) {
+            r = TFoundExport{TFoundResult::Failed, ExportTargetFor(ri, outDir, format), QString::fromLocal8Bit(e.what())};
+        }
+        ++counts[static_cast<int>(r.Result)];
+        Out(QStringList{QStringLiteral("id=") + QString::number(ri.Id), QStringLiteral("file=") + EscapedField(r.Target),
+                        QStringLiteral("result=") + QLatin1String(FoundResultName(r.Result)),
+                        QStringLiteral("detail=") + EscapedField(r.Detail)}
+                .join(QLatin1Char('\t')));
+        std::fflush(stdout);
+    }
+    Out(QStringLiteral("exported=%1 skipped=%2 failed=%3").arg(counts[0]).arg(counts[1]).arg(counts[2]));
+    return counts[2] == 0 && !Interrupted ? ExitOk : ExitError;
+}
