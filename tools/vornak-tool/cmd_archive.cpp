@@ -124,13 +124,7 @@ int CmdExportFound(const QStringList &args)
         const QString &opt = args[i], &val = args[i + 1];
         bool ok = true;
         if (opt == QLatin1String("--format")) {
-            ok = false;
-            for (int f = 0; f < AudioFormatCount; ++f) {
-                if (val.compare(QLatin1String(FormatNames[f]), Qt::CaseInsensitive) == 0) {
-                    format = static_cast<TAudioFormat>(f);
-                    ok = haveFormat = true;
-                }
-            }
+            ok = haveFormat = ParseFormatOption(val, format);
         } else if (opt == QLatin1String("--bitrate")) {
             bitrate = val.toInt(&ok);
             ok = ok && bitrate > 0;

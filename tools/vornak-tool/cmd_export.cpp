@@ -25,6 +25,17 @@ void Err(const QString &text)
 
 } // namespace
 
+bool ParseFormatOption(const QString &AValue, TAudioFormat &AFormat)
+{
+    for (int f = 0; f < AudioFormatCount; ++f) {
+        if (AValue.compare(QLatin1String(FormatNames[f]), Qt::CaseInsensitive) == 0) {
+            AFormat = static_cast<TAudioFormat>(f);
+            return true;
+        }
+    }
+    return false;
+}
+
 int CmdExport(const QStringList &args)
 {
     if (args.size() < 2)
@@ -42,13 +53,7 @@ int CmdExport(const QStringList &args)
         const QString &value = args[i + 1];
         bool ok = true;
         if (key == QLatin1String("--format")) {
-            ok = false;
-            for (int f = 0; f < AudioFormatCount; ++f) {
-                if (value.compare(QLatin1String(FormatNames[f]), Qt::CaseInsensitive) == 0) {
-                    format = static_cast<TAudioFormat>(f);
-                    ok = haveFormat = true;
-                }
-            }
+            ok = haveFormat = ParseFormatOption(value, format);
         } else if (key == QLatin1String("--bitrate")) {
             bitrate = value.toInt(&ok);
             ok = ok && bitrate > 0;

@@ -5,6 +5,8 @@
 
 #include <QStringList>
 
+enum class TAudioFormat;
+
 enum ToolExit { ExitOk = 0, ExitError = 1, ExitUsage = 2, ExitNotFound = 3, ExitFindings = 4 };
 
 // A value of a tab-separated key=value output field: backslash, tab, CR and LF escaped as \\ \t \r \n.
@@ -25,6 +27,8 @@ int CmdDevices(const QStringList &args);
 int CmdPlay(const QStringList &args);
 // range export (cmd_export.cpp)
 int CmdExport(const QStringList &args);
+// The value of a --format option (wav, mp3, ogg or opus, any case) into AFormat; false for anything else.
+bool ParseFormatOption(const QString &AValue, TAudioFormat &AFormat);
 // demo catalogue and recordings (cmd_demo.cpp)
 int CmdDemo(const QStringList &args);
 // archive audit and export of found recordings (cmd_archive.cpp)
