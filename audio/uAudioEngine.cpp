@@ -25,7 +25,12 @@ QAudioDevice OutputFor(int ADevice)
 
 } // namespace
 
-TAudioEngine::TAudioEngine() = default;
+TAudioEngine::TAudioEngine() : FEnvCache(std::make_unique<TEnvelopeCache>(TEnvelopeCache::DefaultFolder())) {}
+
+void TAudioEngine::SetEnvelopeCacheFolder(const QString &AFolder)
+{
+    FEnvCache = AFolder.isEmpty() ? nullptr : std::make_unique<TEnvelopeCache>(AFolder);
+}
 
 TAudioEngine::~TAudioEngine()
 {
@@ -103,7 +108,22 @@ void TAudioEngine::BuildEnvelope(const QString &APath, const TProgressProc &APro
 {
     FEnvCount = 0;
     FEnvelope.reset();
-    const TEnvelopeResult r = BuildEnvelopeFromFile(APath, AProgress);
+    // The cache is consulted only when its folder can be used and the file's state is known; otherwise
+    // the load is exactly the uncached one.
+    const std::optional<TEnvelopeCacheKey> key =
+        FEnvCache && FEnvCache->Usable() ? TEnvelopeCache::KeyOf(APath) : std::nullopt;
+    FLastCacheUse = key ? TEnvelopeCacheUse::Miss : TEnvelopeCacheUse::Off;
+    TEnvelopeResult r;
+    if (key && FEnvCache->Lookup(*key, r)) {
+        FLastCacheUse = TEnvelopeCacheUse::Hit;
+        if (AProgress)
+            AProgress(100);
+    } else {
+        r = BuildEnvelopeFromFile(APath, AProgress, FEnvelopeParts);
+        // Stored only when the file did not change during the pass (a recording still being written).
+        if (key && r.Error == 0 && r.EnvCount > 0 && TEnvelopeCache::KeyOf(APath) == key)
+            FEnvCache->Store(*key, r);
+    }
     if (r.Error != 0) {
         FLastError = r.Error;
         return;

@@ -3,6 +3,7 @@
 
 #include "uAudioTypes.h"
 #include "uDecoder.h"
+#include "uEnvelopeCache.h"
 #include "uReaderTypes.h"
 
 #include <QAudioDevice>
@@ -27,7 +28,15 @@ public:
     bool ChangeDevice(int ADevice);      // keeps recording, position and playing state
 
     // Loads a recording: envelope with progress reports on the calling thread, then a playback stream.
+    // The envelope comes from the envelope cache when it holds one for the file's exact state (then the
+    // only report is the closing 100); else the pass runs and its result is stored there.
     bool Load(const QString &APath, const TProgressProc &AProgress = {});
+    // The envelope cache folder (default TEnvelopeCache::DefaultFolder()); empty = no cache at all.
+    void SetEnvelopeCacheFolder(const QString &AFolder);
+    // Parts of the envelope pass (see BuildEnvelopeFromFile): 0 = the machine's choice, 1 = sequential.
+    void SetEnvelopeParts(int AParts) { FEnvelopeParts = AParts; }
+    // What the last load did with the cache.
+    TEnvelopeCacheUse LastCacheUse() const { return FLastCacheUse; }
     void Close();
 
     void Play();
@@ -72,6 +81,9 @@ private:
     int FLastError = 0;
     int FDevice = -1;
     QAudioDevice FOutput;  // the device FDevice resolved to; null = no sound
+    std::unique_ptr<TEnvelopeCache> FEnvCache;  // null = no cache
+    int FEnvelopeParts = 0;
+    TEnvelopeCacheUse FLastCacheUse = TEnvelopeCacheUse::Off;
 };
 
 QString AudioErrorText(int ACode);

@@ -67,6 +67,7 @@ struct TDecodeStream::Impl {
     int blockAlign = 0;
     qint64 lengthBytes = 0;
     bool exactPreroll = false;  // PCM and FLAC land exactly: no pre-roll needed
+    bool exactSeek = false;     // the codec's samples after a seek (with pre-roll) are bit-exact
     int64_t firstPts = 0;       // timestamp of the first sample a straight decode delivers
 
     qint64 pos = 0;               // byte position of the next byte Read delivers
@@ -315,6 +316,27 @@ TDecodeStream::~TDecodeStream() = default;
 
 bool TDecodeStream::Open(const QString &path)
 {
+    return OpenWithLength(path, -1);
+}
+
+bool TDecodeStream::OpenLike(const TDecodeStream &other)
+{
+    if (!other.d->open)
+        return false;
+    if (!OpenWithLength(QString::fromUtf8(other.d->path), other.d->lengthBytes / other.d->blockAlign))
+        return false;
+    if (d->rate != other.d->rate || d->channels != other.d->channels) {
+        d->open = false;
+        d->lastError = aeFileForm;
+        return false;
+    }
+    return true;
+}
+
+bool TDecodeStream::SeekIsExact() const { return d->exactSeek; }
+
+bool TDecodeStream::OpenWithLength(const QString &path, qint64 knownFrames)
+{
     d->open = false;
     d->lastError = aeOK;
     d->path = path.toUtf8();
@@ -337,15 +359,16 @@ bool TDecodeStream::Open(const QString &path)
     d->blockAlign = d->channels * 2;
     const AVCodecID id = stream->codecpar->codec_id;
     d->exactPreroll = IsPcm(id) || id == AV_CODEC_ID_FLAC;
+    d->exactSeek = d->exactPreroll || id == AV_CODEC_ID_MP3 || id == AV_CODEC_ID_VORBIS || id == AV_CODEC_ID_OPUS;
 
     // The exact decoded length: PCM and FLAC (its stream header counts the samples) say it; for the
     // others count the packets.
-    qint64 frames = -1;
+    qint64 frames = knownFrames;
     const bool known = stream->duration > 0 && stream->duration != AV_NOPTS_VALUE;
-    if (d->exactPreroll && known)
+    if (frames < 0 && d->exactPreroll && known)
         frames = av_rescale_q(stream->duration, stream->time_base, AVRational{1, d->rate});
     // Ogg: the demuxer reads the final granule position, the exact end; Opus counts its pre-skip in it.
-    if (known && !std::strcmp(d->fmt->iformat->name, "ogg") && (id == AV_CODEC_ID_VORBIS || id == AV_CODEC_ID_OPUS)) {
+    if (frames < 0 && known && !std::strcmp(d->fmt->iformat->name, "ogg") && (id == AV_CODEC_ID_VORBIS || id == AV_CODEC_ID_OPUS)) {
         frames = av_rescale_q(stream->duration, stream->time_base, AVRational{1, d->rate});
         if (id == AV_CODEC_ID_OPUS)
             frames -= stream->codecpar->initial_padding;
