@@ -5,6 +5,8 @@
 
 #include <QThread>
 
+#include <time.h>
+
 #include <algorithm>
 #include <cmath>
 #include <condition_variable>
@@ -205,6 +207,13 @@ TEnvArray TEnvelopeBuilder::Finish()
 
 namespace {
 
+double ThreadCpuSec()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return ts.tv_sec + ts.tv_nsec / 1e9;
+}
+
 TEnvelopeResult SequentialPass(TDecodeStream &stream, TEnvelopeResult res, const TProgressProc &progress)
 {
     TEnvelopeBuilder builder(res.Figures.L, res.Channels, progress);
@@ -320,8 +329,10 @@ private:
     std::vector<std::thread> FThreads;
 };
 
-TEnvelopeResult MultiPartPass(TDecodeStream &stream, TEnvelopeResult res, const TProgressProc &progress, int parts)
+TEnvelopeResult MultiPartPass(TDecodeStream &stream, TEnvelopeResult res, const TProgressProc &progress, int parts,
+                              std::vector<double> &partCpu)
 {
+    partCpu.assign(static_cast<size_t>(parts), 0.0);
     const TEnvelopeFigures fig = res.Figures;
     const int channels = res.Channels;
     // Parts start on point boundaries, so no point is shared: the parts write into one array side by side.
@@ -338,16 +349,20 @@ TEnvelopeResult MultiPartPass(TDecodeStream &stream, TEnvelopeResult res, const 
         TThreadGroup workers;
         for (int k = 1; k < parts; ++k) {
             workers.Start([&, k] {
+                const double cpu0 = ThreadCpuSec();
                 TDecodeStream part;
                 if (part.OpenLike(stream) && part.SeekBytes(start[size_t(k)] * channels * 2))
                     DecodeRange(part, fig, channels, points.data(), start[size_t(k)], start[size_t(k) + 1], done, [] {});
                 else
                     failed[size_t(k)] = 1;
+                partCpu[size_t(k)] = ThreadCpuSec() - cpu0;
                 done.PartFinished();
             });
         }
         TPercentReporter reporter(progress, fig.L);
+        const double cpu0 = ThreadCpuSec();
         DecodeRange(stream, fig, channels, points.data(), 0, start[1], done, [&] { reporter.Report(done.Done()); });
+        partCpu[0] = ThreadCpuSec() - cpu0;
         qint64 seen = done.Done();
         for (bool all = false; !all;) {
             seen = done.WaitBeyond(seen, parts - 1, all);
@@ -391,11 +406,18 @@ int EnvelopePartCount(const TDecodeStream &stream, int parts)
     return static_cast<int>(std::clamp<qint64>(std::min<qint64>(parts, MaxEnvelopeParts), 1, usedPoints));
 }
 
-TEnvelopeResult BuildEnvelopeFromFile(const QString &path, const TProgressProc &progress, int parts)
+TEnvelopeResult BuildEnvelopeFromFile(const QString &path, const TProgressProc &progress, int parts,
+                                      TEnvelopePassTimes *times)
 {
     TEnvelopeResult res;
     TDecodeStream stream;
-    if (!stream.Open(path)) {
+    TEnvelopePassTimes spent;
+    const double cpu0 = ThreadCpuSec();
+    const bool opened = stream.Open(path);
+    spent.OpenCpu = ThreadCpuSec() - cpu0;
+    if (times)
+        *times = spent;
+    if (!opened) {
         res.Error = stream.LastError();
         return res;
     }
@@ -405,7 +427,14 @@ TEnvelopeResult BuildEnvelopeFromFile(const QString &path, const TProgressProc &
     res.DurationSec = stream.BytesToSeconds(L);
     res.Figures = EnvelopeFigures(L, res.Channels);
     const int n = EnvelopePartCount(stream, parts);
-    if (n <= 1 || L <= 0)
-        return SequentialPass(stream, res, progress);
-    return MultiPartPass(stream, res, progress, n);
+    const double cpu1 = ThreadCpuSec();
+    if (n <= 1 || L <= 0) {
+        res = SequentialPass(stream, res, progress);
+        spent.PartCpu = {ThreadCpuSec() - cpu1};
+    } else {
+        res = MultiPartPass(stream, res, progress, n, spent.PartCpu);
+    }
+    if (times)
+        *times = spent;
+    return res;
 }

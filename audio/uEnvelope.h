@@ -94,6 +94,14 @@ constexpr double MinEnvelopePartSec = 30.0;
 // far) rise strictly, never repeat, and 100 comes once, last. parts 0 chooses: the hardware threads (at
 // most 8), fewer so that each part has MinEnvelopePartSec of audio. Codecs whose seek is not bit-exact
 // (see TDecodeStream::SeekIsExact) always take one part, and no part is shorter than one point.
-TEnvelopeResult BuildEnvelopeFromFile(const QString &path, const TProgressProc &progress, int parts = 1);
+// Where a pass spent its CPU time, per thread (seconds), for the benchmark: opening (with the length
+// count) comes first on the calling thread; the parts then run side by side. On an idle machine with a
+// core per part the pass takes about OpenCpu + the largest PartCpu.
+struct TEnvelopePassTimes {
+    double OpenCpu = 0;
+    std::vector<double> PartCpu;
+};
+TEnvelopeResult BuildEnvelopeFromFile(const QString &path, const TProgressProc &progress, int parts = 1,
+                                      TEnvelopePassTimes *times = nullptr);
 // The number of parts BuildEnvelopeFromFile uses for a stream that is open at its start.
 int EnvelopePartCount(const TDecodeStream &stream, int parts);

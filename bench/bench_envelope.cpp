@@ -191,9 +191,9 @@ int main(int argc, char *argv[])
 
     std::printf("hardware threads %d, rounds %d (median), load average at start: %s\n", QThread::idealThreadCount(),
                 rounds, LoadAverage().constData());
-    std::printf("%-16s %-12s %8s %8s %9s %8s %8s %5s\n", "file", "run", "wall s", "cpu s", "wall/plain", "cpu/plain",
-                "peak MB", "same");
-    bool partsOk = true, cacheOk = true, sameOk = true;
+    std::printf("%-16s %-12s %8s %8s %9s %8s %8s %9s %8s %5s\n", "file", "run", "wall s", "cpu s", "wall/plain",
+                "cpu/plain", "path s", "path/plain", "peak MB", "same");
+    bool partsOk = true, wallOk = true, pathOk = true, cacheOk = true, sameOk = true;
     for (const char *name : files) {
         const QString path = QDir(dir).filePath(QString::fromLatin1(name));
         if (!QFileInfo::exists(path)) {
@@ -205,6 +205,9 @@ int main(int argc, char *argv[])
         std::vector<TTimes> parts(static_cast<size_t>(hwThreads) + 1);
         std::vector<long> peakKb(static_cast<size_t>(hwThreads) + 1, 0);
         std::vector<bool> same(static_cast<size_t>(hwThreads) + 1, true);
+        // Critical path: opening on the calling thread, then the slowest part (CPU seconds of each thread),
+        // the wall time the pass takes on an idle machine with a core per part.
+        std::vector<std::vector<double>> critical(static_cast<size_t>(hwThreads) + 1);
         TEnvelopeResult reference;
         for (int i = 0; i < rounds; ++i) {
             Timed(plain, [&] { PlainDecode(path); });
@@ -217,7 +220,11 @@ int main(int argc, char *argv[])
                 const long idle = StatusKb("VmRSS:");
                 ResetPeak();
                 TEnvelopeResult r;
-                Timed(n == 1 ? sequential : parts[size_t(n)], [&] { r = BuildEnvelopeFromFile(path, [](int) {}, n); });
+                TEnvelopePassTimes spent;
+                Timed(n == 1 ? sequential : parts[size_t(n)],
+                      [&] { r = BuildEnvelopeFromFile(path, [](int) {}, n, &spent); });
+                critical[size_t(n)].push_back(spent.OpenCpu
+                                          + *std::max_element(spent.PartCpu.begin(), spent.PartCpu.end()));
                 peakKb[size_t(n)] = std::max(peakKb[size_t(n)], StatusKb("VmHWM:") - idle);
                 if (n == 1)
                     reference = r;
@@ -226,20 +233,28 @@ int main(int argc, char *argv[])
             }
         }
         const double plainWall = Median(plain.wall), plainCpu = Median(plain.cpu);
-        auto row = [&](const char *run, const TTimes &t, long kb, const char *sameText) {
-            std::printf("%-16s %-12s %8.3f %8.3f %9.3f %8.3f %8.1f %5s\n", name, run, Median(t.wall), Median(t.cpu),
-                        Median(t.wall) / plainWall, Median(t.cpu) / plainCpu, kb / 1024.0, sameText);
+        auto row = [&](const char *run, const TTimes &t, const std::vector<double> &critical, long kb,
+                       const char *sameText) {
+            std::printf("%-16s %-12s %8.3f %8.3f %9.3f %8.3f", name, run, Median(t.wall), Median(t.cpu),
+                        Median(t.wall) / plainWall, Median(t.cpu) / plainCpu);
+            if (critical.empty())
+                std::printf(" %8s %9s %8s %5s\n", "", "", "", sameText);
+            else
+                std::printf(" %8.3f %9.3f %8.1f %5s\n", Median(critical), Median(critical) / plainCpu, kb / 1024.0,
+                            sameText);
         };
-        row("plain", plain, 0, "");
-        row("open/count", open, 0, "");
-        row("sequential", sequential, peakKb[1], "");
+        row("plain", plain, {}, 0, "");
+        row("open/count", open, {}, 0, "");
+        row("sequential", sequential, critical[1], peakKb[1], "");
         for (int n = 2; n <= hwThreads; ++n) {
             const QByteArray label = QByteArray::number(n) + " parts";
-            row(label.constData(), parts[size_t(n)], peakKb[size_t(n)], same[size_t(n)] ? "yes" : "NO");
+            row(label.constData(), parts[size_t(n)], critical[size_t(n)], peakKb[size_t(n)], same[size_t(n)] ? "yes" : "NO");
             sameOk = sameOk && same[size_t(n)];
             partsOk = partsOk && peakKb[size_t(n)] < 64 * 1024;
-            if (n == 2)
-                partsOk = partsOk && Median(parts[2].wall) <= 0.6 * plainWall;
+            if (n == 2) {
+                wallOk = wallOk && Median(parts[2].wall) <= 0.6 * plainWall;
+                pathOk = pathOk && Median(critical[2]) <= 0.6 * plainCpu;
+            }
         }
 
         // Cached re-open: one load through the tool fills the cache, then whole processes are timed.
@@ -258,16 +273,18 @@ int main(int argc, char *argv[])
             }
             const double over = Median(hit) - Median(startup);
             const bool served = *std::min_element(hit.begin(), hit.end()) >= 0 && SameEnvelope(r, reference);
-            std::printf("%-16s %-12s %8.3f %8.3f %9s %8s %8s %5s  (lookup in-process %.1f ms; tool start-up %.3f s, "
+            std::printf("%-16s %-12s %8.3f %8.3f %9s %8s %8s %9s %8s %5s  (lookup in-process %.1f ms; tool start-up %.3f s, "
                         "cached envelope %.3f s)\n",
-                        name, "cached", over, Median(lookup.cpu), "", "", "", served ? "yes" : "NO",
+                        name, "cached", over, Median(lookup.cpu), "", "", "", "", "", served ? "yes" : "NO",
                         Median(lookup.wall) * 1000, Median(startup), Median(hit));
             cacheOk = cacheOk && served && over <= 0.050;
         }
         std::fflush(stdout);
     }
     std::printf("load average at end: %s\n", LoadAverage().constData());
-    std::printf("goal: 2 parts within 0.6x the plain decode (wall), peak under 64 MB: %s\n", partsOk ? "met" : "NOT met");
+    std::printf("goal: 2 parts within 0.6x the plain decode: wall %s, critical path %s\n", wallOk ? "met" : "NOT met",
+                pathOk ? "met" : "NOT met");
+    std::printf("goal: peak under 64 MB above idle: %s\n", partsOk ? "met" : "NOT met");
     std::printf("goal: cached re-open within 50 ms of the tool's start-up: %s\n", cacheOk ? "met" : "NOT met");
     std::printf("parts give the sequential envelope: %s\n", sameOk ? "yes" : "NO");
     return 0;
