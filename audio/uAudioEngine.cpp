@@ -25,7 +25,10 @@ QAudioDevice OutputFor(int ADevice)
 
 } // namespace
 
-TAudioEngine::TAudioEngine() : FEnvCache(std::make_unique<TEnvelopeCache>(TEnvelopeCache::DefaultFolder())) {}
+TAudioEngine::TAudioEngine()
+{
+    SetEnvelopeCacheFolder(TEnvelopeCache::DefaultFolder());
+}
 
 void TAudioEngine::SetEnvelopeCacheFolder(const QString &AFolder)
 {

@@ -71,9 +71,7 @@ public:
         FPos += n;
         return true;
     }
-    const char *Here() const { return FData.constData() + FPos; }
     qsizetype Left() const { return FEnd - FPos; }
-    void Skip(qsizetype n) { FPos += n; }
 
 private:
     const QByteArray &FData;
@@ -129,8 +127,12 @@ QString TEnvelopeCache::DefaultFolder()
 {
     // Only an absolute XDG_CACHE_HOME counts; a relative one is to be ignored.
     QString base = QFile::decodeName(qgetenv("XDG_CACHE_HOME"));
-    if (!base.startsWith(QLatin1Char('/')))
-        base = QFile::decodeName(qgetenv("HOME")) + QStringLiteral("/.cache");
+    if (!base.startsWith(QLatin1Char('/'))) {
+        const QString home = QFile::decodeName(qgetenv("HOME"));
+        if (!home.startsWith(QLatin1Char('/')))
+            return QString();  // no home folder: no cache
+        base = home + QStringLiteral("/.cache");
+    }
     return base + QStringLiteral("/VornakReader2026");
 }
 

@@ -39,7 +39,7 @@ class TEnvelopeCache {
 public:
     static constexpr qint64 DefaultLimitBytes = 256LL * 1024 * 1024;
     // $XDG_CACHE_HOME/VornakReader2026 when that variable holds an absolute path, else
-    // ~/.cache/VornakReader2026.
+    // $HOME/.cache/VornakReader2026; empty (no cache) when neither is an absolute path.
     static QString DefaultFolder();
 
     explicit TEnvelopeCache(QString folder, qint64 limitBytes = DefaultLimitBytes);

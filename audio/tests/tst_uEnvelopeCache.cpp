@@ -120,22 +120,28 @@ private slots:
     void defaultFolderFollowsXdgCacheHome_data()
     {
         QTest::addColumn<QByteArray>("xdg");
+        QTest::addColumn<bool>("hasHome");
         QTest::addColumn<QString>("expected");
         const QString home = qEnvironmentVariable("HOME");
-        QTest::addRow("absolute") << QByteArray("/srv/cache") << "/srv/cache/VornakReader2026";
-        QTest::addRow("relative is ignored") << QByteArray("rel/cache") << home + "/.cache/VornakReader2026";
-        QTest::addRow("unset") << QByteArray() << home + "/.cache/VornakReader2026";
+        QTest::addRow("absolute") << QByteArray("/srv/cache") << true << "/srv/cache/VornakReader2026";
+        QTest::addRow("relative is ignored") << QByteArray("rel/cache") << true << home + "/.cache/VornakReader2026";
+        QTest::addRow("unset") << QByteArray() << true << home + "/.cache/VornakReader2026";
+        QTest::addRow("unset, no home: no cache") << QByteArray() << false << QString();
     }
     void defaultFolderFollowsXdgCacheHome()
     {
         QFETCH(QByteArray, xdg);
-        const QByteArray saved = qgetenv("XDG_CACHE_HOME");
+        QFETCH(bool, hasHome);
+        const QByteArray savedXdg = qgetenv("XDG_CACHE_HOME"), savedHome = qgetenv("HOME");
         if (xdg.isEmpty())
             qunsetenv("XDG_CACHE_HOME");
         else
             qputenv("XDG_CACHE_HOME", xdg);
+        if (!hasHome)
+            qunsetenv("HOME");
         const QString folder = TEnvelopeCache::DefaultFolder();
-        qputenv("XDG_CACHE_HOME", saved);
+        qputenv("XDG_CACHE_HOME", savedXdg);
+        qputenv("HOME", savedHome);
         QTEST(folder, "expected");
     }
 
