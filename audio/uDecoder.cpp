@@ -515,13 +515,17 @@ bool TDecodeStream::SeekBytes(qint64 pos)
             break;
         avcodec_flush_buffers(d->codec.get());
         d->ResetState();
-        // The first frame with a timestamp tells where the decoder landed; frames before it are dropped.
+        // A frame with a timestamp tells where the decoder landed; frames before it are dropped. After a
+        // seek the demuxer may misplace the first packet (Ogg Vorbis: its length depends on the block before
+        // it, which was not read; seen off by hundreds of samples), so with a pre-roll the second frame with
+        // a timestamp counts, and the first is dropped with the rest of the pre-roll.
         qint64 landing = -1;
+        int untrusted = preroll > 0 ? 1 : 0;
         for (int i = 0; i < 64; ++i) {
             if (d->NextFrame() != 1)
                 break;
             const int64_t fts = d->frame->pts != AV_NOPTS_VALUE ? d->frame->pts : d->frame->best_effort_timestamp;
-            if (fts != AV_NOPTS_VALUE) {
+            if (fts != AV_NOPTS_VALUE && untrusted-- <= 0) {
                 landing = av_rescale_q(fts - d->firstPts, d->timeBase, sampleTb);
                 break;
             }

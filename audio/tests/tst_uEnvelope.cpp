@@ -24,10 +24,14 @@ bool Ffmpeg(const QStringList &args)
 
 // Two tones and noise, so that a part that starts a sample off or decodes differently after its seek
 // changes points.
-QString Signal(int rate, double seconds)
+const char *const TonesAndNoise = "0.4*sin(2*PI*440*t)+0.1*random(0)|0.3*sin(2*PI*317*t)+0.05*random(1)";
+// Short noise bursts over quiet tones: the Vorbis encoder switches block sizes at each burst.
+const char *const Bursts = "0.6*random(0)*lt(mod(t\\,0.37)\\,0.03)+0.2*sin(2*PI*220*t)|"
+                           "0.5*random(1)*lt(mod(t\\,0.29)\\,0.02)+0.1*sin(2*PI*330*t)";
+
+QString Signal(const char *exprs, int rate, double seconds)
 {
-    return QStringLiteral("aevalsrc=exprs='0.4*sin(2*PI*440*t)+0.1*random(0)|0.3*sin(2*PI*317*t)+0.05*random(1)'"
-                          ":s=%1:d=%2").arg(rate).arg(seconds);
+    return QStringLiteral("aevalsrc=exprs='%1':s=%2:d=%3").arg(QLatin1String(exprs)).arg(rate).arg(seconds);
 }
 
 void CompareResults(const TEnvelopeResult &got, const TEnvelopeResult &want, const char *what)
@@ -102,6 +106,7 @@ private slots:
             int rate;
             double seconds;
             QStringList args;
+            const char *exprs = TonesAndNoise;
         };
         const QList<TFixture> fixtures = {
             {"tone.wav", 44100, 3, {"-c:a", "pcm_s16le"}},
@@ -109,6 +114,7 @@ private slots:
             {"cbr.mp3", 44100, 3, {"-c:a", "libmp3lame", "-b:a", "128k"}},
             {"vbr.mp3", 44100, 3, {"-c:a", "libmp3lame", "-q:a", "4"}},
             {"tone.ogg", 44100, 3, {"-c:a", "libvorbis", "-q:a", "3"}},
+            {"clicks.ogg", 44100, 20, {"-c:a", "libvorbis", "-q:a", "2"}, Bursts},
             {"tone.opus", 48000, 6, {"-c:a", "libopus", "-b:a", "64k"}},
             {"six.wav", 44100, 3, {"-ac", "6", "-c:a", "pcm_s16le"}},
             {"mono8k.mp3", 8000, 10, {"-ac", "1", "-c:a", "libmp3lame", "-b:a", "32k"}},
@@ -118,7 +124,8 @@ private slots:
             {"frames3.wav", 44100, 1, {"-af", "atrim=end_sample=3", "-c:a", "pcm_s16le"}},
         };
         for (const TFixture &f : fixtures) {
-            QVERIFY2(Ffmpeg(QStringList{"-f", "lavfi", "-i", Signal(f.rate, f.seconds)} + f.args + QStringList{Path(f.name)}),
+            QVERIFY2(Ffmpeg(QStringList{"-f", "lavfi", "-i", Signal(f.exprs, f.rate, f.seconds)} + f.args
+                            + QStringList{Path(f.name)}),
                      f.name);
         }
         FHaveFiles = true;
@@ -135,6 +142,7 @@ private slots:
         QTest::addRow("mp3 cbr") << "cbr.mp3" << qint64(3);
         QTest::addRow("mp3 vbr") << "vbr.mp3" << qint64(3);
         QTest::addRow("ogg vorbis") << "tone.ogg" << qint64(3);
+        QTest::addRow("ogg vorbis, switching block sizes") << "clicks.ogg" << qint64(18);
         QTest::addRow("opus") << "tone.opus" << qint64(6);
         QTest::addRow("six channels") << "six.wav" << qint64(3);
         QTest::addRow("mono 8 kHz mp3") << "mono8k.mp3" << qint64(2);
