@@ -73,6 +73,7 @@ struct TDecodeStream::Impl {
     bool exactPreroll = false;  // PCM and FLAC land exactly: no pre-roll needed
     bool exactSeek = false;     // the codec's samples after a seek (with pre-roll) are bit-exact
     double prerollSec = SeekPrerollSec;
+    bool vorbis = false;
     int64_t firstPts = 0;       // timestamp of the first sample a straight decode delivers
 
     // Where packets lie (file position, timestamp), noted while counting the frames: given to the demuxer,
@@ -387,6 +388,7 @@ bool TDecodeStream::OpenWithLength(const QString &path, qint64 knownFrames)
     const AVCodecID id = stream->codecpar->codec_id;
     d->exactPreroll = IsPcm(id) || id == AV_CODEC_ID_FLAC;
     d->prerollSec = id == AV_CODEC_ID_OPUS ? OpusSeekPrerollSec : SeekPrerollSec;
+    d->vorbis = id == AV_CODEC_ID_VORBIS;
     d->exactSeek = d->exactPreroll || id == AV_CODEC_ID_MP3 || id == AV_CODEC_ID_VORBIS || id == AV_CODEC_ID_OPUS;
 
     // The exact decoded length: PCM and FLAC (its stream header counts the samples) say it; for the
@@ -516,11 +518,12 @@ bool TDecodeStream::SeekBytes(qint64 pos)
         avcodec_flush_buffers(d->codec.get());
         d->ResetState();
         // A frame with a timestamp tells where the decoder landed; frames before it are dropped. After a
-        // seek the demuxer may misplace the first packet (Ogg Vorbis: its length depends on the block before
-        // it, which was not read; seen off by hundreds of samples), so with a pre-roll the second frame with
-        // a timestamp counts, and the first is dropped with the rest of the pre-roll.
+        // seek the Ogg demuxer may misplace the first Vorbis packet (its length depends on the block before
+        // it, which was not read; seen off by hundreds of samples), so there the second frame with a
+        // timestamp counts, and the first is dropped with the rest of the pre-roll. (Ogg Opus has no such
+        // doubt, and its second timestamp can be a page away.)
         qint64 landing = -1;
-        int untrusted = preroll > 0 ? 1 : 0;
+        int untrusted = d->vorbis ? 1 : 0;
         for (int i = 0; i < 64; ++i) {
             if (d->NextFrame() != 1)
                 break;
