@@ -520,8 +520,9 @@ bool TDecodeStream::SeekBytes(qint64 pos)
         // A frame with a timestamp tells where the decoder landed; frames before it are dropped. After a
         // seek the Ogg demuxer may misplace the first Vorbis packet (its length depends on the block before
         // it, which was not read; seen off by hundreds of samples), so there the second frame with a
-        // timestamp counts, and the first is dropped with the rest of the pre-roll. (Ogg Opus has no such
-        // doubt, and its second timestamp can be a page away.)
+        // timestamp counts, and the first is dropped with the rest of the pre-roll. (An Opus packet's length
+        // is in its own first byte, so the first one is placed right; its second timestamp can be a page
+        // away.)
         qint64 landing = -1;
         int untrusted = d->vorbis ? 1 : 0;
         for (int i = 0; i < 64; ++i) {
