@@ -28,7 +28,15 @@ QAudioDevice OutputFor(int ADevice)
 
 } // namespace
 
-TAudioEngine::TAudioEngine() = default;
+TAudioEngine::TAudioEngine()
+{
+    SetEnvelopeCacheFolder(TEnvelopeCache::DefaultFolder());
+}
+
+void TAudioEngine::SetEnvelopeCacheFolder(const QString &AFolder)
+{
+    FEnvCache = AFolder.isEmpty() ? nullptr : std::make_unique<TEnvelopeCache>(AFolder);
+}
 
 TAudioEngine::~TAudioEngine()
 {
@@ -129,7 +137,22 @@ bool TAudioEngine::Load(const QString &APath, const TProgressProc &AProgress)
     if (APath.isEmpty() || !QFileInfo::exists(APath))
         return false;
     // Analysed into a result of its own: the loaded recording stays untouched until the new one is good.
-    TEnvelopeResult r = BuildEnvelopeFromFile(APath, AProgress);
+    // The cache is consulted only when its folder can be used and the file's state is known; otherwise
+    // the load is exactly the uncached one.
+    const std::optional<TEnvelopeCacheKey> key =
+        FEnvCache && FEnvCache->Usable() ? TEnvelopeCache::KeyOf(APath) : std::nullopt;
+    FLastCacheUse = key ? TEnvelopeCacheUse::Miss : TEnvelopeCacheUse::Off;
+    TEnvelopeResult r;
+    if (key && FEnvCache->Lookup(*key, r)) {
+        FLastCacheUse = TEnvelopeCacheUse::Hit;
+        if (AProgress)
+            AProgress(100);
+    } else {
+        r = BuildEnvelopeFromFile(APath, AProgress, FEnvelopeParts);
+        // Stored only when the file did not change during the pass (a recording still being written).
+        if (key && r.Error == 0 && r.EnvCount > 0 && TEnvelopeCache::KeyOf(APath) == key)
+            FEnvCache->Store(*key, r);
+    }
     if (r.Error != 0) {
         FLastError = r.Error;
         return false;

@@ -4,6 +4,7 @@
 #include "uAudioExport.h"
 #include "uAudioTypes.h"
 #include "uDecoder.h"
+#include "uEnvelopeCache.h"
 #include "uReaderTypes.h"
 #include "uSilenceSkip.h"
 
@@ -35,7 +36,15 @@ public:
     // says why, 0 for a missing file) leaves the previous recording loaded exactly as it was: envelope,
     // length, path, playback stream with its position and state. While the analysis runs, the previous
     // recording is still loaded and its transport works. On success the previous recording is closed.
+    // The envelope comes from the envelope cache when it holds one for the file's exact state (then the
+    // only report is the closing 100); else the pass runs and its result is stored there.
     bool Load(const QString &APath, const TProgressProc &AProgress = {});
+    // The envelope cache folder (default TEnvelopeCache::DefaultFolder()); empty = no cache at all.
+    void SetEnvelopeCacheFolder(const QString &AFolder);
+    // Parts of the envelope pass (see BuildEnvelopeFromFile): 0 = the machine's choice, 1 = sequential.
+    void SetEnvelopeParts(int AParts) { FEnvelopeParts = AParts; }
+    // What the last load did with the cache.
+    TEnvelopeCacheUse LastCacheUse() const { return FLastCacheUse; }
     void Close();
 
     void Play();
@@ -118,6 +127,9 @@ private:
     double FLoopEnd = -1;
     bool FSkipSilence = false;
     std::vector<TSecRange> FSilenceRanges;  // of the loaded recording
+    std::unique_ptr<TEnvelopeCache> FEnvCache;  // null = no cache
+    int FEnvelopeParts = 0;
+    TEnvelopeCacheUse FLastCacheUse = TEnvelopeCacheUse::Off;
 };
 
 QString AudioErrorText(int ACode);

@@ -22,8 +22,12 @@ extern "C" {
 namespace {
 
 // Decoding from this far before a seek target makes the samples at the target identical to a straight
-// decode for the lossy codecs (MP3 bit reservoir, Opus and Vorbis warm-up need up to ~200 ms).
+// decode for the lossy codecs (MP3 bit reservoir, Vorbis warm-up need up to ~200 ms).
 constexpr double SeekPrerollSec = 0.5;
+// Opus needs longer: its post-filter is a comb with feedback (gain up to 0.75, period up to 1022
+// samples), and a difference in its history dies out only after ~70 periods, about 1.5 s. With 0.5 s a
+// sample a few milliseconds after the target was seen one step off.
+constexpr double OpusSeekPrerollSec = 2.0;
 // A decoder that keeps failing on every packet is given up after this many failures in a row.
 constexpr int MaxConsecutiveErrors = 1000;
 
@@ -57,7 +61,15 @@ struct TDecodeStream::Impl {
     int blockAlign = 0;
     qint64 lengthBytes = 0;
     bool exactPreroll = false;  // PCM and FLAC land exactly: no pre-roll needed
+    bool exactSeek = false;     // the codec's samples after a seek (with pre-roll) are bit-exact
+    double prerollSec = SeekPrerollSec;
+    bool vorbis = false;
     int64_t firstPts = 0;       // timestamp of the first sample a straight decode delivers
+
+    // Where packets lie (file position, timestamp), noted while counting the frames: given to the demuxer,
+    // it makes the first seek of a format without a table of contents (MP3) instant instead of a scan of
+    // the file up to the target, in this stream and in every stream opened like it.
+    std::vector<AVIndexEntry> index;
 
     qint64 pos = 0;               // byte position of the next byte Read delivers
     std::vector<uint8_t> pending; // converted bytes not delivered yet
@@ -73,6 +85,7 @@ struct TDecodeStream::Impl {
 
     int OpenContexts();
     qint64 CountFrames();
+    void ApplyIndex();
     int NextFrame();
     bool ConvertFrame(uint8_t *out);
     void ResetState();
@@ -175,6 +188,12 @@ qint64 TDecodeStream::Impl::CountFrames()
         }
         av_packet_unref(pkt.get());
     }
+    AVStream *scanned = scan->streams[streamIndex];
+    const int entries = avformat_index_get_entries_count(scanned);
+    index.clear();
+    index.reserve(static_cast<size_t>(std::max(entries, 0)));
+    for (int i = 0; i < entries; ++i)
+        index.push_back(*avformat_index_get_entry(scanned, i));
     if (byGranule) {
         if (endTs == AV_NOPTS_VALUE)
             return 0;
@@ -182,6 +201,13 @@ qint64 TDecodeStream::Impl::CountFrames()
         return std::max<int64_t>(av_rescale_q(endTs - start, tb, sampleTb), 0);
     }
     return std::max<int64_t>(frameSamples + av_rescale_q(durationTs, tb, sampleTb) - trimmed, 0);
+}
+
+void TDecodeStream::Impl::ApplyIndex()
+{
+    AVStream *st = fmt->streams[streamIndex];
+    for (const AVIndexEntry &e : index)
+        av_add_index_entry(st, e.pos, e.timestamp, e.size, e.min_distance, e.flags);
 }
 
 void TDecodeStream::Impl::ResetState()
@@ -305,6 +331,7 @@ bool TDecodeStream::Impl::Reopen()
 {
     if (OpenContexts() != aeOK)
         return false;
+    ApplyIndex();
     DecodeFirst();
     return true;
 }
@@ -313,6 +340,29 @@ TDecodeStream::TDecodeStream() : d(new Impl) {}
 TDecodeStream::~TDecodeStream() = default;
 
 bool TDecodeStream::Open(const QString &path)
+{
+    d->index.clear();
+    return OpenWithLength(path, -1);
+}
+
+bool TDecodeStream::OpenLike(const TDecodeStream &other)
+{
+    if (!other.d->open)
+        return false;
+    d->index = other.d->index;
+    if (!OpenWithLength(QString::fromUtf8(other.d->path), other.d->lengthBytes / other.d->blockAlign))
+        return false;
+    if (d->rate != other.d->rate || d->channels != other.d->channels) {
+        d->open = false;
+        d->lastError = aeFileForm;
+        return false;
+    }
+    return true;
+}
+
+bool TDecodeStream::SeekIsExact() const { return d->exactSeek; }
+
+bool TDecodeStream::OpenWithLength(const QString &path, qint64 knownFrames)
 {
     d->open = false;
     d->lastError = aeOK;
@@ -338,15 +388,18 @@ bool TDecodeStream::Open(const QString &path)
     d->blockAlign = d->channels * 2;
     const AVCodecID id = stream->codecpar->codec_id;
     d->exactPreroll = IsPcm(id) || id == AV_CODEC_ID_FLAC;
+    d->prerollSec = id == AV_CODEC_ID_OPUS ? OpusSeekPrerollSec : SeekPrerollSec;
+    d->vorbis = id == AV_CODEC_ID_VORBIS;
+    d->exactSeek = d->exactPreroll || id == AV_CODEC_ID_MP3 || id == AV_CODEC_ID_VORBIS || id == AV_CODEC_ID_OPUS;
 
     // The exact decoded length: PCM and FLAC (its stream header counts the samples) say it; for the
     // others count the packets.
-    qint64 frames = -1;
+    qint64 frames = knownFrames;
     const bool known = stream->duration > 0 && stream->duration != AV_NOPTS_VALUE;
-    if (d->exactPreroll && known)
+    if (frames < 0 && d->exactPreroll && known)
         frames = av_rescale_q(stream->duration, stream->time_base, AVRational{1, d->rate});
     // Ogg: the demuxer reads the final granule position, the exact end; Opus counts its pre-skip in it.
-    if (known && !std::strcmp(d->fmt->iformat->name, "ogg") && (id == AV_CODEC_ID_VORBIS || id == AV_CODEC_ID_OPUS)) {
+    if (frames < 0 && known && !std::strcmp(d->fmt->iformat->name, "ogg") && (id == AV_CODEC_ID_VORBIS || id == AV_CODEC_ID_OPUS)) {
         frames = av_rescale_q(stream->duration, stream->time_base, AVRational{1, d->rate});
         if (id == AV_CODEC_ID_OPUS)
             frames -= stream->codecpar->initial_padding;
@@ -355,6 +408,7 @@ bool TDecodeStream::Open(const QString &path)
     }
     if (frames < 0)
         frames = d->CountFrames();
+    d->ApplyIndex();
     d->DecodeFirst();
     if (frames < 0) {
         // No packet durations: count by decoding (slow, rare), then start again.
@@ -460,7 +514,7 @@ bool TDecodeStream::SeekBytes(qint64 pos)
         return false;
     pos = std::clamp<qint64>(pos, 0, d->lengthBytes);
     const qint64 targetFrame = pos / d->blockAlign;
-    const qint64 preroll = d->exactPreroll ? 0 : static_cast<qint64>(SeekPrerollSec * d->rate);
+    const qint64 preroll = d->exactPreroll ? 0 : static_cast<qint64>(d->prerollSec * d->rate);
     qint64 back = preroll;
     const AVRational sampleTb{1, d->rate};
     for (int attempt = 0; attempt < 8; ++attempt) {
@@ -472,13 +526,19 @@ bool TDecodeStream::SeekBytes(qint64 pos)
             break;
         avcodec_flush_buffers(d->codec.get());
         d->ResetState();
-        // The first frame with a timestamp tells where the decoder landed; frames before it are dropped.
+        // A frame with a timestamp tells where the decoder landed; frames before it are dropped. After a
+        // seek the Ogg demuxer may misplace the first Vorbis packet (its length depends on the block before
+        // it, which was not read; seen off by hundreds of samples), so there the second frame with a
+        // timestamp counts, and the first is dropped with the rest of the pre-roll. (An Opus packet's length
+        // is in its own first byte, so the first one is placed right; its second timestamp can be a page
+        // away.)
         qint64 landing = -1;
+        int untrusted = d->vorbis ? 1 : 0;
         for (int i = 0; i < 64; ++i) {
             if (d->NextFrame() != 1)
                 break;
             const int64_t fts = d->frame->pts != AV_NOPTS_VALUE ? d->frame->pts : d->frame->best_effort_timestamp;
-            if (fts != AV_NOPTS_VALUE) {
+            if (fts != AV_NOPTS_VALUE && untrusted-- <= 0) {
                 landing = av_rescale_q(fts - d->firstPts, d->timeBase, sampleTb);
                 break;
             }

@@ -28,6 +28,12 @@ public:
 
     // Opens the file and settles its exact decoded length. False with LastError set.
     bool Open(const QString &path);
+    // Opens another stream on the file `other` has open, taking its length instead of counting it again
+    // (the parts of a multi-part pass). False when the file no longer has the same rate and channels.
+    bool OpenLike(const TDecodeStream &other);
+    // After SeekBytes the bytes are bit-exact for this codec (PCM, FLAC, MP3, Vorbis, Opus). Others, such as
+    // AAC with its noise substitution, deliver the right samples in place but not the same bits.
+    bool SeekIsExact() const;
     int LastError() const;
 
     int SampleRate() const;
@@ -56,6 +62,8 @@ public:
     qint64 FilledBytes() const;
 
 private:
+    bool OpenWithLength(const QString &path, qint64 knownFrames);  // knownFrames -1: count them
+
     struct Impl;
     std::unique_ptr<Impl> d;
 };

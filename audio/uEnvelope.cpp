@@ -3,9 +3,16 @@
 
 #include "uDecoder.h"
 
+#include <QThread>
+
+#include <time.h>
+
 #include <algorithm>
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
+#include <thread>
 
 #ifdef __SSE2__
 #include <emmintrin.h>
@@ -54,6 +61,13 @@ void MinMaxInterleaved2(const int16_t *s, qint64 count, TMinMax &a, TMinMax &b)
     }
 }
 
+// Whole percentage of done in total; nearbyint rounds halves to the even neighbour in the default
+// rounding mode.
+int PercentOf(qint64 done, qint64 total)
+{
+    return static_cast<int>(std::nearbyint(static_cast<double>(done) / total * 100.0));
+}
+
 void Merge(TEnvPoint &p, const TMinMax &l, const TMinMax &r)
 {
     p.MnL = std::min(p.MnL, l.mn);
@@ -74,17 +88,17 @@ TEnvelopeFigures EnvelopeFigures(qint64 L, int channels)
     return f;
 }
 
-TEnvelopeBuilder::TEnvelopeBuilder(qint64 L, int channels, TProgressProc progress)
-    : FFig(EnvelopeFigures(L, channels)), FChannels(std::max(channels, 1)), FProgress(std::move(progress)),
-      FPoints(static_cast<size_t>(FFig.EnvCount))
+TEnvelopeAccumulator::TEnvelopeAccumulator(const TEnvelopeFigures &figures, int channels, TEnvPoint *points,
+                                           qint64 firstFrame)
+    : FFig(figures), FChannels(std::max(channels, 1)), FPoints(points), FFrame(firstFrame)
 {
 }
 
-void TEnvelopeBuilder::FeedScalar(const int16_t *s, qint64 count)
+void TEnvelopeAccumulator::FeedScalar(const int16_t *s, qint64 count)
 {
     const qint64 last = FFig.EnvCount - 1;
     for (qint64 i = 0; i < count; ++i) {
-        TEnvPoint &p = FPoints[static_cast<size_t>(std::min(FFrame / FFig.S, last))];
+        TEnvPoint &p = FPoints[std::min(FFrame / FFig.S, last)];
         if (FChannel == 0) {
             p.MnL = std::min(p.MnL, s[i]);
             p.MxL = std::max(p.MxL, s[i]);
@@ -100,13 +114,13 @@ void TEnvelopeBuilder::FeedScalar(const int16_t *s, qint64 count)
 }
 
 // Whole frames, starting at a frame boundary: one run per point, with fixed-channel loops.
-void TEnvelopeBuilder::FeedFrames(const int16_t *s, qint64 frames)
+void TEnvelopeAccumulator::FeedFrames(const int16_t *s, qint64 frames)
 {
     const qint64 last = FFig.EnvCount - 1;
     while (frames > 0) {
         const qint64 point = std::min(FFrame / FFig.S, last);
         const qint64 run = point == last ? frames : std::min(frames, (point + 1) * FFig.S - FFrame);
-        TEnvPoint &p = FPoints[static_cast<size_t>(point)];
+        TEnvPoint &p = FPoints[point];
         TMinMax l, r;
         if (FChannels == 1) {
             TMinMax odd;
@@ -133,7 +147,7 @@ void TEnvelopeBuilder::FeedFrames(const int16_t *s, qint64 frames)
     }
 }
 
-void TEnvelopeBuilder::Feed(const void *data, qint64 n)
+void TEnvelopeAccumulator::Feed(const void *data, qint64 n)
 {
     if (n <= 0)
         return;
@@ -155,11 +169,22 @@ void TEnvelopeBuilder::Feed(const void *data, qint64 n)
     const qint64 frames = count / FChannels;
     FeedFrames(s, frames);
     FeedScalar(s + frames * FChannels, count - frames * FChannels);
+}
 
+TEnvelopeBuilder::TEnvelopeBuilder(qint64 L, int channels, TProgressProc progress)
+    : FFig(EnvelopeFigures(L, channels)), FChannels(std::max(channels, 1)), FProgress(std::move(progress)),
+      FPoints(static_cast<size_t>(FFig.EnvCount)), FAcc(FFig, FChannels, FPoints.data())
+{
+}
+
+void TEnvelopeBuilder::Feed(const void *data, qint64 n)
+{
+    if (n <= 0)
+        return;
+    FAcc.Feed(data, n);
     FBytesRead += n;
     if (FFig.L > 0 && FProgress) {
-        // nearbyint rounds halves to the even neighbour in the default rounding mode.
-        const int percent = static_cast<int>(std::nearbyint(static_cast<double>(FBytesRead) / FFig.L * 100.0));
+        const int percent = PercentOf(FBytesRead, FFig.L);
         if (percent != FLastPercent) {
             FLastPercent = percent;
             FProgress(percent);
@@ -180,20 +205,18 @@ TEnvArray TEnvelopeBuilder::Finish()
     return std::make_shared<const std::vector<TEnvPoint>>(std::move(FPoints));
 }
 
-TEnvelopeResult BuildEnvelopeFromFile(const QString &path, const TProgressProc &progress)
+namespace {
+
+double ThreadCpuSec()
 {
-    TEnvelopeResult res;
-    TDecodeStream stream;
-    if (!stream.Open(path)) {
-        res.Error = stream.LastError();
-        return res;
-    }
-    res.SampleRate = stream.SampleRate();
-    res.Channels = std::max(stream.Channels(), 1);
-    const qint64 L = stream.LengthBytes();
-    res.DurationSec = stream.BytesToSeconds(L);
-    TEnvelopeBuilder builder(L, res.Channels, progress);
-    res.Figures = builder.Figures();
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return ts.tv_sec + ts.tv_nsec / 1e9;
+}
+
+TEnvelopeResult SequentialPass(TDecodeStream &stream, TEnvelopeResult res, const TProgressProc &progress)
+{
+    TEnvelopeBuilder builder(res.Figures.L, res.Channels, progress);
     std::vector<char> buffer(static_cast<size_t>(EnvelopeReadBytes));
     for (;;) {
         const qint64 n = stream.Read(buffer.data(), EnvelopeReadBytes);
@@ -203,5 +226,215 @@ TEnvelopeResult BuildEnvelopeFromFile(const QString &path, const TProgressProc &
     }
     res.Envelope = builder.Finish();
     res.EnvCount = static_cast<int>(res.Envelope->size());
+    return res;
+}
+
+// Bytes decoded by all parts together, and the wake-up of the reporting thread when that changes.
+class TPartProgress {
+public:
+    void Add(qint64 n)
+    {
+        {
+            std::lock_guard<std::mutex> lock(FMutex);
+            FDone += n;
+        }
+        FChanged.notify_one();
+    }
+    void PartFinished()
+    {
+        {
+            std::lock_guard<std::mutex> lock(FMutex);
+            ++FFinished;
+        }
+        FChanged.notify_one();
+    }
+    // Waits until more bytes are done than `seen` or `parts` parts have finished; returns the bytes done.
+    qint64 WaitBeyond(qint64 seen, int parts, bool &allFinished)
+    {
+        std::unique_lock<std::mutex> lock(FMutex);
+        FChanged.wait(lock, [&] { return FDone > seen || FFinished >= parts; });
+        allFinished = FFinished >= parts;
+        return FDone;
+    }
+    qint64 Done()
+    {
+        std::lock_guard<std::mutex> lock(FMutex);
+        return FDone;
+    }
+
+private:
+    std::mutex FMutex;
+    std::condition_variable FChanged;
+    qint64 FDone = 0;
+    int FFinished = 0;
+};
+
+// Reports whole percentages below 100 as they rise; the closing 100 is the caller's.
+class TPercentReporter {
+public:
+    TPercentReporter(const TProgressProc &progress, qint64 L) : FProgress(progress), FL(L) {}
+    void Report(qint64 done)
+    {
+        if (!FProgress || FL <= 0)
+            return;
+        const int percent = PercentOf(done, FL);
+        if (percent > FLast && percent < 100) {
+            FLast = percent;
+            FProgress(percent);
+        }
+    }
+
+private:
+    const TProgressProc &FProgress;
+    qint64 FL;
+    int FLast = -1;
+};
+
+// Decodes the frames [first, end) of an open stream into the shared points (end -1: to the end of the
+// data). The stream must stand at `first`. Each read is counted in `progress`, and `afterRead` runs.
+template <class AfterRead>
+void DecodeRange(TDecodeStream &stream, const TEnvelopeFigures &fig, int channels, TEnvPoint *points, qint64 first,
+                 qint64 end, TPartProgress &progress, AfterRead afterRead)
+{
+    TEnvelopeAccumulator acc(fig, channels, points, first);
+    std::vector<char> buffer(static_cast<size_t>(EnvelopeReadBytes));
+    const qint64 blockAlign = qint64(channels) * 2;
+    qint64 left = end < 0 ? -1 : (end - first) * blockAlign;
+    while (left != 0) {
+        const qint64 want = left < 0 ? EnvelopeReadBytes : std::min(left, EnvelopeReadBytes);
+        const qint64 n = stream.Read(buffer.data(), want);
+        if (n <= 0)
+            break;
+        acc.Feed(buffer.data(), n);
+        if (left > 0)
+            left -= n;
+        progress.Add(n);
+        afterRead();
+    }
+}
+
+// Joins every thread it was given, on every way out.
+class TThreadGroup {
+public:
+    ~TThreadGroup()
+    {
+        for (std::thread &t : FThreads)
+            if (t.joinable())
+                t.join();
+    }
+    template <class F>
+    void Start(F &&f) { FThreads.emplace_back(std::forward<F>(f)); }
+
+private:
+    std::vector<std::thread> FThreads;
+};
+
+TEnvelopeResult MultiPartPass(TDecodeStream &stream, TEnvelopeResult res, const TProgressProc &progress, int parts,
+                              std::vector<double> &partCpu)
+{
+    partCpu.assign(static_cast<size_t>(parts), 0.0);
+    const TEnvelopeFigures fig = res.Figures;
+    const int channels = res.Channels;
+    // Parts start on point boundaries, so no point is shared: the parts write into one array side by side.
+    const qint64 usedPoints = std::min<qint64>((fig.F + fig.S - 1) / fig.S, fig.EnvCount);
+    std::vector<qint64> start(static_cast<size_t>(parts) + 1);
+    for (int k = 0; k < parts; ++k)
+        start[size_t(k)] = usedPoints * k / parts * fig.S;
+    start[size_t(parts)] = -1;  // the last part reads to the end of the data
+
+    std::vector<TEnvPoint> points(static_cast<size_t>(fig.EnvCount));
+    TPartProgress done;
+    std::vector<char> failed(static_cast<size_t>(parts), 0);
+    {
+        TThreadGroup workers;
+        for (int k = 1; k < parts; ++k) {
+            workers.Start([&, k] {
+                const double cpu0 = ThreadCpuSec();
+                TDecodeStream part;
+                if (part.OpenLike(stream) && part.SeekBytes(start[size_t(k)] * channels * 2))
+                    DecodeRange(part, fig, channels, points.data(), start[size_t(k)], start[size_t(k) + 1], done, [] {});
+                else
+                    failed[size_t(k)] = 1;
+                partCpu[size_t(k)] = ThreadCpuSec() - cpu0;
+                done.PartFinished();
+            });
+        }
+        TPercentReporter reporter(progress, fig.L);
+        const double cpu0 = ThreadCpuSec();
+        DecodeRange(stream, fig, channels, points.data(), 0, start[1], done, [&] { reporter.Report(done.Done()); });
+        partCpu[0] = ThreadCpuSec() - cpu0;
+        qint64 seen = done.Done();
+        for (bool all = false; !all;) {
+            seen = done.WaitBeyond(seen, parts - 1, all);
+            reporter.Report(seen);
+        }
+        // A part whose stream could not be opened or placed (the file went away meanwhile): this stream
+        // decodes it after all. When that fails too its points stay 0, as after a read failure.
+        for (int k = 1; k < parts; ++k) {
+            if (failed[size_t(k)] && stream.SeekBytes(start[size_t(k)] * channels * 2))
+                DecodeRange(stream, fig, channels, points.data(), start[size_t(k)], start[size_t(k) + 1], done,
+                            [&] { reporter.Report(done.Done()); });
+        }
+    }
+    if (channels < 2) {
+        for (TEnvPoint &p : points) {
+            p.MnR = p.MnL;
+            p.MxR = p.MxL;
+        }
+    }
+    if (progress)
+        progress(100);
+    res.Envelope = std::make_shared<const std::vector<TEnvPoint>>(std::move(points));
+    res.EnvCount = fig.EnvCount;
+    return res;
+}
+
+} // namespace
+
+int EnvelopePartCount(const TDecodeStream &stream, int parts)
+{
+    if (!stream.SeekIsExact())
+        return 1;
+    const int channels = std::max(stream.Channels(), 1);
+    const TEnvelopeFigures fig = EnvelopeFigures(stream.LengthBytes(), channels);
+    if (parts <= 0) {
+        parts = std::clamp(QThread::idealThreadCount(), 1, MaxEnvelopeParts);
+        const double seconds = stream.BytesToSeconds(fig.L);
+        parts = std::min<qint64>(parts, std::max<qint64>(static_cast<qint64>(seconds / MinEnvelopePartSec), 1));
+    }
+    const qint64 usedPoints = std::min<qint64>((fig.F + fig.S - 1) / fig.S, fig.EnvCount);
+    return static_cast<int>(std::clamp<qint64>(std::min<qint64>(parts, MaxEnvelopeParts), 1, usedPoints));
+}
+
+TEnvelopeResult BuildEnvelopeFromFile(const QString &path, const TProgressProc &progress, int parts,
+                                      TEnvelopePassTimes *times)
+{
+    TEnvelopeResult res;
+    TDecodeStream stream;
+    TEnvelopePassTimes spent;
+    const double cpu0 = ThreadCpuSec();
+    const bool opened = stream.Open(path);
+    spent.OpenCpu = ThreadCpuSec() - cpu0;
+    if (times)
+        *times = spent;
+    if (!opened) {
+        res.Error = stream.LastError();
+        return res;
+    }
+    res.SampleRate = stream.SampleRate();
+    res.Channels = std::max(stream.Channels(), 1);
+    const qint64 L = stream.LengthBytes();
+    res.DurationSec = stream.BytesToSeconds(L);
+    res.Figures = EnvelopeFigures(L, res.Channels);
+    const int n = EnvelopePartCount(stream, parts);
+    const double cpu1 = ThreadCpuSec();
+    if (n <= 1 || L <= 0) {
+        res = SequentialPass(stream, res, progress);
+        spent.PartCpu = {ThreadCpuSec() - cpu1};
+    } else {
+        res = MultiPartPass(stream, res, progress, n, spent.PartCpu);
+    }
+    if (times)
+        *times = spent;
     return res;
 }

@@ -22,18 +22,15 @@ struct TEnvelopeFigures {
 };
 TEnvelopeFigures EnvelopeFigures(qint64 L, int channels);
 
-// Builds an envelope from the bytes of successive reads. Channel 0 feeds the left pair, every other
-// channel the right pair; the frame and channel counters run on across reads, so a read may end inside
-// a frame. Frames beyond F land in the last point. After each read the whole percentage of L read
-// (ties to even) is reported when it changed; Finish adds the closing report of 100.
-class TEnvelopeBuilder {
+// Adds samples to the points of an envelope held elsewhere, from a given frame on. Channel 0 feeds the
+// left pair, every other channel the right pair; the frame and channel counters run on across feeds, so
+// a feed may end inside a frame. Frames beyond F land in the last point. Two accumulators that start at
+// different frames may share one array as long as they touch different points.
+class TEnvelopeAccumulator {
 public:
-    TEnvelopeBuilder(qint64 L, int channels, TProgressProc progress);
-    // One read of n bytes (n div 2 samples are used).
+    TEnvelopeAccumulator(const TEnvelopeFigures &figures, int channels, TEnvPoint *points, qint64 firstFrame = 0);
+    // n bytes of interleaved 16-bit samples (n div 2 samples are used).
     void Feed(const void *data, qint64 n);
-    // Copies the left pair to the right for mono, reports 100 and hands the envelope over.
-    TEnvArray Finish();
-    const TEnvelopeFigures &Figures() const { return FFig; }
 
 private:
     void FeedScalar(const int16_t *s, qint64 count);
@@ -41,11 +38,32 @@ private:
 
     TEnvelopeFigures FFig;
     int FChannels;
+    TEnvPoint *FPoints;
+    qint64 FFrame;
+    int FChannel = 0;
+};
+
+// Builds an envelope from the bytes of successive reads (see TEnvelopeAccumulator). After each read the
+// whole percentage of L read (ties to even) is reported when it changed; Finish adds the closing report
+// of 100.
+class TEnvelopeBuilder {
+public:
+    TEnvelopeBuilder(qint64 L, int channels, TProgressProc progress);
+    TEnvelopeBuilder(const TEnvelopeBuilder &) = delete;  // its accumulator points into its own array
+    TEnvelopeBuilder &operator=(const TEnvelopeBuilder &) = delete;
+    // One read of n bytes (n div 2 samples are used).
+    void Feed(const void *data, qint64 n);
+    // Copies the left pair to the right for mono, reports 100 and hands the envelope over.
+    TEnvArray Finish();
+    const TEnvelopeFigures &Figures() const { return FFig; }
+
+private:
+    TEnvelopeFigures FFig;
+    int FChannels;
     TProgressProc FProgress;
     std::vector<TEnvPoint> FPoints;
+    TEnvelopeAccumulator FAcc;
     qint64 FBytesRead = 0;
-    qint64 FFrame = 0;
-    int FChannel = 0;
     int FLastPercent = -1;
 };
 
@@ -59,6 +77,31 @@ struct TEnvelopeResult {
     int EnvCount = 0;
     TEnvelopeFigures Figures;
 };
-// Opens a decoding stream on the path and runs the pass over all of it, in reads of 262144 bytes.
-// A read failure ends the pass like the end of the data. No report at all when the file cannot be opened.
-TEnvelopeResult BuildEnvelopeFromFile(const QString &path, const TProgressProc &progress);
+// Most parts a pass decodes side by side.
+constexpr int MaxEnvelopeParts = 8;
+// Audio each part gets at least when the pass chooses its own number of parts: below that, opening and
+// seeking another decoder costs more than it saves.
+constexpr double MinEnvelopePartSec = 30.0;
+
+// Opens a decoding stream on the path and runs the pass over all of it, in reads of 262144 bytes. No
+// report at all when the file cannot be opened.
+//
+// parts 1 is the sequential pass: a read failure ends it like the end of the data, and the closing 100
+// follows the loop's reports (100 may come twice). parts N > 1 decodes N ranges side by side, each on
+// its own decoding stream from an exact sample (after the seek's pre-roll) and each starting on a point
+// boundary; the calling thread decodes the first range and makes every progress report. The envelope,
+// length and figures are the sequential pass's, point for point; percentages (of all bytes decoded so
+// far) rise strictly, never repeat, and 100 comes once, last. parts 0 chooses: the hardware threads (at
+// most 8), fewer so that each part has MinEnvelopePartSec of audio. Codecs whose seek is not bit-exact
+// (see TDecodeStream::SeekIsExact) always take one part, and no part is shorter than one point.
+// Where a pass spent its CPU time, per thread (seconds), for the benchmark: opening (with the length
+// count) comes first on the calling thread; the parts then run side by side. On an idle machine with a
+// core per part the pass takes about OpenCpu + the largest PartCpu.
+struct TEnvelopePassTimes {
+    double OpenCpu = 0;
+    std::vector<double> PartCpu;
+};
+TEnvelopeResult BuildEnvelopeFromFile(const QString &path, const TProgressProc &progress, int parts = 1,
+                                      TEnvelopePassTimes *times = nullptr);
+// The number of parts BuildEnvelopeFromFile uses for a stream that is open at its start.
+int EnvelopePartCount(const TDecodeStream &stream, int parts);

@@ -1,14 +1,22 @@
-// Envelope pass of long recordings against a plain FFmpeg decode of the same file to 16-bit samples,
-// both measured in this run (CPU time of the process, seconds), with the peak memory of the pass above the
-// idle process.
-//   bench_envelope [FIXTURE_DIR]   (default bench/fixtures; files from the bench fixture script)
+// Envelope pass of long recordings against a plain FFmpeg decode of the same file to 16-bit samples, all
+// measured in this run: the plain decode, the sequential pass, the pass in 2..N parts (N the hardware
+// threads, at most 8) and a cached re-open, with wall and CPU time (median of the rounds), the peak memory
+// of a pass above the idle process, and whether the parts gave the sequential envelope point for point.
+// The cached re-open is measured as whole processes: `vornak-tool envelope FILE` served from a warm cache
+// against the tool's own start-up (`vornak-tool format-time 0`).
+//   bench_envelope [FIXTURE_DIR] [ROUNDS]   (default bench/fixtures and 3; files from the fixture script)
 #include "uDecoder.h"
 #include "uEnvelope.h"
+#include "uEnvelopeCache.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -75,8 +83,8 @@ long long PlainDecode(const QString &path)
     return total;
 }
 
-// CPU time of the process in seconds: both sides run on this one thread, and unlike the wall clock it
-// is not stretched by other programs competing for the cores.
+// CPU time of the process in seconds, all threads together: unlike the wall clock it is not stretched by
+// other programs competing for the cores.
 double CpuSec()
 {
     timespec ts{};
@@ -103,55 +111,181 @@ void ResetPeak()
         f.write("5");
 }
 
+double WallSec()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return ts.tv_sec + ts.tv_nsec / 1e9;
+}
+
+double Median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
+
+struct TTimes {
+    std::vector<double> wall, cpu;
+    void Add(double w, double c)
+    {
+        wall.push_back(w);
+        cpu.push_back(c);
+    }
+};
+
+template <class F>
+void Timed(TTimes &t, F &&f)
+{
+    const double w0 = WallSec(), c0 = CpuSec();
+    f();
+    t.Add(WallSec() - w0, CpuSec() - c0);
+}
+
+bool SameEnvelope(const TEnvelopeResult &a, const TEnvelopeResult &b)
+{
+    if (a.Error || b.Error || a.EnvCount != b.EnvCount || a.Figures.L != b.Figures.L || a.Figures.S != b.Figures.S
+        || a.DurationSec != b.DurationSec)
+        return false;
+    for (size_t i = 0; i < a.Envelope->size(); ++i) {
+        const TEnvPoint &p = (*a.Envelope)[i], &q = (*b.Envelope)[i];
+        if (p.MnL != q.MnL || p.MxL != q.MxL || p.MnR != q.MnR || p.MxR != q.MxR)
+            return false;
+    }
+    return true;
+}
+
+// Wall time of one run of the tool, seconds; -1 when it failed or was not served from the cache.
+double ToolRun(const QString &tool, const QStringList &args, const QProcessEnvironment &env)
+{
+    QProcess p;
+    p.setProcessEnvironment(env);
+    const double w0 = WallSec();
+    p.start(tool, args);
+    if (!p.waitForFinished(120000) || p.exitCode() != 0)
+        return -1;
+    const double w = WallSec() - w0;
+    return p.readAllStandardOutput().contains("cache=miss") ? -1 : w;
+}
+
+QByteArray LoadAverage()
+{
+    QFile f(QStringLiteral("/proc/loadavg"));
+    return f.open(QIODevice::ReadOnly) ? f.readAll().trimmed() : QByteArray("?");
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
+    QCoreApplication app(argc, argv);
     av_log_set_level(AV_LOG_ERROR);
     const QString dir = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("bench/fixtures");
+    const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
     const char *const files[] = {"fx60_cbr128.mp3", "fx60_vbrV4.mp3", "fx60_q2.ogg", "fx60_m48.opus", "fx60.flac",
                                  "fx60.wav"};
-    const int rounds = 2;
-    std::printf("%-18s %10s %12s %7s %8s %10s %8s %6s\n", "file", "decode cpu", "envelope cpu", "ratio", "open cpu",
-                "peak MB", "points", "S");
-    bool allOk = true;
+    const int hwThreads = std::clamp(QThread::idealThreadCount(), 1, MaxEnvelopeParts);
+    const QString tool = QCoreApplication::applicationDirPath() + QStringLiteral("/../tools/vornak-tool");
+    QTemporaryDir cacheHome;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_CACHE_HOME"), cacheHome.path());
+
+    std::printf("hardware threads %d, rounds %d (median), load average at start: %s\n", QThread::idealThreadCount(),
+                rounds, LoadAverage().constData());
+    std::printf("%-16s %-12s %8s %8s %9s %8s %8s %9s %8s %5s\n", "file", "run", "wall s", "cpu s", "wall/plain",
+                "cpu/plain", "path s", "path/plain", "peak MB", "same");
+    bool partsOk = true, wallOk = true, pathOk = true, cacheOk = true, sameOk = true;
     for (const char *name : files) {
         const QString path = QDir(dir).filePath(QString::fromLatin1(name));
         if (!QFileInfo::exists(path)) {
-            std::printf("%-18s missing (run the bench fixture script)\n", name);
+            std::printf("%-16s missing (run the bench fixture script)\n", name);
             continue;
         }
         PlainDecode(path);  // warm the page cache
-        double plain = 1e9, env = 1e9, open = 1e9;
-        long peakKb = 0;
-        TEnvelopeResult r;
+        TTimes plain, open, sequential;
+        std::vector<TTimes> parts(static_cast<size_t>(hwThreads) + 1);
+        std::vector<long> peakKb(static_cast<size_t>(hwThreads) + 1, 0);
+        std::vector<bool> same(static_cast<size_t>(hwThreads) + 1, true);
+        // Critical path: opening on the calling thread, then the slowest part (CPU seconds of each thread),
+        // the wall time the pass takes on an idle machine with a core per part.
+        std::vector<std::vector<double>> critical(static_cast<size_t>(hwThreads) + 1);
+        TEnvelopeResult reference;
         for (int i = 0; i < rounds; ++i) {
-            double c0 = CpuSec();
-            const long long bytes = PlainDecode(path);
-            plain = std::min(plain, CpuSec() - c0);
-            if (bytes < 0)
-                std::printf("%-18s plain decode failed\n", name);
-
-            {
+            Timed(plain, [&] { PlainDecode(path); });
+            Timed(open, [&] {
                 // Opening alone: container, decoder and the count of the decoded length.
-                const double o0 = CpuSec();
                 TDecodeStream probe;
                 probe.Open(path);
-                open = std::min(open, CpuSec() - o0);
+            });
+            for (int n = 1; n <= hwThreads; ++n) {
+                const long idle = StatusKb("VmRSS:");
+                ResetPeak();
+                TEnvelopeResult r;
+                TEnvelopePassTimes spent;
+                Timed(n == 1 ? sequential : parts[size_t(n)],
+                      [&] { r = BuildEnvelopeFromFile(path, [](int) {}, n, &spent); });
+                critical[size_t(n)].push_back(spent.OpenCpu
+                                          + *std::max_element(spent.PartCpu.begin(), spent.PartCpu.end()));
+                peakKb[size_t(n)] = std::max(peakKb[size_t(n)], StatusKb("VmHWM:") - idle);
+                if (n == 1)
+                    reference = r;
+                else
+                    same[size_t(n)] = same[size_t(n)] && SameEnvelope(r, reference);
             }
-            const long idle = StatusKb("VmRSS:");
-            ResetPeak();
-            c0 = CpuSec();
-            r = BuildEnvelopeFromFile(path, [](int) {});
-            env = std::min(env, CpuSec() - c0);
-            peakKb = std::max(peakKb, StatusKb("VmHWM:") - idle);
         }
-        const double ratio = env / plain;
-        allOk = allOk && ratio <= 1.10 && peakKb < 64 * 1024;
-        std::printf("%-18s %10.3f %12.3f %7.3f %8.3f %10.1f %8d %6lld\n", name, plain, env, ratio, open, peakKb / 1024.0,
-                    r.EnvCount, static_cast<long long>(r.Figures.S));
+        const double plainWall = Median(plain.wall), plainCpu = Median(plain.cpu);
+        auto row = [&](const char *run, const TTimes &t, const std::vector<double> &critical, long kb,
+                       const char *sameText) {
+            std::printf("%-16s %-12s %8.3f %8.3f %9.3f %8.3f", name, run, Median(t.wall), Median(t.cpu),
+                        Median(t.wall) / plainWall, Median(t.cpu) / plainCpu);
+            if (critical.empty())
+                std::printf(" %8s %9s %8s %5s\n", "", "", "", sameText);
+            else
+                std::printf(" %8.3f %9.3f %8.1f %5s\n", Median(critical), Median(critical) / plainCpu, kb / 1024.0,
+                            sameText);
+        };
+        row("plain", plain, {}, 0, "");
+        row("open/count", open, {}, 0, "");
+        row("sequential", sequential, critical[1], peakKb[1], "");
+        for (int n = 2; n <= hwThreads; ++n) {
+            const QByteArray label = QByteArray::number(n) + " parts";
+            row(label.constData(), parts[size_t(n)], critical[size_t(n)], peakKb[size_t(n)], same[size_t(n)] ? "yes" : "NO");
+            sameOk = sameOk && same[size_t(n)];
+            partsOk = partsOk && peakKb[size_t(n)] < 64 * 1024;
+            if (n == 2) {
+                wallOk = wallOk && Median(parts[2].wall) <= 0.6 * plainWall;
+                pathOk = pathOk && Median(critical[2]) <= 0.6 * plainCpu;
+            }
+        }
+
+        // Cached re-open: one load through the tool fills the cache, then whole processes are timed.
+        {
+            TEnvelopeResult r;
+            TEnvelopeCache cache(cacheHome.filePath(QStringLiteral("VornakReader2026")));
+            const TEnvelopeCacheKey key = *TEnvelopeCache::KeyOf(path);
+            TTimes lookup;
+            ToolRun(tool, {QStringLiteral("envelope"), path}, env);  // the first load fills the cache
+            for (int i = 0; i < rounds; ++i)
+                Timed(lookup, [&] { cache.Lookup(key, r); });
+            std::vector<double> startup, hit;
+            for (int i = 0; i < std::max(rounds, 5); ++i) {
+                startup.push_back(ToolRun(tool, {QStringLiteral("format-time"), QStringLiteral("0")}, env));
+                hit.push_back(ToolRun(tool, {QStringLiteral("envelope"), path}, env));
+            }
+            const double over = Median(hit) - Median(startup);
+            const bool served = *std::min_element(hit.begin(), hit.end()) >= 0 && SameEnvelope(r, reference);
+            std::printf("%-16s %-12s %8.3f %8.3f %9s %8s %8s %9s %8s %5s  (lookup in-process %.1f ms; tool start-up %.3f s, "
+                        "cached envelope %.3f s)\n",
+                        name, "cached", over, Median(lookup.cpu), "", "", "", "", "", served ? "yes" : "NO",
+                        Median(lookup.wall) * 1000, Median(startup), Median(hit));
+            cacheOk = cacheOk && served && over <= 0.050;
+        }
         std::fflush(stdout);
     }
-    std::printf("goal: envelope within 1.10x of the plain decode, peak under 64 MB: %s\n", allOk ? "met" : "NOT met");
+    std::printf("load average at end: %s\n", LoadAverage().constData());
+    std::printf("goal: 2 parts within 0.6x the plain decode: wall %s, critical path %s\n", wallOk ? "met" : "NOT met",
+                pathOk ? "met" : "NOT met");
+    std::printf("goal: peak under 64 MB above idle: %s\n", partsOk ? "met" : "NOT met");
+    std::printf("goal: cached re-open within 50 ms of the tool's start-up: %s\n", cacheOk ? "met" : "NOT met");
+    std::printf("parts give the sequential envelope: %s\n", sameOk ? "yes" : "NO");
     return 0;
 }

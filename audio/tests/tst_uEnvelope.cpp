@@ -1,12 +1,55 @@
-// Envelope pass on samples in memory: figures, channel mapping, reads that split frames, progress.
+// Envelope pass on samples in memory (figures, channel mapping, reads that split frames, progress) and
+// over files: several parts and the cache give the sequential pass's envelope in every format.
+#include "uDecoder.h"
 #include "uEnvelope.h"
+#include "uEnvelopeCache.h"
 
 #include <QtTest>
 
+#include <QProcess>
 #include <QRandomGenerator>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QThread>
 #include <algorithm>
 
 namespace {
+
+bool Ffmpeg(const QStringList &args)
+{
+    QProcess p;
+    p.start(QStringLiteral("ffmpeg"), QStringList{"-v", "error", "-y"} + args);
+    return p.waitForFinished(120000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
+
+// Two tones and noise, so that a part that starts a sample off or decodes differently after its seek
+// changes points.
+const char *const TonesAndNoise = "0.4*sin(2*PI*440*t)+0.1*random(0)|0.3*sin(2*PI*317*t)+0.05*random(1)";
+// Short noise bursts over quiet tones: the Vorbis encoder switches block sizes at each burst.
+const char *const Bursts = "0.6*random(0)*lt(mod(t\\,0.37)\\,0.03)+0.2*sin(2*PI*220*t)|"
+                           "0.5*random(1)*lt(mod(t\\,0.29)\\,0.02)+0.1*sin(2*PI*330*t)";
+
+QString Signal(const char *exprs, int rate, double seconds)
+{
+    return QStringLiteral("aevalsrc=exprs='%1':s=%2:d=%3").arg(QLatin1String(exprs)).arg(rate).arg(seconds);
+}
+
+void CompareResults(const TEnvelopeResult &got, const TEnvelopeResult &want, const char *what)
+{
+    QVERIFY2(got.Error == 0, what);
+    QCOMPARE(got.SampleRate, want.SampleRate);
+    QCOMPARE(got.Channels, want.Channels);
+    QCOMPARE(got.DurationSec, want.DurationSec);
+    QCOMPARE(got.Figures.L, want.Figures.L);
+    QCOMPARE(got.Figures.S, want.Figures.S);
+    QCOMPARE(got.EnvCount, want.EnvCount);
+    QCOMPARE(got.Envelope->size(), want.Envelope->size());
+    for (size_t i = 0; i < want.Envelope->size(); ++i) {
+        const TEnvPoint &a = (*got.Envelope)[i], &b = (*want.Envelope)[i];
+        if (a.MnL != b.MnL || a.MxL != b.MxL || a.MnR != b.MnR || a.MxR != b.MxR)
+            QFAIL(qPrintable(QStringLiteral("%1: point %2 differs").arg(what).arg(i)));
+    }
+}
 
 // The pass written sample by sample, as plainly as it is described, to compare the fast one against.
 std::vector<TEnvPoint> PlainPass(const std::vector<int16_t> &samples, qint64 L, int channels)
@@ -47,7 +90,142 @@ bool Same(const TEnvPoint &a, const TEnvPoint &b)
 class TestEnvelope : public QObject {
     Q_OBJECT
 
+    QTemporaryDir FDir;
+    bool FHaveFiles = false;
+    QString Path(const QString &name) const { return FDir.filePath(name); }
+
 private slots:
+    void initTestCase()
+    {
+        // Only the tests over files need the ffmpeg command line; they skip without it.
+        if (QStandardPaths::findExecutable("ffmpeg").isEmpty())
+            return;
+        QVERIFY(FDir.isValid());
+        struct TFixture {
+            const char *name;
+            int rate;
+            double seconds;
+            QStringList args;
+            const char *exprs = TonesAndNoise;
+        };
+        const QList<TFixture> fixtures = {
+            {"tone.wav", 44100, 3, {"-c:a", "pcm_s16le"}},
+            {"tone.flac", 44100, 3, {"-c:a", "flac"}},
+            {"cbr.mp3", 44100, 3, {"-c:a", "libmp3lame", "-b:a", "128k"}},
+            {"vbr.mp3", 44100, 3, {"-c:a", "libmp3lame", "-q:a", "4"}},
+            {"tone.ogg", 44100, 3, {"-c:a", "libvorbis", "-q:a", "3"}},
+            {"clicks.ogg", 44100, 20, {"-c:a", "libvorbis", "-q:a", "2"}, Bursts},
+            {"tone.opus", 48000, 6, {"-c:a", "libopus", "-b:a", "64k"}},
+            {"six.wav", 44100, 3, {"-ac", "6", "-c:a", "pcm_s16le"}},
+            {"mono8k.mp3", 8000, 10, {"-ac", "1", "-c:a", "libmp3lame", "-b:a", "32k"}},
+            {"odd22k.mp3", 22050, 15, {"-c:a", "libmp3lame", "-b:a", "64k"}},
+            {"tone.m4a", 44100, 3, {"-c:a", "aac", "-b:a", "128k"}},
+            {"long.wav", 44100, 30, {"-c:a", "pcm_s16le"}},
+            {"frames3.wav", 44100, 1, {"-af", "atrim=end_sample=3", "-c:a", "pcm_s16le"}},
+        };
+        for (const TFixture &f : fixtures) {
+            QVERIFY2(Ffmpeg(QStringList{"-f", "lavfi", "-i", Signal(f.exprs, f.rate, f.seconds)} + f.args
+                            + QStringList{Path(f.name)}),
+                     f.name);
+        }
+        FHaveFiles = true;
+    }
+
+    // Every format, decoded in 2, 3 and 8 parts side by side and read back from the cache, gives what
+    // the sequential pass gives: every point, the length and the figures.
+    void partsAndCacheGiveTheSequentialEnvelope_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<qint64>("S");  // frames per point of the fixture
+        QTest::addRow("wav") << "tone.wav" << qint64(3);
+        QTest::addRow("flac") << "tone.flac" << qint64(3);
+        QTest::addRow("mp3 cbr") << "cbr.mp3" << qint64(3);
+        QTest::addRow("mp3 vbr") << "vbr.mp3" << qint64(3);
+        QTest::addRow("ogg vorbis") << "tone.ogg" << qint64(3);
+        QTest::addRow("ogg vorbis, switching block sizes") << "clicks.ogg" << qint64(18);
+        QTest::addRow("opus") << "tone.opus" << qint64(6);
+        QTest::addRow("six channels") << "six.wav" << qint64(3);
+        QTest::addRow("mono 8 kHz mp3") << "mono8k.mp3" << qint64(2);
+        QTest::addRow("odd point size, 22.05 kHz mp3") << "odd22k.mp3" << qint64(7);
+    }
+    void partsAndCacheGiveTheSequentialEnvelope()
+    {
+        if (!FHaveFiles)
+            QSKIP("the ffmpeg command line is needed to make the fixtures");
+        QFETCH(QString, file);
+        const QString path = Path(file);
+        const TEnvelopeResult sequential = BuildEnvelopeFromFile(path, {}, 1);
+        QCOMPARE(sequential.Error, 0);
+        QTEST(sequential.Figures.S, "S");
+        for (int parts : {2, 3, 8}) {
+            TDecodeStream probe;
+            QVERIFY(probe.Open(path));
+            QCOMPARE(EnvelopePartCount(probe, parts), parts);
+            const QByteArray what = QByteArray::number(parts) + " parts";
+            CompareResults(BuildEnvelopeFromFile(path, {}, parts), sequential, what.constData());
+        }
+        const TEnvelopeCache cache(Path("cache-" + file));
+        const TEnvelopeCacheKey key = *TEnvelopeCache::KeyOf(path);
+        QVERIFY(cache.Store(key, sequential));
+        TEnvelopeResult cached;
+        QVERIFY(cache.Lookup(key, cached));
+        CompareResults(cached, sequential, "from the cache");
+    }
+
+    // Parts only where seeking is bit-exact, never more than 8 or than points with samples; the pass's
+    // own choice keeps one part for a short recording.
+    void partCountFollowsCodecAndLength_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<int>("asked");
+        QTest::addColumn<int>("parts");
+        QTest::addRow("aac seeks inexactly") << "tone.m4a" << 8 << 1;
+        QTest::addRow("short recording, own choice") << "tone.wav" << 0 << 1;
+        QTest::addRow("at most 8") << "tone.wav" << 20 << 8;
+        QTest::addRow("three frames") << "frames3.wav" << 8 << 3;
+    }
+    void partCountFollowsCodecAndLength()
+    {
+        if (!FHaveFiles)
+            QSKIP("the ffmpeg command line is needed to make the fixtures");
+        QFETCH(QString, file);
+        QFETCH(int, asked);
+        TDecodeStream probe;
+        QVERIFY(probe.Open(Path(file)));
+        QTEST(EnvelopePartCount(probe, asked), "parts");
+        CompareResults(BuildEnvelopeFromFile(Path(file), {}, asked), BuildEnvelopeFromFile(Path(file), {}, 1),
+                       "asked parts");
+    }
+
+    // A pass in parts reports on the calling thread, percentages rising, none twice, and 100 once, last.
+    void multiPartProgressRisesAndEndsWithOneHundred_data()
+    {
+        QTest::addColumn<int>("parts");
+        QTest::addRow("2 parts") << 2;
+        QTest::addRow("3 parts") << 3;
+        QTest::addRow("8 parts") << 8;
+    }
+    void multiPartProgressRisesAndEndsWithOneHundred()
+    {
+        if (!FHaveFiles)
+            QSKIP("the ffmpeg command line is needed to make the fixtures");
+        QFETCH(int, parts);
+        QList<int> reports;
+        bool onCaller = true;
+        QThread *caller = QThread::currentThread();
+        const TEnvelopeResult r = BuildEnvelopeFromFile(Path("long.wav"), [&](int p) {
+            reports.append(p);
+            onCaller = onCaller && QThread::currentThread() == caller;
+        }, parts);
+        QCOMPARE(r.Error, 0);
+        QVERIFY(onCaller);
+        QVERIFY2(reports.size() >= 5, qPrintable(QString::number(reports.size())));  // 20 reads' worth
+        QCOMPARE(reports.last(), 100);
+        for (int i = 1; i < reports.size(); ++i)
+            QVERIFY2(reports[i] > reports[i - 1], qPrintable(QStringLiteral("report %1 after %2").arg(reports[i]).arg(reports[i - 1])));
+        QVERIFY(reports.first() >= 0);
+    }
+
     void figuresFollowTheDecodedLength_data()
     {
         QTest::addColumn<qint64>("L");

@@ -2,6 +2,7 @@
 #include "commands.h"
 
 #include "uAudioEngine.h"
+#include "uEnvelope.h"
 
 #include <QElapsedTimer>
 #include <QThread>
@@ -35,17 +36,26 @@ int LoadFailed(const TAudioEngine &engine)
 
 int CmdEnvelope(const QStringList &args)
 {
-    const char *usage = "envelope FILE [--progress] [--dump]";
+    const char *usage = "envelope FILE [--progress] [--dump] [--no-cache] [--threads N]";
     QString file;
-    bool progress = false, dump = false;
-    for (const QString &a : args) {
+    bool progress = false, dump = false, cache = true;
+    int threads = 0;
+    for (int i = 0; i < args.size(); ++i) {
+        const QString &a = args[i];
+        bool ok = true;
         if (a == QLatin1String("--progress"))
             progress = true;
         else if (a == QLatin1String("--dump"))
             dump = true;
+        else if (a == QLatin1String("--no-cache"))
+            cache = false;
+        else if (a == QLatin1String("--threads") && i + 1 < args.size())
+            ok = (threads = args[++i].toInt(&ok), ok && threads >= 1);  // more than 8 counts as 8
         else if (file.isEmpty() && !a.startsWith(QLatin1String("--")))
             file = a;
         else
+            ok = false;
+        if (!ok)
             return BadArgs(usage);
     }
     if (file.isEmpty())
@@ -54,6 +64,9 @@ int CmdEnvelope(const QStringList &args)
     TAudioEngine engine;
     engine.SetInitialDevice(0);  // no sound: the load alone
     engine.InitAudio();
+    if (!cache)
+        engine.SetEnvelopeCacheFolder(QString());
+    engine.SetEnvelopeParts(threads);
     TProgressProc report;
     if (progress)
         report = [](int percent) { Out(QStringLiteral("progress=%1").arg(percent)); };
@@ -69,6 +82,9 @@ int CmdEnvelope(const QStringList &args)
     Out(QStringLiteral("duration=%1").arg(engine.DurationSec(), 0, 'f', 6));
     Out(QStringLiteral("envcount=%1").arg(engine.EnvCount()));
     Out(QStringLiteral("frames_per_point=%1").arg(qMax<qint64>(perPoint, 1)));
+    const TEnvelopeCacheUse use = engine.LastCacheUse();
+    Out(use == TEnvelopeCacheUse::Hit ? QStringLiteral("cache=hit")
+        : use == TEnvelopeCacheUse::Miss ? QStringLiteral("cache=miss") : QStringLiteral("cache=off"));
     if (dump) {
         QByteArray text;
         for (const TEnvPoint &p : *engine.Envelope()) {

@@ -22,7 +22,7 @@ const Command commands[] = {
     {"resolve", "resolve DB ID ROOT", CmdResolve},
     {"set-meta", "set-meta DB ID FILENAME TITLE PERSONS", CmdSetMeta},
     {"config", "config APPDIR", CmdConfig},
-    {"envelope", "envelope FILE [--progress] [--dump]", CmdEnvelope},
+    {"envelope", "envelope FILE [--progress] [--dump] [--no-cache] [--threads N]", CmdEnvelope},
     {"devices", "devices", CmdDevices},
     {"play", "play FILE [--device N] [--seconds S] [--speed X] [--channel both|left|right]", CmdPlay},
     {"export", "export FILE OUT --format wav|mp3|ogg|opus [--bitrate K] [--start S] [--end E]", CmdExport},

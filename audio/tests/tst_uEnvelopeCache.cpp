@@ -1,0 +1,388 @@
+// Envelope cache: served only for the file's exact state, damaged entries and unusable folders change
+// nothing but speed, the folder stays within its bound, concurrent writers, and the tool's cache line.
+#include "uAudioEngine.h"
+#include "uEnvelopeCache.h"
+
+#include <QtTest>
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <atomic>
+#include <thread>
+
+namespace {
+
+// A 16-bit PCM WAV of noise, written here so that the test needs no encoder.
+bool WriteWav(const QString &path, int rate, int channels, int frames, quint32 seed)
+{
+    QByteArray data(frames * channels * 2, '\0');
+    QRandomGenerator rng(seed);
+    for (int i = 0; i < frames * channels; ++i)
+        qToLittleEndian<qint16>(static_cast<qint16>(rng.bounded(-20000, 20000)), data.data() + 2 * i);
+    QByteArray h;
+    auto u32 = [&h](quint32 v) { char b[4]; qToLittleEndian(v, b); h.append(b, 4); };
+    auto u16 = [&h](quint16 v) { char b[2]; qToLittleEndian(v, b); h.append(b, 2); };
+    h.append("RIFF");
+    u32(36 + data.size());
+    h.append("WAVEfmt ");
+    u32(16);
+    u16(1);
+    u16(channels);
+    u32(rate);
+    u32(rate * channels * 2);
+    u16(channels * 2);
+    u16(16);
+    h.append("data");
+    u32(data.size());
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(h + data) == h.size() + data.size();
+}
+
+bool SameEnvelope(const TEnvArray &a, const TEnvArray &b)
+{
+    if (!a || !b || a->size() != b->size())
+        return false;
+    for (size_t i = 0; i < a->size(); ++i) {
+        const TEnvPoint &p = (*a)[i], &q = (*b)[i];
+        if (p.MnL != q.MnL || p.MxL != q.MxL || p.MnR != q.MnR || p.MxR != q.MxR)
+            return false;
+    }
+    return true;
+}
+
+void SetMTime(const QString &path, qint64 sec, long nsec)
+{
+    const timespec times[2] = {{sec, nsec}, {sec, nsec}};
+    QVERIFY(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0) == 0);
+}
+
+// One load through an engine without sound, with the cache in `folder` (empty: none).
+struct TLoad {
+    bool ok = false;
+    TEnvelopeCacheUse use = TEnvelopeCacheUse::Off;
+    TEnvArray envelope;
+    double duration = 0;
+    int rate = 0;
+    int channels = 0;
+    QList<int> reports;
+};
+TLoad LoadThrough(const QString &folder, const QString &file)
+{
+    TAudioEngine e;
+    e.SetInitialDevice(0);
+    e.InitAudio();
+    e.SetEnvelopeCacheFolder(folder);
+    TLoad r;
+    r.ok = e.Load(file, [&r](int p) { r.reports.append(p); });
+    r.use = e.LastCacheUse();
+    r.envelope = e.Envelope();
+    r.duration = e.DurationSec();
+    r.rate = e.SampleRate();
+    r.channels = e.Channels();
+    return r;
+}
+
+} // namespace
+
+class TestEnvelopeCache : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir FDir;
+    QString FWav;      // 3 s stereo noise
+    QString FCache;    // a fresh cache folder per test
+    TLoad FUncached;   // FWav loaded without any cache
+    QString Path(const QString &name) const { return FDir.filePath(name); }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(FDir.isValid());
+        FWav = Path("noise.wav");
+        QVERIFY(WriteWav(FWav, 44100, 2, 3 * 44100, 1));
+        FUncached = LoadThrough(QString(), FWav);
+        QVERIFY(FUncached.ok);
+        QCOMPARE(FUncached.use, TEnvelopeCacheUse::Off);
+    }
+    void init()
+    {
+        static int n = 0;
+        FCache = Path(QStringLiteral("cache%1/VornakReader2026").arg(++n));
+    }
+
+    void defaultFolderFollowsXdgCacheHome_data()
+    {
+        QTest::addColumn<QByteArray>("xdg");
+        QTest::addColumn<bool>("hasHome");
+        QTest::addColumn<QString>("expected");
+        const QString home = qEnvironmentVariable("HOME");
+        QTest::addRow("absolute") << QByteArray("/srv/cache") << true << "/srv/cache/VornakReader2026";
+        QTest::addRow("relative is ignored") << QByteArray("rel/cache") << true << home + "/.cache/VornakReader2026";
+        QTest::addRow("unset") << QByteArray() << true << home + "/.cache/VornakReader2026";
+        QTest::addRow("unset, no home: no cache") << QByteArray() << false << QString();
+    }
+    void defaultFolderFollowsXdgCacheHome()
+    {
+        QFETCH(QByteArray, xdg);
+        QFETCH(bool, hasHome);
+        const QByteArray savedXdg = qgetenv("XDG_CACHE_HOME"), savedHome = qgetenv("HOME");
+        if (xdg.isEmpty())
+            qunsetenv("XDG_CACHE_HOME");
+        else
+            qputenv("XDG_CACHE_HOME", xdg);
+        if (!hasHome)
+            qunsetenv("HOME");
+        const QString folder = TEnvelopeCache::DefaultFolder();
+        qputenv("XDG_CACHE_HOME", savedXdg);
+        qputenv("HOME", savedHome);
+        QTEST(folder, "expected");
+    }
+
+    // The second load is served from the cache with exactly what the pass made, reporting only 100.
+    void secondLoadIsServedWithThePassResult()
+    {
+        const TLoad first = LoadThrough(FCache, FWav);
+        QCOMPARE(first.use, TEnvelopeCacheUse::Miss);
+        const TLoad second = LoadThrough(FCache, FWav);
+        QCOMPARE(second.use, TEnvelopeCacheUse::Hit);
+        QCOMPARE(second.reports, QList<int>{100});
+        for (const TLoad *l : {&first, &second}) {
+            QVERIFY(SameEnvelope(l->envelope, FUncached.envelope));
+            QCOMPARE(l->duration, FUncached.duration);
+            QCOMPARE(l->rate, 44100);
+            QCOMPARE(l->channels, 2);
+        }
+        // Reached through a symbolic link, the file is the same file.
+        QVERIFY(QFile::link(FWav, Path("link.wav")));
+        QCOMPARE(LoadThrough(FCache, Path("link.wav")).use, TEnvelopeCacheUse::Hit);
+    }
+
+    // Any change of the file's state misses, also one that keeps size and second; the new state is then
+    // served in its turn.
+    void changedFileMisses_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::addRow("touched, same second") << "touch";
+        QTest::addRow("grown by the recorder") << "append";
+        QTest::addRow("replaced by a copy") << "replace";
+    }
+    void changedFileMisses()
+    {
+        QFETCH(QString, change);
+        const QString file = Path("changing.wav");
+        QFile::remove(file);
+        QVERIFY(QFile::copy(FWav, file));
+        SetMTime(file, 1700000000, 100);
+        QCOMPARE(LoadThrough(FCache, file).use, TEnvelopeCacheUse::Miss);
+        QCOMPARE(LoadThrough(FCache, file).use, TEnvelopeCacheUse::Hit);
+        if (change == "touch") {
+            SetMTime(file, 1700000000, 101);
+        } else if (change == "append") {
+            QFile f(file);
+            QVERIFY(f.open(QIODevice::Append));
+            f.write(QByteArray(4000, '\0'));  // past the data chunk: the audio is unchanged
+            f.close();
+            SetMTime(file, 1700000000, 100);
+        } else {
+            // The old file stays until the copy exists, so the copy cannot get its inode number.
+            QFile::remove(file + ".old");
+            QVERIFY(QFile::rename(file, file + ".old"));
+            QVERIFY(QFile::copy(FWav, file));
+            SetMTime(file, 1700000000, 100);
+        }
+        QCOMPARE(LoadThrough(FCache, file).use, TEnvelopeCacheUse::Miss);
+        QCOMPARE(LoadThrough(FCache, file).use, TEnvelopeCacheUse::Hit);
+    }
+
+    // An entry that is not whole and ours is a miss: the load gives the pass's result and writes the
+    // entry again, so the next load is a hit.
+    void damagedEntryIsIgnoredAndRewritten_data()
+    {
+        QTest::addColumn<QString>("damage");
+        QTest::addRow("truncated to half") << "half";
+        QTest::addRow("empty") << "empty";
+        QTest::addRow("one point flipped") << "flip";
+        QTest::addRow("checksum cut off") << "nosum";
+        QTest::addRow("another file's entry") << "foreign";
+        QTest::addRow("not an entry at all") << "text";
+    }
+    void damagedEntryIsIgnoredAndRewritten()
+    {
+        QFETCH(QString, damage);
+        QVERIFY(LoadThrough(FCache, FWav).ok);
+        const TEnvelopeCache cache(FCache);
+        const QString entry = cache.EntryPath(*TEnvelopeCache::KeyOf(FWav));
+        QFile f(entry);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QByteArray bytes = f.readAll();
+        f.close();
+        if (damage == "half")
+            bytes.truncate(bytes.size() / 2);
+        else if (damage == "empty")
+            bytes.clear();
+        else if (damage == "flip")
+            bytes[bytes.size() - 32 - 1000] = char(bytes[bytes.size() - 32 - 1000] ^ 0x40);
+        else if (damage == "nosum")
+            bytes.chop(32);
+        else if (damage == "text")
+            bytes = "not a cache entry\n";
+        else {
+            // A whole, valid entry of another file under this file's entry name.
+            const QString other = Path("other.wav");
+            QVERIFY(WriteWav(other, 44100, 2, 44100, 2));
+            QVERIFY(LoadThrough(FCache, other).ok);
+            QFile o(cache.EntryPath(*TEnvelopeCache::KeyOf(other)));
+            QVERIFY(o.open(QIODevice::ReadOnly));
+            bytes = o.readAll();
+        }
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(bytes);
+        f.close();
+
+        TEnvelopeResult r;
+        QVERIFY(!cache.Lookup(*TEnvelopeCache::KeyOf(FWav), r));
+        const TLoad again = LoadThrough(FCache, FWav);
+        QCOMPARE(again.use, TEnvelopeCacheUse::Miss);
+        QVERIFY(SameEnvelope(again.envelope, FUncached.envelope));
+        QCOMPARE(again.duration, FUncached.duration);
+        QCOMPARE(LoadThrough(FCache, FWav).use, TEnvelopeCacheUse::Hit);
+    }
+
+    // A cache folder that cannot be made: the load is the uncached one, without the cache.
+    void unusableFolderLoadsWithoutCache()
+    {
+        QFile blocker(Path("plainfile"));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        const QString folder = Path("plainfile/VornakReader2026");
+        for (int i = 0; i < 2; ++i) {
+            const TLoad l = LoadThrough(folder, FWav);
+            QVERIFY(l.ok);
+            QCOMPARE(l.use, TEnvelopeCacheUse::Off);
+            QVERIFY(SameEnvelope(l.envelope, FUncached.envelope));
+            QCOMPARE(l.reports.last(), 100);
+            QVERIFY(l.reports.size() > 1);  // the pass ran, with its reports
+        }
+        // A file that cannot be decoded is neither stored nor served.
+        QFile junk(Path("junk.mp3"));
+        QVERIFY(junk.open(QIODevice::WriteOnly));
+        junk.write(QByteArray(4096, 'x'));
+        junk.close();
+        QVERIFY(!LoadThrough(FCache, junk.fileName()).ok);
+        QVERIFY(!LoadThrough(FCache, junk.fileName()).ok);
+        QCOMPARE(QDir(FCache).entryList(QDir::Files | QDir::Hidden).size(), 0);
+    }
+
+    // Over its bound the folder loses its least recently used entries; a hit counts as a use.
+    void boundRemovesTheLeastRecentlyUsed()
+    {
+        QVERIFY(QDir().mkpath(FCache));
+        TEnvelopeResult r;
+        r.SampleRate = 44100;
+        r.Channels = 2;
+        r.Figures = EnvelopeFigures(50000 * 4, 2);
+        r.EnvCount = r.Figures.EnvCount;
+        r.Envelope = std::make_shared<const std::vector<TEnvPoint>>(size_t(r.EnvCount), TEnvPoint{-5, 5, -6, 6});
+        const qint64 entryBytes = 400000 + 200;  // points plus header, path and checksum (at most)
+        const TEnvelopeCache cache(FCache, 3 * entryBytes);
+        QList<TEnvelopeCacheKey> keys;
+        for (int i = 0; i < 4; ++i) {
+            const QString file = Path(QStringLiteral("lru%1.wav").arg(i));
+            QVERIFY(WriteWav(file, 8000, 1, 10, 3));
+            keys.append(*TEnvelopeCache::KeyOf(file));
+            QVERIFY(cache.Store(keys[i], r));
+            SetMTime(cache.EntryPath(keys[i]), 1700000000 + i, 0);  // stored in this order
+            if (i == 2) {
+                TEnvelopeResult got;
+                QVERIFY(cache.Lookup(keys[0], got));  // 0 is now the most recently used
+                QVERIFY(SameEnvelope(got.Envelope, r.Envelope));
+            }
+        }
+        TEnvelopeResult got;
+        QVERIFY(cache.Lookup(keys[0], got));
+        QVERIFY(!cache.Lookup(keys[1], got));
+        QVERIFY(cache.Lookup(keys[2], got));
+        QVERIFY(cache.Lookup(keys[3], got));
+    }
+
+    // Two writers of one entry and a reader at the same time: every hit is whole, one entry remains,
+    // and no temporary file is left behind.
+    void concurrentWritersLeaveOneWholeEntry()
+    {
+        QVERIFY(LoadThrough(FCache, FWav).ok);
+        const TEnvelopeCache cache(FCache);
+        const TEnvelopeCacheKey key = *TEnvelopeCache::KeyOf(FWav);
+        TEnvelopeResult stored;
+        QVERIFY(cache.Lookup(key, stored));
+        std::atomic<bool> stop{false};
+        std::atomic<int> bad{0}, hits{0};
+        auto writer = [&] {
+            for (int i = 0; i < 40; ++i)
+                cache.Store(key, stored);
+        };
+        std::thread reader([&] {
+            while (!stop) {
+                TEnvelopeResult r;
+                if (cache.Lookup(key, r)) {
+                    ++hits;
+                    if (!SameEnvelope(r.Envelope, stored.Envelope))
+                        ++bad;
+                }
+            }
+        });
+        std::thread w1(writer), w2(writer);
+        w1.join();
+        w2.join();
+        stop = true;
+        reader.join();
+        QCOMPARE(bad.load(), 0);
+        QVERIFY(hits.load() > 0);
+        QCOMPARE(QDir(FCache).entryList(QDir::Files | QDir::Hidden), QStringList{QFileInfo(cache.EntryPath(key)).fileName()});
+    }
+
+    // vornak-tool envelope: the cache line after frames_per_point=, before the dump; --no-cache neither
+    // reads nor writes; --threads gives the same envelope.
+    void toolReportsItsCacheUse()
+    {
+        const QString tool = qEnvironmentVariable("VORNAK_TOOL");
+        if (tool.isEmpty())
+            QSKIP("VORNAK_TOOL is not set");
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_CACHE_HOME", QFileInfo(FCache).path());
+        auto run = [&](const QStringList &args, int *code = nullptr) {
+            QProcess p;
+            p.setProcessEnvironment(env);
+            p.start(tool, QStringList{"envelope", FWav} + args);
+            p.waitForFinished(60000);
+            if (code)
+                *code = p.exitCode();
+            return QString::fromUtf8(p.readAllStandardOutput()).split('\n');
+        };
+        const QStringList off = run({"--no-cache", "--dump"});
+        QVERIFY(!QFileInfo::exists(FCache));
+        const QStringList miss = run({"--dump", "--threads", "3"});
+        const QStringList hit = run({"--dump"});
+        QCOMPARE(off.indexOf("cache=off"), off.indexOf(QRegularExpression("^frames_per_point=\\d+$")) + 1);
+        QCOMPARE(miss.indexOf("cache=miss"), 6);
+        QCOMPARE(hit.indexOf("cache=hit"), 6);
+        QVERIFY(off.size() > 50000);
+        for (const QStringList *l : {&miss, &hit})
+            QVERIFY(l->mid(0, 6) == off.mid(0, 6) && l->mid(7) == off.mid(7));
+        int code = 0;
+        for (const QStringList &bad : {QStringList{"--threads"}, QStringList{"--threads", "0"},
+                                       QStringList{"--threads", "two"}, QStringList{"--cache"}}) {
+            run(bad, &code);
+            QCOMPARE(code, 2);
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TestEnvelopeCache)
+#include "tst_uEnvelopeCache.moc"

@@ -1,0 +1,322 @@
+// Envelope cache: entry files with a version, the file's key, the pass's figures, the points and a checksum.
+#include "uEnvelopeCache.h"
+
+#include <QCryptographicHash>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QtEndian>
+
+#include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+// Entry layout, all numbers little-endian:
+//   magic[8] "VRENVC\r\n", u32 version,
+//   key: u64 device, u64 inode, i64 size, i64 mtime ns, u32 path length, path bytes,
+//   pass: i32 rate, i32 channels, i64 L (decoded bytes), f64 duration (bit pattern), i64 S, i32 EnvCount,
+//   EnvCount points of four i16 (MnL MxL MnR MxR),
+//   SHA-256 of everything before it.
+// A new layout or a change in how the pass computes its points needs a new version: old entries then miss.
+const char Magic[8] = {'V', 'R', 'E', 'N', 'V', 'C', '\r', '\n'};
+constexpr quint32 FormatVersion = 1;
+constexpr int ChecksumBytes = 32;
+const char EntrySuffix[] = ".venv";
+const char TempPrefix[] = ".venv-tmp-";
+// A temporary file this old was left by a writer that died; a live writer needs milliseconds.
+constexpr qint64 StaleTempSec = 3600;
+
+class TWriter {
+public:
+    template <class T>
+    void Num(T v)
+    {
+        const T le = qToLittleEndian(v);
+        FData.append(reinterpret_cast<const char *>(&le), sizeof(le));
+    }
+    void Bytes(const QByteArray &b) { FData.append(b); }
+    QByteArray &Data() { return FData; }
+
+private:
+    QByteArray FData;
+};
+
+class TReader {
+public:
+    explicit TReader(const QByteArray &data, qsizetype end) : FData(data), FEnd(end) {}
+    template <class T>
+    bool Num(T &v)
+    {
+        if (FEnd - FPos < qsizetype(sizeof(T)))
+            return false;
+        v = qFromLittleEndian<T>(FData.constData() + FPos);
+        FPos += sizeof(T);
+        return true;
+    }
+    bool Bytes(qsizetype n, QByteArray &out)
+    {
+        if (n < 0 || FEnd - FPos < n)
+            return false;
+        out = FData.mid(FPos, n);
+        FPos += n;
+        return true;
+    }
+    qsizetype Left() const { return FEnd - FPos; }
+
+private:
+    const QByteArray &FData;
+    qsizetype FEnd;
+    qsizetype FPos = 0;
+};
+
+// Largest entry there can be: header, a path of PATH_MAX, 50000 points, checksum.
+constexpr qint64 MaxEntryBytes = 256 + PATH_MAX + qint64(MaxEnvPoints) * 8 + ChecksumBytes;
+
+bool WriteAll(int fd, const char *data, qint64 n)
+{
+    while (n > 0) {
+        const ssize_t w = ::write(fd, data, static_cast<size_t>(n));
+        if (w < 0 && errno == EINTR)
+            continue;
+        if (w <= 0)
+            return false;
+        data += w;
+        n -= w;
+    }
+    return true;
+}
+
+QByteArray ReadWhole(const QString &path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0)
+        return {};
+    QByteArray data;
+    struct stat st;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 && st.st_size <= MaxEntryBytes) {
+        data.resize(static_cast<qsizetype>(st.st_size));
+        qint64 done = 0;
+        while (done < data.size()) {
+            const ssize_t r = ::read(fd, data.data() + done, static_cast<size_t>(data.size() - done));
+            if (r < 0 && errno == EINTR)
+                continue;
+            if (r <= 0)
+                break;
+            done += r;
+        }
+        if (done != data.size())
+            data.clear();
+    }
+    ::close(fd);
+    return data;
+}
+
+} // namespace
+
+QString TEnvelopeCache::DefaultFolder()
+{
+    // Only an absolute XDG_CACHE_HOME counts; a relative one is to be ignored.
+    QString base = QFile::decodeName(qgetenv("XDG_CACHE_HOME"));
+    if (!base.startsWith(QLatin1Char('/'))) {
+        const QString home = QFile::decodeName(qgetenv("HOME"));
+        if (!home.startsWith(QLatin1Char('/')))
+            return QString();  // no home folder: no cache
+        base = home + QStringLiteral("/.cache");
+    }
+    return base + QStringLiteral("/VornakReader2026");
+}
+
+TEnvelopeCache::TEnvelopeCache(QString folder, qint64 limitBytes) : FFolder(std::move(folder)), FLimitBytes(limitBytes)
+{
+}
+
+bool TEnvelopeCache::Usable() const
+{
+    if (FFolder.isEmpty())
+        return false;
+    QFileInfo info(FFolder);
+    if (info.isDir())
+        return true;
+    return QDir().mkpath(FFolder) && QFileInfo(FFolder).isDir();
+}
+
+std::optional<TEnvelopeCacheKey> TEnvelopeCache::KeyOf(const QString &path)
+{
+    if (path.isEmpty())
+        return std::nullopt;
+    char resolved[PATH_MAX];
+    if (!::realpath(QFile::encodeName(path).constData(), resolved))
+        return std::nullopt;
+    struct stat st;
+    if (::stat(resolved, &st) != 0 || !S_ISREG(st.st_mode))
+        return std::nullopt;
+    TEnvelopeCacheKey key;
+    key.ResolvedPath = QByteArray(resolved);
+    key.Device = static_cast<quint64>(st.st_dev);
+    key.Inode = static_cast<quint64>(st.st_ino);
+    key.Size = static_cast<qint64>(st.st_size);
+    key.MTimeNs = static_cast<qint64>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
+    return key;
+}
+
+QString TEnvelopeCache::EntryPath(const TEnvelopeCacheKey &key) const
+{
+    const QByteArray name = QCryptographicHash::hash(key.ResolvedPath, QCryptographicHash::Sha1).toHex();
+    return FFolder + QLatin1Char('/') + QString::fromLatin1(name) + QLatin1String(EntrySuffix);
+}
+
+bool TEnvelopeCache::Lookup(const TEnvelopeCacheKey &key, TEnvelopeResult &result) const
+{
+    if (FFolder.isEmpty())
+        return false;
+    const QString path = EntryPath(key);
+    const QByteArray data = ReadWhole(path);
+    if (data.size() <= ChecksumBytes)
+        return false;
+    const qsizetype body = data.size() - ChecksumBytes;
+    if (QCryptographicHash::hash(QByteArrayView(data.constData(), body), QCryptographicHash::Sha256)
+        != data.mid(body))
+        return false;
+
+    TReader in(data, body);
+    QByteArray magic, storedPath;
+    quint32 version = 0, pathLen = 0;
+    TEnvelopeCacheKey stored;
+    qint32 rate = 0, channels = 0, envCount = 0;
+    qint64 L = 0, S = 0;
+    quint64 durationBits = 0;
+    if (!in.Bytes(sizeof(Magic), magic) || magic != QByteArray(Magic, sizeof(Magic)) || !in.Num(version)
+        || version != FormatVersion || !in.Num(stored.Device) || !in.Num(stored.Inode) || !in.Num(stored.Size)
+        || !in.Num(stored.MTimeNs) || !in.Num(pathLen) || !in.Bytes(pathLen, stored.ResolvedPath) || !in.Num(rate)
+        || !in.Num(channels) || !in.Num(L) || !in.Num(durationBits) || !in.Num(S) || !in.Num(envCount))
+        return false;
+    if (stored != key)
+        return false;
+    // The figures must be the ones the pass derives from the stored length: a foreign writer's entry with
+    // a valid checksum still has to describe a possible pass.
+    if (channels < 1 || rate < 0 || L < 0)
+        return false;
+    const TEnvelopeFigures figures = EnvelopeFigures(L, channels);
+    if (figures.EnvCount != envCount || figures.S != S || in.Left() != qsizetype(envCount) * 8)
+        return false;
+
+    auto points = std::make_shared<std::vector<TEnvPoint>>(static_cast<size_t>(envCount));
+    for (TEnvPoint &p : *points) {
+        in.Num(p.MnL);
+        in.Num(p.MxL);
+        in.Num(p.MnR);
+        in.Num(p.MxR);
+    }
+    double duration;
+    std::memcpy(&duration, &durationBits, sizeof(duration));
+
+    result = TEnvelopeResult();
+    result.SampleRate = rate;
+    result.Channels = channels;
+    result.DurationSec = duration;
+    result.Figures = figures;
+    result.Envelope = std::move(points);
+    result.EnvCount = envCount;
+    // Used now: the least recently used entries are the first to go when the folder is trimmed.
+    ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), nullptr, 0);
+    return true;
+}
+
+bool TEnvelopeCache::Store(const TEnvelopeCacheKey &key, const TEnvelopeResult &result) const
+{
+    if (result.Error != 0 || result.EnvCount <= 0 || !result.Envelope
+        || result.Envelope->size() != static_cast<size_t>(result.EnvCount) || !Usable())
+        return false;
+    TWriter out;
+    out.Bytes(QByteArray(Magic, sizeof(Magic)));
+    out.Num(FormatVersion);
+    out.Num(key.Device);
+    out.Num(key.Inode);
+    out.Num(key.Size);
+    out.Num(key.MTimeNs);
+    out.Num(static_cast<quint32>(key.ResolvedPath.size()));
+    out.Bytes(key.ResolvedPath);
+    out.Num(static_cast<qint32>(result.SampleRate));
+    out.Num(static_cast<qint32>(result.Channels));
+    out.Num(result.Figures.L);
+    quint64 durationBits;
+    std::memcpy(&durationBits, &result.DurationSec, sizeof(durationBits));
+    out.Num(durationBits);
+    out.Num(result.Figures.S);
+    out.Num(static_cast<qint32>(result.EnvCount));
+    QByteArray &data = out.Data();
+    data.reserve(data.size() + result.EnvCount * 8 + ChecksumBytes);
+    for (const TEnvPoint &p : *result.Envelope) {
+        out.Num(p.MnL);
+        out.Num(p.MxL);
+        out.Num(p.MnR);
+        out.Num(p.MxR);
+    }
+    data.append(QCryptographicHash::hash(data, QCryptographicHash::Sha256));
+
+    // A temporary file of our own, renamed over the entry: a reader sees the old entry or the new one,
+    // and two writers of the same entry leave one whole entry. No fsync: after a crash an entry that
+    // lost its data fails its checksum and is written again.
+    QByteArray temp = QFile::encodeName(FFolder + QLatin1Char('/') + QLatin1String(TempPrefix) + QStringLiteral("XXXXXX"));
+    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool written = WriteAll(fd, data.constData(), data.size());
+    const bool closed = ::close(fd) == 0;
+    if (!written || !closed || ::rename(temp.constData(), QFile::encodeName(EntryPath(key)).constData()) != 0) {
+        ::unlink(temp.constData());
+        return false;
+    }
+    Trim();
+    return true;
+}
+
+void TEnvelopeCache::Trim() const
+{
+    struct TEntry {
+        QString path;
+        qint64 size;
+        qint64 usedNs;
+    };
+    std::vector<TEntry> entries;
+    qint64 total = 0;
+    const qint64 nowSec = QDateTime::currentSecsSinceEpoch();
+    const QDir dir(FFolder);
+    const QStringList names = dir.entryList(QDir::Files | QDir::Hidden | QDir::NoSymLinks);
+    for (const QString &name : names) {
+        const QString path = dir.filePath(name);
+        struct stat st;
+        if (::lstat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISREG(st.st_mode))
+            continue;
+        if (name.startsWith(QLatin1String(TempPrefix))) {
+            if (nowSec - st.st_mtim.tv_sec > StaleTempSec)
+                ::unlink(QFile::encodeName(path).constData());
+            continue;
+        }
+        if (!name.endsWith(QLatin1String(EntrySuffix)))
+            continue;  // not ours: left alone and not counted
+        entries.push_back({path, static_cast<qint64>(st.st_size),
+                           static_cast<qint64>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec});
+        total += st.st_size;
+    }
+    if (total <= FLimitBytes)
+        return;
+    std::sort(entries.begin(), entries.end(), [](const TEntry &a, const TEntry &b) { return a.usedNs < b.usedNs; });
+    for (const TEntry &e : entries) {
+        if (total <= FLimitBytes)
+            break;
+        // Another reader may have removed it already; either way it no longer counts.
+        ::unlink(QFile::encodeName(e.path).constData());
+        total -= e.size;
+    }
+}

@@ -1,0 +1,68 @@
+// Envelope cache: the finished waveform envelope of a file, kept per exact file state in a per-user
+// folder, so that opening the same recording again skips the decoding pass.
+#pragma once
+
+#include "uEnvelope.h"
+
+#include <QByteArray>
+#include <QString>
+#include <optional>
+
+// One file's exact state. A file that is changed, replaced, touched or still being written has another
+// key by the next load, so it is never served an old envelope.
+struct TEnvelopeCacheKey {
+    QByteArray ResolvedPath;  // absolute path with symbolic links resolved (local 8-bit encoding)
+    quint64 Device = 0;
+    quint64 Inode = 0;
+    qint64 Size = 0;          // bytes
+    qint64 MTimeNs = 0;       // modification time, nanoseconds since the epoch
+
+    bool operator==(const TEnvelopeCacheKey &o) const
+    {
+        return ResolvedPath == o.ResolvedPath && Device == o.Device && Inode == o.Inode && Size == o.Size
+               && MTimeNs == o.MTimeNs;
+    }
+    bool operator!=(const TEnvelopeCacheKey &o) const { return !(*this == o); }
+};
+
+// What a load did with the cache: not consulted (switched off, or its folder cannot be made), consulted
+// without a usable entry (the pass ran), or served from it.
+enum class TEnvelopeCacheUse { Off, Miss, Hit };
+
+// A cache folder holding one entry file per recording path (the entry's key must match the file's state
+// exactly). Entries are written to a temporary file and renamed into place, and carry a format version and
+// a checksum: a truncated, damaged or foreign entry is a miss, never trusted, and is overwritten by the next
+// store. The folder is kept under a size bound by removing the least recently used entries. Any failure
+// (folder cannot be made, disk full, read-only) makes the cache a no-op: the caller works as without it.
+// Not tied to a thread; several processes may share the folder.
+class TEnvelopeCache {
+public:
+    static constexpr qint64 DefaultLimitBytes = 256LL * 1024 * 1024;
+    // $XDG_CACHE_HOME/VornakReader2026 when that variable holds an absolute path, else
+    // $HOME/.cache/VornakReader2026; empty (no cache) when neither is an absolute path.
+    static QString DefaultFolder();
+
+    explicit TEnvelopeCache(QString folder, qint64 limitBytes = DefaultLimitBytes);
+
+    const QString &Folder() const { return FFolder; }
+    // The folder exists or could be created now.
+    bool Usable() const;
+
+    // The state of a regular file; nullopt when it is not one or cannot be examined.
+    static std::optional<TEnvelopeCacheKey> KeyOf(const QString &path);
+    // The entry file that belongs to a path (one per resolved path, whatever its state).
+    QString EntryPath(const TEnvelopeCacheKey &key) const;
+
+    // A whole, intact entry for exactly this key: true and the result as the pass made it (Error 0).
+    // A hit marks the entry as the most recently used.
+    bool Lookup(const TEnvelopeCacheKey &key, TEnvelopeResult &result) const;
+    // Stores a successful pass under the key, then trims the folder to its bound. False when nothing
+    // could be stored (the cache stays as it was).
+    bool Store(const TEnvelopeCacheKey &key, const TEnvelopeResult &result) const;
+
+private:
+    void Trim() const;
+
+    QString FFolder;
+    qint64 FLimitBytes;
+};
