@@ -17,6 +17,7 @@
 #include <QLocale>
 #include <QTimer>
 #include <QWidget>
+#include <utility>
 
 namespace {
 
@@ -291,5 +292,96 @@ void TReaderCommands::CloseIfRequested()
     if (FCloseRequested && !FBusy) {
         FCloseRequested = false;
         QTimer::singleShot(0, FOwner, [owner = FOwner] { owner->close(); });
+    }
+}
+
+bool TReaderCommands::NeighbourInDay(int AStep, TRecInfo &ARI) const
+{
+    if (FBusy || !FHasFile || !FDataOK || !ReaderData)
+        return false;
+    TRecList day;
+    ReaderData->Search(FCurrent.RecDate, -1, QString(), day);
+    int at = -1;
+    for (int i = 0; i < day.size(); ++i)
+        if (day[i].Id == FCurrent.Id)
+            at = i;
+    int target = at + AStep;
+    if (at < 0) {
+        // The loaded recording left the listing (edited or removed): its place in the catalogue's order.
+        const auto key = [](const TRecInfo &R) { return std::make_pair(R.RecDT, R.RecNumber); };
+        target = AStep > 0 ? int(day.size()) : -1;
+        for (int i = 0; i < day.size(); ++i) {
+            if (AStep > 0 && key(day[i]) > key(FCurrent)) {
+                target = i;
+                break;
+            }
+            if (AStep < 0 && key(day[i]) < key(FCurrent))
+                target = i;
+        }
+    }
+    if (target < 0 || target >= day.size())
+        return false;
+    ARI = day[target];
+    return true;
+}
+
+void TReaderCommands::ApplyListening()
+{
+    if (!Config)
+        return;
+    FEngine->SetSpeed(Config->PlaySpeed());
+    FEngine->SetChannelMode(Config->PlayChannel());
+    FEngine->SetSkipSilence(Config->SkipSilence());
+}
+
+void TReaderCommands::SetPlaySpeed(double ASpeed)
+{
+    FEngine->SetSpeed(ASpeed);
+    Config->SetPlaySpeed(FEngine->Speed());
+    SaveListening();
+}
+
+void TReaderCommands::SetPlayChannel(TChannelMode AMode)
+{
+    FEngine->SetChannelMode(AMode);
+    Config->SetPlayChannel(AMode);
+    SaveListening();
+}
+
+void TReaderCommands::SetLoopSelection(bool AOn, const TWaveSelection &ASelection)
+{
+    Config->SetLoopSelection(AOn);
+    FollowSelection(ASelection);
+    SaveListening();
+}
+
+bool TReaderCommands::LoopSelection() const
+{
+    return Config && Config->LoopSelection();
+}
+
+void TReaderCommands::SetSkipSilence(bool AOn)
+{
+    FEngine->SetSkipSilence(AOn);
+    Config->SetSkipSilence(AOn);
+    SaveListening();
+}
+
+void TReaderCommands::FollowSelection(const TWaveSelection &ASelection)
+{
+    if (Config && Config->LoopSelection() && FHasFile && !ASelection.IsEmpty())
+        FEngine->SetLoopRange(ASelection.Start, ASelection.End);
+    else
+        FEngine->SetLoopRange(-1, -1);
+}
+
+void TReaderCommands::SaveListening()
+{
+    try {
+        Config->Save();
+    } catch (const EReaderError &e) {
+        FPrompt->Message(QMessageBox::Warning,
+                         QStringLiteral("De keuze geldt tot het programma sluit, maar kon niet bewaard worden:\r\n") +
+                             e.Message());
     }
 }

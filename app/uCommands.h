@@ -68,6 +68,22 @@ public:
     bool Settings();
     void About();
 
+    // The recording next to the loaded one (AStep -1 before, +1 after) among the recordings of its day, in
+    // the catalogue's order. False while busy, without a recording or catalogue, and at the day's ends.
+    bool NeighbourInDay(int AStep, TRecInfo &ARI) const;
+
+    // The listening choices of Config, given to the engine (at start).
+    void ApplyListening();
+    // Each choice goes to the engine at once and into the settings file; a file that cannot be written
+    // is told to the operator and the choice still holds until the reader ends.
+    void SetPlaySpeed(double ASpeed);
+    void SetPlayChannel(TChannelMode AMode);
+    void SetLoopSelection(bool AOn, const TWaveSelection &ASelection);
+    bool LoopSelection() const;
+    void SetSkipSilence(bool AOn);
+    // The loop range follows ASelection while the loop is chosen; without a selection there is none.
+    void FollowSelection(const TWaveSelection &ASelection);
+
     bool Busy() const { return FBusy; }
     bool HasFile() const { return FHasFile; }
     bool DataOK() const { return FDataOK; }
@@ -93,6 +109,7 @@ private:
                           const std::function<bool(const TCancelProgress &)> &AWork);
     void ProcessPendingEvents();
     void CloseIfRequested();
+    void SaveListening();
 
     QWidget *FOwner;
     TBoxPrompt FBoxPrompt;

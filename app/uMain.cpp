@@ -7,11 +7,13 @@
 #include "uWaveView.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFileInfo>
 #include <QFrame>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenuBar>
 #include <QPainter>
@@ -41,6 +43,23 @@ QWidget *MakePanel(QWidget *AParent, const char *AName)
 }
 
 } // namespace
+
+QString SpeedCaption(double ASpeed)
+{
+    return QString::number(ASpeed, 'g', 4).replace(QLatin1Char('.'), QLatin1Char(',')) + QChar(0x00D7);
+}
+
+QString ListeningStatusText(double ASpeed, TChannelMode AChannel)
+{
+    QStringList parts;
+    if (ASpeed != 1.0)
+        parts << SpeedCaption(ASpeed);
+    if (AChannel == TChannelMode::cmLeft)
+        parts << QStringLiteral("alleen links");
+    else if (AChannel == TChannelMode::cmRight)
+        parts << QStringLiteral("alleen rechts");
+    return parts.isEmpty() ? QString() : QStringLiteral("  [") + parts.join(QStringLiteral(", ")) + QLatin1Char(']');
+}
 
 QRect HourTileRect(int AIndex, int APanelW, int APanelH)
 {
@@ -253,6 +272,8 @@ void TfrmMain::FormCreate()
 
     FCommands = std::make_unique<TReaderCommands>(this);
     FCommands->ShowStatus = [this](const QString &AText) { SetStatus(AText); };
+    FCommands->ApplyListening();
+    BuildPlayMenu();
 
     FCalendar = new TCalendarView(pnlTop);
     FCalendar->setObjectName(QStringLiteral("calendar"));
@@ -304,6 +325,12 @@ void TfrmMain::FormDestroy()
 
 bool TfrmMain::eventFilter(QObject *AWatched, QEvent *AEvent)
 {
+    if (AWatched == btnExport && (AEvent->type() == QEvent::KeyPress || AEvent->type() == QEvent::KeyRelease)) {
+        // Space is the window's play/pause key: while that is off it must not click the export button.
+        const auto *key = static_cast<QKeyEvent *>(AEvent);
+        if (key->key() == Qt::Key_Space && key->modifiers() == Qt::NoModifier)
+            return true;
+    }
     if (AEvent->type() == QEvent::Resize) {
         if (AWatched == pnlTop && pnlHours) {
             // Anchored left, top and right: the right edge stays 16 px from the window's right edge.
@@ -371,7 +398,7 @@ void TfrmMain::SetStatus(const QString &AText)
     // The label keeps the whole text; what does not fit is cut with an ellipsis at its end.
     // Persons are stored one per line; the one-line status shows them separated by commas.
     lblStatus->setProperty("fullText", AText);
-    QString shown = AText;
+    QString shown = StatusText();
     shown.replace(QStringLiteral("\r\n"), QStringLiteral(", ")).replace(QLatin1Char('\n'), QStringLiteral(", "));
     shown.remove(QLatin1Char('\r'));
     const QFontMetrics fm(lblStatus->font());
@@ -381,7 +408,9 @@ void TfrmMain::SetStatus(const QString &AText)
 
 QString TfrmMain::StatusText() const
 {
-    return lblStatus->property("fullText").toString();
+    const QString tail = FCommands ? ListeningStatusText(FCommands->Engine().Speed(), FCommands->Engine().ChannelMode())
+                                   : QString();
+    return lblStatus->property("fullText").toString() + tail;
 }
 
 void TfrmMain::ShowTime(double Sec)
@@ -403,6 +432,7 @@ void TfrmMain::UpdateCommands()
     FZoomSel->setEnabled(hasFile && FWave->HasSelection());
     mnuExport->setEnabled(hasFile);
     mnuEdit->setEnabled(hasFile);
+    UpdatePlayMenu();
 }
 
 // ---- browsing by date and hour ----
@@ -525,6 +555,8 @@ void TfrmMain::WaveSeek(double Sec)
 void TfrmMain::WaveSelectionChange()
 {
     FZoomSel->setEnabled(FCommands->HasFile() && FWave->HasSelection());
+    mnuZoomSel->setEnabled(FZoomSel->isEnabled());
+    FCommands->FollowSelection(Selection());
     if (FWave->HasSelection())
         SetStatus(QStringLiteral("Selectie: %1 - %2  (%3)")
                       .arg(FormatDuration(FWave->SelStart()), FormatDuration(FWave->SelEnd()),
@@ -600,4 +632,237 @@ void TfrmMain::mnuAboutClick()
 void TfrmMain::mnuExitClick()
 {
     close();
+}
+
+// ---- menu "Afspelen": keyboard transport and listening choices ----
+
+void TfrmMain::BuildPlayMenu()
+{
+    mnuAfspelen = menuBar()->addMenu(QStringLiteral("Afspelen"));
+    mnuAfspelen->setObjectName(QStringLiteral("mnuAfspelen"));
+    // Window-wide keys: they act whatever child has the focus (calendar, tiles, waveform, export button),
+    // and not while a modal dialog is the active window.
+    const auto add = [this](QMenu *AMenu, const char *AName, const QString &AText, const QKeySequence &AKey,
+                            const std::function<void()> &AAction) {
+        QAction *a = AMenu->addAction(AText);
+        a->setObjectName(QLatin1String(AName));
+        a->setShortcut(AKey);
+        a->setShortcutContext(Qt::WindowShortcut);
+        if (AAction)
+            connect(a, &QAction::triggered, this, [AAction] {
+                if (!QApplication::activeModalWidget())
+                    AAction();
+            });
+        return a;
+    };
+    mnuPlayPause = add(mnuAfspelen, "mnuPlayPause", QStringLiteral("Afspelen / pauzeren"), QKeySequence(Qt::Key_Space),
+                       [this] { PlayPauseToggle(); });
+    FSeekActions[0] = add(mnuAfspelen, "mnuToStart", QStringLiteral("Naar het begin"), QKeySequence(Qt::Key_Home),
+                          [this] { SeekAbsolute(0); });
+    FSeekActions[1] = add(mnuAfspelen, "mnuToEnd", QStringLiteral("Naar het einde"), QKeySequence(Qt::Key_End),
+                          [this] { SeekAbsolute(FWave->Duration()); });
+    struct TStep {
+        const char *Back, *Forward;
+        Qt::KeyboardModifiers Modifiers;
+        int Sec;
+    };
+    const TStep steps[] = {{"mnuBack5", "mnuForward5", Qt::NoModifier, 5},
+                           {"mnuBack1", "mnuForward1", Qt::ShiftModifier, 1},
+                           {"mnuBack30", "mnuForward30", Qt::ControlModifier, 30}};
+    int n = 2;
+    for (const TStep &st : steps) {
+        const Qt::KeyboardModifiers mods = st.Modifiers;
+        FSeekActions[size_t(n++)] = add(mnuAfspelen, st.Back, QStringLiteral("%1 s terug").arg(st.Sec),
+                                        QKeySequence(mods | Qt::Key_Left), [this, st] { SeekRelative(-st.Sec); });
+        FSeekActions[size_t(n++)] = add(mnuAfspelen, st.Forward, QStringLiteral("%1 s vooruit").arg(st.Sec),
+                                        QKeySequence(mods | Qt::Key_Right), [this, st] { SeekRelative(st.Sec); });
+    }
+    mnuAfspelen->addSeparator();
+    mnuZoomIn = add(mnuAfspelen, "mnuZoomIn", QStringLiteral("Inzoomen"), QKeySequence(Qt::Key_Plus),
+                    [this] { if (FZoomIn->isEnabled()) ZoomInClick(); });
+    mnuZoomOut = add(mnuAfspelen, "mnuZoomOut", QStringLiteral("Uitzoomen"), QKeySequence(Qt::Key_Minus),
+                     [this] { if (FZoomOut->isEnabled()) ZoomOutClick(); });
+    mnuZoomFit = add(mnuAfspelen, "mnuZoomFit", QStringLiteral("Volledige opname tonen"), QKeySequence(Qt::Key_0),
+                     [this] { if (FZoomFit->isEnabled()) ZoomFitClick(); });
+    mnuZoomSel = add(mnuAfspelen, "mnuZoomSel", QStringLiteral("Inzoomen op selectie"), QKeySequence(Qt::Key_S),
+                     [this] { if (FZoomSel->isEnabled()) ZoomSelClick(); });
+    mnuAfspelen->addSeparator();
+    mnuPrevRec = add(mnuAfspelen, "mnuPrevRec", QStringLiteral("Vorige opname van de dag"),
+                     QKeySequence(Qt::Key_PageUp), [this] { LoadNeighbour(-1); });
+    mnuNextRec = add(mnuAfspelen, "mnuNextRec", QStringLiteral("Volgende opname van de dag"),
+                     QKeySequence(Qt::Key_PageDown), [this] { LoadNeighbour(+1); });
+    mnuAfspelen->addSeparator();
+
+    QMenu *speed = mnuAfspelen->addMenu(QStringLiteral("Snelheid"));
+    speed->setObjectName(QStringLiteral("mnuSpeed"));
+    auto *speedGroup = new QActionGroup(speed);
+    for (size_t i = 0; i < FSpeedActions.size(); ++i) {
+        const double v = PlaySpeedSteps[i];
+        QAction *a = speed->addAction(SpeedCaption(v));
+        a->setObjectName(QStringLiteral("mnuSpeed%1").arg(qRound(v * 100)));
+        a->setCheckable(true);
+        speedGroup->addAction(a);
+        connect(a, &QAction::triggered, this, [this, v] { SpeedChoose(v); });
+        FSpeedActions[i] = a;
+    }
+    speed->addSeparator();
+    add(speed, "mnuSlower", QStringLiteral("Langzamer"), QKeySequence(Qt::Key_BracketLeft), [this] { SpeedStep(-1); });
+    add(speed, "mnuFaster", QStringLiteral("Sneller"), QKeySequence(Qt::Key_BracketRight), [this] { SpeedStep(+1); });
+
+    QMenu *channel = mnuAfspelen->addMenu(QStringLiteral("Kanaal"));
+    channel->setObjectName(QStringLiteral("mnuChannel"));
+    auto *channelGroup = new QActionGroup(channel);
+    const std::pair<const char *, const char *> channels[] = {
+        {"mnuChannelBoth", "Beide"}, {"mnuChannelLeft", "Alleen links"}, {"mnuChannelRight", "Alleen rechts"}};
+    for (size_t i = 0; i < FChannelActions.size(); ++i) {
+        QAction *a = channel->addAction(QString::fromUtf8(channels[i].second));
+        a->setObjectName(QLatin1String(channels[i].first));
+        a->setCheckable(true);
+        channelGroup->addAction(a);
+        const auto mode = TChannelMode(int(i));
+        connect(a, &QAction::triggered, this, [this, mode] { ChannelChoose(mode); });
+        FChannelActions[i] = a;
+    }
+
+    mnuLoop = add(mnuAfspelen, "mnuLoop", QStringLiteral("Selectie herhalen"), QKeySequence(Qt::Key_L), {});
+    mnuSkipSilence = add(mnuAfspelen, "mnuSkipSilence", QStringLiteral("Stiltes overslaan"), QKeySequence(Qt::Key_K), {});
+    for (QAction *a : {mnuLoop, mnuSkipSilence})
+        a->setCheckable(true);
+    // A held key repeats seeking, zooming and speed steps, but must not flip a toggle or load on and on.
+    for (QAction *a : {mnuPlayPause, mnuPrevRec, mnuNextRec, mnuLoop, mnuSkipSilence})
+        a->setAutoRepeat(false);
+    // A checkable item toggles itself before triggered arrives; under a modal dialog it is put back.
+    connect(mnuLoop, &QAction::triggered, this, [this](bool AOn) {
+        if (QApplication::activeModalWidget())
+            UpdatePlayMenu();
+        else
+            LoopToggle(AOn);
+    });
+    connect(mnuSkipSilence, &QAction::triggered, this, [this](bool AOn) {
+        if (QApplication::activeModalWidget())
+            UpdatePlayMenu();
+        else
+            SkipSilenceToggle(AOn);
+    });
+    btnExport->installEventFilter(this);
+    UpdatePlayMenu();
+}
+
+void TfrmMain::UpdatePlayMenu()
+{
+    if (!mnuAfspelen)
+        return;
+    const bool hasFile = FCommands->HasFile();
+    mnuPlayPause->setEnabled(hasFile && FCommands->Engine().HasOutput());
+    for (QAction *a : FSeekActions)
+        a->setEnabled(hasFile);
+    for (QAction *a : {mnuZoomIn, mnuZoomOut, mnuZoomFit})
+        a->setEnabled(hasFile);
+    mnuZoomSel->setEnabled(hasFile && FWave && FWave->HasSelection());
+    mnuPrevRec->setEnabled(hasFile && FCommands->DataOK());
+    mnuNextRec->setEnabled(hasFile && FCommands->DataOK());
+    const TAudioEngine &engine = FCommands->Engine();
+    for (size_t i = 0; i < FSpeedActions.size(); ++i)
+        FSpeedActions[i]->setChecked(PlaySpeedSteps[i] == engine.Speed());
+    for (size_t i = 0; i < FChannelActions.size(); ++i)
+        FChannelActions[i]->setChecked(TChannelMode(int(i)) == engine.ChannelMode());
+    mnuLoop->setChecked(FCommands->LoopSelection());
+    mnuSkipSilence->setChecked(engine.SkipSilence());
+}
+
+TWaveSelection TfrmMain::Selection() const
+{
+    if (!FWave->HasSelection())
+        return {};
+    return {FWave->SelStart(), FWave->SelEnd()};
+}
+
+void TfrmMain::PlayPauseToggle()
+{
+    if (!mnuPlayPause->isEnabled())
+        return;
+    if (FCommands->Engine().IsPlaying())
+        PauseClick();
+    else
+        PlayClick();
+}
+
+void TfrmMain::SeekRelative(double ASec)
+{
+    if (!FCommands->HasFile())
+        return;
+    const TAudioEngine &engine = FCommands->Engine();
+    // While playing, the cursor lags the heard position by up to one timer tick.
+    SeekAbsolute((engine.IsPlaying() ? engine.PositionSec() : FWave->PlayPos()) + ASec);
+}
+
+void TfrmMain::SeekAbsolute(double Sec)
+{
+    if (!FCommands->HasFile())
+        return;
+    Sec = qBound(0.0, Sec, FWave->Duration());
+    FWave->SetPlayPos(Sec);
+    FWave->update();
+    WaveSeek(Sec);
+}
+
+void TfrmMain::LoadNeighbour(int ADirection)
+{
+    TRecInfo RI;
+    if (!FCommands->NeighbourInDay(ADirection, RI))
+        return;
+    // As after a search: the calendar shows the recording's day and its hour tile is marked.
+    const QDate day = QDate::fromString(RI.RecDate, QStringLiteral("yyyy-MM-dd"));
+    if (day.isValid() && day != FCalendar->SelectedDate()) {
+        FCalendar->SetSelectedDate(day);
+        CalendarSelect();
+    }
+    ClearHourSelection();
+    if (RI.RecHour >= 0 && RI.RecHour <= 23)
+        FHourTiles[size_t(RI.RecHour)]->SetSelected(true);
+    LoadRecording(RI);
+}
+
+void TfrmMain::SpeedChoose(double ASpeed)
+{
+    FCommands->SetPlaySpeed(ASpeed);
+    UpdatePlayMenu();
+    SetStatus(lblStatus->property("fullText").toString());
+}
+
+void TfrmMain::SpeedStep(int ADirection)
+{
+    const double now = FCommands->Engine().Speed();
+    if (ADirection > 0) {
+        for (double v : PlaySpeedSteps)
+            if (v > now) {
+                SpeedChoose(v);
+                return;
+            }
+    } else {
+        for (auto it = std::rbegin(PlaySpeedSteps); it != std::rend(PlaySpeedSteps); ++it)
+            if (*it < now) {
+                SpeedChoose(*it);
+                return;
+            }
+    }
+}
+
+void TfrmMain::ChannelChoose(TChannelMode AMode)
+{
+    FCommands->SetPlayChannel(AMode);
+    UpdatePlayMenu();
+    SetStatus(lblStatus->property("fullText").toString());
+}
+
+void TfrmMain::LoopToggle(bool AOn)
+{
+    FCommands->SetLoopSelection(AOn, Selection());
+    UpdatePlayMenu();
+}
+
+void TfrmMain::SkipSilenceToggle(bool AOn)
+{
+    FCommands->SetSkipSilence(AOn);
+    UpdatePlayMenu();
 }

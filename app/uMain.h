@@ -6,6 +6,7 @@
 
 #include <QMainWindow>
 #include <array>
+#include <iterator>
 #include <memory>
 
 class QAction;
@@ -33,10 +34,17 @@ QRect ToolTileRect(int AIndex, int APanelW);
 // The floppy-disk picture of the export button: white lines on a transparent background, 64 × 64.
 QPixmap FloppyPixmap();
 
+// The status line's tail for the listening choices: empty at 1× with both channels, else for example
+// "  [1,5×, alleen links]".
+QString ListeningStatusText(double ASpeed, TChannelMode AChannel);
+// A speed as the menu shows it: "0,5×", "1×", "1,25×".
+QString SpeedCaption(double ASpeed);
+
 // Its widgets are private; tests find them by object name: the panels by their names, "lblStatus",
 // "lblTime", "btnExport", "calendar", "wave", the hour tiles "tileHour0".."tileHour23", the transport and
 // zoom tiles "tilePlay", "tilePause", "tileStop", "tileZoomFit", "tileZoomSel", "tileZoomOut", "tileZoomIn",
-// and the menu items by their mnu names.
+// and the menu items by their mnu names. The menu "Afspelen" and its keys act in the whole window, whatever
+// child has the focus, and never while a modal dialog is open.
 class TfrmMain : public QMainWindow {
     Q_OBJECT
 public:
@@ -72,6 +80,21 @@ public:
     void WaveSelectionChange();
     void TimerPosTimer();
 
+    // Keyboard transport ("Afspelen"): each does what its tile or a click in the waveform does, and
+    // nothing where that tile is disabled.
+    void PlayPauseToggle();
+    void SeekRelative(double ASec);  // from the cursor (the heard position while playing), within the recording
+    void SeekAbsolute(double Sec);   // cursor, playback and clock to Sec, clamped to the recording
+    // Loads the previous (ADirection -1) or next (+1) recording of the loaded one's day, as the picker would.
+    void LoadNeighbour(int ADirection);
+
+    // Listening choices: applied at once, kept in the settings file, shown in the menu and the status line.
+    void SpeedChoose(double ASpeed);
+    void SpeedStep(int ADirection);  // one of PlaySpeedSteps down (-1) or up (+1); nothing past the ends
+    void ChannelChoose(TChannelMode AMode);
+    void LoopToggle(bool AOn);
+    void SkipSilenceToggle(bool AOn);
+
     // Menu commands.
     void mnuSearchClick();
     void mnuExportClick();
@@ -97,6 +120,9 @@ private:
     void FormDestroy();
     void FormResize();
     void BuildMenu();
+    void BuildPlayMenu();
+    void UpdatePlayMenu();  // enabled states of the transport items, radio and check marks of the choices
+    TWaveSelection Selection() const;
     void BuildPanels();
     TTileButton *MakeTile(QWidget *APanel, const char *AName, TTileGlyph AGlyph, void (TfrmMain::*AClick)());
     void BuildHourTiles();
@@ -121,6 +147,19 @@ private:
     QAction *mnuPaths = nullptr;
     QAction *mnuAbout = nullptr;
     QAction *mnuExit = nullptr;
+    QMenu *mnuAfspelen = nullptr;
+    QAction *mnuPlayPause = nullptr;
+    std::array<QAction *, 8> FSeekActions{};  // start, end, then back and forward by 5, 1 and 30 s
+    QAction *mnuZoomIn = nullptr;
+    QAction *mnuZoomOut = nullptr;
+    QAction *mnuZoomFit = nullptr;
+    QAction *mnuZoomSel = nullptr;
+    QAction *mnuPrevRec = nullptr;
+    QAction *mnuNextRec = nullptr;
+    std::array<QAction *, std::size(PlaySpeedSteps)> FSpeedActions{};
+    std::array<QAction *, 3> FChannelActions{};  // both, left, right
+    QAction *mnuLoop = nullptr;
+    QAction *mnuSkipSilence = nullptr;
     TWaveView *FWave = nullptr;          // owned by the window (Qt parent)
     TCalendarView *FCalendar = nullptr;  // owned by the window (Qt parent)
     std::array<TTileButton *, 24> FHourTiles{};
