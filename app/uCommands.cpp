@@ -127,7 +127,8 @@ bool TReaderCommands::Load(const TRecInfo &ARI)
     const bool ok = RunUnderProgress(QStringLiteral("Opname laden"), QStringLiteral("Golfvorm analyseren..."), false,
                                      [&](const TCancelProgress &AReport) {
                                          return FEngine->Load(path, [&AReport](int APercent) { AReport(APercent); });
-                                     });
+                                     },
+                                     true);
     if (ok) {
         FCurrent = ARI;
         FHasFile = true;
@@ -254,7 +255,7 @@ void TReaderCommands::About()
 }
 
 bool TReaderCommands::RunUnderProgress(const QString &ATitle, const QString &AText, bool AAllowCancel,
-                                       const std::function<bool(const TCancelProgress &)> &AWork)
+                                       const std::function<bool(const TCancelProgress &)> &AWork, bool AShowOnWork)
 {
     FBusy = true;
     bool ok = false;
@@ -263,8 +264,14 @@ bool TReaderCommands::RunUnderProgress(const QString &ATitle, const QString &ATe
         prog.SetAllowCancel(AAllowCancel);
         prog.setWindowTitle(ATitle);
         prog.SetProgress(0, AText);
-        prog.show();
-        const TCancelProgress report = [this, &prog, &AText](int APercent) {
+        bool shown = !AShowOnWork;
+        if (shown)
+            prog.show();
+        const TCancelProgress report = [this, &prog, &AText, &shown](int APercent) {
+            if (!shown && APercent < 100) {
+                shown = true;  // once: a dialog the operator hid with its close box stays hidden
+                prog.show();
+            }
             prog.SetProgress(APercent, AText);
             ProcessPendingEvents();
             return !prog.Cancelled();

@@ -104,9 +104,10 @@ private:
     // showing AText. AWork gets the report to hand to the engine: it shows the percentage, lets pending events
     // run and returns false once the operator cancelled (possible only with AAllowCancel). True when AWork
     // succeeded and no cancel came; the dialog is gone and FBusy cleared when this returns, also when AWork
-    // throws.
+    // throws. With AShowOnWork the dialog appears only at the first report below 100, so that work that is
+    // done at once (a load from the envelope cache reports only 100) does not flash a window.
     bool RunUnderProgress(const QString &ATitle, const QString &AText, bool AAllowCancel,
-                          const std::function<bool(const TCancelProgress &)> &AWork);
+                          const std::function<bool(const TCancelProgress &)> &AWork, bool AShowOnWork = false);
     void ProcessPendingEvents();
     void CloseIfRequested();
     void SaveListening();

@@ -91,7 +91,8 @@ bool TAudioEngine::ChangeDevice(int ADevice)
 void TAudioEngine::OpenPlayStream()
 {
     FPlayStream = std::make_unique<TPlayback>(FOutput);
-    if (!FPlayStream->Open(FLoadedPath)) {
+    // The length the load settled (counted, or from the envelope cache) spares the stream counting it again.
+    if (!FPlayStream->Open(FLoadedPath, FLengthBytes > 0 ? FLengthBytes : -1)) {
         FPlayStream.reset();  // the recording stays loaded, but silent
         return;
     }
@@ -165,6 +166,7 @@ bool TAudioEngine::Load(const QString &APath, const TProgressProc &AProgress)
     FDurationSec = r.DurationSec;
     FEnvelope = std::move(r.Envelope);
     FEnvCount = r.EnvCount;
+    FLengthBytes = r.Figures.L;
     FLoadedPath = APath;
     if (FSampleRate > 0 && FEnvelope)
         FSilenceRanges = SilenceSkipRanges(*FEnvelope, double(r.Figures.S) / FSampleRate, FDurationSec);
@@ -181,6 +183,7 @@ void TAudioEngine::Close()
     FEnvCount = 0;
     FDurationSec = 0;
     FLoadedPath.clear();
+    FLengthBytes = 0;
     FLoopStart = FLoopEnd = -1;
     FSilenceRanges.clear();
 }

@@ -130,6 +130,7 @@ private:
     std::unique_ptr<TEnvelopeCache> FEnvCache;  // null = no cache
     int FEnvelopeParts = 0;
     TEnvelopeCacheUse FLastCacheUse = TEnvelopeCacheUse::Off;
+    qint64 FLengthBytes = 0;  // decoded length of the loaded recording, as the load settled it
 };
 
 QString AudioErrorText(int ACode);

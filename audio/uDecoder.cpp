@@ -345,6 +345,14 @@ bool TDecodeStream::Open(const QString &path)
     return OpenWithLength(path, -1);
 }
 
+bool TDecodeStream::OpenKnownLength(const QString &path, qint64 knownBytes)
+{
+    if (knownBytes < 0)
+        return Open(path);
+    d->index.clear();
+    return OpenWithLength(path, -1, knownBytes);
+}
+
 bool TDecodeStream::OpenLike(const TDecodeStream &other)
 {
     if (!other.d->open)
@@ -362,7 +370,7 @@ bool TDecodeStream::OpenLike(const TDecodeStream &other)
 
 bool TDecodeStream::SeekIsExact() const { return d->exactSeek; }
 
-bool TDecodeStream::OpenWithLength(const QString &path, qint64 knownFrames)
+bool TDecodeStream::OpenWithLength(const QString &path, qint64 knownFrames, qint64 knownBytes)
 {
     d->open = false;
     d->lastError = aeOK;
@@ -395,6 +403,9 @@ bool TDecodeStream::OpenWithLength(const QString &path, qint64 knownFrames)
     // The exact decoded length: PCM and FLAC (its stream header counts the samples) say it; for the
     // others count the packets.
     qint64 frames = knownFrames;
+    // A length in bytes stands only when it is whole frames of this file's channel count.
+    if (frames < 0 && knownBytes >= 0 && knownBytes % d->blockAlign == 0)
+        frames = knownBytes / d->blockAlign;
     const bool known = stream->duration > 0 && stream->duration != AV_NOPTS_VALUE;
     if (frames < 0 && d->exactPreroll && known)
         frames = av_rescale_q(stream->duration, stream->time_base, AVRational{1, d->rate});

@@ -31,6 +31,9 @@ public:
     // Opens another stream on the file `other` has open, taking its length instead of counting it again
     // (the parts of a multi-part pass). False when the file no longer has the same rate and channels.
     bool OpenLike(const TDecodeStream &other);
+    // Opens the file taking knownBytes as its exact decoded length instead of counting it (a length known
+    // for this very state of the file, such as the envelope cache's); knownBytes < 0 counts as Open does.
+    bool OpenKnownLength(const QString &path, qint64 knownBytes);
     // After SeekBytes the bytes are bit-exact for this codec (PCM, FLAC, MP3, Vorbis, Opus). Others, such as
     // AAC with its noise substitution, deliver the right samples in place but not the same bits.
     bool SeekIsExact() const;
@@ -62,7 +65,8 @@ public:
     qint64 FilledBytes() const;
 
 private:
-    bool OpenWithLength(const QString &path, qint64 knownFrames);  // knownFrames -1: count them
+    // knownFrames -1 and knownBytes -1: count them; else the first that is known.
+    bool OpenWithLength(const QString &path, qint64 knownFrames, qint64 knownBytes = -1);
 
     struct Impl;
     std::unique_ptr<Impl> d;

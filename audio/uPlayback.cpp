@@ -76,10 +76,10 @@ struct TPlayback::Worker : QObject {
     qint64 LengthFrames() const { return stream->LengthBytes() / InBlock(); }
     qint64 ReadFrame() const { return stream->PositionBytes() / InBlock(); }
 
-    bool Open(const QString &path)
+    bool Open(const QString &path, qint64 knownBytes)
     {
         stream = std::make_unique<TDecodeStream>();
-        if (!stream->Open(path) || stream->SampleRate() <= 0 || stream->Channels() <= 0) {
+        if (!stream->OpenKnownLength(path, knownBytes) || stream->SampleRate() <= 0 || stream->Channels() <= 0) {
             stream.reset();
             return false;
         }
@@ -449,10 +449,10 @@ TPlayback::~TPlayback()
     delete FWorker;
 }
 
-bool TPlayback::Open(const QString &path)
+bool TPlayback::Open(const QString &path, qint64 AKnownBytes)
 {
     bool ok = false;
-    OnThread(FWorker, [w = FWorker, &path, &ok] { ok = w->Open(path); });
+    OnThread(FWorker, [w = FWorker, &path, AKnownBytes, &ok] { ok = w->Open(path, AKnownBytes); });
     return ok;
 }
 

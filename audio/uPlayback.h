@@ -28,8 +28,9 @@ public:
     TPlayback(const TPlayback &) = delete;
     TPlayback &operator=(const TPlayback &) = delete;
 
-    // Opens the decoding stream of the recording. False when it cannot be decoded.
-    bool Open(const QString &path);
+    // Opens the decoding stream of the recording. False when it cannot be decoded. AKnownBytes >= 0 is the
+    // exact decoded length when it is already known for this state of the file (saves counting it again).
+    bool Open(const QString &path, qint64 AKnownBytes = -1);
 
     void Play();                // start or resume from the current position
     void Pause();               // keeps the position

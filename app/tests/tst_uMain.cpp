@@ -18,6 +18,8 @@
 #include "uTiles.h"
 #include "uWaveView.h"
 
+#include <cstring>
+
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
@@ -103,6 +105,7 @@ private slots:
     void playPauseStop();
     void clickSeeksAndDragSelects();
     void busyGuardsDuringLoadAndCloseAfterwards();
+    void reopenFromTheEnvelopeCacheShowsNoProgressWindow();
     void exportWholeAndSelection();
     void exportCancelledIsNotCompleted();
     void exportRefusesTheLoadedFile();
@@ -463,11 +466,40 @@ void TestMain::clickSeeksAndDragSelects()
     QCOMPARE(w->StatusText(), last);
 }
 
+void TestMain::reopenFromTheEnvelopeCacheShowsNoProgressWindow()
+{
+    QTemporaryDir cache;
+    auto w = MakeMain();
+    w->Engine().SetEnvelopeCacheFolder(cache.path());
+    bool progressShown = false;
+    w->Commands().OnProgressReport = [&] {
+        if (auto *prog = w->findChild<TfrmProgress *>())
+            progressShown = progressShown || prog->isVisible();
+    };
+    LoadHour(*w, 10);
+    QVERIFY(w->HasFile());
+    QCOMPARE(w->Engine().LastCacheUse(), TEnvelopeCacheUse::Miss);
+    QVERIFY(progressShown);  // the first open analyses under the progress window
+
+    const TEnvArray first = w->Engine().Envelope();
+    progressShown = false;
+    LoadHour(*w, 10);
+    QVERIFY(w->HasFile());
+    QCOMPARE(w->Engine().LastCacheUse(), TEnvelopeCacheUse::Hit);
+    QVERIFY(!progressShown);
+    const TEnvArray second = w->Engine().Envelope();
+    QVERIFY(first && second && second != first);  // a new envelope, not the one still held
+    QCOMPARE(second->size(), first->size());
+    QVERIFY(std::memcmp(second->data(), first->data(), first->size() * sizeof(TEnvPoint)) == 0);
+    QVERIFY(FPrompt.Messages.isEmpty());
+}
+
 void TestMain::busyGuardsDuringLoadAndCloseAfterwards()
 {
     auto w = MakeMain();
     LoadHour(*w, 10);
     QVERIFY(w->HasFile());
+    w->Engine().SetEnvelopeCacheFolder(QString());  // the same recording again: analysed, not taken from the cache
     bool sawBusy = false;
     bool sawProgress = false;
     int reports = 0;
