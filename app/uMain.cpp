@@ -284,7 +284,7 @@ void TfrmMain::FormCreate()
     TimerPos->start();
 
     // The design's client area lies below the menu bar; Qt counts the menu bar inside the window.
-    setMinimumSize(900, 640);
+    ApplyMinimumSize();
     resize(MainClientWidth, MainClientHeight + menuBar()->sizeHint().height());
     if (const QScreen *scr = screen()) {
         const QRect avail = scr->availableGeometry();
@@ -324,7 +324,28 @@ bool TfrmMain::eventFilter(QObject *AWatched, QEvent *AEvent)
 void TfrmMain::resizeEvent(QResizeEvent *AEvent)
 {
     QMainWindow::resizeEvent(AEvent);
+    ApplyMinimumSize();  // the window manager's frame may be known by now
     FormResize();
+}
+
+void TfrmMain::showEvent(QShowEvent *AEvent)
+{
+    QMainWindow::showEvent(AEvent);
+    ApplyMinimumSize();
+}
+
+void TfrmMain::ApplyMinimumSize()
+{
+    if (!pnlTop || !pnlBottom || !pnlTools)
+        return;
+    // The minimum counts the frame the window manager adds (none before the window is shown, none
+    // offscreen), and never cuts the zoom column: its last tile keeps the column's top margin below it.
+    const QSize frame = (frameGeometry().size() - geometry().size()).expandedTo(QSize(0, 0));
+    const int toolColumn = ToolTileRect(3, pnlTools->minimumWidth()).bottom() + 1 + ToolTileRect(0, 0).top();
+    const int tilesFit = menuBar()->sizeHint().height() + pnlTop->minimumHeight() + toolColumn + pnlBottom->minimumHeight();
+    const QSize least(MainMinOuterWidth - frame.width(), qMax(MainMinOuterHeight - frame.height(), tilesFit));
+    if (minimumSize() != least)
+        setMinimumSize(least);
 }
 
 void TfrmMain::FormResize()
@@ -436,24 +457,46 @@ void TfrmMain::HourTileClick(TTileButton *Sender)
     if (!Sender)
         return;
     TRecInfo choice;
-    if (!FCommands->ChooseInHour(FCalendar->SelectedDate(), int(Sender->Tag()), choice))
+    if (!FCommands->ChooseInHour(FCalendar->SelectedDate(), int(Sender->Tag()), choice)) {
+        if (!FCommands->DataOK())  // the catalogue could not be read
+            CalendarSelect();
         return;
+    }
+    const THourSet marked = MarkedHours();
     ClearHourSelection();
     Sender->SetSelected(true);
-    LoadRecording(choice);
+    // A failed load keeps the previous recording, and with it its mark; without one the new mark stays.
+    if (!LoadRecording(choice) && FCommands->HasFile())
+        SetMarkedHours(marked);
+}
+
+THourSet TfrmMain::MarkedHours() const
+{
+    THourSet marked;
+    for (int i = 0; i < 24; ++i)
+        if (FHourTiles[size_t(i)]->Selected())
+            marked.Include(i);
+    return marked;
+}
+
+void TfrmMain::SetMarkedHours(const THourSet &AMarked)
+{
+    for (int i = 0; i < 24; ++i)
+        FHourTiles[size_t(i)]->SetSelected(AMarked.Contains(i));
 }
 
 // ---- loading and playback ----
 
-void TfrmMain::LoadRecording(const TRecInfo &RI)
+bool TfrmMain::LoadRecording(const TRecInfo &RI)
 {
     if (!FCommands->Load(RI))
-        return;
+        return false;
     const TAudioEngine &engine = FCommands->Engine();
     FWave->SetData(engine.Envelope(), engine.EnvCount(), engine.DurationSec());
     UpdateCaption();
     UpdateCommands();
     ShowTime(0);
+    return true;
 }
 
 void TfrmMain::UpdateCaption()
@@ -567,7 +610,14 @@ void TfrmMain::mnuSearchClick()
     CalendarSelect();
     if (RI.RecHour >= 0 && RI.RecHour <= 23)
         FHourTiles[size_t(RI.RecHour)]->SetSelected(true);
-    LoadRecording(RI);
+    if (LoadRecording(RI) || !FCommands->HasFile())
+        return;
+    // The previous recording stays: the mark goes back to its hour when the calendar shows its day.
+    ClearHourSelection();
+    const TRecInfo &kept = FCommands->Current();
+    if (kept.RecDate == FCalendar->SelectedDate().toString(QStringLiteral("yyyy-MM-dd")) && kept.RecHour >= 0 &&
+        kept.RecHour <= 23)
+        FHourTiles[size_t(kept.RecHour)]->SetSelected(true);
 }
 
 void TfrmMain::mnuExportClick()
