@@ -591,6 +591,9 @@ void TfrmMain::mnuSearchClick()
     TRecInfo RI;
     if (!FCommands->Search(RI))
         return;
+    const QDate shownDay = FCalendar->SelectedDate();
+    const THourSet shownMarks = MarkedHours();
+    const QString shownStatus = StatusText();
     if (RI.RecDate.length() == 10) {
         bool okY = false, okM = false, okD = false;
         int y = RI.RecDate.mid(0, 4).toInt(&okY);
@@ -612,12 +615,11 @@ void TfrmMain::mnuSearchClick()
         FHourTiles[size_t(RI.RecHour)]->SetSelected(true);
     if (LoadRecording(RI) || !FCommands->HasFile())
         return;
-    // The previous recording stays: the mark goes back to its hour when the calendar shows its day.
-    ClearHourSelection();
-    const TRecInfo &kept = FCommands->Current();
-    if (kept.RecDate == FCalendar->SelectedDate().toString(QStringLiteral("yyyy-MM-dd")) && kept.RecHour >= 0 &&
-        kept.RecHour <= 23)
-        FHourTiles[size_t(kept.RecHour)]->SetSelected(true);
+    // The previous recording stays, and so does what was on show with it: day, hour mark, status line.
+    FCalendar->SetSelectedDate(shownDay);
+    CalendarSelect();
+    SetMarkedHours(shownMarks);
+    SetStatus(shownStatus);
 }
 
 void TfrmMain::mnuExportClick()

@@ -9,12 +9,18 @@
 #include "uReaderConfig.h"
 #include "uReaderData.h"
 #include "uReaderSettings.h"
+#include "uReportList.h"
+#include "uSearch.h"
 #include "uTiles.h"
 #include "uWaveView.h"
 
 #include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateEdit>
 #include <QDir>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QProcess>
 #include <QPushButton>
@@ -339,8 +345,10 @@ void TestMainTrust::failedLoadKeepsThePreviousRecording_data()
 {
     QTest::addColumn<int>("hour");
     QTest::addColumn<int>("icon");
-    QTest::addRow("missing file") << 11 << int(QMessageBox::Warning);
-    QTest::addRow("undecodable file") << 12 << int(QMessageBox::Critical);
+    QTest::addColumn<bool>("bySearch");  // chosen in the search dialog instead of by its hour tile
+    QTest::addRow("missing file") << 11 << int(QMessageBox::Warning) << false;
+    QTest::addRow("undecodable file") << 12 << int(QMessageBox::Critical) << false;
+    QTest::addRow("undecodable file found by search") << 12 << int(QMessageBox::Critical) << true;
 }
 
 // View, caption, hour mark, selection, transport and export all stay with the recording that plays on.
@@ -348,6 +356,7 @@ void TestMainTrust::failedLoadKeepsThePreviousRecording()
 {
     QFETCH(int, hour);
     QFETCH(int, icon);
+    QFETCH(bool, bySearch);
     auto w = MakeMain();
     w->HourTileClick(HourTile(*w, 10));
     QVERIFY(w->HasFile());
@@ -365,7 +374,26 @@ void TestMainTrust::failedLoadKeepsThePreviousRecording()
     const QString status = w->StatusText(), title = w->windowTitle();
     const int envCount = wave->EnvCount();
 
-    w->HourTileClick(HourTile(*w, hour));
+    if (bySearch) {
+        FPrompt.OnRun = [&](QDialog &d) {
+            auto *s = qobject_cast<TfrmSearch *>(&d);
+            if (!s)
+                return int(QDialog::Rejected);
+            s->chkDate->setChecked(true);
+            s->dtpDbDate->setDate(FToday);
+            s->chkHour->setChecked(true);
+            s->cbDbHour->setCurrentIndex(hour);
+            s->edName->clear();
+            s->btnSearchDbClick();
+            s->lvResults->SelectRow(0);
+            s->btnOkClick();
+            return s->result();
+        };
+        w->mnuSearchClick();
+        FPrompt.OnRun = nullptr;
+    } else {
+        w->HourTileClick(HourTile(*w, hour));
+    }
     QCOMPARE(FPrompt.Messages.size(), 1);
     QCOMPARE(int(FPrompt.Messages[0].Icon), icon);
     QCOMPARE(w->Current().RecHour, 10);
