@@ -84,9 +84,25 @@ bool TReaderCommands::OpenCatalogue()
     return false;
 }
 
-THourSet TReaderCommands::AvailableHours(const QDate &ADay) const
+THourSet TReaderCommands::AvailableHours(const QDate &ADay)
 {
-    return FDataOK && ReaderData ? ReaderData->AvailableHours(DayKey(ADay)) : THourSet();
+    if (!FDataOK || !ReaderData)
+        return THourSet();
+    try {
+        return ReaderData->AvailableHours(DayKey(ADay));
+    } catch (const EReaderError &e) {
+        DropCatalogue(e.Message());
+    } catch (const std::exception &e) {
+        DropCatalogue(QString::fromLocal8Bit(e.what()));
+    }
+    return THourSet();
+}
+
+void TReaderCommands::DropCatalogue(const QString &AReason)
+{
+    ReaderData.reset();
+    FDataOK = false;
+    FDataError = AReason;
 }
 
 bool TReaderCommands::ChooseInHour(const QDate &ADay, int AHour, TRecInfo &ARI)
@@ -94,7 +110,13 @@ bool TReaderCommands::ChooseInHour(const QDate &ADay, int AHour, TRecInfo &ARI)
     if (FBusy || !FDataOK || !ReaderData)
         return false;
     TRecList list;
-    ReaderData->Search(DayKey(ADay), AHour, QString(), list);
+    try {
+        ReaderData->Search(DayKey(ADay), AHour, QString(), list);
+    } catch (const EReaderError &e) {
+        DropCatalogue(e.Message());
+        FPrompt->Message(QMessageBox::Warning, QStringLiteral("De database kon niet gelezen worden:\r\n") + e.Message());
+        return false;
+    }
     if (list.isEmpty()) {
         FPrompt->Message(QMessageBox::Information, QStringLiteral("Geen geldige opname voor dit uur."));
         return false;
@@ -123,7 +145,8 @@ bool TReaderCommands::Load(const TRecInfo &ARI)
         FPrompt->Message(QMessageBox::Warning, QStringLiteral("Het geluidsbestand werd niet teruggevonden:\r\n") + path);
         return false;
     }
-    FEngine->Stop();
+    // No stop before the load: the engine keeps the previous recording playing until the new one is
+    // ready, and keeps it as it was when the new one fails.
     const bool ok = RunUnderProgress(QStringLiteral("Opname laden"), QStringLiteral("Golfvorm analyseren..."), false,
                                      [&](const TCancelProgress &AReport) {
                                          return FEngine->Load(path, [&AReport](int APercent) { AReport(APercent); });
@@ -174,7 +197,12 @@ bool TReaderCommands::Export(const TWaveSelection &ASelection)
     if (ok) {
         if (ShowStatus)
             ShowStatus(QStringLiteral("Export voltooid: ") + request.Path);
-        FPrompt->Message(QMessageBox::Information, QStringLiteral("De export is voltooid:\r\n") + request.Path);
+        QString done = QStringLiteral("De export is voltooid:\r\n") + request.Path;
+        // A damaged or cut-off recording decodes to less than its announced length; only that was written.
+        if (FEngine->LastExportEndedEarly())
+            done += QStringLiteral("\r\n\r\nDe opname eindigt eerder dan verwacht: er is %1 geëxporteerd.")
+                        .arg(FormatDuration(FEngine->LastExportSeconds()));
+        FPrompt->Message(QMessageBox::Information, done);
     } else {
         FPrompt->Message(QMessageBox::Warning, QStringLiteral("De export is niet voltooid (afgebroken of mislukt)."));
     }

@@ -46,19 +46,22 @@ public:
     // (Re)opens ReaderData on Config's catalogue path and returns DataOK; on failure ReaderData stays null
     // and DataError holds the reason. No message is shown.
     bool OpenCatalogue();
-    // The hours of ADay that hold recordings; none while no catalogue is open.
-    THourSet AvailableHours(const QDate &ADay) const;
+    // The hours of ADay that hold recordings; none while no catalogue is open. A catalogue that can no
+    // longer be read (damaged or replaced after the open) is closed, DataError saying why; nothing throws.
+    THourSet AvailableHours(const QDate &ADay);
 
     // The recordings of ADay and AHour: none is said to the operator; one is taken at once; several are
-    // offered in the picker. True with ARI set when one was chosen.
+    // offered in the picker; a catalogue that cannot be read is told and closed. True with ARI set when one was chosen.
     bool ChooseInHour(const QDate &ADay, int AHour, TRecInfo &ARI);
-    // Resolves the file (under Config's recordings root when the stored path is gone), stops playback and
-    // loads it under the progress dialog. True when ARI became the loaded recording; a missing file or a
-    // failed load is told to the operator and keeps the previous recording.
+    // Resolves the file (under Config's recordings root when the stored path is gone) and loads it under
+    // the progress dialog. True when ARI became the loaded recording (not playing). A missing file or a
+    // failed load is told to the operator and keeps the previous recording as it was: view data, position,
+    // playing or not, export.
     bool Load(const TRecInfo &ARI);
     // Asks for format, target and scope and exports the loaded recording (or ASelection) under a
     // cancellable progress dialog; the export folder is remembered in Config. True when completed; the
-    // operator is told either way, a completed export also on the status line.
+    // operator is told either way, a completed export also on the status line, and one that holds less
+    // than asked because the recording's decoding ended early with the length it holds.
     bool Export(const TWaveSelection &ASelection);
     // Edits title and persons of the loaded recording in the catalogue. True when stored.
     bool Edit();
@@ -108,6 +111,7 @@ private:
     // done at once (a load from the envelope cache reports only 100) does not flash a window.
     bool RunUnderProgress(const QString &ATitle, const QString &AText, bool AAllowCancel,
                           const std::function<bool(const TCancelProgress &)> &AWork, bool AShowOnWork = false);
+    void DropCatalogue(const QString &AReason);
     void ProcessPendingEvents();
     void CloseIfRequested();
     void SaveListening();

@@ -305,7 +305,7 @@ void TfrmMain::FormCreate()
     TimerPos->start();
 
     // The design's client area lies below the menu bar; Qt counts the menu bar inside the window.
-    setMinimumSize(900, 640);
+    ApplyMinimumSize();
     resize(MainClientWidth, MainClientHeight + menuBar()->sizeHint().height());
     if (const QScreen *scr = screen()) {
         const QRect avail = scr->availableGeometry();
@@ -351,7 +351,28 @@ bool TfrmMain::eventFilter(QObject *AWatched, QEvent *AEvent)
 void TfrmMain::resizeEvent(QResizeEvent *AEvent)
 {
     QMainWindow::resizeEvent(AEvent);
+    ApplyMinimumSize();  // the window manager's frame may be known by now
     FormResize();
+}
+
+void TfrmMain::showEvent(QShowEvent *AEvent)
+{
+    QMainWindow::showEvent(AEvent);
+    ApplyMinimumSize();
+}
+
+void TfrmMain::ApplyMinimumSize()
+{
+    if (!pnlTop || !pnlBottom || !pnlTools)
+        return;
+    // The minimum counts the frame the window manager adds (none before the window is shown, none
+    // offscreen), and never cuts the zoom column: its last tile keeps the column's top margin below it.
+    const QSize frame = (frameGeometry().size() - geometry().size()).expandedTo(QSize(0, 0));
+    const int toolColumn = ToolTileRect(3, pnlTools->minimumWidth()).bottom() + 1 + ToolTileRect(0, 0).top();
+    const int tilesFit = menuBar()->sizeHint().height() + pnlTop->minimumHeight() + toolColumn + pnlBottom->minimumHeight();
+    const QSize least(MainMinOuterWidth - frame.width(), qMax(MainMinOuterHeight - frame.height(), tilesFit));
+    if (minimumSize() != least)
+        setMinimumSize(least);
 }
 
 void TfrmMain::FormResize()
@@ -466,24 +487,46 @@ void TfrmMain::HourTileClick(TTileButton *Sender)
     if (!Sender)
         return;
     TRecInfo choice;
-    if (!FCommands->ChooseInHour(FCalendar->SelectedDate(), int(Sender->Tag()), choice))
+    if (!FCommands->ChooseInHour(FCalendar->SelectedDate(), int(Sender->Tag()), choice)) {
+        if (!FCommands->DataOK())  // the catalogue could not be read
+            CalendarSelect();
         return;
+    }
+    const THourSet marked = MarkedHours();
     ClearHourSelection();
     Sender->SetSelected(true);
-    LoadRecording(choice);
+    // A failed load keeps the previous recording, and with it its mark; without one the new mark stays.
+    if (!LoadRecording(choice) && FCommands->HasFile())
+        SetMarkedHours(marked);
+}
+
+THourSet TfrmMain::MarkedHours() const
+{
+    THourSet marked;
+    for (int i = 0; i < 24; ++i)
+        if (FHourTiles[size_t(i)]->Selected())
+            marked.Include(i);
+    return marked;
+}
+
+void TfrmMain::SetMarkedHours(const THourSet &AMarked)
+{
+    for (int i = 0; i < 24; ++i)
+        FHourTiles[size_t(i)]->SetSelected(AMarked.Contains(i));
 }
 
 // ---- loading and playback ----
 
-void TfrmMain::LoadRecording(const TRecInfo &RI)
+bool TfrmMain::LoadRecording(const TRecInfo &RI)
 {
     if (!FCommands->Load(RI))
-        return;
+        return false;
     const TAudioEngine &engine = FCommands->Engine();
     FWave->SetData(engine.Envelope(), engine.EnvCount(), engine.DurationSec());
     UpdateCaption();
     UpdateCommands();
     ShowTime(0);
+    return true;
 }
 
 void TfrmMain::UpdateCaption()
@@ -580,6 +623,9 @@ void TfrmMain::mnuSearchClick()
     TRecInfo RI;
     if (!FCommands->Search(RI))
         return;
+    const QDate shownDay = FCalendar->SelectedDate();
+    const THourSet shownMarks = MarkedHours();
+    const QString shownStatus = StatusText();
     if (RI.RecDate.length() == 10) {
         bool okY = false, okM = false, okD = false;
         int y = RI.RecDate.mid(0, 4).toInt(&okY);
@@ -599,7 +645,13 @@ void TfrmMain::mnuSearchClick()
     CalendarSelect();
     if (RI.RecHour >= 0 && RI.RecHour <= 23)
         FHourTiles[size_t(RI.RecHour)]->SetSelected(true);
-    LoadRecording(RI);
+    if (LoadRecording(RI) || !FCommands->HasFile())
+        return;
+    // The previous recording stays, and so does what was on show with it: day, hour mark, status line.
+    FCalendar->SetSelectedDate(shownDay);
+    CalendarSelect();
+    SetMarkedHours(shownMarks);
+    SetStatus(shownStatus);
 }
 
 void TfrmMain::mnuExportClick()

@@ -25,6 +25,9 @@ enum class TTileGlyph;
 // The client area below the menu bar at the design size.
 constexpr int MainClientWidth = 1020;
 constexpr int MainClientHeight = 764;
+// The least outer size of the window, frame included; it grows in height to show the whole zoom column.
+constexpr int MainMinOuterWidth = 900;
+constexpr int MainMinOuterHeight = 640;
 
 // Hour grid: tile AIndex of 24 in a panel of client size (APanelW × APanelH), four columns and six rows with
 // 8 px gaps; tiles at least 20 × 16 px even if the grid then overflows the panel.
@@ -65,9 +68,12 @@ public:
     void CalendarSelect();
     void HourTileClick(TTileButton *Sender);
     void ClearHourSelection();
+    THourSet MarkedHours() const;
+    void SetMarkedHours(const THourSet &AMarked);
 
     // Loading and playback.
-    void LoadRecording(const TRecInfo &RI);
+    // True when RI became the loaded recording; a failed load changes nothing on show.
+    bool LoadRecording(const TRecInfo &RI);
     void UpdateCaption();
     void PlayClick();
     void PauseClick();
@@ -112,6 +118,7 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent *) override;
+    void showEvent(QShowEvent *) override;
     void closeEvent(QCloseEvent *) override;
     bool eventFilter(QObject *AWatched, QEvent *AEvent) override;
 
@@ -119,6 +126,7 @@ private:
     void FormCreate();
     void FormDestroy();
     void FormResize();
+    void ApplyMinimumSize();
     void BuildMenu();
     void BuildPlayMenu();
     void UpdatePlayMenu();  // enabled states of the transport items, radio and check marks of the choices
