@@ -94,22 +94,28 @@ QString EscapedField(const QString &v)
     return r;
 }
 
-int CmdFormatDuration(const QStringList &args)
+namespace {
+
+// The two clock-text commands: one argument SEC, one line of text.
+int ClockTextCommand(const QStringList &args, const char *usage, QString (*clockText)(double))
 {
     double sec = 0;
     if (!ParseSeconds(args, sec))
-        return BadArgs("format-duration SEC");
-    Out(FormatDuration(sec));
+        return BadArgs(usage);
+    Out(clockText(sec));
     return ExitOk;
+}
+
+} // namespace
+
+int CmdFormatDuration(const QStringList &args)
+{
+    return ClockTextCommand(args, "format-duration SEC", FormatDuration);
 }
 
 int CmdFormatTime(const QStringList &args)
 {
-    double sec = 0;
-    if (!ParseSeconds(args, sec))
-        return BadArgs("format-time SEC");
-    Out(FormatTimeMs(sec));
-    return ExitOk;
+    return ClockTextCommand(args, "format-time SEC", FormatTimeMs);
 }
 
 int CmdHours(const QStringList &args)
