@@ -67,6 +67,11 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
     Search = new TfrmSearch(nullptr, nullptr, QDateTime(QDate(2025, 9, 1), QTime(14, 37)));
     // Files inside the recordings root and beside it, so that an escape finds something to return.
     Work = new QTemporaryDir;
+    // The fuzzer never returns to a destructor: the folder goes when the process exits.
+    std::atexit([] {
+        delete Work;
+        Work = nullptr;
+    });
     Root = Work->filePath("root");
     Touch(Root + "/2025/09/01/01092025141.wav");
     Touch(Root + "/2025/09/01/sub/x.wav");
