@@ -86,14 +86,16 @@ constexpr double MinEnvelopePartSec = 30.0;
 // Opens a decoding stream on the path and runs the pass over all of it, in reads of 262144 bytes. No
 // report at all when the file cannot be opened.
 //
-// parts 1 is the sequential pass: a read failure ends it like the end of the data, and the closing 100
-// follows the loop's reports (100 may come twice). parts N > 1 decodes N ranges side by side, each on
-// its own decoding stream from an exact sample (after the seek's pre-roll) and each starting on a point
-// boundary; the calling thread decodes the first range and makes every progress report. The envelope,
-// length and figures are the sequential pass's, point for point; percentages (of all bytes decoded so
-// far) rise strictly, never repeat, and 100 comes once, last. parts 0 chooses: the hardware threads (at
-// most 8), fewer so that each part has MinEnvelopePartSec of audio. Codecs whose seek is not bit-exact
-// (see TDecodeStream::SeekIsExact) always take one part, and no part is shorter than one point.
+// A range count of 1 is the sequential pass: a read failure ends it like the end of the data, and the
+// closing 100 follows the loop's reports (100 may come twice). A count N above 1 decodes N ranges side by
+// side, each on its own decoding stream from an exact sample (after the seek's pre-roll) and each starting
+// on a point boundary; the calling thread decodes the first range and makes every progress report. The
+// envelope, length and figures are the sequential pass's, point for point; percentages (of all bytes
+// decoded so far) rise strictly, never repeat, and 100 comes once, last. A count of 0 lets the pass
+// choose: the hardware threads (at most 8), fewer so that each range has MinEnvelopePartSec of audio.
+// Codecs whose seek is not bit-exact (see TDecodeStream::SeekIsExact) always take one range, and no range
+// is shorter than one point.
+//
 // Where a pass spent its CPU time, per thread (seconds), for the benchmark: opening (with the length
 // count) comes first on the calling thread; the parts then run side by side. On an idle machine with a
 // core per part the pass takes about OpenCpu + the largest PartCpu.
