@@ -1,5 +1,6 @@
 // The main window on a catalogue and recordings made here: start-up, browsing, loading, playback, the
 // waveform events, the busy guards and the menu commands.
+#include "MainWindowTestKit.h"
 #include "TestPrompt.h"
 #include "uAbout.h"
 #include "uApplication.h"
@@ -49,37 +50,6 @@ void Exec(sqlite3 *db, const QString &sql)
 QString Sq(const QString &s)
 {
     return QLatin1Char('\'') + QString(s).replace(QLatin1Char('\''), QStringLiteral("''")) + QLatin1Char('\'');
-}
-
-bool MakeTone(const QString &APath, int ASeconds)
-{
-    QDir().mkpath(QFileInfo(APath).absolutePath());
-    return QProcess::execute(QStringLiteral("ffmpeg"),
-                             {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-y"), QStringLiteral("-f"),
-                              QStringLiteral("lavfi"), QStringLiteral("-i"),
-                              QStringLiteral("sine=frequency=440:duration=%1").arg(ASeconds), QStringLiteral("-ac"),
-                              QStringLiteral("2"), QStringLiteral("-ar"), QStringLiteral("44100"), APath}) == 0;
-}
-
-// A widget or menu item of the window, found by its object name.
-template <class T>
-T *Child(const QObject &AWindow, const QString &AName)
-{
-    T *c = AWindow.findChild<T *>(AName);
-    if (!c)
-        qFatal("no child %s", qPrintable(AName));
-    return c;
-}
-
-TTileButton *HourTile(const QObject &AWindow, int AHour)
-{
-    return Child<TTileButton>(AWindow, QStringLiteral("tileHour%1").arg(AHour));
-}
-
-void SendMouse(QWidget *w, QEvent::Type t, const QPoint &p, Qt::MouseButton button, Qt::MouseButtons buttons)
-{
-    QMouseEvent e(t, QPointF(p), QPointF(w->mapToGlobal(p)), button, buttons, Qt::NoModifier);
-    QApplication::sendEvent(w, &e);
 }
 
 } // namespace

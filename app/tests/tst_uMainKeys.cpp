@@ -1,5 +1,6 @@
 // The main window's keyboard and its menu "Afspelen": transport keys, the day's neighbours, and the
 // listening choices kept in the settings file and shown in the status line.
+#include "MainWindowTestKit.h"
 #include "TestPrompt.h"
 #include "uApplication.h"
 #include "uAudioEngine.h"
@@ -24,31 +25,6 @@
 #include <sqlite3.h>
 
 namespace {
-
-bool MakeTone(const QString &APath, int ASeconds)
-{
-    QDir().mkpath(QFileInfo(APath).absolutePath());
-    return QProcess::execute(QStringLiteral("ffmpeg"),
-                             {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-y"), QStringLiteral("-f"),
-                              QStringLiteral("lavfi"), QStringLiteral("-i"),
-                              QStringLiteral("sine=frequency=440:duration=%1").arg(ASeconds), QStringLiteral("-ac"),
-                              QStringLiteral("2"), QStringLiteral("-ar"), QStringLiteral("8000"), APath}) == 0;
-}
-
-template <class T>
-T *Child(const QObject &AWindow, const QString &AName)
-{
-    T *c = AWindow.findChild<T *>(AName);
-    if (!c)
-        qFatal("no child %s", qPrintable(AName));
-    return c;
-}
-
-void SendMouse(QWidget *w, QEvent::Type t, const QPoint &p, Qt::MouseButton button, Qt::MouseButtons buttons)
-{
-    QMouseEvent e(t, QPointF(p), QPointF(w->mapToGlobal(p)), button, buttons, Qt::NoModifier);
-    QApplication::sendEvent(w, &e);
-}
 
 // Drags a selection over the fractions AFrom..ATo of the waveform's width.
 void DragSelect(TWaveView *AWave, double AFrom, double ATo)
@@ -127,7 +103,7 @@ void TestMainKeys::initTestCase()
         const QString name = r.Day.toString(QStringLiteral("ddMMyyyy")) +
                              QStringLiteral("%1%2.wav").arg(r.Hour, 2, 10, QLatin1Char('0')).arg(r.Number);
         const QString path = FRoot + QLatin1Char('/') + name;
-        QVERIFY(MakeTone(path, r.Seconds));
+        QVERIFY(MakeTone(path, r.Seconds, 8000));
         const QString day = r.Day.toString(QStringLiteral("yyyy-MM-dd"));
         sql += QStringLiteral("INSERT INTO recordings (rec_dt, rec_date, rec_hour, rec_number, format, filename, "
                               "filepath, title, persons, duration_sec) VALUES ('%1 %2', '%1', %3, %4, 'WAV', '%5', "

@@ -1,5 +1,6 @@
 // The main window when things go wrong: catalogues that cannot be read (at start, after the open, after
 // the settings), loads that fail after a good one, the minimum window size, an export that ends early.
+#include "MainWindowTestKit.h"
 #include "TestPrompt.h"
 #include "uApplication.h"
 #include "uAudioEngine.h"
@@ -81,20 +82,6 @@ public:
 private:
     QProcess FProc;
 };
-
-template <class T>
-T *Child(const QObject &AWindow, const QString &AName)
-{
-    T *c = AWindow.findChild<T *>(AName);
-    if (!c)
-        qFatal("no child %s", qPrintable(AName));
-    return c;
-}
-
-TTileButton *HourTile(const QObject &AWindow, int AHour)
-{
-    return Child<TTileButton>(AWindow, QStringLiteral("tileHour%1").arg(AHour));
-}
 
 int TilesOn(const QObject &AWindow)
 {
