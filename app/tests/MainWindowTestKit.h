@@ -1,6 +1,10 @@
 // Helpers shared by the main window's tests: finding its widgets by name, mouse events, tone fixtures.
 #pragma once
 
+#include "TestPrompt.h"
+#include "uMain.h"
+#include "uReaderConfig.h"
+#include "uReaderData.h"
 #include "uTiles.h"
 
 #include <QApplication>
@@ -9,6 +13,8 @@
 #include <QMouseEvent>
 #include <QProcess>
 #include <QtGlobal>
+#include <QtTest>
+#include <memory>
 
 // A stereo 440 Hz tone of ASeconds at ARate Hz in APath (its folder made), written by ffmpeg.
 inline bool MakeTone(const QString &APath, int ASeconds, int ARate = 44100)
@@ -41,4 +47,45 @@ inline void SendMouse(QWidget *AWidget, QEvent::Type AType, const QPoint &APos, 
 {
     QMouseEvent e(AType, QPointF(APos), QPointF(AWidget->mapToGlobal(APos)), AButton, AButtons, Qt::NoModifier);
     QApplication::sendEvent(AWidget, &e);
+}
+
+// Settings of a test: the reader's settings file in AAppDir with this catalogue and recordings folder, the
+// default output, and AExportFolder when given; the prompt starts with no messages and no dialog driver.
+inline void StartSettings(TTestPrompt &APrompt, const QString &AAppDir, const QString &ADb, const QString &ARoot,
+                          const QString &AExportFolder = QString())
+{
+    Config = std::make_unique<TConfig>(AAppDir);
+    Config->SetDatabasePath(ADb);
+    Config->SetRecordingsRoot(ARoot);
+    if (!AExportFolder.isEmpty())
+        Config->SetExportFolder(AExportFolder);
+    Config->SetOutputDevice(-1);
+    Config->Save();
+    APrompt.Messages.clear();
+    APrompt.Runs = 0;
+    APrompt.OnRun = nullptr;
+}
+
+// What a test leaves behind: the catalogue connection and the settings go before the next test.
+inline void EndSettings()
+{
+    ReaderData.reset();
+    Config.reset();
+}
+
+// The real main window, shown with the test's prompt; AActivate waits until it is the active window
+// (keys reach only that one), else until it is exposed.
+inline std::unique_ptr<TfrmMain> ShowMain(TTestPrompt &APrompt, bool AActivate = false)
+{
+    auto w = std::make_unique<TfrmMain>();
+    w->Commands().SetPrompt(APrompt);
+    w->show();
+    if (AActivate) {
+        QApplication::setActiveWindow(w.get());
+        if (!QTest::qWaitForWindowActive(w.get()))
+            qWarning("window not active");
+    } else if (!QTest::qWaitForWindowExposed(w.get())) {
+        qWarning("window not exposed");
+    }
+    return w;
 }

@@ -155,31 +155,17 @@ void TestMain::initTestCase()
 
 void TestMain::init()
 {
-    Config = std::make_unique<TConfig>(FDir.path());
-    Config->SetDatabasePath(FDb);
-    Config->SetRecordingsRoot(FRoot);
-    Config->SetExportFolder(FDir.filePath(QStringLiteral("exports")) + QLatin1Char('/'));
-    Config->SetOutputDevice(-1);
-    Config->Save();
-    FPrompt.Messages.clear();
-    FPrompt.Runs = 0;
-    FPrompt.OnRun = nullptr;
+    StartSettings(FPrompt, FDir.path(), FDb, FRoot, FDir.filePath(QStringLiteral("exports")) + QLatin1Char('/'));
 }
 
 void TestMain::cleanup()
 {
-    ReaderData.reset();
-    Config.reset();
+    EndSettings();
 }
 
 std::unique_ptr<TfrmMain> TestMain::MakeMain()
 {
-    auto w = std::make_unique<TfrmMain>();
-    w->Commands().SetPrompt(FPrompt);
-    w->show();
-    if (!QTest::qWaitForWindowExposed(w.get()))
-        qWarning("window not exposed");
-    return w;
+    return ShowMain(FPrompt);
 }
 
 void TestMain::LoadHour(TfrmMain &w, int AHour)

@@ -121,31 +121,17 @@ void TestMainKeys::initTestCase()
 void TestMainKeys::init()
 {
     QFile::remove(FDir.filePath(QStringLiteral("VornakReader2026.ini")));
-    Config = std::make_unique<TConfig>(FDir.path());
-    Config->SetDatabasePath(FDb);
-    Config->SetRecordingsRoot(FRoot);
-    Config->SetOutputDevice(-1);
-    Config->Save();
-    FPrompt.Messages.clear();
-    FPrompt.Runs = 0;
-    FPrompt.OnRun = nullptr;
+    StartSettings(FPrompt, FDir.path(), FDb, FRoot);
 }
 
 void TestMainKeys::cleanup()
 {
-    ReaderData.reset();
-    Config.reset();
+    EndSettings();
 }
 
 std::unique_ptr<TfrmMain> TestMainKeys::MakeMain()
 {
-    auto w = std::make_unique<TfrmMain>();
-    w->Commands().SetPrompt(FPrompt);
-    w->show();
-    QApplication::setActiveWindow(w.get());
-    if (!QTest::qWaitForWindowActive(w.get()))
-        qWarning("window not active");
-    return w;
+    return ShowMain(FPrompt, true);
 }
 
 void TestMainKeys::LoadLong(TfrmMain &w)

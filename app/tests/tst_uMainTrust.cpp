@@ -165,31 +165,18 @@ void TestMainTrust::initTestCase()
 
 void TestMainTrust::init()
 {
-    Config = std::make_unique<TConfig>(FDir.path());
-    Config->SetDatabasePath(FDb);
-    Config->SetRecordingsRoot(FDir.filePath(QStringLiteral("rec")));
-    Config->SetExportFolder(FDir.filePath(QStringLiteral("exports")) + QLatin1Char('/'));
-    Config->SetOutputDevice(-1);
-    Config->Save();
-    FPrompt.Messages.clear();
-    FPrompt.Runs = 0;
-    FPrompt.OnRun = nullptr;
+    StartSettings(FPrompt, FDir.path(), FDb, FDir.filePath(QStringLiteral("rec")),
+                  FDir.filePath(QStringLiteral("exports")) + QLatin1Char('/'));
 }
 
 void TestMainTrust::cleanup()
 {
-    ReaderData.reset();
-    Config.reset();
+    EndSettings();
 }
 
 std::unique_ptr<TfrmMain> TestMainTrust::MakeMain()
 {
-    auto w = std::make_unique<TfrmMain>();
-    w->Commands().SetPrompt(FPrompt);
-    w->show();
-    if (!QTest::qWaitForWindowExposed(w.get()))
-        qWarning("window not exposed");
-    return w;
+    return ShowMain(FPrompt);
 }
 
 void TestMainTrust::AcceptSettingsWith(const QString &ADb)
