@@ -601,6 +601,25 @@ void TestMain::exportRefusesTheLoadedFile()
     QFile f(own);
     QVERIFY(f.open(QIODevice::ReadOnly));
     QCOMPARE(f.readAll(), before);
+
+    // An export that raises its error (a WAV target that cannot be created) says so in the status line too.
+    const QString missing = FDir.filePath(QStringLiteral("no-such-folder/x.wav"));
+    FPrompt.OnRun = [&](QDialog &d) {
+        auto *e = qobject_cast<TfrmExport *>(&d);
+        e->Request.Path = missing;
+        e->Request.Format = TAudioFormat::afWAV;
+        e->Request.UseSelection = false;
+        return int(QDialog::Accepted);
+    };
+    QString raised;
+    try {
+        w->mnuExportClick();
+    } catch (const EReaderError &e) {
+        raised = e.Message();
+    }
+    QVERIFY2(raised.startsWith(QStringLiteral("Cannot create file")), qPrintable(raised));
+    QCOMPARE(w->StatusText(), QStringLiteral("Export mislukt: ") + missing);
+    QVERIFY(!w->Busy());
 }
 
 void TestMain::editStoresTitleAndPersons()
