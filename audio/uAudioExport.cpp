@@ -116,6 +116,52 @@ TTargetPlan PlanTarget(const QString &ADest)
     return plan;
 }
 
+// Makes the temporary the export writes into, in the folder of the file it is to replace or create, with
+// that file's permissions. Failing, a WAV export raises "Cannot create file", an encoded one says why.
+bool CreateTemporary(TTempFile &ATemp, const TTargetPlan &APlan, const QString &ADest, bool AWav,
+                     TExportTargetRule ARule, TExportOutcome &AOutcome)
+{
+    const QString dir = QFileInfo(APlan.Path).path();
+    if (ARule == TExportTargetRule::ReplaceWhenComplete)
+        RemoveStaleTemporaries(dir, IsExportTempName);
+    if (!ATemp.Create(dir, ExportTempPrefix, ExportTempSuffix)) {
+        const QString cause = SystemText(ATemp.Error());
+        if (AWav)
+            throw EReaderError(QStringLiteral("Cannot create file \"%1\". %2").arg(ADest, cause));
+        AOutcome.Error = QStringLiteral("cannot create file \"%1\": %2").arg(ADest, cause);
+        qWarning("export: %s", qUtf8Printable(AOutcome.Error));
+        return false;
+    }
+    if (APlan.Existed)
+        ::fchmod(ATemp.Fd(), APlan.Mode);
+    return true;
+}
+
+// Renames what the export wrote onto the target as ARule allows, else lets the temporary go. AWritten is the
+// writer's result; the result is ExportFileRange's.
+bool Publish(TTempFile &ATemp, const TTargetPlan &APlan, const QString &ADest, bool AWav, TExportTargetRule ARule,
+             bool AWritten, bool ACancelled, TExportOutcome &AOutcome)
+{
+    const bool complete = AWritten && !ACancelled;
+    const bool replacing = ARule == TExportTargetRule::ReplaceWhenComplete;
+    // A cancelled export keeps its part only where it destroys nothing.
+    if (!complete && !(AWritten && replacing && !APlan.Existed))
+        return AWritten;
+    if (ATemp.Commit(APlan.Path, complete && replacing))
+        return AWritten;
+    if (ATemp.Error() == EEXIST) {
+        // The name was taken while the export ran: that file stays, this export is not kept.
+        AOutcome.TargetTaken = complete;
+        return ACancelled && AWritten;
+    }
+    const QString cause = SystemText(ATemp.Error());
+    if (AWav)
+        throw EReaderError(QStringLiteral("Cannot create file \"%1\". %2").arg(ADest, cause));
+    AOutcome.Error = QStringLiteral("cannot complete the file \"%1\": %2").arg(ADest, cause);
+    qWarning("export: %s", qUtf8Printable(AOutcome.Error));
+    return false;
+}
+
 } // namespace
 
 bool ExportFileRange(const QString &ASource, double ADurationSec, const QString &ADest, TAudioFormat AFmt,
@@ -158,23 +204,9 @@ bool ExportFileRange(const QString &ASource, double ADurationSec, const QString 
     const bool wav = AFmt == TAudioFormat::afWAV;
     const TTargetPlan plan = PlanTarget(ADest);
     TTempFile temp;  // removed on every way out unless committed, also when the WAV writer throws
-    QString writePath = plan.Path;
-    if (!plan.Direct) {
-        const QString dir = QFileInfo(plan.Path).path();
-        if (ARule == TExportTargetRule::ReplaceWhenComplete)
-            RemoveStaleTemporaries(dir, IsExportTempName);
-        if (!temp.Create(dir, ExportTempPrefix, ExportTempSuffix)) {
-            const QString cause = SystemText(temp.Error());
-            if (wav)
-                throw EReaderError(QStringLiteral("Cannot create file \"%1\". %2").arg(ADest, cause));
-            outcome.Error = QStringLiteral("cannot create file \"%1\": %2").arg(ADest, cause);
-            qWarning("export: %s", qUtf8Printable(outcome.Error));
-            return false;
-        }
-        if (plan.Existed)
-            ::fchmod(temp.Fd(), plan.Mode);
-        writePath = temp.Path();
-    }
+    if (!plan.Direct && !CreateTemporary(temp, plan, ADest, wav, ARule, outcome))
+        return false;
+    const QString writePath = plan.Direct ? plan.Path : temp.Path();
 
     bool cancelled = false;
     TCancelProgress progress;
@@ -188,25 +220,7 @@ bool ExportFileRange(const QString &ASource, double ADurationSec, const QString 
                              : EncodeToFile(stream, writePath, C, AFmt, ABitrate, progress, outcome);
     if (plan.Direct)
         return written;
-
-    const bool complete = written && !cancelled;
-    // A cancelled export keeps its part only where it destroys nothing.
-    const bool keep = complete || (written && ARule == TExportTargetRule::ReplaceWhenComplete && !plan.Existed);
-    if (!keep)
-        return written;
-    if (temp.Commit(plan.Path, complete && ARule == TExportTargetRule::ReplaceWhenComplete))
-        return written;
-    if (temp.Error() == EEXIST) {
-        // The name was taken while the export ran: that file stays, this export is not kept.
-        outcome.TargetTaken = complete;
-        return cancelled && written;
-    }
-    const QString cause = SystemText(temp.Error());
-    if (wav)
-        throw EReaderError(QStringLiteral("Cannot create file \"%1\". %2").arg(ADest, cause));
-    outcome.Error = QStringLiteral("cannot complete the file \"%1\": %2").arg(ADest, cause);
-    qWarning("export: %s", qUtf8Printable(outcome.Error));
-    return false;
+    return Publish(temp, plan, ADest, wav, ARule, written, cancelled, outcome);
 }
 
 bool IsExportTempName(const QByteArray &AName)
