@@ -1,5 +1,6 @@
 // Range export of the loaded recording: the byte range and the WAV file it gives, cancelling, encoded
-// files checked by decoding them back, targets that cannot be written, and the companion command.
+// files checked by decoding them back, a file replaced only by a complete export, targets that cannot be
+// written, and the companion command.
 #include "ExportFixtures.h"
 #include "uAudioEngine.h"
 #include "uExportLoop.h"
