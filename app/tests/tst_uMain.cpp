@@ -555,8 +555,24 @@ void TestMain::exportCancelledIsNotCompleted()
     QCOMPARE(FPrompt.Messages.size(), 1);
     QCOMPARE(FPrompt.Messages[0].Icon, QMessageBox::Warning);
     QCOMPARE(FPrompt.Messages[0].Text, QStringLiteral("De export is niet voltooid (afgebroken of mislukt)."));
+    QCOMPARE(w->StatusText(), QStringLiteral("Export afgebroken: ") + target);
     QVERIFY(!w->Busy());
     QVERIFY(!w->findChild<TfrmProgress *>());
+    // A new name keeps what was written; a file that existed stays as it was.
+    QVERIFY(QFileInfo(target).size() > 44);
+    {
+        QFile old(target);
+        QVERIFY(old.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        QCOMPARE(old.write("oud bestand"), qint64(11));
+    }
+    w->mnuExportClick();
+    QCOMPARE(FPrompt.Messages.size(), 2);
+    QCOMPARE(FPrompt.Messages[1].Text, QStringLiteral("De export is niet voltooid (afgebroken of mislukt)."));
+    QCOMPARE(w->StatusText(), QStringLiteral("Export afgebroken: ") + target);
+    QFile kept(target);
+    QVERIFY(kept.open(QIODevice::ReadOnly));
+    QCOMPARE(kept.readAll(), QByteArray("oud bestand"));
+    QCOMPARE(QDir(FDir.path()).entryList({QStringLiteral(".vornak-export-*")}, QDir::Files | QDir::Hidden), QStringList());
 }
 
 void TestMain::exportRefusesTheLoadedFile()
@@ -579,9 +595,31 @@ void TestMain::exportRefusesTheLoadedFile()
     w->mnuExportClick();
     QCOMPARE(FPrompt.Messages.size(), 1);
     QCOMPARE(FPrompt.Messages[0].Text, QStringLiteral("De export is niet voltooid (afgebroken of mislukt)."));
+    QCOMPARE(w->StatusText(),
+             QStringLiteral("Export mislukt: ") + QFileInfo(own).absolutePath() + QStringLiteral("/./") +
+                 QFileInfo(own).fileName());
     QFile f(own);
     QVERIFY(f.open(QIODevice::ReadOnly));
     QCOMPARE(f.readAll(), before);
+
+    // An export that raises its error (a WAV target that cannot be created) says so in the status line too.
+    const QString missing = FDir.filePath(QStringLiteral("no-such-folder/x.wav"));
+    FPrompt.OnRun = [&](QDialog &d) {
+        auto *e = qobject_cast<TfrmExport *>(&d);
+        e->Request.Path = missing;
+        e->Request.Format = TAudioFormat::afWAV;
+        e->Request.UseSelection = false;
+        return int(QDialog::Accepted);
+    };
+    QString raised;
+    try {
+        w->mnuExportClick();
+    } catch (const EReaderError &e) {
+        raised = e.Message();
+    }
+    QVERIFY2(raised.startsWith(QStringLiteral("Cannot create file")), qPrintable(raised));
+    QCOMPARE(w->StatusText(), QStringLiteral("Export mislukt: ") + missing);
+    QVERIFY(!w->Busy());
 }
 
 void TestMain::editStoresTitleAndPersons()
