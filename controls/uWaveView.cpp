@@ -109,12 +109,19 @@ double EffectiveSecPerPoint(double ASecPerPoint, double ADuration, int ACount)
     return ADuration / ACount;
 }
 
+namespace {
+int PointAt(double ATime, double APointsPerSec, int ACount)
+{
+    const double j = std::floor(ATime * APointsPerSec + PointSlack);
+    return static_cast<int>(std::clamp(j, 0.0, double(ACount - 1)));
+}
+} // namespace
+
 int PointOfTime(double ATime, double ASecPerPoint, int ACount)
 {
     if (ACount < 1 || !(ASecPerPoint > 0))
         return 0;
-    const double j = std::floor(ATime / ASecPerPoint + PointSlack);
-    return static_cast<int>(std::clamp(j, 0.0, double(ACount - 1)));
+    return PointAt(ATime, 1 / ASecPerPoint, ACount);
 }
 
 // ---- Rulers ----
@@ -197,15 +204,15 @@ TWaveBands TWaveBands::For(int AHeight)
 
 // ---- Envelope per column ----
 
-TPointRange ColumnPointRange(const TWaveWindow &AWin, int ACount, double ASecPerPoint, int AX)
+namespace {
+
+// ColumnPointRange with the points per second (1 / seconds per point, > 0) worked out by the caller.
+TPointRange ColumnPoints(const TWaveWindow &AWin, int ACount, double APointsPerSec, int AX)
 {
     TPointRange r;
-    const double spp = EffectiveSecPerPoint(ASecPerPoint, AWin.Duration, ACount);
-    if (ACount < 1 || AWin.Duration <= 0 || spp <= 0)
-        return r;
-    // Points j with j * spp < t1 and (j + 1) * spp > t0, for the column's seconds [t0, t1).
-    const double p0 = std::floor(AWin.ViewTimeOfPx(AX) / spp + PointSlack);
-    const double p1 = std::ceil(AWin.ViewTimeOfPx(AX + 1) / spp - PointSlack) - 1;
+    // Points j with j / pps < t1 and (j + 1) / pps > t0, for the column's seconds [t0, t1).
+    const double p0 = std::floor(AWin.ViewTimeOfPx(AX) * APointsPerSec + PointSlack);
+    const double p1 = std::ceil(AWin.ViewTimeOfPx(AX + 1) * APointsPerSec - PointSlack) - 1;
     const double last = ACount - 1;
     // The window never passes the recording, whose sound ends in the last point with sound; the
     // limits only guard rounding and a seconds-per-point that is too small for the envelope.
@@ -216,15 +223,27 @@ TPointRange ColumnPointRange(const TWaveWindow &AWin, int ACount, double ASecPer
     return r;
 }
 
+} // namespace
+
+TPointRange ColumnPointRange(const TWaveWindow &AWin, int ACount, double ASecPerPoint, int AX)
+{
+    const double spp = EffectiveSecPerPoint(ASecPerPoint, AWin.Duration, ACount);
+    if (ACount < 1 || AWin.Duration <= 0 || spp <= 0)
+        return TPointRange();
+    return ColumnPoints(AWin, ACount, 1 / spp, AX);
+}
+
 void ComputeLaneColumns(const TWaveWindow &AWin, const TEnvPoint *AEnv, int ACount, double ASecPerPoint,
                         std::vector<TColumnExtremes> &AOut, std::vector<int> *AVisits)
 {
     const int W = std::max(AWin.W, 0);
     AOut.assign(W, TColumnExtremes());
-    if (W == 0 || ACount < 1 || AWin.Duration <= 0 || !AEnv)
+    const double spp = EffectiveSecPerPoint(ASecPerPoint, AWin.Duration, ACount);
+    if (W == 0 || ACount < 1 || AWin.Duration <= 0 || !AEnv || spp <= 0)
         return;
+    const double pointsPerSec = 1 / spp;
     for (int x = 0; x < W; ++x) {
-        const TPointRange r = ColumnPointRange(AWin, ACount, ASecPerPoint, x);
+        const TPointRange r = ColumnPoints(AWin, ACount, pointsPerSec, x);
         AOut[x].J0 = r.J0;
         AOut[x].J1 = r.J1;
     }
@@ -439,6 +458,33 @@ QFont RulerFont()
     return f;
 }
 
+// Widths of ruler labels, from the advance of each character: labels hold only digits, ':' and ','
+// (no kerning between them), and measuring whole strings on every paint costs more than the lanes.
+struct TLabelWidths {
+    int Dpi = -1;
+    int Advance[128] = {};
+    int Of(const QString &ALabel) const
+    {
+        int sum = 0;
+        for (QChar c : ALabel)
+            sum += c.unicode() < 128 ? Advance[c.unicode()] : Advance[int('0')];
+        return sum;
+    }
+};
+
+const TLabelWidths &RulerLabelWidths(QPaintDevice *ADevice)
+{
+    thread_local TLabelWidths cache;
+    const int dpi = ADevice ? ADevice->logicalDpiY() : 0;
+    if (cache.Dpi != dpi) {
+        const QFontMetrics m = ADevice ? QFontMetrics(RulerFont(), ADevice) : QFontMetrics(RulerFont());
+        for (int c = 0; c < 128; ++c)
+            cache.Advance[c] = m.horizontalAdvance(QChar(c));
+        cache.Dpi = dpi;
+    }
+    return cache;
+}
+
 void PaintRuler(QPainter &p, const TWaveWindow &w, const std::vector<TRulerTick> &ticks, int top, int bottom)
 {
     FillLTRB(p, 0, top, w.W, bottom, clRuler);
@@ -521,12 +567,14 @@ void PaintOverviewColumns(QPainter &p, const TWaveLook &look, int top, int botto
     const TWaveWindow &w = look.Win;
     const int centre = (top + bottom) / 2;
     const double k = std::max((bottom - top) / 2 - 1, 1) / 32768.0;
+    // Overview time of column x in points: x / W * Duration / seconds per point.
     const double spp = EffectiveSecPerPoint(look.SecPerPoint, w.Duration, look.EnvCount);
+    const double pointsPerPx = w.Duration / w.W / spp;
     thread_local TColumnRuns runs;
     runs.Reset(0, w.W);
     for (int x = 0; x < w.W; ++x) {
         // One point per column, the one at the column's start time, not starting from 0.
-        const TEnvPoint &pt = look.Env[PointOfTime(w.OverviewTimeOfPx(x), spp, look.EnvCount)];
+        const TEnvPoint &pt = look.Env[PointAt(x, pointsPerPx, look.EnvCount)];
         const int hi = std::max(pt.MxL, pt.MxR), lo = std::min(pt.MnL, pt.MnR);
         runs.Set(x, centre - RoundPx(hi * k), centre - RoundPx(lo * k) + 1);
     }
@@ -558,8 +606,8 @@ void PaintWave(QPainter &p, const TWaveLook &ALook, std::vector<TColumnExtremes>
     // 2. Upper ruler
     std::vector<TRulerTick> ticks;
     if (w.Duration > 0) {
-        const QFontMetrics metrics(RulerFont(), p.device());
-        ticks = RulerTicks(w, [&](const QString &ALabel) { return metrics.horizontalAdvance(ALabel); });
+        const TLabelWidths &widths = RulerLabelWidths(p.device());
+        ticks = RulerTicks(w, [&](const QString &ALabel) { return widths.Of(ALabel); });
     }
     PaintRuler(p, w, ticks, b.RulerTop, b.RulerBottom);
     // 3. Waveform area: background, selection band, lanes, then message or edges and cursor
