@@ -110,19 +110,13 @@ double EffectiveSecPerPoint(double ASecPerPoint, double ADuration, int ACount)
 }
 
 namespace {
+// The point that covers ATime, within 0..ACount - 1 (APointsPerSec = 1 / seconds per point).
 int PointAt(double ATime, double APointsPerSec, int ACount)
 {
     const double j = std::floor(ATime * APointsPerSec + PointSlack);
     return static_cast<int>(std::clamp(j, 0.0, double(ACount - 1)));
 }
 } // namespace
-
-int PointOfTime(double ATime, double ASecPerPoint, int ACount)
-{
-    if (ACount < 1 || !(ASecPerPoint > 0))
-        return 0;
-    return PointAt(ATime, 1 / ASecPerPoint, ACount);
-}
 
 // ---- Rulers ----
 
@@ -459,7 +453,7 @@ QFont RulerFont()
 }
 
 // Widths of ruler labels, from the advance of each character: labels hold only digits, ':' and ','
-// (no kerning between them), and measuring whole strings on every paint costs more than the lanes.
+// (no kerning between them), so a paint shapes no text to measure it. Measured once per resolution.
 struct TLabelWidths {
     int Dpi = -1;
     int Advance[128] = {};

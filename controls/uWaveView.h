@@ -50,10 +50,10 @@ struct TWaveWindow {
 // SecPerPoint). Because S is rounded up, the points with sound end at the recording's end and the rest
 // of the envelope stays empty; those points lie past the end and are never drawn. A SecPerPoint that is
 // not a positive number spreads the ACount points evenly over the duration instead.
+// A time within a millionth of a point of a point's start counts as that start, so that rounding in a
+// pixel's time never moves a sound's edge by a point. The overview shows, per column, the point that
+// covers the column's start time.
 double EffectiveSecPerPoint(double ASecPerPoint, double ADuration, int ACount);
-// The point that covers ATime (seconds), within 0..ACount - 1. A time within a millionth of a point of
-// a point's start counts as in that point, so that rounding in the time never moves a boundary.
-int PointOfTime(double ATime, double ASecPerPoint, int ACount);
 
 // Ruler tick step for a window of ViewLen seconds: first of 0.1, 0.25, 0.5, 1, 2, 5, 10, 15, 30, 60,
 // 120, 300 above ViewLen / 8, else 600.
