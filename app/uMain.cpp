@@ -522,7 +522,7 @@ bool TfrmMain::LoadRecording(const TRecInfo &RI)
     if (!FCommands->Load(RI))
         return false;
     const TAudioEngine &engine = FCommands->Engine();
-    FWave->SetData(engine.Envelope(), engine.EnvCount(), engine.DurationSec());
+    FWave->SetData(engine.Envelope(), engine.EnvCount(), engine.DurationSec(), engine.SecPerPoint());
     UpdateCaption();
     UpdateCommands();
     ShowTime(0);

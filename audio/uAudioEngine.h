@@ -106,6 +106,10 @@ public:
     int Channels() const { return FChannels; }
     const TEnvArray &Envelope() const { return FEnvelope; }
     int EnvCount() const { return FEnvCount; }
+    // Seconds each envelope point covers: frames per point / SampleRate. Point i holds the seconds
+    // [i, i + 1) times this; the points past DurationSec (the envelope's empty tail) hold nothing. 0
+    // without a recording.
+    double SecPerPoint() const { return FSecPerPoint; }
     QString LoadedPath() const { return FLoadedPath; }
 
 private:
@@ -116,6 +120,7 @@ private:
     std::unique_ptr<TPlayback> FPlayStream;  // null = none
     TEnvArray FEnvelope;
     int FEnvCount = 0;
+    double FSecPerPoint = 0;
     double FDurationSec = 0;
     int FSampleRate = 0;
     int FChannels = 1;

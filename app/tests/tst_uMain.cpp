@@ -68,6 +68,7 @@ private slots:
     void startWithoutCatalogue();
     void startWithCatalogue();
     void oneRecordingLoadsAtOnce();
+    void waveformSpansTheRecordingOnTheRuler();
     void severalRecordingsOpenThePicker();
     void lateHourCaptionWrapsToZero();
     void missingFileWarns();
@@ -278,6 +279,23 @@ void TestMain::oneRecordingLoadsAtOnce()
     QVERIFY(!HourTile(*w, 10)->Selected());
     QVERIFY(w->HasFile());
     QVERIFY(w->windowTitle().endsWith(QStringLiteral(".wav")));
+}
+
+// The loaded envelope reaches its empty tail (3 s at 44100 Hz: 3 frames a point, sound in 44,100 of the
+// 50,000 points): the view gets the seconds per point with it and draws the tone up to the last column.
+void TestMain::waveformSpansTheRecordingOnTheRuler()
+{
+    auto w = MakeMain();
+    LoadHour(*w, 10);
+    QVERIFY(w->HasFile());
+    auto *wave = Child<TWaveView>(*w, "wave");
+    QCOMPARE(wave->EnvCount(), 50000);
+    QCOMPARE(wave->SecPerPoint(), 3.0 / 44100);
+    wave->SetPlayPos(-1);
+    const QImage img = wave->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    const int laneTop = TWaveBands::For(wave->height()).CentreL - 4;  // the tone reaches about 8 rows up
+    for (int x : {1, wave->width() / 2, wave->width() * 9 / 10, wave->width() - 1})
+        QVERIFY2(img.pixel(x, laneTop) == qRgb(40, 220, 60), qPrintable(QString::number(x)));
 }
 
 void TestMain::severalRecordingsOpenThePicker()
