@@ -350,6 +350,13 @@ void TReaderCommands::CloseIfRequested()
     }
 }
 
+int TReaderCommands::MarkedHourOn(const QDate &ADay) const
+{
+    if (!FHasFile || !ADay.isValid() || FCurrent.RecDate != DayKey(ADay))
+        return -1;
+    return FCurrent.RecHour >= 0 && FCurrent.RecHour <= 23 ? FCurrent.RecHour : -1;
+}
+
 bool TReaderCommands::NeighbourInDay(int AStep, TRecInfo &ARI) const
 {
     if (FBusy || !FHasFile || !FDataOK || !ReaderData)

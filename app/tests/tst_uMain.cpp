@@ -353,7 +353,7 @@ void TestMain::missingFileWarns()
     QCOMPARE(FPrompt.Messages[0].Icon, QMessageBox::Warning);
     QCOMPARE(FPrompt.Messages[0].Text, QStringLiteral("Het geluidsbestand werd niet teruggevonden:\r\nD:\\Opnames\\") +
                                     QFileInfo(RecPath(FToday, 15, 1, ".wav")).fileName());
-    QVERIFY(HourTile(*w, 15)->Selected());  // marked before the load
+    QVERIFY(!HourTile(*w, 15)->Selected());  // a failed load marks nothing
     QVERIFY(!w->HasFile());
     QVERIFY(!w->Busy());
 }
@@ -407,6 +407,7 @@ void TestMain::clickSeeksAndDragSelects()
     auto w = MakeMain();
     LoadHour(*w, 10);
     QVERIFY(w->HasFile());
+    const QString caption = w->StatusText();
     TWaveView *wave = Child<TWaveView>(*w, "wave");
     const TWaveBands b = TWaveBands::For(wave->height());
     const int y = (b.WaveTop + b.WaveBottom) / 2;
@@ -431,13 +432,12 @@ void TestMain::clickSeeksAndDragSelects()
     QCOMPARE(wave->ViewStart(), wave->SelStart());
     w->ZoomFitClick();
     QCOMPARE(wave->ViewEnd(), wave->Duration());
-    // A plain click clears the selection; the status line keeps the last selection text.
-    const QString last = w->StatusText();
+    // A plain click clears the selection, and its text with it: the recording's particulars are back.
     SendMouse(wave, QEvent::MouseButtonPress, QPoint(x, y), Qt::LeftButton, Qt::LeftButton);
     SendMouse(wave, QEvent::MouseButtonRelease, QPoint(x, y), Qt::LeftButton, Qt::NoButton);
     QVERIFY(!wave->HasSelection());
     QVERIFY(!Child<TTileButton>(*w, "tileZoomSel")->isEnabled());
-    QCOMPARE(w->StatusText(), last);
+    QCOMPARE(w->StatusText(), caption);
 }
 
 void TestMain::reopenFromTheEnvelopeCacheShowsNoProgressWindow()
