@@ -28,6 +28,9 @@ constexpr double SeekPrerollSec = 0.5;
 // samples), and a difference in its history dies out only after ~70 periods, about 1.5 s. With 0.5 s a
 // sample a few milliseconds after the target was seen one step off.
 constexpr double OpusSeekPrerollSec = 2.0;
+// A frame timed this many samples or fewer away from where the one before it ended is in place (rounding
+// of the container's time base).
+constexpr int64_t GapToleranceFrames = 1;
 // A decoder that keeps failing on every packet is given up after this many failures in a row.
 constexpr int MaxConsecutiveErrors = 1000;
 
@@ -103,6 +106,8 @@ struct TDecodeStream::Impl {
     bool eof = false;             // the decoder has nothing more
     bool padToLength = true;      // silence from an early end of the decoder up to lengthBytes
     int decodeErrors = 0;         // packets or frames refused since Open
+    int gaps = 0;                 // frames not timed where the samples before them end, since Open
+    int64_t nextSample = -1;      // where the next frame's timestamp should be (samples), -1 unknown
     qint64 filledBytes = 0;       // silence delivered in place of missing audio since Open
 
     ~Impl() { av_channel_layout_uninit(&swrInLayout); }
@@ -111,6 +116,7 @@ struct TDecodeStream::Impl {
     qint64 CountFrames();
     void ApplyIndex();
     int NextFrame();
+    void NoteFrameTime();
     bool ConvertFrame(uint8_t *out);
     void ResetState();
     bool DecodeFirst();
@@ -259,6 +265,24 @@ void TDecodeStream::Impl::ResetState()
     discardBytes = 0;
     drained = false;
     eof = false;
+    nextSample = -1;
+}
+
+// Counts a gap when `frame` is timed elsewhere than where the frames before it end: data went missing in
+// between (a lost Ogg page), and a straight decode delivers what follows early. Only codecs that seek
+// directly are checked: their parts and seeks go by these timestamps.
+void TDecodeStream::Impl::NoteFrameTime()
+{
+    if (!exactSeek || nextSample < 0)
+        return;
+    if (frame->pts != AV_NOPTS_VALUE) {
+        const int64_t at = av_rescale_q(frame->pts - firstPts, timeBase, AVRational{1, rate});
+        if (std::llabs(at - nextSample) > GapToleranceFrames) {
+            ++gaps;
+            nextSample = at;
+        }
+    }
+    nextSample += frame->nb_samples;
 }
 
 // Next decoded frame into `frame`: 1 a frame, 0 the end (also after unrecoverable errors).
@@ -268,8 +292,10 @@ int TDecodeStream::Impl::NextFrame()
     for (;;) {
         int r = avcodec_receive_frame(codec.get(), frame.get());
         if (r >= 0) {
-            if (frame->nb_samples > 0)
+            if (frame->nb_samples > 0) {
+                NoteFrameTime();
                 return 1;
+            }
             av_frame_unref(frame.get());
             continue;
         }
@@ -360,6 +386,7 @@ bool TDecodeStream::Impl::DecodeFirst()
     }
     int64_t ts = frame->pts != AV_NOPTS_VALUE ? frame->pts : frame->best_effort_timestamp;
     firstPts = ts != AV_NOPTS_VALUE ? ts : 0;
+    nextSample = frame->nb_samples;
     pending.resize(static_cast<size_t>(frame->nb_samples) * blockAlign);
     pendingOff = 0;
     if (!ConvertFrame(pending.data()))
@@ -428,6 +455,7 @@ bool TDecodeStream::OpenWithLength(const QString &path, qint64 knownFrames, qint
     d->open = false;
     d->lastError = aeOK;
     d->decodeErrors = 0;
+    d->gaps = 0;
     d->filledBytes = 0;
     d->path = path.toUtf8();
     // A FIFO or a device would block the demuxer for ever: only regular files are read.
@@ -497,6 +525,7 @@ int TDecodeStream::Channels() const { return d->channels; }
 qint64 TDecodeStream::LengthBytes() const { return d->lengthBytes; }
 qint64 TDecodeStream::PositionBytes() const { return d->pos; }
 int TDecodeStream::DecodeErrors() const { return d->decodeErrors; }
+int TDecodeStream::Gaps() const { return d->gaps; }
 qint64 TDecodeStream::FilledBytes() const { return d->filledBytes; }
 
 qint64 TDecodeStream::SecondsToBytes(double sec) const
@@ -624,6 +653,7 @@ bool TDecodeStream::SeekBytes(qint64 pos)
             back = back > 0 ? back * 2 : d->rate;
             continue;
         }
+        d->nextSample = landing + d->frame->nb_samples;
         const qint64 frameBytes = static_cast<qint64>(d->frame->nb_samples) * d->blockAlign;
         d->pending.resize(static_cast<size_t>(frameBytes));
         if (!d->ConvertFrame(d->pending.data()))

@@ -58,7 +58,7 @@ public:
     void SetPadToLength(bool Pad);
     // After a seek to pos the next bytes are exactly those a straight decode delivers at pos, in every codec
     // (see SeeksDirectly for what it costs). A direct seek counts on undamaged data before pos: after data
-    // the decoder refused, a straight decode runs early by what it refused.
+    // the decoder refused or that went missing, a straight decode runs early by what is lost.
     bool SeekBytes(qint64 pos);
     qint64 PositionBytes() const;
 
@@ -66,6 +66,9 @@ public:
     // bytes of silence Read delivered in place of audio the decoder stopped giving before LengthBytes.
     // Both 0 for a whole file; an audit tells a damaged recording by them.
     int DecodeErrors() const;
+    // Frames since Open whose timestamp lies elsewhere than where the samples before them end: data went
+    // missing without the decoder refusing any (a lost Ogg page). Counted only where SeeksDirectly.
+    int Gaps() const;
     qint64 FilledBytes() const;
 
 private:

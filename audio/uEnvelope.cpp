@@ -230,6 +230,12 @@ TEnvelopeResult SequentialPass(TDecodeStream &stream, TEnvelopeResult res, const
     return res;
 }
 
+// Data refused by the decoder or missing between frames: a straight decode delivers what follows early.
+bool Damaged(const TDecodeStream &stream)
+{
+    return stream.DecodeErrors() > 0 || stream.Gaps() > 0;
+}
+
 // Bytes decoded by all parts together, and the wake-up of the reporting thread when that changes.
 class TPartProgress {
 public:
@@ -347,9 +353,9 @@ TEnvelopeResult MultiPartPass(TDecodeStream &stream, TEnvelopeResult res, const 
     std::vector<TEnvPoint> points(static_cast<size_t>(fig.EnvCount));
     TPartProgress done;
     std::vector<char> failed(static_cast<size_t>(parts), 0);
-    // A decoder that refuses data (damage) delivers the rest of a straight decode earlier than the
-    // timestamps a part seeks by, so no part after the damage lines up any more: all parts stop, and the
-    // envelope is made by one sequential pass instead.
+    // After data the decoder refused, or data missing between frames (damage), a straight decode delivers
+    // the rest earlier than the timestamps a part seeks by, so no part after the damage lines up any more:
+    // all parts stop, and the envelope is made by one sequential pass instead.
     std::atomic<bool> damaged{false};
     TPercentReporter reporter(progress, fig.L);
     {
@@ -360,7 +366,7 @@ TEnvelopeResult MultiPartPass(TDecodeStream &stream, TEnvelopeResult res, const 
                 TDecodeStream part;
                 if (part.OpenLike(stream) && part.SeekBytes(start[size_t(k)] * channels * 2)) {
                     auto check = [&] {
-                        if (part.DecodeErrors() > 0)
+                        if (Damaged(part))
                             damaged = true;
                     };
                     check();
@@ -375,7 +381,7 @@ TEnvelopeResult MultiPartPass(TDecodeStream &stream, TEnvelopeResult res, const 
         }
         const double cpu0 = ThreadCpuSec();
         DecodeRange(stream, fig, channels, points.data(), 0, start[1], done, [&] {
-            if (stream.DecodeErrors() > 0)
+            if (Damaged(stream))
                 damaged = true;
             reporter.Report(done.Done());
         }, &damaged);
@@ -390,7 +396,7 @@ TEnvelopeResult MultiPartPass(TDecodeStream &stream, TEnvelopeResult res, const 
         for (int k = 1; k < parts && !damaged; ++k) {
             if (failed[size_t(k)] && stream.SeekBytes(start[size_t(k)] * channels * 2))
                 DecodeRange(stream, fig, channels, points.data(), start[size_t(k)], start[size_t(k) + 1], done, [&] {
-                    if (stream.DecodeErrors() > 0)
+                    if (Damaged(stream))
                         damaged = true;
                     reporter.Report(done.Done());
                 });

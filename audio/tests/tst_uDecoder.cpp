@@ -112,6 +112,8 @@ private slots:
         QCOMPARE(length, qint64(reference.size()));
         QCOMPARE(qint64(ours.size()), length);
         QVERIFY2(ours == reference, "decoded samples differ from the reference decode");
+        QCOMPARE(s.DecodeErrors(), 0);
+        QCOMPARE(s.Gaps(), 0);
         QCOMPARE(s.Read(const_cast<char *>(ours.constData()), 4096), qint64(0));
     }
 
@@ -162,6 +164,55 @@ private slots:
         // At and past the end: nothing more.
         QVERIFY(s.SeekBytes(all.size() + 1000));
         QCOMPARE(s.Read(buf.data(), buf.size()), qint64(0));
+        // Whole data seen as whole after every seek (damage would split a pass into one part).
+        QCOMPARE(s.DecodeErrors(), 0);
+        QCOMPARE(s.Gaps(), 0);
+    }
+
+    // Damage is told: data the decoder refuses, and data gone missing without a refusal (an Ogg page).
+    void damageIsTold_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("cut");  // "bytes": garbage over 3000 bytes at 40 %; "page": an Ogg page out
+        QTest::addColumn<bool>("errors");
+        QTest::addColumn<bool>("gaps");
+        QTest::addRow("mp3 with garbage") << "cbr.mp3" << "bytes" << true << true;
+        QTest::addRow("ogg without a page") << "long.ogg" << "page" << false << true;
+        QTest::addRow("opus without a page") << "long.opus" << "page" << false << true;
+    }
+    void damageIsTold()
+    {
+        QFETCH(QString, file);
+        QFETCH(QString, cut);
+        if (file.startsWith("long.")) {  // 20 s: pages enough after the lost one for its loss to show
+            const QString signal = QString::fromLatin1(Signal).replace(":d=3", ":d=20");
+            QVERIFY(Ffmpeg({"-f", "lavfi", "-i", signal, Path(file)}));
+        }
+        QFile in(Path(file));
+        QVERIFY(in.open(QIODevice::ReadOnly));
+        QByteArray bytes = in.readAll();
+        if (cut == "bytes") {
+            QRandomGenerator garbage(7);
+            for (int i = 0; i < 3000; ++i)
+                bytes[bytes.size() * 2 / 5 + i] = char(garbage.bounded(256));
+        } else {
+            // A page in the middle: its loss shows in the timestamps of the page after the next.
+            QList<int> pages;
+            for (int at = bytes.indexOf("OggS"); at >= 0; at = bytes.indexOf("OggS", at + 4))
+                pages << at;
+            QVERIFY(pages.size() >= 8);
+            const int k = pages.size() / 2;
+            bytes.remove(pages[k], pages[k + 1] - pages[k]);
+        }
+        const QString damaged = Path("damaged-" + file);
+        QFile out(damaged);
+        QVERIFY(out.open(QIODevice::WriteOnly) && out.write(bytes) == bytes.size());
+        out.close();
+        TDecodeStream s;
+        QVERIFY(s.Open(damaged));
+        ReadAll(s);
+        QTEST(s.DecodeErrors() > 0, "errors");
+        QTEST(s.Gaps() > 0, "gaps");
     }
 
     void secondsAndBytesConvertInWholeFrames()
