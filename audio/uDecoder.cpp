@@ -42,9 +42,9 @@ bool IsPcm(AVCodecID id)
 // Codecs whose every sample stands on its own: a seek lands on the very sample, without pre-roll.
 // (ADPCM is not among them: its samples follow from the ones before, and the WAV demuxer places an
 // ADPCM seek seconds away from the target.)
-bool IsSampleCodec(AVCodecID id)
+bool IsSampleCodec(AVCodecID AId)
 {
-    switch (id) {
+    switch (AId) {
     case AV_CODEC_ID_PCM_S16LE: case AV_CODEC_ID_PCM_S16BE: case AV_CODEC_ID_PCM_U8: case AV_CODEC_ID_PCM_S8:
     case AV_CODEC_ID_PCM_S24LE: case AV_CODEC_ID_PCM_S24BE: case AV_CODEC_ID_PCM_S32LE: case AV_CODEC_ID_PCM_S32BE:
     case AV_CODEC_ID_PCM_F32LE: case AV_CODEC_ID_PCM_F32BE: case AV_CODEC_ID_PCM_F64LE: case AV_CODEC_ID_PCM_F64BE:
@@ -57,10 +57,10 @@ bool IsSampleCodec(AVCodecID id)
 
 // Codecs whose seek with pre-roll and discard gives the straight decode's bits, as the identity tests
 // show for each of them. Every other codec seeks by decoding from the start (or on from where it is).
-bool SeekLandsExactly(AVCodecID id)
+bool SeekLandsExactly(AVCodecID AId)
 {
-    return IsSampleCodec(id) || id == AV_CODEC_ID_FLAC || id == AV_CODEC_ID_MP3 || id == AV_CODEC_ID_MP2
-           || id == AV_CODEC_ID_VORBIS || id == AV_CODEC_ID_OPUS;
+    return IsSampleCodec(AId) || AId == AV_CODEC_ID_FLAC || AId == AV_CODEC_ID_MP3 || AId == AV_CODEC_ID_MP2
+           || AId == AV_CODEC_ID_VORBIS || AId == AV_CODEC_ID_OPUS;
 }
 
 } // namespace
@@ -121,7 +121,7 @@ struct TDecodeStream::Impl {
     void ResetState();
     bool DecodeFirst();
     bool Reopen();
-    bool RestartAt(qint64 target);
+    bool RestartAt(qint64 ATarget);
 };
 
 // Opens the container and the decoder; returns an error code (aeOK on success).
@@ -404,15 +404,15 @@ bool TDecodeStream::Impl::Reopen()
     return true;
 }
 
-bool TDecodeStream::Impl::RestartAt(qint64 target)
+bool TDecodeStream::Impl::RestartAt(qint64 ATarget)
 {
     if (!Reopen()) {
         open = false;
         lastError = aeFileOpen;
         return false;
     }
-    discardBytes = target;
-    pos = target;
+    discardBytes = ATarget;
+    pos = ATarget;
     return true;
 }
 

@@ -231,9 +231,9 @@ TEnvelopeResult SequentialPass(TDecodeStream &stream, TEnvelopeResult res, const
 }
 
 // Data refused by the decoder or missing between frames: a straight decode delivers what follows early.
-bool Damaged(const TDecodeStream &stream)
+bool Damaged(const TDecodeStream &AStream)
 {
-    return stream.DecodeErrors() > 0 || stream.Gaps() > 0;
+    return AStream.DecodeErrors() > 0 || AStream.Gaps() > 0;
 }
 
 // Bytes decoded by all parts together, and the wake-up of the reporting thread when that changes.
@@ -299,16 +299,16 @@ private:
 
 // Decodes the frames [first, end) of an open stream into the shared points (end -1: to the end of the
 // data). The stream must stand at `first`. Each read is counted in `progress`, and `afterRead` runs.
-// Stops early once `stop` is set.
+// Stops early once AStop is set.
 template <class AfterRead>
 void DecodeRange(TDecodeStream &stream, const TEnvelopeFigures &fig, int channels, TEnvPoint *points, qint64 first,
-                 qint64 end, TPartProgress &progress, AfterRead afterRead, const std::atomic<bool> *stop = nullptr)
+                 qint64 end, TPartProgress &progress, AfterRead afterRead, const std::atomic<bool> *AStop = nullptr)
 {
     TEnvelopeAccumulator acc(fig, channels, points, first);
     std::vector<char> buffer(static_cast<size_t>(EnvelopeReadBytes));
     const qint64 blockAlign = qint64(channels) * 2;
     qint64 left = end < 0 ? -1 : (end - first) * blockAlign;
-    while (left != 0 && !(stop && stop->load(std::memory_order_relaxed))) {
+    while (left != 0 && !(AStop && AStop->load(std::memory_order_relaxed))) {
         const qint64 want = left < 0 ? EnvelopeReadBytes : std::min(left, EnvelopeReadBytes);
         const qint64 n = stream.Read(buffer.data(), want);
         if (n <= 0)
