@@ -29,7 +29,9 @@ namespace {
 //   SHA-256 of everything before it.
 // A new layout or a change in how the pass computes its points needs a new version: old entries then miss.
 const char Magic[8] = {'V', 'R', 'E', 'N', 'V', 'C', '\r', '\n'};
-constexpr quint32 FormatVersion = 1;
+// Version 2: entries of version 1 may hold envelopes made in parts that did not line up (ADPCM, damaged
+// files) and MP2 envelopes of the fixed-point decoder.
+constexpr quint32 FormatVersion = 2;
 constexpr int ChecksumBytes = 32;
 const char EntrySuffix[] = ".venv";
 const char TempPrefix[] = ".venv-tmp-";
