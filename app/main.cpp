@@ -16,13 +16,14 @@
 namespace {
 
 // A newcomer's first run: no settings of our own and no recorder anywhere we look. Then the demo
-// generator writes a demo catalogue and a recorder settings file beside us, so the reader opens on it.
+// generator writes a demo catalogue and a recorder settings file beside us (a system install: in the
+// user's data folder, the last place the settings store looks), so the reader opens on it.
 void MakeDemoForNewcomer(int &argc, char **argv)
 {
-    const QString app = AppDir();
-    if (QFileInfo::exists(app + QStringLiteral("VornakReader2026.ini")))
+    const TSettingsPlaces places = SettingsPlacesFor(AppDir());
+    if (QFileInfo::exists(places.SettingsDir + QStringLiteral("VornakReader2026.ini")))
         return;
-    for (const QString &c : TConfig::RecorderIniCandidates(app))
+    for (const QString &c : places.RecorderIniCandidates)
         if (QFileInfo::exists(c))
             return;
     std::fprintf(stderr, "Vornak Reader 2026: geen recorder gevonden; demo-opnames worden aangemaakt...\n");
@@ -30,7 +31,7 @@ void MakeDemoForNewcomer(int &argc, char **argv)
         // The generator runs the ffmpeg command line; a plain core application serves its processes and
         // is gone again before the settings are read.
         QCoreApplication demoApp(argc, argv);
-        MakeDemo(app);
+        MakeDemo(places.DemoDir);
     } catch (const std::exception &e) {
         // Without a demo the reader still starts and tells that no catalogue is open.
         std::fprintf(stderr, "Demo niet aangemaakt: %s\n", e.what());
