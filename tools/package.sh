@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Builds the Debian package dist/vornak-reader2026_<version>_amd64.deb with CPack (cmake/VornakPackage.cmake):
 # the reader and vornak-tool built with Debian's own compiler and linker flags (dpkg-buildflags, hardening
-# on) in build-deb/, installed under /usr, dependencies from dpkg-shlibdeps. Prints the package's path last.
-# Then lintian checks it when lintian is installed (tools/install.sh --no-build installs it); any error or
-# warning fails the command.
+# on) in build-deb/, installed under /usr, dependencies from dpkg-shlibdeps. Then lintian checks it when
+# lintian is installed (tools/install.sh --no-build installs it); any error or warning fails the command.
+# Standard output holds one line, the package's path; everything else goes to standard error.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 cd "$here"
+exec 3>&1 1>&2
 bash tools/install.sh --run
 
 export DEB_BUILD_MAINT_OPTIONS=hardening=+all
@@ -28,4 +29,4 @@ rm -f "$deb"
 if command -v lintian >/dev/null; then
   lintian --fail-on error,warning --info "$deb"
 fi
-echo "$here/$deb"
+echo "$here/$deb" >&3

@@ -207,7 +207,7 @@ private slots:
               QStringLiteral("share/icons/hicolor/16x16/apps/") + ReaderId + QStringLiteral(".png"),
               QStringLiteral("share/icons/hicolor/256x256/apps/") + ReaderId + QStringLiteral(".png"),
               QStringLiteral("share/icons/hicolor/scalable/apps/") + ReaderId + QStringLiteral(".svg"),
-              QStringLiteral("share/man/man1/vornak-tool.1"),
+              QStringLiteral("share/man/man1/vornak-tool.1"), QStringLiteral("share/man/man1/VornakReader2026.1"),
               QStringLiteral("share/bash-completion/completions/vornak-tool")})
             QVERIFY2(QFileInfo(root + QLatin1Char('/') + file).isFile(), qPrintable(file));
 
