@@ -180,16 +180,16 @@ TSettingsPlaces SettingsPlacesFor(const QString &AAppDir)
     return SettingsPlaces(AAppDir, FolderWritable(AAppDir));
 }
 
-QString TConfig::SpeedText(double speed)
+QString TConfig::SpeedText(double ASpeed)
 {
-    return QString::number(speed, 'g', 4);
+    return QString::number(ASpeed, 'g', 4);
 }
 
-double TConfig::SpeedOfText(const QString &text)
+double TConfig::SpeedOfText(const QString &AText)
 {
     bool ok = false;
     // A hand-edited file may hold a decimal comma.
-    const double v = QString(text).replace(QLatin1Char(','), QLatin1Char('.')).toDouble(&ok);
+    const double v = QString(AText).replace(QLatin1Char(','), QLatin1Char('.')).toDouble(&ok);
     if (!ok || !(v >= MinPlaySpeed && v <= MaxPlaySpeed))
         return 1.0;
     double best = 1.0;
@@ -234,9 +234,9 @@ void TConfig::Load()
     Save();
 }
 
-QStringList TConfig::RecorderIniCandidates(const QString &appDir)
+QStringList TConfig::RecorderIniCandidates(const QString &AAppDir)
 {
-    const QString app = WithSlash(appDir);
+    const QString app = WithSlash(AAppDir);
     const QString p = ParentDir(app);
     const QString g = ParentDir(p);
     const QString name = QLatin1String(RecorderIniName);
@@ -256,12 +256,12 @@ void TConfig::ImportRecorderIni()
             return;
 }
 
-bool TConfig::TryRecorderIni(const QString &path)
+bool TConfig::TryRecorderIni(const QString &APath)
 {
-    if (!QFileInfo(path).isFile())
+    if (!QFileInfo(APath).isFile())
         return false;
     TIniFile ini;
-    if (!ini.ReadFile(path))
+    if (!ini.ReadFile(APath))
         return false;
     const QString db = ini.ReadString(QStringLiteral("Paths"), QStringLiteral("Database"), QString());
     const QString root = ini.ReadString(QStringLiteral("Paths"), QStringLiteral("RootFolder"), QString());

@@ -44,30 +44,30 @@ public:
     explicit TConfig(const TSettingsPlaces &APlaces);
 
     const QString &DatabasePath() const { return FDatabasePath; }
-    void SetDatabasePath(const QString &v) { FDatabasePath = v; }
+    void SetDatabasePath(const QString &AValue) { FDatabasePath = AValue; }
     const QString &RecordingsRoot() const { return FRecordingsRoot; }  // no trailing separator by default
-    void SetRecordingsRoot(const QString &v) { FRecordingsRoot = v; }
+    void SetRecordingsRoot(const QString &AValue) { FRecordingsRoot = AValue; }
     const QString &ExportFolder() const { return FExportFolder; }
-    void SetExportFolder(const QString &v) { FExportFolder = v; }
+    void SetExportFolder(const QString &AValue) { FExportFolder = AValue; }
     int OutputDevice() const { return FOutputDevice; }  // -1 = the system's default output
-    void SetOutputDevice(int v) { FOutputDevice = v; }
+    void SetOutputDevice(int AValue) { FOutputDevice = AValue; }
 
     // Listening choices, section "Playback": "Speed" (one of PlaySpeedSteps, written as 0.75; a value
     // between two steps reads as the nearest, one outside 0.5..2 or no number as 1), "Channel" ("both",
     // "left" or "right"; anything else reads as both), "Loop" and "SkipSilence" (0 or 1; any other
     // number counts as 1, no number as 0).
     double PlaySpeed() const { return FPlaySpeed; }
-    void SetPlaySpeed(double v) { FPlaySpeed = v; }
+    void SetPlaySpeed(double AValue) { FPlaySpeed = AValue; }
     TChannelMode PlayChannel() const { return FPlayChannel; }
-    void SetPlayChannel(TChannelMode v) { FPlayChannel = v; }
+    void SetPlayChannel(TChannelMode AValue) { FPlayChannel = AValue; }
     bool LoopSelection() const { return FLoopSelection; }
-    void SetLoopSelection(bool v) { FLoopSelection = v; }
+    void SetLoopSelection(bool AValue) { FLoopSelection = AValue; }
     bool SkipSilence() const { return FSkipSilence; }
-    void SetSkipSilence(bool v) { FSkipSilence = v; }
+    void SetSkipSilence(bool AValue) { FSkipSilence = AValue; }
 
     // The text a speed is written as ("0.75", "1", "1.5"), and the step a text stands for (see above).
-    static QString SpeedText(double speed);
-    static double SpeedOfText(const QString &text);
+    static QString SpeedText(double ASpeed);
+    static double SpeedOfText(const QString &AText);
 
     // Full path of the settings file in use ("VornakReader2026.ini" in TSettingsPlaces::SettingsDir).
     const QString &IniPath() const { return FIniPath; }
@@ -83,14 +83,14 @@ public:
     void Save();
 
     // The five places, in order, where the recorder's "Vornak2026.ini" is looked for, for an application
-    // folder appDir (ending in '/'): appDir, then under the grandparent G and the parent P of appDir
+    // folder AAppDir (ending in '/'): AAppDir, then under the grandparent G and the parent P of AAppDir
     // "Vornak2026/bin/" (G, then P) and "Vornak2026/" (G, then P). At the root, P and G are the root.
-    static QStringList RecorderIniCandidates(const QString &appDir);
+    static QStringList RecorderIniCandidates(const QString &AAppDir);
 
 private:
     void Load();
     void ImportRecorderIni();
-    bool TryRecorderIni(const QString &path);
+    bool TryRecorderIni(const QString &APath);
 
     TSettingsPlaces FPlaces;
     QString FIniPath;
