@@ -1,7 +1,6 @@
 # One test executable per listed tests/<name>.cpp of the calling folder, each registered with ctest and
 # run offscreen:   vornak_add_tests(TESTS tst_uA tst_uB LIBS lib1 lib2 ...)
-# Tests keep their envelope cache, and the settings and demo of a system install, in the build folder,
-# never in the user's own folders.
+# Tests keep their envelope cache in the build folder, never in the user's own cache folder.
 # Tests can find the companion tool through the environment variable VORNAK_TOOL and the source
 # tree through VORNAK_SOURCE_DIR.
 function(vornak_add_tests)
@@ -11,7 +10,7 @@ function(vornak_add_tests)
     target_link_libraries(${name} PRIVATE ${ARG_LIBS} Qt6::Test)
     add_test(NAME ${name} COMMAND ${name})
     set_tests_properties(${name} PROPERTIES
-      ENVIRONMENT "QT_QPA_PLATFORM=offscreen;VORNAK_TOOL=$<TARGET_FILE:vornak-tool>;VORNAK_SOURCE_DIR=${PROJECT_SOURCE_DIR};XDG_CACHE_HOME=${CMAKE_BINARY_DIR}/test-cache;XDG_CONFIG_HOME=${CMAKE_BINARY_DIR}/test-config;XDG_DATA_HOME=${CMAKE_BINARY_DIR}/test-data"
+      ENVIRONMENT "QT_QPA_PLATFORM=offscreen;VORNAK_TOOL=$<TARGET_FILE:vornak-tool>;VORNAK_SOURCE_DIR=${PROJECT_SOURCE_DIR};XDG_CACHE_HOME=${CMAKE_BINARY_DIR}/test-cache"
       TIMEOUT 300)
   endforeach()
 endfunction()
