@@ -1,6 +1,7 @@
 // The reader on the desktop: its icons, desktop entry and metainfo, the menu entry of the current user that
 // tools/run.sh keeps current, and the portable folder that `cmake --install` makes.
 #include "uAbout.h"
+#include "uVersion.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -214,6 +215,10 @@ private slots:
         const TRun tool = Run(root + QStringLiteral("/bin/vornak-tool"), {QStringLiteral("format-duration"), QStringLiteral("61")});
         QCOMPARE(tool.Out, QStringLiteral("01:01\n"));
         QCOMPARE(tool.Code, 0);
+        // The installed tool tells the version the reader's about box shows.
+        const TRun version = Run(root + QStringLiteral("/bin/vornak-tool"), {QStringLiteral("--version")});
+        QCOMPARE(version.Out, QStringLiteral("vornak-tool ") + ReaderVersion() + QLatin1Char('\n'));
+        QCOMPARE(version.Code, 0);
 
         const QString entry = root + QStringLiteral("/share/applications/") + ReaderId + QStringLiteral(".desktop");
         const QString reader = root + QStringLiteral("/bin/VornakReader2026");
