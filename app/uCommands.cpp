@@ -189,11 +189,27 @@ bool TReaderCommands::Export(const TWaveSelection &ASelection)
     Config->SetExportFolder(slash >= 0 ? request.Path.left(slash + 1) : QDir::currentPath() + QLatin1Char('/'));
     Config->Save();
 
-    const bool ok = RunUnderProgress(QStringLiteral("Exporteren"), QStringLiteral("Exporteren..."), true,
-                                     [&](const TCancelProgress &AReport) {
-                                         return FEngine->ExportRange(request.Path, request.Format, request.Bitrate,
-                                                                     start, end, AReport);
-                                     });
+    // The status line tells how this export ended, also when it raised an error.
+    bool cancelled = false;
+    bool ok = false;
+    try {
+        ok = RunUnderProgress(QStringLiteral("Exporteren"), QStringLiteral("Exporteren..."), true,
+                              [&](const TCancelProgress &AReport) {
+                                  return FEngine->ExportRange(request.Path, request.Format, request.Bitrate, start,
+                                                              end, [&](int APercent) {
+                                                                  const bool goOn = AReport(APercent);
+                                                                  cancelled = cancelled || !goOn;
+                                                                  return goOn;
+                                                              });
+                              });
+    } catch (...) {
+        if (ShowStatus)
+            ShowStatus(QStringLiteral("Export mislukt: ") + request.Path);
+        throw;
+    }
+    if (!ok && ShowStatus)
+        ShowStatus((cancelled ? QStringLiteral("Export afgebroken: ") : QStringLiteral("Export mislukt: ")) +
+                   request.Path);
     if (ok) {
         if (ShowStatus)
             ShowStatus(QStringLiteral("Export voltooid: ") + request.Path);
@@ -204,7 +220,11 @@ bool TReaderCommands::Export(const TWaveSelection &ASelection)
                         .arg(FormatDuration(FEngine->LastExportSeconds()));
         FPrompt->Message(QMessageBox::Information, done);
     } else {
-        FPrompt->Message(QMessageBox::Warning, QStringLiteral("De export is niet voltooid (afgebroken of mislukt)."));
+        QString text = QStringLiteral("De export is niet voltooid (afgebroken of mislukt).");
+        // An encoder names the cause of its failure, a full disk for one.
+        if (!cancelled && !FEngine->LastExportError().isEmpty())
+            text += QStringLiteral("\r\n\r\n") + FEngine->LastExportError();
+        FPrompt->Message(QMessageBox::Warning, text);
     }
     CloseIfRequested();
     return ok;
@@ -328,6 +348,13 @@ void TReaderCommands::CloseIfRequested()
         FCloseRequested = false;
         QTimer::singleShot(0, FOwner, [owner = FOwner] { owner->close(); });
     }
+}
+
+int TReaderCommands::MarkedHourOn(const QDate &ADay) const
+{
+    if (!FHasFile || !ADay.isValid() || FCurrent.RecDate != DayKey(ADay))
+        return -1;
+    return FCurrent.RecHour >= 0 && FCurrent.RecHour <= 23 ? FCurrent.RecHour : -1;
 }
 
 bool TReaderCommands::NeighbourInDay(int AStep, TRecInfo &ARI) const

@@ -166,10 +166,11 @@ bool TAudioEngine::Load(const QString &APath, const TProgressProc &AProgress)
     FDurationSec = r.DurationSec;
     FEnvelope = std::move(r.Envelope);
     FEnvCount = r.EnvCount;
+    FSecPerPoint = FSampleRate > 0 ? double(r.Figures.S) / FSampleRate : 0;
     FLengthBytes = r.Figures.L;
     FLoadedPath = APath;
-    if (FSampleRate > 0 && FEnvelope)
-        FSilenceRanges = SilenceSkipRanges(*FEnvelope, double(r.Figures.S) / FSampleRate, FDurationSec);
+    if (FSecPerPoint > 0 && FEnvelope)
+        FSilenceRanges = SilenceSkipRanges(*FEnvelope, FSecPerPoint, FDurationSec);
     if (FHasOutput)
         OpenPlayStream();
     return true;
@@ -181,6 +182,7 @@ void TAudioEngine::Close()
     FPlayStream.reset();
     FEnvelope.reset();
     FEnvCount = 0;
+    FSecPerPoint = 0;
     FDurationSec = 0;
     FLoadedPath.clear();
     FLengthBytes = 0;

@@ -86,6 +86,7 @@ public:
     // A recording whose decoding ends before the range's end (damaged or cut off) is written only as far
     // as it decodes, with no silence added (a WAV header counts exactly the data written); the export then
     // still succeeds, and LastExportEndedEarly and LastExportSeconds say how much it holds.
+    // An existing target is replaced only by a complete export (ExportFileRange, ReplaceWhenComplete).
     bool ExportRange(const QString &ADest, TAudioFormat AFmt, int ABitrate, double AStartSec,
                      double AEndSec, const TCancelProgress &AProgress = {});
     // Seconds of audio the last ExportRange read through to its writer (0 before the first, and for an
@@ -94,6 +95,8 @@ public:
     // True when the last ExportRange stopped because the recording's decoding ended before the range's end
     // (not set by a cancel).
     bool LastExportEndedEarly() const { return FLastExport.EndedEarly; }
+    // Why the last MP3, OGG or Opus export failed (a full disk names its cause); empty after a success.
+    QString LastExportError() const { return FLastExport.Error; }
 
     bool HasOutput() const { return FHasOutput; }
     int OutputDevice() const { return FDevice; }
@@ -103,6 +106,10 @@ public:
     int Channels() const { return FChannels; }
     const TEnvArray &Envelope() const { return FEnvelope; }
     int EnvCount() const { return FEnvCount; }
+    // Seconds each envelope point covers: frames per point / SampleRate. Point i holds the seconds
+    // [i, i + 1) times this; the points past DurationSec (the envelope's empty tail) hold nothing. 0
+    // without a recording.
+    double SecPerPoint() const { return FSecPerPoint; }
     QString LoadedPath() const { return FLoadedPath; }
 
 private:
@@ -113,6 +120,7 @@ private:
     std::unique_ptr<TPlayback> FPlayStream;  // null = none
     TEnvArray FEnvelope;
     int FEnvCount = 0;
+    double FSecPerPoint = 0;
     double FDurationSec = 0;
     int FSampleRate = 0;
     int FChannels = 1;

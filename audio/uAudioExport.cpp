@@ -4,11 +4,16 @@
 #include "uDecoder.h"
 #include "uEncoder.h"
 #include "uExportLoop.h"
+#include "uTempFile.h"
 #include "uWavWriter.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QtDebug>
 
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <sys/stat.h>
 
 namespace {
@@ -54,7 +59,8 @@ bool EncodeToFile(TDecodeStream &AStream, const QString &ADest, qint64 C, TAudio
 {
     TEncoder encoder;
     if (!encoder.Start(AFmt, EncoderOptionText(AFmt, ABitrate), AStream.SampleRate(), AStream.Channels(), ADest)) {
-        qWarning("export: %s", qUtf8Printable(encoder.ErrorText()));
+        AOutcome.Error = encoder.ErrorText();
+        qWarning("export: %s", qUtf8Printable(AOutcome.Error));
         return false;
     }
     const qint64 done = ExportReadLoop(ReadNoting(AStream, AOutcome), C, AProgress,
@@ -62,16 +68,105 @@ bool EncodeToFile(TDecodeStream &AStream, const QString &ADest, qint64 C, TAudio
     AOutcome.Seconds = AStream.BytesToSeconds(done);
     // Stopping completes and closes the file, also after an early end; a failed write anywhere is no success.
     const bool written = encoder.Stop();
-    if (!written)
-        qWarning("export: %s", qUtf8Printable(encoder.ErrorText()));
+    if (!written) {
+        AOutcome.Error = encoder.ErrorText();
+        qWarning("export: %s", qUtf8Printable(AOutcome.Error));
+    }
     return done > 0 && written;
+}
+
+QString SystemText(int AErr)
+{
+    return QString::fromLocal8Bit(std::strerror(AErr));
+}
+
+// The file an export is to replace or create.
+struct TTargetPlan {
+    QString Path;         // the target, or the file a symbolic link there names
+    bool Existed = false; // a regular file of that name exists
+    mode_t Mode = 0;      // its permissions, given to the file that replaces it
+    bool Direct = false;  // no regular file (a device, a pipe, a dangling link): written as it is
+};
+
+TTargetPlan PlanTarget(const QString &ADest)
+{
+    TTargetPlan plan;
+    plan.Path = ADest;
+    const QByteArray native = QFile::encodeName(ADest);
+    struct stat st {};
+    if (::lstat(native.constData(), &st) != 0)
+        return plan;  // a new file; a folder that is missing or closed shows when the temporary is made
+    if (S_ISLNK(st.st_mode)) {
+        char *real = ::realpath(native.constData(), nullptr);
+        const bool found = real && ::stat(real, &st) == 0;
+        if (found)
+            plan.Path = QFile::decodeName(real);
+        std::free(real);
+        if (!found) {
+            plan.Direct = true;
+            return plan;
+        }
+    }
+    if (!S_ISREG(st.st_mode)) {
+        plan.Direct = true;
+        return plan;
+    }
+    plan.Existed = true;
+    plan.Mode = st.st_mode & 07777;
+    return plan;
+}
+
+// Makes the temporary the export writes into, in the folder of the file it is to replace or create, with
+// that file's permissions. Failing, a WAV export raises "Cannot create file", an encoded one says why.
+bool CreateTemporary(TTempFile &ATemp, const TTargetPlan &APlan, const QString &ADest, bool AWav,
+                     TExportTargetRule ARule, TExportOutcome &AOutcome)
+{
+    const QString dir = QFileInfo(APlan.Path).path();
+    if (ARule == TExportTargetRule::ReplaceWhenComplete)
+        RemoveStaleTemporaries(dir, IsExportTempName);
+    if (!ATemp.Create(dir, ExportTempPrefix, ExportTempSuffix)) {
+        const QString cause = SystemText(ATemp.Error());
+        if (AWav)
+            throw EReaderError(QStringLiteral("Cannot create file \"%1\". %2").arg(ADest, cause));
+        AOutcome.Error = QStringLiteral("cannot create file \"%1\": %2").arg(ADest, cause);
+        qWarning("export: %s", qUtf8Printable(AOutcome.Error));
+        return false;
+    }
+    if (APlan.Existed)
+        ::fchmod(ATemp.Fd(), APlan.Mode);
+    return true;
+}
+
+// Renames what the export wrote onto the target as ARule allows, else lets the temporary go. AWritten is the
+// writer's result; the result is ExportFileRange's.
+bool Publish(TTempFile &ATemp, const TTargetPlan &APlan, const QString &ADest, bool AWav, TExportTargetRule ARule,
+             bool AWritten, bool ACancelled, TExportOutcome &AOutcome)
+{
+    const bool complete = AWritten && !ACancelled;
+    const bool replacing = ARule == TExportTargetRule::ReplaceWhenComplete;
+    // A cancelled export keeps its part only where it destroys nothing.
+    if (!complete && !(AWritten && replacing && !APlan.Existed))
+        return AWritten;
+    if (ATemp.Commit(APlan.Path, complete && replacing))
+        return AWritten;
+    if (ATemp.Error() == EEXIST) {
+        // The name was taken while the export ran: that file stays, this export is not kept.
+        AOutcome.TargetTaken = complete;
+        return ACancelled && AWritten;
+    }
+    const QString cause = SystemText(ATemp.Error());
+    if (AWav)
+        throw EReaderError(QStringLiteral("Cannot create file \"%1\". %2").arg(ADest, cause));
+    AOutcome.Error = QStringLiteral("cannot complete the file \"%1\": %2").arg(ADest, cause);
+    qWarning("export: %s", qUtf8Printable(AOutcome.Error));
+    return false;
 }
 
 } // namespace
 
 bool ExportFileRange(const QString &ASource, double ADurationSec, const QString &ADest, TAudioFormat AFmt,
                      int ABitrate, double AStartSec, double AEndSec, const TCancelProgress &AProgress,
-                     TExportOutcome *AOutcome)
+                     TExportOutcome *AOutcome, TExportTargetRule ARule)
 {
     TExportOutcome local;
     TExportOutcome &outcome = AOutcome ? *AOutcome : local;
@@ -106,7 +201,29 @@ bool ExportFileRange(const QString &ASource, double ADurationSec, const QString 
     if (start > 0 && !stream.SeekBytes(start))
         return false;
 
-    if (AFmt == TAudioFormat::afWAV)
-        return WriteWav(stream, ADest, C, AProgress, outcome);
-    return EncodeToFile(stream, ADest, C, AFmt, ABitrate, AProgress, outcome);
+    const bool wav = AFmt == TAudioFormat::afWAV;
+    const TTargetPlan plan = PlanTarget(ADest);
+    TTempFile temp;  // removed on every way out unless committed, also when the WAV writer throws
+    if (!plan.Direct && !CreateTemporary(temp, plan, ADest, wav, ARule, outcome))
+        return false;
+    const QString writePath = plan.Direct ? plan.Path : temp.Path();
+
+    bool cancelled = false;
+    TCancelProgress progress;
+    if (AProgress)
+        progress = [&AProgress, &cancelled](int APercent) {
+            const bool goOn = AProgress(APercent);
+            cancelled = cancelled || !goOn;
+            return goOn;
+        };
+    const bool written = wav ? WriteWav(stream, writePath, C, progress, outcome)
+                             : EncodeToFile(stream, writePath, C, AFmt, ABitrate, progress, outcome);
+    if (plan.Direct)
+        return written;
+    return Publish(temp, plan, ADest, wav, ARule, written, cancelled, outcome);
+}
+
+bool IsExportTempName(const QByteArray &AName)
+{
+    return IsTemporaryName(AName, ExportTempPrefix, ExportTempSuffix);
 }

@@ -21,7 +21,10 @@
 namespace {
 
 constexpr int W = 1920, H = 600, Points = 50000;
-constexpr double Duration = 3600;  // one hour: 72 ms of sound per point
+constexpr double Duration = 3600;  // one hour at 44100 Hz: 3176 frames (72 ms) per point
+constexpr int Rate = 44100, FramesPerPoint = 3176;
+constexpr double SecPerPoint = double(FramesPerPoint) / Rate;
+constexpr int SoundPoints = 49988;  // the points the hour reaches; the last 12 stay empty
 
 // Speech-like envelope: bursts of varying loudness with pauses, left and right different.
 TEnvArray MakeEnvelope()
@@ -30,7 +33,7 @@ TEnvArray MakeEnvelope()
     std::uniform_real_distribution<double> u(0, 1);
     std::vector<TEnvPoint> v(Points);
     double level = 0.3;
-    for (int i = 0; i < Points; ++i) {
+    for (int i = 0; i < SoundPoints; ++i) {
         if (i % 40 == 0)
             level = u(rng) < 0.25 ? 0.01 : 0.1 + 0.9 * u(rng);
         const double l = level * (0.6 + 0.4 * u(rng)), r = level * (0.4 + 0.6 * u(rng));
@@ -108,6 +111,7 @@ int main(int argc, char **argv)
         look.Win = TWaveWindow{Duration, c.start, c.end, W};
         look.Env = env->data();
         look.EnvCount = Points;
+        look.SecPerPoint = SecPerPoint;
         look.SelStart = c.start + (c.end - c.start) * 0.3;
         look.SelEnd = c.start + (c.end - c.start) * 0.6;
         look.H = H;
@@ -118,7 +122,7 @@ int main(int argc, char **argv)
             PaintWave(p, look, scratch);
         });
         std::vector<int> visits(Points, 0);
-        ComputeLaneColumns(look.Win, env->data(), Points, scratch, &visits);
+        ComputeLaneColumns(look.Win, env->data(), Points, SecPerPoint, scratch, &visits);
         const int maxVisits = *std::max_element(visits.begin(), visits.end());
         const long total = std::accumulate(visits.begin(), visits.end(), 0L);
         const long inWindow = std::count_if(visits.begin(), visits.end(), [](int v) { return v > 0; });

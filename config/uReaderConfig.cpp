@@ -3,6 +3,7 @@
 
 #include "uIniFile.h"
 #include "uReaderTypes.h"
+#include "uTempFile.h"
 
 #include <QDir>
 #include <QFile>
@@ -65,22 +66,6 @@ bool FileExists(const QString &path)
     return !path.isEmpty() && QFileInfo(path).isFile();
 }
 
-// Closes a file descriptor on every way out.
-struct TFd {
-    int fd = -1;
-    ~TFd()
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
-    bool Close()
-    {
-        const int f = fd;
-        fd = -1;
-        return ::close(f) == 0;
-    }
-};
-
 bool WriteAll(int fd, const QByteArray &data)
 {
     const char *p = data.constData();
@@ -97,39 +82,31 @@ bool WriteAll(int fd, const QByteArray &data)
     return true;
 }
 
-// Replaces the file at path by data: a temporary file in the same folder, written in full, flushed to disk
-// and renamed over the old one; the folder is flushed too. The old file stays whole on any failure.
+// Replaces the file at path by data: a temporary file ".<name>.XXXXXX" in the same folder, written in full,
+// flushed to disk and renamed over the old one; the folder is flushed too. The old file stays whole on any
+// failure. Temporaries of this file that a killed save left behind are removed once they are a minute old
+// (a younger one may be another save's, still going).
 bool ReplaceFile(const QString &path, const QByteArray &data)
 {
     const QFileInfo info(path);
-    const QByteArray dir = QFile::encodeName(info.absolutePath());
+    const QString dir = info.absolutePath();
     const QByteArray target = QFile::encodeName(info.absoluteFilePath());
-    QByteArray tmpl = dir + "/." + QFile::encodeName(info.fileName()) + ".XXXXXX";
+    const QByteArray prefix = "." + QFile::encodeName(info.fileName()) + ".";
+    RemoveStaleTemporaries(dir, [&prefix](const QByteArray &AName) { return IsTemporaryName(AName, prefix, {}); });
 
-    // The old file's permissions; a new file gets the usual rw-r--r-- (mkstemp alone would give rw-------).
+    // The old file's permissions; a new file gets the usual rw-r--r--.
     mode_t mode = 0644;
     struct stat st {};
     if (::stat(target.constData(), &st) == 0)
         mode = st.st_mode & 07777;
 
-    TFd tmp;
-    tmp.fd = ::mkostemp(tmpl.data(), O_CLOEXEC);
-    if (tmp.fd < 0)
+    TTempFile tmp;
+    if (!tmp.Create(dir, prefix, {}))
         return false;
     // Every byte written (a short write on a full disk fails here), then on the disk, before the rename.
-    bool ok = WriteAll(tmp.fd, data) && ::fchmod(tmp.fd, mode) == 0 && ::fsync(tmp.fd) == 0;
-    ok = tmp.Close() && ok;
-    if (ok)
-        ok = ::rename(tmpl.constData(), target.constData()) == 0;
-    if (!ok) {
-        ::unlink(tmpl.constData());
+    if (!WriteAll(tmp.Fd(), data) || ::fchmod(tmp.Fd(), mode) != 0)
         return false;
-    }
-    TFd d;
-    d.fd = ::open(dir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (d.fd >= 0)
-        ::fsync(d.fd);
-    return true;
+    return tmp.Commit(info.absoluteFilePath(), true);
 }
 
 const char *ChannelText(TChannelMode m)

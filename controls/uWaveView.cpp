@@ -5,6 +5,7 @@
 #include "uPaint.h"
 #include "uReaderTypes.h"
 
+#include <QFontMetrics>
 #include <QMouseEvent>
 #include <QPaintEngine>
 #include <QPainter>
@@ -24,27 +25,27 @@ double TWaveWindow::ViewLen() const
     return len > 0 ? len : WaveMinViewLen;
 }
 
-double TWaveWindow::ViewTimeOfPx(double x) const
+double TWaveWindow::ViewTimeOfPx(double AX) const
 {
     if (W <= 0)
         return ViewStart;
-    return ViewStart + x / W * ViewLen();
+    return ViewStart + AX / W * ViewLen();
 }
 
-int TWaveWindow::ViewPxOfTime(double t) const { return RoundPx((t - ViewStart) / ViewLen() * W); }
+int TWaveWindow::ViewPxOfTime(double ATime) const { return RoundPx((ATime - ViewStart) / ViewLen() * W); }
 
-double TWaveWindow::OverviewTimeOfPx(double x) const
+double TWaveWindow::OverviewTimeOfPx(double AX) const
 {
     if (W <= 0)
         return 0;
-    return x / W * Duration;
+    return AX / W * Duration;
 }
 
-int TWaveWindow::OverviewPxOfTime(double t) const
+int TWaveWindow::OverviewPxOfTime(double ATime) const
 {
     if (Duration <= 0)
         return 0;
-    return RoundPx(t / Duration * W);
+    return RoundPx(ATime / Duration * W);
 }
 
 void TWaveWindow::Clamp()
@@ -65,31 +66,59 @@ void TWaveWindow::Clamp()
     ViewEnd = ViewStart + len;
 }
 
-bool TWaveWindow::ZoomAbout(double a, int x, double n)
+bool TWaveWindow::ZoomAbout(double AAnchor, int AX, double ALen)
 {
     if (Duration <= 0)
         return false;
+    double n = ALen;
     if (!(n >= WaveMinViewLen))
         n = WaveMinViewLen;
     if (n > Duration)
         n = Duration;
-    const double f = W <= 0 ? 0.5 : static_cast<double>(x) / W;
-    ViewStart = a - f * n;
+    const double f = W <= 0 ? 0.5 : static_cast<double>(AX) / W;
+    ViewStart = AAnchor - f * n;
     ViewEnd = ViewStart + n;
     Clamp();
     return true;
 }
 
-bool TWaveWindow::CentreOn(double t)
+bool TWaveWindow::CentreOn(double ATime)
 {
     if (Duration <= 0)
         return false;
     const double len = ViewLen();
-    ViewStart = t - len / 2;
+    ViewStart = ATime - len / 2;
     ViewEnd = ViewStart + len;
     Clamp();
     return true;
 }
+
+// ---- Envelope points in time ----
+
+namespace {
+// A millionth of a point: quotients this close to a whole number count as that number.
+constexpr double PointSlack = 1e-6;
+} // namespace
+
+double EffectiveSecPerPoint(double ASecPerPoint, double ADuration, int ACount)
+{
+    if (ASecPerPoint > 0 && std::isfinite(ASecPerPoint))
+        return ASecPerPoint;
+    if (ACount < 1 || !(ADuration > 0))
+        return 0;
+    return ADuration / ACount;
+}
+
+namespace {
+// The point that covers ATime, within 0..ACount - 1 (APointsPerSec = 1 / seconds per point).
+int PointAt(double ATime, double APointsPerSec, int ACount)
+{
+    const double j = std::floor(ATime * APointsPerSec + PointSlack);
+    return static_cast<int>(std::clamp(j, 0.0, double(ACount - 1)));
+}
+} // namespace
+
+// ---- Rulers ----
 
 double RulerStep(double AViewLen)
 {
@@ -99,6 +128,48 @@ double RulerStep(double AViewLen)
         if (step > q)
             return step;
     return 600;
+}
+
+QString RulerLabel(double ATime, double AStep)
+{
+    if (AStep >= 1)
+        return FormatDuration(ATime);
+    // In hundredths, so that a tick time like 10.499999 still reads 10,5.
+    const long long centi = std::llround(std::max(ATime, 0.0) * 100);
+    const bool tenthsOnly = std::llround(AStep * 10) * 10 == std::llround(AStep * 100);
+    const QString whole = FormatDuration(double(centi / 100));
+    const int frac = static_cast<int>(centi % 100);
+    if (tenthsOnly)
+        return whole + QLatin1Char(',') + QString::number(frac / 10);
+    return whole + QLatin1Char(',') + QStringLiteral("%1").arg(frac, 2, 10, QLatin1Char('0'));
+}
+
+std::vector<TRulerTick> RulerTicks(const TWaveWindow &AWin, const TTextWidth &ATextWidth)
+{
+    std::vector<TRulerTick> ticks;
+    if (AWin.Duration <= 0)
+        return ticks;
+    const double step = RulerStep(AWin.ViewLen());
+    int lastRight = INT_MIN;  // one past the last column of the previous label written
+    // Tick times are whole multiples of the step, so that repeated additions cannot drift.
+    for (double i = std::trunc(AWin.ViewStart / step);; i += 1) {
+        const double t = i * step;
+        if (t > AWin.ViewEnd)
+            break;
+        if (t < AWin.ViewStart)
+            continue;
+        TRulerTick tick;
+        tick.Time = t;
+        tick.X = AWin.ViewPxOfTime(t);
+        tick.Label = RulerLabel(t, step);
+        const int width = ATextWidth ? ATextWidth(tick.Label) : 0;
+        tick.LabelX = std::min(tick.X + 2, AWin.W - 1 - width);
+        tick.HasLabel = tick.LabelX >= 0 && (lastRight == INT_MIN || tick.LabelX >= lastRight + 4);
+        if (tick.HasLabel)
+            lastRight = tick.LabelX + width;
+        ticks.push_back(std::move(tick));
+    }
+    return ticks;
 }
 
 TWaveBands TWaveBands::For(int AHeight)
@@ -127,16 +198,18 @@ TWaveBands TWaveBands::For(int AHeight)
 
 // ---- Envelope per column ----
 
-TPointRange ColumnPointRange(const TWaveWindow &AWin, int ACount, int x)
+namespace {
+
+// ColumnPointRange with the points per second (1 / seconds per point, > 0) worked out by the caller.
+TPointRange ColumnPoints(const TWaveWindow &AWin, int ACount, double APointsPerSec, int AX)
 {
     TPointRange r;
-    if (ACount < 1 || AWin.Duration <= 0)
-        return r;
-    const double scale = ACount / AWin.Duration;
-    const double p0 = std::floor(AWin.ViewTimeOfPx(x) * scale);
-    const double p1 = std::ceil(AWin.ViewTimeOfPx(x + 1) * scale);
+    // Points j with j / pps < t1 and (j + 1) / pps > t0, for the column's seconds [t0, t1).
+    const double p0 = std::floor(AWin.ViewTimeOfPx(AX) * APointsPerSec + PointSlack);
+    const double p1 = std::ceil(AWin.ViewTimeOfPx(AX + 1) * APointsPerSec - PointSlack) - 1;
     const double last = ACount - 1;
-    // The window never passes the recording; the upper limit on J0 only guards rounding.
+    // The window never passes the recording, whose sound ends in the last point with sound; the
+    // limits only guard rounding and a seconds-per-point that is too small for the envelope.
     r.J0 = static_cast<int>(std::clamp(p0, 0.0, last));
     r.J1 = static_cast<int>(std::clamp(p1, 0.0, last));
     if (r.J1 < r.J0)
@@ -144,15 +217,27 @@ TPointRange ColumnPointRange(const TWaveWindow &AWin, int ACount, int x)
     return r;
 }
 
-void ComputeLaneColumns(const TWaveWindow &AWin, const TEnvPoint *AEnv, int ACount,
+} // namespace
+
+TPointRange ColumnPointRange(const TWaveWindow &AWin, int ACount, double ASecPerPoint, int AX)
+{
+    const double spp = EffectiveSecPerPoint(ASecPerPoint, AWin.Duration, ACount);
+    if (ACount < 1 || AWin.Duration <= 0 || spp <= 0)
+        return TPointRange();
+    return ColumnPoints(AWin, ACount, 1 / spp, AX);
+}
+
+void ComputeLaneColumns(const TWaveWindow &AWin, const TEnvPoint *AEnv, int ACount, double ASecPerPoint,
                         std::vector<TColumnExtremes> &AOut, std::vector<int> *AVisits)
 {
     const int W = std::max(AWin.W, 0);
     AOut.assign(W, TColumnExtremes());
-    if (W == 0 || ACount < 1 || AWin.Duration <= 0 || !AEnv)
+    const double spp = EffectiveSecPerPoint(ASecPerPoint, AWin.Duration, ACount);
+    if (W == 0 || ACount < 1 || AWin.Duration <= 0 || !AEnv || spp <= 0)
         return;
+    const double pointsPerSec = 1 / spp;
     for (int x = 0; x < W; ++x) {
-        const TPointRange r = ColumnPointRange(AWin, ACount, x);
+        const TPointRange r = ColumnPoints(AWin, ACount, pointsPerSec, x);
         AOut[x].J0 = r.J0;
         AOut[x].J1 = r.J1;
     }
@@ -360,28 +445,52 @@ void WindowMarker(const TWaveWindow &w, int &xs, int &xe)
         xe = xs + 3;
 }
 
-void PaintRuler(QPainter &p, const TWaveLook &look, int top, int bottom)
+QFont RulerFont()
 {
-    const TWaveWindow &w = look.Win;
+    QFont f(QStringLiteral("Segoe UI"));
+    f.setPointSize(7);
+    return f;
+}
+
+// Widths of ruler labels, from the advance of each character: labels hold only digits, ':' and ','
+// (no kerning between them), so a paint shapes no text to measure it. Measured once per resolution.
+struct TLabelWidths {
+    int Dpi = -1;
+    int Advance[128] = {};
+    int Of(const QString &ALabel) const
+    {
+        int sum = 0;
+        for (QChar c : ALabel)
+            sum += c.unicode() < 128 ? Advance[c.unicode()] : Advance[int('0')];
+        return sum;
+    }
+};
+
+const TLabelWidths &RulerLabelWidths(QPaintDevice *ADevice)
+{
+    thread_local TLabelWidths cache;
+    const int dpi = ADevice ? ADevice->logicalDpiY() : 0;
+    if (cache.Dpi != dpi) {
+        const QFontMetrics m = ADevice ? QFontMetrics(RulerFont(), ADevice) : QFontMetrics(RulerFont());
+        for (int c = 0; c < 128; ++c)
+            cache.Advance[c] = m.horizontalAdvance(QChar(c));
+        cache.Dpi = dpi;
+    }
+    return cache;
+}
+
+void PaintRuler(QPainter &p, const TWaveWindow &w, const std::vector<TRulerTick> &ticks, int top, int bottom)
+{
     FillLTRB(p, 0, top, w.W, bottom, clRuler);
     if (w.Duration <= 0)
         return;
-    const double step = RulerStep(w.ViewLen());
-    QFont f(QStringLiteral("Segoe UI"));
-    f.setPointSize(7);
-    p.setFont(f);
+    p.setFont(RulerFont());
     p.setPen(clRulerText);
-    // Tick times are whole multiples of the step, so that repeated additions cannot drift.
-    for (double i = std::trunc(w.ViewStart / step);; i += 1) {
-        const double t = i * step;
-        if (t > w.ViewEnd)
-            break;
-        if (t < w.ViewStart)
-            continue;
-        const int x = w.ViewPxOfTime(t);
-        FillLTRB(p, x, top, x + 1, top + 4, clTick);
-        p.drawText(QRect(x + 2, top + 2, 200, 40), Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
-                   FormatDuration(t));
+    for (const TRulerTick &tick : ticks) {
+        FillLTRB(p, tick.X, top, tick.X + 1, top + 4, clTick);
+        if (tick.HasLabel)
+            p.drawText(QRect(tick.LabelX, top + 2, 200, 40), Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
+                       tick.Label);
     }
 }
 
@@ -390,7 +499,7 @@ void LaneRuns(const TWaveLook &look, const TWaveBands &b, std::vector<TColumnExt
               TColumnRuns &left, TColumnRuns &right)
 {
     const int W = look.Win.W;
-    ComputeLaneColumns(look.Win, look.Env, look.EnvCount, cols);
+    ComputeLaneColumns(look.Win, look.Env, look.EnvCount, look.SecPerPoint, cols);
     const double kL = b.AmpL / 32768.0, kR = b.AmpR / 32768.0;
     left.Reset(0, W);
     right.Reset(0, W);
@@ -452,13 +561,14 @@ void PaintOverviewColumns(QPainter &p, const TWaveLook &look, int top, int botto
     const TWaveWindow &w = look.Win;
     const int centre = (top + bottom) / 2;
     const double k = std::max((bottom - top) / 2 - 1, 1) / 32768.0;
+    // Overview time of column x in points: x / W * Duration / seconds per point.
+    const double spp = EffectiveSecPerPoint(look.SecPerPoint, w.Duration, look.EnvCount);
+    const double pointsPerPx = w.Duration / w.W / spp;
     thread_local TColumnRuns runs;
     runs.Reset(0, w.W);
     for (int x = 0; x < w.W; ++x) {
-        // One point per column, not starting from 0.
-        const double pos = std::floor(static_cast<double>(x) / w.W * look.EnvCount);
-        const int idx = static_cast<int>(std::clamp(pos, 0.0, double(look.EnvCount - 1)));
-        const TEnvPoint &pt = look.Env[idx];
+        // One point per column, the one at the column's start time, not starting from 0.
+        const TEnvPoint &pt = look.Env[PointAt(x, pointsPerPx, look.EnvCount)];
         const int hi = std::max(pt.MxL, pt.MxR), lo = std::min(pt.MnL, pt.MnR);
         runs.Set(x, centre - RoundPx(hi * k), centre - RoundPx(lo * k) + 1);
     }
@@ -488,7 +598,12 @@ void PaintWave(QPainter &p, const TWaveLook &ALook, std::vector<TColumnExtremes>
         FillLTRB(p, xs, 2, xe, 12, clPosMark);
     }
     // 2. Upper ruler
-    PaintRuler(p, ALook, b.RulerTop, b.RulerBottom);
+    std::vector<TRulerTick> ticks;
+    if (w.Duration > 0) {
+        const TLabelWidths &widths = RulerLabelWidths(p.device());
+        ticks = RulerTicks(w, [&](const QString &ALabel) { return widths.Of(ALabel); });
+    }
+    PaintRuler(p, w, ticks, b.RulerTop, b.RulerBottom);
     // 3. Waveform area: background, selection band, lanes, then message or edges and cursor
     int selX1 = 0, selX2 = 0;  // the band, x2 > x1 when there is one
     if (hasSel) {
@@ -536,7 +651,7 @@ void PaintWave(QPainter &p, const TWaveLook &ALook, std::vector<TColumnExtremes>
         }
     }
     // 4. Lower ruler
-    PaintRuler(p, ALook, b.Ruler2Top, b.Ruler2Bottom);
+    PaintRuler(p, w, ticks, b.Ruler2Top, b.Ruler2Bottom);
     // 5. Overview
     FillLTRB(p, 0, b.OverTop, W, b.OverBottom, clOverview);
     if (hasData) {
@@ -576,13 +691,14 @@ void TWaveView::SetWindow(const TWaveWindow &AWin)
     emit OnViewChange();
 }
 
-void TWaveView::SetData(TEnvArray AEnv, int ACount, double ADuration)
+void TWaveView::SetData(TEnvArray AEnv, int ACount, double ADuration, double ASecPerPoint)
 {
     FEnv = std::move(AEnv);
     const int available = FEnv ? static_cast<int>(FEnv->size()) : 0;
     FEnvCount = std::clamp(ACount, 0, available);
     // A length that is not a positive finite number counts as no length at all.
     FDuration = (ADuration > 0 && std::isfinite(ADuration)) ? ADuration : 0;
+    FSecPerPoint = (ASecPerPoint > 0 && std::isfinite(ASecPerPoint)) ? ASecPerPoint : 0;
     FViewStart = 0;
     FViewEnd = FDuration > 0 ? FDuration : WaveMinViewLen;
     FSelStart = FSelEnd = -1;
@@ -596,6 +712,7 @@ void TWaveView::ClearData()
 {
     FEnv.reset();
     FEnvCount = 0;
+    FSecPerPoint = 0;
     FDuration = 0;
     FViewStart = FViewEnd = 0;
     FPlayPos = 0;
@@ -604,17 +721,17 @@ void TWaveView::ClearData()
     update();
 }
 
-void TWaveView::ZoomAbout(double a, int x, double n)
+void TWaveView::ZoomAbout(double AAnchor, int AX, double ALen)
 {
     TWaveWindow w = Window();
-    if (w.ZoomAbout(a, x, n))
+    if (w.ZoomAbout(AAnchor, AX, ALen))
         SetWindow(w);
 }
 
-void TWaveView::CentreOn(double t)
+void TWaveView::CentreOn(double ATime)
 {
     TWaveWindow w = Window();
-    if (w.CentreOn(t))
+    if (w.CentreOn(ATime))
         SetWindow(w);
 }
 
@@ -661,6 +778,7 @@ void TWaveView::paintEvent(QPaintEvent *)
     look.Win = Window();
     look.Env = FEnv ? FEnv->data() : nullptr;
     look.EnvCount = FEnv ? FEnvCount : 0;
+    look.SecPerPoint = FSecPerPoint;
     look.SelStart = FSelStart;
     look.SelEnd = FSelEnd;
     look.PlayPos = FPlayPos;

@@ -4,7 +4,9 @@
 
 #include "uAudioTypes.h"
 
+#include <QString>
 #include <QWidget>
+#include <functional>
 #include <vector>
 
 class QPainter;
@@ -23,28 +25,61 @@ struct TWaveWindow {
 
     // ViewEnd - ViewStart, or 0.05 when that is 0 or less.
     double ViewLen() const;
-    // ViewStart + x / W * ViewLen; ViewStart when W <= 0. x may lie outside 0..W.
-    double ViewTimeOfPx(double x) const;
-    // round((t - ViewStart) / ViewLen * W)
-    int ViewPxOfTime(double t) const;
-    // x / W * Duration (the whole recording over the full width); 0 when W <= 0.
-    double OverviewTimeOfPx(double x) const;
-    // round(t / Duration * W); 0 when Duration <= 0.
-    int OverviewPxOfTime(double t) const;
+    // ViewStart + AX / W * ViewLen; ViewStart when W <= 0. AX may lie outside 0..W. Pixel column x
+    // shows the seconds from ViewTimeOfPx(x) up to ViewTimeOfPx(x + 1).
+    double ViewTimeOfPx(double AX) const;
+    // round((ATime - ViewStart) / ViewLen * W)
+    int ViewPxOfTime(double ATime) const;
+    // AX / W * Duration (the whole recording over the full width); 0 when W <= 0.
+    double OverviewTimeOfPx(double AX) const;
+    // round(ATime / Duration * W); 0 when Duration <= 0.
+    int OverviewPxOfTime(double ATime) const;
 
     // Keeps the window inside the recording, at least 0.05 s (or the whole recording when shorter).
     // Does nothing while Duration <= 0.
     void Clamp();
-    // New length n (limited to 0.05..Duration) with time a staying under pixel x, then Clamp.
+    // New length ALen (limited to 0.05..Duration) with time AAnchor staying under pixel AX, then Clamp.
     // Returns false (nothing changed) while Duration <= 0.
-    bool ZoomAbout(double a, int x, double n);
-    // Same length, centred on t, then Clamp. False while Duration <= 0.
-    bool CentreOn(double t);
+    bool ZoomAbout(double AAnchor, int AX, double ALen);
+    // Same length, centred on ATime, then Clamp. False while Duration <= 0.
+    bool CentreOn(double ATime);
 };
+
+// Where the envelope's points lie in time. Point j holds the frames j * S to (j + 1) * S - 1, S frames
+// per point at the recording's sample rate, so it covers the seconds [j * SecPerPoint, (j + 1) *
+// SecPerPoint). Because S is rounded up, the points with sound end at the recording's end and the rest
+// of the envelope stays empty; those points lie past the end and are never drawn. A SecPerPoint that is
+// not a positive number spreads the ACount points evenly over the duration instead.
+// A time within a millionth of a point of a point's start counts as that start, so that rounding in a
+// pixel's time never moves a sound's edge by a point. The overview shows, per column, the point that
+// covers the column's start time.
+double EffectiveSecPerPoint(double ASecPerPoint, double ADuration, int ACount);
 
 // Ruler tick step for a window of ViewLen seconds: first of 0.1, 0.25, 0.5, 1, 2, 5, 10, 15, 30, 60,
 // 120, 300 above ViewLen / 8, else 600.
 double RulerStep(double AViewLen);
+
+// Label of the ruler tick at ATime for tick step AStep (seconds). Whole seconds as the clock text
+// ("00:10", "1:00:10"); under one second a step adds the decimals it needs after a comma, tenths for
+// 0.1 and 0.5 ("00:10,5"), hundredths for 0.25 ("00:10,25"), so that neighbouring ticks differ.
+QString RulerLabel(double ATime, double AStep);
+
+// One tick of a time ruler: at pixel X, its label written from LabelX (HasLabel false: tick only).
+struct TRulerTick {
+    double Time = 0;
+    int X = 0;
+    QString Label;
+    int LabelX = 0;
+    bool HasLabel = true;
+};
+// Gives a label's width in pixels.
+using TTextWidth = std::function<int(const QString &)>;
+// The ticks of the window: every whole multiple of the step from ViewStart to ViewEnd, both included,
+// at ViewPxOfTime. A label starts 2 pixels right of its tick. A label that would reach the last column
+// (W - 1, kept free as a margin) moves left until it ends before it; a label that would then come closer
+// than 4 pixels to the previous label, or start left of column 0, is left out (its tick stays). Empty
+// while Duration <= 0.
+std::vector<TRulerTick> RulerTicks(const TWaveWindow &AWin, const TTextWidth &ATextWidth);
 
 // The five bands for a view of H rows, B = max(H - 30, 34); bottoms excluded.
 struct TWaveBands {
@@ -72,13 +107,16 @@ struct TPointRange {
     int J0 = 0;
     int J1 = 0;
 };
-TPointRange ColumnPointRange(const TWaveWindow &AWin, int ACount, int x);
+// Envelope points of pixel column AX: every point whose seconds overlap the column's seconds (see
+// EffectiveSecPerPoint), within 0..ACount - 1. A point that straddles the boundary of two columns
+// belongs to both; a point that only touches a column's end does not.
+TPointRange ColumnPointRange(const TWaveWindow &AWin, int ACount, double ASecPerPoint, int AX);
 
 // Extremes of both lanes for every column 0..W-1 (resized to W); equal to taking min/max over
 // ColumnPointRange per column, but each envelope point of the window is read exactly once, also
 // when the window is zoomed so far that one point spans many columns. When AVisits is given
 // (ACount entries), the reads of each point are counted into it.
-void ComputeLaneColumns(const TWaveWindow &AWin, const TEnvPoint *AEnv, int ACount,
+void ComputeLaneColumns(const TWaveWindow &AWin, const TEnvPoint *AEnv, int ACount, double ASecPerPoint,
                         std::vector<TColumnExtremes> &AOut, std::vector<int> *AVisits = nullptr);
 
 // Everything a waveform paint depends on. Env may be null when EnvCount is 0.
@@ -86,6 +124,7 @@ struct TWaveLook {
     TWaveWindow Win;
     const TEnvPoint *Env = nullptr;
     int EnvCount = 0;
+    double SecPerPoint = 0;  // see EffectiveSecPerPoint
     double SelStart = -1;
     double SelEnd = -1;
     double PlayPos = 0;
@@ -113,7 +152,9 @@ public:
 
     // Shows the whole recording, no selection, cursor 0; fires OnViewChange only.
     // ACount is limited to the envelope's length. ADuration <= 0 shows a window of 0..0.05.
-    void SetData(TEnvArray AEnv, int ACount, double ADuration);
+    // ASecPerPoint: seconds each envelope point covers (frames per point / sample rate), which puts
+    // the envelope's points on the time axis (see EffectiveSecPerPoint; 0 spreads them evenly).
+    void SetData(TEnvArray AEnv, int ACount, double ADuration, double ASecPerPoint);
     // Back to no data; fires nothing.
     void ClearData();
 
@@ -132,6 +173,7 @@ public:
     double SelStart() const { return FSelStart; }
     double SelEnd() const { return FSelEnd; }
     int EnvCount() const { return FEnvCount; }
+    double SecPerPoint() const { return FSecPerPoint; }  // as given to SetData; 0 without data
     double PlayPos() const { return FPlayPos; }
     void SetPlayPos(double Value) { FPlayPos = Value; }
 
@@ -150,11 +192,12 @@ protected:
 private:
     TWaveWindow Window() const;
     void SetWindow(const TWaveWindow &AWin);  // store, repaint, fire OnViewChange
-    void ZoomAbout(double a, int x, double n);
-    void CentreOn(double t);
+    void ZoomAbout(double AAnchor, int AX, double ALen);
+    void CentreOn(double ATime);
 
     TEnvArray FEnv;
     int FEnvCount = 0;
+    double FSecPerPoint = 0;
     double FDuration = 0;
     double FViewStart = 0;
     double FViewEnd = 0;

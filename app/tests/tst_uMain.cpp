@@ -69,6 +69,7 @@ private slots:
     void startWithoutCatalogue();
     void startWithCatalogue();
     void oneRecordingLoadsAtOnce();
+    void waveformSpansTheRecordingOnTheRuler();
     void severalRecordingsOpenThePicker();
     void lateHourCaptionWrapsToZero();
     void missingFileWarns();
@@ -281,6 +282,23 @@ void TestMain::oneRecordingLoadsAtOnce()
     QVERIFY(w->windowTitle().endsWith(QStringLiteral(".wav")));
 }
 
+// The loaded envelope reaches its empty tail (3 s at 44100 Hz: 3 frames a point, sound in 44,100 of the
+// 50,000 points): the view gets the seconds per point with it and draws the tone up to the last column.
+void TestMain::waveformSpansTheRecordingOnTheRuler()
+{
+    auto w = MakeMain();
+    LoadHour(*w, 10);
+    QVERIFY(w->HasFile());
+    auto *wave = Child<TWaveView>(*w, "wave");
+    QCOMPARE(wave->EnvCount(), 50000);
+    QCOMPARE(wave->SecPerPoint(), 3.0 / 44100);
+    wave->SetPlayPos(-1);
+    const QImage img = wave->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    const int laneTop = TWaveBands::For(wave->height()).CentreL - 4;  // the tone reaches about 8 rows up
+    for (int x : {1, wave->width() / 2, wave->width() * 9 / 10, wave->width() - 1})
+        QVERIFY2(img.pixel(x, laneTop) == qRgb(40, 220, 60), qPrintable(QString::number(x)));
+}
+
 void TestMain::severalRecordingsOpenThePicker()
 {
     auto w = MakeMain();
@@ -336,7 +354,7 @@ void TestMain::missingFileWarns()
     QCOMPARE(FPrompt.Messages[0].Icon, QMessageBox::Warning);
     QCOMPARE(FPrompt.Messages[0].Text, QStringLiteral("Het geluidsbestand werd niet teruggevonden:\r\nD:\\Opnames\\") +
                                     QFileInfo(RecPath(FToday, 15, 1, ".wav")).fileName());
-    QVERIFY(HourTile(*w, 15)->Selected());  // marked before the load
+    QVERIFY(!HourTile(*w, 15)->Selected());  // a failed load marks nothing
     QVERIFY(!w->HasFile());
     QVERIFY(!w->Busy());
 }
@@ -390,6 +408,7 @@ void TestMain::clickSeeksAndDragSelects()
     auto w = MakeMain();
     LoadHour(*w, 10);
     QVERIFY(w->HasFile());
+    const QString caption = w->StatusText();
     TWaveView *wave = Child<TWaveView>(*w, "wave");
     const TWaveBands b = TWaveBands::For(wave->height());
     const int y = (b.WaveTop + b.WaveBottom) / 2;
@@ -414,13 +433,12 @@ void TestMain::clickSeeksAndDragSelects()
     QCOMPARE(wave->ViewStart(), wave->SelStart());
     w->ZoomFitClick();
     QCOMPARE(wave->ViewEnd(), wave->Duration());
-    // A plain click clears the selection; the status line keeps the last selection text.
-    const QString last = w->StatusText();
+    // A plain click clears the selection, and its text with it: the recording's particulars are back.
     SendMouse(wave, QEvent::MouseButtonPress, QPoint(x, y), Qt::LeftButton, Qt::LeftButton);
     SendMouse(wave, QEvent::MouseButtonRelease, QPoint(x, y), Qt::LeftButton, Qt::NoButton);
     QVERIFY(!wave->HasSelection());
     QVERIFY(!Child<TTileButton>(*w, "tileZoomSel")->isEnabled());
-    QCOMPARE(w->StatusText(), last);
+    QCOMPARE(w->StatusText(), caption);
 }
 
 void TestMain::reopenFromTheEnvelopeCacheShowsNoProgressWindow()
@@ -556,8 +574,24 @@ void TestMain::exportCancelledIsNotCompleted()
     QCOMPARE(FPrompt.Messages.size(), 1);
     QCOMPARE(FPrompt.Messages[0].Icon, QMessageBox::Warning);
     QCOMPARE(FPrompt.Messages[0].Text, QStringLiteral("De export is niet voltooid (afgebroken of mislukt)."));
+    QCOMPARE(w->StatusText(), QStringLiteral("Export afgebroken: ") + target);
     QVERIFY(!w->Busy());
     QVERIFY(!w->findChild<TfrmProgress *>());
+    // A new name keeps what was written; a file that existed stays as it was.
+    QVERIFY(QFileInfo(target).size() > 44);
+    {
+        QFile old(target);
+        QVERIFY(old.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        QCOMPARE(old.write("oud bestand"), qint64(11));
+    }
+    w->mnuExportClick();
+    QCOMPARE(FPrompt.Messages.size(), 2);
+    QCOMPARE(FPrompt.Messages[1].Text, QStringLiteral("De export is niet voltooid (afgebroken of mislukt)."));
+    QCOMPARE(w->StatusText(), QStringLiteral("Export afgebroken: ") + target);
+    QFile kept(target);
+    QVERIFY(kept.open(QIODevice::ReadOnly));
+    QCOMPARE(kept.readAll(), QByteArray("oud bestand"));
+    QCOMPARE(QDir(FDir.path()).entryList({QStringLiteral(".vornak-export-*")}, QDir::Files | QDir::Hidden), QStringList());
 }
 
 void TestMain::exportRefusesTheLoadedFile()
@@ -580,9 +614,31 @@ void TestMain::exportRefusesTheLoadedFile()
     w->mnuExportClick();
     QCOMPARE(FPrompt.Messages.size(), 1);
     QCOMPARE(FPrompt.Messages[0].Text, QStringLiteral("De export is niet voltooid (afgebroken of mislukt)."));
+    QCOMPARE(w->StatusText(),
+             QStringLiteral("Export mislukt: ") + QFileInfo(own).absolutePath() + QStringLiteral("/./") +
+                 QFileInfo(own).fileName());
     QFile f(own);
     QVERIFY(f.open(QIODevice::ReadOnly));
     QCOMPARE(f.readAll(), before);
+
+    // An export that raises its error (a WAV target that cannot be created) says so in the status line too.
+    const QString missing = FDir.filePath(QStringLiteral("no-such-folder/x.wav"));
+    FPrompt.OnRun = [&](QDialog &d) {
+        auto *e = qobject_cast<TfrmExport *>(&d);
+        e->Request.Path = missing;
+        e->Request.Format = TAudioFormat::afWAV;
+        e->Request.UseSelection = false;
+        return int(QDialog::Accepted);
+    };
+    QString raised;
+    try {
+        w->mnuExportClick();
+    } catch (const EReaderError &e) {
+        raised = e.Message();
+    }
+    QVERIFY2(raised.startsWith(QStringLiteral("Cannot create file")), qPrintable(raised));
+    QCOMPARE(w->StatusText(), QStringLiteral("Export mislukt: ") + missing);
+    QVERIFY(!w->Busy());
 }
 
 void TestMain::editStoresTitleAndPersons()

@@ -22,7 +22,9 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <utime.h>
 
+#include <cerrno>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
@@ -549,7 +551,102 @@ private slots:
         QVERIFY2(!r.out.contains("result=true"), qPrintable(Describe(r)));
         if (!message.isEmpty())
             QVERIFY2(r.err.contains(message), qPrintable(Describe(r)));
+        if (target == "full") {
+            // Nothing is left on the full disk, and an encoder's failure names its cause in a result line.
+            QCOMPARE(QDir(Path("disk-" + format)).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                     QStringList());
+            if (format != "wav")
+                QVERIFY2(r.out.contains(QRegularExpression("\nresult=false\ndetail=[^\n]*" +
+                                                           QRegularExpression::escape(std::strerror(ENOSPC)) + "\n$")),
+                         qPrintable(Describe(r)));
+        }
         QCOMPARE(Sha(source), before);
+    }
+
+    // vornak-tool export onto a file that exists, killed (SIGKILL) at each of its writes, flushes or
+    // renames in turn until a run goes through: after every kill that file is the old one byte for byte, or
+    // (killed after the rename) the complete new one, never anything in between. The hidden temporaries the
+    // kills left are removed by a later export into that folder once they are a minute old.
+    void killedExportKeepsTheFileItWasToReplace_data()
+    {
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<QString>("calls");
+        for (const char *f : {"wav", "mp3"}) {
+            QTest::addRow("%s, killed at a write", f) << f << "write,writev,pwrite64";
+            QTest::addRow("%s, killed at a flush", f) << f << "fsync,fdatasync";
+            QTest::addRow("%s, killed at a rename", f) << f << "rename,renameat,renameat2";
+        }
+    }
+    void killedExportKeepsTheFileItWasToReplace()
+    {
+        QFETCH(QString, format);
+        QFETCH(QString, calls);
+        const QString strace = QStandardPaths::findExecutable("strace");
+        if (strace.isEmpty())
+            QSKIP("strace is not installed");
+        const QString dir = Path(QString("killed-%1-%2").arg(format, calls.section(',', 0, 0)));
+        QVERIFY(QDir().mkpath(dir));
+        const QString dest = dir + "/old." + format;
+        const QString log = Path("export-strace.log");
+        const QByteArray old(5000, 'o');
+        const QString reference = Path("reference." + format);
+        const TRun made = Run({"export", FTone, reference, "--format", format});
+        QVERIFY2(made.exitCode == 0, qPrintable(Describe(made)));
+        const QByteArray complete = [&] {
+            QFile f(reference);
+            return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+        }();
+        int kills = 0, oldKept = 0;
+        bool through = false;
+        for (int n = 1; n <= 300 && !through; ++n) {
+            {
+                QFile f(dest);
+                QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(old) == old.size());
+            }
+            QStringList args{"-f", "-o", log, "-e", "trace=" + calls};
+            for (const QString &call : calls.split(','))
+                args << "-e" << QString("inject=%1:signal=SIGKILL:when=%2").arg(call).arg(n);
+            args << Tool() << "export" << FTone << dest << "--format" << format;
+            QProcess p;
+            p.start(strace, args);
+            QVERIFY(p.waitForFinished(60000));
+            const QByteArray trace = [&] {
+                QFile f(log);
+                return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+            }();
+            if (trace.contains("Operation not permitted") && trace.size() < 200)
+                QSKIP("ptrace is not permitted here");
+            const QByteArray now = [&] {
+                QFile f(dest);
+                return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+            }();
+            if (trace.contains("killed by SIGKILL")) {
+                ++kills;
+                QVERIFY2(now == old || now == complete,
+                         qPrintable(QString("killed at %1 #%2: the file is neither the old nor the new one")
+                                        .arg(calls).arg(n)));
+                oldKept += now == old;
+            } else {
+                QCOMPARE(p.exitCode(), 0);
+                QCOMPARE(now, complete);
+                through = true;
+            }
+        }
+        QVERIFY(through);
+        QVERIFY2(oldKept > 0, qPrintable("no kill at a " + calls + " call while the export was running"));
+
+        // The kills' temporaries, made old: the next export into the folder removes them.
+        const QStringList hidden = QDir(dir).entryList({".vornak-export-*.part"}, QDir::Files | QDir::Hidden);
+        struct utimbuf aged;
+        aged.actime = aged.modtime = ::time(nullptr) - 120;
+        for (const QString &name : hidden)
+            QVERIFY(::utime(QFile::encodeName(dir + '/' + name).constData(), &aged) == 0);
+        const TRun r = Run({"export", FTone, dest, "--format", format});
+        QVERIFY2(r.exitCode == 0, qPrintable(Describe(r)));
+        QCOMPARE(QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 QStringList{"old." + format});
+        qInfo("%s: %d kills (old file kept %d times), %d temporaries left and removed later", qPrintable(calls), kills,
+              oldKept, int(hidden.size()));
     }
 };
 

@@ -85,6 +85,7 @@ private slots:
         QCOMPARE(e.Channels(), 6);
         QCOMPARE(e.DurationSec(), 2.0);
         QCOMPARE(e.EnvCount(), 16000);
+        QCOMPARE(e.SecPerPoint(), 1.0 / 8000);  // one frame a point
         QCOMPARE(e.LoadedPath(), FSix);
         // Channel 0 on the left; channels 1 to 5 together on the right (the loudest is channel 5).
         qint16 mxL = 0, mxR = 0;

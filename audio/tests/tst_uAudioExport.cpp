@@ -1,5 +1,6 @@
 // Range export of the loaded recording: the byte range and the WAV file it gives, cancelling, encoded
-// files checked by decoding them back, targets that cannot be written, and the companion command.
+// files checked by decoding them back, a file replaced only by a complete export, targets that cannot be
+// written, and the companion command.
 #include "ExportFixtures.h"
 #include "uAudioEngine.h"
 #include "uExportLoop.h"
@@ -11,6 +12,10 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace fixtures;
@@ -199,6 +204,84 @@ private slots:
         QVERIFY(!engine.LastExportEndedEarly());  // a cancel is no early end of the recording
     }
 
+    // An export onto a file that exists replaces it only when complete: cancelled or failing on a full disk,
+    // the old file stays byte for byte (and no temporary is left beside it); complete, the new file takes
+    // its place with its permissions, also through a symbolic link that names it.
+    void anExistingFileIsReplacedOnlyByACompleteExport_data()
+    {
+        QTest::addColumn<TAudioFormat>("format");
+        QTest::addColumn<QString>("how");  // "complete", "cancelled", "full disk", "through a link"
+        for (TAudioFormat f : {TAudioFormat::afWAV, TAudioFormat::afMP3, TAudioFormat::afOGG, TAudioFormat::afOPUS}) {
+            for (const char *how : {"complete", "cancelled", "full disk"})
+                QTest::addRow("%s, %s", FormatName(f), how) << f << QString(how);
+        }
+        QTest::addRow("wav, through a link") << TAudioFormat::afWAV << "through a link";
+    }
+    void anExistingFileIsReplacedOnlyByACompleteExport()
+    {
+        QFETCH(TAudioFormat, format);
+        QFETCH(QString, how);
+        const QString dir = Path(QString("replace-%1-%2").arg(FormatName(format), how).replace(' ', '-'));
+        QVERIFY(QDir().mkpath(dir));
+        std::unique_ptr<TSmallDisk> disk;
+        if (how == "full disk") {
+            disk = std::make_unique<TSmallDisk>(dir, "size=200k");
+            if (!disk->mounted)
+                QSKIP("cannot mount a small tmpfs here (needs root)");
+        }
+        const QString old = dir + "/old" + FormatExt(format);
+        QByteArray oldBytes(60000, '\0');
+        for (int i = 0; i < oldBytes.size(); ++i)
+            oldBytes[i] = char(i * 7 + 3);
+        {
+            QFile f(old);
+            QVERIFY(f.open(QIODevice::WriteOnly) && f.write(oldBytes) == oldBytes.size());
+        }
+        QVERIFY(QFile::setPermissions(old, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup));
+        QString dest = old;
+        if (how == "through a link") {
+            dest = Path("link-to-old.wav");
+            QFile::remove(dest);
+            QVERIFY(QFile::link(old, dest));
+        }
+        TAudioEngine engine;
+        LoadOrFail(engine, FStereo);
+        bool result = false;
+        QString raised;
+        try {
+            result = engine.ExportRange(dest, format, 128, 0, 0, [&](int p) { return how != "cancelled" || p < 30; });
+        } catch (const EReaderError &e) {
+            raised = e.Message();
+        }
+        // Only the target is left in its folder: no temporary, no second file.
+        QCOMPARE(QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
+                 QStringList{QFileInfo(old).fileName()});
+        if (how == "complete" || how == "through a link") {
+            QVERIFY2(result && raised.isEmpty(), qPrintable(raised));
+            const TDecoded d = DecodeAll(old);
+            QVERIFY(d.ok);
+            QVERIFY2(std::abs(d.Seconds() - 30.0) < 0.1, qPrintable(QString::number(d.Seconds())));
+            struct stat st {};
+            QVERIFY(::stat(QFile::encodeName(old).constData(), &st) == 0);
+            QCOMPARE(st.st_mode & 07777, mode_t(0640));
+            if (how == "through a link")
+                QVERIFY(QFileInfo(dest).isSymLink());
+            return;
+        }
+        QCOMPARE(ReadAll(old), oldBytes);
+        if (how == "cancelled") {
+            QVERIFY(result);  // audio went through; the caller knows it cancelled
+        } else if (format == TAudioFormat::afWAV) {
+            QCOMPARE(raised, QString("Stream write error"));
+        } else {
+            QVERIFY2(raised.isEmpty(), qPrintable(raised));
+            QVERIFY(!result);
+            // The cause is named, not only logged.
+            QVERIFY2(engine.LastExportError().contains(QString::fromLocal8Bit(std::strerror(ENOSPC))),
+                     qPrintable(engine.LastExportError()));
+        }
+    }
+
     // A recording whose decoding ends early (a FLAC file cut off: its header announces 30 s): the export
     // writes what decodes and no silent tail, the WAV sizes match, and the engine tells the shorter length.
     // The waveform pass still covers the announced length.
@@ -384,8 +467,15 @@ private slots:
             if (error.startsWith("Cannot"))
                 QVERIFY2(raised.contains('"' + dest + "\". "), qPrintable(raised));
         }
-        if (target == "missing" || target == "read-only")
+        if (target == "missing" || target == "read-only" || target == "full")
             QVERIFY(!QFile::exists(dest));
+        if (target == "full") {
+            // A failed export leaves nothing behind, not even its temporary.
+            QCOMPARE(QDir(Path(tag)).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
+            if (error.isEmpty())
+                QVERIFY2(engine.LastExportError().contains(QString::fromLocal8Bit(std::strerror(ENOSPC))),
+                         qPrintable(engine.LastExportError()));
+        }
         QCOMPARE(Sha(source), before);
     }
 

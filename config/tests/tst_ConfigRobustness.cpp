@@ -10,6 +10,8 @@
 #include <QTemporaryDir>
 
 #include <sys/mount.h>
+#include <ctime>
+#include <utime.h>
 
 namespace {
 
@@ -173,6 +175,51 @@ private slots:
         qInfo("%s: %d kills survived (old file kept %d times, new file %d times)", qPrintable(calls), kills,
               oldSeen, newSeen);
         QVERIFY2(kills > 0, qPrintable("a save made no " + calls + " call"));
+    }
+
+    // A save killed between writing its temporary file and the rename leaves that file behind; a later save
+    // removes it once it is a minute old, and keeps one that is younger (it may be another save's, running).
+    void killedSavesLeftoverIsRemovedByALaterSave()
+    {
+        const QString strace = QStandardPaths::findExecutable("strace");
+        if (strace.isEmpty())
+            QSKIP("strace is not installed");
+        QTemporaryDir tmp;
+        const QString log = tmp.filePath("strace.log");
+        const QString app = tmp.filePath("app");
+        QVERIFY(QDir().mkpath(app));
+        QVERIFY(WriteAll(app + "/Vornak2026.ini", RecorderIni("/new/catalogue.sqlite")));
+        QVERIFY(WriteAll(app + '/' + IniName, OldIni));
+        QStringList args{"-f", "-o", log, "-e", "trace=rename,renameat,renameat2"};
+        for (const char *call : {"rename", "renameat", "renameat2"})
+            args << "-e" << QString("inject=%1:signal=SIGKILL:when=1").arg(call);
+        const TRun killed = Run(strace, QStringList(args) << Tool() << "config" << app);
+        if (ReadAll(log).contains("Operation not permitted") && ReadAll(log).size() < 200)
+            QSKIP("ptrace is not permitted here");
+        QVERIFY(killed.crashed || ReadAll(log).contains("killed by SIGKILL"));
+        QCOMPARE(ReadAll(app + '/' + IniName), OldIni);
+        const QStringList left = Leftovers(app);
+        QCOMPARE(left.size(), 1);
+        QVERIFY2(QRegularExpression(QString("^\\.%1\\.[A-Za-z0-9]{6}$").arg(QRegularExpression::escape(IniName)))
+                     .match(left[0])
+                     .hasMatch(),
+                 qPrintable(left[0]));
+
+        // Made old; a fresh one of the same pattern beside it, and an old file of another name.
+        struct utimbuf old;
+        old.actime = old.modtime = ::time(nullptr) - 120;
+        QVERIFY(::utime(QFile::encodeName(app + '/' + left[0]).constData(), &old) == 0);
+        const QString fresh = "." + QString(IniName) + ".Fresh1";
+        const QString other = "." + QString(IniName) + ".swp";
+        QVERIFY(WriteAll(app + '/' + fresh, "x"));
+        QVERIFY(WriteAll(app + '/' + other, "x"));
+        QVERIFY(::utime(QFile::encodeName(app + '/' + other).constData(), &old) == 0);
+        const TRun r = Run(Tool(), {"config", app});
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(ReadAll(app + '/' + IniName), FNewIni);
+        QStringList now = Leftovers(app);
+        now.sort();
+        QCOMPARE(now, (QStringList{fresh, other}));
     }
 
     // A first start killed in the middle of creating the file: the next start must not take a leftover

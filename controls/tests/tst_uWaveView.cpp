@@ -3,6 +3,7 @@
 #include "uPaint.h"
 
 #include <QImage>
+#include <QPainter>
 #include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QtTest>
@@ -86,12 +87,53 @@ const QRgb clWaveBg = qRgb(16, 16, 16), clGreen = qRgb(40, 220, 60), clCentre = 
            clPosBar = qRgb(24, 80, 168), clMark = qRgb(96, 176, 232), clRuler = qRgb(26, 26, 26),
            clTick = qRgb(96, 96, 96), clOverview = qRgb(6, 40, 6), clFrame = qRgb(176, 176, 176);
 
-// A 700 x 260 view of a 100-second recording (7 pixels a second at full view).
+// A 700 x 260 view of a 100-second recording (7 pixels a second at full view), its envelope's points
+// spread evenly over the duration unless the seconds per point are given.
 struct TViewFixture {
     TWaveView view{nullptr};
-    explicit TViewFixture(TEnvArray env = MakeEnv(1000, TEnvPoint()), double dur = 100)
+    explicit TViewFixture(TEnvArray env = MakeEnv(1000, TEnvPoint()), double dur = 100, double secPerPoint = 0)
     {
-        view.SetData(env, int(env->size()), dur);
+        view.SetData(env, int(env->size()), dur, secPerPoint > 0 ? secPerPoint : dur / double(env->size()));
+    }
+};
+
+// A recording of AFrames frames at ARate Hz with a tone where AToneFrames (pairs of first frame, end
+// frame) say and silence elsewhere, reduced to an envelope by the waveform pass's rules: EnvCount =
+// min(F, 50000) points of S = F / EnvCount (rounded up) frames each, the points past the sound empty.
+struct TPlantedRecording {
+    qint64 Frames = 0;
+    int Rate = 44100;
+    qint64 S = 1;
+    TEnvArray Env;
+    QList<QPair<double, double>> Tones;  // seconds
+
+    TPlantedRecording(qint64 AFrames, int ARate, const QList<qint64> &AToneFrames) : Frames(AFrames), Rate(ARate)
+    {
+        const int count = int(std::min<qint64>(AFrames, 50000));
+        S = (AFrames + count - 1) / count;
+        std::vector<TEnvPoint> v(static_cast<size_t>(count));
+        for (int i = 0; i + 1 < AToneFrames.size(); i += 2) {
+            const qint64 a = AToneFrames[i], b = AToneFrames[i + 1];
+            Tones.append({double(a) / ARate, double(b) / ARate});
+            for (qint64 j = a / S; j <= (b - 1) / S && j < count; ++j)
+                v[size_t(j)] = TEnvPoint{-16384, 16383, -16384, 16383};
+        }
+        Env = std::make_shared<const std::vector<TEnvPoint>>(std::move(v));
+    }
+    double Duration() const { return double(Frames) / Rate; }
+    double SecPerPoint() const { return double(S) / Rate; }
+    // -1: [AFrom, ATo) lies wholly in a tone; 1: it keeps more than one point away from every tone; 0: neither.
+    int Classify(double AFrom, double ATo) const
+    {
+        const double margin = SecPerPoint();
+        bool apart = true;
+        for (const auto &t : Tones) {
+            if (AFrom >= t.first && ATo <= t.second)
+                return -1;
+            if (ATo + margin > t.first && AFrom - margin < t.second)
+                apart = false;
+        }
+        return apart ? 1 : 0;
     }
 };
 
@@ -136,6 +178,86 @@ private slots:
     {
         QFETCH(double, viewLen);
         QTEST(RulerStep(viewLen), "step");
+    }
+
+    // Every rung of the tick ladder: labels carry the decimals the step needs, no two ticks share a label,
+    // labels keep 4 pixels apart, and none passes the right edge (the last tick's label moves left).
+    void rulerLabelsAtEveryStep_data()
+    {
+        QTest::addColumn<double>("start");
+        QTest::addColumn<double>("len");
+        QTest::addColumn<double>("step");
+        QTest::addColumn<int>("width");
+        QTest::addColumn<QStringList>("firstLabels");
+        QTest::addRow("0.1") << 10.0 << 0.5 << 0.1 << 955 << QStringList{"00:10,0", "00:10,1", "00:10,2"};
+        QTest::addRow("0.25") << 10.0 << 1.6 << 0.25 << 955 << QStringList{"00:10,00", "00:10,25", "00:10,50"};
+        QTest::addRow("0.5") << 10.0 << 3.0 << 0.5 << 955 << QStringList{"00:10,0", "00:10,5", "00:11,0"};
+        QTest::addRow("1") << 10.0 << 6.0 << 1.0 << 955 << QStringList{"00:10", "00:11"};
+        QTest::addRow("2") << 10.0 << 12.0 << 2.0 << 955 << QStringList{"00:10", "00:12"};
+        QTest::addRow("5") << 0.0 << 20.0 << 5.0 << 955 << QStringList{"00:00", "00:05"};
+        QTest::addRow("10") << 10.0 << 60.0 << 10.0 << 955 << QStringList{"00:10", "00:20"};
+        QTest::addRow("15") << 0.0 << 100.0 << 15.0 << 955 << QStringList{"00:00", "00:15"};
+        QTest::addRow("30") << 0.0 << 200.0 << 30.0 << 955 << QStringList{"00:00", "00:30"};
+        QTest::addRow("60") << 0.0 << 400.0 << 60.0 << 955 << QStringList{"00:00", "01:00"};
+        QTest::addRow("120") << 0.0 << 800.0 << 120.0 << 955 << QStringList{"00:00", "02:00"};
+        QTest::addRow("300") << 0.0 << 2000.0 << 300.0 << 955 << QStringList{"00:00", "05:00"};
+        QTest::addRow("600, past an hour") << 0.0 << 4200.0 << 600.0 << 955 << QStringList{"00:00", "10:00"};
+        QTest::addRow("0.25 past an hour") << 3610.0 << 1.0 << 0.25 << 955 << QStringList{"1:00:10,00", "1:00:10,25"};
+        QTest::addRow("0.1, window not on a tick") << 10.03 << 0.5 << 0.1 << 955 << QStringList{"00:10,1", "00:10,2"};
+        QTest::addRow("narrow view drops crowded labels") << 0.0 << 20.0 << 5.0 << 100 << QStringList{"00:00"};
+    }
+    void rulerLabelsAtEveryStep()
+    {
+        QFETCH(double, start);
+        QFETCH(double, len);
+        QFETCH(double, step);
+        QFETCH(int, width);
+        QFETCH(QStringList, firstLabels);
+        const TWaveWindow w{std::max(start + len, 4200.0), start, start + len, width};
+        QCOMPARE(RulerStep(w.ViewLen()), step);
+        const auto textWidth = [](const QString &ALabel) { return 6 * int(ALabel.size()); };
+        const std::vector<TRulerTick> ticks = RulerTicks(w, textWidth);
+        QVERIFY(ticks.size() >= 2);
+        QStringList labels;
+        int lastRight = -1000;
+        for (const TRulerTick &t : ticks) {
+            QCOMPARE(t.X, w.ViewPxOfTime(t.Time));
+            QVERIFY(!labels.contains(t.Label));
+            labels << t.Label;
+            if (!t.HasLabel)
+                continue;
+            QVERIFY(t.LabelX >= 0 && t.LabelX <= t.X + 2);
+            QVERIFY2(t.LabelX + textWidth(t.Label) <= width - 1, qPrintable(t.Label));
+            QVERIFY(t.LabelX >= lastRight + 4);
+            lastRight = t.LabelX + textWidth(t.Label);
+        }
+        QCOMPARE(labels.mid(0, firstLabels.size()), firstLabels);
+        if (width > 500) {  // room for every label; the one at the right edge moved left, not dropped
+            for (const TRulerTick &t : ticks)
+                QVERIFY(t.HasLabel);
+            QCOMPARE(ticks.front().LabelX, ticks.front().X + 2);
+        } else {
+            QVERIFY(std::count_if(ticks.begin(), ticks.end(), [](const TRulerTick &t) { return !t.HasLabel; }) > 0);
+        }
+    }
+
+    void rulerLabelOfATick_data()
+    {
+        QTest::addColumn<double>("time");
+        QTest::addColumn<double>("step");
+        QTest::addColumn<QString>("label");
+        QTest::addRow("tenths") << 10.5 << 0.5 << "00:10,5";
+        QTest::addRow("hundredths") << 10.25 << 0.25 << "00:10,25";
+        QTest::addRow("a tick time just below its value") << 104 * 0.1 << 0.1 << "00:10,4";
+        QTest::addRow("whole second under a tenths step") << 11.0 << 0.1 << "00:11,0";
+        QTest::addRow("whole seconds") << 70.0 << 10.0 << "01:10";
+        QTest::addRow("from an hour on") << 3725.75 << 0.25 << "1:02:05,75";
+    }
+    void rulerLabelOfATick()
+    {
+        QFETCH(double, time);
+        QFETCH(double, step);
+        QTEST(RulerLabel(time, step), "label");
     }
 
     void bands_data()
@@ -209,12 +331,15 @@ private slots:
         QTest::addColumn<double>("start");
         QTest::addColumn<double>("end");
         QTest::addColumn<int>("width");
-        QTest::addRow("full view, many points a column") << 50000 << 3600.0 << 0.0 << 3600.0 << 1920;
-        QTest::addRow("full view, fewer points than columns") << 300 << 10.0 << 0.0 << 10.0 << 700;
-        QTest::addRow("zoomed in") << 50000 << 3600.0 << 1000.0 << 1360.0 << 1920;
-        QTest::addRow("zoomed deep, a point spans many columns") << 50000 << 3600.0 << 1800.0 << 1800.05 << 700;
-        QTest::addRow("window at the end") << 4999 << 77.7 << 70.0 << 77.7 << 333;
-        QTest::addRow("single point") << 1 << 2.0 << 0.0 << 2.0 << 50;
+        QTest::addColumn<double>("secPerPoint");
+        const double hour = 3176.0 / 44100;  // an hour at 44100 Hz: the last 12 points empty
+        QTest::addRow("full view, many points a column") << 50000 << 3600.0 << 0.0 << 3600.0 << 1920 << hour;
+        QTest::addRow("full view, fewer points than columns") << 300 << 10.0 << 0.0 << 10.0 << 700 << 10.0 / 300;
+        QTest::addRow("zoomed in") << 50000 << 3600.0 << 1000.0 << 1360.0 << 1920 << hour;
+        QTest::addRow("zoomed deep, a point spans many columns") << 50000 << 3600.0 << 1800.0 << 1800.05 << 700 << hour;
+        QTest::addRow("window at the end, empty tail") << 50000 << 3600.0 << 3590.0 << 3600.0 << 955 << hour;
+        QTest::addRow("window at the end, evenly spread") << 4999 << 77.7 << 70.0 << 77.7 << 333 << 0.0;
+        QTest::addRow("single point") << 1 << 2.0 << 0.0 << 2.0 << 50 << 0.0;
     }
     void laneColumnsMatchPerColumnScan()
     {
@@ -223,14 +348,15 @@ private slots:
         QFETCH(double, start);
         QFETCH(double, end);
         QFETCH(int, width);
+        QFETCH(double, secPerPoint);
         const TEnvArray env = RandomEnv(count, 7);
         const TWaveWindow w{duration, start, end, width};
         std::vector<TColumnExtremes> cols;
         std::vector<int> visits(count, 0);
-        ComputeLaneColumns(w, env->data(), count, cols, &visits);
+        ComputeLaneColumns(w, env->data(), count, secPerPoint, cols, &visits);
         QCOMPARE(int(cols.size()), width);
         for (int x = 0; x < width; ++x) {
-            const TPointRange r = ColumnPointRange(w, count, x);
+            const TPointRange r = ColumnPointRange(w, count, secPerPoint, x);
             int loL = 0, hiL = 0, loR = 0, hiR = 0;
             for (int j = r.J0; j <= r.J1; ++j) {
                 const TEnvPoint &p = (*env)[j];
@@ -245,18 +371,48 @@ private slots:
             QCOMPARE(cols[x].HiR, hiR);
         }
         QVERIFY(*std::max_element(visits.begin(), visits.end()) <= 1);
-        const TPointRange first = ColumnPointRange(w, count, 0), last = ColumnPointRange(w, count, width - 1);
+        const TPointRange first = ColumnPointRange(w, count, secPerPoint, 0);
+        const TPointRange last = ColumnPointRange(w, count, secPerPoint, width - 1);
         QCOMPARE(std::accumulate(visits.begin(), visits.end(), 0), last.J1 - first.J0 + 1);
     }
 
-    void columnPointRangeSharesBoundaries()
+    // A column holds the points whose seconds overlap its own: a point that straddles two columns is in
+    // both, one that only touches a column's end is not, and the envelope's empty tail is never reached.
+    void columnPointRange_data()
     {
-        const TWaveWindow w{10, 0, 10, 10};  // 100 points, 10 a column
-        const TPointRange r0 = ColumnPointRange(w, 100, 0), r1 = ColumnPointRange(w, 100, 1);
-        QCOMPARE(r0.J0, 0);
-        QCOMPARE(r0.J1, 10);
-        QCOMPARE(r1.J0, 10);
-        QCOMPARE(ColumnPointRange(w, 100, 9).J1, 99);  // lowered to the last point
+        QTest::addColumn<double>("duration");
+        QTest::addColumn<double>("start");
+        QTest::addColumn<double>("end");
+        QTest::addColumn<int>("width");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<double>("secPerPoint");
+        QTest::addColumn<int>("x");
+        QTest::addColumn<int>("j0");
+        QTest::addColumn<int>("j1");
+        QTest::addRow("boundaries meet, first column") << 10.0 << 0.0 << 10.0 << 10 << 100 << 0.1 << 0 << 0 << 9;
+        QTest::addRow("boundaries meet, second column") << 10.0 << 0.0 << 10.0 << 10 << 100 << 0.1 << 1 << 10 << 19;
+        QTest::addRow("straddling point in the first") << 10.0 << 0.0 << 10.0 << 10 << 34 << 0.3 << 0 << 0 << 3;
+        QTest::addRow("straddling point in the second") << 10.0 << 0.0 << 10.0 << 10 << 34 << 0.3 << 1 << 3 << 6;
+        QTest::addRow("20 s, S = 18: last column ends at the sound")
+            << 20.0 << 0.0 << 20.0 << 955 << 50000 << 18.0 / 44100 << 954 << 48948 << 48999;
+        QTest::addRow("20 s, S = 18: the tone's return at 12 s")
+            << 20.0 << 0.0 << 20.0 << 955 << 50000 << 18.0 / 44100 << 573 << 29400 << 29451;
+        QTest::addRow("an hour zoomed deep: one point")
+            << 3600.0 << 1800.0 << 1800.05 << 700 << 50000 << 3176.0 / 44100 << 350 << 24994 << 24994;
+        QTest::addRow("evenly spread when not given") << 10.0 << 0.0 << 10.0 << 10 << 100 << 0.0 << 9 << 90 << 99;
+    }
+    void columnPointRange()
+    {
+        QFETCH(double, duration);
+        QFETCH(double, start);
+        QFETCH(double, end);
+        QFETCH(int, width);
+        QFETCH(int, count);
+        QFETCH(double, secPerPoint);
+        QFETCH(int, x);
+        const TPointRange r = ColumnPointRange(TWaveWindow{duration, start, end, width}, count, secPerPoint, x);
+        QTEST(r.J0, "j0");
+        QTEST(r.J1, "j1");
     }
 
     // ---- painting ----
@@ -345,6 +501,184 @@ private slots:
         }
         QCOMPARE(img.pixel(263, 14), clRuler);  // 262.5 rounds to even
     }
+
+    // A recording whose envelope has an empty tail (S rounded up) is drawn on the ruler's time axis: in the
+    // lanes and in the overview, every column inside a tone is green, every column more than a point away
+    // from a tone shows no sound, and each edge of a tone lies within a pixel of its time's ruler pixel.
+    void plantedGapLiesOnTheRuler_data()
+    {
+        QTest::addColumn<qint64>("frames");
+        QTest::addColumn<QList<qint64>>("tones");  // first frame, end frame, ...
+        QTest::addColumn<double>("start");         // the window, -1: the whole recording
+        QTest::addColumn<double>("end");
+        QTest::addColumn<int>("width");
+        const QList<qint64> gap{0, 6 * 44100, 12 * 44100, 20 * 44100};  // tone 0-6 s, silence, tone 12-20 s
+        QTest::addRow("20 s whole in 955 px (S = 18)") << qint64(20 * 44100) << gap << -1.0 << -1.0 << 955;
+        QTest::addRow("20 s zoomed onto the return") << qint64(20 * 44100) << gap << 11.0 << 13.0 << 955;
+        QTest::addRow("20 s zoomed onto the end") << qint64(20 * 44100) << gap << 19.9 << 20.0 << 700;
+        QTest::addRow("2.6 s of tone, S = 3, whole") << qint64(113520) << QList<qint64>{0, 113520} << -1.0 << -1.0 << 955;
+        // An hour: S = 3176 frames (72 ms), sound in 49,988 of the 50,000 points; the edges on point boundaries.
+        const qint64 hour = qint64(3600) * 44100;
+        const QList<qint64> hourGap{0, 49860LL * 3176, 49930LL * 3176, hour};  // silence 3590.7-3595.8 s
+        QTest::addRow("an hour's last 10 s") << hour << hourGap << 3590.0 << 3600.0 << 955;
+        QTest::addRow("an hour whole") << hour << hourGap << -1.0 << -1.0 << 1920;
+    }
+    void plantedGapLiesOnTheRuler()
+    {
+        QFETCH(qint64, frames);
+        QFETCH(QList<qint64>, tones);
+        QFETCH(double, start);
+        QFETCH(double, end);
+        QFETCH(int, width);
+        const TPlantedRecording rec(frames, 44100, tones);
+        const bool whole = start < 0;
+        TWaveLook look;
+        look.Win = TWaveWindow{rec.Duration(), whole ? 0 : start, whole ? rec.Duration() : end, width};
+        look.Env = rec.Env->data();
+        look.EnvCount = int(rec.Env->size());
+        look.SecPerPoint = rec.SecPerPoint();
+        look.PlayPos = -1;
+        look.H = 260;
+        QImage img(width, 260, QImage::Format_RGB32);
+        std::vector<TColumnExtremes> scratch;
+        {
+            QPainter p(&img);
+            PaintWave(p, look, scratch);
+        }
+        if (whole) {  // the widget hands the same figures to the paint
+            TViewFixture f(rec.Env, rec.Duration(), rec.SecPerPoint());
+            f.view.resize(width, 260);
+            f.view.SetPlayPos(-1);
+            QCOMPARE(Render(f.view), img);
+        }
+        const TWaveWindow &w = look.Win;
+        // Lane: row 68 is green where the column holds a point of tone (amplitude 24 of 48 above 80).
+        // Overview: row 251 is green where the point at the column's start time holds tone.
+        int xsFrame, xeFrame;
+        xsFrame = w.OverviewPxOfTime(w.ViewStart);
+        xeFrame = std::max(w.OverviewPxOfTime(w.ViewEnd), xsFrame + 3);
+        QList<int> laneEdges, overEdges;  // columns where sound starts or stops, after the first
+        for (int x = 0; x < width; ++x) {
+            const bool lane = img.pixel(x, 68) == clGreen;
+            QVERIFY2(lane || img.pixel(x, 68) == clWaveBg, qPrintable(QString::number(x)));
+            const int kind = rec.Classify(w.ViewTimeOfPx(x), w.ViewTimeOfPx(x + 1));
+            if (kind != 0)
+                QVERIFY2(lane == (kind < 0), qPrintable(QStringLiteral("lane column %1").arg(x)));
+            if (x > 0 && lane != (img.pixel(x - 1, 68) == clGreen))
+                laneEdges << x;
+            if (!whole || x == xsFrame || x == xeFrame - 1)  // the overview as the whole view has it
+                continue;
+            const bool over = img.pixel(x, 251) == clGreen;
+            const double t0 = w.OverviewTimeOfPx(x);
+            const int overKind = rec.Classify(t0, t0 + 1e-9);  // the point that holds t0
+            if (overKind != 0)
+                QVERIFY2(over == (overKind < 0), qPrintable(QStringLiteral("overview column %1").arg(x)));
+            if (x > 0 && x - 1 != xsFrame && x - 1 != xeFrame - 1 && over != (img.pixel(x - 1, 251) == clGreen))
+                overEdges << x;
+        }
+        // Each edge inside the window is within a pixel of the ruler's pixel of its time.
+        QList<int> laneWant, overWant;
+        for (const auto &t : rec.Tones)
+            for (double edge : {t.first, t.second}) {
+                if (edge > w.ViewStart && edge < w.ViewEnd)
+                    laneWant << w.ViewPxOfTime(edge);
+                if (whole && edge > 0 && edge < rec.Duration())
+                    overWant << w.OverviewPxOfTime(edge);
+            }
+        QCOMPARE(laneEdges.size(), laneWant.size());
+        for (int i = 0; i < laneEdges.size(); ++i)
+            QVERIFY2(qAbs(laneEdges[i] - laneWant[i]) <= 1,
+                     qPrintable(QStringLiteral("lane edge at %1, ruler at %2").arg(laneEdges[i]).arg(laneWant[i])));
+        QCOMPARE(overEdges.size(), overWant.size());
+        for (int i = 0; i < overEdges.size(); ++i)
+            QVERIFY2(qAbs(overEdges[i] - overWant[i]) <= 1,
+                     qPrintable(QStringLiteral("overview edge at %1, ruler at %2").arg(overEdges[i]).arg(overWant[i])));
+        // The sound reaches the window's end when a tone does.
+        if (rec.Classify(w.ViewTimeOfPx(width - 1), w.ViewEnd) < 0)
+            QCOMPARE(img.pixel(width - 1, 68), clGreen);
+    }
+
+    // Clicking and dragging give the time under the pointer, so what is drawn is what is chosen: a click on
+    // the first column drawn with the returning tone seeks to within a pixel of its start, and a drag over
+    // the silence as drawn selects silence only.
+    void hitTestsFollowTheDrawing_data()
+    {
+        QTest::addColumn<qint64>("frames");
+        QTest::addColumn<QList<qint64>>("tones");
+        QTest::addColumn<int>("width");
+        QTest::addColumn<bool>("zoomToGap");
+        QTest::addRow("20 s whole") << qint64(20 * 44100) << QList<qint64>{0, 6 * 44100, 12 * 44100, 20 * 44100} << 955 << false;
+        const qint64 hour = qint64(3600) * 44100;
+        QTest::addRow("an hour zoomed onto its last gap")
+            << hour << QList<qint64>{0, 49860LL * 3176, 49930LL * 3176, hour} << 955 << true;
+    }
+    void hitTestsFollowTheDrawing()
+    {
+        QFETCH(qint64, frames);
+        QFETCH(QList<qint64>, tones);
+        QFETCH(int, width);
+        QFETCH(bool, zoomToGap);
+        const TPlantedRecording rec(frames, 44100, tones);
+        const double gapStart = rec.Tones[0].second, gapEnd = rec.Tones[1].first;
+        TViewFixture f(rec.Env, rec.Duration(), rec.SecPerPoint());
+        f.view.resize(width, 260);
+        f.view.SetPlayPos(-1);
+        if (zoomToGap) {  // select 3 s (at least 3 pixels) around the gap and zoom to it, twice (finer the second time)
+            for (int i = 0; i < 2; ++i) {
+                const TWaveWindow w{rec.Duration(), f.view.ViewStart(), f.view.ViewEnd(), width};
+                const double margin = std::max(3.0, 3 * w.ViewLen() / width);
+                Drag(f.view, 100, {w.ViewPxOfTime(gapStart - margin), w.ViewPxOfTime(gapEnd + margin)});
+                f.view.ZoomToSelection();
+            }
+            f.view.ClearSelection();
+            QVERIFY2(f.view.ViewStart() < gapStart && f.view.ViewEnd() > gapEnd && f.view.ViewLen() < 12,
+                     qPrintable(QStringLiteral("%1..%2").arg(f.view.ViewStart()).arg(f.view.ViewEnd())));
+        }
+        const TWaveWindow w{rec.Duration(), f.view.ViewStart(), f.view.ViewEnd(), width};
+        const QImage img = Render(f.view);
+        // The silent run between the tones, as drawn in the upper lane.
+        int first = -1, last = -1;
+        for (int x = w.ViewPxOfTime(gapStart) - 20; x < width; ++x) {
+            const bool silent = img.pixel(x, 68) != clGreen;
+            if (silent && first < 0)
+                first = x;
+            if (!silent && first >= 0) {
+                last = x - 1;
+                break;
+            }
+        }
+        QVERIFY(first > 0 && last > first);
+        const double pxSec = w.ViewLen() / width;
+        // Click on the first column of the returning tone.
+        QSignalSpy seek(&f.view, &TWaveView::OnSeek);
+        Drag(f.view, 100, {last + 1, last + 1});
+        QCOMPARE(seek.count(), 1);
+        const double t = seek.first().first().toDouble();
+        QVERIFY2(qAbs(t - gapEnd) < pxSec + 1e-9, qPrintable(QStringLiteral("seek %1, tone from %2").arg(t).arg(gapEnd)));
+        // Drag over the silence as drawn.
+        Drag(f.view, 100, {first, last});
+        QVERIFY(f.view.HasSelection());
+        QVERIFY2(f.view.SelStart() >= gapStart - 1e-9 && f.view.SelEnd() <= gapEnd + 1e-9,
+                 qPrintable(QStringLiteral("%1..%2 in a gap of %3..%4")
+                                .arg(f.view.SelStart(), 0, 'f', 4).arg(f.view.SelEnd(), 0, 'f', 4)
+                                .arg(gapStart, 0, 'f', 4).arg(gapEnd, 0, 'f', 4)));
+        QVERIFY(f.view.SelEnd() - f.view.SelStart() > (gapEnd - gapStart) - 3 * pxSec);
+        // A press on the overview where the tone returns centres the window on that time (zoomed in far
+        // enough that the window is not held at an end).
+        for (int i = 0; i < 3; ++i)
+            f.view.ZoomIn();
+        const TWaveWindow all{rec.Duration(), 0, rec.Duration(), width};
+        int overX = all.OverviewPxOfTime(gapStart) + 1;
+        while (Render(f.view).pixel(overX, 251) != clGreen)
+            ++overX;
+        Mouse(f.view, QEvent::MouseButtonPress, QPoint(overX, 255));
+        Mouse(f.view, QEvent::MouseButtonRelease, QPoint(overX, 255));
+        QVERIFY(f.view.ViewStart() > 0 && f.view.ViewEnd() < rec.Duration());
+        const double centre = (f.view.ViewStart() + f.view.ViewEnd()) / 2;
+        QVERIFY2(qAbs(centre - gapEnd) < rec.Duration() / width + rec.SecPerPoint() + 1e-9,
+                 qPrintable(QStringLiteral("centred on %1, tone from %2").arg(centre).arg(gapEnd)));
+    }
+
 
     void positionBarAndOverviewFrame_data()
     {
@@ -693,8 +1027,9 @@ private slots:
         QSignalSpy view(&f.view, &TWaveView::OnViewChange);
         QSignalSpy sel(&f.view, &TWaveView::OnSelectionChange);
         const TEnvArray env = MakeEnv(10, TEnvPoint());
-        f.view.SetData(env, 99, 40);  // a count beyond the envelope is cut to its length
+        f.view.SetData(env, 99, 40, 4.5);  // a count beyond the envelope is cut to its length
         QCOMPARE(f.view.EnvCount(), 10);
+        QCOMPARE(f.view.SecPerPoint(), 4.5);
         QCOMPARE(f.view.ViewStart(), 0.0);
         QCOMPARE(f.view.ViewEnd(), 40.0);
         QCOMPARE(f.view.SelStart(), -1.0);
@@ -702,8 +1037,9 @@ private slots:
         QCOMPARE(view.count(), 1);
         QCOMPARE(sel.count(), 0);
         QCOMPARE(env.use_count(), 2);  // the view shares the envelope, it does not copy it
-        f.view.SetData(env, 10, 0);
+        f.view.SetData(env, 10, 0, std::nan(""));
         QCOMPARE(f.view.ViewEnd(), 0.05);
+        QCOMPARE(f.view.SecPerPoint(), 0.0);  // not a number: the points spread evenly
         f.view.ClearData();
         QCOMPARE(env.use_count(), 1);
         QCOMPARE(view.count(), 2);

@@ -1,18 +1,14 @@
-// Export of found recordings into a folder: temporary file, flush, rename without replacing.
+// Export of found recordings into a folder: temporary file, flush, rename without replacing, leftovers.
 #include "uExportFound.h"
 
 #include "uAudioEngine.h"
 #include "uReaderData.h"
+#include "uTempFile.h"
 
 #include <QFile>
 #include <QFileInfo>
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -22,73 +18,27 @@ bool Exists(const QString &path)
     return ::lstat(QFile::encodeName(path).constData(), &st) == 0;  // a dangling link counts: it is a name
 }
 
-QString SystemText(int err) { return QString::fromLocal8Bit(std::strerror(err)); }
-
-// A hidden file beside the target, created exclusively (mode by the umask, like any export), and removed
-// again unless Keep was called.
-class TTempTarget {
-public:
-    explicit TTempTarget(const QString &target)
-    {
-        const QFileInfo info(target);
-        for (int attempt = 0; attempt < 100 && FPath.isEmpty(); ++attempt) {
-            const QString path = info.path() + QStringLiteral("/.") + info.fileName() +
-                                 QStringLiteral(".%1-%2.part").arg(::getpid()).arg(attempt);
-            const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-            if (fd >= 0) {
-                ::close(fd);
-                FPath = path;
-            } else if (errno != EEXIST) {
-                FError = errno;
-                return;
-            }
-        }
-    }
-    ~TTempTarget()
-    {
-        if (!FPath.isEmpty() && !FKept)
-            ::unlink(QFile::encodeName(FPath).constData());
-    }
-    TTempTarget(const TTempTarget &) = delete;
-    TTempTarget &operator=(const TTempTarget &) = delete;
-
-    const QString &Path() const { return FPath; }
-    int Error() const { return FError; }
-    void Keep() { FKept = true; }
-
-private:
-    QString FPath;
-    int FError = EEXIST;
-    bool FKept = false;
-};
-
-// Flushes the finished file to disk, so the rename never publishes a file a crash would leave empty.
-bool Flush(const QString &path, int &err)
+bool AllDigits(const QByteArray &text)
 {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0 || ::fsync(fd) != 0) {
-        err = errno;
-        if (fd >= 0)
-            ::close(fd);
+    if (text.isEmpty())
         return false;
-    }
-    ::close(fd);
+    for (char c : text)
+        if (c < '0' || c > '9')
+            return false;
     return true;
 }
 
-// Renames from onto to unless to exists; EEXIST when it does.
-int RenameNoReplace(const QString &from, const QString &to)
+// The temporaries of earlier versions: ".<target name>.<pid>-<n>.part".
+bool IsOlderTempName(const QByteArray &AName)
 {
-    const QByteArray f = QFile::encodeName(from), t = QFile::encodeName(to);
-    if (::renameat2(AT_FDCWD, f.constData(), AT_FDCWD, t.constData(), RENAME_NOREPLACE) == 0)
-        return 0;
-    if (errno != EINVAL && errno != ENOSYS)
-        return errno;
-    // A file system without the flag: a hard link fails on an existing name just the same.
-    if (::link(f.constData(), t.constData()) != 0)
-        return errno;
-    ::unlink(f.constData());
-    return 0;
+    if (!AName.startsWith('.') || !AName.endsWith(".part"))
+        return false;
+    const QByteArray rest = AName.chopped(5);
+    const int dot = rest.lastIndexOf('.');
+    if (dot <= 1)
+        return false;
+    const QList<QByteArray> numbers = rest.mid(dot + 1).split('-');
+    return numbers.size() == 2 && AllDigits(numbers[0]) && AllDigits(numbers[1]);
 }
 
 TFoundExport Outcome(TFoundResult result, const QString &target, const QString &detail)
@@ -140,17 +90,19 @@ TFoundExport ExportFoundRecording(TAudioEngine &AEngine, const TRecInfo &RI, con
                        QStringLiteral("%1 %2: %3").arg(code).arg(AudioErrorText(code), source));
     }
 
-    TTempTarget temp(target);
-    if (temp.Path().isEmpty())
-        return Outcome(TFoundResult::Failed, target, SystemText(temp.Error()));
     bool stopped = false;
+    TExportOutcome outcome;
     bool written = false;
     try {
-        written = AEngine.ExportRange(temp.Path(), AFmt, ABitrate, 0, 0, [&](int percent) {
-            const bool goOn = !AProgress || AProgress(percent);
-            stopped = stopped || !goOn;
-            return goOn;
-        });
+        // Written to a temporary in OutDir, flushed, and renamed onto the target only when complete and only
+        // while the name is free; removed otherwise.
+        written = ExportFileRange(AEngine.LoadedPath(), AEngine.DurationSec(), target, AFmt, ABitrate, 0, 0,
+                                  [&](int percent) {
+                                      const bool goOn = !AProgress || AProgress(percent);
+                                      stopped = stopped || !goOn;
+                                      return goOn;
+                                  },
+                                  &outcome, TExportTargetRule::NewFileOnly);
     } catch (const EReaderError &e) {
         AEngine.Close();
         return Outcome(TFoundResult::Failed, target, e.Message());
@@ -158,16 +110,20 @@ TFoundExport ExportFoundRecording(TAudioEngine &AEngine, const TRecInfo &RI, con
     AEngine.Close();
     if (stopped)
         return Outcome(TFoundResult::Failed, target, QStringLiteral("afgebroken"));
-    if (!written)
-        return Outcome(TFoundResult::Failed, target, QStringLiteral("export mislukt: ") + source);
-    int err = 0;
-    if (!Flush(temp.Path(), err))
-        return Outcome(TFoundResult::Failed, target, SystemText(err));
-    err = RenameNoReplace(temp.Path(), target);
-    if (err == EEXIST)
+    if (outcome.TargetTaken)
         return Outcome(TFoundResult::Skipped, target, QStringLiteral("bestaat al"));
-    if (err != 0)
-        return Outcome(TFoundResult::Failed, target, SystemText(err));
-    temp.Keep();
+    if (!written) {
+        // An encoder names what went wrong (a full disk, for one); otherwise the recording gave nothing.
+        if (!outcome.Error.isEmpty())
+            return Outcome(TFoundResult::Failed, target, QStringLiteral("export mislukt: ") + outcome.Error);
+        return Outcome(TFoundResult::Failed, target, QStringLiteral("export mislukt: ") + source);
+    }
     return Outcome(TFoundResult::Exported, target, source);
+}
+
+int RemoveFoundLeftovers(const QString &OutDir)
+{
+    return RemoveStaleTemporaries(OutDir, [](const QByteArray &AName) {
+        return IsExportTempName(AName) || IsOlderTempName(AName);
+    });
 }

@@ -24,8 +24,14 @@ struct TFoundExport {
 QString ExportTargetFor(const TRecInfo &RI, const QString &OutDir, TAudioFormat AFmt);
 
 // Resolves the recording's file as the reader does (stored path, else Root/yyyy/mm/dd/<file name>), loads
-// it in AEngine and exports all of it to a hidden temporary file in OutDir, which is flushed to disk and
-// renamed onto the target only if no file of that name exists by then. AProgress as for ExportRange; an
-// export it stops counts as failed. OutDir must exist.
+// it in AEngine and exports all of it to a hidden temporary file in OutDir (the range export's short name,
+// whatever the target's length), which is flushed to disk and renamed onto the target only if no file of
+// that name exists by then, and removed otherwise. AProgress as for ExportRange; an export it stops counts
+// as failed. OutDir must exist.
 TFoundExport ExportFoundRecording(TAudioEngine &AEngine, const TRecInfo &RI, const QString &Root, const QString &OutDir,
                                   TAudioFormat AFmt, int ABitrate, const TCancelProgress &AProgress = {});
+
+// Removes the temporaries that killed runs left in OutDir (this export's own names, and those of earlier
+// versions, ".<target name>.<pid>-<n>.part") once they are StaleTemporarySeconds old; a younger one may
+// belong to a run still going. Returns how many were removed. Called once per run, before the first export.
+int RemoveFoundLeftovers(const QString &OutDir);

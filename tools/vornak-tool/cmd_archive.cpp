@@ -156,6 +156,7 @@ int CmdExportFound(const QStringList &args)
         Err(QStringLiteral("Map kan niet worden gemaakt: %1").arg(outDir));
         return ExitError;
     }
+    RemoveFoundLeftovers(outDir);
 
     // Ctrl+C or SIGTERM stops the export in progress (its file is removed) and ends after its line.
     std::signal(SIGINT, OnInterrupt);

@@ -87,6 +87,9 @@ int CmdExport(const QStringList &args)
             return true;
         });
         std::printf("result=%s\n", result ? "true" : "false");
+        // Why an encoded export failed, a full disk for one (a WAV export raises its error instead).
+        if (!result && !engine.LastExportError().isEmpty())
+            std::printf("detail=%s\n", EscapedField(engine.LastExportError()).toUtf8().constData());
         // The recording's decoding ended inside the range: the file holds only this much.
         if (engine.LastExportEndedEarly())
             std::printf("decoded=%s\n", qPrintable(QString::number(engine.LastExportSeconds(), 'f', 3)));

@@ -9,7 +9,12 @@
 #include <QtEndian>
 #include <QtTest>
 
+#include <cerrno>
 #include <cmath>
+#include <cstring>
+#include <ctime>
+#include <sys/mount.h>
+#include <utime.h>
 
 using namespace fixture;
 
@@ -337,6 +342,93 @@ private slots:
         QCOMPARE(QString::fromUtf8(p.readAllStandardOutput()),
                  "id=1\tfile=" + out + "/05092025071.opus\tresult=failed\tdetail=afgebroken\nexported=0 skipped=0 failed=1\n");
         QCOMPARE(QDir(out).entryList(QDir::Files | QDir::Hidden), QStringList());
+    }
+
+    // Runs killed (SIGKILL) while writing leave their hidden temporaries; a later run removes those that
+    // are a minute old, earlier versions' names included, keeps a younger one (a run may still be writing
+    // it), and leaves only the exported file.
+    void exportFoundKilledRunsLeaveNoDebrisAfterACleanRun()
+    {
+        QTemporaryDir dir;
+        CreateCatalogue(dir.filePath("cat.sqlite"), {Rec(1, "2025-09-05 07:01:00", 7, 1, "05092025071.wav", 180)});
+        WriteToneWav(dir.filePath("root/2025/09/05/05092025071.wav"), 180);
+        const QString out = dir.filePath("out");
+        const QStringList args{"export-found", dir.filePath("cat.sqlite"), dir.filePath("root"), out, "--format", "opus"};
+        for (int kill = 0; kill < 3; ++kill) {
+            const int before = QDir(out).entryList(QDir::Files | QDir::Hidden).size();
+            QProcess p;
+            p.start(qEnvironmentVariable("VORNAK_TOOL"), args);
+            QVERIFY(p.waitForStarted());
+            QDeadlineTimer deadline(60000);
+            while (QDir(out).entryList(QDir::Files | QDir::Hidden).size() == before && !deadline.hasExpired() &&
+                   p.state() == QProcess::Running)
+                QThread::msleep(2);
+            p.kill();
+            QVERIFY(p.waitForFinished(60000));
+            QCOMPARE(p.exitStatus(), QProcess::CrashExit);
+        }
+        QStringList left = QDir(out).entryList(QDir::Files | QDir::Hidden);
+        QCOMPARE(left.size(), 3);
+        for (const QString &name : left)
+            QVERIFY2(QRegularExpression("^\\.vornak-export-[A-Za-z0-9]{6}\\.part$").match(name).hasMatch(),
+                     qPrintable(name));
+        WriteBytes(out + "/.05092025071.opus.4242-0.part", "an earlier version's");
+        struct utimbuf aged;
+        aged.actime = aged.modtime = ::time(nullptr) - 120;
+        for (const QString &name : QDir(out).entryList(QDir::Files | QDir::Hidden))
+            QVERIFY(::utime(QFile::encodeName(out + '/' + name).constData(), &aged) == 0);
+        WriteBytes(out + "/.vornak-export-Young1.part", "a run still writing");
+
+        const TRun r = Run(args);
+        QCOMPARE(r.code, 0);
+        QVERIFY2(r.out.endsWith("exported=1 skipped=0 failed=0\n"), qPrintable(r.out));
+        QCOMPARE(QDir(out).entryList(QDir::Files | QDir::Hidden),
+                 (QStringList{".vornak-export-Young1.part", "05092025071.opus"}));
+    }
+
+    // A file name of 255 bytes, the most a name can have, is exported: the temporary's name is short.
+    void exportFoundTakesTheLongestFileName()
+    {
+        QTemporaryDir dir;
+        const QString name = "06092025071-" + QString(239, 'x') + ".wav";
+        QCOMPARE(QFile::encodeName(name).size(), 255);
+        CreateCatalogue(dir.filePath("cat.sqlite"), {Rec(1, "2025-09-06 07:01:00", 7, 1, name, 2)});
+        WriteToneWav(dir.filePath("root/2025/09/06/") + name, 2);
+        for (const char *format : {"wav", "mp3"}) {
+            const QString out = dir.filePath(QString("out-") + format);
+            const QString target = out + '/' + name.chopped(3) + format;
+            const TRun r = Run({"export-found", dir.filePath("cat.sqlite"), dir.filePath("root"), out, "--format", format});
+            QCOMPARE(r.code, 0);
+            QCOMPARE(r.out, "id=1\tfile=" + target + "\tresult=exported\tdetail=" + dir.filePath("root/2025/09/06/") +
+                                name + "\nexported=1 skipped=0 failed=0\n");
+            QVERIFY(QFileInfo(target).size() > 1000);
+            QCOMPARE(QDir(out).entryList(QDir::Files | QDir::Hidden).size(), 1);
+        }
+    }
+
+    // A disk that fills up: each encoded export fails with its cause in the detail and leaves no file.
+    void exportFoundOntoAFullDiskNamesTheCause()
+    {
+        QTemporaryDir dir;
+        CreateCatalogue(dir.filePath("cat.sqlite"), {Rec(1, "2025-09-05 07:01:00", 7, 1, "05092025071.wav", 180)});
+        WriteToneWav(dir.filePath("root/2025/09/05/05092025071.wav"), 180, 44100, 2);
+        const QString out = dir.filePath("disk");
+        QVERIFY(QDir().mkpath(out));
+        const QByteArray mountPoint = QFile::encodeName(out);
+        if (::mount("tmpfs", mountPoint.constData(), "tmpfs", 0, "size=200k") != 0)
+            QSKIP("cannot mount a small tmpfs here (needs root)");
+        struct TUnmount {
+            QByteArray path;
+            ~TUnmount() { ::umount2(path.constData(), MNT_DETACH); }
+        } unmount{mountPoint};
+        for (const char *format : {"mp3", "ogg", "opus"}) {
+            const TRun r = Run({"export-found", dir.filePath("cat.sqlite"), dir.filePath("root"), out, "--format", format});
+            QCOMPARE(r.code, 1);
+            QVERIFY2(r.out.contains("\tresult=failed\tdetail=export mislukt: ") &&
+                         r.out.contains(QString::fromLocal8Bit(std::strerror(ENOSPC))),
+                     qPrintable(r.out + r.err));
+            QCOMPARE(QDir(out).entryList(QDir::Files | QDir::Hidden), QStringList());
+        }
     }
 
     void exportFoundRefusesBadArguments_data()
