@@ -61,11 +61,13 @@ got=$(as_user vornak-tool --version)
 [ "$got" = "vornak-tool $version" ] || fail "vornak-tool --version printed '$got'"
 as_user test ! -w /usr/bin || fail "$user can write /usr/bin"
 
-# The reader under a virtual display until its window shows (the first start makes the demo before it).
+# The reader under a virtual display until its main window shows: the first start makes the demo (under a
+# small window of the same title) and then writes the settings file, before the main window opens.
 as_user xvfb-run -a -s "-screen 0 1280x800x24" bash -c '
   VornakReader2026 & pid=$!
   for _ in $(seq 1 240); do
-    if xdotool search --name "Vornak Reader 2026" >/dev/null 2>&1; then kill $pid; wait $pid; exit 0; fi
+    if [ -f "$HOME/.config/VornakReader2026/VornakReader2026.ini" ] &&
+       xdotool search --name "Vornak Reader 2026" >/dev/null 2>&1; then kill $pid; wait $pid; exit 0; fi
     kill -0 $pid 2>/dev/null || exit 2
     sleep 1
   done
