@@ -21,13 +21,14 @@
 namespace {
 
 // A newcomer's first run: no settings of our own and no recorder anywhere we look. Then the demo
-// generator writes a demo catalogue and a recorder settings file beside us, so the reader opens on it.
+// generator writes a demo catalogue and a recorder settings file beside us (a system install: in the
+// user's data folder, the last place the settings store looks), so the reader opens on it.
 void MakeDemoForNewcomer(int &argc, char **argv)
 {
-    const QString app = AppDir();
-    if (QFileInfo::exists(app + QStringLiteral("VornakReader2026.ini")))
+    const TSettingsPlaces places = SettingsPlacesFor(AppDir());
+    if (QFileInfo::exists(places.SettingsDir + QStringLiteral("VornakReader2026.ini")))
         return;
-    for (const QString &c : TConfig::RecorderIniCandidates(app))
+    for (const QString &c : places.RecorderIniCandidates)
         if (QFileInfo::exists(c))
             return;
     std::fprintf(stderr, "Vornak Reader 2026: geen recorder gevonden; demo-opnames worden aangemaakt...\n");
@@ -46,9 +47,9 @@ void MakeDemoForNewcomer(int &argc, char **argv)
         wait.pb->setRange(0, 0);  // no percentage to tell: a running bar
         wait.show();
         std::exception_ptr failure;
-        std::unique_ptr<QThread> maker(QThread::create([&failure, &app] {
+        std::unique_ptr<QThread> maker(QThread::create([&failure, &places] {
             try {
-                MakeDemo(app);
+                MakeDemo(places.DemoDir);
             } catch (...) {
                 failure = std::current_exception();
             }

@@ -298,7 +298,7 @@ bool TReaderCommands::Settings()
 
 void TReaderCommands::About()
 {
-    TfrmAbout dlg(FOwner);
+    TfrmAbout dlg(FOwner, Config->IniPath());
     FPrompt->Run(dlg);
 }
 

@@ -12,6 +12,7 @@
 #include "uPickRec.h"
 #include "uProgress.h"
 #include "uReaderConfig.h"
+#include "uVersion.h"
 #include "uReaderData.h"
 #include "uReaderSettings.h"
 #include "uReportList.h"
@@ -763,11 +764,12 @@ void TestMain::searchMovesCalendarAndLoads()
 void TestMain::aboutShowsSettingsPath()
 {
     auto w = MakeMain();
-    QString path, libs;
+    QString path, libs, version;
     QWidget *owner = nullptr;
     FPrompt.OnRun = [&](QDialog &d) {
         if (auto *a = qobject_cast<TfrmAbout *>(&d)) {
             path = a->lblIniPath->text();
+            version = a->lblVersion->text();
             libs = a->lblLibs->text();
             owner = a->parentWidget();
         }
@@ -776,7 +778,10 @@ void TestMain::aboutShowsSettingsPath()
     w->mnuAboutClick();
     QCOMPARE(owner, static_cast<QWidget *>(w.get()));
     QVERIFY(!w->findChild<TfrmAbout *>());  // destroyed when the command ends
-    QCOMPARE(path, AppDir() + QStringLiteral("VornakReader2026.ini"));
+    // The settings file in use, wherever it lies (here the test's folder, not the executable's).
+    QCOMPARE(path, QDir(FDir.path()).filePath(QStringLiteral("VornakReader2026.ini")));
+    QCOMPARE(version, QStringLiteral("Versie ") + ReaderVersion());
+    QVERIFY(version.contains(QLatin1Char('.')));
     QVERIFY(libs.contains(QStringLiteral("libavformat")) && libs.contains(QStringLiteral("SQLite")));
     QVERIFY(!libs.contains(QStringLiteral("BASS")));
 }
