@@ -154,8 +154,9 @@ bool TAudioEngine::Load(const QString &APath, const TProgressProc &AProgress)
     } else {
         r = BuildEnvelopeFromFile(APath, AProgress, FEnvelopeParts);
         // Stored only when the file did not change during the pass (a recording still being written).
-        if (key && r.Error == 0 && r.EnvCount > 0 && TEnvelopeCache::KeyOf(APath) == key)
-            FEnvCache->Store(*key, r);
+        // A folder that cannot take the result is no cache at all: Off, not Miss.
+        if (key && r.Error == 0 && r.EnvCount > 0 && TEnvelopeCache::KeyOf(APath) == key && !FEnvCache->Store(*key, r))
+            FLastCacheUse = TEnvelopeCacheUse::Off;
     }
     if (r.Error != 0) {
         FLastError = r.Error;
