@@ -15,7 +15,7 @@ namespace {
 bool Exists(const QString &path)
 {
     struct stat st {};
-    return ::lstat(QFile::encodeName(path).constData(), &st) == 0;  // a dangling link counts: it is a name
+    return ::lstat(PathBytes(path).constData(), &st) == 0;  // a dangling link counts: it is a name
 }
 
 bool AllDigits(const QByteArray &text)
