@@ -1,11 +1,13 @@
 // Envelope cache: served only for the file's exact state, damaged entries and unusable folders change
-// nothing but speed, the folder stays within its bound, concurrent writers, and the tool's cache line.
+// nothing but speed, the folder stays within its bound without a scan at every store, FIFOs and folders
+// that cannot be written, concurrent writers, the tool's cache line, and the tool's end on SIGTERM.
 #include "uAudioEngine.h"
 #include "uEnvelopeCache.h"
 
 #include <QtTest>
 
 #include <QDateTime>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -513,6 +515,48 @@ private slots:
             run(bad, &code);
             QCOMPARE(code, 2);
         }
+    }
+
+    // SIGTERM during a long pass ends vornak-tool envelope at once (a 3.15-hour recording of silence,
+    // written sparse; stopped at its first progress line).
+    void toolEndsPromptlyOnSigtermDuringThePass()
+    {
+        const QString tool = qEnvironmentVariable("VORNAK_TOOL");
+        QVERIFY2(!tool.isEmpty(), "VORNAK_TOOL is not set");
+        const quint32 bytes = 2000000000;
+        QByteArray h;
+        auto u32 = [&h](quint32 v) { char b[4]; qToLittleEndian(v, b); h.append(b, 4); };
+        auto u16 = [&h](quint16 v) { char b[2]; qToLittleEndian(v, b); h.append(b, 2); };
+        h.append("RIFF");
+        u32(36 + bytes);
+        h.append("WAVEfmt ");
+        u32(16); u16(1); u16(2); u32(44100); u32(44100 * 4); u16(4); u16(16);
+        h.append("data");
+        u32(bytes);
+        QFile wav(Path("long.wav"));
+        QVERIFY(wav.open(QIODevice::WriteOnly));
+        wav.write(h);
+        QVERIFY(wav.resize(h.size() + bytes));
+        wav.close();
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_CACHE_HOME", QFileInfo(FCache).path());
+        p.setProcessEnvironment(env);
+        p.start(tool, {"envelope", wav.fileName(), "--progress", "--threads", "1"});
+        QVERIFY(p.waitForStarted());
+        QDeadlineTimer deadline(60000);
+        while (!p.canReadLine() && p.state() == QProcess::Running && !deadline.hasExpired())
+            p.waitForReadyRead(100);
+        QCOMPARE(p.readLine().left(9), QByteArray("progress="));
+        p.terminate();
+        const bool ended = p.waitForFinished(3000);
+        if (!ended) {
+            p.kill();
+            p.waitForFinished();
+        }
+        QVERIFY2(ended, "vornak-tool envelope did not end within 3 s of SIGTERM");
+        QVERIFY(!p.readAllStandardOutput().contains("cache="));  // stopped, not finished
+        QFile::remove(wav.fileName());
     }
 };
 
