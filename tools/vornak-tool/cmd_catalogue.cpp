@@ -78,12 +78,12 @@ bool ParseInt(const QString &s, int &v)
 
 } // namespace
 
-QString EscapedField(const QString &v)
+QString EscapedField(const QString &AValue)
 {
     QString r;
-    r.reserve(v.size());
-    for (qsizetype i = 0; i < v.size(); ++i) {
-        const char16_t c = v[i].unicode();
+    r.reserve(AValue.size());
+    for (qsizetype i = 0; i < AValue.size(); ++i) {
+        const char16_t c = AValue[i].unicode();
         switch (c) {
         case '\\': r += QLatin1String("\\\\"); break;
         case '\t': r += QLatin1String("\\t"); break;
@@ -93,13 +93,13 @@ QString EscapedField(const QString &v)
         default:
             // A byte of a file name that is not UTF-8 (see PathFromBytes), so that standard output stays
             // UTF-8 and the line keeps the name's bytes.
-            if (c >= 0xDC80 && c <= 0xDCFF && (i == 0 || !v[i - 1].isHighSurrogate())) {
+            if (c >= 0xDC80 && c <= 0xDCFF && (i == 0 || !AValue[i - 1].isHighSurrogate())) {
                 const char *const hex = "0123456789ABCDEF";
                 r += QLatin1String("\\x");
                 r += QLatin1Char(hex[(c >> 4) & 0xF]);
                 r += QLatin1Char(hex[c & 0xF]);
             } else {
-                r += v[i];
+                r += AValue[i];
             }
         }
     }
