@@ -457,10 +457,11 @@ bool TDecodeStream::OpenWithLength(const QString &path, qint64 knownFrames, qint
     d->decodeErrors = 0;
     d->gaps = 0;
     d->filledBytes = 0;
-    d->path = path.toUtf8();
-    // A FIFO or a device would block the demuxer for ever: only regular files are read.
+    d->path = PathBytes(path);  // a name by its bytes, also when they are not UTF-8
+    // A FIFO or a device would block the demuxer for ever: only regular files are read. A path holding a
+    // NUL names no file (the system would see only the part before it).
     struct stat st;
-    if (path.isEmpty() || ::stat(d->path.constData(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (path.isEmpty() || path.contains(QChar(0)) || ::stat(d->path.constData(), &st) != 0 || !S_ISREG(st.st_mode)) {
         d->lastError = aeFileOpen;
         return false;
     }
