@@ -106,5 +106,7 @@ int main(int argc, char *argv[])
         exitCode = app.exec();
     }
     Config.reset();  // last, without saving
+    // Everything of ours is closed now: once sound was used, the audio layer's exit guard (uAudioExit) ends
+    // the process after main returns, before Qt Multimedia's static teardown.
     return exitCode;
 }

@@ -1,6 +1,7 @@
 // The one audio object: output device, playback of the loaded recording, its envelope.
 #include "uAudioEngine.h"
 
+#include "uAudioExit.h"
 #include "uAudioExport.h"
 #include "uEnvelope.h"
 #include "uPlayback.h"
@@ -18,10 +19,14 @@ namespace {
 // The output device of a device number; a null device for 0 and for numbers that are not listed.
 QAudioDevice OutputFor(int ADevice)
 {
-    if (ADevice == -1)
-        return QMediaDevices::defaultAudioOutput();
+    if (ADevice == -1) {
+        const QAudioDevice device = QMediaDevices::defaultAudioOutput();
+        GuardAudioExit(TAudioUse::auDeviceQuery);
+        return device;
+    }
     if (ADevice >= 1) {
         const QList<QAudioDevice> outputs = QMediaDevices::audioOutputs();
+        GuardAudioExit(TAudioUse::auDeviceQuery);
         if (ADevice <= outputs.size())
             return outputs[ADevice - 1];
     }
@@ -287,6 +292,7 @@ void ListOutputDevices(QList<QPair<QString, int>> &AList)
     AList.clear();
     AList.append({QStringLiteral("Standaard uitvoerapparaat"), -1});
     const QList<QAudioDevice> outputs = QMediaDevices::audioOutputs();
+    GuardAudioExit(TAudioUse::auDeviceQuery);
     for (int i = 0; i < outputs.size(); ++i)
         AList.append({outputs[i].description(), i + 1});
 }

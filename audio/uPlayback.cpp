@@ -1,6 +1,7 @@
 // Playback of one recording on a thread of its own, through a Qt Multimedia audio sink.
 #include "uPlayback.h"
 
+#include "uAudioExit.h"
 #include "uDecoder.h"
 #include "uTimeStretch.h"
 
@@ -285,6 +286,9 @@ struct TPlayback::Worker : QObject {
         sink = std::make_unique<QAudioSink>(device, format);
         sink->setBufferSize(static_cast<qsizetype>(SinkBufferSec * rate) * OutBlock());
         io = sink->start();
+        // Made on this thread by the first start, Qt's sink connection to the sound server must not be
+        // torn down at process exit (uAudioExit).
+        GuardAudioExit(TAudioUse::auSinkStart);
         if (!io || sink->error() != QAudio::NoError) {
             DropSink();
             state = TState::Stopped;
@@ -298,6 +302,7 @@ struct TPlayback::Worker : QObject {
     static bool Listed(const QAudioDevice &d)
     {
         const QList<QAudioDevice> outputs = QMediaDevices::audioOutputs();
+        GuardAudioExit(TAudioUse::auDeviceQuery);
         return std::any_of(outputs.begin(), outputs.end(), [&](const QAudioDevice &o) { return o.id() == d.id(); });
     }
 
