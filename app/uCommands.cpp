@@ -11,6 +11,7 @@
 #include "uReaderSettings.h"
 #include "uSearch.h"
 
+#include <QCheckBox>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>

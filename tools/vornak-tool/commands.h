@@ -36,5 +36,6 @@ int CmdDemo(const QStringList &args);
 // archive audit and export of found recordings (cmd_archive.cpp)
 int CmdAudit(const QStringList &args);
 int CmdExportFound(const QStringList &args);
+int CmdFixity(const QStringList &args);
 // recorder stand-in (cmd_recorder.cpp)
 int CmdRecorder(const QStringList &args);
