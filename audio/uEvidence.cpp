@@ -4,7 +4,6 @@
 #include "uAudioEngine.h"
 #include "uTempFile.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -16,6 +15,8 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
+#include <openssl/evp.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <thread>
@@ -163,7 +164,12 @@ TFileDigest Sha256OfFile(const QString &APath)
     d.Modified = QDateTime::fromMSecsSinceEpoch(qint64(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000,
                                                 Qt::UTC);
     ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-    QCryptographicHash hash(QCryptographicHash::Sha256);
+    const std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> hash(EVP_MD_CTX_new(), &EVP_MD_CTX_free);
+    if (!hash || EVP_DigestInit_ex(hash.get(), EVP_sha256(), nullptr) != 1) {
+        d.Error = ENOMEM;
+        ::close(fd);
+        return d;
+    }
     std::vector<char> buf(HashBlockBytes);
     qint64 total = 0;
     for (;;) {
@@ -177,12 +183,15 @@ TFileDigest Sha256OfFile(const QString &APath)
         }
         if (n == 0)
             break;
-        hash.addData(QByteArrayView(buf.data(), n));
+        EVP_DigestUpdate(hash.get(), buf.data(), size_t(n));
         total += n;
     }
     ::close(fd);
     d.Bytes = total;
-    d.Hex = hash.result().toHex();
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    EVP_DigestFinal_ex(hash.get(), digest, &length);
+    d.Hex = QByteArray(reinterpret_cast<const char *>(digest), int(length)).toHex();
     return d;
 }
 
