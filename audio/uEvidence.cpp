@@ -235,6 +235,15 @@ bool ExportWithRecord(const TEvidenceExport &AJob, const TCancelProgress &AProgr
         outcome.Error = QStringLiteral("geen gewoon bestand: %1").arg(AJob.Dest);
         return false;
     }
+    // The clip replaces its target by a rename, so a target that is the recording (or a link to it) would
+    // replace the recording: refused before anything is made.
+    struct stat src {}, dst {};
+    if (::stat(QFile::encodeName(AJob.Source).constData(), &src) == 0 &&
+        ::stat(QFile::encodeName(AJob.Dest).constData(), &dst) == 0 && src.st_dev == dst.st_dev &&
+        src.st_ino == dst.st_ino) {
+        outcome.Error = QStringLiteral("de export zou de opname zelf vervangen: %1").arg(AJob.Dest);
+        return false;
+    }
     // The clip goes to a name of our own first; the export renames its complete file onto it.
     TTempFile clip;
     if (!clip.Create(target.path(), ExportTempPrefix, ExportTempSuffix)) {

@@ -14,6 +14,8 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <unistd.h>
+
 namespace {
 
 QByteArray FileSha(const QString &APath)
@@ -278,6 +280,31 @@ private slots:
             QVERIFY(f.open(QIODevice::ReadOnly));
             QCOMPARE(f.readAll(), QByteArray("old"));
         }
+    }
+
+    void exportOntoTheRecordingItselfIsRefused_data()
+    {
+        QTest::addColumn<QString>("how");
+        QTest::addRow("the same name") << "same";
+        QTest::addRow("a symbolic link to it") << "symlink";
+        QTest::addRow("a hard link to it") << "hardlink";
+    }
+    void exportOntoTheRecordingItselfIsRefused()
+    {
+        QFETCH(QString, how);
+        QTemporaryDir dir;
+        const QString src = dir.filePath("rec.wav");
+        QVERIFY(QFile::copy(FSource, src));
+        const QByteArray before = FileSha(src);
+        QString dest = src;
+        if (how == "symlink")
+            QVERIFY(QFile::link(src, dest = dir.filePath("link.wav")));
+        else if (how == "hardlink")
+            QVERIFY(::link(QFile::encodeName(src).constData(), QFile::encodeName(dest = dir.filePath("hard.wav")).constData()) == 0);
+        TExportOutcome outcome;
+        QVERIFY(!ExportWithRecord(Job(src, dest), {}, &outcome, nullptr));
+        QCOMPARE(FileSha(src), before);
+        QVERIFY(!QFile::exists(dest + ".json"));
     }
 
     void cancelledExportKeepsNothing()
