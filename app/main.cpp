@@ -3,34 +3,64 @@
 #include "uApplication.h"
 #include "uDemo.h"
 #include "uMain.h"
+#include "uProgress.h"
 #include "uReaderConfig.h"
 #include "uReaderTypes.h"
 #include "uTheme.h"
 
-#include <QCoreApplication>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QProgressBar>
+#include <QThread>
 
 #include <cstdio>
+#include <exception>
+#include <memory>
 
 namespace {
 
 // A newcomer's first run: no settings of our own and no recorder anywhere we look. Then the demo
-// generator writes a demo catalogue and a recorder settings file beside us, so the reader opens on it.
+// generator writes a demo catalogue and a recorder settings file beside us (a system install: in the
+// user's data folder, the last place the settings store looks), so the reader opens on it.
 void MakeDemoForNewcomer(int &argc, char **argv)
 {
-    const QString app = AppDir();
-    if (QFileInfo::exists(app + QStringLiteral("VornakReader2026.ini")))
+    const TSettingsPlaces places = SettingsPlacesFor(AppDir());
+    if (QFileInfo::exists(places.SettingsDir + QStringLiteral("VornakReader2026.ini")))
         return;
-    for (const QString &c : TConfig::RecorderIniCandidates(app))
+    for (const QString &c : places.RecorderIniCandidates)
         if (QFileInfo::exists(c))
             return;
     std::fprintf(stderr, "Vornak Reader 2026: geen recorder gevonden; demo-opnames worden aangemaakt...\n");
     try {
-        // The generator runs the ffmpeg command line; a plain core application serves its processes and
-        // is gone again before the settings are read.
-        QCoreApplication demoApp(argc, argv);
-        MakeDemo(app);
+        // The generator runs the ffmpeg command line on a thread of its own (10-20 s) while a small window
+        // says what happens; this application is gone again before the settings are read.
+        QApplication demoApp(argc, argv);
+        demoApp.setQuitOnLastWindowClosed(false);  // a hidden window waits for the demo all the same
+        InstallDutchQtTexts(demoApp);
+        ApplyDarkTheme(demoApp);
+        demoApp.setWindowIcon(ReaderIcon());
+        TfrmProgress wait;
+        wait.setWindowTitle(QStringLiteral("Vornak Reader 2026"));
+        wait.SetAllowCancel(false);
+        wait.SetProgress(0, QStringLiteral("Demo-opnames aanmaken..."));
+        wait.pb->setRange(0, 0);  // no percentage to tell: a running bar
+        wait.show();
+        std::exception_ptr failure;
+        std::unique_ptr<QThread> maker(QThread::create([&failure, &places] {
+            try {
+                MakeDemo(places.DemoDir);
+            } catch (...) {
+                failure = std::current_exception();
+            }
+        }));
+        QEventLoop loop;
+        QObject::connect(maker.get(), &QThread::finished, &loop, &QEventLoop::quit);
+        maker->start();
+        loop.exec();
+        maker->wait();
+        if (failure)
+            std::rethrow_exception(failure);
     } catch (const std::exception &e) {
         // Without a demo the reader still starts and tells that no catalogue is open.
         std::fprintf(stderr, "Demo niet aangemaakt: %s\n", e.what());

@@ -4,6 +4,7 @@
 #include "uAudioEngine.h"
 #include "uReaderData.h"
 #include "uReaderTypes.h"
+#include "uVersion.h"
 
 #include <QIcon>
 #include <QLabel>
@@ -56,12 +57,12 @@ void PaintLogo(QPainter &p, int ASize)
     ReaderIcon().paint(&p, QRect(0, 0, ASize, ASize));
 }
 
-TfrmAbout::TfrmAbout(QWidget *AOwner) : QDialog(AOwner)
+TfrmAbout::TfrmAbout(QWidget *AOwner, const QString &AIniPath) : QDialog(AOwner)
 {
-    FormCreate();
+    FormCreate(AIniPath);
 }
 
-void TfrmAbout::FormCreate()
+void TfrmAbout::FormCreate(const QString &AIniPath)
 {
     setWindowTitle(QStringLiteral("Over Vornak Reader 2026"));
     setFixedSize(424, 320);
@@ -84,6 +85,7 @@ void TfrmAbout::FormCreate()
                             false, Qt::white);
     lblInfo = MakeLabel(this, QStringLiteral("Terugluisteren van opgenomen audio."), QRect(20, 100, 240, 15), 12,
                         false);
+    lblVersion = MakeLabel(this, QStringLiteral("Versie ") + ReaderVersion(), QRect(20, 116, 240, 15), 12, false);
     lblLibsHdr = MakeLabel(this, QStringLiteral("Gebruikte bibliotheken:"), QRect(20, 136, 160, 15), 12, true);
     // Three entries, wrapped to the room left of the logo.
     lblLibs = MakeLabel(this, AboutLibrariesText(), QRect(36, 156, 232, 74), 10, false);
@@ -105,6 +107,6 @@ void TfrmAbout::FormCreate()
     // Escape closes through QDialog::reject; the result is not used by the caller.
 
     // The path grows to the right on one line, past the window's edge if it must.
-    lblIniPath->setText(AppDir() + QStringLiteral("VornakReader2026.ini"));
+    lblIniPath->setText(AIniPath);
     lblIniPath->adjustSize();
 }

@@ -1,4 +1,4 @@
-// The about box: product name, the libraries this build uses and the path of the settings file.
+// The about box: product name and version, the libraries this build uses and the path of the settings file.
 #pragma once
 
 #include <QDialog>
@@ -27,21 +27,23 @@ QIcon ReaderIcon();
 class TfrmAbout : public QDialog {
     Q_OBJECT
 public:
-    explicit TfrmAbout(QWidget *AOwner);
+    // AIniPath: the settings file in use (TConfig::IniPath), shown as it is.
+    TfrmAbout(QWidget *AOwner, const QString &AIniPath);
 
     QWidget *pnlHeader = nullptr;
     QLabel *lblTitle = nullptr;
     QLabel *lblSubtitle = nullptr;
     QLabel *lblInfo = nullptr;
+    QLabel *lblVersion = nullptr;  // "Versie " + ReaderVersion()
     QLabel *lblLibsHdr = nullptr;
     QLabel *lblLibs = nullptr;
     QLabel *lblIniHdr = nullptr;
-    QLabel *lblIniPath = nullptr;  // AppDir() + "VornakReader2026.ini", set on creation
+    QLabel *lblIniPath = nullptr;  // the settings file in use, set on creation
     TLogoView *Image1 = nullptr;
     QPushButton *btnClose = nullptr;
 
 private:
-    void FormCreate();
+    void FormCreate(const QString &AIniPath);
 };
 
 // The three entries of the library list for this build (FFmpeg and encoders, Qt Multimedia, SQLite), as

@@ -3,10 +3,71 @@
 
 #include "uReaderTypes.h"
 
+#include <QFileDialog>
+#include <QFileSystemModel>
+#include <QIdentityProxyModel>
 #include <QLibraryInfo>
+#include <QMimeDatabase>
 #include <QTranslator>
 #include <QWidget>
 #include <exception>
+
+namespace {
+
+// The size and date columns of a file dialog's list in the default locale, and a folder's type as the MIME
+// database names it there (as Qt names a file's type; Qt's Dutch texts lack its own word "Folder");
+// everything else as Qt's model gives it (a folder's size stays empty).
+class TLocaleFileColumns final : public QIdentityProxyModel {
+public:
+    using QIdentityProxyModel::QIdentityProxyModel;
+
+    QVariant data(const QModelIndex &AIndex, int ARole) const override
+    {
+        const auto *files = qobject_cast<const QFileSystemModel *>(sourceModel());
+        if (ARole != Qt::DisplayRole || !files || AIndex.column() < SizeColumn || AIndex.column() > DateColumn)
+            return QIdentityProxyModel::data(AIndex, ARole);
+        const QModelIndex source = mapToSource(AIndex);
+        if (AIndex.column() == DateColumn)
+            return QLocale().toString(files->lastModified(source), QLocale::ShortFormat);
+        if (!files->isDir(source))
+            return AIndex.column() == SizeColumn ? QVariant(QLocale().formattedDataSize(files->size(source)))
+                                                 : QIdentityProxyModel::data(AIndex, ARole);
+        if (AIndex.column() == TypeColumn)
+            return QMimeDatabase().mimeTypeForName(QStringLiteral("inode/directory")).comment();
+        return QIdentityProxyModel::data(AIndex, ARole);
+    }
+
+private:
+    // QFileSystemModel's columns: name, size, type, date modified.
+    static constexpr int SizeColumn = 1;
+    static constexpr int TypeColumn = 2;
+    static constexpr int DateColumn = 3;
+};
+
+// Gives each file dialog the proxy once its own widgets exist and before it shows; a dialog that was given
+// a proxy of its own keeps it.
+class TFileDialogLocale final : public QObject {
+public:
+    using QObject::QObject;
+
+    bool eventFilter(QObject *AWatched, QEvent *AEvent) override
+    {
+        if (AEvent->type() == QEvent::Polish || AEvent->type() == QEvent::Show) {
+            auto *dialog = qobject_cast<QFileDialog *>(AWatched);
+            if (dialog && !dialog->proxyModel() && dialog->findChild<QFileSystemModel *>())
+                dialog->setProxyModel(new TLocaleFileColumns(dialog));
+        }
+        return false;
+    }
+};
+
+} // namespace
+
+void UseDutchFormats(QApplication &app)
+{
+    QLocale::setDefault(QLocale(QLocale::Dutch, QLocale::Netherlands));
+    app.installEventFilter(new TFileDialogLocale(&app));
+}
 
 bool InstallDutchQtTexts(QCoreApplication &app)
 {
@@ -22,6 +83,7 @@ bool InstallDutchQtTexts(QCoreApplication &app)
 TReaderApplication::TReaderApplication(int &argc, char **argv) : QApplication(argc, argv)
 {
     InstallDutchQtTexts(*this);
+    UseDutchFormats(*this);
     // A desktop's own file dialogs speak the desktop's language; Qt's own speak the reader's.
     setAttribute(Qt::AA_DontUseNativeDialogs);
     ShowError = [](const QString &AText) {

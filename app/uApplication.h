@@ -1,5 +1,5 @@
 // The reader's application object: reports an error that no command handled and keeps the window usable,
-// and speaks Dutch in Qt's own dialogs and buttons.
+// and speaks Dutch in Qt's own dialogs and buttons, with Dutch dates, sizes and file types.
 #pragma once
 
 #include <QApplication>
@@ -11,11 +11,17 @@
 // belongs to app. False when the file is missing or unreadable; Qt's texts then stay English.
 bool InstallDutchQtTexts(QCoreApplication &app);
 
+// Makes Dutch the default locale (numbers, dates, the file types Qt names from the MIME database) and
+// has every Qt file dialog of app list sizes and dates in it, whatever the system locale: Qt's file model
+// writes those two columns in QLocale::system(), which QLocale::setDefault does not change, so each file
+// dialog gets a proxy model over them before it is first shown. Once per application object.
+void UseDutchFormats(QApplication &app);
+
 class TReaderApplication : public QApplication {
     Q_OBJECT
 public:
-    // Installs the Dutch Qt texts (InstallDutchQtTexts) and uses Qt's own file and folder dialogs, which
-    // carry them, rather than the desktop's.
+    // Installs the Dutch Qt texts (InstallDutchQtTexts) and formats (UseDutchFormats) and uses Qt's own
+    // file and folder dialogs, which carry them, rather than the desktop's.
     TReaderApplication(int &argc, char **argv);
 
     // Delivers the event; an EReaderError or std::exception escaping a handler is shown through

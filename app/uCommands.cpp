@@ -311,7 +311,7 @@ bool TReaderCommands::Settings()
 
 void TReaderCommands::About()
 {
-    TfrmAbout dlg(FOwner);
+    TfrmAbout dlg(FOwner, Config->IniPath());
     FPrompt->Run(dlg);
 }
 
@@ -361,6 +361,13 @@ void TReaderCommands::CloseIfRequested()
         FCloseRequested = false;
         QTimer::singleShot(0, FOwner, [owner = FOwner] { owner->close(); });
     }
+}
+
+int TReaderCommands::MarkedHourOn(const QDate &ADay) const
+{
+    if (!FHasFile || !ADay.isValid() || FCurrent.RecDate != DayKey(ADay))
+        return -1;
+    return FCurrent.RecHour >= 0 && FCurrent.RecHour <= 23 ? FCurrent.RecHour : -1;
 }
 
 bool TReaderCommands::NeighbourInDay(int AStep, TRecInfo &ARI) const

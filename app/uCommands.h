@@ -87,6 +87,10 @@ public:
     // The loop range follows ASelection while the loop is chosen; without a selection there is none.
     void FollowSelection(const TWaveSelection &ASelection);
 
+    // The hour whose tile carries the mark while ADay is shown: the loaded recording's hour on its own
+    // day, -1 on every other day and while nothing is loaded. Only a load that succeeded moves it.
+    int MarkedHourOn(const QDate &ADay) const;
+
     bool Busy() const { return FBusy; }
     bool HasFile() const { return FHasFile; }
     bool DataOK() const { return FDataOK; }

@@ -74,13 +74,13 @@ QRect ToolTileRect(int AIndex, int APanelW)
     return QRect(6, 8 + AIndex * 54, w, 46);
 }
 
-QPixmap FloppyPixmap()
+QPixmap FloppyPixmap(const QColor &ALines)
 {
     QPixmap pm(64, 64);
     pm.fill(Qt::transparent);
     QPainter p(&pm);
     p.setRenderHint(QPainter::Antialiasing, true);
-    QPen pen(Qt::white, 3);
+    QPen pen(ALines, 3);
     pen.setJoinStyle(Qt::RoundJoin);
     p.setPen(pen);
     p.setBrush(Qt::NoBrush);
@@ -90,7 +90,7 @@ QPixmap FloppyPixmap()
     p.drawPolygon(body);
     // Metal shutter with its window.
     p.drawRect(QRectF(18, 6, 26, 16));
-    p.fillRect(QRectF(34, 10, 6, 9), Qt::white);
+    p.fillRect(QRectF(34, 10, 6, 9), ALines);
     // Label area.
     p.drawRect(QRectF(16, 32, 34, 26));
     pen.setWidth(2);
@@ -211,9 +211,14 @@ void TfrmMain::BuildPanels()
     btnExport = new QPushButton(pnlBottom);
     btnExport->setObjectName(QStringLiteral("btnExport"));
     btnExport->setGeometry(896, 18, 106, 70);
-    btnExport->setIcon(QIcon(FloppyPixmap()));
+    // The style's own disabled picture of white lines stays nearly white on the dark theme: the disabled
+    // one is drawn in the grey of a disabled tile's glyph.
+    QIcon floppy(FloppyPixmap());
+    floppy.addPixmap(FloppyPixmap(TileColours(false, false, false).Fore), QIcon::Disabled);
+    btnExport->setIcon(floppy);
     btnExport->setIconSize(QSize(64, 64));
     btnExport->setAccessibleDescription(QStringLiteral("Exporteer deze opname"));
+    btnExport->setToolTip(QStringLiteral("Exporteren..."));
     btnExport->setEnabled(false);
     connect(btnExport, &QPushButton::clicked, this, [this] { mnuExportClick(); });
 }
@@ -252,7 +257,11 @@ void TfrmMain::BuildToolTiles()
     FPlay->setGeometry(16, 24, 68, 60);
     FPause->setGeometry(92, 24, 68, 60);
     FStop->setGeometry(168, 24, 68, 60);
-    const std::pair<TTileButton *, const char *> hints[] = {{FZoomFit, "Volledige opname tonen"},
+    // Each tile's hint is the caption of its menu item ("Afspelen / pauzeren" is two tiles).
+    const std::pair<TTileButton *, const char *> hints[] = {{FPlay, "Afspelen"},
+                                                           {FPause, "Pauzeren"},
+                                                           {FStop, "Stoppen"},
+                                                           {FZoomFit, "Volledige opname tonen"},
                                                            {FZoomSel, "Inzoomen op selectie"},
                                                            {FZoomOut, "Uitzoomen"},
                                                            {FZoomIn, "Inzoomen"}};
@@ -338,7 +347,7 @@ bool TfrmMain::eventFilter(QObject *AWatched, QEvent *AEvent)
         } else if (AWatched == pnlBottom && lblStatus && btnExport) {
             lblStatus->setGeometry(16, 4, qMax(0, pnlBottom->width() - 16 - 18), 16);
             btnExport->move(pnlBottom->width() - 18 - btnExport->width(), 18);
-            SetStatus(lblStatus->property("fullText").toString());
+            ShowStatus(lblStatus->property("fullText").toString());
         } else if (AWatched == pnlHours) {
             LayoutHourTiles();
         } else if (AWatched == pnlTools) {
@@ -416,6 +425,25 @@ QString TfrmMain::DataNotOpenText() const
 
 void TfrmMain::SetStatus(const QString &AText)
 {
+    FSelectionShown = false;
+    FStatusBeforeSelection.clear();
+    ShowStatus(AText);
+}
+
+TfrmMain::TStatusShown TfrmMain::StatusShown() const
+{
+    return {lblStatus->property("fullText").toString(), FStatusBeforeSelection, FSelectionShown};
+}
+
+void TfrmMain::RestoreStatus(const TStatusShown &AShown)
+{
+    ShowStatus(AShown.Text);
+    FStatusBeforeSelection = AShown.BeforeSelection;
+    FSelectionShown = AShown.Selection;
+}
+
+void TfrmMain::ShowStatus(const QString &AText)
+{
     // The label keeps the whole text; what does not fit is cut with an ellipsis at its end.
     // Persons are stored one per line; the one-line status shows them separated by commas.
     lblStatus->setProperty("fullText", AText);
@@ -458,15 +486,16 @@ void TfrmMain::UpdateCommands()
 
 // ---- browsing by date and hour ----
 
-void TfrmMain::ClearHourSelection()
+void TfrmMain::ShowHourMark()
 {
-    for (TTileButton *t : FHourTiles)
-        t->SetSelected(false);
+    const int hour = FCommands->MarkedHourOn(FCalendar->SelectedDate());
+    for (int i = 0; i < 24; ++i)
+        FHourTiles[size_t(i)]->SetSelected(i == hour);
 }
 
 void TfrmMain::CalendarSelect()
 {
-    ClearHourSelection();
+    ShowHourMark();
     const QDate day = FCalendar->SelectedDate();
     const THourSet hours = FCommands->AvailableHours(day);
     int count = 0;
@@ -492,27 +521,8 @@ void TfrmMain::HourTileClick(TTileButton *Sender)
             CalendarSelect();
         return;
     }
-    const THourSet marked = MarkedHours();
-    ClearHourSelection();
-    Sender->SetSelected(true);
-    // A failed load keeps the previous recording, and with it its mark; without one the new mark stays.
-    if (!LoadRecording(choice) && FCommands->HasFile())
-        SetMarkedHours(marked);
-}
-
-THourSet TfrmMain::MarkedHours() const
-{
-    THourSet marked;
-    for (int i = 0; i < 24; ++i)
-        if (FHourTiles[size_t(i)]->Selected())
-            marked.Include(i);
-    return marked;
-}
-
-void TfrmMain::SetMarkedHours(const THourSet &AMarked)
-{
-    for (int i = 0; i < 24; ++i)
-        FHourTiles[size_t(i)]->SetSelected(AMarked.Contains(i));
+    // The mark moves only with a load that succeeds: a failed one keeps the previous recording and its mark.
+    LoadRecording(choice);
 }
 
 // ---- loading and playback ----
@@ -526,6 +536,7 @@ bool TfrmMain::LoadRecording(const TRecInfo &RI)
     UpdateCaption();
     UpdateCommands();
     ShowTime(0);
+    ShowHourMark();
     return true;
 }
 
@@ -600,10 +611,18 @@ void TfrmMain::WaveSelectionChange()
     FZoomSel->setEnabled(FCommands->HasFile() && FWave->HasSelection());
     mnuZoomSel->setEnabled(FZoomSel->isEnabled());
     FCommands->FollowSelection(Selection());
-    if (FWave->HasSelection())
-        SetStatus(QStringLiteral("Selectie: %1 - %2  (%3)")
-                      .arg(FormatDuration(FWave->SelStart()), FormatDuration(FWave->SelEnd()),
-                           FormatDuration(FWave->SelEnd() - FWave->SelStart())));
+    if (FWave->HasSelection()) {
+        if (!FSelectionShown)
+            FStatusBeforeSelection = lblStatus->property("fullText").toString();
+        ShowStatus(QStringLiteral("Selectie: %1 - %2  (%3)")
+                       .arg(FormatDuration(FWave->SelStart()), FormatDuration(FWave->SelEnd()),
+                            FormatDuration(FWave->SelEnd() - FWave->SelStart())));
+        FSelectionShown = true;
+    } else if (FSelectionShown) {
+        // The selection is gone, and with it its text: what was shown before it comes back.
+        const QString before = FStatusBeforeSelection;  // SetStatus clears the field
+        SetStatus(before);
+    }
 }
 
 void TfrmMain::TimerPosTimer()
@@ -624,8 +643,7 @@ void TfrmMain::mnuSearchClick()
     if (!FCommands->Search(RI))
         return;
     const QDate shownDay = FCalendar->SelectedDate();
-    const THourSet shownMarks = MarkedHours();
-    const QString shownStatus = StatusText();
+    const TStatusShown shownStatus = StatusShown();
     if (RI.RecDate.length() == 10) {
         bool okY = false, okM = false, okD = false;
         int y = RI.RecDate.mid(0, 4).toInt(&okY);
@@ -643,15 +661,12 @@ void TfrmMain::mnuSearchClick()
         FCalendar->SetSelectedDate(date);
     }
     CalendarSelect();
-    if (RI.RecHour >= 0 && RI.RecHour <= 23)
-        FHourTiles[size_t(RI.RecHour)]->SetSelected(true);
     if (LoadRecording(RI) || !FCommands->HasFile())
         return;
     // The previous recording stays, and so does what was on show with it: day, hour mark, status line.
     FCalendar->SetSelectedDate(shownDay);
     CalendarSelect();
-    SetMarkedHours(shownMarks);
-    SetStatus(shownStatus);
+    RestoreStatus(shownStatus);
 }
 
 void TfrmMain::mnuExportClick()
@@ -869,9 +884,6 @@ void TfrmMain::LoadNeighbour(int ADirection)
         FCalendar->SetSelectedDate(day);
         CalendarSelect();
     }
-    ClearHourSelection();
-    if (RI.RecHour >= 0 && RI.RecHour <= 23)
-        FHourTiles[size_t(RI.RecHour)]->SetSelected(true);
     LoadRecording(RI);
 }
 
@@ -879,7 +891,7 @@ void TfrmMain::SpeedChoose(double ASpeed)
 {
     FCommands->SetPlaySpeed(ASpeed);
     UpdatePlayMenu();
-    SetStatus(lblStatus->property("fullText").toString());
+    ShowStatus(lblStatus->property("fullText").toString());
 }
 
 void TfrmMain::SpeedStep(int ADirection)
@@ -904,7 +916,7 @@ void TfrmMain::ChannelChoose(TChannelMode AMode)
 {
     FCommands->SetPlayChannel(AMode);
     UpdatePlayMenu();
-    SetStatus(lblStatus->property("fullText").toString());
+    ShowStatus(lblStatus->property("fullText").toString());
 }
 
 void TfrmMain::LoopToggle(bool AOn)

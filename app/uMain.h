@@ -4,6 +4,7 @@
 
 #include "uCommands.h"
 
+#include <QColor>
 #include <QMainWindow>
 #include <array>
 #include <iterator>
@@ -34,8 +35,9 @@ constexpr int MainMinOuterHeight = 640;
 QRect HourTileRect(int AIndex, int APanelW, int APanelH);
 // Zoom column: tile AIndex (0 fit, 1 selection, 2 out, 3 in) in a column of client width APanelW.
 QRect ToolTileRect(int AIndex, int APanelW);
-// The floppy-disk picture of the export button: white lines on a transparent background, 64 × 64.
-QPixmap FloppyPixmap();
+// The floppy-disk picture of the export button: lines of ALines (white when enabled) on a transparent
+// background, 64 × 64.
+QPixmap FloppyPixmap(const QColor &ALines = Qt::white);
 
 // The status line's tail for the listening choices: empty at 1× with both channels, else for example
 // "  [1,5×, alleen links]".
@@ -57,6 +59,8 @@ public:
     // The commands behind the menu and the tiles; their prompt is the one place tests answer the operator.
     TReaderCommands &Commands() const { return *FCommands; }
 
+    // Writes AText as the status line's text; a later selection in the waveform shows over it, and a click
+    // that clears that selection shows AText again.
     void SetStatus(const QString &AText);
     QString StatusText() const;  // the whole status text, before the ellipsis
     void ShowTime(double Sec);
@@ -67,9 +71,8 @@ public:
     // Browsing by date and hour.
     void CalendarSelect();
     void HourTileClick(TTileButton *Sender);
-    void ClearHourSelection();
-    THourSet MarkedHours() const;
-    void SetMarkedHours(const THourSet &AMarked);
+    // Marks the hour tile of the loaded recording while its day is shown, and no tile otherwise.
+    void ShowHourMark();
 
     // Loading and playback.
     // True when RI became the loaded recording; a failed load changes nothing on show.
@@ -136,6 +139,18 @@ private:
     void BuildHourTiles();
     void BuildToolTiles();
     QString DataNotOpenText() const;
+    // The status line shows AText (cut with an ellipsis), whoever wrote it; SetStatus and the selection
+    // text go through here.
+    void ShowStatus(const QString &AText);
+
+    // What the status line shows, to put back after a command changed it and then did not happen.
+    struct TStatusShown {
+        QString Text;             // the status line's own text, without the listening tail
+        QString BeforeSelection;  // the text a cleared selection gives back
+        bool Selection = false;   // Text is the selection's text
+    };
+    TStatusShown StatusShown() const;
+    void RestoreStatus(const TStatusShown &AShown);
 
     std::unique_ptr<TReaderCommands> FCommands;  // freed in FormDestroy, while the window still exists
     QWidget *pnlTop = nullptr;
@@ -178,5 +193,7 @@ private:
     TTileButton *FZoomSel = nullptr;
     TTileButton *FZoomOut = nullptr;
     TTileButton *FZoomIn = nullptr;
+    QString FStatusBeforeSelection;  // the text written before the selection's text covered it
+    bool FSelectionShown = false;     // the status line shows the selection's text
     bool FDestroyed = false;
 };

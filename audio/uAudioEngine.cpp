@@ -10,6 +10,8 @@
 #include <QFileInfo>
 #include <QMediaDevices>
 
+#include <unistd.h>
+
 #include <algorithm>
 
 namespace {
@@ -136,7 +138,8 @@ void TAudioEngine::SetSkipSilence(bool AOn)
 bool TAudioEngine::Load(const QString &APath, const TProgressProc &AProgress)
 {
     FLastError = 0;
-    if (APath.isEmpty() || !QFileInfo::exists(APath))
+    QByteArray pathBytes;  // by its bytes: a name that is not UTF-8 exists too; one holding a NUL never
+    if (!PathBytesOf(APath, pathBytes) || ::access(pathBytes.constData(), F_OK) != 0)
         return false;
     // Analysed into a result of its own: the loaded recording stays untouched until the new one is good.
     // The cache is consulted only when its folder can be used and the file's state is known; otherwise
@@ -152,8 +155,9 @@ bool TAudioEngine::Load(const QString &APath, const TProgressProc &AProgress)
     } else {
         r = BuildEnvelopeFromFile(APath, AProgress, FEnvelopeParts);
         // Stored only when the file did not change during the pass (a recording still being written).
-        if (key && r.Error == 0 && r.EnvCount > 0 && TEnvelopeCache::KeyOf(APath) == key)
-            FEnvCache->Store(*key, r);
+        // A folder that cannot take the result is no cache at all: Off, not Miss.
+        if (key && r.Error == 0 && r.EnvCount > 0 && TEnvelopeCache::KeyOf(APath) == key && !FEnvCache->Store(*key, r))
+            FLastCacheUse = TEnvelopeCacheUse::Off;
     }
     if (r.Error != 0) {
         FLastError = r.Error;
@@ -174,6 +178,29 @@ bool TAudioEngine::Load(const QString &APath, const TProgressProc &AProgress)
         FSilenceRanges = SilenceSkipRanges(*FEnvelope, FSecPerPoint, FDurationSec);
     if (FHasOutput)
         OpenPlayStream();
+    return true;
+}
+
+bool TAudioEngine::LoadForExport(const QString &APath)
+{
+    FLastError = 0;
+    QByteArray pathBytes;
+    if (!PathBytesOf(APath, pathBytes) || ::access(pathBytes.constData(), F_OK) != 0)
+        return false;
+    TDecodeStream stream;
+    if (!stream.Open(APath)) {
+        FLastError = stream.LastError();
+        return false;
+    }
+    const qint64 length = stream.LengthBytes();
+    if (length <= 0)
+        return false;  // as a load whose pass finds no audio
+    Close();
+    FSampleRate = stream.SampleRate();
+    FChannels = std::max(stream.Channels(), 1);
+    FDurationSec = stream.BytesToSeconds(length);
+    FLengthBytes = length;
+    FLoadedPath = APath;
     return true;
 }
 

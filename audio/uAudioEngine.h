@@ -39,6 +39,11 @@ public:
     // The envelope comes from the envelope cache when it holds one for the file's exact state (then the
     // only report is the closing 100); else the pass runs and its result is stored there.
     bool Load(const QString &APath, const TProgressProc &AProgress = {});
+    // Loads a recording for export alone: its format and exact length are settled as a load settles them,
+    // but no waveform pass runs, the envelope cache is neither read nor written and no playback stream is
+    // opened (Envelope() stays null, EnvCount() 0). Fails, and keeps the previous recording, as Load does.
+    // For work that only exports: an hour of MP3 is then opened in a fraction of the pass's time.
+    bool LoadForExport(const QString &APath);
     // The envelope cache folder (default TEnvelopeCache::DefaultFolder()); empty = no cache at all.
     void SetEnvelopeCacheFolder(const QString &AFolder);
     // Parts of the envelope pass (see BuildEnvelopeFromFile): 0 = the machine's choice, 1 = sequential.

@@ -23,7 +23,7 @@ namespace {
 bool SameFile(const QString &a, const QString &b)
 {
     struct stat sa, sb;
-    if (::stat(QFile::encodeName(a).constData(), &sa) != 0 || ::stat(QFile::encodeName(b).constData(), &sb) != 0)
+    if (::stat(PathBytes(a).constData(), &sa) != 0 || ::stat(PathBytes(b).constData(), &sb) != 0)
         return false;
     return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
@@ -92,7 +92,7 @@ TTargetPlan PlanTarget(const QString &ADest)
 {
     TTargetPlan plan;
     plan.Path = ADest;
-    const QByteArray native = QFile::encodeName(ADest);
+    const QByteArray native = PathBytes(ADest);
     struct stat st {};
     if (::lstat(native.constData(), &st) != 0)
         return plan;  // a new file; a folder that is missing or closed shows when the temporary is made

@@ -28,12 +28,39 @@ constexpr double SeekPrerollSec = 0.5;
 // samples), and a difference in its history dies out only after ~70 periods, about 1.5 s. With 0.5 s a
 // sample a few milliseconds after the target was seen one step off.
 constexpr double OpusSeekPrerollSec = 2.0;
+// A frame timed this many samples or fewer away from where the one before it ended is in place (rounding
+// of the container's time base).
+constexpr int64_t GapToleranceFrames = 1;
 // A decoder that keeps failing on every packet is given up after this many failures in a row.
 constexpr int MaxConsecutiveErrors = 1000;
 
 bool IsPcm(AVCodecID id)
 {
-    return av_get_bits_per_sample(id) > 0;  // raw PCM: the container's length is exact
+    return av_get_bits_per_sample(id) > 0;  // raw PCM and ADPCM: the container's length is exact
+}
+
+// Codecs whose every sample stands on its own: a seek lands on the very sample, without pre-roll.
+// (ADPCM is not among them: its samples follow from the ones before, and the WAV demuxer places an
+// ADPCM seek seconds away from the target.)
+bool IsSampleCodec(AVCodecID AId)
+{
+    switch (AId) {
+    case AV_CODEC_ID_PCM_S16LE: case AV_CODEC_ID_PCM_S16BE: case AV_CODEC_ID_PCM_U8: case AV_CODEC_ID_PCM_S8:
+    case AV_CODEC_ID_PCM_S24LE: case AV_CODEC_ID_PCM_S24BE: case AV_CODEC_ID_PCM_S32LE: case AV_CODEC_ID_PCM_S32BE:
+    case AV_CODEC_ID_PCM_F32LE: case AV_CODEC_ID_PCM_F32BE: case AV_CODEC_ID_PCM_F64LE: case AV_CODEC_ID_PCM_F64BE:
+    case AV_CODEC_ID_PCM_ALAW: case AV_CODEC_ID_PCM_MULAW:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Codecs whose seek with pre-roll and discard gives the straight decode's bits, as the identity tests
+// show for each of them. Every other codec seeks by decoding from the start (or on from where it is).
+bool SeekLandsExactly(AVCodecID AId)
+{
+    return IsSampleCodec(AId) || AId == AV_CODEC_ID_FLAC || AId == AV_CODEC_ID_MP3 || AId == AV_CODEC_ID_MP2
+           || AId == AV_CODEC_ID_VORBIS || AId == AV_CODEC_ID_OPUS;
 }
 
 } // namespace
@@ -61,7 +88,7 @@ struct TDecodeStream::Impl {
     int blockAlign = 0;
     qint64 lengthBytes = 0;
     bool exactPreroll = false;  // PCM and FLAC land exactly: no pre-roll needed
-    bool exactSeek = false;     // the codec's samples after a seek (with pre-roll) are bit-exact
+    bool exactSeek = false;     // a seek with pre-roll gives the straight decode's bits (else: from the start)
     double prerollSec = SeekPrerollSec;
     bool vorbis = false;
     int64_t firstPts = 0;       // timestamp of the first sample a straight decode delivers
@@ -79,6 +106,8 @@ struct TDecodeStream::Impl {
     bool eof = false;             // the decoder has nothing more
     bool padToLength = true;      // silence from an early end of the decoder up to lengthBytes
     int decodeErrors = 0;         // packets or frames refused since Open
+    int gaps = 0;                 // frames not timed where the samples before them end, since Open
+    int64_t nextSample = -1;      // where the next frame's timestamp should be (samples), -1 unknown
     qint64 filledBytes = 0;       // silence delivered in place of missing audio since Open
 
     ~Impl() { av_channel_layout_uninit(&swrInLayout); }
@@ -87,10 +116,12 @@ struct TDecodeStream::Impl {
     qint64 CountFrames();
     void ApplyIndex();
     int NextFrame();
+    void NoteFrameTime();
     bool ConvertFrame(uint8_t *out);
     void ResetState();
     bool DecodeFirst();
     bool Reopen();
+    bool RestartAt(qint64 ATarget);
 };
 
 // Opens the container and the decoder; returns an error code (aeOK on success).
@@ -113,6 +144,12 @@ int TDecodeStream::Impl::OpenContexts()
         return aeCodec;
     if (r < 0 || !dec)
         return aeFileForm;
+    // MP2: the fixed-point decoder carries its rounding error from sample to sample through the whole
+    // file, so no seek can give its bits again; the floating-point one keeps no such state.
+    if (dec->id == AV_CODEC_ID_MP2) {
+        if (const AVCodec *flt = avcodec_find_decoder_by_name("mp2float"))
+            dec = flt;
+    }
     streamIndex = r;
     AVStream *st = fmt->streams[streamIndex];
     timeBase = st->time_base;
@@ -137,9 +174,11 @@ int TDecodeStream::Impl::OpenContexts()
 
 // Counts the frames a straight decode delivers, from the packets alone, without decoding.
 // Ogg (Vorbis, Opus): the demuxer trims the last packet to the final granule, so the decoded length is the
-// end of the last packet less the stream's start. Others: each packet decodes to the codec's frame size
-// (or its duration when the size varies), less the samples the decoder is told to trim at the start
-// (encoder delay) and the end (padding). Returns -1 when a packet carries no duration.
+// end of the last packet less the stream's start. MPEG audio, AAC and AC3 (one codec frame in each packet):
+// each packet decodes to the codec's frame size. Others: each packet to its duration. Less, in both, the
+// samples the decoder is told to trim at the start (encoder delay) and the end (padding). Returns -1 when
+// a packet carries no duration, or one that is no whole number of samples (a raw AC3 file's 1/90000 s
+// time base; WMA's milliseconds, where one packet holds several frames): the caller counts by decoding.
 qint64 TDecodeStream::Impl::CountFrames()
 {
     AVFormatContext *raw = nullptr;
@@ -157,7 +196,11 @@ qint64 TDecodeStream::Impl::CountFrames()
     const AVRational sampleTb{1, rate};
     const AVCodecID id = st->codecpar->codec_id;
     const bool byGranule = id == AV_CODEC_ID_VORBIS || id == AV_CODEC_ID_OPUS;
-    const int frameSize = st->codecpar->frame_size;
+    const bool framePerPacket = id == AV_CODEC_ID_MP1 || id == AV_CODEC_ID_MP2 || id == AV_CODEC_ID_MP3
+                                || id == AV_CODEC_ID_AAC || id == AV_CODEC_ID_AC3;
+    int frameSize = framePerPacket ? st->codecpar->frame_size : 0;
+    if (id == AV_CODEC_ID_AC3 && frameSize <= 0)
+        frameSize = 1536;  // six blocks of 256 samples, in every AC3 frame
     TPacketPtr pkt(av_packet_alloc());
     int64_t trimmed = 0;     // samples
     int64_t durationTs = 0;  // summed in the stream's time base, converted once (no rounding drift)
@@ -175,6 +218,10 @@ qint64 TDecodeStream::Impl::CountFrames()
             } else if (frameSize > 0) {
                 frameSamples += frameSize;
             } else {
+                if (pkt->duration * tb.num * rate % tb.den != 0) {
+                    av_packet_unref(pkt.get());
+                    return -1;
+                }
                 durationTs += pkt->duration;
             }
             size_t size = 0;
@@ -218,6 +265,24 @@ void TDecodeStream::Impl::ResetState()
     discardBytes = 0;
     drained = false;
     eof = false;
+    nextSample = -1;
+}
+
+// Counts a gap when `frame` is timed elsewhere than where the frames before it end: data went missing in
+// between (a lost Ogg page), and a straight decode delivers what follows early. Only codecs that seek
+// directly are checked: their parts and seeks go by these timestamps.
+void TDecodeStream::Impl::NoteFrameTime()
+{
+    if (!exactSeek || nextSample < 0)
+        return;
+    if (frame->pts != AV_NOPTS_VALUE) {
+        const int64_t at = av_rescale_q(frame->pts - firstPts, timeBase, AVRational{1, rate});
+        if (std::llabs(at - nextSample) > GapToleranceFrames) {
+            ++gaps;
+            nextSample = at;
+        }
+    }
+    nextSample += frame->nb_samples;
 }
 
 // Next decoded frame into `frame`: 1 a frame, 0 the end (also after unrecoverable errors).
@@ -227,8 +292,10 @@ int TDecodeStream::Impl::NextFrame()
     for (;;) {
         int r = avcodec_receive_frame(codec.get(), frame.get());
         if (r >= 0) {
-            if (frame->nb_samples > 0)
+            if (frame->nb_samples > 0) {
+                NoteFrameTime();
                 return 1;
+            }
             av_frame_unref(frame.get());
             continue;
         }
@@ -319,6 +386,7 @@ bool TDecodeStream::Impl::DecodeFirst()
     }
     int64_t ts = frame->pts != AV_NOPTS_VALUE ? frame->pts : frame->best_effort_timestamp;
     firstPts = ts != AV_NOPTS_VALUE ? ts : 0;
+    nextSample = frame->nb_samples;
     pending.resize(static_cast<size_t>(frame->nb_samples) * blockAlign);
     pendingOff = 0;
     if (!ConvertFrame(pending.data()))
@@ -333,6 +401,18 @@ bool TDecodeStream::Impl::Reopen()
         return false;
     ApplyIndex();
     DecodeFirst();
+    return true;
+}
+
+bool TDecodeStream::Impl::RestartAt(qint64 ATarget)
+{
+    if (!Reopen()) {
+        open = false;
+        lastError = aeFileOpen;
+        return false;
+    }
+    discardBytes = ATarget;
+    pos = ATarget;
     return true;
 }
 
@@ -368,18 +448,20 @@ bool TDecodeStream::OpenLike(const TDecodeStream &other)
     return true;
 }
 
-bool TDecodeStream::SeekIsExact() const { return d->exactSeek; }
+bool TDecodeStream::SeeksDirectly() const { return d->exactSeek; }
 
 bool TDecodeStream::OpenWithLength(const QString &path, qint64 knownFrames, qint64 knownBytes)
 {
     d->open = false;
     d->lastError = aeOK;
     d->decodeErrors = 0;
+    d->gaps = 0;
     d->filledBytes = 0;
-    d->path = path.toUtf8();
-    // A FIFO or a device would block the demuxer for ever: only regular files are read.
+    d->path = PathBytes(path);  // a name by its bytes, also when they are not UTF-8
+    // A FIFO or a device would block the demuxer for ever: only regular files are read. A path holding a
+    // NUL names no file (the system would see only the part before it).
     struct stat st;
-    if (path.isEmpty() || ::stat(d->path.constData(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (path.isEmpty() || path.contains(QChar(0)) || ::stat(d->path.constData(), &st) != 0 || !S_ISREG(st.st_mode)) {
         d->lastError = aeFileOpen;
         return false;
     }
@@ -395,10 +477,10 @@ bool TDecodeStream::OpenWithLength(const QString &path, qint64 knownFrames, qint
     d->channels = stream->codecpar->ch_layout.nb_channels;
     d->blockAlign = d->channels * 2;
     const AVCodecID id = stream->codecpar->codec_id;
-    d->exactPreroll = IsPcm(id) || id == AV_CODEC_ID_FLAC;
+    d->exactPreroll = IsSampleCodec(id) || id == AV_CODEC_ID_FLAC;
     d->prerollSec = id == AV_CODEC_ID_OPUS ? OpusSeekPrerollSec : SeekPrerollSec;
     d->vorbis = id == AV_CODEC_ID_VORBIS;
-    d->exactSeek = d->exactPreroll || id == AV_CODEC_ID_MP3 || id == AV_CODEC_ID_VORBIS || id == AV_CODEC_ID_OPUS;
+    d->exactSeek = SeekLandsExactly(id);
 
     // The exact decoded length: PCM and FLAC (its stream header counts the samples) say it; for the
     // others count the packets.
@@ -407,7 +489,7 @@ bool TDecodeStream::OpenWithLength(const QString &path, qint64 knownFrames, qint
     if (frames < 0 && knownBytes >= 0 && knownBytes % d->blockAlign == 0)
         frames = knownBytes / d->blockAlign;
     const bool known = stream->duration > 0 && stream->duration != AV_NOPTS_VALUE;
-    if (frames < 0 && d->exactPreroll && known)
+    if (frames < 0 && (IsPcm(id) || id == AV_CODEC_ID_FLAC) && known)
         frames = av_rescale_q(stream->duration, stream->time_base, AVRational{1, d->rate});
     // Ogg: the demuxer reads the final granule position, the exact end; Opus counts its pre-skip in it.
     if (frames < 0 && known && !std::strcmp(d->fmt->iformat->name, "ogg") && (id == AV_CODEC_ID_VORBIS || id == AV_CODEC_ID_OPUS)) {
@@ -444,6 +526,7 @@ int TDecodeStream::Channels() const { return d->channels; }
 qint64 TDecodeStream::LengthBytes() const { return d->lengthBytes; }
 qint64 TDecodeStream::PositionBytes() const { return d->pos; }
 int TDecodeStream::DecodeErrors() const { return d->decodeErrors; }
+int TDecodeStream::Gaps() const { return d->gaps; }
 qint64 TDecodeStream::FilledBytes() const { return d->filledBytes; }
 
 qint64 TDecodeStream::SecondsToBytes(double sec) const
@@ -524,6 +607,16 @@ bool TDecodeStream::SeekBytes(qint64 pos)
     if (!d->open)
         return false;
     pos = std::clamp<qint64>(pos, 0, d->lengthBytes);
+    if (!d->exactSeek) {
+        // The bytes at pos are only sure from a decode that came all the way from the start: go on from
+        // here when pos lies ahead, else start again.
+        if (pos >= d->pos) {
+            d->discardBytes += pos - d->pos;
+            d->pos = pos;
+            return true;
+        }
+        return d->RestartAt(pos);
+    }
     const qint64 targetFrame = pos / d->blockAlign;
     const qint64 preroll = d->exactPreroll ? 0 : static_cast<qint64>(d->prerollSec * d->rate);
     qint64 back = preroll;
@@ -561,6 +654,7 @@ bool TDecodeStream::SeekBytes(qint64 pos)
             back = back > 0 ? back * 2 : d->rate;
             continue;
         }
+        d->nextSample = landing + d->frame->nb_samples;
         const qint64 frameBytes = static_cast<qint64>(d->frame->nb_samples) * d->blockAlign;
         d->pending.resize(static_cast<size_t>(frameBytes));
         if (!d->ConvertFrame(d->pending.data()))
@@ -572,14 +666,7 @@ bool TDecodeStream::SeekBytes(qint64 pos)
         return true;
     }
     // Near the start, or the container cannot seek: decode from the beginning and skip to the target.
-    if (!d->Reopen()) {
-        d->open = false;
-        d->lastError = aeFileOpen;
-        return false;
-    }
-    d->discardBytes = pos;
-    d->pos = pos;
-    return true;
+    return d->RestartAt(pos);
 }
 
 namespace {

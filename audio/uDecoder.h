@@ -34,9 +34,11 @@ public:
     // Opens the file taking knownBytes as its exact decoded length instead of counting it (a length known
     // for this very state of the file, such as the envelope cache's); knownBytes < 0 counts as Open does.
     bool OpenKnownLength(const QString &path, qint64 knownBytes);
-    // After SeekBytes the bytes are bit-exact for this codec (PCM, FLAC, MP3, Vorbis, Opus). Others, such as
-    // AAC with its noise substitution, deliver the right samples in place but not the same bits.
-    bool SeekIsExact() const;
+    // True when SeekBytes jumps to its target (with pre-roll and discard): linear PCM, A-law, µ-law, FLAC,
+    // MP2, MP3, Vorbis and Opus, each shown bit-exact by the identity tests. Every other codec (ADPCM, AAC,
+    // AC3, WMA, ...) gets there by decoding from the start, or on from where the stream stands: its
+    // timestamps or its decoder state after a seek do not give the straight decode's bits.
+    bool SeeksDirectly() const;
     int LastError() const;
 
     int SampleRate() const;
@@ -54,7 +56,9 @@ public:
     // instead (0 from then on).
     qint64 Read(void *buffer, qint64 maxBytes);
     void SetPadToLength(bool Pad);
-    // After a seek to pos the next bytes are exactly those a straight decode delivers at pos.
+    // After a seek to pos the next bytes are exactly those a straight decode delivers at pos, in every codec
+    // (see SeeksDirectly for what it costs). A direct seek counts on undamaged data before pos: after data
+    // the decoder refused or that went missing, a straight decode runs early by what is lost.
     bool SeekBytes(qint64 pos);
     qint64 PositionBytes() const;
 
@@ -62,6 +66,9 @@ public:
     // bytes of silence Read delivered in place of audio the decoder stopped giving before LengthBytes.
     // Both 0 for a whole file; an audit tells a damaged recording by them.
     int DecodeErrors() const;
+    // Frames since Open whose timestamp lies elsewhere than where the samples before them end: data went
+    // missing without the decoder refusing any (a lost Ogg page). Counted only where SeeksDirectly.
+    int Gaps() const;
     qint64 FilledBytes() const;
 
 private:

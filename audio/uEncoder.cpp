@@ -277,7 +277,7 @@ bool TEncoder::Start(TAudioFormat AFmt, const QByteArray &AOptions, int ASampleR
         return e.Fail(QStringLiteral("cannot describe the stream"), err);
     st->time_base = c->time_base;
     // "file:" keeps a colon in the name from being read as a protocol.
-    const QByteArray url = QByteArray("file:") + QFile::encodeName(APath);
+    const QByteArray url = QByteArray("file:") + PathBytes(APath);
     if ((err = avio_open(&oc->pb, url.constData(), AVIO_FLAG_WRITE)) < 0)
         return e.Fail(QStringLiteral("cannot create file \"%1\"").arg(APath), err);
     e.running = true;  // from here on Stop closes the file

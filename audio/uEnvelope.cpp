@@ -8,6 +8,7 @@
 #include <time.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <condition_variable>
 #include <cstring>
@@ -229,6 +230,12 @@ TEnvelopeResult SequentialPass(TDecodeStream &stream, TEnvelopeResult res, const
     return res;
 }
 
+// Data refused by the decoder or missing between frames: a straight decode delivers what follows early.
+bool Damaged(const TDecodeStream &AStream)
+{
+    return AStream.DecodeErrors() > 0 || AStream.Gaps() > 0;
+}
+
 // Bytes decoded by all parts together, and the wake-up of the reporting thread when that changes.
 class TPartProgress {
 public:
@@ -292,15 +299,16 @@ private:
 
 // Decodes the frames [first, end) of an open stream into the shared points (end -1: to the end of the
 // data). The stream must stand at `first`. Each read is counted in `progress`, and `afterRead` runs.
+// Stops early once AStop is set.
 template <class AfterRead>
 void DecodeRange(TDecodeStream &stream, const TEnvelopeFigures &fig, int channels, TEnvPoint *points, qint64 first,
-                 qint64 end, TPartProgress &progress, AfterRead afterRead)
+                 qint64 end, TPartProgress &progress, AfterRead afterRead, const std::atomic<bool> *AStop = nullptr)
 {
     TEnvelopeAccumulator acc(fig, channels, points, first);
     std::vector<char> buffer(static_cast<size_t>(EnvelopeReadBytes));
     const qint64 blockAlign = qint64(channels) * 2;
     qint64 left = end < 0 ? -1 : (end - first) * blockAlign;
-    while (left != 0) {
+    while (left != 0 && !(AStop && AStop->load(std::memory_order_relaxed))) {
         const qint64 want = left < 0 ? EnvelopeReadBytes : std::min(left, EnvelopeReadBytes);
         const qint64 n = stream.Read(buffer.data(), want);
         if (n <= 0)
@@ -345,23 +353,38 @@ TEnvelopeResult MultiPartPass(TDecodeStream &stream, TEnvelopeResult res, const 
     std::vector<TEnvPoint> points(static_cast<size_t>(fig.EnvCount));
     TPartProgress done;
     std::vector<char> failed(static_cast<size_t>(parts), 0);
+    // After data the decoder refused, or data missing between frames (damage), a straight decode delivers
+    // the rest earlier than the timestamps a part seeks by, so no part after the damage lines up any more:
+    // all parts stop, and the envelope is made by one sequential pass instead.
+    std::atomic<bool> damaged{false};
+    TPercentReporter reporter(progress, fig.L);
     {
         TThreadGroup workers;
         for (int k = 1; k < parts; ++k) {
             workers.Start([&, k] {
                 const double cpu0 = ThreadCpuSec();
                 TDecodeStream part;
-                if (part.OpenLike(stream) && part.SeekBytes(start[size_t(k)] * channels * 2))
-                    DecodeRange(part, fig, channels, points.data(), start[size_t(k)], start[size_t(k) + 1], done, [] {});
-                else
+                if (part.OpenLike(stream) && part.SeekBytes(start[size_t(k)] * channels * 2)) {
+                    auto check = [&] {
+                        if (Damaged(part))
+                            damaged = true;
+                    };
+                    check();
+                    DecodeRange(part, fig, channels, points.data(), start[size_t(k)], start[size_t(k) + 1], done, check,
+                                &damaged);
+                } else {
                     failed[size_t(k)] = 1;
+                }
                 partCpu[size_t(k)] = ThreadCpuSec() - cpu0;
                 done.PartFinished();
             });
         }
-        TPercentReporter reporter(progress, fig.L);
         const double cpu0 = ThreadCpuSec();
-        DecodeRange(stream, fig, channels, points.data(), 0, start[1], done, [&] { reporter.Report(done.Done()); });
+        DecodeRange(stream, fig, channels, points.data(), 0, start[1], done, [&] {
+            if (Damaged(stream))
+                damaged = true;
+            reporter.Report(done.Done());
+        }, &damaged);
         partCpu[0] = ThreadCpuSec() - cpu0;
         qint64 seen = done.Done();
         for (bool all = false; !all;) {
@@ -370,11 +393,23 @@ TEnvelopeResult MultiPartPass(TDecodeStream &stream, TEnvelopeResult res, const 
         }
         // A part whose stream could not be opened or placed (the file went away meanwhile): this stream
         // decodes it after all. When that fails too its points stay 0, as after a read failure.
-        for (int k = 1; k < parts; ++k) {
+        for (int k = 1; k < parts && !damaged; ++k) {
             if (failed[size_t(k)] && stream.SeekBytes(start[size_t(k)] * channels * 2))
-                DecodeRange(stream, fig, channels, points.data(), start[size_t(k)], start[size_t(k) + 1], done,
-                            [&] { reporter.Report(done.Done()); });
+                DecodeRange(stream, fig, channels, points.data(), start[size_t(k)], start[size_t(k) + 1], done, [&] {
+                    if (Damaged(stream))
+                        damaged = true;
+                    reporter.Report(done.Done());
+                });
         }
+    }
+    if (damaged) {
+        // From the start again, in one piece; percentages go on rising from where they stood.
+        points.assign(static_cast<size_t>(fig.EnvCount), TEnvPoint{});
+        TPartProgress again;
+        const double cpu0 = ThreadCpuSec();
+        if (stream.SeekBytes(0))
+            DecodeRange(stream, fig, channels, points.data(), 0, -1, again, [&] { reporter.Report(again.Done()); });
+        partCpu[0] += ThreadCpuSec() - cpu0;
     }
     if (channels < 2) {
         for (TEnvPoint &p : points) {
@@ -393,7 +428,7 @@ TEnvelopeResult MultiPartPass(TDecodeStream &stream, TEnvelopeResult res, const 
 
 int EnvelopePartCount(const TDecodeStream &stream, int parts)
 {
-    if (!stream.SeekIsExact())
+    if (!stream.SeeksDirectly())
         return 1;
     const int channels = std::max(stream.Channels(), 1);
     const TEnvelopeFigures fig = EnvelopeFigures(stream.LengthBytes(), channels);

@@ -91,10 +91,12 @@ constexpr double MinEnvelopePartSec = 30.0;
 // side, each on its own decoding stream from an exact sample (after the seek's pre-roll) and each starting
 // on a point boundary; the calling thread decodes the first range and makes every progress report. The
 // envelope, length and figures are the sequential pass's, point for point; percentages (of all bytes
-// decoded so far) rise strictly, never repeat, and 100 comes once, last. A count of 0 lets the pass
-// choose: the hardware threads (at most 8), fewer so that each range has MinEnvelopePartSec of audio.
-// Codecs whose seek is not bit-exact (see TDecodeStream::SeekIsExact) always take one range, and no range
-// is shorter than one point.
+// decoded so far) rise strictly, never repeat, and 100 comes once, last. When any range's decoder refuses
+// data or finds data missing (a damaged file), every range stops and the pass runs once more from the start in one range (its
+// percentages rise on from where they stood), since a straight decode delivers what follows damage early.
+// A count of 0 lets the pass choose: the hardware threads (at most 8), fewer so that each range has
+// MinEnvelopePartSec of audio. Codecs that do not seek directly (see TDecodeStream::SeeksDirectly) always
+// take one range, and no range is shorter than one point.
 //
 // Where a pass spent its CPU time, per thread (seconds), for the benchmark: opening (with the length
 // count) comes first on the calling thread; the parts then run side by side. On an idle machine with a

@@ -1,6 +1,8 @@
 // Envelope cache: entry files with a version, the file's key, the pass's figures, the points and a checksum.
 #include "uEnvelopeCache.h"
 
+#include "uReaderTypes.h"
+
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
@@ -12,11 +14,15 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <stdlib.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -29,12 +35,22 @@ namespace {
 //   SHA-256 of everything before it.
 // A new layout or a change in how the pass computes its points needs a new version: old entries then miss.
 const char Magic[8] = {'V', 'R', 'E', 'N', 'V', 'C', '\r', '\n'};
-constexpr quint32 FormatVersion = 1;
+// Version 2: entries of version 1 may hold envelopes made in parts that did not line up (ADPCM, damaged
+// files) and MP2 envelopes of the fixed-point decoder.
+constexpr quint32 FormatVersion = 2;
 constexpr int ChecksumBytes = 32;
 const char EntrySuffix[] = ".venv";
 const char TempPrefix[] = ".venv-tmp-";
 // A temporary file this old was left by a writer that died; a live writer needs milliseconds.
 constexpr qint64 StaleTempSec = 3600;
+// The folder's usage count (see TEnvelopeCache::Account): "<bytes> <seconds since the epoch of the last
+// scan>\n". Not an entry and not a temporary file, so a scan neither counts nor removes it.
+const char UsageName[] = ".venv-usage";
+// The count is checked against a scan of the folder at least this often.
+constexpr qint64 RescanSec = 3600;
+// How long a store waits for another process's count (its scan takes 0.1 s at 10,000 entries) before it
+// leaves its entry uncounted until the next scan.
+constexpr int UsageLockWaitMs = 1000;
 
 class TWriter {
 public:
@@ -98,7 +114,9 @@ bool WriteAll(int fd, const char *data, qint64 n)
 
 QByteArray ReadWhole(const QString &path)
 {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    // Without blocking: opening a FIFO (or a device) put in the folder in place of an entry would wait for
+    // a writer for ever. Only a regular file is read.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0)
         return {};
     QByteArray data;
@@ -152,10 +170,11 @@ bool TEnvelopeCache::Usable() const
 
 std::optional<TEnvelopeCacheKey> TEnvelopeCache::KeyOf(const QString &path)
 {
-    if (path.isEmpty())
+    QByteArray bytes;
+    if (!PathBytesOf(path, bytes))
         return std::nullopt;
     char resolved[PATH_MAX];
-    if (!::realpath(QFile::encodeName(path).constData(), resolved))
+    if (!::realpath(bytes.constData(), resolved))
         return std::nullopt;
     struct stat st;
     if (::stat(resolved, &st) != 0 || !S_ISREG(st.st_mode))
@@ -277,11 +296,46 @@ bool TEnvelopeCache::Store(const TEnvelopeCacheKey &key, const TEnvelopeResult &
         ::unlink(temp.constData());
         return false;
     }
-    Trim();
+    Account(data.size());
     return true;
 }
 
-void TEnvelopeCache::Trim() const
+void TEnvelopeCache::Account(qint64 AAddedBytes) const
+{
+    const QByteArray name = QFile::encodeName(FFolder + QLatin1Char('/') + QLatin1String(UsageName));
+    const int fd = ::open(name.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0666);
+    struct stat st;
+    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        if (fd >= 0)
+            ::close(fd);
+        Trim();  // no count can be kept here: the folder is scanned at every store
+        return;
+    }
+    bool locked = false;
+    for (int waited = 0; !(locked = ::flock(fd, LOCK_EX | LOCK_NB) == 0) && waited < UsageLockWaitMs; waited += 10)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (!locked) {
+        ::close(fd);  // another process holds the count for long: this entry is counted by the next scan
+        return;
+    }
+    char text[64] = {};
+    long long counted = -1, scannedSec = 0;
+    const ssize_t n = ::pread(fd, text, sizeof(text) - 1, 0);
+    if (n <= 0 || std::sscanf(text, "%lld %lld", &counted, &scannedSec) != 2 || counted < 0)
+        counted = -1;
+    const qint64 nowSec = QDateTime::currentSecsSinceEpoch();
+    qint64 total = counted + AAddedBytes;
+    if (counted < 0 || total > FLimitBytes || nowSec - scannedSec >= RescanSec || nowSec < scannedSec) {
+        total = Trim();
+        scannedSec = nowSec;
+    }
+    const int len = std::snprintf(text, sizeof(text), "%lld %lld\n", static_cast<long long>(total), scannedSec);
+    if (::pwrite(fd, text, static_cast<size_t>(len), 0) != len || ::ftruncate(fd, len) != 0)
+        ::ftruncate(fd, 0);  // a count that may be wrong is no count: the next store scans
+    ::close(fd);  // releases the lock
+}
+
+qint64 TEnvelopeCache::Trim() const
 {
     struct TEntry {
         QString path;
@@ -310,13 +364,16 @@ void TEnvelopeCache::Trim() const
         total += st.st_size;
     }
     if (total <= FLimitBytes)
-        return;
+        return total;
+    // Down to a sixteenth below the bound, so that the next scans are many stores away.
+    const qint64 target = FLimitBytes - FLimitBytes / 16;
     std::sort(entries.begin(), entries.end(), [](const TEntry &a, const TEntry &b) { return a.usedNs < b.usedNs; });
     for (const TEntry &e : entries) {
-        if (total <= FLimitBytes)
+        if (total <= target)
             break;
         // Another reader may have removed it already; either way it no longer counts.
         ::unlink(QFile::encodeName(e.path).constData());
         total -= e.size;
     }
+    return total;
 }

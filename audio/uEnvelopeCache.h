@@ -25,14 +25,18 @@ struct TEnvelopeCacheKey {
     bool operator!=(const TEnvelopeCacheKey &o) const { return !(*this == o); }
 };
 
-// What a load did with the cache: not consulted (switched off, or its folder cannot be made), consulted
-// without a usable entry (the pass ran), or served from it.
+// What a load did with the cache: Off when it could not be used (switched off, its folder cannot be made,
+// or it held no entry and the pass's result could not be stored: a folder that cannot be written); Miss
+// when it held no usable entry, so the pass ran and its result was stored (or not, when the file changed
+// during the pass); Hit when it served the envelope.
 enum class TEnvelopeCacheUse { Off, Miss, Hit };
 
 // A cache folder holding one entry file per recording path (the entry's key must match the file's state
 // exactly). Entries are written to a temporary file and renamed into place, and carry a format version and
 // a checksum: a truncated, damaged or foreign entry is a miss, never trusted, and is overwritten by the next
-// store. The folder is kept under a size bound by removing the least recently used entries. Any failure
+// store. The folder is kept under a size bound by removing the least recently used entries, without
+// listing the folder at every store (see Account). Entries are opened without blocking and only regular
+// files are read, so a FIFO or a device in the folder is a miss, not a hang. Any failure
 // (folder cannot be made, disk full, read-only) makes the cache a no-op: the caller works as without it.
 // Not tied to a thread; several processes may share the folder.
 class TEnvelopeCache {
@@ -61,7 +65,17 @@ public:
     bool Store(const TEnvelopeCacheKey &key, const TEnvelopeResult &result) const;
 
 private:
-    void Trim() const;
+    // Adds a stored entry's bytes to the folder's usage count and scans (Trim) only when the count passes
+    // the bound, is an hour old, or is missing or unreadable. The count lives in a small file in the folder,
+    // updated under an exclusive lock on it, so that processes sharing the folder add up; it errs only
+    // upwards (a replaced or hand-removed entry stays counted until the next scan) or by the entry of a
+    // writer that died between its rename and its count, and each scan sets it right. A store never waits
+    // for the lock more than a second: it then leaves its entry to the next scan.
+    void Account(qint64 AAddedBytes) const;
+    // Scans the folder: removes temporary files of dead writers and, when the entries together exceed the
+    // bound, the least recently used ones until they hold a sixteenth less than it. Returns the bytes of
+    // the entries left.
+    qint64 Trim() const;
 
     QString FFolder;
     qint64 FLimitBytes;

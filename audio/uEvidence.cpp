@@ -3,6 +3,7 @@
 
 #include "uAudioEngine.h"
 #include "uTempFile.h"
+#include "uVersion.h"
 
 #include <QDir>
 #include <QFile>
@@ -22,10 +23,6 @@
 #include <thread>
 #include <unistd.h>
 #include <vector>
-
-#ifndef VORNAK_VERSION
-#define VORNAK_VERSION "0"
-#endif
 
 namespace {
 
@@ -216,7 +213,7 @@ QString EvidenceChecksumPath(const QString &AClip)
 
 QString EvidenceProgramVersion()
 {
-    return QStringLiteral(VORNAK_VERSION);
+    return ReaderVersion();
 }
 
 QString EvidenceLibrariesText()

@@ -52,7 +52,7 @@ void TWavWriter::Create(const QString &path, int sampleRate, int channels)
 {
     CloseFile();
     FDataBytes = 0;
-    const QByteArray native = QFile::encodeName(path);
+    const QByteArray native = PathBytes(path);
     do {
         FFd = ::open(native.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     } while (FFd < 0 && errno == EINTR);

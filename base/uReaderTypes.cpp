@@ -3,6 +3,7 @@
 
 #include <QFileInfo>
 #include <cmath>
+#include <sys/stat.h>
 #include <unistd.h>
 
 bool TRecInfo::operator==(const TRecInfo &o) const
@@ -87,4 +88,100 @@ QString AppDir()
 EReaderError::EReaderError(const QString &AMessage)
     : std::runtime_error(AMessage.toStdString()), FMessage(AMessage)
 {
+}
+
+namespace {
+
+// Length of the valid UTF-8 sequence at ABytes[AAt], or 0 when the byte there does not start one
+// (overlong forms, surrogates and code points past U+10FFFF are not valid).
+int Utf8SequenceAt(const QByteArray &ABytes, qsizetype AAt)
+{
+    const auto byte = [&](qsizetype i) { return static_cast<unsigned char>(ABytes[i]); };
+    const unsigned char lead = byte(AAt);
+    int n = 0;
+    unsigned lo = 0x80, hi = 0xBF;  // bounds of the second byte
+    if (lead < 0x80)
+        return 1;
+    if (lead >= 0xC2 && lead <= 0xDF)
+        n = 2;
+    else if (lead >= 0xE0 && lead <= 0xEF) {
+        n = 3;
+        lo = lead == 0xE0 ? 0xA0 : 0x80;
+        hi = lead == 0xED ? 0x9F : 0xBF;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        n = 4;
+        lo = lead == 0xF0 ? 0x90 : 0x80;
+        hi = lead == 0xF4 ? 0x8F : 0xBF;
+    } else {
+        return 0;
+    }
+    if (ABytes.size() - AAt < n || byte(AAt + 1) < lo || byte(AAt + 1) > hi)
+        return 0;
+    for (int k = 2; k < n; ++k)
+        if (byte(AAt + k) < 0x80 || byte(AAt + k) > 0xBF)
+            return 0;
+    return n;
+}
+
+bool IsEscapedByte(const QString &AText, qsizetype AAt)
+{
+    const char16_t c = AText[AAt].unicode();
+    return c >= 0xDC80 && c <= 0xDCFF && (AAt == 0 || !AText[AAt - 1].isHighSurrogate());
+}
+
+} // namespace
+
+QString PathFromBytes(const QByteArray &ABytes)
+{
+    QString out;
+    out.reserve(ABytes.size());
+    qsizetype run = 0;  // start of the valid stretch not yet appended
+    for (qsizetype i = 0; i < ABytes.size();) {
+        const int n = Utf8SequenceAt(ABytes, i);
+        if (n > 0) {
+            i += n;
+            continue;
+        }
+        out += QString::fromUtf8(ABytes.constData() + run, i - run);
+        out += QChar(char16_t(0xDC00 + static_cast<unsigned char>(ABytes[i])));
+        run = ++i;
+    }
+    out += QString::fromUtf8(ABytes.constData() + run, ABytes.size() - run);
+    return out;
+}
+
+QByteArray PathBytes(const QString &APath)
+{
+    QByteArray out;
+    qsizetype run = 0;
+    for (qsizetype i = 0; i < APath.size(); ++i) {
+        if (!IsEscapedByte(APath, i))
+            continue;
+        out += QStringView(APath).mid(run, i - run).toUtf8();
+        out += static_cast<char>(APath[i].unicode() - 0xDC00);
+        run = i + 1;
+    }
+    if (run == 0)
+        return APath.toUtf8();
+    out += QStringView(APath).mid(run).toUtf8();
+    return out;
+}
+
+bool PathBytesOf(const QString &APath, QByteArray &ABytes)
+{
+    if (APath.isEmpty() || APath.contains(QChar(0)))
+        return false;
+    ABytes = PathBytes(APath);
+    return true;
+}
+
+bool IsRegularFilePath(const QString &APath, qint64 *ASize)
+{
+    QByteArray bytes;
+    struct stat st {};
+    if (!PathBytesOf(APath, bytes) || ::stat(bytes.constData(), &st) != 0 || !S_ISREG(st.st_mode))
+        return false;
+    if (ASize)
+        *ASize = static_cast<qint64>(st.st_size);
+    return true;
 }

@@ -2,6 +2,7 @@
 // and the error type: the vocabulary every layer shares (Qt Core only).
 #pragma once
 
+#include <QByteArray>
 #include <QList>
 #include <QString>
 #include <stdexcept>
@@ -50,6 +51,20 @@ QString FormatTimeMs(double Sec);
 // Text typed by the operator with the characters of code 32 and below removed at both ends
 // (nothing else is changed).
 QString TrimControl(const QString &AText);
+
+// File names by their bytes. The file system names a file by bytes, which need not be UTF-8; a QString
+// made by PathFromBytes keeps every byte that is not part of valid UTF-8 as the lone surrogate
+// U+DC00 + byte (U+DC80..U+DCFF), which valid UTF-8 can never produce, and PathBytes gives the bytes back
+// exactly (an embedded NUL included). Valid UTF-8 decodes as QString::fromUtf8 does, and a QString without
+// such surrogates encodes as toUtf8 does.
+QString PathFromBytes(const QByteArray &ABytes);
+QByteArray PathBytes(const QString &APath);
+// The bytes of APath when it can name a file at all; false for an empty path and for one holding a NUL,
+// which no file name can hold (the system would see only the part before it).
+bool PathBytesOf(const QString &APath, QByteArray &ABytes);
+// APath names a regular file (after symbolic links); its size in ASize when asked. False for an empty path
+// and a path holding a NUL, as for one that does not exist.
+bool IsRegularFilePath(const QString &APath, qint64 *ASize = nullptr);
 
 // Folder of the running executable, always ending in exactly one '/'.
 QString AppDir();

@@ -2,6 +2,8 @@
 // temporaries that a killed process left behind.
 #include "uTempFile.h"
 
+#include "uReaderTypes.h"
+
 #include <QFile>
 #include <QRandomGenerator>
 
@@ -65,7 +67,7 @@ bool TTempFile::Create(const QString &ADir, const QByteArray &APrefix, const QBy
 {
     Discard();
     FError = 0;
-    QByteArray dir = QFile::encodeName(ADir);
+    QByteArray dir = PathBytes(ADir);
     if (dir.isEmpty())
         dir = ".";
     if (!dir.endsWith('/'))
@@ -83,7 +85,7 @@ bool TTempFile::Create(const QString &ADir, const QByteArray &APrefix, const QBy
         } while (fd < 0 && errno == EINTR);
         if (fd >= 0) {
             FFd = fd;
-            FPath = QFile::decodeName(path);
+            FPath = PathFromBytes(path);
             return true;
         }
         if (errno != EEXIST) {
@@ -107,7 +109,7 @@ void TTempFile::Discard()
 {
     CloseFd();
     if (!FPath.isEmpty()) {
-        ::unlink(QFile::encodeName(FPath).constData());
+        ::unlink(PathBytes(FPath).constData());
         FPath.clear();
     }
 }
@@ -118,8 +120,8 @@ bool TTempFile::Commit(const QString &ATarget, bool AReplace)
         FError = ENOENT;
         return false;
     }
-    const QByteArray from = QFile::encodeName(FPath);
-    const QByteArray to = QFile::encodeName(ATarget);
+    const QByteArray from = PathBytes(FPath);
+    const QByteArray to = PathBytes(ATarget);
     int err = 0;
     // Every byte on the disk before the name points at it: a crash then leaves the old file or the new one.
     if (FFd < 0) {
@@ -169,7 +171,7 @@ bool IsTemporaryName(const QByteArray &AName, const QByteArray &APrefix, const Q
 int RemoveStaleTemporaries(const QString &ADir, const std::function<bool(const QByteArray &)> &AIsOurs,
                            int AMinAgeSec)
 {
-    QByteArray dir = QFile::encodeName(ADir);
+    QByteArray dir = PathBytes(ADir);
     if (dir.isEmpty())
         dir = ".";
     DIR *d = ::opendir(dir.constData());

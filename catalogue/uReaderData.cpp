@@ -5,6 +5,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QUrl>
 #include <sqlite3.h>
 #include <sys/stat.h>
 
@@ -32,8 +33,8 @@ TRecInfo RowToRecInfo(const TSqliteStmt &q)
     ri.RecHour = int(q.ColumnInt("rec_hour"));
     ri.RecNumber = int(q.ColumnInt("rec_number"));
     ri.Format = q.ColumnText("format");
-    ri.FileName = q.ColumnText("filename");
-    ri.FilePath = q.ColumnText("filepath");
+    ri.FileName = q.ColumnPath("filename");
+    ri.FilePath = q.ColumnPath("filepath");
     ri.Title = q.ColumnText("title");
     ri.Persons = q.ColumnText("persons");
     ri.DurationSec = int(q.ColumnInt("duration_sec"));
@@ -82,13 +83,19 @@ int THourSet::Count() const
     return n;
 }
 
-TReaderData::TReaderData(const QString &DbPath, int ALockWaitMs)
+TReaderData::TReaderData(const QString &DbPath, int ALockWaitMs, TCatalogueAccess AAccess)
 {
     if (!IsRegularFile(DbPath))
         throw EReaderError(QStringLiteral("Databasebestand niet gevonden: %1").arg(DbPath));
     // One budget for both attempts: a recorder that keeps even readers out makes the open report after
     // ALockWaitMs, not after a wait per attempt. The read-only attempt gets what the first one left.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ALockWaitMs);
+    if (AAccess == TCatalogueAccess::ReadOnly) {
+        FConn = Connect(ReadOnlyCatalogueUri(DbPath), SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, deadline);
+        FReadOnly = true;
+        FConn->SetBusyTimeout(ALockWaitMs);
+        return;
+    }
     try {
         FConn = Connect(DbPath, SQLITE_OPEN_READWRITE, deadline);
     } catch (const EReaderError &) {
@@ -159,7 +166,7 @@ void TReaderData::Search(const QString &ADate, int AHour, const QString &AName, 
 
 QString TReaderData::ResolveExistingPath(const TRecInfo &RI, const QString &RecordingsRoot)
 {
-    if (!RI.FilePath.isEmpty() && QFileInfo(RI.FilePath).isFile())
+    if (IsRegularFilePath(RI.FilePath))
         return RI.FilePath;
     if (RI.RecDate.size() == 10 && !RI.FileName.isEmpty() && !RecordingsRoot.isEmpty()) {
         const QString year = RI.RecDate.mid(0, 4), month = RI.RecDate.mid(5, 2), day = RI.RecDate.mid(8, 2);
@@ -169,7 +176,7 @@ QString TReaderData::ResolveExistingPath(const TRecInfo &RI, const QString &Reco
             if (!root.endsWith(QLatin1Char('/')))
                 root += QLatin1Char('/');
             const QString candidate = root + year + '/' + month + '/' + day + '/' + RI.FileName;
-            if (QFileInfo(candidate).isFile())
+            if (IsRegularFilePath(candidate))
                 return candidate;
         }
     }
@@ -199,6 +206,20 @@ void TReaderData::UpdateMeta(int Id, const QString &FileName, const QString &Tit
     }
     if (FConn->Changes() == 0)
         throw EReaderError(QString::fromUtf8(NoLongerInCatalogueText).arg(FileName, QString::number(Id)));
+}
+
+QString ReadOnlyCatalogueUri(const QString &DbPath)
+{
+    QFile f(DbPath);
+    QByteArray header;
+    if (f.open(QIODevice::ReadOnly))
+        header = f.read(20);
+    const bool wal = header.size() == 20 && header[18] == 2 && header[19] == 2;  // file format versions 2: WAL
+    const QString absolute = QFileInfo(DbPath).absoluteFilePath();
+    QString uri = QUrl::fromLocalFile(absolute).toString(QUrl::FullyEncoded);
+    if (wal && !QFileInfo::exists(absolute + QStringLiteral("-shm")))
+        uri += QStringLiteral("?immutable=1");
+    return uri;
 }
 
 QString CatalogueLibraryText()

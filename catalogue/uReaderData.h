@@ -29,6 +29,10 @@ private:
     uint32_t FBits = 0;
 };
 
+// How a catalogue is opened: as the reader does (read-write when possible), or only for reading, so
+// that nothing at all is written into the file or beside it (see ReadOnlyCatalogueUri).
+enum class TCatalogueAccess { ReadWriteWhenPossible, ReadOnly };
+
 class TReaderData {
 public:
     // How long opening the catalogue waits in all for the recorder's locks, and how long each later
@@ -43,7 +47,9 @@ public:
     // Throws EReaderError: "Databasebestand niet gevonden: <path>" when DbPath is not a regular file;
     // otherwise the failure of the last attempt, with a Dutch explanation in front of SQLite's text for the
     // common causes (see SqliteErrorText): not a database, the table or a column missing, locked.
-    explicit TReaderData(const QString &DbPath, int ALockWaitMs = DefaultLockWaitMs);
+    // With TCatalogueAccess::ReadOnly only the read-only open is tried (IsReadOnly is then true).
+    explicit TReaderData(const QString &DbPath, int ALockWaitMs = DefaultLockWaitMs,
+                         TCatalogueAccess AAccess = TCatalogueAccess::ReadWriteWhenPossible);
     ~TReaderData();
     TReaderData(const TReaderData &) = delete;
     TReaderData &operator=(const TReaderData &) = delete;
@@ -59,7 +65,8 @@ public:
     // ADate empty = any date; AHour < 0 = any hour; AName empty = any title and persons (LIKE %AName%).
     void Search(const QString &ADate, int AHour, const QString &AName, TRecList &Results);
     // The stored FilePath when that file exists, else RecordingsRoot/yyyy/mm/dd/FileName when that exists,
-    // else the stored FilePath. Needs no open catalogue.
+    // else the stored FilePath. "Exists" is IsRegularFilePath: names are taken by their bytes, and a path
+    // holding a NUL never exists. Needs no open catalogue.
     static QString ResolveExistingPath(const TRecInfo &RI, const QString &RecordingsRoot);
     // Stores Title and Persons in the recording with this Id and FileName. Throws EReaderError with the
     // read-only refusal when IsReadOnly, with the locked refusal (LockedRefusalText, then SQLite's text)
@@ -74,6 +81,11 @@ private:
 
 // The open catalogue, or null while none is open. Created, replaced and freed only by the main window.
 extern std::unique_ptr<TReaderData> ReaderData;
+
+// The URI (for SQLITE_OPEN_READONLY | SQLITE_OPEN_URI) that reads the catalogue DbPath leaving nothing
+// behind: a catalogue in WAL mode that no connection has open is read as immutable, so that no "-wal" and
+// "-shm" files are made beside it that a read-only connection could not remove again.
+QString ReadOnlyCatalogueUri(const QString &DbPath);
 
 // The catalogue library and its version for the about box: "SQLite 3.x.y (SQLite C API)".
 QString CatalogueLibraryText();

@@ -4,10 +4,13 @@
 #include "uDialogKit.h"
 #include "uReaderTypes.h"
 
+#include <QAbstractItemDelegate>
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QMouseEvent>
 #include <QPalette>
 #include <QRegularExpression>
+#include <QToolTip>
 
 TReportList::TReportList(QWidget *AParent, const QList<QPair<QString, int>> &AColumns) : QTreeWidget(AParent)
 {
@@ -57,6 +60,40 @@ void TReportList::SelectRow(int AIndex)
 void TReportList::AddRow(const QStringList &ACells)
 {
     addTopLevelItem(new QTreeWidgetItem(ACells));  // the list owns its rows
+}
+
+QString TReportList::CutOffText(int ARow, int AColumn) const
+{
+    const QTreeWidgetItem *item = topLevelItem(ARow);
+    if (!item || AColumn < 0 || AColumn >= columnCount())
+        return QString();
+    const QModelIndex index = indexFromItem(item, AColumn);
+    QAbstractItemDelegate *delegate = itemDelegateForIndex(index);
+    if (!delegate)
+        return QString();
+    QStyleOptionViewItem option;
+    initViewItemOption(&option);
+    option.rect = visualRect(index);
+    // The width the delegate asks for (text, margins) against the part of the cell that is in view.
+    const int needed = delegate->sizeHint(option, index).width();
+    const int shown = visualRect(index).intersected(viewport()->rect()).width();
+    return needed > shown ? item->text(AColumn) : QString();
+}
+
+bool TReportList::viewportEvent(QEvent *AEvent)
+{
+    if (AEvent->type() != QEvent::ToolTip)
+        return QTreeWidget::viewportEvent(AEvent);
+    const auto *help = static_cast<QHelpEvent *>(AEvent);
+    const QModelIndex index = indexAt(help->pos());
+    const QString text = index.isValid() ? CutOffText(index.row(), index.column()) : QString();
+    if (text.isEmpty()) {
+        QToolTip::hideText();
+        AEvent->ignore();
+    } else {
+        QToolTip::showText(help->globalPos(), text, viewport(), visualRect(index));
+    }
+    return true;
 }
 
 void TReportList::mousePressEvent(QMouseEvent *event)

@@ -1,5 +1,6 @@
 // List in report mode for the catalogue dialogs: whole-row single selection that stays visible without focus,
-// a click below the rows clears the selection, and a double click anywhere is reported.
+// a click below the rows clears the selection, a double click anywhere is reported, and a cell whose text
+// is cut off shows it whole as its tooltip.
 #pragma once
 
 #include <QFont>
@@ -17,6 +18,9 @@ public:
     // Selects row AIndex (and makes it current), or clears the selection for -1.
     void SelectRow(int AIndex);
     void AddRow(const QStringList &ACells);
+    // The whole text of the cell at ARow, AColumn when the list shows it cut off (too wide for the part of
+    // its column in view); empty when it shows whole or there is no such cell. This is the cell's tooltip.
+    QString CutOffText(int ARow, int AColumn) const;
 
 signals:
     // A double click on the list, on a row or on the empty area below the rows.
@@ -27,6 +31,7 @@ signals:
 protected:
     void mousePressEvent(QMouseEvent *event) override;
     void mouseDoubleClickEvent(QMouseEvent *event) override;
+    bool viewportEvent(QEvent *AEvent) override;
 };
 
 // The lines of a multi-line text for one list cell: its non-empty lines joined by ", ".

@@ -102,7 +102,7 @@ void TSqliteStmt::BindText(const char *name, const QString &value)
     const int idx = sqlite3_bind_parameter_index(FStmt.get(), name);
     if (idx == 0)
         throw ESqliteError(SQLITE_RANGE, QStringLiteral("no SQL parameter %1").arg(QString::fromUtf8(name)));
-    const QByteArray utf8 = value.toUtf8();
+    const QByteArray utf8 = PathBytes(value);  // a file name read by ColumnPath finds its row again
     if (sqlite3_bind_text(FStmt.get(), idx, utf8.constData(), int(utf8.size()), SQLITE_TRANSIENT) != SQLITE_OK)
         Fail(FDb.Handle());
 }
@@ -151,4 +151,17 @@ QString TSqliteStmt::ColumnText(int index) const
     if (!text)
         return QString();
     return QString::fromUtf8(text, sqlite3_column_bytes(FStmt.get(), index));
+}
+
+QString TSqliteStmt::ColumnPath(int index) const
+{
+    const auto *text = reinterpret_cast<const char *>(sqlite3_column_text(FStmt.get(), index));
+    if (!text)
+        return QString();
+    return PathFromBytes(QByteArray::fromRawData(text, sqlite3_column_bytes(FStmt.get(), index)));
+}
+
+QString TSqliteStmt::ColumnPath(const char *name) const
+{
+    return ColumnPath(ColumnIndex(name));
 }

@@ -69,7 +69,8 @@ public:
     TSqliteStmt(const TSqliteStmt &) = delete;
     TSqliteStmt &operator=(const TSqliteStmt &) = delete;
 
-    // Named binding (":name"). Throws when the statement has no such parameter.
+    // Named binding (":name"). Throws when the statement has no such parameter. Text is bound as
+    // PathBytes(value): UTF-8, with the bytes a ColumnPath value kept bound as those bytes.
     void BindText(const char *name, const QString &value);
     void BindInt(const char *name, long long value);
     // Next row: true while there is one, false when done; throws on an error (e.g. SQLITE_BUSY).
@@ -78,6 +79,10 @@ public:
     // SQLite's numeric conversion of its leading digits (0 when none). Throws on an unknown name.
     long long ColumnInt(const char *name) const;
     QString ColumnText(const char *name) const;
+    // A file name or path column by its bytes (PathFromBytes): a name that is not UTF-8 still names its
+    // file, and an embedded NUL is kept (no such name exists on disk).
+    QString ColumnPath(const char *name) const;
+    QString ColumnPath(int index) const;
     // Columns by position.
     long long ColumnInt(int index) const { return sqlite3_column_int64(FStmt.get(), index); }
     QString ColumnText(int index) const;

@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <cmath>
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -23,6 +24,8 @@ namespace {
 const char *const IniName = "VornakReader2026.ini";
 const char *const PlaybackSection = "Playback";
 const char *const RecorderIniName = "Vornak2026.ini";
+const char *const UserFolderName = "VornakReader2026/";
+const char *const SystemRecorderIni = "/etc/Vornak2026/Vornak2026.ini";
 
 QString WithSlash(const QString &dir)
 {
@@ -37,6 +40,25 @@ QString ParentDir(const QString &dir)
         d.chop(1);
     const int slash = d.lastIndexOf(QLatin1Char('/'));
     return slash <= 0 ? QStringLiteral("/") : d.left(slash + 1);
+}
+
+// The user's home folder: $HOME when it is absolute, else the password database's entry.
+QString HomeDir()
+{
+    const QString home = QFile::decodeName(qgetenv("HOME"));
+    if (home.startsWith(QLatin1Char('/')))
+        return home;
+    const passwd *pw = ::getpwuid(::getuid());
+    return pw && pw->pw_dir ? QFile::decodeName(pw->pw_dir) : QStringLiteral("/");
+}
+
+// $AVariable when it holds an absolute path (a relative one is to be ignored), else ~/AFallback.
+QString XdgDir(const char *AVariable, const char *AFallback)
+{
+    const QString value = QFile::decodeName(qgetenv(AVariable));
+    if (value.startsWith(QLatin1Char('/')))
+        return WithSlash(value);
+    return WithSlash(HomeDir()) + QLatin1String(AFallback);
 }
 
 bool FileExists(const QString &path)
@@ -107,16 +129,44 @@ TChannelMode ChannelOfText(const QString &text)
 
 } // namespace
 
-QString TConfig::SpeedText(double speed)
+TSettingsPlaces SettingsPlaces(const QString &AAppDir, bool AAppDirWritable)
 {
-    return QString::number(speed, 'g', 4);
+    TSettingsPlaces places;
+    places.AppDir = WithSlash(AAppDir);
+    places.RecorderIniCandidates = TConfig::RecorderIniCandidates(places.AppDir);
+    places.Portable = AAppDirWritable;
+    if (AAppDirWritable) {
+        places.SettingsDir = places.AppDir;
+        places.DemoDir = places.AppDir;
+    } else {
+        places.SettingsDir = XdgDir("XDG_CONFIG_HOME", ".config/") + QLatin1String(UserFolderName);
+        places.DemoDir = XdgDir("XDG_DATA_HOME", ".local/share/") + QLatin1String(UserFolderName);
+        places.RecorderIniCandidates << QLatin1String(SystemRecorderIni)
+                                     << places.DemoDir + QLatin1String(RecorderIniName);
+    }
+    return places;
 }
 
-double TConfig::SpeedOfText(const QString &text)
+bool FolderWritable(const QString &ADir)
+{
+    return ::access(QFile::encodeName(ADir).constData(), W_OK | X_OK) == 0;
+}
+
+TSettingsPlaces SettingsPlacesFor(const QString &AAppDir)
+{
+    return SettingsPlaces(AAppDir, FolderWritable(AAppDir));
+}
+
+QString TConfig::SpeedText(double ASpeed)
+{
+    return QString::number(ASpeed, 'g', 4);
+}
+
+double TConfig::SpeedOfText(const QString &AText)
 {
     bool ok = false;
     // A hand-edited file may hold a decimal comma.
-    const double v = QString(text).replace(QLatin1Char(','), QLatin1Char('.')).toDouble(&ok);
+    const double v = QString(AText).replace(QLatin1Char(','), QLatin1Char('.')).toDouble(&ok);
     if (!ok || !(v >= MinPlaySpeed && v <= MaxPlaySpeed))
         return 1.0;
     double best = 1.0;
@@ -128,12 +178,13 @@ double TConfig::SpeedOfText(const QString &text)
 
 TConfig::TConfig() : TConfig(AppDir()) {}
 
-TConfig::TConfig(const QString &appDir)
+TConfig::TConfig(const QString &AAppDir) : TConfig(SettingsPlacesFor(AAppDir)) {}
+
+TConfig::TConfig(const TSettingsPlaces &APlaces) : FPlaces(APlaces)
 {
-    FAppDir = WithSlash(appDir);
-    FIniPath = FAppDir + QLatin1String(IniName);
-    FDatabasePath = FAppDir + QStringLiteral("Vornak2026.sqlite");
-    FRecordingsRoot = FAppDir + QStringLiteral("Recordings");
+    FIniPath = FPlaces.SettingsDir + QLatin1String(IniName);
+    FDatabasePath = FPlaces.AppDir + QStringLiteral("Vornak2026.sqlite");
+    FRecordingsRoot = FPlaces.AppDir + QStringLiteral("Recordings");
     FExportFolder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
     FOutputDevice = -1;
     Load();
@@ -161,9 +212,9 @@ void TConfig::Load()
     Save();
 }
 
-QStringList TConfig::RecorderIniCandidates(const QString &appDir)
+QStringList TConfig::RecorderIniCandidates(const QString &AAppDir)
 {
-    const QString app = WithSlash(appDir);
+    const QString app = WithSlash(AAppDir);
     const QString p = ParentDir(app);
     const QString g = ParentDir(p);
     const QString name = QLatin1String(RecorderIniName);
@@ -178,17 +229,17 @@ QStringList TConfig::RecorderIniCandidates(const QString &appDir)
 
 void TConfig::ImportRecorderIni()
 {
-    for (const QString &c : RecorderIniCandidates(FAppDir))
+    for (const QString &c : FPlaces.RecorderIniCandidates)
         if (TryRecorderIni(c))
             return;
 }
 
-bool TConfig::TryRecorderIni(const QString &path)
+bool TConfig::TryRecorderIni(const QString &APath)
 {
-    if (!QFileInfo(path).isFile())
+    if (!QFileInfo(APath).isFile())
         return false;
     TIniFile ini;
-    if (!ini.ReadFile(path))
+    if (!ini.ReadFile(APath))
         return false;
     const QString db = ini.ReadString(QStringLiteral("Paths"), QStringLiteral("Database"), QString());
     const QString root = ini.ReadString(QStringLiteral("Paths"), QStringLiteral("RootFolder"), QString());
@@ -223,6 +274,9 @@ void TConfig::Save()
     if (FEvidenceRecord || ini.Value(QStringLiteral("Export"), QStringLiteral("EvidenceRecord")))
         ini.WriteString(QStringLiteral("Export"), QStringLiteral("EvidenceRecord"),
                         FEvidenceRecord ? QStringLiteral("1") : QStringLiteral("0"));
+    // The user's settings folder of a system install may not exist yet.
+    if (!FPlaces.Portable)
+        QDir().mkpath(FPlaces.SettingsDir);
     if (!ReplaceFile(FIniPath, ini.ToBytes()))
         throw EReaderError(QStringLiteral("Unable to write to %1").arg(FIniPath));
 }

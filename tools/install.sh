@@ -1,25 +1,39 @@
 #!/usr/bin/env bash
-# Installs every Debian 12 package the reader, its tests and benchmarks need, then configures and builds.
-# Idempotent and non-interactive; run as root (or with sudo available).
-#   tools/install.sh            install what is missing and build (build/)
-#   tools/install.sh --no-build only install packages
+# Installs the Debian 12 packages the reader needs: to build and run it (command 1, tools/run.sh), or also
+# everything its tests, benchmarks and package check need (command 2, tools/test.sh). Idempotent and
+# non-interactive; run as root (or with sudo available).
+#   tools/install.sh            every package, then configure and build every target (build/)
+#   tools/install.sh --no-build every package, no build
+#   tools/install.sh --run      only the packages to build and run the reader and vornak-tool, no build
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 
-packages=(
-  build-essential cmake ninja-build pkg-config git ccache
+# Building and running. Everything that changes the configuration of build/ (compilers, ccache, the
+# libraries CMake looks for) belongs here, so that command 2 reuses command 1's objects.
+run_packages=(
+  build-essential cmake ninja-build pkg-config ccache
   qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev libqt6multimedia6 qt6-qpa-plugins qt6-translations-l10n
   libgl-dev libegl-dev libxkbcommon-dev
   libavformat-dev libavcodec-dev libswresample-dev libavutil-dev
-  libsqlite3-dev sqlite3
-  pulseaudio pulseaudio-utils
-  fonts-dejavu-core fonts-noto-mono fonts-noto-core
-  xvfb xdotool imagemagick
+  libsqlite3-dev
   libsoundtouch-dev libssl-dev
-  clang-14 libclang-rt-14-dev strace util-linux
-  ffmpeg espeak-ng sox lame vorbis-tools opus-tools flac
-  desktop-file-utils appstream man-db groff-base librsvg2-bin
+  pulseaudio pulseaudio-utils
+  fonts-dejavu-core
+  ffmpeg espeak-ng
 )
+# Tests, benchmarks, sanitizer and fuzz builds, icons, the package and its check.
+test_packages=(
+  git sqlite3
+  fonts-noto-mono fonts-noto-core
+  xvfb xdotool imagemagick
+  clang-14 libclang-rt-14-dev strace util-linux
+  sox lame vorbis-tools opus-tools flac
+  desktop-file-utils appstream man-db groff-base librsvg2-bin
+  dpkg-dev lintian
+)
+
+packages=("${run_packages[@]}")
+[ "${1:-}" = "--run" ] || packages+=("${test_packages[@]}")
 
 missing=()
 for p in "${packages[@]}"; do
@@ -32,7 +46,7 @@ if [ ${#missing[@]} -gt 0 ]; then
   $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
-[ "${1:-}" = "--no-build" ] && exit 0
+case ${1:-} in --no-build | --run) exit 0 ;; esac
 
 cmake -S "$here" -B "$here/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$here/build" -j"$(nproc)"

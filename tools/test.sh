@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test (ctest). Exits non-zero when any test fails.
-# Then every test again under AddressSanitizer + UndefinedBehaviorSanitizer (build-asan/), and the fuzz
-# targets' seed corpora replayed through libFuzzer binaries built with clang-14 (build-fuzz/).
+# Then every test again under AddressSanitizer + UndefinedBehaviorSanitizer (build-asan/), the fuzz
+# targets' seed corpora replayed through libFuzzer binaries built with clang-14 (build-fuzz/), and the
+# Debian package built and checked (build-deb/, dist/); on a throw-away machine (CI=true, as root) the
+# package is also installed, started as a new user and removed again (tools/check-package.sh --install).
 #   tools/test.sh                        everything
 #   VORNAK_TEST_QUICK=1 tools/test.sh    the normal build and ctest only
 set -euo pipefail
@@ -42,4 +44,13 @@ if command -v clang++-14 >/dev/null; then
     -DVORNAK_FUZZ=ON -DVORNAK_BENCH=OFF >/dev/null
   cmake --build build-fuzz -j"$jobs" --target vornak_fuzzers
   (cd build-fuzz && ctest --output-on-failure -j"$jobs" -L fuzz)
+fi
+
+# The Debian package: lintian without error or warning, its file list, and on CI an install as a user sees it.
+echo "== Debian package"
+deb=$(bash tools/package.sh | tail -n 1)
+if [ "${CI:-}" = "true" ] && [ "$(id -u)" -eq 0 ]; then
+  bash tools/check-package.sh "$deb" --install
+else
+  bash tools/check-package.sh "$deb"
 fi

@@ -6,6 +6,7 @@
 #include "uReaderConfig.h"
 #include "uReaderData.h"
 #include "uTiles.h"
+#include "uWaveView.h"
 
 #include <QApplication>
 #include <QDir>
@@ -49,6 +50,18 @@ inline void SendMouse(QWidget *AWidget, QEvent::Type AType, const QPoint &APos, 
     QApplication::sendEvent(AWidget, &e);
 }
 
+// A drag in the wave band of AWave from AFrom to ATo, both parts of its width (equal: a plain click).
+inline void DragSelect(TWaveView *AWave, double AFrom, double ATo)
+{
+    const TWaveBands b = TWaveBands::For(AWave->height());
+    const int y = (b.WaveTop + b.WaveBottom) / 2;
+    const QPoint p0(int(AWave->width() * AFrom), y), p1(int(AWave->width() * ATo), y);
+    SendMouse(AWave, QEvent::MouseButtonPress, p0, Qt::LeftButton, Qt::LeftButton);
+    if (p1 != p0)
+        SendMouse(AWave, QEvent::MouseMove, p1, Qt::NoButton, Qt::LeftButton);
+    SendMouse(AWave, QEvent::MouseButtonRelease, p1, Qt::LeftButton, Qt::NoButton);
+}
+
 // Settings of a test: the reader's settings file in AAppDir with this catalogue and recordings folder, the
 // default output, and AExportFolder when given; the prompt starts with no messages and no dialog driver.
 inline void StartSettings(TTestPrompt &APrompt, const QString &AAppDir, const QString &ADb, const QString &ARoot,
@@ -64,6 +77,7 @@ inline void StartSettings(TTestPrompt &APrompt, const QString &AAppDir, const QS
     APrompt.Messages.clear();
     APrompt.Runs = 0;
     APrompt.OnRun = nullptr;
+    APrompt.OnMessage = nullptr;
 }
 
 // What a test leaves behind: the catalogue connection and the settings go before the next test.

@@ -12,6 +12,7 @@
 #include "uPickRec.h"
 #include "uProgress.h"
 #include "uReaderConfig.h"
+#include "uVersion.h"
 #include "uReaderData.h"
 #include "uReaderSettings.h"
 #include "uReportList.h"
@@ -356,7 +357,7 @@ void TestMain::missingFileWarns()
     QCOMPARE(FPrompt.Messages[0].Icon, QMessageBox::Warning);
     QCOMPARE(FPrompt.Messages[0].Text, QStringLiteral("Het geluidsbestand werd niet teruggevonden:\r\nD:\\Opnames\\") +
                                     QFileInfo(RecPath(FToday, 15, 1, ".wav")).fileName());
-    QVERIFY(HourTile(*w, 15)->Selected());  // marked before the load
+    QVERIFY(!HourTile(*w, 15)->Selected());  // a failed load marks nothing
     QVERIFY(!w->HasFile());
     QVERIFY(!w->Busy());
 }
@@ -410,6 +411,7 @@ void TestMain::clickSeeksAndDragSelects()
     auto w = MakeMain();
     LoadHour(*w, 10);
     QVERIFY(w->HasFile());
+    const QString caption = w->StatusText();
     TWaveView *wave = Child<TWaveView>(*w, "wave");
     const TWaveBands b = TWaveBands::For(wave->height());
     const int y = (b.WaveTop + b.WaveBottom) / 2;
@@ -434,13 +436,12 @@ void TestMain::clickSeeksAndDragSelects()
     QCOMPARE(wave->ViewStart(), wave->SelStart());
     w->ZoomFitClick();
     QCOMPARE(wave->ViewEnd(), wave->Duration());
-    // A plain click clears the selection; the status line keeps the last selection text.
-    const QString last = w->StatusText();
+    // A plain click clears the selection, and its text with it: the recording's particulars are back.
     SendMouse(wave, QEvent::MouseButtonPress, QPoint(x, y), Qt::LeftButton, Qt::LeftButton);
     SendMouse(wave, QEvent::MouseButtonRelease, QPoint(x, y), Qt::LeftButton, Qt::NoButton);
     QVERIFY(!wave->HasSelection());
     QVERIFY(!Child<TTileButton>(*w, "tileZoomSel")->isEnabled());
-    QCOMPARE(w->StatusText(), last);
+    QCOMPARE(w->StatusText(), caption);
 }
 
 void TestMain::reopenFromTheEnvelopeCacheShowsNoProgressWindow()
@@ -802,11 +803,12 @@ void TestMain::searchMovesCalendarAndLoads()
 void TestMain::aboutShowsSettingsPath()
 {
     auto w = MakeMain();
-    QString path, libs;
+    QString path, libs, version;
     QWidget *owner = nullptr;
     FPrompt.OnRun = [&](QDialog &d) {
         if (auto *a = qobject_cast<TfrmAbout *>(&d)) {
             path = a->lblIniPath->text();
+            version = a->lblVersion->text();
             libs = a->lblLibs->text();
             owner = a->parentWidget();
         }
@@ -815,7 +817,10 @@ void TestMain::aboutShowsSettingsPath()
     w->mnuAboutClick();
     QCOMPARE(owner, static_cast<QWidget *>(w.get()));
     QVERIFY(!w->findChild<TfrmAbout *>());  // destroyed when the command ends
-    QCOMPARE(path, AppDir() + QStringLiteral("VornakReader2026.ini"));
+    // The settings file in use, wherever it lies (here the test's folder, not the executable's).
+    QCOMPARE(path, QDir(FDir.path()).filePath(QStringLiteral("VornakReader2026.ini")));
+    QCOMPARE(version, QStringLiteral("Versie ") + ReaderVersion());
+    QVERIFY(version.contains(QLatin1Char('.')));
     QVERIFY(libs.contains(QStringLiteral("libavformat")) && libs.contains(QStringLiteral("SQLite")));
     QVERIFY(!libs.contains(QStringLiteral("BASS")));
 }

@@ -26,17 +26,6 @@
 
 namespace {
 
-// Drags a selection over the fractions AFrom..ATo of the waveform's width.
-void DragSelect(TWaveView *AWave, double AFrom, double ATo)
-{
-    const TWaveBands b = TWaveBands::For(AWave->height());
-    const int y = (b.WaveTop + b.WaveBottom) / 2;
-    const QPoint p0(int(AWave->width() * AFrom), y), p1(int(AWave->width() * ATo), y);
-    SendMouse(AWave, QEvent::MouseButtonPress, p0, Qt::LeftButton, Qt::LeftButton);
-    SendMouse(AWave, QEvent::MouseMove, p1, Qt::NoButton, Qt::LeftButton);
-    SendMouse(AWave, QEvent::MouseButtonRelease, p1, Qt::LeftButton, Qt::NoButton);
-}
-
 // A key pressed on whatever has the focus in the window, as the operator's keyboard does.
 void Press(QWidget &AWindow, int AKey, Qt::KeyboardModifiers AMods = Qt::NoModifier)
 {

@@ -1,12 +1,15 @@
 // Envelope pass on samples in memory (figures, channel mapping, reads that split frames, progress) and
 // over files: several parts and the cache give the sequential pass's envelope in every format.
+#include "CodecFixtures.h"
 #include "uDecoder.h"
 #include "uEnvelope.h"
 #include "uEnvelopeCache.h"
 
 #include <QtTest>
 
-#include <QProcess>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QRandomGenerator>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -15,12 +18,7 @@
 
 namespace {
 
-bool Ffmpeg(const QStringList &args)
-{
-    QProcess p;
-    p.start(QStringLiteral("ffmpeg"), QStringList{"-v", "error", "-y"} + args);
-    return p.waitForFinished(120000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
-}
+using codecs::Ffmpeg;
 
 // Two tones and noise, so that a part that starts a sample off or decodes differently after its seek
 // changes points.
@@ -91,15 +89,14 @@ class TestEnvelope : public QObject {
     Q_OBJECT
 
     QTemporaryDir FDir;
-    bool FHaveFiles = false;
     QString Path(const QString &name) const { return FDir.filePath(name); }
+    static QString CodecFile(const codecs::TCodecFixture &c) { return QStringLiteral("codec/") + c.File; }
 
 private slots:
     void initTestCase()
     {
-        // Only the tests over files need the ffmpeg command line; they skip without it.
-        if (QStandardPaths::findExecutable("ffmpeg").isEmpty())
-            return;
+        QVERIFY2(!QStandardPaths::findExecutable("ffmpeg").isEmpty(),
+                 "the ffmpeg command line makes the fixtures (tools/install.sh installs it)");
         QVERIFY(FDir.isValid());
         struct TFixture {
             const char *name;
@@ -128,31 +125,68 @@ private slots:
                             + QStringList{Path(f.name)}),
                      f.name);
         }
-        FHaveFiles = true;
+        QVERIFY(QDir(FDir.path()).mkdir("codec"));
+        for (const codecs::TCodecFixture &c : codecs::AllCodecs()) {
+            QVERIFY2(Ffmpeg(QStringList{"-f", "lavfi", "-i", Signal(TonesAndNoise, 44100, 3)} + c.Encode
+                            + QStringList{Path(CodecFile(c))}),
+                     c.Name);
+        }
+        // An MP3 with three stretches of garbage: its decoder refuses frames, and a straight decode delivers
+        // what follows each one early.
+        QFile mp3(Path("long.mp3"));
+        QVERIFY(Ffmpeg({"-f", "lavfi", "-i", Signal(TonesAndNoise, 44100, 40), "-c:a", "libmp3lame", "-b:a", "128k",
+                        mp3.fileName()}));
+        QVERIFY(mp3.open(QIODevice::ReadOnly));
+        QByteArray bytes = mp3.readAll();
+        QRandomGenerator garbage(19);
+        for (double at : {0.3, 0.55, 0.8})
+            for (int i = 0; i < 3000; ++i)
+                bytes[int(bytes.size() * at) + i] = char(garbage.bounded(256));
+        QFile damaged(Path("damaged.mp3"));
+        QVERIFY(damaged.open(QIODevice::WriteOnly) && damaged.write(bytes) == bytes.size());
+        damaged.close();
+        // An Ogg file that lost a page: no decoder error, but what follows comes early in a straight decode.
+        QFile ogg(Path("long.ogg"));
+        QVERIFY(Ffmpeg({"-f", "lavfi", "-i", Signal(TonesAndNoise, 44100, 20), "-c:a", "libvorbis", "-q:a", "3",
+                        ogg.fileName()}));
+        QVERIFY(ogg.open(QIODevice::ReadOnly));
+        bytes = ogg.readAll();
+        const int page = bytes.indexOf("OggS", bytes.size() * 2 / 5);
+        const int next = bytes.indexOf("OggS", page + 4);
+        QVERIFY(page > 0 && next > page);
+        bytes.remove(page, next - page);
+        QFile lost(Path("lostpage.ogg"));
+        QVERIFY(lost.open(QIODevice::WriteOnly) && lost.write(bytes) == bytes.size());
+        lost.close();
     }
 
     // Every format, decoded in 2, 3 and 8 parts side by side and read back from the cache, gives what
-    // the sequential pass gives: every point, the length and the figures.
+    // the sequential pass gives: every point, the length and the figures. Codecs that do not seek directly
+    // take one part; a damaged file is split, and still gives the sequential envelope.
     void partsAndCacheGiveTheSequentialEnvelope_data()
     {
         QTest::addColumn<QString>("file");
-        QTest::addColumn<qint64>("S");  // frames per point of the fixture
-        QTest::addRow("wav") << "tone.wav" << qint64(3);
-        QTest::addRow("flac") << "tone.flac" << qint64(3);
-        QTest::addRow("mp3 cbr") << "cbr.mp3" << qint64(3);
-        QTest::addRow("mp3 vbr") << "vbr.mp3" << qint64(3);
-        QTest::addRow("ogg vorbis") << "tone.ogg" << qint64(3);
-        QTest::addRow("ogg vorbis, switching block sizes") << "clicks.ogg" << qint64(18);
-        QTest::addRow("opus") << "tone.opus" << qint64(6);
-        QTest::addRow("six channels") << "six.wav" << qint64(3);
-        QTest::addRow("mono 8 kHz mp3") << "mono8k.mp3" << qint64(2);
-        QTest::addRow("odd point size, 22.05 kHz mp3") << "odd22k.mp3" << qint64(7);
+        QTest::addColumn<qint64>("S");     // frames per point of the fixture
+        QTest::addColumn<bool>("direct");  // split into the parts asked for
+        QTest::addRow("wav") << "tone.wav" << qint64(3) << true;
+        QTest::addRow("flac") << "tone.flac" << qint64(3) << true;
+        QTest::addRow("mp3 cbr") << "cbr.mp3" << qint64(3) << true;
+        QTest::addRow("mp3 vbr") << "vbr.mp3" << qint64(3) << true;
+        QTest::addRow("ogg vorbis") << "tone.ogg" << qint64(3) << true;
+        QTest::addRow("ogg vorbis, switching block sizes") << "clicks.ogg" << qint64(18) << true;
+        QTest::addRow("opus") << "tone.opus" << qint64(6) << true;
+        QTest::addRow("six channels") << "six.wav" << qint64(3) << true;
+        QTest::addRow("mono 8 kHz mp3") << "mono8k.mp3" << qint64(2) << true;
+        QTest::addRow("odd point size, 22.05 kHz mp3") << "odd22k.mp3" << qint64(7) << true;
+        QTest::addRow("damaged mp3") << "damaged.mp3" << qint64(35) << true;
+        QTest::addRow("ogg that lost a page") << "lostpage.ogg" << qint64(18) << true;
+        for (const codecs::TCodecFixture &c : codecs::AllCodecs())
+            QTest::addRow("%s", c.Name) << CodecFile(c) << qint64(3) << c.Direct;
     }
     void partsAndCacheGiveTheSequentialEnvelope()
     {
-        if (!FHaveFiles)
-            QSKIP("the ffmpeg command line is needed to make the fixtures");
         QFETCH(QString, file);
+        QFETCH(bool, direct);
         const QString path = Path(file);
         const TEnvelopeResult sequential = BuildEnvelopeFromFile(path, {}, 1);
         QCOMPARE(sequential.Error, 0);
@@ -160,11 +194,11 @@ private slots:
         for (int parts : {2, 3, 8}) {
             TDecodeStream probe;
             QVERIFY(probe.Open(path));
-            QCOMPARE(EnvelopePartCount(probe, parts), parts);
+            QCOMPARE(EnvelopePartCount(probe, parts), direct ? parts : 1);
             const QByteArray what = QByteArray::number(parts) + " parts";
             CompareResults(BuildEnvelopeFromFile(path, {}, parts), sequential, what.constData());
         }
-        const TEnvelopeCache cache(Path("cache-" + file));
+        const TEnvelopeCache cache(Path("cache-" + QFileInfo(file).fileName()));
         const TEnvelopeCacheKey key = *TEnvelopeCache::KeyOf(path);
         QVERIFY(cache.Store(key, sequential));
         TEnvelopeResult cached;
@@ -179,15 +213,14 @@ private slots:
         QTest::addColumn<QString>("file");
         QTest::addColumn<int>("asked");
         QTest::addColumn<int>("parts");
-        QTest::addRow("aac seeks inexactly") << "tone.m4a" << 8 << 1;
+        QTest::addRow("aac decodes from the start") << "tone.m4a" << 8 << 1;
+        QTest::addRow("adpcm decodes from the start") << "codec/ima.wav" << 8 << 1;
         QTest::addRow("short recording, own choice") << "tone.wav" << 0 << 1;
         QTest::addRow("at most 8") << "tone.wav" << 20 << 8;
         QTest::addRow("three frames") << "frames3.wav" << 8 << 3;
     }
     void partCountFollowsCodecAndLength()
     {
-        if (!FHaveFiles)
-            QSKIP("the ffmpeg command line is needed to make the fixtures");
         QFETCH(QString, file);
         QFETCH(int, asked);
         TDecodeStream probe;
@@ -198,22 +231,24 @@ private slots:
     }
 
     // A pass in parts reports on the calling thread, percentages rising, none twice, and 100 once, last.
+    // Also when damage makes the parts give way to one sequential pass.
     void multiPartProgressRisesAndEndsWithOneHundred_data()
     {
+        QTest::addColumn<QString>("file");
         QTest::addColumn<int>("parts");
-        QTest::addRow("2 parts") << 2;
-        QTest::addRow("3 parts") << 3;
-        QTest::addRow("8 parts") << 8;
+        QTest::addRow("2 parts") << "long.wav" << 2;
+        QTest::addRow("3 parts") << "long.wav" << 3;
+        QTest::addRow("8 parts") << "long.wav" << 8;
+        QTest::addRow("4 parts, damaged") << "damaged.mp3" << 4;
     }
     void multiPartProgressRisesAndEndsWithOneHundred()
     {
-        if (!FHaveFiles)
-            QSKIP("the ffmpeg command line is needed to make the fixtures");
+        QFETCH(QString, file);
         QFETCH(int, parts);
         QList<int> reports;
         bool onCaller = true;
         QThread *caller = QThread::currentThread();
-        const TEnvelopeResult r = BuildEnvelopeFromFile(Path("long.wav"), [&](int p) {
+        const TEnvelopeResult r = BuildEnvelopeFromFile(Path(file), [&](int p) {
             reports.append(p);
             onCaller = onCaller && QThread::currentThread() == caller;
         }, parts);

@@ -1,10 +1,13 @@
 // Envelope cache: served only for the file's exact state, damaged entries and unusable folders change
-// nothing but speed, the folder stays within its bound, concurrent writers, and the tool's cache line.
+// nothing but speed, the folder stays within its bound without a scan at every store, FIFOs and folders
+// that cannot be written, concurrent writers, the tool's cache line, and the tool's end on SIGTERM.
 #include "uAudioEngine.h"
 #include "uEnvelopeCache.h"
 
 #include <QtTest>
 
+#include <QDateTime>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -291,7 +294,8 @@ private slots:
         r.EnvCount = r.Figures.EnvCount;
         r.Envelope = std::make_shared<const std::vector<TEnvPoint>>(size_t(r.EnvCount), TEnvPoint{-5, 5, -6, 6});
         const qint64 entryBytes = 400000 + 200;  // points plus header, path and checksum (at most)
-        const TEnvelopeCache cache(FCache, 3 * entryBytes);
+        // Room for three and a half: a trim goes a sixteenth below the bound, which still holds three.
+        const TEnvelopeCache cache(FCache, 3 * entryBytes + entryBytes / 2);
         QList<TEnvelopeCacheKey> keys;
         for (int i = 0; i < 4; ++i) {
             const QString file = Path(QStringLiteral("lru%1.wav").arg(i));
@@ -344,7 +348,137 @@ private slots:
         reader.join();
         QCOMPARE(bad.load(), 0);
         QVERIFY(hits.load() > 0);
-        QCOMPARE(QDir(FCache).entryList(QDir::Files | QDir::Hidden), QStringList{QFileInfo(cache.EntryPath(key)).fileName()});
+        QCOMPARE(QDir(FCache).entryList({"*.venv", ".venv-tmp-*"}, QDir::Files | QDir::Hidden),
+                 QStringList{QFileInfo(cache.EntryPath(key)).fileName()});
+    }
+
+    // A store lists the folder only when its usage count asks for it: passing the bound, an hour after the
+    // last scan, or without a count. Stores from several threads (each its own lock, as processes have)
+    // add up exactly.
+    void storesCountTheFolderWithoutScanningIt()
+    {
+        QVERIFY(QDir().mkpath(FCache));
+        TEnvelopeResult r;
+        r.SampleRate = 8000;
+        r.Channels = 1;
+        r.Figures = EnvelopeFigures(2000, 1);
+        r.EnvCount = r.Figures.EnvCount;
+        r.Envelope = std::make_shared<const std::vector<TEnvPoint>>(size_t(r.EnvCount), TEnvPoint{-5, 5, -5, 5});
+        const TEnvelopeCache cache(FCache);
+        const QString usage = FCache + "/.venv-usage";
+        auto key = [&](int i) {
+            const QString file = Path(QStringLiteral("count%1.wav").arg(i));
+            if (!QFileInfo::exists(file))
+                WriteWav(file, 8000, 1, 10, 3);
+            return *TEnvelopeCache::KeyOf(file);
+        };
+        auto entryBytes = [&] {
+            qint64 total = 0;
+            for (const QFileInfo &i : QDir(FCache).entryInfoList({"*.venv"}, QDir::Files))
+                total += i.size();
+            return total;
+        };
+        auto counted = [&] {
+            QFile f(usage);
+            return f.open(QIODevice::ReadOnly) ? f.readAll().split(' ').value(0).toLongLong() : -1;
+        };
+        auto plantStaleTemp = [&] {
+            QFile t(FCache + "/.venv-tmp-dead01");
+            QVERIFY(t.open(QIODevice::WriteOnly));
+            t.close();
+            SetMTime(t.fileName(), QDateTime::currentSecsSinceEpoch() - 7200, 0);
+        };
+        QVERIFY(cache.Store(key(0), r));
+        std::vector<std::thread> writers;
+        for (int t = 0; t < 4; ++t)
+            writers.emplace_back([&, t] {
+                for (int i = 0; i < 10; ++i)
+                    cache.Store(key(1 + t * 10 + i), r);
+            });
+        for (std::thread &t : writers)
+            t.join();
+        QCOMPARE(QDir(FCache).entryList({"*.venv"}, QDir::Files).size(), 41);
+        QCOMPARE(counted(), entryBytes());
+
+        // Under the bound and scanned just now: a dead writer's temporary file is not even seen.
+        plantStaleTemp();
+        QVERIFY(cache.Store(key(41), r));
+        QVERIFY(QFileInfo::exists(FCache + "/.venv-tmp-dead01"));
+        QCOMPARE(counted(), entryBytes());
+        // The last scan an hour ago: this store scans and removes it.
+        QFile f(usage);
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(QByteArray::number(counted()) + ' ' + QByteArray::number(QDateTime::currentSecsSinceEpoch() - 3601));
+        f.close();
+        QVERIFY(cache.Store(key(42), r));
+        QVERIFY(!QFileInfo::exists(FCache + "/.venv-tmp-dead01"));
+        // Without a count (removed, damaged): the store scans and counts afresh.
+        for (const QByteArray &content : {QByteArray(), QByteArray("garbage")}) {
+            plantStaleTemp();
+            QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            f.write(content);
+            f.close();
+            QVERIFY(cache.Store(key(43), r));
+            QVERIFY(!QFileInfo::exists(FCache + "/.venv-tmp-dead01"));
+            QCOMPARE(counted(), entryBytes());
+        }
+        // A count past the bound makes the store scan and trim to below it.
+        const qint64 bound = entryBytes() / 2;
+        const TEnvelopeCache small(FCache, bound);
+        QVERIFY(small.Store(key(44), r));
+        QVERIFY(entryBytes() <= bound - bound / 16);
+        QVERIFY(entryBytes() > 0);
+        QCOMPARE(counted(), entryBytes());
+    }
+
+    // A FIFO, a device-like or any other non-regular file where an entry or the usage count belongs
+    // neither blocks a load nor is read: the load misses and stores, and finishes.
+    void nonRegularFilesInTheFolderDoNotBlock()
+    {
+        const QString tool = qEnvironmentVariable("VORNAK_TOOL");
+        QVERIFY2(!tool.isEmpty(), "VORNAK_TOOL is not set");
+        QVERIFY(QDir().mkpath(FCache));
+        const TEnvelopeCache cache(FCache);
+        const QString entry = cache.EntryPath(*TEnvelopeCache::KeyOf(FWav));
+        QVERIFY(::mkfifo(QFile::encodeName(entry).constData(), 0600) == 0);
+        QVERIFY(::mkfifo(QFile::encodeName(FCache + "/.venv-usage").constData(), 0600) == 0);
+        QVERIFY(::mkfifo(QFile::encodeName(FCache + "/other.venv").constData(), 0600) == 0);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_CACHE_HOME", QFileInfo(FCache).path());
+        for (const char *expected : {"cache=miss", "cache=hit"}) {
+            QProcess p;
+            p.setProcessEnvironment(env);
+            p.start(tool, {"envelope", FWav});
+            const bool finished = p.waitForFinished(20000);
+            if (!finished)
+                p.kill();
+            QVERIFY2(finished, "vornak-tool envelope hangs on a FIFO in the cache folder");
+            QCOMPARE(p.exitCode(), 0);
+            QVERIFY(QString::fromUtf8(p.readAllStandardOutput()).split('\n').contains(expected));
+        }
+        QVERIFY(QFileInfo(entry).isFile());  // the FIFO was replaced by a whole entry
+    }
+
+    // A folder that exists but cannot be written (here one of the kernel's, which nobody can write) is
+    // no cache: the load says Off, not Miss, and works as without a cache; so does the tool.
+    void unwritableFolderIsOff()
+    {
+        QVERIFY(QDir().mkpath(QFileInfo(FCache).path()));
+        QVERIFY(QFile::link("/proc", FCache));
+        const TLoad l = LoadThrough(FCache, FWav);
+        QVERIFY(l.ok);
+        QCOMPARE(l.use, TEnvelopeCacheUse::Off);
+        QVERIFY(SameEnvelope(l.envelope, FUncached.envelope));
+        const QString tool = qEnvironmentVariable("VORNAK_TOOL");
+        QVERIFY2(!tool.isEmpty(), "VORNAK_TOOL is not set");
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_CACHE_HOME", QFileInfo(FCache).path());
+        p.setProcessEnvironment(env);
+        p.start(tool, {"envelope", FWav});
+        QVERIFY(p.waitForFinished(60000));
+        QCOMPARE(p.exitCode(), 0);
+        QCOMPARE(QString::fromUtf8(p.readAllStandardOutput()).split('\n').value(6), QStringLiteral("cache=off"));
     }
 
     // vornak-tool envelope: the cache line after frames_per_point=, before the dump; --no-cache neither
@@ -381,6 +515,48 @@ private slots:
             run(bad, &code);
             QCOMPARE(code, 2);
         }
+    }
+
+    // SIGTERM during a long pass ends vornak-tool envelope at once (a 3.15-hour recording of silence,
+    // written sparse; stopped at its first progress line).
+    void toolEndsPromptlyOnSigtermDuringThePass()
+    {
+        const QString tool = qEnvironmentVariable("VORNAK_TOOL");
+        QVERIFY2(!tool.isEmpty(), "VORNAK_TOOL is not set");
+        const quint32 bytes = 2000000000;
+        QByteArray h;
+        auto u32 = [&h](quint32 v) { char b[4]; qToLittleEndian(v, b); h.append(b, 4); };
+        auto u16 = [&h](quint16 v) { char b[2]; qToLittleEndian(v, b); h.append(b, 2); };
+        h.append("RIFF");
+        u32(36 + bytes);
+        h.append("WAVEfmt ");
+        u32(16); u16(1); u16(2); u32(44100); u32(44100 * 4); u16(4); u16(16);
+        h.append("data");
+        u32(bytes);
+        QFile wav(Path("long.wav"));
+        QVERIFY(wav.open(QIODevice::WriteOnly));
+        wav.write(h);
+        QVERIFY(wav.resize(h.size() + bytes));
+        wav.close();
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_CACHE_HOME", QFileInfo(FCache).path());
+        p.setProcessEnvironment(env);
+        p.start(tool, {"envelope", wav.fileName(), "--progress", "--threads", "1"});
+        QVERIFY(p.waitForStarted());
+        QDeadlineTimer deadline(60000);
+        while (!p.canReadLine() && p.state() == QProcess::Running && !deadline.hasExpired())
+            p.waitForReadyRead(100);
+        QCOMPARE(p.readLine().left(9), QByteArray("progress="));
+        p.terminate();
+        const bool ended = p.waitForFinished(3000);
+        if (!ended) {
+            p.kill();
+            p.waitForFinished();
+        }
+        QVERIFY2(ended, "vornak-tool envelope did not end within 3 s of SIGTERM");
+        QVERIFY(!p.readAllStandardOutput().contains("cache="));  // stopped, not finished
+        QFile::remove(wav.fileName());
     }
 };
 

@@ -1,10 +1,14 @@
-// Recording picker: first row preselected, acceptance by Enter, double click and "Openen", cancel paths.
+// Recording picker: first row preselected, acceptance by Enter, double click and "Openen", cancel paths,
+// cut-off cells shown whole as tooltips.
 #include "uPickRec.h"
 #include "uReportList.h"
 
+#include <QHeaderView>
+#include <QHelpEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QTimer>
+#include <QToolTip>
 #include <QtTest>
 
 namespace {
@@ -46,6 +50,8 @@ private slots:
     void cellsShowTheRecordsFields();
     void emptyListLeavesOpenenDisabled();
     void executeReturnsChosenRecordOrFalseOnEscape();
+    void cutOffCellShowsItsWholeTextAsTooltip_data();
+    void cutOffCellShowsItsWholeTextAsTooltip();
 };
 
 void TestPickRec::opensWithFirstRowSelectedAndEnterAcceptsIt()
@@ -159,6 +165,51 @@ void TestPickRec::executeReturnsChosenRecordOrFalseOnEscape()
         TRecInfo ri;
         QVERIFY(!dlg.Execute(list, QStringLiteral("x"), ri));
     }
+}
+
+void TestPickRec::cutOffCellShowsItsWholeTextAsTooltip_data()
+{
+    QTest::addColumn<int>("row");
+    QTest::addColumn<int>("column");
+    QTest::addColumn<QString>("tip");  // empty: the cell shows whole and has no tooltip
+    const QString longTitle = QStringLiteral("Overleg over de begroting van het volgende jaar met de afdelingen");
+    QTest::addRow("long title") << 0 << 2 << longTitle;
+    QTest::addRow("persons of several lines, joined and cut") << 0 << 3
+                                                              << QStringLiteral("Jan Jansen, Piet Pietersen, Anouk de Vries");
+    QTest::addRow("short title") << 1 << 2 << QString();
+    QTest::addRow("number") << 0 << 0 << QString();
+    QTest::addRow("empty cell") << 1 << 3 << QString();
+}
+
+// The picker's and the search dialog's lists are one kind of list: what it cuts off, it shows whole on hover.
+void TestPickRec::cutOffCellShowsItsWholeTextAsTooltip()
+{
+    QFETCH(int, row);
+    QFETCH(int, column);
+    QFETCH(QString, tip);
+    const TRecList list = {
+        Rec(11, 1, "MP3", "Overleg over de begroting van het volgende jaar met de afdelingen",
+            "Jan Jansen\r\nPiet Pietersen\r\nAnouk de Vries", 65),
+        Rec(12, 2, "WAV", "Kort", "", 20)};
+    TfrmPick dlg(nullptr);
+    dlg.Prepare(list, QStringLiteral("x"));
+    dlg.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+    TReportList *lv = dlg.lvItems;
+    QCOMPARE(lv->CutOffText(row, column), tip);
+
+    const QRect cell = lv->visualItemRect(lv->topLevelItem(row)).intersected(
+        QRect(lv->header()->sectionViewportPosition(column), 0, lv->columnWidth(column), lv->viewport()->height()));
+    QHelpEvent help(QEvent::ToolTip, cell.center(), lv->viewport()->mapToGlobal(cell.center()));
+    QApplication::sendEvent(lv->viewport(), &help);
+    if (tip.isEmpty()) {
+        QVERIFY(!QToolTip::isVisible());
+    } else {
+        QTRY_VERIFY(QToolTip::isVisible());
+        QCOMPARE(QToolTip::text(), tip);
+    }
+    QToolTip::hideText();
+    QTRY_VERIFY(!QToolTip::isVisible());
 }
 
 QTEST_MAIN(TestPickRec)

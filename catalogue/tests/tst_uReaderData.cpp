@@ -6,7 +6,9 @@
 #include <QDir>
 #include <QtTest>
 
+#include <fcntl.h>
 #include <sys/mount.h>
+#include <unistd.h>
 #include <sys/stat.h>
 
 using namespace fixture;
@@ -349,6 +351,15 @@ private slots:
                                                           << "root" << "gone/A.mp3";
         QTest::addRow("date leaving the root") << "gone/A.mp3" << "../../..../" << "A.mp3" << "root/x/y"
                                                << "gone/A.mp3";
+        // A NUL ends the name where the system would read it: what comes before it is not the file.
+        const QString nul(QChar(0));
+        QTest::addRow("stored path holding NUL after a file's name")
+            << "stored/A.mp3" + nul + "x" << "2025-09-01" << "B.mp3" << "root" << "stored/A.mp3" + nul + "x";
+        QTest::addRow("file name holding NUL after a file's name") << "gone/A.mp3" << "2025-09-01" << "A.mp3" + nul + "x"
+                                                                  << "root" << "gone/A.mp3";
+        QTest::addRow("file name not UTF-8, under root") << "gone/A.mp3" << "2025-09-01"
+                                                          << PathFromBytes("L\xE9.mp3") << "root"
+                                                          << "root/2025/09/01/" + PathFromBytes("L\xE9.mp3");
     }
     void resolveExistingPathFollowsThreeRules()
     {
@@ -363,12 +374,65 @@ private slots:
         QVERIFY(QDir().mkpath(base + "stored"));
         QVERIFY(WriteFile(base + "root/2025/09/01/A.mp3", "a"));
         QVERIFY(WriteFile(base + "stored/A.mp3", "a"));
+        const QByteArray latin1 = PathBytes(base) + "root/2025/09/01/L\xE9.mp3";
+        QVERIFY(::close(::open(latin1.constData(), O_WRONLY | O_CREAT, 0644)) == 0);
         TRecInfo ri;
         ri.FilePath = stored.isEmpty() ? QString() : base + stored;
         ri.RecDate = date;
         ri.FileName = file;
         const QString want = expected.isEmpty() ? QString() : base + expected;
         QCOMPARE(TReaderData::ResolveExistingPath(ri, base + root), want);
+    }
+
+    // Names are read by their bytes: a file name that is not UTF-8 and a text holding a NUL come back
+    // whole, the file is found, and the edit finds its row again by that name.
+    void namesAreReadAndMatchedByTheirBytes()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("cat.sqlite");
+        const QString latin1 = PathFromBytes("01092025071\xE9.wav");
+        TRow row = Rec(1, "2025-09-01 07:10:00", 7, 1, latin1, 60, QString("a") + QChar(0) + "b");
+        row.filepath = dir.filePath("gone") + QChar(0) + "x";
+        CreateCatalogue(path, {row});
+        {
+            TSqliteDb db(path, SQLITE_OPEN_READONLY);
+            TSqliteStmt q(db, "SELECT hex(filename), hex(title) FROM recordings");
+            QVERIFY(q.Step());
+            QCOMPARE(q.ColumnText(0), QString("3031303932303235303731E92E776176"));
+            QCOMPARE(q.ColumnText(1), QString("610062"));
+        }
+        QVERIFY(QDir().mkpath(dir.filePath("root/2025/09/01")));
+        const QByteArray onDisk = PathBytes(dir.filePath("root/2025/09/01/")) + "01092025071\xE9.wav";
+        QVERIFY(::close(::open(onDisk.constData(), O_WRONLY | O_CREAT, 0644)) == 0);
+        QVERIFY(WriteFile(dir.filePath("gone"), "the part before the NUL"));
+
+        TReaderData db(path);
+        TRecList list;
+        db.Search("", -1, "", list);
+        QCOMPARE(list.size(), 1);
+        QCOMPARE(list[0].FileName, latin1);
+        QCOMPARE(list[0].FilePath, row.filepath.toString());
+        QCOMPARE(list[0].Title, QString("a") + QChar(0) + "b");
+        QCOMPARE(PathBytes(TReaderData::ResolveExistingPath(list[0], dir.filePath("root"))), onDisk);
+        db.UpdateMeta(1, list[0].FileName, "Nieuw", "Piet");
+        db.Search("", -1, "", list);
+        QCOMPARE(list[0].Title, QString("Nieuw"));
+    }
+
+    // Opened for reading only, the catalogue answers searches and refuses the edit with the read-only text.
+    void readOnlyAccessOnlyReads()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("cat.sqlite");
+        CreateCatalogue(path, DayRows());
+        const QString before = Dump(path);
+        TReaderData db(path, 1000, TCatalogueAccess::ReadOnly);
+        QVERIFY(db.IsReadOnly());
+        TRecList list;
+        db.Search("", -1, "", list);
+        QCOMPARE(list.size(), 9);
+        QVERIFY_THROWS_EXCEPTION(EReaderError, db.UpdateMeta(1, "01092025071.mp3", "T", "P"));
+        QCOMPARE(Dump(path), before);
     }
 
     void updateMetaChangesOnlyTheAddressedRecording()

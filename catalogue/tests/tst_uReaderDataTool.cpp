@@ -6,6 +6,9 @@
 #include <QProcess>
 #include <QtTest>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 using namespace fixture;
 
 class TestReaderDataTool : public QObject {
@@ -144,6 +147,41 @@ private slots:
         QVERIFY(lines[2].startsWith("ExportFolder="));
         QCOMPARE(lines[3], QString("OutputDevice=-1"));
         QVERIFY(QFile::exists(app.filePath("VornakReader2026.ini")));
+    }
+
+    // A NUL in any text, or a file name that is not UTF-8, keeps every recording on a line of its own
+    // (\0 and \xHH, as \t and \n); a stored path holding a NUL is one that does not exist (the part
+    // before the NUL is not followed), and resolve prints a found name by its own bytes.
+    void nulAndForeignBytesKeepEveryLineWhole()
+    {
+        QTemporaryDir dir;
+        const QString db = dir.filePath("odd.sqlite");
+        const QString nul(QChar(0));
+        TRow nulRow = Rec(1, "2025-09-02 07:10:00", 7, 1, "a" + nul + "b.wav", 60, "t" + nul + "t", "p" + nul);
+        nulRow.filepath = dir.filePath("x") + nul + "y";
+        TRow latin1 = Rec(2, "2025-09-02 07:20:00", 7, 2, PathFromBytes("l\xE9.wav"), 60);
+        CreateCatalogue(db, {nulRow, latin1});
+        QFile prefix(dir.filePath("x"));
+        QVERIFY(prefix.open(QIODevice::WriteOnly));
+        prefix.close();
+        QVERIFY(QDir().mkpath(dir.filePath("root/2025/09/02")));
+        const QByteArray onDisk = PathBytes(dir.filePath("root/2025/09/02/")) + "l\xE9.wav";
+        QVERIFY(::close(::open(onDisk.constData(), O_WRONLY | O_CREAT, 0644)) == 0);
+
+        const TRun search = Run({"search", db});
+        QCOMPARE(search.code, 0);
+        QCOMPARE(search.out,
+                 "id=1\trec_dt=2025-09-02 07:10:00\trec_date=2025-09-02\trec_hour=7\trec_number=1\tformat=MP3\t"
+                 "filename=a\\0b.wav\tfilepath=" + dir.filePath("x") + "\\0y\ttitle=t\\0t\tpersons=p\\0\tduration_sec=60\n"
+                 "id=2\trec_dt=2025-09-02 07:20:00\trec_date=2025-09-02\trec_hour=7\trec_number=2\tformat=MP3\t"
+                 "filename=l\\xE9.wav\tfilepath=/nonexistent/l\\xE9.wav\ttitle=\tpersons=\tduration_sec=60\n");
+        auto resolve = [&](const QString &id) {
+            QProcess p;
+            p.start(qEnvironmentVariable("VORNAK_TOOL"), {"resolve", db, id, dir.filePath("root")});
+            return p.waitForFinished(30000) && p.exitCode() == 0 ? p.readAllStandardOutput() : QByteArray("failed");
+        };
+        QCOMPARE(resolve("1"), PathBytes(dir.filePath("x")) + "\\0y\n");
+        QCOMPARE(resolve("2"), onDisk + '\n');
     }
 };
 

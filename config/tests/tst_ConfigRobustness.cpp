@@ -59,10 +59,14 @@ struct TRun {
     QByteArray out, err;
 };
 
-TRun Run(const QString &program, const QStringList &args)
+TRun Run(const QString &program, const QStringList &args, const QStringList &AEnv = {})
 {
     TRun r;
     QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const QString &kv : AEnv)
+        env.insert(kv.section('=', 0, 0), kv.section('=', 1));
+    p.setProcessEnvironment(env);
     p.start(program, args);
     if (!p.waitForFinished(30000)) {
         p.kill();
@@ -231,6 +235,29 @@ private slots:
         QCOMPARE(r.exitCode, 0);
         QVERIFY2(r.out.contains("Database=/new/catalogue.sqlite"), r.out.constData());
         QVERIFY(!ReadAll(tmp.filePath(IniName)).contains("/bogus/"));
+    }
+
+    // `vornak-tool config` decides as the reader does: an APPDIR it cannot write (a read-only bind mount;
+    // as root, file modes do not stop writes) keeps its settings in the user's configuration folder.
+    void toolKeepsTheSettingsOfAnUnwritableFolderInTheUsersFolder()
+    {
+        QTemporaryDir tmp;
+        const QString app = tmp.filePath("bin");
+        QVERIFY(QDir().mkpath(app));
+        QVERIFY(WriteAll(app + "/Vornak2026.ini", RecorderIni("/new/catalogue.sqlite")));
+        if (mount(QFile::encodeName(app).constData(), QFile::encodeName(app).constData(), nullptr, MS_BIND, nullptr) != 0)
+            QSKIP("cannot make a read-only bind mount here (needs root)");
+        struct Unmount {
+            QByteArray path;
+            ~Unmount() { umount2(path.constData(), MNT_DETACH); }
+        } unmount{QFile::encodeName(app)};
+        QVERIFY(mount(nullptr, QFile::encodeName(app).constData(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr) == 0);
+
+        const TRun r = Run(Tool(), {"config", app}, {"XDG_CONFIG_HOME=" + tmp.filePath("cfg")});
+        QCOMPARE(r.exitCode, 0);
+        QVERIFY2(r.out.startsWith("Database=/new/catalogue.sqlite\nRootFolder=/new/recordings\n"), r.out.constData());
+        QVERIFY(ReadAll(tmp.filePath("cfg/VornakReader2026/") + IniName).contains("Database=/new/catalogue.sqlite\n"));
+        QCOMPARE(QDir(app).entryList(QDir::Files | QDir::Hidden), QStringList{"Vornak2026.ini"});
     }
 
     // A disk with no room left: the save fails with "Unable to write to <file>" and the old file stays.

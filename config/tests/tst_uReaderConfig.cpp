@@ -1,5 +1,6 @@
 // Settings store: first start, adopting the recorder's paths from the five places, an existing settings
-// file, and saves that are refused (bad values, read-only folder, full disk) without harming the file.
+// file, the user's folders of a system install, and saves that are refused (bad values, read-only folder,
+// full disk) without harming the file.
 #include "uReaderConfig.h"
 #include "uReaderTypes.h"
 
@@ -68,6 +69,32 @@ struct TMount {
     }
 };
 
+// Sets environment variables for the life of the object (an empty value unsets) and restores them after.
+struct TEnv {
+    QList<QPair<QByteArray, QByteArray>> saved;
+    QList<bool> had;
+    TEnv(const QList<QPair<QByteArray, QByteArray>> &AValues)
+    {
+        for (const auto &kv : AValues) {
+            had << qEnvironmentVariableIsSet(kv.first.constData());
+            saved << qMakePair(kv.first, qgetenv(kv.first.constData()));
+            if (kv.second.isEmpty())
+                qunsetenv(kv.first.constData());
+            else
+                qputenv(kv.first.constData(), kv.second);
+        }
+    }
+    ~TEnv()
+    {
+        for (int i = 0; i < saved.size(); ++i) {
+            if (had[i])
+                qputenv(saved[i].first.constData(), saved[i].second);
+            else
+                qunsetenv(saved[i].first.constData());
+        }
+    }
+};
+
 QString ErrorOf(const std::function<void()> &f)
 {
     try {
@@ -119,6 +146,81 @@ private slots:
         QFETCH(QString, appDir);
         QFETCH(QStringList, candidates);
         QCOMPARE(TConfig::RecorderIniCandidates(appDir), candidates);
+    }
+
+    // The executable's folder decides: writable, everything beside it as ever; not writable (a system
+    // install), the user's configuration and data folders, and two more places for the recorder's file.
+    void placesFollowWhetherTheExecutablesFolderIsWritable_data()
+    {
+        QTest::addColumn<bool>("writable");
+        QTest::addColumn<QByteArray>("xdgConfig");
+        QTest::addColumn<QByteArray>("xdgData");
+        QTest::addColumn<QString>("settingsDir");
+        QTest::addColumn<QString>("demoDir");
+        const QString app = "/opt/x/reader/";
+        QTest::addRow("writable folder") << true << QByteArray("/cfg") << QByteArray("/data") << app << app;
+        QTest::addRow("unwritable, XDG set") << false << QByteArray("/cfg") << QByteArray("/data/")
+                                             << "/cfg/VornakReader2026/" << "/data/VornakReader2026/";
+        QTest::addRow("unwritable, XDG unset") << false << QByteArray() << QByteArray()
+                                               << "/home/op/.config/VornakReader2026/"
+                                               << "/home/op/.local/share/VornakReader2026/";
+        QTest::addRow("unwritable, XDG relative is ignored") << false << QByteArray("cfg") << QByteArray("data")
+                                                             << "/home/op/.config/VornakReader2026/"
+                                                             << "/home/op/.local/share/VornakReader2026/";
+    }
+    void placesFollowWhetherTheExecutablesFolderIsWritable()
+    {
+        QFETCH(bool, writable);
+        QFETCH(QByteArray, xdgConfig);
+        QFETCH(QByteArray, xdgData);
+        QFETCH(QString, demoDir);
+        const TEnv env({{"HOME", "/home/op"}, {"XDG_CONFIG_HOME", xdgConfig}, {"XDG_DATA_HOME", xdgData}});
+        const TSettingsPlaces places = SettingsPlaces("/opt/x/reader", writable);
+        QCOMPARE(places.AppDir, QString("/opt/x/reader/"));
+        QTEST(places.SettingsDir, "settingsDir");
+        QCOMPARE(places.DemoDir, demoDir);
+        QCOMPARE(places.Portable, writable);
+        QStringList candidates = TConfig::RecorderIniCandidates("/opt/x/reader/");
+        if (!writable)
+            candidates << "/etc/Vornak2026/Vornak2026.ini" << demoDir + "Vornak2026.ini";
+        QCOMPARE(places.RecorderIniCandidates, candidates);
+    }
+
+    // A system install: the settings file is made in the user's folder (and that folder with it), nothing
+    // beside the executable; a recorder in the five places comes before the demo's own file.
+    void systemInstallKeepsItsSettingsInTheUsersFolder_data()
+    {
+        QTest::addColumn<bool>("besideTheExecutable");  // a recorder file at candidate 1 as well
+        QTest::addColumn<QString>("database");
+        QTest::addRow("the demo's file alone") << false << "/demo.sqlite";
+        QTest::addRow("a recorder beside the executable first") << true << "/rec.sqlite";
+    }
+    void systemInstallKeepsItsSettingsInTheUsersFolder()
+    {
+        QFETCH(bool, besideTheExecutable);
+        QFETCH(QString, database);
+        QTemporaryDir tmp;
+        const QString app = tmp.filePath("usr/bin/");
+        QVERIFY(QDir().mkpath(app));
+        const TEnv env({{"XDG_CONFIG_HOME", QFile::encodeName(tmp.filePath("cfg"))},
+                        {"XDG_DATA_HOME", QFile::encodeName(tmp.filePath("data"))}});
+        const TSettingsPlaces places = SettingsPlaces(app, false);
+        QVERIFY(WriteAll(places.DemoDir + "Vornak2026.ini", "[Paths]\nDatabase=/demo.sqlite\n"));
+        if (besideTheExecutable)
+            QVERIFY(WriteAll(app + "Vornak2026.ini", "[Paths]\nDatabase=/rec.sqlite\n"));
+        const TConfig cfg(places);
+        QCOMPARE(cfg.IniPath(), tmp.filePath("cfg/VornakReader2026/") + IniName);
+        QCOMPARE(cfg.DatabasePath(), database);
+        QVERIFY(ReadAll(cfg.IniPath()).contains(("Database=" + database + "\n").toUtf8()));
+        QVERIFY(!QFileInfo::exists(app + IniName));
+        // The next start reads the same file.
+        QVERIFY(WriteAll(tmp.filePath("cat.sqlite"), "x"));
+        {
+            TConfig again(places);
+            again.SetDatabasePath(tmp.filePath("cat.sqlite"));
+            again.Save();
+        }
+        QCOMPARE(TConfig(places).DatabasePath(), tmp.filePath("cat.sqlite"));
     }
 
     void recorderPathsAreAdoptedOnFirstStart_data()
@@ -344,21 +446,33 @@ private slots:
         QTEST(cfg.SkipSilence(), "skip");
     }
 
+    // A real read-only folder (a bind mount: as root, file modes do not stop writes). The executable's
+    // folder read-only: the settings go to the user's folder; that one read-only too: the start fails.
     void unwritableFolderRaisesUnableToWrite()
     {
         QTemporaryDir tmp;
         const QString app = tmp.filePath("app");
         const QString old = tmp.filePath("old");
-        QVERIFY(QDir().mkpath(app));
-        QVERIFY(QDir().mkpath(old));
+        const QString cfg = tmp.filePath("cfg");
+        for (const QString &dir : {app, old, cfg})
+            QVERIFY(QDir().mkpath(dir));
         TConfig existing(old);
         const QByteArray before = ReadAll(old + '/' + IniName);
         TMount roApp, roOld;
         if (!roApp.ReadOnlyBind(app) || !roOld.ReadOnlyBind(old))
             QSKIP("cannot make a read-only bind mount here (needs root)");
-        // First start: the settings file cannot be created.
-        QCOMPARE(ErrorOf([&] { TConfig cfg(app); }), "Unable to write to " + app + '/' + IniName);
+        QVERIFY(!FolderWritable(app));
+        const TEnv env({{"XDG_CONFIG_HOME", QFile::encodeName(cfg)}});
+        // First start of a system install: the settings file lands in the user's folder.
+        QCOMPARE(TConfig(app).IniPath(), cfg + "/VornakReader2026/" + IniName);
+        QVERIFY(QFileInfo::exists(cfg + "/VornakReader2026/" + IniName));
         QVERIFY(QDir(app).entryList(QDir::Files | QDir::Hidden).isEmpty());
+        // The user's folder cannot be written either: the settings file cannot be created.
+        QVERIFY(QDir(cfg + "/VornakReader2026").removeRecursively());
+        TMount roCfg;
+        QVERIFY(roCfg.ReadOnlyBind(cfg));
+        QCOMPARE(ErrorOf([&] { TConfig c(app); }), "Unable to write to " + cfg + "/VornakReader2026/" + IniName);
+        QVERIFY(QDir(cfg).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).isEmpty());
         // A later save: the old file stays.
         existing.SetOutputDevice(5);
         QCOMPARE(ErrorOf([&] { existing.Save(); }), "Unable to write to " + old + '/' + IniName);

@@ -1,5 +1,6 @@
-// A prompt for tests: records every message and question, answers questions with Answer and drives
-// modal dialogs through OnRun (none given: the dialog counts as cancelled).
+// A prompt for tests: records every message and question, answers questions with Answer, drives
+// modal dialogs through OnRun (none given: the dialog counts as cancelled) and lets a test look at the
+// window while a message is open through OnMessage.
 #pragma once
 
 #include "uPrompt.h"
@@ -21,8 +22,14 @@ public:
     bool Answer = false;
     int Runs = 0;
     std::function<int(QDialog &)> OnRun;
+    std::function<void()> OnMessage;  // runs while the message (already recorded) is open
 
-    void Message(QMessageBox::Icon AIcon, const QString &AText) override { Messages.append({AIcon, AText}); }
+    void Message(QMessageBox::Icon AIcon, const QString &AText) override
+    {
+        Messages.append({AIcon, AText});
+        if (OnMessage)
+            OnMessage();
+    }
     bool Question(const QString &AText) override
     {
         Questions << AText;

@@ -1,6 +1,7 @@
 // The reader on the desktop: its icons, desktop entry and metainfo, the menu entry of the current user that
 // tools/run.sh keeps current, and the portable folder that `cmake --install` makes.
 #include "uAbout.h"
+#include "uVersion.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -207,13 +208,17 @@ private slots:
               QStringLiteral("share/icons/hicolor/16x16/apps/") + ReaderId + QStringLiteral(".png"),
               QStringLiteral("share/icons/hicolor/256x256/apps/") + ReaderId + QStringLiteral(".png"),
               QStringLiteral("share/icons/hicolor/scalable/apps/") + ReaderId + QStringLiteral(".svg"),
-              QStringLiteral("share/man/man1/vornak-tool.1"),
+              QStringLiteral("share/man/man1/vornak-tool.1"), QStringLiteral("share/man/man1/VornakReader2026.1"),
               QStringLiteral("share/bash-completion/completions/vornak-tool")})
             QVERIFY2(QFileInfo(root + QLatin1Char('/') + file).isFile(), qPrintable(file));
 
         const TRun tool = Run(root + QStringLiteral("/bin/vornak-tool"), {QStringLiteral("format-duration"), QStringLiteral("61")});
         QCOMPARE(tool.Out, QStringLiteral("01:01\n"));
         QCOMPARE(tool.Code, 0);
+        // The installed tool tells the version the reader's about box shows.
+        const TRun version = Run(root + QStringLiteral("/bin/vornak-tool"), {QStringLiteral("--version")});
+        QCOMPARE(version.Out, QStringLiteral("vornak-tool ") + ReaderVersion() + QLatin1Char('\n'));
+        QCOMPARE(version.Code, 0);
 
         const QString entry = root + QStringLiteral("/share/applications/") + ReaderId + QStringLiteral(".desktop");
         const QString reader = root + QStringLiteral("/bin/VornakReader2026");

@@ -39,38 +39,13 @@ struct TRow {
     bool Listed = false;  // duration_sec > 0: a row the reader lists at all
 };
 
-bool IsRegularFile(const QString &path, qint64 *size = nullptr)
-{
-    struct stat st {};
-    if (path.isEmpty() || ::stat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISREG(st.st_mode))
-        return false;
-    if (size)
-        *size = st.st_size;
-    return true;
-}
+// Names are taken by their bytes; a path holding a NUL is one that does not exist.
+bool IsRegularFile(const QString &path, qint64 *size = nullptr) { return IsRegularFilePath(path, size); }
 
 bool IsDirectory(const QString &path)
 {
     struct stat st {};
     return ::stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-// The name to open the catalogue read-only by, leaving nothing behind. A catalogue in WAL mode that no
-// connection has open (no "-shm" file beside it) would get empty "-wal" and "-shm" files that a read-only
-// connection cannot remove again; opened as immutable it is read from the main file alone, which no one
-// writes to while no connection is open (a recorder that starts meanwhile writes into its WAL first).
-QString ReadOnlyName(const QString &dbPath)
-{
-    QFile f(dbPath);
-    QByteArray header;
-    if (f.open(QIODevice::ReadOnly))
-        header = f.read(20);
-    const bool wal = header.size() == 20 && header[18] == 2 && header[19] == 2;  // file format versions 2: WAL
-    const QString absolute = QFileInfo(dbPath).absoluteFilePath();
-    QString uri = QUrl::fromLocalFile(absolute).toString(QUrl::FullyEncoded);
-    if (wal && !QFileInfo::exists(absolute + QStringLiteral("-shm")))
-        uri += QStringLiteral("?immutable=1");
-    return uri;
 }
 
 // Every row of the catalogue in the reader's order, from one statement on a read-only connection.
@@ -79,7 +54,7 @@ std::vector<TRow> ReadCatalogue(const QString &dbPath)
     // A FIFO or a device would make SQLite wait for ever; the reader's own text for anything else.
     if (!IsRegularFile(dbPath))
         throw EReaderError(QStringLiteral("Databasebestand niet gevonden: %1").arg(dbPath));
-    TSqliteDb db(ReadOnlyName(dbPath), SQLITE_OPEN_READONLY | SQLITE_OPEN_URI);
+    TSqliteDb db(ReadOnlyCatalogueUri(dbPath), SQLITE_OPEN_READONLY | SQLITE_OPEN_URI);
     db.SetBusyTimeout(BusyTimeoutMs);
     TSqliteStmt q(db, QStringLiteral("SELECT id,rec_date,filename,filepath,duration_sec,duration_sec > 0 AS listed "
                                      "FROM recordings ORDER BY rec_dt, rec_number"));
@@ -88,8 +63,8 @@ std::vector<TRow> ReadCatalogue(const QString &dbPath)
         TRow r;
         r.Info.Id = int(q.ColumnInt(0));
         r.Info.RecDate = q.ColumnText(1);
-        r.Info.FileName = q.ColumnText(2);
-        r.Info.FilePath = q.ColumnText(3);
+        r.Info.FileName = q.ColumnPath(2);
+        r.Info.FilePath = q.ColumnPath(3);
         r.Info.DurationSec = int(q.ColumnInt(4));
         r.Listed = q.ColumnInt(5) != 0;
         rows.push_back(std::move(r));
@@ -272,7 +247,7 @@ struct TEntry {
 std::vector<TEntry> ListFolder(const QString &folder)
 {
     std::vector<TEntry> entries;
-    const QByteArray path = QFile::encodeName(folder);
+    const QByteArray path = PathBytes(folder);
     std::unique_ptr<DIR, int (*)(DIR *)> dir(::opendir(path.constData()), &::closedir);
     if (!dir)
         return entries;
@@ -280,7 +255,7 @@ std::vector<TEntry> ListFolder(const QString &folder)
         if (e->d_name[0] == '.')
             continue;  // ".", "..", and hidden files: never the recorder's
         TEntry entry;
-        entry.Name = QFile::decodeName(e->d_name);
+        entry.Name = PathFromBytes(QByteArray(e->d_name));
         if (e->d_type == DT_DIR || e->d_type == DT_REG) {
             entry.IsDir = e->d_type == DT_DIR;
             entry.IsFile = e->d_type == DT_REG;

@@ -15,7 +15,7 @@ namespace {
 bool Exists(const QString &path)
 {
     struct stat st {};
-    return ::lstat(QFile::encodeName(path).constData(), &st) == 0;  // a dangling link counts: it is a name
+    return ::lstat(PathBytes(path).constData(), &st) == 0;  // a dangling link counts: it is a name
 }
 
 bool AllDigits(const QByteArray &text)
@@ -82,12 +82,18 @@ TFoundExport ExportFoundRecording(TAudioEngine &AEngine, const TRecInfo &RI, con
     if (Exists(target))
         return Outcome(TFoundResult::Skipped, target, QStringLiteral("bestaat al"));
     const QString source = TReaderData::ResolveExistingPath(RI, Root);
-    if (!QFileInfo(source).isFile())
+    if (!IsRegularFilePath(source))
         return Outcome(TFoundResult::Failed, target, QStringLiteral("opname niet gevonden: ") + source);
-    if (!AEngine.Load(source)) {
+    // No waveform pass and no envelope cache: only the export reads the recording.
+    if (!AEngine.LoadForExport(source)) {
         const int code = AEngine.LastError();
         return Outcome(TFoundResult::Failed, target,
                        QStringLiteral("%1 %2: %3").arg(code).arg(AudioErrorText(code), source));
+    }
+    // Opening a long recording takes a while: a stop asked for meanwhile is seen before the export starts.
+    if (AProgress && !AProgress(0)) {
+        AEngine.Close();
+        return Outcome(TFoundResult::Failed, target, QStringLiteral("afgebroken"));
     }
 
     bool stopped = false;

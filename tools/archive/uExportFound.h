@@ -24,10 +24,11 @@ struct TFoundExport {
 QString ExportTargetFor(const TRecInfo &RI, const QString &OutDir, TAudioFormat AFmt);
 
 // Resolves the recording's file as the reader does (stored path, else Root/yyyy/mm/dd/<file name>), loads
-// it in AEngine and exports all of it to a hidden temporary file in OutDir (the range export's short name,
-// whatever the target's length), which is flushed to disk and renamed onto the target only if no file of
-// that name exists by then, and removed otherwise. AProgress as for ExportRange; an export it stops counts
-// as failed. OutDir must exist.
+// it in AEngine for export alone (LoadForExport: no waveform pass, nothing in the envelope cache) and
+// exports all of it to a hidden temporary file in OutDir (the range export's short name, whatever the
+// target's length), which is flushed to disk and renamed onto the target only if no file of that name
+// exists by then, and removed otherwise. AProgress as for ExportRange, and asked once (with 0) before the
+// export starts; an export it stops counts as failed. OutDir must exist.
 TFoundExport ExportFoundRecording(TAudioEngine &AEngine, const TRecInfo &RI, const QString &Root, const QString &OutDir,
                                   TAudioFormat AFmt, int ABitrate, const TCancelProgress &AProgress = {});
 

@@ -152,7 +152,8 @@ int CmdExportFound(const QStringList &args)
 
     TRecList found;
     try {
-        TReaderData catalogue(db);  // the same search as `vornak-tool search`
+        // The same search as `vornak-tool search`, on a connection that only reads.
+        TReaderData catalogue(db, TReaderData::DefaultLockWaitMs, TCatalogueAccess::ReadOnly);
         catalogue.Search(date, hour, name, found);
     } catch (const EReaderError &e) {
         Err(e.Message());

@@ -78,17 +78,29 @@ bool ParseInt(const QString &s, int &v)
 
 } // namespace
 
-QString EscapedField(const QString &v)
+QString EscapedField(const QString &AValue)
 {
     QString r;
-    r.reserve(v.size());
-    for (QChar c : v) {
-        switch (c.unicode()) {
+    r.reserve(AValue.size());
+    for (qsizetype i = 0; i < AValue.size(); ++i) {
+        const char16_t c = AValue[i].unicode();
+        switch (c) {
         case '\\': r += QLatin1String("\\\\"); break;
         case '\t': r += QLatin1String("\\t"); break;
         case '\r': r += QLatin1String("\\r"); break;
         case '\n': r += QLatin1String("\\n"); break;
-        default: r += c;
+        case 0: r += QLatin1String("\\0"); break;
+        default:
+            // A byte of a file name that is not UTF-8 (see PathFromBytes), so that standard output stays
+            // UTF-8 and the line keeps the name's bytes.
+            if (c >= 0xDC80 && c <= 0xDCFF && (i == 0 || !AValue[i - 1].isHighSurrogate())) {
+                const char *const hex = "0123456789ABCDEF";
+                r += QLatin1String("\\x");
+                r += QLatin1Char(hex[(c >> 4) & 0xF]);
+                r += QLatin1Char(hex[c & 0xF]);
+            } else {
+                r += AValue[i];
+            }
         }
     }
     return r;
@@ -189,7 +201,12 @@ int CmdResolve(const QStringList &args)
         db.Search(QString(), -1, QString(), list);
         for (const TRecInfo &ri : list) {
             if (ri.Id == id) {
-                Out(TReaderData::ResolveExistingPath(ri, args[2]));
+                // The path's own bytes, so that a script can use the line as a file name; only a NUL, which
+                // no file name holds, is written as \0 to keep the line whole.
+                QByteArray line = PathBytes(TReaderData::ResolveExistingPath(ri, args[2]));
+                line.replace('\0', QByteArrayLiteral("\\0"));
+                line += '\n';
+                std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
                 return int(ExitOk);
             }
         }

@@ -9,8 +9,10 @@ enum class TAudioFormat;
 
 enum ToolExit { ExitOk = 0, ExitError = 1, ExitUsage = 2, ExitNotFound = 3, ExitFindings = 4 };
 
-// A value of a tab-separated key=value output field: backslash, tab, CR and LF escaped as \\ \t \r \n.
-QString EscapedField(const QString &v);
+// A value of a tab-separated key=value output field, the one escaping of every command's lines: backslash,
+// tab, CR, LF and NUL escaped as \\ \t \r \n \0, and a byte of a file name that is not UTF-8 (kept by
+// PathFromBytes) as \xHH (two upper-case hex digits). Everything else is written as it is.
+QString EscapedField(const QString &AValue);
 
 // catalogue and settings (cmd_catalogue.cpp)
 int CmdFormatDuration(const QStringList &args);

@@ -1,5 +1,6 @@
 // Command-line companion: runs the reader's own code for administrators and scripts.
 #include "commands.h"
+#include "uVersion.h"
 
 #include <QCoreApplication>
 #include <cstdio>
@@ -50,6 +51,10 @@ int main(int argc, char *argv[])
     const QStringList all = app.arguments();
     if (all.size() < 2)
         return Usage();
+    if (all.size() == 2 && all[1] == QLatin1String("--version")) {
+        std::printf("vornak-tool %s\n", ReaderVersion().toUtf8().constData());
+        return ExitOk;
+    }
     for (const Command &c : commands) {
         if (all[1] == QLatin1String(c.name))
             return c.run(all.mid(2));

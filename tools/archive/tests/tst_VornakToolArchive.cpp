@@ -13,7 +13,10 @@
 #include <cmath>
 #include <cstring>
 #include <ctime>
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/mount.h>
+#include <unistd.h>
 #include <utime.h>
 
 using namespace fixture;
@@ -271,6 +274,94 @@ private slots:
         const TRun r = Run({"audit", dir.filePath("wal.sqlite"), "{root}", "--from", "2025-09-04", "--to", "2025-09-04"});
         QCOMPARE(r.out, QString("rows=1 files=1 missing=0 empty=0 duplicate=0 undecodable=0 duration=0 orphan=0\n"));
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), before);
+    }
+
+    // A NUL in a name or a stored path, and a name that is not UTF-8: each recording keeps its own line
+    // (\0, \xHH), a stored path holding a NUL is missing (the file named by the part before the NUL is
+    // neither checked nor decoded nor exported), and the foreign name is found, decoded and exported under
+    // its own bytes. Neither command writes into the envelope cache.
+    void nulAndForeignNamesStayOnTheirLinesAndTheCacheIsLeftAlone()
+    {
+        QTemporaryDir dir;
+        const QString nul(QChar(0));
+        TRow nulRow = Rec(1, "2025-09-06 07:01:00", 7, 1, "a" + nul + "b.wav", 1);
+        nulRow.filepath = dir.filePath("x") + nul + "y";
+        TRow foreign = Rec(2, "2025-09-06 07:02:00", 7, 2, PathFromBytes("l\xE9.wav"), 1);
+        CreateCatalogue(dir.filePath("cat.sqlite"), {nulRow, foreign});
+        WriteToneWav(dir.filePath("x"), 1);
+        WriteToneWav(dir.filePath("root/2025/09/06/tone.wav"), 1);
+        const QByteArray dayFolder = PathBytes(dir.filePath("root/2025/09/06/"));
+        QCOMPARE(::rename((dayFolder + "tone.wav").constData(), (dayFolder + "l\xE9.wav").constData()), 0);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_CACHE_HOME", dir.filePath("cache"));
+        auto run = [&](const QStringList &args, int *code) {
+            QProcess p;
+            p.setProcessEnvironment(env);
+            p.start(qEnvironmentVariable("VORNAK_TOOL"), args);
+            *code = p.waitForFinished(120000) ? p.exitCode() : -1;
+            return QString::fromUtf8(p.readAllStandardOutput());
+        };
+        const QString d = dir.path();
+        int code = 0;
+        QCOMPARE(run({"audit", d + "/cat.sqlite", d + "/root", "--decode"}, &code),
+                 "finding=missing\tid=1\tfilename=a\\0b.wav\tfile=" + d + "/x\\0y\tdetail=\n"
+                 "rows=2 files=1 missing=1 empty=0 duplicate=0 undecodable=0 duration=0 orphan=0\n");
+        QCOMPARE(code, 4);
+        QCOMPARE(run({"export-found", d + "/cat.sqlite", d + "/root", d + "/out", "--format", "wav"}, &code),
+                 "id=1\tfile=\tresult=failed\tdetail=ongeldige bestandsnaam: a\\0b.wav\n"
+                 "id=2\tfile=" + d + "/out/l\\xE9.wav\tresult=exported\tdetail=" + d + "/root/2025/09/06/l\\xE9.wav\n"
+                 "exported=1 skipped=0 failed=1\n");
+        QCOMPARE(code, 1);
+        QStringList written;  // by the bytes of the names: Qt's own listing cannot name a foreign one
+        DIR *out = ::opendir(PathBytes(d + "/out").constData());
+        QVERIFY(out);
+        while (const dirent *e = ::readdir(out))
+            if (e->d_name[0] != '.' || (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0))
+                written << QString::fromLatin1(QByteArray(e->d_name).toHex());
+        ::closedir(out);
+        QCOMPARE(written, QStringList{QString::fromLatin1(QByteArray("l\xE9.wav").toHex())});
+        QVERIFY(!QFileInfo::exists(d + "/cache"));
+    }
+
+    // SIGTERM ends export-found at once, also while it opens a long recording: the whole run reads it only
+    // for the export, with the stop seen from the start (a 3.4-hour recording, stopped after half a second).
+    void exportFoundEndsPromptlyOnSigterm()
+    {
+        QTemporaryDir dir;
+        CreateCatalogue(dir.filePath("cat.sqlite"), {Rec(1, "2025-09-07 07:01:00", 7, 1, "07092025071.wav", 12000)});
+        QVERIFY(QDir().mkpath(dir.filePath("root/2025/09/07")));
+        const quint32 bytes = 2000000000;  // 44.1 kHz stereo, 16-bit: 3.15 hours of silence, written sparse
+        QByteArray h("RIFF\0\0\0\0WAVEfmt ", 16);
+        auto u32 = [&](quint32 v) { char b[4]; qToLittleEndian(v, b); h.append(b, 4); };
+        auto u16 = [&](quint16 v) { char b[2]; qToLittleEndian(v, b); h.append(b, 2); };
+        u32(16); u16(1); u16(2); u32(44100); u32(44100 * 4); u16(4); u16(16);
+        h.append("data", 4);
+        u32(bytes);
+        qToLittleEndian(quint32(h.size() - 8 + bytes), h.data() + 4);
+        QFile wav(dir.filePath("root/2025/09/07/07092025071.wav"));
+        QVERIFY(wav.open(QIODevice::WriteOnly));
+        wav.write(h);
+        QVERIFY(wav.resize(h.size() + bytes));
+        wav.close();
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_CACHE_HOME", dir.filePath("cache"));
+        p.setProcessEnvironment(env);
+        p.start(qEnvironmentVariable("VORNAK_TOOL"),
+                {"export-found", dir.filePath("cat.sqlite"), dir.filePath("root"), dir.filePath("out"), "--format", "wav"});
+        QVERIFY(p.waitForStarted());
+        QThread::msleep(500);
+        QCOMPARE(p.state(), QProcess::Running);
+        p.terminate();
+        const bool ended = p.waitForFinished(3000);
+        if (!ended) {
+            p.kill();
+            p.waitForFinished();
+        }
+        QVERIFY2(ended, "export-found did not end within 3 s of SIGTERM");
+        QCOMPARE(p.exitCode(), 1);
+        QVERIFY(QString::fromUtf8(p.readAllStandardOutput()).endsWith("exported=0 skipped=0 failed=1\n"));
+        QCOMPARE(QDir(dir.filePath("out")).entryList(QDir::Files | QDir::Hidden), QStringList());
     }
 
     // Exports whole recordings into a new folder; an existing target is kept as it is, a recording that

@@ -1,0 +1,7 @@
+// The reader's version, as the build's project version gives it (CMakeLists.txt, project VERSION).
+#pragma once
+
+#include <QString>
+
+// "1.0": the one version of the reader, vornak-tool, the about box and the Debian package.
+QString ReaderVersion();
