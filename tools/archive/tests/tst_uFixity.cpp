@@ -171,6 +171,27 @@ private slots:
         QCOMPARE(Run("sha256sum", {"-c", "--quiet", manifest}, FRoot).Code, 0);
     }
 
+    // The lock is an flock: a run waits while another process holds it, and goes on once that process dies.
+    void runWaitsForTheLockAndAKilledHolderLeavesNoStaleLock()
+    {
+        const QString manifest = FDir.filePath("manifest-d.sha256");
+        QProcess holder;
+        // -o: the lock stays with flock itself, not with the command it runs
+        holder.start("flock", {"-o", manifest + ".lock", "sleep", "20"});
+        QVERIFY(holder.waitForStarted());
+        QTRY_VERIFY(QFile::exists(manifest + ".lock"));
+        QTest::qWait(300);  // time for flock to take the lock
+        QProcess run;
+        run.start(qEnvironmentVariable("VORNAK_TOOL"), {"fixity", FDb, FRoot, manifest});
+        QVERIFY(!run.waitForFinished(1000));
+        holder.kill();
+        holder.waitForFinished();
+        QVERIFY(run.waitForFinished(30000));
+        QCOMPARE(run.exitCode(), 0);
+        QCOMPARE(QString::fromUtf8(run.readAllStandardOutput()),
+                 QStringLiteral("added=2 listed=0 recent=1 missing=1 unreadable=0\n"));
+    }
+
     void badArgumentsAreRefused_data()
     {
         QTest::addColumn<QStringList>("args");
