@@ -241,14 +241,17 @@ bool ExportWithRecord(const TEvidenceExport &AJob, const TCancelProgress &AProgr
         outcome.Error = QStringLiteral("de export zou de opname zelf vervangen: %1").arg(AJob.Dest);
         return false;
     }
+    // A symbolic link is followed, as the plain export does: the clip replaces the file it names.
+    const QString clipPath = target.isSymLink() && target.exists() ? target.canonicalFilePath() : AJob.Dest;
     // The clip goes to a name of our own first; the export renames its complete file onto it.
     TTempFile clip;
-    if (!clip.Create(target.path(), ExportTempPrefix, ExportTempSuffix)) {
-        outcome.Error = QStringLiteral("kan geen bestand maken in %1: %2").arg(target.path(), SystemText(clip.Error()));
+    const QString clipDir = QFileInfo(clipPath).path();
+    if (!clip.Create(clipDir, ExportTempPrefix, ExportTempSuffix)) {
+        outcome.Error = QStringLiteral("kan geen bestand maken in %1: %2").arg(clipDir, SystemText(clip.Error()));
         return false;
     }
     struct stat old {};
-    if (::stat(QFile::encodeName(AJob.Dest).constData(), &old) == 0)
+    if (::stat(QFile::encodeName(clipPath).constData(), &old) == 0)
         ::fchmod(clip.Fd(), old.st_mode & 07777);
 
     TFileDigest source;
@@ -304,7 +307,7 @@ bool ExportWithRecord(const TEvidenceExport &AJob, const TCancelProgress &AProgr
         QFile::remove(recordPath);
         return false;
     }
-    if (!clip.Commit(AJob.Dest, true)) {
+    if (!clip.Commit(clipPath, true)) {
         outcome.Error = QStringLiteral("kan \"%1\" niet schrijven: %2").arg(AJob.Dest, SystemText(clip.Error()));
         QFile::remove(recordPath);
         QFile::remove(sumPath);

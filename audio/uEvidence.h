@@ -48,7 +48,9 @@ struct TEvidenceExport {
 // and the checksum line (EvidenceChecksumPath). The clip, the record and the line are each written to a
 // temporary file in the clip's folder and renamed into place only when all three are complete: record and
 // line first, the clip last. So a failure (also of the record), a cancel or a killed process leaves no new
-// clip and no record; an existing clip stays as it was. The recording's checksum is taken by a second
+// clip and no record; an existing clip stays as it was. A clip name that is a symbolic link is followed (the
+// file it names is replaced; record and line go beside the link); a clip that is the recording itself, or
+// a link to it, is refused. The recording's checksum is taken by a second
 // thread reading the whole file while the export runs (a range export seeks and reads only the range).
 // True when the clip and its record are in place; ARecordPath then names the record. False otherwise, with
 // AOutcome->Error naming the cause when one is known (a cancel leaves it empty). Throws EReaderError as
