@@ -11,6 +11,7 @@
 #include "uReaderSettings.h"
 #include "uSearch.h"
 
+#include <QCheckBox>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -176,6 +177,7 @@ bool TReaderCommands::Export(const TWaveSelection &ASelection)
         dlg.SetPrompt(*FPrompt);
         dlg.Setup(QFileInfo(FCurrent.FileName).completeBaseName(), !ASelection.IsEmpty(), ASelection.Start,
                   ASelection.End, FEngine->DurationSec(), Config->ExportFolder());
+        dlg.cbEvidence->setChecked(Config->EvidenceRecord());
         if (FPrompt->Run(dlg) != QDialog::Accepted)
             return false;
         request = dlg.Request;
@@ -187,6 +189,7 @@ bool TReaderCommands::Export(const TWaveSelection &ASelection)
     }
     const int slash = request.Path.lastIndexOf(QLatin1Char('/'));
     Config->SetExportFolder(slash >= 0 ? request.Path.left(slash + 1) : QDir::currentPath() + QLatin1Char('/'));
+    Config->SetEvidenceRecord(request.EvidenceRecord);
     Config->Save();
 
     // The status line tells how this export ended, also when it raised an error.
@@ -195,12 +198,20 @@ bool TReaderCommands::Export(const TWaveSelection &ASelection)
     try {
         ok = RunUnderProgress(QStringLiteral("Exporteren"), QStringLiteral("Exporteren..."), true,
                               [&](const TCancelProgress &AReport) {
+                                  const TCancelProgress progress = [&](int APercent) {
+                                      const bool goOn = AReport(APercent);
+                                      cancelled = cancelled || !goOn;
+                                      return goOn;
+                                  };
+                                  // The record names the catalogue row the loaded recording came from.
+                                  if (request.EvidenceRecord)
+                                      return FEngine->ExportRangeWithRecord(request.Path, request.Format,
+                                                                            request.Bitrate, start, end,
+                                                                            FCurrent.Id > 0 ? &FCurrent : nullptr,
+                                                                            QStringLiteral("VornakReader2026"),
+                                                                            progress);
                                   return FEngine->ExportRange(request.Path, request.Format, request.Bitrate, start,
-                                                              end, [&](int APercent) {
-                                                                  const bool goOn = AReport(APercent);
-                                                                  cancelled = cancelled || !goOn;
-                                                                  return goOn;
-                                                              });
+                                                              end, progress);
                               });
     } catch (...) {
         if (ShowStatus)
@@ -214,6 +225,8 @@ bool TReaderCommands::Export(const TWaveSelection &ASelection)
         if (ShowStatus)
             ShowStatus(QStringLiteral("Export voltooid: ") + request.Path);
         QString done = QStringLiteral("De export is voltooid:\r\n") + request.Path;
+        if (request.EvidenceRecord)
+            done += QStringLiteral("\r\n\r\nVerantwoording:\r\n") + FEngine->LastRecordPath();
         // A damaged or cut-off recording decodes to less than its announced length; only that was written.
         if (FEngine->LastExportEndedEarly())
             done += QStringLiteral("\r\n\r\nDe opname eindigt eerder dan verwacht: er is %1 geëxporteerd.")

@@ -4,6 +4,7 @@
 #include "uAudioExit.h"
 #include "uAudioExport.h"
 #include "uEnvelope.h"
+#include "uEvidence.h"
 #include "uPlayback.h"
 
 #include <QAudioDevice>
@@ -230,6 +231,27 @@ bool TAudioEngine::ExportRange(const QString &ADest, TAudioFormat AFmt, int ABit
         return false;
     return ExportFileRange(FLoadedPath, FDurationSec, ADest, AFmt, ABitrate, AStartSec, AEndSec, AProgress,
                            &FLastExport);
+}
+
+bool TAudioEngine::ExportRangeWithRecord(const QString &ADest, TAudioFormat AFmt, int ABitrate, double AStartSec,
+                                         double AEndSec, const TRecInfo *ARecording, const QString &AProgramName,
+                                         const TCancelProgress &AProgress)
+{
+    FLastExport = TExportOutcome{};
+    FLastRecordPath.clear();
+    if (FLoadedPath.isEmpty())
+        return false;
+    TEvidenceExport job;
+    job.Source = FLoadedPath;
+    job.DurationSec = FDurationSec;
+    job.Dest = ADest;
+    job.Format = AFmt;
+    job.Bitrate = ABitrate;
+    job.StartSec = AStartSec;
+    job.EndSec = AEndSec;
+    job.Recording = ARecording;
+    job.ProgramName = AProgramName;
+    return ExportWithRecord(job, AProgress, &FLastExport, &FLastRecordPath);
 }
 
 void TAudioEngine::Play()

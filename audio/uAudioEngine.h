@@ -102,6 +102,13 @@ public:
     bool LastExportEndedEarly() const { return FLastExport.EndedEarly; }
     // Why the last MP3, OGG or Opus export failed (a full disk names its cause); empty after a success.
     QString LastExportError() const { return FLastExport.Error; }
+    // ExportRange with an export record beside the clip (ExportWithRecord): ARecording is the catalogue row
+    // of the loaded recording (borrowed; null when none is known), AProgramName the program the record
+    // names. A cancelled export keeps nothing. LastRecordPath names the record after a success.
+    bool ExportRangeWithRecord(const QString &ADest, TAudioFormat AFmt, int ABitrate, double AStartSec,
+                               double AEndSec, const TRecInfo *ARecording, const QString &AProgramName,
+                               const TCancelProgress &AProgress = {});
+    QString LastRecordPath() const { return FLastRecordPath; }
 
     bool HasOutput() const { return FHasOutput; }
     int OutputDevice() const { return FDevice; }
@@ -134,6 +141,7 @@ private:
     int FDevice = -1;
     QAudioDevice FOutput;  // the device FDevice resolved to; null = no sound
     TExportOutcome FLastExport;
+    QString FLastRecordPath;
     double FSpeed = 1.0;
     TChannelMode FChannelMode = TChannelMode::cmBoth;
     double FLoopStart = -1;

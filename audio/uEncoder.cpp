@@ -266,6 +266,10 @@ bool TEncoder::Start(TAudioFormat AFmt, const QByteArray &AOptions, int ASampleR
     if (err < 0 || !oc)
         return e.Fail(QStringLiteral("cannot set up the %1 muxer").arg(QLatin1String(setup.muxer)), err);
     e.out.reset(oc);
+    // The Ogg muxer draws each stream's serial number at random unless asked to be bit-exact: the same range
+    // exported twice must give the same bytes, so that a clip can be checked by exporting it again.
+    if (AFmt == TAudioFormat::afOGG || AFmt == TAudioFormat::afOPUS)
+        oc->flags |= AVFMT_FLAG_BITEXACT;
     AVStream *st = avformat_new_stream(oc, nullptr);
     if (!st)
         return e.Fail(QStringLiteral("out of memory"));

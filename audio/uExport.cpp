@@ -4,6 +4,7 @@
 #include "uDialogKit.h"
 #include "uReaderTypes.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QFileDialog>
@@ -77,8 +78,12 @@ TfrmExport::TfrmExport(QWidget *AOwner) : QDialog(AOwner)
     btnOk->setDefault(true);
     btnCancel = new QPushButton(QStringLiteral("Annuleren"), this);
     btnCancel->setGeometry(380, 212, 88, 30);
+    cbEvidence = new QCheckBox(QStringLiteral("Verantwoording bijvoegen"), this);
+    cbEvidence->setObjectName(QStringLiteral("cbEvidence"));
+    cbEvidence->setGeometry(16, 218, 250, 19);
+    cbEvidence->setToolTip(QStringLiteral("Schrijft naast de export een verantwoording (.json) en een controlesom (.sha256)"));
 
-    QWidget *order[] = {cbFormat, cbBitrate, edFileName, btnBrowse, rbAll, rbSel, btnOk, btnCancel};
+    QWidget *order[] = {cbFormat, cbBitrate, edFileName, btnBrowse, rbAll, rbSel, cbEvidence, btnOk, btnCancel};
     for (size_t i = 1; i < std::size(order); ++i)
         setTabOrder(order[i - 1], order[i]);
 
@@ -181,6 +186,7 @@ void TfrmExport::btnOkClick()
     const int bitrate = TrimControl(cbBitrate->currentText()).toInt(&ok);
     Request.Bitrate = ok ? bitrate : 128;
     Request.UseSelection = rbSel->isChecked();
+    Request.EvidenceRecord = cbEvidence->isChecked();
 
     const QString folder = Request.Path.left(NameStart(Request.Path));
     if (!folder.isEmpty() && !QFileInfo(folder).isDir())

@@ -8,6 +8,7 @@
 #include <QDialog>
 #include <functional>
 
+class QCheckBox;
 class QComboBox;
 class QGroupBox;
 class QLabel;
@@ -21,6 +22,7 @@ struct TExportRequest {
     TAudioFormat Format = TAudioFormat::afMP3;
     int Bitrate = 128;  // kbit/s, as typed (ignored for WAV)
     bool UseSelection = false;
+    bool EvidenceRecord = false;  // write the export record and checksum line beside the clip
 };
 
 class TfrmExport : public QDialog {
@@ -70,6 +72,7 @@ public:
     QGroupBox *gbScope = nullptr;
     QRadioButton *rbAll = nullptr;
     QRadioButton *rbSel = nullptr;
+    QCheckBox *cbEvidence = nullptr;  // "Verantwoording bijvoegen"; set by the caller from the settings
     QPushButton *btnOk = nullptr;
     QPushButton *btnCancel = nullptr;
 

@@ -204,6 +204,7 @@ void TConfig::Load()
         FPlayChannel = ChannelOfText(ini.ReadString(play, QStringLiteral("Channel"), ChannelText(FPlayChannel)));
         FLoopSelection = ini.ReadInteger(play, QStringLiteral("Loop"), FLoopSelection) != 0;
         FSkipSilence = ini.ReadInteger(play, QStringLiteral("SkipSilence"), FSkipSilence) != 0;
+        FEvidenceRecord = ini.ReadInteger(QStringLiteral("Export"), QStringLiteral("EvidenceRecord"), FEvidenceRecord) != 0;
         if (FileExists(FDatabasePath))
             return;
     }
@@ -270,6 +271,9 @@ void TConfig::Save()
     writePlayback(QStringLiteral("Loop"), FLoopSelection ? QStringLiteral("1") : QStringLiteral("0"), !FLoopSelection);
     writePlayback(QStringLiteral("SkipSilence"), FSkipSilence ? QStringLiteral("1") : QStringLiteral("0"),
                   !FSkipSilence);
+    if (FEvidenceRecord || ini.Value(QStringLiteral("Export"), QStringLiteral("EvidenceRecord")))
+        ini.WriteString(QStringLiteral("Export"), QStringLiteral("EvidenceRecord"),
+                        FEvidenceRecord ? QStringLiteral("1") : QStringLiteral("0"));
     // The user's settings folder of a system install may not exist yet.
     if (!FPlaces.Portable)
         QDir().mkpath(FPlaces.SettingsDir);

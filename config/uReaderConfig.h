@@ -65,6 +65,11 @@ public:
     bool SkipSilence() const { return FSkipSilence; }
     void SetSkipSilence(bool AValue) { FSkipSilence = AValue; }
 
+    // Section "Export", key "EvidenceRecord" (0 or 1; any other number counts as 1, no number as 0): whether
+    // an export writes its record beside the clip. Written once set, or when the file holds the key.
+    bool EvidenceRecord() const { return FEvidenceRecord; }
+    void SetEvidenceRecord(bool v) { FEvidenceRecord = v; }
+
     // The text a speed is written as ("0.75", "1", "1.5"), and the step a text stands for (see above).
     static QString SpeedText(double ASpeed);
     static double SpeedOfText(const QString &AText);
@@ -102,6 +107,7 @@ private:
     TChannelMode FPlayChannel = TChannelMode::cmBoth;
     bool FLoopSelection = false;
     bool FSkipSilence = false;
+    bool FEvidenceRecord = false;
 };
 
 // The one settings store of the process: created before the QApplication, freed last. Null before that.

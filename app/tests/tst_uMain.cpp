@@ -27,6 +27,8 @@
 #include <QComboBox>
 #include <QDateEdit>
 #include <QDir>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -79,6 +81,7 @@ private slots:
     void busyGuardsDuringLoadAndCloseAfterwards();
     void reopenFromTheEnvelopeCacheShowsNoProgressWindow();
     void exportWholeAndSelection();
+    void exportWithRecordNamesTheRowAndTheRecord();
     void exportCancelledIsNotCompleted();
     void exportRefusesTheLoadedFile();
     void editStoresTitleAndPersons();
@@ -503,6 +506,42 @@ void TestMain::busyGuardsDuringLoadAndCloseAfterwards()
     QVERIFY(w->HasFile());
     // The close that arrived during the load takes effect now.
     QTRY_VERIFY(!w->isVisible());
+}
+
+void TestMain::exportWithRecordNamesTheRowAndTheRecord()
+{
+    auto w = MakeMain();
+    LoadHour(*w, 10);
+    QVERIFY(w->HasFile());
+    Config->SetEvidenceRecord(true);
+    const QString target = FDir.filePath(QStringLiteral("evidence/whole.wav"));
+    QDir().mkpath(QFileInfo(target).path());
+    bool offered = false;
+    FPrompt.OnRun = [&](QDialog &d) {
+        auto *e = qobject_cast<TfrmExport *>(&d);
+        if (!e)
+            return int(QDialog::Rejected);
+        offered = e->cbEvidence->isChecked();  // the kept choice
+        e->Request.Path = target;
+        e->Request.Format = TAudioFormat::afWAV;
+        e->Request.Bitrate = 128;
+        e->Request.UseSelection = false;
+        e->Request.EvidenceRecord = true;
+        return int(QDialog::Accepted);
+    };
+    w->mnuExportClick();
+    QVERIFY(offered);
+    QCOMPARE(FPrompt.Messages.size(), 1);
+    QCOMPARE(FPrompt.Messages[0].Text, QStringLiteral("De export is voltooid:\r\n") + target +
+                                           QStringLiteral("\r\n\r\nVerantwoording:\r\n") + target + ".json");
+    QFile f(target + ".json");
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    const QJsonObject rec = QJsonDocument::fromJson(f.readAll()).object();
+    QCOMPARE(rec["source"].toObject()["catalogue_id"].toInt(), w->Commands().Current().Id);
+    QCOMPARE(rec["recording"].toObject()["hour"].toInt(), 10);
+    QCOMPARE(rec["program"].toObject()["name"].toString(), QStringLiteral("VornakReader2026"));
+    QVERIFY(QFile::exists(target + ".sha256"));
+    QVERIFY(TConfig(FDir.path()).EvidenceRecord());  // saved
 }
 
 void TestMain::exportWholeAndSelection()

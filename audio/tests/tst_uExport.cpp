@@ -13,6 +13,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
+#include <QCheckBox>
 
 namespace {
 
@@ -207,7 +208,18 @@ void TestExport::okStoresResultsAndCreatesMissingFolderBeforeOverwriteQuestion()
     QCOMPARE(f.dlg.Request.Format, TAudioFormat::afOGG);
     QCOMPARE(f.dlg.Request.Bitrate, 128);
     QVERIFY(f.dlg.Request.UseSelection);
+    QVERIFY(!f.dlg.Request.EvidenceRecord);  // off unless the caller ticks it
     QVERIFY(QFileInfo(FTmp.filePath("new/deeper")).isDir());
+
+    TExportFixture g;
+    g.dlg.Setup(QStringLiteral("rec"), false, 0, 0, 60, FTmp.path());
+    QCOMPARE(g.dlg.cbEvidence->text(), QStringLiteral("Verantwoording bijvoegen"));
+    QVERIFY(!g.dlg.cbEvidence->isChecked());
+    g.dlg.cbEvidence->setChecked(true);
+    g.dlg.edFileName->setText(FTmp.filePath("evidence.mp3"));
+    g.dlg.btnOkClick();
+    QVERIFY(g.Accepted());
+    QVERIFY(g.dlg.Request.EvidenceRecord);
 }
 
 void TestExport::existingTargetAsksAndNoKeepsDialogOpen()

@@ -387,6 +387,30 @@ private slots:
         QCOMPARE(again.OutputDevice(), 2);
     }
 
+    void evidenceRecordChoiceIsWrittenOnceSetAndReadBack()
+    {
+        QTemporaryDir tmp;
+        const QString app = tmp.path() + '/';
+        QVERIFY(WriteAll(app + "cat.sqlite", "x"));
+        const QByteArray head = "[Paths]\nDatabase=" + QFile::encodeName(app) + "cat.sqlite\n";
+        QVERIFY(WriteAll(app + IniName, head));
+        {
+            TConfig cfg(app);
+            QVERIFY(!cfg.EvidenceRecord());
+            cfg.Save();
+            QVERIFY(!ReadAll(app + IniName).contains("Export]"));  // off and never set: no section
+            cfg.SetEvidenceRecord(true);
+            cfg.Save();
+        }
+        QVERIFY(ReadAll(app + IniName).contains("[Export]\nEvidenceRecord=1\n"));
+        TConfig cfg(app);
+        QVERIFY(cfg.EvidenceRecord());
+        cfg.SetEvidenceRecord(false);
+        cfg.Save();
+        QVERIFY(ReadAll(app + IniName).contains("[Export]\nEvidenceRecord=0\n"));
+        QVERIFY(!TConfig(app).EvidenceRecord());
+    }
+
     void playbackValuesAreReadForgivingly_data()
     {
         QTest::addColumn<QByteArray>("lines");

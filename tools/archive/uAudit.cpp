@@ -4,6 +4,7 @@
 
 #include "uAudioEngine.h"
 #include "uDecoder.h"
+#include "uFixity.h"
 #include "uReaderData.h"
 #include "uSqlite.h"
 
@@ -336,12 +337,69 @@ QList<TAuditFinding> FindOrphans(const std::vector<TDayFile> &files, const std::
     return orphans;
 }
 
+// The manifest's entries of the range against their files: each file hashed once on every core. A file
+// that is gone is `missing` unless a row of the range already reported it so.
+template <class TCheckedList>
+QList<TAuditFinding> CheckFixity(const TAuditOptions &options, const QString &root,
+                                 const std::vector<const TRow *> &inRange, const TCheckedList &checked, int threads)
+{
+    const QList<TManifestEntry> entries = ReadManifest(options.Fixity);
+    QHash<QString, const TRecInfo *> rowOf;  // manifest path -> row
+    QSet<QString> reportedMissing;
+    for (size_t i = 0; i < inRange.size(); ++i) {
+        const TRecInfo &ri = inRange[i]->Info;
+        rowOf.insert(ManifestPathOf(ri.RecDate, ri.FileName), &ri);
+        if (checked[i].Size < 0)
+            reportedMissing.insert(RootCandidate(ri, root));
+    }
+    const QString base = root.endsWith(QLatin1Char('/')) ? root : root + QLatin1Char('/');
+    QList<TAuditFinding> out;
+    QStringList paths;
+    QList<const TManifestEntry *> hashed;
+    for (const TManifestEntry &e : entries) {
+        const QString date = e.RelPath.left(10).replace(QLatin1Char('/'), QLatin1Char('-'));
+        if (!InRange(date, options))
+            continue;
+        const QString path = base + e.RelPath;
+        if (IsRegularFile(path)) {
+            paths << path;
+            hashed << &e;
+        }
+    }
+    const std::vector<TFileDigest> digests = HashFiles(paths, threads);
+    int next = 0;
+    for (const TManifestEntry &e : entries) {
+        if (next < hashed.size() && hashed[next] == &e) {
+            const TFileDigest &d = digests[size_t(next++)];
+            if (d.Ok() && d.Hex == e.Hex)
+                continue;
+            const TRecInfo *ri = rowOf.value(e.RelPath);
+            out.append(TAuditFinding{TFindingKind::Altered, ri ? ri->Id : 0, QFileInfo(e.RelPath).fileName(),
+                                     base + e.RelPath,
+                                     QStringLiteral("manifest=%1 nu=%2")
+                                         .arg(QString::fromLatin1(e.Hex),
+                                              d.Ok() ? QString::fromLatin1(d.Hex) : QStringLiteral("onleesbaar")),
+                                     !ri});
+            continue;
+        }
+        const QString date = e.RelPath.left(10).replace(QLatin1Char('/'), QLatin1Char('-'));
+        const QString path = base + e.RelPath;
+        if (!InRange(date, options) || reportedMissing.contains(path))
+            continue;
+        reportedMissing.insert(path);
+        const TRecInfo *ri = rowOf.value(e.RelPath);
+        out.append(TAuditFinding{TFindingKind::Missing, ri ? ri->Id : 0, QFileInfo(e.RelPath).fileName(), path,
+                                 QStringLiteral("in de lijst"), !ri});
+    }
+    return out;
+}
+
 } // namespace
 
 const char *FindingKindName(TFindingKind kind)
 {
-    static const char *const names[FindingKindCount] = {"missing", "empty", "duplicate", "undecodable", "duration",
-                                                         "orphan"};
+    static const char *const names[FindingKindCount] = {"missing", "empty",  "duplicate", "undecodable",
+                                                         "duration", "orphan", "altered"};
     return names[static_cast<int>(kind)];
 }
 
@@ -351,6 +409,15 @@ bool IsAudioFileName(const QString &name)
                                     "ac3", "mp2", "aif", "aiff", "caf", "amr", "gsm", "spx", "wv", "ape"};
     const int dot = name.lastIndexOf(QLatin1Char('.'));
     return dot > 0 && exts.contains(name.mid(dot + 1).toLower());
+}
+
+TRecList ReadListedRows(const QString &ADbPath)
+{
+    TRecList out;
+    for (TRow &r : ReadCatalogue(ADbPath))
+        if (r.Listed)
+            out.append(std::move(r.Info));
+    return out;
 }
 
 TAuditResult RunAudit(const TAuditOptions &options, const TProgressProc &progress)
@@ -462,6 +529,8 @@ TAuditResult RunAudit(const TAuditOptions &options, const TProgressProc &progres
     listing.join();
     result.Files = int(dayFiles.size());
     result.Findings.append(FindOrphans(dayFiles, rows, namedInDay));
+    if (!options.Fixity.isEmpty())
+        result.Findings.append(CheckFixity(options, root, inRange, checked, threads));
     for (const TAuditFinding &f : result.Findings)
         ++result.Counts[static_cast<int>(f.Kind)];
     meter->Finish();

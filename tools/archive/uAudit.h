@@ -4,6 +4,7 @@
 #pragma once
 
 #include "uAudioTypes.h"
+#include "uReaderTypes.h"
 
 #include <QList>
 #include <QString>
@@ -14,11 +15,12 @@ struct TAuditOptions {
     QString From, To;   // yyyy-mm-dd, inclusive; empty = open end
     bool Decode = false;
     int Threads = 0;    // decoding workers; 0 = one per core
+    QString Fixity;     // a fixity manifest (uFixity) whose files are checked too; empty = none
 };
 
-enum class TFindingKind { Missing, Empty, Duplicate, Undecodable, Duration, Orphan };
-constexpr int FindingKindCount = 6;
-// "missing", "empty", "duplicate", "undecodable", "duration", "orphan"
+enum class TFindingKind { Missing, Empty, Duplicate, Undecodable, Duration, Orphan, Altered };
+constexpr int FindingKindCount = 7;
+// "missing", "empty", "duplicate", "undecodable", "duration", "orphan", "altered"
 const char *FindingKindName(TFindingKind kind);
 
 struct TAuditFinding {
@@ -27,6 +29,7 @@ struct TAuditFinding {
     QString FileName;      // the row's file name, or the orphan's name
     QString File;          // the path looked at
     QString Detail;        // decoder code and text, the two durations, or another path tried
+    bool NoRow = false;    // a fixity finding no catalogue row of the range names: Id is meaningless
 };
 
 struct TAuditResult {
@@ -34,7 +37,7 @@ struct TAuditResult {
     int Files = 0;  // audio files found in the day folders of the range
     int Counts[FindingKindCount] = {};
     // Row findings in catalogue order (start time, number; per row in the order of TFindingKind),
-    // then orphans by path.
+    // then orphans by path, then with a fixity manifest its entries that are altered or gone, in its order.
     QList<TAuditFinding> Findings;
     bool Clean() const { return Findings.isEmpty(); }
 };
@@ -42,6 +45,10 @@ struct TAuditResult {
 // Runs the audit. Progress (whole percentage of the work, rising, 100 last) may come from decoding
 // workers, one call at a time. Throws EReaderError when the catalogue or the root cannot be read.
 TAuditResult RunAudit(const TAuditOptions &options, const TProgressProc &progress = {});
+
+// The catalogue rows the reader lists (a positive duration), in the reader's order, read as the audit reads
+// them (read-only, nothing left beside the catalogue). Throws EReaderError when the catalogue is unreadable.
+TRecList ReadListedRows(const QString &ADbPath);
 
 // Whether a name is that of an audio file the recorder could have written (by its extension).
 bool IsAudioFileName(const QString &name);

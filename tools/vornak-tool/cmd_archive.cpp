@@ -5,6 +5,7 @@
 #include "uAudioEngine.h"
 #include "uAudit.h"
 #include "uExportFound.h"
+#include "uFixity.h"
 #include "uReaderData.h"
 
 #include <QDate>
@@ -16,7 +17,9 @@
 
 namespace {
 
-const char *const AuditUsage = "audit DB ROOT [--from yyyy-mm-dd] [--to yyyy-mm-dd] [--decode] [--progress]";
+const char *const AuditUsage =
+    "audit DB ROOT [--from yyyy-mm-dd] [--to yyyy-mm-dd] [--decode] [--progress] [--fixity MANIFEST]";
+const char *const FixityUsage = "fixity DB ROOT MANIFEST [--from yyyy-mm-dd] [--to yyyy-mm-dd] [--progress]";
 const char *const ExportFoundUsage = "export-found DB ROOT OUTDIR --format wav|mp3|ogg|opus [--bitrate K] "
                                      "[--date yyyy-mm-dd] [--hour H] [--name TEXT]";
 
@@ -70,6 +73,8 @@ int CmdAudit(const QStringList &args)
         } else if ((opt == QLatin1String("--from") || opt == QLatin1String("--to")) && i + 1 < args.size() &&
                    IsRealDate(args[i + 1])) {
             (opt == QLatin1String("--from") ? options.From : options.To) = args[++i];
+        } else if (opt == QLatin1String("--fixity") && i + 1 < args.size() && !args[i + 1].isEmpty()) {
+            options.Fixity = args[++i];
         } else {
             return BadArgs(AuditUsage);
         }
@@ -91,7 +96,7 @@ int CmdAudit(const QStringList &args)
         return ExitError;
     }
     for (const TAuditFinding &f : result.Findings) {
-        const bool orphan = f.Kind == TFindingKind::Orphan;
+        const bool orphan = f.Kind == TFindingKind::Orphan || f.NoRow;
         Out(QStringList{QStringLiteral("finding=") + QLatin1String(FindingKindName(f.Kind)),
                         QStringLiteral("id=") + (orphan ? QString() : QString::number(f.Id)),
                         QStringLiteral("filename=") + EscapedField(f.FileName),
@@ -101,7 +106,8 @@ int CmdAudit(const QStringList &args)
     }
     QString summary = QStringLiteral("rows=%1 files=%2").arg(result.Rows).arg(result.Files);
     for (int k = 0; k < FindingKindCount; ++k)
-        summary += QStringLiteral(" %1=%2").arg(QLatin1String(FindingKindName(TFindingKind(k)))).arg(result.Counts[k]);
+        if (TFindingKind(k) != TFindingKind::Altered || !options.Fixity.isEmpty())
+            summary += QStringLiteral(" %1=%2").arg(QLatin1String(FindingKindName(TFindingKind(k)))).arg(result.Counts[k]);
     Out(summary);
     return result.Clean() ? ExitOk : ExitFindings;
 }
@@ -182,4 +188,42 @@ int CmdExportFound(const QStringList &args)
     }
     Out(QStringLiteral("exported=%1 skipped=%2 failed=%3").arg(counts[0]).arg(counts[1]).arg(counts[2]));
     return counts[2] == 0 && !Interrupted ? ExitOk : ExitError;
+}
+
+int CmdFixity(const QStringList &args)
+{
+    if (args.size() < 3 || args[2].isEmpty())
+        return BadArgs(FixityUsage);
+    TFixityOptions options;
+    options.DbPath = args[0];
+    options.Root = args[1];
+    options.Manifest = args[2];
+    bool showProgress = false;
+    for (int i = 3; i < args.size(); ++i) {
+        const QString &opt = args[i];
+        if (opt == QLatin1String("--progress")) {
+            showProgress = true;
+        } else if ((opt == QLatin1String("--from") || opt == QLatin1String("--to")) && i + 1 < args.size() &&
+                   IsRealDate(args[i + 1])) {
+            (opt == QLatin1String("--from") ? options.From : options.To) = args[++i];
+        } else {
+            return BadArgs(FixityUsage);
+        }
+    }
+    if (!options.From.isEmpty() && !options.To.isEmpty() && options.From > options.To)
+        return BadArgs(FixityUsage);
+    try {
+        const TFixityResult r = RunFixity(options, showProgress ? TProgressProc([](int percent) {
+            std::printf("progress=%d\n", percent);
+            std::fflush(stdout);
+        }) : TProgressProc());
+        Out(QStringLiteral("added=%1 listed=%2 recent=%3 missing=%4 unreadable=%5")
+                .arg(r.Added).arg(r.Listed).arg(r.Recent).arg(r.Missing).arg(r.Failed));
+        return r.Failed > 0 ? ExitError : ExitOk;
+    } catch (const EReaderError &e) {
+        Err(e.Message());
+    } catch (const std::exception &e) {
+        Err(QString::fromLocal8Bit(e.what()));
+    }
+    return ExitError;
 }

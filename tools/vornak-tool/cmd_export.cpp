@@ -3,6 +3,7 @@
 #include "commands.h"
 
 #include "uAudioEngine.h"
+#include "uEvidence.h"
 #include "uReaderTypes.h"
 
 #include <QFileInfo>
@@ -10,11 +11,13 @@
 
 namespace {
 
-const char *const Usage = "export FILE OUT --format wav|mp3|ogg|opus [--bitrate K] [--start S] [--end E]";
+const char *const Usage =
+    "export FILE OUT --format wav|mp3|ogg|opus [--bitrate K] [--start S] [--end E] [--record]";
+const char *const VerifyUsage = "verify RECORD.json [--root ROOT]";
 
-int BadArgs()
+int BadArgs(const char *AUsage = Usage)
 {
-    std::fprintf(stderr, "usage: vornak-tool %s\n", Usage);
+    std::fprintf(stderr, "usage: vornak-tool %s\n", AUsage);
     return ExitUsage;
 }
 
@@ -46,7 +49,13 @@ int CmdExport(const QStringList &args)
     TAudioFormat format = TAudioFormat::afWAV;
     int bitrate = 128;
     double startSec = 0, endSec = 0;
+    bool record = false;
     for (int i = 2; i < args.size(); i += 2) {
+        if (args[i] == QLatin1String("--record")) {
+            record = true;
+            --i;
+            continue;
+        }
         if (i + 1 >= args.size())
             return BadArgs();
         const QString &key = args[i];
@@ -81,11 +90,14 @@ int CmdExport(const QStringList &args)
         return ExitError;
     }
     try {
-        const bool result = engine.ExportRange(out, format, bitrate, startSec, endSec, [](int percent) {
+        const TCancelProgress progress = [](int percent) {
             std::printf("progress=%d\n", percent);
             std::fflush(stdout);
             return true;
-        });
+        };
+        const bool result = record ? engine.ExportRangeWithRecord(out, format, bitrate, startSec, endSec, nullptr,
+                                                                  QStringLiteral("vornak-tool"), progress)
+                                   : engine.ExportRange(out, format, bitrate, startSec, endSec, progress);
         std::printf("result=%s\n", result ? "true" : "false");
         // Why an encoded export failed, a full disk for one (a WAV export raises its error instead).
         if (!result && !engine.LastExportError().isEmpty())
@@ -93,6 +105,8 @@ int CmdExport(const QStringList &args)
         // The recording's decoding ended inside the range: the file holds only this much.
         if (engine.LastExportEndedEarly())
             std::printf("decoded=%s\n", qPrintable(QString::number(engine.LastExportSeconds(), 'f', 3)));
+        if (result && record)
+            std::printf("record=%s\n", EscapedField(engine.LastRecordPath()).toUtf8().constData());
         std::fflush(stdout);
         return result ? ExitOk : ExitError;
     } catch (const EReaderError &e) {
@@ -101,4 +115,34 @@ int CmdExport(const QStringList &args)
         Err(QString::fromLocal8Bit(e.what()));
     }
     return ExitError;
+}
+
+int CmdVerify(const QStringList &args)
+{
+    if (args.isEmpty() || args[0].startsWith(QLatin1String("--")))
+        return BadArgs(VerifyUsage);
+    QString root;
+    for (int i = 1; i < args.size(); i += 2) {
+        if (args[i] != QLatin1String("--root") || i + 1 >= args.size())
+            return BadArgs(VerifyUsage);
+        root = args[i + 1];
+    }
+    TEvidenceCheck check;
+    QString error;
+    if (!CheckEvidenceRecord(args[0], root, check, error)) {
+        Err(error);
+        return ExitError;
+    }
+    using C = TEvidenceCheck;
+    std::printf("clip=%s\n", check.Clip == C::TClip::Ok ? "ok" : "altered");
+    std::printf("source=%s\n", check.Source == C::TSource::Ok        ? "ok"
+                               : check.Source == C::TSource::Altered ? "altered"
+                                                                     : "unreachable");
+    std::printf("reexport=%s\n", check.Reexport == C::TReexport::Identical ? "identical"
+                                 : check.Reexport == C::TReexport::Differs  ? "differs"
+                                                                            : "skipped");
+    if (check.Reexport == C::TReexport::Skipped)
+        std::printf("detail=%s\n", EscapedField(check.SkipReason).toUtf8().constData());
+    std::fflush(stdout);
+    return check.Sound() ? ExitOk : ExitFindings;
 }

@@ -29,6 +29,8 @@ int CmdDevices(const QStringList &args);
 int CmdPlay(const QStringList &args);
 // range export (cmd_export.cpp)
 int CmdExport(const QStringList &args);
+// export record check (cmd_export.cpp)
+int CmdVerify(const QStringList &args);
 // The value of a --format option (wav, mp3, ogg or opus, any case) into AFormat; false for anything else.
 bool ParseFormatOption(const QString &AValue, TAudioFormat &AFormat);
 // demo catalogue and recordings (cmd_demo.cpp)
@@ -36,5 +38,6 @@ int CmdDemo(const QStringList &args);
 // archive audit and export of found recordings (cmd_archive.cpp)
 int CmdAudit(const QStringList &args);
 int CmdExportFound(const QStringList &args);
+int CmdFixity(const QStringList &args);
 // recorder stand-in (cmd_recorder.cpp)
 int CmdRecorder(const QStringList &args);

@@ -26,9 +26,11 @@ const Command commands[] = {
     {"envelope", "envelope FILE [--progress] [--dump] [--no-cache] [--threads N]", CmdEnvelope},
     {"devices", "devices", CmdDevices},
     {"play", "play FILE [--device N] [--seconds S] [--speed X] [--channel both|left|right]", CmdPlay},
-    {"export", "export FILE OUT --format wav|mp3|ogg|opus [--bitrate K] [--start S] [--end E]", CmdExport},
+    {"export", "export FILE OUT --format wav|mp3|ogg|opus [--bitrate K] [--start S] [--end E] [--record]", CmdExport},
+    {"verify", "verify RECORD.json [--root ROOT]", CmdVerify},
     {"demo", "demo APPDIR", CmdDemo},
-    {"audit", "audit DB ROOT [--from yyyy-mm-dd] [--to yyyy-mm-dd] [--decode] [--progress]", CmdAudit},
+    {"audit", "audit DB ROOT [--from yyyy-mm-dd] [--to yyyy-mm-dd] [--decode] [--progress] [--fixity MANIFEST]", CmdAudit},
+    {"fixity", "fixity DB ROOT MANIFEST [--from yyyy-mm-dd] [--to yyyy-mm-dd] [--progress]", CmdFixity},
     {"export-found", "export-found DB ROOT OUTDIR --format wav|mp3|ogg|opus [--bitrate K] [--date yyyy-mm-dd] [--hour H] [--name TEXT]", CmdExportFound},
         {"recorder", "recorder DB ROOT [--every SECONDS] [--hold SECONDS] [--mode rollback|wal] [--exclusive] [--count N] [--start yyyy-mm-ddThh:mm:ss [--step SECONDS]]", CmdRecorder},
 };
