@@ -187,7 +187,7 @@ bool TReaderCommands::Export(const TWaveSelection &ASelection)
     }
     const int slash = request.Path.lastIndexOf(QLatin1Char('/'));
     Config->SetExportFolder(slash >= 0 ? request.Path.left(slash + 1) : QDir::currentPath() + QLatin1Char('/'));
-    Config->Save();
+    SaveListening();  // an export folder that cannot be remembered is told; the export still runs
 
     // The status line tells how this export ended, also when it raised an error.
     bool cancelled = false;
@@ -357,12 +357,18 @@ int TReaderCommands::MarkedHourOn(const QDate &ADay) const
     return FCurrent.RecHour >= 0 && FCurrent.RecHour <= 23 ? FCurrent.RecHour : -1;
 }
 
-bool TReaderCommands::NeighbourInDay(int AStep, TRecInfo &ARI) const
+bool TReaderCommands::NeighbourInDay(int AStep, TRecInfo &ARI)
 {
     if (FBusy || !FHasFile || !FDataOK || !ReaderData)
         return false;
     TRecList day;
-    ReaderData->Search(FCurrent.RecDate, -1, QString(), day);
+    try {
+        ReaderData->Search(FCurrent.RecDate, -1, QString(), day);
+    } catch (const EReaderError &e) {
+        DropCatalogue(e.Message());
+        FPrompt->Message(QMessageBox::Warning, QStringLiteral("De database kon niet gelezen worden:\r\n") + e.Message());
+        return false;
+    }
     int at = -1;
     for (int i = 0; i < day.size(); ++i)
         if (day[i].Id == FCurrent.Id)
