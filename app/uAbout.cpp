@@ -2,6 +2,7 @@
 #include "uAbout.h"
 
 #include "uAudioEngine.h"
+#include "uDialogKit.h"
 #include "uReaderData.h"
 #include "uReaderTypes.h"
 #include "uVersion.h"
@@ -20,7 +21,7 @@ QLabel *MakeLabel(QWidget *parent, const QString &text, const QRect &r, int px, 
 {
     auto *l = new QLabel(text, parent);
     l->setGeometry(r);
-    QFont f(QStringLiteral("Segoe UI"));
+    QFont f = InterfaceFont();
     f.setPixelSize(px);
     f.setBold(bold);
     l->setFont(f);
@@ -64,12 +65,10 @@ TfrmAbout::TfrmAbout(QWidget *AOwner, const QString &AIniPath) : QDialog(AOwner)
 
 void TfrmAbout::FormCreate(const QString &AIniPath)
 {
-    setWindowTitle(QStringLiteral("Over Vornak Reader 2026"));
+    setWindowTitle(QStringLiteral("Over ") + ReaderTitle());
     setFixedSize(424, 320);
     setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);
-    QFont f(QStringLiteral("Segoe UI"));
-    f.setPixelSize(12);
-    setFont(f);
+    setFont(WindowFont());
 
     pnlHeader = new QWidget(this);
     pnlHeader->setObjectName(QStringLiteral("pnlHeader"));

@@ -10,6 +10,7 @@
 #include "uReaderConfig.h"
 #include "uReaderSettings.h"
 #include "uSearch.h"
+#include "uVersion.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -21,7 +22,6 @@
 
 namespace {
 
-const char *const AppTitle = "Vornak Reader 2026";
 
 QString DayKey(const QDate &ADay)
 {
@@ -52,7 +52,7 @@ QString DisplayDate(const QDate &ADate)
 }
 
 TReaderCommands::TReaderCommands(QWidget *AOwner)
-    : FOwner(AOwner), FBoxPrompt(AOwner, QLatin1String(AppTitle)), FEngine(std::make_unique<TAudioEngine>())
+    : FOwner(AOwner), FBoxPrompt(AOwner, ReaderTitle()), FEngine(std::make_unique<TAudioEngine>())
 {
     FEngine->SetInitialDevice(Config ? Config->OutputDevice() : -1);
     FEngine->InitAudio();
