@@ -59,6 +59,8 @@ public:
                           const QString &ASuffix)>
         ChooseSaveFile;
 
+private:
+    // Controls; each one's object name is its field name (tests find them by it).
     QLabel *lblFormat = nullptr;
     QComboBox *cbFormat = nullptr;
     QLabel *lblBitrate = nullptr;
@@ -73,7 +75,6 @@ public:
     QPushButton *btnOk = nullptr;
     QPushButton *btnCancel = nullptr;
 
-private:
     void FormCreate();
 
     TBoxPrompt FOwnPrompt{this};

@@ -308,11 +308,11 @@ void TestMain::severalRecordingsOpenThePicker()
         auto *pick = qobject_cast<TfrmPick *>(&d);
         if (!pick)
             return int(QDialog::Rejected);
-        caption = pick->lblInfo->text();
-        offered = pick->lvItems->topLevelItemCount();
+        caption = pick->findChild<QLabel *>(QStringLiteral("lblInfo"))->text();
+        offered = pick->findChild<TReportList *>(QStringLiteral("lvItems"))->topLevelItemCount();
         if (FPrompt.Runs == 1)
             return int(QDialog::Rejected);  // first time: cancelled
-        pick->lvItems->SelectRow(1);
+        pick->findChild<TReportList *>(QStringLiteral("lvItems"))->SelectRow(1);
         pick->btnOkClick();
         return pick->result();
     };
@@ -339,7 +339,7 @@ void TestMain::lateHourCaptionWrapsToZero()
     QString caption;
     FPrompt.OnRun = [&](QDialog &d) {
         if (auto *pick = qobject_cast<TfrmPick *>(&d))
-            caption = pick->lblInfo->text();
+            caption = pick->findChild<QLabel *>(QStringLiteral("lblInfo"))->text();
         return int(QDialog::Rejected);
     };
     LoadHour(*w, 23);
@@ -519,7 +519,7 @@ void TestMain::exportWholeAndSelection()
         auto *e = qobject_cast<TfrmExport *>(&d);
         if (!e)
             return int(QDialog::Rejected);
-        defaultName = e->edFileName->text();
+        defaultName = e->findChild<QLineEdit *>(QStringLiteral("edFileName"))->text();
         e->Request.Path = target;
         e->Request.Format = TAudioFormat::afWAV;
         e->Request.Bitrate = 128;
@@ -650,8 +650,8 @@ void TestMain::editStoresTitleAndPersons()
         auto *m = qobject_cast<TfrmMeta *>(&d);
         if (!m)
             return int(QDialog::Rejected);
-        m->edTitle->setText(QStringLiteral("  Nieuw overleg "));
-        m->mmPersons->setPlainText(QStringLiteral("Piet\nKlaas"));
+        m->findChild<QLineEdit *>(QStringLiteral("edTitle"))->setText(QStringLiteral("  Nieuw overleg "));
+        m->findChild<QPlainTextEdit *>(QStringLiteral("mmPersons"))->setPlainText(QStringLiteral("Piet\nKlaas"));
         return int(QDialog::Accepted);
     };
     w->mnuEditClick();
@@ -713,8 +713,8 @@ void TestMain::settingsReopenCatalogueAndKeepPlaying()
         auto *settings = qobject_cast<TfrmSettings *>(&d);
         if (!settings)
             return int(QDialog::Rejected);
-        firstDevice = settings->cbDevice->itemText(0);
-        firstDeviceNumber = settings->cbDevice->itemData(0).toInt();
+        firstDevice = settings->findChild<QComboBox *>(QStringLiteral("cbDevice"))->itemText(0);
+        firstDeviceNumber = settings->findChild<QComboBox *>(QStringLiteral("cbDevice"))->itemData(0).toInt();
         Config->SetOutputDevice(other);  // what OK stores
         return int(QDialog::Accepted);
     };
@@ -740,15 +740,15 @@ void TestMain::searchMovesCalendarAndLoads()
         auto *s = qobject_cast<TfrmSearch *>(&d);
         if (!s)
             return int(QDialog::Rejected);
-        s->chkDate->setChecked(true);
-        s->dtpDbDate->setDate(FOther);
-        s->chkHour->setChecked(true);
-        s->cbDbHour->setCurrentIndex(23);
-        s->edName->clear();
+        s->findChild<QCheckBox *>(QStringLiteral("chkDate"))->setChecked(true);
+        s->findChild<QDateEdit *>(QStringLiteral("dtpDbDate"))->setDate(FOther);
+        s->findChild<QCheckBox *>(QStringLiteral("chkHour"))->setChecked(true);
+        s->findChild<QComboBox *>(QStringLiteral("cbDbHour"))->setCurrentIndex(23);
+        s->findChild<QLineEdit *>(QStringLiteral("edName"))->clear();
         s->btnSearchDbClick();
-        if (s->lvResults->topLevelItemCount() != 2)
+        if (s->findChild<TReportList *>(QStringLiteral("lvResults"))->topLevelItemCount() != 2)
             return int(QDialog::Rejected);
-        s->lvResults->SelectRow(1);
+        s->findChild<TReportList *>(QStringLiteral("lvResults"))->SelectRow(1);
         s->btnOkClick();
         return s->result();
     };
