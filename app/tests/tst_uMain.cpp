@@ -768,9 +768,9 @@ void TestMain::aboutShowsSettingsPath()
     QWidget *owner = nullptr;
     FPrompt.OnRun = [&](QDialog &d) {
         if (auto *a = qobject_cast<TfrmAbout *>(&d)) {
-            path = a->lblIniPath->text();
-            version = a->lblVersion->text();
-            libs = a->lblLibs->text();
+            path = a->findChild<QLabel *>(QStringLiteral("lblIniPath"))->text();
+            version = a->findChild<QLabel *>(QStringLiteral("lblVersion"))->text();
+            libs = a->findChild<QLabel *>(QStringLiteral("lblLibs"))->text();
             owner = a->parentWidget();
         }
         return int(QDialog::Accepted);
