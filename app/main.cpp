@@ -7,6 +7,7 @@
 #include "uReaderConfig.h"
 #include "uReaderTypes.h"
 #include "uTheme.h"
+#include "uVersion.h"
 
 #include <QEventLoop>
 #include <QFileInfo>
@@ -41,7 +42,7 @@ void MakeDemoForNewcomer(int &argc, char **argv)
         ApplyDarkTheme(demoApp);
         demoApp.setWindowIcon(ReaderIcon());
         TfrmProgress wait;
-        wait.setWindowTitle(QStringLiteral("Vornak Reader 2026"));
+        wait.setWindowTitle(ReaderTitle());
         wait.SetAllowCancel(false);
         wait.SetProgress(0, QStringLiteral("Demo-opnames aanmaken..."));
         wait.pb->setRange(0, 0);  // no percentage to tell: a running bar
@@ -82,7 +83,7 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
         QApplication failApp(argc, argv);
         InstallDutchQtTexts(failApp);
-        QMessageBox::critical(nullptr, QStringLiteral("Vornak Reader 2026"), text);
+        QMessageBox::critical(nullptr, ReaderTitle(), text);
         return 1;
     }
 
@@ -90,12 +91,12 @@ int main(int argc, char *argv[])
     int exitCode = 0;
     {
         TReaderApplication app(argc, argv);
-        app.setApplicationName(QStringLiteral("Vornak Reader 2026"));
+        app.setApplicationName(ReaderTitle());
         // The icon of every window, and the desktop entry the window belongs to (its menu icon and name).
         app.setWindowIcon(ReaderIcon());
         app.setDesktopFileName(QStringLiteral("nl.vornak.VornakReader2026"));
         if (!ApplyDarkTheme(app))
-            QMessageBox::critical(nullptr, QStringLiteral("Vornak Reader 2026"),
+            QMessageBox::critical(nullptr, ReaderTitle(),
                                   QStringLiteral("Het thema \"%1\" kon niet worden toegepast.")
                                       .arg(QLatin1String(BuiltInThemeName)));
         // 5. The optional theme file; any failure is ignored silently.

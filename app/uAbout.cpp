@@ -2,6 +2,7 @@
 #include "uAbout.h"
 
 #include "uAudioEngine.h"
+#include "uDialogKit.h"
 #include "uReaderData.h"
 #include "uReaderTypes.h"
 #include "uVersion.h"
@@ -20,7 +21,7 @@ QLabel *MakeLabel(QWidget *parent, const QString &text, const QRect &r, int px, 
 {
     auto *l = new QLabel(text, parent);
     l->setGeometry(r);
-    QFont f(QStringLiteral("Segoe UI"));
+    QFont f = InterfaceFont();
     f.setPixelSize(px);
     f.setBold(bold);
     l->setFont(f);
@@ -64,12 +65,10 @@ TfrmAbout::TfrmAbout(QWidget *AOwner, const QString &AIniPath) : QDialog(AOwner)
 
 void TfrmAbout::FormCreate(const QString &AIniPath)
 {
-    setWindowTitle(QStringLiteral("Over Vornak Reader 2026"));
+    setWindowTitle(QStringLiteral("Over ") + ReaderTitle());
     setFixedSize(424, 320);
     setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);
-    QFont f(QStringLiteral("Segoe UI"));
-    f.setPixelSize(12);
-    setFont(f);
+    setFont(WindowFont());
 
     pnlHeader = new QWidget(this);
     pnlHeader->setObjectName(QStringLiteral("pnlHeader"));
@@ -81,25 +80,35 @@ void TfrmAbout::FormCreate(const QString &AIniPath)
 
     lblTitle = MakeLabel(pnlHeader, QStringLiteral("Vornak Reader 2026 Beta"), QRect(20, 14, 300, 32), 24, true,
                          Qt::white);
+    lblTitle->setObjectName(QStringLiteral("lblTitle"));
     lblSubtitle = MakeLabel(pnlHeader, QStringLiteral("Recording playback & export"), QRect(21, 48, 200, 17), 13,
                             false, Qt::white);
+    lblSubtitle->setObjectName(QStringLiteral("lblSubtitle"));
     lblInfo = MakeLabel(this, QStringLiteral("Terugluisteren van opgenomen audio."), QRect(20, 100, 240, 15), 12,
                         false);
+    lblInfo->setObjectName(QStringLiteral("lblInfo"));
     lblVersion = MakeLabel(this, QStringLiteral("Versie ") + ReaderVersion(), QRect(20, 116, 240, 15), 12, false);
+    lblVersion->setObjectName(QStringLiteral("lblVersion"));
     lblLibsHdr = MakeLabel(this, QStringLiteral("Gebruikte bibliotheken:"), QRect(20, 136, 160, 15), 12, true);
+    lblLibsHdr->setObjectName(QStringLiteral("lblLibsHdr"));
     // Three entries, wrapped to the room left of the logo.
     lblLibs = MakeLabel(this, AboutLibrariesText(), QRect(36, 156, 232, 74), 10, false);
+    lblLibs->setObjectName(QStringLiteral("lblLibs"));
     lblLibs->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     lblLibs->setWordWrap(true);
     lblIniHdr = MakeLabel(this, QStringLiteral("Instellingenbestand:"), QRect(20, 232, 140, 15), 12, true);
+    lblIniHdr->setObjectName(QStringLiteral("lblIniHdr"));
     lblIniPath = MakeLabel(this, QString(), QRect(36, 254, 10, 15), 12, false);
+    lblIniPath->setObjectName(QStringLiteral("lblIniPath"));
     lblIniPath->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
     Image1 = new TLogoView(this);
+    Image1->setObjectName(QStringLiteral("Image1"));
     Image1->setGeometry(272, 86, 144, 147);
     Image1->lower();
 
     btnClose = new QPushButton(QStringLiteral("Sluiten"), this);
+    btnClose->setObjectName(QStringLiteral("btnClose"));
     btnClose->setGeometry(326, 280, 82, 27);
     btnClose->setDefault(true);
     btnClose->setAutoDefault(true);

@@ -30,6 +30,8 @@ public:
     // AIniPath: the settings file in use (TConfig::IniPath), shown as it is.
     TfrmAbout(QWidget *AOwner, const QString &AIniPath);
 
+private:
+    // Controls; each one's object name is its field name (tests find them by it).
     QWidget *pnlHeader = nullptr;
     QLabel *lblTitle = nullptr;
     QLabel *lblSubtitle = nullptr;
@@ -42,7 +44,6 @@ public:
     TLogoView *Image1 = nullptr;
     QPushButton *btnClose = nullptr;
 
-private:
     void FormCreate(const QString &AIniPath);
 };
 

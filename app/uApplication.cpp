@@ -2,6 +2,7 @@
 #include "uApplication.h"
 
 #include "uReaderTypes.h"
+#include "uVersion.h"
 
 #include <QFileDialog>
 #include <QFileSystemModel>
@@ -87,7 +88,7 @@ TReaderApplication::TReaderApplication(int &argc, char **argv) : QApplication(ar
     // A desktop's own file dialogs speak the desktop's language; Qt's own speak the reader's.
     setAttribute(Qt::AA_DontUseNativeDialogs);
     ShowError = [](const QString &AText) {
-        QMessageBox::critical(QApplication::activeWindow(), QStringLiteral("Vornak Reader 2026"), AText);
+        QMessageBox::critical(QApplication::activeWindow(), ReaderTitle(), AText);
     };
 }
 

@@ -10,6 +10,7 @@
 #include "uReaderConfig.h"
 #include "uReaderSettings.h"
 #include "uSearch.h"
+#include "uVersion.h"
 
 #include <QCheckBox>
 #include <QCoreApplication>
@@ -22,7 +23,6 @@
 
 namespace {
 
-const char *const AppTitle = "Vornak Reader 2026";
 
 QString DayKey(const QDate &ADay)
 {
@@ -53,7 +53,7 @@ QString DisplayDate(const QDate &ADate)
 }
 
 TReaderCommands::TReaderCommands(QWidget *AOwner)
-    : FOwner(AOwner), FBoxPrompt(AOwner, QLatin1String(AppTitle)), FEngine(std::make_unique<TAudioEngine>())
+    : FOwner(AOwner), FBoxPrompt(AOwner, ReaderTitle()), FEngine(std::make_unique<TAudioEngine>())
 {
     FEngine->SetInitialDevice(Config ? Config->OutputDevice() : -1);
     FEngine->InitAudio();
@@ -177,7 +177,7 @@ bool TReaderCommands::Export(const TWaveSelection &ASelection)
         dlg.SetPrompt(*FPrompt);
         dlg.Setup(QFileInfo(FCurrent.FileName).completeBaseName(), !ASelection.IsEmpty(), ASelection.Start,
                   ASelection.End, FEngine->DurationSec(), Config->ExportFolder());
-        dlg.cbEvidence->setChecked(Config->EvidenceRecord());
+        dlg.SetEvidenceRecord(Config->EvidenceRecord());
         if (FPrompt->Run(dlg) != QDialog::Accepted)
             return false;
         request = dlg.Request;
@@ -190,7 +190,7 @@ bool TReaderCommands::Export(const TWaveSelection &ASelection)
     const int slash = request.Path.lastIndexOf(QLatin1Char('/'));
     Config->SetExportFolder(slash >= 0 ? request.Path.left(slash + 1) : QDir::currentPath() + QLatin1Char('/'));
     Config->SetEvidenceRecord(request.EvidenceRecord);
-    Config->Save();
+    SaveListening();  // an export folder that cannot be remembered is told; the export still runs
 
     // The status line tells how this export ended, also when it raised an error.
     bool cancelled = false;
@@ -370,12 +370,18 @@ int TReaderCommands::MarkedHourOn(const QDate &ADay) const
     return FCurrent.RecHour >= 0 && FCurrent.RecHour <= 23 ? FCurrent.RecHour : -1;
 }
 
-bool TReaderCommands::NeighbourInDay(int AStep, TRecInfo &ARI) const
+bool TReaderCommands::NeighbourInDay(int AStep, TRecInfo &ARI)
 {
     if (FBusy || !FHasFile || !FDataOK || !ReaderData)
         return false;
     TRecList day;
-    ReaderData->Search(FCurrent.RecDate, -1, QString(), day);
+    try {
+        ReaderData->Search(FCurrent.RecDate, -1, QString(), day);
+    } catch (const EReaderError &e) {
+        DropCatalogue(e.Message());
+        FPrompt->Message(QMessageBox::Warning, QStringLiteral("De database kon niet gelezen worden:\r\n") + e.Message());
+        return false;
+    }
     int at = -1;
     for (int i = 0; i < day.size(); ++i)
         if (day[i].Id == FCurrent.Id)

@@ -72,8 +72,9 @@ public:
     void About();
 
     // The recording next to the loaded one (AStep -1 before, +1 after) among the recordings of its day, in
-    // the catalogue's order. False while busy, without a recording or catalogue, and at the day's ends.
-    bool NeighbourInDay(int AStep, TRecInfo &ARI) const;
+    // the catalogue's order. False while busy, without a recording or catalogue, and at the day's ends. A
+    // catalogue that cannot be read is told and closed, as in ChooseInHour.
+    bool NeighbourInDay(int AStep, TRecInfo &ARI);
 
     // The listening choices of Config, given to the engine (at start).
     void ApplyListening();
@@ -118,6 +119,8 @@ private:
     void DropCatalogue(const QString &AReason);
     void ProcessPendingEvents();
     void CloseIfRequested();
+    // Saves Config; a file that cannot be written is told to the operator and the choice holds until the
+    // reader ends. Nothing throws.
     void SaveListening();
 
     QWidget *FOwner;

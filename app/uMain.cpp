@@ -3,7 +3,9 @@
 
 #include "uAudioEngine.h"
 #include "uCalendar.h"
+#include "uDialogKit.h"
 #include "uTiles.h"
+#include "uVersion.h"
 #include "uWaveView.h"
 
 #include <QAction>
@@ -24,15 +26,7 @@
 
 namespace {
 
-const char *const AppTitle = "Vornak Reader 2026";
 const char *const DbNotOpenTail = "  (Programma > Instellingen (paden))";
-
-QFont UiFont()
-{
-    QFont f(QStringLiteral("Segoe UI"));
-    f.setPixelSize(12);
-    return f;
-}
 
 // A panel without a bevel.
 QWidget *MakePanel(QWidget *AParent, const char *AName)
@@ -274,8 +268,8 @@ void TfrmMain::BuildToolTiles()
 void TfrmMain::FormCreate()
 {
     setObjectName(QStringLiteral("frmMain"));
-    setWindowTitle(QLatin1String(AppTitle));
-    setFont(UiFont());
+    setWindowTitle(ReaderTitle());
+    setFont(WindowFont());
     BuildMenu();
     BuildPanels();
 
@@ -554,7 +548,7 @@ void TfrmMain::UpdateCaption()
     const QString extra = (rec.Title + QLatin1Char(' ') + rec.Persons).trimmed();
     if (!rec.Title.isEmpty() || !rec.Persons.isEmpty())
         status += QStringLiteral("  -  ") + extra;
-    setWindowTitle(QLatin1String(AppTitle) + QStringLiteral("  -  ") + rec.FileName);
+    setWindowTitle(ReaderTitle() + QStringLiteral("  -  ") + rec.FileName);
     SetStatus(status);
 }
 

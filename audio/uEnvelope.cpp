@@ -2,6 +2,7 @@
 #include "uEnvelope.h"
 
 #include "uDecoder.h"
+#include "uThreadGroup.h"
 
 #include <QThread>
 
@@ -60,13 +61,6 @@ void MinMaxInterleaved2(const int16_t *s, qint64 count, TMinMax &a, TMinMax &b)
         t.mn = std::min(t.mn, s[i]);
         t.mx = std::max(t.mx, s[i]);
     }
-}
-
-// Whole percentage of done in total; nearbyint rounds halves to the even neighbour in the default
-// rounding mode.
-int PercentOf(qint64 done, qint64 total)
-{
-    return static_cast<int>(std::nearbyint(static_cast<double>(done) / total * 100.0));
 }
 
 void Merge(TEnvPoint &p, const TMinMax &l, const TMinMax &r)
@@ -173,7 +167,7 @@ void TEnvelopeAccumulator::Feed(const void *data, qint64 n)
 }
 
 TEnvelopeBuilder::TEnvelopeBuilder(qint64 L, int channels, TProgressProc progress)
-    : FFig(EnvelopeFigures(L, channels)), FChannels(std::max(channels, 1)), FProgress(std::move(progress)),
+    : FFig(EnvelopeFigures(L, channels)), FChannels(std::max(channels, 1)), FReporter(progress, FFig.L, TPercentRounding::HalfEven),
       FPoints(static_cast<size_t>(FFig.EnvCount)), FAcc(FFig, FChannels, FPoints.data())
 {
 }
@@ -184,13 +178,7 @@ void TEnvelopeBuilder::Feed(const void *data, qint64 n)
         return;
     FAcc.Feed(data, n);
     FBytesRead += n;
-    if (FFig.L > 0 && FProgress) {
-        const int percent = PercentOf(FBytesRead, FFig.L);
-        if (percent != FLastPercent) {
-            FLastPercent = percent;
-            FProgress(percent);
-        }
-    }
+    FReporter.Report(FBytesRead);
 }
 
 TEnvArray TEnvelopeBuilder::Finish()
@@ -201,8 +189,7 @@ TEnvArray TEnvelopeBuilder::Finish()
             p.MxR = p.MxL;
         }
     }
-    if (FProgress)
-        FProgress(100);
+    FReporter.Finish(true);  // the closing 100, also after a report of 100
     return std::make_shared<const std::vector<TEnvPoint>>(std::move(FPoints));
 }
 
@@ -276,27 +263,6 @@ private:
     int FFinished = 0;
 };
 
-// Reports whole percentages below 100 as they rise; the closing 100 is the caller's.
-class TPercentReporter {
-public:
-    TPercentReporter(const TProgressProc &progress, qint64 L) : FProgress(progress), FL(L) {}
-    void Report(qint64 done)
-    {
-        if (!FProgress || FL <= 0)
-            return;
-        const int percent = PercentOf(done, FL);
-        if (percent > FLast && percent < 100) {
-            FLast = percent;
-            FProgress(percent);
-        }
-    }
-
-private:
-    const TProgressProc &FProgress;
-    qint64 FL;
-    int FLast = -1;
-};
-
 // Decodes the frames [first, end) of an open stream into the shared points (end -1: to the end of the
 // data). The stream must stand at `first`. Each read is counted in `progress`, and `afterRead` runs.
 // Stops early once AStop is set.
@@ -321,22 +287,6 @@ void DecodeRange(TDecodeStream &stream, const TEnvelopeFigures &fig, int channel
     }
 }
 
-// Joins every thread it was given, on every way out.
-class TThreadGroup {
-public:
-    ~TThreadGroup()
-    {
-        for (std::thread &t : FThreads)
-            if (t.joinable())
-                t.join();
-    }
-    template <class F>
-    void Start(F &&f) { FThreads.emplace_back(std::forward<F>(f)); }
-
-private:
-    std::vector<std::thread> FThreads;
-};
-
 TEnvelopeResult MultiPartPass(TDecodeStream &stream, TEnvelopeResult res, const TProgressProc &progress, int parts,
                               std::vector<double> &partCpu)
 {
@@ -357,7 +307,8 @@ TEnvelopeResult MultiPartPass(TDecodeStream &stream, TEnvelopeResult res, const 
     // the rest earlier than the timestamps a part seeks by, so no part after the damage lines up any more:
     // all parts stop, and the envelope is made by one sequential pass instead.
     std::atomic<bool> damaged{false};
-    TPercentReporter reporter(progress, fig.L);
+    // Whole percentages below 100 as they rise; the closing 100 comes at the end.
+    TPercentReporter reporter(progress, fig.L, TPercentRounding::HalfEven, true);
     {
         TThreadGroup workers;
         for (int k = 1; k < parts; ++k) {
@@ -417,8 +368,7 @@ TEnvelopeResult MultiPartPass(TDecodeStream &stream, TEnvelopeResult res, const 
             p.MxR = p.MxL;
         }
     }
-    if (progress)
-        progress(100);
+    reporter.Finish(true);
     res.Envelope = std::make_shared<const std::vector<TEnvPoint>>(std::move(points));
     res.EnvCount = fig.EnvCount;
     return res;

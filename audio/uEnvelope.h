@@ -2,6 +2,7 @@
 #pragma once
 
 #include "uAudioTypes.h"
+#include "uProgressReport.h"
 
 #include <QtGlobal>
 #include <vector>
@@ -60,11 +61,10 @@ public:
 private:
     TEnvelopeFigures FFig;
     int FChannels;
-    TProgressProc FProgress;
+    TPercentReporter FReporter;
     std::vector<TEnvPoint> FPoints;
     TEnvelopeAccumulator FAcc;
     qint64 FBytesRead = 0;
-    int FLastPercent = -1;
 };
 
 // The result of a pass over a file.

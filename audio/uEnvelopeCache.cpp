@@ -2,6 +2,7 @@
 #include "uEnvelopeCache.h"
 
 #include "uReaderTypes.h"
+#include "uTempFile.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>
@@ -97,20 +98,6 @@ private:
 
 // Largest entry there can be: header, a path of PATH_MAX, 50000 points, checksum.
 constexpr qint64 MaxEntryBytes = 256 + PATH_MAX + qint64(MaxEnvPoints) * 8 + ChecksumBytes;
-
-bool WriteAll(int fd, const char *data, qint64 n)
-{
-    while (n > 0) {
-        const ssize_t w = ::write(fd, data, static_cast<size_t>(n));
-        if (w < 0 && errno == EINTR)
-            continue;
-        if (w <= 0)
-            return false;
-        data += w;
-        n -= w;
-    }
-    return true;
-}
 
 QByteArray ReadWhole(const QString &path)
 {
@@ -290,7 +277,7 @@ bool TEnvelopeCache::Store(const TEnvelopeCacheKey &key, const TEnvelopeResult &
     const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
     if (fd < 0)
         return false;
-    const bool written = WriteAll(fd, data.constData(), data.size());
+    const bool written = WriteAll(fd, data);
     const bool closed = ::close(fd) == 0;
     if (!written || !closed || ::rename(temp.constData(), QFile::encodeName(EntryPath(key)).constData()) != 0) {
         ::unlink(temp.constData());

@@ -34,22 +34,6 @@ QString SystemText(int AErr)
     return QString::fromLocal8Bit(std::strerror(AErr));
 }
 
-bool WriteAll(int AFd, const QByteArray &AData)
-{
-    const char *p = AData.constData();
-    qint64 left = AData.size();
-    while (left > 0) {
-        const ssize_t n = ::write(AFd, p, size_t(left));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        p += n;
-        left -= n;
-    }
-    return true;
-}
-
 QString UserName()
 {
     if (const passwd *pw = ::getpwuid(::geteuid()); pw && pw->pw_name)

@@ -49,34 +49,47 @@ TfrmExport::TfrmExport(QWidget *AOwner) : QDialog(AOwner)
     };
 
     lblFormat = new QLabel(QStringLiteral("Formaat:"), this);
+    lblFormat->setObjectName(QStringLiteral("lblFormat"));
     PlaceLabel(lblFormat, 16, 20, 44, 15);
     cbFormat = new QComboBox(this);
+    cbFormat->setObjectName(QStringLiteral("cbFormat"));
     cbFormat->setGeometry(72, 16, 100, 23);
     lblBitrate = new QLabel(QStringLiteral("Bitrate:"), this);
+    lblBitrate->setObjectName(QStringLiteral("lblBitrate"));
     PlaceLabel(lblBitrate, 232, 20, 39, 15);
     cbBitrate = new QComboBox(this);
+    cbBitrate->setObjectName(QStringLiteral("cbBitrate"));
     cbBitrate->setEditable(true);
     cbBitrate->setInsertPolicy(QComboBox::NoInsert);
     cbBitrate->setGeometry(280, 16, 80, 23);
     lblKbps = new QLabel(QStringLiteral("kbps"), this);
+    lblKbps->setObjectName(QStringLiteral("lblKbps"));
     PlaceLabel(lblKbps, 372, 20, 26, 15);
     lblFile = new QLabel(QStringLiteral("Doelbestand:"), this);
+    lblFile->setObjectName(QStringLiteral("lblFile"));
     PlaceLabel(lblFile, 16, 60, 71, 15);
     edFileName = new QLineEdit(this);
+    edFileName->setObjectName(QStringLiteral("edFileName"));
     edFileName->setGeometry(16, 80, 368, 23);
     btnBrowse = new QPushButton(QStringLiteral("Bladeren..."), this);
+    btnBrowse->setObjectName(QStringLiteral("btnBrowse"));
     btnBrowse->setGeometry(392, 79, 76, 25);
     gbScope = new QGroupBox(QStringLiteral("Wat exporteren"), this);
+    gbScope->setObjectName(QStringLiteral("gbScope"));
     gbScope->setGeometry(16, 120, 452, 80);
     rbAll = new QRadioButton(QStringLiteral("Volledig bestand"), gbScope);
+    rbAll->setObjectName(QStringLiteral("rbAll"));
     rbAll->setGeometry(16, 24, 300, 17);
     rbAll->setChecked(true);
     rbSel = new QRadioButton(QStringLiteral("Selectie"), gbScope);
+    rbSel->setObjectName(QStringLiteral("rbSel"));
     rbSel->setGeometry(16, 48, 420, 17);
     btnOk = new QPushButton(QStringLiteral("Exporteren"), this);
+    btnOk->setObjectName(QStringLiteral("btnOk"));
     btnOk->setGeometry(280, 212, 92, 30);
     btnOk->setDefault(true);
     btnCancel = new QPushButton(QStringLiteral("Annuleren"), this);
+    btnCancel->setObjectName(QStringLiteral("btnCancel"));
     btnCancel->setGeometry(380, 212, 88, 30);
     cbEvidence = new QCheckBox(QStringLiteral("Verantwoording bijvoegen"), this);
     cbEvidence->setObjectName(QStringLiteral("cbEvidence"));
@@ -171,6 +184,11 @@ void TfrmExport::btnBrowseClick()
         return;
     edFileName->setText(chosen);
     ApplyExtension();
+}
+
+void TfrmExport::SetEvidenceRecord(bool AOn)
+{
+    cbEvidence->setChecked(AOn);
 }
 
 void TfrmExport::btnOkClick()

@@ -52,6 +52,9 @@ public:
     // The same rule on a path text.
     static QString WithExtension(const QString &APath, const QString &AExt);
 
+    // Ticks "Verantwoording bijvoegen" before the dialog is shown (the caller keeps the choice in the settings).
+    void SetEvidenceRecord(bool AOn);
+
     // Where the warning and the overwrite question go (borrowed; default: message boxes over this dialog).
     void SetPrompt(TPrompt &APrompt) { FPrompt = &APrompt; }
     // Hook with a platform default, replaced by tests.
@@ -61,6 +64,8 @@ public:
                           const QString &ASuffix)>
         ChooseSaveFile;
 
+private:
+    // Controls; each one's object name is its field name (tests find them by it).
     QLabel *lblFormat = nullptr;
     QComboBox *cbFormat = nullptr;
     QLabel *lblBitrate = nullptr;
@@ -72,11 +77,10 @@ public:
     QGroupBox *gbScope = nullptr;
     QRadioButton *rbAll = nullptr;
     QRadioButton *rbSel = nullptr;
-    QCheckBox *cbEvidence = nullptr;  // "Verantwoording bijvoegen"; set by the caller from the settings
+    QCheckBox *cbEvidence = nullptr;  // "Verantwoording bijvoegen"
     QPushButton *btnOk = nullptr;
     QPushButton *btnCancel = nullptr;
 
-private:
     void FormCreate();
 
     TBoxPrompt FOwnPrompt{this};

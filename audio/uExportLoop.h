@@ -2,9 +2,9 @@
 #pragma once
 
 #include "uAudioTypes.h"
+#include "uProgressReport.h"
 
 #include <QtGlobal>
-#include <cmath>
 #include <vector>
 
 // Size of one block read from the decoding stream.
@@ -21,7 +21,7 @@ qint64 ExportReadLoop(TRead &&read, qint64 C, const TCancelProgress &progress, T
     std::vector<char> buffer(static_cast<size_t>(ExportBlockBytes));
     qint64 remaining = C;
     qint64 done = 0;
-    int lastPercent = -1;
+    TPercentReporter reporter(progress, C, TPercentRounding::HalfEven);
     while (remaining > 0) {
         const qint64 n = read(buffer.data(), qMin(remaining, ExportBlockBytes));
         if (n <= 0)
@@ -31,14 +31,8 @@ qint64 ExportReadLoop(TRead &&read, qint64 C, const TCancelProgress &progress, T
         remaining -= n;
         if (!written)
             break;
-        if (progress && C > 0) {
-            const int percent = static_cast<int>(std::nearbyint(static_cast<double>(done) / C * 100.0));
-            if (percent != lastPercent) {
-                lastPercent = percent;
-                if (!progress(percent))
-                    break;
-            }
-        }
+        if (!reporter.Report(done))
+            break;
     }
     return done;
 }

@@ -197,3 +197,19 @@ int RemoveStaleTemporaries(const QString &ADir, const std::function<bool(const Q
     ::closedir(d);
     return removed;
 }
+
+bool WriteAll(int AFd, const QByteArray &AData)
+{
+    const char *at = AData.constData();
+    qsizetype left = AData.size();
+    while (left > 0) {
+        const ssize_t written = ::write(AFd, at, size_t(left));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return false;
+        at += written;
+        left -= written;
+    }
+    return true;
+}

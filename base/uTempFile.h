@@ -47,6 +47,10 @@ private:
     int FError = 0;
 };
 
+// Writes all of AData to AFd, again after an interrupted or short write. False (errno set) when a write
+// fails or writes nothing, a full disk for one; how much of AData reached the file is then unknown.
+bool WriteAll(int AFd, const QByteArray &AData);
+
 // True when AName (a file name's bytes) is APrefix + six letters or digits + ASuffix: a name TTempFile
 // makes with that prefix and suffix.
 bool IsTemporaryName(const QByteArray &AName, const QByteArray &APrefix, const QByteArray &ASuffix);

@@ -24,20 +24,26 @@ TfrmMeta::TfrmMeta(QWidget *AOwner) : QDialog(AOwner)
     setFixedSize(440, 260);
 
     lblTitle = new QLabel(QStringLiteral("Titel:"), this);
+    lblTitle->setObjectName(QStringLiteral("lblTitle"));
     PlaceLabel(lblTitle, 16, 16, 27, 15);
     edTitle = new QLineEdit(this);
+    edTitle->setObjectName(QStringLiteral("edTitle"));
     edTitle->setGeometry(16, 36, 408, 23);
     lblPersons = new QLabel(QStringLiteral("Namen / personen:"), this);
+    lblPersons->setObjectName(QStringLiteral("lblPersons"));
     PlaceLabel(lblPersons, 16, 72, 82, 15);
     mmPersons = new QPlainTextEdit(this);
+    mmPersons->setObjectName(QStringLiteral("mmPersons"));
     mmPersons->setGeometry(16, 92, 408, 120);
     mmPersons->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     mmPersons->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     mmPersons->setTabChangesFocus(true);
     btnOk = new QPushButton(QStringLiteral("Opslaan"), this);
+    btnOk->setObjectName(QStringLiteral("btnOk"));
     btnOk->setGeometry(236, 222, 92, 30);
     btnOk->setDefault(true);
     btnCancel = new QPushButton(QStringLiteral("Annuleren"), this);
+    btnCancel->setObjectName(QStringLiteral("btnCancel"));
     btnCancel->setGeometry(336, 222, 88, 30);
 
     setTabOrder(edTitle, mmPersons);

@@ -20,6 +20,8 @@ public:
     // The persons' lines joined by CR LF, with characters of code 32 and below removed at both ends only.
     QString ResultPersons() const;
 
+private:
+    // Controls; each one's object name is its field name (tests find them by it).
     QLabel *lblTitle = nullptr;
     QLineEdit *edTitle = nullptr;
     QLabel *lblPersons = nullptr;

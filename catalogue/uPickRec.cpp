@@ -15,6 +15,7 @@ TfrmPick::TfrmPick(QWidget *AOwner) : QDialog(AOwner)
     setFixedSize(520, 320);
 
     lblInfo = new QLabel(QStringLiteral("Kies een opname:"), this);
+    lblInfo->setObjectName(QStringLiteral("lblInfo"));
     lblInfo->setGeometry(16, 12, 300, 15);
 
     lvItems = new TReportList(this, {{QStringLiteral("Nr"), 40},
@@ -22,12 +23,15 @@ TfrmPick::TfrmPick(QWidget *AOwner) : QDialog(AOwner)
                                      {QStringLiteral("Titel"), 160},
                                      {QStringLiteral("Namen"), 140},
                                      {QStringLiteral("Duur"), 70}});
+    lvItems->setObjectName(QStringLiteral("lvItems"));
     lvItems->setGeometry(16, 36, 488, 228);
 
     btnOk = new QPushButton(QStringLiteral("Openen"), this);
+    btnOk->setObjectName(QStringLiteral("btnOk"));
     btnOk->setGeometry(316, 278, 92, 30);
     btnOk->setDefault(true);
     btnCancel = new QPushButton(QStringLiteral("Annuleren"), this);
+    btnCancel->setObjectName(QStringLiteral("btnCancel"));
     btnCancel->setGeometry(416, 278, 88, 30);
 
     setTabOrder(lvItems, btnOk);

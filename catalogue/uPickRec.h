@@ -29,13 +29,13 @@ public:
     void lvItemsDblClick();
     void btnOkClick();
 
-    // Controls, public for tests.
+private:
+    // Controls; each one's object name is its field name (tests find them by it).
     QLabel *lblInfo = nullptr;
     TReportList *lvItems = nullptr;
     QPushButton *btnOk = nullptr;
     QPushButton *btnCancel = nullptr;
 
-private:
     void AcceptSelected();
 
     const TRecList *FList = nullptr;  // borrowed from the caller of Execute

@@ -168,19 +168,24 @@ QString TReaderData::ResolveExistingPath(const TRecInfo &RI, const QString &Reco
 {
     if (IsRegularFilePath(RI.FilePath))
         return RI.FilePath;
-    if (RI.RecDate.size() == 10 && !RI.FileName.isEmpty() && !RecordingsRoot.isEmpty()) {
-        const QString year = RI.RecDate.mid(0, 4), month = RI.RecDate.mid(5, 2), day = RI.RecDate.mid(8, 2);
-        // The rebuilt path stays under the root: a name with a separator or a dot folder is not followed.
-        if (IsPlainName(year) && IsPlainName(month) && IsPlainName(day) && IsPlainName(RI.FileName)) {
-            QString root = RecordingsRoot;
-            if (!root.endsWith(QLatin1Char('/')))
-                root += QLatin1Char('/');
-            const QString candidate = root + year + '/' + month + '/' + day + '/' + RI.FileName;
-            if (IsRegularFilePath(candidate))
-                return candidate;
-        }
+    if (!RecordingsRoot.isEmpty()) {
+        const QString candidate = PathUnderRoot(RI, RecordingsRoot);
+        if (IsRegularFilePath(candidate))
+            return candidate;
     }
     return RI.FilePath;
+}
+
+QString TReaderData::PathUnderRoot(const TRecInfo &ARI, const QString &ARoot)
+{
+    if (ARI.RecDate.size() != 10)
+        return QString();
+    const QString year = ARI.RecDate.mid(0, 4), month = ARI.RecDate.mid(5, 2), day = ARI.RecDate.mid(8, 2);
+    // The rebuilt path stays under the root: a name with a separator or a dot folder is not followed.
+    if (!IsPlainName(year) || !IsPlainName(month) || !IsPlainName(day) || !IsPlainName(ARI.FileName))
+        return QString();
+    const QString base = ARoot.endsWith(QLatin1Char('/')) ? ARoot : ARoot + QLatin1Char('/');
+    return base + year + QLatin1Char('/') + month + QLatin1Char('/') + day + QLatin1Char('/') + ARI.FileName;
 }
 
 void TReaderData::UpdateMeta(int Id, const QString &FileName, const QString &Title, const QString &Persons)

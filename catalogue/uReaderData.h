@@ -68,6 +68,9 @@ public:
     // else the stored FilePath. "Exists" is IsRegularFilePath: names are taken by their bytes, and a path
     // holding a NUL never exists. Needs no open catalogue.
     static QString ResolveExistingPath(const TRecInfo &RI, const QString &RecordingsRoot);
+    // ARoot/yyyy/mm/dd/FileName for ARI's date (yyyy-mm-dd), whether it exists or not; empty when the date
+    // has another length or a part or the name would leave its folder (a separator, a dot folder).
+    static QString PathUnderRoot(const TRecInfo &ARI, const QString &ARoot);
     // Stores Title and Persons in the recording with this Id and FileName. Throws EReaderError with the
     // read-only refusal when IsReadOnly, with the locked refusal (LockedRefusalText, then SQLite's text)
     // when the recorder holds its lock past the wait, with a "no longer in the catalogue" text when no row

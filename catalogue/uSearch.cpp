@@ -60,46 +60,64 @@ TfrmSearch::TfrmSearch(QWidget *AOwner, TReaderData *AData, const QDateTime &ANo
     setFixedSize(632, 508);
 
     gbFile = new QGroupBox(QStringLiteral("Zoeken op bestandsnaam (datum + uur + opnamenummer)"), this);
+    gbFile->setObjectName(QStringLiteral("gbFile"));
     gbFile->setGeometry(8, 8, 616, 120);
     lblFDate = new QLabel(QStringLiteral("Datum:"), gbFile);
+    lblFDate->setObjectName(QStringLiteral("lblFDate"));
     PlaceLabel(lblFDate, 16, 32, 40, 15);
     dtpFileDate = NewDatePicker(gbFile, ANow.date());
+    dtpFileDate->setObjectName(QStringLiteral("dtpFileDate"));
     dtpFileDate->setGeometry(64, 28, 150, 23);
     lblFHour = new QLabel(QStringLiteral("Uur:"), gbFile);
+    lblFHour->setObjectName(QStringLiteral("lblFHour"));
     PlaceLabel(lblFHour, 232, 32, 24, 15);
     cbFileHour = new QComboBox(gbFile);
+    cbFileHour->setObjectName(QStringLiteral("cbFileHour"));
     cbFileHour->setGeometry(262, 28, 60, 23);
     lblFNum = new QLabel(QStringLiteral("Opname nr:"), gbFile);
+    lblFNum->setObjectName(QStringLiteral("lblFNum"));
     PlaceLabel(lblFNum, 348, 32, 64, 15);
     cbFileNum = new QComboBox(gbFile);
+    cbFileNum->setObjectName(QStringLiteral("cbFileNum"));
     cbFileNum->setGeometry(418, 28, 60, 23);
     lblStemCap = new QLabel(QStringLiteral("Bestandsnaam:"), gbFile);
+    lblStemCap->setObjectName(QStringLiteral("lblStemCap"));
     PlaceLabel(lblStemCap, 16, 72, 82, 15);
     lblStem = new QLabel(QStringLiteral("stem"), gbFile);
+    lblStem->setObjectName(QStringLiteral("lblStem"));
     lblStem->setGeometry(110, 72, 46, 15);
     QFont bold = lblStem->font();
     bold.setBold(true);
     lblStem->setFont(bold);
     btnFindFile = new QPushButton(QStringLiteral("Zoek en open"), gbFile);
+    btnFindFile->setObjectName(QStringLiteral("btnFindFile"));
     btnFindFile->setGeometry(462, 76, 138, 30);
 
     gbDb = new QGroupBox(QStringLiteral("Zoeken via database (datum, uur en/of namen)"), this);
+    gbDb->setObjectName(QStringLiteral("gbDb"));
     gbDb->setGeometry(8, 136, 616, 316);
     chkDate = new QCheckBox(QStringLiteral("Datum:"), gbDb);
+    chkDate->setObjectName(QStringLiteral("chkDate"));
     chkDate->setGeometry(16, 31, 61, 17);
     chkDate->resize(qMax(61, chkDate->sizeHint().width()), 17);
     dtpDbDate = NewDatePicker(gbDb, ANow.date());
+    dtpDbDate->setObjectName(QStringLiteral("dtpDbDate"));
     dtpDbDate->setGeometry(88, 28, 150, 23);
     chkHour = new QCheckBox(QStringLiteral("Uur:"), gbDb);
+    chkHour->setObjectName(QStringLiteral("chkHour"));
     chkHour->setGeometry(256, 31, 45, 17);
     chkHour->resize(qMax(45, chkHour->sizeHint().width()), 17);
     cbDbHour = new QComboBox(gbDb);
+    cbDbHour->setObjectName(QStringLiteral("cbDbHour"));
     cbDbHour->setGeometry(304, 28, 56, 23);
     lblName = new QLabel(QStringLiteral("Naam/titel:"), gbDb);
+    lblName->setObjectName(QStringLiteral("lblName"));
     PlaceLabel(lblName, 372, 32, 62, 15);
     edName = new QLineEdit(gbDb);
+    edName->setObjectName(QStringLiteral("edName"));
     edName->setGeometry(440, 28, 160, 23);
     btnSearchDb = new QPushButton(QStringLiteral("Zoeken"), gbDb);
+    btnSearchDb->setObjectName(QStringLiteral("btnSearchDb"));
     btnSearchDb->setGeometry(16, 60, 100, 28);
     lvResults = new TReportList(gbDb, {{QStringLiteral("Datum"), 90},
                                        {QStringLiteral("Uur"), 56},
@@ -108,12 +126,15 @@ TfrmSearch::TfrmSearch(QWidget *AOwner, TReaderData *AData, const QDateTime &ANo
                                        {QStringLiteral("Titel"), 150},
                                        {QStringLiteral("Namen"), 130},
                                        {QStringLiteral("Duur"), 60}});
+    lvResults->setObjectName(QStringLiteral("lvResults"));
     lvResults->setGeometry(16, 98, 584, 200);
 
     btnOk = new QPushButton(QStringLiteral("Openen"), this);
+    btnOk->setObjectName(QStringLiteral("btnOk"));
     btnOk->setGeometry(428, 466, 92, 30);
     btnOk->setDefault(true);
     btnCancel = new QPushButton(QStringLiteral("Annuleren"), this);
+    btnCancel->setObjectName(QStringLiteral("btnCancel"));
     btnCancel->setGeometry(532, 466, 92, 30);
 
     QWidget *order[] = {dtpFileDate, cbFileHour, cbFileNum, btnFindFile, chkDate, dtpDbDate, chkHour,

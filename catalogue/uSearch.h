@@ -47,7 +47,8 @@ public:
     // Where the messages go (borrowed; default: message boxes over this dialog).
     void SetPrompt(TPrompt &APrompt) { FPrompt = &APrompt; }
 
-    // Controls, public for tests.
+private:
+    // Controls; each one's object name is its field name (tests find them by it).
     QGroupBox *gbFile = nullptr;
     QLabel *lblFDate = nullptr;
     QDateEdit *dtpFileDate = nullptr;
@@ -70,7 +71,6 @@ public:
     QPushButton *btnOk = nullptr;
     QPushButton *btnCancel = nullptr;
 
-private:
     void FormCreate(const QDateTime &ANow);
     void AcceptSelected();
 

@@ -66,22 +66,6 @@ bool FileExists(const QString &path)
     return !path.isEmpty() && QFileInfo(path).isFile();
 }
 
-bool WriteAll(int fd, const QByteArray &data)
-{
-    const char *p = data.constData();
-    qsizetype left = data.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, p, size_t(left));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        p += n;
-        left -= n;
-    }
-    return true;
-}
-
 // Replaces the file at path by data: a temporary file ".<name>.XXXXXX" in the same folder, written in full,
 // flushed to disk and renamed over the old one; the folder is flushed too. The old file stays whole on any
 // failure. Temporaries of this file that a killed save left behind are removed once they are a minute old

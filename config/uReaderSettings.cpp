@@ -28,25 +28,35 @@ TfrmSettings::TfrmSettings(QWidget *AOwner, TConfig &AConfig, const QList<QPair<
     };
 
     lblDb = new QLabel(QStringLiteral("Databasebestand:"), this);
+    lblDb->setObjectName(QStringLiteral("lblDb"));
     PlaceLabel(lblDb, 16, 16, 96, 15);
     edDb = new QLineEdit(this);
+    edDb->setObjectName(QStringLiteral("edDb"));
     edDb->setGeometry(16, 36, 448, 23);
     btnDbBrowse = new QPushButton(QStringLiteral("Bladeren..."), this);
+    btnDbBrowse->setObjectName(QStringLiteral("btnDbBrowse"));
     btnDbBrowse->setGeometry(472, 35, 76, 25);
     lblRoot = new QLabel(QStringLiteral("Map met opnames:"), this);
+    lblRoot->setObjectName(QStringLiteral("lblRoot"));
     PlaceLabel(lblRoot, 16, 72, 96, 15);
     edRoot = new QLineEdit(this);
+    edRoot->setObjectName(QStringLiteral("edRoot"));
     edRoot->setGeometry(16, 92, 448, 23);
     btnRootBrowse = new QPushButton(QStringLiteral("Bladeren..."), this);
+    btnRootBrowse->setObjectName(QStringLiteral("btnRootBrowse"));
     btnRootBrowse->setGeometry(472, 91, 76, 25);
     lblDevice = new QLabel(QStringLiteral("Uitvoerapparaat (geluidskaart):"), this);
+    lblDevice->setObjectName(QStringLiteral("lblDevice"));
     PlaceLabel(lblDevice, 16, 128, 168, 15);
     cbDevice = new QComboBox(this);
+    cbDevice->setObjectName(QStringLiteral("cbDevice"));
     cbDevice->setGeometry(16, 148, 532, 23);
     btnOk = new QPushButton(QStringLiteral("Opslaan"), this);
+    btnOk->setObjectName(QStringLiteral("btnOk"));
     btnOk->setGeometry(356, 200, 92, 30);
     btnOk->setDefault(true);
     btnCancel = new QPushButton(QStringLiteral("Annuleren"), this);
+    btnCancel->setObjectName(QStringLiteral("btnCancel"));
     btnCancel->setGeometry(456, 200, 92, 30);
 
     QWidget *order[] = {edDb, btnDbBrowse, edRoot, btnRootBrowse, cbDevice, btnOk, btnCancel};

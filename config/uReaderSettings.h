@@ -37,6 +37,8 @@ public:
     // Folder chooser: prompt and preselected folder (may be empty); returns the folder or empty text.
     std::function<QString(const QString &APrompt, const QString &AStartDir)> ChooseFolder;
 
+private:
+    // Controls; each one's object name is its field name (tests find them by it).
     QLabel *lblDb = nullptr;
     QLineEdit *edDb = nullptr;
     QPushButton *btnDbBrowse = nullptr;
@@ -48,7 +50,6 @@ public:
     QPushButton *btnOk = nullptr;
     QPushButton *btnCancel = nullptr;
 
-private:
     void FormCreate(const QList<QPair<QString, int>> &ADevices);
 
     TConfig &FConfig;

@@ -1,6 +1,7 @@
 // Month calendar with ISO week numbers, month navigation tiles and a "Vandaag" tile.
 #include "uCalendar.h"
 
+#include "uDialogKit.h"
 #include "uPaint.h"
 #include "uTiles.h"
 
@@ -72,14 +73,14 @@ void PaintCalendar(QPainter &p, const TCalendarLayout &L, const TCalendarLook &A
     FillLTRB(p, 0, 0, L.Width, L.Height, QColor(30, 30, 30));
     const int align = Qt::AlignCenter | Qt::TextSingleLine;
 
-    QFont title(QStringLiteral("Segoe UI"));
+    QFont title = InterfaceFont();
     title.setPointSize(11);
     title.setBold(true);
     p.setFont(title);
     p.setPen(QColor(230, 230, 230));
     p.drawText(L.TitleRect(), align, CalendarTitle(ALook.Display));
 
-    QFont body(QStringLiteral("Segoe UI"));
+    QFont body = InterfaceFont();
     body.setPointSize(10);
     p.setFont(body);
     p.setPen(QColor(160, 160, 160));

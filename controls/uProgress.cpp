@@ -1,6 +1,8 @@
 // Progress dialog for the long operations: a text line, a percentage bar and an optional cancel.
 #include "uProgress.h"
 
+#include "uDialogKit.h"
+
 #include <QFontMetrics>
 #include <QKeyEvent>
 #include <QLabel>
@@ -15,9 +17,7 @@ TfrmProgress::TfrmProgress(QWidget *AOwner) : QDialog(AOwner)
                    | Qt::WindowCloseButtonHint);
     setModal(false);
     setWindowTitle(QStringLiteral("Even geduld"));
-    QFont f(QStringLiteral("Segoe UI"));
-    f.setPixelSize(12);
-    setFont(f);
+    setFont(WindowFont());
     setFixedSize(420, 110);
 
     lblCaption = new QLabel(this);

@@ -1,6 +1,7 @@
 // Tile button: the flat, rounded, owner-drawn push button with a caption or a vector glyph.
 #include "uTiles.h"
 
+#include "uDialogKit.h"
 #include "uPaint.h"
 
 #include <QEnterEvent>
@@ -116,7 +117,7 @@ void PaintTile(QPainter &p, const QRect &AClient, const TTileLook &ALook)
     if (ALook.Glyph != TTileGlyph::tgNone) {
         PaintGlyph(p, AClient, ALook.Glyph, col.Fore);
     } else if (!ALook.Caption.isEmpty()) {
-        QFont f(QStringLiteral("Segoe UI"));
+        QFont f = InterfaceFont();
         f.setPointSize(ALook.BigFont ? 11 : 9);
         f.setWeight(QFont::Normal);
         p.setFont(f);

@@ -2,6 +2,7 @@
 // zoom, panning, drag selection and click-to-seek.
 #include "uWaveView.h"
 
+#include "uDialogKit.h"
 #include "uPaint.h"
 #include "uReaderTypes.h"
 
@@ -447,7 +448,7 @@ void WindowMarker(const TWaveWindow &w, int &xs, int &xe)
 
 QFont RulerFont()
 {
-    QFont f(QStringLiteral("Segoe UI"));
+    QFont f = InterfaceFont();
     f.setPointSize(7);
     return f;
 }
@@ -632,7 +633,7 @@ void PaintWave(QPainter &p, const TWaveLook &ALook, std::vector<TColumnExtremes>
             right.Paint(p, rgbGreen);
     }
     if (!hasData) {
-        QFont f(QStringLiteral("Segoe UI"));
+        QFont f = InterfaceFont();
         f.setPointSize(10);
         p.setFont(f);
         p.setPen(clMessage);

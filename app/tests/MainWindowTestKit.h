@@ -1,6 +1,7 @@
 // Helpers shared by the main window's tests: finding its widgets by name, mouse events, tone fixtures.
 #pragma once
 
+#include "FfmpegKit.h"
 #include "TestPrompt.h"
 #include "uMain.h"
 #include "uReaderConfig.h"
@@ -16,17 +17,6 @@
 #include <QtGlobal>
 #include <QtTest>
 #include <memory>
-
-// A stereo 440 Hz tone of ASeconds at ARate Hz in APath (its folder made), written by ffmpeg.
-inline bool MakeTone(const QString &APath, int ASeconds, int ARate = 44100)
-{
-    QDir().mkpath(QFileInfo(APath).absolutePath());
-    return QProcess::execute(QStringLiteral("ffmpeg"),
-                             {QStringLiteral("-v"), QStringLiteral("error"), QStringLiteral("-y"), QStringLiteral("-f"),
-                              QStringLiteral("lavfi"), QStringLiteral("-i"),
-                              QStringLiteral("sine=frequency=440:duration=%1").arg(ASeconds), QStringLiteral("-ac"),
-                              QStringLiteral("2"), QStringLiteral("-ar"), QString::number(ARate), APath}) == 0;
-}
 
 // A widget or menu item of the window, found by its object name; a missing one ends the test program.
 template <class T>

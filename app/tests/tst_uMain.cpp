@@ -311,11 +311,11 @@ void TestMain::severalRecordingsOpenThePicker()
         auto *pick = qobject_cast<TfrmPick *>(&d);
         if (!pick)
             return int(QDialog::Rejected);
-        caption = pick->lblInfo->text();
-        offered = pick->lvItems->topLevelItemCount();
+        caption = pick->findChild<QLabel *>(QStringLiteral("lblInfo"))->text();
+        offered = pick->findChild<TReportList *>(QStringLiteral("lvItems"))->topLevelItemCount();
         if (FPrompt.Runs == 1)
             return int(QDialog::Rejected);  // first time: cancelled
-        pick->lvItems->SelectRow(1);
+        pick->findChild<TReportList *>(QStringLiteral("lvItems"))->SelectRow(1);
         pick->btnOkClick();
         return pick->result();
     };
@@ -342,7 +342,7 @@ void TestMain::lateHourCaptionWrapsToZero()
     QString caption;
     FPrompt.OnRun = [&](QDialog &d) {
         if (auto *pick = qobject_cast<TfrmPick *>(&d))
-            caption = pick->lblInfo->text();
+            caption = pick->findChild<QLabel *>(QStringLiteral("lblInfo"))->text();
         return int(QDialog::Rejected);
     };
     LoadHour(*w, 23);
@@ -521,7 +521,7 @@ void TestMain::exportWithRecordNamesTheRowAndTheRecord()
         auto *e = qobject_cast<TfrmExport *>(&d);
         if (!e)
             return int(QDialog::Rejected);
-        offered = e->cbEvidence->isChecked();  // the kept choice
+        offered = e->findChild<QCheckBox *>(QStringLiteral("cbEvidence"))->isChecked();  // the kept choice
         e->Request.Path = target;
         e->Request.Format = TAudioFormat::afWAV;
         e->Request.Bitrate = 128;
@@ -558,7 +558,7 @@ void TestMain::exportWholeAndSelection()
         auto *e = qobject_cast<TfrmExport *>(&d);
         if (!e)
             return int(QDialog::Rejected);
-        defaultName = e->edFileName->text();
+        defaultName = e->findChild<QLineEdit *>(QStringLiteral("edFileName"))->text();
         e->Request.Path = target;
         e->Request.Format = TAudioFormat::afWAV;
         e->Request.Bitrate = 128;
@@ -689,8 +689,8 @@ void TestMain::editStoresTitleAndPersons()
         auto *m = qobject_cast<TfrmMeta *>(&d);
         if (!m)
             return int(QDialog::Rejected);
-        m->edTitle->setText(QStringLiteral("  Nieuw overleg "));
-        m->mmPersons->setPlainText(QStringLiteral("Piet\nKlaas"));
+        m->findChild<QLineEdit *>(QStringLiteral("edTitle"))->setText(QStringLiteral("  Nieuw overleg "));
+        m->findChild<QPlainTextEdit *>(QStringLiteral("mmPersons"))->setPlainText(QStringLiteral("Piet\nKlaas"));
         return int(QDialog::Accepted);
     };
     w->mnuEditClick();
@@ -752,8 +752,8 @@ void TestMain::settingsReopenCatalogueAndKeepPlaying()
         auto *settings = qobject_cast<TfrmSettings *>(&d);
         if (!settings)
             return int(QDialog::Rejected);
-        firstDevice = settings->cbDevice->itemText(0);
-        firstDeviceNumber = settings->cbDevice->itemData(0).toInt();
+        firstDevice = settings->findChild<QComboBox *>(QStringLiteral("cbDevice"))->itemText(0);
+        firstDeviceNumber = settings->findChild<QComboBox *>(QStringLiteral("cbDevice"))->itemData(0).toInt();
         Config->SetOutputDevice(other);  // what OK stores
         return int(QDialog::Accepted);
     };
@@ -779,15 +779,15 @@ void TestMain::searchMovesCalendarAndLoads()
         auto *s = qobject_cast<TfrmSearch *>(&d);
         if (!s)
             return int(QDialog::Rejected);
-        s->chkDate->setChecked(true);
-        s->dtpDbDate->setDate(FOther);
-        s->chkHour->setChecked(true);
-        s->cbDbHour->setCurrentIndex(23);
-        s->edName->clear();
+        s->findChild<QCheckBox *>(QStringLiteral("chkDate"))->setChecked(true);
+        s->findChild<QDateEdit *>(QStringLiteral("dtpDbDate"))->setDate(FOther);
+        s->findChild<QCheckBox *>(QStringLiteral("chkHour"))->setChecked(true);
+        s->findChild<QComboBox *>(QStringLiteral("cbDbHour"))->setCurrentIndex(23);
+        s->findChild<QLineEdit *>(QStringLiteral("edName"))->clear();
         s->btnSearchDbClick();
-        if (s->lvResults->topLevelItemCount() != 2)
+        if (s->findChild<TReportList *>(QStringLiteral("lvResults"))->topLevelItemCount() != 2)
             return int(QDialog::Rejected);
-        s->lvResults->SelectRow(1);
+        s->findChild<TReportList *>(QStringLiteral("lvResults"))->SelectRow(1);
         s->btnOkClick();
         return s->result();
     };
@@ -807,9 +807,9 @@ void TestMain::aboutShowsSettingsPath()
     QWidget *owner = nullptr;
     FPrompt.OnRun = [&](QDialog &d) {
         if (auto *a = qobject_cast<TfrmAbout *>(&d)) {
-            path = a->lblIniPath->text();
-            version = a->lblVersion->text();
-            libs = a->lblLibs->text();
+            path = a->findChild<QLabel *>(QStringLiteral("lblIniPath"))->text();
+            version = a->findChild<QLabel *>(QStringLiteral("lblVersion"))->text();
+            libs = a->findChild<QLabel *>(QStringLiteral("lblLibs"))->text();
             owner = a->parentWidget();
         }
         return int(QDialog::Accepted);

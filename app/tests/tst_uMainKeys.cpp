@@ -51,6 +51,7 @@ private slots:
     void keysWaitWhileAModalDialogIsOpen();
     void pageKeysWalkTheDayInCatalogueOrder();
     void pageKeysDoNothingWhileBusy();
+    void pageKeysTellAnUnreadableCatalogue();
     void playMenuShowsTheActionsAndShortcuts_data();
     void playMenuShowsTheActionsAndShortcuts();
     void choicesReachEngineStatusAndSurviveARestart();
@@ -345,6 +346,36 @@ void TestMainKeys::pageKeysDoNothingWhileBusy()
     QVERIFY(reports > 0);
     QCOMPARE(during, 1);
     QCOMPARE(w->Current().RecNumber, 1);
+}
+
+void TestMainKeys::pageKeysTellAnUnreadableCatalogue()
+{
+    auto w = MakeMain();
+    LoadLong(*w);
+    // Another program takes the table away after the load: the next read of the day fails.
+    const auto renameTable = [&](const char *AFrom, const char *ATo) {
+        sqlite3 *db = nullptr;
+        QCOMPARE(sqlite3_open(FDb.toUtf8().constData(), &db), SQLITE_OK);
+        const QByteArray sql = QByteArray("ALTER TABLE ") + AFrom + " RENAME TO " + ATo;
+        QCOMPARE(sqlite3_exec(db, sql.constData(), nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_close(db);
+    };
+    renameTable("recordings", "recordings_away");
+    Press(*w, Qt::Key_PageDown);
+    renameTable("recordings_away", "recordings");
+    QCOMPARE(FPrompt.Messages.size(), 1);
+    QCOMPARE(FPrompt.Messages[0].Icon, QMessageBox::Warning);
+    QVERIFY2(FPrompt.Messages[0].Text.startsWith(QStringLiteral("De database kon niet gelezen worden:\r\n")),
+             qPrintable(FPrompt.Messages[0].Text));
+    // The window stays usable: the loaded recording stays, the keys still act on it.
+    QVERIFY(w->HasFile());
+    QCOMPARE(w->Current().RecNumber, 1);
+    QApplication::setActiveWindow(w.get());
+    Press(*w, Qt::Key_End);
+    QVERIFY(Child<QLabel>(*w, "lblTime")->text() != QStringLiteral("00:00.000"));
+    Press(*w, Qt::Key_PageDown);  // the catalogue was closed: nothing more is asked or told
+    QCOMPARE(w->Current().RecNumber, 1);
+    QCOMPARE(FPrompt.Messages.size(), 1);
 }
 
 void TestMainKeys::playMenuShowsTheActionsAndShortcuts_data()

@@ -149,13 +149,13 @@ void TestMainStatus::ChooseInSearch(const QDate &ADay, int AHour)
         auto *s = qobject_cast<TfrmSearch *>(&d);
         if (!s)
             return int(QDialog::Rejected);
-        s->chkDate->setChecked(true);
-        s->dtpDbDate->setDate(ADay);
-        s->chkHour->setChecked(true);
-        s->cbDbHour->setCurrentIndex(AHour);
-        s->edName->clear();
+        s->findChild<QCheckBox *>(QStringLiteral("chkDate"))->setChecked(true);
+        s->findChild<QDateEdit *>(QStringLiteral("dtpDbDate"))->setDate(ADay);
+        s->findChild<QCheckBox *>(QStringLiteral("chkHour"))->setChecked(true);
+        s->findChild<QComboBox *>(QStringLiteral("cbDbHour"))->setCurrentIndex(AHour);
+        s->findChild<QLineEdit *>(QStringLiteral("edName"))->clear();
         s->btnSearchDbClick();
-        s->lvResults->SelectRow(0);
+        s->findChild<TReportList *>(QStringLiteral("lvResults"))->SelectRow(0);
         s->btnOkClick();
         return s->result();
     };

@@ -45,11 +45,6 @@ bool Exec(const QString &ADb, const QString &ASql)
     return ok;
 }
 
-bool Ffmpeg(const QStringList &AArgs)
-{
-    return QProcess::execute(QStringLiteral("ffmpeg"), QStringList{"-v", "error", "-y"} + AArgs) == 0;
-}
-
 // Second run of this program: holds an exclusive lock on the catalogue until it is killed, as a recorder
 // in the middle of a long write would.
 int HoldExclusive(const char *APath)
@@ -130,7 +125,6 @@ private:
     QTemporaryDir FDir;
     QString FDb;
     QDate FToday = QDate::currentDate();
-    bool FHasFlac = false;
     TTestPrompt FPrompt;
 };
 
@@ -141,14 +135,15 @@ void TestMainTrust::initTestCase()
     FDb = FDir.filePath(QStringLiteral("cat.sqlite"));
     // Hour 10 plays; 11 has no file; 12 does not decode; 13 is a FLAC cut to 2/5 of its bytes, so it
     // decodes to less than the 10 s its header announces.
+    QVERIFY2(HaveFfmpeg(), "the ffmpeg program makes the fixtures (tools/install.sh installs it)");
     QVERIFY(Ffmpeg({"-f", "lavfi", "-i", "sine=frequency=440:duration=3", "-ac", "2", "-ar", "44100", Rec("good.wav")}));
     QFile garbage(Rec("bad.mp3"));
     QVERIFY(garbage.open(QIODevice::WriteOnly));
     garbage.write(QByteArray(4096, '\x5a'));
     garbage.close();
-    FHasFlac = Ffmpeg({"-f", "lavfi", "-i", "anoisesrc=duration=10:amplitude=0.3", "-ac", "2", "-ar", "44100",
-                       "-c:a", "flac", Rec("cut.flac")}) &&
-               QFile(Rec("cut.flac")).resize(QFileInfo(Rec("cut.flac")).size() * 2 / 5);
+    QVERIFY(Ffmpeg({"-f", "lavfi", "-i", "anoisesrc=duration=10:amplitude=0.3", "-ac", "2", "-ar", "44100", "-c:a",
+                    "flac", Rec("cut.flac")}));
+    QVERIFY(QFile(Rec("cut.flac")).resize(QFileInfo(Rec("cut.flac")).size() * 2 / 5));
     QString sql = QStringLiteral("CREATE TABLE recordings (id INTEGER PRIMARY KEY, rec_dt TEXT, rec_date TEXT, "
                                  "rec_hour INTEGER, rec_number INTEGER, format TEXT, filename TEXT, filepath TEXT, "
                                  "title TEXT, persons TEXT, duration_sec INTEGER);");
@@ -353,13 +348,13 @@ void TestMainTrust::failedLoadKeepsThePreviousRecording()
             auto *s = qobject_cast<TfrmSearch *>(&d);
             if (!s)
                 return int(QDialog::Rejected);
-            s->chkDate->setChecked(true);
-            s->dtpDbDate->setDate(FToday);
-            s->chkHour->setChecked(true);
-            s->cbDbHour->setCurrentIndex(hour);
-            s->edName->clear();
+            s->findChild<QCheckBox *>(QStringLiteral("chkDate"))->setChecked(true);
+            s->findChild<QDateEdit *>(QStringLiteral("dtpDbDate"))->setDate(FToday);
+            s->findChild<QCheckBox *>(QStringLiteral("chkHour"))->setChecked(true);
+            s->findChild<QComboBox *>(QStringLiteral("cbDbHour"))->setCurrentIndex(hour);
+            s->findChild<QLineEdit *>(QStringLiteral("edName"))->clear();
             s->btnSearchDbClick();
-            s->lvResults->SelectRow(0);
+            s->findChild<TReportList *>(QStringLiteral("lvResults"))->SelectRow(0);
             s->btnOkClick();
             return s->result();
         };
@@ -441,8 +436,6 @@ void TestMainTrust::minimumSizeShowsEveryTile()
 // A recording that decodes to less than it announces: the export holds what decodes, and says so.
 void TestMainTrust::exportOfACutRecordingNamesWhatItHolds()
 {
-    if (!FHasFlac)
-        QSKIP("the ffmpeg command line is needed to make the FLAC fixture");
     auto w = MakeMain();
     w->HourTileClick(HourTile(*w, 13));
     QVERIFY(w->HasFile());

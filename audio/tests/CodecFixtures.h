@@ -2,25 +2,15 @@
 // tests (a seek, a range export and a pass in parts give what a straight decode gives).
 #pragma once
 
+#include "FfmpegKit.h"
+
 #include <QByteArray>
 #include <QList>
-#include <QProcess>
 #include <QStringList>
 
 namespace codecs {
 
-// Runs the ffmpeg command line quietly, overwriting its output; standard output into AOut when given.
-// False when it cannot run or fails (a missing ffmpeg fails the fixtures; it does not skip them).
-inline bool Ffmpeg(const QStringList &AArgs, QByteArray *AOut = nullptr)
-{
-    QProcess p;
-    p.start(QStringLiteral("ffmpeg"), QStringList{"-v", "error", "-y"} + AArgs);
-    if (!p.waitForFinished(120000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
-        return false;
-    if (AOut)
-        *AOut = p.readAllStandardOutput();
-    return true;
-}
+using ::Ffmpeg;  // a missing ffmpeg fails the fixtures; it does not skip them
 
 struct TCodecFixture {
     const char *Name;       // row name

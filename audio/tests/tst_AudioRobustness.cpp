@@ -2,6 +2,7 @@
 // pulled away while it plays, the output device unplugged while playing, and exports that cannot be written.
 // Loads, plays and exports run in vornak-tool as a separate process, so a crash or a hang is seen as such
 // and the process's peak memory can be measured; the device scenario drives the engine in this process.
+#include "FfmpegKit.h"
 #include "uAudioEngine.h"
 
 #include <QtTest>
@@ -68,13 +69,6 @@ QString Describe(const TRun &r)
         .arg(r.crashed ? " (crashed)" : "")
         .arg(r.hung ? " (hung)" : "")
         .arg(r.out.left(400), r.err.left(400));
-}
-
-bool Ffmpeg(const QStringList &args)
-{
-    QProcess p;
-    p.start("ffmpeg", QStringList{"-v", "error", "-y"} + args);
-    return p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
 }
 
 QByteArray Sha(const QString &path)
@@ -226,8 +220,7 @@ private slots:
     {
         if (Tool().isEmpty() || !QFile::exists(Tool()))
             QSKIP("VORNAK_TOOL is not set");
-        if (QStandardPaths::findExecutable("ffmpeg").isEmpty())
-            QSKIP("the ffmpeg command line is needed to make the fixtures");
+        QVERIFY2(HaveFfmpeg(), "the ffmpeg program makes the fixtures (tools/install.sh installs it)");
         FTone = Path("tone.wav");
         QVERIFY(Ffmpeg({"-f", "lavfi", "-i", "sine=frequency=440:duration=4:sample_rate=44100", "-ac", "2", FTone}));
         const TRun probe = Run({"envelope", FTone});

@@ -1,5 +1,6 @@
 // Audio engine: loads and their envelope, error texts, devices, and transport playing for real into the
 // null sinks of the test sound server (skipped when there is none).
+#include "FfmpegKit.h"
 #include "uAudioEngine.h"
 
 #include <QtTest>
@@ -11,13 +12,6 @@
 #include <QThread>
 
 namespace {
-
-bool Ffmpeg(const QStringList &args)
-{
-    QProcess p;
-    p.start(QStringLiteral("ffmpeg"), QStringList{"-v", "error", "-y"} + args);
-    return p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
-}
 
 bool HaveOutputs()
 {
@@ -40,8 +34,7 @@ class TestAudioEngine : public QObject {
 private slots:
     void initTestCase()
     {
-        if (QStandardPaths::findExecutable("ffmpeg").isEmpty())
-            QSKIP("the ffmpeg command line is needed to make the fixtures");
+        QVERIFY2(HaveFfmpeg(), "the ffmpeg program makes the fixtures (tools/install.sh installs it)");
         FTone = Path("tone.ogg");
         QVERIFY(Ffmpeg({"-f", "lavfi", "-i", "sine=frequency=440:duration=20:sample_rate=44100", "-ac", "2", "-c:a",
                         "libvorbis", FTone}));

@@ -37,7 +37,7 @@ class TestAudioExport : public QObject {
     QTemporaryDir FDir;
     QString FStereo;  // 30 s, 44.1 kHz stereo
     QString FMono;    // 12 s, 8 kHz mono
-    QString FCutFlac;          // FStereo as FLAC, cut to 2/5 of its bytes (empty without ffmpeg)
+    QString FCutFlac;          // FStereo as FLAC, cut to 2/5 of its bytes
     double FCutSeconds = 0;    // what of it decodes
     QString Path(const QString &name) const { return FDir.filePath(name); }
     QString CodecPath(const codecs::TCodecFixture &c) const { return Path(QStringLiteral("codec/") + c.File); }
@@ -56,9 +56,9 @@ private slots:
         WriteBurstWav(FStereo, 44100, 2, 30.0);
         WriteBurstWav(FMono, 8000, 1, 12.0);
         // FLAC announces its length in its header; cut off, it decodes to less than it announces.
-        QProcess ffmpeg;
-        ffmpeg.start("ffmpeg", {"-v", "error", "-y", "-i", FStereo, "-c:a", "flac", Path("whole.flac")});
-        if (ffmpeg.waitForFinished(60000) && ffmpeg.exitStatus() == QProcess::NormalExit && ffmpeg.exitCode() == 0) {
+        QVERIFY2(HaveFfmpeg(), "the ffmpeg program makes the FLAC fixture (tools/install.sh installs it)");
+        QVERIFY(Ffmpeg({"-i", FStereo, "-c:a", "flac", Path("whole.flac")}));
+        {
             FCutFlac = Path("cut.flac");
             QVERIFY(QFile::copy(Path("whole.flac"), FCutFlac));
             QVERIFY(QFile(FCutFlac).resize(QFileInfo(FCutFlac).size() * 2 / 5));
@@ -349,8 +349,6 @@ private slots:
         QFETCH(bool, result);
         QFETCH(double, seconds);
         QFETCH(bool, early);
-        if (FCutFlac.isEmpty())
-            QSKIP("the ffmpeg command line is needed to make the FLAC fixture");
         if (startSec < 0)
             startSec += FCutSeconds;
         if (seconds < 0)

@@ -62,16 +62,16 @@ void TestExport::formHasListsAndLayout()
     QCOMPARE(dlg.windowTitle(), QStringLiteral("Exporteren"));
     QCOMPARE(dlg.size(), QSize(484, 250));
     QStringList formats, bitrates;
-    for (int i = 0; i < dlg.cbFormat->count(); ++i)
-        formats << dlg.cbFormat->itemText(i);
-    for (int i = 0; i < dlg.cbBitrate->count(); ++i)
-        bitrates << dlg.cbBitrate->itemText(i);
+    for (int i = 0; i < dlg.findChild<QComboBox *>(QStringLiteral("cbFormat"))->count(); ++i)
+        formats << dlg.findChild<QComboBox *>(QStringLiteral("cbFormat"))->itemText(i);
+    for (int i = 0; i < dlg.findChild<QComboBox *>(QStringLiteral("cbBitrate"))->count(); ++i)
+        bitrates << dlg.findChild<QComboBox *>(QStringLiteral("cbBitrate"))->itemText(i);
     QCOMPARE(formats, QStringList({"WAV", "MP3", "OGG", "OPUS"}));
     QCOMPARE(bitrates, QStringList({"64", "96", "128", "160", "192", "256", "320"}));
-    QVERIFY(dlg.cbBitrate->isEditable());
-    QVERIFY(!dlg.cbFormat->isEditable());
-    QCOMPARE(dlg.btnOk->geometry(), QRect(280, 212, 92, 30));
-    QVERIFY(dlg.btnOk->isDefault());
+    QVERIFY(dlg.findChild<QComboBox *>(QStringLiteral("cbBitrate"))->isEditable());
+    QVERIFY(!dlg.findChild<QComboBox *>(QStringLiteral("cbFormat"))->isEditable());
+    QCOMPARE(dlg.findChild<QPushButton *>(QStringLiteral("btnOk"))->geometry(), QRect(280, 212, 92, 30));
+    QVERIFY(dlg.findChild<QPushButton *>(QStringLiteral("btnOk"))->isDefault());
 }
 
 void TestExport::emptyNameAndMissingFolderProposeDocumentsExportMp3()
@@ -81,14 +81,14 @@ void TestExport::emptyNameAndMissingFolderProposeDocumentsExportMp3()
     QString docs = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
     if (!docs.endsWith('/'))
         docs += '/';
-    QCOMPARE(dlg.edFileName->text(), docs + "export.mp3");
-    QCOMPARE(dlg.cbFormat->currentText(), QStringLiteral("MP3"));
-    QCOMPARE(dlg.cbBitrate->currentText(), QStringLiteral("128"));
-    QVERIFY(dlg.rbAll->isChecked());
+    QCOMPARE(dlg.findChild<QLineEdit *>(QStringLiteral("edFileName"))->text(), docs + "export.mp3");
+    QCOMPARE(dlg.findChild<QComboBox *>(QStringLiteral("cbFormat"))->currentText(), QStringLiteral("MP3"));
+    QCOMPARE(dlg.findChild<QComboBox *>(QStringLiteral("cbBitrate"))->currentText(), QStringLiteral("128"));
+    QVERIFY(dlg.findChild<QRadioButton *>(QStringLiteral("rbAll"))->isChecked());
 
     TfrmExport inFolder(nullptr);
     inFolder.Setup(QStringLiteral("01092025141"), false, -1, -1, 60, FTmp.path());  // no trailing '/'
-    QCOMPARE(inFolder.edFileName->text(), FTmp.path() + "/01092025141.mp3");
+    QCOMPARE(inFolder.findChild<QLineEdit *>(QStringLiteral("edFileName"))->text(), FTmp.path() + "/01092025141.mp3");
 }
 
 void TestExport::formatChangeSwitchesExtensionAndBitrate_data()
@@ -109,12 +109,12 @@ void TestExport::formatChangeSwitchesExtensionAndBitrate()
     QFETCH(bool, bitrate);
     TfrmExport dlg(nullptr);
     dlg.Setup(QStringLiteral("rec"), false, -1, -1, 60, FTmp.path());
-    dlg.cbFormat->setCurrentIndex(0);  // from WAV (greyed) ...
-    dlg.cbFormat->setCurrentIndex(format);  // ... to the format of the row
-    QCOMPARE(dlg.edFileName->text(), FTmp.path() + "/rec" + ext);
-    QCOMPARE(dlg.cbBitrate->isEnabled(), bitrate);
-    QCOMPARE(dlg.lblBitrate->isEnabled(), bitrate);
-    QCOMPARE(dlg.lblKbps->isEnabled(), bitrate);
+    dlg.findChild<QComboBox *>(QStringLiteral("cbFormat"))->setCurrentIndex(0);  // from WAV (greyed) ...
+    dlg.findChild<QComboBox *>(QStringLiteral("cbFormat"))->setCurrentIndex(format);  // ... to the format of the row
+    QCOMPARE(dlg.findChild<QLineEdit *>(QStringLiteral("edFileName"))->text(), FTmp.path() + "/rec" + ext);
+    QCOMPARE(dlg.findChild<QComboBox *>(QStringLiteral("cbBitrate"))->isEnabled(), bitrate);
+    QCOMPARE(dlg.findChild<QLabel *>(QStringLiteral("lblBitrate"))->isEnabled(), bitrate);
+    QCOMPARE(dlg.findChild<QLabel *>(QStringLiteral("lblKbps"))->isEnabled(), bitrate);
     QCOMPARE(int(dlg.CurrentFormat()), format);
 }
 
@@ -142,21 +142,21 @@ void TestExport::defaultNameWithDotLosesItsLastPart()
     // A recording named a.b.wav is proposed as "a.b"; the extension rule then makes it a.mp3.
     TfrmExport dlg(nullptr);
     dlg.Setup(QStringLiteral("a.b"), false, -1, -1, 60, FTmp.path());
-    QCOMPARE(dlg.edFileName->text(), FTmp.path() + "/a.mp3");
+    QCOMPARE(dlg.findChild<QLineEdit *>(QStringLiteral("edFileName"))->text(), FTmp.path() + "/a.mp3");
 }
 
 void TestExport::selectionCaption()
 {
     TfrmExport none(nullptr);
     none.Setup(QStringLiteral("rec"), false, -1, -1, 60, FTmp.path());
-    QVERIFY(!none.rbSel->isEnabled());
-    QCOMPARE(none.rbSel->text(), QStringLiteral("Selectie  (geen selectie gemaakt)"));
+    QVERIFY(!none.findChild<QRadioButton *>(QStringLiteral("rbSel"))->isEnabled());
+    QCOMPARE(none.findChild<QRadioButton *>(QStringLiteral("rbSel"))->text(), QStringLiteral("Selectie  (geen selectie gemaakt)"));
 
     TfrmExport sel(nullptr);
     sel.Setup(QStringLiteral("rec"), true, 65, 130.4, 200, FTmp.path());
-    QVERIFY(sel.rbSel->isEnabled());
-    QVERIFY(sel.rbAll->isChecked());
-    QCOMPARE(sel.rbSel->text(), QStringLiteral("Selectie  (01:05 - 02:10)"));
+    QVERIFY(sel.findChild<QRadioButton *>(QStringLiteral("rbSel"))->isEnabled());
+    QVERIFY(sel.findChild<QRadioButton *>(QStringLiteral("rbAll"))->isChecked());
+    QCOMPARE(sel.findChild<QRadioButton *>(QStringLiteral("rbSel"))->text(), QStringLiteral("Selectie  (01:05 - 02:10)"));
 }
 
 void TestExport::bitrateText_data()
@@ -177,7 +177,7 @@ void TestExport::bitrateText()
     QFETCH(int, bitrate);
     TExportFixture f;
     f.dlg.Setup(QStringLiteral("bitrate"), false, -1, -1, 60, FTmp.path());
-    f.dlg.cbBitrate->setCurrentText(typed);
+    f.dlg.findChild<QComboBox *>(QStringLiteral("cbBitrate"))->setCurrentText(typed);
     f.dlg.btnOkClick();
     QVERIFY(f.Accepted());
     QCOMPARE(f.dlg.Request.Bitrate, bitrate);
@@ -187,7 +187,7 @@ void TestExport::emptyTargetWarnsAndStaysOpen()
 {
     TExportFixture f;
     f.dlg.Setup(QStringLiteral("rec"), false, -1, -1, 60, FTmp.path());
-    f.dlg.edFileName->setText(QStringLiteral(" \t "));
+    f.dlg.findChild<QLineEdit *>(QStringLiteral("edFileName"))->setText(QStringLiteral(" \t "));
     f.dlg.btnOkClick();
     QCOMPARE(f.prompt.Texts(), QStringList{"Geef een bestandsnaam op voor de export."});
     QVERIFY(!f.Accepted());
@@ -198,9 +198,9 @@ void TestExport::okStoresResultsAndCreatesMissingFolderBeforeOverwriteQuestion()
     TExportFixture f;
     f.dlg.Setup(QStringLiteral("rec"), true, 1, 2, 60, FTmp.path());
     const QString target = FTmp.filePath("new/deeper/out.wav");
-    f.dlg.edFileName->setText(target);
-    f.dlg.cbFormat->setCurrentIndex(int(TAudioFormat::afOGG));
-    f.dlg.rbSel->setChecked(true);
+    f.dlg.findChild<QLineEdit *>(QStringLiteral("edFileName"))->setText(target);
+    f.dlg.findChild<QComboBox *>(QStringLiteral("cbFormat"))->setCurrentIndex(int(TAudioFormat::afOGG));
+    f.dlg.findChild<QRadioButton *>(QStringLiteral("rbSel"))->setChecked(true);
     f.dlg.btnOkClick();
     QVERIFY(f.Accepted());
     QVERIFY(f.prompt.Questions.isEmpty());
@@ -213,10 +213,12 @@ void TestExport::okStoresResultsAndCreatesMissingFolderBeforeOverwriteQuestion()
 
     TExportFixture g;
     g.dlg.Setup(QStringLiteral("rec"), false, 0, 0, 60, FTmp.path());
-    QCOMPARE(g.dlg.cbEvidence->text(), QStringLiteral("Verantwoording bijvoegen"));
-    QVERIFY(!g.dlg.cbEvidence->isChecked());
-    g.dlg.cbEvidence->setChecked(true);
-    g.dlg.edFileName->setText(FTmp.filePath("evidence.mp3"));
+    auto *evidence = g.dlg.findChild<QCheckBox *>(QStringLiteral("cbEvidence"));
+    QCOMPARE(evidence->text(), QStringLiteral("Verantwoording bijvoegen"));
+    QVERIFY(!evidence->isChecked());
+    g.dlg.SetEvidenceRecord(true);
+    QVERIFY(evidence->isChecked());
+    g.dlg.findChild<QLineEdit *>(QStringLiteral("edFileName"))->setText(FTmp.filePath("evidence.mp3"));
     g.dlg.btnOkClick();
     QVERIFY(g.Accepted());
     QVERIFY(g.dlg.Request.EvidenceRecord);
@@ -236,7 +238,7 @@ void TestExport::existingTargetAsksAndNoKeepsDialogOpen()
     f.dlg.btnOkClick();
     QCOMPARE(f.prompt.Questions, QStringList{"Het bestand bestaat al. Overschrijven?"});
     QVERIFY(!f.Accepted());
-    QCOMPARE(f.dlg.edFileName->text(), target);  // contents kept
+    QCOMPARE(f.dlg.findChild<QLineEdit *>(QStringLiteral("edFileName"))->text(), target);  // contents kept
 
     f.prompt.Answer = true;
     f.dlg.btnOkClick();
@@ -263,14 +265,14 @@ void TestExport::browseUsesFormatFilterAndAppliesExtension()
     QCOMPARE(gotName, QStringLiteral("rec.mp3"));
     QCOMPARE(gotFilter, QStringLiteral("MP3-bestand (*.mp3)"));
     QCOMPARE(gotSuffix, QStringLiteral("mp3"));
-    QCOMPARE(dlg.edFileName->text(), FTmp.filePath("chosen.mp3"));
+    QCOMPARE(dlg.findChild<QLineEdit *>(QStringLiteral("edFileName"))->text(), FTmp.filePath("chosen.mp3"));
 
-    dlg.cbFormat->setCurrentIndex(int(TAudioFormat::afOPUS));
+    dlg.findChild<QComboBox *>(QStringLiteral("cbFormat"))->setCurrentIndex(int(TAudioFormat::afOPUS));
     answer.clear();  // cancelled: nothing changes
     dlg.btnBrowseClick();
     QCOMPARE(gotFilter, QStringLiteral("OPUS-bestand (*.opus)"));
     QCOMPARE(gotSuffix, QStringLiteral("opus"));
-    QCOMPARE(dlg.edFileName->text(), FTmp.filePath("chosen.opus"));
+    QCOMPARE(dlg.findChild<QLineEdit *>(QStringLiteral("edFileName"))->text(), FTmp.filePath("chosen.opus"));
 }
 
 void TestExport::escapeCancels()

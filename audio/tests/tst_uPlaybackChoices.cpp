@@ -1,5 +1,6 @@
 // Listening choices heard for real: speed with kept pitch, channel solo, loop and silence skipping,
 // played into a null sink of the test sound server and recorded back from its monitor.
+#include "FfmpegKit.h"
 #include "uAudioEngine.h"
 
 #include <QtTest>
@@ -15,13 +16,6 @@
 namespace {
 
 constexpr int Rate = 44100;
-
-bool Ffmpeg(const QStringList &args)
-{
-    QProcess p;
-    p.start(QStringLiteral("ffmpeg"), QStringList{"-v", "error", "-y"} + args);
-    return p.waitForFinished(60000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
-}
 
 QString Pactl(const QStringList &args)
 {
@@ -179,9 +173,9 @@ class TestPlaybackChoices : public QObject {
 private slots:
     void initTestCase()
     {
-        if (QStandardPaths::findExecutable("ffmpeg").isEmpty() || QStandardPaths::findExecutable("parec").isEmpty()
-            || Pactl({"info"}).isEmpty())
-            QSKIP("needs ffmpeg, parec and a sound server (tools/start-sound.sh starts one)");
+        QVERIFY2(HaveFfmpeg(), "the ffmpeg program makes the fixtures (tools/install.sh installs it)");
+        if (QStandardPaths::findExecutable("parec").isEmpty() || Pactl({"info"}).isEmpty())
+            QSKIP("needs parec and a sound server (tools/start-sound.sh starts one)");
         FSink = QStringLiteral("listen%1").arg(QCoreApplication::applicationPid());
         FModule = Pactl({"load-module", "module-null-sink", "sink_name=" + FSink,
                          "sink_properties=device.description=" + FSink});

@@ -35,7 +35,7 @@ void TestMeta::resultTitleTrimsControlCharacters()
     QFETCH(QString, typed);
     QFETCH(QString, result);
     TfrmMeta dlg(nullptr);
-    dlg.edTitle->setText(typed);
+    dlg.findChild<QLineEdit *>(QStringLiteral("edTitle"))->setText(typed);
     QCOMPARE(dlg.ResultTitle(), result);
     QCOMPARE(dlg.ResultTitle(), result);  // reading twice gives the same text
 }
@@ -56,12 +56,12 @@ void TestMeta::resultPersonsJoinsLinesWithCrLf()
     QFETCH(QString, typed);
     QFETCH(QString, result);
     TfrmMeta dlg(nullptr);
-    dlg.mmPersons->setFocus();
+    dlg.findChild<QPlainTextEdit *>(QStringLiteral("mmPersons"))->setFocus();
     for (const QChar c : typed) {
         if (c == QLatin1Char('\n'))
-            QTest::keyClick(dlg.mmPersons, Qt::Key_Return);
+            QTest::keyClick(dlg.findChild<QPlainTextEdit *>(QStringLiteral("mmPersons")), Qt::Key_Return);
         else
-            dlg.mmPersons->insertPlainText(QString(c));
+            dlg.findChild<QPlainTextEdit *>(QStringLiteral("mmPersons"))->insertPlainText(QString(c));
     }
     QCOMPARE(dlg.ResultPersons(), result);
 }
@@ -72,8 +72,8 @@ void TestMeta::setupShowsTextsUnchanged()
     QCOMPARE(dlg.windowTitle(), QStringLiteral("Gegevens bewerken"));
     QCOMPARE(dlg.size(), QSize(440, 260));
     dlg.Setup(QStringLiteral(" Titel "), QStringLiteral("Jan\r\nPiet"));
-    QCOMPARE(dlg.edTitle->text(), QStringLiteral(" Titel "));
-    QCOMPARE(dlg.mmPersons->document()->blockCount(), 2);
+    QCOMPARE(dlg.findChild<QLineEdit *>(QStringLiteral("edTitle"))->text(), QStringLiteral(" Titel "));
+    QCOMPARE(dlg.findChild<QPlainTextEdit *>(QStringLiteral("mmPersons"))->document()->blockCount(), 2);
     QCOMPARE(dlg.ResultPersons(), QStringLiteral("Jan\r\nPiet"));
 }
 
@@ -84,16 +84,16 @@ void TestMeta::enterInTitleAcceptsAndEnterInPersonsAddsALine()
         dlg.Setup(QStringLiteral("Jan"), QString());
         dlg.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dlg));
-        QTest::keyClick(dlg.mmPersons, Qt::Key_Return);
+        QTest::keyClick(dlg.findChild<QPlainTextEdit *>(QStringLiteral("mmPersons")), Qt::Key_Return);
         QVERIFY(dlg.isVisible());
-        QCOMPARE(dlg.mmPersons->document()->blockCount(), 2);
-        QTest::keyClick(dlg.edTitle, Qt::Key_Return);
+        QCOMPARE(dlg.findChild<QPlainTextEdit *>(QStringLiteral("mmPersons"))->document()->blockCount(), 2);
+        QTest::keyClick(dlg.findChild<QLineEdit *>(QStringLiteral("edTitle")), Qt::Key_Return);
         QVERIFY(!dlg.isVisible());
         QCOMPARE(dlg.result(), int(QDialog::Accepted));
     }
     {
         TfrmMeta dlg(nullptr);
-        QTimer::singleShot(0, &dlg, [&] { QTest::mouseClick(dlg.btnOk, Qt::LeftButton); });
+        QTimer::singleShot(0, &dlg, [&] { QTest::mouseClick(dlg.findChild<QPushButton *>(QStringLiteral("btnOk")), Qt::LeftButton); });
         QCOMPARE(dlg.exec(), int(QDialog::Accepted));
     }
 }
@@ -102,12 +102,12 @@ void TestMeta::escapeAndAnnulerenCancel()
 {
     {
         TfrmMeta dlg(nullptr);
-        QTimer::singleShot(0, &dlg, [&] { QTest::keyClick(dlg.edTitle, Qt::Key_Escape); });
+        QTimer::singleShot(0, &dlg, [&] { QTest::keyClick(dlg.findChild<QLineEdit *>(QStringLiteral("edTitle")), Qt::Key_Escape); });
         QCOMPARE(dlg.exec(), int(QDialog::Rejected));
     }
     {
         TfrmMeta dlg(nullptr);
-        QTimer::singleShot(0, &dlg, [&] { QTest::mouseClick(dlg.btnCancel, Qt::LeftButton); });
+        QTimer::singleShot(0, &dlg, [&] { QTest::mouseClick(dlg.findChild<QPushButton *>(QStringLiteral("btnCancel")), Qt::LeftButton); });
         QCOMPARE(dlg.exec(), int(QDialog::Rejected));
     }
     {

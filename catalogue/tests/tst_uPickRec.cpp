@@ -62,11 +62,11 @@ void TestPickRec::opensWithFirstRowSelectedAndEnterAcceptsIt()
     dlg.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dlg));
     QCOMPARE(dlg.windowTitle(), QStringLiteral("Meerdere opnames"));
-    QCOMPARE(dlg.lblInfo->text(), QStringLiteral("3 opnames in 14:00 - 15:00, kies er een:"));
-    QVERIFY(dlg.lblInfo->width() >= dlg.lblInfo->sizeHint().width());
-    QCOMPARE(dlg.lvItems->SelectedIndex(), 0);
-    QVERIFY(dlg.btnOk->isEnabled());
-    QTest::keyClick(dlg.lvItems, Qt::Key_Return);
+    QCOMPARE(dlg.findChild<QLabel *>(QStringLiteral("lblInfo"))->text(), QStringLiteral("3 opnames in 14:00 - 15:00, kies er een:"));
+    QVERIFY(dlg.findChild<QLabel *>(QStringLiteral("lblInfo"))->width() >= dlg.findChild<QLabel *>(QStringLiteral("lblInfo"))->sizeHint().width());
+    QCOMPARE(dlg.findChild<TReportList *>(QStringLiteral("lvItems"))->SelectedIndex(), 0);
+    QVERIFY(dlg.findChild<QPushButton *>(QStringLiteral("btnOk"))->isEnabled());
+    QTest::keyClick(dlg.findChild<TReportList *>(QStringLiteral("lvItems")), Qt::Key_Return);
     QCOMPARE(dlg.result(), int(QDialog::Accepted));
     QCOMPARE(dlg.Selected(), list[0]);
 }
@@ -78,7 +78,7 @@ void TestPickRec::doubleClickReturnsThatRowsRecord()
     dlg.Prepare(list, QStringLiteral("x"));
     dlg.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dlg));
-    QTest::mouseDClick(dlg.lvItems->viewport(), Qt::LeftButton, {}, RowCentre(dlg.lvItems, 1));
+    QTest::mouseDClick(dlg.findChild<TReportList *>(QStringLiteral("lvItems"))->viewport(), Qt::LeftButton, {}, RowCentre(dlg.findChild<TReportList *>(QStringLiteral("lvItems")), 1));
     QCOMPARE(dlg.result(), int(QDialog::Accepted));
     QCOMPARE(dlg.Selected(), list[1]);  // the second record, whatever its number (7)
 }
@@ -90,20 +90,20 @@ void TestPickRec::clickBelowRowsClearsSelectionAndEnterDoesNothing()
     dlg.Prepare(list, QStringLiteral("x"));
     dlg.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dlg));
-    const QPoint below(20, dlg.lvItems->viewport()->height() - 5);
-    QVERIFY(!dlg.lvItems->itemAt(below));
-    QTest::mouseClick(dlg.lvItems->viewport(), Qt::LeftButton, {}, below);
-    QCOMPARE(dlg.lvItems->SelectedIndex(), -1);
-    QVERIFY(!dlg.btnOk->isEnabled());
-    QTest::keyClick(dlg.lvItems, Qt::Key_Return);
+    const QPoint below(20, dlg.findChild<TReportList *>(QStringLiteral("lvItems"))->viewport()->height() - 5);
+    QVERIFY(!dlg.findChild<TReportList *>(QStringLiteral("lvItems"))->itemAt(below));
+    QTest::mouseClick(dlg.findChild<TReportList *>(QStringLiteral("lvItems"))->viewport(), Qt::LeftButton, {}, below);
+    QCOMPARE(dlg.findChild<TReportList *>(QStringLiteral("lvItems"))->SelectedIndex(), -1);
+    QVERIFY(!dlg.findChild<QPushButton *>(QStringLiteral("btnOk"))->isEnabled());
+    QTest::keyClick(dlg.findChild<TReportList *>(QStringLiteral("lvItems")), Qt::Key_Return);
     dlg.btnOkClick();
     QVERIFY(dlg.isVisible());
     QCOMPARE(dlg.result(), int(QDialog::Rejected));  // never accepted
 
     // Clicking a row again enables "Openen".
-    QTest::mouseClick(dlg.lvItems->viewport(), Qt::LeftButton, {}, RowCentre(dlg.lvItems, 2));
-    QCOMPARE(dlg.lvItems->SelectedIndex(), 2);
-    QVERIFY(dlg.btnOk->isEnabled());
+    QTest::mouseClick(dlg.findChild<TReportList *>(QStringLiteral("lvItems"))->viewport(), Qt::LeftButton, {}, RowCentre(dlg.findChild<TReportList *>(QStringLiteral("lvItems")), 2));
+    QCOMPARE(dlg.findChild<TReportList *>(QStringLiteral("lvItems"))->SelectedIndex(), 2);
+    QVERIFY(dlg.findChild<QPushButton *>(QStringLiteral("btnOk"))->isEnabled());
 }
 
 void TestPickRec::cellsShowTheRecordsFields()
@@ -111,18 +111,18 @@ void TestPickRec::cellsShowTheRecordsFields()
     const TRecList list = ThreeRecordings();
     TfrmPick dlg(nullptr);
     dlg.Prepare(list, QStringLiteral("x"));
-    QCOMPARE(dlg.lvItems->columnCount(), 5);
+    QCOMPARE(dlg.findChild<TReportList *>(QStringLiteral("lvItems"))->columnCount(), 5);
     const QStringList headers = {"Nr", "Type", "Titel", "Namen", "Duur"};
     const int widths[] = {40, 60, 160, 140, 70};
     for (int c = 0; c < 5; ++c) {
-        QCOMPARE(dlg.lvItems->headerItem()->text(c), headers[c]);
-        QCOMPARE(dlg.lvItems->columnWidth(c), widths[c]);
+        QCOMPARE(dlg.findChild<TReportList *>(QStringLiteral("lvItems"))->headerItem()->text(c), headers[c]);
+        QCOMPARE(dlg.findChild<TReportList *>(QStringLiteral("lvItems"))->columnWidth(c), widths[c]);
     }
-    QCOMPARE(dlg.lvItems->topLevelItemCount(), 3);
+    QCOMPARE(dlg.findChild<TReportList *>(QStringLiteral("lvItems"))->topLevelItemCount(), 3);
     auto row = [&](int r) {
         QStringList cells;
         for (int c = 0; c < 5; ++c)
-            cells << dlg.lvItems->topLevelItem(r)->text(c);
+            cells << dlg.findChild<TReportList *>(QStringLiteral("lvItems"))->topLevelItem(r)->text(c);
         return cells;
     };
     QCOMPARE(row(0), QStringList({"1", "MP3", "Overleg", "Jan, Piet", "01:05"}));
@@ -134,8 +134,8 @@ void TestPickRec::emptyListLeavesOpenenDisabled()
     const TRecList empty;
     TfrmPick dlg(nullptr);
     dlg.Prepare(empty, QStringLiteral("x"));
-    QCOMPARE(dlg.lvItems->topLevelItemCount(), 0);
-    QVERIFY(!dlg.btnOk->isEnabled());
+    QCOMPARE(dlg.findChild<TReportList *>(QStringLiteral("lvItems"))->topLevelItemCount(), 0);
+    QVERIFY(!dlg.findChild<QPushButton *>(QStringLiteral("btnOk"))->isEnabled());
     dlg.btnOkClick();
     QCOMPARE(dlg.result(), int(QDialog::Rejected));
 }
@@ -146,8 +146,8 @@ void TestPickRec::executeReturnsChosenRecordOrFalseOnEscape()
     {
         TfrmPick dlg(nullptr);
         QTimer::singleShot(0, &dlg, [&] {
-            dlg.lvItems->SelectRow(2);
-            QTest::mouseClick(dlg.btnOk, Qt::LeftButton);
+            dlg.findChild<TReportList *>(QStringLiteral("lvItems"))->SelectRow(2);
+            QTest::mouseClick(dlg.findChild<QPushButton *>(QStringLiteral("btnOk")), Qt::LeftButton);
         });
         TRecInfo ri;
         QVERIFY(dlg.Execute(list, QStringLiteral("x"), ri));
@@ -195,7 +195,7 @@ void TestPickRec::cutOffCellShowsItsWholeTextAsTooltip()
     dlg.Prepare(list, QStringLiteral("x"));
     dlg.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dlg));
-    TReportList *lv = dlg.lvItems;
+    TReportList *lv = dlg.findChild<TReportList *>(QStringLiteral("lvItems"));
     QCOMPARE(lv->CutOffText(row, column), tip);
 
     const QRect cell = lv->visualItemRect(lv->topLevelItem(row)).intersected(

@@ -1,6 +1,6 @@
 // Catalogue access: opening (and refusing) files, hours, searches, the stem look-up, path resolution and
 // the metadata edit, on catalogues the tests create.
-#include "tst_uReaderDataFixture.h"
+#include "CatalogueFixture.h"
 #include "uReaderData.h"
 
 #include <QDir>

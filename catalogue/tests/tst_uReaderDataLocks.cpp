@@ -1,7 +1,7 @@
 // The catalogue while the recorder holds it: a separate process (this test program started with
 // --recorder) takes the recorder's locks, since locks of one process do not exclude each other.
 // After every case the catalogue is intact and only the rows that should change did.
-#include "tst_uReaderDataFixture.h"
+#include "CatalogueFixture.h"
 #include "uReaderData.h"
 
 #include <QElapsedTimer>

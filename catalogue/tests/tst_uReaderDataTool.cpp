@@ -1,6 +1,6 @@
 // vornak-tool's catalogue and settings commands as scripts see them: exact output lines, escaping and
 // exit codes (0 ok, 1 error with its message on standard error, 2 bad arguments, 3 not found).
-#include "tst_uReaderDataFixture.h"
+#include "CatalogueFixture.h"
 
 #include <QDir>
 #include <QProcess>

@@ -1,5 +1,5 @@
 // Search dialog: the file-name stem and its search, the database search with its list, acceptance, errors.
-#include "tst_uReaderDataFixture.h"
+#include "CatalogueFixture.h"
 #include "TestPrompt.h"
 #include "uReaderData.h"
 #include "uReportList.h"
@@ -44,8 +44,8 @@ struct TSearchFixture {
     QStringList Row(int r) const
     {
         QStringList cells;
-        for (int c = 0; c < dlg.lvResults->columnCount(); ++c)
-            cells << dlg.lvResults->topLevelItem(r)->text(c);
+        for (int c = 0; c < dlg.findChild<TReportList *>(QStringLiteral("lvResults"))->columnCount(); ++c)
+            cells << dlg.findChild<TReportList *>(QStringLiteral("lvResults"))->topLevelItem(r)->text(c);
         return cells;
     }
 };
@@ -97,32 +97,32 @@ void TestSearch::opensWithTodayCurrentHourAndNumberOne()
     TSearchFixture f;
     QCOMPARE(f.dlg.windowTitle(), QStringLiteral("Opname zoeken"));
     QCOMPARE(f.dlg.size(), QSize(632, 508));
-    QCOMPARE(f.dlg.dtpFileDate->date(), Now.date());
-    QCOMPARE(f.dlg.dtpDbDate->date(), Now.date());
-    QCOMPARE(f.dlg.cbFileHour->currentText(), QStringLiteral("14"));
-    QCOMPARE(f.dlg.cbDbHour->currentText(), QStringLiteral("14"));
-    QCOMPARE(f.dlg.cbFileHour->count(), 24);
-    QCOMPARE(f.dlg.cbFileHour->itemText(0), QStringLiteral("00"));
-    QCOMPARE(f.dlg.cbFileNum->count(), 9);
-    QCOMPARE(f.dlg.cbFileNum->currentText(), QStringLiteral("1"));
-    QCOMPARE(f.dlg.lblStem->text(), QStringLiteral("01092025141"));
-    QVERIFY(f.dlg.lblStem->font().bold());
-    QVERIFY(!f.dlg.chkDate->isChecked());
-    QVERIFY(!f.dlg.chkHour->isChecked());
-    QVERIFY(!f.dlg.btnOk->isEnabled());
-    QVERIFY(f.dlg.btnOk->isDefault());
+    QCOMPARE(f.dlg.findChild<QDateEdit *>(QStringLiteral("dtpFileDate"))->date(), Now.date());
+    QCOMPARE(f.dlg.findChild<QDateEdit *>(QStringLiteral("dtpDbDate"))->date(), Now.date());
+    QCOMPARE(f.dlg.findChild<QComboBox *>(QStringLiteral("cbFileHour"))->currentText(), QStringLiteral("14"));
+    QCOMPARE(f.dlg.findChild<QComboBox *>(QStringLiteral("cbDbHour"))->currentText(), QStringLiteral("14"));
+    QCOMPARE(f.dlg.findChild<QComboBox *>(QStringLiteral("cbFileHour"))->count(), 24);
+    QCOMPARE(f.dlg.findChild<QComboBox *>(QStringLiteral("cbFileHour"))->itemText(0), QStringLiteral("00"));
+    QCOMPARE(f.dlg.findChild<QComboBox *>(QStringLiteral("cbFileNum"))->count(), 9);
+    QCOMPARE(f.dlg.findChild<QComboBox *>(QStringLiteral("cbFileNum"))->currentText(), QStringLiteral("1"));
+    QCOMPARE(f.dlg.findChild<QLabel *>(QStringLiteral("lblStem"))->text(), QStringLiteral("01092025141"));
+    QVERIFY(f.dlg.findChild<QLabel *>(QStringLiteral("lblStem"))->font().bold());
+    QVERIFY(!f.dlg.findChild<QCheckBox *>(QStringLiteral("chkDate"))->isChecked());
+    QVERIFY(!f.dlg.findChild<QCheckBox *>(QStringLiteral("chkHour"))->isChecked());
+    QVERIFY(!f.dlg.findChild<QPushButton *>(QStringLiteral("btnOk"))->isEnabled());
+    QVERIFY(f.dlg.findChild<QPushButton *>(QStringLiteral("btnOk"))->isDefault());
 }
 
 void TestSearch::stemFollowsDateHourAndNumber()
 {
     TSearchFixture f;
-    f.dlg.dtpFileDate->setDate(QDate(2024, 12, 31));
-    QCOMPARE(f.dlg.lblStem->text(), QStringLiteral("31122024141"));
-    f.dlg.cbFileHour->setCurrentIndex(0);
-    QCOMPARE(f.dlg.lblStem->text(), QStringLiteral("31122024001"));
-    f.dlg.cbFileNum->setCurrentIndex(8);
-    QCOMPARE(f.dlg.lblStem->text(), QStringLiteral("31122024009"));
-    QCOMPARE(f.dlg.BuildFileStem(), f.dlg.lblStem->text());
+    f.dlg.findChild<QDateEdit *>(QStringLiteral("dtpFileDate"))->setDate(QDate(2024, 12, 31));
+    QCOMPARE(f.dlg.findChild<QLabel *>(QStringLiteral("lblStem"))->text(), QStringLiteral("31122024141"));
+    f.dlg.findChild<QComboBox *>(QStringLiteral("cbFileHour"))->setCurrentIndex(0);
+    QCOMPARE(f.dlg.findChild<QLabel *>(QStringLiteral("lblStem"))->text(), QStringLiteral("31122024001"));
+    f.dlg.findChild<QComboBox *>(QStringLiteral("cbFileNum"))->setCurrentIndex(8);
+    QCOMPARE(f.dlg.findChild<QLabel *>(QStringLiteral("lblStem"))->text(), QStringLiteral("31122024009"));
+    QCOMPARE(f.dlg.BuildFileStem(), f.dlg.findChild<QLabel *>(QStringLiteral("lblStem"))->text());
 }
 
 void TestSearch::fileSearchTakesEarliestMatchAndCloses()
@@ -132,13 +132,13 @@ void TestSearch::fileSearchTakesEarliestMatchAndCloses()
     QVERIFY(f.Accepted());
     QVERIFY(f.Messages().isEmpty());
     QCOMPARE(f.dlg.Selected().Id, 2);
-    QCOMPARE(f.dlg.lvResults->topLevelItemCount(), 0);
+    QCOMPARE(f.dlg.findChild<TReportList *>(QStringLiteral("lvResults"))->topLevelItemCount(), 0);
 }
 
 void TestSearch::fileSearchWithoutMatchInformsAndStaysOpen()
 {
     TSearchFixture f;
-    f.dlg.cbFileNum->setCurrentIndex(4);
+    f.dlg.findChild<QComboBox *>(QStringLiteral("cbFileNum"))->setCurrentIndex(4);
     f.dlg.btnFindFileClick();
     QCOMPARE(f.Messages(), QStringList{"Geen geldige opname gevonden voor bestandsnaam 01092025145."});
     QVERIFY(!f.Accepted());
@@ -171,29 +171,29 @@ void TestSearch::databaseSearchByCriteria()
     QFETCH(QString, name);
     QFETCH(QList<int>, ids);
     TSearchFixture f;
-    f.dlg.chkDate->setChecked(useDate);
-    f.dlg.dtpDbDate->setDate(date);
-    f.dlg.chkHour->setChecked(useHour);
-    f.dlg.cbDbHour->setCurrentIndex(hour);
-    f.dlg.edName->setText(name);
+    f.dlg.findChild<QCheckBox *>(QStringLiteral("chkDate"))->setChecked(useDate);
+    f.dlg.findChild<QDateEdit *>(QStringLiteral("dtpDbDate"))->setDate(date);
+    f.dlg.findChild<QCheckBox *>(QStringLiteral("chkHour"))->setChecked(useHour);
+    f.dlg.findChild<QComboBox *>(QStringLiteral("cbDbHour"))->setCurrentIndex(hour);
+    f.dlg.findChild<QLineEdit *>(QStringLiteral("edName"))->setText(name);
     f.dlg.btnSearchDbClick();
     QCOMPARE(f.ListedIds(), ids);
-    QCOMPARE(f.dlg.lvResults->topLevelItemCount(), ids.size());
+    QCOMPARE(f.dlg.findChild<TReportList *>(QStringLiteral("lvResults"))->topLevelItemCount(), ids.size());
     QVERIFY(f.Messages().isEmpty());
 }
 
 void TestSearch::resultRowsShowTheRecordsFields()
 {
     TSearchFixture f;
-    f.dlg.chkHour->setChecked(true);
-    f.dlg.cbDbHour->setCurrentIndex(9);
+    f.dlg.findChild<QCheckBox *>(QStringLiteral("chkHour"))->setChecked(true);
+    f.dlg.findChild<QComboBox *>(QStringLiteral("cbDbHour"))->setCurrentIndex(9);
     f.dlg.btnSearchDbClick();
     const QStringList headers = {"Datum", "Uur", "Nr", "Type", "Titel", "Namen", "Duur"};
     const int widths[] = {90, 56, 36, 56, 150, 130, 60};
-    QCOMPARE(f.dlg.lvResults->columnCount(), 7);
+    QCOMPARE(f.dlg.findChild<TReportList *>(QStringLiteral("lvResults"))->columnCount(), 7);
     for (int c = 0; c < 7; ++c) {
-        QCOMPARE(f.dlg.lvResults->headerItem()->text(c), headers[c]);
-        QCOMPARE(f.dlg.lvResults->columnWidth(c), widths[c]);
+        QCOMPARE(f.dlg.findChild<TReportList *>(QStringLiteral("lvResults"))->headerItem()->text(c), headers[c]);
+        QCOMPARE(f.dlg.findChild<TReportList *>(QStringLiteral("lvResults"))->columnWidth(c), widths[c]);
     }
     QCOMPARE(f.Row(0), QStringList({"2025-08-31", "09:00", "1", "MP3", "Melding", "Anouk", "00:21"}));
     QCOMPARE(f.Row(2), QStringList({"2025-09-01", "09:00", "1", "MP3", "", "JANSSENS, Kees", "1:02:05"}));
@@ -203,12 +203,12 @@ void TestSearch::emptyResultInformsAndEmptiesTheList()
 {
     TSearchFixture f;
     f.dlg.btnSearchDbClick();
-    QCOMPARE(f.dlg.lvResults->topLevelItemCount(), 5);
-    f.dlg.edName->setText(QStringLiteral("niemand"));
+    QCOMPARE(f.dlg.findChild<TReportList *>(QStringLiteral("lvResults"))->topLevelItemCount(), 5);
+    f.dlg.findChild<QLineEdit *>(QStringLiteral("edName"))->setText(QStringLiteral("niemand"));
     f.dlg.btnSearchDbClick();
     QCOMPARE(f.Messages(), QStringList{"Geen opnames gevonden met deze criteria."});
-    QCOMPARE(f.dlg.lvResults->topLevelItemCount(), 0);
-    QVERIFY(!f.dlg.btnOk->isEnabled());
+    QCOMPARE(f.dlg.findChild<TReportList *>(QStringLiteral("lvResults"))->topLevelItemCount(), 0);
+    QVERIFY(!f.dlg.findChild<QPushButton *>(QStringLiteral("btnOk"))->isEnabled());
 }
 
 void TestSearch::openenNeedsASelectedRowAndReturnsIt()
@@ -217,16 +217,16 @@ void TestSearch::openenNeedsASelectedRowAndReturnsIt()
     f.dlg.show();
     QVERIFY(QTest::qWaitForWindowExposed(&f.dlg));
     f.dlg.btnSearchDbClick();
-    QVERIFY(!f.dlg.btnOk->isEnabled());
-    QTest::keyClick(f.dlg.lvResults, Qt::Key_Return);  // Enter with no row selected does nothing
+    QVERIFY(!f.dlg.findChild<QPushButton *>(QStringLiteral("btnOk"))->isEnabled());
+    QTest::keyClick(f.dlg.findChild<TReportList *>(QStringLiteral("lvResults")), Qt::Key_Return);  // Enter with no row selected does nothing
     f.dlg.btnOkClick();
     QVERIFY(f.dlg.isVisible());
     QVERIFY(!f.Accepted());
 
-    QTest::mouseClick(f.dlg.lvResults->viewport(), Qt::LeftButton, {},
-                      f.dlg.lvResults->visualItemRect(f.dlg.lvResults->topLevelItem(3)).center());
-    QVERIFY(f.dlg.btnOk->isEnabled());
-    QTest::keyClick(f.dlg.lvResults, Qt::Key_Return);
+    QTest::mouseClick(f.dlg.findChild<TReportList *>(QStringLiteral("lvResults"))->viewport(), Qt::LeftButton, {},
+                      f.dlg.findChild<TReportList *>(QStringLiteral("lvResults"))->visualItemRect(f.dlg.findChild<TReportList *>(QStringLiteral("lvResults"))->topLevelItem(3)).center());
+    QVERIFY(f.dlg.findChild<QPushButton *>(QStringLiteral("btnOk"))->isEnabled());
+    QTest::keyClick(f.dlg.findChild<TReportList *>(QStringLiteral("lvResults")), Qt::Key_Return);
     QVERIFY(f.Accepted());
     QCOMPARE(f.dlg.Selected(), f.dlg.List()[3]);
 }
@@ -237,8 +237,8 @@ void TestSearch::doubleClickReturnsThatRow()
     TRecInfo ri;
     QTimer::singleShot(0, &f.dlg, [&] {
         f.dlg.btnSearchDbClick();
-        QTest::mouseDClick(f.dlg.lvResults->viewport(), Qt::LeftButton, {},
-                           f.dlg.lvResults->visualItemRect(f.dlg.lvResults->topLevelItem(1)).center());
+        QTest::mouseDClick(f.dlg.findChild<TReportList *>(QStringLiteral("lvResults"))->viewport(), Qt::LeftButton, {},
+                           f.dlg.findChild<TReportList *>(QStringLiteral("lvResults"))->visualItemRect(f.dlg.findChild<TReportList *>(QStringLiteral("lvResults"))->topLevelItem(1)).center());
     });
     QVERIFY(f.dlg.Execute(ri));
     QCOMPARE(ri.Id, 4);
@@ -254,7 +254,7 @@ void TestSearch::catalogueErrorIsShownAndDialogStaysOpen()
     TReaderData losing(copy);
     TSearchFixture f(&losing);
     f.dlg.btnSearchDbClick();
-    QCOMPARE(f.dlg.lvResults->topLevelItemCount(), 5);
+    QCOMPARE(f.dlg.findChild<TReportList *>(QStringLiteral("lvResults"))->topLevelItemCount(), 5);
     { TSqliteDb db(copy, SQLITE_OPEN_READWRITE); db.Exec("ALTER TABLE recordings RENAME TO x"); }
     f.dlg.btnSearchDbClick();
     f.dlg.btnFindFileClick();
@@ -262,8 +262,8 @@ void TestSearch::catalogueErrorIsShownAndDialogStaysOpen()
     QCOMPARE(f.Messages().size(), 2);
     QVERIFY2(f.Messages()[0].contains("recordings"), qPrintable(f.Messages()[0]));
     QVERIFY(!f.Accepted());
-    QCOMPARE(f.dlg.lvResults->topLevelItemCount(), 5);  // the previous rows stay on show
-    f.dlg.lvResults->SelectRow(4);
+    QCOMPARE(f.dlg.findChild<TReportList *>(QStringLiteral("lvResults"))->topLevelItemCount(), 5);  // the previous rows stay on show
+    f.dlg.findChild<TReportList *>(QStringLiteral("lvResults"))->SelectRow(4);
     f.dlg.btnOkClick();  // beyond the emptied results: nothing happens
     QCOMPARE(f.dlg.List().size(), 0);
     QVERIFY(!f.Accepted());

@@ -69,11 +69,11 @@ void TestReaderSettings::fieldsComeFromConfig()
     TfrmSettings dlg(nullptr, *FConfig, Devices);
     QCOMPARE(dlg.windowTitle(), QStringLiteral("Instellingen"));
     QCOMPARE(dlg.size(), QSize(560, 244));
-    QCOMPARE(dlg.edDb->text(), FTmp->filePath("db/catalogue.sqlite"));
-    QCOMPARE(dlg.edRoot->text(), FTmp->filePath("rec"));
-    QCOMPARE(dlg.cbDevice->count(), 4);
-    QVERIFY(!dlg.cbDevice->isEditable());
-    QVERIFY(dlg.btnOk->isDefault());
+    QCOMPARE(dlg.findChild<QLineEdit *>(QStringLiteral("edDb"))->text(), FTmp->filePath("db/catalogue.sqlite"));
+    QCOMPARE(dlg.findChild<QLineEdit *>(QStringLiteral("edRoot"))->text(), FTmp->filePath("rec"));
+    QCOMPARE(dlg.findChild<QComboBox *>(QStringLiteral("cbDevice"))->count(), 4);
+    QVERIFY(!dlg.findChild<QComboBox *>(QStringLiteral("cbDevice"))->isEditable());
+    QVERIFY(dlg.findChild<QPushButton *>(QStringLiteral("btnOk"))->isDefault());
 }
 
 void TestReaderSettings::deviceOfConfigIsSelected_data()
@@ -93,7 +93,7 @@ void TestReaderSettings::deviceOfConfigIsSelected()
     QFETCH(int, stored);
     FConfig->SetOutputDevice(configured);
     TfrmSettings dlg(nullptr, *FConfig, Devices);
-    QCOMPARE(dlg.cbDevice->currentIndex(), index);
+    QCOMPARE(dlg.findChild<QComboBox *>(QStringLiteral("cbDevice"))->currentIndex(), index);
     dlg.btnOkClick();
     QCOMPARE(dlg.result(), int(QDialog::Accepted));
     QCOMPARE(FConfig->OutputDevice(), stored);
@@ -102,9 +102,9 @@ void TestReaderSettings::deviceOfConfigIsSelected()
 void TestReaderSettings::opslaanStoresTrimmedValuesAndSaves()
 {
     TfrmSettings dlg(nullptr, *FConfig, Devices);
-    dlg.edDb->setText("  " + FTmp->filePath("other.sqlite") + " \t");
-    dlg.edRoot->setText(QString());
-    dlg.cbDevice->setCurrentIndex(3);
+    dlg.findChild<QLineEdit *>(QStringLiteral("edDb"))->setText("  " + FTmp->filePath("other.sqlite") + " \t");
+    dlg.findChild<QLineEdit *>(QStringLiteral("edRoot"))->setText(QString());
+    dlg.findChild<QComboBox *>(QStringLiteral("cbDevice"))->setCurrentIndex(3);
     dlg.btnOkClick();
     QCOMPARE(dlg.result(), int(QDialog::Accepted));
     QCOMPARE(FConfig->DatabasePath(), FTmp->filePath("other.sqlite"));
@@ -128,11 +128,11 @@ void TestReaderSettings::annulerenAfterBrowsingChangesNothing()
     QTimer::singleShot(0, &dlg, [&] {
         dlg.btnDbBrowseClick();
         dlg.btnRootBrowseClick();
-        dlg.cbDevice->setCurrentIndex(2);
-        QTest::mouseClick(dlg.btnCancel, Qt::LeftButton);
+        dlg.findChild<QComboBox *>(QStringLiteral("cbDevice"))->setCurrentIndex(2);
+        QTest::mouseClick(dlg.findChild<QPushButton *>(QStringLiteral("btnCancel")), Qt::LeftButton);
     });
     QCOMPARE(dlg.exec(), int(QDialog::Rejected));
-    QCOMPARE(dlg.edDb->text(), FTmp->filePath("picked.sqlite"));
+    QCOMPARE(dlg.findChild<QLineEdit *>(QStringLiteral("edDb"))->text(), FTmp->filePath("picked.sqlite"));
     QCOMPARE(FConfig->DatabasePath(), FTmp->filePath("db/catalogue.sqlite"));
     QCOMPARE(FConfig->RecordingsRoot(), FTmp->filePath("rec"));
     QCOMPARE(FConfig->OutputDevice(), -1);
@@ -150,19 +150,19 @@ void TestReaderSettings::dbBrowseStartsInTheFoldersOfThePath()
         gotFilters = f;
         return answer;
     };
-    dlg.edDb->setText(FTmp->filePath("app/x.sqlite"));  // folder exists
+    dlg.findChild<QLineEdit *>(QStringLiteral("edDb"))->setText(FTmp->filePath("app/x.sqlite"));  // folder exists
     dlg.btnDbBrowseClick();
     QCOMPARE(gotDir, FAppDir);
     QCOMPARE(gotFilters, QStringList({"SQLite database (*.sqlite)", "Alle bestanden (*)"}));
-    QCOMPARE(dlg.edDb->text(), FTmp->filePath("app/x.sqlite"));  // cancelled: unchanged
+    QCOMPARE(dlg.findChild<QLineEdit *>(QStringLiteral("edDb"))->text(), FTmp->filePath("app/x.sqlite"));  // cancelled: unchanged
 
-    dlg.edDb->setText(FTmp->filePath("gone/x.sqlite"));  // folder does not exist: the platform chooses
+    dlg.findChild<QLineEdit *>(QStringLiteral("edDb"))->setText(FTmp->filePath("gone/x.sqlite"));  // folder does not exist: the platform chooses
     answer = FTmp->filePath("found.sqlite");
     dlg.btnDbBrowseClick();
     QCOMPARE(gotDir, QString());
-    QCOMPARE(dlg.edDb->text(), FTmp->filePath("found.sqlite"));
+    QCOMPARE(dlg.findChild<QLineEdit *>(QStringLiteral("edDb"))->text(), FTmp->filePath("found.sqlite"));
 
-    dlg.edDb->clear();
+    dlg.findChild<QLineEdit *>(QStringLiteral("edDb"))->clear();
     gotDir = "unset";
     dlg.btnDbBrowseClick();
     QCOMPARE(gotDir, QString());
@@ -177,17 +177,17 @@ void TestReaderSettings::rootBrowseOffersTheFolderChooser()
         gotDir = d;
         return answer;
     };
-    dlg.edRoot->setText(FAppDir);
+    dlg.findChild<QLineEdit *>(QStringLiteral("edRoot"))->setText(FAppDir);
     dlg.btnRootBrowseClick();
     QCOMPARE(gotPrompt, QStringLiteral("Kies de map met opnames"));
     QCOMPARE(gotDir, FAppDir);
-    QCOMPARE(dlg.edRoot->text(), FAppDir);
+    QCOMPARE(dlg.findChild<QLineEdit *>(QStringLiteral("edRoot"))->text(), FAppDir);
 
-    dlg.edRoot->setText(FTmp->filePath("missing"));
+    dlg.findChild<QLineEdit *>(QStringLiteral("edRoot"))->setText(FTmp->filePath("missing"));
     answer = FTmp->path();
     dlg.btnRootBrowseClick();
     QCOMPARE(gotDir, QString());
-    QCOMPARE(dlg.edRoot->text(), FTmp->path());
+    QCOMPARE(dlg.findChild<QLineEdit *>(QStringLiteral("edRoot"))->text(), FTmp->path());
 }
 
 void TestReaderSettings::failedSaveShowsItsMessageAndStaysOpen()
@@ -196,7 +196,7 @@ void TestReaderSettings::failedSaveShowsItsMessageAndStaysOpen()
     TTestPrompt prompt;
     dlg.SetPrompt(prompt);
     QVERIFY(QDir(FAppDir).removeRecursively());  // the settings file can no longer be written
-    dlg.edDb->setText(FTmp->filePath("new.sqlite"));
+    dlg.findChild<QLineEdit *>(QStringLiteral("edDb"))->setText(FTmp->filePath("new.sqlite"));
     dlg.btnOkClick();
     QCOMPARE(prompt.Texts(), QStringList{"Unable to write to " + FConfig->IniPath()});
     QVERIFY(dlg.result() != QDialog::Accepted);

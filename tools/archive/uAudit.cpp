@@ -5,8 +5,10 @@
 #include "uAudioEngine.h"
 #include "uDecoder.h"
 #include "uFixity.h"
+#include "uProgressReport.h"
 #include "uReaderData.h"
 #include "uSqlite.h"
+#include "uThreadGroup.h"
 
 #include <QDir>
 #include <QFile>
@@ -77,57 +79,31 @@ bool InRange(const QString &date, const TAuditOptions &o)
     return (o.From.isEmpty() || date >= o.From) && (o.To.isEmpty() || date <= o.To);
 }
 
-// A path component that stays inside its folder, as the reader requires of the parts it joins.
-bool IsPlainName(const QString &s)
-{
-    return !s.isEmpty() && s != QLatin1String(".") && s != QLatin1String("..") && !s.contains(QLatin1Char('/')) &&
-           !s.contains(QChar(0));
-}
-
-// The file under the root the reader tries after a stale stored path, or empty when it tries none.
-QString RootCandidate(const TRecInfo &ri, const QString &root)
-{
-    if (ri.RecDate.size() != 10)
-        return QString();
-    const QString year = ri.RecDate.mid(0, 4), month = ri.RecDate.mid(5, 2), day = ri.RecDate.mid(8, 2);
-    if (!IsPlainName(year) || !IsPlainName(month) || !IsPlainName(day) || !IsPlainName(ri.FileName))
-        return QString();
-    const QString base = root.endsWith(QLatin1Char('/')) ? root : root + QLatin1Char('/');
-    return base + year + QLatin1Char('/') + month + QLatin1Char('/') + day + QLatin1Char('/') + ri.FileName;
-}
-
-// Serialises progress reports from several threads and passes on each rise of the whole percentage.
+// Serialises progress reports from several threads and passes on each rise of the whole percentage
+// (rounded down); Finish adds 100 unless that was the last report.
 class TProgressMeter {
 public:
-    TProgressMeter(const TProgressProc &report, qint64 total) : FReport(report), FTotal(std::max<qint64>(total, 1)) {}
+    TProgressMeter(const TProgressProc &report, qint64 total)
+        : FReporter(report, std::max<qint64>(total, 1), TPercentRounding::Down)
+    {
+    }
     void Add(qint64 units)
     {
-        if (!FReport || units <= 0)
+        if (units <= 0)
             return;
         std::lock_guard<std::mutex> lock(FMutex);
         FDone += units;
-        const int percent = int(std::min<qint64>(FDone * 100 / FTotal, 100));
-        if (percent > FLast) {
-            FLast = percent;
-            FReport(percent);
-        }
+        FReporter.Report(FDone);
     }
     void Finish()
     {
-        if (!FReport)
-            return;
         std::lock_guard<std::mutex> lock(FMutex);
-        if (FLast < 100) {
-            FLast = 100;
-            FReport(100);
-        }
+        FReporter.Finish(false);
     }
 
 private:
-    TProgressProc FReport;
-    qint64 FTotal;
+    TPercentReporter FReporter;
     qint64 FDone = 0;
-    int FLast = -1;
     std::mutex FMutex;
 };
 
@@ -180,12 +156,10 @@ void ParallelFor(size_t count, int threads, size_t chunk, F &&body)
                 body(i);
     };
     const int n = int(std::max<size_t>(1, std::min<size_t>(size_t(std::max(threads, 1)), (count + chunk - 1) / chunk)));
-    std::vector<std::thread> pool;
+    TThreadGroup pool;
     for (int t = 1; t < n; ++t)
-        pool.emplace_back(worker);
+        pool.Start(worker);
     worker();
-    for (std::thread &t : pool)
-        t.join();
 }
 
 // Rough decoding time of a file, for the order of the work only. Per byte it differs by three orders of
@@ -350,7 +324,7 @@ QList<TAuditFinding> CheckFixity(const TAuditOptions &options, const QString &ro
         const TRecInfo &ri = inRange[i]->Info;
         rowOf.insert(ManifestPathOf(ri.RecDate, ri.FileName), &ri);
         if (checked[i].Size < 0)
-            reportedMissing.insert(RootCandidate(ri, root));
+            reportedMissing.insert(TReaderData::PathUnderRoot(ri, root));
     }
     const QString base = root.endsWith(QLatin1Char('/')) ? root : root + QLatin1Char('/');
     QList<TAuditFinding> out;
@@ -428,15 +402,8 @@ TAuditResult RunAudit(const TAuditOptions &options, const TProgressProc &progres
     // The day folders are listed while the catalogue is read and its rows are checked: both mostly wait
     // for the file system.
     std::vector<TDayFile> dayFiles;
-    std::thread listing([&] { dayFiles = ListDayFiles(root, options); });
-    struct TJoin {
-        std::thread &Thread;
-        ~TJoin()
-        {
-            if (Thread.joinable())
-                Thread.join();
-        }
-    } joinListing{listing};
+    TThreadGroup listing;
+    listing.Start([&] { dayFiles = ListDayFiles(root, options); });
     const std::vector<TRow> rows = ReadCatalogue(options.DbPath);
     const int threads = options.Threads > 0 ? options.Threads : int(std::max(1u, std::thread::hardware_concurrency()));
 
@@ -477,7 +444,7 @@ TAuditResult RunAudit(const TAuditOptions &options, const TProgressProc &progres
         if (named > 1)
             add(TFindingKind::Duplicate, c.File, QStringLiteral("%1 rijen").arg(named));
         if (c.Size < 0) {
-            const QString candidate = RootCandidate(ri, root);
+            const QString candidate = TReaderData::PathUnderRoot(ri, root);
             const QString looked = c.File.isEmpty() ? candidate : c.File;
             add(TFindingKind::Missing, looked,
                 !candidate.isEmpty() && candidate != looked ? QStringLiteral("ook gezocht: ") + candidate : QString());
@@ -526,7 +493,7 @@ TAuditResult RunAudit(const TAuditOptions &options, const TProgressProc &progres
     }
     for (const TChecked &c : checked)
         result.Findings.append(c.Findings);
-    listing.join();
+    listing.Join();
     result.Files = int(dayFiles.size());
     result.Findings.append(FindOrphans(dayFiles, rows, namedInDay));
     if (!options.Fixity.isEmpty())

@@ -116,9 +116,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     // The search stem from whatever day, hour and number the dialog holds.
     const qint64 day = field(5).toLongLong();
-    Search->dtpFileDate->setDate(QDate::fromJulianDay(day));
-    Search->cbFileHour->setCurrentIndex(field(6).toInt() % qMax(1, Search->cbFileHour->count() + 1) - 1);
-    Search->cbFileNum->setCurrentIndex(field(7).toInt() % qMax(1, Search->cbFileNum->count() + 1) - 1);
+    Search->findChild<QDateEdit *>(QStringLiteral("dtpFileDate"))->setDate(QDate::fromJulianDay(day));
+    auto *fileHour = Search->findChild<QComboBox *>(QStringLiteral("cbFileHour"));
+    auto *fileNum = Search->findChild<QComboBox *>(QStringLiteral("cbFileNum"));
+    fileHour->setCurrentIndex(field(6).toInt() % qMax(1, fileHour->count() + 1) - 1);
+    fileNum->setCurrentIndex(field(7).toInt() % qMax(1, fileNum->count() + 1) - 1);
     const QString stem = Search->BuildFileStem();
     static const QRegularExpression digits(QStringLiteral("^[0-9]{11}$"));
     if (!digits.match(stem).hasMatch())

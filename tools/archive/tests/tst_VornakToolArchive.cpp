@@ -1,6 +1,6 @@
 // vornak-tool audit and export-found as scripts see them: the finding lines and the summary, exit codes,
 // a catalogue and folders left exactly as they were, and exports that never overwrite or leave half files.
-#include "tst_uReaderDataFixture.h"
+#include "CatalogueFixture.h"
 
 #include <QDir>
 #include <QDirIterator>

@@ -1,6 +1,6 @@
 // vornak-tool fixity and audit --fixity: a manifest sha256sum itself verifies, runs that add only what is
 // new and settled, changed and vanished files found again, and two runs at once leaving one whole manifest.
-#include "tst_uReaderDataFixture.h"
+#include "CatalogueFixture.h"
 
 #include <QDir>
 #include <QProcess>

@@ -1,4 +1,4 @@
-// Test catalogues: the recorder's `recordings` table in a temporary file, filled row by row.
+// Test catalogues (target catalogue_testing): the recorder's `recordings` table in a temporary file.
 #pragma once
 
 #include "uSqlite.h"
