@@ -615,7 +615,7 @@ bool TDecodeStream::SeekBytes(qint64 pos)
         return d->RestartAt(pos);
     }
     const qint64 targetFrame = pos / d->blockAlign;
-    const qint64 preroll = d->exactPreroll ? 0 : static_cast<qint64>(d->prerollSec * d->rate);
+    const qint64 preroll = d->exactPreroll ? 0 : SecToFrames(d->prerollSec, d->rate);
     qint64 back = preroll;
     const AVRational sampleTb{1, d->rate};
     for (int attempt = 0; attempt < 8; ++attempt) {
