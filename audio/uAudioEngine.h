@@ -57,9 +57,9 @@ public:
     void Pause();
     void Stop();               // pauses and goes back to the start
     void SeekSec(double Sec);
-    // Playing or not and the position being heard (output buffer compensated), read together without
-    // waiting for the playback thread: as it last published them, after each command and, while playing,
-    // every 10 ms. A window's timer reads this once per tick.
+    // Playing or not and the position being heard (output buffer compensated), read together in one call
+    // to the playback thread. A window's timer reads this once per tick; PositionSec, IsPlaying and
+    // IsPaused each make that call too.
     TPlaybackSnapshot Snapshot() const;
     double PositionSec() const { return Snapshot().PositionSec; }
     bool IsPlaying() const { return Snapshot().Playing; }

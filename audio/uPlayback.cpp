@@ -30,16 +30,12 @@ constexpr qint64 DrainGraceMs = 1000;
 
 // The thin part on the playback thread: reads decoder blocks where the plan says, turns them into the
 // output's channels, stretches them at a speed other than 1 and writes them to the sink; the plan keeps
-// the jumps and the position. Everything here is used on the playback thread only, except that Publish
-// hands a snapshot over under the owner's lock.
+// the jumps and the position. Everything here is used on the playback thread only.
 class TPlayback::TFeeder : public QObject {
 public:
     enum class TState { Stopped, Playing, Paused };
 
-    TFeeder(const QAudioDevice &ADevice, QMutex &ASnapshotLock, TPlaybackSnapshot &ASnapshot)
-        : FDevice(ADevice), FSnapshotLock(ASnapshotLock), FSnapshot(ASnapshot)
-    {
-    }
+    explicit TFeeder(const QAudioDevice &ADevice) : FDevice(ADevice) {}
     ~TFeeder() override { Close(); }
 
     bool Open(const QString &APath, qint64 AKnownBytes, const std::vector<TSecRange> &ASilence,
@@ -64,10 +60,7 @@ public:
         }
         FTimer = std::make_unique<QTimer>();
         FTimer->setInterval(FeedIntervalMs);
-        QObject::connect(FTimer.get(), &QTimer::timeout, this, [this] {
-            Feed();
-            Publish();
-        });
+        QObject::connect(FTimer.get(), &QTimer::timeout, this, [this] { Feed(); });
         return true;
     }
 
@@ -111,23 +104,25 @@ public:
         case TPlaybackPlan::TChange::Jumps:
             // Restarted only when the output made ahead could now be wrong, so that dragging a selection
             // while playing does not interrupt the sound.
-            if (FState == TState::Playing && FSink && FPlan.AheadChanged(Heard(), ReadFrame()))
-                Seek(Heard());
+            if (FState == TState::Playing && FSink) {
+                const qint64 heard = Heard();
+                if (FPlan.AheadChanged(heard, ReadFrame()))
+                    Seek(heard);
+            }
             break;
         case TPlaybackPlan::TChange::None:
             break;
         }
     }
 
-    // Hands the state and the position being heard to the owner's snapshot.
-    void Publish()
+    // The state and the position being heard, now.
+    TPlaybackSnapshot Snapshot() const
     {
         TPlaybackSnapshot now;
         now.Playing = FState == TState::Playing;
         now.Paused = FState == TState::Paused;
         now.PositionSec = FStream ? FPlan.SecondsOf(Heard()) : 0.0;
-        QMutexLocker lock(&FSnapshotLock);
-        FSnapshot = now;
+        return now;
     }
 
     void Close()
@@ -342,8 +337,6 @@ private:
     }
 
     QAudioDevice FDevice;
-    QMutex &FSnapshotLock;
-    TPlaybackSnapshot &FSnapshot;
     std::unique_ptr<TDecodeStream> FStream;  // null = nothing open: every command does nothing
     TPlaybackPlan FPlan;
     QAudioFormat FFormat;
@@ -368,8 +361,7 @@ private:
 // The playback thread: makes the feeder, runs its event loop, and frees the feeder when the loop ends.
 class TPlayback::TThread : public QThread {
 public:
-    TThread(const QAudioDevice &ADevice, QMutex &ASnapshotLock, TPlaybackSnapshot &ASnapshot)
-        : FDevice(ADevice), FSnapshotLock(ASnapshotLock), FSnapshot(ASnapshot)
+    explicit TThread(const QAudioDevice &ADevice) : FDevice(ADevice)
     {
         setObjectName(QStringLiteral("playback"));
     }
@@ -385,7 +377,7 @@ public:
 protected:
     void run() override
     {
-        TFeeder feeder(FDevice, FSnapshotLock, FSnapshot);
+        TFeeder feeder(FDevice);
         FFeeder = &feeder;
         FReady.release();
         exec();
@@ -393,8 +385,6 @@ protected:
 
 private:
     QAudioDevice FDevice;
-    QMutex &FSnapshotLock;
-    TPlaybackSnapshot &FSnapshot;
     TFeeder *FFeeder = nullptr;
     QSemaphore FReady;
 };
@@ -403,17 +393,11 @@ template <class F>
 void TPlayback::OnFeeder(F &&AFunc) const
 {
     TFeeder *feeder = FFeeder;
-    QMetaObject::invokeMethod(
-        feeder,
-        [feeder, &AFunc] {
-            AFunc(*feeder);
-            feeder->Publish();
-        },
-        Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(feeder, [feeder, &AFunc] { AFunc(*feeder); }, Qt::BlockingQueuedConnection);
 }
 
 TPlayback::TPlayback(const QAudioDevice &ADevice)
-    : FThread(std::make_unique<TThread>(ADevice, FSnapshotLock, FSnapshot))
+    : FThread(std::make_unique<TThread>(ADevice))
 {
     FFeeder = FThread->StartFeeder();
 }
@@ -457,8 +441,9 @@ void TPlayback::SeekSec(double ASec)
 
 TPlaybackSnapshot TPlayback::Snapshot() const
 {
-    QMutexLocker lock(&FSnapshotLock);
-    return FSnapshot;
+    TPlaybackSnapshot now;
+    OnFeeder([&now](TFeeder &AFeeder) { now = AFeeder.Snapshot(); });
+    return now;
 }
 
 void TPlayback::SetListening(const TListening &AListening)

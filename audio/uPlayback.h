@@ -5,7 +5,6 @@
 #include "uSilenceSkip.h"
 
 #include <QAudioDevice>
-#include <QMutex>
 #include <QString>
 #include <memory>
 #include <vector>
@@ -15,10 +14,9 @@
 //
 // Threads. The playback thread makes the feeder when the stream is made and frees it when the stream is
 // destroyed; the feeder makes, uses and frees everything it holds there (decoding stream, plan, time
-// stretch, sink and its 10 ms feed timer). The transport and the choices are called from one other thread
-// (the user-interface thread) and each waits until the playback thread has carried it out. Snapshot does not
-// wait: it reads what the playback thread last published, after each command and each feed (so while
-// playing the position is at most one feed interval old).
+// stretch, sink and its 10 ms feed timer); only that timer feeds the sink. The transport, the choices and
+// Snapshot are called from one other thread (the user-interface thread); each is one call that waits until
+// the playback thread has carried it out.
 //
 // States: a new stream is stopped at 0; Play makes it playing; Pause (only while playing) makes it paused
 // and keeps the position; reaching the end of the data makes it stopped at the end.
@@ -44,7 +42,8 @@ public:
     void Pause();                 // keeps the position
     void Stop();                  // pause, then back to the start
     void SeekSec(double ASec);    // negative counts as 0; the playing state is unchanged
-    // Playing or not, and the position being heard (the data still buffered in the output is not counted).
+    // Playing or not, and the position being heard (the data still buffered in the output is not counted),
+    // read together in one call.
     TPlaybackSnapshot Snapshot() const;
 
     // The choices (see TPlaybackPlan::SetListening): the loop in recording seconds; speed and channel take
@@ -59,9 +58,6 @@ private:
     template <class F>
     void OnFeeder(F &&AFunc) const;
 
-    // What the playback thread publishes for Snapshot; declared before the thread, so it outlives it.
-    mutable QMutex FSnapshotLock;
-    TPlaybackSnapshot FSnapshot;
     std::unique_ptr<TThread> FThread;
     TFeeder *FFeeder = nullptr;  // the playback thread's, alive from construction to destruction
 };

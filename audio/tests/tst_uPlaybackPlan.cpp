@@ -46,17 +46,16 @@ public:
     qint64 HeardAfter(double ASec)
     {
         const qint64 usecs = std::llround(ASec * 1e6);
-        FeedUpTo(FPlan.HeardOut(usecs) + Ms(AheadSec), usecs);
+        FeedUpTo(Ms(ASec + AheadSec));
         FPlan.Prune(usecs);
         return FPlan.Position(usecs);
     }
 
 private:
-    void FeedUpTo(qint64 AWritten, qint64 AUSecs)
+    // Writes output until AWritten frames are written or the recording has ended.
+    void FeedUpTo(qint64 AWritten)
     {
         const double speed = FPlan.Listening().Speed;
-        // Output runs ahead of what is heard; first make sure it has reached what is heard.
-        AWritten = std::max(AWritten, std::llround(AUSecs / 1e6 * Rate) + Ms(AheadSec));
         while (FPlan.Written() < AWritten && !FPlan.IsSourceDone()) {
             const TPlannedRead read = FPlan.PlanRead(FPos, 64);
             FPos = read.From;
