@@ -3,6 +3,7 @@
 
 #include "uAvHandles.h"
 #include "uPlaybackPlan.h"
+#include "uReaderTypes.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
