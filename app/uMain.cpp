@@ -622,8 +622,12 @@ void TfrmMain::WaveSelectionChange()
 void TfrmMain::TimerPosTimer()
 {
     // The timer may still fire while the window is being destroyed, after the commands are gone.
-    if (FCommands && FCommands->HasFile() && FCommands->Engine().IsPlaying()) {
-        FWave->SetPlayPos(FCommands->Engine().PositionSec());
+    if (!FCommands || !FCommands->HasFile())
+        return;
+    // One reading of the playback per tick: playing and the position heard, taken together.
+    const TPlaybackSnapshot now = FCommands->Engine().Snapshot();
+    if (now.Playing) {
+        FWave->SetPlayPos(now.PositionSec);
         FWave->update();
         ShowTime(FWave->PlayPos());
     }

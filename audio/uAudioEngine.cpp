@@ -77,8 +77,7 @@ bool TAudioEngine::ChangeDevice(int ADevice)
 {
     if (ADevice == FDevice && FInited)
         return FHasOutput;
-    const bool wasPlaying = IsPlaying();
-    const double position = PositionSec();
+    const TPlaybackSnapshot before = Snapshot();
     FPlayStream.reset();
     FInited = false;
     FHasOutput = false;
@@ -88,8 +87,8 @@ bool TAudioEngine::ChangeDevice(int ADevice)
     if (!FLoadedPath.isEmpty() && FHasOutput) {
         OpenPlayStream();
         if (FPlayStream) {
-            FPlayStream->SeekSec(position);
-            if (wasPlaying)
+            FPlayStream->SeekSec(before.PositionSec);
+            if (before.Playing)
                 FPlayStream->Play();
         }
     }
@@ -100,44 +99,40 @@ void TAudioEngine::OpenPlayStream()
 {
     FPlayStream = std::make_unique<TPlayback>(FOutput);
     // The length the load settled (counted, or from the envelope cache) spares the stream counting it again.
-    if (!FPlayStream->Open(FLoadedPath, FLengthBytes > 0 ? FLengthBytes : -1)) {
+    if (!FPlayStream->Open(FLoadedPath, FLengthBytes > 0 ? FLengthBytes : -1, FSilenceRanges, FListening))
         FPlayStream.reset();  // the recording stays loaded, but silent
-        return;
-    }
-    FPlayStream->SetSpeed(FSpeed);
-    FPlayStream->SetChannelMode(FChannelMode);
-    FPlayStream->SetLoopRange(FLoopStart, FLoopEnd);
-    FPlayStream->SetSkipRanges(FSkipSilence ? FSilenceRanges : std::vector<TSecRange>());
+}
+
+void TAudioEngine::ListeningChanged()
+{
+    if (FPlayStream)
+        FPlayStream->SetListening(FListening);
 }
 
 void TAudioEngine::SetSpeed(double ASpeed)
 {
-    FSpeed = std::clamp(ASpeed, MinPlaySpeed, MaxPlaySpeed);
-    if (FPlayStream)
-        FPlayStream->SetSpeed(FSpeed);
+    FListening.Speed = std::clamp(ASpeed, MinPlaySpeed, MaxPlaySpeed);
+    ListeningChanged();
 }
 
 void TAudioEngine::SetChannelMode(TChannelMode AMode)
 {
-    FChannelMode = AMode;
-    if (FPlayStream)
-        FPlayStream->SetChannelMode(AMode);
+    FListening.Channel = AMode;
+    ListeningChanged();
 }
 
 void TAudioEngine::SetLoopRange(double AStart, double AEnd)
 {
     const bool valid = AStart >= 0 && AEnd > AStart;
-    FLoopStart = valid ? AStart : -1;
-    FLoopEnd = valid ? AEnd : -1;
-    if (FPlayStream)
-        FPlayStream->SetLoopRange(FLoopStart, FLoopEnd);
+    FListening.LoopStartSec = valid ? AStart : -1;
+    FListening.LoopEndSec = valid ? AEnd : -1;
+    ListeningChanged();
 }
 
 void TAudioEngine::SetSkipSilence(bool AOn)
 {
-    FSkipSilence = AOn;
-    if (FPlayStream)
-        FPlayStream->SetSkipRanges(FSkipSilence ? FSilenceRanges : std::vector<TSecRange>());
+    FListening.SkipSilence = AOn;
+    ListeningChanged();
 }
 
 bool TAudioEngine::Load(const QString &APath, const TProgressProc &AProgress)
@@ -176,7 +171,7 @@ bool TAudioEngine::Load(const QString &APath, const TProgressProc &AProgress)
     FDurationSec = r.DurationSec;
     FEnvelope = std::move(r.Envelope);
     FEnvCount = r.EnvCount;
-    FSecPerPoint = FSampleRate > 0 ? double(r.Figures.S) / FSampleRate : 0;
+    FSecPerPoint = FramesToSec(double(r.Figures.S), FSampleRate);
     FLengthBytes = r.Figures.L;
     FLoadedPath = APath;
     if (FSecPerPoint > 0 && FEnvelope)
@@ -219,7 +214,7 @@ void TAudioEngine::Close()
     FDurationSec = 0;
     FLoadedPath.clear();
     FLengthBytes = 0;
-    FLoopStart = FLoopEnd = -1;
+    FListening.LoopStartSec = FListening.LoopEndSec = -1;
     FSilenceRanges.clear();
 }
 
@@ -278,35 +273,9 @@ void TAudioEngine::SeekSec(double Sec)
         FPlayStream->SeekSec(Sec < 0 ? 0 : Sec);
 }
 
-double TAudioEngine::PositionSec() const
+TPlaybackSnapshot TAudioEngine::Snapshot() const
 {
-    return FPlayStream ? FPlayStream->PositionSec() : 0.0;
-}
-
-bool TAudioEngine::IsPlaying() const
-{
-    return FPlayStream && FPlayStream->IsPlaying();
-}
-
-bool TAudioEngine::IsPaused() const
-{
-    return FPlayStream && FPlayStream->IsPaused();
-}
-
-QString AudioErrorText(int ACode)
-{
-    switch (ACode) {
-    case aeOK: return QStringLiteral("geen fout");
-    case aeMem: return QStringLiteral("geheugenfout");
-    case aeFileOpen: return QStringLiteral("kan het bestand niet openen");
-    case aeDriver: return QStringLiteral("kan het uitvoerapparaat niet gebruiken");
-    case aeFormat: return QStringLiteral("niet-ondersteund audioformaat");
-    case aeInit: return QStringLiteral("de audiobibliotheek is niet geïnitialiseerd");
-    case aeNoChan: return QStringLiteral("kan geen vrij kanaal openen");
-    case aeFileForm: return QStringLiteral("niet-ondersteund bestandsformaat (ontbrekende codec/plugin)");
-    case aeCodec: return QStringLiteral("codec niet beschikbaar");
-    default: return QStringLiteral("onbekende fout");
-    }
+    return FPlayStream ? FPlayStream->Snapshot() : TPlaybackSnapshot();
 }
 
 void ListOutputDevices(QList<QPair<QString, int>> &AList)

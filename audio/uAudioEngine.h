@@ -5,6 +5,7 @@
 #include "uAudioTypes.h"
 #include "uDecoder.h"
 #include "uEnvelopeCache.h"
+#include "uPlaybackPlan.h"
 #include "uReaderTypes.h"
 #include "uSilenceSkip.h"
 
@@ -56,32 +57,38 @@ public:
     void Pause();
     void Stop();               // pauses and goes back to the start
     void SeekSec(double Sec);
-    double PositionSec() const;  // the position being heard (output buffer compensated)
-    bool IsPlaying() const;
-    bool IsPaused() const;
+    // Playing or not and the position being heard (output buffer compensated), read together in one call
+    // to the playback thread. A window's timer reads this once per tick; PositionSec, IsPlaying and
+    // IsPaused each make that call too.
+    TPlaybackSnapshot Snapshot() const;
+    double PositionSec() const { return Snapshot().PositionSec; }
+    bool IsPlaying() const { return Snapshot().Playing; }
+    bool IsPaused() const { return Snapshot().Paused; }
 
     // Listening choices. All are called from the user-interface thread like the transport; playback
-    // itself stays on its own thread. Speed, channel and silence skipping hold for every recording until
-    // changed (a load keeps them); a change while playing is heard at once. Positions, seeking and the loop
-    // range stay in the recording's own seconds at every speed.
+    // itself stays on its own thread. They are held here, in Listening(), and handed whole to the playback
+    // stream. Speed, channel and silence skipping hold for every recording until changed (a load keeps
+    // them); a change while playing is heard at once. Positions, seeking and the loop range stay in the
+    // recording's own seconds at every speed.
     //
     // Speed factor, clamped to MinPlaySpeed..MaxPlaySpeed (0.5..2); the pitch is kept. Default 1.
     void SetSpeed(double ASpeed);
-    double Speed() const { return FSpeed; }
+    double Speed() const { return FListening.Speed; }
     // cmLeft / cmRight play that channel alone on both outputs; a mono recording is unaffected.
     void SetChannelMode(TChannelMode AMode);
-    TChannelMode ChannelMode() const { return FChannelMode; }
+    TChannelMode ChannelMode() const { return FListening.Channel; }
     // Loop of [AStart, AEnd) seconds: playback that reaches AEnd continues at AStart (an end past the
     // recording counts as its end); playback started after AEnd plays on to the end. AStart < 0 (use -1,
     // as for "no selection") or AEnd <= AStart clears it; a load or Close clears it too.
     void SetLoopRange(double AStart, double AEnd);
-    double LoopStart() const { return FLoopStart; }  // -1 = no loop
-    double LoopEnd() const { return FLoopEnd; }      // -1 = no loop
+    double LoopStart() const { return FListening.LoopStartSec; }  // -1 = no loop
+    double LoopEnd() const { return FListening.LoopEndSec; }      // -1 = no loop
     // Skips quiet stretches during playback: every channel below -40 dBFS for more than 2 s, keeping
     // 0.5 s of quiet at each side. The stretches come from the envelope of the load (no second decode).
     // Within a loop, a quiet stretch that reaches the loop's end is played, so the loop is never left.
     void SetSkipSilence(bool AOn);
-    bool SkipSilence() const { return FSkipSilence; }
+    bool SkipSilence() const { return FListening.SkipSilence; }
+    const TListening &Listening() const { return FListening; }
     // The stretches of the loaded recording that are skipped while SkipSilence is on (seconds, ascending).
     const std::vector<TSecRange> &SilenceRanges() const { return FSilenceRanges; }
 
@@ -126,6 +133,7 @@ public:
 
 private:
     void OpenPlayStream();  // on FLoadedPath and FOutput with the listening choices; null when it fails
+    void ListeningChanged();  // hands FListening to the playback stream
 
     bool FInited = false;
     bool FHasOutput = false;
@@ -142,11 +150,7 @@ private:
     QAudioDevice FOutput;  // the device FDevice resolved to; null = no sound
     TExportOutcome FLastExport;
     QString FLastRecordPath;
-    double FSpeed = 1.0;
-    TChannelMode FChannelMode = TChannelMode::cmBoth;
-    double FLoopStart = -1;
-    double FLoopEnd = -1;
-    bool FSkipSilence = false;
+    TListening FListening;  // the listener's choices, the one copy on this side of the playback thread
     std::vector<TSecRange> FSilenceRanges;  // of the loaded recording
     std::unique_ptr<TEnvelopeCache> FEnvCache;  // null = no cache
     int FEnvelopeParts = 0;
@@ -154,9 +158,5 @@ private:
     qint64 FLengthBytes = 0;  // decoded length of the loaded recording, as the load settled it
 };
 
-QString AudioErrorText(int ACode);
-// The audio libraries and their versions for the about box, two lines: the decoding and encoding library
-// with its parts and codecs, then Qt Multimedia.
-QString AudioLibrariesText();
 // Fills the list: "Standaard uitvoerapparaat" (-1) first, then each output device (1..n) by name.
 void ListOutputDevices(QList<QPair<QString, int>> &AList);

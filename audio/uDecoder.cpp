@@ -1,8 +1,9 @@
 // Decoding stream over the FFmpeg libraries: exact decoded length, sample-exact seeking, 16-bit output.
 #include "uDecoder.h"
 
-#include "uAudioEngine.h"
 #include "uAvHandles.h"
+#include "uPlaybackPlan.h"
+#include "uReaderTypes.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -531,17 +532,14 @@ qint64 TDecodeStream::FilledBytes() const { return d->filledBytes; }
 
 qint64 TDecodeStream::SecondsToBytes(double sec) const
 {
-    if (d->rate <= 0 || !(sec > 0))
-        return 0;
-    // The small allowance keeps 12.5 s from becoming one frame less through rounding of the product.
-    return static_cast<qint64>(std::floor(sec * d->rate + 1e-7)) * d->blockAlign;
+    return SecToFrames(sec, d->rate) * d->blockAlign;
 }
 
 double TDecodeStream::BytesToSeconds(qint64 bytes) const
 {
-    if (d->rate <= 0 || d->blockAlign <= 0)
+    if (d->blockAlign <= 0)
         return 0;
-    return static_cast<double>(bytes) / d->blockAlign / d->rate;
+    return FramesToSec(static_cast<double>(bytes) / d->blockAlign, d->rate);
 }
 
 qint64 TDecodeStream::Read(void *buffer, qint64 maxBytes)
@@ -618,7 +616,7 @@ bool TDecodeStream::SeekBytes(qint64 pos)
         return d->RestartAt(pos);
     }
     const qint64 targetFrame = pos / d->blockAlign;
-    const qint64 preroll = d->exactPreroll ? 0 : static_cast<qint64>(d->prerollSec * d->rate);
+    const qint64 preroll = d->exactPreroll ? 0 : SecToFrames(d->prerollSec, d->rate);
     qint64 back = preroll;
     const AVRational sampleTb{1, d->rate};
     for (int attempt = 0; attempt < 8; ++attempt) {
@@ -678,7 +676,22 @@ QString LibVersion(unsigned v)
 
 } // namespace
 
-// Declared with the engine's other free functions; lives here beside the decoding library's headers.
+QString AudioErrorText(int ACode)
+{
+    switch (ACode) {
+    case aeOK: return QStringLiteral("geen fout");
+    case aeMem: return QStringLiteral("geheugenfout");
+    case aeFileOpen: return QStringLiteral("kan het bestand niet openen");
+    case aeDriver: return QStringLiteral("kan het uitvoerapparaat niet gebruiken");
+    case aeFormat: return QStringLiteral("niet-ondersteund audioformaat");
+    case aeInit: return QStringLiteral("de audiobibliotheek is niet geïnitialiseerd");
+    case aeNoChan: return QStringLiteral("kan geen vrij kanaal openen");
+    case aeFileForm: return QStringLiteral("niet-ondersteund bestandsformaat (ontbrekende codec/plugin)");
+    case aeCodec: return QStringLiteral("codec niet beschikbaar");
+    default: return QStringLiteral("onbekende fout");
+    }
+}
+
 QString AudioLibrariesText()
 {
     return QStringLiteral("FFmpeg %1 (libavformat %2, libavcodec %3, libswresample %4) "

@@ -6,7 +6,7 @@
 #include <QtGlobal>
 #include <memory>
 
-// Audio error codes of our audio layer (texts in AudioErrorText).
+// Audio error codes of our audio layer: where decoding (and the output behind the engine) fails.
 enum TAudioErrorCode : int {
     aeOK = 0,
     aeMem = 1,
@@ -18,6 +18,11 @@ enum TAudioErrorCode : int {
     aeFileForm = 41,  // unsupported file format (no demuxer/decoder, 0 Hz, 0 channels)
     aeCodec = 44,     // codec not available
 };
+// The Dutch text of an audio error code for messages; "onbekende fout" for a code not listed above.
+QString AudioErrorText(int ACode);
+// The audio libraries and their versions for the about box, two lines: the decoding and encoding library
+// with its parts and codecs, then Qt Multimedia.
+QString AudioLibrariesText();
 
 class TDecodeStream {
 public:
@@ -46,9 +51,9 @@ public:
     int BlockAlign() const { return Channels() * 2; }  // bytes per frame
     // Exact number of bytes a straight decode delivers (known before the first read).
     qint64 LengthBytes() const;
-    // Byte position of a time: whole frames (truncated) times the block size.
+    // Byte position of a time: whole frames (SecToFrames) times the block size.
     qint64 SecondsToBytes(double sec) const;
-    double BytesToSeconds(qint64 bytes) const;
+    double BytesToSeconds(qint64 bytes) const;  // FramesToSec of the bytes over the block size
 
     // Delivers up to maxBytes (a multiple of BlockAlign is advised); 0 at the end, -1 on a read error.
     // When the decoder ends before LengthBytes (damaged or cut-off data), the rest up to LengthBytes is

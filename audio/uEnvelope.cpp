@@ -1,5 +1,6 @@
 // Waveform envelope pass: per point the extremes of the left channel and of all other channels.
 #include "uEnvelope.h"
+#include "uEnvelopeTiming.h"
 
 #include "uDecoder.h"
 #include "uThreadGroup.h"
@@ -391,8 +392,13 @@ int EnvelopePartCount(const TDecodeStream &stream, int parts)
     return static_cast<int>(std::clamp<qint64>(std::min<qint64>(parts, MaxEnvelopeParts), 1, usedPoints));
 }
 
-TEnvelopeResult BuildEnvelopeFromFile(const QString &path, const TProgressProc &progress, int parts,
-                                      TEnvelopePassTimes *times)
+TEnvelopeResult BuildEnvelopeFromFile(const QString &path, const TProgressProc &progress, int parts)
+{
+    return BuildEnvelopeFromFileTimed(path, progress, parts, nullptr);
+}
+
+TEnvelopeResult BuildEnvelopeFromFileTimed(const QString &path, const TProgressProc &progress, int parts,
+                                           TEnvelopePassTimes *times)
 {
     TEnvelopeResult res;
     TDecodeStream stream;

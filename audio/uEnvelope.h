@@ -97,15 +97,6 @@ constexpr double MinEnvelopePartSec = 30.0;
 // A count of 0 lets the pass choose: the hardware threads (at most 8), fewer so that each range has
 // MinEnvelopePartSec of audio. Codecs that do not seek directly (see TDecodeStream::SeeksDirectly) always
 // take one range, and no range is shorter than one point.
-//
-// Where a pass spent its CPU time, per thread (seconds), for the benchmark: opening (with the length
-// count) comes first on the calling thread; the parts then run side by side. On an idle machine with a
-// core per part the pass takes about OpenCpu + the largest PartCpu.
-struct TEnvelopePassTimes {
-    double OpenCpu = 0;
-    std::vector<double> PartCpu;
-};
-TEnvelopeResult BuildEnvelopeFromFile(const QString &path, const TProgressProc &progress, int parts = 1,
-                                      TEnvelopePassTimes *times = nullptr);
+TEnvelopeResult BuildEnvelopeFromFile(const QString &path, const TProgressProc &progress, int parts = 1);
 // The number of parts BuildEnvelopeFromFile uses for a stream that is open at its start.
 int EnvelopePartCount(const TDecodeStream &stream, int parts);

@@ -11,7 +11,7 @@ struct TTimeStretch::Impl {
 };
 
 TTimeStretch::TTimeStretch(int sampleRate, int channels, double speed)
-    : d(std::make_unique<Impl>()), FSpeed(speed), FChannels(channels)
+    : d(std::make_unique<Impl>()), FChannels(channels)
 {
     d->st.setSampleRate(static_cast<unsigned>(sampleRate));
     d->st.setChannels(static_cast<unsigned>(channels));

@@ -20,12 +20,10 @@ public:
     int Receive(int16_t *out, int maxFrames);
     // The end of the input: what was put becomes receivable (padded out to the window's end).
     void Flush();
-    double Speed() const { return FSpeed; }
 
 private:
     struct Impl;
     std::unique_ptr<Impl> d;
-    double FSpeed;
     int FChannels;
     std::vector<float> FBuf;
 };

@@ -8,6 +8,7 @@
 #include "uDecoder.h"
 #include "uEnvelope.h"
 #include "uEnvelopeCache.h"
+#include "uEnvelopeTiming.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -222,7 +223,7 @@ int main(int argc, char *argv[])
                 TEnvelopeResult r;
                 TEnvelopePassTimes spent;
                 Timed(n == 1 ? sequential : parts[size_t(n)],
-                      [&] { r = BuildEnvelopeFromFile(path, [](int) {}, n, &spent); });
+                      [&] { r = BuildEnvelopeFromFileTimed(path, [](int) {}, n, &spent); });
                 critical[size_t(n)].push_back(spent.OpenCpu
                                           + *std::max_element(spent.PartCpu.begin(), spent.PartCpu.end()));
                 peakKb[size_t(n)] = std::max(peakKb[size_t(n)], StatusKb("VmHWM:") - idle);

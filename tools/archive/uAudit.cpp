@@ -2,7 +2,6 @@
 // every file decoded once on every core.
 #include "uAudit.h"
 
-#include "uAudioEngine.h"
 #include "uDecoder.h"
 #include "uFixity.h"
 #include "uProgressReport.h"
