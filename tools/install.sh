@@ -15,7 +15,7 @@ packages=(
   pulseaudio pulseaudio-utils
   fonts-dejavu-core fonts-noto-mono fonts-noto-core
   xvfb xdotool imagemagick
-  libsoundtouch-dev
+  libsoundtouch-dev libebur128-dev
   clang-14 libclang-rt-14-dev strace util-linux
   ffmpeg espeak-ng sox lame vorbis-tools opus-tools flac
   desktop-file-utils appstream man-db groff-base librsvg2-bin
