@@ -83,6 +83,8 @@ private slots:
     void clippingRunsAreFoundAtTheirPlacesWhateverThePieces();
     void rangeReportsRecordingTimesAndCancelStops();
     void unreadableFileIsAnError();
+    void toolPrintsTheFiguresAndTheStretches_data();
+    void toolPrintsTheFiguresAndTheStretches();
 
 private:
     QTemporaryDir FDir;
@@ -256,6 +258,54 @@ void TestuLoudness::unreadableFileIsAnError()
     f.close();
     QVERIFY(MeasureFileRange(path, 0, 0, {}).Error != 0);
     QVERIFY(MeasureFileRange(FDir.filePath("missing.wav"), 0, 0, {}).Error != 0);
+}
+
+void TestuLoudness::toolPrintsTheFiguresAndTheStretches_data()
+{
+    QTest::addColumn<QStringList>("args");  // after the file
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("out");
+    // The file: 2 s of a -6 dBFS stereo tone, 3 s of digital silence, 3 s of the tone.
+    const QString head = "range_lu=4.70\ntrue_peak_dbtp=-6.02\nsample_peak_dbfs=-6.02\nmomentary_max_lufs=-6.01\n"
+                         "shortterm_max_lufs=-6.01\nclipped_runs=0\n";
+    QTest::addRow("whole file") << QStringList{} << 0
+                                << "integrated_lufs=-6.32\n" + head + "silence_runs=1\nsilence_seconds=3.000\n"
+                                   "silence=2.000\t5.000\n";
+    QTest::addRow("silent range") << QStringList{"--start", "2.5", "--end", "4.5"} << 0
+                                  << "integrated_lufs=-inf\nrange_lu=0.00\ntrue_peak_dbtp=-inf\n"
+                                     "sample_peak_dbfs=-inf\nmomentary_max_lufs=-inf\nshortterm_max_lufs=-inf\n"
+                                     "clipped_runs=0\nsilence_runs=1\nsilence_seconds=2.000\nsilence=2.500\t4.500\n";
+    QTest::addRow("minimum longer than the gap") << QStringList{"--silence-min", "3.5"} << 0
+                                                 << "integrated_lufs=-6.32\n" + head
+                                                        + "silence_runs=0\nsilence_seconds=0.000\n";
+    QTest::addRow("end before start") << QStringList{"--start", "3", "--end", "2"} << 2 << "";
+    QTest::addRow("level no number") << QStringList{"--silence-db", "x"} << 2 << "";
+    QTest::addRow("level above full scale") << QStringList{"--silence-db", "3"} << 2 << "";
+    QTest::addRow("unknown option") << QStringList{"--loud", "1"} << 2 << "";
+    QTest::addRow("missing file") << QStringList{"missing"} << 1 << "";
+}
+
+void TestuLoudness::toolPrintsTheFiguresAndTheStretches()
+{
+    QFETCH(QStringList, args);
+    QFETCH(int, code);
+    QFETCH(QString, out);
+    const QString path = FDir.filePath("tool.wav");
+    if (!QFile::exists(path))
+        QVERIFY(Ffmpeg({"-f", "lavfi", "-i",
+                        "aevalsrc=exprs='0.5*sin(2*PI*1000*t)*not(between(t\\,2\\,5))|"
+                        "0.5*sin(2*PI*1000*t)*not(between(t\\,2\\,5))':s=48000:d=8",
+                        "-c:a", "pcm_s16le", path}));
+    QStringList all{"loudness", path};
+    if (args.value(0) == QLatin1String("missing"))
+        all = QStringList{"loudness", FDir.filePath("missing.wav")};
+    else
+        all += args;
+    QProcess p;
+    p.start(qEnvironmentVariable("VORNAK_TOOL"), all);
+    QVERIFY(p.waitForFinished(60000));
+    QCOMPARE(p.exitCode(), code);
+    QCOMPARE(QString::fromUtf8(p.readAllStandardOutput()), out);
 }
 
 QTEST_GUILESS_MAIN(TestuLoudness)

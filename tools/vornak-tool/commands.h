@@ -25,6 +25,7 @@ int CmdConfig(const QStringList &args);
 int CmdEnvelope(const QStringList &args);
 int CmdDevices(const QStringList &args);
 int CmdPlay(const QStringList &args);
+int CmdLoudness(const QStringList &args);
 // range export (cmd_export.cpp)
 int CmdExport(const QStringList &args);
 // The value of a --format option (wav, mp3, ogg or opus, any case) into AFormat; false for anything else.

@@ -25,6 +25,7 @@ const Command commands[] = {
     {"envelope", "envelope FILE [--progress] [--dump] [--no-cache] [--threads N]", CmdEnvelope},
     {"devices", "devices", CmdDevices},
     {"play", "play FILE [--device N] [--seconds S] [--speed X] [--channel both|left|right]", CmdPlay},
+    {"loudness", "loudness FILE [--start S] [--end E] [--silence-db D] [--silence-min S]", CmdLoudness},
     {"export", "export FILE OUT --format wav|mp3|ogg|opus [--bitrate K] [--start S] [--end E]", CmdExport},
     {"demo", "demo APPDIR", CmdDemo},
     {"audit", "audit DB ROOT [--from yyyy-mm-dd] [--to yyyy-mm-dd] [--decode] [--progress]", CmdAudit},
