@@ -4,6 +4,8 @@
 #include "uAbout.h"
 #include "uAudioEngine.h"
 #include "uExport.h"
+#include "uLoudness.h"
+#include "uLoudnessView.h"
 #include "uMeta.h"
 #include "uPickRec.h"
 #include "uProgress.h"
@@ -228,6 +230,39 @@ bool TReaderCommands::Export(const TWaveSelection &ASelection)
     }
     CloseIfRequested();
     return ok;
+}
+
+bool TReaderCommands::MeasureLoudness(const TWaveSelection &ASelection)
+{
+    if (FBusy || !FHasFile)
+        return false;
+    const double start = ASelection.IsEmpty() ? 0 : ASelection.Start;
+    const double end = ASelection.IsEmpty() ? 0 : ASelection.End;
+    TLoudnessResult result;
+    const QString path = FEngine->LoadedPath();
+    const bool ok = RunUnderProgress(QStringLiteral("Geluidsniveau meten"), QStringLiteral("Geluidsniveau meten..."),
+                                     true, [&](const TCancelProgress &AReport) {
+                                         result = MeasureFileRange(path, start, end, TLoudnessOptions{}, AReport);
+                                         return result.Error == 0 && !result.Cancelled;
+                                     });
+    if (!ok) {
+        if (result.Error != 0)
+            FPrompt->Message(QMessageBox::Warning, QStringLiteral("Het geluidsniveau kan niet worden gemeten: %1")
+                                                       .arg(AudioErrorText(result.Error)));
+        else if (ShowStatus)
+            ShowStatus(QStringLiteral("Meting afgebroken"));
+        CloseIfRequested();
+        return false;
+    }
+    TfrmLoudness dlg(FOwner);
+    dlg.Setup(result);
+    QObject::connect(&dlg, &TfrmLoudness::OnJump, &dlg, [this](double ASec) {
+        if (ShowPosition)
+            ShowPosition(ASec);
+    });
+    FPrompt->Run(dlg);
+    CloseIfRequested();
+    return true;
 }
 
 bool TReaderCommands::Edit()

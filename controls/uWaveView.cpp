@@ -611,6 +611,12 @@ void TWaveView::ZoomAbout(double a, int x, double n)
         SetWindow(w);
 }
 
+void TWaveView::Reveal(double ASec)
+{
+    if (ASec < FViewStart || ASec >= FViewEnd)
+        CentreOn(ASec);
+}
+
 void TWaveView::CentreOn(double t)
 {
     TWaveWindow w = Window();
