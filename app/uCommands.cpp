@@ -202,7 +202,7 @@ bool TReaderCommands::Export(const TWaveSelection &ASelection)
                                                                   const bool goOn = AReport(APercent);
                                                                   cancelled = cancelled || !goOn;
                                                                   return goOn;
-                                                              });
+                                                              }, request.TargetLufs);
                               });
     } catch (...) {
         if (ShowStatus)
@@ -220,6 +220,10 @@ bool TReaderCommands::Export(const TWaveSelection &ASelection)
         if (FEngine->LastExportEndedEarly())
             done += QStringLiteral("\r\n\r\nDe opname eindigt eerder dan verwacht: er is %1 geëxporteerd.")
                         .arg(FormatDuration(FEngine->LastExportSeconds()));
+        // A normalised export whose gain was held back for the true peak says how loud it became.
+        if (request.TargetLufs < 0 && FEngine->LastExportGainLowered())
+            done += QStringLiteral("\r\n\r\nLuidheid %1 LUFS: lager gehouden om de piek onder \u22121 dBTP te houden.")
+                        .arg(DutchFigure(FEngine->LastExportLoudness()));
         FPrompt->Message(QMessageBox::Information, done);
     } else {
         QString text = QStringLiteral("De export is niet voltooid (afgebroken of mislukt).");

@@ -189,13 +189,13 @@ void TAudioEngine::Close()
 }
 
 bool TAudioEngine::ExportRange(const QString &ADest, TAudioFormat AFmt, int ABitrate, double AStartSec,
-                               double AEndSec, const TCancelProgress &AProgress)
+                               double AEndSec, const TCancelProgress &AProgress, double ATargetLufs)
 {
     FLastExport = TExportOutcome{};
     if (FLoadedPath.isEmpty())
         return false;
     return ExportFileRange(FLoadedPath, FDurationSec, ADest, AFmt, ABitrate, AStartSec, AEndSec, AProgress,
-                           &FLastExport);
+                           &FLastExport, TExportTargetRule::ReplaceWhenComplete, ATargetLufs);
 }
 
 void TAudioEngine::Play()

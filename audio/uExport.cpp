@@ -72,13 +72,22 @@ TfrmExport::TfrmExport(QWidget *AOwner) : QDialog(AOwner)
     rbAll->setChecked(true);
     rbSel = new QRadioButton(QStringLiteral("Selectie"), gbScope);
     rbSel->setGeometry(16, 48, 420, 17);
+    lblLoudness = new QLabel(QStringLiteral("Luidheid:"), this);
+    PlaceLabel(lblLoudness, 16, 219, 50, 15);
+    cbLoudness = new QComboBox(this);
+    cbLoudness->setObjectName(QStringLiteral("cbLoudness"));
+    cbLoudness->setGeometry(72, 215, 190, 23);
+    // The data of each entry is the target in LUFS; 0 leaves the samples as they are.
+    cbLoudness->addItem(QStringLiteral("Niet aanpassen"), 0.0);
+    cbLoudness->addItem(QStringLiteral("\u221223 LUFS (EBU R128)"), -23.0);
+    cbLoudness->addItem(QStringLiteral("\u221216 LUFS"), -16.0);
     btnOk = new QPushButton(QStringLiteral("Exporteren"), this);
     btnOk->setGeometry(280, 212, 92, 30);
     btnOk->setDefault(true);
     btnCancel = new QPushButton(QStringLiteral("Annuleren"), this);
     btnCancel->setGeometry(380, 212, 88, 30);
 
-    QWidget *order[] = {cbFormat, cbBitrate, edFileName, btnBrowse, rbAll, rbSel, btnOk, btnCancel};
+    QWidget *order[] = {cbFormat, cbBitrate, edFileName, btnBrowse, rbAll, rbSel, cbLoudness, btnOk, btnCancel};
     for (size_t i = 1; i < std::size(order); ++i)
         setTabOrder(order[i - 1], order[i]);
 
@@ -181,6 +190,7 @@ void TfrmExport::btnOkClick()
     const int bitrate = TrimControl(cbBitrate->currentText()).toInt(&ok);
     Request.Bitrate = ok ? bitrate : 128;
     Request.UseSelection = rbSel->isChecked();
+    Request.TargetLufs = cbLoudness->currentData().toDouble();
 
     const QString folder = Request.Path.left(NameStart(Request.Path));
     if (!folder.isEmpty() && !QFileInfo(folder).isDir())

@@ -21,6 +21,7 @@ struct TExportRequest {
     TAudioFormat Format = TAudioFormat::afMP3;
     int Bitrate = 128;  // kbit/s, as typed (ignored for WAV)
     bool UseSelection = false;
+    double TargetLufs = 0;  // 0: samples unchanged; -23 or -16: normalised to that integrated loudness
 };
 
 class TfrmExport : public QDialog {
@@ -70,6 +71,8 @@ public:
     QGroupBox *gbScope = nullptr;
     QRadioButton *rbAll = nullptr;
     QRadioButton *rbSel = nullptr;
+    QLabel *lblLoudness = nullptr;
+    QComboBox *cbLoudness = nullptr;
     QPushButton *btnOk = nullptr;
     QPushButton *btnCancel = nullptr;
 

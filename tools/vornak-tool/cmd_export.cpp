@@ -6,11 +6,13 @@
 #include "uReaderTypes.h"
 
 #include <QFileInfo>
+#include <cmath>
 #include <cstdio>
 
 namespace {
 
-const char *const Usage = "export FILE OUT --format wav|mp3|ogg|opus [--bitrate K] [--start S] [--end E]";
+const char *const Usage =
+    "export FILE OUT --format wav|mp3|ogg|opus [--bitrate K] [--start S] [--end E] [--loudness -23|-16]";
 
 int BadArgs()
 {
@@ -46,6 +48,7 @@ int CmdExport(const QStringList &args)
     TAudioFormat format = TAudioFormat::afWAV;
     int bitrate = 128;
     double startSec = 0, endSec = 0;
+    double targetLufs = 0;
     for (int i = 2; i < args.size(); i += 2) {
         if (i + 1 >= args.size())
             return BadArgs();
@@ -61,6 +64,9 @@ int CmdExport(const QStringList &args)
             startSec = value.toDouble(&ok);
         } else if (key == QLatin1String("--end")) {
             endSec = value.toDouble(&ok);
+        } else if (key == QLatin1String("--loudness")) {
+            ok = value == QLatin1String("-23") || value == QLatin1String("-16");
+            targetLufs = value.toDouble();
         } else {
             ok = false;
         }
@@ -85,8 +91,15 @@ int CmdExport(const QStringList &args)
             std::printf("progress=%d\n", percent);
             std::fflush(stdout);
             return true;
-        });
+        }, targetLufs);
         std::printf("result=%s\n", result ? "true" : "false");
+        // A normalised export: the loudness it was given, and whether the true peak held the gain back.
+        if (result && targetLufs < 0) {
+            const double lufs = engine.LastExportLoudness();
+            std::printf("loudness_lufs=%s\n",
+                        std::isinf(lufs) ? "-inf" : qPrintable(QString::number(lufs, 'f', 2)));
+            std::printf("gain_lowered=%s\n", engine.LastExportGainLowered() ? "true" : "false");
+        }
         // Why an encoded export failed, a full disk for one (a WAV export raises its error instead).
         if (!result && !engine.LastExportError().isEmpty())
             std::printf("detail=%s\n", EscapedField(engine.LastExportError()).toUtf8().constData());

@@ -26,7 +26,7 @@ const Command commands[] = {
     {"devices", "devices", CmdDevices},
     {"play", "play FILE [--device N] [--seconds S] [--speed X] [--channel both|left|right]", CmdPlay},
     {"loudness", "loudness FILE [--start S] [--end E] [--silence-db D] [--silence-min S]", CmdLoudness},
-    {"export", "export FILE OUT --format wav|mp3|ogg|opus [--bitrate K] [--start S] [--end E]", CmdExport},
+    {"export", "export FILE OUT --format wav|mp3|ogg|opus [--bitrate K] [--start S] [--end E] [--loudness -23|-16]", CmdExport},
     {"demo", "demo APPDIR", CmdDemo},
     {"audit", "audit DB ROOT [--from yyyy-mm-dd] [--to yyyy-mm-dd] [--decode] [--progress]", CmdAudit},
     {"export-found", "export-found DB ROOT OUTDIR --format wav|mp3|ogg|opus [--bitrate K] [--date yyyy-mm-dd] [--hour H] [--name TEXT]", CmdExportFound},
