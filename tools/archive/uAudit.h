@@ -7,6 +7,7 @@
 
 #include <QList>
 #include <QString>
+#include <limits>
 
 struct TAuditOptions {
     QString DbPath;
@@ -14,11 +15,23 @@ struct TAuditOptions {
     QString From, To;   // yyyy-mm-dd, inclusive; empty = open end
     bool Decode = false;
     int Threads = 0;    // decoding workers; 0 = one per core
+    // The signal checks, measured in the decoding pass (Signal implies Decode): a silent stretch of at least
+    // SilenceMinSec below SilenceDb dBFS, at least ClipRuns clipping runs, an integrated loudness below
+    // LoudnessMin or above LoudnessMax LUFS (NAN: not checked).
+    bool Signal = false;
+    double SilenceDb = -50;
+    double SilenceMinSec = 300;
+    int ClipRuns = 10;
+    double LoudnessMin = std::numeric_limits<double>::quiet_NaN();
+    double LoudnessMax = std::numeric_limits<double>::quiet_NaN();
 };
 
-enum class TFindingKind { Missing, Empty, Duplicate, Undecodable, Duration, Orphan };
-constexpr int FindingKindCount = 6;
-// "missing", "empty", "duplicate", "undecodable", "duration", "orphan"
+// The last three come only from the signal checks.
+enum class TFindingKind { Missing, Empty, Duplicate, Undecodable, Duration, Orphan, Silent, Clipped, Loudness };
+constexpr int FindingKindCount = 9;
+// The kinds every audit counts; the signal kinds follow them.
+constexpr int FileFindingKindCount = 6;
+// "missing", "empty", "duplicate", "undecodable", "duration", "orphan", "silent", "clipped", "loudness"
 const char *FindingKindName(TFindingKind kind);
 
 struct TAuditFinding {

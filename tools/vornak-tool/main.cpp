@@ -28,7 +28,7 @@ const Command commands[] = {
     {"loudness", "loudness FILE [--start S] [--end E] [--silence-db D] [--silence-min S]", CmdLoudness},
     {"export", "export FILE OUT --format wav|mp3|ogg|opus [--bitrate K] [--start S] [--end E] [--loudness -23|-16]", CmdExport},
     {"demo", "demo APPDIR", CmdDemo},
-    {"audit", "audit DB ROOT [--from yyyy-mm-dd] [--to yyyy-mm-dd] [--decode] [--progress]", CmdAudit},
+    {"audit", "audit DB ROOT [--from yyyy-mm-dd] [--to yyyy-mm-dd] [--decode] [--progress] [--signal] [--silence-db D] [--silence-min S] [--clip-runs N] [--loudness-min L] [--loudness-max L]", CmdAudit},
     {"export-found", "export-found DB ROOT OUTDIR --format wav|mp3|ogg|opus [--bitrate K] [--date yyyy-mm-dd] [--hour H] [--name TEXT]", CmdExportFound},
         {"recorder", "recorder DB ROOT [--every SECONDS] [--hold SECONDS] [--mode rollback|wal] [--exclusive] [--count N] [--start yyyy-mm-ddThh:mm:ss [--step SECONDS]]", CmdRecorder},
 };
