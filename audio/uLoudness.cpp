@@ -49,6 +49,10 @@ struct TLoudnessMeter::Impl {
     qint64 SilenceMinFrames = 1;
     qint64 QuietStart = -1;  // first frame of the quiet stretch under way, -1 when none
     std::vector<int> ClipRun;  // full-scale samples in a row, per channel
+    // Energies of the last 30 blocks of 100 ms (a ring): the momentary window is the last 4, the short-term
+    // window all 30. Asking libebur128 for those windows each time reads 0.4 s and 3 s of samples per 100 ms.
+    double BlockEnergy[30] = {};
+    int BlockCount = 0;  // whole blocks seen (the ring holds the last min(30, BlockCount))
     double MomentaryMax = MinusInf;
     double ShorttermMax = MinusInf;
     int SamplePeak = 0;  // largest magnitude, 32768 for -32768
@@ -99,15 +103,25 @@ struct TLoudnessMeter::Impl {
         }
         ebur128_add_frames_short(State.get(), AS, static_cast<size_t>(AFrames));
         Frames += AFrames;
+        if (AFrames != BlockFrames)
+            return;  // the tail of the range: no whole block
+        // The block's energy from its K-weighted loudness over exactly its own 100 ms.
         double v = 0;
-        // The windows hold the full 400 ms and 3 s only from then on; earlier readings include the zeros
-        // before the start.
-        if (Frames * 10 >= static_cast<qint64>(Rate) * 4
-            && ebur128_loudness_momentary(State.get(), &v) == EBUR128_SUCCESS && std::isfinite(v))
-            MomentaryMax = std::max(MomentaryMax, v);
-        if (Frames >= static_cast<qint64>(Rate) * 3
-            && ebur128_loudness_shortterm(State.get(), &v) == EBUR128_SUCCESS && std::isfinite(v))
-            ShorttermMax = std::max(ShorttermMax, v);
+        const double energy = ebur128_loudness_window(State.get(), 100, &v) == EBUR128_SUCCESS && std::isfinite(v)
+                                  ? std::pow(10.0, (v + 0.691) / 10.0)
+                                  : 0.0;
+        BlockEnergy[BlockCount % 30] = energy;
+        ++BlockCount;
+        auto loudness = [this](int ABlocks) {
+            double sum = 0;
+            for (int i = 1; i <= ABlocks; ++i)
+                sum += BlockEnergy[(BlockCount - i) % 30];
+            return sum > 0 ? -0.691 + 10.0 * std::log10(sum / ABlocks) : MinusInf;
+        };
+        if (BlockCount >= 4)
+            MomentaryMax = std::max(MomentaryMax, loudness(4));
+        if (BlockCount >= 30)
+            ShorttermMax = std::max(ShorttermMax, loudness(30));
     }
 };
 
