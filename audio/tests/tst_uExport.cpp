@@ -71,6 +71,18 @@ void TestExport::formHasListsAndLayout()
     QVERIFY(!dlg.cbFormat->isEditable());
     QCOMPARE(dlg.btnOk->geometry(), QRect(280, 212, 92, 30));
     QVERIFY(dlg.btnOk->isDefault());
+    // Loudness: unchanged by default; the targets carry their LUFS.
+    QCOMPARE(dlg.lblLoudness->text(), QStringLiteral("Luidheid:"));
+    QStringList loudness;
+    QList<double> targets;
+    for (int i = 0; i < dlg.cbLoudness->count(); ++i) {
+        loudness << dlg.cbLoudness->itemText(i);
+        targets << dlg.cbLoudness->itemData(i).toDouble();
+    }
+    QCOMPARE(loudness, QStringList({"Niet aanpassen", "\u221223 LUFS (EBU R128)", "\u221216 LUFS"}));
+    QCOMPARE(targets, QList<double>({0, -23, -16}));
+    QCOMPARE(dlg.cbLoudness->currentIndex(), 0);
+    QVERIFY(!dlg.cbLoudness->geometry().intersects(dlg.btnOk->geometry()));
 }
 
 void TestExport::emptyNameAndMissingFolderProposeDocumentsExportMp3()
