@@ -216,9 +216,14 @@ bool ExportFileRange(const QString &ASource, double ADurationSec, const QString 
     TCancelProgress writeProgress = AProgress;
     if (ATargetLufs < 0) {
         bool stop = false;
+        int lastPercent = -1;
+        // Each whole percentage once, as the plain export reports them.
         const TLoudnessResult m = MeasureFileRange(ASource, AStartSec, AEndSec >= ADurationSec ? 0 : AEndSec,
                                                    TLoudnessOptions{}, [&](int APercent) {
-                                                       stop = AProgress && !AProgress(APercent / 2);
+                                                       if (APercent / 2 == lastPercent)
+                                                           return true;
+                                                       lastPercent = APercent / 2;
+                                                       stop = AProgress && !AProgress(lastPercent);
                                                        return !stop;
                                                    });
         if (m.Error != 0 || stop)
@@ -237,7 +242,12 @@ bool ExportFileRange(const QString &ASource, double ADurationSec, const QString 
         }
         gain = std::pow(10.0, gainDb / 20.0);
         if (AProgress)
-            writeProgress = [&AProgress](int APercent) { return AProgress(50 + APercent / 2); };
+            writeProgress = [&AProgress, lastPercent](int APercent) mutable {
+                if (50 + APercent / 2 == lastPercent)
+                    return true;
+                lastPercent = 50 + APercent / 2;
+                return AProgress(lastPercent);
+            };
     }
     const TTargetPlan plan = PlanTarget(ADest);
     TTempFile temp;  // removed on every way out unless committed, also when the WAV writer throws
