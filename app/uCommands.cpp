@@ -259,7 +259,11 @@ bool TReaderCommands::MeasureLoudness(const TWaveSelection &ASelection)
         return false;
     }
     TfrmLoudness dlg(FOwner);
-    dlg.Setup(result);
+    // The clock times of the places count from the recording's start as the recorder stored it.
+    QDateTime recStart = QDateTime::fromString(FCurrent.RecDT, QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    if (!recStart.isValid())
+        recStart = QDateTime::fromString(FCurrent.RecDT, Qt::ISODate);
+    dlg.Setup(result, recStart);
     QObject::connect(&dlg, &TfrmLoudness::OnJump, &dlg, [this](double ASec) {
         if (ShowPosition)
             ShowPosition(ASec);

@@ -51,7 +51,8 @@ TfrmLoudness::TfrmLoudness(QWidget *AOwner) : QDialog(AOwner)
     lvPlaces = new QTreeWidget(this);
     lvPlaces->setObjectName(QStringLiteral("lvPlaces"));
     lvPlaces->setRootIsDecorated(false);
-    lvPlaces->setHeaderLabels({QStringLiteral("Tijd"), QStringLiteral("Soort"), QStringLiteral("Duur / kanaal")});
+    lvPlaces->setHeaderLabels({QStringLiteral("Klok"), QStringLiteral("Positie"), QStringLiteral("Soort"),
+                               QStringLiteral("Duur / kanaal")});
     lvPlaces->setToolTip(QStringLiteral("Dubbelklik om de afspeelpositie daarheen te zetten"));
     layout->addWidget(lvPlaces, 1);
     btnClose = new QPushButton(QStringLiteral("Sluiten"), this);
@@ -64,7 +65,7 @@ TfrmLoudness::TfrmLoudness(QWidget *AOwner) : QDialog(AOwner)
     resize(520, 480);
 }
 
-void TfrmLoudness::Setup(const TLoudnessResult &AResult)
+void TfrmLoudness::Setup(const TLoudnessResult &AResult, const QDateTime &ARecordingStart)
 {
     lblIntegrated->setText(QStringLiteral("Geïntegreerde luidheid: %1 LUFS").arg(DutchFigure(AResult.IntegratedLufs)));
     lblRange->setText(QStringLiteral("Luidheidsbereik: %1 LU").arg(DutchFigure(AResult.RangeLu)));
@@ -95,7 +96,10 @@ void TfrmLoudness::Setup(const TLoudnessResult &AResult)
     std::stable_sort(rows.begin(), rows.end(), [](const TRow &a, const TRow &b) { return a.Sec < b.Sec; });
     lvPlaces->clear();
     for (const TRow &r : rows) {
-        auto *item = new QTreeWidgetItem(lvPlaces, {FormatTimeMs(r.Sec), r.Kind, r.Detail});
+        const QString clock = ARecordingStart.isValid()
+                                  ? ARecordingStart.addMSecs(std::llround(r.Sec * 1000)).toString(QStringLiteral("HH:mm:ss"))
+                                  : QString();
+        auto *item = new QTreeWidgetItem(lvPlaces, {clock, FormatTimeMs(r.Sec), r.Kind, r.Detail});
         item->setData(0, Qt::UserRole, r.Sec);
     }
     lvPlaces->header()->resizeSections(QHeaderView::ResizeToContents);

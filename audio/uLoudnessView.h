@@ -4,6 +4,7 @@
 
 #include "uLoudness.h"
 
+#include <QDateTime>
 #include <QDialog>
 
 class QLabel;
@@ -19,9 +20,11 @@ class TfrmLoudness : public QDialog {
 public:
     explicit TfrmLoudness(QWidget *AOwner);
 
-    // Fills the dialog from a measurement. Places are listed in time order with their position in the
-    // recording ("h:mm:ss.zzz"); silent stretches with their length, clipping runs with their channel.
-    void Setup(const TLoudnessResult &AResult);
+    // Fills the dialog from a measurement. Places are listed in time order with their clock time
+    // ("hh:mm:ss", from ARecordingStart, the recording's start; left empty when that is invalid) and their
+    // position in the recording ("h:mm:ss.zzz"); silent stretches with their length, clipping runs with their
+    // channel.
+    void Setup(const TLoudnessResult &AResult, const QDateTime &ARecordingStart = QDateTime());
 
 signals:
     // A row was double-clicked: its position in seconds from the start of the recording.

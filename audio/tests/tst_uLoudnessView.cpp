@@ -41,7 +41,7 @@ private slots:
         r.SilentStretches = {{12.0, 17.0}, {4000.0, 4010.0}};
         r.SilentSeconds = 15;
         TfrmLoudness dlg(nullptr);
-        dlg.Setup(r);
+        dlg.Setup(r, QDateTime(QDate(2026, 12, 10), QTime(23, 30, 0)));
         auto text = [&dlg](const char *AName) { return dlg.findChild<QLabel *>(AName)->text(); };
         QCOMPARE(text("lblIntegrated"), QStringLiteral("Geïntegreerde luidheid: \u221223,4 LUFS"));
         QCOMPARE(text("lblRange"), QStringLiteral("Luidheidsbereik: 6,2 LU"));
@@ -50,12 +50,16 @@ private slots:
         auto *list = dlg.findChild<QTreeWidget *>("lvPlaces");
         QVERIFY(list);
         QCOMPARE(list->topLevelItemCount(), 3);
-        const QStringList times{list->topLevelItem(0)->text(0), list->topLevelItem(1)->text(0),
-                                list->topLevelItem(2)->text(0)};
-        QCOMPARE(times, (QStringList{"00:12.000", "1:02:05.500", "1:06:40.000"}));
-        QCOMPARE(list->topLevelItem(1)->text(1), QStringLiteral("Oversturing"));
-        QCOMPARE(list->topLevelItem(1)->text(2), QStringLiteral("kanaal 2"));
-        QCOMPARE(list->topLevelItem(2)->text(2), QStringLiteral("00:10"));
+        QStringList clocks, positions;
+        for (int i = 0; i < 3; ++i) {
+            clocks << list->topLevelItem(i)->text(0);
+            positions << list->topLevelItem(i)->text(1);
+        }
+        QCOMPARE(clocks, (QStringList{"23:30:12", "00:32:05", "00:36:40"}));  // past midnight
+        QCOMPARE(positions, (QStringList{"00:12.000", "1:02:05.500", "1:06:40.000"}));
+        QCOMPARE(list->topLevelItem(1)->text(2), QStringLiteral("Oversturing"));
+        QCOMPARE(list->topLevelItem(1)->text(3), QStringLiteral("kanaal 2"));
+        QCOMPARE(list->topLevelItem(2)->text(3), QStringLiteral("00:10"));
 
         QSignalSpy jumps(&dlg, &TfrmLoudness::OnJump);
         dlg.show();
