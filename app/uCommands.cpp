@@ -4,6 +4,8 @@
 #include "uAbout.h"
 #include "uAudioEngine.h"
 #include "uExport.h"
+#include "uLoudness.h"
+#include "uLoudnessView.h"
 #include "uMeta.h"
 #include "uPickRec.h"
 #include "uProgress.h"
@@ -209,9 +211,9 @@ bool TReaderCommands::Export(const TWaveSelection &ASelection)
                                                                             request.Bitrate, start, end,
                                                                             FCurrent.Id > 0 ? &FCurrent : nullptr,
                                                                             QStringLiteral("VornakReader2026"),
-                                                                            progress);
+                                                                            progress, request.TargetLufs);
                                   return FEngine->ExportRange(request.Path, request.Format, request.Bitrate, start,
-                                                              end, progress);
+                                                              end, progress, request.TargetLufs);
                               });
     } catch (...) {
         if (ShowStatus)
@@ -231,6 +233,10 @@ bool TReaderCommands::Export(const TWaveSelection &ASelection)
         if (FEngine->LastExportEndedEarly())
             done += QStringLiteral("\r\n\r\nDe opname eindigt eerder dan verwacht: er is %1 geëxporteerd.")
                         .arg(FormatDuration(FEngine->LastExportSeconds()));
+        // A normalised export whose gain was held back for the true peak says how loud it became.
+        if (request.TargetLufs < 0 && FEngine->LastExportGainLowered())
+            done += QStringLiteral("\r\n\r\nLuidheid %1 LUFS: lager gehouden om de piek onder \u22121 dBTP te houden.")
+                        .arg(DutchFigure(FEngine->LastExportLoudness()));
         FPrompt->Message(QMessageBox::Information, done);
     } else {
         QString text = QStringLiteral("De export is niet voltooid (afgebroken of mislukt).");
@@ -241,6 +247,43 @@ bool TReaderCommands::Export(const TWaveSelection &ASelection)
     }
     CloseIfRequested();
     return ok;
+}
+
+bool TReaderCommands::MeasureLoudness(const TWaveSelection &ASelection)
+{
+    if (FBusy || !FHasFile)
+        return false;
+    const double start = ASelection.IsEmpty() ? 0 : ASelection.Start;
+    const double end = ASelection.IsEmpty() ? 0 : ASelection.End;
+    TLoudnessResult result;
+    const QString path = FEngine->LoadedPath();
+    const bool ok = RunUnderProgress(QStringLiteral("Geluidsniveau meten"), QStringLiteral("Geluidsniveau meten..."),
+                                     true, [&](const TCancelProgress &AReport) {
+                                         result = MeasureFileRange(path, start, end, TLoudnessOptions{}, AReport);
+                                         return result.Error == 0 && !result.Cancelled;
+                                     });
+    if (!ok) {
+        if (result.Error != 0)
+            FPrompt->Message(QMessageBox::Warning, QStringLiteral("Het geluidsniveau kan niet worden gemeten: %1")
+                                                       .arg(AudioErrorText(result.Error)));
+        else if (ShowStatus)
+            ShowStatus(QStringLiteral("Meting afgebroken"));
+        CloseIfRequested();
+        return false;
+    }
+    TfrmLoudness dlg(FOwner);
+    // The clock times of the places count from the recording's start as the recorder stored it.
+    QDateTime recStart = QDateTime::fromString(FCurrent.RecDT, QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    if (!recStart.isValid())
+        recStart = QDateTime::fromString(FCurrent.RecDT, Qt::ISODate);
+    dlg.Setup(result, recStart);
+    QObject::connect(&dlg, &TfrmLoudness::OnJump, &dlg, [this](double ASec) {
+        if (ShowPosition)
+            ShowPosition(ASec);
+    });
+    FPrompt->Run(dlg);
+    CloseIfRequested();
+    return true;
 }
 
 bool TReaderCommands::Edit()

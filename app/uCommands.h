@@ -63,6 +63,11 @@ public:
     // operator is told either way, a completed export also on the status line, and one that holds less
     // than asked because the recording's decoding ended early with the length it holds.
     bool Export(const TWaveSelection &ASelection);
+    // Measures the loudness, peaks, clipping and silence of ASelection (the whole loaded recording when it is
+    // empty) under a cancellable progress dialog, then shows them in the measurement dialog; a double-click
+    // on a row there calls ShowPosition with its position. False while busy, without a recording, when
+    // cancelled (said on the status line) or when the file cannot be read (said to the operator).
+    bool MeasureLoudness(const TWaveSelection &ASelection);
     // Edits title and persons of the loaded recording in the catalogue. True when stored.
     bool Edit();
     // Opens the catalogue when needed and runs the search dialog. True with ARI set when one was chosen.
@@ -104,6 +109,8 @@ public:
 
     // Shows a line on the owner's status line (set by the owner).
     std::function<void(const QString &)> ShowStatus;
+    // Moves the play cursor to a position in seconds and lets the view follow (set by the owner).
+    std::function<void(double)> ShowPosition;
     // Runs once on every progress report of a load or an export, after pending events ran (tests only).
     std::function<void()> OnProgressReport;
 

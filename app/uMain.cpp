@@ -113,6 +113,12 @@ void TfrmMain::BuildMenu()
     mnuExport = mnuProgramma->addAction(QStringLiteral("Exporteren..."));
     mnuExport->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
     mnuExport->setEnabled(false);
+    mnuLoudness = mnuProgramma->addAction(QStringLiteral("Geluidsniveau meten..."));
+    mnuLoudness->setObjectName(QStringLiteral("mnuLoudness"));
+    mnuLoudness->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
+    mnuLoudness->setShortcutContext(Qt::WindowShortcut);
+    mnuLoudness->setEnabled(false);
+    connect(mnuLoudness, &QAction::triggered, this, [this] { mnuLoudnessClick(); });
     mnuEdit = mnuProgramma->addAction(QStringLiteral("Gegevens bewerken..."));
     mnuEdit->setEnabled(false);
     mnuProgramma->addSeparator();
@@ -275,6 +281,7 @@ void TfrmMain::FormCreate()
 
     FCommands = std::make_unique<TReaderCommands>(this);
     FCommands->ShowStatus = [this](const QString &AText) { SetStatus(AText); };
+    FCommands->ShowPosition = [this](double ASec) { JumpTo(ASec); };
     FCommands->ApplyListening();
     BuildPlayMenu();
 
@@ -474,6 +481,7 @@ void TfrmMain::UpdateCommands()
     FZoomIn->setEnabled(hasFile);
     FZoomSel->setEnabled(hasFile && FWave->HasSelection());
     mnuExport->setEnabled(hasFile);
+    mnuLoudness->setEnabled(hasFile);
     mnuEdit->setEnabled(hasFile);
     UpdatePlayMenu();
 }
@@ -675,6 +683,14 @@ void TfrmMain::mnuExportClick()
     FCommands->Export(selection);
 }
 
+void TfrmMain::mnuLoudnessClick()
+{
+    TWaveSelection selection;
+    if (FWave->HasSelection())
+        selection = {FWave->SelStart(), FWave->SelEnd()};
+    FCommands->MeasureLoudness(selection);
+}
+
 void TfrmMain::mnuEditClick()
 {
     if (FCommands->Edit())
@@ -869,6 +885,12 @@ void TfrmMain::SeekAbsolute(double Sec)
     FWave->SetPlayPos(Sec);
     FWave->update();
     WaveSeek(Sec);
+}
+
+void TfrmMain::JumpTo(double ASec)
+{
+    SeekAbsolute(ASec);
+    FWave->Reveal(FWave->PlayPos());
 }
 
 void TfrmMain::LoadNeighbour(int ADirection)

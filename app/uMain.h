@@ -107,6 +107,9 @@ public:
     // Menu commands.
     void mnuSearchClick();
     void mnuExportClick();
+    void mnuLoudnessClick();
+    // Moves the play cursor to ASec (seconds, clamped to the recording) and the view along when it is outside.
+    void JumpTo(double ASec);
     void mnuEditClick();
     void mnuPathsClick();
     void mnuAboutClick();
@@ -166,6 +169,7 @@ private:
     QMenu *mnuProgramma = nullptr;
     QAction *mnuSearch = nullptr;
     QAction *mnuExport = nullptr;
+    QAction *mnuLoudness = nullptr;
     QAction *mnuEdit = nullptr;
     QAction *mnuPaths = nullptr;
     QAction *mnuAbout = nullptr;

@@ -219,18 +219,18 @@ void TAudioEngine::Close()
 }
 
 bool TAudioEngine::ExportRange(const QString &ADest, TAudioFormat AFmt, int ABitrate, double AStartSec,
-                               double AEndSec, const TCancelProgress &AProgress)
+                               double AEndSec, const TCancelProgress &AProgress, double ATargetLufs)
 {
     FLastExport = TExportOutcome{};
     if (FLoadedPath.isEmpty())
         return false;
     return ExportFileRange(FLoadedPath, FDurationSec, ADest, AFmt, ABitrate, AStartSec, AEndSec, AProgress,
-                           &FLastExport);
+                           &FLastExport, TExportTargetRule::ReplaceWhenComplete, ATargetLufs);
 }
 
 bool TAudioEngine::ExportRangeWithRecord(const QString &ADest, TAudioFormat AFmt, int ABitrate, double AStartSec,
                                          double AEndSec, const TRecInfo *ARecording, const QString &AProgramName,
-                                         const TCancelProgress &AProgress)
+                                         const TCancelProgress &AProgress, double ATargetLufs)
 {
     FLastExport = TExportOutcome{};
     FLastRecordPath.clear();
@@ -246,6 +246,7 @@ bool TAudioEngine::ExportRangeWithRecord(const QString &ADest, TAudioFormat AFmt
     job.EndSec = AEndSec;
     job.Recording = ARecording;
     job.ProgramName = AProgramName;
+    job.TargetLufs = ATargetLufs;
     return ExportWithRecord(job, AProgress, &FLastExport, &FLastRecordPath);
 }
 

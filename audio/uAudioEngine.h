@@ -99,8 +99,9 @@ public:
     // as it decodes, with no silence added (a WAV header counts exactly the data written); the export then
     // still succeeds, and LastExportEndedEarly and LastExportSeconds say how much it holds.
     // An existing target is replaced only by a complete export (ExportFileRange, ReplaceWhenComplete).
+    // ATargetLufs 0 writes the samples unchanged; -23 or -16 normalises (see ExportFileRange).
     bool ExportRange(const QString &ADest, TAudioFormat AFmt, int ABitrate, double AStartSec,
-                     double AEndSec, const TCancelProgress &AProgress = {});
+                     double AEndSec, const TCancelProgress &AProgress = {}, double ATargetLufs = 0);
     // Seconds of audio the last ExportRange read through to its writer (0 before the first, and for an
     // export that wrote nothing); less than the range when it ended early or was cancelled.
     double LastExportSeconds() const { return FLastExport.Seconds; }
@@ -114,8 +115,12 @@ public:
     // names. A cancelled export keeps nothing. LastRecordPath names the record after a success.
     bool ExportRangeWithRecord(const QString &ADest, TAudioFormat AFmt, int ABitrate, double AStartSec,
                                double AEndSec, const TRecInfo *ARecording, const QString &AProgramName,
-                               const TCancelProgress &AProgress = {});
+                               const TCancelProgress &AProgress = {}, double ATargetLufs = 0);
     QString LastRecordPath() const { return FLastRecordPath; }
+    // A normalised last export: the loudness it was given (LUFS, -infinity for a silent range, NAN when not
+    // normalised) and whether the gain was held lower for the true peak.
+    double LastExportLoudness() const { return FLastExport.LoudnessLufs; }
+    bool LastExportGainLowered() const { return FLastExport.GainLowered; }
 
     bool HasOutput() const { return FHasOutput; }
     int OutputDevice() const { return FDevice; }

@@ -4,6 +4,7 @@
 #include "uDecoder.h"
 #include "uEncoder.h"
 #include "uExportLoop.h"
+#include "uLoudness.h"
 #include "uTempFile.h"
 #include "uWavWriter.h"
 
@@ -11,7 +12,9 @@
 #include <QFileInfo>
 #include <QtDebug>
 
+#include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <sys/stat.h>
@@ -30,22 +33,28 @@ bool SameFile(const QString &a, const QString &b)
 
 // A read of the export's stream that notes an early end of the decoding: the loop asks for more only while
 // the range is not complete, so no data here means the recording ended before the range did.
-std::function<qint64(char *, qint64)> ReadNoting(TDecodeStream &AStream, TExportOutcome &AOutcome)
+// AGain (linear) 1 passes the samples unchanged; any other scales them, rounded and held within 16 bits.
+std::function<qint64(char *, qint64)> ReadNoting(TDecodeStream &AStream, TExportOutcome &AOutcome, double AGain)
 {
-    return [&AStream, &AOutcome](char *buf, qint64 max) {
+    return [&AStream, &AOutcome, AGain](char *buf, qint64 max) {
         const qint64 n = AStream.Read(buf, max);
         if (n <= 0)
             AOutcome.EndedEarly = true;
+        if (n > 0 && AGain != 1.0) {
+            int16_t *s = reinterpret_cast<int16_t *>(buf);
+            for (qint64 i = 0; i < n / 2; ++i)
+                s[i] = static_cast<int16_t>(std::clamp(std::lrint(s[i] * AGain), -32768L, 32767L));
+        }
         return n;
     };
 }
 
 bool WriteWav(TDecodeStream &AStream, const QString &ADest, qint64 C, const TCancelProgress &AProgress,
-              TExportOutcome &AOutcome)
+              TExportOutcome &AOutcome, double AGain)
 {
     TWavWriter wav;
     wav.Create(ADest, AStream.SampleRate(), AStream.Channels());
-    const qint64 done = ExportReadLoop(ReadNoting(AStream, AOutcome), C, AProgress, [&](const char *data, qint64 n) {
+    const qint64 done = ExportReadLoop(ReadNoting(AStream, AOutcome, AGain), C, AProgress, [&](const char *data, qint64 n) {
         wav.Write(data, n);
         return true;
     });
@@ -55,7 +64,7 @@ bool WriteWav(TDecodeStream &AStream, const QString &ADest, qint64 C, const TCan
 }
 
 bool EncodeToFile(TDecodeStream &AStream, const QString &ADest, qint64 C, TAudioFormat AFmt, int ABitrate,
-                  const TCancelProgress &AProgress, TExportOutcome &AOutcome)
+                  const TCancelProgress &AProgress, TExportOutcome &AOutcome, double AGain)
 {
     TEncoder encoder;
     if (!encoder.Start(AFmt, EncoderOptionText(AFmt, ABitrate), AStream.SampleRate(), AStream.Channels(), ADest)) {
@@ -63,7 +72,7 @@ bool EncodeToFile(TDecodeStream &AStream, const QString &ADest, qint64 C, TAudio
         qWarning("export: %s", qUtf8Printable(AOutcome.Error));
         return false;
     }
-    const qint64 done = ExportReadLoop(ReadNoting(AStream, AOutcome), C, AProgress,
+    const qint64 done = ExportReadLoop(ReadNoting(AStream, AOutcome, AGain), C, AProgress,
                                        [&](const char *data, qint64 n) { return encoder.Feed(data, n); });
     AOutcome.Seconds = AStream.BytesToSeconds(done);
     // Stopping completes and closes the file, also after an early end; a failed write anywhere is no success.
@@ -166,7 +175,7 @@ bool Publish(TTempFile &ATemp, const TTargetPlan &APlan, const QString &ADest, b
 
 bool ExportFileRange(const QString &ASource, double ADurationSec, const QString &ADest, TAudioFormat AFmt,
                      int ABitrate, double AStartSec, double AEndSec, const TCancelProgress &AProgress,
-                     TExportOutcome *AOutcome, TExportTargetRule ARule)
+                     TExportOutcome *AOutcome, TExportTargetRule ARule, double ATargetLufs)
 {
     TExportOutcome local;
     TExportOutcome &outcome = AOutcome ? *AOutcome : local;
@@ -202,6 +211,44 @@ bool ExportFileRange(const QString &ASource, double ADurationSec, const QString 
         return false;
 
     const bool wav = AFmt == TAudioFormat::afWAV;
+    // A normalised export measures the range first; the measurement takes the first half of the progress.
+    double gain = 1.0;
+    TCancelProgress writeProgress = AProgress;
+    if (ATargetLufs < 0) {
+        bool stop = false;
+        int lastPercent = -1;
+        // Each whole percentage once, as the plain export reports them.
+        const TLoudnessResult m = MeasureFileRange(ASource, AStartSec, AEndSec >= ADurationSec ? 0 : AEndSec,
+                                                   TLoudnessOptions{}, [&](int APercent) {
+                                                       if (APercent / 2 == lastPercent)
+                                                           return true;
+                                                       lastPercent = APercent / 2;
+                                                       stop = AProgress && !AProgress(lastPercent);
+                                                       return !stop;
+                                                   });
+        if (m.Error != 0 || stop)
+            return false;
+        double gainDb = 0;
+        outcome.LoudnessLufs = m.IntegratedLufs;
+        if (std::isfinite(m.IntegratedLufs)) {
+            gainDb = ATargetLufs - m.IntegratedLufs;
+            // Lossy encoders add overshoot of their own to the true peak.
+            const double ceiling = ExportPeakCeilingDbtp - (wav ? 0.05 : 0.5);
+            if (std::isfinite(m.TruePeakDbtp) && m.TruePeakDbtp + gainDb > ceiling) {
+                gainDb = ceiling - m.TruePeakDbtp;
+                outcome.GainLowered = true;
+            }
+            outcome.LoudnessLufs = m.IntegratedLufs + gainDb;
+        }
+        gain = std::pow(10.0, gainDb / 20.0);
+        if (AProgress)
+            writeProgress = [&AProgress, lastPercent](int APercent) mutable {
+                if (50 + APercent / 2 == lastPercent)
+                    return true;
+                lastPercent = 50 + APercent / 2;
+                return AProgress(lastPercent);
+            };
+    }
     const TTargetPlan plan = PlanTarget(ADest);
     TTempFile temp;  // removed on every way out unless committed, also when the WAV writer throws
     if (!plan.Direct && !CreateTemporary(temp, plan, ADest, wav, ARule, outcome))
@@ -210,14 +257,14 @@ bool ExportFileRange(const QString &ASource, double ADurationSec, const QString 
 
     bool cancelled = false;
     TCancelProgress progress;
-    if (AProgress)
-        progress = [&AProgress, &cancelled](int APercent) {
-            const bool goOn = AProgress(APercent);
+    if (writeProgress)
+        progress = [&writeProgress, &cancelled](int APercent) {
+            const bool goOn = writeProgress(APercent);
             cancelled = cancelled || !goOn;
             return goOn;
         };
-    const bool written = wav ? WriteWav(stream, writePath, C, progress, outcome)
-                             : EncodeToFile(stream, writePath, C, AFmt, ABitrate, progress, outcome);
+    const bool written = wav ? WriteWav(stream, writePath, C, progress, outcome, gain)
+                             : EncodeToFile(stream, writePath, C, AFmt, ABitrate, progress, outcome, gain);
     if (plan.Direct)
         return written;
     return Publish(temp, plan, ADest, wav, ARule, written, cancelled, outcome);

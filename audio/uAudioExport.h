@@ -5,6 +5,7 @@
 #include "uReaderTypes.h"
 
 #include <QString>
+#include <limits>
 
 // Writes ASource, or [AStartSec, AEndSec) of it, to ADest. AStartSec <= 0 is the start; AEndSec <= 0 or at
 // or beyond ADurationSec (the source's length in seconds) is the end. Refuses (false) a target that is the
@@ -33,11 +34,22 @@ struct TExportOutcome {
     bool EndedEarly = false;  // the decoding ended before the range's end (a cancel does not set it)
     bool TargetTaken = false; // NewFileOnly: a file of the target's name appeared meanwhile; nothing kept
     QString Error;            // why an MP3, OGG or Opus export failed (a full disk names its cause); else empty
+    // A normalised export: the integrated loudness (LUFS) the written audio has by the measurement and the
+    // gain (NAN when not normalised, -infinity for a silent range, which gets no gain), and whether the gain
+    // was lowered to keep the true peak at ExportPeakCeilingDbtp.
+    double LoudnessLufs = std::numeric_limits<double>::quiet_NaN();
+    bool GainLowered = false;
 };
+// The highest true peak a normalised export leaves (dBTP).
+constexpr double ExportPeakCeilingDbtp = -1.0;
+// ATargetLufs 0 writes the samples as they are; a negative target (-23, -16) normalises: the range is measured
+// first (the first half of the progress), then written with one gain that brings its integrated loudness to
+// the target, lowered where the true peak would pass ExportPeakCeilingDbtp (lossy formats keep a margin for
+// the overshoot their encoders add).
 bool ExportFileRange(const QString &ASource, double ADurationSec, const QString &ADest, TAudioFormat AFmt,
                      int ABitrate, double AStartSec, double AEndSec, const TCancelProgress &AProgress,
                      TExportOutcome *AOutcome = nullptr,
-                     TExportTargetRule ARule = TExportTargetRule::ReplaceWhenComplete);
+                     TExportTargetRule ARule = TExportTargetRule::ReplaceWhenComplete, double ATargetLufs = 0);
 
 // The parts of the range export's temporary names (short: a target's own name may take all 255 bytes).
 inline constexpr char ExportTempPrefix[] = ".vornak-export-";

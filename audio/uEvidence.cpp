@@ -60,7 +60,9 @@ QJsonObject RecordJson(const TEvidenceExport &AJob, const TFileDigest &AClip, co
                      {"bytes", double(AClip.Bytes)},
                      {"format", QString::fromLatin1(FormatName(AJob.Format))},
                      {"bitrate_kbps", OrNull(bitrate, AJob.Bitrate)},
-                     {"seconds", AClipSeconds}};
+                     {"seconds", AClipSeconds},
+                     // The normalisation target a re-export must use too; null: samples unchanged.
+                     {"loudness_target_lufs", OrNull(AJob.TargetLufs < 0, AJob.TargetLufs)}};
     QJsonObject source{{"catalogue_id", OrNull(AJob.Recording, AJob.Recording ? AJob.Recording->Id : 0)},
                        {"file_name", QFileInfo(AJob.Source).fileName()},
                        {"path", QFileInfo(AJob.Source).absoluteFilePath()},
@@ -258,7 +260,8 @@ bool ExportWithRecord(const TEvidenceExport &AJob, const TCancelProgress &AProgr
             return goOn;
         };
     const bool written = ExportFileRange(AJob.Source, AJob.DurationSec, clip.Path(), AJob.Format, AJob.Bitrate,
-                                         AJob.StartSec, AJob.EndSec, progress, &outcome);
+                                         AJob.StartSec, AJob.EndSec, progress, &outcome,
+                                         TExportTargetRule::ReplaceWhenComplete, AJob.TargetLufs);
     hashing.join();
     if (!written || cancelled)
         return false;  // the reserved name is removed with `clip`
@@ -377,7 +380,8 @@ bool CheckEvidenceRecord(const QString &ARecordPath, const QString &ARoot, TEvid
     try {
         written = engine.ExportRange(again, format, clip.value(QLatin1String("bitrate_kbps")).toInt(128),
                                      range.value(QLatin1String("start_seconds")).toDouble(),
-                                     range.value(QLatin1String("end_seconds")).toDouble());
+                                     range.value(QLatin1String("end_seconds")).toDouble(), {},
+                                     clip.value(QLatin1String("loudness_target_lufs")).toDouble(0));
     } catch (const EReaderError &) {
         written = false;
     }

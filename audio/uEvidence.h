@@ -40,6 +40,7 @@ struct TEvidenceExport {
     int Bitrate = 128;       // kbit/s; not used for WAV
     double StartSec = 0;     // as ExportFileRange takes them
     double EndSec = 0;
+    double TargetLufs = 0;   // 0: samples unchanged; -23 or -16: normalised (as ExportFileRange takes it)
     const TRecInfo *Recording = nullptr;  // the catalogue row (borrowed); null: none known
     QString ProgramName;                  // "VornakReader2026", "vornak-tool"
 };

@@ -31,7 +31,7 @@ TfrmExport::TfrmExport(QWidget *AOwner) : QDialog(AOwner)
     setWindowTitle(QStringLiteral("Exporteren"));
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
     setFont(DialogFont());
-    setFixedSize(484, 250);
+    setFixedSize(484, 276);  // the loudness row and the record choice below the scope
 
     ChooseSaveFile = [this](const QString &startDir, const QString &name, const QString &filter,
                             const QString &suffix) {
@@ -84,6 +84,15 @@ TfrmExport::TfrmExport(QWidget *AOwner) : QDialog(AOwner)
     rbSel = new QRadioButton(QStringLiteral("Selectie"), gbScope);
     rbSel->setObjectName(QStringLiteral("rbSel"));
     rbSel->setGeometry(16, 48, 420, 17);
+    lblLoudness = new QLabel(QStringLiteral("Luidheid:"), this);
+    PlaceLabel(lblLoudness, 16, 219, 50, 15);
+    cbLoudness = new QComboBox(this);
+    cbLoudness->setObjectName(QStringLiteral("cbLoudness"));
+    cbLoudness->setGeometry(72, 215, 190, 23);
+    // The data of each entry is the target in LUFS; 0 leaves the samples as they are.
+    cbLoudness->addItem(QStringLiteral("Niet aanpassen"), 0.0);
+    cbLoudness->addItem(QStringLiteral("\u221223 LUFS (EBU R128)"), -23.0);
+    cbLoudness->addItem(QStringLiteral("\u221216 LUFS"), -16.0);
     btnOk = new QPushButton(QStringLiteral("Exporteren"), this);
     btnOk->setObjectName(QStringLiteral("btnOk"));
     btnOk->setGeometry(280, 212, 92, 30);
@@ -93,10 +102,10 @@ TfrmExport::TfrmExport(QWidget *AOwner) : QDialog(AOwner)
     btnCancel->setGeometry(380, 212, 88, 30);
     cbEvidence = new QCheckBox(QStringLiteral("Verantwoording bijvoegen"), this);
     cbEvidence->setObjectName(QStringLiteral("cbEvidence"));
-    cbEvidence->setGeometry(16, 218, 250, 19);
+    cbEvidence->setGeometry(16, 248, 250, 19);
     cbEvidence->setToolTip(QStringLiteral("Schrijft naast de export een verantwoording (.json) en een controlesom (.sha256)"));
 
-    QWidget *order[] = {cbFormat, cbBitrate, edFileName, btnBrowse, rbAll, rbSel, cbEvidence, btnOk, btnCancel};
+    QWidget *order[] = {cbFormat, cbBitrate, edFileName, btnBrowse, rbAll, rbSel, cbLoudness, cbEvidence, btnOk, btnCancel};
     for (size_t i = 1; i < std::size(order); ++i)
         setTabOrder(order[i - 1], order[i]);
 
@@ -205,6 +214,7 @@ void TfrmExport::btnOkClick()
     Request.Bitrate = ok ? bitrate : 128;
     Request.UseSelection = rbSel->isChecked();
     Request.EvidenceRecord = cbEvidence->isChecked();
+    Request.TargetLufs = cbLoudness->currentData().toDouble();
 
     const QString folder = Request.Path.left(NameStart(Request.Path));
     if (!folder.isEmpty() && !QFileInfo(folder).isDir())

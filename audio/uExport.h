@@ -23,6 +23,7 @@ struct TExportRequest {
     int Bitrate = 128;  // kbit/s, as typed (ignored for WAV)
     bool UseSelection = false;
     bool EvidenceRecord = false;  // write the export record and checksum line beside the clip
+    double TargetLufs = 0;  // 0: samples unchanged; -23 or -16: normalised to that integrated loudness
 };
 
 class TfrmExport : public QDialog {
@@ -78,6 +79,8 @@ private:
     QRadioButton *rbAll = nullptr;
     QRadioButton *rbSel = nullptr;
     QCheckBox *cbEvidence = nullptr;  // "Verantwoording bijvoegen"
+    QLabel *lblLoudness = nullptr;
+    QComboBox *cbLoudness = nullptr;
     QPushButton *btnOk = nullptr;
     QPushButton *btnCancel = nullptr;
 

@@ -729,6 +729,12 @@ void TWaveView::ZoomAbout(double AAnchor, int AX, double ALen)
         SetWindow(w);
 }
 
+void TWaveView::Reveal(double ASec)
+{
+    if (ASec < FViewStart || ASec >= FViewEnd)
+        CentreOn(ASec);
+}
+
 void TWaveView::CentreOn(double ATime)
 {
     TWaveWindow w = Window();

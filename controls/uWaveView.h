@@ -163,6 +163,8 @@ public:
     void ZoomAll();          // 0..Duration; fires OnViewChange also without data
     void ZoomToSelection();  // only with a selection
     void ClearSelection();   // fires OnSelectionChange, also when there was none
+    // Centres the view on ASec (seconds) when it lies outside the view; the zoom stays.
+    void Reveal(double ASec);
 
     // A selection exists exactly when SelStart >= 0 and SelEnd > SelStart; -1, -1 means none.
     bool HasSelection() const { return FSelStart >= 0 && FSelEnd > FSelStart; }

@@ -16,7 +16,7 @@ run_packages=(
   libgl-dev libegl-dev libxkbcommon-dev
   libavformat-dev libavcodec-dev libswresample-dev libavutil-dev
   libsqlite3-dev
-  libsoundtouch-dev libssl-dev
+  libsoundtouch-dev libssl-dev libebur128-dev
   pulseaudio pulseaudio-utils
   fonts-dejavu-core
   ffmpeg espeak-ng

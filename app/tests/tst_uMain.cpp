@@ -7,6 +7,7 @@
 #include "uAudioEngine.h"
 #include "uCalendar.h"
 #include "uExport.h"
+#include "uLoudnessView.h"
 #include "uMain.h"
 #include "uMeta.h"
 #include "uPickRec.h"
@@ -35,6 +36,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTreeWidget>
 #include <QtTest>
 
 #include <sqlite3.h>
@@ -83,6 +85,7 @@ private slots:
     void exportWholeAndSelection();
     void exportWithRecordNamesTheRowAndTheRecord();
     void exportCancelledIsNotCompleted();
+    void loudnessIsMeasuredAndARowMovesTheCursor();
     void exportRefusesTheLoadedFile();
     void editStoresTitleAndPersons();
     void editWithoutCatalogueSaysSo();
@@ -590,6 +593,41 @@ void TestMain::exportWholeAndSelection()
     const double part = double(QFileInfo(target).size() - 44) / double(whole - 44);
     const double expected = (wave->SelEnd() - wave->SelStart()) / w->Engine().DurationSec();
     QVERIFY2(qAbs(part - expected) < 0.01, qPrintable(QStringLiteral("%1 vs %2").arg(part).arg(expected)));
+}
+
+void TestMain::loudnessIsMeasuredAndARowMovesTheCursor()
+{
+    auto w = MakeMain();
+    LoadHour(*w, 10);
+    QAction *measure = Child<QAction>(*w, "mnuLoudness");
+    QVERIFY(measure->isEnabled());
+    QCOMPARE(measure->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_L));
+    TWaveView *wave = Child<TWaveView>(*w, "wave");
+    for (int i = 0; i < 4; ++i)
+        wave->ZoomIn();
+    const double target = w->Engine().DurationSec() * 0.8;
+    QVERIFY(target > wave->ViewEnd());
+    QString integrated;
+    int rows = -1;
+    FPrompt.OnRun = [&](QDialog &d) {
+        auto *dlg = qobject_cast<TfrmLoudness *>(&d);
+        if (!dlg)
+            return int(QDialog::Rejected);
+        integrated = Child<QLabel>(d, "lblIntegrated")->text();
+        rows = Child<QTreeWidget>(d, "lvPlaces")->topLevelItemCount();
+        emit dlg->OnJump(target);  // what a double-click on a row says
+        return int(QDialog::Accepted);
+    };
+    measure->trigger();
+    QCOMPARE(FPrompt.Runs, 1);
+    // The fixture is a steady tone at the lavfi sine's 1/8 amplitude (-18 dBFS), mixed to both channels.
+    QVERIFY2(integrated.startsWith(QStringLiteral("Geïntegreerde luidheid: \u2212")) && integrated.endsWith(" LUFS"),
+             qPrintable(integrated));
+    QCOMPARE(rows, 0);
+    QCOMPARE(wave->PlayPos(), target);
+    QVERIFY(wave->ViewStart() <= target && target < wave->ViewEnd());
+    QCOMPARE(Child<QLabel>(*w, "lblTime")->text(), FormatTimeMs(target));
+    QVERIFY(!w->Busy());
 }
 
 void TestMain::exportCancelledIsNotCompleted()

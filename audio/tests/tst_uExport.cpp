@@ -60,7 +60,7 @@ void TestExport::formHasListsAndLayout()
 {
     TfrmExport dlg(nullptr);
     QCOMPARE(dlg.windowTitle(), QStringLiteral("Exporteren"));
-    QCOMPARE(dlg.size(), QSize(484, 250));
+    QCOMPARE(dlg.size(), QSize(484, 276));
     QStringList formats, bitrates;
     for (int i = 0; i < dlg.findChild<QComboBox *>(QStringLiteral("cbFormat"))->count(); ++i)
         formats << dlg.findChild<QComboBox *>(QStringLiteral("cbFormat"))->itemText(i);
@@ -72,6 +72,19 @@ void TestExport::formHasListsAndLayout()
     QVERIFY(!dlg.findChild<QComboBox *>(QStringLiteral("cbFormat"))->isEditable());
     QCOMPARE(dlg.findChild<QPushButton *>(QStringLiteral("btnOk"))->geometry(), QRect(280, 212, 92, 30));
     QVERIFY(dlg.findChild<QPushButton *>(QStringLiteral("btnOk"))->isDefault());
+    // Loudness: unchanged by default; the targets carry their LUFS.
+    QCOMPARE(dlg.findChild<QLabel *>(QStringLiteral("lblLoudness"))->text(), QStringLiteral("Luidheid:"));
+    QStringList loudness;
+    QList<double> targets;
+    for (int i = 0; i < dlg.findChild<QComboBox *>(QStringLiteral("cbLoudness"))->count(); ++i) {
+        loudness << dlg.findChild<QComboBox *>(QStringLiteral("cbLoudness"))->itemText(i);
+        targets << dlg.findChild<QComboBox *>(QStringLiteral("cbLoudness"))->itemData(i).toDouble();
+    }
+    QCOMPARE(loudness, QStringList({"Niet aanpassen", "\u221223 LUFS (EBU R128)", "\u221216 LUFS"}));
+    QCOMPARE(targets, QList<double>({0, -23, -16}));
+    QCOMPARE(dlg.findChild<QComboBox *>(QStringLiteral("cbLoudness"))->currentIndex(), 0);
+    QVERIFY(!dlg.findChild<QComboBox *>(QStringLiteral("cbLoudness"))->geometry().intersects(dlg.findChild<QPushButton *>(QStringLiteral("btnOk"))->geometry()));
+    QVERIFY(!dlg.findChild<QComboBox *>(QStringLiteral("cbLoudness"))->geometry().intersects(dlg.findChild<QCheckBox *>(QStringLiteral("cbEvidence"))->geometry()));
 }
 
 void TestExport::emptyNameAndMissingFolderProposeDocumentsExportMp3()

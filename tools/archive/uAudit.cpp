@@ -5,6 +5,7 @@
 #include "uDecoder.h"
 #include "uFixity.h"
 #include "uProgressReport.h"
+#include "uLoudness.h"
 #include "uReaderData.h"
 #include "uSqlite.h"
 #include "uThreadGroup.h"
@@ -115,6 +116,8 @@ struct TDecodeJob {
     qint64 LengthBytes = 0;
     qint64 FilledBytes = 0;  // the decoder stopped before the end
     double BytesPerSec = 0;
+    const TAuditOptions *Signal = nullptr;  // measure the signal in the same pass when set
+    TLoudnessResult Measured;
 };
 
 void Decode(TDecodeJob &job, TProgressMeter &meter)
@@ -128,11 +131,20 @@ void Decode(TDecodeJob &job, TProgressMeter &meter)
     job.LengthBytes = stream.LengthBytes();
     job.BytesPerSec = double(stream.SampleRate()) * stream.BlockAlign();
     std::vector<char> buffer(DecodeReadBytes);
+    std::unique_ptr<TLoudnessMeter> signal;
+    if (job.Signal) {
+        TLoudnessOptions o;
+        o.SilenceDb = job.Signal->SilenceDb;
+        o.SilenceMinSec = job.Signal->SilenceMinSec;
+        signal = std::make_unique<TLoudnessMeter>(stream.SampleRate(), stream.Channels(), o);
+    }
     qint64 reported = 0;
     for (;;) {
         const qint64 n = stream.Read(buffer.data(), DecodeReadBytes);
         if (n <= 0)
             break;
+        if (signal)
+            signal->Feed(buffer.data(), n);
         // The file's size spread over its decoded length: progress moves with the decoding, not per file.
         const qint64 now = job.LengthBytes > 0 ? qint64(double(job.Size) * stream.PositionBytes() / job.LengthBytes) : 0;
         meter.Add(now - reported);
@@ -141,6 +153,49 @@ void Decode(TDecodeJob &job, TProgressMeter &meter)
     meter.Add(job.Size - reported);
     job.DecodeErrors = stream.DecodeErrors();
     job.FilledBytes = stream.FilledBytes();
+    if (signal)
+        job.Measured = signal->Finish();
+}
+
+// A figure in the Dutch detail texts: one decimal, decimal comma.
+QString DutchDecimal(double AValue)
+{
+    return std::isinf(AValue) ? QStringLiteral("-oneindig") : QString::number(AValue, 'f', 1).replace('.', ',');
+}
+
+// The signal findings of a measured file, in the order of TFindingKind.
+QList<TAuditFinding> SignalFindings(const TAuditOptions &AOptions, const TRecInfo &ARI, const TDecodeJob &AJob)
+{
+    QList<TAuditFinding> found;
+    const TLoudnessResult &m = AJob.Measured;
+    if (m.SilentStretchCount > 0 && !m.SilentStretches.empty()) {
+        const TSilentStretch &first = m.SilentStretches.front();
+        const double whole = m.EndSec - m.StartSec;
+        const QString detail =
+            m.SilentStretchCount == 1 && first.StartSec <= m.StartSec && first.EndSec >= m.EndSec
+                ? QStringLiteral("de hele opname is stil (%1 s onder %2 dBFS)").arg(DutchDecimal(whole), DutchDecimal(AOptions.SilenceDb))
+                : QStringLiteral("stilte: %1 keer, samen %2 s onder %3 dBFS; de eerste vanaf %4 (%5 s)")
+                      .arg(m.SilentStretchCount)
+                      .arg(DutchDecimal(m.SilentSeconds), DutchDecimal(AOptions.SilenceDb), FormatTimeMs(first.StartSec),
+                           DutchDecimal(first.EndSec - first.StartSec));
+        found.append(TAuditFinding{TFindingKind::Silent, ARI.Id, ARI.FileName, AJob.Path, detail});
+    }
+    if (m.ClipRunCount >= AOptions.ClipRuns && !m.ClipRuns.empty())
+        found.append(TAuditFinding{TFindingKind::Clipped, ARI.Id, ARI.FileName, AJob.Path,
+                                   QStringLiteral("oversturing: %1 keer; de eerste op %2 (kanaal %3)")
+                                       .arg(m.ClipRunCount)
+                                       .arg(FormatTimeMs(m.ClipRuns.front().StartSec))
+                                       .arg(m.ClipRuns.front().Channel + 1)});
+    const bool tooQuiet = !std::isnan(AOptions.LoudnessMin) && m.IntegratedLufs < AOptions.LoudnessMin;
+    const bool tooLoud = !std::isnan(AOptions.LoudnessMax) && m.IntegratedLufs > AOptions.LoudnessMax;
+    if (tooQuiet || tooLoud)
+        found.append(TAuditFinding{TFindingKind::Loudness, ARI.Id, ARI.FileName, AJob.Path,
+                                   QStringLiteral("geïntegreerde luidheid %1 LUFS, %2 %3 LUFS; hoogste kortetermijnluidheid %4 LUFS")
+                                       .arg(DutchDecimal(m.IntegratedLufs),
+                                            tooQuiet ? QStringLiteral("onder") : QStringLiteral("boven"),
+                                            DutchDecimal(tooQuiet ? AOptions.LoudnessMin : AOptions.LoudnessMax),
+                                            DutchDecimal(m.ShorttermMaxLufs))});
+    return found;
 }
 
 // Runs body(i) for i in [0, count) on `threads` threads (this one included), handing out indexes in
@@ -371,8 +426,8 @@ QList<TAuditFinding> CheckFixity(const TAuditOptions &options, const QString &ro
 
 const char *FindingKindName(TFindingKind kind)
 {
-    static const char *const names[FindingKindCount] = {"missing", "empty",  "duplicate", "undecodable",
-                                                         "duration", "orphan", "altered"};
+    static const char *const names[FindingKindCount] = {"missing", "empty",  "duplicate", "undecodable", "duration",
+                                                         "orphan",  "altered", "silent",    "clipped",     "loudness"};
     return names[static_cast<int>(kind)];
 }
 
@@ -428,7 +483,7 @@ TAuditResult RunAudit(const TAuditOptions &options, const TProgressProc &progres
     std::vector<TChecked> checked(inRange.size());
     // Without decoding the rows are the work; with it the bytes to decode, counted once they are known.
     std::unique_ptr<TProgressMeter> meter =
-        std::make_unique<TProgressMeter>(options.Decode ? TProgressProc() : progress, qint64(inRange.size()));
+        std::make_unique<TProgressMeter>((options.Decode || options.Signal) ? TProgressProc() : progress, qint64(inRange.size()));
     ParallelFor(inRange.size(), threads, 256, [&](size_t i) {
         const TRecInfo &ri = inRange[i]->Info;
         TChecked &c = checked[i];
@@ -454,7 +509,7 @@ TAuditResult RunAudit(const TAuditOptions &options, const TProgressProc &progres
     });
     result.Rows = int(checked.size());
 
-    if (options.Decode) {
+    if (options.Decode || options.Signal) {
         // Each distinct file once, however many rows name it.
         std::vector<TDecodeJob> jobs;
         std::vector<int> jobOfRow(checked.size(), -1);
@@ -467,6 +522,8 @@ TAuditResult RunAudit(const TAuditOptions &options, const TProgressProc &progres
             if (it == jobOfPath.constEnd()) {
                 it = jobOfPath.insert(checked[i].File, int(jobs.size()));
                 jobs.push_back(TDecodeJob{checked[i].File, checked[i].Size});
+                if (options.Signal)
+                    jobs.back().Signal = &options;
                 total += checked[i].Size;
             }
             jobOfRow[i] = it.value();
@@ -488,6 +545,8 @@ TAuditResult RunAudit(const TAuditOptions &options, const TProgressProc &progres
                 checked[i].Findings.append(TAuditFinding{
                     TFindingKind::Duration, ri.Id, ri.FileName, job.Path,
                     QStringLiteral("decoded=%1 duration_sec=%2").arg(Seconds(decoded)).arg(ri.DurationSec)});
+            if (options.Signal)
+                checked[i].Findings.append(SignalFindings(options, ri, job));
         }
     }
     for (const TChecked &c : checked)

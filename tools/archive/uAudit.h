@@ -8,6 +8,7 @@
 
 #include <QList>
 #include <QString>
+#include <limits>
 
 struct TAuditOptions {
     QString DbPath;
@@ -16,11 +17,21 @@ struct TAuditOptions {
     bool Decode = false;
     int Threads = 0;    // decoding workers; 0 = one per core
     QString Fixity;     // a fixity manifest (uFixity) whose files are checked too; empty = none
+    // The signal checks, measured in the decoding pass (Signal implies Decode): a silent stretch of at least
+    // SilenceMinSec below SilenceDb dBFS, at least ClipRuns clipping runs, an integrated loudness below
+    // LoudnessMin or above LoudnessMax LUFS (NAN: not checked).
+    bool Signal = false;
+    double SilenceDb = -50;
+    double SilenceMinSec = 300;
+    int ClipRuns = 10;
+    double LoudnessMin = std::numeric_limits<double>::quiet_NaN();
+    double LoudnessMax = std::numeric_limits<double>::quiet_NaN();
 };
 
-enum class TFindingKind { Missing, Empty, Duplicate, Undecodable, Duration, Orphan, Altered };
-constexpr int FindingKindCount = 7;
-// "missing", "empty", "duplicate", "undecodable", "duration", "orphan", "altered"
+// Silent, Clipped and Loudness come only from the signal checks, Altered only from a fixity manifest.
+enum class TFindingKind { Missing, Empty, Duplicate, Undecodable, Duration, Orphan, Altered, Silent, Clipped, Loudness };
+constexpr int FindingKindCount = 10;
+// "missing", "empty", "duplicate", "undecodable", "duration", "orphan", "altered", "silent", "clipped", "loudness"
 const char *FindingKindName(TFindingKind kind);
 
 struct TAuditFinding {

@@ -13,12 +13,14 @@
 #include <QRegularExpression>
 
 #include <csignal>
+#include <cmath>
 #include <cstdio>
 
 namespace {
 
 const char *const AuditUsage =
-    "audit DB ROOT [--from yyyy-mm-dd] [--to yyyy-mm-dd] [--decode] [--progress] [--fixity MANIFEST]";
+    "audit DB ROOT [--from yyyy-mm-dd] [--to yyyy-mm-dd] [--decode] [--progress] [--signal] [--silence-db D] "
+    "[--silence-min S] [--clip-runs N] [--loudness-min L] [--loudness-max L] [--fixity MANIFEST]";
 const char *const FixityUsage = "fixity DB ROOT MANIFEST [--from yyyy-mm-dd] [--to yyyy-mm-dd] [--progress]";
 const char *const ExportFoundUsage = "export-found DB ROOT OUTDIR --format wav|mp3|ogg|opus [--bitrate K] "
                                      "[--date yyyy-mm-dd] [--hour H] [--name TEXT]";
@@ -70,6 +72,27 @@ int CmdAudit(const QStringList &args)
             options.Decode = true;
         } else if (opt == QLatin1String("--progress")) {
             showProgress = true;
+        } else if (opt == QLatin1String("--signal")) {
+            options.Signal = true;
+        } else if ((opt == QLatin1String("--silence-db") || opt == QLatin1String("--silence-min")
+                    || opt == QLatin1String("--clip-runs") || opt == QLatin1String("--loudness-min")
+                    || opt == QLatin1String("--loudness-max")) && i + 1 < args.size()) {
+            bool ok = false;
+            const double v = args[++i].toDouble(&ok);
+            if (!ok || !std::isfinite(v))
+                return BadArgs(AuditUsage);
+            if (opt == QLatin1String("--silence-db") && v <= 0)
+                options.SilenceDb = v;
+            else if (opt == QLatin1String("--silence-min") && v > 0)
+                options.SilenceMinSec = v;
+            else if (opt == QLatin1String("--clip-runs") && v >= 1 && v == std::floor(v) && v < 1e9)
+                options.ClipRuns = int(v);
+            else if (opt == QLatin1String("--loudness-min"))
+                options.LoudnessMin = v;
+            else if (opt == QLatin1String("--loudness-max"))
+                options.LoudnessMax = v;
+            else
+                return BadArgs(AuditUsage);
         } else if ((opt == QLatin1String("--from") || opt == QLatin1String("--to")) && i + 1 < args.size() &&
                    IsRealDate(args[i + 1])) {
             (opt == QLatin1String("--from") ? options.From : options.To) = args[++i];
@@ -105,9 +128,17 @@ int CmdAudit(const QStringList &args)
                 .join(QLatin1Char('\t')));
     }
     QString summary = QStringLiteral("rows=%1 files=%2").arg(result.Rows).arg(result.Files);
-    for (int k = 0; k < FindingKindCount; ++k)
-        if (TFindingKind(k) != TFindingKind::Altered || !options.Fixity.isEmpty())
-            summary += QStringLiteral(" %1=%2").arg(QLatin1String(FindingKindName(TFindingKind(k)))).arg(result.Counts[k]);
+    // Kinds looked for only on request are counted only then: without --fixity and --signal the line stays
+    // as it was.
+    for (int k = 0; k < FindingKindCount; ++k) {
+        const TFindingKind kind = TFindingKind(k);
+        if (kind == TFindingKind::Altered && options.Fixity.isEmpty())
+            continue;
+        if ((kind == TFindingKind::Silent || kind == TFindingKind::Clipped || kind == TFindingKind::Loudness) &&
+            !options.Signal)
+            continue;
+        summary += QStringLiteral(" %1=%2").arg(QLatin1String(FindingKindName(kind))).arg(result.Counts[k]);
+    }
     Out(summary);
     return result.Clean() ? ExitOk : ExitFindings;
 }

@@ -1,11 +1,14 @@
-// vornak-tool sub-commands of the audio engine: the envelope of a load, the output devices, playback.
+// vornak-tool sub-commands of the audio engine: the envelope of a load, the output devices, playback, the
+// signal measurement.
 #include "commands.h"
 
 #include "uAudioEngine.h"
 #include "uEnvelope.h"
+#include "uLoudness.h"
 
 #include <QElapsedTimer>
 #include <QThread>
+#include <cmath>
 #include <cstdio>
 
 namespace {
@@ -170,5 +173,63 @@ int CmdPlay(const QStringList &args)
     }
     Out(QStringLiteral("position=%1").arg(engine.PositionSec(), 0, 'f', 3));
     engine.Stop();
+    return ExitOk;
+}
+
+namespace {
+
+// A figure with a dot as decimal sign, or -inf.
+QString Figure(double AValue, int ADecimals)
+{
+    return std::isinf(AValue) && AValue < 0 ? QStringLiteral("-inf") : QString::number(AValue, 'f', ADecimals);
+}
+
+} // namespace
+
+int CmdLoudness(const QStringList &args)
+{
+    const char *usage = "loudness FILE [--start S] [--end E] [--silence-db D] [--silence-min S]";
+    if (args.isEmpty() || args[0].startsWith(QLatin1String("--")))
+        return BadArgs(usage);
+    double startSec = 0, endSec = 0;
+    TLoudnessOptions options;
+    for (int i = 1; i < args.size(); i += 2) {
+        if (i + 1 >= args.size())
+            return BadArgs(usage);
+        bool ok = false;
+        const double v = args[i + 1].toDouble(&ok);
+        if (!ok || !std::isfinite(v))
+            return BadArgs(usage);
+        if (args[i] == QLatin1String("--start") && v >= 0)
+            startSec = v;
+        else if (args[i] == QLatin1String("--end") && v >= 0)
+            endSec = v;
+        else if (args[i] == QLatin1String("--silence-db") && v <= 0)
+            options.SilenceDb = v;
+        else if (args[i] == QLatin1String("--silence-min") && v > 0)
+            options.SilenceMinSec = v;
+        else
+            return BadArgs(usage);
+    }
+    if (endSec > 0 && endSec <= startSec)
+        return BadArgs(usage);
+    const TLoudnessResult r = MeasureFileRange(args[0], startSec, endSec, options);
+    if (r.Error != 0) {
+        std::fputs((QStringLiteral("%1: %2\n").arg(args[0], AudioErrorText(r.Error))).toUtf8().constData(), stderr);
+        return ExitError;
+    }
+    Out(QStringLiteral("integrated_lufs=") + Figure(r.IntegratedLufs, 2));
+    Out(QStringLiteral("range_lu=") + Figure(r.RangeLu, 2));
+    Out(QStringLiteral("true_peak_dbtp=") + Figure(r.TruePeakDbtp, 2));
+    Out(QStringLiteral("sample_peak_dbfs=") + Figure(r.SamplePeakDbfs, 2));
+    Out(QStringLiteral("momentary_max_lufs=") + Figure(r.MomentaryMaxLufs, 2));
+    Out(QStringLiteral("shortterm_max_lufs=") + Figure(r.ShorttermMaxLufs, 2));
+    Out(QStringLiteral("clipped_runs=%1").arg(r.ClipRunCount));
+    Out(QStringLiteral("silence_runs=%1").arg(r.SilentStretchCount));
+    Out(QStringLiteral("silence_seconds=") + Figure(r.SilentSeconds, 3));
+    for (const TSilentStretch &s : r.SilentStretches)
+        Out(QStringLiteral("silence=%1\t%2").arg(Figure(s.StartSec, 3), Figure(s.EndSec, 3)));
+    for (const TClipRun &c : r.ClipRuns)
+        Out(QStringLiteral("clip=%1\t%2").arg(Figure(c.StartSec, 3)).arg(c.Channel + 1));
     return ExitOk;
 }

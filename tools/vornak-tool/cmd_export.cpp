@@ -7,12 +7,13 @@
 #include "uReaderTypes.h"
 
 #include <QFileInfo>
+#include <cmath>
 #include <cstdio>
 
 namespace {
 
 const char *const Usage =
-    "export FILE OUT --format wav|mp3|ogg|opus [--bitrate K] [--start S] [--end E] [--record]";
+    "export FILE OUT --format wav|mp3|ogg|opus [--bitrate K] [--start S] [--end E] [--loudness -23|-16] [--record]";
 const char *const VerifyUsage = "verify RECORD.json [--root ROOT]";
 
 int BadArgs(const char *AUsage = Usage)
@@ -50,6 +51,7 @@ int CmdExport(const QStringList &args)
     int bitrate = 128;
     double startSec = 0, endSec = 0;
     bool record = false;
+    double targetLufs = 0;
     for (int i = 2; i < args.size(); i += 2) {
         if (args[i] == QLatin1String("--record")) {
             record = true;
@@ -70,6 +72,9 @@ int CmdExport(const QStringList &args)
             startSec = value.toDouble(&ok);
         } else if (key == QLatin1String("--end")) {
             endSec = value.toDouble(&ok);
+        } else if (key == QLatin1String("--loudness")) {
+            ok = value == QLatin1String("-23") || value == QLatin1String("-16");
+            targetLufs = value.toDouble();
         } else {
             ok = false;
         }
@@ -96,9 +101,16 @@ int CmdExport(const QStringList &args)
             return true;
         };
         const bool result = record ? engine.ExportRangeWithRecord(out, format, bitrate, startSec, endSec, nullptr,
-                                                                  QStringLiteral("vornak-tool"), progress)
-                                   : engine.ExportRange(out, format, bitrate, startSec, endSec, progress);
+                                                                  QStringLiteral("vornak-tool"), progress, targetLufs)
+                                   : engine.ExportRange(out, format, bitrate, startSec, endSec, progress, targetLufs);
         std::printf("result=%s\n", result ? "true" : "false");
+        // A normalised export: the loudness it was given, and whether the true peak held the gain back.
+        if (result && targetLufs < 0) {
+            const double lufs = engine.LastExportLoudness();
+            std::printf("loudness_lufs=%s\n",
+                        std::isinf(lufs) ? "-inf" : qPrintable(QString::number(lufs, 'f', 2)));
+            std::printf("gain_lowered=%s\n", engine.LastExportGainLowered() ? "true" : "false");
+        }
         // Why an encoded export failed, a full disk for one (a WAV export raises its error instead).
         if (!result && !engine.LastExportError().isEmpty())
             std::printf("detail=%s\n", EscapedField(engine.LastExportError()).toUtf8().constData());

@@ -27,6 +27,7 @@ int CmdConfig(const QStringList &args);
 int CmdEnvelope(const QStringList &args);
 int CmdDevices(const QStringList &args);
 int CmdPlay(const QStringList &args);
+int CmdLoudness(const QStringList &args);
 // range export (cmd_export.cpp)
 int CmdExport(const QStringList &args);
 // export record check (cmd_export.cpp)

@@ -9,6 +9,8 @@
 #include <QtEndian>
 #include <QtTest>
 
+#include <algorithm>
+
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -23,15 +25,16 @@ using namespace fixture;
 
 namespace {
 
-// A 440 Hz tone as 16-bit PCM WAV.
-void WriteToneWav(const QString &path, double seconds, int rate = 8000, int channels = 1)
+// A 440 Hz tone as 16-bit PCM WAV; an amplitude beyond 32767 clips, 0 is digital silence.
+void WriteToneWav(const QString &path, double seconds, int rate = 8000, int channels = 1, double amplitude = 8000)
 {
     const qint64 frames = qint64(seconds * rate);
     QByteArray data(int(frames * channels * 2), Qt::Uninitialized);
     auto *s = reinterpret_cast<qint16 *>(data.data());
     for (qint64 i = 0; i < frames; ++i)
         for (int c = 0; c < channels; ++c)
-            s[i * channels + c] = qint16(8000 * std::sin(2 * M_PI * 440 * double(i) / rate));
+            s[i * channels + c] =
+                qint16(std::clamp(amplitude * std::sin(2 * M_PI * 440 * double(i) / rate), -32768.0, 32767.0));
     QByteArray h("RIFF\0\0\0\0WAVEfmt ", 16);
     auto u32 = [&](quint32 v) { char b[4]; qToLittleEndian(v, b); h.append(b, 4); };
     auto u16 = [&](quint16 v) { char b[2]; qToLittleEndian(v, b); h.append(b, 2); };
@@ -123,7 +126,13 @@ private slots:
                          rec(5, "01092025075.wav", 5), rec(6, "01092025075.wav", 5), refused,
                          rec(8, "01092025077.ogg", 5), rec(9, "01092025078.wav", 3),
                          rec(10, "01092025079.wav", 0), rec(11, "02092025071.wav", 5, "2025-09-02"), clean,
-                         rec(13, "../02092025072.wav", 5, "2025-09-02")});
+                         rec(13, "../02092025072.wav", 5, "2025-09-02"),
+                         // The signal checks: a loud tone, a silent recording, a tone driven into clipping.
+                         rec(14, "05092025071.wav", 5, "2025-09-05"), rec(15, "05092025072.wav", 5, "2025-09-05"),
+                         rec(16, "05092025073.wav", 5, "2025-09-05")});
+        WriteToneWav(Root("2025/09/05/05092025071.wav"), 5);
+        WriteToneWav(Root("2025/09/05/05092025072.wav"), 5, 8000, 1, 0);
+        WriteToneWav(Root("2025/09/05/05092025073.wav"), 5, 8000, 1, 80000);
         WriteToneWav(FDir.filePath("stored/01092025071.wav"), 5);
         WriteToneWav(Root("2025/09/01/01092025072.wav"), 5);
         WriteBytes(Root("2025/09/01/01092025074.wav"), QByteArray());
@@ -192,13 +201,30 @@ private slots:
         QTest::addRow("whole archive")
             << QStringList{"audit", "{dir}/cat.sqlite", "{root}/"} << 4
             << QStringList{missing, empty, dup5, dup6, otherDayMissing, outsideItsFolder, orphan, otherDayOrphan,
-                           "rows=12 files=10 missing=3 empty=1 duplicate=2 undecodable=0 duration=0 orphan=2"};
+                           "rows=15 files=13 missing=3 empty=1 duplicate=2 undecodable=0 duration=0 orphan=2"};
         QTest::addRow("clean day decoded")
             << QStringList{"audit", "{dir}/cat.sqlite", "{root}", "--from", "2025-09-04", "--to", "2025-09-04", "--decode"}
             << 0 << QStringList{"rows=1 files=1 missing=0 empty=0 duplicate=0 undecodable=0 duration=0 orphan=0"};
         QTest::addRow("open end")
             << QStringList{"audit", "{dir}/cat.sqlite", "{root}", "--from", "2025-09-03"} << 4
-            << QStringList{otherDayOrphan, "rows=1 files=2 missing=0 empty=0 duplicate=0 undecodable=0 duration=0 orphan=1"};
+            << QStringList{otherDayOrphan, "rows=4 files=5 missing=0 empty=0 duplicate=0 undecodable=0 duration=0 orphan=1"};
+        const QStringList signalDay{"audit", "{dir}/cat.sqlite", "{root}", "--from", "2025-09-05", "--to", "2025-09-05"};
+        const QString file = "filename=0509202507%1.wav\tfile={root}/2025/09/05/0509202507%1.wav\tdetail=";
+        QTest::addRow("signal day decoded without --signal")
+            << signalDay + QStringList{"--decode"} << 0
+            << QStringList{"rows=3 files=3 missing=0 empty=0 duplicate=0 undecodable=0 duration=0 orphan=0"};
+        QTest::addRow("signal day with --signal")
+            << signalDay + QStringList{"--signal", "--silence-min", "2", "--loudness-max", "-20"} << 4
+            << QStringList{"finding=loudness\tid=14\t" + file.arg(1) + "geïntegreerde luidheid -1*",
+                           "finding=silent\tid=15\t" + file.arg(2) + "de hele opname is stil (5,0 s onder -50,0 dBFS)",
+                           "finding=clipped\tid=16\t" + file.arg(3) + "oversturing: 4400 keer; de eerste op 00:00.000 (kanaal 1)",
+                           "finding=loudness\tid=16\t" + file.arg(3) + "geïntegreerde luidheid *",
+                           "rows=3 files=3 missing=0 empty=0 duplicate=0 undecodable=0 duration=0 orphan=0 "
+                           "silent=1 clipped=1 loudness=2"};
+        QTest::addRow("signal day with the default minimum and no loudness bounds")
+            << signalDay + QStringList{"--signal", "--clip-runs", "100000"} << 0
+            << QStringList{"rows=3 files=3 missing=0 empty=0 duplicate=0 undecodable=0 duration=0 orphan=0 "
+                           "silent=0 clipped=0 loudness=0"};
     }
     void auditReportsEachFindingOnce()
     {

@@ -1,0 +1,362 @@
+// Signal measurement: the EBU test tones and speech against FFmpeg's own ebur128 filter, planted silence and
+// clipping found at their places, ranges, pieces that split frames, and cancel.
+#include "uAudioExport.h"
+#include "uLoudness.h"
+#include "uWavWriter.h"
+
+#include <QtTest>
+
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <cmath>
+
+namespace {
+
+bool Ffmpeg(const QStringList &AArgs)
+{
+    QProcess p;
+    p.start(QStringLiteral("ffmpeg"), QStringList{"-v", "error", "-y"} + AArgs);
+    return p.waitForFinished(120000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
+
+// FFmpeg's reading of a file: integrated loudness, loudness range and true peak from its ebur128 summary.
+struct TReference {
+    double I = 0, Lra = 0, Tp = 0;
+};
+bool FfmpegReference(const QString &APath, TReference &ARef)
+{
+    QProcess p;
+    p.start(QStringLiteral("ffmpeg"),
+            {"-hide_banner", "-nostats", "-i", APath, "-af", "ebur128=peak=true", "-f", "null", "-"});
+    if (!p.waitForFinished(120000) || p.exitCode() != 0)
+        return false;
+    const QString out = QString::fromUtf8(p.readAllStandardError());
+    const QString summary = out.mid(out.lastIndexOf(QLatin1String("Summary:")));
+    auto figure = [&summary](const char *AKey, double &AValue) {
+        const QRegularExpressionMatch m =
+            QRegularExpression(QStringLiteral("%1:\\s+(-?[0-9.]+|-inf)").arg(QLatin1String(AKey))).match(summary);
+        if (!m.hasMatch())
+            return false;
+        AValue = m.captured(1) == QLatin1String("-inf") ? -INFINITY : m.captured(1).toDouble();
+        return true;
+    };
+    return figure("I", ARef.I) && figure("LRA", ARef.Lra) && figure("Peak", ARef.Tp);
+}
+
+// A 1 kHz stereo sine at 48 kHz, the same in both channels, whose peak level steps through (dBFS, seconds)
+// pairs, as 16-bit WAV.
+QString SineSteps(const QString &ADir, const QString &AName, const QVector<QPair<double, double>> &ASteps)
+{
+    double until = 0;
+    QString amp;
+    for (const auto &step : ASteps) {
+        until += step.second;
+        amp += QStringLiteral("if(lt(t\\,%1)\\,%2\\,").arg(until).arg(std::pow(10.0, step.first / 20.0), 0, 'g', 17);
+    }
+    amp += QLatin1Char('0') + QString(ASteps.size(), QLatin1Char(')'));
+    const QString one = QStringLiteral("%1*sin(2*PI*1000*t)").arg(amp);
+    const QString path = ADir + QLatin1Char('/') + AName;
+    if (!Ffmpeg({"-f", "lavfi", "-i", QStringLiteral("aevalsrc=exprs='%1|%1':s=48000:d=%2").arg(one).arg(until),
+                 "-c:a", "pcm_s16le", path}))
+        return {};
+    return path;
+}
+
+void WritePcm(const QString &APath, int ARate, int AChannels, const std::vector<int16_t> &APcm)
+{
+    TWavWriter w;
+    w.Create(APath, ARate, AChannels);
+    w.Write(APcm.data(), static_cast<qint64>(APcm.size() * 2));
+    w.Finish();
+}
+
+} // namespace
+
+class TestuLoudness : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void ebuTonesAndSpeechReadAsFfmpegReadsThem_data();
+    void ebuTonesAndSpeechReadAsFfmpegReadsThem();
+    void plantedGapIsTheOneSilentStretch_data();
+    void plantedGapIsTheOneSilentStretch();
+    void clippingRunsAreFoundAtTheirPlacesWhateverThePieces();
+    void rangeReportsRecordingTimesAndCancelStops();
+    void unreadableFileIsAnError();
+    void normalisedExportReadsItsTargetAgain_data();
+    void normalisedExportReadsItsTargetAgain();
+    void toolPrintsTheFiguresAndTheStretches_data();
+    void toolPrintsTheFiguresAndTheStretches();
+
+private:
+    QTemporaryDir FDir;
+};
+
+void TestuLoudness::initTestCase()
+{
+    QVERIFY(FDir.isValid());
+}
+
+void TestuLoudness::ebuTonesAndSpeechReadAsFfmpegReadsThem_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<double>("expected");  // NAN: only against FFmpeg
+    const QString d = FDir.path();
+    QTest::addRow("sine -23 dBFS") << SineSteps(d, "a.wav", {{-23, 20}}) << -23.0;
+    QTest::addRow("sine -33 dBFS") << SineSteps(d, "b.wav", {{-33, 20}}) << -33.0;
+    QTest::addRow("-36/-23/-36 dBFS") << SineSteps(d, "c.wav", {{-36, 10}, {-23, 60}, {-36, 10}}) << -23.0;
+    QTest::addRow("-26/-20/-26 dBFS") << SineSteps(d, "e.wav", {{-26, 20}, {-20, 20.1}, {-26, 20}}) << -23.0;
+    // Speech with pauses, long enough for a loudness range of its own.
+    const QString speech = d + "/speech.wav";
+    QVERIFY(QProcess::execute("espeak-ng", {"-v", "nl", "-s", "150", "-w", d + "/raw.wav",
+                                            QString("Goedemorgen, dit is het nieuws van negen uur. Het regent vandaag "
+                                                    "in het hele land, morgen wordt het droog en zonnig. ")
+                                                .repeated(4)}) == 0);
+    QVERIFY(Ffmpeg({"-i", d + "/raw.wav", "-af", "aresample=48000", "-ac", "2", "-c:a", "pcm_s16le",
+                    speech}));
+    QTest::addRow("speech") << speech << double(NAN);
+}
+
+void TestuLoudness::ebuTonesAndSpeechReadAsFfmpegReadsThem()
+{
+    QFETCH(QString, path);
+    QFETCH(double, expected);
+    QVERIFY2(!path.isEmpty(), "the ffmpeg program must make the fixture");
+    const TLoudnessResult r = MeasureFileRange(path, 0, 0, {});
+    QCOMPARE(r.Error, 0);
+    if (!std::isnan(expected))
+        QVERIFY2(std::fabs(r.IntegratedLufs - expected) <= 0.1, qPrintable(QString::number(r.IntegratedLufs)));
+    TReference ref;
+    QVERIFY(FfmpegReference(path, ref));
+    QVERIFY2(std::fabs(r.IntegratedLufs - ref.I) <= 0.1,
+             qPrintable(QStringLiteral("%1 vs %2").arg(r.IntegratedLufs).arg(ref.I)));
+    QVERIFY2(std::fabs(r.RangeLu - ref.Lra) <= 0.3, qPrintable(QStringLiteral("%1 vs %2").arg(r.RangeLu).arg(ref.Lra)));
+    QVERIFY2(std::fabs(r.TruePeakDbtp - ref.Tp) <= 0.3,
+             qPrintable(QStringLiteral("%1 vs %2").arg(r.TruePeakDbtp).arg(ref.Tp)));
+    QVERIFY(r.SamplePeakDbfs <= r.TruePeakDbtp + 0.01);
+    QVERIFY2(r.MomentaryMaxLufs >= r.ShorttermMaxLufs - 0.05 && r.ShorttermMaxLufs >= r.IntegratedLufs - 0.05,
+             qPrintable(QStringLiteral("M %1 S %2 I %3").arg(r.MomentaryMaxLufs).arg(r.ShorttermMaxLufs).arg(r.IntegratedLufs)));
+    QCOMPARE(r.ClipRunCount, qint64(0));
+}
+
+void TestuLoudness::plantedGapIsTheOneSilentStretch_data()
+{
+    QTest::addColumn<double>("minSec");
+    QTest::addColumn<int>("stretches");
+    QTest::addRow("gap longer than the minimum") << 2.0 << 1;
+    QTest::addRow("gap exactly the minimum") << 5.0 << 1;
+    QTest::addRow("gap shorter than the minimum") << 5.5 << 0;
+}
+
+void TestuLoudness::plantedGapIsTheOneSilentStretch()
+{
+    QFETCH(double, minSec);
+    QFETCH(int, stretches);
+    // 3 s of a -20 dBFS tone, 5 s of noise at about -60 dBFS, 3 s of the tone, at 8 kHz mono.
+    const int rate = 8000;
+    std::vector<int16_t> pcm;
+    uint32_t seed = 7;
+    for (int i = 0; i < rate * 11; ++i) {
+        const double t = double(i) / rate;
+        seed = seed * 1664525u + 1013904223u;
+        const bool gap = i >= rate * 3 && i < rate * 8;
+        pcm.push_back(gap ? int16_t(int((seed >> 16) % 61) - 30)
+                          : int16_t(std::lrint(3277 * std::sin(2 * M_PI * 440 * t))));
+    }
+    const QString path = FDir.filePath("gap.wav");
+    WritePcm(path, rate, 1, pcm);
+    TLoudnessOptions o;
+    o.SilenceMinSec = minSec;
+    const TLoudnessResult r = MeasureFileRange(path, 0, 0, o);
+    QCOMPARE(r.SilentStretchCount, qint64(stretches));
+    QCOMPARE(int(r.SilentStretches.size()), stretches);
+    if (stretches) {
+        // The tone's zero crossings around the gap are quiet too: at most one sample either side.
+        QVERIFY(std::fabs(r.SilentStretches[0].StartSec - 3.0) <= 1.5 / rate);
+        QVERIFY(std::fabs(r.SilentStretches[0].EndSec - 8.0) <= 1.5 / rate);
+        QVERIFY(std::fabs(r.SilentSeconds - 5.0) <= 2.0 / rate);
+    }
+}
+
+void TestuLoudness::clippingRunsAreFoundAtTheirPlacesWhateverThePieces()
+{
+    // A stereo 1 kHz tone at 0.9 full scale, driven four times harder for 10 ms at 1.25 s in the left and at
+    // 2.5 s in the right channel: each half period there clips for more than three samples. A run of only
+    // two full-scale samples at 0.5 s is no clipping.
+    const int rate = 48000;
+    std::vector<int16_t> pcm;
+    for (int i = 0; i < rate * 3; ++i) {
+        const double t = double(i) / rate;
+        for (int c = 0; c < 2; ++c) {
+            const double at = c == 0 ? 1.25 : 2.5;
+            const double drive = t >= at && t < at + 0.01 ? 4.0 : 1.0;
+            const double v = std::clamp(0.9 * drive * std::sin(2 * M_PI * 1000 * t), -1.0, 1.0);
+            pcm.push_back(int16_t(std::clamp(std::lrint(v * 32768), -32768L, 32767L)));
+        }
+    }
+    pcm[size_t(rate / 2) * 2] = pcm[size_t(rate / 2 + 1) * 2] = 32767;
+    // Pieces of one sample, of an odd number of samples (frames split) and larger than a 100 ms block.
+    for (qint64 piece : {qint64(1), qint64(4099), qint64(131072)}) {
+        TLoudnessMeter meter(rate, 2, {});
+        const char *bytes = reinterpret_cast<const char *>(pcm.data());
+        const qint64 total = qint64(pcm.size() * 2);
+        for (qint64 at = 0; at < total; at += piece * 2)
+            meter.Feed(bytes + at, std::min(piece * 2, total - at));
+        const TLoudnessResult r = meter.Finish();
+        QCOMPARE(r.ClipRunCount, qint64(40));  // 10 periods, a positive and a negative run each, per place
+        QCOMPARE(r.ClipRuns.front().Channel, 0);
+        QVERIFY(r.ClipRuns.front().StartSec >= 1.25 && r.ClipRuns.front().StartSec < 1.2505);
+        QCOMPARE(r.ClipRuns.back().Channel, 1);
+        QVERIFY(r.ClipRuns.back().StartSec >= 2.509 && r.ClipRuns.back().StartSec < 2.51);
+        QCOMPARE(r.ClipRuns[20].Channel, 1);
+        QVERIFY(r.ClipRuns[20].StartSec >= 2.5 && r.ClipRuns[20].StartSec < 2.5005);
+        QCOMPARE(r.SamplePeakDbfs, 0.0);
+        QVERIFY(r.TruePeakDbtp > 0.0);
+    }
+}
+
+void TestuLoudness::rangeReportsRecordingTimesAndCancelStops()
+{
+    // 4 s of tone, 3 s of digital silence, 3 s of tone at 8 kHz stereo.
+    const int rate = 8000;
+    std::vector<int16_t> pcm;
+    for (int i = 0; i < rate * 10; ++i) {
+        const bool gap = i >= rate * 4 && i < rate * 7;
+        const int16_t v = gap ? 0 : int16_t(std::lrint(8000 * std::sin(2 * M_PI * 300.0 * i / rate)));
+        pcm.push_back(v);
+        pcm.push_back(v);
+    }
+    const QString path = FDir.filePath("range.wav");
+    WritePcm(path, rate, 2, pcm);
+
+    QVector<int> reports;
+    const TLoudnessResult r = MeasureFileRange(path, 3.0, 8.0, {}, [&reports](int APercent) {
+        reports << APercent;
+        return true;
+    });
+    QCOMPARE(r.StartSec, 3.0);
+    QCOMPARE(r.EndSec, 8.0);
+    QCOMPARE(r.SilentStretchCount, qint64(1));
+    QVERIFY(std::fabs(r.SilentStretches[0].StartSec - 4.0) <= 1.0 / rate);
+    QVERIFY(std::fabs(r.SilentStretches[0].EndSec - 7.0) <= 1.0 / rate);
+    QCOMPARE(reports.last(), 100);
+
+    const TLoudnessResult silent = MeasureFileRange(path, 4.5, 6.5, {});
+    QVERIFY(std::isinf(silent.IntegratedLufs) && silent.IntegratedLufs < 0);
+    QVERIFY(std::isinf(silent.TruePeakDbtp) && std::isinf(silent.SamplePeakDbfs));
+    QCOMPARE(silent.SilentSeconds, 2.0);
+
+    const TLoudnessResult cancelled = MeasureFileRange(path, 0, 0, {}, [](int) { return false; });
+    QVERIFY(cancelled.Cancelled);
+    QVERIFY(cancelled.EndSec < 10.0);
+}
+
+void TestuLoudness::unreadableFileIsAnError()
+{
+    const QString path = FDir.filePath("noise.mp3");
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(QByteArray(4096, 'x'));
+    f.close();
+    QVERIFY(MeasureFileRange(path, 0, 0, {}).Error != 0);
+    QVERIFY(MeasureFileRange(FDir.filePath("missing.wav"), 0, 0, {}).Error != 0);
+}
+
+void TestuLoudness::normalisedExportReadsItsTargetAgain_data()
+{
+    QTest::addColumn<int>("format");
+    QTest::addColumn<double>("target");
+    QTest::addColumn<bool>("peaky");  // short full-scale clicks: the true peak must hold the gain back
+    for (int f = 0; f < AudioFormatCount; ++f)
+        for (double target : {-23.0, -16.0})
+            QTest::addRow("%s at %g", FormatNames[f], target) << f << target << false;
+    QTest::addRow("wav with clicks") << int(TAudioFormat::afWAV) << -16.0 << true;
+    QTest::addRow("mp3 with clicks") << int(TAudioFormat::afMP3) << -16.0 << true;
+}
+
+void TestuLoudness::normalisedExportReadsItsTargetAgain()
+{
+    QFETCH(int, format);
+    QFETCH(double, target);
+    QFETCH(bool, peaky);
+    // 20 s of two tones (about -26 LUFS); with clicks, a 1 ms burst near full scale every 2 s.
+    const QString src = FDir.filePath(peaky ? "clicks.wav" : "tones.wav");
+    const QString clicks = peaky ? "+0.85*lt(mod(t\\,2)\\,0.001)*sin(2*PI*2000*t)" : "";
+    if (!QFile::exists(src))
+        QVERIFY(Ffmpeg({"-f", "lavfi", "-i",
+                        QStringLiteral("aevalsrc=exprs='0.1*sin(2*PI*1000*t)+0.05*sin(2*PI*3100*t)%1|"
+                                       "0.1*sin(2*PI*700*t)%1':s=44100:d=20").arg(clicks),
+                        "-c:a", "pcm_s16le", src}));
+    const auto fmt = static_cast<TAudioFormat>(format);
+    const QString out = FDir.filePath(QStringLiteral("norm%1.%2").arg(QTest::currentDataTag()).arg(FormatNames[format]))
+                            .replace(' ', '_');
+    QVector<int> reports;
+    TExportOutcome outcome;
+    QVERIFY(ExportFileRange(src, 20.0, out, fmt, 128, 0, 0, [&reports](int APercent) {
+        reports << APercent;
+        return true;
+    }, &outcome, TExportTargetRule::ReplaceWhenComplete, target));
+    QVERIFY(std::adjacent_find(reports.begin(), reports.end(), std::greater_equal<int>()) == reports.end());
+    QCOMPARE(reports.last(), 100);
+    const TLoudnessResult again = MeasureFileRange(out, 0, 0, {});
+    QCOMPARE(again.Error, 0);
+    QVERIFY2(again.TruePeakDbtp <= ExportPeakCeilingDbtp, qPrintable(QString::number(again.TruePeakDbtp)));
+    QCOMPARE(outcome.GainLowered, peaky);
+    const double expected = peaky ? outcome.LoudnessLufs : target;
+    if (peaky)
+        QVERIFY(outcome.LoudnessLufs < target - 0.5);
+    QVERIFY2(std::fabs(again.IntegratedLufs - expected) <= 0.5,
+             qPrintable(QStringLiteral("%1 for %2").arg(again.IntegratedLufs).arg(expected)));
+}
+
+void TestuLoudness::toolPrintsTheFiguresAndTheStretches_data()
+{
+    QTest::addColumn<QStringList>("args");  // after the file
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("out");
+    // The file: 2 s of a -6 dBFS stereo tone, 3 s of digital silence, 3 s of the tone.
+    const QString head = "range_lu=4.70\ntrue_peak_dbtp=-6.02\nsample_peak_dbfs=-6.02\nmomentary_max_lufs=-6.01\n"
+                         "shortterm_max_lufs=-6.01\nclipped_runs=0\n";
+    QTest::addRow("whole file") << QStringList{} << 0
+                                << "integrated_lufs=-6.32\n" + head + "silence_runs=1\nsilence_seconds=3.000\n"
+                                   "silence=2.000\t5.000\n";
+    QTest::addRow("silent range") << QStringList{"--start", "2.5", "--end", "4.5"} << 0
+                                  << "integrated_lufs=-inf\nrange_lu=0.00\ntrue_peak_dbtp=-inf\n"
+                                     "sample_peak_dbfs=-inf\nmomentary_max_lufs=-inf\nshortterm_max_lufs=-inf\n"
+                                     "clipped_runs=0\nsilence_runs=1\nsilence_seconds=2.000\nsilence=2.500\t4.500\n";
+    QTest::addRow("minimum longer than the gap") << QStringList{"--silence-min", "3.5"} << 0
+                                                 << "integrated_lufs=-6.32\n" + head
+                                                        + "silence_runs=0\nsilence_seconds=0.000\n";
+    QTest::addRow("end before start") << QStringList{"--start", "3", "--end", "2"} << 2 << "";
+    QTest::addRow("level no number") << QStringList{"--silence-db", "x"} << 2 << "";
+    QTest::addRow("level above full scale") << QStringList{"--silence-db", "3"} << 2 << "";
+    QTest::addRow("unknown option") << QStringList{"--loud", "1"} << 2 << "";
+    QTest::addRow("missing file") << QStringList{"missing"} << 1 << "";
+}
+
+void TestuLoudness::toolPrintsTheFiguresAndTheStretches()
+{
+    QFETCH(QStringList, args);
+    QFETCH(int, code);
+    QFETCH(QString, out);
+    const QString path = FDir.filePath("tool.wav");
+    if (!QFile::exists(path))
+        QVERIFY(Ffmpeg({"-f", "lavfi", "-i",
+                        "aevalsrc=exprs='0.5*sin(2*PI*1000*t)*not(between(t\\,2\\,5))|"
+                        "0.5*sin(2*PI*1000*t)*not(between(t\\,2\\,5))':s=48000:d=8",
+                        "-c:a", "pcm_s16le", path}));
+    QStringList all{"loudness", path};
+    if (args.value(0) == QLatin1String("missing"))
+        all = QStringList{"loudness", FDir.filePath("missing.wav")};
+    else
+        all += args;
+    QProcess p;
+    p.start(qEnvironmentVariable("VORNAK_TOOL"), all);
+    QVERIFY(p.waitForFinished(60000));
+    QCOMPARE(p.exitCode(), code);
+    QCOMPARE(QString::fromUtf8(p.readAllStandardOutput()), out);
+}
+
+QTEST_GUILESS_MAIN(TestuLoudness)
+#include "tst_uLoudness.moc"

@@ -1,0 +1,260 @@
+// Signal measurement of a recording range: libebur128 for loudness and true peak, our own scan for the rest.
+#include "uLoudness.h"
+
+#include "uDecoder.h"
+#include "uExportLoop.h"
+
+#include <ebur128.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+namespace {
+
+struct TEburCloser {
+    void operator()(ebur128_state *AState) const { ebur128_destroy(&AState); }
+};
+using TEburState = std::unique_ptr<ebur128_state, TEburCloser>;
+
+constexpr double MinusInf = -std::numeric_limits<double>::infinity();
+
+double ToDb(double ALinear)
+{
+    return ALinear > 0 ? 20.0 * std::log10(ALinear) : MinusInf;
+}
+
+// A loudness figure of libebur128: it answers -HUGE_VAL for silence; anything not finite is -infinity.
+template <class TQuery>
+double Lufs(ebur128_state *AState, TQuery AQuery)
+{
+    double v = 0;
+    return AQuery(AState, &v) == EBUR128_SUCCESS && std::isfinite(v) ? v : MinusInf;
+}
+
+} // namespace
+
+struct TLoudnessMeter::Impl {
+    int Rate = 0;
+    int Channels = 0;
+    double StartSec = 0;
+    TEburState State;
+    // Frames gather into blocks of 100 ms: the cadence at which momentary and short-term loudness are read.
+    qint64 BlockFrames = 1;
+    std::vector<int16_t> Block;
+    size_t BlockFill = 0;
+    qint64 Frames = 0;  // frames processed (whole blocks handed on)
+    int SilenceLimit = 0;  // a sample is quiet when its magnitude is at most this
+    qint64 SilenceMinFrames = 1;
+    qint64 QuietStart = -1;  // first frame of the quiet stretch under way, -1 when none
+    std::vector<int> ClipRun;  // full-scale samples in a row, per channel
+    // Energies of the last 30 blocks of 100 ms (a ring): the momentary window is the last 4, the short-term
+    // window all 30. Asking libebur128 for those windows each time reads 0.4 s and 3 s of samples per 100 ms.
+    double BlockEnergy[30] = {};
+    int BlockCount = 0;  // whole blocks seen (the ring holds the last min(30, BlockCount))
+    double MomentaryMax = MinusInf;
+    double ShorttermMax = MinusInf;
+    int SamplePeak = 0;  // largest magnitude, 32768 for -32768
+    TLoudnessResult R;
+
+    double Sec(qint64 AFrame) const { return StartSec + static_cast<double>(AFrame) / Rate; }
+
+    void EndQuiet(qint64 AEnd)
+    {
+        if (QuietStart >= 0 && AEnd - QuietStart >= SilenceMinFrames) {
+            ++R.SilentStretchCount;
+            R.SilentSeconds += static_cast<double>(AEnd - QuietStart) / Rate;
+            if (R.SilentStretches.size() < static_cast<size_t>(MaxListedRuns))
+                R.SilentStretches.push_back({Sec(QuietStart), Sec(AEnd)});
+        }
+        QuietStart = -1;
+    }
+
+    // Clipping and silence of whole frames, then the same frames to libebur128.
+    void Process(const int16_t *AS, qint64 AFrames)
+    {
+        const int ch = Channels;
+        for (qint64 f = 0; f < AFrames; ++f) {
+            const int16_t *frame = AS + f * ch;
+            bool quiet = true;
+            for (int c = 0; c < ch; ++c) {
+                const int s = frame[c];
+                const int mag = s < 0 ? -s : s;
+                quiet = quiet && mag <= SilenceLimit;
+                if (mag > SamplePeak)
+                    SamplePeak = mag;
+                if (s == 32767 || s == -32768) {
+                    if (++ClipRun[c] == ClipRunMinSamples) {
+                        ++R.ClipRunCount;
+                        if (R.ClipRuns.size() < static_cast<size_t>(MaxListedRuns))
+                            R.ClipRuns.push_back({Sec(Frames + f - (ClipRunMinSamples - 1)), c});
+                    }
+                } else {
+                    ClipRun[c] = 0;
+                }
+            }
+            if (quiet) {
+                if (QuietStart < 0)
+                    QuietStart = Frames + f;
+            } else if (QuietStart >= 0) {
+                EndQuiet(Frames + f);
+            }
+        }
+        ebur128_add_frames_short(State.get(), AS, static_cast<size_t>(AFrames));
+        Frames += AFrames;
+        if (AFrames != BlockFrames)
+            return;  // the tail of the range: no whole block
+        // The block's energy from its K-weighted loudness over exactly its own 100 ms.
+        double v = 0;
+        const double energy = ebur128_loudness_window(State.get(), 100, &v) == EBUR128_SUCCESS && std::isfinite(v)
+                                  ? std::pow(10.0, (v + 0.691) / 10.0)
+                                  : 0.0;
+        BlockEnergy[BlockCount % 30] = energy;
+        ++BlockCount;
+        auto loudness = [this](int ABlocks) {
+            double sum = 0;
+            for (int i = 1; i <= ABlocks; ++i)
+                sum += BlockEnergy[(BlockCount - i) % 30];
+            return sum > 0 ? -0.691 + 10.0 * std::log10(sum / ABlocks) : MinusInf;
+        };
+        if (BlockCount >= 4)
+            MomentaryMax = std::max(MomentaryMax, loudness(4));
+        if (BlockCount >= 30)
+            ShorttermMax = std::max(ShorttermMax, loudness(30));
+    }
+};
+
+TLoudnessMeter::TLoudnessMeter(int ASampleRate, int AChannels, const TLoudnessOptions &AOptions, double AStartSec)
+    : d(std::make_unique<Impl>())
+{
+    d->Rate = ASampleRate;
+    d->Channels = AChannels;
+    d->StartSec = AStartSec;
+    d->R.SampleRate = ASampleRate;
+    d->R.Channels = AChannels;
+    d->R.StartSec = AStartSec;
+    d->R.EndSec = AStartSec;
+    if (ASampleRate <= 0 || AChannels <= 0)
+        return;
+    d->State.reset(ebur128_init(static_cast<unsigned>(AChannels), static_cast<unsigned long>(ASampleRate),
+                                EBUR128_MODE_M | EBUR128_MODE_S | EBUR128_MODE_I | EBUR128_MODE_LRA
+                                    | EBUR128_MODE_SAMPLE_PEAK | EBUR128_MODE_TRUE_PEAK | EBUR128_MODE_HISTOGRAM));
+    d->BlockFrames = std::max<qint64>(1, ASampleRate / 10);
+    d->Block.resize(static_cast<size_t>(d->BlockFrames * AChannels));
+    d->ClipRun.assign(static_cast<size_t>(AChannels), 0);
+    const double limit = 32768.0 * std::pow(10.0, AOptions.SilenceDb / 20.0);
+    // Quieter than the limit: magnitudes strictly below it.
+    d->SilenceLimit = static_cast<int>(std::min(32768.0, std::ceil(limit) - 1));
+    d->SilenceMinFrames = std::max<qint64>(1, std::llround(AOptions.SilenceMinSec * ASampleRate));
+}
+
+TLoudnessMeter::~TLoudnessMeter() = default;
+
+bool TLoudnessMeter::IsValid() const
+{
+    return d->State != nullptr;
+}
+
+void TLoudnessMeter::Feed(const void *AData, qint64 ABytes)
+{
+    if (!d->State)
+        return;
+    const int16_t *s = static_cast<const int16_t *>(AData);
+    qint64 samples = ABytes / 2;
+    const size_t blockSamples = d->Block.size();
+    // Whole blocks straight from the caller's buffer when nothing is pending.
+    while (samples > 0) {
+        if (d->BlockFill == 0 && static_cast<size_t>(samples) >= blockSamples) {
+            d->Process(s, d->BlockFrames);
+            s += blockSamples;
+            samples -= static_cast<qint64>(blockSamples);
+            continue;
+        }
+        const size_t take = std::min(blockSamples - d->BlockFill, static_cast<size_t>(samples));
+        std::memcpy(d->Block.data() + d->BlockFill, s, take * 2);
+        d->BlockFill += take;
+        s += take;
+        samples -= static_cast<qint64>(take);
+        if (d->BlockFill == blockSamples) {
+            d->Process(d->Block.data(), d->BlockFrames);
+            d->BlockFill = 0;
+        }
+    }
+}
+
+TLoudnessResult TLoudnessMeter::Finish()
+{
+    Impl &m = *d;
+    TLoudnessResult &r = m.R;
+    r.IntegratedLufs = r.RangeLu = r.MomentaryMaxLufs = r.ShorttermMaxLufs = MinusInf;
+    r.TruePeakDbtp = r.SamplePeakDbfs = MinusInf;
+    if (!m.State)
+        return r;
+    const qint64 tailFrames = static_cast<qint64>(m.BlockFill) / m.Channels;  // a partial last frame is dropped
+    if (tailFrames > 0)
+        m.Process(m.Block.data(), tailFrames);
+    m.BlockFill = 0;
+    m.EndQuiet(m.Frames);
+    r.EndSec = m.Sec(m.Frames);
+    double v = 0;
+    r.IntegratedLufs = Lufs(m.State.get(), ebur128_loudness_global);
+    r.RangeLu = ebur128_loudness_range(m.State.get(), &v) == EBUR128_SUCCESS && std::isfinite(v) ? v : 0;
+    r.MomentaryMaxLufs = m.MomentaryMax;
+    r.ShorttermMaxLufs = m.ShorttermMax;
+    double truePeak = 0;
+    for (int c = 0; c < m.Channels; ++c)
+        if (ebur128_true_peak(m.State.get(), static_cast<unsigned>(c), &v) == EBUR128_SUCCESS)
+            truePeak = std::max(truePeak, v);
+    r.TruePeakDbtp = ToDb(truePeak);
+    r.SamplePeakDbfs = ToDb(m.SamplePeak / 32768.0);
+    return r;
+}
+
+TLoudnessResult MeasureFileRange(const QString &APath, double AStartSec, double AEndSec,
+                                 const TLoudnessOptions &AOptions, const TCancelProgress &AProgress)
+{
+    TDecodeStream stream;
+    if (!stream.Open(APath)) {
+        TLoudnessResult r;
+        r.Error = stream.LastError() ? stream.LastError() : aeFileOpen;
+        return r;
+    }
+    // A damaged recording is measured as far as it decodes: a made-up silent tail would read as dead air.
+    stream.SetPadToLength(false);
+    const qint64 B = stream.BlockAlign();
+    const qint64 T = stream.LengthBytes();
+    qint64 start = AStartSec <= 0 ? 0 : stream.SecondsToBytes(AStartSec) / B * B;
+    qint64 end = AEndSec <= 0 ? T : stream.SecondsToBytes(AEndSec) / B * B;
+    end = std::min(end, T);
+    start = std::min(start, end);
+    TLoudnessMeter meter(stream.SampleRate(), stream.Channels(), AOptions, stream.BytesToSeconds(start));
+    if (!meter.IsValid()) {
+        TLoudnessResult r = meter.Finish();
+        r.Error = aeFileForm;
+        return r;
+    }
+    if (start > 0 && end > start && !stream.SeekBytes(start)) {
+        TLoudnessResult r = meter.Finish();
+        r.Error = aeFileForm;
+        return r;
+    }
+    bool cancelled = false;
+    if (end > start) {
+        TCancelProgress progress;
+        if (AProgress)
+            progress = [&AProgress, &cancelled](int APercent) {
+                const bool goOn = AProgress(APercent);
+                cancelled = cancelled || !goOn;
+                return goOn;
+            };
+        ExportReadLoop([&stream](char *ABuf, qint64 AMax) { return stream.Read(ABuf, AMax); }, end - start, progress,
+                       [&meter](const char *AData, qint64 AN) {
+                           meter.Feed(AData, AN);
+                           return true;
+                       });
+    }
+    TLoudnessResult r = meter.Finish();
+    r.Cancelled = cancelled;
+    return r;
+}
