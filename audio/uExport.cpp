@@ -85,6 +85,7 @@ TfrmExport::TfrmExport(QWidget *AOwner) : QDialog(AOwner)
     rbSel->setObjectName(QStringLiteral("rbSel"));
     rbSel->setGeometry(16, 48, 420, 17);
     lblLoudness = new QLabel(QStringLiteral("Luidheid:"), this);
+    lblLoudness->setObjectName(QStringLiteral("lblLoudness"));
     PlaceLabel(lblLoudness, 16, 219, 50, 15);
     cbLoudness = new QComboBox(this);
     cbLoudness->setObjectName(QStringLiteral("cbLoudness"));

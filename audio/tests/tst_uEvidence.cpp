@@ -127,7 +127,9 @@ private slots:
                                                         "recording", "source", "user"}));
 
         const QJsonObject c = rec["clip"].toObject();
-        QCOMPARE(QStringList(c.keys()), (QStringList{"bitrate_kbps", "bytes", "file", "format", "seconds", "sha256"}));
+        QCOMPARE(QStringList(c.keys()), (QStringList{"bitrate_kbps", "bytes", "file", "format", "loudness_target_lufs", "seconds",
+                                                     "sha256"}));
+        QVERIFY(c["loudness_target_lufs"].isNull());  // samples unchanged
         QCOMPARE(c["file"].toString(), QFileInfo(clip).fileName());
         QCOMPARE(c["sha256"].toString().toLatin1(), FileSha(clip));
         QCOMPARE(qint64(c["bytes"].toDouble()), QFileInfo(clip).size());
