@@ -341,6 +341,20 @@ private slots:
         QCOMPARE(RunTool({"verify"}).Code, 2);
         QCOMPARE(RunTool({"verify", out + ".json", "--root"}).Code, 2);
     }
+
+    // A normalised clip names its target in the record, so the re-export normalises alike.
+    void normalisedClipReexportsIdentical()
+    {
+        QTemporaryDir dir;
+        const QString out = dir.filePath("loud.wav");
+        TRun r = RunTool({"export", FSource, out, "--format", "wav", "--loudness", "-23", "--record"});
+        QCOMPARE(r.Code, 0);
+        QVERIFY2(r.Out.contains("loudness_lufs="), qPrintable(r.Out));
+        QCOMPARE(ReadJson(out + ".json")["clip"].toObject()["loudness_target_lufs"].toDouble(), -23.0);
+        r = RunTool({"verify", out + ".json"});
+        QCOMPARE(r.Out, QStringLiteral("clip=ok\nsource=ok\nreexport=identical\n"));
+        QCOMPARE(r.Code, 0);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestuEvidence)
