@@ -509,3 +509,29 @@ void TReaderCommands::SaveListening()
                              e.Message());
     }
 }
+
+// ---- playback, for the form ----
+
+bool TReaderCommands::HasOutput() const { return FEngine->HasOutput(); }
+double TReaderCommands::DurationSec() const { return FEngine->DurationSec(); }
+const TEnvArray &TReaderCommands::Envelope() const { return FEngine->Envelope(); }
+int TReaderCommands::EnvCount() const { return FEngine->EnvCount(); }
+double TReaderCommands::SecPerPoint() const { return FEngine->SecPerPoint(); }
+
+void TReaderCommands::PlayFrom(double ASec)
+{
+    if (!FHasFile || !FEngine->HasOutput())
+        return;
+    FEngine->SeekSec(ASec);
+    FEngine->Play();
+}
+
+void TReaderCommands::Pause() { FEngine->Pause(); }
+void TReaderCommands::Stop() { FEngine->Stop(); }
+void TReaderCommands::SeekTo(double ASec) { FEngine->SeekSec(ASec); }
+TPlaybackSnapshot TReaderCommands::Snapshot() const { return FEngine->Snapshot(); }
+bool TReaderCommands::IsPlaying() const { return FEngine->IsPlaying(); }
+double TReaderCommands::PositionSec() const { return FEngine->PositionSec(); }
+double TReaderCommands::Speed() const { return FEngine->Speed(); }
+TChannelMode TReaderCommands::ChannelMode() const { return FEngine->ChannelMode(); }
+bool TReaderCommands::SkipSilence() const { return FEngine->SkipSilence(); }

@@ -1,7 +1,6 @@
 // The reader's main window form.
 #include "uMain.h"
 
-#include "uAudioEngine.h"
 #include "uCalendar.h"
 #include "uDialogKit.h"
 #include "uTiles.h"
@@ -458,7 +457,7 @@ void TfrmMain::ShowStatus(const QString &AText)
 
 QString TfrmMain::StatusText() const
 {
-    const QString tail = FCommands ? ListeningStatusText(FCommands->Engine().Speed(), FCommands->Engine().ChannelMode())
+    const QString tail = FCommands ? ListeningStatusText(FCommands->Speed(), FCommands->ChannelMode())
                                    : QString();
     return lblStatus->property("fullText").toString() + tail;
 }
@@ -471,7 +470,7 @@ void TfrmMain::ShowTime(double Sec)
 void TfrmMain::UpdateCommands()
 {
     const bool hasFile = FCommands->HasFile();
-    const bool transport = hasFile && FCommands->Engine().HasOutput();
+    const bool transport = hasFile && FCommands->HasOutput();
     FPlay->setEnabled(transport);
     FPause->setEnabled(transport);
     FStop->setEnabled(transport);
@@ -533,8 +532,7 @@ bool TfrmMain::LoadRecording(const TRecInfo &RI)
 {
     if (!FCommands->Load(RI))
         return false;
-    const TAudioEngine &engine = FCommands->Engine();
-    FWave->SetData(engine.Envelope(), engine.EnvCount(), engine.DurationSec(), engine.SecPerPoint());
+    FWave->SetData(FCommands->Envelope(), FCommands->EnvCount(), FCommands->DurationSec(), FCommands->SecPerPoint());
     UpdateCaption();
     UpdateCommands();
     ShowTime(0);
@@ -552,7 +550,7 @@ void TfrmMain::UpdateCaption()
                          .arg(rec.RecHour, 2, 10, QLatin1Char('0'))
                          .arg((rec.RecHour + 1) % 24, 2, 10, QLatin1Char('0'))
                          .arg(rec.RecNumber)
-                         .arg(rec.Format, FormatDuration(FCommands->Engine().DurationSec()));
+                         .arg(rec.Format, FormatDuration(FCommands->DurationSec()));
     const QString extra = (rec.Title + QLatin1Char(' ') + rec.Persons).trimmed();
     if (!rec.Title.isEmpty() || !rec.Persons.isEmpty())
         status += QStringLiteral("  -  ") + extra;
@@ -562,21 +560,17 @@ void TfrmMain::UpdateCaption()
 
 void TfrmMain::PlayClick()
 {
-    TAudioEngine &engine = FCommands->Engine();
-    if (FCommands->HasFile() && engine.HasOutput()) {
-        engine.SeekSec(FWave->PlayPos());
-        engine.Play();
-    }
+    FCommands->PlayFrom(FWave->PlayPos());
 }
 
 void TfrmMain::PauseClick()
 {
-    FCommands->Engine().Pause();
+    FCommands->Pause();
 }
 
 void TfrmMain::StopClick()
 {
-    FCommands->Engine().Stop();
+    FCommands->Stop();
     FWave->SetPlayPos(0);
     FWave->update();
     ShowTime(0);
@@ -604,7 +598,7 @@ void TfrmMain::ZoomInClick()
 
 void TfrmMain::WaveSeek(double Sec)
 {
-    FCommands->Engine().SeekSec(Sec);
+    FCommands->SeekTo(Sec);
     ShowTime(Sec);
 }
 
@@ -633,7 +627,7 @@ void TfrmMain::TimerPosTimer()
     if (!FCommands || !FCommands->HasFile())
         return;
     // One reading of the playback per tick: playing and the position heard, taken together.
-    const TPlaybackSnapshot now = FCommands->Engine().Snapshot();
+    const TPlaybackSnapshot now = FCommands->Snapshot();
     if (now.Playing) {
         FWave->SetPlayPos(now.PositionSec);
         FWave->update();
@@ -834,7 +828,7 @@ void TfrmMain::UpdatePlayMenu()
     if (!mnuAfspelen)
         return;
     const bool hasFile = FCommands->HasFile();
-    mnuPlayPause->setEnabled(hasFile && FCommands->Engine().HasOutput());
+    mnuPlayPause->setEnabled(hasFile && FCommands->HasOutput());
     for (QAction *a : FSeekActions)
         a->setEnabled(hasFile);
     for (QAction *a : {mnuZoomIn, mnuZoomOut, mnuZoomFit})
@@ -842,13 +836,13 @@ void TfrmMain::UpdatePlayMenu()
     mnuZoomSel->setEnabled(hasFile && FWave && FWave->HasSelection());
     mnuPrevRec->setEnabled(hasFile && FCommands->DataOK());
     mnuNextRec->setEnabled(hasFile && FCommands->DataOK());
-    const TAudioEngine &engine = FCommands->Engine();
+    const TReaderCommands &commands = *FCommands;
     for (size_t i = 0; i < FSpeedActions.size(); ++i)
-        FSpeedActions[i]->setChecked(PlaySpeedSteps[i] == engine.Speed());
+        FSpeedActions[i]->setChecked(PlaySpeedSteps[i] == commands.Speed());
     for (size_t i = 0; i < FChannelActions.size(); ++i)
-        FChannelActions[i]->setChecked(TChannelMode(int(i)) == engine.ChannelMode());
+        FChannelActions[i]->setChecked(TChannelMode(int(i)) == commands.ChannelMode());
     mnuLoop->setChecked(FCommands->LoopSelection());
-    mnuSkipSilence->setChecked(engine.SkipSilence());
+    mnuSkipSilence->setChecked(commands.SkipSilence());
 }
 
 TWaveSelection TfrmMain::Selection() const
@@ -862,7 +856,7 @@ void TfrmMain::PlayPauseToggle()
 {
     if (!mnuPlayPause->isEnabled())
         return;
-    if (FCommands->Engine().IsPlaying())
+    if (FCommands->IsPlaying())
         PauseClick();
     else
         PlayClick();
@@ -872,9 +866,9 @@ void TfrmMain::SeekRelative(double ASec)
 {
     if (!FCommands->HasFile())
         return;
-    const TAudioEngine &engine = FCommands->Engine();
+    const TReaderCommands &commands = *FCommands;
     // While playing, the cursor lags the heard position by up to one timer tick.
-    SeekAbsolute((engine.IsPlaying() ? engine.PositionSec() : FWave->PlayPos()) + ASec);
+    SeekAbsolute((commands.IsPlaying() ? commands.PositionSec() : FWave->PlayPos()) + ASec);
 }
 
 void TfrmMain::SeekAbsolute(double Sec)
@@ -916,7 +910,7 @@ void TfrmMain::SpeedChoose(double ASpeed)
 
 void TfrmMain::SpeedStep(int ADirection)
 {
-    const double now = FCommands->Engine().Speed();
+    const double now = FCommands->Speed();
     if (ADirection > 0) {
         for (double v : PlaySpeedSteps)
             if (v > now) {
