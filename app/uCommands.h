@@ -73,6 +73,10 @@ public:
     bool Edit();
     // Opens the catalogue when needed and runs the search dialog. True with ARI set when one was chosen.
     bool Search(TRecInfo &ARI);
+    // The day a search result belongs to, from its "yyyy-mm-dd" date (an unreadable year, month or day is
+    // taken as this year, January, the 1st). A date of another length gives a null ADay and true; a date that
+    // names no day is shown as an error and gives false.
+    bool SearchResultDay(const QString &ARecDate, QDate &ADay);
     // Runs the settings dialog; after OK reopens the catalogue and switches the output device. True after OK.
     bool Settings();
     void About();

@@ -644,22 +644,11 @@ void TfrmMain::mnuSearchClick()
         return;
     const QDate shownDay = FCalendar->SelectedDate();
     const TStatusShown shownStatus = StatusShown();
-    if (RI.RecDate.length() == 10) {
-        bool okY = false, okM = false, okD = false;
-        int y = RI.RecDate.mid(0, 4).toInt(&okY);
-        int m = RI.RecDate.mid(5, 2).toInt(&okM);
-        int d = RI.RecDate.mid(8, 2).toInt(&okD);
-        if (!okY)
-            y = QDate::currentDate().year();
-        if (!okM)
-            m = 1;
-        if (!okD)
-            d = 1;
-        const QDate date(y, m, d);
-        if (!date.isValid())
-            throw EReaderError(QStringLiteral("'%1' is geen geldige datum.").arg(RI.RecDate));
-        FCalendar->SetSelectedDate(date);
-    }
+    QDate day;
+    if (!FCommands->SearchResultDay(RI.RecDate, day))
+        return;
+    if (day.isValid())
+        FCalendar->SetSelectedDate(day);
     CalendarSelect();
     if (LoadRecording(RI) || !FCommands->HasFile())
         return;
