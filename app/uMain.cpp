@@ -177,7 +177,7 @@ void TfrmMain::BuildPanels()
     lblStatus->setObjectName(QStringLiteral("lblStatus"));
     lblStatus->setGeometry(16, 4, 986, 16);
     lblStatus->setTextFormat(Qt::PlainText);
-    lblStatus->setProperty("fullText", lblStatus->text());
+    FStatusText = lblStatus->text();
 
     pnlTime = new QFrame(pnlBottom);
     pnlTime->setObjectName(QStringLiteral("pnlTime"));
@@ -347,7 +347,7 @@ bool TfrmMain::eventFilter(QObject *AWatched, QEvent *AEvent)
         } else if (AWatched == pnlBottom && lblStatus && btnExport) {
             lblStatus->setGeometry(16, 4, qMax(0, pnlBottom->width() - 16 - 18), 16);
             btnExport->move(pnlBottom->width() - 18 - btnExport->width(), 18);
-            ShowStatus(lblStatus->property("fullText").toString());
+            ShowStatus(FStatusText);
         } else if (AWatched == pnlHours) {
             LayoutHourTiles();
         } else if (AWatched == pnlTools) {
@@ -432,7 +432,7 @@ void TfrmMain::SetStatus(const QString &AText)
 
 TfrmMain::TStatusShown TfrmMain::StatusShown() const
 {
-    return {lblStatus->property("fullText").toString(), FStatusBeforeSelection, FSelectionShown};
+    return {FStatusText, FStatusBeforeSelection, FSelectionShown};
 }
 
 void TfrmMain::RestoreStatus(const TStatusShown &AShown)
@@ -444,9 +444,9 @@ void TfrmMain::RestoreStatus(const TStatusShown &AShown)
 
 void TfrmMain::ShowStatus(const QString &AText)
 {
-    // The label keeps the whole text; what does not fit is cut with an ellipsis at its end.
-    // Persons are stored one per line; the one-line status shows them separated by commas.
-    lblStatus->setProperty("fullText", AText);
+    // FStatusText keeps the whole text (its one owner); the label shows it, cut with an ellipsis at its
+    // end where it does not fit. Persons are stored one per line; the status shows them separated by commas.
+    FStatusText = AText;
     QString shown = StatusText();
     shown.replace(QStringLiteral("\r\n"), QStringLiteral(", ")).replace(QLatin1Char('\n'), QStringLiteral(", "));
     shown.remove(QLatin1Char('\r'));
@@ -459,7 +459,7 @@ QString TfrmMain::StatusText() const
 {
     const QString tail = FCommands ? ListeningStatusText(FCommands->Speed(), FCommands->ChannelMode())
                                    : QString();
-    return lblStatus->property("fullText").toString() + tail;
+    return FStatusText + tail;
 }
 
 void TfrmMain::ShowTime(double Sec)
@@ -609,7 +609,7 @@ void TfrmMain::WaveSelectionChange()
     FCommands->FollowSelection(Selection());
     if (FWave->HasSelection()) {
         if (!FSelectionShown)
-            FStatusBeforeSelection = lblStatus->property("fullText").toString();
+            FStatusBeforeSelection = FStatusText;
         ShowStatus(QStringLiteral("Selectie: %1 - %2  (%3)")
                        .arg(FormatDuration(FWave->SelStart()), FormatDuration(FWave->SelEnd()),
                             FormatDuration(FWave->SelEnd() - FWave->SelStart())));
@@ -894,7 +894,7 @@ void TfrmMain::SpeedChoose(double ASpeed)
 {
     FCommands->SetPlaySpeed(ASpeed);
     UpdatePlayMenu();
-    ShowStatus(lblStatus->property("fullText").toString());
+    ShowStatus(FStatusText);
 }
 
 void TfrmMain::SpeedStep(int ADirection)
@@ -919,7 +919,7 @@ void TfrmMain::ChannelChoose(TChannelMode AMode)
 {
     FCommands->SetPlayChannel(AMode);
     UpdatePlayMenu();
-    ShowStatus(lblStatus->property("fullText").toString());
+    ShowStatus(FStatusText);
 }
 
 void TfrmMain::LoopToggle(bool AOn)

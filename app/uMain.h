@@ -197,6 +197,7 @@ private:
     TTileButton *FZoomSel = nullptr;
     TTileButton *FZoomOut = nullptr;
     TTileButton *FZoomIn = nullptr;
+    QString FStatusText;  // the whole status line, without the listening tail; the label shows it elided
     QString FStatusBeforeSelection;  // the text written before the selection's text covered it
     bool FSelectionShown = false;     // the status line shows the selection's text
     bool FDestroyed = false;
