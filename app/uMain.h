@@ -17,7 +17,6 @@ class QMenu;
 class QPushButton;
 class QTimer;
 class QWidget;
-class TAudioEngine;
 class TCalendarView;
 class TTileButton;
 class TWaveView;
@@ -120,7 +119,6 @@ public:
     bool HasFile() const { return FCommands->HasFile(); }
     bool DataOK() const { return FCommands->DataOK(); }
     const TRecInfo &Current() const { return FCommands->Current(); }
-    TAudioEngine &Engine() const { return FCommands->Engine(); }
 
 protected:
     void resizeEvent(QResizeEvent *) override;
