@@ -509,3 +509,53 @@ void TReaderCommands::SaveListening()
                              e.Message());
     }
 }
+
+// ---- playback, for the form ----
+
+bool TReaderCommands::HasOutput() const { return FEngine->HasOutput(); }
+double TReaderCommands::DurationSec() const { return FEngine->DurationSec(); }
+const TEnvArray &TReaderCommands::Envelope() const { return FEngine->Envelope(); }
+int TReaderCommands::EnvCount() const { return FEngine->EnvCount(); }
+double TReaderCommands::SecPerPoint() const { return FEngine->SecPerPoint(); }
+
+void TReaderCommands::PlayFrom(double ASec)
+{
+    if (!FHasFile || !FEngine->HasOutput())
+        return;
+    FEngine->SeekSec(ASec);
+    FEngine->Play();
+}
+
+void TReaderCommands::Pause() { FEngine->Pause(); }
+void TReaderCommands::Stop() { FEngine->Stop(); }
+void TReaderCommands::SeekTo(double ASec) { FEngine->SeekSec(ASec); }
+TPlaybackSnapshot TReaderCommands::Snapshot() const { return FEngine->Snapshot(); }
+bool TReaderCommands::IsPlaying() const { return FEngine->IsPlaying(); }
+double TReaderCommands::PositionSec() const { return FEngine->PositionSec(); }
+double TReaderCommands::Speed() const { return FEngine->Speed(); }
+TChannelMode TReaderCommands::ChannelMode() const { return FEngine->ChannelMode(); }
+bool TReaderCommands::SkipSilence() const { return FEngine->SkipSilence(); }
+
+bool TReaderCommands::SearchResultDay(const QString &ARecDate, QDate &ADay)
+{
+    ADay = QDate();
+    if (ARecDate.length() != 10)
+        return true;
+    bool okY = false, okM = false, okD = false;
+    int y = ARecDate.mid(0, 4).toInt(&okY);
+    int m = ARecDate.mid(5, 2).toInt(&okM);
+    int d = ARecDate.mid(8, 2).toInt(&okD);
+    if (!okY)
+        y = QDate::currentDate().year();
+    if (!okM)
+        m = 1;
+    if (!okD)
+        d = 1;
+    const QDate date(y, m, d);
+    if (!date.isValid()) {
+        FPrompt->Message(QMessageBox::Critical, QStringLiteral("'%1' is geen geldige datum.").arg(ARecDate));
+        return false;
+    }
+    ADay = date;
+    return true;
+}

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "uAudioTypes.h"
+#include "uPlaybackPlan.h"
 #include "uPrompt.h"
 #include "uReaderData.h"
 #include "uReaderTypes.h"
@@ -72,6 +73,10 @@ public:
     bool Edit();
     // Opens the catalogue when needed and runs the search dialog. True with ARI set when one was chosen.
     bool Search(TRecInfo &ARI);
+    // The day a search result belongs to, from its "yyyy-mm-dd" date (an unreadable year, month or day is
+    // taken as this year, January, the 1st). A date of another length gives a null ADay and true; a date that
+    // names no day is shown as an error and gives false.
+    bool SearchResultDay(const QString &ARecDate, QDate &ADay);
     // Runs the settings dialog; after OK reopens the catalogue and switches the output device. True after OK.
     bool Settings();
     void About();
@@ -103,6 +108,25 @@ public:
     const QString &DataError() const { return FDataError; }
     const TRecInfo &Current() const { return FCurrent; }
     TAudioEngine &Engine() const { return *FEngine; }
+
+    // Playback, for the form: it reads and drives the engine only through these.
+    bool HasOutput() const;
+    double DurationSec() const;
+    const TEnvArray &Envelope() const;
+    int EnvCount() const;
+    double SecPerPoint() const;
+    // Plays from ASec when a recording is loaded and there is an output; otherwise does nothing.
+    void PlayFrom(double ASec);
+    void Pause();
+    void Stop();
+    void SeekTo(double ASec);
+    // One reading of playing and the position heard, taken together (one cross-thread call).
+    TPlaybackSnapshot Snapshot() const;
+    bool IsPlaying() const;
+    double PositionSec() const;
+    double Speed() const;
+    TChannelMode ChannelMode() const;
+    bool SkipSilence() const;
 
     // A close of the owner that arrived while busy: the owner is closed once the operation has returned.
     void DeferClose() { FCloseRequested = true; }

@@ -1,7 +1,6 @@
 // The reader's main window form.
 #include "uMain.h"
 
-#include "uAudioEngine.h"
 #include "uCalendar.h"
 #include "uDialogKit.h"
 #include "uTiles.h"
@@ -178,7 +177,7 @@ void TfrmMain::BuildPanels()
     lblStatus->setObjectName(QStringLiteral("lblStatus"));
     lblStatus->setGeometry(16, 4, 986, 16);
     lblStatus->setTextFormat(Qt::PlainText);
-    lblStatus->setProperty("fullText", lblStatus->text());
+    FStatusText = lblStatus->text();
 
     pnlTime = new QFrame(pnlBottom);
     pnlTime->setObjectName(QStringLiteral("pnlTime"));
@@ -348,7 +347,7 @@ bool TfrmMain::eventFilter(QObject *AWatched, QEvent *AEvent)
         } else if (AWatched == pnlBottom && lblStatus && btnExport) {
             lblStatus->setGeometry(16, 4, qMax(0, pnlBottom->width() - 16 - 18), 16);
             btnExport->move(pnlBottom->width() - 18 - btnExport->width(), 18);
-            ShowStatus(lblStatus->property("fullText").toString());
+            ShowStatus(FStatusText);
         } else if (AWatched == pnlHours) {
             LayoutHourTiles();
         } else if (AWatched == pnlTools) {
@@ -433,7 +432,7 @@ void TfrmMain::SetStatus(const QString &AText)
 
 TfrmMain::TStatusShown TfrmMain::StatusShown() const
 {
-    return {lblStatus->property("fullText").toString(), FStatusBeforeSelection, FSelectionShown};
+    return {FStatusText, FStatusBeforeSelection, FSelectionShown};
 }
 
 void TfrmMain::RestoreStatus(const TStatusShown &AShown)
@@ -445,9 +444,9 @@ void TfrmMain::RestoreStatus(const TStatusShown &AShown)
 
 void TfrmMain::ShowStatus(const QString &AText)
 {
-    // The label keeps the whole text; what does not fit is cut with an ellipsis at its end.
-    // Persons are stored one per line; the one-line status shows them separated by commas.
-    lblStatus->setProperty("fullText", AText);
+    // FStatusText keeps the whole text (its one owner); the label shows it, cut with an ellipsis at its
+    // end where it does not fit. Persons are stored one per line; the status shows them separated by commas.
+    FStatusText = AText;
     QString shown = StatusText();
     shown.replace(QStringLiteral("\r\n"), QStringLiteral(", ")).replace(QLatin1Char('\n'), QStringLiteral(", "));
     shown.remove(QLatin1Char('\r'));
@@ -458,9 +457,9 @@ void TfrmMain::ShowStatus(const QString &AText)
 
 QString TfrmMain::StatusText() const
 {
-    const QString tail = FCommands ? ListeningStatusText(FCommands->Engine().Speed(), FCommands->Engine().ChannelMode())
+    const QString tail = FCommands ? ListeningStatusText(FCommands->Speed(), FCommands->ChannelMode())
                                    : QString();
-    return lblStatus->property("fullText").toString() + tail;
+    return FStatusText + tail;
 }
 
 void TfrmMain::ShowTime(double Sec)
@@ -471,7 +470,7 @@ void TfrmMain::ShowTime(double Sec)
 void TfrmMain::UpdateCommands()
 {
     const bool hasFile = FCommands->HasFile();
-    const bool transport = hasFile && FCommands->Engine().HasOutput();
+    const bool transport = hasFile && FCommands->HasOutput();
     FPlay->setEnabled(transport);
     FPause->setEnabled(transport);
     FStop->setEnabled(transport);
@@ -533,8 +532,7 @@ bool TfrmMain::LoadRecording(const TRecInfo &RI)
 {
     if (!FCommands->Load(RI))
         return false;
-    const TAudioEngine &engine = FCommands->Engine();
-    FWave->SetData(engine.Envelope(), engine.EnvCount(), engine.DurationSec(), engine.SecPerPoint());
+    FWave->SetData(FCommands->Envelope(), FCommands->EnvCount(), FCommands->DurationSec(), FCommands->SecPerPoint());
     UpdateCaption();
     UpdateCommands();
     ShowTime(0);
@@ -552,7 +550,7 @@ void TfrmMain::UpdateCaption()
                          .arg(rec.RecHour, 2, 10, QLatin1Char('0'))
                          .arg((rec.RecHour + 1) % 24, 2, 10, QLatin1Char('0'))
                          .arg(rec.RecNumber)
-                         .arg(rec.Format, FormatDuration(FCommands->Engine().DurationSec()));
+                         .arg(rec.Format, FormatDuration(FCommands->DurationSec()));
     const QString extra = (rec.Title + QLatin1Char(' ') + rec.Persons).trimmed();
     if (!rec.Title.isEmpty() || !rec.Persons.isEmpty())
         status += QStringLiteral("  -  ") + extra;
@@ -562,21 +560,17 @@ void TfrmMain::UpdateCaption()
 
 void TfrmMain::PlayClick()
 {
-    TAudioEngine &engine = FCommands->Engine();
-    if (FCommands->HasFile() && engine.HasOutput()) {
-        engine.SeekSec(FWave->PlayPos());
-        engine.Play();
-    }
+    FCommands->PlayFrom(FWave->PlayPos());
 }
 
 void TfrmMain::PauseClick()
 {
-    FCommands->Engine().Pause();
+    FCommands->Pause();
 }
 
 void TfrmMain::StopClick()
 {
-    FCommands->Engine().Stop();
+    FCommands->Stop();
     FWave->SetPlayPos(0);
     FWave->update();
     ShowTime(0);
@@ -604,7 +598,7 @@ void TfrmMain::ZoomInClick()
 
 void TfrmMain::WaveSeek(double Sec)
 {
-    FCommands->Engine().SeekSec(Sec);
+    FCommands->SeekTo(Sec);
     ShowTime(Sec);
 }
 
@@ -615,7 +609,7 @@ void TfrmMain::WaveSelectionChange()
     FCommands->FollowSelection(Selection());
     if (FWave->HasSelection()) {
         if (!FSelectionShown)
-            FStatusBeforeSelection = lblStatus->property("fullText").toString();
+            FStatusBeforeSelection = FStatusText;
         ShowStatus(QStringLiteral("Selectie: %1 - %2  (%3)")
                        .arg(FormatDuration(FWave->SelStart()), FormatDuration(FWave->SelEnd()),
                             FormatDuration(FWave->SelEnd() - FWave->SelStart())));
@@ -633,7 +627,7 @@ void TfrmMain::TimerPosTimer()
     if (!FCommands || !FCommands->HasFile())
         return;
     // One reading of the playback per tick: playing and the position heard, taken together.
-    const TPlaybackSnapshot now = FCommands->Engine().Snapshot();
+    const TPlaybackSnapshot now = FCommands->Snapshot();
     if (now.Playing) {
         FWave->SetPlayPos(now.PositionSec);
         FWave->update();
@@ -650,22 +644,11 @@ void TfrmMain::mnuSearchClick()
         return;
     const QDate shownDay = FCalendar->SelectedDate();
     const TStatusShown shownStatus = StatusShown();
-    if (RI.RecDate.length() == 10) {
-        bool okY = false, okM = false, okD = false;
-        int y = RI.RecDate.mid(0, 4).toInt(&okY);
-        int m = RI.RecDate.mid(5, 2).toInt(&okM);
-        int d = RI.RecDate.mid(8, 2).toInt(&okD);
-        if (!okY)
-            y = QDate::currentDate().year();
-        if (!okM)
-            m = 1;
-        if (!okD)
-            d = 1;
-        const QDate date(y, m, d);
-        if (!date.isValid())
-            throw EReaderError(QStringLiteral("'%1' is geen geldige datum.").arg(RI.RecDate));
-        FCalendar->SetSelectedDate(date);
-    }
+    QDate day;
+    if (!FCommands->SearchResultDay(RI.RecDate, day))
+        return;
+    if (day.isValid())
+        FCalendar->SetSelectedDate(day);
     CalendarSelect();
     if (LoadRecording(RI) || !FCommands->HasFile())
         return;
@@ -834,7 +817,7 @@ void TfrmMain::UpdatePlayMenu()
     if (!mnuAfspelen)
         return;
     const bool hasFile = FCommands->HasFile();
-    mnuPlayPause->setEnabled(hasFile && FCommands->Engine().HasOutput());
+    mnuPlayPause->setEnabled(hasFile && FCommands->HasOutput());
     for (QAction *a : FSeekActions)
         a->setEnabled(hasFile);
     for (QAction *a : {mnuZoomIn, mnuZoomOut, mnuZoomFit})
@@ -842,13 +825,13 @@ void TfrmMain::UpdatePlayMenu()
     mnuZoomSel->setEnabled(hasFile && FWave && FWave->HasSelection());
     mnuPrevRec->setEnabled(hasFile && FCommands->DataOK());
     mnuNextRec->setEnabled(hasFile && FCommands->DataOK());
-    const TAudioEngine &engine = FCommands->Engine();
+    const TReaderCommands &commands = *FCommands;
     for (size_t i = 0; i < FSpeedActions.size(); ++i)
-        FSpeedActions[i]->setChecked(PlaySpeedSteps[i] == engine.Speed());
+        FSpeedActions[i]->setChecked(PlaySpeedSteps[i] == commands.Speed());
     for (size_t i = 0; i < FChannelActions.size(); ++i)
-        FChannelActions[i]->setChecked(TChannelMode(int(i)) == engine.ChannelMode());
+        FChannelActions[i]->setChecked(TChannelMode(int(i)) == commands.ChannelMode());
     mnuLoop->setChecked(FCommands->LoopSelection());
-    mnuSkipSilence->setChecked(engine.SkipSilence());
+    mnuSkipSilence->setChecked(commands.SkipSilence());
 }
 
 TWaveSelection TfrmMain::Selection() const
@@ -862,7 +845,7 @@ void TfrmMain::PlayPauseToggle()
 {
     if (!mnuPlayPause->isEnabled())
         return;
-    if (FCommands->Engine().IsPlaying())
+    if (FCommands->IsPlaying())
         PauseClick();
     else
         PlayClick();
@@ -872,9 +855,9 @@ void TfrmMain::SeekRelative(double ASec)
 {
     if (!FCommands->HasFile())
         return;
-    const TAudioEngine &engine = FCommands->Engine();
+    const TReaderCommands &commands = *FCommands;
     // While playing, the cursor lags the heard position by up to one timer tick.
-    SeekAbsolute((engine.IsPlaying() ? engine.PositionSec() : FWave->PlayPos()) + ASec);
+    SeekAbsolute((commands.IsPlaying() ? commands.PositionSec() : FWave->PlayPos()) + ASec);
 }
 
 void TfrmMain::SeekAbsolute(double Sec)
@@ -911,12 +894,12 @@ void TfrmMain::SpeedChoose(double ASpeed)
 {
     FCommands->SetPlaySpeed(ASpeed);
     UpdatePlayMenu();
-    ShowStatus(lblStatus->property("fullText").toString());
+    ShowStatus(FStatusText);
 }
 
 void TfrmMain::SpeedStep(int ADirection)
 {
-    const double now = FCommands->Engine().Speed();
+    const double now = FCommands->Speed();
     if (ADirection > 0) {
         for (double v : PlaySpeedSteps)
             if (v > now) {
@@ -936,7 +919,7 @@ void TfrmMain::ChannelChoose(TChannelMode AMode)
 {
     FCommands->SetPlayChannel(AMode);
     UpdatePlayMenu();
-    ShowStatus(lblStatus->property("fullText").toString());
+    ShowStatus(FStatusText);
 }
 
 void TfrmMain::LoopToggle(bool AOn)

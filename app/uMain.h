@@ -17,7 +17,6 @@ class QMenu;
 class QPushButton;
 class QTimer;
 class QWidget;
-class TAudioEngine;
 class TCalendarView;
 class TTileButton;
 class TWaveView;
@@ -120,7 +119,6 @@ public:
     bool HasFile() const { return FCommands->HasFile(); }
     bool DataOK() const { return FCommands->DataOK(); }
     const TRecInfo &Current() const { return FCommands->Current(); }
-    TAudioEngine &Engine() const { return FCommands->Engine(); }
 
 protected:
     void resizeEvent(QResizeEvent *) override;
@@ -197,6 +195,7 @@ private:
     TTileButton *FZoomSel = nullptr;
     TTileButton *FZoomOut = nullptr;
     TTileButton *FZoomIn = nullptr;
+    QString FStatusText;  // the whole status line, without the listening tail; the label shows it elided
     QString FStatusBeforeSelection;  // the text written before the selection's text covered it
     bool FSelectionShown = false;     // the status line shows the selection's text
     bool FDestroyed = false;

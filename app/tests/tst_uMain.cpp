@@ -278,7 +278,7 @@ void TestMain::oneRecordingLoadsAtOnce()
     QCOMPARE(w->windowTitle(), QStringLiteral("Vornak Reader 2026  -  ") + QFileInfo(RecPath(FToday, 10, 1, ".wav")).fileName());
     QVERIFY(Child<TTileButton>(*w, "tileZoomFit")->isEnabled() && Child<TTileButton>(*w, "tileZoomIn")->isEnabled() && !Child<TTileButton>(*w, "tileZoomSel")->isEnabled());
     QVERIFY(Child<QPushButton>(*w, "btnExport")->isEnabled() && Child<QAction>(*w, "mnuExport")->isEnabled() && Child<QAction>(*w, "mnuEdit")->isEnabled());
-    QCOMPARE(Child<TTileButton>(*w, "tilePlay")->isEnabled(), w->Engine().HasOutput());
+    QCOMPARE(Child<TTileButton>(*w, "tilePlay")->isEnabled(), w->Commands().Engine().HasOutput());
     QVERIFY(Child<TWaveView>(*w, "wave")->EnvCount() > 0);
     // Another day keeps the recording but clears the hour mark.
     Child<TCalendarView>(*w, "calendar")->SetSelectedDate(FOther);
@@ -376,10 +376,10 @@ void TestMain::undecodableFileKeepsThePreviousRecording()
     QCOMPARE(FPrompt.Messages.size(), 1);
     QCOMPARE(FPrompt.Messages[0].Icon, QMessageBox::Critical);
     const QString expected = QStringLiteral("Kon de opname niet laden:\r\n%1\r\n\r\n%2 (audiofout %3).")
-                                 .arg(RecPath(FToday, 16, 1, ".mp3"), AudioErrorText(w->Engine().LastError()))
-                                 .arg(w->Engine().LastError());
+                                 .arg(RecPath(FToday, 16, 1, ".mp3"), AudioErrorText(w->Commands().Engine().LastError()))
+                                 .arg(w->Commands().Engine().LastError());
     QCOMPARE(FPrompt.Messages[0].Text, expected);
-    QVERIFY(w->Engine().LastError() != 0);
+    QVERIFY(w->Commands().Engine().LastError() != 0);
     QCOMPARE(w->Current().RecHour, 10);
     QCOMPARE(w->StatusText(), status);
     QCOMPARE(w->windowTitle(), title);
@@ -391,7 +391,7 @@ void TestMain::undecodableFileKeepsThePreviousRecording()
 void TestMain::playPauseStop()
 {
     auto w = MakeMain();
-    if (!w->Engine().HasOutput())
+    if (!w->Commands().Engine().HasOutput())
         QSKIP("no sound output (start tools/start-sound.sh)");
     LoadHour(*w, 10);
     QVERIFY(w->HasFile());
@@ -399,7 +399,7 @@ void TestMain::playPauseStop()
     QTRY_VERIFY_WITH_TIMEOUT(Child<QLabel>(*w, "lblTime")->text() != QStringLiteral("00:00.000"), 3000);
     QVERIFY(Child<TWaveView>(*w, "wave")->PlayPos() > 0);
     w->PauseClick();
-    QTRY_VERIFY(!w->Engine().IsPlaying());
+    QTRY_VERIFY(!w->Commands().Engine().IsPlaying());
     QTest::qWait(120);
     const QString frozen = Child<QLabel>(*w, "lblTime")->text();
     QTest::qWait(150);
@@ -423,7 +423,7 @@ void TestMain::clickSeeksAndDragSelects()
     SendMouse(wave, QEvent::MouseButtonRelease, QPoint(x, y), Qt::LeftButton, Qt::NoButton);
     QVERIFY(wave->PlayPos() > 1.0 && wave->PlayPos() < 2.0);
     QCOMPARE(Child<QLabel>(*w, "lblTime")->text(), FormatTimeMs(wave->PlayPos()));
-    QCOMPARE(w->Engine().PositionSec() > 1.0, true);
+    QCOMPARE(w->Commands().Engine().PositionSec() > 1.0, true);
 
     const int x0 = wave->width() / 3, x1 = wave->width() * 2 / 3;
     SendMouse(wave, QEvent::MouseButtonPress, QPoint(x0, y), Qt::LeftButton, Qt::LeftButton);
@@ -451,7 +451,7 @@ void TestMain::reopenFromTheEnvelopeCacheShowsNoProgressWindow()
 {
     QTemporaryDir cache;
     auto w = MakeMain();
-    w->Engine().SetEnvelopeCacheFolder(cache.path());
+    w->Commands().Engine().SetEnvelopeCacheFolder(cache.path());
     bool progressShown = false;
     w->Commands().OnProgressReport = [&] {
         if (auto *prog = w->findChild<TfrmProgress *>())
@@ -459,16 +459,16 @@ void TestMain::reopenFromTheEnvelopeCacheShowsNoProgressWindow()
     };
     LoadHour(*w, 10);
     QVERIFY(w->HasFile());
-    QCOMPARE(w->Engine().LastCacheUse(), TEnvelopeCacheUse::Miss);
+    QCOMPARE(w->Commands().Engine().LastCacheUse(), TEnvelopeCacheUse::Miss);
     QVERIFY(progressShown);  // the first open analyses under the progress window
 
-    const TEnvArray first = w->Engine().Envelope();
+    const TEnvArray first = w->Commands().Engine().Envelope();
     progressShown = false;
     LoadHour(*w, 10);
     QVERIFY(w->HasFile());
-    QCOMPARE(w->Engine().LastCacheUse(), TEnvelopeCacheUse::Hit);
+    QCOMPARE(w->Commands().Engine().LastCacheUse(), TEnvelopeCacheUse::Hit);
     QVERIFY(!progressShown);
-    const TEnvArray second = w->Engine().Envelope();
+    const TEnvArray second = w->Commands().Engine().Envelope();
     QVERIFY(first && second && second != first);  // a new envelope, not the one still held
     QCOMPARE(second->size(), first->size());
     QVERIFY(std::memcmp(second->data(), first->data(), first->size() * sizeof(TEnvPoint)) == 0);
@@ -480,7 +480,7 @@ void TestMain::busyGuardsDuringLoadAndCloseAfterwards()
     auto w = MakeMain();
     LoadHour(*w, 10);
     QVERIFY(w->HasFile());
-    w->Engine().SetEnvelopeCacheFolder(QString());  // the same recording again: analysed, not taken from the cache
+    w->Commands().Engine().SetEnvelopeCacheFolder(QString());  // the same recording again: analysed, not taken from the cache
     bool sawBusy = false;
     bool sawProgress = false;
     int reports = 0;
@@ -591,7 +591,7 @@ void TestMain::exportWholeAndSelection()
     w->mnuExportClick();
     QCOMPARE(FPrompt.Messages.size(), 2);
     const double part = double(QFileInfo(target).size() - 44) / double(whole - 44);
-    const double expected = (wave->SelEnd() - wave->SelStart()) / w->Engine().DurationSec();
+    const double expected = (wave->SelEnd() - wave->SelStart()) / w->Commands().Engine().DurationSec();
     QVERIFY2(qAbs(part - expected) < 0.01, qPrintable(QStringLiteral("%1 vs %2").arg(part).arg(expected)));
 }
 
@@ -605,7 +605,7 @@ void TestMain::loudnessIsMeasuredAndARowMovesTheCursor()
     TWaveView *wave = Child<TWaveView>(*w, "wave");
     for (int i = 0; i < 4; ++i)
         wave->ZoomIn();
-    const double target = w->Engine().DurationSec() * 0.8;
+    const double target = w->Commands().Engine().DurationSec() * 0.8;
     QVERIFY(target > wave->ViewEnd());
     QString integrated;
     int rows = -1;
@@ -772,17 +772,17 @@ void TestMain::settingsReopenCatalogueAndKeepPlaying()
     auto w = MakeMain();
     LoadHour(*w, 10);
     QVERIFY(w->HasFile());
-    const bool output = w->Engine().HasOutput();
+    const bool output = w->Commands().Engine().HasOutput();
     QList<QPair<QString, int>> devices;
     ListOutputDevices(devices);
-    int other = w->Engine().OutputDevice();
+    int other = w->Commands().Engine().OutputDevice();
     for (const auto &d : devices)
-        if (d.second != w->Engine().OutputDevice() && d.second >= 0)
+        if (d.second != w->Commands().Engine().OutputDevice() && d.second >= 0)
             other = d.second;
     if (output)
         w->PlayClick();
     QTest::qWait(300);
-    const double before = w->Engine().PositionSec();
+    const double before = w->Commands().Engine().PositionSec();
     w->SetStatus(QStringLiteral("iets anders"));
     QString firstDevice;
     int firstDeviceNumber = 0;
@@ -804,9 +804,9 @@ void TestMain::settingsReopenCatalogueAndKeepPlaying()
     QVERIFY(w->HasFile());
     if (!output || other == -1)
         return;
-    QCOMPARE(w->Engine().OutputDevice(), other);
-    QVERIFY(w->Engine().IsPlaying());
-    QVERIFY(w->Engine().PositionSec() >= before - 0.1);
+    QCOMPARE(w->Commands().Engine().OutputDevice(), other);
+    QVERIFY(w->Commands().Engine().IsPlaying());
+    QVERIFY(w->Commands().Engine().PositionSec() >= before - 0.1);
     w->StopClick();
 }
 

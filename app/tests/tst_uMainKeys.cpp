@@ -179,8 +179,8 @@ void TestMainKeys::seekKeysMoveCursorClockAndPlayback()
     Press(*w, key, Qt::KeyboardModifiers(mods));
     QCOMPARE(wave->PlayPos(), to);
     QCOMPARE(Child<QLabel>(*w, "lblTime")->text(), FormatTimeMs(to));
-    if (w->Engine().HasOutput())
-        QVERIFY2(qAbs(w->Engine().PositionSec() - to) < 0.05, qPrintable(QString::number(w->Engine().PositionSec())));
+    if (w->Commands().Engine().HasOutput())
+        QVERIFY2(qAbs(w->Commands().Engine().PositionSec() - to) < 0.05, qPrintable(QString::number(w->Commands().Engine().PositionSec())));
     QCOMPARE(FPrompt.Runs, 0);  // Space or arrows never reach the export button
 }
 
@@ -221,26 +221,26 @@ void TestMainKeys::zoomKeysActAsTheirTiles()
 void TestMainKeys::spaceTogglesPlayAndPause()
 {
     auto w = MakeMain();
-    if (!w->Engine().HasOutput())
+    if (!w->Commands().Engine().HasOutput())
         QSKIP("no sound output (start tools/start-sound.sh)");
     LoadLong(*w);
     Child<QPushButton>(*w, "btnExport")->setFocus();
     Child<TWaveView>(*w, "wave")->SetPlayPos(10);
     Press(*w, Qt::Key_Space);
-    QVERIFY(w->Engine().IsPlaying());
+    QVERIFY(w->Commands().Engine().IsPlaying());
     QTRY_VERIFY_WITH_TIMEOUT(Child<TWaveView>(*w, "wave")->PlayPos() > 10.05, 3000);  // the cursor follows
     Press(*w, Qt::Key_Space);
-    QVERIFY(!w->Engine().IsPlaying());
+    QVERIFY(!w->Commands().Engine().IsPlaying());
     QCOMPARE(FPrompt.Runs, 0);
     const QString clock = Child<QLabel>(*w, "lblTime")->text();
     QTest::qWait(150);
     QCOMPARE(Child<QLabel>(*w, "lblTime")->text(), clock);
     // Right while playing goes on from the heard position.
     Press(*w, Qt::Key_Space);
-    const double heard = w->Engine().PositionSec();
+    const double heard = w->Commands().Engine().PositionSec();
     Press(*w, Qt::Key_Right);
-    QVERIFY(w->Engine().IsPlaying());
-    QVERIFY(w->Engine().PositionSec() >= heard + 4.9);
+    QVERIFY(w->Commands().Engine().IsPlaying());
+    QVERIFY(w->Commands().Engine().PositionSec() >= heard + 4.9);
     w->StopClick();
 }
 
@@ -450,11 +450,11 @@ void TestMainKeys::choicesReachEngineStatusAndSurviveARestart()
         QVERIFY(Child<QAction>(*w, "mnuSpeed100")->isChecked() && Child<QAction>(*w, "mnuChannelBoth")->isChecked());
         Press(*w, Qt::Key_BracketRight);
         Press(*w, Qt::Key_BracketRight);
-        QCOMPARE(w->Engine().Speed(), 1.5);
+        QCOMPARE(w->Commands().Engine().Speed(), 1.5);
         QVERIFY(Child<QAction>(*w, "mnuSpeed150")->isChecked() && !Child<QAction>(*w, "mnuSpeed100")->isChecked());
         QCOMPARE(w->StatusText(), status + QStringLiteral("  [1,5×]"));
         Child<QAction>(*w, "mnuChannelLeft")->trigger();
-        QCOMPARE(w->Engine().ChannelMode(), TChannelMode::cmLeft);
+        QCOMPARE(w->Commands().Engine().ChannelMode(), TChannelMode::cmLeft);
         QCOMPARE(w->StatusText(), status + QStringLiteral("  [1,5×, alleen links]"));
         QVERIFY(Child<QLabel>(*w, "lblStatus")->text().endsWith(QStringLiteral("[1,5×, alleen links]")));
         // A selection's text gets the same tail; a restore to 1× and both channels takes it away.
@@ -463,20 +463,20 @@ void TestMainKeys::choicesReachEngineStatusAndSurviveARestart()
         QVERIFY(w->StatusText().endsWith(QStringLiteral(")  [1,5×, alleen links]")));
         Press(*w, Qt::Key_K);
         Press(*w, Qt::Key_L);
-        QVERIFY(w->Engine().SkipSilence());
+        QVERIFY(w->Commands().Engine().SkipSilence());
         QVERIFY(Child<QAction>(*w, "mnuSkipSilence")->isChecked() && Child<QAction>(*w, "mnuLoop")->isChecked());
         for (int i = 0; i < 5; ++i)
             Press(*w, Qt::Key_BracketLeft);  // past the slowest: stays there
-        QCOMPARE(w->Engine().Speed(), 0.5);
+        QCOMPARE(w->Commands().Engine().Speed(), 0.5);
         QVERIFY(Child<QAction>(*w, "mnuSpeed50")->isChecked());
         QCOMPARE(FPrompt.Messages.size(), 0);
     }
     Config = std::make_unique<TConfig>(FDir.path());  // a new start on the same settings file
     {
         auto w = MakeMain();
-        QCOMPARE(w->Engine().Speed(), 0.5);
-        QCOMPARE(w->Engine().ChannelMode(), TChannelMode::cmLeft);
-        QVERIFY(w->Engine().SkipSilence());
+        QCOMPARE(w->Commands().Engine().Speed(), 0.5);
+        QCOMPARE(w->Commands().Engine().ChannelMode(), TChannelMode::cmLeft);
+        QVERIFY(w->Commands().Engine().SkipSilence());
         for (const char *on : {"mnuSpeed50", "mnuChannelLeft", "mnuLoop", "mnuSkipSilence"})
             QVERIFY2(Child<QAction>(*w, on)->isChecked(), on);
         QVERIFY(w->StatusText().endsWith(QStringLiteral("  [0,5×, alleen links]")));
@@ -496,7 +496,7 @@ void TestMainKeys::loopFollowsTheSelection()
     auto w = MakeMain();
     LoadLong(*w);
     TWaveView *wave = Child<TWaveView>(*w, "wave");
-    const auto loop = [&] { return qMakePair(w->Engine().LoopStart(), w->Engine().LoopEnd()); };
+    const auto loop = [&] { return qMakePair(w->Commands().Engine().LoopStart(), w->Commands().Engine().LoopEnd()); };
     const auto selection = [&] { return qMakePair(wave->SelStart(), wave->SelEnd()); };
     Press(*w, Qt::Key_L);  // chosen without a selection: no loop yet
     QCOMPARE(loop(), qMakePair(-1.0, -1.0));
@@ -525,7 +525,7 @@ void TestMainKeys::unwritableSettingsKeepTheChoiceAndSaySo()
     auto w = MakeMain();
     QVERIFY(gone.remove());  // the settings file's folder is gone: every save fails
     Press(*w, Qt::Key_BracketRight);
-    QCOMPARE(w->Engine().Speed(), 1.25);
+    QCOMPARE(w->Commands().Engine().Speed(), 1.25);
     QVERIFY(Child<QAction>(*w, "mnuSpeed125")->isChecked());
     QCOMPARE(FPrompt.Messages.size(), 1);
     QCOMPARE(FPrompt.Messages[0].Icon, QMessageBox::Warning);

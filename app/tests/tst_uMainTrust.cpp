@@ -337,7 +337,7 @@ void TestMainTrust::failedLoadKeepsThePreviousRecording()
     QTest::mouseRelease(wave, Qt::LeftButton, Qt::NoModifier, QPoint(wave->width() / 2, y));
     QVERIFY(wave->HasSelection());
     const double selStart = wave->SelStart(), selEnd = wave->SelEnd();
-    const bool sound = w->Engine().HasOutput();
+    const bool sound = w->Commands().Engine().HasOutput();
     if (sound)
         w->PlayClick();
     const QString status = w->StatusText(), title = w->windowTitle();
@@ -367,9 +367,9 @@ void TestMainTrust::failedLoadKeepsThePreviousRecording()
     QCOMPARE(int(FPrompt.Messages[0].Icon), icon);
     QCOMPARE(w->Current().RecHour, 10);
     QVERIFY(w->HasFile());
-    QCOMPARE(w->Engine().LoadedPath(), Rec(QStringLiteral("good.wav")));
+    QCOMPARE(w->Commands().Engine().LoadedPath(), Rec(QStringLiteral("good.wav")));
     QCOMPARE(wave->EnvCount(), envCount);
-    QCOMPARE(wave->Duration(), w->Engine().DurationSec());
+    QCOMPARE(wave->Duration(), w->Commands().Engine().DurationSec());
     QCOMPARE(wave->SelStart(), selStart);
     QCOMPARE(wave->SelEnd(), selEnd);
     QCOMPARE(w->StatusText(), status);
@@ -380,11 +380,11 @@ void TestMainTrust::failedLoadKeepsThePreviousRecording()
     QVERIFY(Child<QPushButton>(*w, "btnExport")->isEnabled() && Child<TTileButton>(*w, "tileZoomSel")->isEnabled());
 
     if (sound) {
-        QVERIFY(w->Engine().IsPlaying());  // played on through the failed load
+        QVERIFY(w->Commands().Engine().IsPlaying());  // played on through the failed load
         w->StopClick();
         w->PlayClick();
-        QTRY_VERIFY_WITH_TIMEOUT(w->Engine().PositionSec() > 0.3, 3000);
-        QVERIFY(w->Engine().IsPlaying());
+        QTRY_VERIFY_WITH_TIMEOUT(w->Commands().Engine().PositionSec() > 0.3, 3000);
+        QVERIFY(w->Commands().Engine().IsPlaying());
         w->StopClick();
     }
 
@@ -450,8 +450,8 @@ void TestMainTrust::exportOfACutRecordingNamesWhatItHolds()
         return int(QDialog::Accepted);
     };
     w->mnuExportClick();
-    const double held = w->Engine().LastExportSeconds();
-    QVERIFY2(held > 1 && held < w->Engine().DurationSec() - 1, qPrintable(QString::number(held)));
+    const double held = w->Commands().Engine().LastExportSeconds();
+    QVERIFY2(held > 1 && held < w->Commands().Engine().DurationSec() - 1, qPrintable(QString::number(held)));
     QCOMPARE(FPrompt.Messages.size(), 1);
     QCOMPARE(FPrompt.Messages[0].Icon, QMessageBox::Information);
     QCOMPARE(FPrompt.Messages[0].Text,
