@@ -19,6 +19,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLocale>
+#include <QTime>
 #include <QTimer>
 #include <QWidget>
 #include <utility>
@@ -91,6 +92,7 @@ THourSet TReaderCommands::AvailableHours(const QDate &ADay)
 {
     if (!FDataOK || !ReaderData)
         return THourSet();
+    AnalyseDayAhead(ADay, false);
     try {
         return ReaderData->AvailableHours(DayKey(ADay));
     } catch (const EReaderError &e) {
@@ -143,29 +145,70 @@ bool TReaderCommands::ChooseInHour(const QDate &ADay, int AHour, TRecInfo &ARI)
 
 bool TReaderCommands::Load(const TRecInfo &ARI)
 {
+    if (FBusy)
+        return false;
     const QString path = TReaderData::ResolveExistingPath(ARI, Config->RecordingsRoot());
     if (!QFileInfo(path).isFile()) {
         FPrompt->Message(QMessageBox::Warning, QStringLiteral("Het geluidsbestand werd niet teruggevonden:\r\n") + path);
         return false;
     }
-    // No stop before the load: the engine keeps the previous recording playing until the new one is
-    // ready, and keeps it as it was when the new one fails.
-    const bool ok = RunUnderProgress(QStringLiteral("Opname laden"), QStringLiteral("Golfvorm analyseren..."), false,
-                                     [&](const TCancelProgress &AReport) {
-                                         return FEngine->Load(path, [&AReport](int APercent) { AReport(APercent); });
-                                     },
-                                     true);
+    // No stop before the open: the engine keeps the previous recording playing until the new one is
+    // open, and keeps it as it was when the new one fails. The waveform fills in afterwards (PollAnalysis).
+    const bool ok = FEngine->Open(path);
     if (ok) {
         FCurrent = ARI;
         FHasFile = true;
+        AnalyseDayAhead(QDate::fromString(ARI.RecDate, QStringLiteral("yyyy-MM-dd")), true);
     } else {
         const int code = FEngine->LastError();
         FPrompt->Message(QMessageBox::Critical, QStringLiteral("Kon de opname niet laden:\r\n%1\r\n\r\n%2 (audiofout %3).")
                                                     .arg(path, AudioErrorText(code))
                                                     .arg(code));
     }
-    CloseIfRequested();
     return ok;
+}
+
+TAnalysisPoll TReaderCommands::PollAnalysis()
+{
+    return FEngine->PollAnalysis();
+}
+
+bool TReaderCommands::Analysing() const
+{
+    return FEngine->Analysing();
+}
+
+void TReaderCommands::AnalyseDayAhead(const QDate &ADay, bool AForce)
+{
+    if (!ADay.isValid() || (!AForce && ADay == FAheadDay) || !FDataOK || !ReaderData || !Config)
+        return;
+    FAheadDay = ADay;
+    TRecList day;
+    try {
+        ReaderData->Search(DayKey(ADay), -1, QString(), day);
+    } catch (const EReaderError &) {
+        return;  // the next command that reads the catalogue tells the operator
+    }
+    // Nearest to the loaded recording's hour first (to this hour of the clock on a day without it).
+    const bool loadedThatDay = FHasFile && FCurrent.RecDate == DayKey(ADay);
+    const int hour = loadedThatDay ? FCurrent.RecHour : QTime::currentTime().hour();
+    std::stable_sort(day.begin(), day.end(), [hour](const TRecInfo &a, const TRecInfo &b) {
+        return std::abs(a.RecHour - hour) < std::abs(b.RecHour - hour);
+    });
+    QStringList paths;
+    for (const TRecInfo &rec : day) {
+        if (loadedThatDay && rec.Id == FCurrent.Id)
+            continue;
+        const QString path = TReaderData::ResolveExistingPath(rec, Config->RecordingsRoot());
+        if (QFileInfo(path).isFile())
+            paths.append(path);
+    }
+    FEngine->AnalyseAhead(paths);
+}
+
+bool TReaderCommands::AheadIdle() const
+{
+    return FEngine->AheadIdle();
 }
 
 bool TReaderCommands::Export(const TWaveSelection &ASelection)
@@ -257,11 +300,13 @@ bool TReaderCommands::MeasureLoudness(const TWaveSelection &ASelection)
     const double end = ASelection.IsEmpty() ? 0 : ASelection.End;
     TLoudnessResult result;
     const QString path = FEngine->LoadedPath();
+    FEngine->HoldAhead(true);
     const bool ok = RunUnderProgress(QStringLiteral("Geluidsniveau meten"), QStringLiteral("Geluidsniveau meten..."),
                                      true, [&](const TCancelProgress &AReport) {
                                          result = MeasureFileRange(path, start, end, TLoudnessOptions{}, AReport);
                                          return result.Error == 0 && !result.Cancelled;
                                      });
+    FEngine->HoldAhead(false);
     if (!ok) {
         if (result.Error != 0)
             FPrompt->Message(QMessageBox::Warning, QStringLiteral("Het geluidsniveau kan niet worden gemeten: %1")

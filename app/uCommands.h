@@ -54,11 +54,23 @@ public:
     // The recordings of ADay and AHour: none is said to the operator; one is taken at once; several are
     // offered in the picker; a catalogue that cannot be read is told and closed. True with ARI set when one was chosen.
     bool ChooseInHour(const QDate &ADay, int AHour, TRecInfo &ARI);
-    // Resolves the file (under Config's recordings root when the stored path is gone) and loads it under
-    // the progress dialog. True when ARI became the loaded recording (not playing). A missing file or a
-    // failed load is told to the operator and keeps the previous recording as it was: view data, position,
-    // playing or not, export.
+    // Resolves the file (under Config's recordings root when the stored path is gone) and opens it at once
+    // (TAudioEngine::Open): no progress window and no busy state; the waveform fills in while PollAnalysis
+    // reports. True when ARI became the loaded recording (not playing); the other recordings of its day are
+    // then analysed ahead, nearest hour first. A missing file or a recording that cannot be opened is told
+    // to the operator and keeps the previous recording as it was: view data, position, playing or not,
+    // export, and its analysis. False while busy.
     bool Load(const TRecInfo &ARI);
+    // The background analysis of the loaded recording (TAudioEngine::PollAnalysis): the owner polls it about
+    // every 100 ms while Analysing and shows what changed.
+    TAnalysisPoll PollAnalysis();
+    bool Analysing() const;
+    // Has the recordings of ADay analysed into the envelope cache in the background, nearest hour to the
+    // loaded recording first (to the clock's hour on another day), the loaded one left out; what was asked
+    // before is dropped. Only when ADay differs from the day last asked, unless AForce. AvailableHours asks
+    // for the day it lists; a load for the loaded recording's day.
+    void AnalyseDayAhead(const QDate &ADay, bool AForce);
+    bool AheadIdle() const;  // nothing left to analyse ahead
     // Asks for format, target and scope and exports the loaded recording (or ASelection) under a
     // cancellable progress dialog; the export folder is remembered in Config. True when completed; the
     // operator is told either way, a completed export also on the status line, and one that holds less
@@ -164,4 +176,5 @@ private:
     bool FBusy = false;
     bool FCloseRequested = false;
     QString FDataError;
+    QDate FAheadDay;  // the day last analysed ahead
 };

@@ -312,6 +312,9 @@ void TfrmMain::FormCreate()
     TimerPos->setInterval(50);
     connect(TimerPos, &QTimer::timeout, this, [this] { TimerPosTimer(); });
     TimerPos->start();
+    TimerAnalysis = new QTimer(this);
+    TimerAnalysis->setInterval(100);
+    connect(TimerAnalysis, &QTimer::timeout, this, [this] { TimerAnalysisTimer(); });
 
     // The design's client area lies below the menu bar; Qt counts the menu bar inside the window.
     ApplyMinimumSize();
@@ -329,6 +332,8 @@ void TfrmMain::FormDestroy()
     FDestroyed = true;
     if (TimerPos)
         TimerPos->stop();
+    if (TimerAnalysis)
+        TimerAnalysis->stop();
     FCommands.reset();  // stops and frees the engine, then the catalogue connection
 }
 
@@ -537,7 +542,36 @@ bool TfrmMain::LoadRecording(const TRecInfo &RI)
     UpdateCommands();
     ShowTime(0);
     ShowHourMark();
+    FAnalysisStatus.clear();
+    if (FCommands->Analysing()) {
+        FAnalysisStatus = FStatusText;  // the progress replaces the recording's text until the end
+        TimerAnalysisTimer();
+        TimerAnalysis->start();
+    } else {
+        TimerAnalysis->stop();
+    }
     return true;
+}
+
+void TfrmMain::TimerAnalysisTimer()
+{
+    if (!FCommands)
+        return;
+    const TAnalysisPoll poll = FCommands->PollAnalysis();
+    if (poll.EnvelopeChanged)
+        FWave->SetEnvelope(FCommands->Envelope(), FCommands->EnvCount());
+    if (!poll.Running)
+        TimerAnalysis->stop();
+    if (FAnalysisStatus.isEmpty())
+        return;
+    const QString text = poll.Running ? QStringLiteral("Golfvorm analyseren... %1%").arg(poll.Percent) : FRecordingStatus;
+    if (FSelectionShown) {
+        if (FStatusBeforeSelection == FAnalysisStatus)
+            FStatusBeforeSelection = text;
+    } else if (FStatusText == FAnalysisStatus) {
+        ShowStatus(text);
+    }
+    FAnalysisStatus = poll.Running ? text : QString();
 }
 
 void TfrmMain::UpdateCaption()
@@ -555,6 +589,7 @@ void TfrmMain::UpdateCaption()
     if (!rec.Title.isEmpty() || !rec.Persons.isEmpty())
         status += QStringLiteral("  -  ") + extra;
     setWindowTitle(ReaderTitle() + QStringLiteral("  -  ") + rec.FileName);
+    FRecordingStatus = status;
     SetStatus(status);
 }
 

@@ -87,6 +87,10 @@ public:
     void WaveSeek(double Sec);
     void WaveSelectionChange();
     void TimerPosTimer();
+    // Every 100 ms while the loaded recording is analysed: the points that arrived go into the view, and
+    // the status line says "Golfvorm analyseren... N%" (under a selection's text, where it comes back),
+    // then the recording's own text once the analysis ended. A text someone else wrote meanwhile stays.
+    void TimerAnalysisTimer();
 
     // Keyboard transport ("Afspelen"): each does what its tile or a click in the waveform does, and
     // nothing where that tile is disabled.
@@ -164,6 +168,7 @@ private:
     QLabel *lblTime = nullptr;
     QPushButton *btnExport = nullptr;
     QTimer *TimerPos = nullptr;
+    QTimer *TimerAnalysis = nullptr;
     QMenu *mnuProgramma = nullptr;
     QAction *mnuSearch = nullptr;
     QAction *mnuExport = nullptr;
@@ -198,5 +203,7 @@ private:
     QString FStatusText;  // the whole status line, without the listening tail; the label shows it elided
     QString FStatusBeforeSelection;  // the text written before the selection's text covered it
     bool FSelectionShown = false;     // the status line shows the selection's text
+    QString FRecordingStatus;         // the loaded recording's own status text (UpdateCaption)
+    QString FAnalysisStatus;          // the last text the analysis wrote; empty when it wrote none
     bool FDestroyed = false;
 };

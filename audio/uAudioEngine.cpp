@@ -1,6 +1,7 @@
 // The one audio object: output device, playback of the loaded recording, its envelope.
 #include "uAudioEngine.h"
 
+#include "uAnalyseAhead.h"
 #include "uAudioExit.h"
 #include "uAudioExport.h"
 #include "uEnvelope.h"
@@ -14,6 +15,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <thread>
 
 namespace {
 
@@ -34,7 +37,40 @@ QAudioDevice OutputFor(int ADevice)
     return QAudioDevice();
 }
 
+// Holds the analysis ahead for the lifetime of the object.
+class TAheadHold {
+public:
+    explicit TAheadHold(TAudioEngine &AEngine) : FEngine(AEngine) { FEngine.HoldAhead(true); }
+    ~TAheadHold() { FEngine.HoldAhead(false); }
+    TAheadHold(const TAheadHold &) = delete;
+    TAheadHold &operator=(const TAheadHold &) = delete;
+
+private:
+    TAudioEngine &FEngine;
+};
+
 } // namespace
+
+// The analysis of the loaded recording: one pass on a thread of its own (which runs the pass's parts), and
+// what the user-interface thread took of it so far.
+struct TAudioEngine::TAnalysis {
+    TEnvelopeWatch Watch;
+    std::atomic<int> Percent{0};
+    std::atomic<bool> Done{false};
+    std::atomic<bool> StoreFailed{false};
+    TEnvelopeResult Result;  // the thread's until Done
+    std::thread Thread;
+    std::vector<TEnvPoint> Points;  // as far as finished
+    std::vector<char> Known;
+    int Finished = -1;
+
+    ~TAnalysis()
+    {
+        Watch.Cancel();
+        if (Thread.joinable())
+            Thread.join();
+    }
+};
 
 TAudioEngine::TAudioEngine()
 {
@@ -43,11 +79,13 @@ TAudioEngine::TAudioEngine()
 
 void TAudioEngine::SetEnvelopeCacheFolder(const QString &AFolder)
 {
-    FEnvCache = AFolder.isEmpty() ? nullptr : std::make_unique<TEnvelopeCache>(AFolder);
+    FEnvCache = AFolder.isEmpty() ? nullptr : std::make_shared<const TEnvelopeCache>(AFolder);
+    FAhead.reset();  // it worked for the cache it was made with
 }
 
 TAudioEngine::~TAudioEngine()
 {
+    FAhead.reset();
     Close();
     FInited = false;
     FHasOutput = false;
@@ -137,6 +175,7 @@ void TAudioEngine::SetSkipSilence(bool AOn)
 
 bool TAudioEngine::Load(const QString &APath, const TProgressProc &AProgress)
 {
+    const TAheadHold hold(*this);
     FLastError = 0;
     QByteArray pathBytes;  // by its bytes: a name that is not UTF-8 exists too; one holding a NUL never
     if (!PathBytesOf(APath, pathBytes) || ::access(pathBytes.constData(), F_OK) != 0)
@@ -165,6 +204,7 @@ bool TAudioEngine::Load(const QString &APath, const TProgressProc &AProgress)
     }
     if (r.EnvCount <= 0)
         return false;
+    CancelAnalysis();
     Close();
     FSampleRate = r.SampleRate;
     FChannels = r.Channels;
@@ -181,6 +221,169 @@ bool TAudioEngine::Load(const QString &APath, const TProgressProc &AProgress)
     return true;
 }
 
+bool TAudioEngine::Open(const QString &APath)
+{
+    FLastError = 0;
+    QByteArray pathBytes;
+    if (!PathBytesOf(APath, pathBytes) || ::access(pathBytes.constData(), F_OK) != 0)
+        return false;
+    const std::optional<TEnvelopeCacheKey> key =
+        FEnvCache && FEnvCache->Usable() ? TEnvelopeCache::KeyOf(APath) : std::nullopt;
+    TEnvelopeResult cached;
+    if (key && FEnvCache->Lookup(*key, cached)) {
+        CancelAnalysis();
+        Close();
+        FLastCacheUse = TEnvelopeCacheUse::Hit;
+        FSampleRate = cached.SampleRate;
+        FChannels = cached.Channels;
+        FDurationSec = cached.DurationSec;
+        FEnvelope = std::move(cached.Envelope);
+        FEnvCount = cached.EnvCount;
+        FSecPerPoint = FramesToSec(double(cached.Figures.S), FSampleRate);
+        FLengthBytes = cached.Figures.L;
+        FLoadedPath = APath;
+        if (FSecPerPoint > 0 && FEnvelope)
+            FSilenceRanges = SilenceSkipRanges(*FEnvelope, FSecPerPoint, FDurationSec);
+        if (FHasOutput)
+            OpenPlayStream();
+        UpdateAheadPause();
+        return true;
+    }
+    // Format and exact length now; the points come from the analysis.
+    TDecodeStream stream;
+    if (!stream.Open(APath)) {
+        FLastError = stream.LastError();
+        return false;
+    }
+    const qint64 length = stream.LengthBytes();
+    if (length <= 0)
+        return false;  // as a load whose pass finds no audio
+    CancelAnalysis();
+    Close();
+    FLastCacheUse = key ? TEnvelopeCacheUse::Miss : TEnvelopeCacheUse::Off;
+    FSampleRate = stream.SampleRate();
+    FChannels = std::max(stream.Channels(), 1);
+    FDurationSec = stream.BytesToSeconds(length);
+    FLengthBytes = length;
+    FLoadedPath = APath;
+    const TEnvelopeFigures fig = EnvelopeFigures(length, FChannels);
+    FEnvelope = std::make_shared<const std::vector<TEnvPoint>>(static_cast<size_t>(fig.EnvCount));
+    FEnvCount = fig.EnvCount;
+    FSecPerPoint = FramesToSec(double(fig.S), FSampleRate);
+
+    FAnalysis = std::make_unique<TAnalysis>();
+    TAnalysis *job = FAnalysis.get();
+    const int parts = FEnvelopeParts;
+    job->Thread = std::thread([job, path = APath, parts, length, key, cache = FEnvCache] {
+        job->Result = BuildEnvelopeFromFile(path, [job](int APercent) { job->Percent = APercent; }, parts,
+                                            &job->Watch, length);
+        const TEnvelopeResult &r = job->Result;
+        // Stored only when the file did not change during the pass (a recording still being written).
+        if (key && !r.Cancelled && r.Error == 0 && r.EnvCount > 0 && TEnvelopeCache::KeyOf(path) == key
+            && !cache->Store(*key, r))
+            job->StoreFailed = true;
+        job->Done = true;
+    });
+    if (FHasOutput)
+        OpenPlayStream();
+    UpdateAheadPause();
+    return true;
+}
+
+void TAudioEngine::CancelAnalysis()
+{
+    FAnalysis.reset();  // cancels and joins: the pass stops after the read in hand
+    UpdateAheadPause();
+}
+
+void TAudioEngine::SetSilenceRanges(std::vector<TSecRange> ARanges)
+{
+    const auto same = [](const TSecRange &a, const TSecRange &b) {
+        return a.StartSec == b.StartSec && a.EndSec == b.EndSec;
+    };
+    if (ARanges.size() == FSilenceRanges.size() && std::equal(ARanges.begin(), ARanges.end(), FSilenceRanges.begin(), same))
+        return;
+    FSilenceRanges = std::move(ARanges);
+    if (FPlayStream)
+        FPlayStream->SetSilence(FSilenceRanges);
+}
+
+TAnalysisPoll TAudioEngine::PollAnalysis()
+{
+    TAnalysisPoll poll;
+    if (!FAnalysis)
+        return poll;
+    TAnalysis &job = *FAnalysis;
+    if (job.Done) {
+        if (job.Thread.joinable())
+            job.Thread.join();
+        TEnvelopeResult r = std::move(job.Result);
+        if (job.StoreFailed)
+            FLastCacheUse = TEnvelopeCacheUse::Off;
+        FAnalysis.reset();
+        UpdateAheadPause();
+        if (r.Error == 0 && !r.Cancelled && r.Envelope && r.EnvCount > 0) {
+            FEnvelope = std::move(r.Envelope);
+            FEnvCount = r.EnvCount;
+            SetSilenceRanges(SilenceSkipRanges(*FEnvelope, FSecPerPoint, FDurationSec));
+        }
+        poll.EnvelopeChanged = true;
+        return poll;
+    }
+    poll.Running = true;
+    poll.Percent = std::clamp(job.Percent.load(), 0, 99);
+    const int finished = job.Watch.TakeFinished(job.Points, job.Known);
+    if (finished >= 0 && finished != job.Finished) {
+        job.Finished = finished;
+        FEnvelope = std::make_shared<const std::vector<TEnvPoint>>(job.Points);
+        // What is not analysed yet counts as loud: only quiet that was heard is skipped.
+        std::vector<TEnvPoint> known = job.Points;
+        for (size_t i = 0; i < known.size(); ++i)
+            if (!job.Known[i])
+                known[i] = TEnvPoint{INT16_MIN, INT16_MAX, INT16_MIN, INT16_MAX};
+        SetSilenceRanges(SilenceSkipRanges(known, FSecPerPoint, FDurationSec));
+        poll.EnvelopeChanged = true;
+    }
+    return poll;
+}
+
+void TAudioEngine::FinishAnalysis()
+{
+    if (!FAnalysis)
+        return;
+    if (FAnalysis->Thread.joinable())
+        FAnalysis->Thread.join();
+    FAnalysis->Done = true;
+    PollAnalysis();
+}
+
+void TAudioEngine::AnalyseAhead(const QStringList &APaths)
+{
+    if (!FEnvCache)
+        return;
+    if (!FAhead)
+        FAhead = std::make_unique<TAnalyseAhead>(FEnvCache);
+    FAhead->Queue(APaths);
+    UpdateAheadPause();
+}
+
+void TAudioEngine::HoldAhead(bool AOn)
+{
+    FAheadHolds = std::max(FAheadHolds + (AOn ? 1 : -1), 0);
+    UpdateAheadPause();
+}
+
+bool TAudioEngine::AheadIdle() const
+{
+    return !FAhead || FAhead->Idle();
+}
+
+void TAudioEngine::UpdateAheadPause()
+{
+    if (FAhead)
+        FAhead->SetPaused(FAnalysis != nullptr || FAheadHolds > 0);
+}
+
 bool TAudioEngine::LoadForExport(const QString &APath)
 {
     FLastError = 0;
@@ -195,6 +398,7 @@ bool TAudioEngine::LoadForExport(const QString &APath)
     const qint64 length = stream.LengthBytes();
     if (length <= 0)
         return false;  // as a load whose pass finds no audio
+    CancelAnalysis();
     Close();
     FSampleRate = stream.SampleRate();
     FChannels = std::max(stream.Channels(), 1);
@@ -206,6 +410,7 @@ bool TAudioEngine::LoadForExport(const QString &APath)
 
 void TAudioEngine::Close()
 {
+    CancelAnalysis();
     Stop();
     FPlayStream.reset();
     FEnvelope.reset();
@@ -224,6 +429,7 @@ bool TAudioEngine::ExportRange(const QString &ADest, TAudioFormat AFmt, int ABit
     FLastExport = TExportOutcome{};
     if (FLoadedPath.isEmpty())
         return false;
+    const TAheadHold hold(*this);
     return ExportFileRange(FLoadedPath, FDurationSec, ADest, AFmt, ABitrate, AStartSec, AEndSec, AProgress,
                            &FLastExport, TExportTargetRule::ReplaceWhenComplete, ATargetLufs);
 }
@@ -236,6 +442,7 @@ bool TAudioEngine::ExportRangeWithRecord(const QString &ADest, TAudioFormat AFmt
     FLastRecordPath.clear();
     if (FLoadedPath.isEmpty())
         return false;
+    const TAheadHold hold(*this);
     TEvidenceExport job;
     job.Source = FLoadedPath;
     job.DurationSec = FDurationSec;

@@ -18,7 +18,8 @@
 #include <memory>
 #include <vector>
 
-class TPlayback;  // playback stream on its own thread (uPlayback)
+class TPlayback;      // playback stream on its own thread (uPlayback)
+class TAnalyseAhead;  // analysis of other recordings into the cache (uAnalyseAhead)
 
 class TAudioEngine {
 public:
@@ -40,6 +41,31 @@ public:
     // The envelope comes from the envelope cache when it holds one for the file's exact state (then the
     // only report is the closing 100); else the pass runs and its result is stored there.
     bool Load(const QString &APath, const TProgressProc &AProgress = {});
+    // Opens a recording at once: its format, exact length and playback stream are settled before this
+    // returns, and playing, seeking and export work from then on. The envelope comes from the envelope cache
+    // when it holds one; otherwise the file is analysed on threads of its own (Analysing) and Envelope() holds
+    // the points finished so far (the others 0) as PollAnalysis takes them. Fails, and keeps the previous
+    // recording with its analysis, as Load does; on success an analysis still running for the previous
+    // recording is cancelled first.
+    bool Open(const QString &APath);
+    bool Analysing() const { return FAnalysis != nullptr; }
+    // Takes what the analysis finished since the last poll: its points into Envelope() and the quiet
+    // stretches found so far into SilenceRanges() and playback (points not analysed yet count as loud). At
+    // its end the envelope is exactly the one Load makes, and it goes into the envelope cache as Load's does.
+    // The user-interface thread calls this, about every 100 ms while Analysing.
+    TAnalysisPoll PollAnalysis();
+    // Waits for the analysis to end and takes its result (for tools and tests).
+    void FinishAnalysis();
+
+    // Analyses APaths into the envelope cache one at a time, in their order, on a thread of the lowest
+    // scheduling priority, skipping the ones the cache holds; replaces what was asked before. Waits while
+    // the loaded recording is analysed, while an export runs and while held (HoldAhead). No-op without a
+    // cache.
+    void AnalyseAhead(const QStringList &APaths);
+    // Holds (AOn) or releases the analysis ahead around other long work; calls nest.
+    void HoldAhead(bool AOn);
+    // Nothing left to analyse ahead (all done or dropped) and nothing running.
+    bool AheadIdle() const;
     // Loads a recording for export alone: its format and exact length are settled as a load settles them,
     // but no waveform pass runs, the envelope cache is neither read nor written and no playback stream is
     // opened (Envelope() stays null, EnvCount() 0). Fails, and keeps the previous recording, as Load does.
@@ -137,6 +163,10 @@ public:
     QString LoadedPath() const { return FLoadedPath; }
 
 private:
+    struct TAnalysis;  // a running analysis of the loaded recording
+    void CancelAnalysis();
+    void UpdateAheadPause();
+    void SetSilenceRanges(std::vector<TSecRange> ARanges);  // and hands them to playback when they changed
     void OpenPlayStream();  // on FLoadedPath and FOutput with the listening choices; null when it fails
     void ListeningChanged();  // hands FListening to the playback stream
 
@@ -157,7 +187,10 @@ private:
     QString FLastRecordPath;
     TListening FListening;  // the listener's choices, the one copy on this side of the playback thread
     std::vector<TSecRange> FSilenceRanges;  // of the loaded recording
-    std::unique_ptr<TEnvelopeCache> FEnvCache;  // null = no cache
+    std::shared_ptr<const TEnvelopeCache> FEnvCache;  // null = no cache; shared with the analysis threads
+    std::unique_ptr<TAnalysis> FAnalysis;              // null = none running
+    std::unique_ptr<TAnalyseAhead> FAhead;             // made on the first AnalyseAhead
+    int FAheadHolds = 0;
     int FEnvelopeParts = 0;
     TEnvelopeCacheUse FLastCacheUse = TEnvelopeCacheUse::Off;
     qint64 FLengthBytes = 0;  // decoded length of the loaded recording, as the load settled it

@@ -194,6 +194,87 @@ TEnvArray TEnvelopeBuilder::Finish()
     return std::make_shared<const std::vector<TEnvPoint>>(std::move(FPoints));
 }
 
+void TEnvelopeWatch::Cancel()
+{
+    {
+        std::lock_guard<std::mutex> lock(FMutex);
+        FCancel = true;
+    }
+    FResume.notify_all();
+}
+
+void TEnvelopeWatch::SetPaused(bool AOn)
+{
+    {
+        std::lock_guard<std::mutex> lock(FMutex);
+        FPaused = AOn;
+    }
+    FResume.notify_all();
+}
+
+bool TEnvelopeWatch::Checkpoint()
+{
+    if (FCancel.load(std::memory_order_relaxed))
+        return true;
+    std::unique_lock<std::mutex> lock(FMutex);
+    FResume.wait(lock, [this] { return !FPaused || FCancel.load(); });
+    return FCancel.load();
+}
+
+void TEnvelopeWatch::Begin(const TEnvPoint *APoints, const TEnvelopeFigures &AFig, int AChannels,
+                           const std::vector<qint64> &AStarts)
+{
+    std::lock_guard<std::mutex> lock(FMutex);
+    FPoints = APoints;
+    FFig = AFig;
+    FChannels = AChannels;
+    FStarts = AStarts;
+    const size_t parts = AStarts.size() > 1 ? AStarts.size() - 1 : 0;
+    FReached.reset(new std::atomic<qint64>[parts]);
+    for (size_t k = 0; k < parts; ++k)
+        FReached[k].store(AStarts[k], std::memory_order_relaxed);
+}
+
+void TEnvelopeWatch::Reached(int APart, qint64 AFrame)
+{
+    // Release: the points written before this frame are seen complete by the thread that takes them.
+    FReached[size_t(APart)].store(AFrame, std::memory_order_release);
+}
+
+void TEnvelopeWatch::End()
+{
+    std::lock_guard<std::mutex> lock(FMutex);
+    FPoints = nullptr;
+}
+
+int TEnvelopeWatch::TakeFinished(std::vector<TEnvPoint> &APoints, std::vector<char> &AKnown)
+{
+    std::lock_guard<std::mutex> lock(FMutex);
+    if (!FPoints)
+        return -1;
+    const qint64 count = FFig.EnvCount;
+    APoints.assign(size_t(count), TEnvPoint{});
+    AKnown.assign(size_t(count), 0);
+    int finished = 0;
+    // The last point also takes the frames beyond the figures' length: it is finished only with the pass.
+    const qint64 lastOpen = count - 1;
+    for (size_t k = 0; k + 1 < FStarts.size(); ++k) {
+        const qint64 from = std::min(FStarts[k] / FFig.S, lastOpen);
+        const qint64 to = std::min(FReached[k].load(std::memory_order_acquire) / FFig.S, lastOpen);
+        for (qint64 i = from; i < to; ++i) {
+            TEnvPoint p = FPoints[i];
+            if (FChannels < 2) {
+                p.MnR = p.MnL;
+                p.MxR = p.MxL;
+            }
+            APoints[size_t(i)] = p;
+            AKnown[size_t(i)] = 1;
+            ++finished;
+        }
+    }
+    return finished;
+}
+
 namespace {
 
 double ThreadCpuSec()
@@ -203,16 +284,31 @@ double ThreadCpuSec()
     return ts.tv_sec + ts.tv_nsec / 1e9;
 }
 
-TEnvelopeResult SequentialPass(TDecodeStream &stream, TEnvelopeResult res, const TProgressProc &progress)
+TEnvelopeResult SequentialPass(TDecodeStream &stream, TEnvelopeResult res, const TProgressProc &progress,
+                               TEnvelopeWatch *AWatch)
 {
     TEnvelopeBuilder builder(res.Figures.L, res.Channels, progress);
     std::vector<char> buffer(static_cast<size_t>(EnvelopeReadBytes));
+    const qint64 blockAlign = qint64(res.Channels) * 2;
+    qint64 fed = 0;
+    if (AWatch)
+        AWatch->Begin(builder.Points(), res.Figures, res.Channels, {0, -1});
     for (;;) {
         const qint64 n = stream.Read(buffer.data(), EnvelopeReadBytes);
         if (n <= 0)
             break;
         builder.Feed(buffer.data(), n);
+        fed += n;
+        if (AWatch) {
+            AWatch->Reached(0, fed / blockAlign);
+            if (AWatch->Checkpoint()) {
+                res.Cancelled = true;
+                break;
+            }
+        }
     }
+    if (AWatch)
+        AWatch->End();
     res.Envelope = builder.Finish();
     res.EnvCount = static_cast<int>(res.Envelope->size());
     return res;
@@ -267,14 +363,18 @@ private:
 // Decodes the frames [first, end) of an open stream into the shared points (end -1: to the end of the
 // data). The stream must stand at `first`. Each read is counted in `progress`, and `afterRead` runs.
 // Stops early once AStop is set.
+// With a watch, the frames done are published there as part APart after each read, and a cancel or a
+// pause is taken between reads.
 template <class AfterRead>
 void DecodeRange(TDecodeStream &stream, const TEnvelopeFigures &fig, int channels, TEnvPoint *points, qint64 first,
-                 qint64 end, TPartProgress &progress, AfterRead afterRead, const std::atomic<bool> *AStop = nullptr)
+                 qint64 end, TPartProgress &progress, AfterRead afterRead, const std::atomic<bool> *AStop = nullptr,
+                 TEnvelopeWatch *AWatch = nullptr, int APart = 0)
 {
     TEnvelopeAccumulator acc(fig, channels, points, first);
     std::vector<char> buffer(static_cast<size_t>(EnvelopeReadBytes));
     const qint64 blockAlign = qint64(channels) * 2;
     qint64 left = end < 0 ? -1 : (end - first) * blockAlign;
+    qint64 fed = 0;
     while (left != 0 && !(AStop && AStop->load(std::memory_order_relaxed))) {
         const qint64 want = left < 0 ? EnvelopeReadBytes : std::min(left, EnvelopeReadBytes);
         const qint64 n = stream.Read(buffer.data(), want);
@@ -283,85 +383,126 @@ void DecodeRange(TDecodeStream &stream, const TEnvelopeFigures &fig, int channel
         acc.Feed(buffer.data(), n);
         if (left > 0)
             left -= n;
+        fed += n;
         progress.Add(n);
         afterRead();
+        if (AWatch) {
+            AWatch->Reached(APart, first + fed / blockAlign);
+            if (AWatch->Checkpoint())
+                break;
+        }
     }
 }
 
-TEnvelopeResult MultiPartPass(TDecodeStream &stream, TEnvelopeResult res, const TProgressProc &progress, int parts,
-                              std::vector<double> &partCpu)
+// AThreads decode the frames in ARanges ranges side by side; the ranges are taken in order from the start
+// (the calling thread takes the first, on the stream open at its start).
+TEnvelopeResult MultiPartPass(TDecodeStream &stream, TEnvelopeResult res, const TProgressProc &progress,
+                              int AThreads, int ARanges, std::vector<double> &partCpu, TEnvelopeWatch *AWatch)
 {
-    partCpu.assign(static_cast<size_t>(parts), 0.0);
+    partCpu.assign(static_cast<size_t>(AThreads), 0.0);
     const TEnvelopeFigures fig = res.Figures;
     const int channels = res.Channels;
-    // Parts start on point boundaries, so no point is shared: the parts write into one array side by side.
+    // Ranges start on point boundaries, so no point is shared: they write into one array side by side.
     const qint64 usedPoints = std::min<qint64>((fig.F + fig.S - 1) / fig.S, fig.EnvCount);
-    std::vector<qint64> start(static_cast<size_t>(parts) + 1);
-    for (int k = 0; k < parts; ++k)
-        start[size_t(k)] = usedPoints * k / parts * fig.S;
-    start[size_t(parts)] = -1;  // the last part reads to the end of the data
+    std::vector<qint64> start(static_cast<size_t>(ARanges) + 1);
+    for (int k = 0; k < ARanges; ++k)
+        start[size_t(k)] = usedPoints * k / ARanges * fig.S;
+    start[size_t(ARanges)] = -1;  // the last range reads to the end of the data
 
     std::vector<TEnvPoint> points(static_cast<size_t>(fig.EnvCount));
+    if (AWatch)
+        AWatch->Begin(points.data(), fig, channels, start);
     TPartProgress done;
-    std::vector<char> failed(static_cast<size_t>(parts), 0);
+    std::vector<char> failed(static_cast<size_t>(ARanges), 0);
+    std::atomic<int> nextRange{1};  // range 0 is the calling thread's first
     // After data the decoder refused, or data missing between frames (damage), a straight decode delivers
-    // the rest earlier than the timestamps a part seeks by, so no part after the damage lines up any more:
-    // all parts stop, and the envelope is made by one sequential pass instead.
+    // the rest earlier than the timestamps a range seeks by, so no range after the damage lines up any more:
+    // all ranges stop, and the envelope is made by one sequential pass instead. A cancel stops them too.
+    std::atomic<bool> stop{false};
     std::atomic<bool> damaged{false};
+    auto stopped = [&] { return stop.load() || (AWatch && AWatch->Cancelled()); };
     // Whole percentages below 100 as they rise; the closing 100 comes at the end.
     TPercentReporter reporter(progress, fig.L, TPercentRounding::HalfEven, true);
+    // Decodes range k on a stream (placed there first unless AAtStart); AAfterRead runs after each read.
+    auto decode = [&](TDecodeStream &AStream, int k, bool AAtStart, auto AAfterRead) {
+        if (!AAtStart && !AStream.SeekBytes(start[size_t(k)] * channels * 2)) {
+            failed[size_t(k)] = 1;
+            return;
+        }
+        auto check = [&] {
+            if (Damaged(AStream)) {
+                damaged = true;
+                stop = true;
+            }
+            AAfterRead();
+        };
+        if (Damaged(AStream)) {
+            damaged = true;
+            stop = true;
+        }
+        DecodeRange(AStream, fig, channels, points.data(), start[size_t(k)], start[size_t(k) + 1], done, check, &stop,
+                    AWatch, k);
+    };
     {
         TThreadGroup workers;
-        for (int k = 1; k < parts; ++k) {
-            workers.Start([&, k] {
+        for (int t = 1; t < AThreads; ++t) {
+            workers.Start([&, t] {
                 const double cpu0 = ThreadCpuSec();
                 TDecodeStream part;
-                if (part.OpenLike(stream) && part.SeekBytes(start[size_t(k)] * channels * 2)) {
-                    auto check = [&] {
-                        if (Damaged(part))
-                            damaged = true;
-                    };
-                    check();
-                    DecodeRange(part, fig, channels, points.data(), start[size_t(k)], start[size_t(k) + 1], done, check,
-                                &damaged);
-                } else {
-                    failed[size_t(k)] = 1;
+                const bool opened = part.OpenLike(stream);
+                for (int k = nextRange++; k < ARanges && !stopped(); k = nextRange++) {
+                    if (opened)
+                        decode(part, k, false, [] {});
+                    else
+                        failed[size_t(k)] = 1;
                 }
-                partCpu[size_t(k)] = ThreadCpuSec() - cpu0;
+                partCpu[size_t(t)] = ThreadCpuSec() - cpu0;
                 done.PartFinished();
             });
         }
         const double cpu0 = ThreadCpuSec();
-        DecodeRange(stream, fig, channels, points.data(), 0, start[1], done, [&] {
-            if (Damaged(stream))
-                damaged = true;
-            reporter.Report(done.Done());
-        }, &damaged);
+        auto report = [&] { reporter.Report(done.Done()); };
+        decode(stream, 0, true, report);
+        for (int k = nextRange++; k < ARanges && !stopped(); k = nextRange++)
+            decode(stream, k, false, report);
         partCpu[0] = ThreadCpuSec() - cpu0;
         qint64 seen = done.Done();
         for (bool all = false; !all;) {
-            seen = done.WaitBeyond(seen, parts - 1, all);
+            seen = done.WaitBeyond(seen, AThreads - 1, all);
             reporter.Report(seen);
         }
-        // A part whose stream could not be opened or placed (the file went away meanwhile): this stream
+        // A range whose stream could not be opened or placed (the file went away meanwhile): this stream
         // decodes it after all. When that fails too its points stay 0, as after a read failure.
-        for (int k = 1; k < parts && !damaged; ++k) {
-            if (failed[size_t(k)] && stream.SeekBytes(start[size_t(k)] * channels * 2))
-                DecodeRange(stream, fig, channels, points.data(), start[size_t(k)], start[size_t(k) + 1], done, [&] {
-                    if (Damaged(stream))
-                        damaged = true;
-                    reporter.Report(done.Done());
-                });
+        for (int k = 1; k < ARanges && !stopped(); ++k) {
+            if (failed[size_t(k)])
+                decode(stream, k, false, report);
         }
+    }
+    if (AWatch && AWatch->Cancelled()) {
+        AWatch->End();
+        res.Cancelled = true;
+        return res;
     }
     if (damaged) {
         // From the start again, in one piece; percentages go on rising from where they stood.
+        if (AWatch)
+            AWatch->End();
         points.assign(static_cast<size_t>(fig.EnvCount), TEnvPoint{});
+        if (AWatch)
+            AWatch->Begin(points.data(), fig, channels, {0, -1});
         TPartProgress again;
         const double cpu0 = ThreadCpuSec();
         if (stream.SeekBytes(0))
-            DecodeRange(stream, fig, channels, points.data(), 0, -1, again, [&] { reporter.Report(again.Done()); });
+            DecodeRange(stream, fig, channels, points.data(), 0, -1, again, [&] { reporter.Report(again.Done()); },
+                        nullptr, AWatch, 0);
         partCpu[0] += ThreadCpuSec() - cpu0;
+    }
+    if (AWatch) {
+        AWatch->End();
+        if (AWatch->Cancelled()) {
+            res.Cancelled = true;
+            return res;
+        }
     }
     if (channels < 2) {
         for (TEnvPoint &p : points) {
@@ -392,19 +533,20 @@ int EnvelopePartCount(const TDecodeStream &stream, int parts)
     return static_cast<int>(std::clamp<qint64>(std::min<qint64>(parts, MaxEnvelopeParts), 1, usedPoints));
 }
 
-TEnvelopeResult BuildEnvelopeFromFile(const QString &path, const TProgressProc &progress, int parts)
+TEnvelopeResult BuildEnvelopeFromFile(const QString &path, const TProgressProc &progress, int parts,
+                                      TEnvelopeWatch *AWatch, qint64 AKnownBytes)
 {
-    return BuildEnvelopeFromFileTimed(path, progress, parts, nullptr);
+    return BuildEnvelopeFromFileTimed(path, progress, parts, nullptr, AWatch, AKnownBytes);
 }
 
 TEnvelopeResult BuildEnvelopeFromFileTimed(const QString &path, const TProgressProc &progress, int parts,
-                                           TEnvelopePassTimes *times)
+                                           TEnvelopePassTimes *times, TEnvelopeWatch *AWatch, qint64 AKnownBytes)
 {
     TEnvelopeResult res;
     TDecodeStream stream;
     TEnvelopePassTimes spent;
     const double cpu0 = ThreadCpuSec();
-    const bool opened = stream.Open(path);
+    const bool opened = AKnownBytes >= 0 ? stream.OpenKnownLength(path, AKnownBytes) : stream.Open(path);
     spent.OpenCpu = ThreadCpuSec() - cpu0;
     if (times)
         *times = spent;
@@ -420,10 +562,18 @@ TEnvelopeResult BuildEnvelopeFromFileTimed(const QString &path, const TProgressP
     const int n = EnvelopePartCount(stream, parts);
     const double cpu1 = ThreadCpuSec();
     if (n <= 1 || L <= 0) {
-        res = SequentialPass(stream, res, progress);
+        res = SequentialPass(stream, res, progress, AWatch);
         spent.PartCpu = {ThreadCpuSec() - cpu1};
     } else {
-        res = MultiPartPass(stream, res, progress, n, spent.PartCpu);
+        // Watched, the ranges are shorter than a thread's share, so that the start fills in first.
+        int ranges = n;
+        if (AWatch) {
+            const qint64 usedPoints = std::min<qint64>((res.Figures.F + res.Figures.S - 1) / res.Figures.S,
+                                                       res.Figures.EnvCount);
+            const qint64 bySeconds = std::max<qint64>(static_cast<qint64>(res.DurationSec / MinEnvelopePartSec), n);
+            ranges = static_cast<int>(std::min<qint64>({qint64(n) * 4, bySeconds, usedPoints}));
+        }
+        res = MultiPartPass(stream, res, progress, n, ranges, spent.PartCpu, AWatch);
     }
     if (times)
         *times = spent;

@@ -5,6 +5,10 @@
 #include "uProgressReport.h"
 
 #include <QtGlobal>
+#include <atomic>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
 #include <vector>
 
 class TDecodeStream;
@@ -57,6 +61,7 @@ public:
     // Copies the left pair to the right for mono, reports 100 and hands the envelope over.
     TEnvArray Finish();
     const TEnvelopeFigures &Figures() const { return FFig; }
+    const TEnvPoint *Points() const { return FPoints.data(); }  // until Finish
 
 private:
     TEnvelopeFigures FFig;
@@ -67,9 +72,49 @@ private:
     qint64 FBytesRead = 0;
 };
 
+// What a pass running on another thread shares with the thread that shows the envelope as it grows: the
+// points finished so far, a request to stop and a pause. Made by the caller and handed to one pass.
+class TEnvelopeWatch {
+public:
+    // Any thread. The pass stops after the read in hand and returns with Cancelled set.
+    void Cancel();
+    bool Cancelled() const { return FCancel.load(); }
+    // Any thread. A paused pass waits between two reads until it is resumed or cancelled.
+    void SetPaused(bool AOn);
+
+    // The showing thread: APoints becomes the envelope as far as it is finished (EnvCount points, the ones
+    // not finished yet 0) and AKnown marks the finished ones with 1. Returns the number of finished points,
+    // -1 (and leaves both alone) before the pass began and after it ended: its result is then the pass's
+    // own. A pass that starts over (damage found part-way) finishes its points anew, so the count may fall.
+    int TakeFinished(std::vector<TEnvPoint> &APoints, std::vector<char> &AKnown);
+
+    // ---- Called by the pass.
+    // Points into the pass's own array; part k fills the frames [AStarts[k], AStarts[k + 1]) (the last
+    // entry -1: to the end of the data). A second Begin (starting over) forgets what the first published.
+    void Begin(const TEnvPoint *APoints, const TEnvelopeFigures &AFig, int AChannels,
+               const std::vector<qint64> &AStarts);
+    // Part APart has written every frame before AFrame (a point is finished once its last frame is).
+    void Reached(int APart, qint64 AFrame);
+    void End();  // before the pass's array is handed over
+    // Between two reads: waits while paused; true when the pass is to stop.
+    bool Checkpoint();
+
+private:
+    std::atomic<bool> FCancel{false};
+    std::mutex FMutex;
+    std::condition_variable FResume;
+    bool FPaused = false;
+    const TEnvPoint *FPoints = nullptr;  // null outside Begin..End
+    TEnvelopeFigures FFig;
+    int FChannels = 1;
+    std::vector<qint64> FStarts;
+    std::unique_ptr<std::atomic<qint64>[]> FReached;
+};
+
 // The result of a pass over a file.
 struct TEnvelopeResult {
     int Error = 0;          // audio error code when the file could not be opened; then EnvCount is 0
+    bool Cancelled = false; // stopped through its watch: the envelope is incomplete and must not be kept
     int SampleRate = 0;
     int Channels = 1;       // at least 1
     double DurationSec = 0;
@@ -97,6 +142,12 @@ constexpr double MinEnvelopePartSec = 30.0;
 // A count of 0 lets the pass choose: the hardware threads (at most 8), fewer so that each range has
 // MinEnvelopePartSec of audio. Codecs that do not seek directly (see TDecodeStream::SeeksDirectly) always
 // take one range, and no range is shorter than one point.
-TEnvelopeResult BuildEnvelopeFromFile(const QString &path, const TProgressProc &progress, int parts = 1);
+//
+// With a watch the pass publishes its finished points there, can be paused and cancelled, and splits the
+// file into more ranges than it runs at once (four per thread, each at least MinEnvelopePartSec), taken in
+// order from the start, so that the envelope fills in from the start. AKnownBytes >= 0 is the exact decoded
+// length when the caller already knows it for this state of the file (saves counting it again).
+TEnvelopeResult BuildEnvelopeFromFile(const QString &path, const TProgressProc &progress, int parts = 1,
+                                      TEnvelopeWatch *AWatch = nullptr, qint64 AKnownBytes = -1);
 // The number of parts BuildEnvelopeFromFile uses for a stream that is open at its start.
 int EnvelopePartCount(const TDecodeStream &stream, int parts);

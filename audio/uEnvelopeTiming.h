@@ -15,4 +15,5 @@ struct TEnvelopePassTimes {
 
 // BuildEnvelopeFromFile that also fills *times (when not null) with what the pass spent.
 TEnvelopeResult BuildEnvelopeFromFileTimed(const QString &path, const TProgressProc &progress, int parts,
-                                           TEnvelopePassTimes *times);
+                                           TEnvelopePassTimes *times, TEnvelopeWatch *AWatch = nullptr,
+                                           qint64 AKnownBytes = -1);

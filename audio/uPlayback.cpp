@@ -95,7 +95,19 @@ public:
     {
         if (!FStream)
             return;
-        switch (FPlan.SetListening(AListening)) {
+        Apply(FPlan.SetListening(AListening));
+    }
+
+    void SetSilence(const std::vector<TSecRange> &ASilence)
+    {
+        if (FStream)
+            Apply(FPlan.SetSilence(ASilence));
+    }
+
+    // Carries out what a change of choices or of the skipped ranges asks of a running session.
+    void Apply(TPlaybackPlan::TChange AChange)
+    {
+        switch (AChange) {
         case TPlaybackPlan::TChange::Restart:
             // Playing on from what is heard, so that a new choice also holds for what was already made ahead.
             if (FState == TState::Playing)
@@ -449,4 +461,9 @@ TPlaybackSnapshot TPlayback::Snapshot() const
 void TPlayback::SetListening(const TListening &AListening)
 {
     OnFeeder([&AListening](TFeeder &AFeeder) { AFeeder.SetListening(AListening); });
+}
+
+void TPlayback::SetSilence(const std::vector<TSecRange> &ASilence)
+{
+    OnFeeder([&ASilence](TFeeder &AFeeder) { AFeeder.SetSilence(ASilence); });
 }

@@ -50,6 +50,9 @@ public:
     // effect at once while playing; a new loop or silence skipping restarts the output only when what it
     // holds ahead could now be wrong.
     void SetListening(const TListening &AListening);
+    // Replaces the quiet stretches given to Open (the ones found so far while the recording is analysed);
+    // heard at once like a new loop.
+    void SetSilence(const std::vector<TSecRange> &ASilence);
 
 private:
     class TFeeder;

@@ -20,12 +20,19 @@ double FramesToSec(double AFrames, int ARate)
 TPlaybackPlan::TPlaybackPlan(int ARate, qint64 ALengthFrames, const std::vector<TSecRange> &ASilence)
     : FRate(ARate), FLength(std::max<qint64>(ALengthFrames, 0))
 {
+    SetSilence(ASilence);
+}
+
+TPlaybackPlan::TChange TPlaybackPlan::SetSilence(const std::vector<TSecRange> &ASilence)
+{
+    FSilence.clear();
     for (const TSecRange &r : ASilence) {
         const qint64 a = FramesOf(std::max(r.StartSec, 0.0));
         const qint64 b = std::min(FramesOf(r.EndSec), FLength);
         if (b > a)
             FSilence.emplace_back(a, b);
     }
+    return SetListening(FListening);
 }
 
 TPlaybackPlan::TChange TPlaybackPlan::SetListening(const TListening &AListening)

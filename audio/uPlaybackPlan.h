@@ -74,6 +74,9 @@ public:
     qint64 LoopEndFrame() const { return FLoopEnd; }      // -1 = no loop
     // The ranges jumped over, [first, second) frames, ascending; empty while SkipSilence is off.
     const std::vector<std::pair<qint64, qint64>> &SkipFrames() const { return FSkips; }
+    // Replaces the recording's quiet stretches (while its analysis proceeds, the ones found so far).
+    // Returns Jumps when the ranges skipped now differ, else None.
+    TChange SetSilence(const std::vector<TSecRange> &ASilence);
 
     // ---- Jumps.
     // Where playback standing at APos continues: -1 = right here. At the loop's end: the loop's start;

@@ -19,6 +19,13 @@ struct TEnvPoint {
 // share it: a new load makes a new array rather than touching this one.
 using TEnvArray = std::shared_ptr<const std::vector<TEnvPoint>>;
 
+// One look at the background analysis of the loaded recording (the engine's PollAnalysis).
+struct TAnalysisPoll {
+    bool Running = false;         // still analysing after this poll
+    int Percent = 100;            // of the recording's decoded bytes
+    bool EnvelopeChanged = false; // Envelope() holds more (or, at the end, the final) points since the last poll
+};
+
 // Percentage 0..100 done; no result. May be empty (no reports).
 using TProgressProc = std::function<void(int APercent)>;
 // Percentage 0..100 done; returns true to go on, false to stop. May be empty.

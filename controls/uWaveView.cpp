@@ -709,6 +709,14 @@ void TWaveView::SetData(TEnvArray AEnv, int ACount, double ADuration, double ASe
     emit OnViewChange();
 }
 
+void TWaveView::SetEnvelope(TEnvArray AEnv, int ACount)
+{
+    FEnv = std::move(AEnv);
+    const int available = FEnv ? static_cast<int>(FEnv->size()) : 0;
+    FEnvCount = std::clamp(ACount, 0, available);
+    update();
+}
+
 void TWaveView::ClearData()
 {
     FEnv.reset();

@@ -155,6 +155,8 @@ public:
     // ASecPerPoint: seconds each envelope point covers (frames per point / sample rate), which puts
     // the envelope's points on the time axis (see EffectiveSecPerPoint; 0 spreads them evenly).
     void SetData(TEnvArray AEnv, int ACount, double ADuration, double ASecPerPoint);
+    // New points for the same recording (its analysis went on): view, selection and cursor stay.
+    void SetEnvelope(TEnvArray AEnv, int ACount);
     // Back to no data; fires nothing.
     void ClearData();
 
@@ -175,7 +177,8 @@ public:
     double SelStart() const { return FSelStart; }
     double SelEnd() const { return FSelEnd; }
     int EnvCount() const { return FEnvCount; }
-    double SecPerPoint() const { return FSecPerPoint; }  // as given to SetData; 0 without data
+    double SecPerPoint() const { return FSecPerPoint; }
+    const TEnvArray &Envelope() const { return FEnv; }  // as given to SetData or SetEnvelope  // as given to SetData; 0 without data
     double PlayPos() const { return FPlayPos; }
     void SetPlayPos(double Value) { FPlayPos = Value; }
 

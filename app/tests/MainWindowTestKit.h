@@ -28,6 +28,13 @@ T *Child(const QObject &AWindow, const QString &AName)
     return c;
 }
 
+// Waits (up to 10 s) until the loaded recording's analysis has ended and the window has shown its end:
+// the whole waveform and the recording's own status text. True when it did.
+inline bool WaitAnalysed(TfrmMain &AWindow)
+{
+    return QTest::qWaitFor([&] { return !AWindow.Commands().Analysing(); }, 10000);
+}
+
 inline TTileButton *HourTile(const QObject &AWindow, int AHour)
 {
     return Child<TTileButton>(AWindow, QStringLiteral("tileHour%1").arg(AHour));

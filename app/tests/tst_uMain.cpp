@@ -1,6 +1,7 @@
 // The main window on a catalogue and recordings made here: start-up, browsing, loading, playback, the
 // waveform events, the busy guards and the menu commands.
 #include "MainWindowTestKit.h"
+#include "uEnvelope.h"
 #include "TestPrompt.h"
 #include "uAbout.h"
 #include "uApplication.h"
@@ -80,8 +81,8 @@ private slots:
     void undecodableFileKeepsThePreviousRecording();
     void playPauseStop();
     void clickSeeksAndDragSelects();
-    void busyGuardsDuringLoadAndCloseAfterwards();
-    void reopenFromTheEnvelopeCacheShowsNoProgressWindow();
+    void closeWhileAnalysingEndsTheAnalysis();
+    void loadOpensAtOnceAndTheWaveformFillsIn();
     void exportWholeAndSelection();
     void exportWithRecordNamesTheRowAndTheRecord();
     void exportCancelledIsNotCompleted();
@@ -179,6 +180,7 @@ std::unique_ptr<TfrmMain> TestMain::MakeMain()
 void TestMain::LoadHour(TfrmMain &w, int AHour)
 {
     w.HourTileClick(HourTile(w, AHour));
+    QVERIFY(WaitAnalysed(w));
 }
 
 void TestMain::hourGridAndZoomColumn_data()
@@ -447,67 +449,53 @@ void TestMain::clickSeeksAndDragSelects()
     QCOMPARE(w->StatusText(), caption);
 }
 
-void TestMain::reopenFromTheEnvelopeCacheShowsNoProgressWindow()
+void TestMain::loadOpensAtOnceAndTheWaveformFillsIn()
 {
     QTemporaryDir cache;
     auto w = MakeMain();
     w->Commands().Engine().SetEnvelopeCacheFolder(cache.path());
-    bool progressShown = false;
-    w->Commands().OnProgressReport = [&] {
-        if (auto *prog = w->findChild<TfrmProgress *>())
-            progressShown = progressShown || prog->isVisible();
-    };
-    LoadHour(*w, 10);
+    Child<TCalendarView>(*w, "calendar")->SetSelectedDate(FToday);
+    // No progress window and no busy state: the click returns with the recording open.
+    w->HourTileClick(HourTile(*w, 10));
     QVERIFY(w->HasFile());
+    QVERIFY(!w->Busy());
+    QVERIFY(!w->findChild<TfrmProgress *>());
     QCOMPARE(w->Commands().Engine().LastCacheUse(), TEnvelopeCacheUse::Miss);
-    QVERIFY(progressShown);  // the first open analyses under the progress window
-
+    auto *wave = Child<TWaveView>(*w, "wave");
+    QCOMPARE(wave->Duration(), w->Commands().DurationSec());
+    if (w->Commands().Analysing())
+        QVERIFY(w->StatusText().startsWith(QStringLiteral("Golfvorm analyseren... ")));
+    QVERIFY(WaitAnalysed(*w));
+    QCOMPARE(w->StatusText(), DayKey(FToday) + QStringLiteral("  10-11 uur  nr 1  -  WAV  -  duur 00:03  -  Overleg Jan"));
+    // The view holds the whole envelope: the one a pass in one piece makes.
+    const TEnvelopeResult whole = BuildEnvelopeFromFile(w->Commands().Engine().LoadedPath(), {}, 1);
     const TEnvArray first = w->Commands().Engine().Envelope();
-    progressShown = false;
-    LoadHour(*w, 10);
-    QVERIFY(w->HasFile());
+    QVERIFY(first && whole.Envelope && first->size() == whole.Envelope->size());
+    QVERIFY(std::memcmp(first->data(), whole.Envelope->data(), first->size() * sizeof(TEnvPoint)) == 0);
+    QCOMPARE(wave->Envelope(), first);
+
+    // Again: from the cache, with nothing left to analyse.
+    w->HourTileClick(HourTile(*w, 10));
     QCOMPARE(w->Commands().Engine().LastCacheUse(), TEnvelopeCacheUse::Hit);
-    QVERIFY(!progressShown);
+    QVERIFY(!w->Commands().Analysing());
     const TEnvArray second = w->Commands().Engine().Envelope();
-    QVERIFY(first && second && second != first);  // a new envelope, not the one still held
+    QVERIFY(second && second != first);  // a new envelope, not the one still held
     QCOMPARE(second->size(), first->size());
     QVERIFY(std::memcmp(second->data(), first->data(), first->size() * sizeof(TEnvPoint)) == 0);
     QVERIFY(FPrompt.Messages.isEmpty());
 }
 
-void TestMain::busyGuardsDuringLoadAndCloseAfterwards()
+void TestMain::closeWhileAnalysingEndsTheAnalysis()
 {
     auto w = MakeMain();
-    LoadHour(*w, 10);
-    QVERIFY(w->HasFile());
-    w->Commands().Engine().SetEnvelopeCacheFolder(QString());  // the same recording again: analysed, not taken from the cache
-    bool sawBusy = false;
-    bool sawProgress = false;
-    int reports = 0;
-    w->Commands().OnProgressReport = [&] {
-        if (reports++ > 0)
-            return;
-        sawBusy = w->Busy();
-        auto *prog = w->findChild<TfrmProgress *>();
-        sawProgress = prog && prog->isVisible() && prog->windowTitle() == QStringLiteral("Opname laden") &&
-                      !prog->btnCancel->isVisible();
-        w->HourTileClick(HourTile(*w, 14));  // would open the picker
-        w->mnuSearchClick();
-        w->mnuPathsClick();
-        w->mnuExportClick();
-        w->mnuEditClick();
-        w->close();
-    };
+    w->Commands().Engine().SetEnvelopeCacheFolder(QString());
     Child<TCalendarView>(*w, "calendar")->SetSelectedDate(FToday);
     w->HourTileClick(HourTile(*w, 10));
-    QVERIFY(reports > 0);
-    QVERIFY(sawBusy);
-    QVERIFY(sawProgress);
-    QCOMPARE(FPrompt.Runs, 0);
-    QVERIFY(FPrompt.Messages.isEmpty());
-    QVERIFY(!w->Busy());
     QVERIFY(w->HasFile());
-    // The close that arrived during the load takes effect now.
+    // Everything else works at once, a close too: the analysis is cancelled with the window.
+    w->HourTileClick(HourTile(*w, 14));  // the picker
+    QCOMPARE(FPrompt.Runs, 1);
+    w->close();
     QTRY_VERIFY(!w->isVisible());
 }
 
@@ -835,6 +823,7 @@ void TestMain::searchMovesCalendarAndLoads()
     QVERIFY(HourTile(*w, 23)->Selected());
     QVERIFY(HourTile(*w, 23)->isEnabled() && !HourTile(*w, 10)->isEnabled());
     QCOMPARE(w->Current().RecNumber, 2);
+    QVERIFY(WaitAnalysed(*w));
     QVERIFY(w->StatusText().startsWith(DayKey(FOther) + QStringLiteral("  23-00 uur  nr 2")));
 }
 

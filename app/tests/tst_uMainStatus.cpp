@@ -167,6 +167,7 @@ void TestMainStatus::hourMarkStaysWithTheLoadedRecordingsDay()
     auto w = ShowMain(FPrompt);
     QCOMPARE(Marked(*w), QList<int>{});
     w->HourTileClick(HourTile(*w, 10));
+    QVERIFY(WaitAnalysed(*w));
     QVERIFY(w->HasFile());
     QCOMPARE(Marked(*w), QList<int>{10});
 
@@ -219,6 +220,7 @@ void TestMainStatus::failedLoadMarksNothing()
     auto w = ShowMain(FPrompt);
     if (loadedBefore) {
         w->HourTileClick(HourTile(*w, 10));
+        QVERIFY(WaitAnalysed(*w));
         QVERIFY(w->HasFile());
     }
     const QList<int> expected = loadedBefore ? QList<int>{10} : QList<int>{};
@@ -232,6 +234,7 @@ void TestMainStatus::failedLoadMarksNothing()
         SelectDay(*w, FToday);
     } else {
         w->HourTileClick(HourTile(*w, hour));
+        QVERIFY(WaitAnalysed(*w));
     }
     QCOMPARE(FPrompt.Messages.size(), 1);
     QCOMPARE(whileOpen, expected);
@@ -263,6 +266,7 @@ void TestMainStatus::clearedSelectionGivesItsTextBack()
     QFETCH(QString, after);
     auto w = ShowMain(FPrompt);
     w->HourTileClick(HourTile(*w, 10));
+    QVERIFY(WaitAnalysed(*w));
     QVERIFY(w->HasFile());
     const QString caption = w->StatusText();
     QVERIFY(caption.contains(QStringLiteral("10-11 uur  nr 1")));
@@ -304,8 +308,10 @@ void TestMainStatus::exportButtonLooksAndIsDisabledWithoutRecording()
     const int disabledGrey = BrightestPictureGrey(button);
     QVERIFY2(disabledGrey <= 128, qPrintable(QString::number(disabledGrey)));
     w->HourTileClick(HourTile(*w, 11));  // a failed load enables nothing
+    QVERIFY(WaitAnalysed(*w));
     QVERIFY(!button->isEnabled());
     w->HourTileClick(HourTile(*w, 10));
+    QVERIFY(WaitAnalysed(*w));
     QVERIFY(button->isEnabled());
     const int enabledGrey = BrightestPictureGrey(button);
     QVERIFY2(enabledGrey >= 240, qPrintable(QString::number(enabledGrey)));

@@ -241,6 +241,7 @@ void TestMainTrust::startsOnAnyCatalogue()
     QVERIFY(w->DataOK());
     QCOMPARE(TilesOn(*w), 4);
     w->HourTileClick(HourTile(*w, 10));
+    QVERIFY(WaitAnalysed(*w));
     QVERIFY(w->HasFile());
     QVERIFY(FPrompt.Messages.isEmpty());
 }
@@ -284,12 +285,14 @@ void TestMainTrust::catalogueDamagedAfterTheOpen()
     Config->SetDatabasePath(db);
     auto w = MakeMain();
     w->HourTileClick(HourTile(*w, 10));
+    QVERIFY(WaitAnalysed(*w));
     QVERIFY(w->HasFile());
     const QString missingTable = QStringLiteral("De database bevat de opnametabel van Vornak 2026 niet.");
 
     // Between the calendar selection and the hour click.
     QVERIFY(Exec(db, QStringLiteral("ALTER TABLE recordings RENAME TO old_recordings")));
     w->HourTileClick(HourTile(*w, 13));
+    QVERIFY(WaitAnalysed(*w));
     QCOMPARE(FPrompt.Messages.size(), 1);
     QVERIFY2(FPrompt.Messages[0].Text.contains(missingTable), qPrintable(FPrompt.Messages[0].Text));
     QVERIFY(w->StatusText().startsWith(QLatin1String(NotOpen) + missingTable));
@@ -328,6 +331,7 @@ void TestMainTrust::failedLoadKeepsThePreviousRecording()
     QFETCH(bool, bySearch);
     auto w = MakeMain();
     w->HourTileClick(HourTile(*w, 10));
+    QVERIFY(WaitAnalysed(*w));
     QVERIFY(w->HasFile());
     TWaveView *wave = Child<TWaveView>(*w, "wave");
     const TWaveBands bands = TWaveBands::For(wave->height());
@@ -362,6 +366,7 @@ void TestMainTrust::failedLoadKeepsThePreviousRecording()
         FPrompt.OnRun = nullptr;
     } else {
         w->HourTileClick(HourTile(*w, hour));
+        QVERIFY(WaitAnalysed(*w));
     }
     QCOMPARE(FPrompt.Messages.size(), 1);
     QCOMPARE(int(FPrompt.Messages[0].Icon), icon);
@@ -409,6 +414,7 @@ void TestMainTrust::minimumSizeShowsEveryTile()
 {
     auto w = MakeMain();
     w->HourTileClick(HourTile(*w, 10));
+    QVERIFY(WaitAnalysed(*w));
     QVERIFY(w->HasFile());
     const QSize frame = w->frameGeometry().size() - w->size();
     QVERIFY(w->minimumWidth() + frame.width() >= MainMinOuterWidth);
@@ -438,6 +444,7 @@ void TestMainTrust::exportOfACutRecordingNamesWhatItHolds()
 {
     auto w = MakeMain();
     w->HourTileClick(HourTile(*w, 13));
+    QVERIFY(WaitAnalysed(*w));
     QVERIFY(w->HasFile());
     const QString target = FDir.filePath(QStringLiteral("cut.wav"));
     FPrompt.OnRun = [&](QDialog &d) {
