@@ -82,6 +82,7 @@ private slots:
     void playPauseStop();
     void clickSeeksAndDragSelects();
     void closeWhileAnalysingEndsTheAnalysis();
+    void theDayIsAnalysedAhead();
     void loadOpensAtOnceAndTheWaveformFillsIn();
     void exportWholeAndSelection();
     void exportWithRecordNamesTheRowAndTheRecord();
@@ -483,6 +484,20 @@ void TestMain::loadOpensAtOnceAndTheWaveformFillsIn()
     QCOMPARE(second->size(), first->size());
     QVERIFY(std::memcmp(second->data(), first->data(), first->size() * sizeof(TEnvPoint)) == 0);
     QVERIFY(FPrompt.Messages.isEmpty());
+}
+
+void TestMain::theDayIsAnalysedAhead()
+{
+    QTemporaryDir cache;
+    auto w = MakeMain();
+    w->Commands().Engine().SetEnvelopeCacheFolder(cache.path());
+    LoadHour(*w, 10);
+    QTRY_VERIFY_WITH_TIMEOUT(w->Commands().AheadIdle(), 30000);
+    // The next recording of the day was analysed meanwhile: it opens from the cache.
+    Child<QAction>(*w, "mnuNextRec")->trigger();
+    QVERIFY(w->Current().RecHour != 10);
+    QCOMPARE(w->Commands().Engine().LastCacheUse(), TEnvelopeCacheUse::Hit);
+    QVERIFY(!w->Commands().Analysing());
 }
 
 void TestMain::closeWhileAnalysingEndsTheAnalysis()

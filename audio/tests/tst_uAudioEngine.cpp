@@ -2,6 +2,8 @@
 // null sinks of the test sound server (skipped when there is none).
 #include "FfmpegKit.h"
 #include "uAudioEngine.h"
+#include "uEnvelope.h"
+#include "uSilenceSkip.h"
 
 #include <QtTest>
 
@@ -29,6 +31,7 @@ class TestAudioEngine : public QObject {
     QString FTone;   // 20 s stereo 44.1 kHz
     QString FShort;  // 1 s mono mp3
     QString FSix;    // 2 s, six channels
+    QString FLong;   // 10 min stereo FLAC: analysed in several ranges
     QString Path(const QString &name) const { return FDir.filePath(name); }
 
 private slots:
@@ -45,6 +48,11 @@ private slots:
         QVERIFY(Ffmpeg({"-f", "lavfi", "-i",
                         "aevalsrc=exprs='0.1*sin(2*PI*200*t)|0.2*sin(2*PI*200*t)|0|0|0|0.9*sin(2*PI*200*t)':s=8000:d=2",
                         "-c:a", "pcm_s16le", FSix}));
+        // A tone with a quiet gap from 100 to 110 s, so that the silence found so far shows.
+        FLong = Path("long.flac");
+        QVERIFY(Ffmpeg({"-f", "lavfi", "-i",
+                        "aevalsrc=exprs='if(between(t,100,110),0,0.5*sin(2*PI*440*t))':s=22050:d=600:c=stereo",
+                        "-c:a", "flac", FLong}));
     }
 
     void errorTextsAreDutch_data()
@@ -167,6 +175,107 @@ private slots:
         QCOMPARE(e.Channels(), 1);
         QVERIFY(!e.IsPlaying());
         QCOMPARE(int(env->size()), count);  // the view's reference to the old envelope stays valid
+    }
+
+    // Open returns with the recording ready to play; the envelope grows poll by poll (every point that
+    // arrives already holds its final value) and ends as the pass in one piece makes it.
+    void openAnalysesInTheBackground_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addRow("ogg, one range") << FTone;
+        QTest::addRow("flac, ranges side by side") << FLong;
+    }
+    void openAnalysesInTheBackground()
+    {
+        QFETCH(QString, file);
+        QTemporaryDir cache;
+        const TEnvelopeResult whole = BuildEnvelopeFromFile(file, {}, 1);
+        QVERIFY(whole.Envelope);
+        const bool sound = HaveOutputs();
+        TAudioEngine e;
+        e.SetEnvelopeCacheFolder(cache.path());
+        e.SetInitialDevice(sound ? 1 : 0);
+        QCOMPARE(e.InitAudio(), sound);
+        QVERIFY(e.Open(file));
+        QCOMPARE(e.LoadedPath(), file);
+        QCOMPARE(e.DurationSec(), whole.DurationSec);
+        QCOMPARE(e.EnvCount(), whole.EnvCount);
+        QCOMPARE(e.LastCacheUse(), TEnvelopeCacheUse::Miss);
+        const double at = e.DurationSec() / 4;
+        if (sound) {
+            e.SeekSec(at);
+            e.Play();
+            QVERIFY(e.IsPlaying());
+        }
+        int polls = 0;
+        for (TAnalysisPoll poll = e.PollAnalysis(); poll.Running; poll = e.PollAnalysis(), ++polls) {
+            QVERIFY(poll.Percent >= 0 && poll.Percent < 100);
+            const std::vector<TEnvPoint> &now = *e.Envelope();
+            for (size_t i = 0; i < now.size(); ++i) {
+                const TEnvPoint &p = now[i], &w = (*whole.Envelope)[i];
+                const bool zero = p.MnL == 0 && p.MxL == 0 && p.MnR == 0 && p.MxR == 0;
+                QVERIFY2(zero || (p.MnL == w.MnL && p.MxL == w.MxL && p.MnR == w.MnR && p.MxR == w.MxR),
+                         qPrintable(QString("point %1 while analysing").arg(i)));
+            }
+            QTest::qWait(20);
+        }
+        QVERIFY(!e.Analysing());
+        QCOMPARE(e.Envelope()->size(), whole.Envelope->size());
+        QVERIFY(std::memcmp(e.Envelope()->data(), whole.Envelope->data(), whole.Envelope->size() * sizeof(TEnvPoint)) == 0);
+        const std::vector<TSecRange> silence = SilenceSkipRanges(*whole.Envelope, e.SecPerPoint(), e.DurationSec());
+        QCOMPARE(e.SilenceRanges().size(), silence.size());
+        if (sound) {
+            QVERIFY(e.IsPlaying());
+            QVERIFY(e.PositionSec() >= at);
+        }
+        // The result went into the cache: the next open takes it from there.
+        QVERIFY(e.Open(file));
+        QCOMPARE(e.LastCacheUse(), TEnvelopeCacheUse::Hit);
+        QVERIFY(!e.Analysing());
+        QVERIFY(std::memcmp(e.Envelope()->data(), whole.Envelope->data(), whole.Envelope->size() * sizeof(TEnvPoint)) == 0);
+    }
+
+    // A second open cancels the first analysis (nothing of it is cached); an open that fails keeps the
+    // recording with its analysis going on.
+    void newOpenCancelsAndFailedOpenKeeps()
+    {
+        QTemporaryDir cache;
+        TAudioEngine e;
+        e.SetEnvelopeCacheFolder(cache.path());
+        e.SetInitialDevice(0);
+        e.InitAudio();
+        QVERIFY(e.Open(FLong));
+        QVERIFY(e.Open(FTone));
+        QCOMPARE(e.LoadedPath(), FTone);
+        QVERIFY(!e.Open(Path("missing.wav")));
+        QCOMPARE(e.LoadedPath(), FTone);
+        e.FinishAnalysis();
+        const TEnvelopeResult tone = BuildEnvelopeFromFile(FTone, {}, 1);
+        QVERIFY(std::memcmp(e.Envelope()->data(), tone.Envelope->data(), tone.Envelope->size() * sizeof(TEnvPoint)) == 0);
+        const TEnvelopeCache store(cache.path());
+        TEnvelopeResult r;
+        QVERIFY(store.Lookup(*TEnvelopeCache::KeyOf(FTone), r));
+        QVERIFY(!store.Lookup(*TEnvelopeCache::KeyOf(FLong), r));
+    }
+
+    // The recordings asked for ahead end up in the cache; an open of one of them is a hit.
+    void analysisAheadFillsTheCache()
+    {
+        QTemporaryDir cache;
+        TAudioEngine e;
+        e.SetEnvelopeCacheFolder(cache.path());
+        e.SetInitialDevice(0);
+        e.InitAudio();
+        e.AnalyseAhead({FShort, FSix, Path("missing.wav"), FTone});
+        QTRY_VERIFY_WITH_TIMEOUT(e.AheadIdle(), 30000);
+        const TEnvelopeCache store(cache.path());
+        for (const QString &file : {FShort, FSix, FTone}) {
+            TEnvelopeResult r;
+            QVERIFY2(store.Lookup(*TEnvelopeCache::KeyOf(file), r), qPrintable(file));
+        }
+        QVERIFY(e.Open(FSix));
+        QCOMPARE(e.LastCacheUse(), TEnvelopeCacheUse::Hit);
+        QVERIFY(!e.Analysing());
     }
 
     void deviceListStartsWithTheDefault()
