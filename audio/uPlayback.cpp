@@ -134,6 +134,7 @@ public:
         now.Playing = FState == TState::Playing;
         now.Paused = FState == TState::Paused;
         now.PositionSec = FStream ? FPlan.SecondsOf(Heard()) : 0.0;
+        now.Underruns = FUnderruns;
         return now;
     }
 
@@ -313,6 +314,11 @@ private:
             FState = TState::Stopped;
             return;
         }
+        // Everything written was heard before the recording's end: the output ran dry (one count per spell).
+        const bool dry = !FEnded && FOutWrittenBytes > 0 && FPlan.Ahead(ProcessedUSecs()) <= 0;
+        if (dry && !FDry)
+            ++FUnderruns;
+        FDry = dry;
         for (;;) {
             if (FOutOff >= FOutBuf.size()) {
                 if (FEnded)
@@ -363,6 +369,8 @@ private:
     std::unique_ptr<TTimeStretch> FStretch;  // null at speed 1
     qint64 FOutWrittenBytes = 0;
     bool FEnded = false;  // the recording has ended and every output frame is made
+    bool FDry = false;    // the last feed found the output run dry
+    int FUnderruns = 0;   // dry spells since the stream was opened
     QElapsedTimer FEndedClock;
     std::vector<char> FInBuf;
     std::vector<int16_t> FProcBuf;  // input frames in the output's channels

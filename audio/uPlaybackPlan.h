@@ -32,6 +32,7 @@ struct TPlaybackSnapshot {
     bool Playing = false;
     bool Paused = false;
     double PositionSec = 0;  // the position being heard, in the recording's seconds
+    int Underruns = 0;       // times the output ran dry before the recording's end, since it was opened
 };
 
 // One read the plan asks for: Frames frames of the recording from frame From on.
