@@ -45,7 +45,7 @@ void MakeDemoForNewcomer(int &argc, char **argv)
         wait.setWindowTitle(ReaderTitle());
         wait.SetAllowCancel(false);
         wait.SetProgress(0, QStringLiteral("Demo-opnames aanmaken..."));
-        wait.pb->setRange(0, 0);  // no percentage to tell: a running bar
+        wait.SetUnknownProgress();  // no percentage to tell
         wait.show();
         std::exception_ptr failure;
         std::unique_ptr<QThread> maker(QThread::create([&failure, &places] {

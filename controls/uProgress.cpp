@@ -53,7 +53,13 @@ void TfrmProgress::SetProgress(int Percent, const QString &AText)
 {
     if (!AText.isEmpty())
         SetCaptionText(AText);
+    pb->setRange(0, 100);
     pb->setValue(std::clamp(Percent, 0, 100));
+}
+
+void TfrmProgress::SetUnknownProgress()
+{
+    pb->setRange(0, 0);
 }
 
 void TfrmProgress::SetAllowCancel(bool Value) { btnCancel->setVisible(Value); }

@@ -23,10 +23,8 @@ public:
     bool Cancelled() const { return FCancelled; }
     // The full text of the label (the label itself may show it shortened in the middle).
     QString CaptionText() const { return FCaptionText; }
-
-    QLabel *lblCaption = nullptr;
-    QProgressBar *pb = nullptr;
-    QPushButton *btnCancel = nullptr;
+    // A running bar without a percentage, for work that cannot tell how far it is (until SetProgress).
+    void SetUnknownProgress();
 
 protected:
     void showEvent(QShowEvent *) override;
@@ -37,6 +35,10 @@ private:
     void btnCancelClick();
     void SetCaptionText(const QString &AText);
 
+    // Tests find them by these object names.
+    QLabel *lblCaption = nullptr;
+    QProgressBar *pb = nullptr;
+    QPushButton *btnCancel = nullptr;
     bool FCancelled = false;
     QString FCaptionText;
 };

@@ -647,8 +647,8 @@ void TestMain::exportCancelledIsNotCompleted()
     };
     w->Commands().OnProgressReport = [&] {
         if (auto *prog = w->findChild<TfrmProgress *>())
-            if (prog->btnCancel->isVisible())
-                prog->btnCancel->click();
+            if (auto *cancel = prog->findChild<QPushButton *>(QStringLiteral("btnCancel")); cancel->isVisible())
+                cancel->click();
     };
     w->mnuExportClick();
     QCOMPARE(FPrompt.Messages.size(), 1);

@@ -6,6 +6,15 @@
 #include <QPushButton>
 #include <QtTest>
 
+namespace {
+
+// The dialog's controls, found by their object names.
+QLabel *Caption(const TfrmProgress &ADlg) { return ADlg.findChild<QLabel *>(QStringLiteral("lblCaption")); }
+QProgressBar *Bar(const TfrmProgress &ADlg) { return ADlg.findChild<QProgressBar *>(QStringLiteral("pb")); }
+QPushButton *Cancel(const TfrmProgress &ADlg) { return ADlg.findChild<QPushButton *>(QStringLiteral("btnCancel")); }
+
+} // namespace
+
 class tst_uProgress : public QObject {
     Q_OBJECT
 private slots:
@@ -15,12 +24,12 @@ private slots:
         QCOMPARE(dlg.windowTitle(), QStringLiteral("Even geduld"));
         QVERIFY(!dlg.isModal());
         QCOMPARE(dlg.size(), QSize(420, 110));
-        QCOMPARE(dlg.lblCaption->geometry(), QRect(16, 16, 388, 15));
-        QCOMPARE(dlg.pb->geometry(), QRect(16, 40, 388, 20));
-        QCOMPARE(dlg.btnCancel->geometry(), QRect(322, 72, 82, 27));
-        QCOMPARE(dlg.lblCaption->text(), QStringLiteral("Bezig..."));
-        QCOMPARE(dlg.btnCancel->text(), QStringLiteral("Annuleren"));
-        QCOMPARE(dlg.pb->value(), 0);
+        QCOMPARE(Caption(dlg)->geometry(), QRect(16, 16, 388, 15));
+        QCOMPARE(Bar(dlg)->geometry(), QRect(16, 40, 388, 20));
+        QCOMPARE(Cancel(dlg)->geometry(), QRect(322, 72, 82, 27));
+        QCOMPARE(Caption(dlg)->text(), QStringLiteral("Bezig..."));
+        QCOMPARE(Cancel(dlg)->text(), QStringLiteral("Annuleren"));
+        QCOMPARE(Bar(dlg)->value(), 0);
         QVERIFY(!dlg.Cancelled());
     }
 
@@ -37,7 +46,7 @@ private slots:
         QFETCH(int, percent);
         TfrmProgress dlg;
         dlg.SetProgress(percent, QStringLiteral("Exporteren..."));
-        QTEST(dlg.pb->value(), "shown");
+        QTEST(Bar(dlg)->value(), "shown");
     }
 
     void emptyTextKeepsTheLabel()
@@ -45,8 +54,8 @@ private slots:
         TfrmProgress dlg;
         dlg.SetProgress(10, QStringLiteral("Golfvorm analyseren..."));
         dlg.SetProgress(20, QString());
-        QCOMPARE(dlg.lblCaption->text(), QStringLiteral("Golfvorm analyseren..."));
-        QCOMPARE(dlg.pb->value(), 20);
+        QCOMPARE(Caption(dlg)->text(), QStringLiteral("Golfvorm analyseren..."));
+        QCOMPARE(Bar(dlg)->value(), 20);
     }
 
     void cancelClickAsksToStop()
@@ -67,10 +76,10 @@ private slots:
             return !dlg.Cancelled();
         };
         QVERIFY(callback(10));
-        QTest::mouseClick(dlg.btnCancel, Qt::LeftButton);
+        QTest::mouseClick(Cancel(dlg), Qt::LeftButton);
         QVERIFY(dlg.Cancelled());
-        QVERIFY(!dlg.btnCancel->isEnabled());
-        QCOMPARE(dlg.lblCaption->text(), QStringLiteral("Bezig met annuleren..."));
+        QVERIFY(!Cancel(dlg)->isEnabled());
+        QCOMPARE(Caption(dlg)->text(), QStringLiteral("Bezig met annuleren..."));
         QVERIFY(!callback(20));
     }
 
@@ -82,11 +91,11 @@ private slots:
         dlg.SetAllowCancel(true);
         dlg.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dlg));
-        for (QWidget *target : {static_cast<QWidget *>(&dlg), static_cast<QWidget *>(dlg.btnCancel)}) {
+        for (QWidget *target : {static_cast<QWidget *>(&dlg), static_cast<QWidget *>(Cancel(dlg))}) {
             QTest::keyClick(target, Qt::Key_Escape);
             QVERIFY(dlg.isVisible());
             QVERIFY(!dlg.Cancelled());
-            QVERIFY(dlg.btnCancel->isEnabled());
+            QVERIFY(Cancel(dlg)->isEnabled());
         }
         QVERIFY(dlg.close());
         QVERIFY(!dlg.isVisible());
@@ -98,9 +107,9 @@ private slots:
         TfrmProgress dlg;
         dlg.SetAllowCancel(false);
         dlg.show();
-        QVERIFY(!dlg.btnCancel->isVisible());
+        QVERIFY(!Cancel(dlg)->isVisible());
         dlg.SetAllowCancel(true);
-        QVERIFY(dlg.btnCancel->isVisible());
+        QVERIFY(Cancel(dlg)->isVisible());
     }
 
     void longTextIsShortenedInTheMiddle()
@@ -109,13 +118,13 @@ private slots:
         const QString path = QStringLiteral("/srv/opnamen/2024/03/15/") + QString(60, QLatin1Char('x'))
             + QStringLiteral("/15032024121 vergadering.mp3");
         dlg.SetProgress(5, path);
-        const QString shown = dlg.lblCaption->text();
+        const QString shown = Caption(dlg)->text();
         QCOMPARE(dlg.CaptionText(), path);
         QVERIFY(shown.contains(QChar(0x2026)));
         QVERIFY(shown.startsWith(QStringLiteral("/srv/")));
         QVERIFY(shown.endsWith(QStringLiteral("vergadering.mp3")));
-        QVERIFY(QFontMetrics(dlg.lblCaption->font()).horizontalAdvance(shown) <= 388);
-        QCOMPARE(dlg.lblCaption->width(), 388);  // the label does not grow with its text
+        QVERIFY(QFontMetrics(Caption(dlg)->font()).horizontalAdvance(shown) <= 388);
+        QCOMPARE(Caption(dlg)->width(), 388);  // the label does not grow with its text
     }
 };
 
