@@ -204,21 +204,51 @@ bool TAudioEngine::Load(const QString &APath, const TProgressProc &AProgress)
     }
     if (r.EnvCount <= 0)
         return false;
+    Adopt(APath, r);
+    return true;
+}
+
+void TAudioEngine::Adopt(const QString &APath, TEnvelopeResult &AResult)
+{
     CancelAnalysis();
     Close();
-    FSampleRate = r.SampleRate;
-    FChannels = r.Channels;
-    FDurationSec = r.DurationSec;
-    FEnvelope = std::move(r.Envelope);
-    FEnvCount = r.EnvCount;
-    FSecPerPoint = FramesToSec(double(r.Figures.S), FSampleRate);
-    FLengthBytes = r.Figures.L;
+    FSampleRate = AResult.SampleRate;
+    FChannels = AResult.Channels;
+    FDurationSec = AResult.DurationSec;
+    FEnvelope = std::move(AResult.Envelope);
+    FEnvCount = AResult.EnvCount;
+    FSecPerPoint = FramesToSec(double(AResult.Figures.S), FSampleRate);
+    FLengthBytes = AResult.Figures.L;
     FLoadedPath = APath;
     if (FSecPerPoint > 0 && FEnvelope)
         FSilenceRanges = SilenceSkipRanges(*FEnvelope, FSecPerPoint, FDurationSec);
     if (FHasOutput)
         OpenPlayStream();
-    return true;
+}
+
+bool TAudioEngine::OpenForLength(const QString &APath, TDecodeStream &AStream)
+{
+    FLastError = 0;
+    QByteArray pathBytes;  // by its bytes: a name that is not UTF-8 exists too; one holding a NUL never
+    if (!PathBytesOf(APath, pathBytes) || ::access(pathBytes.constData(), F_OK) != 0)
+        return false;
+    if (!AStream.Open(APath)) {
+        FLastError = AStream.LastError();
+        return false;
+    }
+    return AStream.LengthBytes() > 0;  // else as a load whose pass finds no audio
+}
+
+void TAudioEngine::AdoptStream(const QString &APath, const TDecodeStream &AStream)
+{
+    CancelAnalysis();
+    Close();
+    const qint64 length = AStream.LengthBytes();
+    FSampleRate = AStream.SampleRate();
+    FChannels = std::max(AStream.Channels(), 1);
+    FDurationSec = AStream.BytesToSeconds(length);
+    FLengthBytes = length;
+    FLoadedPath = APath;
 }
 
 bool TAudioEngine::Open(const QString &APath)
@@ -226,46 +256,23 @@ bool TAudioEngine::Open(const QString &APath)
     FLastError = 0;
     QByteArray pathBytes;
     if (!PathBytesOf(APath, pathBytes) || ::access(pathBytes.constData(), F_OK) != 0)
-        return false;
+        return false;  // before the cache is asked: a missing file never hits
     const std::optional<TEnvelopeCacheKey> key =
         FEnvCache && FEnvCache->Usable() ? TEnvelopeCache::KeyOf(APath) : std::nullopt;
     TEnvelopeResult cached;
     if (key && FEnvCache->Lookup(*key, cached)) {
-        CancelAnalysis();
-        Close();
+        Adopt(APath, cached);
         FLastCacheUse = TEnvelopeCacheUse::Hit;
-        FSampleRate = cached.SampleRate;
-        FChannels = cached.Channels;
-        FDurationSec = cached.DurationSec;
-        FEnvelope = std::move(cached.Envelope);
-        FEnvCount = cached.EnvCount;
-        FSecPerPoint = FramesToSec(double(cached.Figures.S), FSampleRate);
-        FLengthBytes = cached.Figures.L;
-        FLoadedPath = APath;
-        if (FSecPerPoint > 0 && FEnvelope)
-            FSilenceRanges = SilenceSkipRanges(*FEnvelope, FSecPerPoint, FDurationSec);
-        if (FHasOutput)
-            OpenPlayStream();
         UpdateAheadPause();
         return true;
     }
     // Format and exact length now; the points come from the analysis.
     TDecodeStream stream;
-    if (!stream.Open(APath)) {
-        FLastError = stream.LastError();
+    if (!OpenForLength(APath, stream))
         return false;
-    }
-    const qint64 length = stream.LengthBytes();
-    if (length <= 0)
-        return false;  // as a load whose pass finds no audio
-    CancelAnalysis();
-    Close();
+    AdoptStream(APath, stream);
     FLastCacheUse = key ? TEnvelopeCacheUse::Miss : TEnvelopeCacheUse::Off;
-    FSampleRate = stream.SampleRate();
-    FChannels = std::max(stream.Channels(), 1);
-    FDurationSec = stream.BytesToSeconds(length);
-    FLengthBytes = length;
-    FLoadedPath = APath;
+    const qint64 length = FLengthBytes;
     const TEnvelopeFigures fig = EnvelopeFigures(length, FChannels);
     FEnvelope = std::make_shared<const std::vector<TEnvPoint>>(static_cast<size_t>(fig.EnvCount));
     FEnvCount = fig.EnvCount;
@@ -386,25 +393,10 @@ void TAudioEngine::UpdateAheadPause()
 
 bool TAudioEngine::LoadForExport(const QString &APath)
 {
-    FLastError = 0;
-    QByteArray pathBytes;
-    if (!PathBytesOf(APath, pathBytes) || ::access(pathBytes.constData(), F_OK) != 0)
-        return false;
     TDecodeStream stream;
-    if (!stream.Open(APath)) {
-        FLastError = stream.LastError();
+    if (!OpenForLength(APath, stream))
         return false;
-    }
-    const qint64 length = stream.LengthBytes();
-    if (length <= 0)
-        return false;  // as a load whose pass finds no audio
-    CancelAnalysis();
-    Close();
-    FSampleRate = stream.SampleRate();
-    FChannels = std::max(stream.Channels(), 1);
-    FDurationSec = stream.BytesToSeconds(length);
-    FLengthBytes = length;
-    FLoadedPath = APath;
+    AdoptStream(APath, stream);
     return true;
 }
 
