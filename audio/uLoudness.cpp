@@ -33,13 +33,49 @@ double Lufs(ebur128_state *AState, TQuery AQuery)
     return AQuery(AState, &v) == EBUR128_SUCCESS && std::isfinite(v) ? v : MinusInf;
 }
 
+// The true-peak interpolator of libebur128 (1.2): a 49-tap Hann-windowed sinc, 4x oversampling below 96 kHz and
+// 2x below 192 kHz (none above); each output is a sum over the last (taps + factor - 1) / factor input frames
+// of a channel (13 at 4x, 25 at 2x), weighted by the taps of its phase.
+constexpr int InterpolatorTaps = 49;
+constexpr int InterpolatorHistory = 25;  // frames kept: at least the window of every factor
+
+// An upper bound of |output| / (largest |input| in the output's window) of that interpolator: the largest sum of
+// tap magnitudes over its phases, with a margin for its single-precision samples and outputs. The bound is
+// only used to leave out work that cannot change the true peak; the peak itself is always libebur128's.
+double InterpolatorGainBound(int ASampleRate)
+{
+    if (ASampleRate >= 192000)
+        return 1.0;
+    const int factor = ASampleRate < 96000 ? 4 : 2;
+    std::vector<double> sums(static_cast<size_t>(factor), 0.0);
+    for (int j = 0; j < InterpolatorTaps; ++j) {
+        const double m = j - (InterpolatorTaps - 1) / 2.0;
+        const double x = m * M_PI / factor;
+        const double sinc = std::fabs(m) > 1e-6 ? std::sin(x) / x : 1.0;
+        const double hann = 0.5 * (1.0 - std::cos(2.0 * M_PI * j / (InterpolatorTaps - 1)));
+        sums[static_cast<size_t>(j % factor)] += std::fabs(sinc * hann);
+    }
+    return *std::max_element(sums.begin(), sums.end()) * 1.001;
+}
+
 } // namespace
 
 struct TLoudnessMeter::Impl {
     int Rate = 0;
     int Channels = 0;
     double StartSec = 0;
-    TEburState State;
+    TEburState State;  // loudness: K-weighting, gating histogram, loudness range; every frame
+    // True peak: a second state that sees only the blocks whose oversampled peak could exceed the largest one
+    // found so far (see PeakMayRise). Its interpolator keeps the frames before a block it is fed: a block that
+    // follows a left-out one is preceded by the last InterpolatorHistory frames in a call of their own, whose
+    // outputs are not counted. So every output counted is the one a state fed everything computes, and every
+    // output left out is at most the maximum: the true peak is exactly that of libebur128 fed everything.
+    TEburState PeakState;
+    double PeakGain = 1.0;
+    double TruePeak = 0.0;  // largest true peak (linear) of the blocks fed to PeakState
+    bool HistoryFed = true;  // PeakState's interpolator holds the frames just before the next block
+    std::vector<int16_t> History;  // the last InterpolatorHistory frames seen (zeros before the start)
+    int HistoryPeak = 0;  // largest magnitude in History
     // Frames gather into blocks of 100 ms: the cadence at which momentary and short-term loudness are read.
     qint64 BlockFrames = 1;
     std::vector<int16_t> Block;
@@ -71,10 +107,45 @@ struct TLoudnessMeter::Impl {
         QuietStart = -1;
     }
 
+    // The outputs of the interpolator while a block is fed depend on the block and the InterpolatorHistory
+    // frames before it; none of them exceeds PeakGain times the largest magnitude there.
+    bool PeakMayRise(int ABlockPeak) const
+    {
+        return PeakGain * std::max(ABlockPeak, HistoryPeak) / 32768.0 > TruePeak;
+    }
+
+    void PeakPass(const int16_t *AS, qint64 AFrames, int ABlockPeak)
+    {
+        const size_t ch = static_cast<size_t>(Channels);
+        if (PeakMayRise(ABlockPeak)) {
+            if (!HistoryFed)
+                ebur128_add_frames_short(PeakState.get(), History.data(), InterpolatorHistory);
+            ebur128_add_frames_short(PeakState.get(), AS, static_cast<size_t>(AFrames));
+            for (int c = 0; c < Channels; ++c) {
+                double v = 0;
+                if (ebur128_prev_true_peak(PeakState.get(), static_cast<unsigned>(c), &v) == EBUR128_SUCCESS)
+                    TruePeak = std::max(TruePeak, v);
+            }
+            HistoryFed = true;
+        } else {
+            HistoryFed = false;
+        }
+        // History := the last InterpolatorHistory frames of (History, block).
+        const size_t keep = static_cast<size_t>(std::min<qint64>(AFrames, InterpolatorHistory));
+        const size_t old = InterpolatorHistory - keep;
+        std::memmove(History.data(), History.data() + keep * ch, old * ch * sizeof(int16_t));
+        std::memcpy(History.data() + old * ch, AS + (static_cast<size_t>(AFrames) - keep) * ch,
+                    keep * ch * sizeof(int16_t));
+        HistoryPeak = 0;
+        for (const int16_t s : History)
+            HistoryPeak = std::max(HistoryPeak, s < 0 ? -int(s) : int(s));
+    }
+
     // Clipping and silence of whole frames, then the same frames to libebur128.
     void Process(const int16_t *AS, qint64 AFrames)
     {
         const int ch = Channels;
+        int blockPeak = 0;
         for (qint64 f = 0; f < AFrames; ++f) {
             const int16_t *frame = AS + f * ch;
             bool quiet = true;
@@ -82,8 +153,8 @@ struct TLoudnessMeter::Impl {
                 const int s = frame[c];
                 const int mag = s < 0 ? -s : s;
                 quiet = quiet && mag <= SilenceLimit;
-                if (mag > SamplePeak)
-                    SamplePeak = mag;
+                if (mag > blockPeak)
+                    blockPeak = mag;
                 if (s == 32767 || s == -32768) {
                     if (++ClipRun[c] == ClipRunMinSamples) {
                         ++R.ClipRunCount;
@@ -101,7 +172,9 @@ struct TLoudnessMeter::Impl {
                 EndQuiet(Frames + f);
             }
         }
+        SamplePeak = std::max(SamplePeak, blockPeak);
         ebur128_add_frames_short(State.get(), AS, static_cast<size_t>(AFrames));
+        PeakPass(AS, AFrames, blockPeak);
         Frames += AFrames;
         if (AFrames != BlockFrames)
             return;  // the tail of the range: no whole block
@@ -139,7 +212,13 @@ TLoudnessMeter::TLoudnessMeter(int ASampleRate, int AChannels, const TLoudnessOp
         return;
     d->State.reset(ebur128_init(static_cast<unsigned>(AChannels), static_cast<unsigned long>(ASampleRate),
                                 EBUR128_MODE_M | EBUR128_MODE_S | EBUR128_MODE_I | EBUR128_MODE_LRA
-                                    | EBUR128_MODE_SAMPLE_PEAK | EBUR128_MODE_TRUE_PEAK | EBUR128_MODE_HISTOGRAM));
+                                    | EBUR128_MODE_HISTOGRAM));
+    d->PeakState.reset(ebur128_init(static_cast<unsigned>(AChannels), static_cast<unsigned long>(ASampleRate),
+                                    EBUR128_MODE_TRUE_PEAK));
+    if (!d->PeakState)
+        d->State.reset();
+    d->PeakGain = InterpolatorGainBound(ASampleRate);
+    d->History.assign(static_cast<size_t>(InterpolatorHistory * AChannels), 0);
     d->BlockFrames = std::max<qint64>(1, ASampleRate / 10);
     d->Block.resize(static_cast<size_t>(d->BlockFrames * AChannels));
     d->ClipRun.assign(static_cast<size_t>(AChannels), 0);
@@ -202,11 +281,8 @@ TLoudnessResult TLoudnessMeter::Finish()
     r.RangeLu = ebur128_loudness_range(m.State.get(), &v) == EBUR128_SUCCESS && std::isfinite(v) ? v : 0;
     r.MomentaryMaxLufs = m.MomentaryMax;
     r.ShorttermMaxLufs = m.ShorttermMax;
-    double truePeak = 0;
-    for (int c = 0; c < m.Channels; ++c)
-        if (ebur128_true_peak(m.State.get(), static_cast<unsigned>(c), &v) == EBUR128_SUCCESS)
-            truePeak = std::max(truePeak, v);
-    r.TruePeakDbtp = ToDb(truePeak);
+    // libebur128 reports the larger of the oversampled and the sample peak.
+    r.TruePeakDbtp = ToDb(std::max(m.TruePeak, m.SamplePeak / 32768.0));
     r.SamplePeakDbfs = ToDb(m.SamplePeak / 32768.0);
     return r;
 }

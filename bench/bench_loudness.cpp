@@ -94,6 +94,9 @@ int main(int argc, char *argv[])
         const double d = Median(dec), m = Median(mea);
         std::printf("%-18s %9.2f %9.2f %7.2f %9ld  %.1f LUFS / %.1f dBTP\n", name, d, m, m / d, peakKb,
                     r.IntegratedLufs, r.TruePeakDbtp);
+        std::printf("  I=%.9f LRA=%.9f TP=%.9f SP=%.9f M=%.9f S=%.9f clip=%lld silent=%lld/%.6f\n", r.IntegratedLufs,
+                    r.RangeLu, r.TruePeakDbtp, r.SamplePeakDbfs, r.MomentaryMaxLufs, r.ShorttermMaxLufs,
+                    (long long)r.ClipRunCount, (long long)r.SilentStretchCount, r.SilentSeconds);
         std::fflush(stdout);
     }
     return 0;

@@ -1,5 +1,6 @@
 // Signal measurement: the EBU test tones and speech against FFmpeg's own ebur128 filter, planted silence and
-// clipping found at their places, ranges, pieces that split frames, and cancel.
+// clipping found at their places, ranges, pieces that split frames, cancel, and the figures of one libebur128
+// state fed everything.
 #include "uAudioExport.h"
 #include "uLoudness.h"
 #include "uWavWriter.h"
@@ -9,7 +10,10 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <ebur128.h>
+
 #include <cmath>
+#include <memory>
 
 namespace {
 
@@ -71,6 +75,42 @@ void WritePcm(const QString &APath, int ARate, int AChannels, const std::vector<
     w.Finish();
 }
 
+// Noise whose level changes every 100 ms (a quiet stretch, speech-like swings), with a 0-degree quarter-rate
+// sine at peak 0.5 early and a 45-degree one whose samples stay at 0.42 but whose true peak is 0.6 late, after
+// blocks quiet enough to be left out of the true-peak work: a bound of 1 on the interpolator's gain would
+// miss it. Interleaved 16-bit, ASeconds long.
+std::vector<int16_t> PeakyNoise(int ARate, int AChannels, int ASeconds)
+{
+    std::vector<int16_t> pcm;
+    pcm.reserve(size_t(ARate) * AChannels * ASeconds);
+    quint32 seed = 12345;
+    auto noise = [&seed]() {
+        seed = seed * 1664525u + 1013904223u;
+        return (int(seed >> 16) - 32768) / 32768.0;
+    };
+    const qint64 frames = qint64(ARate) * ASeconds;
+    const qint64 block = ARate / 10;
+    double level = 0;
+    for (qint64 f = 0; f < frames; ++f) {
+        const double t = double(f) / ARate;
+        if (f % block == 0)
+            level = t >= 4.0 && t < 6.0 ? 0.0 : 0.02 + 0.3 * std::fabs(noise());
+        for (int c = 0; c < AChannels; ++c) {
+            double v = level * noise();
+            if (t >= 1.0 && t < 1.2)
+                v = 0.5 * std::sin(M_PI / 2 * double(f));
+            else if (t >= double(ASeconds) - 1.5 && t < double(ASeconds) - 1.3 && c == AChannels - 1)
+                v = 0.6 * std::sin(M_PI / 2 * double(f) + M_PI / 4);
+            pcm.push_back(int16_t(std::lrint(std::clamp(v, -1.0, 0.99997) * 32768)));
+        }
+    }
+    return pcm;
+}
+
+struct TEburFree {
+    void operator()(ebur128_state *AState) const { ebur128_destroy(&AState); }
+};
+
 } // namespace
 
 class TestuLoudness : public QObject {
@@ -82,6 +122,8 @@ private slots:
     void plantedGapIsTheOneSilentStretch_data();
     void plantedGapIsTheOneSilentStretch();
     void clippingRunsAreFoundAtTheirPlacesWhateverThePieces();
+    void figuresAreThoseOfOneStateFedEverything_data();
+    void figuresAreThoseOfOneStateFedEverything();
     void rangeReportsRecordingTimesAndCancelStops();
     void unreadableFileIsAnError();
     void normalisedExportReadsItsTargetAgain_data();
@@ -214,6 +256,50 @@ void TestuLoudness::clippingRunsAreFoundAtTheirPlacesWhateverThePieces()
         QCOMPARE(r.SamplePeakDbfs, 0.0);
         QVERIFY(r.TruePeakDbtp > 0.0);
     }
+}
+
+void TestuLoudness::figuresAreThoseOfOneStateFedEverything_data()
+{
+    QTest::addColumn<int>("rate");
+    QTest::addColumn<int>("channels");
+    QTest::newRow("44.1 kHz stereo, 4x oversampling") << 44100 << 2;
+    QTest::newRow("48 kHz mono") << 48000 << 1;
+    QTest::newRow("96 kHz stereo, 2x oversampling") << 96000 << 2;
+    QTest::newRow("8 kHz stereo") << 8000 << 2;
+}
+
+void TestuLoudness::figuresAreThoseOfOneStateFedEverything()
+{
+    // The meter leaves true-peak work out where it cannot matter; the figures must still be exactly those of
+    // libebur128 fed every frame in one state with every mode.
+    QFETCH(int, rate);
+    QFETCH(int, channels);
+    const std::vector<int16_t> pcm = PeakyNoise(rate, channels, 12);
+    const size_t frames = pcm.size() / size_t(channels);
+    std::unique_ptr<ebur128_state, TEburFree> ref(
+        ebur128_init(unsigned(channels), unsigned(rate),
+                     EBUR128_MODE_I | EBUR128_MODE_LRA | EBUR128_MODE_TRUE_PEAK | EBUR128_MODE_HISTOGRAM));
+    QVERIFY(ref);
+    QCOMPARE(ebur128_add_frames_short(ref.get(), pcm.data(), frames), EBUR128_SUCCESS);
+    double integrated = 0, range = 0, peak = 0;
+    QCOMPARE(ebur128_loudness_global(ref.get(), &integrated), EBUR128_SUCCESS);
+    QCOMPARE(ebur128_loudness_range(ref.get(), &range), EBUR128_SUCCESS);
+    for (int c = 0; c < channels; ++c) {
+        double v = 0;
+        QCOMPARE(ebur128_true_peak(ref.get(), unsigned(c), &v), EBUR128_SUCCESS);
+        peak = std::max(peak, v);
+    }
+    QVERIFY2(peak > 0.59, qPrintable(QString::number(peak)));  // the late 45-degree sine is the maximum
+
+    TLoudnessMeter meter(rate, channels, {});
+    const char *bytes = reinterpret_cast<const char *>(pcm.data());
+    const qint64 total = qint64(pcm.size() * 2);
+    for (qint64 at = 0; at < total; at += 5003 * 2)
+        meter.Feed(bytes + at, std::min<qint64>(5003 * 2, total - at));
+    const TLoudnessResult r = meter.Finish();
+    QCOMPARE(r.IntegratedLufs, integrated);
+    QCOMPARE(r.RangeLu, range);
+    QCOMPARE(r.TruePeakDbtp, 20.0 * std::log10(peak));
 }
 
 void TestuLoudness::rangeReportsRecordingTimesAndCancelStops()
