@@ -3,13 +3,16 @@
 
 #include "uDecoder.h"
 #include "uExportLoop.h"
+#include "uThreadGroup.h"
 
 #include <ebur128.h>
 
 #include <algorithm>
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
 #include <limits>
+#include <mutex>
 
 namespace {
 
@@ -93,6 +96,18 @@ struct TLoudnessMeter::Impl {
     double ShorttermMax = MinusInf;
     int SamplePeak = 0;  // largest magnitude, 32768 for -32768
     TLoudnessResult R;
+    // The loudness work (State and the block energies above) runs on a worker thread when Parallel is asked:
+    // the caller's thread decodes, scans and does the true peak, and queues each block. Same figures.
+    static constexpr int QueueBlocks = 16;
+    std::vector<int16_t> Queue[QueueBlocks];
+    qint64 QueueFrames[QueueBlocks] = {};
+    std::mutex QueueLock;
+    std::condition_variable QueueFilled;
+    std::condition_variable QueueEmptied;
+    qint64 Pushed = 0;  // blocks queued; guarded by QueueLock, as are Popped and Closing
+    qint64 Popped = 0;  // blocks done
+    bool Closing = false;
+    std::unique_ptr<TThreadGroup> Worker;  // last: joined (CloseWorker) before anything it uses goes
 
     double Sec(qint64 AFrame) const { return StartSec + static_cast<double>(AFrame) / Rate; }
 
@@ -173,9 +188,18 @@ struct TLoudnessMeter::Impl {
             }
         }
         SamplePeak = std::max(SamplePeak, blockPeak);
-        ebur128_add_frames_short(State.get(), AS, static_cast<size_t>(AFrames));
         PeakPass(AS, AFrames, blockPeak);
         Frames += AFrames;
+        if (Worker)
+            Submit(AS, AFrames);
+        else
+            LoudnessBlock(AS, AFrames);
+    }
+
+    // The loudness of a block: on the worker thread when there is one, else on the caller's.
+    void LoudnessBlock(const int16_t *AS, qint64 AFrames)
+    {
+        ebur128_add_frames_short(State.get(), AS, static_cast<size_t>(AFrames));
         if (AFrames != BlockFrames)
             return;  // the tail of the range: no whole block
         // The block's energy from its K-weighted loudness over exactly its own 100 ms.
@@ -196,6 +220,54 @@ struct TLoudnessMeter::Impl {
         if (BlockCount >= 30)
             ShorttermMax = std::max(ShorttermMax, loudness(30));
     }
+
+    // Hands a copy of the block to the worker; waits while the queue is full.
+    void Submit(const int16_t *AS, qint64 AFrames)
+    {
+        std::unique_lock<std::mutex> lock(QueueLock);
+        QueueEmptied.wait(lock, [this] { return Pushed - Popped < QueueBlocks; });
+        const size_t slot = static_cast<size_t>(Pushed % QueueBlocks);
+        lock.unlock();
+        std::memcpy(Queue[slot].data(), AS, static_cast<size_t>(AFrames * Channels) * sizeof(int16_t));
+        QueueFrames[slot] = AFrames;
+        lock.lock();
+        ++Pushed;
+        lock.unlock();
+        QueueFilled.notify_one();
+    }
+
+    void WorkerLoop()
+    {
+        for (;;) {
+            std::unique_lock<std::mutex> lock(QueueLock);
+            QueueFilled.wait(lock, [this] { return Popped < Pushed || Closing; });
+            if (Popped == Pushed)
+                return;  // closing, and every block is done
+            const size_t slot = static_cast<size_t>(Popped % QueueBlocks);
+            lock.unlock();
+            LoudnessBlock(Queue[slot].data(), QueueFrames[slot]);
+            lock.lock();
+            ++Popped;
+            lock.unlock();
+            QueueEmptied.notify_one();
+        }
+    }
+
+    // Lets the worker finish the blocks queued and waits for it. Idempotent.
+    void CloseWorker()
+    {
+        if (!Worker)
+            return;
+        {
+            std::lock_guard<std::mutex> lock(QueueLock);
+            Closing = true;
+        }
+        QueueFilled.notify_one();
+        Worker->Join();
+        Worker.reset();
+    }
+
+    ~Impl() { CloseWorker(); }
 };
 
 TLoudnessMeter::TLoudnessMeter(int ASampleRate, int AChannels, const TLoudnessOptions &AOptions, double AStartSec)
@@ -226,6 +298,13 @@ TLoudnessMeter::TLoudnessMeter(int ASampleRate, int AChannels, const TLoudnessOp
     // Quieter than the limit: magnitudes strictly below it.
     d->SilenceLimit = static_cast<int>(std::min(32768.0, std::ceil(limit) - 1));
     d->SilenceMinFrames = std::max<qint64>(1, std::llround(AOptions.SilenceMinSec * ASampleRate));
+    if (d->State && AOptions.Parallel) {
+        for (std::vector<int16_t> &slot : d->Queue)
+            slot.resize(d->Block.size());
+        d->Worker = std::make_unique<TThreadGroup>();
+        Impl *impl = d.get();
+        d->Worker->Start([impl] { impl->WorkerLoop(); });
+    }
 }
 
 TLoudnessMeter::~TLoudnessMeter() = default;
@@ -275,6 +354,7 @@ TLoudnessResult TLoudnessMeter::Finish()
         m.Process(m.Block.data(), tailFrames);
     m.BlockFill = 0;
     m.EndQuiet(m.Frames);
+    m.CloseWorker();
     r.EndSec = m.Sec(m.Frames);
     double v = 0;
     r.IntegratedLufs = Lufs(m.State.get(), ebur128_loudness_global);

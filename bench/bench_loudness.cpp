@@ -1,6 +1,7 @@
-// Signal measurement of long recordings against a plain decode of the same file by the same decoding stream,
-// on one core: CPU time of each (median of the rounds), their ratio, and the measurement's peak memory above
-// the process before it. The measurement's budget is 1.3 times the decode.
+// Signal measurement of long recordings against a plain decode of the same file by the same decoding stream:
+// the measurement on one thread (CPU seconds) and on two (wall seconds, the loudness work on a second thread),
+// each against the decode (median and minimum of the rounds), the measurement's peak memory above the process
+// before it, and its figures. The goal is 1.3 times the decode on one core.
 //   bench_loudness [FIXTURE_DIR] [ROUNDS]   (default bench/fixtures and 3; files from the fixture script)
 #include "uDecoder.h"
 #include "uLoudness.h"
@@ -15,6 +16,13 @@
 #include <vector>
 
 namespace {
+
+double WallSec()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return ts.tv_sec + ts.tv_nsec / 1e9;
+}
 
 double CpuSec()
 {
@@ -70,33 +78,57 @@ int main(int argc, char *argv[])
     const int rounds = argc > 2 ? std::max(1, atoi(argv[2])) : 3;
     const char *const files[] = {"fx60_cbr128.mp3", "fx60_vbrV4.mp3", "fx60_q2.ogg", "fx60_m48.opus", "fx60.flac",
                                  "fx60.wav"};
-    std::printf("%-18s %9s %9s %7s %9s  %s\n", "file", "decode_s", "measure_s", "ratio", "peak_kB", "integrated/tp");
+    std::printf("seconds: median (min) of %d rounds; one thread = CPU time with Parallel off, two threads = wall\n",
+                rounds);
+    std::printf("%-16s %13s %13s %13s %13s %7s %7s %8s\n", "file", "decode_cpu", "decode_wall", "one_thread",
+                "two_threads", "ratio1", "ratio2", "peak_kB");
     for (const char *name : files) {
         const QString path = dir + QLatin1Char('/') + QLatin1String(name);
         if (!QFileInfo::exists(path)) {
-            std::printf("%-18s missing (make them with the fixture script)\n", name);
+            std::printf("%-16s missing (make them with the fixture script)\n", name);
             continue;
         }
-        std::vector<double> dec, mea;
+        std::vector<double> decCpu, decWall, oneCpu, twoWall, twoCpu;
         long peakKb = 0;
-        TLoudnessResult r;
+        TLoudnessResult one, two;
         for (int i = 0; i < rounds; ++i) {
-            double t = CpuSec();
+            double c = CpuSec(), w = WallSec();
             Decode(path);
-            dec.push_back(CpuSec() - t);
+            decCpu.push_back(CpuSec() - c);
+            decWall.push_back(WallSec() - w);
+            TLoudnessOptions serial;
+            serial.Parallel = false;
+            c = CpuSec();
+            one = MeasureFileRange(path, 0, 0, serial);
+            oneCpu.push_back(CpuSec() - c);
             ResetPeak();
             const long before = StatusKb("VmHWM:");
-            t = CpuSec();
-            r = MeasureFileRange(path, 0, 0, TLoudnessOptions{});
-            mea.push_back(CpuSec() - t);
+            c = CpuSec();
+            w = WallSec();
+            two = MeasureFileRange(path, 0, 0, TLoudnessOptions{});
+            twoWall.push_back(WallSec() - w);
+            twoCpu.push_back(CpuSec() - c);
             peakKb = std::max(peakKb, StatusKb("VmHWM:") - before);
         }
-        const double d = Median(dec), m = Median(mea);
-        std::printf("%-18s %9.2f %9.2f %7.2f %9ld  %.1f LUFS / %.1f dBTP\n", name, d, m, m / d, peakKb,
-                    r.IntegratedLufs, r.TruePeakDbtp);
-        std::printf("  I=%.9f LRA=%.9f TP=%.9f SP=%.9f M=%.9f S=%.9f clip=%lld silent=%lld/%.6f\n", r.IntegratedLufs,
-                    r.RangeLu, r.TruePeakDbtp, r.SamplePeakDbfs, r.MomentaryMaxLufs, r.ShorttermMaxLufs,
-                    (long long)r.ClipRunCount, (long long)r.SilentStretchCount, r.SilentSeconds);
+        auto cell = [](const std::vector<double> &AValues) {
+            static char buf[8][32];
+            static int next = 0;
+            char *b = buf[next++ % 8];
+            std::snprintf(b, 32, "%.2f (%.2f)", Median(AValues), *std::min_element(AValues.begin(), AValues.end()));
+            return b;
+        };
+        std::printf("%-16s %13s %13s %13s %13s %7.2f %7.2f %8ld\n", name, cell(decCpu), cell(decWall), cell(oneCpu),
+                    cell(twoWall), Median(oneCpu) / Median(decCpu), Median(twoWall) / Median(decWall), peakKb);
+        std::printf("  two threads: %.2f s CPU; figures I=%.9f LRA=%.9f TP=%.9f SP=%.9f M=%.9f S=%.9f clip=%lld "
+                    "silent=%lld/%.6f%s\n",
+                    Median(twoCpu), two.IntegratedLufs, two.RangeLu, two.TruePeakDbtp, two.SamplePeakDbfs,
+                    two.MomentaryMaxLufs, two.ShorttermMaxLufs, static_cast<long long>(two.ClipRunCount),
+                    static_cast<long long>(two.SilentStretchCount), two.SilentSeconds,
+                    one.IntegratedLufs == two.IntegratedLufs && one.RangeLu == two.RangeLu
+                            && one.TruePeakDbtp == two.TruePeakDbtp && one.MomentaryMaxLufs == two.MomentaryMaxLufs
+                            && one.ShorttermMaxLufs == two.ShorttermMaxLufs
+                        ? ""
+                        : "  (ONE THREAD DIFFERS)");
         std::fflush(stdout);
     }
     return 0;

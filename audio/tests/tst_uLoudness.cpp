@@ -262,18 +262,21 @@ void TestuLoudness::figuresAreThoseOfOneStateFedEverything_data()
 {
     QTest::addColumn<int>("rate");
     QTest::addColumn<int>("channels");
-    QTest::newRow("44.1 kHz stereo, 4x oversampling") << 44100 << 2;
-    QTest::newRow("48 kHz mono") << 48000 << 1;
-    QTest::newRow("96 kHz stereo, 2x oversampling") << 96000 << 2;
-    QTest::newRow("8 kHz stereo") << 8000 << 2;
+    QTest::addColumn<bool>("parallel");
+    QTest::newRow("44.1 kHz stereo, 4x oversampling") << 44100 << 2 << true;
+    QTest::newRow("44.1 kHz stereo, one thread") << 44100 << 2 << false;
+    QTest::newRow("48 kHz mono") << 48000 << 1 << true;
+    QTest::newRow("96 kHz stereo, 2x oversampling") << 96000 << 2 << true;
+    QTest::newRow("8 kHz stereo") << 8000 << 2 << true;
 }
 
 void TestuLoudness::figuresAreThoseOfOneStateFedEverything()
 {
-    // The meter leaves true-peak work out where it cannot matter; the figures must still be exactly those of
-    // libebur128 fed every frame in one state with every mode.
+    // The meter leaves true-peak work out where it cannot matter and may do the loudness on a thread of its
+    // own; the figures must still be exactly those of libebur128 fed every frame in one state with every mode.
     QFETCH(int, rate);
     QFETCH(int, channels);
+    QFETCH(bool, parallel);
     const std::vector<int16_t> pcm = PeakyNoise(rate, channels, 12);
     const size_t frames = pcm.size() / size_t(channels);
     std::unique_ptr<ebur128_state, TEburFree> ref(
@@ -291,9 +294,15 @@ void TestuLoudness::figuresAreThoseOfOneStateFedEverything()
     }
     QVERIFY2(peak > 0.59, qPrintable(QString::number(peak)));  // the late 45-degree sine is the maximum
 
-    TLoudnessMeter meter(rate, channels, {});
+    TLoudnessOptions options;
+    options.Parallel = parallel;
     const char *bytes = reinterpret_cast<const char *>(pcm.data());
     const qint64 total = qint64(pcm.size() * 2);
+    {
+        TLoudnessMeter unfinished(rate, channels, options);  // its worker must stop without a Finish
+        unfinished.Feed(bytes, total / 2);
+    }
+    TLoudnessMeter meter(rate, channels, options);
     for (qint64 at = 0; at < total; at += 5003 * 2)
         meter.Feed(bytes + at, std::min<qint64>(5003 * 2, total - at));
     const TLoudnessResult r = meter.Finish();
