@@ -45,8 +45,13 @@ constexpr int InterpolatorHistory = 25;  // frames kept: at least the window of 
 // An upper bound of |output| / (largest |input| in the output's window) of that interpolator: the largest sum of
 // tap magnitudes over its phases, with a margin for its single-precision samples and outputs. The bound is
 // only used to leave out work that cannot change the true peak; the peak itself is always libebur128's.
+// 0 when libebur128 is not 1.2, whose interpolator this describes: then no work is left out.
 double InterpolatorGainBound(int ASampleRate)
 {
+    int major = 0, minor = 0, patch = 0;
+    ebur128_get_version(&major, &minor, &patch);
+    if (major != 1 || minor != 2)
+        return 0.0;
     if (ASampleRate >= 192000)
         return 1.0;
     const int factor = ASampleRate < 96000 ? 4 : 2;
@@ -74,7 +79,7 @@ struct TLoudnessMeter::Impl {
     // outputs are not counted. So every output counted is the one a state fed everything computes, and every
     // output left out is at most the maximum: the true peak is exactly that of libebur128 fed everything.
     TEburState PeakState;
-    double PeakGain = 1.0;
+    double PeakGain = 1.0;  // InterpolatorGainBound; 0: every block is fed
     double TruePeak = 0.0;  // largest true peak (linear) of the blocks fed to PeakState
     bool HistoryFed = true;  // PeakState's interpolator holds the frames just before the next block
     std::vector<int16_t> History;  // the last InterpolatorHistory frames seen (zeros before the start)
@@ -126,7 +131,7 @@ struct TLoudnessMeter::Impl {
     // frames before it; none of them exceeds PeakGain times the largest magnitude there.
     bool PeakMayRise(int ABlockPeak) const
     {
-        return PeakGain * std::max(ABlockPeak, HistoryPeak) / 32768.0 > TruePeak;
+        return PeakGain <= 0 || PeakGain * std::max(ABlockPeak, HistoryPeak) / 32768.0 > TruePeak;
     }
 
     void PeakPass(const int16_t *AS, qint64 AFrames, int ABlockPeak)

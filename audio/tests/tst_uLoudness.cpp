@@ -78,7 +78,10 @@ void WritePcm(const QString &APath, int ARate, int AChannels, const std::vector<
 // Noise whose level changes every 100 ms (a quiet stretch, speech-like swings), with a 0-degree quarter-rate
 // sine at peak 0.5 early and a 45-degree one whose samples stay at 0.42 but whose true peak is 0.6 late, after
 // blocks quiet enough to be left out of the true-peak work: a bound of 1 on the interpolator's gain would
-// miss it. Interleaved 16-bit, ASeconds long.
+// miss it. At 7.9 s a block that ends in a small alternating pattern, then a silent block (left out), then
+// one that starts with the pattern again, phase-flipped: an interpolator that went on from the first block
+// without the silent one's frames would join the two halves into a peak above 0.6. Interleaved 16-bit,
+// ASeconds (at least 9) long.
 std::vector<int16_t> PeakyNoise(int ARate, int AChannels, int ASeconds)
 {
     std::vector<int16_t> pcm;
@@ -90,6 +93,7 @@ std::vector<int16_t> PeakyNoise(int ARate, int AChannels, int ASeconds)
     };
     const qint64 frames = qint64(ARate) * ASeconds;
     const qint64 block = ARate / 10;
+    const qint64 joinAt = 80 * block;  // the silent block, [8.0 s, 8.1 s)
     double level = 0;
     for (qint64 f = 0; f < frames; ++f) {
         const double t = double(f) / ARate;
@@ -101,6 +105,13 @@ std::vector<int16_t> PeakyNoise(int ARate, int AChannels, int ASeconds)
                 v = 0.5 * std::sin(M_PI / 2 * double(f));
             else if (t >= double(ASeconds) - 1.5 && t < double(ASeconds) - 1.3 && c == AChannels - 1)
                 v = 0.6 * std::sin(M_PI / 2 * double(f) + M_PI / 4);
+            else if (f >= joinAt - block && f < joinAt + 2 * block) {
+                const qint64 beforeJoin = joinAt - 1 - f, afterSilence = f - (joinAt + block);
+                v = f == joinAt - block / 2                   ? 0.45  // the first block must be fed
+                    : beforeJoin >= 0 && beforeJoin < 7       ? (beforeJoin % 2 == 0 ? 0.26 : -0.26)
+                    : afterSilence >= 0 && afterSilence < 6 ? (afterSilence % 2 == 0 ? 0.5 : -0.5)
+                                                              : 0.0;
+            }
             pcm.push_back(int16_t(std::lrint(std::clamp(v, -1.0, 0.99997) * 32768)));
         }
     }
