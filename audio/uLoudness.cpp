@@ -42,28 +42,48 @@ double Lufs(ebur128_state *AState, TQuery AQuery)
 constexpr int InterpolatorTaps = 49;
 constexpr int InterpolatorHistory = 25;  // frames kept: at least the window of every factor
 
-// An upper bound of |output| / (largest |input| in the output's window) of that interpolator: the largest sum of
-// tap magnitudes over its phases, with a margin for its single-precision samples and outputs. The bound is
-// only used to leave out work that cannot change the true peak; the peak itself is always libebur128's.
-// 0 when libebur128 is not 1.2, whose interpolator this describes: then no work is left out.
-double InterpolatorGainBound(int ASampleRate)
+// Upper bounds of |output| of that interpolator, from the frames of a channel in the output's window: Gain
+// times their largest magnitude P (the largest sum of tap magnitudes over the phases), and, tighter for
+// smooth signals, DcGain * P + SlopeGain * D, where D is the largest difference of neighbouring frames there
+// (each frame differs from the window's middle one by at most its distance times D; DcGain is the largest
+// sum of a phase's taps, SlopeGain the largest sum of |tap| times its distance from the middle). With a
+// margin for the interpolator's single-precision samples and outputs. The bounds only decide which work can
+// be left out; the peak itself is always libebur128's. Gain 0 when libebur128 is not 1.2, whose interpolator
+// this describes: then no work is left out.
+struct TInterpolatorBound {
+    double Gain = 0;
+    double DcGain = 0;
+    double SlopeGain = 0;
+};
+
+TInterpolatorBound InterpolatorBound(int ASampleRate)
 {
     int major = 0, minor = 0, patch = 0;
     ebur128_get_version(&major, &minor, &patch);
     if (major != 1 || minor != 2)
-        return 0.0;
+        return {};
     if (ASampleRate >= 192000)
-        return 1.0;
+        return {1.0, 1.0, 0.0};  // no oversampling: the true peak is the sample peak
     const int factor = ASampleRate < 96000 ? 4 : 2;
-    std::vector<double> sums(static_cast<size_t>(factor), 0.0);
+    const double middle = ((InterpolatorTaps + factor - 1) / factor - 1) / 2;
+    std::vector<double> gain(static_cast<size_t>(factor)), dc(gain.size()), slope(gain.size());
     for (int j = 0; j < InterpolatorTaps; ++j) {
         const double m = j - (InterpolatorTaps - 1) / 2.0;
         const double x = m * M_PI / factor;
         const double sinc = std::fabs(m) > 1e-6 ? std::sin(x) / x : 1.0;
-        const double hann = 0.5 * (1.0 - std::cos(2.0 * M_PI * j / (InterpolatorTaps - 1)));
-        sums[static_cast<size_t>(j % factor)] += std::fabs(sinc * hann);
+        const double tap = sinc * 0.5 * (1.0 - std::cos(2.0 * M_PI * j / (InterpolatorTaps - 1)));
+        const size_t phase = static_cast<size_t>(j % factor);
+        gain[phase] += std::fabs(tap);
+        dc[phase] += tap;
+        slope[phase] += std::fabs(tap) * std::fabs(j / factor - middle);
     }
-    return *std::max_element(sums.begin(), sums.end()) * 1.001;
+    auto largest = [](const std::vector<double> &AValues) {
+        double v = 0;
+        for (const double a : AValues)
+            v = std::max(v, std::fabs(a));
+        return v * 1.001;
+    };
+    return {largest(gain), largest(dc), largest(slope)};
 }
 
 } // namespace
@@ -79,7 +99,7 @@ struct TLoudnessMeter::Impl {
     // outputs are not counted. So every output counted is the one a state fed everything computes, and every
     // output left out is at most the maximum: the true peak is exactly that of libebur128 fed everything.
     TEburState PeakState;
-    double PeakGain = 1.0;  // InterpolatorGainBound; 0: every block is fed
+    TInterpolatorBound PeakBound;  // Gain 0: every block is fed
     double TruePeak = 0.0;  // largest true peak (linear) of the blocks fed to PeakState
     bool HistoryFed = true;  // PeakState's interpolator holds the frames just before the next block
     std::vector<int16_t> History;  // the last InterpolatorHistory frames seen (zeros before the start)
@@ -128,16 +148,36 @@ struct TLoudnessMeter::Impl {
     }
 
     // The outputs of the interpolator while a block is fed depend on the block and the InterpolatorHistory
-    // frames before it; none of them exceeds PeakGain times the largest magnitude there.
-    bool PeakMayRise(int ABlockPeak) const
+    // frames before it; none of them exceeds PeakBound's bounds over those frames.
+    bool PeakMayRise(const int16_t *AS, qint64 AFrames, int ABlockPeak) const
     {
-        return PeakGain <= 0 || PeakGain * std::max(ABlockPeak, HistoryPeak) / 32768.0 > TruePeak;
+        if (PeakBound.Gain <= 0)
+            return true;
+        const double peak = std::max(ABlockPeak, HistoryPeak) / 32768.0;
+        if (PeakBound.Gain * peak <= TruePeak)
+            return false;
+        return PeakBound.DcGain * peak + PeakBound.SlopeGain * LargestStep(AS, AFrames) / 32768.0 > TruePeak;
+    }
+
+    // The largest difference of neighbouring frames of a channel in History followed by the block.
+    int LargestStep(const int16_t *AS, qint64 AFrames) const
+    {
+        const size_t ch = static_cast<size_t>(Channels);
+        const size_t n = static_cast<size_t>(AFrames) * ch;
+        int step = 0;
+        for (size_t i = ch; i < History.size(); ++i)
+            step = std::max(step, std::abs(History[i] - History[i - ch]));
+        for (size_t c = 0; c < ch && c < n; ++c)
+            step = std::max(step, std::abs(AS[c] - History[History.size() - ch + c]));
+        for (size_t i = ch; i < n; ++i)
+            step = std::max(step, std::abs(AS[i] - AS[i - ch]));
+        return step;
     }
 
     void PeakPass(const int16_t *AS, qint64 AFrames, int ABlockPeak)
     {
         const size_t ch = static_cast<size_t>(Channels);
-        if (PeakMayRise(ABlockPeak)) {
+        if (PeakMayRise(AS, AFrames, ABlockPeak)) {
             if (!HistoryFed)
                 ebur128_add_frames_short(PeakState.get(), History.data(), InterpolatorHistory);
             ebur128_add_frames_short(PeakState.get(), AS, static_cast<size_t>(AFrames));
@@ -294,7 +334,7 @@ TLoudnessMeter::TLoudnessMeter(int ASampleRate, int AChannels, const TLoudnessOp
                                     EBUR128_MODE_TRUE_PEAK));
     if (!d->PeakState)
         d->State.reset();
-    d->PeakGain = InterpolatorGainBound(ASampleRate);
+    d->PeakBound = InterpolatorBound(ASampleRate);
     d->History.assign(static_cast<size_t>(InterpolatorHistory * AChannels), 0);
     d->BlockFrames = std::max<qint64>(1, ASampleRate / 10);
     d->Block.resize(static_cast<size_t>(d->BlockFrames * AChannels));
