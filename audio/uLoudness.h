@@ -35,6 +35,9 @@ struct TLoudnessOptions {
     double SilenceDb = DefaultSilenceDb;
     // Shorter quiet stretches are no silence (seconds, at least one frame).
     double SilenceMinSec = DefaultSilenceMinSec;
+    // The loudness work on a second thread beside the caller's (decode, scans, true peak); the figures are the
+    // same either way. Off: everything on the caller's thread.
+    bool Parallel = true;
 };
 
 // The figures of one measurement. Loudness in LUFS and peaks in dB are -infinity for digital silence (and
@@ -63,7 +66,8 @@ struct TLoudnessResult {
 };
 
 // Measures interleaved 16-bit PCM fed in any pieces (a piece may end inside a frame). Memory does not grow
-// with the length fed. Not thread-safe; one meter per measurement.
+// with the length fed. Not thread-safe: one thread feeds and finishes (with AOptions.Parallel the meter runs
+// a worker thread of its own, joined in Finish or the destructor); one meter per measurement.
 class TLoudnessMeter {
 public:
     // AStartSec: the recording time of the first frame fed, added to every position reported.

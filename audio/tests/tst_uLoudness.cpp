@@ -1,5 +1,6 @@
 // Signal measurement: the EBU test tones and speech against FFmpeg's own ebur128 filter, planted silence and
-// clipping found at their places, ranges, pieces that split frames, and cancel.
+// clipping found at their places, ranges, pieces that split frames, cancel, and the figures of one libebur128
+// state fed everything.
 #include "uAudioExport.h"
 #include "uLoudness.h"
 #include "uWavWriter.h"
@@ -9,7 +10,10 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <ebur128.h>
+
 #include <cmath>
+#include <memory>
 
 namespace {
 
@@ -71,6 +75,66 @@ void WritePcm(const QString &APath, int ARate, int AChannels, const std::vector<
     w.Finish();
 }
 
+// Where the true-peak work may be left out, a trap that holds the recording's true peak, just above the
+// 0.5 reached early, and that a wrong shortcut would miss.
+enum class TPeakTrap {
+    QuarterSine,  // a 45-degree quarter-rate sine: samples at 0.42, true peak 0.6 (the interpolator's gain)
+    SlowSine,     // a 100 Hz sine at 0.52 after silence (the bound for smooth signals)
+    JoinedHalves  // a block ending in an alternating pattern at 0.26, a silent block (left out), then a block
+                  // starting with the pattern at 0.5, phase-flipped: an interpolator that went on from the first
+                  // block without the silent one's frames would join the halves into a false 0.7
+};
+
+// Noise whose level changes every 100 ms (at most 0.25; a quiet stretch), a 0-degree quarter-rate sine at 0.5
+// at 1 s, and the trap at 8 s. Interleaved 16-bit, 10 s.
+std::vector<int16_t> PeakyNoise(int ARate, int AChannels, TPeakTrap ATrap)
+{
+    std::vector<int16_t> pcm;
+    pcm.reserve(size_t(ARate) * AChannels * 10);
+    quint32 seed = 12345;
+    auto noise = [&seed]() {
+        seed = seed * 1664525u + 1013904223u;
+        return (int(seed >> 16) - 32768) / 32768.0;
+    };
+    const qint64 frames = qint64(ARate) * 10;
+    const qint64 block = ARate / 10;
+    const qint64 trapAt = 80 * block;  // 8.0 s; the trap's blocks are [7.9 s, 8.5 s)
+    double level = 0;
+    for (qint64 f = 0; f < frames; ++f) {
+        const double t = double(f) / ARate;
+        if (f % block == 0)
+            level = t >= 4.0 && t < 6.0 ? 0.0 : 0.02 + 0.23 * std::fabs(noise());
+        for (int c = 0; c < AChannels; ++c) {
+            double v = level * noise();
+            if (t >= 1.0 && t < 1.2) {
+                v = 0.5 * std::sin(M_PI / 2 * double(f));
+            } else if (f >= trapAt - block && f < trapAt + 5 * block) {
+                const qint64 beforeJoin = trapAt - 1 - f, afterSilence = f - (trapAt + block);
+                switch (ATrap) {
+                case TPeakTrap::QuarterSine:
+                    v = f >= trapAt && c == AChannels - 1 ? 0.6 * std::sin(M_PI / 2 * double(f) + M_PI / 4) : 0.0;
+                    break;
+                case TPeakTrap::SlowSine:
+                    v = f >= trapAt ? 0.52 * std::sin(2 * M_PI * 100 * double(f - trapAt) / ARate) : 0.0;
+                    break;
+                case TPeakTrap::JoinedHalves:
+                    v = f == trapAt - block / 2                   ? 0.45  // so that the first block is fed
+                        : beforeJoin >= 0 && beforeJoin < 7       ? (beforeJoin % 2 == 0 ? 0.26 : -0.26)
+                        : afterSilence >= 0 && afterSilence < 6 ? (afterSilence % 2 == 0 ? 0.5 : -0.5)
+                                                                  : 0.0;
+                    break;
+                }
+            }
+            pcm.push_back(int16_t(std::lrint(std::clamp(v, -1.0, 0.99997) * 32768)));
+        }
+    }
+    return pcm;
+}
+
+struct TEburFree {
+    void operator()(ebur128_state *AState) const { ebur128_destroy(&AState); }
+};
+
 } // namespace
 
 class TestuLoudness : public QObject {
@@ -82,6 +146,8 @@ private slots:
     void plantedGapIsTheOneSilentStretch_data();
     void plantedGapIsTheOneSilentStretch();
     void clippingRunsAreFoundAtTheirPlacesWhateverThePieces();
+    void figuresAreThoseOfOneStateFedEverything_data();
+    void figuresAreThoseOfOneStateFedEverything();
     void rangeReportsRecordingTimesAndCancelStops();
     void unreadableFileIsAnError();
     void normalisedExportReadsItsTargetAgain_data();
@@ -214,6 +280,64 @@ void TestuLoudness::clippingRunsAreFoundAtTheirPlacesWhateverThePieces()
         QCOMPARE(r.SamplePeakDbfs, 0.0);
         QVERIFY(r.TruePeakDbtp > 0.0);
     }
+}
+
+void TestuLoudness::figuresAreThoseOfOneStateFedEverything_data()
+{
+    QTest::addColumn<int>("rate");
+    QTest::addColumn<int>("channels");
+    QTest::addColumn<bool>("parallel");
+    QTest::addColumn<int>("trap");
+    QTest::newRow("quarter sine, 44.1 kHz stereo") << 44100 << 2 << true << int(TPeakTrap::QuarterSine);
+    QTest::newRow("quarter sine, 96 kHz stereo, 2x") << 96000 << 2 << true << int(TPeakTrap::QuarterSine);
+    QTest::newRow("quarter sine, 8 kHz mono, one thread") << 8000 << 1 << false << int(TPeakTrap::QuarterSine);
+    QTest::newRow("slow sine, 44.1 kHz stereo") << 44100 << 2 << true << int(TPeakTrap::SlowSine);
+    QTest::newRow("slow sine, 96 kHz mono, 2x") << 96000 << 1 << true << int(TPeakTrap::SlowSine);
+    QTest::newRow("joined halves, 48 kHz mono") << 48000 << 1 << true << int(TPeakTrap::JoinedHalves);
+    QTest::newRow("joined halves, 44.1 kHz stereo, one thread") << 44100 << 2 << false
+                                                               << int(TPeakTrap::JoinedHalves);
+}
+
+void TestuLoudness::figuresAreThoseOfOneStateFedEverything()
+{
+    // The meter leaves true-peak work out where it cannot matter and may do the loudness on a thread of its
+    // own; the figures must still be exactly those of libebur128 fed every frame in one state with every mode.
+    QFETCH(int, rate);
+    QFETCH(int, channels);
+    QFETCH(bool, parallel);
+    QFETCH(int, trap);
+    const std::vector<int16_t> pcm = PeakyNoise(rate, channels, TPeakTrap(trap));
+    const size_t frames = pcm.size() / size_t(channels);
+    std::unique_ptr<ebur128_state, TEburFree> ref(
+        ebur128_init(unsigned(channels), unsigned(rate),
+                     EBUR128_MODE_I | EBUR128_MODE_LRA | EBUR128_MODE_TRUE_PEAK | EBUR128_MODE_HISTOGRAM));
+    QVERIFY(ref);
+    QCOMPARE(ebur128_add_frames_short(ref.get(), pcm.data(), frames), EBUR128_SUCCESS);
+    double integrated = 0, range = 0, peak = 0;
+    QCOMPARE(ebur128_loudness_global(ref.get(), &integrated), EBUR128_SUCCESS);
+    QCOMPARE(ebur128_loudness_range(ref.get(), &range), EBUR128_SUCCESS);
+    for (int c = 0; c < channels; ++c) {
+        double v = 0;
+        QCOMPARE(ebur128_true_peak(ref.get(), unsigned(c), &v), EBUR128_SUCCESS);
+        peak = std::max(peak, v);
+    }
+    QVERIFY2(peak > 0.5 && peak < 0.65, qPrintable(QString::number(peak)));  // the trap holds the maximum
+
+    TLoudnessOptions options;
+    options.Parallel = parallel;
+    const char *bytes = reinterpret_cast<const char *>(pcm.data());
+    const qint64 total = qint64(pcm.size() * 2);
+    {
+        TLoudnessMeter unfinished(rate, channels, options);  // its worker must stop without a Finish
+        unfinished.Feed(bytes, total / 2);
+    }
+    TLoudnessMeter meter(rate, channels, options);
+    for (qint64 at = 0; at < total; at += 5003 * 2)
+        meter.Feed(bytes + at, std::min<qint64>(5003 * 2, total - at));
+    const TLoudnessResult r = meter.Finish();
+    QCOMPARE(r.IntegratedLufs, integrated);
+    QCOMPARE(r.RangeLu, range);
+    QCOMPARE(r.TruePeakDbtp, 20.0 * std::log10(peak));
 }
 
 void TestuLoudness::rangeReportsRecordingTimesAndCancelStops()
