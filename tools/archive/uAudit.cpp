@@ -136,6 +136,7 @@ void Decode(TDecodeJob &job, TProgressMeter &meter)
         TLoudnessOptions o;
         o.SilenceDb = job.Signal->SilenceDb;
         o.SilenceMinSec = job.Signal->SilenceMinSec;
+        o.Parallel = false;  // the audit already measures one file per core
         signal = std::make_unique<TLoudnessMeter>(stream.SampleRate(), stream.Channels(), o);
     }
     qint64 reported = 0;
