@@ -60,6 +60,20 @@ TReaderCommands::TReaderCommands(QWidget *AOwner)
 {
     FEngine->SetInitialDevice(Config ? Config->OutputDevice() : -1);
     FEngine->InitAudio();
+    ApplyCache();
+}
+
+void TReaderCommands::ApplyCache()
+{
+    if (!Config)
+        return;
+    const QString folder = Config->CacheFolder().isEmpty() ? TEnvelopeCache::DefaultFolder() : Config->CacheFolder();
+    const qint64 limit = qint64(Config->CacheMaxMB()) * 1024 * 1024;
+    if (folder == FCacheFolder && limit == FCacheLimit)
+        return;  // as it is: an analysis ahead goes on
+    FCacheFolder = folder;
+    FCacheLimit = limit;
+    FEngine->SetEnvelopeCacheFolder(folder, limit);
 }
 
 TReaderCommands::~TReaderCommands()
@@ -394,6 +408,7 @@ bool TReaderCommands::Settings()
     OpenCatalogue();
     if (Config->OutputDevice() != FEngine->OutputDevice())
         FEngine->ChangeDevice(Config->OutputDevice());
+    ApplyCache();
     return true;
 }
 

@@ -165,6 +165,8 @@ private:
     // Saves Config; a file that cannot be written is told to the operator and the choice holds until the
     // reader ends. Nothing throws.
     void SaveListening();
+    // Gives the engine the envelope cache of Config's "Cache" section, when it differs from the one given.
+    void ApplyCache();
 
     QWidget *FOwner;
     TBoxPrompt FBoxPrompt;
@@ -177,4 +179,6 @@ private:
     bool FCloseRequested = false;
     QString FDataError;
     QDate FAheadDay;  // the day last analysed ahead
+    QString FCacheFolder;  // the cache last given to the engine
+    qint64 FCacheLimit = 0;
 };

@@ -77,9 +77,9 @@ TAudioEngine::TAudioEngine()
     SetEnvelopeCacheFolder(TEnvelopeCache::DefaultFolder());
 }
 
-void TAudioEngine::SetEnvelopeCacheFolder(const QString &AFolder)
+void TAudioEngine::SetEnvelopeCacheFolder(const QString &AFolder, qint64 ALimitBytes)
 {
-    FEnvCache = AFolder.isEmpty() ? nullptr : std::make_shared<const TEnvelopeCache>(AFolder);
+    FEnvCache = AFolder.isEmpty() ? nullptr : std::make_shared<const TEnvelopeCache>(AFolder, ALimitBytes);
     FAhead.reset();  // it worked for the cache it was made with
 }
 

@@ -71,8 +71,10 @@ public:
     // opened (Envelope() stays null, EnvCount() 0). Fails, and keeps the previous recording, as Load does.
     // For work that only exports: an hour of MP3 is then opened in a fraction of the pass's time.
     bool LoadForExport(const QString &APath);
-    // The envelope cache folder (default TEnvelopeCache::DefaultFolder()); empty = no cache at all.
-    void SetEnvelopeCacheFolder(const QString &AFolder);
+    // The envelope cache folder (default TEnvelopeCache::DefaultFolder()) and its size bound; empty = no
+    // cache at all.
+    void SetEnvelopeCacheFolder(const QString &AFolder,
+                                qint64 ALimitBytes = TEnvelopeCache::DefaultLimitBytes);
     // Parts of the envelope pass (see BuildEnvelopeFromFile): 0 = the machine's choice, 1 = sequential.
     void SetEnvelopeParts(int AParts) { FEnvelopeParts = AParts; }
     // What the last load did with the cache.

@@ -30,15 +30,18 @@ namespace {
 
 // Entry layout, all numbers little-endian:
 //   magic[8] "VRENVC\r\n", u32 version,
-//   key: u64 device, u64 inode, i64 size, i64 mtime ns, u32 path length, path bytes,
+//   key: i64 size, i64 mtime s, digest[32], u32 name length, name bytes,
 //   pass: i32 rate, i32 channels, i64 L (decoded bytes), f64 duration (bit pattern), i64 S, i32 EnvCount,
 //   EnvCount points of four i16 (MnL MxL MnR MxR),
 //   SHA-256 of everything before it.
 // A new layout or a change in how the pass computes its points needs a new version: old entries then miss.
 const char Magic[8] = {'V', 'R', 'E', 'N', 'V', 'C', '\r', '\n'};
 // Version 2: entries of version 1 may hold envelopes made in parts that did not line up (ADPCM, damaged
-// files) and MP2 envelopes of the fixed-point decoder.
-constexpr quint32 FormatVersion = 2;
+// files) and MP2 envelopes of the fixed-point decoder. Version 3: the key no longer names the path, device
+// and inode but the file's name, size, whole seconds and a digest of its ends.
+constexpr quint32 FormatVersion = 3;
+constexpr qint64 KeyEndBytes = 65536;
+constexpr int DigestBytes = 32;
 constexpr int ChecksumBytes = 32;
 const char EntrySuffix[] = ".venv";
 const char TempPrefix[] = ".venv-tmp-";
@@ -160,25 +163,53 @@ std::optional<TEnvelopeCacheKey> TEnvelopeCache::KeyOf(const QString &path)
     QByteArray bytes;
     if (!PathBytesOf(path, bytes))
         return std::nullopt;
-    char resolved[PATH_MAX];
-    if (!::realpath(bytes.constData(), resolved))
+    // Without blocking: a FIFO is not waited for; only a regular file is read.
+    const int fd = ::open(bytes.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
         return std::nullopt;
     struct stat st;
-    if (::stat(resolved, &st) != 0 || !S_ISREG(st.st_mode))
-        return std::nullopt;
-    TEnvelopeCacheKey key;
-    key.ResolvedPath = QByteArray(resolved);
-    key.Device = static_cast<quint64>(st.st_dev);
-    key.Inode = static_cast<quint64>(st.st_ino);
-    key.Size = static_cast<qint64>(st.st_size);
-    key.MTimeNs = static_cast<qint64>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
+    std::optional<TEnvelopeCacheKey> key;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        QCryptographicHash digest(QCryptographicHash::Sha256);
+        const qint64 size = static_cast<qint64>(st.st_size);
+        const qint64 part = std::min(size, KeyEndBytes);
+        QByteArray buffer(static_cast<qsizetype>(part), '\0');
+        bool ok = true;
+        for (const qint64 at : {qint64(0), size - part}) {
+            qint64 done = 0;
+            while (ok && done < part) {
+                const ssize_t n = ::pread(fd, buffer.data() + done, size_t(part - done), off_t(at + done));
+                if (n < 0 && errno == EINTR)
+                    continue;
+                ok = n > 0;
+                done += n > 0 ? n : 0;
+            }
+            digest.addData(QByteArrayView(buffer.constData(), part));
+        }
+        if (ok) {
+            key = TEnvelopeCacheKey();
+            // The name of the file itself: a symbolic link to it is the same recording.
+            char resolved[PATH_MAX];
+            const QByteArray real = ::realpath(bytes.constData(), resolved) ? QByteArray(resolved) : bytes;
+            const qsizetype slash = real.lastIndexOf('/');
+            key->Name = slash < 0 ? real : real.mid(slash + 1);
+            key->Size = size;
+            key->MTimeSec = static_cast<qint64>(st.st_mtim.tv_sec);
+            key->Digest = digest.result();
+        }
+    }
+    ::close(fd);
     return key;
 }
 
 QString TEnvelopeCache::EntryPath(const TEnvelopeCacheKey &key) const
 {
-    const QByteArray name = QCryptographicHash::hash(key.ResolvedPath, QCryptographicHash::Sha1).toHex();
-    return FFolder + QLatin1Char('/') + QString::fromLatin1(name) + QLatin1String(EntrySuffix);
+    QCryptographicHash h(QCryptographicHash::Sha1);
+    h.addData(key.Name);
+    h.addData(QByteArray(1, '\0'));
+    h.addData(QByteArray::number(key.Size) + ' ' + QByteArray::number(key.MTimeSec) + ' ');
+    h.addData(key.Digest);
+    return FFolder + QLatin1Char('/') + QString::fromLatin1(h.result().toHex()) + QLatin1String(EntrySuffix);
 }
 
 bool TEnvelopeCache::Lookup(const TEnvelopeCacheKey &key, TEnvelopeResult &result) const
@@ -195,15 +226,15 @@ bool TEnvelopeCache::Lookup(const TEnvelopeCacheKey &key, TEnvelopeResult &resul
         return false;
 
     TReader in(data, body);
-    QByteArray magic, storedPath;
-    quint32 version = 0, pathLen = 0;
+    QByteArray magic;
+    quint32 version = 0, nameLen = 0;
     TEnvelopeCacheKey stored;
     qint32 rate = 0, channels = 0, envCount = 0;
     qint64 L = 0, S = 0;
     quint64 durationBits = 0;
     if (!in.Bytes(sizeof(Magic), magic) || magic != QByteArray(Magic, sizeof(Magic)) || !in.Num(version)
-        || version != FormatVersion || !in.Num(stored.Device) || !in.Num(stored.Inode) || !in.Num(stored.Size)
-        || !in.Num(stored.MTimeNs) || !in.Num(pathLen) || !in.Bytes(pathLen, stored.ResolvedPath) || !in.Num(rate)
+        || version != FormatVersion || !in.Num(stored.Size) || !in.Num(stored.MTimeSec)
+        || !in.Bytes(DigestBytes, stored.Digest) || !in.Num(nameLen) || !in.Bytes(nameLen, stored.Name) || !in.Num(rate)
         || !in.Num(channels) || !in.Num(L) || !in.Num(durationBits) || !in.Num(S) || !in.Num(envCount))
         return false;
     if (stored != key)
@@ -246,12 +277,13 @@ bool TEnvelopeCache::Store(const TEnvelopeCacheKey &key, const TEnvelopeResult &
     TWriter out;
     out.Bytes(QByteArray(Magic, sizeof(Magic)));
     out.Num(FormatVersion);
-    out.Num(key.Device);
-    out.Num(key.Inode);
+    if (key.Digest.size() != DigestBytes)
+        return false;
     out.Num(key.Size);
-    out.Num(key.MTimeNs);
-    out.Num(static_cast<quint32>(key.ResolvedPath.size()));
-    out.Bytes(key.ResolvedPath);
+    out.Num(key.MTimeSec);
+    out.Bytes(key.Digest);
+    out.Num(static_cast<quint32>(key.Name.size()));
+    out.Bytes(key.Name);
     out.Num(static_cast<qint32>(result.SampleRate));
     out.Num(static_cast<qint32>(result.Channels));
     out.Num(result.Figures.L);

@@ -8,19 +8,19 @@
 #include <QString>
 #include <optional>
 
-// One file's exact state. A file that is changed, replaced, touched or still being written has another
-// key by the next load, so it is never served an old envelope.
+// One recording's state, the same on every machine that reads it: a copy, or the file seen through another
+// mount or path, has the same key; a file that is changed, grown, touched to another second or still being
+// written has another key by the next load, so it is never served an old envelope.
 struct TEnvelopeCacheKey {
-    QByteArray ResolvedPath;  // absolute path with symbolic links resolved (local 8-bit encoding)
-    quint64 Device = 0;
-    quint64 Inode = 0;
-    qint64 Size = 0;          // bytes
-    qint64 MTimeNs = 0;       // modification time, nanoseconds since the epoch
+    QByteArray Name;     // the file's own name (no folder; symbolic links resolved), as its bytes
+    qint64 Size = 0;     // bytes
+    qint64 MTimeSec = 0; // modification time, whole seconds since the epoch (file systems keep finer parts
+                         // differently)
+    QByteArray Digest;   // SHA-256 of the first 64 KiB followed by the last 64 KiB (a shorter file: twice whole)
 
     bool operator==(const TEnvelopeCacheKey &o) const
     {
-        return ResolvedPath == o.ResolvedPath && Device == o.Device && Inode == o.Inode && Size == o.Size
-               && MTimeNs == o.MTimeNs;
+        return Name == o.Name && Size == o.Size && MTimeSec == o.MTimeSec && Digest == o.Digest;
     }
     bool operator!=(const TEnvelopeCacheKey &o) const { return !(*this == o); }
 };
@@ -31,8 +31,9 @@ struct TEnvelopeCacheKey {
 // during the pass); Hit when it served the envelope.
 enum class TEnvelopeCacheUse { Off, Miss, Hit };
 
-// A cache folder holding one entry file per recording path (the entry's key must match the file's state
-// exactly). Entries are written to a temporary file and renamed into place, and carry a format version and
+// A cache folder holding one entry file per key (the entry's key must match the file's state exactly). One
+// folder may serve several machines (a network share): entries are named by the key alone, written whole
+// by rename and checked by their checksum, and no lock is held that a dead machine could leave behind. Entries are written to a temporary file and renamed into place, and carry a format version and
 // a checksum: a truncated, damaged or foreign entry is a miss, never trusted, and is overwritten by the next
 // store. The folder is kept under a size bound by removing the least recently used entries, without
 // listing the folder at every store (see Account). Entries are opened without blocking and only regular
@@ -52,9 +53,10 @@ public:
     // The folder exists or could be created now.
     bool Usable() const;
 
-    // The state of a regular file; nullopt when it is not one or cannot be examined.
+    // The state of a regular file (reads its first and last 64 KiB); nullopt when it is not one or cannot
+    // be read.
     static std::optional<TEnvelopeCacheKey> KeyOf(const QString &path);
-    // The entry file that belongs to a path (one per resolved path, whatever its state).
+    // The entry file that belongs to a key.
     QString EntryPath(const TEnvelopeCacheKey &key) const;
 
     // A whole, intact entry for exactly this key: true and the result as the pass made it (Error 0).

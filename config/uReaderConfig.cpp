@@ -189,6 +189,8 @@ void TConfig::Load()
         FLoopSelection = ini.ReadInteger(play, QStringLiteral("Loop"), FLoopSelection) != 0;
         FSkipSilence = ini.ReadInteger(play, QStringLiteral("SkipSilence"), FSkipSilence) != 0;
         FEvidenceRecord = ini.ReadInteger(QStringLiteral("Export"), QStringLiteral("EvidenceRecord"), FEvidenceRecord) != 0;
+        FCacheFolder = ini.ReadString(QStringLiteral("Cache"), QStringLiteral("Folder"), FCacheFolder).trimmed();
+        SetCacheMaxMB(ini.ReadInteger(QStringLiteral("Cache"), QStringLiteral("MaxMB"), FCacheMaxMB));
         if (FileExists(FDatabasePath))
             return;
     }
@@ -258,6 +260,10 @@ void TConfig::Save()
     if (FEvidenceRecord || ini.Value(QStringLiteral("Export"), QStringLiteral("EvidenceRecord")))
         ini.WriteString(QStringLiteral("Export"), QStringLiteral("EvidenceRecord"),
                         FEvidenceRecord ? QStringLiteral("1") : QStringLiteral("0"));
+    if (!FCacheFolder.isEmpty() || ini.Value(QStringLiteral("Cache"), QStringLiteral("Folder")))
+        ini.WriteString(QStringLiteral("Cache"), QStringLiteral("Folder"), FCacheFolder);
+    if (FCacheMaxMB != DefaultCacheMaxMB || ini.Value(QStringLiteral("Cache"), QStringLiteral("MaxMB")))
+        ini.WriteInteger(QStringLiteral("Cache"), QStringLiteral("MaxMB"), FCacheMaxMB);
     // The user's settings folder of a system install may not exist yet.
     if (!FPlaces.Portable)
         QDir().mkpath(FPlaces.SettingsDir);

@@ -70,6 +70,15 @@ public:
     bool EvidenceRecord() const { return FEvidenceRecord; }
     void SetEvidenceRecord(bool v) { FEvidenceRecord = v; }
 
+    // Section "Cache": key "Folder", the envelope cache folder (empty: the per-user folder; a folder on a
+    // network share serves every reader that points at it), and key "MaxMB", its size bound in megabytes
+    // (a number below 1 or no number: 256). Written once set, or when the file holds the key.
+    const QString &CacheFolder() const { return FCacheFolder; }
+    void SetCacheFolder(const QString &AValue) { FCacheFolder = AValue; }
+    int CacheMaxMB() const { return FCacheMaxMB; }
+    void SetCacheMaxMB(int AValue) { FCacheMaxMB = AValue >= 1 ? AValue : DefaultCacheMaxMB; }
+    static constexpr int DefaultCacheMaxMB = 256;
+
     // The text a speed is written as ("0.75", "1", "1.5"), and the step a text stands for (see above).
     static QString SpeedText(double ASpeed);
     static double SpeedOfText(const QString &AText);
@@ -108,6 +117,8 @@ private:
     bool FLoopSelection = false;
     bool FSkipSilence = false;
     bool FEvidenceRecord = false;
+    QString FCacheFolder;
+    int FCacheMaxMB = DefaultCacheMaxMB;
 };
 
 // The one settings store of the process: created before the QApplication, freed last. Null before that.

@@ -172,9 +172,10 @@ private slots:
     void changedFileMisses_data()
     {
         QTest::addColumn<QString>("change");
-        QTest::addRow("touched, same second") << "touch";
+        QTest::addRow("touched to another second") << "touch";
         QTest::addRow("grown by the recorder") << "append";
-        QTest::addRow("replaced by a copy") << "replace";
+        QTest::addRow("a byte changed at the start, same size and second") << "start";
+        QTest::addRow("a byte changed at the end, same size and second") << "end";
     }
     void changedFileMisses()
     {
@@ -186,7 +187,7 @@ private slots:
         QCOMPARE(LoadThrough(FCache, file).use, TEnvelopeCacheUse::Miss);
         QCOMPARE(LoadThrough(FCache, file).use, TEnvelopeCacheUse::Hit);
         if (change == "touch") {
-            SetMTime(file, 1700000000, 101);
+            SetMTime(file, 1700000001, 100);
         } else if (change == "append") {
             QFile f(file);
             QVERIFY(f.open(QIODevice::Append));
@@ -194,14 +195,36 @@ private slots:
             f.close();
             SetMTime(file, 1700000000, 100);
         } else {
-            // The old file stays until the copy exists, so the copy cannot get its inode number.
-            QFile::remove(file + ".old");
-            QVERIFY(QFile::rename(file, file + ".old"));
-            QVERIFY(QFile::copy(FWav, file));
+            QFile f(file);
+            QVERIFY(f.open(QIODevice::ReadWrite));
+            const qint64 at = change == "start" ? 1000 : f.size() - 10;
+            QVERIFY(f.seek(at));
+            const char old = f.peek(1).at(0);
+            QVERIFY(f.putChar(char(old ^ 0x55)));
+            f.close();
             SetMTime(file, 1700000000, 100);
         }
         QCOMPARE(LoadThrough(FCache, file).use, TEnvelopeCacheUse::Miss);
         QCOMPARE(LoadThrough(FCache, file).use, TEnvelopeCacheUse::Hit);
+    }
+
+    // The key holds on every machine: a copy with the same name, size and second at another path hits,
+    // as does the file touched within its second (file systems keep finer parts differently); another
+    // name misses.
+    void copiesOfARecordingShareTheEntry()
+    {
+        const QString file = Path("rec-a/shared.wav"), copy = Path("rec-b/shared.wav"), renamed = Path("rec-b/other.wav");
+        QVERIFY(QDir().mkpath(Path("rec-a")) && QDir().mkpath(Path("rec-b")));
+        for (const QString &f : {file, copy, renamed}) {
+            QFile::remove(f);
+            QVERIFY(QFile::copy(FWav, f));
+            SetMTime(f, 1700000000, 100);
+        }
+        QCOMPARE(LoadThrough(FCache, file).use, TEnvelopeCacheUse::Miss);
+        QCOMPARE(LoadThrough(FCache, copy).use, TEnvelopeCacheUse::Hit);
+        SetMTime(copy, 1700000000, 999999);
+        QCOMPARE(LoadThrough(FCache, copy).use, TEnvelopeCacheUse::Hit);
+        QCOMPARE(LoadThrough(FCache, renamed).use, TEnvelopeCacheUse::Miss);
     }
 
     // An entry that is not whole and ours is a miss: the load gives the pass's result and writes the
@@ -515,6 +538,34 @@ private slots:
             run(bad, &code);
             QCOMPARE(code, 2);
         }
+    }
+
+    // One cache folder shared by two users (two home folders, as two workstations): what one stored the
+    // other is served, for its own copy of the recording too.
+    void sharedFolderServesTwoHomes()
+    {
+        const QString tool = qEnvironmentVariable("VORNAK_TOOL");
+        QVERIFY2(!tool.isEmpty(), "VORNAK_TOOL is not set");
+        const QString shared = Path("share/cache");
+        QVERIFY(QDir().mkpath(Path("home1")) && QDir().mkpath(Path("home2")));
+        const QString own = Path("home2/noise.wav");
+        QFile::remove(own);
+        QVERIFY(QFile::copy(FWav, own));
+        SetMTime(own, QFileInfo(FWav).lastModified().toSecsSinceEpoch(), 0);
+        auto run = [&](const QString &AHome, const QString &AFile) {
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert("HOME", AHome);
+            env.remove("XDG_CACHE_HOME");
+            QProcess p;
+            p.setProcessEnvironment(env);
+            p.start(tool, {"envelope", AFile, "--cache", shared});
+            p.waitForFinished(60000);
+            return QString::fromUtf8(p.readAllStandardOutput()).split('\n');
+        };
+        QVERIFY(run(Path("home1"), FWav).contains("cache=miss"));
+        QVERIFY(run(Path("home2"), FWav).contains("cache=hit"));
+        QVERIFY(run(Path("home2"), own).contains("cache=hit"));
+        QVERIFY(!QFileInfo::exists(Path("home1/.cache")) && !QFileInfo::exists(Path("home2/.cache")));
     }
 
     // SIGTERM during a long pass ends vornak-tool envelope at once (a 3.15-hour recording of silence,

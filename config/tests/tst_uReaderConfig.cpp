@@ -446,6 +446,33 @@ private slots:
         QTEST(cfg.SkipSilence(), "skip");
     }
 
+    void cacheSectionIsReadForgivinglyAndKept_data()
+    {
+        QTest::addColumn<QByteArray>("lines");
+        QTest::addColumn<QString>("folder");
+        QTest::addColumn<int>("maxMB");
+        QTest::addRow("none: the per-user folder, 256 MB") << QByteArray() << QString() << 256;
+        QTest::addRow("a shared folder and a bound") << QByteArray("Folder=/srv/vornak/cache\nMaxMB=2048\n")
+                                                     << "/srv/vornak/cache" << 2048;
+        QTest::addRow("bound not a number") << QByteArray("MaxMB=veel\n") << QString() << 256;
+        QTest::addRow("bound below 1") << QByteArray("MaxMB=0\n") << QString() << 256;
+    }
+    void cacheSectionIsReadForgivinglyAndKept()
+    {
+        QFETCH(QByteArray, lines);
+        QTemporaryDir tmp;
+        const QString app = tmp.path() + '/';
+        QVERIFY(WriteAll(app + "cat.sqlite", "x"));
+        QVERIFY(WriteAll(app + IniName, "[Paths]\nDatabase=" + QFile::encodeName(app) + "cat.sqlite\n[Cache]\n" + lines));
+        TConfig cfg(app);
+        QTEST(cfg.CacheFolder(), "folder");
+        QTEST(cfg.CacheMaxMB(), "maxMB");
+        cfg.Save();  // a save keeps what was read
+        const TConfig again(app);
+        QTEST(again.CacheFolder(), "folder");
+        QTEST(again.CacheMaxMB(), "maxMB");
+    }
+
     // A real read-only folder (a bind mount: as root, file modes do not stop writes). The executable's
     // folder read-only: the settings go to the user's folder; that one read-only too: the start fails.
     void unwritableFolderRaisesUnableToWrite()

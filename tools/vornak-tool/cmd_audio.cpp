@@ -1,15 +1,21 @@
-// vornak-tool sub-commands of the audio engine: the envelope of a load, the output devices, playback, the
-// signal measurement.
+// vornak-tool sub-commands of the audio engine: the envelope of a load, filling the envelope cache, the output
+// devices, playback, the signal measurement.
 #include "commands.h"
 
 #include "uAudioEngine.h"
 #include "uEnvelope.h"
+#include "uEnvelopeCache.h"
 #include "uLoudness.h"
+#include "uReaderData.h"
 
+#include <QDate>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QThread>
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <optional>
 
 namespace {
 
@@ -39,8 +45,8 @@ int LoadFailed(const TAudioEngine &engine)
 
 int CmdEnvelope(const QStringList &args)
 {
-    const char *usage = "envelope FILE [--progress] [--dump] [--no-cache] [--threads N]";
-    QString file;
+    const char *usage = "envelope FILE [--progress] [--dump] [--no-cache] [--cache DIR] [--threads N]";
+    QString file, cacheDir;
     bool progress = false, dump = false, cache = true;
     int threads = 0;
     for (int i = 0; i < args.size(); ++i) {
@@ -52,6 +58,8 @@ int CmdEnvelope(const QStringList &args)
             dump = true;
         else if (a == QLatin1String("--no-cache"))
             cache = false;
+        else if (a == QLatin1String("--cache") && i + 1 < args.size() && !args[i + 1].isEmpty())
+            cacheDir = args[++i];
         else if (a == QLatin1String("--threads") && i + 1 < args.size())
             ok = (threads = args[++i].toInt(&ok), ok && threads >= 1);  // more than 8 counts as 8
         else if (file.isEmpty() && !a.startsWith(QLatin1String("--")))
@@ -69,6 +77,8 @@ int CmdEnvelope(const QStringList &args)
     engine.InitAudio();
     if (!cache)
         engine.SetEnvelopeCacheFolder(QString());
+    else if (!cacheDir.isEmpty())
+        engine.SetEnvelopeCacheFolder(cacheDir);
     engine.SetEnvelopeParts(threads);
     TProgressProc report;
     if (progress)
@@ -97,6 +107,87 @@ int CmdEnvelope(const QStringList &args)
         std::fwrite(text.constData(), 1, static_cast<size_t>(text.size()), stdout);
     }
     return ExitOk;
+}
+
+int CmdWarm(const QStringList &args)
+{
+    const char *usage = "warm DB ROOT [--from yyyy-mm-dd] [--to yyyy-mm-dd] [--cache DIR] [--progress]";
+    if (args.size() < 2 || args[0].startsWith(QLatin1String("--")) || args[1].startsWith(QLatin1String("--")))
+        return BadArgs(usage);
+    QDate from, to;
+    QString cacheDir = TEnvelopeCache::DefaultFolder();
+    bool progress = false;
+    for (int i = 2; i < args.size(); ++i) {
+        const QString &a = args[i];
+        const bool hasValue = i + 1 < args.size();
+        if ((a == QLatin1String("--from") || a == QLatin1String("--to")) && hasValue) {
+            const QDate day = QDate::fromString(args[++i], QStringLiteral("yyyy-MM-dd"));
+            if (!day.isValid() || args[i].size() != 10)
+                return BadArgs(usage);
+            (a == QLatin1String("--from") ? from : to) = day;
+        } else if (a == QLatin1String("--cache") && hasValue && !args[i + 1].isEmpty()) {
+            cacheDir = args[++i];
+        } else if (a == QLatin1String("--progress")) {
+            progress = true;
+        } else {
+            return BadArgs(usage);
+        }
+    }
+    TRecList list;
+    try {
+        TReaderData db(args[0]);
+        db.Search(QString(), -1, QString(), list);
+    } catch (const EReaderError &e) {
+        std::fputs((e.Message() + QLatin1Char('\n')).toUtf8().constData(), stderr);
+        return ExitError;
+    }
+    const TEnvelopeCache cache(cacheDir);
+    if (!cache.Usable()) {
+        std::fputs(QStringLiteral("De cachemap kan niet worden gebruikt: %1\n").arg(cacheDir).toUtf8().constData(),
+                   stderr);
+        return ExitError;
+    }
+    // Newest first: the recordings an operator is most likely to open next.
+    std::stable_sort(list.begin(), list.end(), [](const TRecInfo &a, const TRecInfo &b) {
+        return std::make_pair(a.RecDT, a.RecNumber) > std::make_pair(b.RecDT, b.RecNumber);
+    });
+    int hits = 0, analysed = 0, failed = 0;
+    for (const TRecInfo &ri : list) {
+        const QDate day = QDate::fromString(ri.RecDate, QStringLiteral("yyyy-MM-dd"));
+        if ((from.isValid() && (!day.isValid() || day < from)) || (to.isValid() && (!day.isValid() || day > to)))
+            continue;
+        const QString path = TReaderData::ResolveExistingPath(ri, args[1]);
+        QString result = QStringLiteral("failed"), detail;
+        const std::optional<TEnvelopeCacheKey> key = TEnvelopeCache::KeyOf(path);
+        TEnvelopeResult r;
+        if (!key) {
+            detail = QFileInfo::exists(path) ? QStringLiteral("Het geluidsbestand kan niet gelezen worden.")
+                                             : QStringLiteral("Het geluidsbestand werd niet teruggevonden.");
+        } else if (cache.Lookup(*key, r)) {
+            result = QStringLiteral("hit");
+        } else {
+            TProgressProc report;
+            if (progress)
+                report = [](int APercent) { std::fprintf(stderr, "progress=%d\n", APercent); };
+            r = BuildEnvelopeFromFile(path, report, 0);
+            if (r.Error != 0)
+                detail = QStringLiteral("%1 (audiofout %2)").arg(AudioErrorText(r.Error)).arg(r.Error);
+            else if (r.EnvCount <= 0)
+                detail = QStringLiteral("Het geluidsbestand bevat geen audio.");
+            else if (TEnvelopeCache::KeyOf(path) != key)
+                detail = QStringLiteral("Het geluidsbestand veranderde tijdens de analyse.");
+            else if (!cache.Store(*key, r))
+                detail = QStringLiteral("De cachemap kan niet beschreven worden.");
+            else
+                result = QStringLiteral("analysed");
+        }
+        (result == QLatin1String("hit") ? hits : result == QLatin1String("analysed") ? analysed : failed)++;
+        Out(QStringLiteral("id=%1\tfile=%2\tresult=%3\tdetail=%4")
+                .arg(ri.Id)
+                .arg(EscapedField(path), result, EscapedField(detail)));
+    }
+    Out(QStringLiteral("hit=%1 analysed=%2 failed=%3").arg(hits).arg(analysed).arg(failed));
+    return failed > 0 ? ExitFindings : ExitOk;
 }
 
 int CmdDevices(const QStringList &args)

@@ -25,6 +25,7 @@ int CmdSetMeta(const QStringList &args);
 int CmdConfig(const QStringList &args);
 // audio engine (cmd_audio.cpp)
 int CmdEnvelope(const QStringList &args);
+int CmdWarm(const QStringList &args);
 int CmdDevices(const QStringList &args);
 int CmdPlay(const QStringList &args);
 int CmdLoudness(const QStringList &args);

@@ -165,6 +165,54 @@ private slots:
         QFile::remove(FDir.filePath("src.ogg"));
     }
 
+    // warm: newest first, each recording once, then every one a hit; failures named and counted.
+    void warmFillsTheCacheNewestFirst()
+    {
+        const QStringList day5 = {"warm", "{dir}/cat.sqlite", "{root}", "--from", "2025-09-05", "--to",
+                                  "2025-09-05", "--cache", "{dir}/warmcache"};
+        const TRun first = Run(day5);
+        QCOMPARE(first.code, 0);
+        QStringList lines = first.out.split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 4);
+        for (int i = 0; i < 3; ++i) {
+            const int id = 16 - i;
+            QCOMPARE(lines[i], QString("id=%1\tfile=%2\tresult=analysed\tdetail=")
+                                   .arg(id)
+                                   .arg(Expand(QString("{root}/2025/09/05/0509202507%1.wav").arg(id - 13))));
+        }
+        QCOMPARE(lines[3], QString("hit=0 analysed=3 failed=0"));
+        const TRun again = Run(day5);
+        QCOMPARE(again.code, 0);
+        QVERIFY(again.out.endsWith("hit=3 analysed=0 failed=0\n"));
+        QCOMPARE(again.out.count("\tresult=hit\tdetail=\n"), 3);
+
+        // A day with a missing, an empty and a refused file: named, counted, exit 4.
+        const TRun day1 = Run({"warm", "{dir}/cat.sqlite", "{root}", "--from", "2025-09-01", "--to", "2025-09-01",
+                               "--cache", "{dir}/warmcache"});
+        QCOMPARE(day1.code, 4);
+        QVERIFY(day1.out.contains("result=failed\tdetail=Het geluidsbestand werd niet teruggevonden."));
+        QVERIFY(day1.out.contains(QRegularExpression("result=failed\tdetail=[^\n]+\\(audiofout \\d+\\)")));
+        QVERIFY(day1.out.contains(QRegularExpression("\nhit=\\d+ analysed=\\d+ failed=[1-9]\\d*\n$")));
+    }
+
+    void warmRefusesBadInput_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("code");
+        QTest::addRow("no root") << QStringList{"warm", "{dir}/cat.sqlite"} << 2;
+        QTest::addRow("no such day") << QStringList{"warm", "{dir}/cat.sqlite", "{root}", "--from", "2025-02-30"} << 2;
+        QTest::addRow("unknown option") << QStringList{"warm", "{dir}/cat.sqlite", "{root}", "--fast"} << 2;
+        QTest::addRow("cache without folder") << QStringList{"warm", "{dir}/cat.sqlite", "{root}", "--cache"} << 2;
+        QTest::addRow("not a catalogue") << QStringList{"warm", "{root}/2025/09/01/notes.txt", "{root}"} << 1;
+    }
+    void warmRefusesBadInput()
+    {
+        QFETCH(QStringList, args);
+        const TRun r = Run(args);
+        QTEST(r.code, "code");
+        QVERIFY(r.out.isEmpty());
+    }
+
     void auditReportsEachFindingOnce_data()
     {
         QTest::addColumn<QStringList>("args");
