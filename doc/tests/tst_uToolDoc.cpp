@@ -217,7 +217,7 @@ private slots:
         const QString t = QStringLiteral("vornak-tool");
         QTest::addRow("commands by prefix") << QStringList{t, "format-"} << QStringList{"format-duration", "format-time"};
         QTest::addRow("options of the command") << QStringList{t, "envelope", "a.wav", "--"}
-                                                << QStringList{"--progress", "--dump", "--no-cache", "--threads"};
+                                                << QStringList{"--progress", "--dump", "--no-cache", "--cache", "--threads"};
         QTest::addRow("option by prefix") << QStringList{t, "search", "db", "--h"} << QStringList{"--hour"};
         QTest::addRow("no options of other commands") << QStringList{t, "hours", "--"} << QStringList{};
         QTest::addRow("choice of values") << QStringList{t, "export", "a", "b", "--format", ""}
