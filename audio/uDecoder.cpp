@@ -98,6 +98,7 @@ struct TDecodeStream::Impl {
     // it makes the first seek of a format without a table of contents (MP3) instant instead of a scan of
     // the file up to the target, in this stream and in every stream opened like it.
     std::vector<AVIndexEntry> index;
+    bool indexApplied = false;  // index given to the demuxer (at the first seek of the open contexts)
 
     qint64 pos = 0;               // byte position of the next byte Read delivers
     std::vector<uint8_t> pending; // converted bytes not delivered yet
@@ -253,6 +254,12 @@ qint64 TDecodeStream::Impl::CountFrames()
 
 void TDecodeStream::Impl::ApplyIndex()
 {
+    // Only for a seek: the demuxer puts every packet it reads into the index as well, and one that holds
+    // the whole file already has it insert each one in its middle, moving the rest (a tenth of a
+    // sequential MP3 pass went there).
+    if (indexApplied)
+        return;
+    indexApplied = true;
     AVStream *st = fmt->streams[streamIndex];
     for (const AVIndexEntry &e : index)
         av_add_index_entry(st, e.pos, e.timestamp, e.size, e.min_distance, e.flags);
@@ -400,7 +407,7 @@ bool TDecodeStream::Impl::Reopen()
 {
     if (OpenContexts() != aeOK)
         return false;
-    ApplyIndex();
+    indexApplied = false;
     DecodeFirst();
     return true;
 }
@@ -502,7 +509,7 @@ bool TDecodeStream::OpenWithLength(const QString &path, qint64 knownFrames, qint
     }
     if (frames < 0)
         frames = d->CountFrames();
-    d->ApplyIndex();
+    d->indexApplied = false;
     d->DecodeFirst();
     if (frames < 0) {
         // No packet durations: count by decoding (slow, rare), then start again.
@@ -624,6 +631,7 @@ bool TDecodeStream::SeekBytes(qint64 pos)
         if (start <= 0)
             break;
         const int64_t ts = d->firstPts + av_rescale_q(start, sampleTb, d->timeBase);
+        d->ApplyIndex();
         if (av_seek_frame(d->fmt.get(), d->streamIndex, ts, AVSEEK_FLAG_BACKWARD) < 0)
             break;
         avcodec_flush_buffers(d->codec.get());
