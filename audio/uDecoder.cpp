@@ -97,8 +97,7 @@ struct TDecodeStream::Impl {
     // Where packets lie (file position, timestamp), noted while counting the frames: given to the demuxer,
     // it makes the first seek of a format without a table of contents (MP3) instant instead of a scan of
     // the file up to the target, in this stream and in every stream opened like it.
-    std::vector<AVIndexEntry> index;
-    bool indexApplied = false;  // index given to the demuxer (at the first seek of the open contexts)
+    std::vector<AVIndexEntry> index;  // every packet of the stream, ascending by timestamp (from the count)
 
     qint64 pos = 0;               // byte position of the next byte Read delivers
     std::vector<uint8_t> pending; // converted bytes not delivered yet
@@ -116,7 +115,7 @@ struct TDecodeStream::Impl {
 
     int OpenContexts();
     qint64 CountFrames();
-    void ApplyIndex();
+    void ApplyIndex(int64_t ATimestamp);  // gives the demuxer the packet at or before ATimestamp
     int NextFrame();
     void NoteFrameTime();
     bool ConvertFrame(uint8_t *out);
@@ -252,17 +251,17 @@ qint64 TDecodeStream::Impl::CountFrames()
     return std::max<int64_t>(frameSamples + av_rescale_q(durationTs, tb, sampleTb) - trimmed, 0);
 }
 
-void TDecodeStream::Impl::ApplyIndex()
+void TDecodeStream::Impl::ApplyIndex(int64_t ATimestamp)
 {
-    // Only for a seek: the demuxer puts every packet it reads into the index as well, and one that holds
-    // the whole file already has it insert each one in its middle, moving the rest (a tenth of a
-    // sequential MP3 pass went there).
-    if (indexApplied)
+    // Only the packet a seek lands on: the demuxer puts every packet it reads into the index as well, and
+    // one that held the whole file had it insert each one in its middle, moving the rest (a tenth of an
+    // MP3 pass). Reading on from a single entry only appends.
+    const auto after = std::upper_bound(index.begin(), index.end(), ATimestamp,
+                                        [](int64_t ts, const AVIndexEntry &e) { return ts < e.timestamp; });
+    if (after == index.begin())
         return;
-    indexApplied = true;
-    AVStream *st = fmt->streams[streamIndex];
-    for (const AVIndexEntry &e : index)
-        av_add_index_entry(st, e.pos, e.timestamp, e.size, e.min_distance, e.flags);
+    const AVIndexEntry &e = *(after - 1);
+    av_add_index_entry(fmt->streams[streamIndex], e.pos, e.timestamp, e.size, e.min_distance, e.flags);
 }
 
 void TDecodeStream::Impl::ResetState()
@@ -407,7 +406,6 @@ bool TDecodeStream::Impl::Reopen()
 {
     if (OpenContexts() != aeOK)
         return false;
-    indexApplied = false;
     DecodeFirst();
     return true;
 }
@@ -509,7 +507,6 @@ bool TDecodeStream::OpenWithLength(const QString &path, qint64 knownFrames, qint
     }
     if (frames < 0)
         frames = d->CountFrames();
-    d->indexApplied = false;
     d->DecodeFirst();
     if (frames < 0) {
         // No packet durations: count by decoding (slow, rare), then start again.
@@ -631,7 +628,7 @@ bool TDecodeStream::SeekBytes(qint64 pos)
         if (start <= 0)
             break;
         const int64_t ts = d->firstPts + av_rescale_q(start, sampleTb, d->timeBase);
-        d->ApplyIndex();
+        d->ApplyIndex(ts);
         if (av_seek_frame(d->fmt.get(), d->streamIndex, ts, AVSEEK_FLAG_BACKWARD) < 0)
             break;
         avcodec_flush_buffers(d->codec.get());
