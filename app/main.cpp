@@ -24,7 +24,7 @@ namespace {
 // A newcomer's first run: no settings of our own and no recorder anywhere we look. Then the demo
 // generator writes a demo catalogue and a recorder settings file beside us (a system install: in the
 // user's data folder, the last place the settings store looks), so the reader opens on it.
-void MakeDemoForNewcomer(int &argc, char **argv)
+void MakeDemoForNewcomer(int &AArgc, char **AArgv)
 {
     const TSettingsPlaces places = SettingsPlacesFor(AppDir());
     if (QFileInfo::exists(places.SettingsDir + QStringLiteral("VornakReader2026.ini")))
@@ -36,7 +36,7 @@ void MakeDemoForNewcomer(int &argc, char **argv)
     try {
         // The generator runs the ffmpeg command line on a thread of its own (10-20 s) while a small window
         // says what happens; this application is gone again before the settings are read.
-        QApplication demoApp(argc, argv);
+        QApplication demoApp(AArgc, AArgv);
         demoApp.setQuitOnLastWindowClosed(false);  // a hidden window waits for the demo all the same
         InstallDutchQtTexts(demoApp);
         ApplyDarkTheme(demoApp);
@@ -70,9 +70,9 @@ void MakeDemoForNewcomer(int &argc, char **argv)
 
 } // namespace
 
-int main(int argc, char *argv[])
+int main(int AArgc, char *AArgv[])
 {
-    MakeDemoForNewcomer(argc, argv);
+    MakeDemoForNewcomer(AArgc, AArgv);
 
     // 1. Settings before the application object and before any window.
     try {
@@ -81,7 +81,7 @@ int main(int argc, char *argv[])
         const EReaderError *re = dynamic_cast<const EReaderError *>(&e);
         const QString text = re ? re->Message() : QString::fromLocal8Bit(e.what());
         std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
-        QApplication failApp(argc, argv);
+        QApplication failApp(AArgc, AArgv);
         InstallDutchQtTexts(failApp);
         QMessageBox::critical(nullptr, ReaderTitle(), text);
         return 1;
@@ -90,7 +90,7 @@ int main(int argc, char *argv[])
     // 2-4. The application, the built-in dark theme, the title.
     int exitCode = 0;
     {
-        TReaderApplication app(argc, argv);
+        TReaderApplication app(AArgc, AArgv);
         app.setApplicationName(ReaderTitle());
         // The icon of every window, and the desktop entry the window belongs to (its menu icon and name).
         app.setWindowIcon(ReaderIcon());

@@ -16,17 +16,17 @@
 
 namespace {
 
-QLabel *MakeLabel(QWidget *parent, const QString &text, const QRect &r, int px, bool bold,
-                  const QColor &colour = QColor())
+QLabel *MakeLabel(QWidget *AParent, const QString &AText, const QRect &AR, int APx, bool ABold,
+                  const QColor &AColour = QColor())
 {
-    auto *l = new QLabel(text, parent);
-    l->setGeometry(r);
+    auto *l = new QLabel(AText, AParent);
+    l->setGeometry(AR);
     QFont f = InterfaceFont();
-    f.setPixelSize(px);
-    f.setBold(bold);
+    f.setPixelSize(APx);
+    f.setBold(ABold);
     l->setFont(f);
-    if (colour.isValid())
-        l->setStyleSheet(QStringLiteral("color: %1; background: transparent;").arg(colour.name()));
+    if (AColour.isValid())
+        l->setStyleSheet(QStringLiteral("color: %1; background: transparent;").arg(AColour.name()));
     return l;
 }
 
@@ -53,9 +53,9 @@ QIcon ReaderIcon()
     return icon;
 }
 
-void PaintLogo(QPainter &p, int ASize)
+void PaintLogo(QPainter &AP, int ASize)
 {
-    ReaderIcon().paint(&p, QRect(0, 0, ASize, ASize));
+    ReaderIcon().paint(&AP, QRect(0, 0, ASize, ASize));
 }
 
 TfrmAbout::TfrmAbout(QWidget *AOwner, const QString &AIniPath) : QDialog(AOwner)

@@ -64,15 +64,15 @@ public:
 
 } // namespace
 
-void UseDutchFormats(QApplication &app)
+void UseDutchFormats(QApplication &AApp)
 {
     QLocale::setDefault(QLocale(QLocale::Dutch, QLocale::Netherlands));
-    app.installEventFilter(new TFileDialogLocale(&app));
+    AApp.installEventFilter(new TFileDialogLocale(&AApp));
 }
 
-bool InstallDutchQtTexts(QCoreApplication &app)
+bool InstallDutchQtTexts(QCoreApplication &AApp)
 {
-    auto *translator = new QTranslator(&app);
+    auto *translator = new QTranslator(&AApp);
     // By file name, not by QLocale: the reader is Dutch on a machine of any locale.
     if (!translator->load(QStringLiteral("qtbase_nl"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
         delete translator;
@@ -81,7 +81,7 @@ bool InstallDutchQtTexts(QCoreApplication &app)
     return QCoreApplication::installTranslator(translator);
 }
 
-TReaderApplication::TReaderApplication(int &argc, char **argv) : QApplication(argc, argv)
+TReaderApplication::TReaderApplication(int &AArgc, char **AArgv) : QApplication(AArgc, AArgv)
 {
     InstallDutchQtTexts(*this);
     UseDutchFormats(*this);
@@ -92,10 +92,10 @@ TReaderApplication::TReaderApplication(int &argc, char **argv) : QApplication(ar
     };
 }
 
-bool TReaderApplication::notify(QObject *receiver, QEvent *event)
+bool TReaderApplication::notify(QObject *AReceiver, QEvent *AEvent)
 {
     try {
-        return QApplication::notify(receiver, event);
+        return QApplication::notify(AReceiver, AEvent);
     } catch (const EReaderError &e) {
         if (ShowError)
             ShowError(e.Message());

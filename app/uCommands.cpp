@@ -206,8 +206,8 @@ void TReaderCommands::AnalyseDayAhead(const QDate &ADay, bool AForce)
     // Nearest to the loaded recording's hour first (to this hour of the clock on a day without it).
     const bool loadedThatDay = FHasFile && FCurrent.RecDate == DayKey(ADay);
     const int hour = loadedThatDay ? FCurrent.RecHour : QTime::currentTime().hour();
-    std::stable_sort(day.begin(), day.end(), [hour](const TRecInfo &a, const TRecInfo &b) {
-        return std::abs(a.RecHour - hour) < std::abs(b.RecHour - hour);
+    std::stable_sort(day.begin(), day.end(), [hour](const TRecInfo &AA, const TRecInfo &AB) {
+        return std::abs(AA.RecHour - hour) < std::abs(AB.RecHour - hour);
     });
     QStringList paths;
     for (const TRecInfo &rec : day) {
@@ -492,7 +492,7 @@ bool TReaderCommands::NeighbourInDay(int AStep, TRecInfo &ARI)
     int target = at + AStep;
     if (at < 0) {
         // The loaded recording left the listing (edited or removed): its place in the catalogue's order.
-        const auto key = [](const TRecInfo &R) { return std::make_pair(R.RecDT, R.RecNumber); };
+        const auto key = [](const TRecInfo &AR) { return std::make_pair(AR.RecDT, AR.RecNumber); };
         target = AStep > 0 ? int(day.size()) : -1;
         for (int i = 0; i < day.size(); ++i) {
             if (AStep > 0 && key(day[i]) > key(FCurrent)) {

@@ -295,7 +295,7 @@ void TfrmMain::FormCreate()
     FWave->setObjectName(QStringLiteral("wave"));
     static_cast<QHBoxLayout *>(pnlWaveHost->layout())->addWidget(FWave, 1);
     static_cast<QHBoxLayout *>(pnlWaveHost->layout())->addWidget(pnlTools);
-    connect(FWave, &TWaveView::OnSeek, this, [this](double Sec) { WaveSeek(Sec); });
+    connect(FWave, &TWaveView::OnSeek, this, [this](double ASec) { WaveSeek(ASec); });
     connect(FWave, &TWaveView::OnSelectionChange, this, [this] { WaveSelectionChange(); });
 
     BuildToolTiles();
@@ -467,9 +467,9 @@ QString TfrmMain::StatusText() const
     return FStatusText + tail;
 }
 
-void TfrmMain::ShowTime(double Sec)
+void TfrmMain::ShowTime(double ASec)
 {
-    lblTime->setText(FormatTimeMs(Sec));
+    lblTime->setText(FormatTimeMs(ASec));
 }
 
 void TfrmMain::UpdateCommands()
@@ -517,12 +517,12 @@ void TfrmMain::CalendarSelect()
         SetStatus(DataNotOpenText());
 }
 
-void TfrmMain::HourTileClick(TTileButton *Sender)
+void TfrmMain::HourTileClick(TTileButton *ASender)
 {
-    if (!Sender)
+    if (!ASender)
         return;
     TRecInfo choice;
-    if (!FCommands->ChooseInHour(FCalendar->SelectedDate(), int(Sender->Tag()), choice)) {
+    if (!FCommands->ChooseInHour(FCalendar->SelectedDate(), int(ASender->Tag()), choice)) {
         if (!FCommands->DataOK())  // the catalogue could not be read
             CalendarSelect();
         return;
@@ -533,9 +533,9 @@ void TfrmMain::HourTileClick(TTileButton *Sender)
 
 // ---- loading and playback ----
 
-bool TfrmMain::LoadRecording(const TRecInfo &RI)
+bool TfrmMain::LoadRecording(const TRecInfo &ARI)
 {
-    if (!FCommands->Load(RI))
+    if (!FCommands->Load(ARI))
         return false;
     FWave->SetData(FCommands->Envelope(), FCommands->EnvCount(), FCommands->DurationSec(), FCommands->SecPerPoint());
     UpdateCaption();
@@ -631,10 +631,10 @@ void TfrmMain::ZoomInClick()
     FWave->ZoomIn();
 }
 
-void TfrmMain::WaveSeek(double Sec)
+void TfrmMain::WaveSeek(double ASec)
 {
-    FCommands->SeekTo(Sec);
-    ShowTime(Sec);
+    FCommands->SeekTo(ASec);
+    ShowTime(ASec);
 }
 
 void TfrmMain::WaveSelectionChange()
@@ -895,14 +895,14 @@ void TfrmMain::SeekRelative(double ASec)
     SeekAbsolute((commands.IsPlaying() ? commands.PositionSec() : FWave->PlayPos()) + ASec);
 }
 
-void TfrmMain::SeekAbsolute(double Sec)
+void TfrmMain::SeekAbsolute(double ASec)
 {
     if (!FCommands->HasFile())
         return;
-    Sec = qBound(0.0, Sec, FWave->Duration());
-    FWave->SetPlayPos(Sec);
+    ASec = qBound(0.0, ASec, FWave->Duration());
+    FWave->SetPlayPos(ASec);
     FWave->update();
-    WaveSeek(Sec);
+    WaveSeek(ASec);
 }
 
 void TfrmMain::JumpTo(double ASec)

@@ -62,20 +62,20 @@ public:
     // that clears that selection shows AText again.
     void SetStatus(const QString &AText);
     QString StatusText() const;  // the whole status text, before the ellipsis
-    void ShowTime(double Sec);
+    void ShowTime(double ASec);
     void UpdateCommands();
     void LayoutHourTiles();
     void LayoutToolTiles();
 
     // Browsing by date and hour.
     void CalendarSelect();
-    void HourTileClick(TTileButton *Sender);
+    void HourTileClick(TTileButton *ASender);
     // Marks the hour tile of the loaded recording while its day is shown, and no tile otherwise.
     void ShowHourMark();
 
     // Loading and playback.
     // True when RI became the loaded recording; a failed load changes nothing on show.
-    bool LoadRecording(const TRecInfo &RI);
+    bool LoadRecording(const TRecInfo &ARI);
     void UpdateCaption();
     void PlayClick();
     void PauseClick();
@@ -84,7 +84,7 @@ public:
     void ZoomSelClick();
     void ZoomOutClick();
     void ZoomInClick();
-    void WaveSeek(double Sec);
+    void WaveSeek(double ASec);
     void WaveSelectionChange();
     void TimerPosTimer();
     // Every 100 ms while the loaded recording is analysed: the points that arrived go into the view, and
@@ -96,7 +96,7 @@ public:
     // nothing where that tile is disabled.
     void PlayPauseToggle();
     void SeekRelative(double ASec);  // from the cursor (the heard position while playing), within the recording
-    void SeekAbsolute(double Sec);   // cursor, playback and clock to Sec, clamped to the recording
+    void SeekAbsolute(double ASec);   // cursor, playback and clock to Sec, clamped to the recording
     // Loads the previous (ADirection -1) or next (+1) recording of the loaded one's day, as the picker would.
     void LoadNeighbour(int ADirection);
 

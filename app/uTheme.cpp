@@ -82,13 +82,13 @@ QPalette DarkPalette()
     return p;
 }
 
-bool ApplyDarkTheme(QApplication &app)
+bool ApplyDarkTheme(QApplication &AApp)
 {
     QStyle *style = QStyleFactory::create(QStringLiteral("Fusion"));
     if (!style)
         return false;
-    app.setStyle(style);  // the application takes ownership
-    app.setPalette(DarkPalette());
+    AApp.setStyle(style);  // the application takes ownership
+    AApp.setPalette(DarkPalette());
     return true;
 }
 
@@ -151,7 +151,7 @@ bool ParseThemeFile(const QByteArray &AData, QPalette &APalette)
     return true;
 }
 
-bool LoadStyleFile(QApplication &app, const QString &APath)
+bool LoadStyleFile(QApplication &AApp, const QString &APath)
 {
     QFile f(APath);
     if (!f.exists() || f.size() > MaxThemeFileSize || !f.open(QIODevice::ReadOnly))
@@ -162,6 +162,6 @@ bool LoadStyleFile(QApplication &app, const QString &APath)
     QPalette p;
     if (!ParseThemeFile(data, p))
         return false;
-    app.setPalette(p);
+    AApp.setPalette(p);
     return true;
 }

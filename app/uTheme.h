@@ -17,7 +17,7 @@ extern const char *const ThemeFileName;     // "Windows10Dark.vsf"
 QPalette DarkPalette();
 
 // Applies the Fusion style and DarkPalette() to the whole application. False when Fusion is missing.
-bool ApplyDarkTheme(QApplication &app);
+bool ApplyDarkTheme(QApplication &AApp);
 
 // Parses a theme file (format in the README: a first line "VornakReaderTheme 1", then one
 // "Role[.Group] = #RRGGBB" per line, ';' comment lines and blank lines allowed). Starts from DarkPalette(),
@@ -28,4 +28,4 @@ bool ParseThemeFile(const QByteArray &AData, QPalette &APalette);
 
 // Step 5 of start-up: when APath exists and is a valid theme file, applies its palette. Every failure is
 // silent; the return tells whether the file was applied.
-bool LoadStyleFile(QApplication &app, const QString &APath);
+bool LoadStyleFile(QApplication &AApp, const QString &APath);

@@ -305,8 +305,8 @@ void TAudioEngine::CancelAnalysis()
 
 void TAudioEngine::SetSilenceRanges(std::vector<TSecRange> ARanges)
 {
-    const auto same = [](const TSecRange &a, const TSecRange &b) {
-        return a.StartSec == b.StartSec && a.EndSec == b.EndSec;
+    const auto same = [](const TSecRange &AA, const TSecRange &AB) {
+        return AA.StartSec == AB.StartSec && AA.EndSec == AB.EndSec;
     };
     if (ARanges.size() == FSilenceRanges.size() && std::equal(ARanges.begin(), ARanges.end(), FSilenceRanges.begin(), same))
         return;
@@ -467,10 +467,10 @@ void TAudioEngine::Stop()
         FPlayStream->Stop();
 }
 
-void TAudioEngine::SeekSec(double Sec)
+void TAudioEngine::SeekSec(double ASec)
 {
     if (FPlayStream)
-        FPlayStream->SeekSec(Sec < 0 ? 0 : Sec);
+        FPlayStream->SeekSec(ASec < 0 ? 0 : ASec);
 }
 
 TPlaybackSnapshot TAudioEngine::Snapshot() const

@@ -84,7 +84,7 @@ public:
     void Play();
     void Pause();
     void Stop();               // pauses and goes back to the start
-    void SeekSec(double Sec);
+    void SeekSec(double ASec);
     // Playing or not and the position being heard (output buffer compensated), read together in one call
     // to the playback thread. A window's timer reads this once per tick; PositionSec, IsPlaying and
     // IsPaused each make that call too.

@@ -23,10 +23,10 @@ namespace {
 
 // True when both paths name one existing file (device and inode after following links), so a symbolic
 // or a hard link to the recording counts as the recording itself.
-bool SameFile(const QString &a, const QString &b)
+bool SameFile(const QString &AA, const QString &AB)
 {
     struct stat sa, sb;
-    if (::stat(PathBytes(a).constData(), &sa) != 0 || ::stat(PathBytes(b).constData(), &sb) != 0)
+    if (::stat(PathBytes(AA).constData(), &sa) != 0 || ::stat(PathBytes(AB).constData(), &sb) != 0)
         return false;
     return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
@@ -36,12 +36,12 @@ bool SameFile(const QString &a, const QString &b)
 // AGain (linear) 1 passes the samples unchanged; any other scales them, rounded and held within 16 bits.
 std::function<qint64(char *, qint64)> ReadNoting(TDecodeStream &AStream, TExportOutcome &AOutcome, double AGain)
 {
-    return [&AStream, &AOutcome, AGain](char *buf, qint64 max) {
-        const qint64 n = AStream.Read(buf, max);
+    return [&AStream, &AOutcome, AGain](char *ABuf, qint64 AMax) {
+        const qint64 n = AStream.Read(ABuf, AMax);
         if (n <= 0)
             AOutcome.EndedEarly = true;
         if (n > 0 && AGain != 1.0) {
-            int16_t *s = reinterpret_cast<int16_t *>(buf);
+            int16_t *s = reinterpret_cast<int16_t *>(ABuf);
             for (qint64 i = 0; i < n / 2; ++i)
                 s[i] = static_cast<int16_t>(std::clamp(std::lrint(s[i] * AGain), -32768L, 32767L));
         }
@@ -49,13 +49,13 @@ std::function<qint64(char *, qint64)> ReadNoting(TDecodeStream &AStream, TExport
     };
 }
 
-bool WriteWav(TDecodeStream &AStream, const QString &ADest, qint64 C, const TCancelProgress &AProgress,
+bool WriteWav(TDecodeStream &AStream, const QString &ADest, qint64 AC, const TCancelProgress &AProgress,
               TExportOutcome &AOutcome, double AGain)
 {
     TWavWriter wav;
     wav.Create(ADest, AStream.SampleRate(), AStream.Channels());
-    const qint64 done = ExportReadLoop(ReadNoting(AStream, AOutcome, AGain), C, AProgress, [&](const char *data, qint64 n) {
-        wav.Write(data, n);
+    const qint64 done = ExportReadLoop(ReadNoting(AStream, AOutcome, AGain), AC, AProgress, [&](const char *AData, qint64 AN) {
+        wav.Write(AData, AN);
         return true;
     });
     AOutcome.Seconds = AStream.BytesToSeconds(done);
@@ -63,7 +63,7 @@ bool WriteWav(TDecodeStream &AStream, const QString &ADest, qint64 C, const TCan
     return done > 0;
 }
 
-bool EncodeToFile(TDecodeStream &AStream, const QString &ADest, qint64 C, TAudioFormat AFmt, int ABitrate,
+bool EncodeToFile(TDecodeStream &AStream, const QString &ADest, qint64 AC, TAudioFormat AFmt, int ABitrate,
                   const TCancelProgress &AProgress, TExportOutcome &AOutcome, double AGain)
 {
     TEncoder encoder;
@@ -72,8 +72,8 @@ bool EncodeToFile(TDecodeStream &AStream, const QString &ADest, qint64 C, TAudio
         qWarning("export: %s", qUtf8Printable(AOutcome.Error));
         return false;
     }
-    const qint64 done = ExportReadLoop(ReadNoting(AStream, AOutcome, AGain), C, AProgress,
-                                       [&](const char *data, qint64 n) { return encoder.Feed(data, n); });
+    const qint64 done = ExportReadLoop(ReadNoting(AStream, AOutcome, AGain), AC, AProgress,
+                                       [&](const char *AData, qint64 AN) { return encoder.Feed(AData, AN); });
     AOutcome.Seconds = AStream.BytesToSeconds(done);
     // Stopping completes and closes the file, also after an early end; a failed write anywhere is no success.
     const bool written = encoder.Stop();

@@ -14,16 +14,16 @@ extern "C" {
 // One deleter for the FFmpeg free functions that take the address of the pointer.
 template <class T, void (*Free)(T **)>
 struct TAvFree {
-    void operator()(T *p) const { Free(&p); }
+    void operator()(T *AP) const { Free(&AP); }
 };
 
-inline void FreeFifo(AVAudioFifo **p)
+inline void FreeFifo(AVAudioFifo **AP)
 {
-    av_audio_fifo_free(*p);
+    av_audio_fifo_free(*AP);
 }
-inline void FreeSamples(uint8_t **p)
+inline void FreeSamples(uint8_t **AP)
 {
-    av_freep(p);
+    av_freep(AP);
 }
 
 using TCodecCtxPtr = std::unique_ptr<AVCodecContext, TAvFree<AVCodecContext, avcodec_free_context>>;
@@ -39,11 +39,11 @@ using TFormatPtr = std::unique_ptr<AVFormatContext, TAvFree<AVFormatContext, avf
 // An output file: the muxer context and its file. Closing is explicit so its result can be checked; the
 // deleter only releases what is left after an error.
 struct TOutputFree {
-    void operator()(AVFormatContext *p) const
+    void operator()(AVFormatContext *AP) const
     {
-        if (p->pb)
-            avio_closep(&p->pb);
-        avformat_free_context(p);
+        if (AP->pb)
+            avio_closep(&AP->pb);
+        avformat_free_context(AP);
     }
 };
 using TOutputPtr = std::unique_ptr<AVFormatContext, TOutputFree>;

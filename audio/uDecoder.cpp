@@ -35,9 +35,9 @@ constexpr int64_t GapToleranceFrames = 1;
 // A decoder that keeps failing on every packet is given up after this many failures in a row.
 constexpr int MaxConsecutiveErrors = 1000;
 
-bool IsPcm(AVCodecID id)
+bool IsPcm(AVCodecID AId)
 {
-    return av_get_bits_per_sample(id) > 0;  // raw PCM and ADPCM: the container's length is exact
+    return av_get_bits_per_sample(AId) > 0;  // raw PCM and ADPCM: the container's length is exact
 }
 
 // Codecs whose every sample stands on its own: a seek lands on the very sample, without pre-roll.
@@ -118,7 +118,7 @@ struct TDecodeStream::Impl {
     void ApplyIndex(int64_t ATimestamp);  // gives the demuxer the packet at or before ATimestamp
     int NextFrame();
     void NoteFrameTime();
-    bool ConvertFrame(uint8_t *out);
+    bool ConvertFrame(uint8_t *AOut);
     void ResetState();
     bool DecodeFirst();
     bool Reopen();
@@ -257,7 +257,7 @@ void TDecodeStream::Impl::ApplyIndex(int64_t ATimestamp)
     // one that held the whole file had it insert each one in its middle, moving the rest (a tenth of an
     // MP3 pass). Reading on from a single entry only appends.
     const auto after = std::upper_bound(index.begin(), index.end(), ATimestamp,
-                                        [](int64_t ts, const AVIndexEntry &e) { return ts < e.timestamp; });
+                                        [](int64_t ATs, const AVIndexEntry &AE) { return ATs < AE.timestamp; });
     if (after == index.begin())
         return;
     const AVIndexEntry &e = *(after - 1);
@@ -337,7 +337,7 @@ int TDecodeStream::Impl::NextFrame()
 
 // Converts `frame` to interleaved 16-bit samples with our channel count into out (room for
 // frame->nb_samples * blockAlign bytes). No resampling: a frame at another rate is taken as it is.
-bool TDecodeStream::Impl::ConvertFrame(uint8_t *out)
+bool TDecodeStream::Impl::ConvertFrame(uint8_t *AOut)
 {
     const bool sameLayout = av_channel_layout_compare(&frame->ch_layout, &swrInLayout) == 0;
     if (!swr || frame->format != swrInFormat || frame->sample_rate != swrInRate || !sameLayout) {
@@ -373,11 +373,11 @@ bool TDecodeStream::Impl::ConvertFrame(uint8_t *out)
         swrInFormat = frame->format;
         swrInRate = frame->sample_rate;
     }
-    uint8_t *outPlanes[1] = {out};
+    uint8_t *outPlanes[1] = {AOut};
     const int n = swr_convert(swr.get(), outPlanes, frame->nb_samples,
                               const_cast<const uint8_t **>(frame->extended_data), frame->nb_samples);
     if (n < frame->nb_samples)
-        std::memset(out + static_cast<size_t>(std::max(n, 0)) * blockAlign, 0,
+        std::memset(AOut + static_cast<size_t>(std::max(n, 0)) * blockAlign, 0,
                     static_cast<size_t>(frame->nb_samples - std::max(n, 0)) * blockAlign);
     return true;
 }
@@ -425,28 +425,28 @@ bool TDecodeStream::Impl::RestartAt(qint64 ATarget)
 TDecodeStream::TDecodeStream() : d(new Impl) {}
 TDecodeStream::~TDecodeStream() = default;
 
-bool TDecodeStream::Open(const QString &path)
+bool TDecodeStream::Open(const QString &APath)
 {
     d->index.clear();
-    return OpenWithLength(path, -1);
+    return OpenWithLength(APath, -1);
 }
 
-bool TDecodeStream::OpenKnownLength(const QString &path, qint64 knownBytes)
+bool TDecodeStream::OpenKnownLength(const QString &APath, qint64 AKnownBytes)
 {
-    if (knownBytes < 0)
-        return Open(path);
+    if (AKnownBytes < 0)
+        return Open(APath);
     d->index.clear();
-    return OpenWithLength(path, -1, knownBytes);
+    return OpenWithLength(APath, -1, AKnownBytes);
 }
 
-bool TDecodeStream::OpenLike(const TDecodeStream &other)
+bool TDecodeStream::OpenLike(const TDecodeStream &AOther)
 {
-    if (!other.d->open)
+    if (!AOther.d->open)
         return false;
-    d->index = other.d->index;
-    if (!OpenWithLength(QString::fromUtf8(other.d->path), other.d->lengthBytes / other.d->blockAlign))
+    d->index = AOther.d->index;
+    if (!OpenWithLength(QString::fromUtf8(AOther.d->path), AOther.d->lengthBytes / AOther.d->blockAlign))
         return false;
-    if (d->rate != other.d->rate || d->channels != other.d->channels) {
+    if (d->rate != AOther.d->rate || d->channels != AOther.d->channels) {
         d->open = false;
         d->lastError = aeFileForm;
         return false;
@@ -456,18 +456,18 @@ bool TDecodeStream::OpenLike(const TDecodeStream &other)
 
 bool TDecodeStream::SeeksDirectly() const { return d->exactSeek; }
 
-bool TDecodeStream::OpenWithLength(const QString &path, qint64 knownFrames, qint64 knownBytes)
+bool TDecodeStream::OpenWithLength(const QString &APath, qint64 AKnownFrames, qint64 AKnownBytes)
 {
     d->open = false;
     d->lastError = aeOK;
     d->decodeErrors = 0;
     d->gaps = 0;
     d->filledBytes = 0;
-    d->path = PathBytes(path);  // a name by its bytes, also when they are not UTF-8
+    d->path = PathBytes(APath);  // a name by its bytes, also when they are not UTF-8
     // A FIFO or a device would block the demuxer for ever: only regular files are read. A path holding a
     // NUL names no file (the system would see only the part before it).
     struct stat st;
-    if (path.isEmpty() || path.contains(QChar(0)) || ::stat(d->path.constData(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (APath.isEmpty() || APath.contains(QChar(0)) || ::stat(d->path.constData(), &st) != 0 || !S_ISREG(st.st_mode)) {
         d->lastError = aeFileOpen;
         return false;
     }
@@ -490,10 +490,10 @@ bool TDecodeStream::OpenWithLength(const QString &path, qint64 knownFrames, qint
 
     // The exact decoded length: PCM and FLAC (its stream header counts the samples) say it; for the
     // others count the packets.
-    qint64 frames = knownFrames;
+    qint64 frames = AKnownFrames;
     // A length in bytes stands only when it is whole frames of this file's channel count.
-    if (frames < 0 && knownBytes >= 0 && knownBytes % d->blockAlign == 0)
-        frames = knownBytes / d->blockAlign;
+    if (frames < 0 && AKnownBytes >= 0 && AKnownBytes % d->blockAlign == 0)
+        frames = AKnownBytes / d->blockAlign;
     const bool known = stream->duration > 0 && stream->duration != AV_NOPTS_VALUE;
     if (frames < 0 && (IsPcm(id) || id == AV_CODEC_ID_FLAC) && known)
         frames = av_rescale_q(stream->duration, stream->time_base, AVRational{1, d->rate});
@@ -534,24 +534,24 @@ int TDecodeStream::DecodeErrors() const { return d->decodeErrors; }
 int TDecodeStream::Gaps() const { return d->gaps; }
 qint64 TDecodeStream::FilledBytes() const { return d->filledBytes; }
 
-qint64 TDecodeStream::SecondsToBytes(double sec) const
+qint64 TDecodeStream::SecondsToBytes(double ASec) const
 {
-    return SecToFrames(sec, d->rate) * d->blockAlign;
+    return SecToFrames(ASec, d->rate) * d->blockAlign;
 }
 
-double TDecodeStream::BytesToSeconds(qint64 bytes) const
+double TDecodeStream::BytesToSeconds(qint64 ABytes) const
 {
     if (d->blockAlign <= 0)
         return 0;
-    return FramesToSec(static_cast<double>(bytes) / d->blockAlign, d->rate);
+    return FramesToSec(static_cast<double>(ABytes) / d->blockAlign, d->rate);
 }
 
-qint64 TDecodeStream::Read(void *buffer, qint64 maxBytes)
+qint64 TDecodeStream::Read(void *ABuffer, qint64 AMaxBytes)
 {
     if (!d->open)
         return -1;
-    uint8_t *out = static_cast<uint8_t *>(buffer);
-    const qint64 limit = std::min(maxBytes, d->lengthBytes - d->pos);
+    uint8_t *out = static_cast<uint8_t *>(ABuffer);
+    const qint64 limit = std::min(AMaxBytes, d->lengthBytes - d->pos);
     qint64 done = 0;
     while (done < limit) {
         if (d->pendingOff < d->pending.size()) {
@@ -602,24 +602,24 @@ qint64 TDecodeStream::Read(void *buffer, qint64 maxBytes)
     return done;
 }
 
-void TDecodeStream::SetPadToLength(bool Pad) { d->padToLength = Pad; }
+void TDecodeStream::SetPadToLength(bool APad) { d->padToLength = APad; }
 
-bool TDecodeStream::SeekBytes(qint64 pos)
+bool TDecodeStream::SeekBytes(qint64 APos)
 {
     if (!d->open)
         return false;
-    pos = std::clamp<qint64>(pos, 0, d->lengthBytes);
+    APos = std::clamp<qint64>(APos, 0, d->lengthBytes);
     if (!d->exactSeek) {
         // The bytes at pos are only sure from a decode that came all the way from the start: go on from
         // here when pos lies ahead, else start again.
-        if (pos >= d->pos) {
-            d->discardBytes += pos - d->pos;
-            d->pos = pos;
+        if (APos >= d->pos) {
+            d->discardBytes += APos - d->pos;
+            d->pos = APos;
             return true;
         }
-        return d->RestartAt(pos);
+        return d->RestartAt(APos);
     }
-    const qint64 targetFrame = pos / d->blockAlign;
+    const qint64 targetFrame = APos / d->blockAlign;
     const qint64 preroll = d->exactPreroll ? 0 : SecToFrames(d->prerollSec, d->rate);
     qint64 back = preroll;
     const AVRational sampleTb{1, d->rate};
@@ -664,19 +664,19 @@ bool TDecodeStream::SeekBytes(qint64 pos)
             std::memset(d->pending.data(), 0, d->pending.size());
         av_frame_unref(d->frame.get());
         d->pendingOff = 0;
-        d->discardBytes = pos - landing * d->blockAlign;
-        d->pos = pos;
+        d->discardBytes = APos - landing * d->blockAlign;
+        d->pos = APos;
         return true;
     }
     // Near the start, or the container cannot seek: decode from the beginning and skip to the target.
-    return d->RestartAt(pos);
+    return d->RestartAt(APos);
 }
 
 namespace {
 
-QString LibVersion(unsigned v)
+QString LibVersion(unsigned AV)
 {
-    return QStringLiteral("%1.%2").arg(v >> 16).arg((v >> 8) & 0xff);
+    return QStringLiteral("%1.%2").arg(AV >> 16).arg((AV >> 8) & 0xff);
 }
 
 } // namespace

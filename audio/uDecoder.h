@@ -32,13 +32,13 @@ public:
     TDecodeStream &operator=(const TDecodeStream &) = delete;
 
     // Opens the file and settles its exact decoded length. False with LastError set.
-    bool Open(const QString &path);
+    bool Open(const QString &APath);
     // Opens another stream on the file `other` has open, taking its length instead of counting it again
     // (the parts of a multi-part pass). False when the file no longer has the same rate and channels.
-    bool OpenLike(const TDecodeStream &other);
+    bool OpenLike(const TDecodeStream &AOther);
     // Opens the file taking knownBytes as its exact decoded length instead of counting it (a length known
     // for this very state of the file, such as the envelope cache's); knownBytes < 0 counts as Open does.
-    bool OpenKnownLength(const QString &path, qint64 knownBytes);
+    bool OpenKnownLength(const QString &APath, qint64 AKnownBytes);
     // True when SeekBytes jumps to its target (with pre-roll and discard): linear PCM, A-law, µ-law, FLAC,
     // MP2, MP3, Vorbis and Opus, each shown bit-exact by the identity tests. Every other codec (ADPCM, AAC,
     // AC3, WMA, ...) gets there by decoding from the start, or on from where the stream stands: its
@@ -52,19 +52,19 @@ public:
     // Exact number of bytes a straight decode delivers (known before the first read).
     qint64 LengthBytes() const;
     // Byte position of a time: whole frames (SecToFrames) times the block size.
-    qint64 SecondsToBytes(double sec) const;
-    double BytesToSeconds(qint64 bytes) const;  // FramesToSec of the bytes over the block size
+    qint64 SecondsToBytes(double ASec) const;
+    double BytesToSeconds(qint64 ABytes) const;  // FramesToSec of the bytes over the block size
 
     // Delivers up to maxBytes (a multiple of BlockAlign is advised); 0 at the end, -1 on a read error.
     // When the decoder ends before LengthBytes (damaged or cut-off data), the rest up to LengthBytes is
     // silence, so every reader sees the length it was told; SetPadToLength(false) ends the data there
     // instead (0 from then on).
-    qint64 Read(void *buffer, qint64 maxBytes);
-    void SetPadToLength(bool Pad);
+    qint64 Read(void *ABuffer, qint64 AMaxBytes);
+    void SetPadToLength(bool APad);
     // After a seek to pos the next bytes are exactly those a straight decode delivers at pos, in every codec
     // (see SeeksDirectly for what it costs). A direct seek counts on undamaged data before pos: after data
     // the decoder refused or that went missing, a straight decode runs early by what is lost.
-    bool SeekBytes(qint64 pos);
+    bool SeekBytes(qint64 APos);
     qint64 PositionBytes() const;
 
     // Damage seen since Open: packets or frames the decoder refused (it skips them and goes on), and
@@ -78,7 +78,7 @@ public:
 
 private:
     // knownFrames -1 and knownBytes -1: count them; else the first that is known.
-    bool OpenWithLength(const QString &path, qint64 knownFrames, qint64 knownBytes = -1);
+    bool OpenWithLength(const QString &APath, qint64 AKnownFrames, qint64 AKnownBytes = -1);
 
     struct Impl;
     std::unique_ptr<Impl> d;

@@ -22,10 +22,10 @@ extern "C" {
 
 namespace {
 
-QString AvErrorText(int err)
+QString AvErrorText(int AErr)
 {
     char buf[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(err, buf, sizeof buf);
+    av_strerror(AErr, buf, sizeof buf);
     return QString::fromLocal8Bit(buf);
 }
 
@@ -35,27 +35,27 @@ struct TFormatSetup {
     AVSampleFormat sampleFmt;
 };
 
-bool SetupOf(TAudioFormat f, TFormatSetup &s)
+bool SetupOf(TAudioFormat AF, TFormatSetup &AS)
 {
-    switch (f) {
-    case TAudioFormat::afMP3: s = {"libmp3lame", "mp3", AV_SAMPLE_FMT_S16P}; return true;
-    case TAudioFormat::afOGG: s = {"libvorbis", "ogg", AV_SAMPLE_FMT_FLTP}; return true;
-    case TAudioFormat::afOPUS: s = {"libopus", "opus", AV_SAMPLE_FMT_S16}; return true;
+    switch (AF) {
+    case TAudioFormat::afMP3: AS = {"libmp3lame", "mp3", AV_SAMPLE_FMT_S16P}; return true;
+    case TAudioFormat::afOGG: AS = {"libvorbis", "ogg", AV_SAMPLE_FMT_FLTP}; return true;
+    case TAudioFormat::afOPUS: AS = {"libopus", "opus", AV_SAMPLE_FMT_S16}; return true;
     case TAudioFormat::afWAV: break;
     }
     return false;
 }
 
 // The rate the encoder will take that is nearest to the source's (the source's own when it is listed).
-int NearestRate(const AVCodec *codec, int rate)
+int NearestRate(const AVCodec *ACodec, int ARate)
 {
-    if (!codec->supported_samplerates)
-        return rate;
+    if (!ACodec->supported_samplerates)
+        return ARate;
     int best = 0;
-    for (const int *r = codec->supported_samplerates; *r; ++r) {
-        if (*r == rate)
-            return rate;
-        if (best == 0 || std::abs(*r - rate) < std::abs(best - rate))
+    for (const int *r = ACodec->supported_samplerates; *r; ++r) {
+        if (*r == ARate)
+            return ARate;
+        if (best == 0 || std::abs(*r - ARate) < std::abs(best - ARate))
             best = *r;
     }
     return best;
@@ -123,17 +123,17 @@ struct TEncoder::Impl {
     bool failed = false;
     QString error;
 
-    bool Fail(const QString &what, int err = 0)
+    bool Fail(const QString &AWhat, int AErr = 0)
     {
         if (!failed) {
             failed = true;
-            error = err ? what + QStringLiteral(": ") + AvErrorText(err) : what;
+            error = AErr ? AWhat + QStringLiteral(": ") + AvErrorText(AErr) : AWhat;
         }
         return false;
     }
-    bool Convert(const uint8_t *in, int frames);
-    bool EncodeFifo(bool all);
-    bool Send(const AVFrame *f);
+    bool Convert(const uint8_t *AIn, int AFrames);
+    bool EncodeFifo(bool AAll);
+    bool Send(const AVFrame *AF);
 };
 
 TEncoder::TEncoder()
@@ -183,21 +183,21 @@ bool TEncoder::Start(TAudioFormat AFmt, const QByteArray &AOptions, int ASampleR
     e.inBlock = AChannels * 2;
 
     const bool globalHeader = muxer->flags & AVFMT_GLOBALHEADER;
-    auto open = [&](int tryKbps, int *errOut) {
+    auto open = [&](int ATryKbps, int *AErrOut) {
         TCodecCtxPtr c(avcodec_alloc_context3(codec));
         if (!c) {
-            *errOut = AVERROR(ENOMEM);
+            *AErrOut = AVERROR(ENOMEM);
             return c;
         }
-        c->bit_rate = static_cast<int64_t>(tryKbps) * 1000;
+        c->bit_rate = static_cast<int64_t>(ATryKbps) * 1000;
         c->sample_rate = outRate;
         c->sample_fmt = e.outFmt;
         av_channel_layout_default(&c->ch_layout, e.outChannels);
         c->time_base = AVRational{1, outRate};
         if (globalHeader)
             c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-        *errOut = avcodec_open2(c.get(), codec, nullptr);
-        if (*errOut < 0)
+        *AErrOut = avcodec_open2(c.get(), codec, nullptr);
+        if (*AErrOut < 0)
             c.reset();
         return c;
     };
@@ -293,9 +293,9 @@ bool TEncoder::Start(TAudioFormat AFmt, const QByteArray &AOptions, int ASampleR
     return true;
 }
 
-bool TEncoder::Impl::Convert(const uint8_t *in, int frames)
+bool TEncoder::Impl::Convert(const uint8_t *AIn, int AFrames)
 {
-    const int need = swr_get_out_samples(swr.get(), frames);
+    const int need = swr_get_out_samples(swr.get(), AFrames);
     if (need < 0)
         return Fail(QStringLiteral("sample conversion failed"), need);
     if (need > convCap) {
@@ -312,8 +312,8 @@ bool TEncoder::Impl::Convert(const uint8_t *in, int frames)
     }
     uint8_t *planesOut[AV_NUM_DATA_POINTERS] = {};
     av_samples_fill_arrays(planesOut, nullptr, convBuf.get(), outChannels, convCap, outFmt, 0);
-    const uint8_t *inPlanes[1] = {in};
-    const int got = swr_convert(swr.get(), planesOut, convCap, in ? inPlanes : nullptr, frames);
+    const uint8_t *inPlanes[1] = {AIn};
+    const int got = swr_convert(swr.get(), planesOut, convCap, AIn ? inPlanes : nullptr, AFrames);
     if (got < 0)
         return Fail(QStringLiteral("sample conversion failed"), got);
     if (got > 0 && av_audio_fifo_write(fifo.get(), reinterpret_cast<void **>(planesOut), got) < got)
@@ -321,9 +321,9 @@ bool TEncoder::Impl::Convert(const uint8_t *in, int frames)
     return true;
 }
 
-bool TEncoder::Impl::Send(const AVFrame *f)
+bool TEncoder::Impl::Send(const AVFrame *AF)
 {
-    int err = avcodec_send_frame(codec.get(), f);
+    int err = avcodec_send_frame(codec.get(), AF);
     if (err < 0)
         return Fail(QStringLiteral("encoding failed"), err);
     AVFormatContext *oc = out.get();
@@ -345,12 +345,12 @@ bool TEncoder::Impl::Send(const AVFrame *f)
 }
 
 // Encodes every whole frame in the FIFO; with all also the part frame left at the end.
-bool TEncoder::Impl::EncodeFifo(bool all)
+bool TEncoder::Impl::EncodeFifo(bool AAll)
 {
     AVFrame *f = frame.get();
     for (;;) {
         const int avail = av_audio_fifo_size(fifo.get());
-        if (avail <= 0 || (avail < frameSize && !all))
+        if (avail <= 0 || (avail < frameSize && !AAll))
             return true;
         const int n = qMin(avail, frameSize);
         f->nb_samples = frameSize;

@@ -31,15 +31,15 @@ struct TMinMax {
 
 // Mono: every sample is the left channel. Stereo: even samples left, odd samples right.
 // `count` samples from s; lanes of even index go to a, odd ones to b (for mono both are the same side).
-void MinMaxInterleaved2(const int16_t *s, qint64 count, TMinMax &a, TMinMax &b)
+void MinMaxInterleaved2(const int16_t *AS, qint64 ACount, TMinMax &AA, TMinMax &AB)
 {
     qint64 i = 0;
 #ifdef __SSE2__
     __m128i mn0 = _mm_setzero_si128(), mx0 = _mm_setzero_si128();
     __m128i mn1 = _mm_setzero_si128(), mx1 = _mm_setzero_si128();
-    for (; i + 16 <= count; i += 16) {
-        const __m128i v0 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s + i));
-        const __m128i v1 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(s + i + 8));
+    for (; i + 16 <= ACount; i += 16) {
+        const __m128i v0 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(AS + i));
+        const __m128i v1 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(AS + i + 8));
         mn0 = _mm_min_epi16(mn0, v0);
         mx0 = _mm_max_epi16(mx0, v0);
         mn1 = _mm_min_epi16(mn1, v1);
@@ -51,56 +51,56 @@ void MinMaxInterleaved2(const int16_t *s, qint64 count, TMinMax &a, TMinMax &b)
     _mm_storeu_si128(reinterpret_cast<__m128i *>(lmn), mn0);
     _mm_storeu_si128(reinterpret_cast<__m128i *>(lmx), mx0);
     for (int k = 0; k < 8; k += 2) {
-        a.mn = std::min(a.mn, lmn[k]);
-        a.mx = std::max(a.mx, lmx[k]);
-        b.mn = std::min(b.mn, lmn[k + 1]);
-        b.mx = std::max(b.mx, lmx[k + 1]);
+        AA.mn = std::min(AA.mn, lmn[k]);
+        AA.mx = std::max(AA.mx, lmx[k]);
+        AB.mn = std::min(AB.mn, lmn[k + 1]);
+        AB.mx = std::max(AB.mx, lmx[k + 1]);
     }
 #endif
-    for (; i < count; ++i) {
-        TMinMax &t = (i & 1) ? b : a;
-        t.mn = std::min(t.mn, s[i]);
-        t.mx = std::max(t.mx, s[i]);
+    for (; i < ACount; ++i) {
+        TMinMax &t = (i & 1) ? AB : AA;
+        t.mn = std::min(t.mn, AS[i]);
+        t.mx = std::max(t.mx, AS[i]);
     }
 }
 
-void Merge(TEnvPoint &p, const TMinMax &l, const TMinMax &r)
+void Merge(TEnvPoint &AP, const TMinMax &AL, const TMinMax &AR)
 {
-    p.MnL = std::min(p.MnL, l.mn);
-    p.MxL = std::max(p.MxL, l.mx);
-    p.MnR = std::min(p.MnR, r.mn);
-    p.MxR = std::max(p.MxR, r.mx);
+    AP.MnL = std::min(AP.MnL, AL.mn);
+    AP.MxL = std::max(AP.MxL, AL.mx);
+    AP.MnR = std::min(AP.MnR, AR.mn);
+    AP.MxR = std::max(AP.MxR, AR.mx);
 }
 
 } // namespace
 
-TEnvelopeFigures EnvelopeFigures(qint64 L, int channels)
+TEnvelopeFigures EnvelopeFigures(qint64 AL, int AChannels)
 {
     TEnvelopeFigures f;
-    f.L = std::max<qint64>(L, 0);
-    f.F = std::max<qint64>(f.L / (std::max(channels, 1) * 2), 1);
+    f.L = std::max<qint64>(AL, 0);
+    f.F = std::max<qint64>(f.L / (std::max(AChannels, 1) * 2), 1);
     f.EnvCount = static_cast<int>(std::max<qint64>(std::min<qint64>(f.F, MaxEnvPoints), 1));
     f.S = std::max<qint64>(static_cast<qint64>(std::ceil(static_cast<double>(f.F) / f.EnvCount)), 1);
     return f;
 }
 
-TEnvelopeAccumulator::TEnvelopeAccumulator(const TEnvelopeFigures &figures, int channels, TEnvPoint *points,
-                                           qint64 firstFrame)
-    : FFig(figures), FChannels(std::max(channels, 1)), FPoints(points), FFrame(firstFrame)
+TEnvelopeAccumulator::TEnvelopeAccumulator(const TEnvelopeFigures &AFigures, int AChannels, TEnvPoint *APoints,
+                                           qint64 AFirstFrame)
+    : FFig(AFigures), FChannels(std::max(AChannels, 1)), FPoints(APoints), FFrame(AFirstFrame)
 {
 }
 
-void TEnvelopeAccumulator::FeedScalar(const int16_t *s, qint64 count)
+void TEnvelopeAccumulator::FeedScalar(const int16_t *AS, qint64 ACount)
 {
     const qint64 last = FFig.EnvCount - 1;
-    for (qint64 i = 0; i < count; ++i) {
+    for (qint64 i = 0; i < ACount; ++i) {
         TEnvPoint &p = FPoints[std::min(FFrame / FFig.S, last)];
         if (FChannel == 0) {
-            p.MnL = std::min(p.MnL, s[i]);
-            p.MxL = std::max(p.MxL, s[i]);
+            p.MnL = std::min(p.MnL, AS[i]);
+            p.MxL = std::max(p.MxL, AS[i]);
         } else {
-            p.MnR = std::min(p.MnR, s[i]);
-            p.MxR = std::max(p.MxR, s[i]);
+            p.MnR = std::min(p.MnR, AS[i]);
+            p.MxR = std::max(p.MxR, AS[i]);
         }
         if (++FChannel == FChannels) {
             FChannel = 0;
@@ -110,23 +110,23 @@ void TEnvelopeAccumulator::FeedScalar(const int16_t *s, qint64 count)
 }
 
 // Whole frames, starting at a frame boundary: one run per point, with fixed-channel loops.
-void TEnvelopeAccumulator::FeedFrames(const int16_t *s, qint64 frames)
+void TEnvelopeAccumulator::FeedFrames(const int16_t *AS, qint64 AFrames)
 {
     const qint64 last = FFig.EnvCount - 1;
-    while (frames > 0) {
+    while (AFrames > 0) {
         const qint64 point = std::min(FFrame / FFig.S, last);
-        const qint64 run = point == last ? frames : std::min(frames, (point + 1) * FFig.S - FFrame);
+        const qint64 run = point == last ? AFrames : std::min(AFrames, (point + 1) * FFig.S - FFrame);
         TEnvPoint &p = FPoints[point];
         TMinMax l, r;
         if (FChannels == 1) {
             TMinMax odd;
-            MinMaxInterleaved2(s, run, l, odd);
+            MinMaxInterleaved2(AS, run, l, odd);
             l.mn = std::min(l.mn, odd.mn);
             l.mx = std::max(l.mx, odd.mx);
         } else if (FChannels == 2) {
-            MinMaxInterleaved2(s, run * 2, l, r);
+            MinMaxInterleaved2(AS, run * 2, l, r);
         } else {
-            const int16_t *f = s;
+            const int16_t *f = AS;
             for (qint64 k = 0; k < run; ++k, f += FChannels) {
                 l.mn = std::min(l.mn, f[0]);
                 l.mx = std::max(l.mx, f[0]);
@@ -137,22 +137,22 @@ void TEnvelopeAccumulator::FeedFrames(const int16_t *s, qint64 frames)
             }
         }
         Merge(p, l, r);
-        s += run * FChannels;
-        frames -= run;
+        AS += run * FChannels;
+        AFrames -= run;
         FFrame += run;
     }
 }
 
-void TEnvelopeAccumulator::Feed(const void *data, qint64 n)
+void TEnvelopeAccumulator::Feed(const void *AData, qint64 AN)
 {
-    if (n <= 0)
+    if (AN <= 0)
         return;
-    qint64 count = n / 2;
+    qint64 count = AN / 2;
     std::vector<int16_t> aligned;
-    const int16_t *s = static_cast<const int16_t *>(data);
-    if (reinterpret_cast<quintptr>(data) % alignof(int16_t) != 0) {
+    const int16_t *s = static_cast<const int16_t *>(AData);
+    if (reinterpret_cast<quintptr>(AData) % alignof(int16_t) != 0) {
         aligned.resize(static_cast<size_t>(count));
-        std::memcpy(aligned.data(), data, static_cast<size_t>(count) * 2);
+        std::memcpy(aligned.data(), AData, static_cast<size_t>(count) * 2);
         s = aligned.data();
     }
     // Finish a frame that the previous read left open, then whole frames, then the start of the next.
@@ -167,18 +167,18 @@ void TEnvelopeAccumulator::Feed(const void *data, qint64 n)
     FeedScalar(s + frames * FChannels, count - frames * FChannels);
 }
 
-TEnvelopeBuilder::TEnvelopeBuilder(qint64 L, int channels, TProgressProc progress)
-    : FFig(EnvelopeFigures(L, channels)), FChannels(std::max(channels, 1)), FReporter(progress, FFig.L, TPercentRounding::HalfEven),
+TEnvelopeBuilder::TEnvelopeBuilder(qint64 AL, int AChannels, TProgressProc AProgress)
+    : FFig(EnvelopeFigures(AL, AChannels)), FChannels(std::max(AChannels, 1)), FReporter(AProgress, FFig.L, TPercentRounding::HalfEven),
       FPoints(static_cast<size_t>(FFig.EnvCount)), FAcc(FFig, FChannels, FPoints.data())
 {
 }
 
-void TEnvelopeBuilder::Feed(const void *data, qint64 n)
+void TEnvelopeBuilder::Feed(const void *AData, qint64 AN)
 {
-    if (n <= 0)
+    if (AN <= 0)
         return;
-    FAcc.Feed(data, n);
-    FBytesRead += n;
+    FAcc.Feed(AData, AN);
+    FBytesRead += AN;
     FReporter.Report(FBytesRead);
 }
 
@@ -284,17 +284,17 @@ double ThreadCpuSec()
     return ts.tv_sec + ts.tv_nsec / 1e9;
 }
 
-TEnvelopeResult SequentialPass(TDecodeStream &stream, TEnvelopeResult res, const TProgressProc &progress,
+TEnvelopeResult SequentialPass(TDecodeStream &AStream, TEnvelopeResult ARes, const TProgressProc &AProgress,
                                TEnvelopeWatch *AWatch)
 {
-    TEnvelopeBuilder builder(res.Figures.L, res.Channels, progress);
+    TEnvelopeBuilder builder(ARes.Figures.L, ARes.Channels, AProgress);
     std::vector<char> buffer(static_cast<size_t>(EnvelopeReadBytes));
-    const qint64 blockAlign = qint64(res.Channels) * 2;
+    const qint64 blockAlign = qint64(ARes.Channels) * 2;
     qint64 fed = 0;
     if (AWatch)
-        AWatch->Begin(builder.Points(), res.Figures, res.Channels, {0, -1});
+        AWatch->Begin(builder.Points(), ARes.Figures, ARes.Channels, {0, -1});
     for (;;) {
-        const qint64 n = stream.Read(buffer.data(), EnvelopeReadBytes);
+        const qint64 n = AStream.Read(buffer.data(), EnvelopeReadBytes);
         if (n <= 0)
             break;
         builder.Feed(buffer.data(), n);
@@ -302,16 +302,16 @@ TEnvelopeResult SequentialPass(TDecodeStream &stream, TEnvelopeResult res, const
         if (AWatch) {
             AWatch->Reached(0, fed / blockAlign);
             if (AWatch->Checkpoint()) {
-                res.Cancelled = true;
+                ARes.Cancelled = true;
                 break;
             }
         }
     }
     if (AWatch)
         AWatch->End();
-    res.Envelope = builder.Finish();
-    res.EnvCount = static_cast<int>(res.Envelope->size());
-    return res;
+    ARes.Envelope = builder.Finish();
+    ARes.EnvCount = static_cast<int>(ARes.Envelope->size());
+    return ARes;
 }
 
 // Data refused by the decoder or missing between frames: a straight decode delivers what follows early.
@@ -323,11 +323,11 @@ bool Damaged(const TDecodeStream &AStream)
 // Bytes decoded by all parts together, and the wake-up of the reporting thread when that changes.
 class TPartProgress {
 public:
-    void Add(qint64 n)
+    void Add(qint64 AN)
     {
         {
             std::lock_guard<std::mutex> lock(FMutex);
-            FDone += n;
+            FDone += AN;
         }
         FChanged.notify_one();
     }
@@ -340,11 +340,11 @@ public:
         FChanged.notify_one();
     }
     // Waits until more bytes are done than `seen` or `parts` parts have finished; returns the bytes done.
-    qint64 WaitBeyond(qint64 seen, int parts, bool &allFinished)
+    qint64 WaitBeyond(qint64 ASeen, int AParts, bool &AAllFinished)
     {
         std::unique_lock<std::mutex> lock(FMutex);
-        FChanged.wait(lock, [&] { return FDone > seen || FFinished >= parts; });
-        allFinished = FFinished >= parts;
+        FChanged.wait(lock, [&] { return FDone > ASeen || FFinished >= AParts; });
+        AAllFinished = FFinished >= AParts;
         return FDone;
     }
     qint64 Done()
@@ -366,28 +366,28 @@ private:
 // With a watch, the frames done are published there as part APart after each read, and a cancel or a
 // pause is taken between reads.
 template <class AfterRead>
-void DecodeRange(TDecodeStream &stream, const TEnvelopeFigures &fig, int channels, TEnvPoint *points, qint64 first,
-                 qint64 end, TPartProgress &progress, AfterRead afterRead, const std::atomic<bool> *AStop = nullptr,
+void DecodeRange(TDecodeStream &AStream, const TEnvelopeFigures &AFig, int AChannels, TEnvPoint *APoints, qint64 AFirst,
+                 qint64 AEnd, TPartProgress &AProgress, AfterRead AAfterRead, const std::atomic<bool> *AStop = nullptr,
                  TEnvelopeWatch *AWatch = nullptr, int APart = 0)
 {
-    TEnvelopeAccumulator acc(fig, channels, points, first);
+    TEnvelopeAccumulator acc(AFig, AChannels, APoints, AFirst);
     std::vector<char> buffer(static_cast<size_t>(EnvelopeReadBytes));
-    const qint64 blockAlign = qint64(channels) * 2;
-    qint64 left = end < 0 ? -1 : (end - first) * blockAlign;
+    const qint64 blockAlign = qint64(AChannels) * 2;
+    qint64 left = AEnd < 0 ? -1 : (AEnd - AFirst) * blockAlign;
     qint64 fed = 0;
     while (left != 0 && !(AStop && AStop->load(std::memory_order_relaxed))) {
         const qint64 want = left < 0 ? EnvelopeReadBytes : std::min(left, EnvelopeReadBytes);
-        const qint64 n = stream.Read(buffer.data(), want);
+        const qint64 n = AStream.Read(buffer.data(), want);
         if (n <= 0)
             break;
         acc.Feed(buffer.data(), n);
         if (left > 0)
             left -= n;
         fed += n;
-        progress.Add(n);
-        afterRead();
+        AProgress.Add(n);
+        AAfterRead();
         if (AWatch) {
-            AWatch->Reached(APart, first + fed / blockAlign);
+            AWatch->Reached(APart, AFirst + fed / blockAlign);
             if (AWatch->Checkpoint())
                 break;
         }
@@ -396,12 +396,12 @@ void DecodeRange(TDecodeStream &stream, const TEnvelopeFigures &fig, int channel
 
 // AThreads decode the frames in ARanges ranges side by side; the ranges are taken in order from the start
 // (the calling thread takes the first, on the stream open at its start).
-TEnvelopeResult MultiPartPass(TDecodeStream &stream, TEnvelopeResult res, const TProgressProc &progress,
-                              int AThreads, int ARanges, std::vector<double> &partCpu, TEnvelopeWatch *AWatch)
+TEnvelopeResult MultiPartPass(TDecodeStream &AStream, TEnvelopeResult ARes, const TProgressProc &AProgress,
+                              int AThreads, int ARanges, std::vector<double> &APartCpu, TEnvelopeWatch *AWatch)
 {
-    partCpu.assign(static_cast<size_t>(AThreads), 0.0);
-    const TEnvelopeFigures fig = res.Figures;
-    const int channels = res.Channels;
+    APartCpu.assign(static_cast<size_t>(AThreads), 0.0);
+    const TEnvelopeFigures fig = ARes.Figures;
+    const int channels = ARes.Channels;
     // Ranges start on point boundaries, so no point is shared: they write into one array side by side.
     const qint64 usedPoints = std::min<qint64>((fig.F + fig.S - 1) / fig.S, fig.EnvCount);
     std::vector<qint64> start(static_cast<size_t>(ARanges) + 1);
@@ -422,26 +422,26 @@ TEnvelopeResult MultiPartPass(TDecodeStream &stream, TEnvelopeResult res, const 
     std::atomic<bool> damaged{false};
     auto stopped = [&] { return stop.load() || (AWatch && AWatch->Cancelled()); };
     // Whole percentages below 100 as they rise; the closing 100 comes at the end.
-    TPercentReporter reporter(progress, fig.L, TPercentRounding::HalfEven, true);
+    TPercentReporter reporter(AProgress, fig.L, TPercentRounding::HalfEven, true);
     // Decodes range k on a stream (placed there first unless AAtStart); AAfterRead runs after each read.
-    auto decode = [&](TDecodeStream &AStream, int k, bool AAtStart, auto AAfterRead) {
-        if (!AAtStart && !AStream.SeekBytes(start[size_t(k)] * channels * 2)) {
-            failed[size_t(k)] = 1;
+    auto decode = [&](TDecodeStream &APartStream, int AK, bool AAtStart, auto AAfterRead) {
+        if (!AAtStart && !APartStream.SeekBytes(start[size_t(AK)] * channels * 2)) {
+            failed[size_t(AK)] = 1;
             return;
         }
         auto check = [&] {
-            if (Damaged(AStream)) {
+            if (Damaged(APartStream)) {
                 damaged = true;
                 stop = true;
             }
             AAfterRead();
         };
-        if (Damaged(AStream)) {
+        if (Damaged(APartStream)) {
             damaged = true;
             stop = true;
         }
-        DecodeRange(AStream, fig, channels, points.data(), start[size_t(k)], start[size_t(k) + 1], done, check, &stop,
-                    AWatch, k);
+        DecodeRange(APartStream, fig, channels, points.data(), start[size_t(AK)], start[size_t(AK) + 1], done, check, &stop,
+                    AWatch, AK);
     };
     {
         TThreadGroup workers;
@@ -449,23 +449,23 @@ TEnvelopeResult MultiPartPass(TDecodeStream &stream, TEnvelopeResult res, const 
             workers.Start([&, t] {
                 const double cpu0 = ThreadCpuSec();
                 TDecodeStream part;
-                const bool opened = part.OpenLike(stream);
+                const bool opened = part.OpenLike(AStream);
                 for (int k = nextRange++; k < ARanges && !stopped(); k = nextRange++) {
                     if (opened)
                         decode(part, k, false, [] {});
                     else
                         failed[size_t(k)] = 1;
                 }
-                partCpu[size_t(t)] = ThreadCpuSec() - cpu0;
+                APartCpu[size_t(t)] = ThreadCpuSec() - cpu0;
                 done.PartFinished();
             });
         }
         const double cpu0 = ThreadCpuSec();
         auto report = [&] { reporter.Report(done.Done()); };
-        decode(stream, 0, true, report);
+        decode(AStream, 0, true, report);
         for (int k = nextRange++; k < ARanges && !stopped(); k = nextRange++)
-            decode(stream, k, false, report);
-        partCpu[0] = ThreadCpuSec() - cpu0;
+            decode(AStream, k, false, report);
+        APartCpu[0] = ThreadCpuSec() - cpu0;
         qint64 seen = done.Done();
         for (bool all = false; !all;) {
             seen = done.WaitBeyond(seen, AThreads - 1, all);
@@ -475,13 +475,13 @@ TEnvelopeResult MultiPartPass(TDecodeStream &stream, TEnvelopeResult res, const 
         // decodes it after all. When that fails too its points stay 0, as after a read failure.
         for (int k = 1; k < ARanges && !stopped(); ++k) {
             if (failed[size_t(k)])
-                decode(stream, k, false, report);
+                decode(AStream, k, false, report);
         }
     }
     if (AWatch && AWatch->Cancelled()) {
         AWatch->End();
-        res.Cancelled = true;
-        return res;
+        ARes.Cancelled = true;
+        return ARes;
     }
     if (damaged) {
         // From the start again, in one piece; percentages go on rising from where they stood.
@@ -492,16 +492,16 @@ TEnvelopeResult MultiPartPass(TDecodeStream &stream, TEnvelopeResult res, const 
             AWatch->Begin(points.data(), fig, channels, {0, -1});
         TPartProgress again;
         const double cpu0 = ThreadCpuSec();
-        if (stream.SeekBytes(0))
-            DecodeRange(stream, fig, channels, points.data(), 0, -1, again, [&] { reporter.Report(again.Done()); },
+        if (AStream.SeekBytes(0))
+            DecodeRange(AStream, fig, channels, points.data(), 0, -1, again, [&] { reporter.Report(again.Done()); },
                         nullptr, AWatch, 0);
-        partCpu[0] += ThreadCpuSec() - cpu0;
+        APartCpu[0] += ThreadCpuSec() - cpu0;
     }
     if (AWatch) {
         AWatch->End();
         if (AWatch->Cancelled()) {
-            res.Cancelled = true;
-            return res;
+            ARes.Cancelled = true;
+            return ARes;
         }
     }
     if (channels < 2) {
@@ -511,45 +511,45 @@ TEnvelopeResult MultiPartPass(TDecodeStream &stream, TEnvelopeResult res, const 
         }
     }
     reporter.Finish(true);
-    res.Envelope = std::make_shared<const std::vector<TEnvPoint>>(std::move(points));
-    res.EnvCount = fig.EnvCount;
-    return res;
+    ARes.Envelope = std::make_shared<const std::vector<TEnvPoint>>(std::move(points));
+    ARes.EnvCount = fig.EnvCount;
+    return ARes;
 }
 
 } // namespace
 
-int EnvelopePartCount(const TDecodeStream &stream, int parts)
+int EnvelopePartCount(const TDecodeStream &AStream, int AParts)
 {
-    if (!stream.SeeksDirectly())
+    if (!AStream.SeeksDirectly())
         return 1;
-    const int channels = std::max(stream.Channels(), 1);
-    const TEnvelopeFigures fig = EnvelopeFigures(stream.LengthBytes(), channels);
-    if (parts <= 0) {
-        parts = std::clamp(QThread::idealThreadCount(), 1, MaxEnvelopeParts);
-        const double seconds = stream.BytesToSeconds(fig.L);
-        parts = std::min<qint64>(parts, std::max<qint64>(static_cast<qint64>(seconds / MinEnvelopePartSec), 1));
+    const int channels = std::max(AStream.Channels(), 1);
+    const TEnvelopeFigures fig = EnvelopeFigures(AStream.LengthBytes(), channels);
+    if (AParts <= 0) {
+        AParts = std::clamp(QThread::idealThreadCount(), 1, MaxEnvelopeParts);
+        const double seconds = AStream.BytesToSeconds(fig.L);
+        AParts = std::min<qint64>(AParts, std::max<qint64>(static_cast<qint64>(seconds / MinEnvelopePartSec), 1));
     }
     const qint64 usedPoints = std::min<qint64>((fig.F + fig.S - 1) / fig.S, fig.EnvCount);
-    return static_cast<int>(std::clamp<qint64>(std::min<qint64>(parts, MaxEnvelopeParts), 1, usedPoints));
+    return static_cast<int>(std::clamp<qint64>(std::min<qint64>(AParts, MaxEnvelopeParts), 1, usedPoints));
 }
 
-TEnvelopeResult BuildEnvelopeFromFile(const QString &path, const TProgressProc &progress, int parts,
+TEnvelopeResult BuildEnvelopeFromFile(const QString &APath, const TProgressProc &AProgress, int AParts,
                                       TEnvelopeWatch *AWatch, qint64 AKnownBytes)
 {
-    return BuildEnvelopeFromFileTimed(path, progress, parts, nullptr, AWatch, AKnownBytes);
+    return BuildEnvelopeFromFileTimed(APath, AProgress, AParts, nullptr, AWatch, AKnownBytes);
 }
 
-TEnvelopeResult BuildEnvelopeFromFileTimed(const QString &path, const TProgressProc &progress, int parts,
-                                           TEnvelopePassTimes *times, TEnvelopeWatch *AWatch, qint64 AKnownBytes)
+TEnvelopeResult BuildEnvelopeFromFileTimed(const QString &APath, const TProgressProc &AProgress, int AParts,
+                                           TEnvelopePassTimes *ATimes, TEnvelopeWatch *AWatch, qint64 AKnownBytes)
 {
     TEnvelopeResult res;
     TDecodeStream stream;
     TEnvelopePassTimes spent;
     const double cpu0 = ThreadCpuSec();
-    const bool opened = AKnownBytes >= 0 ? stream.OpenKnownLength(path, AKnownBytes) : stream.Open(path);
+    const bool opened = AKnownBytes >= 0 ? stream.OpenKnownLength(APath, AKnownBytes) : stream.Open(APath);
     spent.OpenCpu = ThreadCpuSec() - cpu0;
-    if (times)
-        *times = spent;
+    if (ATimes)
+        *ATimes = spent;
     if (!opened) {
         res.Error = stream.LastError();
         return res;
@@ -559,10 +559,10 @@ TEnvelopeResult BuildEnvelopeFromFileTimed(const QString &path, const TProgressP
     const qint64 L = stream.LengthBytes();
     res.DurationSec = stream.BytesToSeconds(L);
     res.Figures = EnvelopeFigures(L, res.Channels);
-    const int n = EnvelopePartCount(stream, parts);
+    const int n = EnvelopePartCount(stream, AParts);
     const double cpu1 = ThreadCpuSec();
     if (n <= 1 || L <= 0) {
-        res = SequentialPass(stream, res, progress, AWatch);
+        res = SequentialPass(stream, res, AProgress, AWatch);
         spent.PartCpu = {ThreadCpuSec() - cpu1};
     } else {
         // Watched, the ranges are shorter than a thread's share, so that the start fills in first.
@@ -573,9 +573,9 @@ TEnvelopeResult BuildEnvelopeFromFileTimed(const QString &path, const TProgressP
             const qint64 bySeconds = std::max<qint64>(static_cast<qint64>(res.DurationSec / MinEnvelopePartSec), n);
             ranges = static_cast<int>(std::min<qint64>({qint64(n) * 4, bySeconds, usedPoints}));
         }
-        res = MultiPartPass(stream, res, progress, n, ranges, spent.PartCpu, AWatch);
+        res = MultiPartPass(stream, res, AProgress, n, ranges, spent.PartCpu, AWatch);
     }
-    if (times)
-        *times = spent;
+    if (ATimes)
+        *ATimes = spent;
     return res;
 }

@@ -25,7 +25,7 @@ struct TEnvelopeFigures {
     int EnvCount = 1;   // min(F, 50000), at least 1
     qint64 S = 1;       // frames per point: F / EnvCount rounded up, at least 1
 };
-TEnvelopeFigures EnvelopeFigures(qint64 L, int channels);
+TEnvelopeFigures EnvelopeFigures(qint64 AL, int AChannels);
 
 // Adds samples to the points of an envelope held elsewhere, from a given frame on. Channel 0 feeds the
 // left pair, every other channel the right pair; the frame and channel counters run on across feeds, so
@@ -33,13 +33,13 @@ TEnvelopeFigures EnvelopeFigures(qint64 L, int channels);
 // different frames may share one array as long as they touch different points.
 class TEnvelopeAccumulator {
 public:
-    TEnvelopeAccumulator(const TEnvelopeFigures &figures, int channels, TEnvPoint *points, qint64 firstFrame = 0);
+    TEnvelopeAccumulator(const TEnvelopeFigures &AFigures, int AChannels, TEnvPoint *APoints, qint64 AFirstFrame = 0);
     // n bytes of interleaved 16-bit samples (n div 2 samples are used).
-    void Feed(const void *data, qint64 n);
+    void Feed(const void *AData, qint64 AN);
 
 private:
-    void FeedScalar(const int16_t *s, qint64 count);
-    void FeedFrames(const int16_t *s, qint64 frames);
+    void FeedScalar(const int16_t *AS, qint64 ACount);
+    void FeedFrames(const int16_t *AS, qint64 AFrames);
 
     TEnvelopeFigures FFig;
     int FChannels;
@@ -53,11 +53,11 @@ private:
 // of 100.
 class TEnvelopeBuilder {
 public:
-    TEnvelopeBuilder(qint64 L, int channels, TProgressProc progress);
+    TEnvelopeBuilder(qint64 AL, int AChannels, TProgressProc AProgress);
     TEnvelopeBuilder(const TEnvelopeBuilder &) = delete;  // its accumulator points into its own array
     TEnvelopeBuilder &operator=(const TEnvelopeBuilder &) = delete;
     // One read of n bytes (n div 2 samples are used).
-    void Feed(const void *data, qint64 n);
+    void Feed(const void *AData, qint64 AN);
     // Copies the left pair to the right for mono, reports 100 and hands the envelope over.
     TEnvArray Finish();
     const TEnvelopeFigures &Figures() const { return FFig; }
@@ -147,7 +147,7 @@ constexpr double MinEnvelopePartSec = 30.0;
 // file into more ranges than it runs at once (four per thread, each at least MinEnvelopePartSec), taken in
 // order from the start, so that the envelope fills in from the start. AKnownBytes >= 0 is the exact decoded
 // length when the caller already knows it for this state of the file (saves counting it again).
-TEnvelopeResult BuildEnvelopeFromFile(const QString &path, const TProgressProc &progress, int parts = 1,
+TEnvelopeResult BuildEnvelopeFromFile(const QString &APath, const TProgressProc &AProgress, int AParts = 1,
                                       TEnvelopeWatch *AWatch = nullptr, qint64 AKnownBytes = -1);
 // The number of parts BuildEnvelopeFromFile uses for a stream that is open at its start.
-int EnvelopePartCount(const TDecodeStream &stream, int parts);
+int EnvelopePartCount(const TDecodeStream &AStream, int AParts);

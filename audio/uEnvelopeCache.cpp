@@ -59,12 +59,12 @@ constexpr int UsageLockWaitMs = 1000;
 class TWriter {
 public:
     template <class T>
-    void Num(T v)
+    void Num(T AV)
     {
-        const T le = qToLittleEndian(v);
+        const T le = qToLittleEndian(AV);
         FData.append(reinterpret_cast<const char *>(&le), sizeof(le));
     }
-    void Bytes(const QByteArray &b) { FData.append(b); }
+    void Bytes(const QByteArray &AB) { FData.append(AB); }
     QByteArray &Data() { return FData; }
 
 private:
@@ -73,22 +73,22 @@ private:
 
 class TReader {
 public:
-    explicit TReader(const QByteArray &data, qsizetype end) : FData(data), FEnd(end) {}
+    explicit TReader(const QByteArray &AData, qsizetype AEnd) : FData(AData), FEnd(AEnd) {}
     template <class T>
-    bool Num(T &v)
+    bool Num(T &AV)
     {
         if (FEnd - FPos < qsizetype(sizeof(T)))
             return false;
-        v = qFromLittleEndian<T>(FData.constData() + FPos);
+        AV = qFromLittleEndian<T>(FData.constData() + FPos);
         FPos += sizeof(T);
         return true;
     }
-    bool Bytes(qsizetype n, QByteArray &out)
+    bool Bytes(qsizetype AN, QByteArray &AOut)
     {
-        if (n < 0 || FEnd - FPos < n)
+        if (AN < 0 || FEnd - FPos < AN)
             return false;
-        out = FData.mid(FPos, n);
-        FPos += n;
+        AOut = FData.mid(FPos, AN);
+        FPos += AN;
         return true;
     }
     qsizetype Left() const { return FEnd - FPos; }
@@ -102,11 +102,11 @@ private:
 // Largest entry there can be: header, a path of PATH_MAX, 50000 points, checksum.
 constexpr qint64 MaxEntryBytes = 256 + PATH_MAX + qint64(MaxEnvPoints) * 8 + ChecksumBytes;
 
-QByteArray ReadWhole(const QString &path)
+QByteArray ReadWhole(const QString &APath)
 {
     // Without blocking: opening a FIFO (or a device) put in the folder in place of an entry would wait for
     // a writer for ever. Only a regular file is read.
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    const int fd = ::open(QFile::encodeName(APath).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0)
         return {};
     QByteArray data;
@@ -144,7 +144,7 @@ QString TEnvelopeCache::DefaultFolder()
     return base + QStringLiteral("/VornakReader2026");
 }
 
-TEnvelopeCache::TEnvelopeCache(QString folder, qint64 limitBytes) : FFolder(std::move(folder)), FLimitBytes(limitBytes)
+TEnvelopeCache::TEnvelopeCache(QString AFolder, qint64 ALimitBytes) : FFolder(std::move(AFolder)), FLimitBytes(ALimitBytes)
 {
 }
 
@@ -158,10 +158,10 @@ bool TEnvelopeCache::Usable() const
     return QDir().mkpath(FFolder) && QFileInfo(FFolder).isDir();
 }
 
-std::optional<TEnvelopeCacheKey> TEnvelopeCache::KeyOf(const QString &path)
+std::optional<TEnvelopeCacheKey> TEnvelopeCache::KeyOf(const QString &APath)
 {
     QByteArray bytes;
-    if (!PathBytesOf(path, bytes))
+    if (!PathBytesOf(APath, bytes))
         return std::nullopt;
     // Without blocking: a FIFO is not waited for; only a regular file is read.
     const int fd = ::open(bytes.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
@@ -202,21 +202,21 @@ std::optional<TEnvelopeCacheKey> TEnvelopeCache::KeyOf(const QString &path)
     return key;
 }
 
-QString TEnvelopeCache::EntryPath(const TEnvelopeCacheKey &key) const
+QString TEnvelopeCache::EntryPath(const TEnvelopeCacheKey &AKey) const
 {
     QCryptographicHash h(QCryptographicHash::Sha1);
-    h.addData(key.Name);
+    h.addData(AKey.Name);
     h.addData(QByteArray(1, '\0'));
-    h.addData(QByteArray::number(key.Size) + ' ' + QByteArray::number(key.MTimeSec) + ' ');
-    h.addData(key.Digest);
+    h.addData(QByteArray::number(AKey.Size) + ' ' + QByteArray::number(AKey.MTimeSec) + ' ');
+    h.addData(AKey.Digest);
     return FFolder + QLatin1Char('/') + QString::fromLatin1(h.result().toHex()) + QLatin1String(EntrySuffix);
 }
 
-bool TEnvelopeCache::Lookup(const TEnvelopeCacheKey &key, TEnvelopeResult &result) const
+bool TEnvelopeCache::Lookup(const TEnvelopeCacheKey &AKey, TEnvelopeResult &AResult) const
 {
     if (FFolder.isEmpty())
         return false;
-    const QString path = EntryPath(key);
+    const QString path = EntryPath(AKey);
     const QByteArray data = ReadWhole(path);
     if (data.size() <= ChecksumBytes)
         return false;
@@ -237,7 +237,7 @@ bool TEnvelopeCache::Lookup(const TEnvelopeCacheKey &key, TEnvelopeResult &resul
         || !in.Bytes(DigestBytes, stored.Digest) || !in.Num(nameLen) || !in.Bytes(nameLen, stored.Name) || !in.Num(rate)
         || !in.Num(channels) || !in.Num(L) || !in.Num(durationBits) || !in.Num(S) || !in.Num(envCount))
         return false;
-    if (stored != key)
+    if (stored != AKey)
         return false;
     // The figures must be the ones the pass derives from the stored length: a foreign writer's entry with
     // a valid checksum still has to describe a possible pass.
@@ -257,44 +257,44 @@ bool TEnvelopeCache::Lookup(const TEnvelopeCacheKey &key, TEnvelopeResult &resul
     double duration;
     std::memcpy(&duration, &durationBits, sizeof(duration));
 
-    result = TEnvelopeResult();
-    result.SampleRate = rate;
-    result.Channels = channels;
-    result.DurationSec = duration;
-    result.Figures = figures;
-    result.Envelope = std::move(points);
-    result.EnvCount = envCount;
+    AResult = TEnvelopeResult();
+    AResult.SampleRate = rate;
+    AResult.Channels = channels;
+    AResult.DurationSec = duration;
+    AResult.Figures = figures;
+    AResult.Envelope = std::move(points);
+    AResult.EnvCount = envCount;
     // Used now: the least recently used entries are the first to go when the folder is trimmed.
     ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), nullptr, 0);
     return true;
 }
 
-bool TEnvelopeCache::Store(const TEnvelopeCacheKey &key, const TEnvelopeResult &result) const
+bool TEnvelopeCache::Store(const TEnvelopeCacheKey &AKey, const TEnvelopeResult &AResult) const
 {
-    if (result.Error != 0 || result.EnvCount <= 0 || !result.Envelope
-        || result.Envelope->size() != static_cast<size_t>(result.EnvCount) || !Usable())
+    if (AResult.Error != 0 || AResult.EnvCount <= 0 || !AResult.Envelope
+        || AResult.Envelope->size() != static_cast<size_t>(AResult.EnvCount) || !Usable())
         return false;
     TWriter out;
     out.Bytes(QByteArray(Magic, sizeof(Magic)));
     out.Num(FormatVersion);
-    if (key.Digest.size() != DigestBytes)
+    if (AKey.Digest.size() != DigestBytes)
         return false;
-    out.Num(key.Size);
-    out.Num(key.MTimeSec);
-    out.Bytes(key.Digest);
-    out.Num(static_cast<quint32>(key.Name.size()));
-    out.Bytes(key.Name);
-    out.Num(static_cast<qint32>(result.SampleRate));
-    out.Num(static_cast<qint32>(result.Channels));
-    out.Num(result.Figures.L);
+    out.Num(AKey.Size);
+    out.Num(AKey.MTimeSec);
+    out.Bytes(AKey.Digest);
+    out.Num(static_cast<quint32>(AKey.Name.size()));
+    out.Bytes(AKey.Name);
+    out.Num(static_cast<qint32>(AResult.SampleRate));
+    out.Num(static_cast<qint32>(AResult.Channels));
+    out.Num(AResult.Figures.L);
     quint64 durationBits;
-    std::memcpy(&durationBits, &result.DurationSec, sizeof(durationBits));
+    std::memcpy(&durationBits, &AResult.DurationSec, sizeof(durationBits));
     out.Num(durationBits);
-    out.Num(result.Figures.S);
-    out.Num(static_cast<qint32>(result.EnvCount));
+    out.Num(AResult.Figures.S);
+    out.Num(static_cast<qint32>(AResult.EnvCount));
     QByteArray &data = out.Data();
-    data.reserve(data.size() + result.EnvCount * 8 + ChecksumBytes);
-    for (const TEnvPoint &p : *result.Envelope) {
+    data.reserve(data.size() + AResult.EnvCount * 8 + ChecksumBytes);
+    for (const TEnvPoint &p : *AResult.Envelope) {
         out.Num(p.MnL);
         out.Num(p.MxL);
         out.Num(p.MnR);
@@ -311,7 +311,7 @@ bool TEnvelopeCache::Store(const TEnvelopeCacheKey &key, const TEnvelopeResult &
         return false;
     const bool written = WriteAll(fd, data);
     const bool closed = ::close(fd) == 0;
-    if (!written || !closed || ::rename(temp.constData(), QFile::encodeName(EntryPath(key)).constData()) != 0) {
+    if (!written || !closed || ::rename(temp.constData(), QFile::encodeName(EntryPath(AKey)).constData()) != 0) {
         ::unlink(temp.constData());
         return false;
     }
@@ -386,7 +386,7 @@ qint64 TEnvelopeCache::Trim() const
         return total;
     // Down to a sixteenth below the bound, so that the next scans are many stores away.
     const qint64 target = FLimitBytes - FLimitBytes / 16;
-    std::sort(entries.begin(), entries.end(), [](const TEntry &a, const TEntry &b) { return a.usedNs < b.usedNs; });
+    std::sort(entries.begin(), entries.end(), [](const TEntry &AA, const TEntry &AB) { return AA.usedNs < AB.usedNs; });
     for (const TEntry &e : entries) {
         if (total <= target)
             break;

@@ -18,11 +18,11 @@ struct TEnvelopeCacheKey {
                          // differently)
     QByteArray Digest;   // SHA-256 of the first 64 KiB followed by the last 64 KiB (a shorter file: twice whole)
 
-    bool operator==(const TEnvelopeCacheKey &o) const
+    bool operator==(const TEnvelopeCacheKey &AO) const
     {
-        return Name == o.Name && Size == o.Size && MTimeSec == o.MTimeSec && Digest == o.Digest;
+        return Name == AO.Name && Size == AO.Size && MTimeSec == AO.MTimeSec && Digest == AO.Digest;
     }
-    bool operator!=(const TEnvelopeCacheKey &o) const { return !(*this == o); }
+    bool operator!=(const TEnvelopeCacheKey &AO) const { return !(*this == AO); }
 };
 
 // What a load did with the cache: Off when it could not be used (switched off, its folder cannot be made,
@@ -47,7 +47,7 @@ public:
     // $HOME/.cache/VornakReader2026; empty (no cache) when neither is an absolute path.
     static QString DefaultFolder();
 
-    explicit TEnvelopeCache(QString folder, qint64 limitBytes = DefaultLimitBytes);
+    explicit TEnvelopeCache(QString AFolder, qint64 ALimitBytes = DefaultLimitBytes);
 
     const QString &Folder() const { return FFolder; }
     // The folder exists or could be created now.
@@ -55,16 +55,16 @@ public:
 
     // The state of a regular file (reads its first and last 64 KiB); nullopt when it is not one or cannot
     // be read.
-    static std::optional<TEnvelopeCacheKey> KeyOf(const QString &path);
+    static std::optional<TEnvelopeCacheKey> KeyOf(const QString &APath);
     // The entry file that belongs to a key.
-    QString EntryPath(const TEnvelopeCacheKey &key) const;
+    QString EntryPath(const TEnvelopeCacheKey &AKey) const;
 
     // A whole, intact entry for exactly this key: true and the result as the pass made it (Error 0).
     // A hit marks the entry as the most recently used.
-    bool Lookup(const TEnvelopeCacheKey &key, TEnvelopeResult &result) const;
+    bool Lookup(const TEnvelopeCacheKey &AKey, TEnvelopeResult &AResult) const;
     // Stores a successful pass under the key, then trims the folder to its bound. False when nothing
     // could be stored (the cache stays as it was).
-    bool Store(const TEnvelopeCacheKey &key, const TEnvelopeResult &result) const;
+    bool Store(const TEnvelopeCacheKey &AKey, const TEnvelopeResult &AResult) const;
 
 private:
     // Adds a stored entry's bytes to the folder's usage count and scans (Trim) only when the count passes

@@ -14,6 +14,6 @@ struct TEnvelopePassTimes {
 };
 
 // BuildEnvelopeFromFile that also fills *times (when not null) with what the pass spent.
-TEnvelopeResult BuildEnvelopeFromFileTimed(const QString &path, const TProgressProc &progress, int parts,
-                                           TEnvelopePassTimes *times, TEnvelopeWatch *AWatch = nullptr,
+TEnvelopeResult BuildEnvelopeFromFileTimed(const QString &APath, const TProgressProc &AProgress, int AParts,
+                                           TEnvelopePassTimes *ATimes, TEnvelopeWatch *AWatch = nullptr,
                                            qint64 AKnownBytes = -1);

@@ -33,16 +33,16 @@ TfrmExport::TfrmExport(QWidget *AOwner) : QDialog(AOwner)
     setFont(DialogFont());
     setFixedSize(484, 276);  // the loudness row and the record choice below the scope
 
-    ChooseSaveFile = [this](const QString &startDir, const QString &name, const QString &filter,
-                            const QString &suffix) {
+    ChooseSaveFile = [this](const QString &AStartDir, const QString &AName, const QString &AFilter,
+                            const QString &ASuffix) {
         QFileDialog dlg(this);
         dlg.setAcceptMode(QFileDialog::AcceptSave);
         dlg.setFileMode(QFileDialog::AnyFile);
-        dlg.setNameFilter(filter);
-        dlg.setDefaultSuffix(suffix);
-        if (!startDir.isEmpty())
-            dlg.setDirectory(startDir);
-        dlg.selectFile(name);
+        dlg.setNameFilter(AFilter);
+        dlg.setDefaultSuffix(ASuffix);
+        if (!AStartDir.isEmpty())
+            dlg.setDirectory(AStartDir);
+        dlg.selectFile(AName);
         if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty())
             return QString();
         return dlg.selectedFiles().first();

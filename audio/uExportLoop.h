@@ -16,17 +16,17 @@ constexpr qint64 ExportBlockBytes = 262144;
 // when it changed since the last report; a report answered with false stops the loop. No closing 100
 // is added. Returns the bytes handed to the sink, including a block the sink refused.
 template <class TRead, class TSink>
-qint64 ExportReadLoop(TRead &&read, qint64 C, const TCancelProgress &progress, TSink &&sink)
+qint64 ExportReadLoop(TRead &&ARead, qint64 AC, const TCancelProgress &AProgress, TSink &&ASink)
 {
     std::vector<char> buffer(static_cast<size_t>(ExportBlockBytes));
-    qint64 remaining = C;
+    qint64 remaining = AC;
     qint64 done = 0;
-    TPercentReporter reporter(progress, C, TPercentRounding::HalfEven);
+    TPercentReporter reporter(AProgress, AC, TPercentRounding::HalfEven);
     while (remaining > 0) {
-        const qint64 n = read(buffer.data(), qMin(remaining, ExportBlockBytes));
+        const qint64 n = ARead(buffer.data(), qMin(remaining, ExportBlockBytes));
         if (n <= 0)
             break;
-        const bool written = sink(static_cast<const char *>(buffer.data()), n);
+        const bool written = ASink(static_cast<const char *>(buffer.data()), n);
         done += n;
         remaining -= n;
         if (!written)

@@ -28,7 +28,7 @@ public:
 
 signals:
     // A row was double-clicked: its position in seconds from the start of the recording.
-    void OnJump(double Sec);
+    void OnJump(double ASec);
 
 private:
     void lvPlacesDoubleClick(QTreeWidgetItem *AItem);

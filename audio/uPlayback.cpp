@@ -287,7 +287,7 @@ private:
         const QList<QAudioDevice> outputs = QMediaDevices::audioOutputs();
         GuardAudioExit(TAudioUse::auDeviceQuery);
         return std::any_of(outputs.begin(), outputs.end(),
-                           [&](const QAudioDevice &o) { return o.id() == ADevice.id(); });
+                           [&](const QAudioDevice &AO) { return AO.id() == ADevice.id(); });
     }
 
     void DropSink()

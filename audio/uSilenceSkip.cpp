@@ -6,33 +6,33 @@
 
 namespace {
 
-bool Quiet(const TEnvPoint &p)
+bool Quiet(const TEnvPoint &AP)
 {
     // int arithmetic: -32768 has no 16-bit absolute value.
-    const int peak = std::max({std::abs(int(p.MnL)), std::abs(int(p.MxL)), std::abs(int(p.MnR)), std::abs(int(p.MxR))});
+    const int peak = std::max({std::abs(int(AP.MnL)), std::abs(int(AP.MxL)), std::abs(int(AP.MnR)), std::abs(int(AP.MxR))});
     return peak <= SilencePeakLimit;
 }
 
 } // namespace
 
-std::vector<TSecRange> SilenceSkipRanges(const std::vector<TEnvPoint> &envelope, double secPerPoint,
-                                         double durationSec)
+std::vector<TSecRange> SilenceSkipRanges(const std::vector<TEnvPoint> &AEnvelope, double ASecPerPoint,
+                                         double ADurationSec)
 {
     std::vector<TSecRange> ranges;
-    if (secPerPoint <= 0)
+    if (ASecPerPoint <= 0)
         return ranges;
-    const size_t n = envelope.size();
+    const size_t n = AEnvelope.size();
     size_t i = 0;
     while (i < n) {
-        if (!Quiet(envelope[i])) {
+        if (!Quiet(AEnvelope[i])) {
             ++i;
             continue;
         }
         size_t j = i;
-        while (j < n && Quiet(envelope[j]))
+        while (j < n && Quiet(AEnvelope[j]))
             ++j;
-        const double start = double(i) * secPerPoint;
-        const double end = j == n ? durationSec : std::min(double(j) * secPerPoint, durationSec);
+        const double start = double(i) * ASecPerPoint;
+        const double end = j == n ? ADurationSec : std::min(double(j) * ASecPerPoint, ADurationSec);
         if (end - start > SilenceMinSec)
             ranges.push_back({start + SilenceKeepSec, end - SilenceKeepSec});
         i = j;

@@ -9,7 +9,7 @@
 struct TSecRange {
     double StartSec = 0;
     double EndSec = 0;
-    bool operator==(const TSecRange &o) const { return StartSec == o.StartSec && EndSec == o.EndSec; }
+    bool operator==(const TSecRange &AO) const { return StartSec == AO.StartSec && EndSec == AO.EndSec; }
 };
 
 // A stretch is quiet while every channel stays below -40 dBFS (|sample| <= 327 of 32768); a quiet
@@ -22,5 +22,5 @@ constexpr double SilenceKeepSec = 0.5;
 // [i * secPerPoint, (i + 1) * secPerPoint), the last point ending at durationSec. A point counts as quiet
 // when its four extremes do; a run of quiet points of more than SilenceMinSec gives the range from its
 // start + SilenceKeepSec to its end - SilenceKeepSec (also at the start and at the end of the recording).
-std::vector<TSecRange> SilenceSkipRanges(const std::vector<TEnvPoint> &envelope, double secPerPoint,
-                                         double durationSec);
+std::vector<TSecRange> SilenceSkipRanges(const std::vector<TEnvPoint> &AEnvelope, double ASecPerPoint,
+                                         double ADurationSec);

@@ -10,14 +10,14 @@
 // o * speed, give or take the few milliseconds of the overlap window. Not thread-safe: one thread uses it.
 class TTimeStretch {
 public:
-    TTimeStretch(int sampleRate, int channels, double speed);
+    TTimeStretch(int ASampleRate, int AChannels, double ASpeed);
     ~TTimeStretch();
     TTimeStretch(const TTimeStretch &) = delete;
     TTimeStretch &operator=(const TTimeStretch &) = delete;
 
-    void Put(const int16_t *frames, int count);
+    void Put(const int16_t *AFrames, int ACount);
     // Moves up to maxFrames finished frames into out; 0 when none are ready yet.
-    int Receive(int16_t *out, int maxFrames);
+    int Receive(int16_t *AOut, int AMaxFrames);
     // The end of the input: what was put becomes receivable (padded out to the window's end).
     void Flush();
 

@@ -12,10 +12,10 @@
 
 namespace {
 
-void PutLE(QByteArray &b, int at, quint32 v, int n)
+void PutLE(QByteArray &AB, int AAt, quint32 AV, int AN)
 {
-    for (int i = 0; i < n; ++i)
-        b[at + i] = static_cast<char>((v >> (8 * i)) & 0xFF);
+    for (int i = 0; i < AN; ++i)
+        AB[AAt + i] = static_cast<char>((AV >> (8 * i)) & 0xFF);
 }
 
 [[noreturn]] void WriteError()
@@ -25,21 +25,21 @@ void PutLE(QByteArray &b, int at, quint32 v, int n)
 
 } // namespace
 
-QByteArray WavHeader(int sampleRate, int channels, quint32 dataBytes)
+QByteArray WavHeader(int ASampleRate, int AChannels, quint32 ADataBytes)
 {
     QByteArray h(44, '\0');
     std::memcpy(h.data(), "RIFF", 4);
-    PutLE(h, 4, dataBytes + 36u, 4);
+    PutLE(h, 4, ADataBytes + 36u, 4);
     std::memcpy(h.data() + 8, "WAVEfmt ", 8);
     PutLE(h, 16, 16, 4);
     PutLE(h, 20, 1, 2);
-    PutLE(h, 22, static_cast<quint32>(channels), 2);
-    PutLE(h, 24, static_cast<quint32>(sampleRate), 4);
-    PutLE(h, 28, static_cast<quint32>(sampleRate) * static_cast<quint32>(channels) * 2u, 4);
-    PutLE(h, 32, static_cast<quint32>(channels) * 2u, 2);
+    PutLE(h, 22, static_cast<quint32>(AChannels), 2);
+    PutLE(h, 24, static_cast<quint32>(ASampleRate), 4);
+    PutLE(h, 28, static_cast<quint32>(ASampleRate) * static_cast<quint32>(AChannels) * 2u, 4);
+    PutLE(h, 32, static_cast<quint32>(AChannels) * 2u, 2);
     PutLE(h, 34, 16, 2);
     std::memcpy(h.data() + 36, "data", 4);
-    PutLE(h, 40, dataBytes, 4);
+    PutLE(h, 40, ADataBytes, 4);
     return h;
 }
 
@@ -48,28 +48,28 @@ TWavWriter::~TWavWriter()
     CloseFile();
 }
 
-void TWavWriter::Create(const QString &path, int sampleRate, int channels)
+void TWavWriter::Create(const QString &APath, int ASampleRate, int AChannels)
 {
     CloseFile();
     FDataBytes = 0;
-    const QByteArray native = PathBytes(path);
+    const QByteArray native = PathBytes(APath);
     do {
         FFd = ::open(native.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     } while (FFd < 0 && errno == EINTR);
     if (FFd < 0) {
         const QString cause = QString::fromLocal8Bit(std::strerror(errno));
-        throw EReaderError(QStringLiteral("Cannot create file \"%1\". %2").arg(path, cause));
+        throw EReaderError(QStringLiteral("Cannot create file \"%1\". %2").arg(APath, cause));
     }
     // Both sizes stay 0 until Finish: a RIFF size of 36 would claim a complete, empty file.
-    QByteArray header = WavHeader(sampleRate, channels, 0);
+    QByteArray header = WavHeader(ASampleRate, AChannels, 0);
     std::memset(header.data() + 4, 0, 4);
     WriteAll(header.constData(), header.size(), -1);
 }
 
-void TWavWriter::Write(const void *data, qint64 bytes)
+void TWavWriter::Write(const void *AData, qint64 ABytes)
 {
-    WriteAll(data, bytes, -1);
-    FDataBytes += bytes;
+    WriteAll(AData, ABytes, -1);
+    FDataBytes += ABytes;
 }
 
 void TWavWriter::Finish()
@@ -88,22 +88,22 @@ void TWavWriter::Finish()
         WriteError();
 }
 
-void TWavWriter::WriteAll(const void *data, qint64 bytes, qint64 offset)
+void TWavWriter::WriteAll(const void *AData, qint64 ABytes, qint64 AOffset)
 {
     if (FFd < 0)
         WriteError();
-    const char *p = static_cast<const char *>(data);
-    while (bytes > 0) {
-        const ssize_t n = offset < 0 ? ::write(FFd, p, static_cast<size_t>(bytes))
-                                     : ::pwrite(FFd, p, static_cast<size_t>(bytes), offset);
+    const char *p = static_cast<const char *>(AData);
+    while (ABytes > 0) {
+        const ssize_t n = AOffset < 0 ? ::write(FFd, p, static_cast<size_t>(ABytes))
+                                     : ::pwrite(FFd, p, static_cast<size_t>(ABytes), AOffset);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
             WriteError();
         p += n;
-        bytes -= n;
-        if (offset >= 0)
-            offset += n;
+        ABytes -= n;
+        if (AOffset >= 0)
+            AOffset += n;
     }
 }
 

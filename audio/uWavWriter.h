@@ -9,7 +9,7 @@
 constexpr qint64 WavMaxDataBytes = 0xFFFFFFFFLL - 36;
 
 // The 44-byte header of a 16-bit PCM file, little-endian: RIFF size dataBytes + 36, data size dataBytes.
-QByteArray WavHeader(int sampleRate, int channels, quint32 dataBytes);
+QByteArray WavHeader(int ASampleRate, int AChannels, quint32 ADataBytes);
 
 // Writes one WAV file straight to the file descriptor (no user-space buffer, so a short write is seen at
 // once). The header is written with both sizes 0; Finish patches them to the bytes written. Errors are
@@ -23,15 +23,15 @@ public:
     TWavWriter &operator=(const TWavWriter &) = delete;
 
     // Creates the file (replacing one of that name) and writes the header with zero sizes.
-    void Create(const QString &path, int sampleRate, int channels);
+    void Create(const QString &APath, int ASampleRate, int AChannels);
     // Appends sample bytes; raises "Stream write error" unless all of them reached the file.
-    void Write(const void *data, qint64 bytes);
+    void Write(const void *AData, qint64 ABytes);
     // Patches the size fields to DataBytes and closes the file; raises "Stream write error" on failure.
     void Finish();
     qint64 DataBytes() const { return FDataBytes; }
 
 private:
-    void WriteAll(const void *data, qint64 bytes, qint64 offset);  // offset -1 = at the end
+    void WriteAll(const void *AData, qint64 ABytes, qint64 AOffset);  // offset -1 = at the end
     void CloseFile();
 
     int FFd = -1;

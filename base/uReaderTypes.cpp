@@ -6,12 +6,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-bool TRecInfo::operator==(const TRecInfo &o) const
+bool TRecInfo::operator==(const TRecInfo &AO) const
 {
-    return Id == o.Id && RecDT == o.RecDT && RecDate == o.RecDate && RecHour == o.RecHour
-        && RecNumber == o.RecNumber && Format == o.Format && FileName == o.FileName
-        && FilePath == o.FilePath && Title == o.Title && Persons == o.Persons
-        && DurationSec == o.DurationSec;
+    return Id == AO.Id && RecDT == AO.RecDT && RecDate == AO.RecDate && RecHour == AO.RecHour
+        && RecNumber == AO.RecNumber && Format == AO.Format && FileName == AO.FileName
+        && FilePath == AO.FilePath && Title == AO.Title && Persons == AO.Persons
+        && DurationSec == AO.DurationSec;
 }
 
 const char *const FormatNames[AudioFormatCount] = {"WAV", "MP3", "OGG", "OPUS"};
@@ -40,19 +40,19 @@ QString ClockText(long long ASeconds, const QString &AMsPart)
 
 } // namespace
 
-QString FormatDuration(double Sec)
+QString FormatDuration(double ASec)
 {
-    if (!(Sec > 0))  // negative and NaN count as 0
-        Sec = 0;
-    return ClockText(RoundHalfEven(Sec), QString());
+    if (!(ASec > 0))  // negative and NaN count as 0
+        ASec = 0;
+    return ClockText(RoundHalfEven(ASec), QString());
 }
 
-QString FormatTimeMs(double Sec)
+QString FormatTimeMs(double ASec)
 {
-    if (!(Sec > 0))
-        Sec = 0;
-    double whole = std::trunc(Sec);
-    long long ms = RoundHalfEven((Sec - whole) * 1000.0);
+    if (!(ASec > 0))
+        ASec = 0;
+    double whole = std::trunc(ASec);
+    long long ms = RoundHalfEven((ASec - whole) * 1000.0);
     long long s = static_cast<long long>(whole);
     if (ms >= 1000) {
         ms = 0;
@@ -96,7 +96,7 @@ namespace {
 // (overlong forms, surrogates and code points past U+10FFFF are not valid).
 int Utf8SequenceAt(const QByteArray &ABytes, qsizetype AAt)
 {
-    const auto byte = [&](qsizetype i) { return static_cast<unsigned char>(ABytes[i]); };
+    const auto byte = [&](qsizetype AI) { return static_cast<unsigned char>(ABytes[AI]); };
     const unsigned char lead = byte(AAt);
     int n = 0;
     unsigned lo = 0x80, hi = 0xBF;  // bounds of the second byte

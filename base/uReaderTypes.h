@@ -22,8 +22,8 @@ struct TRecInfo {
     QString Persons;    // may hold several lines (CR LF)
     int DurationSec = 0;
 
-    bool operator==(const TRecInfo &o) const;
-    bool operator!=(const TRecInfo &o) const { return !(*this == o); }
+    bool operator==(const TRecInfo &AO) const;
+    bool operator!=(const TRecInfo &AO) const { return !(*this == AO); }
 };
 
 // Ordered list of recordings; keeps the order rows were appended in.
@@ -43,10 +43,10 @@ long long RoundHalfEven(double AValue);
 
 // Clock text of a span in whole seconds: "mm:ss", or "h:mm:ss" from one hour on (hours unbounded).
 // Negative input counts as 0; the seconds are rounded half to even.
-QString FormatDuration(double Sec);
+QString FormatDuration(double ASec);
 // Clock text of a position with milliseconds: "mm:ss.zzz", or "h:mm:ss.zzz" from one hour on.
 // Milliseconds are rounded half to even and a rounded 1000 carries into the seconds.
-QString FormatTimeMs(double Sec);
+QString FormatTimeMs(double ASec);
 
 // Text typed by the operator with the characters of code 32 and below removed at both ends
 // (nothing else is changed).

@@ -20,22 +20,22 @@ namespace {
 constexpr int RandomLength = 6;
 constexpr char Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
 
-bool IsAlnum(char c)
+bool IsAlnum(char AC)
 {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+    return (AC >= 'A' && AC <= 'Z') || (AC >= 'a' && AC <= 'z') || (AC >= '0' && AC <= '9');
 }
 
-QByteArray FolderOf(const QByteArray &path)
+QByteArray FolderOf(const QByteArray &APath)
 {
-    const int slash = path.lastIndexOf('/');
+    const int slash = APath.lastIndexOf('/');
     if (slash < 0)
         return QByteArray(".");
-    return slash == 0 ? QByteArray("/") : path.left(slash);
+    return slash == 0 ? QByteArray("/") : APath.left(slash);
 }
 
-void FlushFolder(const QByteArray &dir)
+void FlushFolder(const QByteArray &ADir)
 {
-    const int fd = ::open(dir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd = ::open(ADir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd >= 0) {
         ::fsync(fd);  // best effort: the rename itself has happened
         ::close(fd);
@@ -43,16 +43,16 @@ void FlushFolder(const QByteArray &dir)
 }
 
 // Renames from onto to unless to exists: EEXIST then. 0 on success, else an errno.
-int RenameNoReplace(const QByteArray &from, const QByteArray &to)
+int RenameNoReplace(const QByteArray &AFrom, const QByteArray &ATo)
 {
-    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
+    if (::renameat2(AT_FDCWD, AFrom.constData(), AT_FDCWD, ATo.constData(), RENAME_NOREPLACE) == 0)
         return 0;
     if (errno != EINVAL && errno != ENOSYS)
         return errno;
     // A file system without the flag: a hard link fails on an existing name just the same.
-    if (::link(from.constData(), to.constData()) != 0)
+    if (::link(AFrom.constData(), ATo.constData()) != 0)
         return errno;
-    ::unlink(from.constData());
+    ::unlink(AFrom.constData());
     return 0;
 }
 

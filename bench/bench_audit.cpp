@@ -36,44 +36,44 @@ double CpuSec()
 }
 
 template <class F>
-TTimes Timed(F &&body)
+TTimes Timed(F &&ABody)
 {
     QElapsedTimer wall;
     const double cpu0 = CpuSec();
     wall.start();
-    body();
+    ABody();
     return TTimes{wall.nsecsElapsed() / 1e9, CpuSec() - cpu0};
 }
 
-double Median(std::vector<double> v)
+double Median(std::vector<double> AV)
 {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
+    std::sort(AV.begin(), AV.end());
+    return AV[AV.size() / 2];
 }
 
-void CreateTable(TSqliteDb &db)
+void CreateTable(TSqliteDb &ADb)
 {
-    db.Exec("CREATE TABLE recordings (id INTEGER PRIMARY KEY, rec_dt TEXT, rec_date TEXT, rec_hour INTEGER, "
+    ADb.Exec("CREATE TABLE recordings (id INTEGER PRIMARY KEY, rec_dt TEXT, rec_date TEXT, rec_hour INTEGER, "
             "rec_number INTEGER, format TEXT, filename TEXT, filepath TEXT, title TEXT, persons TEXT, "
             "duration_sec INTEGER)");
 }
 
 // Rows [from, to), about 140 a day, each with a small file under root/yyyy/mm/dd/ and a stored path that
 // no longer exists (the slower case: every row is resolved through the root).
-bool Generate(const QString &dir, int from, int to)
+bool Generate(const QString &ADir, int AFrom, int ATo)
 {
-    TSqliteDb db(dir + "/cat.sqlite", SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
-    if (from == 0)
+    TSqliteDb db(ADir + "/cat.sqlite", SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+    if (AFrom == 0)
         CreateTable(db);
     db.Exec("BEGIN");
     const QDate first(2020, 1, 1);
     const QByteArray content(64, 'x');
     QString lastFolder;
-    for (int i = from; i < to; ++i) {
+    for (int i = AFrom; i < ATo; ++i) {
         const QDate day = first.addDays(i / 140);
         const int hour = (i % 140) / 6, number = i % 6 + 1;
         const QString name = day.toString("ddMMyyyy") + QString("%1%2.mp3").arg(hour, 2, 10, QChar('0')).arg(number);
-        const QString folder = dir + "/root/" + day.toString("yyyy/MM/dd");
+        const QString folder = ADir + "/root/" + day.toString("yyyy/MM/dd");
         if (folder != lastFolder && !QDir().mkpath(folder))
             return false;
         lastFolder = folder;
@@ -94,27 +94,27 @@ bool Generate(const QString &dir, int from, int to)
     return true;
 }
 
-int FindingCount(const TAuditResult &r) { return int(r.Findings.size()); }
+int FindingCount(const TAuditResult &AR) { return int(AR.Findings.size()); }
 
-TAuditOptions Options(const QString &dir, bool decode = false, int threads = 0)
+TAuditOptions Options(const QString &ADir, bool ADecode = false, int AThreads = 0)
 {
     TAuditOptions o;
-    o.DbPath = dir + "/cat.sqlite";
-    o.Root = dir + "/root";
-    o.Decode = decode;
-    o.Threads = threads;
+    o.DbPath = ADir + "/cat.sqlite";
+    o.Root = ADir + "/root";
+    o.Decode = ADecode;
+    o.Threads = AThreads;
     return o;
 }
 
 // Returns false when the 100,000-row goal is missed.
-bool BenchWithoutDecoding(int maxRows, int repeat)
+bool BenchWithoutDecoding(int AMaxRows, int ARepeat)
 {
     std::printf("audit without decoding (all stored paths stale, resolved through the root)\n");
     std::printf("%8s %8s %10s %10s %14s %9s\n", "rows", "files", "wall ms", "cpu ms", "ms/1000 rows", "findings");
     bool ok = true;
     QTemporaryDir dir;  // grows from one size to the next
     int made = 0;
-    for (int rows : {maxRows / 4, maxRows / 2, maxRows}) {
+    for (int rows : {AMaxRows / 4, AMaxRows / 2, AMaxRows}) {
         if (!Generate(dir.path(), made, rows)) {
             std::printf("cannot generate %d rows in %s\n", rows, qPrintable(dir.path()));
             return false;
@@ -122,7 +122,7 @@ bool BenchWithoutDecoding(int maxRows, int repeat)
         made = rows;
         std::vector<double> walls, cpus;
         TAuditResult result;
-        for (int r = 0; r < repeat; ++r) {
+        for (int r = 0; r < ARepeat; ++r) {
             const TTimes t = Timed([&] { result = RunAudit(Options(dir.path())); });
             walls.push_back(t.Wall);
             cpus.push_back(t.Cpu);
@@ -130,7 +130,7 @@ bool BenchWithoutDecoding(int maxRows, int repeat)
         const double wall = Median(walls);
         std::printf("%8d %8d %10.0f %10.0f %14.2f %9d\n", result.Rows, result.Files, wall * 1000, Median(cpus) * 1000,
                     wall * 1000 / (rows / 1000.0), FindingCount(result));
-        if (rows == maxRows && maxRows >= 100000 && wall >= 2.0)
+        if (rows == AMaxRows && AMaxRows >= 100000 && wall >= 2.0)
             ok = false;
         if (result.Rows != rows || result.Files != rows || FindingCount(result) != 0)
             ok = false;
@@ -138,16 +138,16 @@ bool BenchWithoutDecoding(int maxRows, int repeat)
     return ok;
 }
 
-void BenchDecoding(const QString &fixtures, bool shortOnes, int repeat)
+void BenchDecoding(const QString &AFixtures, bool AShortOnes, int ARepeat)
 {
     QStringList files;
     for (const char *name : {"fx60.wav", "fx60.flac", "fx60_cbr128.mp3", "fx60_vbrV4.mp3", "fx60_q2.ogg", "fx60_m48.opus"}) {
-        const QString file = shortOnes ? QString(name).replace("fx60", "fx10") : QString(name);
-        if (QFile::exists(fixtures + '/' + file))
-            files << QDir(fixtures).absoluteFilePath(file);
+        const QString file = AShortOnes ? QString(name).replace("fx60", "fx10") : QString(name);
+        if (QFile::exists(AFixtures + '/' + file))
+            files << QDir(AFixtures).absoluteFilePath(file);
     }
     if (files.isEmpty()) {
-        std::printf("\nno fixtures in %s: decoding not measured\n", qPrintable(fixtures));
+        std::printf("\nno fixtures in %s: decoding not measured\n", qPrintable(AFixtures));
         return;
     }
     QTemporaryDir dir;
@@ -170,7 +170,7 @@ void BenchDecoding(const QString &fixtures, bool shortOnes, int repeat)
     std::vector<double> ref, refCpu, one, all, oneCpu, allCpu;
     std::vector<std::vector<double>> fileCpu(size_t(files.size()));
     int findings = 0;
-    for (int r = 0; r < repeat; ++r) {
+    for (int r = 0; r < ARepeat; ++r) {
         TTimes t;
         for (int i = 0; i < files.size(); ++i) {
             const TTimes f = Timed([&] { BuildEnvelopeFromFile(files[i], {}); });
@@ -191,7 +191,7 @@ void BenchDecoding(const QString &fixtures, bool shortOnes, int repeat)
     for (const QString &f : files)
         names << QFileInfo(f).fileName();
     std::printf("\naudit --decode of %lld %s fixtures (%s), median of %d\n", static_cast<long long>(files.size()),
-                shortOnes ? "ten-minute" : "one-hour", qPrintable(names.join(' ')), repeat);
+                AShortOnes ? "ten-minute" : "one-hour", qPrintable(names.join(' ')), ARepeat);
     const double refWall = Median(ref);
     std::printf("  waveform pass, one after the other: %7.2f s wall %7.2f s cpu\n", refWall, Median(refCpu));
     std::printf("  audit on 1 worker:                 %7.2f s wall %7.2f s cpu  ratio %.2f\n", Median(one), Median(oneCpu),
@@ -206,7 +206,7 @@ void BenchDecoding(const QString &fixtures, bool shortOnes, int repeat)
     std::vector<size_t> order(size_t(files.size()));
     for (size_t i = 0; i < order.size(); ++i)
         order[i] = i;
-    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return Median(fileCpu[a]) > Median(fileCpu[b]); });
+    std::stable_sort(order.begin(), order.end(), [&](size_t AA, size_t AB) { return Median(fileCpu[AA]) > Median(fileCpu[AB]); });
     std::vector<double> busy(size_t(cores), 0.0);
     for (size_t i : order)
         *std::min_element(busy.begin(), busy.end()) += Median(fileCpu[i]);
@@ -219,9 +219,9 @@ void BenchDecoding(const QString &fixtures, bool shortOnes, int repeat)
 
 } // namespace
 
-int main(int argc, char *argv[])
+int main(int AArgc, char *AArgv[])
 {
-    QCoreApplication app(argc, argv);
+    QCoreApplication app(AArgc, AArgv);
     QString fixtures = "bench/fixtures";
     int rows = 100000, repeat = 3;
     bool shortOnes = false;

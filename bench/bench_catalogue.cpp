@@ -19,9 +19,9 @@ namespace {
 
 const char *const Names[] = {"Jan", "Marie", "Piet", "Anna", "Kees", "Fatima", "Mohamed", "Sanne", "Lars", "Eva"};
 
-void Generate(const QString &path, int rows, bool index)
+void Generate(const QString &APath, int ARows, bool AIndex)
 {
-    TSqliteDb db(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+    TSqliteDb db(APath, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
     db.Exec("CREATE TABLE recordings (id INTEGER PRIMARY KEY, rec_dt TEXT, rec_date TEXT, rec_hour INTEGER, "
             "rec_number INTEGER, format TEXT, filename TEXT, filepath TEXT, title TEXT, persons TEXT, "
             "duration_sec INTEGER)");
@@ -29,7 +29,7 @@ void Generate(const QString &path, int rows, bool index)
     QRandomGenerator rng(42);
     const QDate first(2024, 1, 1);
     const int perDay = 140;  // 100,000 rows cover about two years
-    for (int i = 0; i < rows; ++i) {
+    for (int i = 0; i < ARows; ++i) {
         const QDate d = first.addDays(i / perDay);
         const int hour = (i % perDay) * 24 / perDay;
         const int number = (i % perDay) - (hour * perDay + 23) / 24 + 1;
@@ -49,17 +49,17 @@ void Generate(const QString &path, int rows, bool index)
         q.Step();
     }
     db.Exec("COMMIT");
-    if (index)
+    if (AIndex)
         db.Exec("CREATE INDEX idx_rec_date ON recordings(rec_date)");
 }
 
-double MedianMs(int calls, const std::function<void(int)> &call)
+double MedianMs(int ACalls, const std::function<void(int)> &ACall)
 {
     std::vector<double> ms;
-    for (int i = 0; i < calls; ++i) {
+    for (int i = 0; i < ACalls; ++i) {
         QElapsedTimer t;
         t.start();
-        call(i);
+        ACall(i);
         ms.push_back(t.nsecsElapsed() / 1e6);
     }
     std::sort(ms.begin(), ms.end());
@@ -68,10 +68,10 @@ double MedianMs(int calls, const std::function<void(int)> &call)
 
 } // namespace
 
-int main(int argc, char *argv[])
+int main(int AArgc, char *AArgv[])
 {
-    QCoreApplication app(argc, argv);
-    const int rows = argc > 1 ? atoi(argv[1]) : 100000;
+    QCoreApplication app(AArgc, AArgv);
+    const int rows = AArgc > 1 ? atoi(AArgv[1]) : 100000;
     QTemporaryDir dir;
     const QDate first(2024, 1, 1);
     const int days = rows / 140;
@@ -82,12 +82,12 @@ int main(int argc, char *argv[])
         const QString path = dir.filePath(indexed ? "indexed.sqlite" : "plain.sqlite");
         Generate(path, rows, indexed);
         TReaderData db(path);
-        const auto date = [&](int i) { return first.addDays((i * 37) % std::max(days, 1)).toString("yyyy-MM-dd"); };
+        const auto date = [&](int AI) { return first.addDays((AI * 37) % std::max(days, 1)).toString("yyyy-MM-dd"); };
         TRecList list;
-        result[indexed][0] = MedianMs(41, [&](int i) { db.AvailableHours(date(i)); });
-        result[indexed][1] = MedianMs(41, [&](int i) { db.Search(date(i), i % 24, "", list); });
-        result[indexed][2] = MedianMs(11, [&](int i) { db.Search("", -1, i % 2 ? "marie" : "gesprek 4711", list); });
-        result[indexed][3] = MedianMs(41, [&](int i) { db.Search(date(i), -1, "piet", list); });
+        result[indexed][0] = MedianMs(41, [&](int AI) { db.AvailableHours(date(AI)); });
+        result[indexed][1] = MedianMs(41, [&](int AI) { db.Search(date(AI), AI % 24, "", list); });
+        result[indexed][2] = MedianMs(11, [&](int AI) { db.Search("", -1, AI % 2 ? "marie" : "gesprek 4711", list); });
+        result[indexed][3] = MedianMs(41, [&](int AI) { db.Search(date(AI), -1, "piet", list); });
     }
     const char *labels[] = {"AvailableHours(date)", "Search(date, hour)", "Search(name) over all dates",
                             "Search(date, name)"};

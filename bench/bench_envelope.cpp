@@ -37,10 +37,10 @@ namespace {
 
 // The reference: the shortest decode loop there is — packets in, frames out, converted to interleaved
 // 16-bit at the file's own rate and channels. Returns the bytes produced, -1 on failure.
-long long PlainDecode(const QString &path)
+long long PlainDecode(const QString &APath)
 {
     AVFormatContext *fmt = nullptr;
-    if (avformat_open_input(&fmt, QFile::encodeName(path).constData(), nullptr, nullptr) < 0)
+    if (avformat_open_input(&fmt, QFile::encodeName(APath).constData(), nullptr, nullptr) < 0)
         return -1;
     long long total = -1;
     const AVCodec *dec = nullptr;
@@ -95,14 +95,14 @@ double CpuSec()
     return ts.tv_sec + ts.tv_nsec / 1e9;
 }
 
-long StatusKb(const char *key)
+long StatusKb(const char *AKey)
 {
     QFile f(QStringLiteral("/proc/self/status"));
     if (!f.open(QIODevice::ReadOnly))
         return -1;
     for (const QByteArray &line : f.readAll().split('\n')) {
-        if (line.startsWith(key))
-            return line.mid(int(qstrlen(key))).trimmed().split(' ').value(0).toLong();
+        if (line.startsWith(AKey))
+            return line.mid(int(qstrlen(AKey))).trimmed().split(' ').value(0).toLong();
     }
     return -1;
 }
@@ -121,36 +121,36 @@ double WallSec()
     return ts.tv_sec + ts.tv_nsec / 1e9;
 }
 
-double Median(std::vector<double> v)
+double Median(std::vector<double> AV)
 {
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
+    std::sort(AV.begin(), AV.end());
+    return AV.empty() ? 0 : AV[AV.size() / 2];
 }
 
 struct TTimes {
     std::vector<double> wall, cpu;
-    void Add(double w, double c)
+    void Add(double AW, double AC)
     {
-        wall.push_back(w);
-        cpu.push_back(c);
+        wall.push_back(AW);
+        cpu.push_back(AC);
     }
 };
 
 template <class F>
-void Timed(TTimes &t, F &&f)
+void Timed(TTimes &AT, F &&AF)
 {
     const double w0 = WallSec(), c0 = CpuSec();
-    f();
-    t.Add(WallSec() - w0, CpuSec() - c0);
+    AF();
+    AT.Add(WallSec() - w0, CpuSec() - c0);
 }
 
-bool SameEnvelope(const TEnvelopeResult &a, const TEnvelopeResult &b)
+bool SameEnvelope(const TEnvelopeResult &AA, const TEnvelopeResult &AB)
 {
-    if (a.Error || b.Error || a.EnvCount != b.EnvCount || a.Figures.L != b.Figures.L || a.Figures.S != b.Figures.S
-        || a.DurationSec != b.DurationSec)
+    if (AA.Error || AB.Error || AA.EnvCount != AB.EnvCount || AA.Figures.L != AB.Figures.L || AA.Figures.S != AB.Figures.S
+        || AA.DurationSec != AB.DurationSec)
         return false;
-    for (size_t i = 0; i < a.Envelope->size(); ++i) {
-        const TEnvPoint &p = (*a.Envelope)[i], &q = (*b.Envelope)[i];
+    for (size_t i = 0; i < AA.Envelope->size(); ++i) {
+        const TEnvPoint &p = (*AA.Envelope)[i], &q = (*AB.Envelope)[i];
         if (p.MnL != q.MnL || p.MxL != q.MxL || p.MnR != q.MnR || p.MxR != q.MxR)
             return false;
     }
@@ -158,12 +158,12 @@ bool SameEnvelope(const TEnvelopeResult &a, const TEnvelopeResult &b)
 }
 
 // Wall time of one run of the tool, seconds; -1 when it failed or was not served from the cache.
-double ToolRun(const QString &tool, const QStringList &args, const QProcessEnvironment &env)
+double ToolRun(const QString &ATool, const QStringList &AArgs, const QProcessEnvironment &AEnv)
 {
     QProcess p;
-    p.setProcessEnvironment(env);
+    p.setProcessEnvironment(AEnv);
     const double w0 = WallSec();
-    p.start(tool, args);
+    p.start(ATool, AArgs);
     if (!p.waitForFinished(120000) || p.exitCode() != 0)
         return -1;
     const double w = WallSec() - w0;
@@ -178,12 +178,12 @@ QByteArray LoadAverage()
 
 } // namespace
 
-int main(int argc, char *argv[])
+int main(int AArgc, char *AArgv[])
 {
-    QCoreApplication app(argc, argv);
+    QCoreApplication app(AArgc, AArgv);
     av_log_set_level(AV_LOG_ERROR);
-    const QString dir = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("bench/fixtures");
-    const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
+    const QString dir = AArgc > 1 ? QString::fromLocal8Bit(AArgv[1]) : QStringLiteral("bench/fixtures");
+    const int rounds = AArgc > 2 ? std::max(1, std::atoi(AArgv[2])) : 3;
     const char *const files[] = {"fx60_cbr128.mp3", "fx60_vbrV4.mp3", "fx60_q2.ogg", "fx60_m48.opus", "fx60.flac",
                                  "fx60.wav"};
     const int hwThreads = std::clamp(QThread::idealThreadCount(), 1, MaxEnvelopeParts);
@@ -249,15 +249,15 @@ int main(int argc, char *argv[])
             backgroundSame = backgroundSame && SameEnvelope(r, reference);
         }
         const double plainWall = Median(plain.wall), plainCpu = Median(plain.cpu);
-        auto row = [&](const char *run, const TTimes &t, const std::vector<double> &critical, long kb,
-                       const char *sameText) {
-            std::printf("%-16s %-12s %8.3f %8.3f %9.3f %8.3f", name, run, Median(t.wall), Median(t.cpu),
-                        Median(t.wall) / plainWall, Median(t.cpu) / plainCpu);
-            if (critical.empty())
-                std::printf(" %8s %9s %8s %5s\n", "", "", "", sameText);
+        auto row = [&](const char *ARun, const TTimes &AT, const std::vector<double> &ACritical, long AKb,
+                       const char *ASameText) {
+            std::printf("%-16s %-12s %8.3f %8.3f %9.3f %8.3f", name, ARun, Median(AT.wall), Median(AT.cpu),
+                        Median(AT.wall) / plainWall, Median(AT.cpu) / plainCpu);
+            if (ACritical.empty())
+                std::printf(" %8s %9s %8s %5s\n", "", "", "", ASameText);
             else
-                std::printf(" %8.3f %9.3f %8.1f %5s\n", Median(critical), Median(critical) / plainCpu, kb / 1024.0,
-                            sameText);
+                std::printf(" %8.3f %9.3f %8.1f %5s\n", Median(ACritical), Median(ACritical) / plainCpu, AKb / 1024.0,
+                            ASameText);
         };
         row("plain", plain, {}, 0, "");
         row("open/count", open, {}, 0, "");

@@ -25,26 +25,26 @@ struct TTime {
     double cpu = 0;
 };
 
-double CpuSeconds(int who)
+double CpuSeconds(int AWho)
 {
     struct rusage ru;
-    getrusage(who, &ru);
+    getrusage(AWho, &ru);
     return ru.ru_utime.tv_sec + ru.ru_stime.tv_sec + (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
 }
 
 template <class F>
-TTime Measure(int who, F &&run)
+TTime Measure(int AWho, F &&ARun)
 {
-    const double cpu0 = CpuSeconds(who);
+    const double cpu0 = CpuSeconds(AWho);
     QElapsedTimer t;
     t.start();
-    run();
-    return {t.nsecsElapsed() / 1e9, CpuSeconds(who) - cpu0};
+    ARun();
+    return {t.nsecsElapsed() / 1e9, CpuSeconds(AWho) - cpu0};
 }
 
-TTime Best(const TTime &a, const TTime &b)
+TTime Best(const TTime &AA, const TTime &AB)
 {
-    return {qMin(a.wall, b.wall), qMin(a.cpu, b.cpu)};
+    return {qMin(AA.wall, AB.wall), qMin(AA.cpu, AB.cpu)};
 }
 
 struct TRow {
@@ -56,9 +56,9 @@ struct TRow {
 
 } // namespace
 
-int main(int argc, char *argv[])
+int main(int AArgc, char *AArgv[])
 {
-    QCoreApplication app(argc, argv);
+    QCoreApplication app(AArgc, AArgv);
     QString fixtures = QFileInfo(QStringLiteral(__FILE__)).dir().filePath(QStringLiteral("fixtures"));
     QString source;
     bool shortRun = false;

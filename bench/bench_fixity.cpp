@@ -24,10 +24,10 @@
 
 namespace {
 
-double Median(std::vector<double> v)
+double Median(std::vector<double> AV)
 {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
+    std::sort(AV.begin(), AV.end());
+    return AV[AV.size() / 2];
 }
 
 // One hour of MP3 from AFixture: the file repeated until it is at least 3600 s at 128 kbit/s long.
@@ -49,9 +49,9 @@ bool MakeHour(const QString &AFixture, const QString &AOut)
 
 } // namespace
 
-int main(int argc, char *argv[])
+int main(int AArgc, char *AArgv[])
 {
-    QCoreApplication app(argc, argv);
+    QCoreApplication app(AArgc, AArgv);
     QString fixture = "bench/fixtures/fx60_cbr128.mp3";
     int files = 100, repeat = 3;
     bool copies = false;

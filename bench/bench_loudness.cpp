@@ -139,11 +139,11 @@ void Breakdown(const QString &APath, double ASeconds, int ARounds)
 
 } // namespace
 
-int main(int argc, char *argv[])
+int main(int AArgc, char *AArgv[])
 {
-    QCoreApplication app(argc, argv);
-    const QString dir = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("bench/fixtures");
-    const int rounds = argc > 2 ? std::max(1, atoi(argv[2])) : 3;
+    QCoreApplication app(AArgc, AArgv);
+    const QString dir = AArgc > 1 ? QString::fromLocal8Bit(AArgv[1]) : QStringLiteral("bench/fixtures");
+    const int rounds = AArgc > 2 ? std::max(1, atoi(AArgv[2])) : 3;
     const char *const files[] = {"fx60_cbr128.mp3", "fx60_vbrV4.mp3", "fx60_q2.ogg", "fx60_m48.opus", "fx60.flac",
                                  "fx60.wav"};
     std::printf("seconds: median (min) of %d rounds; one thread = CPU time with Parallel off, two threads = wall\n",

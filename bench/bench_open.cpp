@@ -50,11 +50,11 @@ double Ms(const QElapsedTimer &AClock)
 
 } // namespace
 
-int main(int argc, char *argv[])
+int main(int AArgc, char *AArgv[])
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
+    QApplication app(AArgc, AArgv);
     QString dir = QStringLiteral("bench/fixtures"), name = QStringLiteral("fx60_cbr128.mp3");
     int device = 1;
     double seconds = 20;

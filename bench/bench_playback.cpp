@@ -36,17 +36,17 @@ double CpuSeconds()
     return ru.ru_utime.tv_sec + ru.ru_stime.tv_sec + (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
 }
 
-bool Run(const QString &program, const QStringList &args)
+bool Run(const QString &AProgram, const QStringList &AArgs)
 {
     QProcess p;
-    p.start(program, args);
+    p.start(AProgram, AArgs);
     return p.waitForFinished(120000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
 }
 
 // Two minutes of Dutch speech, 44.1 kHz stereo (the voice on the left, a quieter copy on the right).
-QString MakeSpeech(const QString &dir)
+QString MakeSpeech(const QString &ADir)
 {
-    const QString voice = dir + "/voice.wav", out = dir + "/speech.wav";
+    const QString voice = ADir + "/voice.wav", out = ADir + "/speech.wav";
     const QString text = QStringLiteral(
         "Goedemorgen, u spreekt met de meldkamer. Kunt u mij vertellen waar u zich bevindt? Ik sta op de hoek van de "
         "Stationsstraat en de Kerkweg, er is een aanrijding gebeurd. Blijf bij het slachtoffer, de ambulance is "
@@ -61,17 +61,17 @@ QString MakeSpeech(const QString &dir)
 
 // CPU seconds per audio second of decoding `seconds` of the file, with the time stretch at `speed`
 // (0 = decode only).
-double ChainCost(const QString &path, double speed, double seconds)
+double ChainCost(const QString &APath, double ASpeed, double ASeconds)
 {
     TDecodeStream s;
-    if (!s.Open(path))
+    if (!s.Open(APath))
         return -1;
     std::unique_ptr<TTimeStretch> stretch;
-    if (speed > 0)
-        stretch = std::make_unique<TTimeStretch>(s.SampleRate(), s.Channels(), speed);
+    if (ASpeed > 0)
+        stretch = std::make_unique<TTimeStretch>(s.SampleRate(), s.Channels(), ASpeed);
     const int frames = 2048;
     std::vector<int16_t> in(size_t(frames) * s.Channels()), out(size_t(frames) * 4 * s.Channels());
-    const qint64 limit = s.SecondsToBytes(seconds);
+    const qint64 limit = s.SecondsToBytes(ASeconds);
     qint64 done = 0;
     const double cpu0 = CpuSeconds();
     while (done < limit) {
@@ -89,27 +89,27 @@ double ChainCost(const QString &path, double speed, double seconds)
 }
 
 // CPU seconds per audio second of the engine playing at `speed` for `wallSec`.
-double LiveCost(TAudioEngine &engine, double speed, double wallSec, double *advanced)
+double LiveCost(TAudioEngine &AEngine, double ASpeed, double AWallSec, double *AAdvanced)
 {
-    engine.Stop();
-    engine.SetSpeed(speed);
-    engine.SeekSec(1.0);
-    engine.Play();
+    AEngine.Stop();
+    AEngine.SetSpeed(ASpeed);
+    AEngine.SeekSec(1.0);
+    AEngine.Play();
     QThread::msleep(300);  // past the start of the output
-    const double p0 = engine.PositionSec();
+    const double p0 = AEngine.PositionSec();
     const double cpu0 = CpuSeconds();
-    QThread::msleep(static_cast<unsigned long>(wallSec * 1000));
+    QThread::msleep(static_cast<unsigned long>(AWallSec * 1000));
     const double cpu = CpuSeconds() - cpu0;
-    *advanced = engine.PositionSec() - p0;
-    engine.Stop();
-    return *advanced > 0 ? cpu / *advanced : -1;
+    *AAdvanced = AEngine.PositionSec() - p0;
+    AEngine.Stop();
+    return *AAdvanced > 0 ? cpu / *AAdvanced : -1;
 }
 
 } // namespace
 
-int main(int argc, char *argv[])
+int main(int AArgc, char *AArgv[])
 {
-    QCoreApplication app(argc, argv);
+    QCoreApplication app(AArgc, AArgv);
     QString file = QDir(QStringLiteral(VORNAK_SOURCE_DIR)).filePath("bench/fixtures/fx10.wav");
     int device = 1;
     double wallSec = 6;

@@ -48,23 +48,23 @@ struct TCase {
     double start, end;
 };
 
-double Percentile(std::vector<double> v, double q)
+double Percentile(std::vector<double> AV, double AQ)
 {
-    std::sort(v.begin(), v.end());
-    return v[std::min(v.size() - 1, static_cast<size_t>(q * (v.size() - 1) + 0.5))];
+    std::sort(AV.begin(), AV.end());
+    return AV[std::min(AV.size() - 1, static_cast<size_t>(AQ * (AV.size() - 1) + 0.5))];
 }
 
 template <typename F>
-std::vector<double> TimeRuns(int runs, F paint)
+std::vector<double> TimeRuns(int ARuns, F APaint)
 {
     for (int i = 0; i < 20; ++i)
-        paint(i);
+        APaint(i);
     std::vector<double> ms;
-    ms.reserve(runs);
+    ms.reserve(ARuns);
     QElapsedTimer t;
-    for (int i = 0; i < runs; ++i) {
+    for (int i = 0; i < ARuns; ++i) {
         t.start();
-        paint(i);
+        APaint(i);
         ms.push_back(t.nsecsElapsed() / 1e6);
     }
     return ms;
@@ -72,12 +72,12 @@ std::vector<double> TimeRuns(int runs, F paint)
 
 } // namespace
 
-int main(int argc, char **argv)
+int main(int AArgc, char **AArgv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    const int runs = argc > 1 ? std::max(10, std::atoi(argv[1])) : 400;
+    QApplication app(AArgc, AArgv);
+    const int runs = AArgc > 1 ? std::max(10, std::atoi(AArgv[1])) : 400;
 
     const TEnvArray env = MakeEnvelope();
     // The view paints straight into the window's backing store, an image of this format.
@@ -115,9 +115,9 @@ int main(int argc, char **argv)
         look.SelStart = c.start + (c.end - c.start) * 0.3;
         look.SelEnd = c.start + (c.end - c.start) * 0.6;
         look.H = H;
-        const std::vector<double> ms = TimeRuns(runs, [&](int i) {
+        const std::vector<double> ms = TimeRuns(runs, [&](int AI) {
             // The play cursor moves every tick, as while playing.
-            look.PlayPos = c.start + (c.end - c.start) * ((i % 100) / 100.0);
+            look.PlayPos = c.start + (c.end - c.start) * ((AI % 100) / 100.0);
             QPainter p(&img);
             PaintWave(p, look, scratch);
         });
@@ -125,7 +125,7 @@ int main(int argc, char **argv)
         ComputeLaneColumns(look.Win, env->data(), Points, SecPerPoint, scratch, &visits);
         const int maxVisits = *std::max_element(visits.begin(), visits.end());
         const long total = std::accumulate(visits.begin(), visits.end(), 0L);
-        const long inWindow = std::count_if(visits.begin(), visits.end(), [](int v) { return v > 0; });
+        const long inWindow = std::count_if(visits.begin(), visits.end(), [](int AV) { return AV > 0; });
         const double median = Percentile(ms, 0.5);
         std::printf("  %-18s median %.3f ms  p95 %.3f ms  ratio %.2f  points %ld  reads %ld  "
                     "max reads of a point %d (+%d overview reads)\n",

@@ -62,12 +62,12 @@ void TfrmPick::Prepare(const TRecList &AList, const QString &ACaption)
     lvItems->setFocus();
 }
 
-bool TfrmPick::Execute(const TRecList &AList, const QString &ACaption, TRecInfo &RI)
+bool TfrmPick::Execute(const TRecList &AList, const QString &ACaption, TRecInfo &ARI)
 {
     Prepare(AList, ACaption);
     if (exec() != QDialog::Accepted)
         return false;
-    RI = FSelected;
+    ARI = FSelected;
     return true;
 }
 

@@ -16,7 +16,7 @@ public:
 
     // Shows AList (borrowed: it must outlive the call and is never changed) under the prompt ACaption and
     // waits for the operator. True with RI set to the chosen record; false on Annuleren, Esc or the close box.
-    bool Execute(const TRecList &AList, const QString &ACaption, TRecInfo &RI);
+    bool Execute(const TRecList &AList, const QString &ACaption, TRecInfo &ARI);
 
     // The steps of Execute before the modal loop (list filled, first row selected, "Openen" enabled when a
     // row is selected). Tests call it and then drive the handlers without a modal loop.

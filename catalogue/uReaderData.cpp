@@ -24,40 +24,40 @@ const char *const SelectColumns =
     "SELECT id,rec_dt,rec_date,rec_hour,rec_number,format,filename,filepath,title,persons,duration_sec "
     "FROM recordings";
 
-TRecInfo RowToRecInfo(const TSqliteStmt &q)
+TRecInfo RowToRecInfo(const TSqliteStmt &AQ)
 {
     TRecInfo ri;
-    ri.Id = int(q.ColumnInt("id"));
-    ri.RecDT = q.ColumnText("rec_dt");
-    ri.RecDate = q.ColumnText("rec_date");
-    ri.RecHour = int(q.ColumnInt("rec_hour"));
-    ri.RecNumber = int(q.ColumnInt("rec_number"));
-    ri.Format = q.ColumnText("format");
-    ri.FileName = q.ColumnPath("filename");
-    ri.FilePath = q.ColumnPath("filepath");
-    ri.Title = q.ColumnText("title");
-    ri.Persons = q.ColumnText("persons");
-    ri.DurationSec = int(q.ColumnInt("duration_sec"));
+    ri.Id = int(AQ.ColumnInt("id"));
+    ri.RecDT = AQ.ColumnText("rec_dt");
+    ri.RecDate = AQ.ColumnText("rec_date");
+    ri.RecHour = int(AQ.ColumnInt("rec_hour"));
+    ri.RecNumber = int(AQ.ColumnInt("rec_number"));
+    ri.Format = AQ.ColumnText("format");
+    ri.FileName = AQ.ColumnPath("filename");
+    ri.FilePath = AQ.ColumnPath("filepath");
+    ri.Title = AQ.ColumnText("title");
+    ri.Persons = AQ.ColumnText("persons");
+    ri.DurationSec = int(AQ.ColumnInt("duration_sec"));
     return ri;
 }
 
 // A regular file (after symbolic links): a FIFO or a device would make SQLite wait for ever.
-bool IsRegularFile(const QString &path)
+bool IsRegularFile(const QString &APath)
 {
-    if (path.isEmpty())
+    if (APath.isEmpty())
         return false;
     struct stat st {};
-    return ::stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISREG(st.st_mode);
+    return ::stat(QFile::encodeName(APath).constData(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 // Opens and configures one connection and reads the recorder's table once, so that a file that is no
 // catalogue (empty, text, another database) fails here and not at the first query. Locks are waited for
 // until deadline. The journal mode and the synchronous setting are the recorder's business and stay as the
 // recorder set them.
-std::unique_ptr<TSqliteDb> Connect(const QString &path, int flags, std::chrono::steady_clock::time_point deadline)
+std::unique_ptr<TSqliteDb> Connect(const QString &APath, int AFlags, std::chrono::steady_clock::time_point ADeadline)
 {
-    auto db = std::make_unique<TSqliteDb>(path, flags);
-    db->SetBusyDeadline(deadline);
+    auto db = std::make_unique<TSqliteDb>(APath, AFlags);
+    db->SetBusyDeadline(ADeadline);
     db->Exec(QStringLiteral("PRAGMA cache_size = 10000"));
     db->Exec(QStringLiteral("PRAGMA locking_mode = Normal"));
     db->Exec(QStringLiteral("PRAGMA foreign_keys = On"));
@@ -67,10 +67,10 @@ std::unique_ptr<TSqliteDb> Connect(const QString &path, int flags, std::chrono::
 }
 
 // A path component that stays inside its folder.
-bool IsPlainName(const QString &s)
+bool IsPlainName(const QString &AS)
 {
-    return !s.isEmpty() && s != QLatin1String(".") && s != QLatin1String("..") && !s.contains(QLatin1Char('/')) &&
-           !s.contains(QChar(0));
+    return !AS.isEmpty() && AS != QLatin1String(".") && AS != QLatin1String("..") && !AS.contains(QLatin1Char('/')) &&
+           !AS.contains(QChar(0));
 }
 
 } // namespace
@@ -83,24 +83,24 @@ int THourSet::Count() const
     return n;
 }
 
-TReaderData::TReaderData(const QString &DbPath, int ALockWaitMs, TCatalogueAccess AAccess)
+TReaderData::TReaderData(const QString &ADbPath, int ALockWaitMs, TCatalogueAccess AAccess)
 {
-    if (!IsRegularFile(DbPath))
-        throw EReaderError(QStringLiteral("Databasebestand niet gevonden: %1").arg(DbPath));
+    if (!IsRegularFile(ADbPath))
+        throw EReaderError(QStringLiteral("Databasebestand niet gevonden: %1").arg(ADbPath));
     // One budget for both attempts: a recorder that keeps even readers out makes the open report after
     // ALockWaitMs, not after a wait per attempt. The read-only attempt gets what the first one left.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ALockWaitMs);
     if (AAccess == TCatalogueAccess::ReadOnly) {
-        FConn = Connect(ReadOnlyCatalogueUri(DbPath), SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, deadline);
+        FConn = Connect(ReadOnlyCatalogueUri(ADbPath), SQLITE_OPEN_READONLY | SQLITE_OPEN_URI, deadline);
         FReadOnly = true;
         FConn->SetBusyTimeout(ALockWaitMs);
         return;
     }
     try {
-        FConn = Connect(DbPath, SQLITE_OPEN_READWRITE, deadline);
+        FConn = Connect(ADbPath, SQLITE_OPEN_READWRITE, deadline);
     } catch (const EReaderError &) {
         FConn.reset();
-        FConn = Connect(DbPath, SQLITE_OPEN_READONLY, deadline);
+        FConn = Connect(ADbPath, SQLITE_OPEN_READONLY, deadline);
         FReadOnly = true;
     }
     FConn->SetBusyTimeout(ALockWaitMs);
@@ -108,14 +108,14 @@ TReaderData::TReaderData(const QString &DbPath, int ALockWaitMs, TCatalogueAcces
 
 TReaderData::~TReaderData() = default;
 
-bool TReaderData::FindByFilenameStem(const QString &Stem, TRecInfo &RI)
+bool TReaderData::FindByFilenameStem(const QString &AStem, TRecInfo &ARI)
 {
     TSqliteStmt q(*FConn, QString::fromLatin1(SelectColumns) +
                               QStringLiteral(" WHERE filename LIKE :stem AND duration_sec > 0 ORDER BY rec_dt LIMIT 1"));
-    q.BindText(":stem", Stem + QLatin1Char('%'));
+    q.BindText(":stem", AStem + QLatin1Char('%'));
     if (!q.Step())
         return false;
-    RI = RowToRecInfo(q);
+    ARI = RowToRecInfo(q);
     return true;
 }
 
@@ -142,9 +142,9 @@ THourSet TReaderData::AvailableHours(const QString &ADate)
     return hours;
 }
 
-void TReaderData::Search(const QString &ADate, int AHour, const QString &AName, TRecList &Results)
+void TReaderData::Search(const QString &ADate, int AHour, const QString &AName, TRecList &AResults)
 {
-    Results.clear();
+    AResults.clear();
     QString sql = QString::fromLatin1(SelectColumns) + QStringLiteral(" WHERE duration_sec > 0");
     if (!ADate.isEmpty())
         sql += QStringLiteral(" AND rec_date = :d");
@@ -161,19 +161,19 @@ void TReaderData::Search(const QString &ADate, int AHour, const QString &AName, 
     if (!AName.isEmpty())
         q.BindText(":n", QLatin1Char('%') + AName + QLatin1Char('%'));
     while (q.Step())
-        Results.append(RowToRecInfo(q));
+        AResults.append(RowToRecInfo(q));
 }
 
-QString TReaderData::ResolveExistingPath(const TRecInfo &RI, const QString &RecordingsRoot)
+QString TReaderData::ResolveExistingPath(const TRecInfo &ARI, const QString &ARecordingsRoot)
 {
-    if (IsRegularFilePath(RI.FilePath))
-        return RI.FilePath;
-    if (!RecordingsRoot.isEmpty()) {
-        const QString candidate = PathUnderRoot(RI, RecordingsRoot);
+    if (IsRegularFilePath(ARI.FilePath))
+        return ARI.FilePath;
+    if (!ARecordingsRoot.isEmpty()) {
+        const QString candidate = PathUnderRoot(ARI, ARecordingsRoot);
         if (IsRegularFilePath(candidate))
             return candidate;
     }
-    return RI.FilePath;
+    return ARI.FilePath;
 }
 
 QString TReaderData::PathUnderRoot(const TRecInfo &ARI, const QString &ARoot)
@@ -188,17 +188,17 @@ QString TReaderData::PathUnderRoot(const TRecInfo &ARI, const QString &ARoot)
     return base + year + QLatin1Char('/') + month + QLatin1Char('/') + day + QLatin1Char('/') + ARI.FileName;
 }
 
-void TReaderData::UpdateMeta(int Id, const QString &FileName, const QString &Title, const QString &Persons)
+void TReaderData::UpdateMeta(int AId, const QString &AFileName, const QString &ATitle, const QString &APersons)
 {
     if (FReadOnly)
         throw EReaderError(QString::fromUtf8(ReadOnlyRefusalText));
     {
         TSqliteStmt q(*FConn,
                       QStringLiteral("UPDATE recordings SET title=:t, persons=:p WHERE id=:id AND filename=:f"));
-        q.BindText(":t", Title);
-        q.BindText(":p", Persons);
-        q.BindInt(":id", Id);
-        q.BindText(":f", FileName);
+        q.BindText(":t", ATitle);
+        q.BindText(":p", APersons);
+        q.BindInt(":id", AId);
+        q.BindText(":f", AFileName);
         try {
             q.Step();
         } catch (const ESqliteError &e) {
@@ -210,17 +210,17 @@ void TReaderData::UpdateMeta(int Id, const QString &FileName, const QString &Tit
         }
     }
     if (FConn->Changes() == 0)
-        throw EReaderError(QString::fromUtf8(NoLongerInCatalogueText).arg(FileName, QString::number(Id)));
+        throw EReaderError(QString::fromUtf8(NoLongerInCatalogueText).arg(AFileName, QString::number(AId)));
 }
 
-QString ReadOnlyCatalogueUri(const QString &DbPath)
+QString ReadOnlyCatalogueUri(const QString &ADbPath)
 {
-    QFile f(DbPath);
+    QFile f(ADbPath);
     QByteArray header;
     if (f.open(QIODevice::ReadOnly))
         header = f.read(20);
     const bool wal = header.size() == 20 && header[18] == 2 && header[19] == 2;  // file format versions 2: WAL
-    const QString absolute = QFileInfo(DbPath).absoluteFilePath();
+    const QString absolute = QFileInfo(ADbPath).absoluteFilePath();
     QString uri = QUrl::fromLocalFile(absolute).toString(QUrl::FullyEncoded);
     if (wal && !QFileInfo::exists(absolute + QStringLiteral("-shm")))
         uri += QStringLiteral("?immutable=1");

@@ -96,24 +96,24 @@ bool TReportList::viewportEvent(QEvent *AEvent)
     return true;
 }
 
-void TReportList::mousePressEvent(QMouseEvent *event)
+void TReportList::mousePressEvent(QMouseEvent *AEvent)
 {
-    QTreeWidget::mousePressEvent(event);
-    if (!indexAt(event->position().toPoint()).isValid())
+    QTreeWidget::mousePressEvent(AEvent);
+    if (!indexAt(AEvent->position().toPoint()).isValid())
         clearSelection();
 }
 
-void TReportList::mouseDoubleClickEvent(QMouseEvent *event)
+void TReportList::mouseDoubleClickEvent(QMouseEvent *AEvent)
 {
-    QTreeWidget::mouseDoubleClickEvent(event);
-    if (event->button() == Qt::LeftButton)
+    QTreeWidget::mouseDoubleClickEvent(AEvent);
+    if (AEvent->button() == Qt::LeftButton)
         emit OnDblClick();
 }
 
-QString OneLineText(const QString &text)
+QString OneLineText(const QString &AText)
 {
     QStringList parts;
-    for (const QString &line : text.split(QRegularExpression(QStringLiteral("\r\n|\r|\n")))) {
+    for (const QString &line : AText.split(QRegularExpression(QStringLiteral("\r\n|\r|\n")))) {
         if (!TrimControl(line).isEmpty())
             parts << line;
     }

@@ -29,10 +29,10 @@ signals:
     void OnSelectItem(bool ASelected);
 
 protected:
-    void mousePressEvent(QMouseEvent *event) override;
-    void mouseDoubleClickEvent(QMouseEvent *event) override;
+    void mousePressEvent(QMouseEvent *AEvent) override;
+    void mouseDoubleClickEvent(QMouseEvent *AEvent) override;
     bool viewportEvent(QEvent *AEvent) override;
 };
 
 // The lines of a multi-line text for one list cell: its non-empty lines joined by ", ".
-QString OneLineText(const QString &text);
+QString OneLineText(const QString &AText);

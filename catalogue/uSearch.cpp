@@ -33,9 +33,9 @@ QString DateDisplayFormat()
     return QStringLiteral("dd%1MM%1yyyy").arg(sep);
 }
 
-QDateEdit *NewDatePicker(QWidget *parent, const QDate &date)
+QDateEdit *NewDatePicker(QWidget *AParent, const QDate &ADate)
 {
-    auto *d = new QDateEdit(date, parent);
+    auto *d = new QDateEdit(ADate, AParent);
     d->setCalendarPopup(true);
     d->setDisplayFormat(DateDisplayFormat());
     return d;
@@ -263,10 +263,10 @@ void TfrmSearch::AcceptSelected()
     accept();
 }
 
-bool TfrmSearch::Execute(TRecInfo &RI)
+bool TfrmSearch::Execute(TRecInfo &ARI)
 {
     if (exec() != QDialog::Accepted)
         return false;
-    RI = FSelected;
+    ARI = FSelected;
     return true;
 }

@@ -27,7 +27,7 @@ public:
 
     // Shows the dialog modally. True with RI set when a file-name search found a recording or a listed row
     // was accepted; false otherwise.
-    bool Execute(TRecInfo &RI);
+    bool Execute(TRecInfo &ARI);
     // The record accepted (meaningful after the dialog was accepted).
     const TRecInfo &Selected() const { return FSelected; }
     // Results of the last database search, in the order listed.

@@ -13,30 +13,30 @@
 
 namespace {
 
-bool IsBlank(QChar c)
+bool IsBlank(QChar AC)
 {
-    return c == QLatin1Char(' ') || c == QLatin1Char('\t');
+    return AC == QLatin1Char(' ') || AC == QLatin1Char('\t');
 }
 
-QString TrimBlanks(const QString &s)
+QString TrimBlanks(const QString &AS)
 {
-    int b = 0, e = s.size();
-    while (b < e && IsBlank(s[b]))
+    int b = 0, e = AS.size();
+    while (b < e && IsBlank(AS[b]))
         ++b;
-    while (e > b && IsBlank(s[e - 1]))
+    while (e > b && IsBlank(AS[e - 1]))
         --e;
-    return s.mid(b, e - b);
+    return AS.mid(b, e - b);
 }
 
-bool IsQuoted(const QString &s)
+bool IsQuoted(const QString &AS)
 {
-    return s.size() >= 2 && s.front() == s.back() && (s.front() == QLatin1Char('"') || s.front() == QLatin1Char('\''));
+    return AS.size() >= 2 && AS.front() == AS.back() && (AS.front() == QLatin1Char('"') || AS.front() == QLatin1Char('\''));
 }
 
 // "[name]" -> name (blanks removed); not a section line -> nothing.
-std::optional<QString> SectionName(const QString &line)
+std::optional<QString> SectionName(const QString &ALine)
 {
-    const QString t = TrimBlanks(line);
+    const QString t = TrimBlanks(ALine);
     if (!t.startsWith(QLatin1Char('[')))
         return std::nullopt;
     const int close = t.indexOf(QLatin1Char(']'));
@@ -44,9 +44,9 @@ std::optional<QString> SectionName(const QString &line)
 }
 
 // "key=value" -> key (blanks removed); a comment or a line without '=' -> nothing.
-std::optional<QString> KeyName(const QString &line)
+std::optional<QString> KeyName(const QString &ALine)
 {
-    const QString t = TrimBlanks(line);
+    const QString t = TrimBlanks(ALine);
     if (t.startsWith(QLatin1Char(';')))
         return std::nullopt;
     const int eq = t.indexOf(QLatin1Char('='));
@@ -55,9 +55,9 @@ std::optional<QString> KeyName(const QString &line)
     return TrimBlanks(t.left(eq));
 }
 
-bool SameName(const QString &a, const QString &b)
+bool SameName(const QString &AA, const QString &AB)
 {
-    return a.compare(b, Qt::CaseInsensitive) == 0;
+    return AA.compare(AB, Qt::CaseInsensitive) == 0;
 }
 
 // The characters of the bytes 0x80..0x9F in Windows-1252; 0 where the code page defines none.
@@ -68,11 +68,11 @@ const char16_t Cp1252High[32] = {
 
 } // namespace
 
-QString TIniFile::DecodeCp1252(const QByteArray &bytes)
+QString TIniFile::DecodeCp1252(const QByteArray &ABytes)
 {
-    QString text(bytes.size(), Qt::Uninitialized);
+    QString text(ABytes.size(), Qt::Uninitialized);
     QChar *out = text.data();
-    for (const char ch : bytes) {
+    for (const char ch : ABytes) {
         const auto b = static_cast<unsigned char>(ch);
         // An undefined byte stays its own number, as the system's conversion of that code page does.
         const char16_t high = b >= 0x80 && b <= 0x9F ? Cp1252High[b - 0x80] : 0;
@@ -81,11 +81,11 @@ QString TIniFile::DecodeCp1252(const QByteArray &bytes)
     return text;
 }
 
-std::optional<QByteArray> TIniFile::EncodeCp1252(const QString &text)
+std::optional<QByteArray> TIniFile::EncodeCp1252(const QString &AText)
 {
-    QByteArray bytes(text.size(), Qt::Uninitialized);
+    QByteArray bytes(AText.size(), Qt::Uninitialized);
     char *out = bytes.data();
-    for (const QChar c : text) {
+    for (const QChar c : AText) {
         const char16_t u = c.unicode();
         if (u < 0x80 || (u >= 0xA0 && u <= 0xFF) || (u <= 0x9F && Cp1252High[u - 0x80] == 0)) {
             *out++ = static_cast<char>(u);
@@ -99,32 +99,32 @@ std::optional<QByteArray> TIniFile::EncodeCp1252(const QString &text)
     return bytes;
 }
 
-TIniFile TIniFile::FromBytes(const QByteArray &data)
+TIniFile TIniFile::FromBytes(const QByteArray &AData)
 {
     TIniFile ini;
     QString text;
-    if (data.startsWith("\xFF\xFE")) {
+    if (AData.startsWith("\xFF\xFE")) {
         ini.FEncoding = TEncoding::Utf16LeBom;
         QStringDecoder dec(QStringConverter::Utf16LE, QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom);
-        text = dec(data.mid(2));
-    } else if (data.startsWith("\xEF\xBB\xBF")) {
+        text = dec(AData.mid(2));
+    } else if (AData.startsWith("\xEF\xBB\xBF")) {
         // Stateless: an unfinished sequence at the end is an error, not silently dropped bytes.
         // ConvertInitialBom: the file's own mark is already cut off; a second one is text to keep.
         QStringDecoder dec(QStringConverter::Utf8, QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom);
-        text = dec(data.mid(3));
+        text = dec(AData.mid(3));
         ini.FEncoding = TEncoding::Utf8Bom;
         if (dec.hasError()) {
             // Not UTF-8 after all: 8-bit text, every byte kept rather than rewritten as U+FFFD on save.
             ini.FEncoding = TEncoding::Cp1252AfterBom;
-            text = DecodeCp1252(data.mid(3));
+            text = DecodeCp1252(AData.mid(3));
         }
     } else {
         QStringDecoder dec(QStringConverter::Utf8, QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom);
-        text = dec(data);
+        text = dec(AData);
         if (dec.hasError()) {
             // 8-bit text as a Windows program writes it: the system code page of a Western installation.
             ini.FEncoding = TEncoding::Cp1252;
-            text = DecodeCp1252(data);
+            text = DecodeCp1252(AData);
         }
     }
     int pos = 0;
@@ -153,15 +153,15 @@ TIniFile TIniFile::FromBytes(const QByteArray &data)
 // 8-bit text stays 8-bit while it reads back as 8-bit: every character has its byte, and the bytes do not
 // happen to form UTF-8 with more than ASCII (an edit can remove the one line that was not UTF-8). Otherwise
 // the whole text becomes UTF-8, which reads back the same.
-QByteArray TIniFile::EightBitOrUtf8(const QString &text)
+QByteArray TIniFile::EightBitOrUtf8(const QString &AText)
 {
-    const std::optional<QByteArray> bytes = EncodeCp1252(text);
+    const std::optional<QByteArray> bytes = EncodeCp1252(AText);
     if (!bytes)
-        return text.toUtf8();
+        return AText.toUtf8();
     QStringDecoder dec(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
     const QString asUtf8 = dec(*bytes);
-    if (!dec.hasError() && asUtf8 != text)
-        return text.toUtf8();
+    if (!dec.hasError() && asUtf8 != AText)
+        return AText.toUtf8();
     return *bytes;
 }
 
@@ -187,9 +187,9 @@ QByteArray TIniFile::ToBytes() const
     return text.toUtf8();
 }
 
-bool TIniFile::ReadFile(const QString &path)
+bool TIniFile::ReadFile(const QString &APath)
 {
-    QFile f(path);
+    QFile f(APath);
     if (!f.open(QIODevice::ReadOnly)) {
         *this = TIniFile();
         return false;
@@ -198,9 +198,9 @@ bool TIniFile::ReadFile(const QString &path)
     return true;
 }
 
-int TIniFile::FindSection(const QString &section) const
+int TIniFile::FindSection(const QString &ASection) const
 {
-    const QString want = TrimBlanks(section);
+    const QString want = TrimBlanks(ASection);
     for (int i = 0; i < FLines.size(); ++i) {
         const auto name = SectionName(FLines[i].Text);
         if (name && SameName(*name, want))
@@ -209,19 +209,19 @@ int TIniFile::FindSection(const QString &section) const
     return -1;
 }
 
-int TIniFile::SectionEnd(int sectionLine) const
+int TIniFile::SectionEnd(int ASectionLine) const
 {
-    int i = sectionLine + 1;
+    int i = ASectionLine + 1;
     while (i < FLines.size() && !SectionName(FLines[i].Text))
         ++i;
     return i;
 }
 
-int TIniFile::FindKey(int sectionLine, const QString &key) const
+int TIniFile::FindKey(int ASectionLine, const QString &AKey) const
 {
-    const QString want = TrimBlanks(key);
-    const int end = SectionEnd(sectionLine);
-    for (int i = sectionLine + 1; i < end; ++i) {
+    const QString want = TrimBlanks(AKey);
+    const int end = SectionEnd(ASectionLine);
+    for (int i = ASectionLine + 1; i < end; ++i) {
         const auto name = KeyName(FLines[i].Text);
         if (name && SameName(*name, want))
             return i;
@@ -229,12 +229,12 @@ int TIniFile::FindKey(int sectionLine, const QString &key) const
     return -1;
 }
 
-std::optional<QString> TIniFile::Value(const QString &section, const QString &key) const
+std::optional<QString> TIniFile::Value(const QString &ASection, const QString &AKey) const
 {
-    const int s = FindSection(section);
+    const int s = FindSection(ASection);
     if (s < 0)
         return std::nullopt;
-    const int k = FindKey(s, key);
+    const int k = FindKey(s, AKey);
     if (k < 0)
         return std::nullopt;
     const QString &line = FLines[k].Text;
@@ -244,14 +244,14 @@ std::optional<QString> TIniFile::Value(const QString &section, const QString &ke
     return value.left(MaxValueLength);
 }
 
-QString TIniFile::ReadString(const QString &section, const QString &key, const QString &def) const
+QString TIniFile::ReadString(const QString &ASection, const QString &AKey, const QString &ADef) const
 {
-    return Value(section, key).value_or(def);
+    return Value(ASection, AKey).value_or(ADef);
 }
 
-std::optional<int> TIniFile::ParseInteger(const QString &text)
+std::optional<int> TIniFile::ParseInteger(const QString &AText)
 {
-    QString t = text;
+    QString t = AText;
     bool negative = false;
     if (t.startsWith(QLatin1Char('-')) || t.startsWith(QLatin1Char('+'))) {
         negative = t.front() == QLatin1Char('-');
@@ -289,21 +289,21 @@ std::optional<int> TIniFile::ParseInteger(const QString &text)
     return int(v);
 }
 
-int TIniFile::ReadInteger(const QString &section, const QString &key, int def) const
+int TIniFile::ReadInteger(const QString &ASection, const QString &AKey, int ADef) const
 {
-    const auto v = Value(section, key);
+    const auto v = Value(ASection, AKey);
     if (!v)
-        return def;
-    return ParseInteger(*v).value_or(def);
+        return ADef;
+    return ParseInteger(*v).value_or(ADef);
 }
 
-QString TIniFile::ValueProblem(const QString &value)
+QString TIniFile::ValueProblem(const QString &AValue)
 {
-    if (value.contains(QLatin1Char('\r')) || value.contains(QLatin1Char('\n')))
+    if (AValue.contains(QLatin1Char('\r')) || AValue.contains(QLatin1Char('\n')))
         return QStringLiteral("bevat een regeleinde");
-    if (value.contains(QChar(0)))
+    if (AValue.contains(QChar(0)))
         return QStringLiteral("bevat een NUL-teken");
-    if (value.size() > MaxValueLength)
+    if (AValue.size() > MaxValueLength)
         return QStringLiteral("is langer dan %1 tekens").arg(MaxValueLength);
     return QString();
 }
@@ -316,30 +316,30 @@ QString TIniFile::NewLineEnd() const
     return QStringLiteral("\n");
 }
 
-void TIniFile::EndLine(int index, const QString &end)
+void TIniFile::EndLine(int AIndex, const QString &AEnd)
 {
-    QString &e = FLines[index].End;
+    QString &e = FLines[AIndex].End;
     if (e.isEmpty())
-        e = end;
+        e = AEnd;
     else if (e == QLatin1String("\r"))
         e = QStringLiteral("\r\n");  // the CR that ended the file stays, and is now a CR LF
 }
 
-void TIniFile::WriteString(const QString &section, const QString &key, const QString &value)
+void TIniFile::WriteString(const QString &ASection, const QString &AKey, const QString &AValue)
 {
-    const QString problem = ValueProblem(value);
+    const QString problem = ValueProblem(AValue);
     if (!problem.isEmpty())
         throw EReaderError(QStringLiteral("De waarde van %1/%2 %3 en kan niet worden opgeslagen.")
-                               .arg(section, key, problem));
-    QString stored = value;
-    if (!value.isEmpty() && (IsBlank(value.front()) || IsBlank(value.back()) || IsQuoted(value)))
-        stored = QLatin1Char('"') + value + QLatin1Char('"');
-    const QString keyLine = key + QLatin1Char('=') + stored;
+                               .arg(ASection, AKey, problem));
+    QString stored = AValue;
+    if (!AValue.isEmpty() && (IsBlank(AValue.front()) || IsBlank(AValue.back()) || IsQuoted(AValue)))
+        stored = QLatin1Char('"') + AValue + QLatin1Char('"');
+    const QString keyLine = AKey + QLatin1Char('=') + stored;
     const QString end = NewLineEnd();
 
-    const int s = FindSection(section);
+    const int s = FindSection(ASection);
     if (s >= 0) {
-        const int k = FindKey(s, key);
+        const int k = FindKey(s, AKey);
         if (k >= 0) {
             FLines[k].Text = keyLine;
             return;
@@ -354,11 +354,11 @@ void TIniFile::WriteString(const QString &section, const QString &key, const QSt
     }
     if (!FLines.isEmpty())
         EndLine(FLines.size() - 1, end);
-    FLines.append(TLine{QLatin1Char('[') + section + QLatin1Char(']'), end});
+    FLines.append(TLine{QLatin1Char('[') + ASection + QLatin1Char(']'), end});
     FLines.append(TLine{keyLine, end});
 }
 
-void TIniFile::WriteInteger(const QString &section, const QString &key, int value)
+void TIniFile::WriteInteger(const QString &ASection, const QString &AKey, int AValue)
 {
-    WriteString(section, key, QString::number(value));
+    WriteString(ASection, AKey, QString::number(AValue));
 }

@@ -21,35 +21,35 @@ public:
     // The one exception: an 8-bit file that would not read back as the same text becomes UTF-8 as a whole
     // (every line keeps its text, not its bytes), since one file cannot mix two encodings: a value that
     // Windows-1252 cannot hold, or an edit that leaves bytes which all read as UTF-8 with another meaning.
-    static TIniFile FromBytes(const QByteArray &data);
+    static TIniFile FromBytes(const QByteArray &AData);
     QByteArray ToBytes() const;
     // Reads a file; false (and an empty file) when it is missing or unreadable.
-    bool ReadFile(const QString &path);
+    bool ReadFile(const QString &APath);
 
     // The key's value: blanks around it removed, one pair of matching quotes removed, cut at
     // MaxValueLength. Nothing when the section or the key is missing.
-    std::optional<QString> Value(const QString &section, const QString &key) const;
-    QString ReadString(const QString &section, const QString &key, const QString &def) const;
+    std::optional<QString> Value(const QString &ASection, const QString &AKey) const;
+    QString ReadString(const QString &ASection, const QString &AKey, const QString &ADef) const;
     // Decimal, or hexadecimal after "0x" or "$" (optionally signed); a value that is no 32-bit number
     // gives def.
-    int ReadInteger(const QString &section, const QString &key, int def) const;
+    int ReadInteger(const QString &ASection, const QString &AKey, int ADef) const;
 
     // Why a value cannot be written so that it reads back the same (a line break, a NUL, too long);
     // empty when it can.
-    static QString ValueProblem(const QString &value);
+    static QString ValueProblem(const QString &AValue);
     // Replaces the first such key's line of the first such section in place, or adds the key at the end of
     // the section, or the section with the key at the end of the file. Values with blanks at either end or
     // enclosed in quotes are written quoted so they read back unchanged. Throws EReaderError when
     // ValueProblem(value) is not empty.
-    void WriteString(const QString &section, const QString &key, const QString &value);
-    void WriteInteger(const QString &section, const QString &key, int value);
+    void WriteString(const QString &ASection, const QString &AKey, const QString &AValue);
+    void WriteInteger(const QString &ASection, const QString &AKey, int AValue);
 
-    static std::optional<int> ParseInteger(const QString &text);
+    static std::optional<int> ParseInteger(const QString &AText);
 
     // Windows-1252 both ways, with the undefined bytes kept as U+0081 ...; Encode gives nothing for a text
     // with a character the code page has no byte for.
-    static QString DecodeCp1252(const QByteArray &bytes);
-    static std::optional<QByteArray> EncodeCp1252(const QString &text);
+    static QString DecodeCp1252(const QByteArray &ABytes);
+    static std::optional<QByteArray> EncodeCp1252(const QString &AText);
 
 private:
     // Cp1252AfterBom: a UTF-8 mark followed by bytes that are not UTF-8, read as 8-bit text after the mark.
@@ -59,13 +59,13 @@ private:
         QString End;   // "\r\n", "\n", or for the last line "\r" or empty
     };
     // Index of the first section line with this name, or -1; FSectionEnd gives the index after its block.
-    int FindSection(const QString &section) const;
-    int SectionEnd(int sectionLine) const;
-    int FindKey(int sectionLine, const QString &key) const;  // index of the key's line, or -1
+    int FindSection(const QString &ASection) const;
+    int SectionEnd(int ASectionLine) const;
+    int FindKey(int ASectionLine, const QString &AKey) const;  // index of the key's line, or -1
     QString NewLineEnd() const;
     // Gives line index a line end before a line is added after it.
-    void EndLine(int index, const QString &end);
-    static QByteArray EightBitOrUtf8(const QString &text);
+    void EndLine(int AIndex, const QString &AEnd);
+    static QByteArray EightBitOrUtf8(const QString &AText);
 
     QList<TLine> FLines;
     TEncoding FEncoding = TEncoding::Utf8;

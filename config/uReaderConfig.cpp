@@ -27,15 +27,15 @@ const char *const RecorderIniName = "Vornak2026.ini";
 const char *const UserFolderName = "VornakReader2026/";
 const char *const SystemRecorderIni = "/etc/Vornak2026/Vornak2026.ini";
 
-QString WithSlash(const QString &dir)
+QString WithSlash(const QString &ADir)
 {
-    return dir.endsWith(QLatin1Char('/')) ? dir : dir + QLatin1Char('/');
+    return ADir.endsWith(QLatin1Char('/')) ? ADir : ADir + QLatin1Char('/');
 }
 
 // The folder that holds dir (dir ends in '/'), with a trailing '/'; the root stays the root.
-QString ParentDir(const QString &dir)
+QString ParentDir(const QString &ADir)
 {
-    QString d = dir;
+    QString d = ADir;
     while (d.endsWith(QLatin1Char('/')))
         d.chop(1);
     const int slash = d.lastIndexOf(QLatin1Char('/'));
@@ -61,18 +61,18 @@ QString XdgDir(const char *AVariable, const char *AFallback)
     return WithSlash(HomeDir()) + QLatin1String(AFallback);
 }
 
-bool FileExists(const QString &path)
+bool FileExists(const QString &APath)
 {
-    return !path.isEmpty() && QFileInfo(path).isFile();
+    return !APath.isEmpty() && QFileInfo(APath).isFile();
 }
 
 // Replaces the file at path by data: a temporary file ".<name>.XXXXXX" in the same folder, written in full,
 // flushed to disk and renamed over the old one; the folder is flushed too. The old file stays whole on any
 // failure. Temporaries of this file that a killed save left behind are removed once they are a minute old
 // (a younger one may be another save's, still going).
-bool ReplaceFile(const QString &path, const QByteArray &data)
+bool ReplaceFile(const QString &APath, const QByteArray &AData)
 {
-    const QFileInfo info(path);
+    const QFileInfo info(APath);
     const QString dir = info.absolutePath();
     const QByteArray target = QFile::encodeName(info.absoluteFilePath());
     const QByteArray prefix = "." + QFile::encodeName(info.fileName()) + ".";
@@ -88,25 +88,25 @@ bool ReplaceFile(const QString &path, const QByteArray &data)
     if (!tmp.Create(dir, prefix, {}))
         return false;
     // Every byte written (a short write on a full disk fails here), then on the disk, before the rename.
-    if (!WriteAll(tmp.Fd(), data) || ::fchmod(tmp.Fd(), mode) != 0)
+    if (!WriteAll(tmp.Fd(), AData) || ::fchmod(tmp.Fd(), mode) != 0)
         return false;
     return tmp.Commit(info.absoluteFilePath(), true);
 }
 
-const char *ChannelText(TChannelMode m)
+const char *ChannelText(TChannelMode AM)
 {
-    switch (m) {
+    switch (AM) {
     case TChannelMode::cmLeft: return "left";
     case TChannelMode::cmRight: return "right";
     default: return "both";
     }
 }
 
-TChannelMode ChannelOfText(const QString &text)
+TChannelMode ChannelOfText(const QString &AText)
 {
-    if (text.compare(QLatin1String("left"), Qt::CaseInsensitive) == 0)
+    if (AText.compare(QLatin1String("left"), Qt::CaseInsensitive) == 0)
         return TChannelMode::cmLeft;
-    if (text.compare(QLatin1String("right"), Qt::CaseInsensitive) == 0)
+    if (AText.compare(QLatin1String("right"), Qt::CaseInsensitive) == 0)
         return TChannelMode::cmRight;
     return TChannelMode::cmBoth;
 }
@@ -247,9 +247,9 @@ void TConfig::Save()
     ini.WriteString(QStringLiteral("Paths"), QStringLiteral("ExportFolder"), FExportFolder);
     ini.WriteInteger(QStringLiteral("Audio"), QStringLiteral("OutputDevice"), FOutputDevice);
     const QString play = QLatin1String(PlaybackSection);
-    auto writePlayback = [&](const QString &key, const QString &value, bool isDefault) {
-        if (!isDefault || ini.Value(play, key))
-            ini.WriteString(play, key, value);
+    auto writePlayback = [&](const QString &AKey, const QString &AValue, bool AIsDefault) {
+        if (!AIsDefault || ini.Value(play, AKey))
+            ini.WriteString(play, AKey, AValue);
     };
     writePlayback(QStringLiteral("Speed"), SpeedText(FPlaySpeed), FPlaySpeed == 1.0);
     writePlayback(QStringLiteral("Channel"), QLatin1String(ChannelText(FPlayChannel)),

@@ -20,11 +20,11 @@ TfrmSettings::TfrmSettings(QWidget *AOwner, TConfig &AConfig, const QList<QPair<
     setFont(DialogFont());
     setFixedSize(560, 244);
 
-    ChooseFile = [this](const QString &startDir, const QStringList &filters) {
-        return QFileDialog::getOpenFileName(this, QString(), startDir, filters.join(QStringLiteral(";;")));
+    ChooseFile = [this](const QString &AStartDir, const QStringList &AFilters) {
+        return QFileDialog::getOpenFileName(this, QString(), AStartDir, AFilters.join(QStringLiteral(";;")));
     };
-    ChooseFolder = [this](const QString &prompt, const QString &startDir) {
-        return QFileDialog::getExistingDirectory(this, prompt, startDir, QFileDialog::ShowDirsOnly);
+    ChooseFolder = [this](const QString &APrompt, const QString &AStartDir) {
+        return QFileDialog::getExistingDirectory(this, APrompt, AStartDir, QFileDialog::ShowDirsOnly);
     };
 
     lblDb = new QLabel(QStringLiteral("Databasebestand:"), this);

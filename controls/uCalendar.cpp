@@ -45,68 +45,68 @@ TCalendarLayout TCalendarLayout::For(int AWidth, int AHeight)
     return l;
 }
 
-QRect TCalendarLayout::CellRect(int c, int r) const
+QRect TCalendarLayout::CellRect(int AC, int AR) const
 {
-    const int t = Top + r * RowH;
-    if (c == 0)
+    const int t = Top + AR * RowH;
+    if (AC == 0)
         return RectLTRB(Left, t, Left + WeekW, t + RowH);
-    const int l = Left + WeekW + (c - 1) * CellW;
+    const int l = Left + WeekW + (AC - 1) * CellW;
     return RectLTRB(l, t, l + CellW, t + RowH);
 }
 
-std::optional<std::pair<int, int>> TCalendarLayout::HitDay(int x, int y) const
+std::optional<std::pair<int, int>> TCalendarLayout::HitDay(int AX, int AY) const
 {
-    if (y < Top || x < Left + WeekW)
+    if (AY < Top || AX < Left + WeekW)
         return std::nullopt;
-    const int row = (y - Top) / RowH;
-    const int col = (x - Left - WeekW) / CellW;
+    const int row = (AY - Top) / RowH;
+    const int col = (AX - Left - WeekW) / CellW;
     if (row < 1 || row > 6 || col < 0 || col > 6)
         return std::nullopt;
     return std::make_pair(row - 1, col);
 }
 
-void PaintCalendar(QPainter &p, const TCalendarLayout &L, const TCalendarLook &ALook)
+void PaintCalendar(QPainter &AP, const TCalendarLayout &AL, const TCalendarLook &ALook)
 {
-    p.save();
-    p.setRenderHint(QPainter::Antialiasing, false);
-    p.setBrush(Qt::NoBrush);
-    FillLTRB(p, 0, 0, L.Width, L.Height, QColor(30, 30, 30));
+    AP.save();
+    AP.setRenderHint(QPainter::Antialiasing, false);
+    AP.setBrush(Qt::NoBrush);
+    FillLTRB(AP, 0, 0, AL.Width, AL.Height, QColor(30, 30, 30));
     const int align = Qt::AlignCenter | Qt::TextSingleLine;
 
     QFont title = InterfaceFont();
     title.setPointSize(11);
     title.setBold(true);
-    p.setFont(title);
-    p.setPen(QColor(230, 230, 230));
-    p.drawText(L.TitleRect(), align, CalendarTitle(ALook.Display));
+    AP.setFont(title);
+    AP.setPen(QColor(230, 230, 230));
+    AP.drawText(AL.TitleRect(), align, CalendarTitle(ALook.Display));
 
     QFont body = InterfaceFont();
     body.setPointSize(10);
-    p.setFont(body);
-    p.setPen(QColor(160, 160, 160));
+    AP.setFont(body);
+    AP.setPen(QColor(160, 160, 160));
     for (int c = 1; c <= 7; ++c)
-        p.drawText(L.CellRect(c, 0), align, QString::fromLatin1(CalendarDayHeads[c - 1]));
+        AP.drawText(AL.CellRect(c, 0), align, QString::fromLatin1(CalendarDayHeads[c - 1]));
 
     const QColor dayFore(230, 230, 230), greyFore(119, 119, 119), mark(86, 86, 86),
         todayMark(242, 228, 0);
     for (int r = 1; r <= 6; ++r) {
-        p.setPen(greyFore);
-        p.drawText(L.CellRect(0, r), align, QString::number(ALook.Cells[r - 1][0].weekNumber()));
+        AP.setPen(greyFore);
+        AP.drawText(AL.CellRect(0, r), align, QString::number(ALook.Cells[r - 1][0].weekNumber()));
         for (int c = 1; c <= 7; ++c) {
             const QDate date = ALook.Cells[r - 1][c - 1];
-            const QRect cell = L.CellRect(c, r);
+            const QRect cell = AL.CellRect(c, r);
             const int cl = cell.left(), ct = cell.top();
             const int cr = cl + cell.width(), cb = ct + cell.height();
             const bool selected = date == ALook.Selected;
             if (selected)
-                RoundRectLTRB(p, cl + 3, ct + 2, cr - 3, cb - 2, 8, 8, mark, mark);
+                RoundRectLTRB(AP, cl + 3, ct + 2, cr - 3, cb - 2, 8, 8, mark, mark);
             else if (date == ALook.Today)
-                RoundRectLTRB(p, cl + 3, ct + 2, cr - 3, cb - 2, 8, 8, todayMark, QColor());
-            p.setPen(selected || date.month() == ALook.Display.month() ? dayFore : greyFore);
-            p.drawText(cell, align, QString::number(date.day()));
+                RoundRectLTRB(AP, cl + 3, ct + 2, cr - 3, cb - 2, 8, 8, todayMark, QColor());
+            AP.setPen(selected || date.month() == ALook.Display.month() ? dayFore : greyFore);
+            AP.drawText(cell, align, QString::number(date.day()));
         }
     }
-    p.restore();
+    AP.restore();
 }
 
 TCalendarView::TCalendarView(QWidget *AOwner) : QWidget(AOwner)
@@ -127,7 +127,7 @@ TCalendarView::TCalendarView(QWidget *AOwner) : QWidget(AOwner)
     PlaceTiles();
 }
 
-void TCalendarView::SetSelectedDate(const QDate &Value) { SelectDate(Value, false); }
+void TCalendarView::SetSelectedDate(const QDate &AValue) { SelectDate(AValue, false); }
 
 void TCalendarView::GoToday() { SelectDate(Today(), true); }
 
@@ -185,12 +185,12 @@ void TCalendarView::paintEvent(QPaintEvent *)
     PaintCalendar(p, TCalendarLayout::For(width(), height()), look);
 }
 
-void TCalendarView::mousePressEvent(QMouseEvent *e)
+void TCalendarView::mousePressEvent(QMouseEvent *AE)
 {
-    e->accept();
-    if (e->button() != Qt::LeftButton)
+    AE->accept();
+    if (AE->button() != Qt::LeftButton)
         return;
-    const QPoint pt = e->position().toPoint();
+    const QPoint pt = AE->position().toPoint();
     const auto hit = TCalendarLayout::For(width(), height()).HitDay(pt.x(), pt.y());
     if (hit)
         SelectDate(FCells[hit->first][hit->second], true);

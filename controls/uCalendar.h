@@ -33,14 +33,14 @@ struct TCalendarLayout {
 
     static TCalendarLayout For(int AWidth, int AHeight);
     // Column c: 0 week numbers, 1..7 Monday..Sunday; row r: 0 weekday heads, 1..6 weeks.
-    QRect CellRect(int c, int r) const;
+    QRect CellRect(int AC, int AR) const;
     QRect TitleRect() const { return QRect(0, 6, Width, 28); }
     QRect PrevRect() const { return QRect(6, 6, 34, 28); }
     QRect NextRect() const { return QRect(Width - 40, 6, 34, 28); }
     QRect TodayRect() const { return QRect((Width - 120) / 2, Height - 32, 120, 30); }
     // The day cell under a left press at (x, y): row 0..5 and column 0..6 of the cells, or none
     // (title band, weekday heads, week numbers, below the grid, right of Sunday).
-    std::optional<std::pair<int, int>> HitDay(int x, int y) const;
+    std::optional<std::pair<int, int>> HitDay(int AX, int AY) const;
 };
 
 // Title text, e.g. "MAART 2024".
@@ -55,7 +55,7 @@ struct TCalendarLook {
     TCalendarCells Cells;
 };
 // Paints everything except the child tiles.
-void PaintCalendar(QPainter &p, const TCalendarLayout &L, const TCalendarLook &ALook);
+void PaintCalendar(QPainter &AP, const TCalendarLayout &AL, const TCalendarLook &ALook);
 
 // ---- The control ----
 
@@ -69,8 +69,8 @@ public:
     QDate SelectedDate() const { return FSelected; }
     // Selects the date (the time of day dropped) and shows its month; fires no OnSelect.
     // An invalid date is ignored.
-    void SetSelectedDate(const QDate &Value);
-    void SetSelectedDate(const QDateTime &Value) { SetSelectedDate(Value.date()); }
+    void SetSelectedDate(const QDate &AValue);
+    void SetSelectedDate(const QDateTime &AValue) { SetSelectedDate(AValue.date()); }
     // Selects today's date and fires OnSelect.
     void GoToday();
 

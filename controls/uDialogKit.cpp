@@ -29,8 +29,8 @@ QFont DialogFont()
     return f;
 }
 
-void PlaceLabel(QLabel *label, int x, int y, int w, int h)
+void PlaceLabel(QLabel *ALabel, int AX, int AY, int AW, int AH)
 {
-    label->setGeometry(x, y, w, h);
-    label->resize(qMax(w, label->sizeHint().width()), h);
+    ALabel->setGeometry(AX, AY, AW, AH);
+    ALabel->resize(qMax(AW, ALabel->sizeHint().width()), AH);
 }

@@ -6,24 +6,24 @@
 #include <cstdlib>
 #include <vector>
 
-void FillLTRB(QPainter &p, int L, int T, int R, int B, const QColor &c)
+void FillLTRB(QPainter &AP, int AL, int AT, int AR, int AB, const QColor &AC)
 {
-    if (R > L && B > T)
-        p.fillRect(QRect(L, T, R - L, B - T), c);
+    if (AR > AL && AB > AT)
+        AP.fillRect(QRect(AL, AT, AR - AL, AB - AT), AC);
 }
 
 namespace {
 
 // Calls f(x, y) for every pixel of the Bresenham line from a to b, b excluded.
 template <typename F>
-void ForEachLinePixel(QPoint a, QPoint b, F f)
+void ForEachLinePixel(QPoint AA, QPoint AB, F AF)
 {
-    int x = a.x(), y = a.y();
-    const int dx = std::abs(b.x() - x), dy = -std::abs(b.y() - y);
-    const int sx = x < b.x() ? 1 : -1, sy = y < b.y() ? 1 : -1;
+    int x = AA.x(), y = AA.y();
+    const int dx = std::abs(AB.x() - x), dy = -std::abs(AB.y() - y);
+    const int sx = x < AB.x() ? 1 : -1, sy = y < AB.y() ? 1 : -1;
     int err = dx + dy;
-    while (x != b.x() || y != b.y()) {
-        f(x, y);
+    while (x != AB.x() || y != AB.y()) {
+        AF(x, y);
         const int e2 = 2 * err;
         if (e2 >= dy) {
             err += dy;
@@ -42,24 +42,24 @@ struct TRoundShape {
     int L, T, R, B;
     double ew, eh;
 
-    TRoundShape(int l, int t, int r, int b, int w, int h) : L(l), T(t), R(r), B(b)
+    TRoundShape(int AL, int AT, int AR, int AB, int AW, int AH) : L(AL), T(AT), R(AR), B(AB)
     {
-        ew = std::min(std::max(w, 0), R - L);
-        eh = std::min(std::max(h, 0), B - T);
+        ew = std::min(std::max(AW, 0), R - L);
+        eh = std::min(std::max(AH, 0), B - T);
     }
-    void Span(int y, int &xl, int &xr) const
+    void Span(int AY, int &AXl, int &AXr) const
     {
-        xl = L;
-        xr = R - 1;
-        if (y < T || y >= B) {
-            xl = 1;
-            xr = 0;
+        AXl = L;
+        AXr = R - 1;
+        if (AY < T || AY >= B) {
+            AXl = 1;
+            AXr = 0;
             return;
         }
         if (ew < 2 || eh < 2)
             return;
         const double cyT = T + (eh - 1) / 2.0, cyB = (B - 1) - (eh - 1) / 2.0;
-        const double dy = std::max(0.0, std::max(cyT - y, y - cyB));
+        const double dy = std::max(0.0, std::max(cyT - AY, AY - cyB));
         if (dy <= 0)
             return;
         const double ry = eh / 2.0, rx = ew / 2.0;
@@ -70,119 +70,119 @@ struct TRoundShape {
         if (cxL - allowed == std::floor(cxL - allowed))
             l = static_cast<int>(cxL - allowed) + 1;  // on the boundary counts as outside
         l = std::max(l, L);
-        xl = l;
-        xr = (R - 1) - (l - L);
+        AXl = l;
+        AXr = (R - 1) - (l - L);
     }
 };
 
 // Paints a rounded shape: a border `width` pixels thick (growing inwards) and, when `brush` is
 // valid, the inside.
-void PaintRoundShape(QPainter &p, const TRoundShape &s, const QColor &pen, int width,
-                     const QColor &brush)
+void PaintRoundShape(QPainter &AP, const TRoundShape &AS, const QColor &APen, int AWidth,
+                     const QColor &ABrush)
 {
-    if (s.R <= s.L || s.B <= s.T)
+    if (AS.R <= AS.L || AS.B <= AS.T)
         return;
-    const int rows = s.B - s.T;
+    const int rows = AS.B - AS.T;
     std::vector<int> xl(rows), xr(rows);
     for (int i = 0; i < rows; ++i)
-        s.Span(s.T + i, xl[i], xr[i]);
+        AS.Span(AS.T + i, xl[i], xr[i]);
     for (int i = 0; i < rows; ++i) {
         if (xl[i] > xr[i])
             continue;
-        const int y = s.T + i;
+        const int y = AS.T + i;
         // Inside: `width` pixels away from the row's ends and within the spans `width` rows up/down.
-        int il = xl[i] + width, ir = xr[i] - width;
-        if (i - width < 0 || i + width >= rows) {
+        int il = xl[i] + AWidth, ir = xr[i] - AWidth;
+        if (i - AWidth < 0 || i + AWidth >= rows) {
             il = 1;
             ir = 0;
         } else {
-            for (int k = 1; k <= width; ++k) {
+            for (int k = 1; k <= AWidth; ++k) {
                 il = std::max({il, xl[i - k], xl[i + k]});
                 ir = std::min({ir, xr[i - k], xr[i + k]});
             }
         }
         if (il > ir) {
-            p.fillRect(QRect(xl[i], y, xr[i] - xl[i] + 1, 1), pen);
+            AP.fillRect(QRect(xl[i], y, xr[i] - xl[i] + 1, 1), APen);
             continue;
         }
-        p.fillRect(QRect(xl[i], y, il - xl[i], 1), pen);
-        p.fillRect(QRect(ir + 1, y, xr[i] - ir, 1), pen);
-        if (brush.isValid())
-            p.fillRect(QRect(il, y, ir - il + 1, 1), brush);
+        AP.fillRect(QRect(xl[i], y, il - xl[i], 1), APen);
+        AP.fillRect(QRect(ir + 1, y, xr[i] - ir, 1), APen);
+        if (ABrush.isValid())
+            AP.fillRect(QRect(il, y, ir - il + 1, 1), ABrush);
     }
 }
 
 } // namespace
 
-void LineExcl(QPainter &p, QPoint a, QPoint b, const QColor &c)
+void LineExcl(QPainter &AP, QPoint AA, QPoint AB, const QColor &AC)
 {
-    if (a.x() == b.x()) {
-        const int y0 = b.y() < a.y() ? b.y() + 1 : a.y();
-        const int y1 = b.y() < a.y() ? a.y() + 1 : b.y();
+    if (AA.x() == AB.x()) {
+        const int y0 = AB.y() < AA.y() ? AB.y() + 1 : AA.y();
+        const int y1 = AB.y() < AA.y() ? AA.y() + 1 : AB.y();
         if (y1 > y0)
-            p.fillRect(QRect(a.x(), y0, 1, y1 - y0), c);
+            AP.fillRect(QRect(AA.x(), y0, 1, y1 - y0), AC);
         return;
     }
-    if (a.y() == b.y()) {
-        const int x0 = b.x() < a.x() ? b.x() + 1 : a.x();
-        const int x1 = b.x() < a.x() ? a.x() + 1 : b.x();
-        p.fillRect(QRect(x0, a.y(), x1 - x0, 1), c);
+    if (AA.y() == AB.y()) {
+        const int x0 = AB.x() < AA.x() ? AB.x() + 1 : AA.x();
+        const int x1 = AB.x() < AA.x() ? AA.x() + 1 : AB.x();
+        AP.fillRect(QRect(x0, AA.y(), x1 - x0, 1), AC);
         return;
     }
-    ForEachLinePixel(a, b, [&](int x, int y) { p.fillRect(QRect(x, y, 1, 1), c); });
+    ForEachLinePixel(AA, AB, [&](int AX, int AY) { AP.fillRect(QRect(AX, AY, 1, 1), AC); });
 }
 
-void WideLineExcl(QPainter &p, QPoint a, QPoint b, const QColor &c, int width, bool dotted)
+void WideLineExcl(QPainter &AP, QPoint AA, QPoint AB, const QColor &AC, int AWidth, bool ADotted)
 {
-    if (width <= 1 && !dotted) {
-        LineExcl(p, a, b, c);
+    if (AWidth <= 1 && !ADotted) {
+        LineExcl(AP, AA, AB, AC);
         return;
     }
-    width = std::max(width, 1);
-    const int off = width / 2;
+    AWidth = std::max(AWidth, 1);
+    const int off = AWidth / 2;
     int n = 0;
-    ForEachLinePixel(a, b, [&](int x, int y) {
-        if (!dotted || (n % 2) == 0)
-            p.fillRect(QRect(x - off, y - off, width, width), c);
+    ForEachLinePixel(AA, AB, [&](int AX, int AY) {
+        if (!ADotted || (n % 2) == 0)
+            AP.fillRect(QRect(AX - off, AY - off, AWidth, AWidth), AC);
         ++n;
     });
 }
 
-void FrameLTRB(QPainter &p, int L, int T, int R, int B, const QColor &c, int width, bool dotted)
+void FrameLTRB(QPainter &AP, int AL, int AT, int AR, int AB, const QColor &AC, int AWidth, bool ADotted)
 {
-    if (R <= L || B <= T)
+    if (AR <= AL || AB <= AT)
         return;
-    width = std::max(width, 1);
-    for (int k = 0; k < width; ++k) {
-        const int l = L + k, t = T + k, r = R - k, b = B - k;
+    AWidth = std::max(AWidth, 1);
+    for (int k = 0; k < AWidth; ++k) {
+        const int l = AL + k, t = AT + k, r = AR - k, b = AB - k;
         if (r <= l || b <= t)
             break;
-        if (!dotted) {
-            FillLTRB(p, l, t, r, t + 1, c);
-            FillLTRB(p, l, b - 1, r, b, c);
-            FillLTRB(p, l, t, l + 1, b, c);
-            FillLTRB(p, r - 1, t, r, b, c);
+        if (!ADotted) {
+            FillLTRB(AP, l, t, r, t + 1, AC);
+            FillLTRB(AP, l, b - 1, r, b, AC);
+            FillLTRB(AP, l, t, l + 1, b, AC);
+            FillLTRB(AP, r - 1, t, r, b, AC);
             continue;
         }
         // Dots every other pixel, counted along each side from the top left corner.
         for (int x = l; x < r; x += 2) {
-            FillLTRB(p, x, t, x + 1, t + 1, c);
-            FillLTRB(p, x, b - 1, x + 1, b, c);
+            FillLTRB(AP, x, t, x + 1, t + 1, AC);
+            FillLTRB(AP, x, b - 1, x + 1, b, AC);
         }
         for (int y = t; y < b; y += 2) {
-            FillLTRB(p, l, y, l + 1, y + 1, c);
-            FillLTRB(p, r - 1, y, r, y + 1, c);
+            FillLTRB(AP, l, y, l + 1, y + 1, AC);
+            FillLTRB(AP, r - 1, y, r, y + 1, AC);
         }
     }
 }
 
-void RoundRectLTRB(QPainter &p, int L, int T, int R, int B, int ew, int eh, const QColor &pen,
-                   const QColor &brush)
+void RoundRectLTRB(QPainter &AP, int AL, int AT, int AR, int AB, int AEw, int AEh, const QColor &APen,
+                   const QColor &ABrush)
 {
-    PaintRoundShape(p, TRoundShape(L, T, R, B, ew, eh), pen, 1, brush);
+    PaintRoundShape(AP, TRoundShape(AL, AT, AR, AB, AEw, AEh), APen, 1, ABrush);
 }
 
-void EllipseLTRB(QPainter &p, int L, int T, int R, int B, const QColor &c, int width)
+void EllipseLTRB(QPainter &AP, int AL, int AT, int AR, int AB, const QColor &AC, int AWidth)
 {
-    PaintRoundShape(p, TRoundShape(L, T, R, B, R - L, B - T), c, std::max(width, 1), QColor());
+    PaintRoundShape(AP, TRoundShape(AL, AT, AR, AB, AR - AL, AB - AT), AC, std::max(AWidth, 1), QColor());
 }

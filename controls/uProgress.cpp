@@ -49,12 +49,12 @@ void TfrmProgress::SetCaptionText(const QString &AText)
     lblCaption->setText(fm.elidedText(AText, Qt::ElideMiddle, lblCaption->width()));
 }
 
-void TfrmProgress::SetProgress(int Percent, const QString &AText)
+void TfrmProgress::SetProgress(int APercent, const QString &AText)
 {
     if (!AText.isEmpty())
         SetCaptionText(AText);
     pb->setRange(0, 100);
-    pb->setValue(std::clamp(Percent, 0, 100));
+    pb->setValue(std::clamp(APercent, 0, 100));
 }
 
 void TfrmProgress::SetUnknownProgress()
@@ -62,7 +62,7 @@ void TfrmProgress::SetUnknownProgress()
     pb->setRange(0, 0);
 }
 
-void TfrmProgress::SetAllowCancel(bool Value) { btnCancel->setVisible(Value); }
+void TfrmProgress::SetAllowCancel(bool AValue) { btnCancel->setVisible(AValue); }
 
 void TfrmProgress::btnCancelClick()
 {
@@ -71,31 +71,31 @@ void TfrmProgress::btnCancelClick()
     SetCaptionText(QStringLiteral("Bezig met annuleren..."));
 }
 
-void TfrmProgress::keyPressEvent(QKeyEvent *e)
+void TfrmProgress::keyPressEvent(QKeyEvent *AE)
 {
     // QDialog takes Esc as "reject" and hides the window while the operation goes on.
-    if (e->key() == Qt::Key_Escape) {
-        e->accept();
+    if (AE->key() == Qt::Key_Escape) {
+        AE->accept();
         return;
     }
-    QDialog::keyPressEvent(e);
+    QDialog::keyPressEvent(AE);
 }
 
-void TfrmProgress::changeEvent(QEvent *e)
+void TfrmProgress::changeEvent(QEvent *AE)
 {
-    if (lblCaption && (e->type() == QEvent::FontChange || e->type() == QEvent::StyleChange))
+    if (lblCaption && (AE->type() == QEvent::FontChange || AE->type() == QEvent::StyleChange))
         SetCaptionText(FCaptionText);
-    QDialog::changeEvent(e);
+    QDialog::changeEvent(AE);
 }
 
-void TfrmProgress::showEvent(QShowEvent *e)
+void TfrmProgress::showEvent(QShowEvent *AE)
 {
     SetCaptionText(FCaptionText);  // the label's font is final once the dialog is polished
-    if (!e->spontaneous()) {
+    if (!AE->spontaneous()) {
         if (QWidget *owner = parentWidget()) {
             const QRect o = owner->window()->frameGeometry();
             move(o.center() - QPoint(width() / 2, height() / 2));
         }
     }
-    QDialog::showEvent(e);
+    QDialog::showEvent(AE);
 }

@@ -17,9 +17,9 @@ public:
     explicit TfrmProgress(QWidget *AOwner = nullptr);
 
     // Percent is clamped to 0..100; an empty AText keeps the current text.
-    void SetProgress(int Percent, const QString &AText);
+    void SetProgress(int APercent, const QString &AText);
     // Shows or hides the cancel button.
-    void SetAllowCancel(bool Value);
+    void SetAllowCancel(bool AValue);
     bool Cancelled() const { return FCancelled; }
     // The full text of the label (the label itself may show it shortened in the middle).
     QString CaptionText() const { return FCaptionText; }

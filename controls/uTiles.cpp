@@ -35,17 +35,17 @@ TGlyphGeom GlyphGeometry(const QRect &AClient)
     return g;
 }
 
-void PaintGlyph(QPainter &p, const QRect &AClient, TTileGlyph AGlyph, const QColor &AFore)
+void PaintGlyph(QPainter &AP, const QRect &AClient, TTileGlyph AGlyph, const QColor &AFore)
 {
     const TGlyphGeom g = GlyphGeometry(AClient);
     const int cx = g.cx, cy = g.cy, s = g.s, h = g.h;
     constexpr int pw = 2;  // glyph pen width
-    auto line = [&](int x1, int y1, int x2, int y2) {
-        WideLineExcl(p, QPoint(x1, y1), QPoint(x2, y2), AFore, pw);
+    auto line = [&](int AX1, int AY1, int AX2, int AY2) {
+        WideLineExcl(AP, QPoint(AX1, AY1), QPoint(AX2, AY2), AFore, pw);
     };
     auto magnifier = [&]() {
         const int r = s - 2;
-        EllipseLTRB(p, cx - r, cy - r, cx + r - 2, cy + r - 2, AFore, pw);
+        EllipseLTRB(AP, cx - r, cy - r, cx + r - 2, cy + r - 2, AFore, pw);
         line(cx + r - 4, cy + r - 4, cx + s, cy + s);
         return r;
     };
@@ -56,28 +56,28 @@ void PaintGlyph(QPainter &p, const QRect &AClient, TTileGlyph AGlyph, const QCol
     case TTileGlyph::tgPlay: {
         // Solid: the inside filled (pixel centres inside the triangle), then the outline.
         const QPoint a(cx - s + 2, cy - s), b(cx - s + 2, cy + s), c(cx + s, cy);
-        p.save();
-        p.setRenderHint(QPainter::Antialiasing, false);
-        p.setPen(Qt::NoPen);
-        p.setBrush(AFore);
-        p.drawPolygon(QPolygon({a, b, c}));
-        p.restore();
+        AP.save();
+        AP.setRenderHint(QPainter::Antialiasing, false);
+        AP.setPen(Qt::NoPen);
+        AP.setBrush(AFore);
+        AP.drawPolygon(QPolygon({a, b, c}));
+        AP.restore();
         line(a.x(), a.y(), b.x(), b.y());
         line(b.x(), b.y(), c.x(), c.y());
         line(c.x(), c.y(), a.x(), a.y());
         break;
     }
     case TTileGlyph::tgPause:
-        FillLTRB(p, cx - s + 1, cy - s, cx - 2, cy + s, AFore);
-        FillLTRB(p, cx + 2, cy - s, cx + s - 1, cy + s, AFore);
+        FillLTRB(AP, cx - s + 1, cy - s, cx - 2, cy + s, AFore);
+        FillLTRB(AP, cx + 2, cy - s, cx + s - 1, cy + s, AFore);
         break;
     case TTileGlyph::tgStop:
-        FillLTRB(p, cx - s, cy - s, cx + s, cy + s, AFore);
+        FillLTRB(AP, cx - s, cy - s, cx + s, cy + s, AFore);
         break;
     case TTileGlyph::tgSave:
-        FrameLTRB(p, cx - s, cy - s, cx + s, cy + s, AFore, pw);
-        FillLTRB(p, cx - s + 3, cy - s + 2, cx + s - 6, cy - 2, AFore);
-        FillLTRB(p, cx - s + 4, cy + 2, cx + s - 4, cy + s - 2, QColor(43, 43, 43));
+        FrameLTRB(AP, cx - s, cy - s, cx + s, cy + s, AFore, pw);
+        FillLTRB(AP, cx - s + 3, cy - s + 2, cx + s - 6, cy - 2, AFore);
+        FillLTRB(AP, cx - s + 4, cy + 2, cx + s - 4, cy + s - 2, QColor(43, 43, 43));
         break;
     case TTileGlyph::tgZoomIn:
     case TTileGlyph::tgZoomOut:
@@ -90,7 +90,7 @@ void PaintGlyph(QPainter &p, const QRect &AClient, TTileGlyph AGlyph, const QCol
         break;
     }
     case TTileGlyph::tgSelect:
-        FrameLTRB(p, cx - s, cy - s, cx + s, cy + s, AFore, pw, true);
+        FrameLTRB(AP, cx - s, cy - s, cx + s, cy + s, AFore, pw, true);
         line(cx + 2, cy + s - 4, cx + s - 2, cy + s - 4);
         line(cx + s - 5, cy + 1, cx + s - 5, cy + s - 1);
         break;
@@ -105,27 +105,27 @@ void PaintGlyph(QPainter &p, const QRect &AClient, TTileGlyph AGlyph, const QCol
     }
 }
 
-void PaintTile(QPainter &p, const QRect &AClient, const TTileLook &ALook)
+void PaintTile(QPainter &AP, const QRect &AClient, const TTileLook &ALook)
 {
-    p.save();
-    p.setRenderHint(QPainter::Antialiasing, false);
-    p.setClipRect(AClient, Qt::IntersectClip);
+    AP.save();
+    AP.setRenderHint(QPainter::Antialiasing, false);
+    AP.setClipRect(AClient, Qt::IntersectClip);
     const TTileColours col = TileColours(ALook.Enabled, ALook.Selected, ALook.Hot);
     const int L = AClient.left(), T = AClient.top();
-    RoundRectLTRB(p, L, T, L + AClient.width(), T + AClient.height(), ALook.Radius, ALook.Radius,
+    RoundRectLTRB(AP, L, T, L + AClient.width(), T + AClient.height(), ALook.Radius, ALook.Radius,
                   col.Border, col.Fill);
     if (ALook.Glyph != TTileGlyph::tgNone) {
-        PaintGlyph(p, AClient, ALook.Glyph, col.Fore);
+        PaintGlyph(AP, AClient, ALook.Glyph, col.Fore);
     } else if (!ALook.Caption.isEmpty()) {
         QFont f = InterfaceFont();
         f.setPointSize(ALook.BigFont ? 11 : 9);
         f.setWeight(QFont::Normal);
-        p.setFont(f);
-        p.setPen(col.Fore);
-        p.setBrush(Qt::NoBrush);
-        p.drawText(AClient, Qt::AlignCenter | Qt::TextSingleLine, ALook.Caption);
+        AP.setFont(f);
+        AP.setPen(col.Fore);
+        AP.setBrush(Qt::NoBrush);
+        AP.drawText(AClient, Qt::AlignCenter | Qt::TextSingleLine, ALook.Caption);
     }
-    p.restore();
+    AP.restore();
 }
 
 TTileButton::TTileButton(QWidget *AOwner) : QWidget(AOwner)
@@ -134,39 +134,39 @@ TTileButton::TTileButton(QWidget *AOwner) : QWidget(AOwner)
     resize(96, 40);
 }
 
-void TTileButton::SetCaption(const QString &Value)
+void TTileButton::SetCaption(const QString &AValue)
 {
-    if (Value == FCaption)
+    if (AValue == FCaption)
         return;
-    FCaption = Value;
+    FCaption = AValue;
     update();
 }
 
-void TTileButton::SetGlyph(TTileGlyph Value)
+void TTileButton::SetGlyph(TTileGlyph AValue)
 {
-    if (Value == FGlyph)
+    if (AValue == FGlyph)
         return;
-    FGlyph = Value;
+    FGlyph = AValue;
     update();
 }
 
-void TTileButton::SetSelected(bool Value)
+void TTileButton::SetSelected(bool AValue)
 {
-    if (Value == FSelected)
+    if (AValue == FSelected)
         return;
-    FSelected = Value;
+    FSelected = AValue;
     update();
 }
 
-void TTileButton::SetHint(const QString &Value)
+void TTileButton::SetHint(const QString &AValue)
 {
-    FHint = Value;
+    FHint = AValue;
     ApplyHint();
 }
 
-void TTileButton::SetShowHint(bool Value)
+void TTileButton::SetShowHint(bool AValue)
 {
-    FShowHint = Value;
+    FShowHint = AValue;
     ApplyHint();
 }
 
@@ -205,30 +205,30 @@ void TTileButton::leaveEvent(QEvent *)
     update();
 }
 
-void TTileButton::changeEvent(QEvent *e)
+void TTileButton::changeEvent(QEvent *AE)
 {
-    if (e->type() == QEvent::EnabledChange) {
+    if (AE->type() == QEvent::EnabledChange) {
         if (!isEnabled())
             FPressed = false;
         update();
     }
-    QWidget::changeEvent(e);
+    QWidget::changeEvent(AE);
 }
 
-void TTileButton::mousePressEvent(QMouseEvent *e)
+void TTileButton::mousePressEvent(QMouseEvent *AE)
 {
-    if (e->button() == Qt::LeftButton && isEnabled())
+    if (AE->button() == Qt::LeftButton && isEnabled())
         FPressed = true;
-    e->accept();
+    AE->accept();
 }
 
-void TTileButton::mouseReleaseEvent(QMouseEvent *e)
+void TTileButton::mouseReleaseEvent(QMouseEvent *AE)
 {
-    e->accept();
-    if (e->button() != Qt::LeftButton)
+    AE->accept();
+    if (AE->button() != Qt::LeftButton)
         return;
     const bool wasPressed = FPressed;
     FPressed = false;
-    if (wasPressed && isEnabled() && rect().contains(e->position().toPoint()))
+    if (wasPressed && isEnabled() && rect().contains(AE->position().toPoint()))
         emit OnClick();
 }

@@ -46,9 +46,9 @@ struct TTileLook {
 
 // Paints a whole tile into AClient (antialiasing off). The corners outside the rounded shape are
 // not touched, so whatever lies below shows there.
-void PaintTile(QPainter &p, const QRect &AClient, const TTileLook &ALook);
+void PaintTile(QPainter &AP, const QRect &AClient, const TTileLook &ALook);
 // Draws only the glyph in colour AFore (the tgSave label is always RGB(43, 43, 43)).
-void PaintGlyph(QPainter &p, const QRect &AClient, TTileGlyph AGlyph, const QColor &AFore);
+void PaintGlyph(QPainter &AP, const QRect &AClient, TTileGlyph AGlyph, const QColor &AFore);
 
 // ---- The control ----
 
@@ -62,24 +62,24 @@ public:
 
     // Caption, Glyph and Selected repaint only when the value changes.
     QString Caption() const { return FCaption; }
-    void SetCaption(const QString &Value);
+    void SetCaption(const QString &AValue);
     TTileGlyph Glyph() const { return FGlyph; }  // a glyph other than tgNone hides the caption
-    void SetGlyph(TTileGlyph Value);
+    void SetGlyph(TTileGlyph AValue);
     bool Selected() const { return FSelected; }
-    void SetSelected(bool Value);
+    void SetSelected(bool AValue);
     // Radius and BigFont take effect at the next paint.
     int Radius() const { return FRadius; }  // width and height of the corner ellipse
-    void SetRadius(int Value) { FRadius = Value; }
+    void SetRadius(int AValue) { FRadius = AValue; }
     bool BigFont() const { return FBigFont; }  // caption at 11 points instead of 9
-    void SetBigFont(bool Value) { FBigFont = Value; }
+    void SetBigFont(bool AValue) { FBigFont = AValue; }
     bool Hot() const { return FHot; }  // the pointer is over the tile (set only while enabled)
 
     QString Hint() const { return FHint; }
-    void SetHint(const QString &Value);
+    void SetHint(const QString &AValue);
     bool ShowHint() const { return FShowHint; }
-    void SetShowHint(bool Value);
+    void SetShowHint(bool AValue);
     qint64 Tag() const { return FTag; }  // free value for the owner
-    void SetTag(qint64 Value) { FTag = Value; }
+    void SetTag(qint64 AValue) { FTag = AValue; }
 
     TTileLook Look() const;
 

@@ -307,57 +307,57 @@ public:
         FBottom.assign(std::max(ACount, 0), 0);
     }
     // Column i from y0 to y1, y1 excluded, in either direction (an end-exclusive line).
-    void Set(int i, int y0, int y1)
+    void Set(int AI, int AY0, int AY1)
     {
-        if (y1 < y0) {
-            const int t = y1 + 1;
-            y1 = y0 + 1;
-            y0 = t;
+        if (AY1 < AY0) {
+            const int t = AY1 + 1;
+            AY1 = AY0 + 1;
+            AY0 = t;
         }
-        FTop[i] = y0;
-        FBottom[i] = y1;
+        FTop[AI] = AY0;
+        FBottom[AI] = AY1;
     }
-    void Paint(QPainter &p, QRgb c) const;
+    void Paint(QPainter &AP, QRgb AC) const;
     // Rows that any run covers: yMin to yMax - 1 (empty when yMax <= yMin).
-    void RowRange(int &yMin, int &yMax) const;
+    void RowRange(int &AYMin, int &AYMax) const;
     // Writes c into row[i] for the columns i in [iFrom, iTo) whose run covers row y.
-    void OverlayRow(quint32 *row, int y, int iFrom, int iTo, quint32 c) const;
+    void OverlayRow(quint32 *ARow, int AY, int AIFrom, int AITo, quint32 AC) const;
 
 private:
     int FX0 = 0;
     std::vector<int> FTop, FBottom;
 };
 
-void TColumnRuns::RowRange(int &yMin, int &yMax) const
+void TColumnRuns::RowRange(int &AYMin, int &AYMax) const
 {
-    yMin = INT_MAX;
-    yMax = INT_MIN;
+    AYMin = INT_MAX;
+    AYMax = INT_MIN;
     for (size_t i = 0; i < FTop.size(); ++i)
         if (FBottom[i] > FTop[i]) {
-            yMin = std::min(yMin, FTop[i]);
-            yMax = std::max(yMax, FBottom[i]);
+            AYMin = std::min(AYMin, FTop[i]);
+            AYMax = std::max(AYMax, FBottom[i]);
         }
 }
 
-void TColumnRuns::OverlayRow(quint32 *row, int y, int iFrom, int iTo, quint32 c) const
+void TColumnRuns::OverlayRow(quint32 *ARow, int AY, int AIFrom, int AITo, quint32 AC) const
 {
     const int *top = FTop.data(), *bottom = FBottom.data();
-    int i = iFrom;
+    int i = AIFrom;
 #ifdef __SSE2__
-    const __m128i yv = _mm_set1_epi32(y), y1v = _mm_set1_epi32(y + 1), cv = _mm_set1_epi32(int(c));
-    for (; i + 4 <= iTo; i += 4) {
+    const __m128i yv = _mm_set1_epi32(AY), y1v = _mm_set1_epi32(AY + 1), cv = _mm_set1_epi32(int(AC));
+    for (; i + 4 <= AITo; i += 4) {
         const __m128i tv = _mm_loadu_si128(reinterpret_cast<const __m128i *>(top + i));
         const __m128i bv = _mm_loadu_si128(reinterpret_cast<const __m128i *>(bottom + i));
         // all ones where top <= y (top < y + 1) and y < bottom
         const __m128i m = _mm_and_si128(_mm_cmpgt_epi32(y1v, tv), _mm_cmpgt_epi32(bv, yv));
-        __m128i *dst = reinterpret_cast<__m128i *>(row + i);
+        __m128i *dst = reinterpret_cast<__m128i *>(ARow + i);
         const __m128i old = _mm_loadu_si128(dst);
         _mm_storeu_si128(dst, _mm_or_si128(_mm_and_si128(m, cv), _mm_andnot_si128(m, old)));
     }
 #endif
-    for (; i < iTo; ++i)
-        if (top[i] <= y && y < bottom[i])
-            row[i] = c;
+    for (; i < AITo; ++i)
+        if (top[i] <= AY && AY < bottom[i])
+            ARow[i] = AC;
 }
 
 // The raster image under a painter, when pixels can be written into it directly.
@@ -368,9 +368,9 @@ struct TDirectTarget {
     QRect Clip;          // writable pixels, in painter coordinates
 };
 
-bool DirectTarget(QPainter &p, TDirectTarget &t)
+bool DirectTarget(QPainter &AP, TDirectTarget &AT)
 {
-    QPaintEngine *engine = p.paintEngine();
+    QPaintEngine *engine = AP.paintEngine();
     if (!engine || engine->type() != QPaintEngine::Raster)
         return false;
     QPaintDevice *dev = engine->paintDevice();
@@ -379,11 +379,11 @@ bool DirectTarget(QPainter &p, TDirectTarget &t)
     auto *img = static_cast<QImage *>(dev);
     if (img->format() != QImage::Format_RGB32 && img->format() != QImage::Format_ARGB32_Premultiplied)
         return false;  // the formats that take a plain 0xffRRGGBB word per pixel
-    const QTransform m = p.deviceTransform();
+    const QTransform m = AP.deviceTransform();
     if (m.type() > QTransform::TxTranslate || m.dx() != std::floor(m.dx()) || m.dy() != std::floor(m.dy()))
         return false;
-    t.Dx = static_cast<int>(m.dx());
-    t.Dy = static_cast<int>(m.dy());
+    AT.Dx = static_cast<int>(m.dx());
+    AT.Dy = static_cast<int>(m.dy());
     // Writable: the image, within the painter's system clip (the region being repainted) when it
     // is one rectangle, and within the painter's own clip.
     QRect devClip(0, 0, img->width(), img->height());
@@ -393,33 +393,33 @@ bool DirectTarget(QPainter &p, TDirectTarget &t)
             return false;
         devClip &= sys.boundingRect();
     }
-    if (p.hasClipping()) {
-        const QRegion cr = p.clipRegion();
+    if (AP.hasClipping()) {
+        const QRegion cr = AP.clipRegion();
         if (cr.rectCount() > 1)
             return false;
         devClip &= m.mapRect(cr.boundingRect());
     }
-    t.Clip = devClip.translated(-t.Dx, -t.Dy);
-    t.Bits = img->bits();
-    t.Bpl = img->bytesPerLine();
+    AT.Clip = devClip.translated(-AT.Dx, -AT.Dy);
+    AT.Bits = img->bits();
+    AT.Bpl = img->bytesPerLine();
     return true;
 }
 
-void TColumnRuns::Paint(QPainter &p, QRgb c) const
+void TColumnRuns::Paint(QPainter &AP, QRgb AC) const
 {
     const int n = static_cast<int>(FTop.size());
     TDirectTarget t;
-    if (!DirectTarget(p, t)) {
+    if (!DirectTarget(AP, t)) {
         std::vector<QRect> rects;
         rects.reserve(n);
         for (int i = 0; i < n; ++i)
             if (FBottom[i] > FTop[i])
                 rects.push_back(QRect(FX0 + i, FTop[i], 1, FBottom[i] - FTop[i]));
-        p.save();
-        p.setPen(Qt::NoPen);
-        p.setBrush(QColor(c));
-        p.drawRects(rects.data(), static_cast<int>(rects.size()));
-        p.restore();
+        AP.save();
+        AP.setPen(Qt::NoPen);
+        AP.setBrush(QColor(AC));
+        AP.drawRects(rects.data(), static_cast<int>(rects.size()));
+        AP.restore();
         return;
     }
     // Row by row: a column's run would step through the image at the row stride, which for
@@ -434,16 +434,16 @@ void TColumnRuns::Paint(QPainter &p, QRgb c) const
         return;
     for (int y = yMin; y < yMax; ++y)
         OverlayRow(reinterpret_cast<quint32 *>(t.Bits + qsizetype(y + t.Dy) * t.Bpl) + FX0 + t.Dx, y,
-                   iFrom, iTo, c);
+                   iFrom, iTo, AC);
 }
 
 // Overview window marker: xs, xe of the window, at least 3 pixels apart.
-void WindowMarker(const TWaveWindow &w, int &xs, int &xe)
+void WindowMarker(const TWaveWindow &AW, int &AXs, int &AXe)
 {
-    xs = w.OverviewPxOfTime(w.ViewStart);
-    xe = w.OverviewPxOfTime(w.ViewEnd);
-    if (xe - xs < 3)
-        xe = xs + 3;
+    AXs = AW.OverviewPxOfTime(AW.ViewStart);
+    AXe = AW.OverviewPxOfTime(AW.ViewEnd);
+    if (AXe - AXs < 3)
+        AXe = AXs + 3;
 }
 
 QFont RulerFont()
@@ -480,68 +480,68 @@ const TLabelWidths &RulerLabelWidths(QPaintDevice *ADevice)
     return cache;
 }
 
-void PaintRuler(QPainter &p, const TWaveWindow &w, const std::vector<TRulerTick> &ticks, int top, int bottom)
+void PaintRuler(QPainter &AP, const TWaveWindow &AW, const std::vector<TRulerTick> &ATicks, int ATop, int ABottom)
 {
-    FillLTRB(p, 0, top, w.W, bottom, clRuler);
-    if (w.Duration <= 0)
+    FillLTRB(AP, 0, ATop, AW.W, ABottom, clRuler);
+    if (AW.Duration <= 0)
         return;
-    p.setFont(RulerFont());
-    p.setPen(clRulerText);
-    for (const TRulerTick &tick : ticks) {
-        FillLTRB(p, tick.X, top, tick.X + 1, top + 4, clTick);
+    AP.setFont(RulerFont());
+    AP.setPen(clRulerText);
+    for (const TRulerTick &tick : ATicks) {
+        FillLTRB(AP, tick.X, ATop, tick.X + 1, ATop + 4, clTick);
         if (tick.HasLabel)
-            p.drawText(QRect(tick.LabelX, top + 2, 200, 40), Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
+            AP.drawText(QRect(tick.LabelX, ATop + 2, 200, 40), Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
                        tick.Label);
     }
 }
 
 // The lanes' columns as runs (both extremes start at 0, so each run covers its centre line).
-void LaneRuns(const TWaveLook &look, const TWaveBands &b, std::vector<TColumnExtremes> &cols,
-              TColumnRuns &left, TColumnRuns &right)
+void LaneRuns(const TWaveLook &ALook, const TWaveBands &AB, std::vector<TColumnExtremes> &ACols,
+              TColumnRuns &ALeft, TColumnRuns &ARight)
 {
-    const int W = look.Win.W;
-    ComputeLaneColumns(look.Win, look.Env, look.EnvCount, look.SecPerPoint, cols);
-    const double kL = b.AmpL / 32768.0, kR = b.AmpR / 32768.0;
-    left.Reset(0, W);
-    right.Reset(0, W);
+    const int W = ALook.Win.W;
+    ComputeLaneColumns(ALook.Win, ALook.Env, ALook.EnvCount, ALook.SecPerPoint, ACols);
+    const double kL = AB.AmpL / 32768.0, kR = AB.AmpR / 32768.0;
+    ALeft.Reset(0, W);
+    ARight.Reset(0, W);
     for (int x = 0; x < W; ++x) {
-        const TColumnExtremes &c = cols[x];
-        left.Set(x, b.CentreL - RoundPx(c.HiL * kL), b.CentreL - RoundPx(c.LoL * kL) + 1);
-        right.Set(x, b.CentreR - RoundPx(c.HiR * kR), b.CentreR - RoundPx(c.LoR * kR) + 1);
+        const TColumnExtremes &c = ACols[x];
+        ALeft.Set(x, AB.CentreL - RoundPx(c.HiL * kL), AB.CentreL - RoundPx(c.LoL * kL) + 1);
+        ARight.Set(x, AB.CentreR - RoundPx(c.HiR * kR), AB.CentreR - RoundPx(c.LoR * kR) + 1);
     }
 }
 
 // row[a..b) = c, four pixels a store where the processor has the instructions for it.
-inline void FillRow(quint32 *row, int a, int b, quint32 c)
+inline void FillRow(quint32 *ARow, int AA, int AB, quint32 AC)
 {
-    int i = a;
+    int i = AA;
 #ifdef __SSE2__
-    const __m128i cv = _mm_set1_epi32(int(c));
-    for (; i + 4 <= b; i += 4)
-        _mm_storeu_si128(reinterpret_cast<__m128i *>(row + i), cv);
+    const __m128i cv = _mm_set1_epi32(int(AC));
+    for (; i + 4 <= AB; i += 4)
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(ARow + i), cv);
 #endif
-    for (; i < b; ++i)
-        row[i] = c;
+    for (; i < AB; ++i)
+        ARow[i] = AC;
 }
 
 // The waveform area in one pass over its rows, straight into the image: background, selection
 // band, upper centre line and lane, lower centre line and lane, in that order per pixel. Each
 // row is written once while it is in the cache instead of being filled first and revisited.
-void ComposeWaveArea(const TDirectTarget &t, int W, int y0, int y1, int selX1, int selX2,
-                     const TWaveBands &b, const TColumnRuns &left, const TColumnRuns &right)
+void ComposeWaveArea(const TDirectTarget &AT, int AW, int AY0, int AY1, int ASelX1, int ASelX2,
+                     const TWaveBands &AB, const TColumnRuns &ALeft, const TColumnRuns &ARight)
 {
-    const int xa = std::max(0, t.Clip.left()), xb = std::min(W, t.Clip.left() + t.Clip.width());
-    const int ya = std::max(y0, t.Clip.top()), yb = std::min(y1, t.Clip.top() + t.Clip.height());
+    const int xa = std::max(0, AT.Clip.left()), xb = std::min(AW, AT.Clip.left() + AT.Clip.width());
+    const int ya = std::max(AY0, AT.Clip.top()), yb = std::min(AY1, AT.Clip.top() + AT.Clip.height());
     if (xb <= xa)
         return;
-    const int sa = std::max(xa, selX1), sb = std::min(xb, selX2);
+    const int sa = std::max(xa, ASelX1), sb = std::min(xb, ASelX2);
     int lMin, lMax, rMin, rMax;
-    left.RowRange(lMin, lMax);
-    right.RowRange(rMin, rMax);
+    ALeft.RowRange(lMin, lMax);
+    ARight.RowRange(rMin, rMax);
     const quint32 bg = clWave.rgb(), sel = clSel.rgb(), centre = clCentre.rgb();
     for (int y = ya; y < yb; ++y) {
-        quint32 *row = reinterpret_cast<quint32 *>(t.Bits + qsizetype(y + t.Dy) * t.Bpl) + t.Dx;
-        if (y == b.CentreL) {
+        quint32 *row = reinterpret_cast<quint32 *>(AT.Bits + qsizetype(y + AT.Dy) * AT.Bpl) + AT.Dx;
+        if (y == AB.CentreL) {
             FillRow(row, xa, xb, centre);
         } else {
             FillRow(row, xa, xb, bg);
@@ -549,62 +549,62 @@ void ComposeWaveArea(const TDirectTarget &t, int W, int y0, int y1, int selX1, i
                 FillRow(row, sa, sb, sel);
         }
         if (y >= lMin && y < lMax)
-            left.OverlayRow(row, y, xa, xb, rgbGreen);
-        if (y == b.CentreR)
+            ALeft.OverlayRow(row, y, xa, xb, rgbGreen);
+        if (y == AB.CentreR)
             FillRow(row, xa, xb, centre);
         if (y >= rMin && y < rMax)
-            right.OverlayRow(row, y, xa, xb, rgbGreen);
+            ARight.OverlayRow(row, y, xa, xb, rgbGreen);
     }
 }
 
-void PaintOverviewColumns(QPainter &p, const TWaveLook &look, int top, int bottom)
+void PaintOverviewColumns(QPainter &AP, const TWaveLook &ALook, int ATop, int ABottom)
 {
-    const TWaveWindow &w = look.Win;
-    const int centre = (top + bottom) / 2;
-    const double k = std::max((bottom - top) / 2 - 1, 1) / 32768.0;
+    const TWaveWindow &w = ALook.Win;
+    const int centre = (ATop + ABottom) / 2;
+    const double k = std::max((ABottom - ATop) / 2 - 1, 1) / 32768.0;
     // Overview time of column x in points: x / W * Duration / seconds per point.
-    const double spp = EffectiveSecPerPoint(look.SecPerPoint, w.Duration, look.EnvCount);
+    const double spp = EffectiveSecPerPoint(ALook.SecPerPoint, w.Duration, ALook.EnvCount);
     const double pointsPerPx = w.Duration / w.W / spp;
     thread_local TColumnRuns runs;
     runs.Reset(0, w.W);
     for (int x = 0; x < w.W; ++x) {
         // One point per column, the one at the column's start time, not starting from 0.
-        const TEnvPoint &pt = look.Env[PointAt(x, pointsPerPx, look.EnvCount)];
+        const TEnvPoint &pt = ALook.Env[PointAt(x, pointsPerPx, ALook.EnvCount)];
         const int hi = std::max(pt.MxL, pt.MxR), lo = std::min(pt.MnL, pt.MnR);
         runs.Set(x, centre - RoundPx(hi * k), centre - RoundPx(lo * k) + 1);
     }
-    runs.Paint(p, rgbGreen);
+    runs.Paint(AP, rgbGreen);
 }
 
 } // namespace
 
-void PaintWave(QPainter &p, const TWaveLook &ALook, std::vector<TColumnExtremes> &AScratch)
+void PaintWave(QPainter &AP, const TWaveLook &ALook, std::vector<TColumnExtremes> &AScratch)
 {
     const TWaveWindow &w = ALook.Win;
     const int W = w.W;
     if (W <= 0 || ALook.H <= 0)
         return;
-    p.save();
-    p.setRenderHint(QPainter::Antialiasing, false);
+    AP.save();
+    AP.setRenderHint(QPainter::Antialiasing, false);
     const TWaveBands b = TWaveBands::For(ALook.H);
     const bool hasData = ALook.EnvCount > 0 && w.Duration > 0 && ALook.Env;
     const bool hasSel = ALook.SelStart >= 0 && ALook.SelEnd > ALook.SelStart;
     const int y0 = b.WaveTop, y1 = b.WaveBottom;
 
     // 1. Position bar
-    FillLTRB(p, 0, b.PosTop, W, b.PosBottom, clPosBar);
+    FillLTRB(AP, 0, b.PosTop, W, b.PosBottom, clPosBar);
     if (w.Duration > 0) {
         int xs, xe;
         WindowMarker(w, xs, xe);
-        FillLTRB(p, xs, 2, xe, 12, clPosMark);
+        FillLTRB(AP, xs, 2, xe, 12, clPosMark);
     }
     // 2. Upper ruler
     std::vector<TRulerTick> ticks;
     if (w.Duration > 0) {
-        const TLabelWidths &widths = RulerLabelWidths(p.device());
+        const TLabelWidths &widths = RulerLabelWidths(AP.device());
         ticks = RulerTicks(w, [&](const QString &ALabel) { return widths.Of(ALabel); });
     }
-    PaintRuler(p, w, ticks, b.RulerTop, b.RulerBottom);
+    PaintRuler(AP, w, ticks, b.RulerTop, b.RulerBottom);
     // 3. Waveform area: background, selection band, lanes, then message or edges and cursor
     int selX1 = 0, selX2 = 0;  // the band, x2 > x1 when there is one
     if (hasSel) {
@@ -619,49 +619,49 @@ void PaintWave(QPainter &p, const TWaveLook &ALook, std::vector<TColumnExtremes>
     if (hasData)
         LaneRuns(ALook, b, AScratch, left, right);
     TDirectTarget direct;
-    if (hasData && DirectTarget(p, direct)) {
+    if (hasData && DirectTarget(AP, direct)) {
         ComposeWaveArea(direct, W, y0, y1, selX1, selX2, b, left, right);
     } else {
-        FillLTRB(p, 0, y0, W, y1, clWave);
+        FillLTRB(AP, 0, y0, W, y1, clWave);
         if (selX2 > selX1)
-            FillLTRB(p, selX1, y0, selX2, y1, clSel);
-        FillLTRB(p, 0, b.CentreL, W, b.CentreL + 1, clCentre);
+            FillLTRB(AP, selX1, y0, selX2, y1, clSel);
+        FillLTRB(AP, 0, b.CentreL, W, b.CentreL + 1, clCentre);
         if (hasData)
-            left.Paint(p, rgbGreen);
-        FillLTRB(p, 0, b.CentreR, W, b.CentreR + 1, clCentre);
+            left.Paint(AP, rgbGreen);
+        FillLTRB(AP, 0, b.CentreR, W, b.CentreR + 1, clCentre);
         if (hasData)
-            right.Paint(p, rgbGreen);
+            right.Paint(AP, rgbGreen);
     }
     if (!hasData) {
         QFont f = InterfaceFont();
         f.setPointSize(10);
-        p.setFont(f);
-        p.setPen(clMessage);
-        p.drawText(QRect(12, (y0 + y1) / 2 - 8, std::max(W - 12, 1), 40),
+        AP.setFont(f);
+        AP.setPen(clMessage);
+        AP.drawText(QRect(12, (y0 + y1) / 2 - 8, std::max(W - 12, 1), 40),
                    Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
                    QStringLiteral("Geen opname geladen."));
     } else {
         if (hasSel) {  // edges at the unclamped pixels
             const int xs = w.ViewPxOfTime(ALook.SelStart), xe = w.ViewPxOfTime(ALook.SelEnd);
-            FillLTRB(p, xs, y0, xs + 1, y1, clSelEdge);
-            FillLTRB(p, xe, y0, xe + 1, y1, clSelEdge);
+            FillLTRB(AP, xs, y0, xs + 1, y1, clSelEdge);
+            FillLTRB(AP, xe, y0, xe + 1, y1, clSelEdge);
         }
         if (w.ViewStart <= ALook.PlayPos && ALook.PlayPos <= w.ViewEnd) {
             const int x = w.ViewPxOfTime(ALook.PlayPos);
-            FillLTRB(p, x, y0, x + 1, y1, clCursor);
+            FillLTRB(AP, x, y0, x + 1, y1, clCursor);
         }
     }
     // 4. Lower ruler
-    PaintRuler(p, w, ticks, b.Ruler2Top, b.Ruler2Bottom);
+    PaintRuler(AP, w, ticks, b.Ruler2Top, b.Ruler2Bottom);
     // 5. Overview
-    FillLTRB(p, 0, b.OverTop, W, b.OverBottom, clOverview);
+    FillLTRB(AP, 0, b.OverTop, W, b.OverBottom, clOverview);
     if (hasData) {
-        PaintOverviewColumns(p, ALook, b.OverTop, b.OverBottom);
+        PaintOverviewColumns(AP, ALook, b.OverTop, b.OverBottom);
         int xs, xe;
         WindowMarker(w, xs, xe);
-        FrameLTRB(p, xs, b.OverTop, xe, b.OverBottom, clFrame);
+        FrameLTRB(AP, xs, b.OverTop, xe, b.OverBottom, clFrame);
     }
-    p.restore();
+    AP.restore();
 }
 
 // ---- The control ----
@@ -802,13 +802,13 @@ void TWaveView::paintEvent(QPaintEvent *)
     PaintWave(p, look, FColumns);
 }
 
-void TWaveView::mousePressEvent(QMouseEvent *e)
+void TWaveView::mousePressEvent(QMouseEvent *AE)
 {
-    e->accept();
-    if (e->button() != Qt::LeftButton || FDuration <= 0)
+    AE->accept();
+    if (AE->button() != Qt::LeftButton || FDuration <= 0)
         return;
-    const int x = static_cast<int>(std::floor(e->position().x()));
-    const int y = static_cast<int>(std::floor(e->position().y()));
+    const int x = static_cast<int>(std::floor(AE->position().x()));
+    const int y = static_cast<int>(std::floor(AE->position().y()));
     if (y < 14 || y >= height() - 14) {
         FPanning = true;
         FDragging = false;
@@ -822,10 +822,10 @@ void TWaveView::mousePressEvent(QMouseEvent *e)
     FDragAnchor = Window().ViewTimeOfPx(x);
 }
 
-void TWaveView::mouseMoveEvent(QMouseEvent *e)
+void TWaveView::mouseMoveEvent(QMouseEvent *AE)
 {
-    e->accept();
-    const int x = static_cast<int>(std::floor(e->position().x()));
+    AE->accept();
+    const int x = static_cast<int>(std::floor(AE->position().x()));
     if (FPanning) {
         CentreOn(Window().OverviewTimeOfPx(x));
         return;
@@ -843,10 +843,10 @@ void TWaveView::mouseMoveEvent(QMouseEvent *e)
     emit OnSelectionChange();
 }
 
-void TWaveView::mouseReleaseEvent(QMouseEvent *e)
+void TWaveView::mouseReleaseEvent(QMouseEvent *AE)
 {
-    e->accept();
-    if (e->button() != Qt::LeftButton)
+    AE->accept();
+    if (AE->button() != Qt::LeftButton)
         return;
     if (FPanning) {
         FPanning = false;
@@ -857,7 +857,7 @@ void TWaveView::mouseReleaseEvent(QMouseEvent *e)
     FDragging = false;
     if (FMoved)
         return;
-    const int x = static_cast<int>(std::floor(e->position().x()));
+    const int x = static_cast<int>(std::floor(AE->position().x()));
     const double t = std::clamp(Window().ViewTimeOfPx(x), 0.0, FDuration);
     FSelStart = FSelEnd = -1;
     FPlayPos = t;
@@ -866,16 +866,16 @@ void TWaveView::mouseReleaseEvent(QMouseEvent *e)
     emit OnSeek(t);
 }
 
-void TWaveView::wheelEvent(QWheelEvent *e)
+void TWaveView::wheelEvent(QWheelEvent *AE)
 {
-    e->accept();
+    AE->accept();
     if (FDuration <= 0)
         return;
     // Only the vertical part zooms: sideways scrolling (tilt wheel, touchpad) is no zoom step.
-    const int delta = e->angleDelta().y();
+    const int delta = AE->angleDelta().y();
     if (delta == 0)
         return;
-    const int x = static_cast<int>(std::floor(e->position().x()));
+    const int x = static_cast<int>(std::floor(AE->position().x()));
     const double a = Window().ViewTimeOfPx(x);
     ZoomAbout(a, x, delta > 0 ? ViewLen() / 1.4 : ViewLen() * 1.4);
 }

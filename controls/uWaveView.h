@@ -138,7 +138,7 @@ struct TWaveLook {
 // an offscreen render) with a whole-pixel offset, the waveform area and the overview columns are
 // written straight into the image's rows; otherwise everything goes through the painter. Both give
 // the same pixels.
-void PaintWave(QPainter &p, const TWaveLook &ALook, std::vector<TColumnExtremes> &AScratch);
+void PaintWave(QPainter &AP, const TWaveLook &ALook, std::vector<TColumnExtremes> &AScratch);
 
 // ---- The control ----
 
@@ -180,10 +180,10 @@ public:
     double SecPerPoint() const { return FSecPerPoint; }
     const TEnvArray &Envelope() const { return FEnv; }  // as given to SetData or SetEnvelope  // as given to SetData; 0 without data
     double PlayPos() const { return FPlayPos; }
-    void SetPlayPos(double Value) { FPlayPos = Value; }
+    void SetPlayPos(double AValue) { FPlayPos = AValue; }
 
 signals:
-    void OnSeek(double Sec);  // a click in the waveform area; after OnSelectionChange
+    void OnSeek(double ASec);  // a click in the waveform area; after OnSelectionChange
     void OnSelectionChange();
     void OnViewChange();      // after SetData, every zoom and every pan step
 

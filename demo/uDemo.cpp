@@ -36,13 +36,13 @@ struct TFormatSpec {
     QStringList codec;  // ffmpeg output options
 };
 
-TFormatSpec OutputFormatOf(TDemoFormat f, bool stereo)
+TFormatSpec OutputFormatOf(TDemoFormat AF, bool AStereo)
 {
-    switch (f) {
+    switch (AF) {
     case TDemoFormat::WAV:
         return {"WAV", ".wav", 8000, 1, {"-c:a", "pcm_s16le"}};
     case TDemoFormat::MP3:
-        return stereo ? TFormatSpec{"MP3", ".mp3", 44100, 2, {"-c:a", "libmp3lame", "-b:a", "96k"}}
+        return AStereo ? TFormatSpec{"MP3", ".mp3", 44100, 2, {"-c:a", "libmp3lame", "-b:a", "96k"}}
                       : TFormatSpec{"MP3", ".mp3", 22050, 1, {"-c:a", "libmp3lame", "-b:a", "48k"}};
     case TDemoFormat::OGG:
         return {"OGG", ".ogg", 22050, 2, {"-c:a", "libvorbis", "-q:a", "2"}};
@@ -129,12 +129,12 @@ const THourPlan Plan[] = {
 };
 const int Durations[] = {24, 37, 52, 20, 31, 68, 28, 45, 22, 90, 33, 26, 41, 58, 21, 35, 29, 74};
 
-QList<TPlannedRec> MakePlan(const QDate &today, int maxSeconds)
+QList<TPlannedRec> MakePlan(const QDate &AToday, int AMaxSeconds)
 {
     QList<TPlannedRec> recs;
     int i = 0;
     for (const THourPlan &h : Plan) {
-        const QDate day = today.addDays(-h.daysBack);
+        const QDate day = AToday.addDays(-h.daysBack);
         for (int n = 1; n <= h.count; ++n, ++i) {
             TPlannedRec r;
             const int minute = 3 + (n - 1) * (52 / h.count) + (i * 7) % 9;
@@ -143,8 +143,8 @@ QList<TPlannedRec> MakePlan(const QDate &today, int maxSeconds)
             r.format = static_cast<TDemoFormat>(i % 5);
             r.stereo = r.format == TDemoFormat::MP3 && (i / 5) % 2 == 1;
             r.seconds = Durations[i % std::size(Durations)];
-            if (maxSeconds > 0)
-                r.seconds = qMin(r.seconds, maxSeconds);
+            if (AMaxSeconds > 0)
+                r.seconds = qMin(r.seconds, AMaxSeconds);
             r.op = Operators[i % std::size(Operators)];
             r.caller = Callers[(i * 3) % std::size(Callers)];
             r.topic = Topics[i % std::size(Topics)];
@@ -155,19 +155,19 @@ QList<TPlannedRec> MakePlan(const QDate &today, int maxSeconds)
     return recs;
 }
 
-QString Greeting(int hour)
+QString Greeting(int AHour)
 {
-    return hour < 12 ? QStringLiteral("Goedemorgen") : hour < 18 ? QStringLiteral("Goedemiddag")
+    return AHour < 12 ? QStringLiteral("Goedemorgen") : AHour < 18 ? QStringLiteral("Goedemiddag")
                                                                  : QStringLiteral("Goedenavond");
 }
 
-QString Fill(const char *line, const TPlannedRec &r)
+QString Fill(const char *ALine, const TPlannedRec &AR)
 {
-    return QString::fromUtf8(line)
-        .replace(QLatin1String("{A}"), QString::fromUtf8(r.op.name))
-        .replace(QLatin1String("{B}"), QString::fromUtf8(r.caller.name))
-        .replace(QLatin1String("{G}"), Greeting(r.start.time().hour()))
-        .replace(QLatin1String("{T}"), QString::fromUtf8(r.topic.about));
+    return QString::fromUtf8(ALine)
+        .replace(QLatin1String("{A}"), QString::fromUtf8(AR.op.name))
+        .replace(QLatin1String("{B}"), QString::fromUtf8(AR.caller.name))
+        .replace(QLatin1String("{G}"), Greeting(AR.start.time().hour()))
+        .replace(QLatin1String("{T}"), QString::fromUtf8(AR.topic.about));
 }
 
 struct TJob {
@@ -176,41 +176,41 @@ struct TJob {
 };
 
 // Waits for a started tool and throws with its error output when it failed.
-void Finish(QProcess &p, const QString &program)
+void Finish(QProcess &AP, const QString &AProgram)
 {
-    if (!p.waitForStarted(30000))
-        throw EReaderError(QStringLiteral("cannot start %1: %2").arg(program, p.errorString()));
-    if (!p.waitForFinished(180000)) {
-        p.kill();
-        p.waitForFinished(5000);
-        throw EReaderError(QStringLiteral("%1 did not finish").arg(program));
+    if (!AP.waitForStarted(30000))
+        throw EReaderError(QStringLiteral("cannot start %1: %2").arg(AProgram, AP.errorString()));
+    if (!AP.waitForFinished(180000)) {
+        AP.kill();
+        AP.waitForFinished(5000);
+        throw EReaderError(QStringLiteral("%1 did not finish").arg(AProgram));
     }
-    if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
-        const QString err = QString::fromLocal8Bit(p.readAllStandardError()).trimmed();
+    if (AP.exitStatus() != QProcess::NormalExit || AP.exitCode() != 0) {
+        const QString err = QString::fromLocal8Bit(AP.readAllStandardError()).trimmed();
         throw EReaderError(QStringLiteral("%1 failed (exit code %2): %3")
-                               .arg(QFileInfo(program).fileName())
-                               .arg(p.exitCode())
+                               .arg(QFileInfo(AProgram).fileName())
+                               .arg(AP.exitCode())
                                .arg(err.right(600)));
     }
 }
 
-void RunTool(const QString &program, const QStringList &args)
+void RunTool(const QString &AProgram, const QStringList &AArgs)
 {
     QProcess p;
-    p.start(program, args);
-    Finish(p, program);
+    p.start(AProgram, AArgs);
+    Finish(p, AProgram);
 }
 
 // Length in seconds of a 16-bit mono WAV written by espeak-ng (header of 44 bytes).
-double WavSeconds(const QString &path, int rate)
+double WavSeconds(const QString &APath, int ARate)
 {
-    const qint64 bytes = QFileInfo(path).size() - 44;
-    return bytes > 0 ? double(bytes) / (2.0 * rate) : 0.0;
+    const qint64 bytes = QFileInfo(APath).size() - 44;
+    return bytes > 0 ? double(bytes) / (2.0 * ARate) : 0.0;
 }
 
 class TDemoMaker {
 public:
-    TDemoMaker(const QString &root) : FRoot(root)
+    TDemoMaker(const QString &ARoot) : FRoot(ARoot)
     {
         FFfmpeg = QStandardPaths::findExecutable(QStringLiteral("ffmpeg"));
         if (FFfmpeg.isEmpty())
@@ -221,13 +221,13 @@ public:
     }
 
     // The ffmpeg arguments that write the recording's file (its spoken lines are made here), and its path.
-    TJob Prepare(const TPlannedRec &r)
+    TJob Prepare(const TPlannedRec &AR)
     {
-        const TFormatSpec outFmt = OutputFormatOf(r.format, r.stereo);
-        const QString dir = FRoot + QLatin1Char('/') + r.start.toString(QStringLiteral("yyyy/MM/dd"));
+        const TFormatSpec outFmt = OutputFormatOf(AR.format, AR.stereo);
+        const QString dir = FRoot + QLatin1Char('/') + AR.start.toString(QStringLiteral("yyyy/MM/dd"));
         if (!QDir().mkpath(dir))
             throw EReaderError(QStringLiteral("cannot create %1").arg(dir));
-        const QString path = dir + QLatin1Char('/') + FileName(r, outFmt);
+        const QString path = dir + QLatin1Char('/') + FileName(AR, outFmt);
 
         QStringList args = {"-hide_banner", "-loglevel", "error", "-nostdin", "-y", "-threads", "1"};
         QString graph;
@@ -244,14 +244,14 @@ public:
         int input = 0;
         if (!FEspeak.isEmpty()) {
             double filled = 0.8;
-            for (int line = 0; filled < r.seconds && line < 40; ++line) {
+            for (int line = 0; filled < AR.seconds && line < 40; ++line) {
                 const bool op = line % 2 == 0;
                 const int k = line / 2;
                 const int nLines = int(std::size(OperatorLines));
-                const QString text = op ? Fill(OperatorLines[k % nLines], r) : Fill(CallerLines[k % nLines], r);
-                const TPerson who = op ? r.op : r.caller;
+                const QString text = op ? Fill(OperatorLines[k % nLines], AR) : Fill(CallerLines[k % nLines], AR);
+                const TPerson who = op ? AR.op : AR.caller;
                 const QString wav = Speak(text, who);
-                const double gap = 0.35 + 0.1 * ((line * 7 + r.number) % 6);
+                const double gap = 0.35 + 0.1 * ((line * 7 + AR.number) % 6);
                 args << "-i" << wav;
                 parts << QStringLiteral("[%1]aresample=%2,volume=1.5,%3,apad=pad_dur=%4[s%1]")
                              .arg(input)
@@ -266,7 +266,7 @@ public:
                  << QStringLiteral("aevalsrc=0.35*sin(2*PI*(150+30*sin(2*PI*0.6*t))*t)*(0.55+0.45*sin(2*PI*4*t))"
                                    "*gt(sin(2*PI*0.23*t)+0.3\\,0):s=%1:d=%2")
                         .arg(rate)
-                        .arg(r.seconds);
+                        .arg(AR.seconds);
             parts << QStringLiteral("[0]%1[s0]").arg(panA);
             input = 1;
         }
@@ -277,8 +277,8 @@ public:
         args << "-f" << "lavfi" << "-i"
              << QStringLiteral("anoisesrc=color=pink:amplitude=0.02:sample_rate=%1:duration=%2:seed=%3")
                     .arg(rate)
-                    .arg(r.seconds)
-                    .arg(r.number * 101 + r.start.time().hour());
+                    .arg(AR.seconds)
+                    .arg(AR.number * 101 + AR.start.time().hour());
         const int noise = input++;
 
         graph = QStringLiteral("[%1]volume=0.25,%2,apad=pad_dur=0.5[beep];").arg(beep).arg(panBoth);
@@ -286,7 +286,7 @@ public:
         graph += QStringLiteral("[beep]");
         for (int i = 0; i < speechInputs; ++i)
             graph += QStringLiteral("[s%1]").arg(i);
-        graph += QStringLiteral("concat=n=%1:v=0:a=1,apad,atrim=0:%2[speech];").arg(speechInputs + 1).arg(r.seconds);
+        graph += QStringLiteral("concat=n=%1:v=0:a=1,apad,atrim=0:%2[speech];").arg(speechInputs + 1).arg(AR.seconds);
         graph += QStringLiteral("[%1]%2[noise];").arg(noise).arg(panBoth);
         graph += QStringLiteral("[speech][noise]amix=inputs=2:duration=first:normalize=0[out]");
 
@@ -315,25 +315,25 @@ public:
         }
     }
 
-    static QString FileName(const TPlannedRec &r, const TFormatSpec &outFmt)
+    static QString FileName(const TPlannedRec &AR, const TFormatSpec &AOutFmt)
     {
-        return r.start.toString(QStringLiteral("ddMMyyyy")) +
-               QStringLiteral("%1").arg(r.start.time().hour(), 2, 10, QLatin1Char('0')) + QString::number(r.number) +
-               QLatin1String(outFmt.ext);
+        return AR.start.toString(QStringLiteral("ddMMyyyy")) +
+               QStringLiteral("%1").arg(AR.start.time().hour(), 2, 10, QLatin1Char('0')) + QString::number(AR.number) +
+               QLatin1String(AOutFmt.ext);
     }
 
 private:
     // A spoken line as a 22050 Hz mono WAV; the same line of the same speaker is made once.
-    QString Speak(const QString &text, const TPerson &who)
+    QString Speak(const QString &AText, const TPerson &AWho)
     {
-        const QString voice = who.female ? QStringLiteral("nl+f3") : QStringLiteral("nl+m3");
-        const QString key = voice + QLatin1Char('|') + text;
+        const QString voice = AWho.female ? QStringLiteral("nl+f3") : QStringLiteral("nl+m3");
+        const QString key = voice + QLatin1Char('|') + AText;
         const auto it = FSpoken.constFind(key);
         if (it != FSpoken.constEnd())
             return *it;
         const QString wav = FWork.filePath(QStringLiteral("line%1.wav").arg(FSpoken.size()));
-        RunTool(FEspeak, {"-v", voice, "-s", who.female ? "165" : "155", "-p", who.female ? "60" : "40", "-w", wav,
-                          text});
+        RunTool(FEspeak, {"-v", voice, "-s", AWho.female ? "165" : "155", "-p", AWho.female ? "60" : "40", "-w", wav,
+                          AText});
         FSpoken.insert(key, wav);
         return wav;
     }
@@ -346,9 +346,9 @@ private:
 };
 
 // The value of [Paths] Database in an INI file (section and key without regard to case), or a null string.
-QString IniDatabase(const QString &path)
+QString IniDatabase(const QString &APath)
 {
-    QFile f(path);
+    QFile f(APath);
     if (!f.open(QIODevice::ReadOnly | QIODevice::Text))
         return QString();
     QTextStream in(&f);
@@ -366,11 +366,11 @@ QString IniDatabase(const QString &path)
     return QString();
 }
 
-void WriteText(const QString &path, const QByteArray &text)
+void WriteText(const QString &APath, const QByteArray &AText)
 {
-    QSaveFile f(path);
-    if (!f.open(QIODevice::WriteOnly) || f.write(text) != text.size() || !f.commit())
-        throw EReaderError(QStringLiteral("cannot write %1: %2").arg(path, f.errorString()));
+    QSaveFile f(APath);
+    if (!f.open(QIODevice::WriteOnly) || f.write(AText) != AText.size() || !f.commit())
+        throw EReaderError(QStringLiteral("cannot write %1: %2").arg(APath, f.errorString()));
 }
 
 } // namespace

@@ -16,13 +16,13 @@ const QRegularExpression CommandHeading(QStringLiteral("^#### `(vornak-tool [^`]
 
 // roff for one character of running text; non-ASCII goes as a named code point so that man needs no
 // guess at the file's encoding.
-QString RoffChar(char32_t c)
+QString RoffChar(char32_t AC)
 {
-    if (c == U'\\')
+    if (AC == U'\\')
         return QStringLiteral("\\e");
-    if (c < 0x80)
-        return QString(QChar(char16_t(c)));
-    return QStringLiteral("\\[u") + QString::number(uint(c), 16).toUpper().rightJustified(4, QLatin1Char('0')) +
+    if (AC < 0x80)
+        return QString(QChar(char16_t(AC)));
+    return QStringLiteral("\\[u") + QString::number(uint(AC), 16).toUpper().rightJustified(4, QLatin1Char('0')) +
            QLatin1Char(']');
 }
 

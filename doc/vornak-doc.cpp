@@ -8,12 +8,12 @@
 
 #include <cstdio>
 
-int main(int argc, char *argv[])
+int main(int AArgc, char *AArgv[])
 {
     // No application object: the helper runs during the build, also in the sanitizer build.
     QStringList args;
-    for (int i = 1; i < argc; ++i)
-        args << QString::fromLocal8Bit(argv[i]);
+    for (int i = 1; i < AArgc; ++i)
+        args << QString::fromLocal8Bit(AArgv[i]);
     const bool man = args.size() == 4 && args[0] == QLatin1String("man");
     const bool completion = args.size() == 3 && args[0] == QLatin1String("completion");
     if (!man && !completion) {

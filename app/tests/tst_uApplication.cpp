@@ -82,14 +82,14 @@ void TestApplication::fileDialogListsInDutch()
              qPrintable(folder[2]));
 }
 
-int main(int argc, char *argv[])
+int main(int AArgc, char *AArgv[])
 {
     // An English system: Qt would list "313.51 KiB" and "12/10/26 2:05 PM" there.
     qputenv("LC_ALL", "en_US.UTF-8");
-    TReaderApplication app(argc, argv);
+    TReaderApplication app(AArgc, AArgv);
     TestApplication tc;
     QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&tc, argc, argv);
+    return QTest::qExec(&tc, AArgc, AArgv);
 }
 
 #include "tst_uApplication.moc"

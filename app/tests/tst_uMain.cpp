@@ -44,18 +44,18 @@
 
 namespace {
 
-void Exec(sqlite3 *db, const QString &sql)
+void Exec(sqlite3 *ADb, const QString &ASql)
 {
     char *err = nullptr;
-    if (sqlite3_exec(db, sql.toUtf8().constData(), nullptr, nullptr, &err) != SQLITE_OK) {
+    if (sqlite3_exec(ADb, ASql.toUtf8().constData(), nullptr, nullptr, &err) != SQLITE_OK) {
         qWarning("%s", err);
         sqlite3_free(err);
     }
 }
 
-QString Sq(const QString &s)
+QString Sq(const QString &AS)
 {
-    return QLatin1Char('\'') + QString(s).replace(QLatin1Char('\''), QStringLiteral("''")) + QLatin1Char('\'');
+    return QLatin1Char('\'') + QString(AS).replace(QLatin1Char('\''), QStringLiteral("''")) + QLatin1Char('\'');
 }
 
 } // namespace
@@ -99,12 +99,12 @@ private slots:
 
 private:
     std::unique_ptr<TfrmMain> MakeMain();
-    void LoadHour(TfrmMain &w, int AHour);
-    QString DayKey(const QDate &d) const { return d.toString(QStringLiteral("yyyy-MM-dd")); }
-    QString RecPath(const QDate &d, int h, int n, const QString &ext) const
+    void LoadHour(TfrmMain &AW, int AHour);
+    QString DayKey(const QDate &AD) const { return AD.toString(QStringLiteral("yyyy-MM-dd")); }
+    QString RecPath(const QDate &AD, int AH, int AN, const QString &AExt) const
     {
-        return FRoot + d.toString(QStringLiteral("/yyyy/MM/dd/")) + d.toString(QStringLiteral("ddMMyyyy")) +
-               QStringLiteral("%1%2").arg(h, 2, 10, QLatin1Char('0')).arg(n) + ext;
+        return FRoot + AD.toString(QStringLiteral("/yyyy/MM/dd/")) + AD.toString(QStringLiteral("ddMMyyyy")) +
+               QStringLiteral("%1%2").arg(AH, 2, 10, QLatin1Char('0')).arg(AN) + AExt;
     }
 
     QTemporaryDir FDir;
@@ -178,10 +178,10 @@ std::unique_ptr<TfrmMain> TestMain::MakeMain()
     return ShowMain(FPrompt);
 }
 
-void TestMain::LoadHour(TfrmMain &w, int AHour)
+void TestMain::LoadHour(TfrmMain &AW, int AHour)
 {
-    w.HourTileClick(HourTile(w, AHour));
-    QVERIFY(WaitAnalysed(w));
+    AW.HourTileClick(HourTile(AW, AHour));
+    QVERIFY(WaitAnalysed(AW));
 }
 
 void TestMain::hourGridAndZoomColumn_data()
@@ -313,8 +313,8 @@ void TestMain::severalRecordingsOpenThePicker()
     auto w = MakeMain();
     QString caption;
     int offered = 0;
-    FPrompt.OnRun = [&](QDialog &d) {
-        auto *pick = qobject_cast<TfrmPick *>(&d);
+    FPrompt.OnRun = [&](QDialog &AD) {
+        auto *pick = qobject_cast<TfrmPick *>(&AD);
         if (!pick)
             return int(QDialog::Rejected);
         caption = pick->findChild<QLabel *>(QStringLiteral("lblInfo"))->text();
@@ -346,8 +346,8 @@ void TestMain::lateHourCaptionWrapsToZero()
     for (int i = 0; i < 24; ++i)
         QCOMPARE(HourTile(*w, i)->isEnabled(), i == 23);
     QString caption;
-    FPrompt.OnRun = [&](QDialog &d) {
-        if (auto *pick = qobject_cast<TfrmPick *>(&d))
+    FPrompt.OnRun = [&](QDialog &AD) {
+        if (auto *pick = qobject_cast<TfrmPick *>(&AD))
             caption = pick->findChild<QLabel *>(QStringLiteral("lblInfo"))->text();
         return int(QDialog::Rejected);
     };
@@ -523,8 +523,8 @@ void TestMain::exportWithRecordNamesTheRowAndTheRecord()
     const QString target = FDir.filePath(QStringLiteral("evidence/whole.wav"));
     QDir().mkpath(QFileInfo(target).path());
     bool offered = false;
-    FPrompt.OnRun = [&](QDialog &d) {
-        auto *e = qobject_cast<TfrmExport *>(&d);
+    FPrompt.OnRun = [&](QDialog &AD) {
+        auto *e = qobject_cast<TfrmExport *>(&AD);
         if (!e)
             return int(QDialog::Rejected);
         offered = e->findChild<QCheckBox *>(QStringLiteral("cbEvidence"))->isChecked();  // the kept choice
@@ -560,8 +560,8 @@ void TestMain::exportWholeAndSelection()
     QString defaultName, startFolder;
     bool useSel = false;
     QString target;
-    FPrompt.OnRun = [&](QDialog &d) {
-        auto *e = qobject_cast<TfrmExport *>(&d);
+    FPrompt.OnRun = [&](QDialog &AD) {
+        auto *e = qobject_cast<TfrmExport *>(&AD);
         if (!e)
             return int(QDialog::Rejected);
         defaultName = e->findChild<QLineEdit *>(QStringLiteral("edFileName"))->text();
@@ -612,12 +612,12 @@ void TestMain::loudnessIsMeasuredAndARowMovesTheCursor()
     QVERIFY(target > wave->ViewEnd());
     QString integrated;
     int rows = -1;
-    FPrompt.OnRun = [&](QDialog &d) {
-        auto *dlg = qobject_cast<TfrmLoudness *>(&d);
+    FPrompt.OnRun = [&](QDialog &AD) {
+        auto *dlg = qobject_cast<TfrmLoudness *>(&AD);
         if (!dlg)
             return int(QDialog::Rejected);
-        integrated = Child<QLabel>(d, "lblIntegrated")->text();
-        rows = Child<QTreeWidget>(d, "lvPlaces")->topLevelItemCount();
+        integrated = Child<QLabel>(AD, "lblIntegrated")->text();
+        rows = Child<QTreeWidget>(AD, "lvPlaces")->topLevelItemCount();
         emit dlg->OnJump(target);  // what a double-click on a row says
         return int(QDialog::Accepted);
     };
@@ -638,8 +638,8 @@ void TestMain::exportCancelledIsNotCompleted()
     auto w = MakeMain();
     LoadHour(*w, 10);
     const QString target = FDir.filePath(QStringLiteral("cancelled.wav"));
-    FPrompt.OnRun = [&](QDialog &d) {
-        auto *e = qobject_cast<TfrmExport *>(&d);
+    FPrompt.OnRun = [&](QDialog &AD) {
+        auto *e = qobject_cast<TfrmExport *>(&AD);
         e->Request.Path = target;
         e->Request.Format = TAudioFormat::afWAV;
         e->Request.UseSelection = false;
@@ -683,8 +683,8 @@ void TestMain::exportRefusesTheLoadedFile()
         QFile f(own);
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
     }();
-    FPrompt.OnRun = [&](QDialog &d) {
-        auto *e = qobject_cast<TfrmExport *>(&d);
+    FPrompt.OnRun = [&](QDialog &AD) {
+        auto *e = qobject_cast<TfrmExport *>(&AD);
         // The same file written another way.
         e->Request.Path = QFileInfo(own).absolutePath() + QStringLiteral("/./") + QFileInfo(own).fileName();
         e->Request.Format = TAudioFormat::afWAV;
@@ -703,8 +703,8 @@ void TestMain::exportRefusesTheLoadedFile()
 
     // An export that raises its error (a WAV target that cannot be created) says so in the status line too.
     const QString missing = FDir.filePath(QStringLiteral("no-such-folder/x.wav"));
-    FPrompt.OnRun = [&](QDialog &d) {
-        auto *e = qobject_cast<TfrmExport *>(&d);
+    FPrompt.OnRun = [&](QDialog &AD) {
+        auto *e = qobject_cast<TfrmExport *>(&AD);
         e->Request.Path = missing;
         e->Request.Format = TAudioFormat::afWAV;
         e->Request.UseSelection = false;
@@ -726,8 +726,8 @@ void TestMain::editStoresTitleAndPersons()
     auto w = MakeMain();
     LoadHour(*w, 10);
     const QString caption = w->windowTitle();
-    FPrompt.OnRun = [&](QDialog &d) {
-        auto *m = qobject_cast<TfrmMeta *>(&d);
+    FPrompt.OnRun = [&](QDialog &AD) {
+        auto *m = qobject_cast<TfrmMeta *>(&AD);
         if (!m)
             return int(QDialog::Rejected);
         m->findChild<QLineEdit *>(QStringLiteral("edTitle"))->setText(QStringLiteral("  Nieuw overleg "));
@@ -757,7 +757,7 @@ void TestMain::editWithoutCatalogueSaysSo()
     QVERIFY(w->HasFile());
     // The settings were confirmed with a catalogue that cannot be opened.
     Config->SetDatabasePath(FDir.filePath(QStringLiteral("gone.sqlite")));
-    FPrompt.OnRun = [](QDialog &d) { return qobject_cast<TfrmSettings *>(&d) ? int(QDialog::Accepted) : 0; };
+    FPrompt.OnRun = [](QDialog &AD) { return qobject_cast<TfrmSettings *>(&AD) ? int(QDialog::Accepted) : 0; };
     w->mnuPathsClick();
     QVERIFY(!w->DataOK());
     QVERIFY(w->StatusText().startsWith(QStringLiteral("Database niet geopend: ")));
@@ -789,8 +789,8 @@ void TestMain::settingsReopenCatalogueAndKeepPlaying()
     w->SetStatus(QStringLiteral("iets anders"));
     QString firstDevice;
     int firstDeviceNumber = 0;
-    FPrompt.OnRun = [&](QDialog &d) {
-        auto *settings = qobject_cast<TfrmSettings *>(&d);
+    FPrompt.OnRun = [&](QDialog &AD) {
+        auto *settings = qobject_cast<TfrmSettings *>(&AD);
         if (!settings)
             return int(QDialog::Rejected);
         firstDevice = settings->findChild<QComboBox *>(QStringLiteral("cbDevice"))->itemText(0);
@@ -816,8 +816,8 @@ void TestMain::settingsReopenCatalogueAndKeepPlaying()
 void TestMain::searchMovesCalendarAndLoads()
 {
     auto w = MakeMain();
-    FPrompt.OnRun = [&](QDialog &d) {
-        auto *s = qobject_cast<TfrmSearch *>(&d);
+    FPrompt.OnRun = [&](QDialog &AD) {
+        auto *s = qobject_cast<TfrmSearch *>(&AD);
         if (!s)
             return int(QDialog::Rejected);
         s->findChild<QCheckBox *>(QStringLiteral("chkDate"))->setChecked(true);
@@ -847,8 +847,8 @@ void TestMain::aboutShowsSettingsPath()
     auto w = MakeMain();
     QString path, libs, version;
     QWidget *owner = nullptr;
-    FPrompt.OnRun = [&](QDialog &d) {
-        if (auto *a = qobject_cast<TfrmAbout *>(&d)) {
+    FPrompt.OnRun = [&](QDialog &AD) {
+        if (auto *a = qobject_cast<TfrmAbout *>(&AD)) {
             path = a->findChild<QLabel *>(QStringLiteral("lblIniPath"))->text();
             version = a->findChild<QLabel *>(QStringLiteral("lblVersion"))->text();
             libs = a->findChild<QLabel *>(QStringLiteral("lblLibs"))->text();
@@ -873,8 +873,8 @@ void TestMain::shortcutsRunTheCommands()
     QApplication::setActiveWindow(w.get());
     QVERIFY(QTest::qWaitForWindowActive(w.get()));
     QStringList opened;
-    FPrompt.OnRun = [&](QDialog &d) {
-        opened << QString::fromLatin1(d.metaObject()->className());
+    FPrompt.OnRun = [&](QDialog &AD) {
+        opened << QString::fromLatin1(AD.metaObject()->className());
         return int(QDialog::Rejected);
     };
     QTest::keyClick(w.get(), Qt::Key_E, Qt::ControlModifier);  // nothing loaded: nothing happens
@@ -891,11 +891,11 @@ void TestMain::shortcutsRunTheCommands()
 // A handler that throws: the application reports the message and the window keeps working.
 class TThrower : public QObject {
 public:
-    bool event(QEvent *e) override
+    bool event(QEvent *AE) override
     {
-        if (e->type() == QEvent::User)
+        if (AE->type() == QEvent::User)
             throw EReaderError(QStringLiteral("Kapot: test"));
-        return QObject::event(e);
+        return QObject::event(AE);
     }
 };
 
@@ -905,7 +905,7 @@ void TestMain::unhandledErrorIsReported()
     QVERIFY(app);
     QStringList shown;
     const auto old = app->ShowError;
-    app->ShowError = [&](const QString &t) { shown << t; };
+    app->ShowError = [&](const QString &AT) { shown << AT; };
     TThrower thrower;
     QCoreApplication::postEvent(&thrower, new QEvent(QEvent::User));
     QTRY_COMPARE(shown, QStringList{QStringLiteral("Kapot: test")});
@@ -915,15 +915,15 @@ void TestMain::unhandledErrorIsReported()
     QVERIFY(w->HasFile());
 }
 
-int main(int argc, char *argv[])
+int main(int AArgc, char *AArgv[])
 {
     // The dates in the status line and the picker follow the operator's locale: pin a Dutch one.
     qputenv("LC_ALL", "nl_NL.UTF-8");
-    TReaderApplication app(argc, argv);
+    TReaderApplication app(AArgc, AArgv);
     app.setAttribute(Qt::AA_Use96Dpi, true);
     TestMain tc;
     QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&tc, argc, argv);
+    return QTest::qExec(&tc, AArgc, AArgv);
 }
 
 #include "tst_uMain.moc"

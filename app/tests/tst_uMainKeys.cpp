@@ -61,7 +61,7 @@ private slots:
 private:
     std::unique_ptr<TfrmMain> MakeMain();
     // Loads the 40 s recording (09:00 nr 1) and makes the window active again.
-    void LoadLong(TfrmMain &w);
+    void LoadLong(TfrmMain &AW);
 
     QTemporaryDir FDir;
     QString FRoot, FDb;
@@ -124,16 +124,16 @@ std::unique_ptr<TfrmMain> TestMainKeys::MakeMain()
     return ShowMain(FPrompt, true);
 }
 
-void TestMainKeys::LoadLong(TfrmMain &w)
+void TestMainKeys::LoadLong(TfrmMain &AW)
 {
     TRecList list;
     ReaderData->Search(FDay.toString(QStringLiteral("yyyy-MM-dd")), 9, QString(), list);
     QCOMPARE(list.size(), 2);
-    w.LoadRecording(list[0]);
-    QVERIFY(w.HasFile());
-    QCOMPARE(w.Current().RecNumber, 1);
-    QApplication::setActiveWindow(&w);  // so that the keys reach it
-    QVERIFY(QTest::qWaitForWindowActive(&w));
+    AW.LoadRecording(list[0]);
+    QVERIFY(AW.HasFile());
+    QCOMPARE(AW.Current().RecNumber, 1);
+    QApplication::setActiveWindow(&AW);  // so that the keys reach it
+    QVERIFY(QTest::qWaitForWindowActive(&AW));
 }
 
 void TestMainKeys::seekKeysMoveCursorClockAndPlayback_data()
@@ -528,14 +528,14 @@ void TestMainKeys::unwritableSettingsKeepTheChoiceAndSaySo()
              qPrintable(FPrompt.Messages[0].Text));
 }
 
-int main(int argc, char *argv[])
+int main(int AArgc, char *AArgv[])
 {
     qputenv("LC_ALL", "nl_NL.UTF-8");
-    TReaderApplication app(argc, argv);
+    TReaderApplication app(AArgc, AArgv);
     app.setAttribute(Qt::AA_Use96Dpi, true);
     TestMainKeys tc;
     QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&tc, argc, argv);
+    return QTest::qExec(&tc, AArgc, AArgv);
 }
 
 #include "tst_uMainKeys.moc"

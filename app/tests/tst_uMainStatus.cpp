@@ -145,8 +145,8 @@ void TestMainStatus::SelectDay(TfrmMain &AWindow, const QDate &ADay)
 // The search dialog's next run chooses the recording of ADay and AHour.
 void TestMainStatus::ChooseInSearch(const QDate &ADay, int AHour)
 {
-    FPrompt.OnRun = [ADay, AHour](QDialog &d) {
-        auto *s = qobject_cast<TfrmSearch *>(&d);
+    FPrompt.OnRun = [ADay, AHour](QDialog &AD) {
+        auto *s = qobject_cast<TfrmSearch *>(&AD);
         if (!s)
             return int(QDialog::Rejected);
         s->findChild<QCheckBox *>(QStringLiteral("chkDate"))->setChecked(true);
@@ -179,7 +179,7 @@ void TestMainStatus::hourMarkStaysWithTheLoadedRecordingsDay()
     SelectDay(*w, FToday);
     QCOMPARE(Marked(*w), QList<int>{10});
 
-    FPrompt.OnRun = [](QDialog &d) { return qobject_cast<TfrmSettings *>(&d) ? int(QDialog::Accepted) : 0; };
+    FPrompt.OnRun = [](QDialog &AD) { return qobject_cast<TfrmSettings *>(&AD) ? int(QDialog::Accepted) : 0; };
     w->mnuPathsClick();
     QCOMPARE(Marked(*w), QList<int>{10});
     SelectDay(*w, FYesterday);
@@ -339,16 +339,16 @@ void TestMainStatus::tilesAndExportButtonHaveDutchTooltips()
     QCOMPARE(Child<QWidget>(*w, name)->toolTip(), tip);
 }
 
-int main(int argc, char *argv[])
+int main(int AArgc, char *AArgv[])
 {
     qputenv("LC_ALL", "nl_NL.UTF-8");
-    TReaderApplication app(argc, argv);
+    TReaderApplication app(AArgc, AArgv);
     app.setAttribute(Qt::AA_Use96Dpi, true);
     if (!ApplyDarkTheme(app))  // the export button's picture is judged on the operator's background
         qFatal("dark theme not applied");
     TestMainStatus tc;
     QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&tc, argc, argv);
+    return QTest::qExec(&tc, AArgc, AArgv);
 }
 
 #include "tst_uMainStatus.moc"

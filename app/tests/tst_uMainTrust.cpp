@@ -176,8 +176,8 @@ std::unique_ptr<TfrmMain> TestMainTrust::MakeMain()
 
 void TestMainTrust::AcceptSettingsWith(const QString &ADb)
 {
-    FPrompt.OnRun = [ADb](QDialog &d) {
-        if (!qobject_cast<TfrmSettings *>(&d))
+    FPrompt.OnRun = [ADb](QDialog &AD) {
+        if (!qobject_cast<TfrmSettings *>(&AD))
             return int(QDialog::Rejected);
         Config->SetDatabasePath(ADb);  // what OK stores
         return int(QDialog::Accepted);
@@ -348,8 +348,8 @@ void TestMainTrust::failedLoadKeepsThePreviousRecording()
     const int envCount = wave->EnvCount();
 
     if (bySearch) {
-        FPrompt.OnRun = [&](QDialog &d) {
-            auto *s = qobject_cast<TfrmSearch *>(&d);
+        FPrompt.OnRun = [&](QDialog &AD) {
+            auto *s = qobject_cast<TfrmSearch *>(&AD);
             if (!s)
                 return int(QDialog::Rejected);
             s->findChild<QCheckBox *>(QStringLiteral("chkDate"))->setChecked(true);
@@ -394,8 +394,8 @@ void TestMainTrust::failedLoadKeepsThePreviousRecording()
     }
 
     const QString target = FDir.filePath(QStringLiteral("kept-%1.wav").arg(hour));
-    FPrompt.OnRun = [&](QDialog &d) {
-        auto *e = qobject_cast<TfrmExport *>(&d);
+    FPrompt.OnRun = [&](QDialog &AD) {
+        auto *e = qobject_cast<TfrmExport *>(&AD);
         if (!e)
             return int(QDialog::Rejected);
         e->Request.Path = target;
@@ -447,8 +447,8 @@ void TestMainTrust::exportOfACutRecordingNamesWhatItHolds()
     QVERIFY(WaitAnalysed(*w));
     QVERIFY(w->HasFile());
     const QString target = FDir.filePath(QStringLiteral("cut.wav"));
-    FPrompt.OnRun = [&](QDialog &d) {
-        auto *e = qobject_cast<TfrmExport *>(&d);
+    FPrompt.OnRun = [&](QDialog &AD) {
+        auto *e = qobject_cast<TfrmExport *>(&AD);
         if (!e)
             return int(QDialog::Rejected);
         e->Request.Path = target;
@@ -469,16 +469,16 @@ void TestMainTrust::exportOfACutRecordingNamesWhatItHolds()
     QCOMPARE(QFileInfo(target).size(), 44 + qRound64(held * 44100) * 4);
 }
 
-int main(int argc, char *argv[])
+int main(int AArgc, char *AArgv[])
 {
-    if (argc == 3 && qstrcmp(argv[1], "--hold-exclusive") == 0)
-        return HoldExclusive(argv[2]);
+    if (AArgc == 3 && qstrcmp(AArgv[1], "--hold-exclusive") == 0)
+        return HoldExclusive(AArgv[2]);
     qputenv("LC_ALL", "nl_NL.UTF-8");
-    TReaderApplication app(argc, argv);
+    TReaderApplication app(AArgc, AArgv);
     app.setAttribute(Qt::AA_Use96Dpi, true);
     TestMainTrust tc;
     QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&tc, argc, argv);
+    return QTest::qExec(&tc, AArgc, AArgv);
 }
 
 #include "tst_uMainTrust.moc"

@@ -117,14 +117,14 @@ void TestTheme::fileDialogIsDutch()
     QVERIFY2(!lookIn->text().contains("Look in"), qPrintable(lookIn->text()));
 }
 
-int main(int argc, char *argv[])
+int main(int AArgc, char *AArgv[])
 {
     // An English machine: the Dutch comes from the reader, not from the locale.
     qputenv("LC_ALL", "C");
     qputenv("LANG", "C");
     qputenv("LANGUAGE", "en");
-    TReaderApplication app(argc, argv);
+    TReaderApplication app(AArgc, AArgv);
     TestTheme tc;
-    return QTest::qExec(&tc, argc, argv);
+    return QTest::qExec(&tc, AArgc, AArgv);
 }
 #include "tst_uTheme.moc"

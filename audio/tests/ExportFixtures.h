@@ -24,19 +24,19 @@ inline const std::vector<double> &BurstOnsets()
 }
 
 // Interleaved 16-bit PCM: noise of about -25 dBFS on every channel, bursts at about -9 dBFS on top.
-inline std::vector<int16_t> BurstPcm(int rate, int channels, double seconds)
+inline std::vector<int16_t> BurstPcm(int ARate, int AChannels, double ASeconds)
 {
-    const qint64 frames = static_cast<qint64>(std::llround(rate * seconds));
-    std::vector<int16_t> pcm(static_cast<size_t>(frames * channels));
+    const qint64 frames = static_cast<qint64>(std::llround(ARate * ASeconds));
+    std::vector<int16_t> pcm(static_cast<size_t>(frames * AChannels));
     uint32_t seed = 12345;
     size_t k = 0;
     for (qint64 i = 0; i < frames; ++i) {
-        const double t = static_cast<double>(i) / rate;
+        const double t = static_cast<double>(i) / ARate;
         double tone = 0;
         for (double on : BurstOnsets())
             if (t >= on && t < on + 0.4)
                 tone = 12000 * std::sin(2 * M_PI * 440 * (t - on));
-        for (int c = 0; c < channels; ++c) {
+        for (int c = 0; c < AChannels; ++c) {
             seed = seed * 1664525u + 1013904223u;
             const int noise = static_cast<int>((seed >> 16) % 6001) - 3000;
             pcm[k++] = static_cast<int16_t>(std::lrint(tone) + noise);
@@ -45,11 +45,11 @@ inline std::vector<int16_t> BurstPcm(int rate, int channels, double seconds)
     return pcm;
 }
 
-inline void WriteBurstWav(const QString &path, int rate, int channels, double seconds)
+inline void WriteBurstWav(const QString &APath, int ARate, int AChannels, double ASeconds)
 {
-    const std::vector<int16_t> pcm = BurstPcm(rate, channels, seconds);
+    const std::vector<int16_t> pcm = BurstPcm(ARate, AChannels, ASeconds);
     TWavWriter w;
-    w.Create(path, rate, channels);
+    w.Create(APath, ARate, AChannels);
     w.Write(pcm.data(), static_cast<qint64>(pcm.size() * 2));
     w.Finish();
 }
@@ -63,11 +63,11 @@ struct TDecoded {
 };
 
 // The whole file through our own decoding stream.
-inline TDecoded DecodeAll(const QString &path)
+inline TDecoded DecodeAll(const QString &APath)
 {
     TDecoded d;
     TDecodeStream s;
-    if (!s.Open(path))
+    if (!s.Open(APath))
         return d;
     d.rate = s.SampleRate();
     d.channels = s.Channels();
@@ -87,33 +87,33 @@ inline TDecoded DecodeAll(const QString &path)
 }
 
 // Times (seconds) where the first channel's level in 10 ms windows rises above the bursts' threshold.
-inline std::vector<double> FindOnsets(const TDecoded &d)
+inline std::vector<double> FindOnsets(const TDecoded &AD)
 {
     std::vector<double> onsets;
-    const qint64 win = d.rate / 100;
-    const qint64 frames = static_cast<qint64>(d.pcm.size()) / qMax(d.channels, 1);
+    const qint64 win = AD.rate / 100;
+    const qint64 frames = static_cast<qint64>(AD.pcm.size()) / qMax(AD.channels, 1);
     bool above = false;
     for (qint64 w0 = 0; w0 + win <= frames; w0 += win) {
         double sum = 0;
         for (qint64 i = w0; i < w0 + win; ++i) {
-            const double v = d.pcm[static_cast<size_t>(i * d.channels)];
+            const double v = AD.pcm[static_cast<size_t>(i * AD.channels)];
             sum += v * v;
         }
         const bool now = std::sqrt(sum / win) > 5000;
         if (now && !above)
-            onsets.push_back(static_cast<double>(w0) / d.rate);
+            onsets.push_back(static_cast<double>(w0) / AD.rate);
         above = now;
     }
     return onsets;
 }
 
 // The source's onsets inside [from, to), moved to the start of that range.
-inline std::vector<double> ExpectedOnsets(double from, double to)
+inline std::vector<double> ExpectedOnsets(double AFrom, double ATo)
 {
     std::vector<double> r;
     for (double on : BurstOnsets())
-        if (on >= from && on + 0.4 <= to)
-            r.push_back(on - from);
+        if (on >= AFrom && on + 0.4 <= ATo)
+            r.push_back(on - AFrom);
     return r;
 }
 
@@ -121,10 +121,10 @@ inline std::vector<double> ExpectedOnsets(double from, double to)
 struct TSmallDisk {
     QByteArray path;
     bool mounted = false;
-    TSmallDisk(const QString &dir, const char *options, unsigned long flags = 0)
-        : path(QFile::encodeName(dir))
+    TSmallDisk(const QString &ADir, const char *AOptions, unsigned long AFlags = 0)
+        : path(QFile::encodeName(ADir))
     {
-        mounted = ::mount("tmpfs", path.constData(), "tmpfs", flags, options) == 0;
+        mounted = ::mount("tmpfs", path.constData(), "tmpfs", AFlags, AOptions) == 0;
     }
     ~TSmallDisk()
     {
@@ -134,17 +134,17 @@ struct TSmallDisk {
 };
 
 // Little-endian unsigned value of n bytes at offset at.
-inline quint32 LE(const QByteArray &b, int at, int n)
+inline quint32 LE(const QByteArray &AB, int AAt, int AN)
 {
     quint32 v = 0;
-    for (int i = n - 1; i >= 0; --i)
-        v = (v << 8) | static_cast<quint8>(b[at + i]);
+    for (int i = AN - 1; i >= 0; --i)
+        v = (v << 8) | static_cast<quint8>(AB[AAt + i]);
     return v;
 }
 
-inline QByteArray ReadAll(const QString &path)
+inline QByteArray ReadAll(const QString &APath)
 {
-    QFile f(path);
+    QFile f(APath);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 

@@ -45,12 +45,12 @@ struct TRun {
     QString out, err;
 };
 
-TRun Run(const QStringList &args, int timeoutMs = 30000)
+TRun Run(const QStringList &AArgs, int ATimeoutMs = 30000)
 {
     TRun r;
     QProcess p;
-    p.start(Tool(), args);
-    if (!p.waitForFinished(timeoutMs)) {
+    p.start(Tool(), AArgs);
+    if (!p.waitForFinished(ATimeoutMs)) {
         r.hung = true;
         p.kill();
         p.waitForFinished();
@@ -62,18 +62,18 @@ TRun Run(const QStringList &args, int timeoutMs = 30000)
     return r;
 }
 
-QString Describe(const TRun &r)
+QString Describe(const TRun &AR)
 {
     return QString("exit %1%2%3\nstdout: %4\nstderr: %5")
-        .arg(r.exitCode)
-        .arg(r.crashed ? " (crashed)" : "")
-        .arg(r.hung ? " (hung)" : "")
-        .arg(r.out.left(400), r.err.left(400));
+        .arg(AR.exitCode)
+        .arg(AR.crashed ? " (crashed)" : "")
+        .arg(AR.hung ? " (hung)" : "")
+        .arg(AR.out.left(400), AR.err.left(400));
 }
 
-QByteArray Sha(const QString &path)
+QByteArray Sha(const QString &APath)
 {
-    QFile f(path);
+    QFile f(APath);
     if (!f.open(QIODevice::ReadOnly))
         return {};
     QCryptographicHash h(QCryptographicHash::Sha256);
@@ -81,38 +81,38 @@ QByteArray Sha(const QString &path)
     return h.result().toHex();
 }
 
-void PutLE(QByteArray &b, int at, quint32 v, int n)
+void PutLE(QByteArray &AB, int AAt, quint32 AV, int AN)
 {
-    for (int i = 0; i < n; ++i)
-        b[at + i] = static_cast<char>((v >> (8 * i)) & 0xFF);
+    for (int i = 0; i < AN; ++i)
+        AB[AAt + i] = static_cast<char>((AV >> (8 * i)) & 0xFF);
 }
 
 // A PCM WAV file of the given length whose samples are a hole in the file (silence that takes no disk).
-bool WriteSparseWav(const QString &path, int rate, int channels, qint64 frames)
+bool WriteSparseWav(const QString &APath, int ARate, int AChannels, qint64 AFrames)
 {
-    const quint32 data = static_cast<quint32>(frames * channels * 2);
+    const quint32 data = static_cast<quint32>(AFrames * AChannels * 2);
     QByteArray h(44, '\0');
     std::memcpy(h.data(), "RIFF", 4);
     PutLE(h, 4, data + 36, 4);
     std::memcpy(h.data() + 8, "WAVEfmt ", 8);
     PutLE(h, 16, 16, 4);
     PutLE(h, 20, 1, 2);
-    PutLE(h, 22, channels, 2);
-    PutLE(h, 24, rate, 4);
-    PutLE(h, 28, rate * channels * 2, 4);
-    PutLE(h, 32, channels * 2, 2);
+    PutLE(h, 22, AChannels, 2);
+    PutLE(h, 24, ARate, 4);
+    PutLE(h, 28, ARate * AChannels * 2, 4);
+    PutLE(h, 32, AChannels * 2, 2);
     PutLE(h, 34, 16, 2);
     std::memcpy(h.data() + 36, "data", 4);
     PutLE(h, 40, data, 4);
-    QFile f(path);
+    QFile f(APath);
     return f.open(QIODevice::WriteOnly) && f.write(h) == 44 && f.resize(44 + qint64(data));
 }
 
 // Peak resident size in KiB of one vornak-tool run; -1 when it did not end normally within the time.
-long PeakRssKb(const QStringList &args, int timeoutMs, int *exitCode)
+long PeakRssKb(const QStringList &AArgs, int ATimeoutMs, int *AExitCode)
 {
     QList<QByteArray> store{QFile::encodeName(Tool())};
-    for (const QString &a : args)
+    for (const QString &a : AArgs)
         store << a.toLocal8Bit();
     std::vector<char *> argv;
     for (QByteArray &s : store)
@@ -131,7 +131,7 @@ long PeakRssKb(const QStringList &args, int timeoutMs, int *exitCode)
     int status = 0;
     struct rusage ru;
     while (wait4(pid, &status, WNOHANG, &ru) == 0) {
-        if (t.elapsed() > timeoutMs) {
+        if (t.elapsed() > ATimeoutMs) {
             kill(pid, SIGKILL);
             wait4(pid, &status, 0, &ru);
             return -1;
@@ -140,18 +140,18 @@ long PeakRssKb(const QStringList &args, int timeoutMs, int *exitCode)
     }
     if (!WIFEXITED(status))
         return -1;
-    *exitCode = WEXITSTATUS(status);
+    *AExitCode = WEXITSTATUS(status);
     return ru.ru_maxrss;
 }
 
-bool Pactl(const QStringList &args, QString *out = nullptr)
+bool Pactl(const QStringList &AArgs, QString *AOut = nullptr)
 {
     QProcess p;
-    p.start("pactl", args);
+    p.start("pactl", AArgs);
     if (!p.waitForFinished(10000) || p.exitCode() != 0)
         return false;
-    if (out)
-        *out = QString::fromUtf8(p.readAllStandardOutput()).trimmed();
+    if (AOut)
+        *AOut = QString::fromUtf8(p.readAllStandardOutput()).trimmed();
     return true;
 }
 
@@ -159,11 +159,11 @@ bool Pactl(const QStringList &args, QString *out = nullptr)
 struct TSmallDisk {
     QByteArray path;
     bool mounted = false;
-    TSmallDisk(const QString &dir, const char *options)
-        : path(QFile::encodeName(dir))
+    TSmallDisk(const QString &ADir, const char *AOptions)
+        : path(QFile::encodeName(ADir))
     {
-        QDir().mkpath(dir);
-        mounted = mount("tmpfs", path.constData(), "tmpfs", 0, options) == 0;
+        QDir().mkpath(ADir);
+        mounted = mount("tmpfs", path.constData(), "tmpfs", 0, AOptions) == 0;
     }
     ~TSmallDisk()
     {
@@ -176,11 +176,11 @@ struct TSmallDisk {
 // never returns must fail the test quickly, not hold the whole suite until the global timeout.
 class THangGuard {
 public:
-    THangGuard(const char *what, int seconds)
-        : FThread([this, what, seconds] {
+    THangGuard(const char *AWhat, int ASeconds)
+        : FThread([this, AWhat, ASeconds] {
               std::unique_lock<std::mutex> lock(FMutex);
-              if (!FCond.wait_for(lock, std::chrono::seconds(seconds), [this] { return FDone; })) {
-                  std::fprintf(stderr, "FAIL: %s did not return within %d s (hang)\n", what, seconds);
+              if (!FCond.wait_for(lock, std::chrono::seconds(ASeconds), [this] { return FDone; })) {
+                  std::fprintf(stderr, "FAIL: %s did not return within %d s (hang)\n", AWhat, ASeconds);
                   std::fflush(stderr);
                   std::_Exit(3);
               }
@@ -213,7 +213,7 @@ class TestAudioRobustness : public QObject {
     QString FTone;    // 4 s, 44.1 kHz stereo WAV
     QString FSpeech;  // 60 s of noise, 44.1 kHz stereo WAV: exports of it overflow a small disk
 
-    QString Path(const QString &name) const { return FDir.filePath(name); }
+    QString Path(const QString &AName) const { return FDir.filePath(AName); }
 
 private slots:
     void initTestCase()
@@ -241,33 +241,33 @@ private slots:
         QTest::addColumn<QString>("details");  // expected "rate=" / "channels=" lines when it loads
 
         const QString tone = Path("tone.wav");
-        auto make = [&](const QString &name, const QStringList &ffmpegArgs) {
-            const QString p = Path(name);
+        auto make = [&](const QString &AName, const QStringList &AFfmpegArgs) {
+            const QString p = Path(AName);
             if (!QFile::exists(p))
-                Ffmpeg(QStringList{"-i", tone} + ffmpegArgs + QStringList{p});
+                Ffmpeg(QStringList{"-i", tone} + AFfmpegArgs + QStringList{p});
             return p;
         };
-        auto bytes = [&](const QString &name, const QByteArray &data) {
-            const QString p = Path(name);
+        auto bytes = [&](const QString &AName, const QByteArray &AData) {
+            const QString p = Path(AName);
             QFile f(p);
             if (f.open(QIODevice::WriteOnly))
-                f.write(data);
+                f.write(AData);
             return p;
         };
-        auto cut = [&](const QString &from, const QString &name, double fraction) {
-            QFile f(from);
+        auto cut = [&](const QString &AFrom, const QString &AName, double AFraction) {
+            QFile f(AFrom);
             f.open(QIODevice::ReadOnly);
             const QByteArray all = f.readAll();
-            return bytes(name, all.left(static_cast<int>(all.size() * fraction)));
+            return bytes(AName, all.left(static_cast<int>(all.size() * AFraction)));
         };
-        auto damage = [&](const QString &from, const QString &name) {
-            QFile f(from);
+        auto damage = [&](const QString &AFrom, const QString &AName) {
+            QFile f(AFrom);
             f.open(QIODevice::ReadOnly);
             QByteArray all = f.readAll();
             QRandomGenerator rng(8);
             for (int i = all.size() / 3; i < all.size() / 3 + 4096 && i < all.size(); ++i)
                 all[i] = static_cast<char>(rng.bounded(256));
-            return bytes(name, all);
+            return bytes(AName, all);
         };
         const QString mp3 = make("tone.mp3", {"-c:a", "libmp3lame", "-b:a", "128k"});
         const QString ogg = make("tone.ogg", {"-c:a", "libvorbis"});
@@ -475,9 +475,9 @@ private slots:
         QVERIFY(engine.Load(FSpeech));
         const QString dest = Path(QString("cancelled") + FormatExt(fmt));
         int last = -1;
-        const bool ok = engine.ExportRange(dest, fmt, 128, 0, 0, [&](int percent) {
-            last = percent;
-            return percent < 50;
+        const bool ok = engine.ExportRange(dest, fmt, 128, 0, 0, [&](int APercent) {
+            last = APercent;
+            return APercent < 50;
         });
         QVERIFY(ok);
         QVERIFY2(last >= 50 && last < 100, qPrintable(QString::number(last)));
@@ -490,7 +490,7 @@ private slots:
             QFile f(dest);
             QVERIFY(f.open(QIODevice::ReadOnly));
             const QByteArray h = f.read(44);
-            auto le = [&](int at) { return qFromLittleEndian<quint32>(h.constData() + at); };
+            auto le = [&](int AAt) { return qFromLittleEndian<quint32>(h.constData() + AAt); };
             QCOMPARE(qint64(le(40)) + 44, f.size());
             QCOMPARE(qint64(le(4)) + 8, f.size());
         }

@@ -32,7 +32,7 @@ class TestAudioEngine : public QObject {
     QString FShort;  // 1 s mono mp3
     QString FSix;    // 2 s, six channels
     QString FLong;   // 10 min stereo FLAC: analysed in several ranges
-    QString Path(const QString &name) const { return FDir.filePath(name); }
+    QString Path(const QString &AName) const { return FDir.filePath(AName); }
 
 private slots:
     void initTestCase()
@@ -107,7 +107,7 @@ private slots:
         e.SetInitialDevice(0);
         e.InitAudio();
         QList<int> reports;
-        QVERIFY(e.Load(FShort, [&](int p) { reports.append(p); }));
+        QVERIFY(e.Load(FShort, [&](int AP) { reports.append(AP); }));
         QCOMPARE(e.Channels(), 1);
         QCOMPARE(e.EnvCount(), 44100);
         QVERIFY(!reports.isEmpty());
@@ -407,15 +407,15 @@ private slots:
             QSKIP("VORNAK_TOOL is not set");
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("PULSE_SERVER", "unix:/nonexistent/pulse");
-        auto run = [&](const QStringList &args, QByteArray *out) {
+        auto run = [&](const QStringList &AArgs, QByteArray *AOut) {
             QProcess p;
             p.setProcessEnvironment(env);
-            p.start(tool, args);
+            p.start(tool, AArgs);
             if (!p.waitForFinished(20000)) {
                 p.kill();
                 return -99;
             }
-            *out = p.readAllStandardOutput();
+            *AOut = p.readAllStandardOutput();
             return p.exitCode();
         };
         QByteArray out;

@@ -61,14 +61,14 @@ void TestAudioExit::endsWithItsStatusBeforeTheEarlierTeardown()
     QCOMPARE(child.readAllStandardOutput(), QByteArray("main late"));
 }
 
-int main(int argc, char *argv[])
+int main(int AArgc, char *AArgv[])
 {
-    if (argc == 4 && qstrcmp(argv[1], "--exit-child") == 0)
-        return RunChild(std::atoi(argv[2]), qstrcmp(argv[3], "exit") == 0);
-    QCoreApplication app(argc, argv);
+    if (AArgc == 4 && qstrcmp(AArgv[1], "--exit-child") == 0)
+        return RunChild(std::atoi(AArgv[2]), qstrcmp(AArgv[3], "exit") == 0);
+    QCoreApplication app(AArgc, AArgv);
     TestAudioExit tc;
     QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&tc, argc, argv);
+    return QTest::qExec(&tc, AArgc, AArgv);
 }
 
 #include "tst_uAudioExit.moc"

@@ -24,9 +24,9 @@ using namespace fixtures;
 
 namespace {
 
-QByteArray Sha(const QString &path)
+QByteArray Sha(const QString &APath)
 {
-    return QCryptographicHash::hash(ReadAll(path), QCryptographicHash::Sha256);
+    return QCryptographicHash::hash(ReadAll(APath), QCryptographicHash::Sha256);
 }
 
 } // namespace
@@ -39,12 +39,12 @@ class TestAudioExport : public QObject {
     QString FMono;    // 12 s, 8 kHz mono
     QString FCutFlac;          // FStereo as FLAC, cut to 2/5 of its bytes
     double FCutSeconds = 0;    // what of it decodes
-    QString Path(const QString &name) const { return FDir.filePath(name); }
-    QString CodecPath(const codecs::TCodecFixture &c) const { return Path(QStringLiteral("codec/") + c.File); }
+    QString Path(const QString &AName) const { return FDir.filePath(AName); }
+    QString CodecPath(const codecs::TCodecFixture &AC) const { return Path(QStringLiteral("codec/") + AC.File); }
 
-    void LoadOrFail(TAudioEngine &engine, const QString &path)
+    void LoadOrFail(TAudioEngine &AEngine, const QString &APath)
     {
-        QVERIFY2(engine.Load(path), qPrintable(QString("cannot load %1: error %2").arg(path).arg(engine.LastError())));
+        QVERIFY2(AEngine.Load(APath), qPrintable(QString("cannot load %1: error %2").arg(APath).arg(AEngine.LastError())));
     }
 
 private slots:
@@ -111,8 +111,8 @@ private slots:
         LoadOrFail(engine, FStereo);
         const QString dest = Path("range.wav");
         QList<int> reports;
-        QVERIFY(engine.ExportRange(dest, TAudioFormat::afWAV, 0, startSec, endSec, [&](int p) {
-            reports << p;
+        QVERIFY(engine.ExportRange(dest, TAudioFormat::afWAV, 0, startSec, endSec, [&](int AP) {
+            reports << AP;
             return true;
         }));
         const QByteArray out = ReadAll(dest);
@@ -232,8 +232,8 @@ private slots:
         TAudioEngine engine;
         LoadOrFail(engine, FStereo);
         QList<int> reports;
-        QVERIFY(engine.ExportRange(Path("cancelled.wav"), TAudioFormat::afWAV, 0, 0, 0, [&](int p) {
-            reports << p;
+        QVERIFY(engine.ExportRange(Path("cancelled.wav"), TAudioFormat::afWAV, 0, 0, 0, [&](int AP) {
+            reports << AP;
             return false;
         }));
         QCOMPARE(reports.size(), 1);
@@ -290,7 +290,7 @@ private slots:
         bool result = false;
         QString raised;
         try {
-            result = engine.ExportRange(dest, format, 128, 0, 0, [&](int p) { return how != "cancelled" || p < 30; });
+            result = engine.ExportRange(dest, format, 128, 0, 0, [&](int AP) { return how != "cancelled" || AP < 30; });
         } catch (const EReaderError &e) {
             raised = e.Message();
         }
@@ -358,8 +358,8 @@ private slots:
         QCOMPARE(engine.DurationSec(), 30.0);
         const QString dest = Path(QString("from-cut") + FormatExt(format));
         QList<int> reports;
-        QCOMPARE(engine.ExportRange(dest, format, 128, startSec, endSec, [&](int p) {
-            reports << p;
+        QCOMPARE(engine.ExportRange(dest, format, 128, startSec, endSec, [&](int AP) {
+            reports << AP;
             return true;
         }),
                  result);

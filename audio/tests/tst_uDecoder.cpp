@@ -21,12 +21,12 @@ const char *const Signal =
 using codecs::Ffmpeg;
 
 // All the bytes a straight decode delivers, in reads of an odd size to cross frame boundaries.
-QByteArray ReadAll(TDecodeStream &s)
+QByteArray ReadAll(TDecodeStream &AS)
 {
     QByteArray all;
     QByteArray buf(65538, '\0');
     for (;;) {
-        const qint64 n = s.Read(buf.data(), buf.size());
+        const qint64 n = AS.Read(buf.data(), buf.size());
         if (n <= 0)
             break;
         all.append(buf.constData(), static_cast<int>(n));
@@ -40,8 +40,8 @@ class TestDecoder : public QObject {
     Q_OBJECT
 
     QTemporaryDir FDir;
-    QString Path(const QString &name) const { return FDir.filePath(name); }
-    static QString CodecFile(const codecs::TCodecFixture &c) { return QStringLiteral("codec/") + c.File; }
+    QString Path(const QString &AName) const { return FDir.filePath(AName); }
+    static QString CodecFile(const codecs::TCodecFixture &AC) { return QStringLiteral("codec/") + AC.File; }
 
 private slots:
     void initTestCase()
@@ -230,11 +230,11 @@ private slots:
     {
         QTest::addColumn<QString>("file");
         QTest::addColumn<int>("code");
-        auto bytes = [&](const QString &name, const QByteArray &data) {
-            QFile f(Path(name));
+        auto bytes = [&](const QString &AName, const QByteArray &AData) {
+            QFile f(Path(AName));
             if (f.open(QIODevice::WriteOnly))
-                f.write(data);
-            return Path(name);
+                f.write(AData);
+            return Path(AName);
         };
         QByteArray random(64 * 1024, '\0');
         QRandomGenerator(3).fillRange(reinterpret_cast<quint32 *>(random.data()), random.size() / 4);

@@ -19,7 +19,7 @@ class TestEncoder : public QObject {
     Q_OBJECT
 
     QTemporaryDir FDir;
-    QString Path(const QString &name) const { return FDir.filePath(name); }
+    QString Path(const QString &AName) const { return FDir.filePath(AName); }
 
 private slots:
     void wavHeaderHoldsTheFormatAndSizes_data()
@@ -163,19 +163,19 @@ private slots:
         qint64 largest = 0;
         QList<int> seen;
         const qint64 got = ExportReadLoop(
-            [&](char *buf, qint64 max) {
-                const qint64 n = qMin(max, left);
-                std::memset(buf, 1, static_cast<size_t>(n));
+            [&](char *ABuf, qint64 AMax) {
+                const qint64 n = qMin(AMax, left);
+                std::memset(ABuf, 1, static_cast<size_t>(n));
                 left -= n;
                 return n;
             },
             C,
-            [&](int percent) {
-                seen << percent;
+            [&](int APercent) {
+                seen << APercent;
                 return seen.size() != cancelAt;
             },
-            [&](const char *, qint64 n) {
-                largest = qMax(largest, n);
+            [&](const char *, qint64 AN) {
+                largest = qMax(largest, AN);
                 return ++blocks != refuseBlock;
             });
         QCOMPARE(got, done);

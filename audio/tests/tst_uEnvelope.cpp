@@ -27,36 +27,36 @@ const char *const TonesAndNoise = "0.4*sin(2*PI*440*t)+0.1*random(0)|0.3*sin(2*P
 const char *const Bursts = "0.6*random(0)*lt(mod(t\\,0.37)\\,0.03)+0.2*sin(2*PI*220*t)|"
                            "0.5*random(1)*lt(mod(t\\,0.29)\\,0.02)+0.1*sin(2*PI*330*t)";
 
-QString Signal(const char *exprs, int rate, double seconds)
+QString Signal(const char *AExprs, int ARate, double ASeconds)
 {
-    return QStringLiteral("aevalsrc=exprs='%1':s=%2:d=%3").arg(QLatin1String(exprs)).arg(rate).arg(seconds);
+    return QStringLiteral("aevalsrc=exprs='%1':s=%2:d=%3").arg(QLatin1String(AExprs)).arg(ARate).arg(ASeconds);
 }
 
-void CompareResults(const TEnvelopeResult &got, const TEnvelopeResult &want, const char *what)
+void CompareResults(const TEnvelopeResult &AGot, const TEnvelopeResult &AWant, const char *AWhat)
 {
-    QVERIFY2(got.Error == 0, what);
-    QCOMPARE(got.SampleRate, want.SampleRate);
-    QCOMPARE(got.Channels, want.Channels);
-    QCOMPARE(got.DurationSec, want.DurationSec);
-    QCOMPARE(got.Figures.L, want.Figures.L);
-    QCOMPARE(got.Figures.S, want.Figures.S);
-    QCOMPARE(got.EnvCount, want.EnvCount);
-    QCOMPARE(got.Envelope->size(), want.Envelope->size());
-    for (size_t i = 0; i < want.Envelope->size(); ++i) {
-        const TEnvPoint &a = (*got.Envelope)[i], &b = (*want.Envelope)[i];
+    QVERIFY2(AGot.Error == 0, AWhat);
+    QCOMPARE(AGot.SampleRate, AWant.SampleRate);
+    QCOMPARE(AGot.Channels, AWant.Channels);
+    QCOMPARE(AGot.DurationSec, AWant.DurationSec);
+    QCOMPARE(AGot.Figures.L, AWant.Figures.L);
+    QCOMPARE(AGot.Figures.S, AWant.Figures.S);
+    QCOMPARE(AGot.EnvCount, AWant.EnvCount);
+    QCOMPARE(AGot.Envelope->size(), AWant.Envelope->size());
+    for (size_t i = 0; i < AWant.Envelope->size(); ++i) {
+        const TEnvPoint &a = (*AGot.Envelope)[i], &b = (*AWant.Envelope)[i];
         if (a.MnL != b.MnL || a.MxL != b.MxL || a.MnR != b.MnR || a.MxR != b.MxR)
-            QFAIL(qPrintable(QStringLiteral("%1: point %2 differs").arg(what).arg(i)));
+            QFAIL(qPrintable(QStringLiteral("%1: point %2 differs").arg(AWhat).arg(i)));
     }
 }
 
 // The pass written sample by sample, as plainly as it is described, to compare the fast one against.
-std::vector<TEnvPoint> PlainPass(const std::vector<int16_t> &samples, qint64 L, int channels)
+std::vector<TEnvPoint> PlainPass(const std::vector<int16_t> &ASamples, qint64 AL, int AChannels)
 {
-    const TEnvelopeFigures f = EnvelopeFigures(L, channels);
+    const TEnvelopeFigures f = EnvelopeFigures(AL, AChannels);
     std::vector<TEnvPoint> pts(static_cast<size_t>(f.EnvCount));
     qint64 frame = 0;
     int ch = 0;
-    for (int16_t s : samples) {
+    for (int16_t s : ASamples) {
         TEnvPoint &p = pts[static_cast<size_t>(std::min<qint64>(frame / f.S, f.EnvCount - 1))];
         if (ch == 0) {
             p.MnL = std::min(p.MnL, s);
@@ -65,12 +65,12 @@ std::vector<TEnvPoint> PlainPass(const std::vector<int16_t> &samples, qint64 L, 
             p.MnR = std::min(p.MnR, s);
             p.MxR = std::max(p.MxR, s);
         }
-        if (++ch == channels) {
+        if (++ch == AChannels) {
             ch = 0;
             ++frame;
         }
     }
-    if (channels < 2)
+    if (AChannels < 2)
         for (TEnvPoint &p : pts) {
             p.MnR = p.MnL;
             p.MxR = p.MxL;
@@ -78,9 +78,9 @@ std::vector<TEnvPoint> PlainPass(const std::vector<int16_t> &samples, qint64 L, 
     return pts;
 }
 
-bool Same(const TEnvPoint &a, const TEnvPoint &b)
+bool Same(const TEnvPoint &AA, const TEnvPoint &AB)
 {
-    return a.MnL == b.MnL && a.MxL == b.MxL && a.MnR == b.MnR && a.MxR == b.MxR;
+    return AA.MnL == AB.MnL && AA.MxL == AB.MxL && AA.MnR == AB.MnR && AA.MxR == AB.MxR;
 }
 
 } // namespace
@@ -89,8 +89,8 @@ class TestEnvelope : public QObject {
     Q_OBJECT
 
     QTemporaryDir FDir;
-    QString Path(const QString &name) const { return FDir.filePath(name); }
-    static QString CodecFile(const codecs::TCodecFixture &c) { return QStringLiteral("codec/") + c.File; }
+    QString Path(const QString &AName) const { return FDir.filePath(AName); }
+    static QString CodecFile(const codecs::TCodecFixture &AC) { return QStringLiteral("codec/") + AC.File; }
 
 private slots:
     void initTestCase()
@@ -248,8 +248,8 @@ private slots:
         QList<int> reports;
         bool onCaller = true;
         QThread *caller = QThread::currentThread();
-        const TEnvelopeResult r = BuildEnvelopeFromFile(Path(file), [&](int p) {
-            reports.append(p);
+        const TEnvelopeResult r = BuildEnvelopeFromFile(Path(file), [&](int AP) {
+            reports.append(AP);
             onCaller = onCaller && QThread::currentThread() == caller;
         }, parts);
         QCOMPARE(r.Error, 0);
@@ -413,7 +413,7 @@ private slots:
         QFETCH(qint64, L);
         QFETCH(QList<qint64>, reads);
         QList<int> got;
-        TEnvelopeBuilder b(L, 2, [&](int pct) { got.append(pct); });
+        TEnvelopeBuilder b(L, 2, [&](int APct) { got.append(APct); });
         std::vector<char> zeros(262144);
         for (qint64 n : reads)
             b.Feed(zeros.data(), n);

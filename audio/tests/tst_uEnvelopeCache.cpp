@@ -24,47 +24,47 @@
 namespace {
 
 // A 16-bit PCM WAV of noise, written here so that the test needs no encoder.
-bool WriteWav(const QString &path, int rate, int channels, int frames, quint32 seed)
+bool WriteWav(const QString &APath, int ARate, int AChannels, int AFrames, quint32 ASeed)
 {
-    QByteArray data(frames * channels * 2, '\0');
-    QRandomGenerator rng(seed);
-    for (int i = 0; i < frames * channels; ++i)
+    QByteArray data(AFrames * AChannels * 2, '\0');
+    QRandomGenerator rng(ASeed);
+    for (int i = 0; i < AFrames * AChannels; ++i)
         qToLittleEndian<qint16>(static_cast<qint16>(rng.bounded(-20000, 20000)), data.data() + 2 * i);
     QByteArray h;
-    auto u32 = [&h](quint32 v) { char b[4]; qToLittleEndian(v, b); h.append(b, 4); };
-    auto u16 = [&h](quint16 v) { char b[2]; qToLittleEndian(v, b); h.append(b, 2); };
+    auto u32 = [&h](quint32 AV) { char b[4]; qToLittleEndian(AV, b); h.append(b, 4); };
+    auto u16 = [&h](quint16 AV) { char b[2]; qToLittleEndian(AV, b); h.append(b, 2); };
     h.append("RIFF");
     u32(36 + data.size());
     h.append("WAVEfmt ");
     u32(16);
     u16(1);
-    u16(channels);
-    u32(rate);
-    u32(rate * channels * 2);
-    u16(channels * 2);
+    u16(AChannels);
+    u32(ARate);
+    u32(ARate * AChannels * 2);
+    u16(AChannels * 2);
     u16(16);
     h.append("data");
     u32(data.size());
-    QFile f(path);
+    QFile f(APath);
     return f.open(QIODevice::WriteOnly) && f.write(h + data) == h.size() + data.size();
 }
 
-bool SameEnvelope(const TEnvArray &a, const TEnvArray &b)
+bool SameEnvelope(const TEnvArray &AA, const TEnvArray &AB)
 {
-    if (!a || !b || a->size() != b->size())
+    if (!AA || !AB || AA->size() != AB->size())
         return false;
-    for (size_t i = 0; i < a->size(); ++i) {
-        const TEnvPoint &p = (*a)[i], &q = (*b)[i];
+    for (size_t i = 0; i < AA->size(); ++i) {
+        const TEnvPoint &p = (*AA)[i], &q = (*AB)[i];
         if (p.MnL != q.MnL || p.MxL != q.MxL || p.MnR != q.MnR || p.MxR != q.MxR)
             return false;
     }
     return true;
 }
 
-void SetMTime(const QString &path, qint64 sec, long nsec)
+void SetMTime(const QString &APath, qint64 ASec, long ANsec)
 {
-    const timespec times[2] = {{sec, nsec}, {sec, nsec}};
-    QVERIFY(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0) == 0);
+    const timespec times[2] = {{ASec, ANsec}, {ASec, ANsec}};
+    QVERIFY(::utimensat(AT_FDCWD, QFile::encodeName(APath).constData(), times, 0) == 0);
 }
 
 // One load through an engine without sound, with the cache in `folder` (empty: none).
@@ -77,14 +77,14 @@ struct TLoad {
     int channels = 0;
     QList<int> reports;
 };
-TLoad LoadThrough(const QString &folder, const QString &file)
+TLoad LoadThrough(const QString &AFolder, const QString &AFile)
 {
     TAudioEngine e;
     e.SetInitialDevice(0);
     e.InitAudio();
-    e.SetEnvelopeCacheFolder(folder);
+    e.SetEnvelopeCacheFolder(AFolder);
     TLoad r;
-    r.ok = e.Load(file, [&r](int p) { r.reports.append(p); });
+    r.ok = e.Load(AFile, [&r](int AP) { r.reports.append(AP); });
     r.use = e.LastCacheUse();
     r.envelope = e.Envelope();
     r.duration = e.DurationSec();
@@ -102,7 +102,7 @@ class TestEnvelopeCache : public QObject {
     QString FWav;      // 3 s stereo noise
     QString FCache;    // a fresh cache folder per test
     TLoad FUncached;   // FWav loaded without any cache
-    QString Path(const QString &name) const { return FDir.filePath(name); }
+    QString Path(const QString &AName) const { return FDir.filePath(AName); }
 
 private slots:
     void initTestCase()
@@ -389,8 +389,8 @@ private slots:
         r.Envelope = std::make_shared<const std::vector<TEnvPoint>>(size_t(r.EnvCount), TEnvPoint{-5, 5, -5, 5});
         const TEnvelopeCache cache(FCache);
         const QString usage = FCache + "/.venv-usage";
-        auto key = [&](int i) {
-            const QString file = Path(QStringLiteral("count%1.wav").arg(i));
+        auto key = [&](int AI) {
+            const QString file = Path(QStringLiteral("count%1.wav").arg(AI));
             if (!QFileInfo::exists(file))
                 WriteWav(file, 8000, 1, 10, 3);
             return *TEnvelopeCache::KeyOf(file);
@@ -513,13 +513,13 @@ private slots:
             QSKIP("VORNAK_TOOL is not set");
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("XDG_CACHE_HOME", QFileInfo(FCache).path());
-        auto run = [&](const QStringList &args, int *code = nullptr) {
+        auto run = [&](const QStringList &AArgs, int *ACode = nullptr) {
             QProcess p;
             p.setProcessEnvironment(env);
-            p.start(tool, QStringList{"envelope", FWav} + args);
+            p.start(tool, QStringList{"envelope", FWav} + AArgs);
             p.waitForFinished(60000);
-            if (code)
-                *code = p.exitCode();
+            if (ACode)
+                *ACode = p.exitCode();
             return QString::fromUtf8(p.readAllStandardOutput()).split('\n');
         };
         const QStringList off = run({"--no-cache", "--dump"});
@@ -576,8 +576,8 @@ private slots:
         QVERIFY2(!tool.isEmpty(), "VORNAK_TOOL is not set");
         const quint32 bytes = 2000000000;
         QByteArray h;
-        auto u32 = [&h](quint32 v) { char b[4]; qToLittleEndian(v, b); h.append(b, 4); };
-        auto u16 = [&h](quint16 v) { char b[2]; qToLittleEndian(v, b); h.append(b, 2); };
+        auto u32 = [&h](quint32 AV) { char b[4]; qToLittleEndian(AV, b); h.append(b, 4); };
+        auto u16 = [&h](quint16 AV) { char b[2]; qToLittleEndian(AV, b); h.append(b, 2); };
         h.append("RIFF");
         u32(36 + bytes);
         h.append("WAVEfmt ");

@@ -266,11 +266,11 @@ void TestExport::browseUsesFormatFilterAndAppliesExtension()
     TfrmExport dlg(nullptr);
     dlg.Setup(QStringLiteral("rec"), false, -1, -1, 60, FTmp.path());
     QString gotDir, gotName, gotFilter, gotSuffix, answer = FTmp.filePath("chosen.ogg");
-    dlg.ChooseSaveFile = [&](const QString &d, const QString &n, const QString &f, const QString &s) {
-        gotDir = d;
-        gotName = n;
-        gotFilter = f;
-        gotSuffix = s;
+    dlg.ChooseSaveFile = [&](const QString &AD, const QString &AN, const QString &AF, const QString &AS) {
+        gotDir = AD;
+        gotName = AN;
+        gotFilter = AF;
+        gotSuffix = AS;
         return answer;
     };
     dlg.btnBrowseClick();

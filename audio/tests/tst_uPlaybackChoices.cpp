@@ -17,10 +17,10 @@ namespace {
 
 constexpr int Rate = 44100;
 
-QString Pactl(const QStringList &args)
+QString Pactl(const QStringList &AArgs)
 {
     QProcess p;
-    p.start(QStringLiteral("pactl"), args);
+    p.start(QStringLiteral("pactl"), AArgs);
     if (!p.waitForFinished(10000) || p.exitCode() != 0)
         return QString();
     return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
@@ -29,9 +29,9 @@ QString Pactl(const QStringList &args)
 // What the monitor of a sink heard: 16-bit stereo at 44.1 kHz.
 class TMonitor {
 public:
-    explicit TMonitor(const QString &sink)
+    explicit TMonitor(const QString &ASink)
     {
-        FRec.start(QStringLiteral("parec"), {"-d", sink + ".monitor", "--raw", "--format=s16le",
+        FRec.start(QStringLiteral("parec"), {"-d", ASink + ".monitor", "--raw", "--format=s16le",
                                              "--rate=44100", "--channels=2", "--latency-msec=20"});
     }
     ~TMonitor()
@@ -60,16 +60,16 @@ public:
         FRec.readAll();
     }
     // Everything recorded since the last call, as left and right samples.
-    void Take(std::vector<double> &left, std::vector<double> &right)
+    void Take(std::vector<double> &ALeft, std::vector<double> &ARight)
     {
         FRec.waitForReadyRead(100);
         const QByteArray raw = FRec.readAll();
         const auto *s = reinterpret_cast<const int16_t *>(raw.constData());
-        left.clear();
-        right.clear();
+        ALeft.clear();
+        ARight.clear();
         for (qsizetype i = 0; i + 1 < raw.size() / 2; i += 2) {
-            left.push_back(s[i] / 32768.0);
-            right.push_back(s[i + 1] / 32768.0);
+            ALeft.push_back(s[i] / 32768.0);
+            ARight.push_back(s[i + 1] / 32768.0);
         }
     }
 
@@ -77,21 +77,21 @@ private:
     QProcess FRec;
 };
 
-double Rms(const std::vector<double> &x, size_t from, size_t n)
+double Rms(const std::vector<double> &AX, size_t AFrom, size_t AN)
 {
     double e = 0;
-    for (size_t i = from; i < from + n && i < x.size(); ++i)
-        e += x[i] * x[i];
-    return std::sqrt(e / double(std::max<size_t>(n, 1)));
+    for (size_t i = AFrom; i < AFrom + AN && i < AX.size(); ++i)
+        e += AX[i] * AX[i];
+    return std::sqrt(e / double(std::max<size_t>(AN, 1)));
 }
 
 // Frequency of the loudest tone in the sound, from the upward zero crossings of its loud part.
-double ToneHz(const std::vector<double> &x)
+double ToneHz(const std::vector<double> &AX)
 {
     const size_t win = Rate / 20;
     size_t first = SIZE_MAX, last = 0;
-    for (size_t i = 0; i + win <= x.size(); i += win)
-        if (Rms(x, i, win) > 0.03) {
+    for (size_t i = 0; i + win <= AX.size(); i += win)
+        if (Rms(AX, i, win) > 0.03) {
             first = std::min(first, i);
             last = i + win;
         }
@@ -99,7 +99,7 @@ double ToneHz(const std::vector<double> &x)
         return 0;
     size_t a = 0, b = 0, crossings = 0;
     for (size_t i = first + 1; i < last; ++i)
-        if (x[i - 1] < 0 && x[i] >= 0) {
+        if (AX[i - 1] < 0 && AX[i] >= 0) {
             if (crossings == 0)
                 a = i;
             b = i;
@@ -109,13 +109,13 @@ double ToneHz(const std::vector<double> &x)
 }
 
 // The longest run of quiet (below -40 dBFS in 10 ms windows) between two loud stretches, in seconds.
-double LongestInnerGapSec(const std::vector<double> &x)
+double LongestInnerGapSec(const std::vector<double> &AX)
 {
     const size_t win = Rate / 100;
     bool seenLoud = false;
     size_t quiet = 0, longest = 0;
-    for (size_t i = 0; i + win <= x.size(); i += win) {
-        if (Rms(x, i, win) > 0.01) {
+    for (size_t i = 0; i + win <= AX.size(); i += win) {
+        if (Rms(AX, i, win) > 0.01) {
             if (seenLoud)
                 longest = std::max(longest, quiet);
             seenLoud = true;
@@ -140,34 +140,34 @@ class TestPlaybackChoices : public QObject {
     QString FStereo;       // 20 s: 440 Hz left, 1000 Hz right
     QString FMono;         // 5 s of 440 Hz
     QString FGap;          // 1 s of 440 Hz, 10 s of silence, 2 s of 1000 Hz
-    QString Path(const QString &name) const { return FDir.filePath(name); }
+    QString Path(const QString &AName) const { return FDir.filePath(AName); }
 
     // Plays from `from` for `ms` while the monitor records; the positions seen every 20 ms go to
     // `positions`, with the wall-clock seconds of each reading in `times`.
-    void PlayAndRecord(TAudioEngine &e, double from, int ms, std::vector<double> &left, std::vector<double> &right,
-                       QList<double> *positions = nullptr, QList<double> *times = nullptr)
+    void PlayAndRecord(TAudioEngine &AE, double AFrom, int AMs, std::vector<double> &ALeft, std::vector<double> &ARight,
+                       QList<double> *APositions = nullptr, QList<double> *ATimes = nullptr)
     {
         FMonitor->Skip();
-        e.SeekSec(from);
-        e.Play();
+        AE.SeekSec(AFrom);
+        AE.Play();
         QElapsedTimer t;
         t.start();
-        while (t.elapsed() < ms) {
-            if (positions)
-                positions->append(e.PositionSec());
-            if (times)
-                times->append(t.nsecsElapsed() / 1e9);
+        while (t.elapsed() < AMs) {
+            if (APositions)
+                APositions->append(AE.PositionSec());
+            if (ATimes)
+                ATimes->append(t.nsecsElapsed() / 1e9);
             QTest::qWait(20);
         }
-        e.Pause();
+        AE.Pause();
         QTest::qWait(150);  // the last of the sound reaches the monitor
-        FMonitor->Take(left, right);
+        FMonitor->Take(ALeft, ARight);
     }
 
-    bool Engine(TAudioEngine &e, const QString &file)
+    bool Engine(TAudioEngine &AE, const QString &AFile)
     {
-        e.SetInitialDevice(FDevice);
-        return e.InitAudio() && e.Load(file);
+        AE.SetInitialDevice(FDevice);
+        return AE.InitAudio() && AE.Load(AFile);
     }
 
 private slots:
@@ -233,7 +233,7 @@ private slots:
         QVERIFY2(qAbs(ToneHz(left) - 440) < 8, qPrintable(QString::number(ToneHz(left))));
         QVERIFY2(qAbs(ToneHz(right) - 1000) < 15, qPrintable(QString::number(ToneHz(right))));
         // Recording seconds per wall second, from 0.5 s on (the output has started) to the last reading.
-        const qsizetype from = std::find_if(times.begin(), times.end(), [](double t) { return t >= 0.5; }) - times.begin();
+        const qsizetype from = std::find_if(times.begin(), times.end(), [](double AT) { return AT >= 0.5; }) - times.begin();
         const double rate = (positions.last() - positions[from]) / (times.last() - times[from]);
         QVERIFY2(qAbs(rate / speed - 1) < 0.1, qPrintable(QString::number(rate)));
         // The position heard never runs ahead: after a pause it is where the sound stopped.
@@ -303,7 +303,7 @@ private slots:
         QList<double> positions, times;
         PlayAndRecord(e, 2.0, 1200, left, right, &positions, &times);
         QVERIFY2(qAbs(ToneHz(right) - 440) < 8, qPrintable(QString::number(ToneHz(right))));
-        const qsizetype from = std::find_if(times.begin(), times.end(), [](double t) { return t >= 0.5; }) - times.begin();
+        const qsizetype from = std::find_if(times.begin(), times.end(), [](double AT) { return AT >= 0.5; }) - times.begin();
         const double rate = (positions.last() - positions[from]) / (times.last() - times[from]);
         QVERIFY2(qAbs(rate / 2.0 - 1) < 0.1, qPrintable(QString::number(rate)));
     }

@@ -7,10 +7,10 @@ namespace {
 
 // One envelope point per character: '.' silent, 'q' at the quiet limit (+-327 on both channels),
 // 'L' +328 on the left, 'n' -328 on the left, 'r' +328 on the right only, 'X' -32768 on the left.
-std::vector<TEnvPoint> Env(const QString &pattern)
+std::vector<TEnvPoint> Env(const QString &APattern)
 {
     std::vector<TEnvPoint> env;
-    for (QChar c : pattern) {
+    for (QChar c : APattern) {
         TEnvPoint p;
         switch (c.toLatin1()) {
         case 'q': p = {-327, 327, -327, 327}; break;
@@ -25,10 +25,10 @@ std::vector<TEnvPoint> Env(const QString &pattern)
     return env;
 }
 
-QString Text(const std::vector<TSecRange> &ranges)
+QString Text(const std::vector<TSecRange> &ARanges)
 {
     QStringList parts;
-    for (const TSecRange &r : ranges)
+    for (const TSecRange &r : ARanges)
         parts << QString::asprintf("%.2f-%.2f", r.StartSec, r.EndSec);
     return parts.join(' ');
 }

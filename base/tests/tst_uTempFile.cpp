@@ -14,29 +14,29 @@
 
 namespace {
 
-QByteArray ReadAll(const QString &path)
+QByteArray ReadAll(const QString &APath)
 {
-    QFile f(path);
+    QFile f(APath);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
-bool WriteFile(const QString &path, const QByteArray &data)
+bool WriteFile(const QString &APath, const QByteArray &AData)
 {
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(data) == data.size();
+    QFile f(APath);
+    return f.open(QIODevice::WriteOnly) && f.write(AData) == AData.size();
 }
 
 // Sets a file's modification time ASeconds into the past.
-bool Age(const QString &path, int ASeconds)
+bool Age(const QString &APath, int ASeconds)
 {
     struct utimbuf t;
     t.actime = t.modtime = ::time(nullptr) - ASeconds;
-    return ::utime(QFile::encodeName(path).constData(), &t) == 0;
+    return ::utime(QFile::encodeName(APath).constData(), &t) == 0;
 }
 
-QStringList Entries(const QString &dir)
+QStringList Entries(const QString &ADir)
 {
-    QStringList names = QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    QStringList names = QDir(ADir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     names.sort();
     return names;
 }

@@ -14,16 +14,16 @@ struct TRow {
     QVariant id, rec_dt, rec_date, rec_hour, rec_number, format, filename, filepath, title, persons, duration_sec;
 };
 
-inline void CreateCatalogue(const QString &path, const QList<TRow> &rows, bool wal = false)
+inline void CreateCatalogue(const QString &APath, const QList<TRow> &ARows, bool AWal = false)
 {
-    TSqliteDb db(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
-    if (wal)
+    TSqliteDb db(APath, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+    if (AWal)
         db.Exec("PRAGMA journal_mode = WAL");
     db.Exec("CREATE TABLE recordings (id INTEGER PRIMARY KEY, rec_dt TEXT, rec_date TEXT, rec_hour INTEGER, "
             "rec_number INTEGER, format TEXT, filename TEXT, filepath TEXT, title TEXT, persons TEXT, "
             "duration_sec INTEGER)");
     db.Exec("BEGIN");
-    for (const TRow &r : rows) {
+    for (const TRow &r : ARows) {
         TSqliteStmt q(db, "INSERT INTO recordings VALUES (:id,:rec_dt,:rec_date,:rec_hour,:rec_number,:format,"
                           ":filename,:filepath,:title,:persons,:duration_sec)");
         const std::pair<const char *, QVariant> cols[] = {
@@ -45,16 +45,16 @@ inline void CreateCatalogue(const QString &path, const QList<TRow> &rows, bool w
 }
 
 // A row with the usual values; fields can be changed afterwards.
-inline TRow Rec(int id, const QString &dt, int hour, int number, const QString &file, int duration = 60,
-                const QVariant &title = QString(), const QVariant &persons = QString())
+inline TRow Rec(int AId, const QString &ADt, int AHour, int ANumber, const QString &AFile, int ADuration = 60,
+                const QVariant &ATitle = QString(), const QVariant &APersons = QString())
 {
-    return TRow{id, dt, dt.left(10), hour, number, "MP3", file, "/nonexistent/" + file, title, persons, duration};
+    return TRow{AId, ADt, ADt.left(10), AHour, ANumber, "MP3", AFile, "/nonexistent/" + AFile, ATitle, APersons, ADuration};
 }
 
 // Every row of the table with each value quoted as SQL (so NULL, 7 and '7' differ).
-inline QString Dump(const QString &path)
+inline QString Dump(const QString &APath)
 {
-    TSqliteDb db(path, SQLITE_OPEN_READONLY);
+    TSqliteDb db(APath, SQLITE_OPEN_READONLY);
     db.SetBusyTimeout(20000);
     TSqliteStmt q(db, "SELECT quote(id)||'|'||quote(rec_dt)||'|'||quote(rec_date)||'|'||quote(rec_hour)||'|'||"
                       "quote(rec_number)||'|'||quote(format)||'|'||quote(filename)||'|'||quote(filepath)||'|'||"
@@ -65,17 +65,17 @@ inline QString Dump(const QString &path)
     return out;
 }
 
-inline QString IntegrityCheck(const QString &path)
+inline QString IntegrityCheck(const QString &APath)
 {
-    TSqliteDb db(path, SQLITE_OPEN_READONLY);
+    TSqliteDb db(APath, SQLITE_OPEN_READONLY);
     db.SetBusyTimeout(20000);
     TSqliteStmt q(db, "PRAGMA integrity_check");
     return q.Step() ? q.ColumnText(0) : QString();
 }
 
-inline QByteArray FileHash(const QString &path)
+inline QByteArray FileHash(const QString &APath)
 {
-    QFile f(path);
+    QFile f(APath);
     if (!f.open(QIODevice::ReadOnly))
         return "<unreadable>";
     return QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256);

@@ -27,20 +27,20 @@ QString Tool()
 // The test's own look at the file, independent of the reader's code.
 struct TCheckDb {
     sqlite3 *db = nullptr;
-    explicit TCheckDb(const QString &path)
+    explicit TCheckDb(const QString &APath)
     {
-        sqlite3_open_v2(QFile::encodeName(path).constData(), &db, SQLITE_OPEN_READONLY, nullptr);
+        sqlite3_open_v2(QFile::encodeName(APath).constData(), &db, SQLITE_OPEN_READONLY, nullptr);
         sqlite3_busy_timeout(db, 10000);
     }
     ~TCheckDb() { sqlite3_close_v2(db); }
     TCheckDb(const TCheckDb &) = delete;
     TCheckDb &operator=(const TCheckDb &) = delete;
 
-    QStringList Rows(const char *sql)
+    QStringList Rows(const char *ASql)
     {
         QStringList rows;
         sqlite3_stmt *st = nullptr;
-        if (sqlite3_prepare_v2(db, sql, -1, &st, nullptr) != SQLITE_OK)
+        if (sqlite3_prepare_v2(db, ASql, -1, &st, nullptr) != SQLITE_OK)
             return {QString("error: ") + sqlite3_errmsg(db)};
         while (sqlite3_step(st) == SQLITE_ROW) {
             QStringList cols;
@@ -51,9 +51,9 @@ struct TCheckDb {
         sqlite3_finalize(st);
         return rows;
     }
-    QString One(const char *sql)
+    QString One(const char *ASql)
     {
-        const QStringList r = Rows(sql);
+        const QStringList r = Rows(ASql);
         return r.isEmpty() ? QString() : r.first();
     }
 };
@@ -61,10 +61,10 @@ struct TCheckDb {
 // A running recorder stand-in; stopped with SIGTERM (and waited for) when it goes out of scope.
 class TRecorderProcess {
 public:
-    bool Start(const QStringList &args)
+    bool Start(const QStringList &AArgs)
     {
         FProc.setProgram(Tool());
-        FProc.setArguments(QStringList{"recorder"} + args);
+        FProc.setArguments(QStringList{"recorder"} + AArgs);
         FProc.start();
         if (!FProc.waitForStarted(5000))
             return false;
@@ -88,9 +88,9 @@ public:
         FProc.waitForFinished(0);
         FOut += FProc.readAllStandardOutput();
     }
-    bool Finish(int ms)
+    bool Finish(int AMs)
     {
-        FProc.waitForFinished(ms);
+        FProc.waitForFinished(AMs);
         FOut += FProc.readAllStandardOutput();
         return FProc.state() == QProcess::NotRunning;
     }
@@ -116,9 +116,9 @@ private:
     QByteArray FOut;
 };
 
-bool HasHour(const THourSet &set, int hour)
+bool HasHour(const THourSet &ASet, int AHour)
 {
-    return set.Contains(hour);
+    return ASet.Contains(AHour);
 }
 
 } // namespace

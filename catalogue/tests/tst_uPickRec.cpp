@@ -13,18 +13,18 @@
 
 namespace {
 
-TRecInfo Rec(int id, int number, const QString &format, const QString &title, const QString &persons, int dur)
+TRecInfo Rec(int AId, int ANumber, const QString &AFormat, const QString &ATitle, const QString &APersons, int ADur)
 {
     TRecInfo r;
-    r.Id = id;
+    r.Id = AId;
     r.RecDate = QStringLiteral("2025-09-01");
     r.RecHour = 14;
-    r.RecNumber = number;
-    r.Format = format;
-    r.FileName = QStringLiteral("0109202514%1.mp3").arg(number);
-    r.Title = title;
-    r.Persons = persons;
-    r.DurationSec = dur;
+    r.RecNumber = ANumber;
+    r.Format = AFormat;
+    r.FileName = QStringLiteral("0109202514%1.mp3").arg(ANumber);
+    r.Title = ATitle;
+    r.Persons = APersons;
+    r.DurationSec = ADur;
     return r;
 }
 
@@ -34,9 +34,9 @@ TRecList ThreeRecordings()
             Rec(13, 3, "OGG", "Melding", "Anouk", 20)};
 }
 
-QPoint RowCentre(TReportList *lv, int row)
+QPoint RowCentre(TReportList *ALv, int ARow)
 {
-    return lv->visualItemRect(lv->topLevelItem(row)).center();
+    return ALv->visualItemRect(ALv->topLevelItem(ARow)).center();
 }
 
 } // namespace
@@ -119,10 +119,10 @@ void TestPickRec::cellsShowTheRecordsFields()
         QCOMPARE(dlg.findChild<TReportList *>(QStringLiteral("lvItems"))->columnWidth(c), widths[c]);
     }
     QCOMPARE(dlg.findChild<TReportList *>(QStringLiteral("lvItems"))->topLevelItemCount(), 3);
-    auto row = [&](int r) {
+    auto row = [&](int AR) {
         QStringList cells;
         for (int c = 0; c < 5; ++c)
-            cells << dlg.findChild<TReportList *>(QStringLiteral("lvItems"))->topLevelItem(r)->text(c);
+            cells << dlg.findChild<TReportList *>(QStringLiteral("lvItems"))->topLevelItem(AR)->text(c);
         return cells;
     };
     QCOMPARE(row(0), QStringList({"1", "MP3", "Overleg", "Jan, Piet", "01:05"}));

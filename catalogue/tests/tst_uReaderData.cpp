@@ -38,34 +38,34 @@ QList<TRow> DayRows()
     return rows;
 }
 
-QList<int> Ids(const TRecList &list)
+QList<int> Ids(const TRecList &AList)
 {
     QList<int> ids;
-    for (const TRecInfo &ri : list)
+    for (const TRecInfo &ri : AList)
         ids << ri.Id;
     return ids;
 }
 
-QString HoursText(const THourSet &set)
+QString HoursText(const THourSet &ASet)
 {
     QStringList l;
     for (int h = 0; h < 24; ++h)
-        if (set.Contains(h))
+        if (ASet.Contains(h))
             l << QString::number(h);
     return l.join(',');
 }
 
-bool WriteFile(const QString &path, const QByteArray &data)
+bool WriteFile(const QString &APath, const QByteArray &AData)
 {
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly) && f.write(data) == data.size();
+    QFile f(APath);
+    return f.open(QIODevice::WriteOnly) && f.write(AData) == AData.size();
 }
 
 // A read-only bind mount of dir onto itself; unmounted on destruction.
 struct TReadOnlyMount {
     QByteArray path;
     bool ok = false;
-    explicit TReadOnlyMount(const QString &dir) : path(QFile::encodeName(dir))
+    explicit TReadOnlyMount(const QString &ADir) : path(QFile::encodeName(ADir))
     {
         ok = mount(path.constData(), path.constData(), nullptr, MS_BIND, nullptr) == 0;
         if (ok && mount(nullptr, path.constData(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr) != 0) {
@@ -84,7 +84,7 @@ struct TReadOnlyMount {
 struct TSmallDisk {
     QByteArray path;
     bool ok = false;
-    explicit TSmallDisk(const QString &dir) : path(QFile::encodeName(dir))
+    explicit TSmallDisk(const QString &ADir) : path(QFile::encodeName(ADir))
     {
         ok = mount("tmpfs", path.constData(), "tmpfs", 0, "size=256k") == 0;
     }

@@ -20,21 +20,21 @@ const char *const RecorderFile = "02092025091.mp3";
 // The recorder stand-in: opens the catalogue, takes the lock of `mode`, adds one recording inside it,
 // says "locked", holds the lock for holdMs and commits. Modes: write (BEGIN IMMEDIATE), exclusive
 // (BEGIN EXCLUSIVE), wal (a write transaction on a WAL catalogue, then stays connected for holdMs more).
-int RunRecorder(const QString &path, const QString &mode, int holdMs)
+int RunRecorder(const QString &APath, const QString &AMode, int AHoldMs)
 {
     try {
-        TSqliteDb db(path, SQLITE_OPEN_READWRITE);
+        TSqliteDb db(APath, SQLITE_OPEN_READWRITE);
         db.SetBusyTimeout(5000);
-        db.Exec(mode == "exclusive" ? "BEGIN EXCLUSIVE" : "BEGIN IMMEDIATE");
+        db.Exec(AMode == "exclusive" ? "BEGIN EXCLUSIVE" : "BEGIN IMMEDIATE");
         db.Exec(QString("INSERT INTO recordings VALUES (1000,'2025-09-02 09:00:00','2025-09-02',9,1,'MP3','%1',"
                         "'/rec/%1',NULL,NULL,42)")
                     .arg(RecorderFile));
         std::puts("locked");
         std::fflush(stdout);
-        QThread::msleep(holdMs);
+        QThread::msleep(AHoldMs);
         db.Exec("COMMIT");
-        if (mode == "wal")
-            QThread::msleep(holdMs);
+        if (AMode == "wal")
+            QThread::msleep(AHoldMs);
         return 0;
     } catch (const EReaderError &e) {
         std::fprintf(stderr, "recorder: %s\n", qPrintable(e.Message()));
@@ -56,9 +56,9 @@ const char *const RecorderRow = "1000|'2025-09-02 09:00:00'|'2025-09-02'|9|1|'MP
 
 class TRecorder {
 public:
-    bool Start(const QString &db, const QString &mode, int holdMs)
+    bool Start(const QString &ADb, const QString &AMode, int AHoldMs)
     {
-        FProc.start(QCoreApplication::applicationFilePath(), {"--recorder", db, mode, QString::number(holdMs)});
+        FProc.start(QCoreApplication::applicationFilePath(), {"--recorder", ADb, AMode, QString::number(AHoldMs)});
         QElapsedTimer t;
         t.start();
         while (!FProc.canReadLine() && t.elapsed() < 10000)
@@ -181,13 +181,13 @@ private slots:
     }
 };
 
-int main(int argc, char *argv[])
+int main(int AArgc, char *AArgv[])
 {
-    if (argc == 5 && qstrcmp(argv[1], "--recorder") == 0)
-        return RunRecorder(QString::fromLocal8Bit(argv[2]), QString::fromLatin1(argv[3]), atoi(argv[4]));
-    QCoreApplication app(argc, argv);
+    if (AArgc == 5 && qstrcmp(AArgv[1], "--recorder") == 0)
+        return RunRecorder(QString::fromLocal8Bit(AArgv[2]), QString::fromLatin1(AArgv[3]), atoi(AArgv[4]));
+    QCoreApplication app(AArgc, AArgv);
     TestReaderDataLocks tc;
-    return QTest::qExec(&tc, argc, argv);
+    return QTest::qExec(&tc, AArgc, AArgv);
 }
 
 #include "tst_uReaderDataLocks.moc"

@@ -21,10 +21,10 @@ class TestReaderDataTool : public QObject {
         int code = -1;
         QString out, err;
     };
-    TRun Run(const QStringList &args)
+    TRun Run(const QStringList &AArgs)
     {
         QProcess p;
-        p.start(qEnvironmentVariable("VORNAK_TOOL"), args);
+        p.start(qEnvironmentVariable("VORNAK_TOOL"), AArgs);
         TRun r;
         if (!p.waitForFinished(30000))
             return r;
@@ -33,11 +33,11 @@ class TestReaderDataTool : public QObject {
         r.err = QString::fromUtf8(p.readAllStandardError());
         return r;
     }
-    QStringList Expand(QStringList args) const
+    QStringList Expand(QStringList AArgs) const
     {
-        for (QString &a : args)
+        for (QString &a : AArgs)
             a.replace("{db}", FDb).replace("{dir}", FDir.path());
-        return args;
+        return AArgs;
     }
 
 private slots:
@@ -175,9 +175,9 @@ private slots:
                  "filename=a\\0b.wav\tfilepath=" + dir.filePath("x") + "\\0y\ttitle=t\\0t\tpersons=p\\0\tduration_sec=60\n"
                  "id=2\trec_dt=2025-09-02 07:20:00\trec_date=2025-09-02\trec_hour=7\trec_number=2\tformat=MP3\t"
                  "filename=l\\xE9.wav\tfilepath=/nonexistent/l\\xE9.wav\ttitle=\tpersons=\tduration_sec=60\n");
-        auto resolve = [&](const QString &id) {
+        auto resolve = [&](const QString &AId) {
             QProcess p;
-            p.start(qEnvironmentVariable("VORNAK_TOOL"), {"resolve", db, id, dir.filePath("root")});
+            p.start(qEnvironmentVariable("VORNAK_TOOL"), {"resolve", db, AId, dir.filePath("root")});
             return p.waitForFinished(30000) && p.exitCode() == 0 ? p.readAllStandardOutput() : QByteArray("failed");
         };
         QCOMPARE(resolve("1"), PathBytes(dir.filePath("x")) + "\\0y\n");

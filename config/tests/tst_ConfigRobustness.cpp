@@ -31,21 +31,21 @@ const QByteArray OldIni = "; kept by the operator\n"
                           "[Other]\n"
                           "Foo=bar\n";
 
-QByteArray RecorderIni(const QByteArray &database)
+QByteArray RecorderIni(const QByteArray &ADatabase)
 {
-    return "[Paths]\nDatabase=" + database + "\nRootFolder=/new/recordings\n";
+    return "[Paths]\nDatabase=" + ADatabase + "\nRootFolder=/new/recordings\n";
 }
 
-QByteArray ReadAll(const QString &path)
+QByteArray ReadAll(const QString &APath)
 {
-    QFile f(path);
+    QFile f(APath);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
 }
 
-bool WriteAll(const QString &path, const QByteArray &data)
+bool WriteAll(const QString &APath, const QByteArray &AData)
 {
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(data) == data.size();
+    QFile f(APath);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(AData) == AData.size();
 }
 
 QString Tool()
@@ -59,7 +59,7 @@ struct TRun {
     QByteArray out, err;
 };
 
-TRun Run(const QString &program, const QStringList &args, const QStringList &AEnv = {})
+TRun Run(const QString &AProgram, const QStringList &AArgs, const QStringList &AEnv = {})
 {
     TRun r;
     QProcess p;
@@ -67,7 +67,7 @@ TRun Run(const QString &program, const QStringList &args, const QStringList &AEn
     for (const QString &kv : AEnv)
         env.insert(kv.section('=', 0, 0), kv.section('=', 1));
     p.setProcessEnvironment(env);
-    p.start(program, args);
+    p.start(AProgram, AArgs);
     if (!p.waitForFinished(30000)) {
         p.kill();
         p.waitForFinished();
@@ -82,9 +82,9 @@ TRun Run(const QString &program, const QStringList &args, const QStringList &AEn
 }
 
 // Files in the folder other than the two settings files: temporary files a killed save left behind.
-QStringList Leftovers(const QString &dir)
+QStringList Leftovers(const QString &ADir)
 {
-    QStringList names = QDir(dir).entryList(QDir::Files | QDir::Hidden | QDir::System);
+    QStringList names = QDir(ADir).entryList(QDir::Files | QDir::Hidden | QDir::System);
     names.removeAll(IniName);
     names.removeAll("Vornak2026.ini");
     return names;

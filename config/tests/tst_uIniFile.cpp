@@ -6,10 +6,10 @@
 #include <QtTest>
 
 namespace {
-QByteArray Utf16(const QString &s)
+QByteArray Utf16(const QString &AS)
 {
     QByteArray b("\xFF\xFE");
-    for (QChar c : s) {
+    for (QChar c : AS) {
         b += char(c.unicode() & 0xFF);
         b += char(c.unicode() >> 8);
     }

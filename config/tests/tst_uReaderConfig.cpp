@@ -14,23 +14,23 @@ namespace {
 
 const char *const IniName = "VornakReader2026.ini";
 
-QByteArray ReadAll(const QString &path)
+QByteArray ReadAll(const QString &APath)
 {
-    QFile f(path);
+    QFile f(APath);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
 }
 
-bool WriteAll(const QString &path, const QByteArray &data)
+bool WriteAll(const QString &APath, const QByteArray &AData)
 {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(data) == data.size();
+    QDir().mkpath(QFileInfo(APath).absolutePath());
+    QFile f(APath);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(AData) == AData.size();
 }
 
-QByteArray Utf16(const QString &s)
+QByteArray Utf16(const QString &AS)
 {
     QByteArray b("\xFF\xFE");
-    for (QChar c : s) {
+    for (QChar c : AS) {
         b += char(c.unicode() & 0xFF);
         b += char(c.unicode() >> 8);
     }
@@ -51,9 +51,9 @@ struct TMount {
         if (ok)
             umount2(path.constData(), MNT_DETACH);
     }
-    bool ReadOnlyBind(const QString &dir)
+    bool ReadOnlyBind(const QString &ADir)
     {
-        path = QFile::encodeName(dir);
+        path = QFile::encodeName(ADir);
         ok = mount(path.constData(), path.constData(), nullptr, MS_BIND, nullptr) == 0;
         if (ok && mount(nullptr, path.constData(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr) != 0) {
             umount2(path.constData(), MNT_DETACH);
@@ -61,10 +61,10 @@ struct TMount {
         }
         return ok;
     }
-    bool Tmpfs(const QString &dir, const char *options)
+    bool Tmpfs(const QString &ADir, const char *AOptions)
     {
-        path = QFile::encodeName(dir);
-        ok = mount("tmpfs", path.constData(), "tmpfs", 0, options) == 0;
+        path = QFile::encodeName(ADir);
+        ok = mount("tmpfs", path.constData(), "tmpfs", 0, AOptions) == 0;
         return ok;
     }
 };
@@ -95,10 +95,10 @@ struct TEnv {
     }
 };
 
-QString ErrorOf(const std::function<void()> &f)
+QString ErrorOf(const std::function<void()> &AF)
 {
     try {
-        f();
+        AF();
     } catch (const EReaderError &e) {
         return e.Message();
     }

@@ -17,9 +17,9 @@ namespace {
 const QList<QPair<QString, int>> Devices = {
     {"Standaard uitvoerapparaat", -1}, {"Sink1", 1}, {"Sink2", 2}, {"Headset", 3}};
 
-QByteArray ReadAll(const QString &path)
+QByteArray ReadAll(const QString &APath)
 {
-    QFile f(path);
+    QFile f(APath);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
@@ -145,9 +145,9 @@ void TestReaderSettings::dbBrowseStartsInTheFoldersOfThePath()
     QString gotDir = "unset";
     QStringList gotFilters;
     QString answer;
-    dlg.ChooseFile = [&](const QString &d, const QStringList &f) {
-        gotDir = d;
-        gotFilters = f;
+    dlg.ChooseFile = [&](const QString &AD, const QStringList &AF) {
+        gotDir = AD;
+        gotFilters = AF;
         return answer;
     };
     dlg.findChild<QLineEdit *>(QStringLiteral("edDb"))->setText(FTmp->filePath("app/x.sqlite"));  // folder exists
@@ -172,9 +172,9 @@ void TestReaderSettings::rootBrowseOffersTheFolderChooser()
 {
     TfrmSettings dlg(nullptr, *FConfig, Devices);
     QString gotPrompt, gotDir, answer;
-    dlg.ChooseFolder = [&](const QString &p, const QString &d) {
-        gotPrompt = p;
-        gotDir = d;
+    dlg.ChooseFolder = [&](const QString &AP, const QString &AD) {
+        gotPrompt = AP;
+        gotDir = AD;
         return answer;
     };
     dlg.findChild<QLineEdit *>(QStringLiteral("edRoot"))->setText(FAppDir);

@@ -11,9 +11,9 @@ namespace {
 // A calendar whose today is pinned.
 class TFixedCalendar : public TCalendarView {
 public:
-    explicit TFixedCalendar(QDate today) : TCalendarView(nullptr), FFixedToday(today)
+    explicit TFixedCalendar(QDate AToday) : TCalendarView(nullptr), FFixedToday(AToday)
     {
-        SetSelectedDate(today);
+        SetSelectedDate(AToday);
     }
     QDate FFixedToday;
 
@@ -21,21 +21,21 @@ protected:
     QDate Today() const override { return FFixedToday; }
 };
 
-QImage Render(QWidget &w)
+QImage Render(QWidget &AW)
 {
-    QImage img(w.size(), QImage::Format_RGB32);
+    QImage img(AW.size(), QImage::Format_RGB32);
     img.fill(Qt::magenta);
-    w.render(&img);
+    AW.render(&img);
     return img;
 }
 
 // Cell (row 0..5, column 0..6 of the dates) at the default size.
-QRect DayCell(int row, int col) { return TCalendarLayout::For(456, 300).CellRect(col + 1, row + 1); }
+QRect DayCell(int ARow, int ACol) { return TCalendarLayout::For(456, 300).CellRect(ACol + 1, ARow + 1); }
 
-void Press(QWidget &w, QPoint pt, Qt::MouseButton button = Qt::LeftButton)
+void Press(QWidget &AW, QPoint APt, Qt::MouseButton AButton = Qt::LeftButton)
 {
-    QMouseEvent e(QEvent::MouseButtonPress, pt, w.mapToGlobal(pt), button, button, Qt::NoModifier);
-    QApplication::sendEvent(&w, &e);
+    QMouseEvent e(QEvent::MouseButtonPress, APt, AW.mapToGlobal(APt), AButton, AButton, Qt::NoModifier);
+    QApplication::sendEvent(&AW, &e);
 }
 
 const QRgb bg = qRgb(30, 30, 30), selFill = qRgb(86, 86, 86), todayLine = qRgb(242, 228, 0);

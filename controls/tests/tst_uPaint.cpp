@@ -8,18 +8,18 @@
 class tst_uPaint : public QObject {
     Q_OBJECT
 
-    static QImage Blank(int w = 40, int h = 40)
+    static QImage Blank(int AW = 40, int AH = 40)
     {
-        QImage img(w, h, QImage::Format_RGB32);
+        QImage img(AW, AH, QImage::Format_RGB32);
         img.fill(Qt::black);
         return img;
     }
-    static int Lit(const QImage &img)
+    static int Lit(const QImage &AImg)
     {
         int n = 0;
-        for (int y = 0; y < img.height(); ++y)
-            for (int x = 0; x < img.width(); ++x)
-                n += img.pixel(x, y) != qRgb(0, 0, 0);
+        for (int y = 0; y < AImg.height(); ++y)
+            for (int x = 0; x < AImg.width(); ++x)
+                n += AImg.pixel(x, y) != qRgb(0, 0, 0);
         return n;
     }
 

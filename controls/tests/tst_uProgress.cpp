@@ -70,8 +70,8 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&dlg));
         QVERIFY(!dlg.isModal());
         // The callback of an export answers "go on" until the click is handled.
-        auto callback = [&](int percent) {
-            dlg.SetProgress(percent, QStringLiteral("Exporteren..."));
+        auto callback = [&](int APercent) {
+            dlg.SetProgress(APercent, QStringLiteral("Exporteren..."));
             QCoreApplication::processEvents();
             return !dlg.Cancelled();
         };

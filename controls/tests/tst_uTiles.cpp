@@ -15,16 +15,16 @@ const QRgb parentBg = qRgb(1, 2, 3);
 struct TTileFixture {
     QWidget parent;
     TTileButton *tile;
-    TTileFixture(int w = 96, int h = 40)
+    TTileFixture(int AW = 96, int AH = 40)
     {
-        parent.resize(w + 20, h + 20);
+        parent.resize(AW + 20, AH + 20);
         parent.setAutoFillBackground(true);
         QPalette pal = parent.palette();
         pal.setColor(QPalette::Window, QColor(parentBg));
         parent.setPalette(pal);
         tile = new TTileButton(&parent);
         tile->move(10, 10);
-        tile->resize(w, h);
+        tile->resize(AW, AH);
     }
     // Pixel at tile coordinates, as composed on the parent.
     QImage Render()
@@ -36,15 +36,15 @@ struct TTileFixture {
     }
 };
 
-void Enter(QWidget *w)
+void Enter(QWidget *AW)
 {
     QEnterEvent e(QPointF(5, 5), QPointF(5, 5), QPointF(5, 5));
-    QApplication::sendEvent(w, &e);
+    QApplication::sendEvent(AW, &e);
 }
-void Leave(QWidget *w)
+void Leave(QWidget *AW)
 {
     QEvent e(QEvent::Leave);
-    QApplication::sendEvent(w, &e);
+    QApplication::sendEvent(AW, &e);
 }
 
 // Counts paints so that "no repaint" can be checked.
@@ -54,10 +54,10 @@ public:
     int paints = 0;
 
 protected:
-    void paintEvent(QPaintEvent *e) override
+    void paintEvent(QPaintEvent *AE) override
     {
         ++paints;
-        TTileButton::paintEvent(e);
+        TTileButton::paintEvent(AE);
     }
 };
 
@@ -272,11 +272,11 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&parent));
         QCoreApplication::processEvents();
         tile->paints = 0;
-        auto set = [&](bool same) {
+        auto set = [&](bool ASame) {
             switch (property) {
-            case 0: tile->SetCaption(same ? QStringLiteral("A") : QStringLiteral("B")); break;
-            case 1: tile->SetGlyph(same ? TTileGlyph::tgStop : TTileGlyph::tgPlay); break;
-            default: tile->SetSelected(same); break;
+            case 0: tile->SetCaption(ASame ? QStringLiteral("A") : QStringLiteral("B")); break;
+            case 1: tile->SetGlyph(ASame ? TTileGlyph::tgStop : TTileGlyph::tgPlay); break;
+            default: tile->SetSelected(ASame); break;
             }
         };
         set(true);

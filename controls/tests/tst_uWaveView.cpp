@@ -11,15 +11,15 @@
 
 namespace {
 
-TEnvArray MakeEnv(int n, TEnvPoint pt)
+TEnvArray MakeEnv(int AN, TEnvPoint APt)
 {
-    return std::make_shared<const std::vector<TEnvPoint>>(n, pt);
+    return std::make_shared<const std::vector<TEnvPoint>>(AN, APt);
 }
 
-TEnvArray RandomEnv(int n, quint32 seed)
+TEnvArray RandomEnv(int AN, quint32 ASeed)
 {
-    QRandomGenerator rng(seed);
-    std::vector<TEnvPoint> v(n);
+    QRandomGenerator rng(ASeed);
+    std::vector<TEnvPoint> v(AN);
     for (TEnvPoint &p : v) {
         const int a = rng.bounded(-32768, 32768), b = rng.bounded(-32768, 32768);
         const int c = rng.bounded(-32768, 32768), d = rng.bounded(-32768, 32768);
@@ -33,13 +33,13 @@ TEnvArray RandomEnv(int n, quint32 seed)
 
 // Compares two renders of a 260-row view except the ruler bands, whose label text is smoothed
 // differently per image format.
-bool SameOutsideRulers(const QImage &a, const QImage &b)
+bool SameOutsideRulers(const QImage &AA, const QImage &AB)
 {
     for (int y = 0; y < 260; ++y) {
         if ((y >= 14 && y < 30) || (y >= 230 && y < 246))
             continue;
         for (int x = 0; x < 700; ++x)
-            if (a.pixel(x, y) != b.pixel(x, y)) {
+            if (AA.pixel(x, y) != AB.pixel(x, y)) {
                 qWarning("differs at %d, %d", x, y);
                 return false;
             }
@@ -47,39 +47,39 @@ bool SameOutsideRulers(const QImage &a, const QImage &b)
     return true;
 }
 
-QImage Render(TWaveView &v)
+QImage Render(TWaveView &AV)
 {
-    QImage img(v.size(), QImage::Format_RGB32);
+    QImage img(AV.size(), QImage::Format_RGB32);
     img.fill(Qt::magenta);
-    v.render(&img);
+    AV.render(&img);
     return img;
 }
 
-void Mouse(TWaveView &v, QEvent::Type type, QPoint pt)
+void Mouse(TWaveView &AV, QEvent::Type AType, QPoint APt)
 {
-    const Qt::MouseButtons held = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton;
-    const Qt::MouseButton button = type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton;
-    QMouseEvent e(type, pt, v.mapToGlobal(pt), button, held, Qt::NoModifier);
-    QApplication::sendEvent(&v, &e);
+    const Qt::MouseButtons held = AType == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton;
+    const Qt::MouseButton button = AType == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton;
+    QMouseEvent e(AType, APt, AV.mapToGlobal(APt), button, held, Qt::NoModifier);
+    QApplication::sendEvent(&AV, &e);
 }
-void Drag(TWaveView &v, int y, const QList<int> &xs)
+void Drag(TWaveView &AV, int AY, const QList<int> &AXs)
 {
-    Mouse(v, QEvent::MouseButtonPress, QPoint(xs.first(), y));
-    for (int i = 1; i < xs.size(); ++i)
-        Mouse(v, QEvent::MouseMove, QPoint(xs[i], y));
-    Mouse(v, QEvent::MouseButtonRelease, QPoint(xs.last(), y));
+    Mouse(AV, QEvent::MouseButtonPress, QPoint(AXs.first(), AY));
+    for (int i = 1; i < AXs.size(); ++i)
+        Mouse(AV, QEvent::MouseMove, QPoint(AXs[i], AY));
+    Mouse(AV, QEvent::MouseButtonRelease, QPoint(AXs.last(), AY));
 }
 // A wheel turn of delta (vertical), or of angle (both directions); true when the view took the event.
-bool Wheel(TWaveView &v, int x, QPoint angle)
+bool Wheel(TWaveView &AV, int AX, QPoint AAngle)
 {
-    const QPointF pos(x, 100);
-    QWheelEvent e(pos, v.mapToGlobal(pos), QPoint(), angle, Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
-    QApplication::sendEvent(&v, &e);
+    const QPointF pos(AX, 100);
+    QWheelEvent e(pos, AV.mapToGlobal(pos), QPoint(), AAngle, Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(&AV, &e);
     return e.isAccepted();
 }
-bool Wheel(TWaveView &v, int x, int delta)
+bool Wheel(TWaveView &AV, int AX, int ADelta)
 {
-    return Wheel(v, x, QPoint(0, delta));
+    return Wheel(AV, AX, QPoint(0, ADelta));
 }
 
 const QRgb clWaveBg = qRgb(16, 16, 16), clGreen = qRgb(40, 220, 60), clCentre = qRgb(56, 56, 56),
@@ -91,9 +91,9 @@ const QRgb clWaveBg = qRgb(16, 16, 16), clGreen = qRgb(40, 220, 60), clCentre = 
 // spread evenly over the duration unless the seconds per point are given.
 struct TViewFixture {
     TWaveView view{nullptr};
-    explicit TViewFixture(TEnvArray env = MakeEnv(1000, TEnvPoint()), double dur = 100, double secPerPoint = 0)
+    explicit TViewFixture(TEnvArray AEnv = MakeEnv(1000, TEnvPoint()), double ADur = 100, double ASecPerPoint = 0)
     {
-        view.SetData(env, int(env->size()), dur, secPerPoint > 0 ? secPerPoint : dur / double(env->size()));
+        view.SetData(AEnv, int(AEnv->size()), ADur, ASecPerPoint > 0 ? ASecPerPoint : ADur / double(AEnv->size()));
     }
 };
 
@@ -237,7 +237,7 @@ private slots:
                 QVERIFY(t.HasLabel);
             QCOMPARE(ticks.front().LabelX, ticks.front().X + 2);
         } else {
-            QVERIFY(std::count_if(ticks.begin(), ticks.end(), [](const TRulerTick &t) { return !t.HasLabel; }) > 0);
+            QVERIFY(std::count_if(ticks.begin(), ticks.end(), [](const TRulerTick &AT) { return !AT.HasLabel; }) > 0);
         }
     }
 
@@ -877,7 +877,7 @@ private slots:
         TViewFixture f;
         QStringList events;
         connect(&f.view, &TWaveView::OnSelectionChange, [&] { events << QStringLiteral("selection"); });
-        connect(&f.view, &TWaveView::OnSeek, [&](double s) { events << QStringLiteral("seek %1").arg(s); });
+        connect(&f.view, &TWaveView::OnSeek, [&](double AS) { events << QStringLiteral("seek %1").arg(AS); });
         Drag(f.view, 100, xs);
         QCOMPARE(f.view.HasSelection(), selection);
         QVERIFY(qAbs(f.view.SelStart() - selStart) < 1e-9);

@@ -20,10 +20,10 @@ struct TToolRun {
     QString err;
 };
 
-TToolRun RunTool(const QStringList &args)
+TToolRun RunTool(const QStringList &AArgs)
 {
     QProcess p;
-    p.start(qEnvironmentVariable("VORNAK_TOOL"), args);
+    p.start(qEnvironmentVariable("VORNAK_TOOL"), AArgs);
     TToolRun r;
     if (!p.waitForFinished(240000))
         return r;
@@ -33,19 +33,19 @@ TToolRun RunTool(const QStringList &args)
     return r;
 }
 
-QStringList FilesUnder(const QString &dir)
+QStringList FilesUnder(const QString &ADir)
 {
     QStringList files;
-    QDirIterator it(dir, QDir::Files, QDirIterator::Subdirectories);
+    QDirIterator it(ADir, QDir::Files, QDirIterator::Subdirectories);
     while (it.hasNext())
         files << it.next();
     files.sort();
     return files;
 }
 
-QByteArray ReadAll(const QString &path)
+QByteArray ReadAll(const QString &APath)
 {
-    QFile f(path);
+    QFile f(APath);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 

@@ -42,21 +42,21 @@ struct TRow {
 };
 
 // Names are taken by their bytes; a path holding a NUL is one that does not exist.
-bool IsRegularFile(const QString &path, qint64 *size = nullptr) { return IsRegularFilePath(path, size); }
+bool IsRegularFile(const QString &APath, qint64 *ASize = nullptr) { return IsRegularFilePath(APath, ASize); }
 
-bool IsDirectory(const QString &path)
+bool IsDirectory(const QString &APath)
 {
     struct stat st {};
-    return ::stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISDIR(st.st_mode);
+    return ::stat(QFile::encodeName(APath).constData(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 // Every row of the catalogue in the reader's order, from one statement on a read-only connection.
-std::vector<TRow> ReadCatalogue(const QString &dbPath)
+std::vector<TRow> ReadCatalogue(const QString &ADbPath)
 {
     // A FIFO or a device would make SQLite wait for ever; the reader's own text for anything else.
-    if (!IsRegularFile(dbPath))
-        throw EReaderError(QStringLiteral("Databasebestand niet gevonden: %1").arg(dbPath));
-    TSqliteDb db(ReadOnlyCatalogueUri(dbPath), SQLITE_OPEN_READONLY | SQLITE_OPEN_URI);
+    if (!IsRegularFile(ADbPath))
+        throw EReaderError(QStringLiteral("Databasebestand niet gevonden: %1").arg(ADbPath));
+    TSqliteDb db(ReadOnlyCatalogueUri(ADbPath), SQLITE_OPEN_READONLY | SQLITE_OPEN_URI);
     db.SetBusyTimeout(BusyTimeoutMs);
     TSqliteStmt q(db, QStringLiteral("SELECT id,rec_date,filename,filepath,duration_sec,duration_sec > 0 AS listed "
                                      "FROM recordings ORDER BY rec_dt, rec_number"));
@@ -74,25 +74,25 @@ std::vector<TRow> ReadCatalogue(const QString &dbPath)
     return rows;
 }
 
-bool InRange(const QString &date, const TAuditOptions &o)
+bool InRange(const QString &ADate, const TAuditOptions &AO)
 {
-    return (o.From.isEmpty() || date >= o.From) && (o.To.isEmpty() || date <= o.To);
+    return (AO.From.isEmpty() || ADate >= AO.From) && (AO.To.isEmpty() || ADate <= AO.To);
 }
 
 // Serialises progress reports from several threads and passes on each rise of the whole percentage
 // (rounded down); Finish adds 100 unless that was the last report.
 class TProgressMeter {
 public:
-    TProgressMeter(const TProgressProc &report, qint64 total)
-        : FReporter(report, std::max<qint64>(total, 1), TPercentRounding::Down)
+    TProgressMeter(const TProgressProc &AReport, qint64 ATotal)
+        : FReporter(AReport, std::max<qint64>(ATotal, 1), TPercentRounding::Down)
     {
     }
-    void Add(qint64 units)
+    void Add(qint64 AUnits)
     {
-        if (units <= 0)
+        if (AUnits <= 0)
             return;
         std::lock_guard<std::mutex> lock(FMutex);
-        FDone += units;
+        FDone += AUnits;
         FReporter.Report(FDone);
     }
     void Finish()
@@ -120,22 +120,22 @@ struct TDecodeJob {
     TLoudnessResult Measured;
 };
 
-void Decode(TDecodeJob &job, TProgressMeter &meter)
+void Decode(TDecodeJob &AJob, TProgressMeter &AMeter)
 {
     TDecodeStream stream;
-    if (!stream.Open(job.Path)) {
-        job.OpenError = stream.LastError();
-        meter.Add(job.Size);
+    if (!stream.Open(AJob.Path)) {
+        AJob.OpenError = stream.LastError();
+        AMeter.Add(AJob.Size);
         return;
     }
-    job.LengthBytes = stream.LengthBytes();
-    job.BytesPerSec = double(stream.SampleRate()) * stream.BlockAlign();
+    AJob.LengthBytes = stream.LengthBytes();
+    AJob.BytesPerSec = double(stream.SampleRate()) * stream.BlockAlign();
     std::vector<char> buffer(DecodeReadBytes);
     std::unique_ptr<TLoudnessMeter> signal;
-    if (job.Signal) {
+    if (AJob.Signal) {
         TLoudnessOptions o;
-        o.SilenceDb = job.Signal->SilenceDb;
-        o.SilenceMinSec = job.Signal->SilenceMinSec;
+        o.SilenceDb = AJob.Signal->SilenceDb;
+        o.SilenceMinSec = AJob.Signal->SilenceMinSec;
         o.Parallel = false;  // the audit already measures one file per core
         signal = std::make_unique<TLoudnessMeter>(stream.SampleRate(), stream.Channels(), o);
     }
@@ -147,15 +147,15 @@ void Decode(TDecodeJob &job, TProgressMeter &meter)
         if (signal)
             signal->Feed(buffer.data(), n);
         // The file's size spread over its decoded length: progress moves with the decoding, not per file.
-        const qint64 now = job.LengthBytes > 0 ? qint64(double(job.Size) * stream.PositionBytes() / job.LengthBytes) : 0;
-        meter.Add(now - reported);
+        const qint64 now = AJob.LengthBytes > 0 ? qint64(double(AJob.Size) * stream.PositionBytes() / AJob.LengthBytes) : 0;
+        AMeter.Add(now - reported);
         reported = now;
     }
-    meter.Add(job.Size - reported);
-    job.DecodeErrors = stream.DecodeErrors();
-    job.FilledBytes = stream.FilledBytes();
+    AMeter.Add(AJob.Size - reported);
+    AJob.DecodeErrors = stream.DecodeErrors();
+    AJob.FilledBytes = stream.FilledBytes();
     if (signal)
-        job.Measured = signal->Finish();
+        AJob.Measured = signal->Finish();
 }
 
 // A figure in the Dutch detail texts: one decimal, decimal comma.
@@ -202,15 +202,15 @@ QList<TAuditFinding> SignalFindings(const TAuditOptions &AOptions, const TRecInf
 // Runs body(i) for i in [0, count) on `threads` threads (this one included), handing out indexes in
 // chunks, so that each worker takes the next piece as soon as it is free.
 template <class F>
-void ParallelFor(size_t count, int threads, size_t chunk, F &&body)
+void ParallelFor(size_t ACount, int AThreads, size_t AChunk, F &&ABody)
 {
     std::atomic<size_t> next{0};
     auto worker = [&] {
-        for (size_t first; (first = next.fetch_add(chunk)) < count;)
-            for (size_t i = first; i < std::min(count, first + chunk); ++i)
-                body(i);
+        for (size_t first; (first = next.fetch_add(AChunk)) < ACount;)
+            for (size_t i = first; i < std::min(ACount, first + AChunk); ++i)
+                ABody(i);
     };
-    const int n = int(std::max<size_t>(1, std::min<size_t>(size_t(std::max(threads, 1)), (count + chunk - 1) / chunk)));
+    const int n = int(std::max<size_t>(1, std::min<size_t>(size_t(std::max(AThreads, 1)), (ACount + AChunk - 1) / AChunk)));
     TThreadGroup pool;
     for (int t = 1; t < n; ++t)
         pool.Start(worker);
@@ -220,9 +220,9 @@ void ParallelFor(size_t count, int threads, size_t chunk, F &&body)
 // Rough decoding time of a file, for the order of the work only. Per byte it differs by three orders of
 // magnitude between codecs (measured on one-hour recordings: PCM 0.6 ns, FLAC 14, MP3 43, Vorbis 370,
 // Opus 3200 ns per byte), so the smallest file can be the longest to decode.
-double EstimatedDecodeCost(const TDecodeJob &job)
+double EstimatedDecodeCost(const TDecodeJob &AJob)
 {
-    const QString ext = job.Path.mid(job.Path.lastIndexOf(QLatin1Char('.')) + 1).toLower();
+    const QString ext = AJob.Path.mid(AJob.Path.lastIndexOf(QLatin1Char('.')) + 1).toLower();
     double nsPerByte = 43;  // the compressed formats alike, unless known better
     if (ext == QLatin1String("wav") || ext == QLatin1String("aif") || ext == QLatin1String("aiff") ||
         ext == QLatin1String("caf"))
@@ -233,37 +233,37 @@ double EstimatedDecodeCost(const TDecodeJob &job)
         nsPerByte = 370;
     else if (ext == QLatin1String("opus"))
         nsPerByte = 3200;
-    return nsPerByte * double(job.Size);
+    return nsPerByte * double(AJob.Size);
 }
 
 // Decodes every job, one file per worker at a time; the longest first, so that no worker starts a long
 // file while the others are about to run out of work.
-void DecodeAll(std::vector<TDecodeJob> &jobs, int threads, TProgressMeter &meter)
+void DecodeAll(std::vector<TDecodeJob> &AJobs, int AThreads, TProgressMeter &AMeter)
 {
     std::vector<std::pair<double, size_t>> order;
-    order.reserve(jobs.size());
-    for (size_t i = 0; i < jobs.size(); ++i)
-        order.emplace_back(EstimatedDecodeCost(jobs[i]), i);
-    std::stable_sort(order.begin(), order.end(), [](const auto &a, const auto &b) { return a.first > b.first; });
-    ParallelFor(order.size(), threads, 1, [&](size_t i) { Decode(jobs[order[i].second], meter); });
+    order.reserve(AJobs.size());
+    for (size_t i = 0; i < AJobs.size(); ++i)
+        order.emplace_back(EstimatedDecodeCost(AJobs[i]), i);
+    std::stable_sort(order.begin(), order.end(), [](const auto &AA, const auto &AB) { return AA.first > AB.first; });
+    ParallelFor(order.size(), AThreads, 1, [&](size_t AI) { Decode(AJobs[order[AI].second], AMeter); });
 }
 
-QString Seconds(double sec) { return QString::number(sec, 'f', 3); }
+QString Seconds(double ASec) { return QString::number(ASec, 'f', 3); }
 
 // The undecodable detail of a decoded job, or empty when the file decoded whole.
-QString DamageText(const TDecodeJob &job)
+QString DamageText(const TDecodeJob &AJob)
 {
-    if (job.OpenError != 0)
-        return QStringLiteral("%1 %2").arg(job.OpenError).arg(AudioErrorText(job.OpenError));
-    if (job.LengthBytes <= 0)
+    if (AJob.OpenError != 0)
+        return QStringLiteral("%1 %2").arg(AJob.OpenError).arg(AudioErrorText(AJob.OpenError));
+    if (AJob.LengthBytes <= 0)
         return QStringLiteral("beschadigd: geen audio");
     QStringList parts;
-    if (job.DecodeErrors > 0)
-        parts << QStringLiteral("decoderfouten: %1").arg(job.DecodeErrors);
-    if (job.FilledBytes > 0)
+    if (AJob.DecodeErrors > 0)
+        parts << QStringLiteral("decoderfouten: %1").arg(AJob.DecodeErrors);
+    if (AJob.FilledBytes > 0)
         parts << QStringLiteral("%1 s van %2 s gedecodeerd")
-                     .arg(Seconds((job.LengthBytes - job.FilledBytes) / job.BytesPerSec),
-                          Seconds(job.LengthBytes / job.BytesPerSec));
+                     .arg(Seconds((AJob.LengthBytes - AJob.FilledBytes) / AJob.BytesPerSec),
+                          Seconds(AJob.LengthBytes / AJob.BytesPerSec));
     return parts.isEmpty() ? QString() : QStringLiteral("beschadigd: ") + parts.join(QStringLiteral("; "));
 }
 
@@ -273,10 +273,10 @@ struct TEntry {
     bool IsDir = false;
     bool IsFile = false;
 };
-std::vector<TEntry> ListFolder(const QString &folder)
+std::vector<TEntry> ListFolder(const QString &AFolder)
 {
     std::vector<TEntry> entries;
-    const QByteArray path = PathBytes(folder);
+    const QByteArray path = PathBytes(AFolder);
     std::unique_ptr<DIR, int (*)(DIR *)> dir(::opendir(path.constData()), &::closedir);
     if (!dir)
         return entries;
@@ -297,15 +297,15 @@ std::vector<TEntry> ListFolder(const QString &folder)
         }
         entries.push_back(std::move(entry));
     }
-    std::sort(entries.begin(), entries.end(), [](const TEntry &a, const TEntry &b) { return a.Name < b.Name; });
+    std::sort(entries.begin(), entries.end(), [](const TEntry &AA, const TEntry &AB) { return AA.Name < AB.Name; });
     return entries;
 }
 
-bool IsDigits(const QString &s, int count)
+bool IsDigits(const QString &AS, int ACount)
 {
-    if (s.size() != count)
+    if (AS.size() != ACount)
         return false;
-    for (QChar c : s)
+    for (QChar c : AS)
         if (c < QLatin1Char('0') || c > QLatin1Char('9'))
             return false;
     return true;
@@ -319,20 +319,20 @@ struct TDayFile {
 };
 
 // Every audio file in the day folders (root/yyyy/mm/dd) of the range, in path order.
-std::vector<TDayFile> ListDayFiles(const QString &root, const TAuditOptions &options)
+std::vector<TDayFile> ListDayFiles(const QString &ARoot, const TAuditOptions &AOptions)
 {
     std::vector<TDayFile> files;
-    for (const TEntry &year : ListFolder(root)) {
+    for (const TEntry &year : ListFolder(ARoot)) {
         if (!year.IsDir || !IsDigits(year.Name, 4))
             continue;
-        const QString yearPath = (root.endsWith(QLatin1Char('/')) ? root : root + QLatin1Char('/')) + year.Name;
+        const QString yearPath = (ARoot.endsWith(QLatin1Char('/')) ? ARoot : ARoot + QLatin1Char('/')) + year.Name;
         for (const TEntry &month : ListFolder(yearPath)) {
             if (!month.IsDir || !IsDigits(month.Name, 2))
                 continue;
             const QString monthPath = yearPath + QLatin1Char('/') + month.Name;
             for (const TEntry &day : ListFolder(monthPath)) {
                 const QString date = year.Name + QLatin1Char('-') + month.Name + QLatin1Char('-') + day.Name;
-                if (!day.IsDir || !IsDigits(day.Name, 2) || !InRange(date, options))
+                if (!day.IsDir || !IsDigits(day.Name, 2) || !InRange(date, AOptions))
                     continue;
                 const QString dayPath = monthPath + QLatin1Char('/') + day.Name;
                 for (const TEntry &file : ListFolder(dayPath))
@@ -345,18 +345,18 @@ std::vector<TDayFile> ListDayFiles(const QString &root, const TAuditOptions &opt
 }
 
 // The files no row names: neither by its day and file name nor by its stored path.
-QList<TAuditFinding> FindOrphans(const std::vector<TDayFile> &files, const std::vector<TRow> &rows,
-                                 const QSet<QString> &namedInDay)
+QList<TAuditFinding> FindOrphans(const std::vector<TDayFile> &AFiles, const std::vector<TRow> &ARows,
+                                 const QSet<QString> &ANamedInDay)
 {
     QList<TAuditFinding> orphans;
     // Stored paths are only needed for a file that no row names by its day and name: built on first use.
     std::unique_ptr<QSet<QString>> namedByPath;
-    for (const TDayFile &f : files) {
-        if (namedInDay.contains(f.Date + QLatin1Char('/') + f.Name))
+    for (const TDayFile &f : AFiles) {
+        if (ANamedInDay.contains(f.Date + QLatin1Char('/') + f.Name))
             continue;
         if (!namedByPath) {
             namedByPath = std::make_unique<QSet<QString>>();
-            for (const TRow &r : rows)
+            for (const TRow &r : ARows)
                 if (!r.Info.FilePath.isEmpty())
                     namedByPath->insert(QDir::cleanPath(r.Info.FilePath));
         }
@@ -369,25 +369,25 @@ QList<TAuditFinding> FindOrphans(const std::vector<TDayFile> &files, const std::
 // The manifest's entries of the range against their files: each file hashed once on every core. A file
 // that is gone is `missing` unless a row of the range already reported it so.
 template <class TCheckedList>
-QList<TAuditFinding> CheckFixity(const TAuditOptions &options, const QString &root,
-                                 const std::vector<const TRow *> &inRange, const TCheckedList &checked, int threads)
+QList<TAuditFinding> CheckFixity(const TAuditOptions &AOptions, const QString &ARoot,
+                                 const std::vector<const TRow *> &AInRange, const TCheckedList &AChecked, int AThreads)
 {
-    const QList<TManifestEntry> entries = ReadManifest(options.Fixity);
+    const QList<TManifestEntry> entries = ReadManifest(AOptions.Fixity);
     QHash<QString, const TRecInfo *> rowOf;  // manifest path -> row
     QSet<QString> reportedMissing;
-    for (size_t i = 0; i < inRange.size(); ++i) {
-        const TRecInfo &ri = inRange[i]->Info;
+    for (size_t i = 0; i < AInRange.size(); ++i) {
+        const TRecInfo &ri = AInRange[i]->Info;
         rowOf.insert(ManifestPathOf(ri.RecDate, ri.FileName), &ri);
-        if (checked[i].Size < 0)
-            reportedMissing.insert(TReaderData::PathUnderRoot(ri, root));
+        if (AChecked[i].Size < 0)
+            reportedMissing.insert(TReaderData::PathUnderRoot(ri, ARoot));
     }
-    const QString base = root.endsWith(QLatin1Char('/')) ? root : root + QLatin1Char('/');
+    const QString base = ARoot.endsWith(QLatin1Char('/')) ? ARoot : ARoot + QLatin1Char('/');
     QList<TAuditFinding> out;
     QStringList paths;
     QList<const TManifestEntry *> hashed;
     for (const TManifestEntry &e : entries) {
         const QString date = e.RelPath.left(10).replace(QLatin1Char('/'), QLatin1Char('-'));
-        if (!InRange(date, options))
+        if (!InRange(date, AOptions))
             continue;
         const QString path = base + e.RelPath;
         if (IsRegularFile(path)) {
@@ -395,7 +395,7 @@ QList<TAuditFinding> CheckFixity(const TAuditOptions &options, const QString &ro
             hashed << &e;
         }
     }
-    const std::vector<TFileDigest> digests = HashFiles(paths, threads);
+    const std::vector<TFileDigest> digests = HashFiles(paths, AThreads);
     int next = 0;
     for (const TManifestEntry &e : entries) {
         if (next < hashed.size() && hashed[next] == &e) {
@@ -413,7 +413,7 @@ QList<TAuditFinding> CheckFixity(const TAuditOptions &options, const QString &ro
         }
         const QString date = e.RelPath.left(10).replace(QLatin1Char('/'), QLatin1Char('-'));
         const QString path = base + e.RelPath;
-        if (!InRange(date, options) || reportedMissing.contains(path))
+        if (!InRange(date, AOptions) || reportedMissing.contains(path))
             continue;
         reportedMissing.insert(path);
         const TRecInfo *ri = rowOf.value(e.RelPath);
@@ -425,19 +425,19 @@ QList<TAuditFinding> CheckFixity(const TAuditOptions &options, const QString &ro
 
 } // namespace
 
-const char *FindingKindName(TFindingKind kind)
+const char *FindingKindName(TFindingKind AKind)
 {
     static const char *const names[FindingKindCount] = {"missing", "empty",  "duplicate", "undecodable", "duration",
                                                          "orphan",  "altered", "silent",    "clipped",     "loudness"};
-    return names[static_cast<int>(kind)];
+    return names[static_cast<int>(AKind)];
 }
 
-bool IsAudioFileName(const QString &name)
+bool IsAudioFileName(const QString &AName)
 {
     static const QSet<QString> exts{"wav", "mp3", "ogg", "oga", "opus", "flac", "m4a", "aac", "mp4", "wma",
                                     "ac3", "mp2", "aif", "aiff", "caf", "amr", "gsm", "spx", "wv", "ape"};
-    const int dot = name.lastIndexOf(QLatin1Char('.'));
-    return dot > 0 && exts.contains(name.mid(dot + 1).toLower());
+    const int dot = AName.lastIndexOf(QLatin1Char('.'));
+    return dot > 0 && exts.contains(AName.mid(dot + 1).toLower());
 }
 
 TRecList ReadListedRows(const QString &ADbPath)
@@ -449,18 +449,18 @@ TRecList ReadListedRows(const QString &ADbPath)
     return out;
 }
 
-TAuditResult RunAudit(const TAuditOptions &options, const TProgressProc &progress)
+TAuditResult RunAudit(const TAuditOptions &AOptions, const TProgressProc &AProgress)
 {
-    if (!IsDirectory(options.Root))
-        throw EReaderError(QStringLiteral("Opnamemap niet gevonden: %1").arg(options.Root));
-    const QString root = QDir::cleanPath(options.Root);
+    if (!IsDirectory(AOptions.Root))
+        throw EReaderError(QStringLiteral("Opnamemap niet gevonden: %1").arg(AOptions.Root));
+    const QString root = QDir::cleanPath(AOptions.Root);
     // The day folders are listed while the catalogue is read and its rows are checked: both mostly wait
     // for the file system.
     std::vector<TDayFile> dayFiles;
     TThreadGroup listing;
-    listing.Start([&] { dayFiles = ListDayFiles(root, options); });
-    const std::vector<TRow> rows = ReadCatalogue(options.DbPath);
-    const int threads = options.Threads > 0 ? options.Threads : int(std::max(1u, std::thread::hardware_concurrency()));
+    listing.Start([&] { dayFiles = ListDayFiles(root, AOptions); });
+    const std::vector<TRow> rows = ReadCatalogue(AOptions.DbPath);
+    const int threads = AOptions.Threads > 0 ? AOptions.Threads : int(std::max(1u, std::thread::hardware_concurrency()));
 
     // What the whole catalogue names, also outside the range and in rows the reader does not list (a
     // recording still being written): a file so named is no orphan, a name named twice a duplicate.
@@ -471,7 +471,7 @@ TAuditResult RunAudit(const TAuditOptions &options, const TProgressProc &progres
         if (!r.Info.FileName.isEmpty())
             ++nameCount[r.Info.FileName];
         namedInDay.insert(r.Info.RecDate + QLatin1Char('/') + r.Info.FileName);
-        if (r.Listed && InRange(r.Info.RecDate, options))
+        if (r.Listed && InRange(r.Info.RecDate, AOptions))
             inRange.push_back(&r);
     }
 
@@ -484,13 +484,13 @@ TAuditResult RunAudit(const TAuditOptions &options, const TProgressProc &progres
     std::vector<TChecked> checked(inRange.size());
     // Without decoding the rows are the work; with it the bytes to decode, counted once they are known.
     std::unique_ptr<TProgressMeter> meter =
-        std::make_unique<TProgressMeter>((options.Decode || options.Signal) ? TProgressProc() : progress, qint64(inRange.size()));
-    ParallelFor(inRange.size(), threads, 256, [&](size_t i) {
-        const TRecInfo &ri = inRange[i]->Info;
-        TChecked &c = checked[i];
+        std::make_unique<TProgressMeter>((AOptions.Decode || AOptions.Signal) ? TProgressProc() : AProgress, qint64(inRange.size()));
+    ParallelFor(inRange.size(), threads, 256, [&](size_t AI) {
+        const TRecInfo &ri = inRange[AI]->Info;
+        TChecked &c = checked[AI];
         c.File = TReaderData::ResolveExistingPath(ri, root);
-        auto add = [&](TFindingKind kind, const QString &file, const QString &detail) {
-            c.Findings.append(TAuditFinding{kind, ri.Id, ri.FileName, file, detail});
+        auto add = [&](TFindingKind AKind, const QString &AFile, const QString &ADetail) {
+            c.Findings.append(TAuditFinding{AKind, ri.Id, ri.FileName, AFile, ADetail});
         };
         qint64 size = 0;
         if (IsRegularFile(c.File, &size))
@@ -510,7 +510,7 @@ TAuditResult RunAudit(const TAuditOptions &options, const TProgressProc &progres
     });
     result.Rows = int(checked.size());
 
-    if (options.Decode || options.Signal) {
+    if (AOptions.Decode || AOptions.Signal) {
         // Each distinct file once, however many rows name it.
         std::vector<TDecodeJob> jobs;
         std::vector<int> jobOfRow(checked.size(), -1);
@@ -523,13 +523,13 @@ TAuditResult RunAudit(const TAuditOptions &options, const TProgressProc &progres
             if (it == jobOfPath.constEnd()) {
                 it = jobOfPath.insert(checked[i].File, int(jobs.size()));
                 jobs.push_back(TDecodeJob{checked[i].File, checked[i].Size});
-                if (options.Signal)
-                    jobs.back().Signal = &options;
+                if (AOptions.Signal)
+                    jobs.back().Signal = &AOptions;
                 total += checked[i].Size;
             }
             jobOfRow[i] = it.value();
         }
-        meter = std::make_unique<TProgressMeter>(progress, total);
+        meter = std::make_unique<TProgressMeter>(AProgress, total);
         DecodeAll(jobs, threads, *meter);
         for (size_t i = 0; i < checked.size(); ++i) {
             if (jobOfRow[i] < 0)
@@ -546,8 +546,8 @@ TAuditResult RunAudit(const TAuditOptions &options, const TProgressProc &progres
                 checked[i].Findings.append(TAuditFinding{
                     TFindingKind::Duration, ri.Id, ri.FileName, job.Path,
                     QStringLiteral("decoded=%1 duration_sec=%2").arg(Seconds(decoded)).arg(ri.DurationSec)});
-            if (options.Signal)
-                checked[i].Findings.append(SignalFindings(options, ri, job));
+            if (AOptions.Signal)
+                checked[i].Findings.append(SignalFindings(AOptions, ri, job));
         }
     }
     for (const TChecked &c : checked)
@@ -555,8 +555,8 @@ TAuditResult RunAudit(const TAuditOptions &options, const TProgressProc &progres
     listing.Join();
     result.Files = int(dayFiles.size());
     result.Findings.append(FindOrphans(dayFiles, rows, namedInDay));
-    if (!options.Fixity.isEmpty())
-        result.Findings.append(CheckFixity(options, root, inRange, checked, threads));
+    if (!AOptions.Fixity.isEmpty())
+        result.Findings.append(CheckFixity(AOptions, root, inRange, checked, threads));
     for (const TAuditFinding &f : result.Findings)
         ++result.Counts[static_cast<int>(f.Kind)];
     meter->Finish();

@@ -32,7 +32,7 @@ struct TAuditOptions {
 enum class TFindingKind { Missing, Empty, Duplicate, Undecodable, Duration, Orphan, Altered, Silent, Clipped, Loudness };
 constexpr int FindingKindCount = 10;
 // "missing", "empty", "duplicate", "undecodable", "duration", "orphan", "altered", "silent", "clipped", "loudness"
-const char *FindingKindName(TFindingKind kind);
+const char *FindingKindName(TFindingKind AKind);
 
 struct TAuditFinding {
     TFindingKind Kind = TFindingKind::Missing;
@@ -55,11 +55,11 @@ struct TAuditResult {
 
 // Runs the audit. Progress (whole percentage of the work, rising, 100 last) may come from decoding
 // workers, one call at a time. Throws EReaderError when the catalogue or the root cannot be read.
-TAuditResult RunAudit(const TAuditOptions &options, const TProgressProc &progress = {});
+TAuditResult RunAudit(const TAuditOptions &AOptions, const TProgressProc &AProgress = {});
 
 // The catalogue rows the reader lists (a positive duration), in the reader's order, read as the audit reads
 // them (read-only, nothing left beside the catalogue). Throws EReaderError when the catalogue is unreadable.
 TRecList ReadListedRows(const QString &ADbPath);
 
 // Whether a name is that of an audio file the recorder could have written (by its extension).
-bool IsAudioFileName(const QString &name);
+bool IsAudioFileName(const QString &AName);

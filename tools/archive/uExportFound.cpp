@@ -12,17 +12,17 @@
 
 namespace {
 
-bool Exists(const QString &path)
+bool Exists(const QString &APath)
 {
     struct stat st {};
-    return ::lstat(PathBytes(path).constData(), &st) == 0;  // a dangling link counts: it is a name
+    return ::lstat(PathBytes(APath).constData(), &st) == 0;  // a dangling link counts: it is a name
 }
 
-bool AllDigits(const QByteArray &text)
+bool AllDigits(const QByteArray &AText)
 {
-    if (text.isEmpty())
+    if (AText.isEmpty())
         return false;
-    for (char c : text)
+    for (char c : AText)
         if (c < '0' || c > '9')
             return false;
     return true;
@@ -41,16 +41,16 @@ bool IsOlderTempName(const QByteArray &AName)
     return numbers.size() == 2 && AllDigits(numbers[0]) && AllDigits(numbers[1]);
 }
 
-TFoundExport Outcome(TFoundResult result, const QString &target, const QString &detail)
+TFoundExport Outcome(TFoundResult AResult, const QString &ATarget, const QString &ADetail)
 {
-    return TFoundExport{result, target, detail};
+    return TFoundExport{AResult, ATarget, ADetail};
 }
 
 } // namespace
 
-const char *FoundResultName(TFoundResult outcome)
+const char *FoundResultName(TFoundResult AOutcome)
 {
-    switch (outcome) {
+    switch (AOutcome) {
     case TFoundResult::Exported: return "exported";
     case TFoundResult::Skipped: return "skipped";
     case TFoundResult::Failed: break;
@@ -58,30 +58,30 @@ const char *FoundResultName(TFoundResult outcome)
     return "failed";
 }
 
-QString ExportTargetFor(const TRecInfo &RI, const QString &OutDir, TAudioFormat AFmt)
+QString ExportTargetFor(const TRecInfo &ARI, const QString &AOutDir, TAudioFormat AFmt)
 {
-    const QString &name = RI.FileName;
+    const QString &name = ARI.FileName;
     if (name.isEmpty() || name.contains(QLatin1Char('/')) || name.contains(QChar(0)))
         return QString();
     const int dot = name.lastIndexOf(QLatin1Char('.'));
     const QString stem = dot >= 0 ? name.left(dot) : name;
     if (stem.isEmpty() || stem == QLatin1String(".") || stem == QLatin1String(".."))
         return QString();
-    QString dir = OutDir;
+    QString dir = AOutDir;
     if (!dir.endsWith(QLatin1Char('/')))
         dir += QLatin1Char('/');
     return dir + stem + QLatin1String(FormatExt(AFmt));
 }
 
-TFoundExport ExportFoundRecording(TAudioEngine &AEngine, const TRecInfo &RI, const QString &Root, const QString &OutDir,
+TFoundExport ExportFoundRecording(TAudioEngine &AEngine, const TRecInfo &ARI, const QString &ARoot, const QString &AOutDir,
                                   TAudioFormat AFmt, int ABitrate, const TCancelProgress &AProgress)
 {
-    const QString target = ExportTargetFor(RI, OutDir, AFmt);
+    const QString target = ExportTargetFor(ARI, AOutDir, AFmt);
     if (target.isEmpty())
-        return Outcome(TFoundResult::Failed, target, QStringLiteral("ongeldige bestandsnaam: ") + RI.FileName);
+        return Outcome(TFoundResult::Failed, target, QStringLiteral("ongeldige bestandsnaam: ") + ARI.FileName);
     if (Exists(target))
         return Outcome(TFoundResult::Skipped, target, QStringLiteral("bestaat al"));
-    const QString source = TReaderData::ResolveExistingPath(RI, Root);
+    const QString source = TReaderData::ResolveExistingPath(ARI, ARoot);
     if (!IsRegularFilePath(source))
         return Outcome(TFoundResult::Failed, target, QStringLiteral("opname niet gevonden: ") + source);
     // No waveform pass and no envelope cache: only the export reads the recording.
@@ -103,8 +103,8 @@ TFoundExport ExportFoundRecording(TAudioEngine &AEngine, const TRecInfo &RI, con
         // Written to a temporary in OutDir, flushed, and renamed onto the target only when complete and only
         // while the name is free; removed otherwise.
         written = ExportFileRange(AEngine.LoadedPath(), AEngine.DurationSec(), target, AFmt, ABitrate, 0, 0,
-                                  [&](int percent) {
-                                      const bool goOn = !AProgress || AProgress(percent);
+                                  [&](int APercent) {
+                                      const bool goOn = !AProgress || AProgress(APercent);
                                       stopped = stopped || !goOn;
                                       return goOn;
                                   },
@@ -127,9 +127,9 @@ TFoundExport ExportFoundRecording(TAudioEngine &AEngine, const TRecInfo &RI, con
     return Outcome(TFoundResult::Exported, target, source);
 }
 
-int RemoveFoundLeftovers(const QString &OutDir)
+int RemoveFoundLeftovers(const QString &AOutDir)
 {
-    return RemoveStaleTemporaries(OutDir, [](const QByteArray &AName) {
+    return RemoveStaleTemporaries(AOutDir, [](const QByteArray &AName) {
         return IsExportTempName(AName) || IsOlderTempName(AName);
     });
 }

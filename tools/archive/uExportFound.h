@@ -11,7 +11,7 @@ class TAudioEngine;
 
 enum class TFoundResult { Exported, Skipped, Failed };
 // "exported", "skipped", "failed"
-const char *FoundResultName(TFoundResult outcome);
+const char *FoundResultName(TFoundResult AOutcome);
 
 struct TFoundExport {
     TFoundResult Result = TFoundResult::Failed;
@@ -21,7 +21,7 @@ struct TFoundExport {
 
 // The target of a recording: OutDir/<file name without its last extension><format's extension>, or empty
 // when the file name is empty, holds a '/', or leaves no stem (".", "..", ".mp3").
-QString ExportTargetFor(const TRecInfo &RI, const QString &OutDir, TAudioFormat AFmt);
+QString ExportTargetFor(const TRecInfo &ARI, const QString &AOutDir, TAudioFormat AFmt);
 
 // Resolves the recording's file as the reader does (stored path, else Root/yyyy/mm/dd/<file name>), loads
 // it in AEngine for export alone (LoadForExport: no waveform pass, nothing in the envelope cache) and
@@ -29,10 +29,10 @@ QString ExportTargetFor(const TRecInfo &RI, const QString &OutDir, TAudioFormat 
 // target's length), which is flushed to disk and renamed onto the target only if no file of that name
 // exists by then, and removed otherwise. AProgress as for ExportRange, and asked once (with 0) before the
 // export starts; an export it stops counts as failed. OutDir must exist.
-TFoundExport ExportFoundRecording(TAudioEngine &AEngine, const TRecInfo &RI, const QString &Root, const QString &OutDir,
+TFoundExport ExportFoundRecording(TAudioEngine &AEngine, const TRecInfo &ARI, const QString &ARoot, const QString &AOutDir,
                                   TAudioFormat AFmt, int ABitrate, const TCancelProgress &AProgress = {});
 
 // Removes the temporaries that killed runs left in OutDir (this export's own names, and those of earlier
 // versions, ".<target name>.<pid>-<n>.part") once they are StaleTemporarySeconds old; a younger one may
 // belong to a run still going. Returns how many were removed. Called once per run, before the first export.
-int RemoveFoundLeftovers(const QString &OutDir);
+int RemoveFoundLeftovers(const QString &AOutDir);

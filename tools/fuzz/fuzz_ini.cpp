@@ -26,22 +26,22 @@ const TName Names[] = {
 };
 constexpr int NameCount = sizeof Names / sizeof Names[0];
 
-[[noreturn]] void Fail(const char *what, const QByteArray &detail)
+[[noreturn]] void Fail(const char *AWhat, const QByteArray &ADetail)
 {
-    std::fprintf(stderr, "fuzz_ini: %s\n%s\n", what, detail.constData());
+    std::fprintf(stderr, "fuzz_ini: %s\n%s\n", AWhat, ADetail.constData());
     std::abort();
 }
 
 // Windows-1252, written out here on its own so the check does not lean on the code it checks: the bytes
 // 0x80..0x9F as the code page defines them, and the five it leaves undefined as their own numbers.
-QString Cp1252(const QByteArray &bytes)
+QString Cp1252(const QByteArray &ABytes)
 {
     static const char16_t high[32] = {0x20ac, 0x0081, 0x201a, 0x0192, 0x201e, 0x2026, 0x2020, 0x2021,
                                       0x02c6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008d, 0x017d, 0x008f,
                                       0x0090, 0x2018, 0x2019, 0x201c, 0x201d, 0x2022, 0x2013, 0x2014,
                                       0x02dc, 0x2122, 0x0161, 0x203a, 0x0153, 0x009d, 0x017e, 0x0178};
     QString text;
-    for (const char c : bytes) {
+    for (const char c : ABytes) {
         const auto b = static_cast<unsigned char>(c);
         text += QChar(b >= 0x80 && b <= 0x9f ? high[b - 0x80] : char16_t(b));
     }
@@ -50,22 +50,22 @@ QString Cp1252(const QByteArray &bytes)
 
 // The text of a settings file, decoded by the rules the reader documents: UTF-16 LE after its byte-order
 // mark; otherwise (after a UTF-8 mark, if any) UTF-8 when the bytes are valid UTF-8, else Windows-1252.
-QString Decode(const QByteArray &bytes)
+QString Decode(const QByteArray &ABytes)
 {
-    if (bytes.startsWith("\xff\xfe"))
-        return QString::fromUtf16(reinterpret_cast<const char16_t *>(bytes.constData() + 2), (bytes.size() - 2) / 2);
-    const QByteArray body = bytes.startsWith("\xef\xbb\xbf") ? bytes.mid(3) : bytes;
+    if (ABytes.startsWith("\xff\xfe"))
+        return QString::fromUtf16(reinterpret_cast<const char16_t *>(ABytes.constData() + 2), (ABytes.size() - 2) / 2);
+    const QByteArray body = ABytes.startsWith("\xef\xbb\xbf") ? ABytes.mid(3) : ABytes;
     QStringDecoder dec(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
     const QString text = dec(body);
     return dec.hasError() ? Cp1252(body) : text;
 }
 
-QList<QByteArray> Lines(const QByteArray &bytes)
+QList<QByteArray> Lines(const QByteArray &ABytes)
 {
     // Lines end at LF; CRs at a line's end belong to its line end (a last line's CR becomes one when a
     // line is added after it).
     QList<QByteArray> out;
-    for (QString l : Decode(bytes).split('\n')) {
+    for (QString l : Decode(ABytes).split('\n')) {
         while (l.endsWith('\r'))
             l.chop(1);
         out << l.toUtf8();
@@ -73,17 +73,17 @@ QList<QByteArray> Lines(const QByteArray &bytes)
     return out;
 }
 
-bool IsLineOfKey(const QByteArray &line, const QHash<QByteArray, bool> &keys)
+bool IsLineOfKey(const QByteArray &ALine, const QHash<QByteArray, bool> &AKeys)
 {
-    const int eq = line.indexOf('=');
-    return eq >= 0 && keys.contains(line.left(eq).trimmed().toLower());
+    const int eq = ALine.indexOf('=');
+    return eq >= 0 && AKeys.contains(ALine.left(eq).trimmed().toLower());
 }
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *AData, size_t ASize)
 {
-    const QByteArray input(reinterpret_cast<const char *>(data), int(size));
+    const QByteArray input(reinterpret_cast<const char *>(AData), int(ASize));
     const int split = input.indexOf('\x1d');
     const QByteArray file = split < 0 ? input : input.left(split);
     const QList<QByteArray> writes = split < 0 ? QList<QByteArray>() : input.mid(split + 1).split('\x1e');

@@ -30,23 +30,23 @@ QTemporaryDir *Work = nullptr;
 QString Root, RootCanonical;
 TfrmSearch *Search = nullptr;
 
-void Touch(const QString &path)
+void Touch(const QString &APath)
 {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile f(path);
+    QDir().mkpath(QFileInfo(APath).absolutePath());
+    QFile f(APath);
     if (!f.open(QIODevice::WriteOnly))
         std::abort();
 }
 
-[[noreturn]] void Fail(const char *what, const QString &detail)
+[[noreturn]] void Fail(const char *AWhat, const QString &ADetail)
 {
-    std::fprintf(stderr, "fuzz_paths: %s: %s\n", what, qPrintable(detail));
+    std::fprintf(stderr, "fuzz_paths: %s: %s\n", AWhat, qPrintable(ADetail));
     std::abort();
 }
 
-bool Inside(const QString &path, const QString &folder)
+bool Inside(const QString &APath, const QString &AFolder)
 {
-    return QDir::cleanPath(path).startsWith(folder + '/');
+    return QDir::cleanPath(APath).startsWith(AFolder + '/');
 }
 
 } // namespace
@@ -83,12 +83,12 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
     return 0;
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *AData, size_t ASize)
 {
     if (!Work)
         LLVMFuzzerInitialize(nullptr, nullptr);
-    const QList<QByteArray> fields = QByteArray(reinterpret_cast<const char *>(data), int(size)).split('\n');
-    auto field = [&](int i) { return i < fields.size() ? QString::fromUtf8(fields[i]) : QString(); };
+    const QList<QByteArray> fields = QByteArray(reinterpret_cast<const char *>(AData), int(ASize)).split('\n');
+    auto field = [&](int AI) { return AI < fields.size() ? QString::fromUtf8(fields[AI]) : QString(); };
 
     TRecInfo ri;
     ri.RecDate = field(0);

@@ -17,23 +17,23 @@ namespace {
 
 QTemporaryDir *Work = nullptr;
 
-[[noreturn]] void Fail(const char *what, const std::string &detail = {})
+[[noreturn]] void Fail(const char *AWhat, const std::string &ADetail = {})
 {
-    std::fprintf(stderr, "fuzz_wav: %s %s\n", what, detail.c_str());
+    std::fprintf(stderr, "fuzz_wav: %s %s\n", AWhat, ADetail.c_str());
     std::abort();
 }
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *AData, size_t ASize)
 {
     if (!Work)
         Work = new QTemporaryDir;
-    if (size < 5)
+    if (ASize < 5)
         return 0;
     // Plausible formats: 1 Hz .. 1,048,575 Hz, 1 .. 16 channels.
-    const int rate = 1 + int(WavLE(data, 4) & 0xFFFFF) % 1048575;
-    const int channels = 1 + data[4] % 16;
+    const int rate = 1 + int(WavLE(AData, 4) & 0xFFFFF) % 1048575;
+    const int channels = 1 + AData[4] % 16;
     const int block = channels * 2;
     std::vector<unsigned char> expected;
     const QString path = Work->filePath("out.wav");
@@ -42,11 +42,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         try {
             w.Create(path, rate, channels);
             size_t at = 5;
-            while (at < size) {
-                const size_t want = size_t(data[at++]) * block;
-                const size_t n = std::min(want, (size - at) / block * block);
-                w.Write(data + at, qint64(n));
-                expected.insert(expected.end(), data + at, data + at + n);
+            while (at < ASize) {
+                const size_t want = size_t(AData[at++]) * block;
+                const size_t n = std::min(want, (ASize - at) / block * block);
+                w.Write(AData + at, qint64(n));
+                expected.insert(expected.end(), AData + at, AData + at + n);
                 at += n;
                 if (n < want)
                     break;

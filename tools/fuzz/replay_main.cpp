@@ -8,16 +8,16 @@
 #include <iterator>
 #include <vector>
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size);
-extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv) __attribute__((weak));
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *AData, size_t ASize);
+extern "C" int LLVMFuzzerInitialize(int *AArgc, char ***AArgv) __attribute__((weak));
 
 namespace fs = std::filesystem;
 
-static bool RunFile(const fs::path &p)
+static bool RunFile(const fs::path &AP)
 {
-    std::ifstream in(p, std::ios::binary);
+    std::ifstream in(AP, std::ios::binary);
     if (!in) {
-        std::fprintf(stderr, "replay: cannot read %s\n", p.c_str());
+        std::fprintf(stderr, "replay: cannot read %s\n", AP.c_str());
         return false;
     }
     const std::vector<char> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
@@ -25,14 +25,14 @@ static bool RunFile(const fs::path &p)
     return true;
 }
 
-int main(int argc, char **argv)
+int main(int AArgc, char **AArgv)
 {
     if (LLVMFuzzerInitialize)
-        LLVMFuzzerInitialize(&argc, &argv);
+        LLVMFuzzerInitialize(&AArgc, &AArgv);
     // Absolute paths first: a target may change the working folder.
     std::vector<fs::path> args;
-    for (int i = 1; i < argc; ++i)
-        args.push_back(fs::absolute(argv[i]));
+    for (int i = 1; i < AArgc; ++i)
+        args.push_back(fs::absolute(AArgv[i]));
     int runs = 0;
     bool ok = true;
     for (const fs::path &arg : args) {

@@ -21,33 +21,33 @@ struct TWavFacts {
     size_t dataOffset = 0;
 };
 
-inline uint32_t WavLE(const unsigned char *p, int n)
+inline uint32_t WavLE(const unsigned char *AP, int AN)
 {
     uint32_t v = 0;
-    for (int i = n - 1; i >= 0; --i)
-        v = (v << 8) | p[i];
+    for (int i = AN - 1; i >= 0; --i)
+        v = (v << 8) | AP[i];
     return v;
 }
 
-inline TWavFacts ParseWav(const std::vector<unsigned char> &f)
+inline TWavFacts ParseWav(const std::vector<unsigned char> &AF)
 {
     TWavFacts w;
-    auto fail = [&](const char *why) {
+    auto fail = [&](const char *AWhy) {
         w.ok = false;
-        w.why = why;
+        w.why = AWhy;
         return w;
     };
-    if (f.size() < 12 || std::memcmp(f.data(), "RIFF", 4) != 0 || std::memcmp(f.data() + 8, "WAVE", 4) != 0)
+    if (AF.size() < 12 || std::memcmp(AF.data(), "RIFF", 4) != 0 || std::memcmp(AF.data() + 8, "WAVE", 4) != 0)
         return fail("no RIFF/WAVE signature");
-    w.riffSize = WavLE(f.data() + 4, 4);
-    if (uint64_t(w.riffSize) + 8 != f.size())
+    w.riffSize = WavLE(AF.data() + 4, 4);
+    if (uint64_t(w.riffSize) + 8 != AF.size())
         return fail("RIFF size does not match the file length");
     bool haveFmt = false, haveData = false;
     size_t at = 12;
-    while (at + 8 <= f.size()) {
-        const unsigned char *c = f.data() + at;
+    while (at + 8 <= AF.size()) {
+        const unsigned char *c = AF.data() + at;
         const uint32_t size = WavLE(c + 4, 4);
-        if (uint64_t(at) + 8 + size > f.size())
+        if (uint64_t(at) + 8 + size > AF.size())
             return fail("a chunk runs past the end of the file");
         if (std::memcmp(c, "fmt ", 4) == 0) {
             if (size < 16)

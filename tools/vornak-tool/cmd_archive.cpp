@@ -25,32 +25,32 @@ const char *const FixityUsage = "fixity DB ROOT MANIFEST [--from yyyy-mm-dd] [--
 const char *const ExportFoundUsage = "export-found DB ROOT OUTDIR --format wav|mp3|ogg|opus [--bitrate K] "
                                      "[--date yyyy-mm-dd] [--hour H] [--name TEXT]";
 
-int BadArgs(const char *usage)
+int BadArgs(const char *AUsage)
 {
-    std::fprintf(stderr, "usage: vornak-tool %s\n", usage);
+    std::fprintf(stderr, "usage: vornak-tool %s\n", AUsage);
     return ExitUsage;
 }
 
-void Out(const QString &line)
+void Out(const QString &ALine)
 {
-    std::fputs((line + QLatin1Char('\n')).toUtf8().constData(), stdout);
+    std::fputs((ALine + QLatin1Char('\n')).toUtf8().constData(), stdout);
 }
 
-void Err(const QString &text)
+void Err(const QString &AText)
 {
-    std::fputs((text + QLatin1Char('\n')).toUtf8().constData(), stderr);
+    std::fputs((AText + QLatin1Char('\n')).toUtf8().constData(), stderr);
 }
 
-bool IsDateText(const QString &s)
+bool IsDateText(const QString &AS)
 {
     static const QRegularExpression re(QStringLiteral("^\\d{4}-\\d{2}-\\d{2}$"));
-    return re.match(s).hasMatch();
+    return re.match(AS).hasMatch();
 }
 
 // A range bound must be a real day: "2025-02-30" is a typing error, not an empty range.
-bool IsRealDate(const QString &s)
+bool IsRealDate(const QString &AS)
 {
-    return IsDateText(s) && QDate::fromString(s, QStringLiteral("yyyy-MM-dd")).isValid();
+    return IsDateText(AS) && QDate::fromString(AS, QStringLiteral("yyyy-MM-dd")).isValid();
 }
 
 volatile std::sig_atomic_t Interrupted = 0;
@@ -58,16 +58,16 @@ void OnInterrupt(int) { Interrupted = 1; }
 
 } // namespace
 
-int CmdAudit(const QStringList &args)
+int CmdAudit(const QStringList &AArgs)
 {
-    if (args.size() < 2)
+    if (AArgs.size() < 2)
         return BadArgs(AuditUsage);
     TAuditOptions options;
-    options.DbPath = args[0];
-    options.Root = args[1];
+    options.DbPath = AArgs[0];
+    options.Root = AArgs[1];
     bool showProgress = false;
-    for (int i = 2; i < args.size(); ++i) {
-        const QString &opt = args[i];
+    for (int i = 2; i < AArgs.size(); ++i) {
+        const QString &opt = AArgs[i];
         if (opt == QLatin1String("--decode")) {
             options.Decode = true;
         } else if (opt == QLatin1String("--progress")) {
@@ -76,9 +76,9 @@ int CmdAudit(const QStringList &args)
             options.Signal = true;
         } else if ((opt == QLatin1String("--silence-db") || opt == QLatin1String("--silence-min")
                     || opt == QLatin1String("--clip-runs") || opt == QLatin1String("--loudness-min")
-                    || opt == QLatin1String("--loudness-max")) && i + 1 < args.size()) {
+                    || opt == QLatin1String("--loudness-max")) && i + 1 < AArgs.size()) {
             bool ok = false;
-            const double v = args[++i].toDouble(&ok);
+            const double v = AArgs[++i].toDouble(&ok);
             if (!ok || !std::isfinite(v))
                 return BadArgs(AuditUsage);
             if (opt == QLatin1String("--silence-db") && v <= 0)
@@ -93,11 +93,11 @@ int CmdAudit(const QStringList &args)
                 options.LoudnessMax = v;
             else
                 return BadArgs(AuditUsage);
-        } else if ((opt == QLatin1String("--from") || opt == QLatin1String("--to")) && i + 1 < args.size() &&
-                   IsRealDate(args[i + 1])) {
-            (opt == QLatin1String("--from") ? options.From : options.To) = args[++i];
-        } else if (opt == QLatin1String("--fixity") && i + 1 < args.size() && !args[i + 1].isEmpty()) {
-            options.Fixity = args[++i];
+        } else if ((opt == QLatin1String("--from") || opt == QLatin1String("--to")) && i + 1 < AArgs.size() &&
+                   IsRealDate(AArgs[i + 1])) {
+            (opt == QLatin1String("--from") ? options.From : options.To) = AArgs[++i];
+        } else if (opt == QLatin1String("--fixity") && i + 1 < AArgs.size() && !AArgs[i + 1].isEmpty()) {
+            options.Fixity = AArgs[++i];
         } else {
             return BadArgs(AuditUsage);
         }
@@ -107,8 +107,8 @@ int CmdAudit(const QStringList &args)
 
     TAuditResult result;
     try {
-        result = RunAudit(options, showProgress ? TProgressProc([](int percent) {
-            std::printf("progress=%d\n", percent);
+        result = RunAudit(options, showProgress ? TProgressProc([](int APercent) {
+            std::printf("progress=%d\n", APercent);
             std::fflush(stdout);
         }) : TProgressProc());
     } catch (const EReaderError &e) {
@@ -143,11 +143,11 @@ int CmdAudit(const QStringList &args)
     return result.Clean() ? ExitOk : ExitFindings;
 }
 
-int CmdExportFound(const QStringList &args)
+int CmdExportFound(const QStringList &AArgs)
 {
-    if (args.size() < 3)
+    if (AArgs.size() < 3)
         return BadArgs(ExportFoundUsage);
-    const QString db = args[0], root = args[1], outDir = args[2];
+    const QString db = AArgs[0], root = AArgs[1], outDir = AArgs[2];
     if (outDir.isEmpty())
         return BadArgs(ExportFoundUsage);
     bool haveFormat = false;
@@ -155,10 +155,10 @@ int CmdExportFound(const QStringList &args)
     int bitrate = 128;
     QString date, name;
     int hour = -1;
-    for (int i = 3; i < args.size(); i += 2) {
-        if (i + 1 >= args.size())
+    for (int i = 3; i < AArgs.size(); i += 2) {
+        if (i + 1 >= AArgs.size())
             return BadArgs(ExportFoundUsage);
-        const QString &opt = args[i], &val = args[i + 1];
+        const QString &opt = AArgs[i], &val = AArgs[i + 1];
         bool ok = true;
         if (opt == QLatin1String("--format")) {
             ok = haveFormat = ParseFormatOption(val, format);
@@ -221,22 +221,22 @@ int CmdExportFound(const QStringList &args)
     return counts[2] == 0 && !Interrupted ? ExitOk : ExitError;
 }
 
-int CmdFixity(const QStringList &args)
+int CmdFixity(const QStringList &AArgs)
 {
-    if (args.size() < 3 || args[2].isEmpty())
+    if (AArgs.size() < 3 || AArgs[2].isEmpty())
         return BadArgs(FixityUsage);
     TFixityOptions options;
-    options.DbPath = args[0];
-    options.Root = args[1];
-    options.Manifest = args[2];
+    options.DbPath = AArgs[0];
+    options.Root = AArgs[1];
+    options.Manifest = AArgs[2];
     bool showProgress = false;
-    for (int i = 3; i < args.size(); ++i) {
-        const QString &opt = args[i];
+    for (int i = 3; i < AArgs.size(); ++i) {
+        const QString &opt = AArgs[i];
         if (opt == QLatin1String("--progress")) {
             showProgress = true;
-        } else if ((opt == QLatin1String("--from") || opt == QLatin1String("--to")) && i + 1 < args.size() &&
-                   IsRealDate(args[i + 1])) {
-            (opt == QLatin1String("--from") ? options.From : options.To) = args[++i];
+        } else if ((opt == QLatin1String("--from") || opt == QLatin1String("--to")) && i + 1 < AArgs.size() &&
+                   IsRealDate(AArgs[i + 1])) {
+            (opt == QLatin1String("--from") ? options.From : options.To) = AArgs[++i];
         } else {
             return BadArgs(FixityUsage);
         }
@@ -244,8 +244,8 @@ int CmdFixity(const QStringList &args)
     if (!options.From.isEmpty() && !options.To.isEmpty() && options.From > options.To)
         return BadArgs(FixityUsage);
     try {
-        const TFixityResult r = RunFixity(options, showProgress ? TProgressProc([](int percent) {
-            std::printf("progress=%d\n", percent);
+        const TFixityResult r = RunFixity(options, showProgress ? TProgressProc([](int APercent) {
+            std::printf("progress=%d\n", APercent);
             std::fflush(stdout);
         }) : TProgressProc());
         Out(QStringLiteral("added=%1 listed=%2 recent=%3 missing=%4 unreadable=%5")

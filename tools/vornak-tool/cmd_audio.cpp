@@ -19,23 +19,23 @@
 
 namespace {
 
-void Out(const QString &line)
+void Out(const QString &ALine)
 {
-    std::fputs((line + QLatin1Char('\n')).toUtf8().constData(), stdout);
+    std::fputs((ALine + QLatin1Char('\n')).toUtf8().constData(), stdout);
     std::fflush(stdout);
 }
 
-int BadArgs(const char *usage)
+int BadArgs(const char *AUsage)
 {
-    std::fprintf(stderr, "usage: vornak-tool %s\n", usage);
+    std::fprintf(stderr, "usage: vornak-tool %s\n", AUsage);
     return ExitUsage;
 }
 
 // A failed load: the code on standard output, the operator's text on standard error. The engine fails a
 // missing file without a code; here it counts as a file that cannot be opened (2).
-int LoadFailed(const TAudioEngine &engine)
+int LoadFailed(const TAudioEngine &AEngine)
 {
-    const int code = engine.LastError() != 0 ? engine.LastError() : 2;
+    const int code = AEngine.LastError() != 0 ? AEngine.LastError() : 2;
     Out(QStringLiteral("error=%1").arg(code));
     std::fputs((AudioErrorText(code) + QLatin1Char('\n')).toUtf8().constData(), stderr);
     return ExitError;
@@ -43,14 +43,14 @@ int LoadFailed(const TAudioEngine &engine)
 
 } // namespace
 
-int CmdEnvelope(const QStringList &args)
+int CmdEnvelope(const QStringList &AArgs)
 {
     const char *usage = "envelope FILE [--progress] [--dump] [--no-cache] [--cache DIR] [--threads N]";
     QString file, cacheDir;
     bool progress = false, dump = false, cache = true;
     int threads = 0;
-    for (int i = 0; i < args.size(); ++i) {
-        const QString &a = args[i];
+    for (int i = 0; i < AArgs.size(); ++i) {
+        const QString &a = AArgs[i];
         bool ok = true;
         if (a == QLatin1String("--progress"))
             progress = true;
@@ -58,10 +58,10 @@ int CmdEnvelope(const QStringList &args)
             dump = true;
         else if (a == QLatin1String("--no-cache"))
             cache = false;
-        else if (a == QLatin1String("--cache") && i + 1 < args.size() && !args[i + 1].isEmpty())
-            cacheDir = args[++i];
-        else if (a == QLatin1String("--threads") && i + 1 < args.size())
-            ok = (threads = args[++i].toInt(&ok), ok && threads >= 1);  // more than 8 counts as 8
+        else if (a == QLatin1String("--cache") && i + 1 < AArgs.size() && !AArgs[i + 1].isEmpty())
+            cacheDir = AArgs[++i];
+        else if (a == QLatin1String("--threads") && i + 1 < AArgs.size())
+            ok = (threads = AArgs[++i].toInt(&ok), ok && threads >= 1);  // more than 8 counts as 8
         else if (file.isEmpty() && !a.startsWith(QLatin1String("--")))
             file = a;
         else
@@ -82,7 +82,7 @@ int CmdEnvelope(const QStringList &args)
     engine.SetEnvelopeParts(threads);
     TProgressProc report;
     if (progress)
-        report = [](int percent) { Out(QStringLiteral("progress=%1").arg(percent)); };
+        report = [](int APercent) { Out(QStringLiteral("progress=%1").arg(APercent)); };
     if (!engine.Load(file, report))
         return LoadFailed(engine);
 
@@ -109,24 +109,24 @@ int CmdEnvelope(const QStringList &args)
     return ExitOk;
 }
 
-int CmdWarm(const QStringList &args)
+int CmdWarm(const QStringList &AArgs)
 {
     const char *usage = "warm DB ROOT [--from yyyy-mm-dd] [--to yyyy-mm-dd] [--cache DIR] [--progress]";
-    if (args.size() < 2 || args[0].startsWith(QLatin1String("--")) || args[1].startsWith(QLatin1String("--")))
+    if (AArgs.size() < 2 || AArgs[0].startsWith(QLatin1String("--")) || AArgs[1].startsWith(QLatin1String("--")))
         return BadArgs(usage);
     QDate from, to;
     QString cacheDir = TEnvelopeCache::DefaultFolder();
     bool progress = false;
-    for (int i = 2; i < args.size(); ++i) {
-        const QString &a = args[i];
-        const bool hasValue = i + 1 < args.size();
+    for (int i = 2; i < AArgs.size(); ++i) {
+        const QString &a = AArgs[i];
+        const bool hasValue = i + 1 < AArgs.size();
         if ((a == QLatin1String("--from") || a == QLatin1String("--to")) && hasValue) {
-            const QDate day = QDate::fromString(args[++i], QStringLiteral("yyyy-MM-dd"));
-            if (!day.isValid() || args[i].size() != 10)
+            const QDate day = QDate::fromString(AArgs[++i], QStringLiteral("yyyy-MM-dd"));
+            if (!day.isValid() || AArgs[i].size() != 10)
                 return BadArgs(usage);
             (a == QLatin1String("--from") ? from : to) = day;
-        } else if (a == QLatin1String("--cache") && hasValue && !args[i + 1].isEmpty()) {
-            cacheDir = args[++i];
+        } else if (a == QLatin1String("--cache") && hasValue && !AArgs[i + 1].isEmpty()) {
+            cacheDir = AArgs[++i];
         } else if (a == QLatin1String("--progress")) {
             progress = true;
         } else {
@@ -135,7 +135,7 @@ int CmdWarm(const QStringList &args)
     }
     TRecList list;
     try {
-        TReaderData db(args[0]);
+        TReaderData db(AArgs[0]);
         db.Search(QString(), -1, QString(), list);
     } catch (const EReaderError &e) {
         std::fputs((e.Message() + QLatin1Char('\n')).toUtf8().constData(), stderr);
@@ -148,15 +148,15 @@ int CmdWarm(const QStringList &args)
         return ExitError;
     }
     // Newest first: the recordings an operator is most likely to open next.
-    std::stable_sort(list.begin(), list.end(), [](const TRecInfo &a, const TRecInfo &b) {
-        return std::make_pair(a.RecDT, a.RecNumber) > std::make_pair(b.RecDT, b.RecNumber);
+    std::stable_sort(list.begin(), list.end(), [](const TRecInfo &AA, const TRecInfo &AB) {
+        return std::make_pair(AA.RecDT, AA.RecNumber) > std::make_pair(AB.RecDT, AB.RecNumber);
     });
     int hits = 0, analysed = 0, failed = 0;
     for (const TRecInfo &ri : list) {
         const QDate day = QDate::fromString(ri.RecDate, QStringLiteral("yyyy-MM-dd"));
         if ((from.isValid() && (!day.isValid() || day < from)) || (to.isValid() && (!day.isValid() || day > to)))
             continue;
-        const QString path = TReaderData::ResolveExistingPath(ri, args[1]);
+        const QString path = TReaderData::ResolveExistingPath(ri, AArgs[1]);
         QString result = QStringLiteral("failed"), detail;
         const std::optional<TEnvelopeCacheKey> key = TEnvelopeCache::KeyOf(path);
         TEnvelopeResult r;
@@ -190,9 +190,9 @@ int CmdWarm(const QStringList &args)
     return failed > 0 ? ExitFindings : ExitOk;
 }
 
-int CmdDevices(const QStringList &args)
+int CmdDevices(const QStringList &AArgs)
 {
-    if (!args.isEmpty())
+    if (!AArgs.isEmpty())
         return BadArgs("devices");
     QList<QPair<QString, int>> list;
     ListOutputDevices(list);
@@ -201,7 +201,7 @@ int CmdDevices(const QStringList &args)
     return ExitOk;
 }
 
-int CmdPlay(const QStringList &args)
+int CmdPlay(const QStringList &AArgs)
 {
     const char *usage = "play FILE [--device N] [--seconds S] [--speed X] [--channel both|left|right]";
     QString file;
@@ -209,17 +209,17 @@ int CmdPlay(const QStringList &args)
     double seconds = -1;
     double speed = 1.0;
     TChannelMode channel = TChannelMode::cmBoth;
-    for (int i = 0; i < args.size(); ++i) {
+    for (int i = 0; i < AArgs.size(); ++i) {
         bool ok = true;
-        if (args[i] == QLatin1String("--device") && i + 1 < args.size()) {
-            device = args[++i].toInt(&ok);
-        } else if (args[i] == QLatin1String("--seconds") && i + 1 < args.size()) {
-            seconds = args[++i].toDouble(&ok);
-        } else if (args[i] == QLatin1String("--speed") && i + 1 < args.size()) {
-            speed = args[++i].toDouble(&ok);
+        if (AArgs[i] == QLatin1String("--device") && i + 1 < AArgs.size()) {
+            device = AArgs[++i].toInt(&ok);
+        } else if (AArgs[i] == QLatin1String("--seconds") && i + 1 < AArgs.size()) {
+            seconds = AArgs[++i].toDouble(&ok);
+        } else if (AArgs[i] == QLatin1String("--speed") && i + 1 < AArgs.size()) {
+            speed = AArgs[++i].toDouble(&ok);
             ok = ok && speed >= MinPlaySpeed && speed <= MaxPlaySpeed;
-        } else if (args[i] == QLatin1String("--channel") && i + 1 < args.size()) {
-            const QString c = args[++i];
+        } else if (AArgs[i] == QLatin1String("--channel") && i + 1 < AArgs.size()) {
+            const QString c = AArgs[++i];
             if (c == QLatin1String("both"))
                 channel = TChannelMode::cmBoth;
             else if (c == QLatin1String("left"))
@@ -228,8 +228,8 @@ int CmdPlay(const QStringList &args)
                 channel = TChannelMode::cmRight;
             else
                 ok = false;
-        } else if (file.isEmpty() && !args[i].startsWith(QLatin1String("--"))) {
-            file = args[i];
+        } else if (file.isEmpty() && !AArgs[i].startsWith(QLatin1String("--"))) {
+            file = AArgs[i];
         } else {
             ok = false;
         }
@@ -277,36 +277,36 @@ QString Figure(double AValue, int ADecimals)
 
 } // namespace
 
-int CmdLoudness(const QStringList &args)
+int CmdLoudness(const QStringList &AArgs)
 {
     const char *usage = "loudness FILE [--start S] [--end E] [--silence-db D] [--silence-min S]";
-    if (args.isEmpty() || args[0].startsWith(QLatin1String("--")))
+    if (AArgs.isEmpty() || AArgs[0].startsWith(QLatin1String("--")))
         return BadArgs(usage);
     double startSec = 0, endSec = 0;
     TLoudnessOptions options;
-    for (int i = 1; i < args.size(); i += 2) {
-        if (i + 1 >= args.size())
+    for (int i = 1; i < AArgs.size(); i += 2) {
+        if (i + 1 >= AArgs.size())
             return BadArgs(usage);
         bool ok = false;
-        const double v = args[i + 1].toDouble(&ok);
+        const double v = AArgs[i + 1].toDouble(&ok);
         if (!ok || !std::isfinite(v))
             return BadArgs(usage);
-        if (args[i] == QLatin1String("--start") && v >= 0)
+        if (AArgs[i] == QLatin1String("--start") && v >= 0)
             startSec = v;
-        else if (args[i] == QLatin1String("--end") && v >= 0)
+        else if (AArgs[i] == QLatin1String("--end") && v >= 0)
             endSec = v;
-        else if (args[i] == QLatin1String("--silence-db") && v <= 0)
+        else if (AArgs[i] == QLatin1String("--silence-db") && v <= 0)
             options.SilenceDb = v;
-        else if (args[i] == QLatin1String("--silence-min") && v > 0)
+        else if (AArgs[i] == QLatin1String("--silence-min") && v > 0)
             options.SilenceMinSec = v;
         else
             return BadArgs(usage);
     }
     if (endSec > 0 && endSec <= startSec)
         return BadArgs(usage);
-    const TLoudnessResult r = MeasureFileRange(args[0], startSec, endSec, options);
+    const TLoudnessResult r = MeasureFileRange(AArgs[0], startSec, endSec, options);
     if (r.Error != 0) {
-        std::fputs((QStringLiteral("%1: %2\n").arg(args[0], AudioErrorText(r.Error))).toUtf8().constData(), stderr);
+        std::fputs((QStringLiteral("%1: %2\n").arg(AArgs[0], AudioErrorText(r.Error))).toUtf8().constData(), stderr);
         return ExitError;
     }
     Out(QStringLiteral("integrated_lufs=") + Figure(r.IntegratedLufs, 2));

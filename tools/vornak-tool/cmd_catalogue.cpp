@@ -12,22 +12,22 @@
 
 namespace {
 
-void Out(const QString &line)
+void Out(const QString &ALine)
 {
-    std::fputs((line + QLatin1Char('\n')).toUtf8().constData(), stdout);
+    std::fputs((ALine + QLatin1Char('\n')).toUtf8().constData(), stdout);
 }
 
-int BadArgs(const char *usage)
+int BadArgs(const char *AUsage)
 {
-    std::fprintf(stderr, "usage: vornak-tool %s\n", usage);
+    std::fprintf(stderr, "usage: vornak-tool %s\n", AUsage);
     return ExitUsage;
 }
 
 // Runs body and turns an error into its message on standard error and exit code 1.
-int Guarded(const std::function<int()> &body)
+int Guarded(const std::function<int()> &ABody)
 {
     try {
-        return body();
+        return ABody();
     } catch (const EReaderError &e) {
         std::fputs((e.Message() + QLatin1Char('\n')).toUtf8().constData(), stderr);
     } catch (const std::exception &e) {
@@ -36,43 +36,43 @@ int Guarded(const std::function<int()> &body)
     return ExitError;
 }
 
-bool ParseSeconds(const QStringList &args, double &sec)
+bool ParseSeconds(const QStringList &AArgs, double &ASec)
 {
-    if (args.size() != 1)
+    if (AArgs.size() != 1)
         return false;
     bool ok = false;
-    sec = args[0].toDouble(&ok);
+    ASec = AArgs[0].toDouble(&ok);
     return ok;
 }
 
-bool IsDate(const QString &s)
+bool IsDate(const QString &AS)
 {
     static const QRegularExpression re(QStringLiteral("^\\d{4}-\\d{2}-\\d{2}$"));
-    return re.match(s).hasMatch();
+    return re.match(AS).hasMatch();
 }
 
-QString RecLine(const TRecInfo &ri)
+QString RecLine(const TRecInfo &ARi)
 {
     const QStringList fields{
-        QStringLiteral("id=") + QString::number(ri.Id),
-        QStringLiteral("rec_dt=") + EscapedField(ri.RecDT),
-        QStringLiteral("rec_date=") + EscapedField(ri.RecDate),
-        QStringLiteral("rec_hour=") + QString::number(ri.RecHour),
-        QStringLiteral("rec_number=") + QString::number(ri.RecNumber),
-        QStringLiteral("format=") + EscapedField(ri.Format),
-        QStringLiteral("filename=") + EscapedField(ri.FileName),
-        QStringLiteral("filepath=") + EscapedField(ri.FilePath),
-        QStringLiteral("title=") + EscapedField(ri.Title),
-        QStringLiteral("persons=") + EscapedField(ri.Persons),
-        QStringLiteral("duration_sec=") + QString::number(ri.DurationSec),
+        QStringLiteral("id=") + QString::number(ARi.Id),
+        QStringLiteral("rec_dt=") + EscapedField(ARi.RecDT),
+        QStringLiteral("rec_date=") + EscapedField(ARi.RecDate),
+        QStringLiteral("rec_hour=") + QString::number(ARi.RecHour),
+        QStringLiteral("rec_number=") + QString::number(ARi.RecNumber),
+        QStringLiteral("format=") + EscapedField(ARi.Format),
+        QStringLiteral("filename=") + EscapedField(ARi.FileName),
+        QStringLiteral("filepath=") + EscapedField(ARi.FilePath),
+        QStringLiteral("title=") + EscapedField(ARi.Title),
+        QStringLiteral("persons=") + EscapedField(ARi.Persons),
+        QStringLiteral("duration_sec=") + QString::number(ARi.DurationSec),
     };
     return fields.join(QLatin1Char('\t'));
 }
 
-bool ParseInt(const QString &s, int &v)
+bool ParseInt(const QString &AS, int &AV)
 {
     bool ok = false;
-    v = s.toInt(&ok);
+    AV = AS.toInt(&ok);
     return ok;
 }
 
@@ -109,34 +109,34 @@ QString EscapedField(const QString &AValue)
 namespace {
 
 // The two clock-text commands: one argument SEC, one line of text.
-int ClockTextCommand(const QStringList &args, const char *usage, QString (*clockText)(double))
+int ClockTextCommand(const QStringList &AArgs, const char *AUsage, QString (*AClockText)(double))
 {
     double sec = 0;
-    if (!ParseSeconds(args, sec))
-        return BadArgs(usage);
-    Out(clockText(sec));
+    if (!ParseSeconds(AArgs, sec))
+        return BadArgs(AUsage);
+    Out(AClockText(sec));
     return ExitOk;
 }
 
 } // namespace
 
-int CmdFormatDuration(const QStringList &args)
+int CmdFormatDuration(const QStringList &AArgs)
 {
-    return ClockTextCommand(args, "format-duration SEC", FormatDuration);
+    return ClockTextCommand(AArgs, "format-duration SEC", FormatDuration);
 }
 
-int CmdFormatTime(const QStringList &args)
+int CmdFormatTime(const QStringList &AArgs)
 {
-    return ClockTextCommand(args, "format-time SEC", FormatTimeMs);
+    return ClockTextCommand(AArgs, "format-time SEC", FormatTimeMs);
 }
 
-int CmdHours(const QStringList &args)
+int CmdHours(const QStringList &AArgs)
 {
-    if (args.size() != 2 || !IsDate(args[1]))
+    if (AArgs.size() != 2 || !IsDate(AArgs[1]))
         return BadArgs("hours DB yyyy-mm-dd");
     return Guarded([&] {
-        TReaderData db(args[0]);
-        const THourSet hours = db.AvailableHours(args[1]);
+        TReaderData db(AArgs[0]);
+        const THourSet hours = db.AvailableHours(AArgs[1]);
         QStringList list;
         for (int h = 0; h < 24; ++h)
             if (hours.Contains(h))
@@ -146,17 +146,17 @@ int CmdHours(const QStringList &args)
     });
 }
 
-int CmdSearch(const QStringList &args)
+int CmdSearch(const QStringList &AArgs)
 {
     const char *usage = "search DB [--date yyyy-mm-dd] [--hour H] [--name TEXT]";
-    if (args.isEmpty())
+    if (AArgs.isEmpty())
         return BadArgs(usage);
     QString date, name;
     int hour = -1;
-    for (int i = 1; i < args.size(); i += 2) {
-        if (i + 1 >= args.size())
+    for (int i = 1; i < AArgs.size(); i += 2) {
+        if (i + 1 >= AArgs.size())
             return BadArgs(usage);
-        const QString &opt = args[i], &val = args[i + 1];
+        const QString &opt = AArgs[i], &val = AArgs[i + 1];
         if (opt == QLatin1String("--date") && (val.isEmpty() || IsDate(val)))
             date = val;
         else if (opt == QLatin1String("--hour") && ParseInt(val, hour))
@@ -167,7 +167,7 @@ int CmdSearch(const QStringList &args)
             return BadArgs(usage);
     }
     return Guarded([&] {
-        TReaderData db(args[0]);
+        TReaderData db(AArgs[0]);
         TRecList list;
         db.Search(date, hour, name, list);
         for (const TRecInfo &ri : list)
@@ -176,34 +176,34 @@ int CmdSearch(const QStringList &args)
     });
 }
 
-int CmdFindStem(const QStringList &args)
+int CmdFindStem(const QStringList &AArgs)
 {
-    if (args.size() != 2)
+    if (AArgs.size() != 2)
         return BadArgs("find-stem DB STEM");
     return Guarded([&] {
-        TReaderData db(args[0]);
+        TReaderData db(AArgs[0]);
         TRecInfo ri;
-        if (!db.FindByFilenameStem(args[1], ri))
+        if (!db.FindByFilenameStem(AArgs[1], ri))
             return int(ExitNotFound);
         Out(RecLine(ri));
         return int(ExitOk);
     });
 }
 
-int CmdResolve(const QStringList &args)
+int CmdResolve(const QStringList &AArgs)
 {
     int id = 0;
-    if (args.size() != 3 || !ParseInt(args[1], id))
+    if (AArgs.size() != 3 || !ParseInt(AArgs[1], id))
         return BadArgs("resolve DB ID ROOT");
     return Guarded([&] {
-        TReaderData db(args[0]);
+        TReaderData db(AArgs[0]);
         TRecList list;
         db.Search(QString(), -1, QString(), list);
         for (const TRecInfo &ri : list) {
             if (ri.Id == id) {
                 // The path's own bytes, so that a script can use the line as a file name; only a NUL, which
                 // no file name holds, is written as \0 to keep the line whole.
-                QByteArray line = PathBytes(TReaderData::ResolveExistingPath(ri, args[2]));
+                QByteArray line = PathBytes(TReaderData::ResolveExistingPath(ri, AArgs[2]));
                 line.replace('\0', QByteArrayLiteral("\\0"));
                 line += '\n';
                 std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
@@ -215,24 +215,24 @@ int CmdResolve(const QStringList &args)
     });
 }
 
-int CmdSetMeta(const QStringList &args)
+int CmdSetMeta(const QStringList &AArgs)
 {
     int id = 0;
-    if (args.size() != 5 || !ParseInt(args[1], id))
+    if (AArgs.size() != 5 || !ParseInt(AArgs[1], id))
         return BadArgs("set-meta DB ID FILENAME TITLE PERSONS");
     return Guarded([&] {
-        TReaderData db(args[0]);
-        db.UpdateMeta(id, args[2], args[3], args[4]);
+        TReaderData db(AArgs[0]);
+        db.UpdateMeta(id, AArgs[2], AArgs[3], AArgs[4]);
         return int(ExitOk);
     });
 }
 
-int CmdConfig(const QStringList &args)
+int CmdConfig(const QStringList &AArgs)
 {
-    if (args.size() != 1 || args[0].isEmpty())
+    if (AArgs.size() != 1 || AArgs[0].isEmpty())
         return BadArgs("config APPDIR");
     return Guarded([&] {
-        const TConfig cfg(args[0]);
+        const TConfig cfg(AArgs[0]);
         Out(QStringLiteral("Database=") + cfg.DatabasePath());
         Out(QStringLiteral("RootFolder=") + cfg.RecordingsRoot());
         Out(QStringLiteral("ExportFolder=") + cfg.ExportFolder());

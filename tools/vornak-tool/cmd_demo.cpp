@@ -6,15 +6,15 @@
 
 #include <cstdio>
 
-int CmdDemo(const QStringList &args)
+int CmdDemo(const QStringList &AArgs)
 {
-    if (args.size() != 1 || args[0].isEmpty() || args[0].startsWith(QLatin1String("--"))) {
+    if (AArgs.size() != 1 || AArgs[0].isEmpty() || AArgs[0].startsWith(QLatin1String("--"))) {
         std::fputs("usage: vornak-tool demo APPDIR\n", stderr);
         return ExitUsage;
     }
     try {
-        const QString db = MakeDemo(args[0], [](const QString &path) {
-            std::printf("file=%s\n", qPrintable(path));
+        const QString db = MakeDemo(AArgs[0], [](const QString &APath) {
+            std::printf("file=%s\n", qPrintable(APath));
             std::fflush(stdout);
         });
         std::printf("demo=%s\n", qPrintable(db));

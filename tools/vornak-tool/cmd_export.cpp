@@ -22,9 +22,9 @@ int BadArgs(const char *AUsage = Usage)
     return ExitUsage;
 }
 
-void Err(const QString &text)
+void Err(const QString &AText)
 {
-    std::fputs((text + QLatin1Char('\n')).toUtf8().constData(), stderr);
+    std::fputs((AText + QLatin1Char('\n')).toUtf8().constData(), stderr);
 }
 
 } // namespace
@@ -40,28 +40,28 @@ bool ParseFormatOption(const QString &AValue, TAudioFormat &AFormat)
     return false;
 }
 
-int CmdExport(const QStringList &args)
+int CmdExport(const QStringList &AArgs)
 {
-    if (args.size() < 2)
+    if (AArgs.size() < 2)
         return BadArgs();
-    const QString file = args[0];
-    const QString out = args[1];
+    const QString file = AArgs[0];
+    const QString out = AArgs[1];
     bool haveFormat = false;
     TAudioFormat format = TAudioFormat::afWAV;
     int bitrate = 128;
     double startSec = 0, endSec = 0;
     bool record = false;
     double targetLufs = 0;
-    for (int i = 2; i < args.size(); i += 2) {
-        if (args[i] == QLatin1String("--record")) {
+    for (int i = 2; i < AArgs.size(); i += 2) {
+        if (AArgs[i] == QLatin1String("--record")) {
             record = true;
             --i;
             continue;
         }
-        if (i + 1 >= args.size())
+        if (i + 1 >= AArgs.size())
             return BadArgs();
-        const QString &key = args[i];
-        const QString &value = args[i + 1];
+        const QString &key = AArgs[i];
+        const QString &value = AArgs[i + 1];
         bool ok = true;
         if (key == QLatin1String("--format")) {
             ok = haveFormat = ParseFormatOption(value, format);
@@ -95,8 +95,8 @@ int CmdExport(const QStringList &args)
         return ExitError;
     }
     try {
-        const TCancelProgress progress = [](int percent) {
-            std::printf("progress=%d\n", percent);
+        const TCancelProgress progress = [](int APercent) {
+            std::printf("progress=%d\n", APercent);
             std::fflush(stdout);
             return true;
         };
@@ -129,19 +129,19 @@ int CmdExport(const QStringList &args)
     return ExitError;
 }
 
-int CmdVerify(const QStringList &args)
+int CmdVerify(const QStringList &AArgs)
 {
-    if (args.isEmpty() || args[0].startsWith(QLatin1String("--")))
+    if (AArgs.isEmpty() || AArgs[0].startsWith(QLatin1String("--")))
         return BadArgs(VerifyUsage);
     QString root;
-    for (int i = 1; i < args.size(); i += 2) {
-        if (args[i] != QLatin1String("--root") || i + 1 >= args.size())
+    for (int i = 1; i < AArgs.size(); i += 2) {
+        if (AArgs[i] != QLatin1String("--root") || i + 1 >= AArgs.size())
             return BadArgs(VerifyUsage);
-        root = args[i + 1];
+        root = AArgs[i + 1];
     }
     TEvidenceCheck check;
     QString error;
-    if (!CheckEvidenceRecord(args[0], root, check, error)) {
+    if (!CheckEvidenceRecord(AArgs[0], root, check, error)) {
         Err(error);
         return ExitError;
     }

@@ -33,12 +33,12 @@ std::atomic<bool> stopRequested{false};
 extern "C" void OnStopSignal(int) { stopRequested = true; }
 
 struct DbCloser {
-    void operator()(sqlite3 *db) const { sqlite3_close_v2(db); }
+    void operator()(sqlite3 *ADb) const { sqlite3_close_v2(ADb); }
 };
 using TDbHandle = std::unique_ptr<sqlite3, DbCloser>;
 
 struct StmtFinalizer {
-    void operator()(sqlite3_stmt *st) const { sqlite3_finalize(st); }
+    void operator()(sqlite3_stmt *ASt) const { sqlite3_finalize(ASt); }
 };
 using TStmtHandle = std::unique_ptr<sqlite3_stmt, StmtFinalizer>;
 
@@ -55,123 +55,123 @@ struct TRecorderOptions {
     double step = -1;     // with --start: catalogue seconds between recordings (-1 = --every)
 };
 
-int RecorderUsage(const char *why)
+int RecorderUsage(const char *AWhy)
 {
     std::fprintf(stderr, "vornak-tool recorder: %s\n"
                          "usage: vornak-tool recorder DB ROOT [--every SECONDS] [--hold SECONDS] "
                          "[--mode rollback|wal] [--exclusive] [--count N] [--start yyyy-mm-ddThh:mm:ss [--step SECONDS]]\n",
-                 why);
+                 AWhy);
     return ExitUsage;
 }
 
-bool ParseOptions(const QStringList &args, TRecorderOptions &o, QString &why)
+bool ParseOptions(const QStringList &AArgs, TRecorderOptions &AO, QString &AWhy)
 {
     QStringList plain;
-    for (int i = 0; i < args.size(); ++i) {
-        const QString &a = args[i];
-        auto value = [&](QString &out) {
-            if (i + 1 >= args.size()) {
-                why = a + " needs a value";
+    for (int i = 0; i < AArgs.size(); ++i) {
+        const QString &a = AArgs[i];
+        auto value = [&](QString &AOut) {
+            if (i + 1 >= AArgs.size()) {
+                AWhy = a + " needs a value";
                 return false;
             }
-            out = args[++i];
+            AOut = AArgs[++i];
             return true;
         };
         QString v;
         bool ok = true;
         if (a == QLatin1String("--every")) {
             if (!value(v)) return false;
-            o.every = v.toDouble(&ok);
-            ok = ok && o.every >= 0 && o.every < 86400;
+            AO.every = v.toDouble(&ok);
+            ok = ok && AO.every >= 0 && AO.every < 86400;
         } else if (a == QLatin1String("--hold")) {
             if (!value(v)) return false;
-            o.hold = v.toDouble(&ok);
-            ok = ok && o.hold >= 0 && o.hold < 86400;
+            AO.hold = v.toDouble(&ok);
+            ok = ok && AO.hold >= 0 && AO.hold < 86400;
         } else if (a == QLatin1String("--mode")) {
             if (!value(v)) return false;
             ok = v == QLatin1String("rollback") || v == QLatin1String("wal");
-            o.wal = v == QLatin1String("wal");
-            o.modeGiven = true;
+            AO.wal = v == QLatin1String("wal");
+            AO.modeGiven = true;
         } else if (a == QLatin1String("--exclusive")) {
-            o.exclusive = true;
+            AO.exclusive = true;
         } else if (a == QLatin1String("--count")) {
             if (!value(v)) return false;
-            o.count = v.toInt(&ok);
-            ok = ok && o.count >= 0;
+            AO.count = v.toInt(&ok);
+            ok = ok && AO.count >= 0;
         } else if (a == QLatin1String("--step")) {
             if (!value(v)) return false;
-            o.step = v.toDouble(&ok);
-            ok = ok && o.step >= 0 && o.step < 86400;
+            AO.step = v.toDouble(&ok);
+            ok = ok && AO.step >= 0 && AO.step < 86400;
         } else if (a == QLatin1String("--start")) {
             if (!value(v)) return false;
-            o.start = QDateTime::fromString(v, Qt::ISODate);
-            ok = o.start.isValid();
+            AO.start = QDateTime::fromString(v, Qt::ISODate);
+            ok = AO.start.isValid();
         } else if (a.startsWith(QLatin1String("--"))) {
-            why = "unknown option " + a;
+            AWhy = "unknown option " + a;
             return false;
         } else {
             plain << a;
             continue;
         }
         if (!ok) {
-            why = "bad value for " + a + ": " + v;
+            AWhy = "bad value for " + a + ": " + v;
             return false;
         }
     }
     if (plain.size() != 2) {
-        why = "DB and ROOT are needed";
+        AWhy = "DB and ROOT are needed";
         return false;
     }
-    o.db = plain[0];
-    o.root = plain[1];
+    AO.db = plain[0];
+    AO.root = plain[1];
     return true;
 }
 
-bool Exec(sqlite3 *db, const char *sql)
+bool Exec(sqlite3 *ADb, const char *ASql)
 {
     char *err = nullptr;
-    if (sqlite3_exec(db, sql, nullptr, nullptr, &err) == SQLITE_OK)
+    if (sqlite3_exec(ADb, ASql, nullptr, nullptr, &err) == SQLITE_OK)
         return true;
-    std::fprintf(stderr, "vornak-tool recorder: %s: %s\n", sql, err ? err : sqlite3_errmsg(db));
+    std::fprintf(stderr, "vornak-tool recorder: %s: %s\n", ASql, err ? err : sqlite3_errmsg(ADb));
     sqlite3_free(err);
     return false;
 }
 
 // Sleeps until the deadline or a stop request, whichever comes first.
-void SleepUntil(const QElapsedTimer &clock, qint64 deadlineMs)
+void SleepUntil(const QElapsedTimer &AClock, qint64 ADeadlineMs)
 {
-    while (!stopRequested && clock.elapsed() < deadlineMs)
-        QThread::msleep(static_cast<unsigned long>(std::min<qint64>(20, deadlineMs - clock.elapsed())));
+    while (!stopRequested && AClock.elapsed() < ADeadlineMs)
+        QThread::msleep(static_cast<unsigned long>(std::min<qint64>(20, ADeadlineMs - AClock.elapsed())));
 }
 
-void PutLE(QByteArray &b, int offset, quint32 v, int bytes)
+void PutLE(QByteArray &AB, int AOffset, quint32 AV, int ABytes)
 {
-    for (int i = 0; i < bytes; ++i)
-        b[offset + i] = static_cast<char>((v >> (8 * i)) & 0xFF);
+    for (int i = 0; i < ABytes; ++i)
+        AB[AOffset + i] = static_cast<char>((AV >> (8 * i)) & 0xFF);
 }
 
 // 44-byte PCM WAV header; sizes 0 while the file grows, as a recorder leaves them until it closes.
-QByteArray WavHeader(int rate, int channels, quint32 dataBytes)
+QByteArray WavHeader(int ARate, int AChannels, quint32 ADataBytes)
 {
     QByteArray h(44, '\0');
     std::memcpy(h.data(), "RIFF", 4);
-    PutLE(h, 4, dataBytes ? 36 + dataBytes : 0, 4);
+    PutLE(h, 4, ADataBytes ? 36 + ADataBytes : 0, 4);
     std::memcpy(h.data() + 8, "WAVEfmt ", 8);
     PutLE(h, 16, 16, 4);
     PutLE(h, 20, 1, 2);
-    PutLE(h, 22, static_cast<quint32>(channels), 2);
-    PutLE(h, 24, static_cast<quint32>(rate), 4);
-    PutLE(h, 28, static_cast<quint32>(rate * channels * 2), 4);
-    PutLE(h, 32, static_cast<quint32>(channels * 2), 2);
+    PutLE(h, 22, static_cast<quint32>(AChannels), 2);
+    PutLE(h, 24, static_cast<quint32>(ARate), 4);
+    PutLE(h, 28, static_cast<quint32>(ARate * AChannels * 2), 4);
+    PutLE(h, 32, static_cast<quint32>(AChannels * 2), 2);
     PutLE(h, 34, 16, 2);
     std::memcpy(h.data() + 36, "data", 4);
-    PutLE(h, 40, dataBytes, 4);
+    PutLE(h, 40, ADataBytes, 4);
     return h;
 }
 
 class TRecorder {
 public:
-    explicit TRecorder(const TRecorderOptions &o) : FOpt(o) {}
+    explicit TRecorder(const TRecorderOptions &AO) : FOpt(AO) {}
 
     bool Open()
     {
@@ -197,11 +197,11 @@ public:
     }
 
     // Records one file and stores its row; false when the row could not be stored.
-    bool RecordOne(const QDateTime &at)
+    bool RecordOne(const QDateTime &AAt)
     {
         if (!Exec(FDb.get(), FOpt.exclusive ? "BEGIN EXCLUSIVE" : "BEGIN IMMEDIATE"))
             return false;
-        const bool ok = WriteAndInsert(at);
+        const bool ok = WriteAndInsert(AAt);
         if (ok && Exec(FDb.get(), "COMMIT"))
             return true;
         if (!sqlite3_get_autocommit(FDb.get()))
@@ -210,15 +210,15 @@ public:
     }
 
 private:
-    bool WriteAndInsert(const QDateTime &at)
+    bool WriteAndInsert(const QDateTime &AAt)
     {
-        const QString date = at.toString(QStringLiteral("yyyy-MM-dd"));
-        const int hour = at.time().hour();
+        const QString date = AAt.toString(QStringLiteral("yyyy-MM-dd"));
+        const int hour = AAt.time().hour();
         const int number = NextNumber(date, hour);
         if (number <= 0)
             return false;
-        const QString dir = FOpt.root + '/' + at.toString(QStringLiteral("yyyy/MM/dd"));
-        const QString name = at.toString(QStringLiteral("ddMMyyyy")) + QStringLiteral("%1%2.wav")
+        const QString dir = FOpt.root + '/' + AAt.toString(QStringLiteral("yyyy/MM/dd"));
+        const QString name = AAt.toString(QStringLiteral("ddMMyyyy")) + QStringLiteral("%1%2.wav")
                                                                            .arg(hour, 2, 10, QLatin1Char('0'))
                                                                            .arg(number);
         const QString path = QDir(dir).absoluteFilePath(name);
@@ -239,9 +239,9 @@ private:
             return false;
         }
         TStmtHandle st(raw);
-        const QByteArray dt = at.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")).toUtf8();
+        const QByteArray dt = AAt.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")).toUtf8();
         const QByteArray d = date.toUtf8(), f = name.toUtf8(), p = path.toUtf8();
-        auto idx = [&](const char *n) { return sqlite3_bind_parameter_index(st.get(), n); };
+        auto idx = [&](const char *AN) { return sqlite3_bind_parameter_index(st.get(), AN); };
         sqlite3_bind_text(st.get(), idx(":dt"), dt.constData(), dt.size(), SQLITE_TRANSIENT);
         sqlite3_bind_text(st.get(), idx(":d"), d.constData(), d.size(), SQLITE_TRANSIENT);
         sqlite3_bind_int(st.get(), idx(":h"), hour);
@@ -258,7 +258,7 @@ private:
         return true;
     }
 
-    int NextNumber(const QString &date, int hour)
+    int NextNumber(const QString &ADate, int AHour)
     {
         sqlite3_stmt *raw = nullptr;
         if (sqlite3_prepare_v2(FDb.get(),
@@ -269,9 +269,9 @@ private:
             return -1;
         }
         TStmtHandle st(raw);
-        const QByteArray d = date.toUtf8();
+        const QByteArray d = ADate.toUtf8();
         sqlite3_bind_text(st.get(), 1, d.constData(), d.size(), SQLITE_TRANSIENT);
-        sqlite3_bind_int(st.get(), 2, hour);
+        sqlite3_bind_int(st.get(), 2, AHour);
         if (sqlite3_step(st.get()) != SQLITE_ROW) {
             std::fprintf(stderr, "vornak-tool recorder: %s\n", sqlite3_errmsg(FDb.get()));
             return -1;
@@ -281,12 +281,12 @@ private:
 
     // One second of 8 kHz mono tone per recording, written in ten pieces spread over the hold time.
     // Returns the length in whole seconds, 0 on a write error.
-    int WriteGrowingWav(const QString &path)
+    int WriteGrowingWav(const QString &APath)
     {
         constexpr int rate = 8000, pieces = 10, frames = rate / pieces;
-        QFile file(path);
+        QFile file(APath);
         if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
-            std::fprintf(stderr, "vornak-tool recorder: %s: %s\n", qPrintable(path), qPrintable(file.errorString()));
+            std::fprintf(stderr, "vornak-tool recorder: %s: %s\n", qPrintable(APath), qPrintable(file.errorString()));
             return 0;
         }
         const QByteArray header = WavHeader(rate, 1, 0);
@@ -303,7 +303,7 @@ private:
                 piece[2 * i + 1] = static_cast<char>((s >> 8) & 0xFF);
             }
             if (file.write(piece) != piece.size()) {
-                std::fprintf(stderr, "vornak-tool recorder: %s: %s\n", qPrintable(path), qPrintable(file.errorString()));
+                std::fprintf(stderr, "vornak-tool recorder: %s: %s\n", qPrintable(APath), qPrintable(file.errorString()));
                 return 0;
             }
             // A stop request shortens the hold; the file is still completed.
@@ -311,7 +311,7 @@ private:
         }
         const QByteArray done = WavHeader(rate, 1, rate * 2);
         if (!file.seek(0) || file.write(done) != done.size() || !file.flush()) {
-            std::fprintf(stderr, "vornak-tool recorder: %s: %s\n", qPrintable(path), qPrintable(file.errorString()));
+            std::fprintf(stderr, "vornak-tool recorder: %s: %s\n", qPrintable(APath), qPrintable(file.errorString()));
             return 0;
         }
         return 1;
@@ -339,11 +339,11 @@ private:
 
 } // namespace
 
-int CmdRecorder(const QStringList &args)
+int CmdRecorder(const QStringList &AArgs)
 {
     TRecorderOptions opt;
     QString why;
-    if (!ParseOptions(args, opt, why))
+    if (!ParseOptions(AArgs, opt, why))
         return RecorderUsage(qPrintable(why));
 
     stopRequested = false;

@@ -15,31 +15,31 @@ enum ToolExit { ExitOk = 0, ExitError = 1, ExitUsage = 2, ExitNotFound = 3, Exit
 QString EscapedField(const QString &AValue);
 
 // catalogue and settings (cmd_catalogue.cpp)
-int CmdFormatDuration(const QStringList &args);
-int CmdFormatTime(const QStringList &args);
-int CmdHours(const QStringList &args);
-int CmdSearch(const QStringList &args);
-int CmdFindStem(const QStringList &args);
-int CmdResolve(const QStringList &args);
-int CmdSetMeta(const QStringList &args);
-int CmdConfig(const QStringList &args);
+int CmdFormatDuration(const QStringList &AArgs);
+int CmdFormatTime(const QStringList &AArgs);
+int CmdHours(const QStringList &AArgs);
+int CmdSearch(const QStringList &AArgs);
+int CmdFindStem(const QStringList &AArgs);
+int CmdResolve(const QStringList &AArgs);
+int CmdSetMeta(const QStringList &AArgs);
+int CmdConfig(const QStringList &AArgs);
 // audio engine (cmd_audio.cpp)
-int CmdEnvelope(const QStringList &args);
-int CmdWarm(const QStringList &args);
-int CmdDevices(const QStringList &args);
-int CmdPlay(const QStringList &args);
-int CmdLoudness(const QStringList &args);
+int CmdEnvelope(const QStringList &AArgs);
+int CmdWarm(const QStringList &AArgs);
+int CmdDevices(const QStringList &AArgs);
+int CmdPlay(const QStringList &AArgs);
+int CmdLoudness(const QStringList &AArgs);
 // range export (cmd_export.cpp)
-int CmdExport(const QStringList &args);
+int CmdExport(const QStringList &AArgs);
 // export record check (cmd_export.cpp)
-int CmdVerify(const QStringList &args);
+int CmdVerify(const QStringList &AArgs);
 // The value of a --format option (wav, mp3, ogg or opus, any case) into AFormat; false for anything else.
 bool ParseFormatOption(const QString &AValue, TAudioFormat &AFormat);
 // demo catalogue and recordings (cmd_demo.cpp)
-int CmdDemo(const QStringList &args);
+int CmdDemo(const QStringList &AArgs);
 // archive audit and export of found recordings (cmd_archive.cpp)
-int CmdAudit(const QStringList &args);
-int CmdExportFound(const QStringList &args);
-int CmdFixity(const QStringList &args);
+int CmdAudit(const QStringList &AArgs);
+int CmdExportFound(const QStringList &AArgs);
+int CmdFixity(const QStringList &AArgs);
 // recorder stand-in (cmd_recorder.cpp)
-int CmdRecorder(const QStringList &args);
+int CmdRecorder(const QStringList &AArgs);

@@ -47,9 +47,9 @@ int Usage()
 
 } // namespace
 
-int main(int argc, char *argv[])
+int main(int AArgc, char *AArgv[])
 {
-    QCoreApplication app(argc, argv);
+    QCoreApplication app(AArgc, AArgv);
     const QStringList all = app.arguments();
     if (all.size() < 2)
         return Usage();

@@ -26,42 +26,42 @@ using namespace fixture;
 namespace {
 
 // A 440 Hz tone as 16-bit PCM WAV; an amplitude beyond 32767 clips, 0 is digital silence.
-void WriteToneWav(const QString &path, double seconds, int rate = 8000, int channels = 1, double amplitude = 8000)
+void WriteToneWav(const QString &APath, double ASeconds, int ARate = 8000, int AChannels = 1, double AAmplitude = 8000)
 {
-    const qint64 frames = qint64(seconds * rate);
-    QByteArray data(int(frames * channels * 2), Qt::Uninitialized);
+    const qint64 frames = qint64(ASeconds * ARate);
+    QByteArray data(int(frames * AChannels * 2), Qt::Uninitialized);
     auto *s = reinterpret_cast<qint16 *>(data.data());
     for (qint64 i = 0; i < frames; ++i)
-        for (int c = 0; c < channels; ++c)
-            s[i * channels + c] =
-                qint16(std::clamp(amplitude * std::sin(2 * M_PI * 440 * double(i) / rate), -32768.0, 32767.0));
+        for (int c = 0; c < AChannels; ++c)
+            s[i * AChannels + c] =
+                qint16(std::clamp(AAmplitude * std::sin(2 * M_PI * 440 * double(i) / ARate), -32768.0, 32767.0));
     QByteArray h("RIFF\0\0\0\0WAVEfmt ", 16);
-    auto u32 = [&](quint32 v) { char b[4]; qToLittleEndian(v, b); h.append(b, 4); };
-    auto u16 = [&](quint16 v) { char b[2]; qToLittleEndian(v, b); h.append(b, 2); };
-    u32(16); u16(1); u16(quint16(channels)); u32(quint32(rate)); u32(quint32(rate * channels * 2));
-    u16(quint16(channels * 2)); u16(16);
+    auto u32 = [&](quint32 AV) { char b[4]; qToLittleEndian(AV, b); h.append(b, 4); };
+    auto u16 = [&](quint16 AV) { char b[2]; qToLittleEndian(AV, b); h.append(b, 2); };
+    u32(16); u16(1); u16(quint16(AChannels)); u32(quint32(ARate)); u32(quint32(ARate * AChannels * 2));
+    u16(quint16(AChannels * 2)); u16(16);
     h.append("data", 4);
     u32(quint32(data.size()));
     qToLittleEndian(quint32(h.size() - 8 + data.size()), h.data() + 4);
-    QFile f(path);
-    QVERIFY(QDir().mkpath(QFileInfo(path).path()));
+    QFile f(APath);
+    QVERIFY(QDir().mkpath(QFileInfo(APath).path()));
     QVERIFY(f.open(QIODevice::WriteOnly));
     f.write(h + data);
 }
 
-void WriteBytes(const QString &path, const QByteArray &bytes)
+void WriteBytes(const QString &APath, const QByteArray &ABytes)
 {
-    QVERIFY(QDir().mkpath(QFileInfo(path).path()));
-    QFile f(path);
+    QVERIFY(QDir().mkpath(QFileInfo(APath).path()));
+    QFile f(APath);
     QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(bytes);
+    f.write(ABytes);
 }
 
 // Names, sizes and contents of every file under a folder, as one text.
-QString TreeDigest(const QString &dir)
+QString TreeDigest(const QString &ADir)
 {
     QStringList lines;
-    QDirIterator it(dir, QDir::Files | QDir::Hidden | QDir::System | QDir::Dirs | QDir::NoDotAndDotDot,
+    QDirIterator it(ADir, QDir::Files | QDir::Hidden | QDir::System | QDir::Dirs | QDir::NoDotAndDotDot,
                     QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString path = it.next();
@@ -83,10 +83,10 @@ class TestVornakToolArchive : public QObject {
         int code = -1;
         QString out, err;
     };
-    TRun Run(const QStringList &args)
+    TRun Run(const QStringList &AArgs)
     {
         QProcess p;
-        p.start(qEnvironmentVariable("VORNAK_TOOL"), Expand(args));
+        p.start(qEnvironmentVariable("VORNAK_TOOL"), Expand(AArgs));
         TRun r;
         if (!p.waitForFinished(120000))
             return r;
@@ -95,14 +95,14 @@ class TestVornakToolArchive : public QObject {
         r.err = QString::fromUtf8(p.readAllStandardError());
         return r;
     }
-    QString Expand(QString s) const { return s.replace("{dir}", FDir.path()).replace("{root}", FDir.filePath("root")); }
-    QStringList Expand(QStringList args) const
+    QString Expand(QString AS) const { return AS.replace("{dir}", FDir.path()).replace("{root}", FDir.filePath("root")); }
+    QStringList Expand(QStringList AArgs) const
     {
-        for (QString &a : args)
+        for (QString &a : AArgs)
             a = Expand(a);
-        return args;
+        return AArgs;
     }
-    QString Root(const QString &rel) const { return FDir.filePath("root/" + rel); }
+    QString Root(const QString &ARel) const { return FDir.filePath("root/" + ARel); }
 
 private slots:
     // One catalogue with a row of each finding kind, and rows and files that must not be reported.
@@ -110,8 +110,8 @@ private slots:
     {
         if (!QFile::exists(qEnvironmentVariable("VORNAK_TOOL")))
             QSKIP("VORNAK_TOOL is not set");
-        auto rec = [](int id, const QString &file, int duration, const QString &date = "2025-09-01") {
-            return Rec(id, date + QString(" 07:%1:00").arg(id, 2, 10, QChar('0')), 7, id, file, duration);
+        auto rec = [](int AId, const QString &AFile, int ADuration, const QString &ADate = "2025-09-01") {
+            return Rec(AId, ADate + QString(" 07:%1:00").arg(AId, 2, 10, QChar('0')), 7, AId, AFile, ADuration);
         };
         TRow stored = rec(1, "01092025071.wav", 5, "2025-09-01");
         stored.filepath = FDir.filePath("stored/01092025071.wav");
@@ -368,11 +368,11 @@ private slots:
         QCOMPARE(::rename((dayFolder + "tone.wav").constData(), (dayFolder + "l\xE9.wav").constData()), 0);
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("XDG_CACHE_HOME", dir.filePath("cache"));
-        auto run = [&](const QStringList &args, int *code) {
+        auto run = [&](const QStringList &AArgs, int *ACode) {
             QProcess p;
             p.setProcessEnvironment(env);
-            p.start(qEnvironmentVariable("VORNAK_TOOL"), args);
-            *code = p.waitForFinished(120000) ? p.exitCode() : -1;
+            p.start(qEnvironmentVariable("VORNAK_TOOL"), AArgs);
+            *ACode = p.waitForFinished(120000) ? p.exitCode() : -1;
             return QString::fromUtf8(p.readAllStandardOutput());
         };
         const QString d = dir.path();
@@ -406,8 +406,8 @@ private slots:
         QVERIFY(QDir().mkpath(dir.filePath("root/2025/09/07")));
         const quint32 bytes = 2000000000;  // 44.1 kHz stereo, 16-bit: 3.15 hours of silence, written sparse
         QByteArray h("RIFF\0\0\0\0WAVEfmt ", 16);
-        auto u32 = [&](quint32 v) { char b[4]; qToLittleEndian(v, b); h.append(b, 4); };
-        auto u16 = [&](quint16 v) { char b[2]; qToLittleEndian(v, b); h.append(b, 2); };
+        auto u32 = [&](quint32 AV) { char b[4]; qToLittleEndian(AV, b); h.append(b, 4); };
+        auto u16 = [&](quint16 AV) { char b[2]; qToLittleEndian(AV, b); h.append(b, 2); };
         u32(16); u16(1); u16(2); u32(44100); u32(44100 * 4); u16(4); u16(16);
         h.append("data", 4);
         u32(bytes);
