@@ -419,7 +419,7 @@ void TReaderCommands::About()
 }
 
 bool TReaderCommands::RunUnderProgress(const QString &ATitle, const QString &AText, bool AAllowCancel,
-                                       const std::function<bool(const TCancelProgress &)> &AWork, bool AShowOnWork)
+                                       const std::function<bool(const TCancelProgress &)> &AWork)
 {
     FBusy = true;
     bool ok = false;
@@ -428,14 +428,8 @@ bool TReaderCommands::RunUnderProgress(const QString &ATitle, const QString &ATe
         prog.SetAllowCancel(AAllowCancel);
         prog.setWindowTitle(ATitle);
         prog.SetProgress(0, AText);
-        bool shown = !AShowOnWork;
-        if (shown)
-            prog.show();
-        const TCancelProgress report = [this, &prog, &AText, &shown](int APercent) {
-            if (!shown && APercent < 100) {
-                shown = true;  // once: a dialog the operator hid with its close box stays hidden
-                prog.show();
-            }
+        prog.show();
+        const TCancelProgress report = [this, &prog, &AText](int APercent) {
             prog.SetProgress(APercent, AText);
             ProcessPendingEvents();
             return !prog.Cancelled();

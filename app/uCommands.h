@@ -147,7 +147,7 @@ public:
     std::function<void(const QString &)> ShowStatus;
     // Moves the play cursor to a position in seconds and lets the view follow (set by the owner).
     std::function<void(double)> ShowPosition;
-    // Runs once on every progress report of a load or an export, after pending events ran (tests only).
+    // Runs once on every progress report of an export or a measurement, after pending events ran (tests only).
     std::function<void()> OnProgressReport;
 
 private:
@@ -155,10 +155,9 @@ private:
     // showing AText. AWork gets the report to hand to the engine: it shows the percentage, lets pending events
     // run and returns false once the operator cancelled (possible only with AAllowCancel). True when AWork
     // succeeded and no cancel came; the dialog is gone and FBusy cleared when this returns, also when AWork
-    // throws. With AShowOnWork the dialog appears only at the first report below 100, so that work that is
-    // done at once (a load from the envelope cache reports only 100) does not flash a window.
+    // throws.
     bool RunUnderProgress(const QString &ATitle, const QString &AText, bool AAllowCancel,
-                          const std::function<bool(const TCancelProgress &)> &AWork, bool AShowOnWork = false);
+                          const std::function<bool(const TCancelProgress &)> &AWork);
     void DropCatalogue(const QString &AReason);
     void ProcessPendingEvents();
     void CloseIfRequested();

@@ -102,9 +102,7 @@ void TAnalyseAhead::Run()
             continue;
         // One part: the thread is meant to use what is left over, not to compete for the cores.
         const TEnvelopeResult r = BuildEnvelopeFromFile(path, {}, 1, watch.get());
-        if (r.Cancelled || r.Error != 0 || r.EnvCount <= 0 || TEnvelopeCache::KeyOf(path) != key)
-            continue;
-        if (FCache->Store(*key, r)) {
+        if (FCache->StoreAfterPass(path, *key, r) == TEnvelopeCache::TPassStore::Stored) {
             std::lock_guard<std::mutex> lock(FMutex);
             ++FAnalysed;
         }

@@ -195,7 +195,8 @@ bool TAudioEngine::Load(const QString &APath, const TProgressProc &AProgress)
         r = BuildEnvelopeFromFile(APath, AProgress, FEnvelopeParts);
         // Stored only when the file did not change during the pass (a recording still being written).
         // A folder that cannot take the result is no cache at all: Off, not Miss.
-        if (key && r.Error == 0 && r.EnvCount > 0 && TEnvelopeCache::KeyOf(APath) == key && !FEnvCache->Store(*key, r))
+        if (key && r.Error == 0 && r.EnvCount > 0
+            && FEnvCache->StoreAfterPass(APath, *key, r) == TEnvelopeCache::TPassStore::Refused)
             FLastCacheUse = TEnvelopeCacheUse::Off;
     }
     if (r.Error != 0) {
@@ -286,8 +287,8 @@ bool TAudioEngine::Open(const QString &APath)
                                             &job->Watch, length);
         const TEnvelopeResult &r = job->Result;
         // Stored only when the file did not change during the pass (a recording still being written).
-        if (key && !r.Cancelled && r.Error == 0 && r.EnvCount > 0 && TEnvelopeCache::KeyOf(path) == key
-            && !cache->Store(*key, r))
+        if (key && !r.Cancelled && r.Error == 0 && r.EnvCount > 0
+            && cache->StoreAfterPass(path, *key, r) == TEnvelopeCache::TPassStore::Refused)
             job->StoreFailed = true;
         job->Done = true;
     });
@@ -342,13 +343,14 @@ TAnalysisPoll TAudioEngine::PollAnalysis()
     const int finished = job.Watch.TakeFinished(job.Points, job.Known);
     if (finished >= 0 && finished != job.Finished) {
         job.Finished = finished;
-        FEnvelope = std::make_shared<const std::vector<TEnvPoint>>(job.Points);
-        // What is not analysed yet counts as loud: only quiet that was heard is skipped.
-        std::vector<TEnvPoint> known = job.Points;
-        for (size_t i = 0; i < known.size(); ++i)
+        // What is not analysed yet counts as loud: only quiet that was heard is skipped. The points then go
+        // to the view as they are (TakeFinished fills the next poll's copy anew).
+        std::vector<TEnvPoint> heard = job.Points;
+        for (size_t i = 0; i < heard.size(); ++i)
             if (!job.Known[i])
-                known[i] = TEnvPoint{INT16_MIN, INT16_MAX, INT16_MIN, INT16_MAX};
-        SetSilenceRanges(SilenceSkipRanges(known, FSecPerPoint, FDurationSec));
+                heard[i] = TEnvPoint{INT16_MIN, INT16_MAX, INT16_MIN, INT16_MAX};
+        SetSilenceRanges(SilenceSkipRanges(heard, FSecPerPoint, FDurationSec));
+        FEnvelope = std::make_shared<const std::vector<TEnvPoint>>(std::move(job.Points));
         poll.EnvelopeChanged = true;
     }
     return poll;

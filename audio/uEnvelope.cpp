@@ -429,17 +429,17 @@ TEnvelopeResult MultiPartPass(TDecodeStream &AStream, TEnvelopeResult ARes, cons
             failed[size_t(AK)] = 1;
             return;
         }
-        auto check = [&] {
+        auto noteDamage = [&] {
             if (Damaged(APartStream)) {
                 damaged = true;
                 stop = true;
             }
+        };
+        auto check = [&] {
+            noteDamage();
             AAfterRead();
         };
-        if (Damaged(APartStream)) {
-            damaged = true;
-            stop = true;
-        }
+        noteDamage();  // the seek's pre-roll may have met it already
         DecodeRange(APartStream, fig, channels, points.data(), start[size_t(AK)], start[size_t(AK) + 1], done, check, &stop,
                     AWatch, AK);
     };

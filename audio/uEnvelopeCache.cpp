@@ -269,9 +269,17 @@ bool TEnvelopeCache::Lookup(const TEnvelopeCacheKey &AKey, TEnvelopeResult &ARes
     return true;
 }
 
+TEnvelopeCache::TPassStore TEnvelopeCache::StoreAfterPass(const QString &APath, const TEnvelopeCacheKey &AKey,
+                                                           const TEnvelopeResult &AResult) const
+{
+    if (KeyOf(APath) != AKey)
+        return TPassStore::Changed;
+    return Store(AKey, AResult) ? TPassStore::Stored : TPassStore::Refused;
+}
+
 bool TEnvelopeCache::Store(const TEnvelopeCacheKey &AKey, const TEnvelopeResult &AResult) const
 {
-    if (AResult.Error != 0 || AResult.EnvCount <= 0 || !AResult.Envelope
+    if (AResult.Error != 0 || AResult.Cancelled || AResult.EnvCount <= 0 || !AResult.Envelope
         || AResult.Envelope->size() != static_cast<size_t>(AResult.EnvCount) || !Usable())
         return false;
     TWriter out;

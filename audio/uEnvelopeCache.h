@@ -65,6 +65,12 @@ public:
     // Stores a successful pass under the key, then trims the folder to its bound. False when nothing
     // could be stored (the cache stays as it was).
     bool Store(const TEnvelopeCacheKey &AKey, const TEnvelopeResult &AResult) const;
+    // What StoreAfterPass did with a pass's result.
+    enum class TPassStore { Stored, Changed, Refused };
+    // Stores the result of a pass over APath under AKey, the file's key taken before the pass, unless the
+    // file changed during the pass (a recording still being written: Changed, nothing stored). Refused when
+    // Store refuses it (a failed or cancelled pass, a folder that cannot take it).
+    TPassStore StoreAfterPass(const QString &APath, const TEnvelopeCacheKey &AKey, const TEnvelopeResult &AResult) const;
 
 private:
     // Adds a stored entry's bytes to the folder's usage count and scans (Trim) only when the count passes

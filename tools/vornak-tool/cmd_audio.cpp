@@ -174,12 +174,18 @@ int CmdWarm(const QStringList &AArgs)
                 detail = QStringLiteral("%1 (audiofout %2)").arg(AudioErrorText(r.Error)).arg(r.Error);
             else if (r.EnvCount <= 0)
                 detail = QStringLiteral("Het geluidsbestand bevat geen audio.");
-            else if (TEnvelopeCache::KeyOf(path) != key)
-                detail = QStringLiteral("Het geluidsbestand veranderde tijdens de analyse.");
-            else if (!cache.Store(*key, r))
-                detail = QStringLiteral("De cachemap kan niet beschreven worden.");
             else
-                result = QStringLiteral("analysed");
+                switch (cache.StoreAfterPass(path, *key, r)) {
+                case TEnvelopeCache::TPassStore::Stored:
+                    result = QStringLiteral("analysed");
+                    break;
+                case TEnvelopeCache::TPassStore::Changed:
+                    detail = QStringLiteral("Het geluidsbestand veranderde tijdens de analyse.");
+                    break;
+                case TEnvelopeCache::TPassStore::Refused:
+                    detail = QStringLiteral("De cachemap kan niet beschreven worden.");
+                    break;
+                }
         }
         (result == QLatin1String("hit") ? hits : result == QLatin1String("analysed") ? analysed : failed)++;
         Out(QStringLiteral("id=%1\tfile=%2\tresult=%3\tdetail=%4")
