@@ -133,7 +133,7 @@ QString FindUnderRoot(const QString &ARoot, const QString &AName, const QString 
 TFileDigest Sha256OfFile(const QString &APath)
 {
     TFileDigest d;
-    const int fd = ::open(QFile::encodeName(APath).constData(), O_RDONLY | O_CLOEXEC);
+    const int fd = ::open(PathBytes(APath).constData(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         d.Error = errno;
         return d;
@@ -180,7 +180,7 @@ TFileDigest Sha256OfFile(const QString &APath)
 
 QByteArray Sha256Line(const QByteArray &AHex, const QString &AName)
 {
-    QByteArray name = QFile::encodeName(AName);
+    QByteArray name = PathBytes(AName);
     if (!name.contains('\\') && !name.contains('\n') && !name.contains('\r'))
         return AHex + "  " + name + '\n';
     name.replace("\\", "\\\\").replace("\n", "\\n").replace("\r", "\\r");
