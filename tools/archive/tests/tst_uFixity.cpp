@@ -208,7 +208,7 @@ private slots:
         const QString manifest = FDir.filePath("manifest-d.sha256");
         QProcess holder;
         // -o: the lock stays with flock itself, not with the command it runs; "locked" once it holds it
-        holder.start("flock", {"-o", manifest + ".lock", "sh", "-c", "echo locked; exec sleep 30"});
+        holder.start("flock", {"-o", manifest + ".lock", "sh", "-c", "echo locked; exec cat"});
         QVERIFY(holder.waitForStarted());
         QByteArray said;
         QTRY_VERIFY2_WITH_TIMEOUT((said += holder.readAllStandardOutput()).contains("locked"),
