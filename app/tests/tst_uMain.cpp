@@ -69,6 +69,8 @@ private slots:
 
     void hourGridAndZoomColumn_data();
     void hourGridAndZoomColumn();
+    void firstWindowFitsTheScreen_data();
+    void firstWindowFitsTheScreen();
     void displayDateUsesTheLocaleSeparator_data();
     void displayDateUsesTheLocaleSeparator();
     void startWithoutCatalogue();
@@ -206,6 +208,34 @@ void TestMain::hourGridAndZoomColumn()
         QCOMPARE(HourTileRect(tile, panel.width(), panel.height()), expected);
     else
         QCOMPARE(ToolTileRect(-tile - 1, panel.width()), expected);
+}
+
+// The design size 1020 × 786 (client and menu bar), the least size 900 × 680, on screens' available areas
+// with the window manager's frame around the window.
+void TestMain::firstWindowFitsTheScreen_data()
+{
+    QTest::addColumn<QMargins>("frame");
+    QTest::addColumn<QRect>("available");
+    QTest::addColumn<QRect>("expected");
+    QTest::addRow("1280 x 800 under a 28 px panel, 30 px title bar")
+        << QMargins(1, 30, 1, 1) << QRect(0, 28, 1280, 772) << QRect(130, 58, 1020, 741);
+    QTest::addRow("large screen keeps the design size, centred")
+        << QMargins(0, 0, 0, 0) << QRect(0, 0, 1920, 1080) << QRect(450, 147, 1020, 786);
+    QTest::addRow("second screen right of the first")
+        << QMargins(2, 2, 2, 2) << QRect(1920, 0, 1280, 1024) << QRect(2050, 119, 1020, 786);
+    QTest::addRow("smaller than the least size: from the top left")
+        << QMargins(0, 20, 0, 0) << QRect(0, 0, 800, 600) << QRect(0, 20, 900, 680);
+}
+
+void TestMain::firstWindowFitsTheScreen()
+{
+    QFETCH(QMargins, frame);
+    QFETCH(QRect, available);
+    QFETCH(QRect, expected);
+    const QRect placed = FitWindowRect(QSize(1020, 786), QSize(900, 680), frame, available);
+    QCOMPARE(placed, expected);
+    if (expected.width() > 900)  // it fits: the framed window lies inside the available area
+        QVERIFY(available.contains(placed.marginsAdded(frame)));
 }
 
 void TestMain::displayDateUsesTheLocaleSeparator_data()
@@ -738,8 +768,8 @@ void TestMain::editStoresTitleAndPersons()
     QVERIFY2(FPrompt.Messages.isEmpty(), FPrompt.Messages.isEmpty() ? "" : qPrintable(FPrompt.Messages.first().Text));
     QCOMPARE(w->Current().Title, QStringLiteral("Nieuw overleg"));
     QCOMPARE(w->Current().Persons, QStringLiteral("Piet\r\nKlaas"));
-    QVERIFY(w->StatusText().endsWith(QStringLiteral("  -  Nieuw overleg Piet\r\nKlaas")));
-    QVERIFY(Child<QLabel>(*w, "lblStatus")->text().endsWith(QStringLiteral("Nieuw overleg Piet, Klaas")));  // shown on one line
+    QVERIFY(w->StatusText().endsWith(QStringLiteral("  -  Nieuw overleg \u2014 Piet\r\nKlaas")));
+    QVERIFY(Child<QLabel>(*w, "lblStatus")->text().endsWith(QStringLiteral("Nieuw overleg \u2014 Piet, Klaas")));  // shown on one line
     QCOMPARE(w->windowTitle(), caption);
     TRecList list;
     ReaderData->Search(DayKey(FToday), 10, QString(), list);
