@@ -16,7 +16,7 @@ namespace {
 // with a click on its title and chooses its last item "Afsluiten" with the keyboard. Prints "shown" once the
 // window was found, then "ended CODE" when the process ended within 60 s of the choice, else "still running"
 // (the process is then killed). Every wait is a bounded loop on an event, not a fixed pause.
-const char *const CloseScript = R"(
+const char *const CloseScript = R"sh(
 "$READER" >"$LOG" 2>&1 & pid=$!
 win=
 for _ in $(seq 1 600); do
@@ -45,7 +45,7 @@ for _ in $(seq 1 300); do
 done
 echo "still running"
 kill -9 $pid
-)";
+)sh";
 
 bool Have(const char *AProgram)
 {
