@@ -802,12 +802,13 @@ void TfrmMain::mnuPathsClick()
     if (!FCommands->Settings())
         return;
     CalendarSelect();
-    // A loaded recording keeps its text on the status line, as long as the catalogue opened.
+    // A loaded recording keeps its text on the status line (under a selection's, or the analysis's progress
+    // while that runs), as long as the catalogue opened.
     if (FCommands->HasFile() && FCommands->DataOK()) {
-        if (shown.Text.startsWith(QLatin1String("Database niet geopend: ")))
-            SetStatus(FRecordingStatus);
-        else
+        if (shown.Selection || (!FAnalysisStatus.isEmpty() && shown.Text == FAnalysisStatus))
             RestoreStatus(shown);
+        else
+            SetStatus(FRecordingStatus);
     }
     UpdateCommands();
 }
