@@ -579,13 +579,14 @@ void TfrmMain::HourTileClick(TTileButton *ASender)
     if (!ASender)
         return;
     if (FCommands->Busy()) {
-        // The long operation's progress window may be hidden behind another window: say why nothing loads,
-        // and bring that window up.
+        // The long operation's progress window may be hidden, minimised or behind another window: say why
+        // nothing loads, and bring that window up.
         if (FStatusText != FBusyStatus)
             FStatusBeforeBusy = StatusShown();
         FBusyStatus = BusyStatusText(FCommands->BusyTitle());
         SetStatus(FBusyStatus);
         if (auto *progress = findChild<TfrmProgress *>()) {
+            progress->setWindowState(progress->windowState() & ~Qt::WindowMinimized);
             progress->show();
             progress->raise();
             progress->activateWindow();
