@@ -35,4 +35,4 @@ if(failed)
   message(FATAL_ERROR "strip failed")
 endif()
 
-execute_process(COMMAND chmod -R u=rwX,go=rX "${usr}")
+execute_process(COMMAND chmod -R u=rwX,go=rX "${usr}" "${usr}/../etc" "${usr}/../lib")

@@ -20,6 +20,7 @@ run_packages=(
   pulseaudio pulseaudio-utils
   fonts-dejavu-core
   ffmpeg espeak-ng
+  nodejs
 )
 # Tests, benchmarks, sanitizer and fuzz builds, icons, the package and its check.
 test_packages=(
@@ -30,9 +31,13 @@ test_packages=(
   sox lame vorbis-tools opus-tools flac
   desktop-file-utils appstream man-db groff-base librsvg2-bin
   dpkg-dev lintian
+  chromium chromium-driver python3-selenium nginx-light openssl
 )
 
 packages=("${run_packages[@]}")
+# npm comes with some builds of nodejs (and conflicts with Debian's npm package there); Debian's own nodejs
+# needs the npm package beside it.
+command -v npm >/dev/null || packages+=(npm)
 [ "${1:-}" = "--run" ] || packages+=("${test_packages[@]}")
 
 missing=()
@@ -45,6 +50,9 @@ if [ ${#missing[@]} -gt 0 ]; then
   $SUDO apt-get update -qq
   $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
+
+# The browser page's components (wavesurfer.js, the bundler), exactly as package-lock.json pins them.
+(cd "$here/web" && npm ci --no-audit --no-fund --loglevel=error)
 
 case ${1:-} in --no-build | --run) exit 0 ;; esac
 
