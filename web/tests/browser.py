@@ -13,7 +13,7 @@ from selenium.webdriver.chrome.service import Service
 
 ChromiumFlags = ['--headless=new', '--no-sandbox', '--disable-gpu', '--no-first-run',
                  '--disable-background-networking', '--disable-component-update', '--disable-sync',
-                 '--autoplay-policy=no-user-gesture-required', '--disable-dev-shm-usage']
+                 '--autoplay-policy=no-user-gesture-required', '--disable-dev-shm-usage', '--lang=nl-NL']
 
 
 class TBrowser:
@@ -36,6 +36,8 @@ class TBrowser:
         options.set_capability('goog:loggingPrefs', {'browser': 'ALL'})
         self.Driver = webdriver.Chrome(service=Service('/usr/bin/chromedriver'), options=options)
         self.Driver.set_script_timeout(120)
+        self.Driver.execute_cdp_cmd('Browser.setDownloadBehavior', {
+            'behavior': 'allow', 'downloadPath': self.FDownloads, 'eventsEnabled': True})
 
     @property
     def Downloads(self):

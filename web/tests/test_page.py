@@ -25,6 +25,17 @@ ToneGraph = ("aevalsrc='0.5*sin(2*PI*440*t)*between(t,4,8)|0.5*sin(2*PI*660*t)*b
              ":s=44100:c=stereo")
 
 
+# Resolves once a loaded waveform has been drawn again at the window's new width (at once without one).
+SettledScript = '''
+const done = arguments[arguments.length - 1];
+const wave = window.vornakReader.FWave;
+const settled = () => !wave || wave.Duration <= 0 || wave.Surfer.options.minPxPerSec > 0 ||
+  Math.abs(wave.Surfer.getWrapper().clientWidth - document.getElementById('wave').clientWidth) <= 1;
+const step = (ALeft) => requestAnimationFrame(() => (!settled() ? step(2) : ALeft > 0 ? step(ALeft - 1) : done()));
+step(2);
+'''
+
+
 def PostJson(AUrl, ABody):
     request = urllib.request.Request(AUrl, data=json.dumps(ABody).encode(), method='POST',
                                      headers={'Content-Type': 'application/json', 'Origin': AUrl.split('/api')[0]})
@@ -60,7 +71,7 @@ class TestPage(unittest.TestCase):
     def Shot(self, AName):
         for width, height in ((1280, 900), (390, 844)):
             self.Browser.Resize(width, height)
-            self.Driver.execute_script('window.dispatchEvent(new Event("resize"))')
+            self.Driver.execute_async_script(SettledScript)
             self.Driver.save_screenshot(os.path.join(self.Shots, f'{AName}-{width}.png'))
         self.Browser.Resize(1280, 900)
 
@@ -167,7 +178,7 @@ class TestPage(unittest.TestCase):
             .release().perform()
         selection = WaitFor(lambda: self.Reader('FWave.Selection()'), AWhat='a selection')
         self.assertAlmostEqual(selection['End'] - selection['Start'], 2.0, delta=0.1)
-        self.assertRegex(self.Element('lblStatus').text, r'^Selectie: 00:0[34] - 00:0[56]  \(00:0[12]\)$')
+        self.assertRegex(self.Element('lblStatus').get_attribute('textContent'), r'^Selectie: 00:0[34] - 00:0[56]  \(00:0[12]\)$')
         self.Element('btnExportOpen').click()
         self.Element('cbFormat').send_keys('WAV')
         self.assertTrue(self.Element('rbSel').is_selected())
