@@ -7,9 +7,10 @@ async function Run() {
   const media = document.getElementById('player');
   media.src = audioUrl;
   const channels = 2;
+  // peaks.js takes local waveform data at 8 bits only: the 16-bit envelope loses its low byte.
   const json = {
-    version: 2, channels, sample_rate: envelope.rate, samples_per_pixel: envelope.frames_per_point, bits: 16,
-    length: envelope.data.length / (2 * channels), data: envelope.data,
+    version: 2, channels, sample_rate: envelope.rate, samples_per_pixel: envelope.frames_per_point, bits: 8,
+    length: envelope.data.length / (2 * channels), data: envelope.data.map((AValue) => Math.max(-128, Math.min(127, AValue >> 8))),
   };
   const heapBefore = HeapMb();
   const started = performance.now();

@@ -134,7 +134,7 @@ async function HourTileClick(AHour) {
 // A modal list of recordings; resolves to the chosen one, or null when cancelled.
 function Pick(AList, ACaption) {
   return ChooseFromList(Byid('dlgPick'), Byid('lvItems'), Byid('btnPickOk'), AList,
-    (ARec) => [ARec.number ?? ARec.rec_number ?? '', ARec.format, ARec.title, ARec.persons, FormatDuration(ARec.duration_sec)],
+    (ARec) => [RecParts(ARec).Number ?? '', ARec.format, ARec.title, ARec.persons, FormatDuration(ARec.duration_sec)],
     () => { Byid('lblPickInfo').textContent = ACaption; }, true);
 }
 
@@ -164,6 +164,24 @@ function ChooseFromList(ADialog, ABody, AOkButton, AList, ACells, ABeforeShow, A
   });
 }
 
+// Day key, hour and number of a listed recording: from its fields when the server gives them, else from
+// the recorder's file name <ddmmyyyy><hh><n>.
+export function RecParts(ARec) {
+  const match = /^(\d{2})(\d{2})(\d{4})(\d{2})(\d+)\./.exec(ARec.filename || '');
+  const fromName = match ? { Day: `${match[3]}-${match[2]}-${match[1]}`, Hour: Number(match[4]), Number: Number(match[5]) } : {};
+  return {
+    Day: ARec.date ?? ARec.rec_date ?? fromName.Day,
+    Hour: ARec.hour ?? ARec.rec_hour ?? fromName.Hour,
+    Number: ARec.number ?? ARec.rec_number ?? fromName.Number,
+  };
+}
+
+// The length in seconds of a recording's details answer.
+function Seconds(AInfo) {
+  const rate = AInfo.sample_rate ?? AInfo.samplerate ?? AInfo.rate;
+  return Number(AInfo.seconds ?? AInfo.duration ?? (AInfo.frames && rate ? AInfo.frames / rate : AInfo.duration_sec));
+}
+
 // ---- loading and playback ----
 
 async function LoadRecording(AId) {
@@ -174,7 +192,7 @@ async function LoadRecording(AId) {
   const player = Byid('player');
   const plays = Playable[format] && player.canPlayType(Playable[format]) !== '';
   const url = plays ? `/api/recordings/${AId}/audio` : `/api/recordings/${AId}/audio?as=opus&start=0`;
-  const duration = Number(info.seconds ?? info.duration_sec);
+  const duration = Seconds(info);
   Reader.FCurrent = info;
   await Reader.FWave.Load(url, EnvelopeFromAnswer(peaks), duration);
   player.preservesPitch = true;
@@ -195,12 +213,18 @@ function UpdateClock() {
 
 function ClockLoop() {
   UpdateClock();
+  const timings = Reader.FTimings;
+  if (timings.PlayClick !== undefined && timings.ClockMoved === undefined && Byid('player').currentTime > timings.PlayFrom) {
+    timings.ClockMoved = performance.now();
+  }
   Reader.FClockFrame = Byid('player').paused ? 0 : requestAnimationFrame(ClockLoop);
 }
 
 function Play() {
   if (!Reader.FCurrent) return;
   Reader.FTimings.PlayClick = performance.now();
+  Reader.FTimings.PlayFrom = Byid('player').currentTime;
+  Reader.FTimings.ClockMoved = undefined;
   Byid('player').play().catch((AError) => SetStatus(`Afspelen lukt niet: ${AError.message}`));
 }
 
@@ -349,8 +373,11 @@ async function SearchDb() {
     const list = await SearchOpen(params.toString(), 'Geen opnames gevonden met deze criteria.');
     const dialog = Byid('dlgSearch');
     const chosen = await ChooseFromList(dialog, Byid('lvResults'), Byid('btnSearchOk'), list,
-      (ARec) => [ARec.date ?? ARec.rec_date ?? '', ARec.hour !== undefined ? `${String(ARec.hour).padStart(2, '0')}:00` : '',
-        ARec.number ?? ARec.rec_number ?? '', ARec.format, ARec.title, ARec.persons, FormatDuration(ARec.duration_sec)],
+      (ARec) => {
+        const parts = RecParts(ARec);
+        return [parts.Day ?? '', parts.Hour !== undefined ? `${String(parts.Hour).padStart(2, '0')}:00` : '',
+          parts.Number ?? '', ARec.format, ARec.title, ARec.persons, FormatDuration(ARec.duration_sec)];
+      },
       () => {}, false);
     if (chosen) await OpenFound(chosen);
   } catch (error) {
@@ -360,8 +387,7 @@ async function SearchDb() {
 
 // Opens a found recording as the reader does: its day in the calendar, its hour marked.
 async function OpenFound(ARec) {
-  const day = ARec.date ?? ARec.rec_date;
-  const hour = ARec.hour ?? ARec.rec_hour;
+  const { Day: day, Hour: hour } = RecParts(ARec);
   if (day) Reader.FCalendar.Select(day);
   ClearHourSelection();
   if (hour !== undefined && Reader.FTiles[hour]) Reader.FTiles[hour].classList.add('sel');
@@ -430,12 +456,6 @@ async function Start() {
   Byid('btnLogShow').addEventListener('click', ShowLog);
   const player = Byid('player');
   player.addEventListener('play', () => { if (!Reader.FClockFrame) Reader.FClockFrame = requestAnimationFrame(ClockLoop); });
-  player.addEventListener('playing', () => { Reader.FTimings.Playing = performance.now(); });
-  player.addEventListener('timeupdate', () => {
-    if (Reader.FTimings.PlayClick !== undefined && Reader.FTimings.ClockMoved === undefined && player.currentTime > 0) {
-      Reader.FTimings.ClockMoved = performance.now();
-    }
-  });
   player.addEventListener('seeked', UpdateClock);
   document.addEventListener('keydown', KeyDown);
   // A session that is still valid (a reload) goes straight to the calendar.

@@ -60,6 +60,12 @@ class TRangeHandler(http.server.SimpleHTTPRequestHandler):
     def log_message(self, AFormat, *AArgs):
         pass
 
+    def handle(self):
+        try:
+            super().handle()
+        except (ConnectionResetError, BrokenPipeError):
+            pass  # the media element dropped a range it no longer needs
+
     def translate_path(self, APath):
         route = self.Routes.get(APath.split('?')[0])
         return route if route else super().translate_path(APath)

@@ -140,6 +140,22 @@ class TestPage(unittest.TestCase):
         self.assertEqual(len(self.Driver.find_elements(By.CSS_SELECTOR, '#lvItems tr')), 2)
         self.Driver.find_element(By.CSS_SELECTOR, '#dlgPick button[value="cancel"]').click()
 
+    def test_2_searchByStemOpensTheRecording(self):
+        self.Login('lisa')
+        WaitFor(lambda: self.Element('viewMain').is_displayed(), AWhat='the calendar')
+        self.Element('btnSearchOpen').click()
+        self.Element('edStem').send_keys(self.Archive.Day.strftime('%d%m%Y') + '99')
+        self.Element('btnFindFile').click()
+        label = self.Element('lblSearchInfo')
+        WaitFor(lambda: label.text, AWhat='the not-found message')
+        self.assertTrue(label.text.startswith('Geen geldige opname gevonden voor bestandsnaam'), label.text)
+        stem = self.Element('edStem')
+        stem.clear()
+        stem.send_keys(self.Archive.Day.strftime('%d%m%Y') + '091')
+        self.Element('btnFindFile').click()
+        WaitFor(lambda: self.Reader('FTimings.WaveDrawn'), AWhat='the found recording loaded')
+        self.assertIn('sel', self.Element('tileHour9').get_attribute('class'))
+
     def test_3_waveformIsDrawnAtTheRulersTimes(self):
         self.LoginAndOpenHour('eddie')
         rows, width, height = self.WaveImage()
