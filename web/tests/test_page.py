@@ -69,11 +69,17 @@ class TestPage(unittest.TestCase):
     # ---- helpers ----
 
     def Shot(self, AName):
-        for width, height in ((1280, 900), (390, 844)):
-            self.Browser.Resize(width, height)
-            self.Driver.execute_async_script(SettledScript)
+        """The whole page at 1280 px and at a phone's 390 px (as tall as its content), into the screenshots."""
+        for width in (1280, 390):
+            height = 900
+            for _ in range(2):  # once to lay the page out at this width, once at its full height
+                self.Driver.execute_cdp_cmd('Emulation.setDeviceMetricsOverride', {
+                    'width': width, 'height': height, 'deviceScaleFactor': 1, 'mobile': width < 600})
+                self.Driver.execute_async_script(SettledScript)
+                height = max(height, self.Driver.execute_script('return document.documentElement.scrollHeight'))
             self.Driver.save_screenshot(os.path.join(self.Shots, f'{AName}-{width}.png'))
-        self.Browser.Resize(1280, 900)
+        self.Driver.execute_cdp_cmd('Emulation.clearDeviceMetricsOverride', {})
+        self.Driver.execute_async_script(SettledScript)
 
     def Element(self, AId):
         return self.Driver.find_element(By.ID, AId)
