@@ -30,7 +30,10 @@ clock, at another speed or one channel alone, and exports the whole recording
 or a selection to WAV, MP3, OGG or Opus. Its interface is Dutch.
 .
 The companion program vornak-tool runs the same catalogue, settings and audio
-code from the command line, for scripts and nightly archive audits.")
+code from the command line, for scripts and nightly archive audits. Its web
+server lets people with an account find, hear and export recordings from a
+browser; it comes as the system service vornak-reader2026-web, disabled until
+the administrator enables it, with an nginx example for TLS in front.")
 # The files are installed under /usr with DESTDIR, so that the desktop entry names /usr/bin.
 set(CPACK_SET_DESTDIR ON)
 set(CPACK_INSTALL_PREFIX /usr)

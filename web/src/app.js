@@ -404,6 +404,15 @@ function OpenLog() {
   ShowLog();
 }
 
+// An access log time (ISO 8601) as "dd-mm-jjjj uu:mm:ss" on this computer's clock.
+function LogTime(AIso) {
+  const moment = new Date(AIso);
+  if (Number.isNaN(moment.getTime())) return AIso ?? '';
+  const two = (AValue) => String(AValue).padStart(2, '0');
+  return `${two(moment.getDate())}-${two(moment.getMonth() + 1)}-${moment.getFullYear()} ` +
+    `${two(moment.getHours())}:${two(moment.getMinutes())}:${two(moment.getSeconds())}`;
+}
+
 async function ShowLog() {
   const params = new URLSearchParams({ from: Byid('dtpLogFrom').value, to: Byid('dtpLogTo').value });
   const body = Byid('lvLog');
@@ -414,7 +423,7 @@ async function ShowLog() {
     for (const entry of entries) {
       const row = body.insertRow();
       for (const key of ['time', 'user', 'address', 'action', 'id', 'start', 'end', 'format', 'status']) {
-        row.insertCell().textContent = entry[key] ?? '';
+        row.insertCell().textContent = key === 'time' ? LogTime(entry.time) : entry[key] ?? '';
       }
     }
     Byid('lblLogInfo').textContent = `${entries.length} regel(s).`;
