@@ -1,6 +1,6 @@
 // Harness page for wavesurfer.js with its regions, timeline, minimap and zoom plugins, fed pre-computed peaks.
 import { TWave } from '../src/wave.js';
-import { EnvelopeFromAnswer } from '../src/wave.js';
+import { EnvelopeFromAnswer } from '../src/envelope.js';
 import { Frames, FollowClock, HeapMb, LoadInputs } from './common.js';
 
 async function Run() {

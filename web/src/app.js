@@ -2,8 +2,9 @@
 // title and persons editor and the access log, on the server's API.
 import { Api, EApiError } from './api.js';
 import { TCalendar } from './calendar.js';
-import { TWave, EnvelopeFromAnswer } from './wave.js';
-import { DayDisplay, FormatClock, FormatDuration, HourCaption, PickCaption, SelectionText } from './format.js';
+import { TWave } from './wave.js';
+import { EnvelopeFromAnswer } from './envelope.js';
+import { DayDisplay, FormatClock, FormatDuration, HourCaption, PickCaption, RecParts, SelectionText } from './format.js';
 
 const Roles = ['listen', 'export', 'edit', 'admin'];
 const Playable = { wav: 'audio/wav', mp3: 'audio/mpeg', ogg: 'audio/ogg', opus: 'audio/ogg; codecs=opus', flac: 'audio/flac' };
@@ -162,18 +163,6 @@ function ChooseFromList(ADialog, ABody, AOkButton, AList, ACells, ABeforeShow, A
     ADialog.returnValue = '';
     if (!ADialog.open) ADialog.showModal();
   });
-}
-
-// Day key, hour and number of a listed recording: from its fields when the server gives them, else from
-// the recorder's file name <ddmmyyyy><hh><n>.
-export function RecParts(ARec) {
-  const match = /^(\d{2})(\d{2})(\d{4})(\d{2})(\d+)\./.exec(ARec.filename || '');
-  const fromName = match ? { Day: `${match[3]}-${match[2]}-${match[1]}`, Hour: Number(match[4]), Number: Number(match[5]) } : {};
-  return {
-    Day: ARec.date ?? ARec.rec_date ?? fromName.Day,
-    Hour: ARec.hour ?? ARec.rec_hour ?? fromName.Hour,
-    Number: ARec.number ?? ARec.rec_number ?? fromName.Number,
-  };
 }
 
 // The length in seconds of a recording's details answer.
@@ -467,6 +456,11 @@ async function Start() {
   player.addEventListener('play', () => { if (!Reader.FClockFrame) Reader.FClockFrame = requestAnimationFrame(ClockLoop); });
   player.addEventListener('seeked', UpdateClock);
   document.addEventListener('keydown', KeyDown);
+  // Space on a focused button would click it as well (on key release): the transport key alone counts.
+  document.addEventListener('keyup', (AEvent) => {
+    if (AEvent.key === ' ' && !Byid('viewMain').hidden && !document.querySelector('dialog[open]') &&
+        AEvent.target.closest && AEvent.target.closest('button')) AEvent.preventDefault();
+  });
   // A session that is still valid (a reload) goes straight to the calendar.
   const remembered = JSON.parse(sessionStorage.getItem('vornakUser') || 'null');
   if (remembered) {

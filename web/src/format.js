@@ -54,3 +54,15 @@ export function IsoWeek(ADate) {
   const yearStart = new Date(Date.UTC(day.getUTCFullYear(), 0, 1));
   return Math.ceil(((day - yearStart) / 86400000 + 1) / 7);
 }
+
+// Day key, hour and number of a listed recording: from its fields when the server gives them, else from
+// the recorder's file name <ddmmyyyy><hh><n>.
+export function RecParts(ARec) {
+  const match = /^(\d{2})(\d{2})(\d{4})(\d{2})(\d+)\./.exec(ARec.filename || '');
+  const fromName = match ? { Day: `${match[3]}-${match[2]}-${match[1]}`, Hour: Number(match[4]), Number: Number(match[5]) } : {};
+  return {
+    Day: ARec.date ?? ARec.rec_date ?? fromName.Day,
+    Hour: ARec.hour ?? ARec.rec_hour ?? fromName.Hour,
+    Number: ARec.number ?? ARec.rec_number ?? fromName.Number,
+  };
+}

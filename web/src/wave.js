@@ -6,66 +6,12 @@ import TimelinePlugin from 'wavesurfer.js/dist/plugins/timeline.esm.js';
 import MinimapPlugin from 'wavesurfer.js/dist/plugins/minimap.esm.js';
 import ZoomPlugin from 'wavesurfer.js/dist/plugins/zoom.esm.js';
 import { FormatDuration } from './format.js';
+import { LanesForDuration } from './envelope.js';
 
 export const WaveColour = 'rgb(40, 220, 60)';
 export const CursorColour = 'rgb(240, 48, 48)';
 const SelectionColour = 'rgba(64, 128, 192, 0.35)';
 const LaneHeight = 96;
-
-// The lanes of an envelope answer as { SecPerPoint, Lanes: [{ Min, Max }, …], FullScale }. Accepted shapes:
-// { seconds_per_point, lanes: [{ min: [], max: [] }, …] }, { seconds_per_point, channels: [{min,max}] },
-// { seconds_per_point, points: [[mnL, mxL, mnR, mxR], …] } and { seconds_per_point, data: [mnL, mxL, mnR,
-// mxR, …], channels: 2 }; values 16-bit (full scale 32768) unless every one lies within ±1.
-export function EnvelopeFromAnswer(AAnswer) {
-  const secPerPoint = Number(AAnswer.seconds_per_point ?? AAnswer.sec_per_point ?? AAnswer.secondsPerPoint);
-  let lanes = AAnswer.lanes || AAnswer.channels;
-  if (!Array.isArray(lanes)) {
-    const channelCount = Number(AAnswer.channels) || 2;
-    const flat = AAnswer.points ? AAnswer.points.flat() : AAnswer.data;
-    lanes = [];
-    for (let lane = 0; lane < channelCount; lane++) {
-      const count = Math.floor(flat.length / (2 * channelCount));
-      const min = new Array(count);
-      const max = new Array(count);
-      for (let i = 0; i < count; i++) {
-        min[i] = flat[(i * channelCount + lane) * 2];
-        max[i] = flat[(i * channelCount + lane) * 2 + 1];
-      }
-      lanes.push({ min, max });
-    }
-  }
-  let largest = 0;
-  for (const lane of lanes) {
-    for (const value of lane.max) largest = Math.max(largest, Math.abs(value));
-    for (const value of lane.min) largest = Math.max(largest, Math.abs(value));
-  }
-  const fullScale = Number(AAnswer.full_scale) || (largest <= 1 ? 1 : 32768);
-  return { SecPerPoint: secPerPoint, Lanes: lanes.map((ALane) => ({ Min: ALane.min, Max: ALane.max })), FullScale: fullScale };
-}
-
-// One array per lane for wavesurfer, which spreads an array evenly over the duration: ACount buckets of
-// ADuration / ACount seconds, each the largest magnitude of the envelope points it overlaps, so that a
-// sound at t seconds lands at the ruler's t whatever the points cover beyond the end (at most one bucket
-// early or late). Values 0..1.
-export function LanesForDuration(AEnvelope, ADuration, ACount) {
-  const { SecPerPoint, Lanes, FullScale } = AEnvelope;
-  return Lanes.map((ALane) => {
-    const points = ALane.Max.length;
-    const out = new Float32Array(ACount);
-    const bucket = ADuration / ACount;
-    for (let j = 0; j < ACount; j++) {
-      const first = Math.floor((j * bucket) / SecPerPoint + 1e-9);
-      const last = Math.min(points - 1, Math.ceil(((j + 1) * bucket) / SecPerPoint - 1e-9) - 1);
-      let peak = 0;
-      for (let i = first; i <= last; i++) {
-        const magnitude = Math.max(Math.abs(ALane.Min[i]), Math.abs(ALane.Max[i]));
-        if (magnitude > peak) peak = magnitude;
-      }
-      out[j] = Math.min(1, peak / FullScale);
-    }
-    return out;
-  });
-}
 
 // wavesurfer.js writes its look into a <style> element of its shadow root, which a page under
 // `Content-Security-Policy: default-src 'self'` does not apply; the same text as a constructed style sheet

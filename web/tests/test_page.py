@@ -17,6 +17,7 @@ from browser import TBrowser  # noqa: E402
 from served import DecodePng, Passwords, TArchive, TServer, WaitFor  # noqa: E402
 from selenium.webdriver.common.action_chains import ActionChains  # noqa: E402
 from selenium.webdriver.common.by import By  # noqa: E402
+from selenium.webdriver.common.keys import Keys  # noqa: E402
 
 WaveRgb = (40, 220, 60)
 Seconds = 20.0
@@ -186,9 +187,21 @@ class TestPage(unittest.TestCase):
         WaitFor(lambda: self.Element('lblClock').text not in ('', '00:00.000'), AWhat='the clock moving')
         first = self.Element('lblClock').text
         WaitFor(lambda: self.Element('lblClock').text > first, AWhat='the clock advancing')
+        paused = lambda: self.Driver.execute_script('return document.getElementById("player").paused')
+        ActionChains(self.Driver).send_keys(Keys.SPACE).perform()  # the focus is still on the play button
+        WaitFor(paused, AWhat='Space pausing')
+        ActionChains(self.Driver).send_keys(Keys.SPACE).perform()
+        WaitFor(lambda: not paused(), AWhat='Space playing again')
         self.Element('btnPause').click()
-        self.Driver.find_element(By.TAG_NAME, 'body').send_keys(u'\ue011')  # Home
+        WaitFor(paused, AWhat='the pause button')
+        ActionChains(self.Driver).send_keys(Keys.HOME).perform()
         WaitFor(lambda: self.Element('lblClock').text == '00:00.000', AWhat='Home back to the start')
+        ActionChains(self.Driver).send_keys(Keys.RIGHT).perform()
+        WaitFor(lambda: self.Element('lblClock').text == '00:05.000', AWhat='Right 5 s on')
+        ActionChains(self.Driver).key_down(Keys.SHIFT).send_keys(Keys.LEFT).key_up(Keys.SHIFT).perform()
+        WaitFor(lambda: self.Element('lblClock').text == '00:04.000', AWhat='Shift+Left 1 s back')
+        ActionChains(self.Driver).send_keys(Keys.END).perform()
+        WaitFor(lambda: self.Element('lblClock').text == '00:20.000', AWhat='End')
 
     def test_5_selectionExportEqualsTheTool(self):
         self.LoginAndOpenHour('eddie')
