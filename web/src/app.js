@@ -180,10 +180,19 @@ async function LoadRecording(AId) {
   const format = String(info.format || '').toLowerCase();
   const player = Byid('player');
   const plays = Playable[format] && player.canPlayType(Playable[format]) !== '';
-  const url = plays ? `/api/recordings/${AId}/audio` : `/api/recordings/${AId}/audio?as=opus&start=0`;
+  const transcoded = `/api/recordings/${AId}/audio?as=opus&start=0`;
+  const url = plays ? `/api/recordings/${AId}/audio` : transcoded;
   const duration = Seconds(info);
   Reader.FCurrent = info;
   await Reader.FWave.Load(url, EnvelopeFromAnswer(peaks), duration);
+  // A codec the browser turns down inside a container it knows (ADPCM or A-law in WAV, …): the server's Opus.
+  if (plays) {
+    player.addEventListener('error', () => {
+      if (Reader.FCurrent === info && player.error && player.error.code >= MediaError.MEDIA_ERR_DECODE) {
+        player.src = transcoded;
+      }
+    }, { once: true });
+  }
   player.preservesPitch = true;
   player.playbackRate = Number(Byid('cbSpeed').value);
   Reader.FTimings.WaveDrawn = performance.now();

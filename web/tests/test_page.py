@@ -16,6 +16,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from browser import TBrowser  # noqa: E402
 from served import DecodePng, Passwords, TArchive, TServer, WaitFor  # noqa: E402
 from selenium.webdriver.common.action_chains import ActionChains  # noqa: E402
+from selenium.webdriver.common.actions.wheel_input import ScrollOrigin  # noqa: E402
 from selenium.webdriver.common.by import By  # noqa: E402
 from selenium.webdriver.common.keys import Keys  # noqa: E402
 
@@ -180,6 +181,20 @@ class TestPage(unittest.TestCase):
                     self.assertGreater(count, lane // 3)
                 else:
                     self.assertLessEqual(count, 2)
+
+    def test_3_zoomButtonsChangeTheScale(self):
+        self.LoginAndOpenHour('eddie')
+        width = lambda: self.Driver.execute_script('return window.vornakReader.FWave.Surfer.getWrapper().scrollWidth')
+        fit = width()
+        self.Element('btnZoomIn').click()
+        WaitFor(lambda: abs(width() - 2 * fit) <= 2, AWhat='twice as wide')
+        self.Reader('FWave.Select(4, 6)')
+        self.Element('btnZoomSel').click()
+        WaitFor(lambda: abs(width() - 10 * fit) <= 10, AWhat='the selection across the view')
+        self.Element('btnZoomAll').click()
+        WaitFor(lambda: width() == fit, AWhat='the whole recording again')
+        ActionChains(self.Driver).scroll_from_origin(ScrollOrigin.from_element(self.Element('wave')), 0, -400).perform()
+        WaitFor(lambda: width() > fit, AWhat='the wheel zooming in')
 
     def test_4_playMovesTheClock(self):
         self.LoginAndOpenHour('eddie')
