@@ -49,7 +49,7 @@ set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-translations-l10n")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "ffmpeg, espeak-ng")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "nginx")
 # The web server's system user (postinst) and its settings file, kept through upgrades (conffiles).
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA "${PROJECT_SOURCE_DIR}/web/debian/postinst;${PROJECT_SOURCE_DIR}/web/debian/conffiles")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA "${PROJECT_SOURCE_DIR}/page/debian/postinst;${PROJECT_SOURCE_DIR}/page/debian/conffiles")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # Man pages and the changelog compressed, the copyright file: the Debian layout of /usr/share.
 set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/VornakDebStage.cmake)

@@ -52,7 +52,7 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 # The browser page's components (wavesurfer.js, the bundler), exactly as package-lock.json pins them.
-(cd "$here/web" && npm ci --no-audit --no-fund --loglevel=error)
+(cd "$here/page" && npm ci --no-audit --no-fund --loglevel=error)
 
 case ${1:-} in --no-build | --run) exit 0 ;; esac
 

@@ -38,6 +38,7 @@ test('every accepted envelope shape gives the same lanes', () => {
     { seconds_per_point: 0.5, channels: lanes },
     { seconds_per_point: 0.5, points: [[-100, 200, 0, 5], [-3000, 3000, -10, 10]] },
     { seconds_per_point: 0.5, channels: 2, data: [-100, 200, 0, 5, -3000, 3000, -10, 10] },
+    { seconds_per_point: 0.5, count: 2, seconds: 1, left: [-100, 200, -3000, 3000], right: [0, 5, -10, 10] },
   ];
   for (const shape of shapes) {
     const envelope = EnvelopeFromAnswer(shape);

@@ -179,7 +179,8 @@ async function LoadRecording(AId) {
   const [info, peaks] = await Promise.all([Api(`/api/recordings/${AId}`), Api(`/api/recordings/${AId}/peaks`)]);
   const format = String(info.format || '').toLowerCase();
   const player = Byid('player');
-  const plays = Playable[format] && player.canPlayType(Playable[format]) !== '';
+  const mediaType = info.media_type || Playable[format];
+  const plays = Boolean(mediaType) && player.canPlayType(mediaType) !== '';
   const transcoded = `/api/recordings/${AId}/audio?as=opus&start=0`;
   const url = plays ? `/api/recordings/${AId}/audio` : transcoded;
   const duration = Seconds(info);

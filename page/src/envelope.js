@@ -3,12 +3,16 @@
 
 // The lanes of an envelope answer as { SecPerPoint, Lanes: [{ Min, Max }, …], FullScale }. Accepted shapes:
 // { seconds_per_point, lanes: [{ min: [], max: [] }, …] }, { seconds_per_point, channels: [{min,max}] },
-// { seconds_per_point, points: [[mnL, mxL, mnR, mxR], …] } and { seconds_per_point, data: [mnL, mxL, mnR,
-// mxR, …], channels: 2 }; values 16-bit (full scale 32768) unless every one lies within ±1.
+// { seconds_per_point, left: [mn, mx, mn, mx, …], right: […] } (the server's), { seconds_per_point, points:
+// [[mnL, mxL, mnR, mxR], …] } and { seconds_per_point, data: [mnL, mxL, mnR, mxR, …], channels: 2 }; values
+// 16-bit (full scale 32768) unless every one lies within ±1.
 export function EnvelopeFromAnswer(AAnswer) {
   const secPerPoint = Number(AAnswer.seconds_per_point ?? AAnswer.sec_per_point ?? AAnswer.secondsPerPoint);
   let lanes = AAnswer.lanes || AAnswer.channels;
-  if (!Array.isArray(lanes)) {
+  if (Array.isArray(AAnswer.left)) {
+    const pairs = (AList) => ({ min: AList.filter((AValue, AIndex) => AIndex % 2 === 0), max: AList.filter((AValue, AIndex) => AIndex % 2 === 1) });
+    lanes = [pairs(AAnswer.left), pairs(Array.isArray(AAnswer.right) ? AAnswer.right : AAnswer.left)];
+  } else if (!Array.isArray(lanes)) {
     const channelCount = Number(AAnswer.channels) || 2;
     const flat = AAnswer.points ? AAnswer.points.flat() : AAnswer.data;
     lanes = [];
