@@ -107,6 +107,7 @@ class TServer:
             except subprocess.TimeoutExpired:
                 self.Process.kill()
                 self.Process.wait()
+        self.Process.stdout.close()
         self.FLog.close()
 
 

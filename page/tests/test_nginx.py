@@ -71,6 +71,7 @@ class TNginx:
             connection = http.client.HTTPSConnection('127.0.0.1', self.Port, context=self.Context, timeout=5)
             connection.request('GET', '/')
             connection.getresponse().read()
+            connection.close()
             return True
         except OSError:
             return False
@@ -88,7 +89,9 @@ def Request(AConnection, AOrigin, AMethod, APath, ABody=None, ACookie=None):
         headers['Cookie'] = ACookie
     AConnection.request(AMethod, APath, body=json.dumps(ABody) if ABody is not None else None, headers=headers)
     answer = AConnection.getresponse()
-    return answer.status, answer.getheader('Set-Cookie') or '', answer.read()
+    result = answer.status, answer.getheader('Set-Cookie') or '', answer.read()
+    AConnection.close()
+    return result
 
 
 class TestNginxPair(unittest.TestCase):
