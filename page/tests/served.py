@@ -40,6 +40,7 @@ class TArchive:
         self.State = os.path.join(self.Dir, 'state')
         self.AccessLog = os.path.join(self.Dir, 'access.log')
         self.Day = datetime.date.today()
+        os.makedirs(self.Root)
         with sqlite3.connect(self.Db) as db:
             db.execute(RecorderTableSql)
         for name, role in Roles.items():
@@ -65,13 +66,19 @@ class TArchive:
             return cursor.lastrowid
 
     def AddFile(self, AHour, APath, ASeconds):
-        """Catalogues an existing file (a benchmark fixture) under AHour of today, by its own path."""
+        """Catalogues a copy of an existing file (a benchmark fixture) as recording 1 of AHour today."""
+        folder = os.path.join(self.Root, self.Day.strftime('%Y/%m/%d'))
+        os.makedirs(folder, exist_ok=True)
+        ext = os.path.splitext(APath)[1][1:]
+        name = f"{self.Day.strftime('%d%m%Y')}{AHour:02d}1.{ext}"
+        path = os.path.join(folder, name)
+        shutil.copyfile(APath, path)
         with sqlite3.connect(self.Db) as db:
             cursor = db.execute(
                 'INSERT INTO recordings (rec_dt, rec_date, rec_hour, rec_number, format, filename, filepath,'
                 ' duration_sec) VALUES (?,?,?,?,?,?,?,?)',
-                (f'{self.Day.isoformat()} {AHour:02d}:00:00', self.Day.isoformat(), AHour, 1,
-                 os.path.splitext(APath)[1][1:].upper(), os.path.basename(APath), APath, int(ASeconds)))
+                (f'{self.Day.isoformat()} {AHour:02d}:00:00', self.Day.isoformat(), AHour, 1, ext.upper(), name, path,
+                 int(ASeconds)))
             return cursor.lastrowid
 
     def Title(self, AId):
