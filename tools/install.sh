@@ -51,8 +51,12 @@ if [ ${#missing[@]} -gt 0 ]; then
   $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
-# The browser page's components (wavesurfer.js, the bundler), exactly as package-lock.json pins them.
-(cd "$here/page" && npm ci --no-audit --no-fund --loglevel=error)
+# The browser page's components (wavesurfer.js, the bundler), exactly as package-lock.json pins them; again
+# only when the lock file changed since the last time.
+if ! cmp -s "$here/page/package-lock.json" "$here/page/node_modules/.installed-lock.json"; then
+  (cd "$here/page" && npm ci --no-audit --no-fund --loglevel=error &&
+    cp package-lock.json node_modules/.installed-lock.json)
+fi
 
 case ${1:-} in --no-build | --run) exit 0 ;; esac
 
