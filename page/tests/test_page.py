@@ -198,6 +198,16 @@ class TestPage(unittest.TestCase):
 
     def test_4_playMovesTheClock(self):
         self.LoginAndOpenHour('eddie')
+        wave = self.Element('wave')
+        width = wave.size['width']
+        ActionChains(self.Driver).move_to_element_with_offset(wave, self.XOf(10.0, width) - width // 2, 40).click().perform()
+        WaitFor(lambda: self.Element('lblClock').text.startswith('00:10') or self.Element('lblClock').text.startswith('00:09'),
+                AWhat='a click moving the play cursor to 10 s')
+        self.Element('cbSpeed').send_keys('2')
+        self.assertEqual(self.Driver.execute_script(
+            'const p = document.getElementById("player"); return [p.playbackRate, p.preservesPitch]'), [2, True])
+        self.Element('btnStop').click()
+        WaitFor(lambda: self.Element('lblClock').text == '00:00.000', AWhat='Stop back to the start')
         self.Element('btnPlay').click()
         WaitFor(lambda: self.Element('lblClock').text not in ('', '00:00.000'), AWhat='the clock moving')
         first = self.Element('lblClock').text
