@@ -17,6 +17,7 @@ run_packages=(
   libavformat-dev libavcodec-dev libswresample-dev libavutil-dev
   libsqlite3-dev
   libsoundtouch-dev libssl-dev libebur128-dev
+  libboost-dev libsodium-dev libzip-dev
   pulseaudio pulseaudio-utils
   fonts-dejavu-core
   ffmpeg espeak-ng
@@ -31,6 +32,7 @@ test_packages=(
   sox lame vorbis-tools opus-tools flac
   desktop-file-utils appstream man-db groff-base librsvg2-bin
   dpkg-dev lintian
+  libcpp-httplib-dev
   chromium chromium-driver python3-selenium nginx-light openssl
 )
 
