@@ -177,6 +177,7 @@ async function LoadRecording(AId) {
   StopPlayback();
   const started = performance.now();
   const [info, peaks] = await Promise.all([Api(`/api/recordings/${AId}`), Api(`/api/recordings/${AId}/peaks`)]);
+  Reader.FTimings.Fetched = performance.now();
   const format = String(info.format || '').toLowerCase();
   const player = Byid('player');
   const mediaType = info.media_type || Playable[format];
@@ -185,7 +186,9 @@ async function LoadRecording(AId) {
   const url = plays ? `/api/recordings/${AId}/audio` : transcoded;
   const duration = Seconds(info);
   Reader.FCurrent = info;
-  await Reader.FWave.Load(url, EnvelopeFromAnswer(peaks), duration);
+  const envelope = EnvelopeFromAnswer(peaks);
+  Reader.FTimings.Prepared = performance.now();
+  await Reader.FWave.Load(url, envelope, duration);
   // A codec the browser turns down inside a container it knows (ADPCM or A-law in WAV, …): the server's Opus.
   if (plays) {
     player.addEventListener('error', () => {

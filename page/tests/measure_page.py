@@ -23,7 +23,9 @@ def main():
     tool, static, audio = sys.argv[1:4]
     runs = int(sys.argv[4]) if len(sys.argv) > 4 else 3
     rows = {'login to calendar shown': [], 'hour click to waveform drawn, uncached': [],
-            'hour click to waveform drawn, cached': [], 'Play to the clock moving': []}
+            'hour click to waveform drawn, cached': [], '  of which the answers (list, details, peaks)': [],
+            '  of which the envelope prepared': [], '  of which wavesurfer.js drawing both lanes and the overview': [],
+            'Play to the clock moving': []}
     for _ in range(runs):
         archive = TArchive(tool)
         archive.AddFile(11, os.path.abspath(audio), 3600)
@@ -43,6 +45,10 @@ def main():
                 tile.click()
                 drawn = Timing(driver, 'WaveDrawn') - Timing(driver, 'HourClick')
                 rows['hour click to waveform drawn, cached' if cached else 'hour click to waveform drawn, uncached'].append(drawn)
+                if cached:
+                    rows['  of which the answers (list, details, peaks)'].append(Timing(driver, 'Fetched') - Timing(driver, 'HourClick'))
+                    rows['  of which the envelope prepared'].append(Timing(driver, 'Prepared') - Timing(driver, 'Fetched'))
+                    rows['  of which wavesurfer.js drawing both lanes and the overview'].append(Timing(driver, 'WaveDrawn') - Timing(driver, 'Prepared'))
                 if cached:
                     rows['login to calendar shown'].append(shown)
                     driver.find_element(By.ID, 'btnPlay').click()
