@@ -227,7 +227,7 @@ int main(int AArgc, char *AArgv[])
     QByteArray line;
     while (!line.contains('\n') && server.waitForReadyRead(30000))
         line += server.readAllStandardOutput();
-    const int port = line.trimmed().section(':', -1).toInt();
+    const int port = QString::fromLatin1(line.trimmed()).section(':', -1).toInt();
     if (port <= 0) {
         std::fprintf(stderr, "the server did not start: %s\n", line.constData());
         return 1;
@@ -358,8 +358,13 @@ int main(int AArgc, char *AArgv[])
     }
     const double serverExportCpu = ProcessCpu(pid) - serverCpu0;
     const double toolCpu0 = ChildrenCpu();
-    QProcess::execute(tool, {"export", source, tmp.filePath(QStringLiteral("tool.mp3")), "--format", "mp3", "--bitrate",
-                             "128", "--start", "0", "--end", "600"});
+    {
+        QProcess exporter;
+        exporter.setStandardOutputFile(QProcess::nullDevice());
+        exporter.start(tool, {"export", source, tmp.filePath(QStringLiteral("tool.mp3")), "--format", "mp3", "--bitrate",
+                              "128", "--start", "0", "--end", "600"});
+        exporter.waitForFinished(-1);
+    }
     const double toolExportCpu = ChildrenCpu() - toolCpu0;
     const double peakMb = PeakMemoryMb(pid);
 

@@ -22,6 +22,10 @@
 #include <QRegularExpression>
 
 #include <cerrno>
+#include <charconv>
+#include <list>
+#include <optional>
+#include <string>
 #include <cmath>
 #include <condition_variable>
 #include <fcntl.h>
@@ -42,6 +46,11 @@ const char *const TextNotFound = "Niet gevonden";
 const char *const TextBadRequest = "Ongeldig verzoek";
 const char *const TextTooManyLogins = "Te veel mislukte aanmeldingen; probeer het over 15 minuten opnieuw";
 const char *const TextTooManyExports = "Er lopen al twee exports voor deze gebruiker; wacht tot er een klaar is";
+
+// How long a listened recording's row is taken from memory, and how many peaks answers are kept (about
+// 1 MB each for an hour).
+constexpr qint64 RowMemoSec = 5;
+constexpr size_t PeaksMemoCount = 8;
 
 qint64 NowSec()
 {
@@ -234,6 +243,44 @@ private:
     std::map<QString, std::shared_future<TEnvelopeResult>> FRunning;
 };
 
+void AppendNumber(QByteArray &AOut, double AValue)
+{
+    AOut += QByteArray::number(AValue, 'g', 17);
+}
+
+// {"id","seconds_per_point","count","seconds","left":[min,max,...],"right":[...]}, written by hand: an hour
+// is 50,000 points, 200,000 numbers.
+QByteArray PeaksJson(int AId, const TEnvelopeResult &AEnv)
+{
+    const double secPerPoint = AEnv.SampleRate > 0 ? double(AEnv.Figures.S) / AEnv.SampleRate : 0;
+    const std::vector<TEnvPoint> &points = *AEnv.Envelope;
+    std::string body;
+    body.reserve(points.size() * 26 + 200);
+    QByteArray head = "{\"id\":" + QByteArray::number(AId) + ",\"seconds_per_point\":";
+    AppendNumber(head, secPerPoint);
+    head += ",\"count\":" + QByteArray::number(AEnv.EnvCount) + ",\"seconds\":";
+    AppendNumber(head, AEnv.DurationSec);
+    body.append(head.constData(), static_cast<size_t>(head.size()));
+    char number[16];
+    const auto lane = [&](const char *AName, bool ALeft) {
+        body += AName;
+        for (size_t i = 0; i < points.size(); ++i) {
+            if (i)
+                body += ',';
+            const TEnvPoint &p = points[i];
+            char *end = std::to_chars(number, number + sizeof number, ALeft ? p.MnL : p.MnR).ptr;
+            *end++ = ',';
+            end = std::to_chars(end, number + sizeof number, ALeft ? p.MxL : p.MxR).ptr;
+            body.append(number, static_cast<size_t>(end - number));
+        }
+        body += ']';
+    };
+    lane(",\"left\":[", true);
+    lane(",\"right\":[", false);
+    body += '}';
+    return QByteArray(body.data(), static_cast<int>(body.size()));
+}
+
 } // namespace
 
 QString DefaultStaticDir()
@@ -323,6 +370,58 @@ struct TWebApi::TImpl {
     }
 
     void LogEntry(const TAccessEntry &AEntry) { Log.Append(AEntry); }
+
+    // Rows and files of recordings being listened to, for a few seconds.
+    struct TRowMemo {
+        TRecInfo Row;
+        QString File;
+        qint64 At = 0;
+    };
+    std::mutex MemoMutex;
+    std::map<int, TRowMemo> Rows;
+    bool RecentRow(int AId, TRecInfo &ARI, QString &AFile)
+    {
+        const std::lock_guard<std::mutex> lock(MemoMutex);
+        const auto found = Rows.find(AId);
+        if (found == Rows.end() || found->second.At + RowMemoSec < NowSec())
+            return false;
+        ARI = found->second.Row;
+        AFile = found->second.File;
+        return true;
+    }
+    void RememberRow(int AId, const TRecInfo &ARI, const QString &AFile)
+    {
+        const std::lock_guard<std::mutex> lock(MemoMutex);
+        if (Rows.size() > 4096)
+            Rows.clear();
+        Rows[AId] = TRowMemo{ARI, AFile, NowSec()};
+    }
+
+    // The peaks answers of the last few recordings asked, by the file's exact state.
+    struct TPeaksMemo {
+        int Id = 0;
+        TEnvelopeCacheKey Key;
+        QByteArray Json;
+    };
+    std::list<TPeaksMemo> PeaksMemo;  // most recent first
+    QByteArray RenderedPeaks(int AId, const TEnvelopeCacheKey &AKey)
+    {
+        const std::lock_guard<std::mutex> lock(MemoMutex);
+        for (auto it = PeaksMemo.begin(); it != PeaksMemo.end(); ++it) {
+            if (it->Id == AId && it->Key == AKey) {
+                PeaksMemo.splice(PeaksMemo.begin(), PeaksMemo, it);
+                return PeaksMemo.front().Json;
+            }
+        }
+        return {};
+    }
+    void KeepRenderedPeaks(int AId, const TEnvelopeCacheKey &AKey, const QByteArray &AJson)
+    {
+        const std::lock_guard<std::mutex> lock(MemoMutex);
+        PeaksMemo.push_front(TPeaksMemo{AId, AKey, AJson});
+        while (PeaksMemo.size() > PeaksMemoCount)
+            PeaksMemo.pop_back();
+    }
 };
 
 TWebApi::TWebApi(const TWebConfig &AConfig) : d(std::make_unique<TImpl>(AConfig))
@@ -475,14 +574,19 @@ TWebResponse TWebApi::Handle(const TWebRequest &ARequest)
                                          {QStringLiteral("truncated"), truncated}});
         }
 
-        TReaderData catalogue(s.Config.DbPath, s.Config.LockWaitMs, TCatalogueAccess::ReadOnly);
+        std::optional<TReaderData> openCatalogue;
+        const auto catalogueOpen = [&]() -> TReaderData & {
+            if (!openCatalogue)
+                openCatalogue.emplace(s.Config.DbPath, s.Config.LockWaitMs, TCatalogueAccess::ReadOnly);
+            return *openCatalogue;
+        };
 
         if (path == "/api/days") {
             const QString month = ARequest.Query.value(QStringLiteral("month"));
             if (!IsMonth(month))
                 return Error(400, "Ongeldige maand (yyyy-mm)");
             QJsonArray days;
-            for (const QString &day : catalogue.DaysOfMonth(month))
+            for (const QString &day : catalogueOpen().DaysOfMonth(month))
                 days.append(day);
             return Json(200, QJsonObject{{QStringLiteral("days"), days}});
         }
@@ -490,7 +594,7 @@ TWebResponse TWebApi::Handle(const TWebRequest &ARequest)
             const QString date = ARequest.Query.value(QStringLiteral("date"));
             if (!IsDate(date))
                 return Error(400, "Ongeldige datum (yyyy-mm-dd)");
-            const THourSet hours = catalogue.AvailableHours(date);
+            const THourSet hours = catalogueOpen().AvailableHours(date);
             QJsonArray list;
             for (int h = 0; h < 24; ++h) {
                 if (hours.Contains(h))
@@ -520,17 +624,17 @@ TWebResponse TWebApi::Handle(const TWebRequest &ARequest)
             if (path == "/api/recordings") {
                 if (date.isEmpty())
                     return Error(400, "Datum ontbreekt (yyyy-mm-dd)");
-                catalogue.Search(date, hour, QString(), list);
+                catalogueOpen().Search(date, hour, QString(), list);
                 return RecordingList(list);
             }
             if (!stem.isEmpty()) {
                 TRecInfo found;
-                if (catalogue.FindByFilenameStem(stem, found))
+                if (catalogueOpen().FindByFilenameStem(stem, found))
                     list.append(found);
             } else {
                 if (date.isEmpty() && hour < 0 && name.isEmpty())
                     return Error(400, "Geef een stam, of een datum, uur of naam");
-                catalogue.Search(date, hour, name, list);
+                catalogueOpen().Search(date, hour, name, list);
             }
             s.LogEntry({caller.User, address, QStringLiteral("search"), 0, -1, -1, {}, {}, 200});
             return RecordingList(list);
@@ -548,11 +652,17 @@ TWebResponse TWebApi::Handle(const TWebRequest &ARequest)
             return Error(404, TextNotFound);
         const int id = static_cast<int>(idValue);
         TRecInfo ri;
-        if (!catalogue.FindById(id, ri))
-            return Error(404, TextNotFound);
-        const QString file = InsideRoot(TReaderData::ResolveExistingPath(ri, s.Config.Root), s.RealRoot);
-        if (file.isEmpty())
-            return Error(404, TextNotFound);
+        QString file;
+        // A listen asks again for every range: its row and file are taken from a short memo.
+        const bool listening = part == QLatin1String("/audio");
+        if (!listening || !s.RecentRow(id, ri, file)) {
+            if (!catalogueOpen().FindById(id, ri))
+                return Error(404, TextNotFound);
+            file = InsideRoot(TReaderData::ResolveExistingPath(ri, s.Config.Root), s.RealRoot);
+            if (file.isEmpty())
+                return Error(404, TextNotFound);
+            s.RememberRow(id, ri, file);
+        }
 
         if (part.isEmpty()) {
             if (method == "PUT")
@@ -571,30 +681,23 @@ TWebResponse TWebApi::Handle(const TWebRequest &ARequest)
             return Json(200, row);
         }
         if (part == QLatin1String("/peaks")) {
+            const std::optional<TEnvelopeCacheKey> key = TEnvelopeCache::KeyOf(file);
+            QByteArray memo = key ? s.RenderedPeaks(id, *key) : QByteArray();
+            if (!memo.isEmpty()) {
+                s.LogEntry({caller.User, address, QStringLiteral("peaks"), id, -1, -1, {}, {}, 200});
+                TWebResponse response;
+                response.Body = memo;
+                response.AddHeader("Content-Type", "application/json; charset=utf-8");
+                response.AddHeader("Cache-Control", "private, max-age=60");
+                return response;
+            }
             const TEnvelopeResult env = s.Peaks.Get(file);
             if (env.Error != 0 || !env.Envelope)
                 return Error(500, QStringLiteral("Opname kan niet worden gelezen: %1").arg(AudioErrorText(env.Error)));
             s.LogEntry({caller.User, address, QStringLiteral("peaks"), id, -1, -1, {}, {}, 200});
-            // Written by hand: 50,000 points are 200,000 numbers.
-            const double secPerPoint = env.SampleRate > 0 ? double(env.Figures.S) / env.SampleRate : 0;
-            QByteArray body;
-            body.reserve(env.EnvCount * 26 + 200);
-            body += "{\"id\":" + QByteArray::number(id) + ",\"seconds_per_point\":"
-                    + QByteArray::number(secPerPoint, 'g', 17) + ",\"count\":" + QByteArray::number(env.EnvCount)
-                    + ",\"seconds\":" + QByteArray::number(env.DurationSec, 'g', 17) + ",\"left\":[";
-            const std::vector<TEnvPoint> &points = *env.Envelope;
-            for (size_t i = 0; i < points.size(); ++i) {
-                if (i)
-                    body += ',';
-                body += QByteArray::number(points[i].MnL) + ',' + QByteArray::number(points[i].MxL);
-            }
-            body += "],\"right\":[";
-            for (size_t i = 0; i < points.size(); ++i) {
-                if (i)
-                    body += ',';
-                body += QByteArray::number(points[i].MnR) + ',' + QByteArray::number(points[i].MxR);
-            }
-            body += "]}";
+            const QByteArray body = PeaksJson(id, env);
+            if (key)
+                s.KeepRenderedPeaks(id, *key, body);
             TWebResponse response;
             response.Body = body;
             response.AddHeader("Content-Type", "application/json; charset=utf-8");

@@ -14,7 +14,7 @@ struct TWebSession {
     QString User;
 };
 
-// Thread-safe (one connection per call, SQLite's own locking between processes). Times are seconds since
+// Thread-safe (one connection per thread, SQLite's own locking between threads and processes). Times are seconds since
 // the epoch, passed in so that tests can move the clock.
 class TWebState {
 public:
@@ -25,7 +25,8 @@ public:
 
     // A new session for AUser: returns its token (64 hex digits, from the system's random source).
     QByteArray CreateSession(const QString &AUser, qint64 ANow);
-    // The session of a token when it exists and was used within AIdleSec; marks it used at ANow.
+    // The session of a token when it exists and was used within AIdleSec; marks it used at ANow (written
+    // only when the stored use is a minute old or more).
     bool TouchSession(const QByteArray &AToken, qint64 ANow, qint64 AIdleSec, TWebSession &ASession);
     void EndSession(const QByteArray &AToken);
     // Ends every session of a user (an account removed or its password changed).
@@ -41,7 +42,7 @@ public:
     bool MarkListen(const QByteArray &ASessionKey, int ARecordingId, qint64 ANow, qint64 AWindowSec);
 
 private:
-    std::unique_ptr<TSqliteDb> Open() const;
+    TSqliteDb &Open() const;
     QString FPath;
 };
 

@@ -43,7 +43,7 @@ public:
     bool Save(QString &AError) const;
 
     const TWebUser *Find(const QString &AName) const;
-    // Adds or replaces; the password hashed here (Argon2id, libsodium's interactive limits). False with
+    // Adds or replaces; the password hashed here (Argon2id, 19 MiB, 2 passes). False with
     // AError for a name that is no valid name, an empty password or a hash that could not be made.
     bool Set(const QString &AName, TWebRole ARole, const QByteArray &APassword, QString &AError);
     bool Remove(const QString &AName);
