@@ -28,11 +28,12 @@ def main():
             'Play to the clock moving': []}
     for _ in range(runs):
         archive = TArchive(tool)
-        archive.AddFile(11, os.path.abspath(audio), 3600)
-        server = TServer(archive, static)
-        browser = TBrowser()
-        driver = browser.Driver
+        server = browser = None
         try:
+            archive.AddFile(11, os.path.abspath(audio), 3600)
+            server = TServer(archive, static)
+            browser = TBrowser()
+            driver = browser.Driver
             for cached in (False, True):
                 driver.get(server.Url + '/')
                 WaitFor(lambda: driver.find_element(By.ID, 'edUser').is_displayed(), AWhat='login')
@@ -56,8 +57,10 @@ def main():
                 driver.find_element(By.ID, 'btnLogout').click()
                 driver.execute_script('sessionStorage.clear()')
         finally:
-            browser.Close()
-            server.Stop()
+            if browser:
+                browser.Close()
+            if server:
+                server.Stop()
             archive.Close()
     print(f'{os.path.basename(audio)}, {runs} runs, medians (ms)')
     for name, values in rows.items():

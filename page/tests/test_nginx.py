@@ -64,7 +64,11 @@ class TNginx:
         self.Process = subprocess.Popen(['nginx', '-p', self.Dir, '-c', f'{self.Dir}/nginx.conf', '-g', 'daemon off;'],
                                         stderr=subprocess.DEVNULL)
         self.Context = ssl.create_default_context(cafile=f'{self.Dir}/cert.pem')
-        WaitFor(self.Answers, AWhat='nginx listening')
+        try:
+            WaitFor(self.Answers, AWhat='nginx listening')
+        except BaseException:
+            self.Stop()
+            raise
 
     def Answers(self):
         try:
@@ -100,16 +104,21 @@ class TestNginxPair(unittest.TestCase):
         tool = os.environ['VORNAK_TOOL']
         static = os.environ['VORNAK_WEB_STATIC']
         cls.Archive = TArchive(tool)
-        cls.Archive.AddRecording(10, 'sine=f=440:r=8000', 3)
-        cls.First = TServer(cls.Archive, static)
-        cls.Second = TServer(cls.Archive, static)
-        cls.Nginx = TNginx(cls.Archive.Dir, cls.First.Port, cls.Second.Port)
+        cls.First = cls.Second = cls.Nginx = None
+        try:
+            cls.Archive.AddRecording(10, 'sine=f=440:r=8000', 3)
+            cls.First = TServer(cls.Archive, static)
+            cls.Second = TServer(cls.Archive, static)
+            cls.Nginx = TNginx(cls.Archive.Dir, cls.First.Port, cls.Second.Port)
+        except BaseException:
+            cls.tearDownClass()
+            raise
 
     @classmethod
     def tearDownClass(cls):
-        cls.Nginx.Stop()
-        cls.First.Stop()
-        cls.Second.Stop()
+        for part in (cls.Nginx, cls.First, cls.Second):
+            if part:
+                part.Stop()
         cls.Archive.Close()
 
     def Proxy(self):

@@ -55,11 +55,20 @@ class TestPage(unittest.TestCase):
         cls.Shots = os.environ.get('VORNAK_SCREENSHOTS') or tempfile.mkdtemp(prefix='vornak-shots-')
         os.makedirs(cls.Shots, exist_ok=True)
         cls.Archive = TArchive(cls.Tool)
-        cls.ToneId = cls.Archive.AddRecording(9, ToneGraph, Seconds, ATitle='Toonproef', APersons='Links\nRechts')
-        for _ in range(2):
-            cls.Archive.AddRecording(14, 'sine=f=300:r=8000', 5)
-        cls.Server = TServer(cls.Archive, os.environ['VORNAK_WEB_STATIC'])
-        cls.Browser = TBrowser()
+        try:
+            cls.ToneId = cls.Archive.AddRecording(9, ToneGraph, Seconds, ATitle='Toonproef', APersons='Links\nRechts')
+            for _ in range(2):
+                cls.Archive.AddRecording(14, 'sine=f=300:r=8000', 5)
+            cls.Server = TServer(cls.Archive, os.environ['VORNAK_WEB_STATIC'])
+        except BaseException:
+            cls.Archive.Close()
+            raise
+        try:
+            cls.Browser = TBrowser()
+        except BaseException:
+            cls.Server.Stop()
+            cls.Archive.Close()
+            raise
         cls.Driver = cls.Browser.Driver
 
     @classmethod
