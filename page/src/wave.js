@@ -6,7 +6,7 @@ import TimelinePlugin from 'wavesurfer.js/dist/plugins/timeline.esm.js';
 import MinimapPlugin from 'wavesurfer.js/dist/plugins/minimap.esm.js';
 import ZoomPlugin from 'wavesurfer.js/dist/plugins/zoom.esm.js';
 import { FormatDuration } from './format.js';
-import { LanesForDuration } from './envelope.js';
+import { LanesForDuration, PointCount } from './envelope.js';
 
 export const WaveColour = 'rgb(40, 220, 60)';
 export const CursorColour = 'rgb(240, 48, 48)';
@@ -103,7 +103,7 @@ export class TWave {
     this.FSelection = null;
     this.TellSelection();
     this.FDuration = ADuration;
-    const count = Math.max(1, Math.min(AEnvelope.Lanes[0].Max.length, 200000));
+    const count = Math.max(1, Math.min(PointCount(AEnvelope), 200000));
     const lanes = LanesForDuration(AEnvelope, ADuration, count);
     const drawn = new Promise((AResolve) => this.FSurfer.once('redrawcomplete', AResolve));
     await this.FSurfer.load(AUrl, lanes, ADuration);

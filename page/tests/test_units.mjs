@@ -44,7 +44,7 @@ test('every accepted envelope shape gives the same lanes', () => {
     const envelope = EnvelopeFromAnswer(shape);
     assert.equal(envelope.SecPerPoint, 0.5);
     assert.equal(envelope.FullScale, 32768);
-    assert.deepEqual(envelope.Lanes.map((ALane) => [...ALane.Min, ...ALane.Max]), [[-100, -3000, 200, 3000], [0, -10, 5, 10]]);
+    assert.deepEqual(envelope.Lanes.map((ALane) => [...ALane.MinMax]), [[-100, 200, -3000, 3000], [0, 5, -10, 10]]);
   }
   assert.equal(EnvelopeFromAnswer({ seconds_per_point: 1, lanes: [{ min: [-0.5], max: [0.25] }] }).FullScale, 1);
 });
