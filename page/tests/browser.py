@@ -34,9 +34,7 @@ class TBrowser:
             'download.prompt_for_download': False,
         })
         options.set_capability('goog:loggingPrefs', {'browser': 'ALL'})
-        # A Dutch browser: its own texts and date fields follow the language of its environment.
-        service = Service('/usr/bin/chromedriver', env=dict(os.environ, LANGUAGE='nl', LANG='nl_NL.UTF-8'))
-        self.Driver = webdriver.Chrome(service=service, options=options)
+        self.Driver = webdriver.Chrome(service=Service('/usr/bin/chromedriver'), options=options)
         self.Driver.set_script_timeout(120)
         self.Driver.execute_cdp_cmd('Browser.setDownloadBehavior', {
             'behavior': 'allow', 'downloadPath': self.FDownloads, 'eventsEnabled': True})
