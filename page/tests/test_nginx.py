@@ -140,6 +140,26 @@ class TestNginxPair(unittest.TestCase):
         month = self.Archive.Day.strftime('%Y-%m')
         return Request(self.Direct(AServer), AServer.Url, 'GET', f'/api/days?month={month}', ACookie=ACookie)[0]
 
+    def test_0_forwardedHeadersOnlyFromTrustedProxies(self):
+        # A server that trusts another address than ours: our forged headers change neither the cookie nor
+        # the address in the access log.
+        third = TServer(self.Archive, os.environ['VORNAK_WEB_STATIC'], ['--trusted-proxy', '192.0.2.1'])
+        try:
+            connection = self.Direct(third)
+            connection.request('POST', '/api/login', body=json.dumps({'user': 'eddie', 'password': Passwords['eddie']}),
+                               headers={'Content-Type': 'application/json', 'Origin': third.Url,
+                                        'X-Forwarded-Proto': 'https', 'X-Forwarded-For': '203.0.113.7'})
+            answer = connection.getresponse()
+            answer.read()
+            connection.close()
+            self.assertEqual(answer.status, 200)
+            self.assertNotIn('Secure', answer.getheader('Set-Cookie'))
+        finally:
+            third.Stop()
+        with open(self.Archive.AccessLog) as handle:
+            last = json.loads(handle.read().splitlines()[-1])
+        self.assertEqual((last['action'], last['address']), ('login', '127.0.0.1'))
+
     def test_1_sessionThroughTheProxyIsSecureAndValidOnBoth(self):
         setCookie = self.Login('eddie')
         self.assertIn('Secure', setCookie)
