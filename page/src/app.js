@@ -175,6 +175,7 @@ function Seconds(AInfo) {
 
 async function LoadRecording(AId) {
   StopPlayback();
+  SetStatus('Opname laden (een opname die nog niet geanalyseerd is, kost even tijd)...');
   const started = performance.now();
   const [info, peaks] = await Promise.all([Api(`/api/recordings/${AId}`), Api(`/api/recordings/${AId}/peaks`)]);
   Reader.FTimings.Fetched = performance.now();
