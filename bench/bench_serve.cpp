@@ -4,12 +4,19 @@
 // the file. Prints p50 and p99 time to first byte, the server's CPU per streamed MB, its peak memory, the
 // peaks' p50/p99, and an export through the server against `vornak-tool export` of the same range (CPU).
 //
-//   bench_serve [--tool PATH] [--source FILE] [--clients N] [--seconds S] [--range-kib K]
+//   bench_serve [--tool PATH] [--source FILE] [--clients N] [--seconds S] [--range-kib K] [--library beast|httplib]
+//
+// --library httplib serves the same ranges with cpp-httplib instead (a forked process with the library's
+// own range handling, a pool of one thread per client, no sessions, catalogue or log): the load half of the
+// measurement by which the server's HTTP library was chosen. Peaks and exports are then left out.
 //
 // Without --source a one-hour mono MP3 (64 kbit/s) is made by the ffmpeg program. The recordings are hard
 // links of that one file under their own names (the page cache holds it once: this measures the server,
 // not the disk).
 #include "uRecorderSchema.h"
+
+#include <httplib.h>
+
 #include "uSqlite.h"
 #include "uWebUsers.h"
 
@@ -31,6 +38,9 @@
 #include <random>
 #include <sys/mman.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <csignal>
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -146,6 +156,7 @@ int main(int AArgc, char *AArgv[])
     int clients = 200;
     int seconds = 30;
     int rangeKib = 256;
+    bool useHttplib = false;
     const QStringList args = app.arguments();
     for (int i = 1; i + 1 < args.size(); i += 2) {
         if (args[i] == QLatin1String("--tool"))
@@ -158,6 +169,8 @@ int main(int AArgc, char *AArgv[])
             seconds = args[i + 1].toInt();
         else if (args[i] == QLatin1String("--range-kib"))
             rangeKib = args[i + 1].toInt();
+        else if (args[i] == QLatin1String("--library"))
+            useHttplib = args[i + 1] == QLatin1String("httplib");
     }
     QTemporaryDir tmp;
     if (source.isEmpty()) {
@@ -184,6 +197,7 @@ int main(int AArgc, char *AArgv[])
     // The archive: one recording per client, each a link of the source under its own name.
     const QString root = tmp.filePath(QStringLiteral("root"));
     const QString db = tmp.filePath(QStringLiteral("catalogue.db"));
+    std::vector<std::string> paths;  // by id - 1
     {
         TSqliteDb catalogue(db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
         catalogue.Exec(QString::fromLatin1(RecorderTableSql));
@@ -202,6 +216,7 @@ int main(int AArgc, char *AArgv[])
                 std::fprintf(stderr, "cannot make %s\n", qPrintable(folder + '/' + name));
                 return 1;
             }
+            paths.push_back(QFile::encodeName(folder + '/' + name).toStdString());
             TSqliteStmt ins(catalogue, QStringLiteral("INSERT INTO recordings (rec_dt, rec_date, rec_hour, rec_number,"
                                                       " format, filename, filepath, duration_sec) VALUES"
                                                       " (:dt, :d, :h, 1, 'MP3', :f, :p, 3600)"));
@@ -220,19 +235,64 @@ int main(int AArgc, char *AArgv[])
     users.Save(error);
 
     QProcess server;
-    server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    server.start(tool, {"serve", db, root, "--listen", "127.0.0.1:0", "--users", users.Path(), "--state",
-                        tmp.filePath(QStringLiteral("state")), "--access-log", tmp.filePath(QStringLiteral("access.log")),
-                        "--cache", tmp.filePath(QStringLiteral("cache"))});
-    QByteArray line;
-    while (!line.contains('\n') && server.waitForReadyRead(30000))
-        line += server.readAllStandardOutput();
-    const int port = QString::fromLatin1(line.trimmed()).section(':', -1).toInt();
-    if (port <= 0) {
-        std::fprintf(stderr, "the server did not start: %s\n", line.constData());
-        return 1;
+    qint64 pid = 0;
+    int port = 0;
+    if (useHttplib) {
+        int portPipe[2];
+        if (::pipe(portPipe) != 0)
+            return 1;
+        const pid_t child = ::fork();
+        if (child == 0) {
+            httplib::Server httpServer;
+            httpServer.new_task_queue = [clients] { return new httplib::ThreadPool(static_cast<size_t>(clients + 8)); };
+            httpServer.Post("/api/login", [](const httplib::Request &, httplib::Response &AResponse) {
+                AResponse.set_header("Set-Cookie", "vornak_session=none; HttpOnly; SameSite=Strict; Path=/");
+                AResponse.set_content("{}", "application/json");
+            });
+            httpServer.Get(R"(/api/recordings/(\d+)/audio)", [&paths](const httplib::Request &ARequest,
+                                                                    httplib::Response &AResponse) {
+                const size_t id = std::stoul(ARequest.matches[1]);
+                const int fd = id >= 1 && id <= paths.size() ? ::open(paths[id - 1].c_str(), O_RDONLY | O_CLOEXEC) : -1;
+                if (fd < 0) {
+                    AResponse.status = 404;
+                    return;
+                }
+                const off_t length = ::lseek(fd, 0, SEEK_END);
+                AResponse.set_header("Accept-Ranges", "bytes");
+                AResponse.set_content_provider(
+                    static_cast<size_t>(length), "audio/mpeg",
+                    [fd](size_t AOffset, size_t ALength, httplib::DataSink &ASink) {
+                        char chunk[65536];
+                        const ssize_t got = ::pread(fd, chunk, std::min(ALength, sizeof chunk), static_cast<off_t>(AOffset));
+                        return got > 0 && ASink.write(chunk, static_cast<size_t>(got));
+                    },
+                    [fd](bool) { ::close(fd); });
+            });
+            const int bound = httpServer.bind_to_any_port("127.0.0.1");
+            if (::write(portPipe[1], &bound, sizeof bound) != sizeof bound)
+                ::_exit(1);
+            httpServer.listen_after_bind();
+            ::_exit(0);
+        }
+        if (::read(portPipe[0], &port, sizeof port) != sizeof port)
+            return 1;
+        pid = child;
+    } else {
+        server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        server.start(tool, {"serve", db, root, "--listen", "127.0.0.1:0", "--users", users.Path(), "--state",
+                            tmp.filePath(QStringLiteral("state")), "--access-log", tmp.filePath(QStringLiteral("access.log")),
+                            "--cache", tmp.filePath(QStringLiteral("cache"))});
+        QByteArray line;
+        while (!line.contains('\n') && server.waitForReadyRead(30000))
+            line += server.readAllStandardOutput();
+        port = QString::fromLatin1(line.trimmed()).section(':', -1).toInt();
+        if (port <= 0) {
+            std::fprintf(stderr, "the server did not start: %s\n", line.constData());
+            return 1;
+        }
+        pid = server.processId();
     }
-    const qint64 pid = server.processId();
+    std::printf("library: %s\n", useHttplib ? "cpp-httplib 0.11 (bare range serving)" : "Boost.Beast (vornak-tool serve)");
 
     QElapsedTimer clock;
     clock.start();
@@ -257,7 +317,7 @@ int main(int AArgc, char *AArgv[])
         AConnection.Receive(AStatus, ABody, clock, nullptr);
         return (clock.nsecsElapsed() - start) / 1e6;
     };
-    {
+    if (!useHttplib) {
         TConnection first;
         first.Open(port);
         QByteArray body;
@@ -276,30 +336,40 @@ int main(int AArgc, char *AArgv[])
     for (int c = 0; c < clients; ++c) {
         threads.emplace_back([&, c]() {
             std::mt19937_64 random(static_cast<unsigned>(c) * 7919u + 1u);
-            TConnection connection;
-            if (!connection.Open(port)) {
+            auto connection = std::make_unique<TConnection>();
+            if (!connection->Open(port)) {
                 ++failed;
                 return;
             }
             std::vector<double> mine;
             const qint64 span = qint64(rangeKib) * 1024;
+            bool retried = false;
             while (!stop) {
                 const qint64 first = static_cast<qint64>(random() % static_cast<quint64>(size - span));
                 const qint64 last = first + span - 1;
                 const qint64 sent = clock.nsecsElapsed();
-                if (!connection.Send("GET /api/recordings/" + QByteArray::number(c + 1) + "/audio HTTP/1.1\r\nHost: "
-                                     "127.0.0.1\r\n" + cookieHeader + "Range: bytes=" + QByteArray::number(first) + '-'
-                                     + QByteArray::number(last) + "\r\n\r\n")) {
-                    ++failed;
-                    return;
-                }
                 int status = 0;
                 QByteArray body;
                 qint64 firstByte = 0;
-                if (!connection.Receive(status, body, clock, &firstByte) || status != 206) {
-                    ++failed;
-                    return;
+                const bool answered =
+                    connection->Send("GET /api/recordings/" + QByteArray::number(c + 1) + "/audio HTTP/1.1\r\nHost: "
+                                     "127.0.0.1\r\n" + cookieHeader + "Range: bytes=" + QByteArray::number(first) + '-'
+                                     + QByteArray::number(last) + "\r\n\r\n")
+                    && connection->Receive(status, body, clock, &firstByte);
+                if (!answered && !retried && !stop) {
+                    // The server ended the kept-alive connection (as cpp-httplib does after 5 requests): a
+                    // browser opens another; so does this client, once.
+                    retried = true;
+                    connection = std::make_unique<TConnection>();
+                    connection->Open(port);
+                    continue;
                 }
+                if (!answered || status != 206) {
+                    if (!stop)
+                        ++failed;
+                    break;
+                }
+                retried = false;
                 mine.push_back((firstByte - sent) / 1e6);
                 if (body.size() != span || std::memcmp(body.constData(), content + first, static_cast<size_t>(span)) != 0)
                     ++wrong;
@@ -310,7 +380,7 @@ int main(int AArgc, char *AArgv[])
             firstByteMs.insert(firstByteMs.end(), mine.begin(), mine.end());
         });
     }
-    threads.emplace_back([&]() {
+    if (!useHttplib) threads.emplace_back([&]() {
         TConnection connection;
         connection.Open(port);
         while (!stop) {
@@ -324,7 +394,7 @@ int main(int AArgc, char *AArgv[])
         }
     });
     std::atomic<int> exportsDone{0};
-    threads.emplace_back([&]() {
+    if (!useHttplib) threads.emplace_back([&]() {
         for (int e = 0; e < 5 && !stop; ++e) {
             TConnection connection;
             connection.Open(port);
@@ -349,7 +419,7 @@ int main(int AArgc, char *AArgv[])
     // An export through the server against the tool's own, CPU of each process.
     const QByteArray exportTarget = "/api/recordings/3/export?start=0&end=600&format=mp3&bitrate=128";
     const double serverCpu0 = ProcessCpu(pid);
-    {
+    if (!useHttplib) {
         TConnection connection;
         connection.Open(port);
         QByteArray body;
@@ -368,8 +438,13 @@ int main(int AArgc, char *AArgv[])
     const double toolExportCpu = ChildrenCpu() - toolCpu0;
     const double peakMb = PeakMemoryMb(pid);
 
-    server.terminate();
-    server.waitForFinished(20000);
+    if (useHttplib) {
+        ::kill(static_cast<pid_t>(pid), SIGKILL);
+        ::waitpid(static_cast<pid_t>(pid), nullptr, 0);
+    } else {
+        server.terminate();
+        server.waitForFinished(20000);
+    }
 
     std::printf("load: %d clients, %.1f s, %lld range requests of %d KiB, %.1f MB, wrong bytes in %lld, failures %lld\n",
                 clients, loadSec, static_cast<long long>(requests.load()), rangeKib, mb,

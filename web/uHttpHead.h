@@ -25,12 +25,16 @@ TRangeResult ParseRange(const QByteArray &AHeader, qint64 ASize, qint64 &AFirst,
 // The value of one cookie in a Cookie header; empty when it is not there.
 QByteArray CookieValue(const QByteArray &AHeader, const QByteArray &AName);
 
-// A body that is produced while it is sent. Read is called on a worker thread, one call at a time.
+// A body that is produced while it is sent. Read is called on a worker thread (or, when Immediate, on the
+// connection's thread), one call at a time.
 class TBodySource {
 public:
     virtual ~TBodySource() = default;
     // Up to AMax bytes into ABuffer; 0 at the end, -1 on a failure (the connection is then closed).
     virtual qint64 Read(char *ABuffer, qint64 AMax) = 0;
+    // True when Read never waits for anything but the page cache or the disk (a regular file): it is then
+    // called on the connection's own thread, saving two thread changes per chunk.
+    virtual bool Immediate() const { return false; }
 };
 
 struct TWebRequest {

@@ -166,6 +166,7 @@ public:
         FLeft -= got;
         return got;
     }
+    bool Immediate() const override { return true; }
 
 private:
     int FFd;

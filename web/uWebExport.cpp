@@ -62,6 +62,7 @@ public:
         const ssize_t got = ::read(FFd, ABuffer, static_cast<size_t>(AMax));
         return got < 0 ? -1 : got;
     }
+    bool Immediate() const override { return true; }
 
 private:
     std::unique_ptr<TExportDir> FDir;

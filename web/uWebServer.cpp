@@ -254,6 +254,12 @@ private:
             }
         }
         const qint64 want = FChunked || FLeft < 0 ? qint64(ChunkBytes) : std::min<qint64>(ChunkBytes, FLeft);
+        if (FSource->Immediate()) {
+            QByteArray chunk(static_cast<int>(want), Qt::Uninitialized);
+            const qint64 got = FSource->Read(chunk.data(), want);
+            OnChunk(std::move(chunk), got);
+            return;
+        }
         net::post(FCore.Readers, [self = shared_from_this(), want]() {
             QByteArray chunk(static_cast<int>(want), Qt::Uninitialized);
             const qint64 got = self->FSource->Read(chunk.data(), want);

@@ -650,6 +650,29 @@ private slots:
                  qPrintable(QString::number(statuses[0]) + ' ' + QString::number(statuses[1]) + ' ' + QString::number(statuses[2])));
     }
 
+    void connectionsBeyondTheLimitGet503()
+    {
+        TWebLimits limits;
+        limits.MaxConnections = 2;
+        TWebServer small(*FApi, limits);
+        QString error;
+        QVERIFY(small.Listen("127.0.0.1:0", error));
+        const int port = small.Url().section(':', -1).toInt();
+        std::thread loop([&small]() { small.Run(false); });
+        {
+            TRawConnection first(port), second(port);  // idle: they hold their places
+            QVERIFY(first.Connected() && second.Connected());
+            const TReply refused = Fetch(port, "GET", "/api/hours?date=2026-12-10");
+            QCOMPARE(refused.Status, 503);
+            QCOMPARE(refused.Header("retry-after"), QByteArray("1"));
+        }
+        // Once they are gone there is room again.
+        QTRY_COMPARE(small.OpenConnections(), 0);
+        QCOMPARE(Fetch(port, "GET", "/").Status, 200);
+        small.Stop();
+        loop.join();
+    }
+
     void staticPageIsServedFromItsFolder()
     {
         const TReply page = Fetch(FPort, "GET", "/");
