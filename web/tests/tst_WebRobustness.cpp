@@ -117,6 +117,53 @@ private slots:
         QCOMPARE(fixture::FileHash(db), catalogueHash);
         QCOMPARE(QDir(root + "/2026/12/10").entryList(QDir::Files | QDir::Hidden), QStringList{"10122026101.wav"});
     }
+
+    void clientThatGoesAwayEndsItsExport()
+    {
+        QVERIFY2(HaveFfmpeg(), "the ffmpeg program is needed");
+        QTemporaryDir tmp;
+        const QString root = tmp.filePath("root");
+        const QString wav = root + "/2026/12/10/10122026101.wav";
+        QVERIFY(MakeTone(wav, 120));
+        fixture::TRow row = fixture::Rec(1, "2026-12-10 10:00:00", 10, 1, "10122026101.wav", 120);
+        row.filepath = wav;
+        const QString db = tmp.filePath("catalogue.db");
+        fixture::CreateCatalogue(db, {row});
+        TWebUsers users(tmp.filePath("users"));
+        QString error;
+        QVERIFY(users.Set("u1", TWebRole::Export, "pw", error));
+        QVERIFY(users.Save(error));
+        const QString state = tmp.filePath("state");
+        const QString log = tmp.filePath("access.log");
+        QProcess server;
+        const int port = StartServer(server, {db, root, "--users", users.Path(), "--state", state, "--access-log", log,
+                                              "--cache", tmp.filePath("cache")});
+        QVERIFY(port > 0);
+        const QByteArray cookie = Login(port, "u1");
+        const auto exportFolders = [&]() {
+            return QDir(state + "/exports").entryList({"job-*"}, QDir::Dirs | QDir::NoDotAndDotDot).size();
+        };
+        {
+            TRawConnection client(port);
+            QVERIFY(client.Send("GET /api/recordings/1/export?format=mp3&loudness=-16 HTTP/1.1\r\nHost: x\r\nCookie: "
+                                + cookie + "\r\n\r\n"));
+            QTRY_COMPARE_WITH_TIMEOUT(exportFolders(), 1, 60000);
+        }  // the client goes away while the export runs
+        QTRY_COMPARE_WITH_TIMEOUT(exportFolders(), 0, 60000);
+        const auto abandoned = [&]() {
+            QFile file(log);
+            return file.open(QIODevice::ReadOnly) && file.readAll().contains("\"action\":\"export\"");
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(abandoned(), 60000);
+        QFile file(log);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray content = file.readAll();
+        QVERIFY2(content.contains("\"status\":499"), content.constData());
+        ::kill(static_cast<pid_t>(server.processId()), SIGTERM);
+        QVERIFY(server.waitForFinished(20000));
+        QCOMPARE(server.exitCode(), 0);
+        QCOMPARE(exportFolders(), 0);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestWebRobustness)
