@@ -119,6 +119,28 @@ bool TReaderData::FindByFilenameStem(const QString &AStem, TRecInfo &ARI)
     return true;
 }
 
+bool TReaderData::FindById(int AId, TRecInfo &ARI)
+{
+    TSqliteStmt q(*FConn, QString::fromLatin1(SelectColumns) + QStringLiteral(" WHERE id = :id AND duration_sec > 0"));
+    q.BindInt(":id", AId);
+    if (!q.Step())
+        return false;
+    ARI = RowToRecInfo(q);
+    return true;
+}
+
+QStringList TReaderData::DaysOfMonth(const QString &AMonth)
+{
+    TSqliteStmt q(*FConn, QStringLiteral("SELECT DISTINCT rec_date FROM recordings WHERE rec_date >= :first AND "
+                                         "rec_date <= :last AND duration_sec > 0 ORDER BY rec_date"));
+    q.BindText(":first", AMonth + QStringLiteral("-01"));
+    q.BindText(":last", AMonth + QStringLiteral("-31"));
+    QStringList days;
+    while (q.Step())
+        days.append(q.ColumnText(0));
+    return days;
+}
+
 THourSet TReaderData::AvailableHours(const QString &ADate)
 {
     TSqliteStmt q(*FConn,

@@ -5,6 +5,7 @@
 #include "uReaderTypes.h"
 
 #include <QString>
+#include <QStringList>
 #include <cstdint>
 #include <memory>
 
@@ -59,6 +60,11 @@ public:
     // First recording (smallest rec_dt) whose file name begins with Stem (LIKE prefix: '%' and '_' in Stem
     // act as wildcards). True and RI filled when found.
     bool FindByFilenameStem(const QString &AStem, TRecInfo &ARI);
+    // The recording with this Id when it has more than 0 seconds. True and RI filled when found.
+    bool FindById(int AId, TRecInfo &ARI);
+    // The dates (yyyy-mm-dd, ascending) of AMonth (yyyy-mm) that hold at least one recording of more than
+    // 0 seconds.
+    QStringList DaysOfMonth(const QString &AMonth);
     // Hours of ADate (yyyy-mm-dd) that hold at least one recording of more than 0 seconds.
     THourSet AvailableHours(const QString &ADate);
     // Clears Results and fills it with the matching recordings ordered by rec_dt, rec_number.

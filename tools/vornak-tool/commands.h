@@ -47,3 +47,7 @@ int CmdExportFound(const QStringList &AArgs);
 int CmdFixity(const QStringList &AArgs);
 // recorder stand-in (cmd_recorder.cpp)
 int CmdRecorder(const QStringList &AArgs);
+
+// web server and its accounts (cmd_web.cpp)
+int CmdServe(const QStringList &AArgs);
+int CmdUser(const QStringList &AArgs);
