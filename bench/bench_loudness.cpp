@@ -301,26 +301,29 @@ int main(int AArgc, char *AArgv[])
     av_log_set_callback(KeepInfoLines);
     const char *const files[] = {"fx60_cbr128.mp3", "fx60_vbrV4.mp3", "fx60_q2.ogg", "fx60_m48.opus", "fx60.flac",
                                  "fx60.wav"};
-    std::printf("seconds, median (min) of %d rounds, %d hardware threads; decode = one-thread plain decode (CPU);\n"
-                "one = our measurement in one pass on one thread (CPU); cores = in parts on every core (wall, and\n"
-                "its CPU); ffmpeg = ebur128=peak=true through libavfilter on one thread (CPU)\n",
+    std::printf("seconds, median (min) of %d rounds, %d hardware threads; decode = one-thread plain decode (CPU\n"
+                "and wall); one = our measurement in one pass on one thread (CPU); cores = in parts on every core\n"
+                "(wall, and its CPU); ffmpeg = ebur128=peak=true through libavfilter on one thread (CPU); ratios\n"
+                "CPU to CPU, wall to wall\n",
                 rounds, QThread::idealThreadCount());
-    std::printf("%-16s %13s %13s %13s %13s %13s %7s %7s %7s %7s %8s\n", "file", "decode", "one", "cores_wall",
-                "cores_cpu", "ffmpeg", "one/dec", "cor/dec", "one/ff", "corc/ff", "peak_kB");
+    std::printf("%-16s %13s %13s %13s %13s %13s %13s %7s %7s %7s %7s %8s\n", "file", "decode_cpu", "decode_wall",
+                "one", "cores_wall", "cores_cpu", "ffmpeg", "one/dec", "cor/dec", "one/ff", "corc/ff", "peak_kB");
     for (const char *name : files) {
         const QString path = dir + QLatin1Char('/') + QLatin1String(name);
         if (!QFileInfo::exists(path)) {
             std::printf("%-16s missing (make them with the fixture script)\n", name);
             continue;
         }
-        std::vector<double> decCpu, oneCpu, coresWall, coresCpu, ffCpu;
+        std::vector<double> decCpu, decWall, oneCpu, coresWall, coresCpu, ffCpu;
         long peakKb = 0;
         TLoudnessResult one, cores;
         TFfmpegFigures ff;
         for (int i = 0; i < rounds; ++i) {
             double c = CpuSec();
+            const double w0 = WallSec();
             Decode(path);
             decCpu.push_back(CpuSec() - c);
+            decWall.push_back(WallSec() - w0);
             TLoudnessOptions serial;
             serial.Parallel = false;
             serial.Parts = 1;
@@ -346,10 +349,10 @@ int main(int AArgc, char *AArgv[])
             std::snprintf(b, 32, "%.2f (%.2f)", Median(AValues), *std::min_element(AValues.begin(), AValues.end()));
             return b;
         };
-        std::printf("%-16s %13s %13s %13s %13s %13s %7.2f %7.2f %7.2f %7.2f %8ld\n", name, cell(decCpu), cell(oneCpu),
-                    cell(coresWall), cell(coresCpu), cell(ffCpu), Median(oneCpu) / Median(decCpu),
-                    Median(coresWall) / Median(decCpu), Median(oneCpu) / Median(ffCpu),
-                    Median(coresCpu) / Median(ffCpu), peakKb);
+        std::printf("%-16s %13s %13s %13s %13s %13s %13s %7.2f %7.2f %7.2f %7.2f %8ld\n", name, cell(decCpu),
+                    cell(decWall), cell(oneCpu), cell(coresWall), cell(coresCpu), cell(ffCpu),
+                    Median(oneCpu) / Median(decCpu), Median(coresWall) / Median(decWall),
+                    Median(oneCpu) / Median(ffCpu), Median(coresCpu) / Median(ffCpu), peakKb);
         const bool same = Lines(one) == Lines(cores);
         std::printf("  one pass I=%.4f LRA=%.4f TP=%.4f; parts I=%.4f LRA=%.4f TP=%.4f; ffmpeg I=%.1f LRA=%.1f "
                     "TP=%.1f%s; printed lines of one pass and parts %s\n",
