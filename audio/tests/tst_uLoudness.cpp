@@ -13,6 +13,7 @@
 #include <ebur128.h>
 
 #include <cmath>
+#include <cstring>
 #include <memory>
 
 namespace {
@@ -221,6 +222,8 @@ private slots:
     void figuresAreThoseOfOneStateFedEverything();
     void partsGiveTheFiguresOfOnePass_data();
     void partsGiveTheFiguresOfOnePass();
+    void damagedFileIsMeasuredInOnePass_data();
+    void damagedFileIsMeasuredInOnePass();
     void rangeReportsRecordingTimesAndCancelStops();
     void unreadableFileIsAnError();
     void normalisedExportReadsItsTargetAgain_data();
@@ -492,6 +495,74 @@ void TestuLoudness::partsGiveTheFiguresOfOnePass()
     QVERIFY(std::adjacent_find(reports.begin(), reports.end()) == reports.end());
 }
 
+void TestuLoudness::damagedFileIsMeasuredInOnePass_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<int>("parts");  // the parts it is measured in when asked for 3
+    const QString d = FDir.path();
+    const QString signal = QStringLiteral("aevalsrc=exprs='0.4*sin(2*PI*440*t)*lt(mod(t\\,7)\\,5)+0.1*random(0)|"
+                                          "0.3*sin(2*PI*317*t)+0.05*random(1)':s=44100:d=40");
+    auto damaged = [&](const QString &AName, const QStringList &AEncode, auto ADamage) {
+        const QString whole = d + QStringLiteral("/whole-") + AName;
+        if (!Ffmpeg(QStringList{"-f", "lavfi", "-i", signal} + AEncode + QStringList{whole}))
+            return QString();
+        QFile in(whole);
+        if (!in.open(QIODevice::ReadOnly))
+            return QString();
+        QByteArray bytes = in.readAll();
+        ADamage(bytes);
+        QFile out(d + QLatin1Char('/') + AName);
+        return out.open(QIODevice::WriteOnly) && out.write(bytes) == bytes.size() ? out.fileName() : QString();
+    };
+    // A stretch of its own pages spliced in again: timestamps run backwards there.
+    QTest::addRow("ogg with a stretch of itself spliced in")
+        << damaged("spliced.ogg", {"-c:a", "libvorbis", "-q:a", "3"}, [](QByteArray &ABytes) {
+               const int from = ABytes.indexOf("OggS", ABytes.size() * 3 / 10);
+               const int to = ABytes.indexOf("OggS", ABytes.size() * 45 / 100);
+               ABytes.insert(ABytes.indexOf("OggS", ABytes.size() * 7 / 10), ABytes.mid(from, to - from));
+           })
+        << 1;
+    // The sample rate field says half the byte rate: its seeks would land elsewhere.
+    QTest::addRow("wav with a damaged rate field")
+        << damaged("badrate.wav", {"-c:a", "pcm_s16le"}, [](QByteArray &ABytes) {
+               const int fmt = ABytes.indexOf("fmt ");
+               quint32 rate = 0;
+               std::memcpy(&rate, ABytes.constData() + fmt + 12, 4);
+               rate /= 2;
+               std::memcpy(ABytes.data() + fmt + 12, &rate, 4);
+           })
+        << 1;
+    // Garbage the decoder refuses.
+    QTest::addRow("mp3 with garbage") << damaged("garbage.mp3", {"-c:a", "libmp3lame", "-b:a", "128k"},
+                                                 [](QByteArray &ABytes) {
+                                                     for (int i = 0; i < 3000; ++i)
+                                                         ABytes[ABytes.size() * 3 / 5 + i] = char(i * 7919 % 251);
+                                                 })
+                                      << 1;
+}
+
+void TestuLoudness::damagedFileIsMeasuredInOnePass()
+{
+    // A part that meets damage (or a file that does not seek exactly) makes the whole range one pass: the
+    // figures are those of one pass to the last bit.
+    QFETCH(QString, path);
+    QVERIFY(!path.isEmpty());
+    TLoudnessOptions one;
+    one.Parts = 1;
+    TLoudnessOptions three;
+    three.Parts = 3;
+    const TLoudnessResult a = MeasureFileRange(path, 0, 0, one);
+    const TLoudnessResult b = MeasureFileRange(path, 0, 0, three);
+    QCOMPARE(a.Error, 0);
+    QTEST(b.Parts, "parts");
+    QCOMPARE(b.IntegratedLufs, a.IntegratedLufs);
+    QCOMPARE(b.RangeLu, a.RangeLu);
+    QCOMPARE(b.TruePeakDbtp, a.TruePeakDbtp);
+    QCOMPARE(b.ShorttermMaxLufs, a.ShorttermMaxLufs);
+    QCOMPARE(b.EndSec, a.EndSec);
+    QCOMPARE(b.SilentStretchCount, a.SilentStretchCount);
+}
+
 void TestuLoudness::rangeReportsRecordingTimesAndCancelStops()
 {
     // 4 s of tone, 3 s of digital silence, 3 s of tone at 8 kHz stereo.
@@ -604,6 +675,11 @@ void TestuLoudness::toolPrintsTheFiguresAndTheStretches_data()
     QTest::addRow("minimum longer than the gap") << QStringList{"--silence-min", "3.5"} << 0
                                                  << "integrated_lufs=-6.32\n" + head
                                                         + "silence_runs=0\nsilence_seconds=0.000\n";
+    QTest::addRow("one pass") << QStringList{"--threads", "1"} << 0
+                              << "integrated_lufs=-6.32\n" + head + "silence_runs=1\nsilence_seconds=3.000\n"
+                                 "silence=2.000\t5.000\n";
+    QTest::addRow("no threads") << QStringList{"--threads", "0"} << 2 << "";
+    QTest::addRow("threads no number") << QStringList{"--threads", "2.5"} << 2 << "";
     QTest::addRow("end before start") << QStringList{"--start", "3", "--end", "2"} << 2 << "";
     QTest::addRow("level no number") << QStringList{"--silence-db", "x"} << 2 << "";
     QTest::addRow("level above full scale") << QStringList{"--silence-db", "3"} << 2 << "";
