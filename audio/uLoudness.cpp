@@ -779,6 +779,7 @@ bool MeasureParts(TDecodeStream &AStream, qint64 AStart, qint64 AEnd, const std:
             workers.Start([&, k] {
                 TPart &part = parts[size_t(k)];
                 TDecodeStream stream;
+                stream.SetPadToLength(false);  // as the first: a short decode reads short, and falls back
                 if (!stream.OpenLike(AStream) || !stream.SeekBytes(AStart + part.ReadFrom * blockAlign)) {
                     part.Failed = true;
                     stop = true;
