@@ -649,12 +649,12 @@ struct TPart {
 TLoudnessResult CombineParts(std::vector<TPart> &AParts)
 {
     TMeterCore &first = *AParts.front().Meter;
-    TLoudnessResult r = first.R;
-    r.EndSec = AParts.back().Meter->R.EndSec;
-    r.ClipRunCount = 0;
-    r.ClipRuns.clear();
-    r.SilentStretchCount = 0;
-    r.SilentStretches.clear();
+    TLoudnessResult result = first.R;
+    result.EndSec = AParts.back().Meter->R.EndSec;
+    result.ClipRunCount = 0;
+    result.ClipRuns.clear();
+    result.SilentStretchCount = 0;
+    result.SilentStretches.clear();
     qint64 silentFrames = 0;
     std::vector<ebur128_state *> gating;
     std::vector<ebur128_state *> ranging;
@@ -662,57 +662,57 @@ TLoudnessResult CombineParts(std::vector<TPart> &AParts)
     auto count = [&](qint64 AFrom, qint64 ATo) {
         if (ATo - AFrom < first.SilenceMinFrames)
             return;
-        ++r.SilentStretchCount;
+        ++result.SilentStretchCount;
         silentFrames += ATo - AFrom;
-        if (r.SilentStretches.size() < listed)
-            r.SilentStretches.push_back({first.Sec(AFrom), first.Sec(ATo)});  // FrameOffset 0: range frames
+        if (result.SilentStretches.size() < listed)
+            result.SilentStretches.push_back({first.Sec(AFrom), first.Sec(ATo)});  // FrameOffset 0: range frames
     };
     qint64 carry = -1;  // range frame where a quiet stretch open at the last boundary began
     for (TPart &part : AParts) {
-        TMeterCore &m = *part.Meter;
-        const TLoudnessResult &p = m.R;
-        r.TruePeakDbtp = std::max(r.TruePeakDbtp, p.TruePeakDbtp);
-        r.SamplePeakDbfs = std::max(r.SamplePeakDbfs, p.SamplePeakDbfs);
-        r.MomentaryMaxLufs = std::max(r.MomentaryMaxLufs, p.MomentaryMaxLufs);
-        r.ShorttermMaxLufs = std::max(r.ShorttermMaxLufs, p.ShorttermMaxLufs);
-        r.ClipRunCount += p.ClipRunCount;
-        for (size_t i = 0; i < p.ClipRuns.size() && r.ClipRuns.size() < listed; ++i)
-            r.ClipRuns.push_back(p.ClipRuns[i]);
-        const qint64 base = m.Plan.FrameOffset;
-        if (m.Plan.JoinAtStart) {
-            if (m.AllQuiet) {
+        TMeterCore &meter = *part.Meter;
+        const TLoudnessResult &own = meter.R;
+        result.TruePeakDbtp = std::max(result.TruePeakDbtp, own.TruePeakDbtp);
+        result.SamplePeakDbfs = std::max(result.SamplePeakDbfs, own.SamplePeakDbfs);
+        result.MomentaryMaxLufs = std::max(result.MomentaryMaxLufs, own.MomentaryMaxLufs);
+        result.ShorttermMaxLufs = std::max(result.ShorttermMaxLufs, own.ShorttermMaxLufs);
+        result.ClipRunCount += own.ClipRunCount;
+        for (size_t i = 0; i < own.ClipRuns.size() && result.ClipRuns.size() < listed; ++i)
+            result.ClipRuns.push_back(own.ClipRuns[i]);
+        const qint64 base = meter.Plan.FrameOffset;
+        if (meter.Plan.JoinAtStart) {
+            if (meter.AllQuiet) {
                 if (carry < 0)
-                    carry = base + m.OwnFrom;
-                gating.push_back(m.State.get());
-                ranging.push_back(m.State.get());
-                if (m.SeamState)
-                    ranging.push_back(m.SeamState.get());
+                    carry = base + meter.OwnFrom;
+                gating.push_back(meter.State.get());
+                ranging.push_back(meter.State.get());
+                if (meter.SeamState)
+                    ranging.push_back(meter.SeamState.get());
                 continue;
             }
-            if (carry >= 0 || m.LeadQuietEnd > m.OwnFrom)
-                count(carry >= 0 ? carry : base + m.OwnFrom, base + m.LeadQuietEnd);
+            if (carry >= 0 || meter.LeadQuietEnd > meter.OwnFrom)
+                count(carry >= 0 ? carry : base + meter.OwnFrom, base + meter.LeadQuietEnd);
         }
-        r.SilentStretchCount += p.SilentStretchCount;
-        silentFrames += m.SilentFrames;
-        for (size_t i = 0; i < p.SilentStretches.size() && r.SilentStretches.size() < listed; ++i)
-            r.SilentStretches.push_back(p.SilentStretches[i]);
-        carry = m.TailQuietStart >= 0 ? base + m.TailQuietStart : -1;
-        gating.push_back(m.State.get());
-        ranging.push_back(m.State.get());
-        if (m.SeamState)
-            ranging.push_back(m.SeamState.get());
+        result.SilentStretchCount += own.SilentStretchCount;
+        silentFrames += meter.SilentFrames;
+        for (size_t i = 0; i < own.SilentStretches.size() && result.SilentStretches.size() < listed; ++i)
+            result.SilentStretches.push_back(own.SilentStretches[i]);
+        carry = meter.TailQuietStart >= 0 ? base + meter.TailQuietStart : -1;
+        gating.push_back(meter.State.get());
+        ranging.push_back(meter.State.get());
+        if (meter.SeamState)
+            ranging.push_back(meter.SeamState.get());
     }
-    r.SilentSeconds = static_cast<double>(silentFrames) / first.Rate;
-    double v = 0;
-    r.IntegratedLufs = ebur128_loudness_global_multiple(gating.data(), gating.size(), &v) == EBUR128_SUCCESS
-                               && std::isfinite(v)
-                           ? v
+    result.SilentSeconds = static_cast<double>(silentFrames) / first.Rate;
+    double value = 0;
+    result.IntegratedLufs = ebur128_loudness_global_multiple(gating.data(), gating.size(), &value) == EBUR128_SUCCESS
+                               && std::isfinite(value)
+                           ? value
                            : MinusInf;
-    r.RangeLu = ebur128_loudness_range_multiple(ranging.data(), ranging.size(), &v) == EBUR128_SUCCESS
-                        && std::isfinite(v)
-                    ? v
+    result.RangeLu = ebur128_loudness_range_multiple(ranging.data(), ranging.size(), &value) == EBUR128_SUCCESS
+                        && std::isfinite(value)
+                    ? value
                     : 0;
-    return r;
+    return result;
 }
 
 // Measures [AStart, AEnd) bytes of a stream open at its start in the parts that start at APartStarts (frames
