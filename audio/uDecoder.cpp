@@ -109,6 +109,8 @@ struct TDecodeStream::Impl {
     int decodeErrors = 0;         // packets or frames refused since Open
     int gaps = 0;                 // frames not timed where the samples before them end, since Open
     int64_t nextSample = -1;      // where the next frame's timestamp should be (samples), -1 unknown
+    int64_t offTime = 0;          // how far the last timed frame lay from nextSample, when offTimed
+    bool offTimed = false;
     qint64 filledBytes = 0;       // silence delivered in place of missing audio since Open
 
     ~Impl() { av_channel_layout_uninit(&swrInLayout); }
@@ -273,20 +275,31 @@ void TDecodeStream::Impl::ResetState()
     drained = false;
     eof = false;
     nextSample = -1;
+    offTimed = false;
 }
 
-// Counts a gap when `frame` is timed elsewhere than where the frames before it end: data went missing in
-// between (a lost Ogg page), and a straight decode delivers what follows early. Only codecs that seek
-// directly are checked: their parts and seeks go by these timestamps.
+// Counts a gap when frames are timed elsewhere than where the frames before them end: data went missing in
+// between (a lost Ogg page), or came again (timestamps that run backwards), and a straight decode delivers
+// what follows elsewhere than a seek finds it. Only codecs that seek directly are checked: their parts and
+// seeks go by these timestamps. The Ogg demuxer guesses the length of a Vorbis packet that starts a page
+// from its block sizes and can time that one packet off by up to half a block while the next is in place
+// again; so a gap is counted when the next timed frame lies just as far off, never for one frame alone.
 void TDecodeStream::Impl::NoteFrameTime()
 {
     if (!exactSeek || nextSample < 0)
         return;
     if (frame->pts != AV_NOPTS_VALUE) {
         const int64_t at = av_rescale_q(frame->pts - firstPts, timeBase, AVRational{1, rate});
-        if (std::llabs(at - nextSample) > GapToleranceFrames) {
+        const int64_t off = at - nextSample;
+        if (std::llabs(off) <= GapToleranceFrames) {
+            offTimed = false;
+        } else if (offTimed && std::llabs(off - offTime) <= GapToleranceFrames) {
             ++gaps;
             nextSample = at;
+            offTimed = false;
+        } else {
+            offTime = off;
+            offTimed = true;
         }
     }
     nextSample += frame->nb_samples;
@@ -487,6 +500,16 @@ bool TDecodeStream::OpenWithLength(const QString &APath, qint64 AKnownFrames, qi
     d->prerollSec = id == AV_CODEC_ID_OPUS ? OpusSeekPrerollSec : SeekPrerollSec;
     d->vorbis = id == AV_CODEC_ID_VORBIS;
     d->exactSeek = SeekLandsExactly(id);
+    // A sample codec's seek is a byte position from the header's byte rate and block size: a header whose
+    // fields disagree with the rate and channels (a damaged rate field) puts it elsewhere than the samples
+    // a straight decode counts, with timestamps that agree with the seek. Such a file is decoded straight.
+    if (IsSampleCodec(id)) {
+        const AVCodecParameters *par = stream->codecpar;
+        const int64_t frameBytes = int64_t(d->channels) * av_get_bits_per_sample(id) / 8;
+        if ((par->bit_rate > 0 && par->bit_rate != int64_t(d->rate) * frameBytes * 8)
+            || (par->block_align > 0 && par->block_align != frameBytes))
+            d->exactSeek = false;
+    }
 
     // The exact decoded length: PCM and FLAC (its stream header counts the samples) say it; for the
     // others count the packets.
@@ -635,19 +658,44 @@ bool TDecodeStream::SeekBytes(qint64 APos)
         d->ResetState();
         // A frame with a timestamp tells where the decoder landed; frames before it are dropped. After a
         // seek the Ogg demuxer may misplace the first Vorbis packet (its length depends on the block before
-        // it, which was not read; seen off by hundreds of samples), so there the second frame with a
-        // timestamp counts, and the first is dropped with the rest of the pre-roll. (An Opus packet's length
-        // is in its own first byte, so the first one is placed right; its second timestamp can be a page
-        // away.)
+        // it, which was not read; seen off by hundreds of samples), and it can time a packet that starts a
+        // page off by half a block while the next is in place again: so for Vorbis the first timed frame is
+        // dropped with the rest of the pre-roll, and a frame counts as the landing only once the next timed
+        // frame lies where its samples (and any untimed ones after it) end. (An Opus packet's length is in
+        // its own first byte, so the first one is placed right; its second timestamp can be a page away.)
         qint64 landing = -1;
         int untrusted = d->vorbis ? 1 : 0;
+        std::vector<uint8_t> held;  // converted samples from the candidate landing on (Vorbis)
+        qint64 candidate = -1;
         for (int i = 0; i < 64; ++i) {
             if (d->NextFrame() != 1)
                 break;
             const int64_t fts = d->frame->pts != AV_NOPTS_VALUE ? d->frame->pts : d->frame->best_effort_timestamp;
-            if (fts != AV_NOPTS_VALUE && untrusted-- <= 0) {
-                landing = av_rescale_q(fts - d->firstPts, d->timeBase, sampleTb);
+            const qint64 at = fts != AV_NOPTS_VALUE ? av_rescale_q(fts - d->firstPts, d->timeBase, sampleTb) : -1;
+            if (fts != AV_NOPTS_VALUE && untrusted-- > 0) {
+                av_frame_unref(d->frame.get());
+                continue;
+            }
+            if (!d->vorbis && fts != AV_NOPTS_VALUE) {
+                landing = at;
                 break;
+            }
+            if (d->vorbis) {
+                const qint64 heldFrames = static_cast<qint64>(held.size()) / d->blockAlign;
+                if (fts != AV_NOPTS_VALUE && candidate >= 0 && std::llabs(at - (candidate + heldFrames)) <= GapToleranceFrames) {
+                    landing = candidate;
+                    break;
+                }
+                if (fts != AV_NOPTS_VALUE) {
+                    candidate = at;
+                    held.clear();
+                }
+                if (candidate >= 0) {
+                    const size_t from = held.size();
+                    held.resize(from + static_cast<size_t>(d->frame->nb_samples) * d->blockAlign);
+                    if (!d->ConvertFrame(held.data() + from))
+                        std::memset(held.data() + from, 0, held.size() - from);
+                }
             }
             av_frame_unref(d->frame.get());
         }
@@ -657,11 +705,14 @@ bool TDecodeStream::SeekBytes(qint64 APos)
             back = back > 0 ? back * 2 : d->rate;
             continue;
         }
-        d->nextSample = landing + d->frame->nb_samples;
+        // The landing frame (and for Vorbis the frames held since it) are the first bytes to deliver.
         const qint64 frameBytes = static_cast<qint64>(d->frame->nb_samples) * d->blockAlign;
-        d->pending.resize(static_cast<size_t>(frameBytes));
-        if (!d->ConvertFrame(d->pending.data()))
-            std::memset(d->pending.data(), 0, d->pending.size());
+        d->pending = std::move(held);
+        const size_t from = d->pending.size();
+        d->pending.resize(from + static_cast<size_t>(frameBytes));
+        if (!d->ConvertFrame(d->pending.data() + from))
+            std::memset(d->pending.data() + from, 0, static_cast<size_t>(frameBytes));
+        d->nextSample = landing + static_cast<qint64>(d->pending.size()) / d->blockAlign;
         av_frame_unref(d->frame.get());
         d->pendingOff = 0;
         d->discardBytes = APos - landing * d->blockAlign;

@@ -75,6 +75,9 @@ public:
     // missing without the decoder refusing any (a lost Ogg page). Counted only where SeeksDirectly.
     int Gaps() const;
     qint64 FilledBytes() const;
+    // Refused data or gaps seen since Open: what follows no longer lies where a seek finds it, so a pass in
+    // parts that meets it measures again in one pass.
+    bool Damaged() const { return DecodeErrors() > 0 || Gaps() > 0; }
 
 private:
     // knownFrames -1 and knownBytes -1: count them; else the first that is known.

@@ -314,12 +314,6 @@ TEnvelopeResult SequentialPass(TDecodeStream &AStream, TEnvelopeResult ARes, con
     return ARes;
 }
 
-// Data refused by the decoder or missing between frames: a straight decode delivers what follows early.
-bool Damaged(const TDecodeStream &AStream)
-{
-    return AStream.DecodeErrors() > 0 || AStream.Gaps() > 0;
-}
-
 // Bytes decoded by all parts together, and the wake-up of the reporting thread when that changes.
 class TPartProgress {
 public:
@@ -430,7 +424,7 @@ TEnvelopeResult MultiPartPass(TDecodeStream &AStream, TEnvelopeResult ARes, cons
             return;
         }
         auto noteDamage = [&] {
-            if (Damaged(APartStream)) {
+            if (APartStream.Damaged()) {
                 damaged = true;
                 stop = true;
             }

@@ -7,7 +7,10 @@
 
 #include <ebur128.h>
 
+#include <QThread>
+
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <condition_variable>
 #include <cstring>
@@ -86,13 +89,43 @@ TInterpolatorBound InterpolatorBound(int ASampleRate)
     return {largest(gain), largest(dc), largest(slope)};
 }
 
-} // namespace
 
-struct TLoudnessMeter::Impl {
+// Which of the frames fed a meter count, in blocks of 100 ms from its first frame. One pass counts every
+// frame. A part of a measurement in parts is fed the PreBlocks before its start, its OwnBlocks, and a little
+// of the next part (see PartOverhangBlocks); only its own blocks count.
+struct TMeterPlan {
+    qint64 PreBlocks = 0;   // before the part: they fill the windows, the clipping counters and the
+                            // interpolator's history, and start the loudness filter
+    qint64 OwnBlocks = -1;  // -1: every block after PreBlocks
+    qint64 FrameOffset = 0; // frames of the range before the first frame fed (positions count from the range)
+    bool JoinAtStart = false;  // a quiet stretch at the first own frame is handed to the join, not counted
+    bool JoinAtEnd = false;    // so is a quiet stretch still open at the end of the own blocks
+};
+
+// Blocks a part feeds its gating state beyond its own: the 400 ms gating blocks that start in its last 300 ms.
+constexpr qint64 PartOverhangBlocks = 3;
+// Blocks read before a part's start: the longest window (the 3 s of short-term loudness).
+constexpr qint64 PartPreBlocks = 30;
+// The short-term blocks of the loudness range start every second (10 blocks) and last 3 s: the state that
+// gates a part (fed from its start to PartOverhangBlocks beyond its end) leaves out the two that start in the
+// last 2 s of the part before, so a seam state fed [start - 2 s, start + 2 s) measures those two.
+constexpr qint64 SeamFromBlocks = 20;  // before the start
+constexpr qint64 SeamToBlocks = 20;    // after the start
+// A fresh loudness filter takes a few milliseconds to settle: the block energies of the momentary and
+// short-term windows come from a state fed since the pre-roll's start for the first second of the part.
+constexpr qint64 WarmBlocks = 10;
+
+struct TMeterCore {
     int Rate = 0;
     int Channels = 0;
     double StartSec = 0;
-    TEburState State;  // loudness: K-weighting, gating histogram, loudness range; every frame
+    TMeterPlan Plan;
+    qint64 OwnFrom = 0;   // first own frame (frames fed)
+    qint64 OwnEnd = -1;   // frame after the last own one, -1 none (all own)
+    // Loudness: K-weighting, gating histogram, loudness range; every frame from the part's start on.
+    TEburState State;
+    TEburState WarmState;  // a part's block energies before and just after its start (only with PreBlocks)
+    TEburState SeamState;  // the two short-term blocks that straddle a part's start (only with PreBlocks)
     // True peak: a second state that sees only the blocks whose oversampled peak could exceed the largest one
     // found so far (see PeakMayRise). Its interpolator keeps the frames before a block it is fed: a block that
     // follows a left-out one is preceded by the last InterpolatorHistory frames in a call of their own, whose
@@ -109,9 +142,17 @@ struct TLoudnessMeter::Impl {
     std::vector<int16_t> Block;
     size_t BlockFill = 0;
     qint64 Frames = 0;  // frames processed (whole blocks handed on)
+    qint64 Blocks = 0;  // blocks processed (the tail counts as one)
     int SilenceLimit = 0;  // a sample is quiet when its magnitude is at most this
     qint64 SilenceMinFrames = 1;
     qint64 QuietStart = -1;  // first frame of the quiet stretch under way, -1 when none
+    qint64 SilentFrames = 0;  // all stretches counted together
+    // The join of a part: the quiet frames at its start end at LeadQuietEnd (OwnFrom: none), AllQuiet when
+    // they last to its end; the stretch open at its end starts at TailQuietStart (-1 none).
+    qint64 LeadQuietEnd = 0;
+    bool AllQuiet = false;
+    qint64 TailQuietStart = -1;
+    bool OwnClosed = false;  // the own blocks are done (a part's quiet stretch handed on)
     std::vector<int> ClipRun;  // full-scale samples in a row, per channel
     // Energies of the last 30 blocks of 100 ms (a ring): the momentary window is the last 4, the short-term
     // window all 30. Asking libebur128 for those windows each time reads 0.4 s and 3 s of samples per 100 ms.
@@ -121,11 +162,12 @@ struct TLoudnessMeter::Impl {
     double ShorttermMax = MinusInf;
     int SamplePeak = 0;  // largest magnitude, 32768 for -32768
     TLoudnessResult R;
-    // The loudness work (State and the block energies above) runs on a worker thread when Parallel is asked:
-    // the caller's thread decodes, scans and does the true peak, and queues each block. Same figures.
+    // The loudness work (the states and the block energies above) runs on a worker thread when Parallel is
+    // asked: the caller's thread decodes, scans and does the true peak, and queues each block. Same figures.
     static constexpr int QueueBlocks = 16;
     std::vector<int16_t> Queue[QueueBlocks];
     qint64 QueueFrames[QueueBlocks] = {};
+    qint64 QueueIndex[QueueBlocks] = {};
     std::mutex QueueLock;
     std::condition_variable QueueFilled;
     std::condition_variable QueueEmptied;
@@ -134,16 +176,45 @@ struct TLoudnessMeter::Impl {
     bool Closing = false;
     std::unique_ptr<TThreadGroup> Worker;  // last: joined (CloseWorker) before anything it uses goes
 
-    double Sec(qint64 AFrame) const { return StartSec + static_cast<double>(AFrame) / Rate; }
+    TMeterCore(int ASampleRate, int AChannels, const TLoudnessOptions &AOptions, double AStartSec,
+               const TMeterPlan &APlan);
+    ~TMeterCore() { CloseWorker(); }
+
+    // Seconds from the recording's start: the range's start plus frames of the range, one formula for every
+    // part, so that a part's positions are those of one pass to the bit.
+    double Sec(qint64 AFrame) const { return StartSec + static_cast<double>(Plan.FrameOffset + AFrame) / Rate; }
+
+    void CountStretch(qint64 AFrom, qint64 ATo)
+    {
+        ++R.SilentStretchCount;
+        SilentFrames += ATo - AFrom;
+        if (R.SilentStretches.size() < static_cast<size_t>(MaxListedRuns))
+            R.SilentStretches.push_back({Sec(AFrom), Sec(ATo)});
+    }
 
     void EndQuiet(qint64 AEnd)
     {
-        if (QuietStart >= 0 && AEnd - QuietStart >= SilenceMinFrames) {
-            ++R.SilentStretchCount;
-            R.SilentSeconds += static_cast<double>(AEnd - QuietStart) / Rate;
-            if (R.SilentStretches.size() < static_cast<size_t>(MaxListedRuns))
-                R.SilentStretches.push_back({Sec(QuietStart), Sec(AEnd)});
+        if (QuietStart >= 0 && Plan.JoinAtStart && QuietStart == OwnFrom)
+            LeadQuietEnd = AEnd;  // may go on from the part before: the join decides
+        else if (QuietStart >= 0 && AEnd - QuietStart >= SilenceMinFrames)
+            CountStretch(QuietStart, AEnd);
+        QuietStart = -1;
+    }
+
+    // The end of the own blocks: a stretch open there ends with the range, or goes on in the next part.
+    void CloseOwn()
+    {
+        if (OwnClosed)
+            return;
+        OwnClosed = true;
+        if (!Plan.JoinAtEnd) {
+            EndQuiet(Frames < OwnEnd || OwnEnd < 0 ? Frames : OwnEnd);
+            return;
         }
+        if (QuietStart >= 0 && Plan.JoinAtStart && QuietStart == OwnFrom)
+            AllQuiet = true;
+        else if (QuietStart >= 0)
+            TailQuietStart = QuietStart;
         QuietStart = -1;
     }
 
@@ -174,10 +245,11 @@ struct TLoudnessMeter::Impl {
         return step;
     }
 
-    void PeakPass(const int16_t *AS, qint64 AFrames, int ABlockPeak)
+    // AOwn false: the block only becomes the history of the next one.
+    void PeakPass(const int16_t *AS, qint64 AFrames, int ABlockPeak, bool AOwn)
     {
         const size_t ch = static_cast<size_t>(Channels);
-        if (PeakMayRise(AS, AFrames, ABlockPeak)) {
+        if (AOwn && PeakMayRise(AS, AFrames, ABlockPeak)) {
             if (!HistoryFed)
                 ebur128_add_frames_short(PeakState.get(), History.data(), InterpolatorHistory);
             ebur128_add_frames_short(PeakState.get(), AS, static_cast<size_t>(AFrames));
@@ -201,59 +273,84 @@ struct TLoudnessMeter::Impl {
             HistoryPeak = std::max(HistoryPeak, s < 0 ? -int(s) : int(s));
     }
 
-    // Clipping and silence of whole frames, then the same frames to libebur128.
+    // Clipping and silence of whole frames, then the same frames to libebur128. One block (or the tail).
     void Process(const int16_t *AS, qint64 AFrames)
     {
+        const qint64 index = Blocks++;
+        const bool own = index >= Plan.PreBlocks && (Plan.OwnBlocks < 0 || index < Plan.PreBlocks + Plan.OwnBlocks);
+        if (!own && index >= Plan.PreBlocks)
+            CloseOwn();
         const int ch = Channels;
         int blockPeak = 0;
-        for (qint64 f = 0; f < AFrames; ++f) {
-            const int16_t *frame = AS + f * ch;
-            bool quiet = true;
-            for (int c = 0; c < ch; ++c) {
-                const int s = frame[c];
-                const int mag = s < 0 ? -s : s;
-                quiet = quiet && mag <= SilenceLimit;
-                if (mag > blockPeak)
-                    blockPeak = mag;
-                if (s == 32767 || s == -32768) {
-                    if (++ClipRun[c] == ClipRunMinSamples) {
-                        ++R.ClipRunCount;
-                        if (R.ClipRuns.size() < static_cast<size_t>(MaxListedRuns))
-                            R.ClipRuns.push_back({Sec(Frames + f - (ClipRunMinSamples - 1)), c});
+        if (index < Plan.PreBlocks) {
+            // Before the part: only the clipping counters go on (a run is counted where its third sample lies).
+            for (qint64 f = 0; f < AFrames; ++f)
+                for (int c = 0; c < ch; ++c) {
+                    const int s = AS[f * ch + c];
+                    ClipRun[size_t(c)] = s == 32767 || s == -32768 ? std::min(ClipRun[size_t(c)] + 1, ClipRunMinSamples) : 0;
+                }
+        } else if (own) {
+            for (qint64 f = 0; f < AFrames; ++f) {
+                const int16_t *frame = AS + f * ch;
+                bool quiet = true;
+                for (int c = 0; c < ch; ++c) {
+                    const int s = frame[c];
+                    const int mag = s < 0 ? -s : s;
+                    quiet = quiet && mag <= SilenceLimit;
+                    if (mag > blockPeak)
+                        blockPeak = mag;
+                    if (s == 32767 || s == -32768) {
+                        if (++ClipRun[c] == ClipRunMinSamples) {
+                            ++R.ClipRunCount;
+                            if (R.ClipRuns.size() < static_cast<size_t>(MaxListedRuns))
+                                R.ClipRuns.push_back({Sec(Frames + f - (ClipRunMinSamples - 1)), c});
+                        }
+                    } else {
+                        ClipRun[c] = 0;
                     }
-                } else {
-                    ClipRun[c] = 0;
+                }
+                if (quiet) {
+                    if (QuietStart < 0)
+                        QuietStart = Frames + f;
+                } else if (QuietStart >= 0) {
+                    EndQuiet(Frames + f);
                 }
             }
-            if (quiet) {
-                if (QuietStart < 0)
-                    QuietStart = Frames + f;
-            } else if (QuietStart >= 0) {
-                EndQuiet(Frames + f);
-            }
+            SamplePeak = std::max(SamplePeak, blockPeak);
         }
-        SamplePeak = std::max(SamplePeak, blockPeak);
-        PeakPass(AS, AFrames, blockPeak);
+        if (index < Plan.PreBlocks || own)
+            PeakPass(AS, AFrames, blockPeak, own);
         Frames += AFrames;
         if (Worker)
-            Submit(AS, AFrames);
+            Submit(AS, AFrames, index);
         else
-            LoudnessBlock(AS, AFrames);
+            LoudnessBlock(AS, AFrames, index);
     }
 
     // The loudness of a block: on the worker thread when there is one, else on the caller's.
-    void LoudnessBlock(const int16_t *AS, qint64 AFrames)
+    void LoudnessBlock(const int16_t *AS, qint64 AFrames, qint64 AIndex)
     {
-        ebur128_add_frames_short(State.get(), AS, static_cast<size_t>(AFrames));
+        const qint64 pre = Plan.PreBlocks;
+        if (AIndex >= pre)
+            ebur128_add_frames_short(State.get(), AS, static_cast<size_t>(AFrames));
+        if (WarmState && AIndex < pre + WarmBlocks)
+            ebur128_add_frames_short(WarmState.get(), AS, static_cast<size_t>(AFrames));
+        if (SeamState && AIndex >= pre - SeamFromBlocks && AIndex < pre + SeamToBlocks)
+            ebur128_add_frames_short(SeamState.get(), AS, static_cast<size_t>(AFrames));
         if (AFrames != BlockFrames)
             return;  // the tail of the range: no whole block
+        if (Plan.OwnBlocks >= 0 && AIndex >= pre + Plan.OwnBlocks)
+            return;  // beyond the part: its windows are the next part's
         // The block's energy from its K-weighted loudness over exactly its own 100 ms.
+        ebur128_state *source = WarmState && AIndex < pre + WarmBlocks ? WarmState.get() : State.get();
         double v = 0;
-        const double energy = ebur128_loudness_window(State.get(), 100, &v) == EBUR128_SUCCESS && std::isfinite(v)
+        const double energy = ebur128_loudness_window(source, 100, &v) == EBUR128_SUCCESS && std::isfinite(v)
                                   ? std::pow(10.0, (v + 0.691) / 10.0)
                                   : 0.0;
         BlockEnergy[BlockCount % 30] = energy;
         ++BlockCount;
+        if (AIndex < pre)
+            return;  // windows that end before the part are the part's before
         auto loudness = [this](int ABlocks) {
             double sum = 0;
             for (int i = 1; i <= ABlocks; ++i)
@@ -267,7 +364,7 @@ struct TLoudnessMeter::Impl {
     }
 
     // Hands a copy of the block to the worker; waits while the queue is full.
-    void Submit(const int16_t *AS, qint64 AFrames)
+    void Submit(const int16_t *AS, qint64 AFrames, qint64 AIndex)
     {
         std::unique_lock<std::mutex> lock(QueueLock);
         QueueEmptied.wait(lock, [this] { return Pushed - Popped < QueueBlocks; });
@@ -275,6 +372,7 @@ struct TLoudnessMeter::Impl {
         lock.unlock();
         std::memcpy(Queue[slot].data(), AS, static_cast<size_t>(AFrames * Channels) * sizeof(int16_t));
         QueueFrames[slot] = AFrames;
+        QueueIndex[slot] = AIndex;
         lock.lock();
         ++Pushed;
         lock.unlock();
@@ -290,7 +388,7 @@ struct TLoudnessMeter::Impl {
                 return;  // closing, and every block is done
             const size_t slot = static_cast<size_t>(Popped % QueueBlocks);
             lock.unlock();
-            LoudnessBlock(Queue[slot].data(), QueueFrames[slot]);
+            LoudnessBlock(Queue[slot].data(), QueueFrames[slot], QueueIndex[slot]);
             lock.lock();
             ++Popped;
             lock.unlock();
@@ -312,44 +410,114 @@ struct TLoudnessMeter::Impl {
         Worker.reset();
     }
 
-    ~Impl() { CloseWorker(); }
+    void Feed(const void *AData, qint64 ABytes);
+    // Hands on the tail, closes the stretches and the worker, and fills in every figure of this meter's own
+    // frames but the integrated loudness and the loudness range (those come from State, and SeamState).
+    void Close();
+};
+
+TMeterCore::TMeterCore(int ASampleRate, int AChannels, const TLoudnessOptions &AOptions, double AStartSec,
+                       const TMeterPlan &APlan)
+    : Rate(ASampleRate), Channels(AChannels), StartSec(AStartSec), Plan(APlan)
+{
+    R.SampleRate = ASampleRate;
+    R.Channels = AChannels;
+    R.StartSec = AStartSec;
+    R.EndSec = AStartSec;
+    if (ASampleRate <= 0 || AChannels <= 0)
+        return;
+    const unsigned channels = static_cast<unsigned>(AChannels);
+    const unsigned long rate = static_cast<unsigned long>(ASampleRate);
+    State.reset(ebur128_init(channels, rate, EBUR128_MODE_M | EBUR128_MODE_S | EBUR128_MODE_I | EBUR128_MODE_LRA
+                                                 | EBUR128_MODE_HISTOGRAM));
+    PeakState.reset(ebur128_init(channels, rate, EBUR128_MODE_TRUE_PEAK));
+    if (Plan.PreBlocks > 0) {
+        WarmState.reset(ebur128_init(channels, rate, EBUR128_MODE_M));
+        if (Plan.PreBlocks >= SeamFromBlocks)
+            SeamState.reset(ebur128_init(channels, rate, EBUR128_MODE_LRA | EBUR128_MODE_HISTOGRAM));
+        if (!WarmState || (Plan.PreBlocks >= SeamFromBlocks && !SeamState))
+            PeakState.reset();
+    }
+    if (!PeakState)
+        State.reset();
+    PeakBound = InterpolatorBound(ASampleRate);
+    History.assign(static_cast<size_t>(InterpolatorHistory * AChannels), 0);
+    BlockFrames = std::max<qint64>(1, ASampleRate / 10);
+    Block.resize(static_cast<size_t>(BlockFrames * AChannels));
+    OwnFrom = Plan.PreBlocks * BlockFrames;
+    LeadQuietEnd = OwnFrom;
+    OwnEnd = Plan.OwnBlocks < 0 ? -1 : (Plan.PreBlocks + Plan.OwnBlocks) * BlockFrames;
+    ClipRun.assign(static_cast<size_t>(AChannels), 0);
+    const double limit = 32768.0 * std::pow(10.0, AOptions.SilenceDb / 20.0);
+    // Quieter than the limit: magnitudes strictly below it.
+    SilenceLimit = static_cast<int>(std::min(32768.0, std::ceil(limit) - 1));
+    SilenceMinFrames = std::max<qint64>(1, std::llround(AOptions.SilenceMinSec * ASampleRate));
+    if (State && AOptions.Parallel) {
+        for (std::vector<int16_t> &slot : Queue)
+            slot.resize(Block.size());
+        Worker = std::make_unique<TThreadGroup>();
+        Worker->Start([this] { WorkerLoop(); });
+    }
+}
+
+void TMeterCore::Feed(const void *AData, qint64 ABytes)
+{
+    if (!State)
+        return;
+    const int16_t *s = static_cast<const int16_t *>(AData);
+    qint64 samples = ABytes / 2;
+    const size_t blockSamples = Block.size();
+    // Whole blocks straight from the caller's buffer when nothing is pending.
+    while (samples > 0) {
+        if (BlockFill == 0 && static_cast<size_t>(samples) >= blockSamples) {
+            Process(s, BlockFrames);
+            s += blockSamples;
+            samples -= static_cast<qint64>(blockSamples);
+            continue;
+        }
+        const size_t take = std::min(blockSamples - BlockFill, static_cast<size_t>(samples));
+        std::memcpy(Block.data() + BlockFill, s, take * 2);
+        BlockFill += take;
+        s += take;
+        samples -= static_cast<qint64>(take);
+        if (BlockFill == blockSamples) {
+            Process(Block.data(), BlockFrames);
+            BlockFill = 0;
+        }
+    }
+}
+
+void TMeterCore::Close()
+{
+    TLoudnessResult &r = R;
+    r.IntegratedLufs = r.RangeLu = r.MomentaryMaxLufs = r.ShorttermMaxLufs = MinusInf;
+    r.TruePeakDbtp = r.SamplePeakDbfs = MinusInf;
+    if (!State)
+        return;
+    const qint64 tailFrames = static_cast<qint64>(BlockFill) / Channels;  // a partial last frame is dropped
+    if (tailFrames > 0)
+        Process(Block.data(), tailFrames);
+    BlockFill = 0;
+    CloseOwn();
+    CloseWorker();
+    r.EndSec = Sec(OwnEnd < 0 ? Frames : std::min(Frames, OwnEnd));
+    r.SilentSeconds = static_cast<double>(SilentFrames) / Rate;
+    r.MomentaryMaxLufs = MomentaryMax;
+    r.ShorttermMaxLufs = ShorttermMax;
+    // libebur128 reports the larger of the oversampled and the sample peak.
+    r.TruePeakDbtp = ToDb(std::max(TruePeak, SamplePeak / 32768.0));
+    r.SamplePeakDbfs = ToDb(SamplePeak / 32768.0);
+}
+
+} // namespace
+
+struct TLoudnessMeter::Impl : TMeterCore {
+    using TMeterCore::TMeterCore;
 };
 
 TLoudnessMeter::TLoudnessMeter(int ASampleRate, int AChannels, const TLoudnessOptions &AOptions, double AStartSec)
-    : d(std::make_unique<Impl>())
+    : d(std::make_unique<Impl>(ASampleRate, AChannels, AOptions, AStartSec, TMeterPlan{}))
 {
-    d->Rate = ASampleRate;
-    d->Channels = AChannels;
-    d->StartSec = AStartSec;
-    d->R.SampleRate = ASampleRate;
-    d->R.Channels = AChannels;
-    d->R.StartSec = AStartSec;
-    d->R.EndSec = AStartSec;
-    if (ASampleRate <= 0 || AChannels <= 0)
-        return;
-    d->State.reset(ebur128_init(static_cast<unsigned>(AChannels), static_cast<unsigned long>(ASampleRate),
-                                EBUR128_MODE_M | EBUR128_MODE_S | EBUR128_MODE_I | EBUR128_MODE_LRA
-                                    | EBUR128_MODE_HISTOGRAM));
-    d->PeakState.reset(ebur128_init(static_cast<unsigned>(AChannels), static_cast<unsigned long>(ASampleRate),
-                                    EBUR128_MODE_TRUE_PEAK));
-    if (!d->PeakState)
-        d->State.reset();
-    d->PeakBound = InterpolatorBound(ASampleRate);
-    d->History.assign(static_cast<size_t>(InterpolatorHistory * AChannels), 0);
-    d->BlockFrames = std::max<qint64>(1, ASampleRate / 10);
-    d->Block.resize(static_cast<size_t>(d->BlockFrames * AChannels));
-    d->ClipRun.assign(static_cast<size_t>(AChannels), 0);
-    const double limit = 32768.0 * std::pow(10.0, AOptions.SilenceDb / 20.0);
-    // Quieter than the limit: magnitudes strictly below it.
-    d->SilenceLimit = static_cast<int>(std::min(32768.0, std::ceil(limit) - 1));
-    d->SilenceMinFrames = std::max<qint64>(1, std::llround(AOptions.SilenceMinSec * ASampleRate));
-    if (d->State && AOptions.Parallel) {
-        for (std::vector<int16_t> &slot : d->Queue)
-            slot.resize(d->Block.size());
-        d->Worker = std::make_unique<TThreadGroup>();
-        Impl *impl = d.get();
-        d->Worker->Start([impl] { impl->WorkerLoop(); });
-    }
 }
 
 TLoudnessMeter::~TLoudnessMeter() = default;
@@ -361,56 +529,294 @@ bool TLoudnessMeter::IsValid() const
 
 void TLoudnessMeter::Feed(const void *AData, qint64 ABytes)
 {
-    if (!d->State)
-        return;
-    const int16_t *s = static_cast<const int16_t *>(AData);
-    qint64 samples = ABytes / 2;
-    const size_t blockSamples = d->Block.size();
-    // Whole blocks straight from the caller's buffer when nothing is pending.
-    while (samples > 0) {
-        if (d->BlockFill == 0 && static_cast<size_t>(samples) >= blockSamples) {
-            d->Process(s, d->BlockFrames);
-            s += blockSamples;
-            samples -= static_cast<qint64>(blockSamples);
-            continue;
-        }
-        const size_t take = std::min(blockSamples - d->BlockFill, static_cast<size_t>(samples));
-        std::memcpy(d->Block.data() + d->BlockFill, s, take * 2);
-        d->BlockFill += take;
-        s += take;
-        samples -= static_cast<qint64>(take);
-        if (d->BlockFill == blockSamples) {
-            d->Process(d->Block.data(), d->BlockFrames);
-            d->BlockFill = 0;
-        }
-    }
+    d->Feed(AData, ABytes);
 }
 
 TLoudnessResult TLoudnessMeter::Finish()
 {
-    Impl &m = *d;
-    TLoudnessResult &r = m.R;
-    r.IntegratedLufs = r.RangeLu = r.MomentaryMaxLufs = r.ShorttermMaxLufs = MinusInf;
-    r.TruePeakDbtp = r.SamplePeakDbfs = MinusInf;
-    if (!m.State)
+    d->Close();
+    TLoudnessResult &r = d->R;
+    if (!d->State)
         return r;
-    const qint64 tailFrames = static_cast<qint64>(m.BlockFill) / m.Channels;  // a partial last frame is dropped
-    if (tailFrames > 0)
-        m.Process(m.Block.data(), tailFrames);
-    m.BlockFill = 0;
-    m.EndQuiet(m.Frames);
-    m.CloseWorker();
-    r.EndSec = m.Sec(m.Frames);
     double v = 0;
-    r.IntegratedLufs = Lufs(m.State.get(), ebur128_loudness_global);
-    r.RangeLu = ebur128_loudness_range(m.State.get(), &v) == EBUR128_SUCCESS && std::isfinite(v) ? v : 0;
-    r.MomentaryMaxLufs = m.MomentaryMax;
-    r.ShorttermMaxLufs = m.ShorttermMax;
-    // libebur128 reports the larger of the oversampled and the sample peak.
-    r.TruePeakDbtp = ToDb(std::max(m.TruePeak, m.SamplePeak / 32768.0));
-    r.SamplePeakDbfs = ToDb(m.SamplePeak / 32768.0);
+    r.IntegratedLufs = Lufs(d->State.get(), ebur128_loudness_global);
+    r.RangeLu = ebur128_loudness_range(d->State.get(), &v) == EBUR128_SUCCESS && std::isfinite(v) ? v : 0;
     return r;
 }
+
+std::vector<qint64> LoudnessPartStarts(qint64 AFrames, int ARate, int AParts, int AThreads)
+{
+    if (ARate <= 0 || ARate % 10 != 0 || AParts == 1 || AFrames <= 0)
+        return {0};
+    const qint64 seconds = AFrames / ARate;
+    const int wanted = AParts <= 0 ? std::clamp(AThreads, 1, MaxLoudnessParts) : std::min(AParts, MaxLoudnessParts);
+    const double minSec = AParts <= 0 ? MinLoudnessPartSec : MinAskedLoudnessPartSec;
+    const qint64 parts = std::min<qint64>(wanted, std::max<qint64>(1, static_cast<qint64>(seconds / minSec)));
+    std::vector<qint64> starts;
+    for (qint64 k = 0; k < parts; ++k)
+        starts.push_back(seconds * k / parts * ARate);
+    return starts;
+}
+
+namespace {
+
+// Bytes read by all parts together, and the wake-up of the reporting thread when that changes.
+class TPartsRead {
+public:
+    void Add(qint64 AN)
+    {
+        {
+            std::lock_guard<std::mutex> lock(FMutex);
+            FDone += AN;
+        }
+        FChanged.notify_one();
+    }
+    void PartFinished()
+    {
+        {
+            std::lock_guard<std::mutex> lock(FMutex);
+            ++FFinished;
+        }
+        FChanged.notify_one();
+    }
+    // Waits until more bytes are read than ASeen or AParts parts have finished; returns the bytes read.
+    qint64 WaitBeyond(qint64 ASeen, int AParts, bool &AAllFinished)
+    {
+        std::unique_lock<std::mutex> lock(FMutex);
+        FChanged.wait(lock, [&] { return FDone > ASeen || FFinished >= AParts; });
+        AAllFinished = FFinished >= AParts;
+        return FDone;
+    }
+    qint64 Done()
+    {
+        std::lock_guard<std::mutex> lock(FMutex);
+        return FDone;
+    }
+
+private:
+    std::mutex FMutex;
+    std::condition_variable FChanged;
+    qint64 FDone = 0;
+    int FFinished = 0;
+};
+
+// Measures [AStart, AEnd) bytes of a stream open at its start in one pass.
+TLoudnessResult MeasureOnePass(TDecodeStream &AStream, qint64 AStart, qint64 AEnd, const TLoudnessOptions &AOptions,
+                               const TCancelProgress &AProgress)
+{
+    TLoudnessMeter meter(AStream.SampleRate(), AStream.Channels(), AOptions, AStream.BytesToSeconds(AStart));
+    if (!meter.IsValid()) {
+        TLoudnessResult r = meter.Finish();
+        r.Error = aeFileForm;
+        return r;
+    }
+    if (AStart > 0 && AEnd > AStart && !AStream.SeekBytes(AStart)) {
+        TLoudnessResult r = meter.Finish();
+        r.Error = aeFileForm;
+        return r;
+    }
+    bool cancelled = false;
+    if (AEnd > AStart) {
+        TCancelProgress progress;
+        if (AProgress)
+            progress = [&AProgress, &cancelled](int APercent) {
+                const bool goOn = AProgress(APercent);
+                cancelled = cancelled || !goOn;
+                return goOn;
+            };
+        ExportReadLoop([&AStream](char *ABuf, qint64 AMax) { return AStream.Read(ABuf, AMax); }, AEnd - AStart,
+                       progress, [&meter](const char *AData, qint64 AN) {
+                           meter.Feed(AData, AN);
+                           return true;
+                       });
+    }
+    TLoudnessResult r = meter.Finish();
+    r.Cancelled = cancelled;
+    return r;
+}
+
+// One part of a measurement in parts: frames of the range it reads and its meter.
+struct TPart {
+    qint64 ReadFrom = 0;
+    qint64 ReadTo = 0;
+    std::unique_ptr<TMeterCore> Meter;
+    bool Failed = false;  // its stream could not be opened or placed, read short, or met damage
+};
+
+// The figures of the parts together: the loudness from their states through libebur128's functions for
+// several states, the peaks and maxima by maximum, runs and stretches in time order, stretches across a
+// boundary joined.
+TLoudnessResult CombineParts(std::vector<TPart> &AParts)
+{
+    TMeterCore &first = *AParts.front().Meter;
+    TLoudnessResult result = first.R;
+    result.EndSec = AParts.back().Meter->R.EndSec;
+    result.ClipRunCount = 0;
+    result.ClipRuns.clear();
+    result.SilentStretchCount = 0;
+    result.SilentStretches.clear();
+    qint64 silentFrames = 0;
+    std::vector<ebur128_state *> gating;
+    std::vector<ebur128_state *> ranging;
+    const auto listed = static_cast<size_t>(MaxListedRuns);
+    auto count = [&](qint64 AFrom, qint64 ATo) {
+        if (ATo - AFrom < first.SilenceMinFrames)
+            return;
+        ++result.SilentStretchCount;
+        silentFrames += ATo - AFrom;
+        if (result.SilentStretches.size() < listed)
+            result.SilentStretches.push_back({first.Sec(AFrom), first.Sec(ATo)});  // FrameOffset 0: range frames
+    };
+    qint64 carry = -1;  // range frame where a quiet stretch open at the last boundary began
+    for (TPart &part : AParts) {
+        TMeterCore &meter = *part.Meter;
+        const TLoudnessResult &own = meter.R;
+        result.TruePeakDbtp = std::max(result.TruePeakDbtp, own.TruePeakDbtp);
+        result.SamplePeakDbfs = std::max(result.SamplePeakDbfs, own.SamplePeakDbfs);
+        result.MomentaryMaxLufs = std::max(result.MomentaryMaxLufs, own.MomentaryMaxLufs);
+        result.ShorttermMaxLufs = std::max(result.ShorttermMaxLufs, own.ShorttermMaxLufs);
+        result.ClipRunCount += own.ClipRunCount;
+        for (size_t i = 0; i < own.ClipRuns.size() && result.ClipRuns.size() < listed; ++i)
+            result.ClipRuns.push_back(own.ClipRuns[i]);
+        const qint64 base = meter.Plan.FrameOffset;
+        if (meter.Plan.JoinAtStart) {
+            if (meter.AllQuiet) {
+                if (carry < 0)
+                    carry = base + meter.OwnFrom;
+                gating.push_back(meter.State.get());
+                ranging.push_back(meter.State.get());
+                if (meter.SeamState)
+                    ranging.push_back(meter.SeamState.get());
+                continue;
+            }
+            if (carry >= 0 || meter.LeadQuietEnd > meter.OwnFrom)
+                count(carry >= 0 ? carry : base + meter.OwnFrom, base + meter.LeadQuietEnd);
+        }
+        result.SilentStretchCount += own.SilentStretchCount;
+        silentFrames += meter.SilentFrames;
+        for (size_t i = 0; i < own.SilentStretches.size() && result.SilentStretches.size() < listed; ++i)
+            result.SilentStretches.push_back(own.SilentStretches[i]);
+        carry = meter.TailQuietStart >= 0 ? base + meter.TailQuietStart : -1;
+        gating.push_back(meter.State.get());
+        ranging.push_back(meter.State.get());
+        if (meter.SeamState)
+            ranging.push_back(meter.SeamState.get());
+    }
+    result.SilentSeconds = static_cast<double>(silentFrames) / first.Rate;
+    double value = 0;
+    result.IntegratedLufs = ebur128_loudness_global_multiple(gating.data(), gating.size(), &value) == EBUR128_SUCCESS
+                               && std::isfinite(value)
+                           ? value
+                           : MinusInf;
+    result.RangeLu = ebur128_loudness_range_multiple(ranging.data(), ranging.size(), &value) == EBUR128_SUCCESS
+                        && std::isfinite(value)
+                    ? value
+                    : 0;
+    return result;
+}
+
+// Measures [AStart, AEnd) bytes of a stream open at its start in the parts that start at APartStarts (frames
+// of the range), each part on its own thread (the first on the caller's, on AStream). False when a part
+// failed: the caller measures again in one pass.
+bool MeasureParts(TDecodeStream &AStream, qint64 AStart, qint64 AEnd, const std::vector<qint64> &APartStarts,
+                  const TLoudnessOptions &AOptions, TPercentReporter &AReporter, bool &ACancelled,
+                  TLoudnessResult &AResult)
+{
+    const qint64 blockAlign = AStream.BlockAlign();
+    const qint64 frames = (AEnd - AStart) / blockAlign;
+    const qint64 blockFrames = AStream.SampleRate() / 10;
+    const int count = static_cast<int>(APartStarts.size());
+    TLoudnessOptions options = AOptions;
+    options.Parallel = false;  // every part has a thread of its own
+    const double startSec = AStream.BytesToSeconds(AStart);
+    std::vector<TPart> parts(static_cast<size_t>(count));
+    for (int k = 0; k < count; ++k) {
+        TPart &part = parts[size_t(k)];
+        const qint64 from = APartStarts[size_t(k)];
+        const bool last = k + 1 == count;
+        const qint64 to = last ? frames : APartStarts[size_t(k) + 1];
+        part.ReadFrom = std::max<qint64>(0, from - PartPreBlocks * blockFrames);
+        part.ReadTo = last ? frames : std::min(frames, to + PartOverhangBlocks * blockFrames);
+        TMeterPlan plan;
+        plan.PreBlocks = (from - part.ReadFrom) / blockFrames;
+        plan.OwnBlocks = last ? -1 : (to - from) / blockFrames;
+        plan.FrameOffset = part.ReadFrom;
+        plan.JoinAtStart = k > 0;
+        plan.JoinAtEnd = !last;
+        part.Meter = std::make_unique<TMeterCore>(AStream.SampleRate(), AStream.Channels(), options, startSec, plan);
+        if (!part.Meter->State)
+            return false;
+    }
+    TPartsRead read;
+    std::atomic<bool> stop{false};
+    std::atomic<bool> cancelled{false};
+    // Reads part k from a stream that stands at its first frame.
+    auto run = [&](TDecodeStream &APartStream, TPart &APart, bool AReports) {
+        std::vector<char> buffer(static_cast<size_t>(ExportBlockBytes));
+        qint64 left = (APart.ReadTo - APart.ReadFrom) * blockAlign;
+        while (left > 0 && !stop.load(std::memory_order_relaxed)) {
+            const qint64 n = APartStream.Read(buffer.data(), std::min(left, ExportBlockBytes));
+            if (n <= 0)
+                break;
+            APart.Meter->Feed(buffer.data(), n);
+            left -= n;
+            read.Add(n);
+            if (AReports && !AReporter.Report(read.Done())) {
+                cancelled = true;
+                stop = true;
+            }
+        }
+        // A part that reads short or meets damage no longer stands where a straight decode would.
+        if ((left > 0 && !stop.load()) || APartStream.Damaged()) {
+            APart.Failed = true;
+            stop = true;
+        }
+        APart.Meter->Close();
+    };
+    {
+        TThreadGroup workers;
+        for (int k = 1; k < count; ++k) {
+            workers.Start([&, k] {
+                TPart &part = parts[size_t(k)];
+                TDecodeStream stream;
+                stream.SetPadToLength(false);  // as the first: a short decode reads short, and falls back
+                if (!stream.OpenLike(AStream) || !stream.SeekBytes(AStart + part.ReadFrom * blockAlign)) {
+                    part.Failed = true;
+                    stop = true;
+                } else {
+                    run(stream, part, false);
+                }
+                read.PartFinished();
+            });
+        }
+        if (AStart > 0 && !AStream.SeekBytes(AStart)) {
+            parts[0].Failed = true;
+            stop = true;
+        } else {
+            run(AStream, parts[0], true);
+        }
+        qint64 seen = read.Done();
+        for (bool all = false; !all;) {
+            seen = read.WaitBeyond(seen, count - 1, all);
+            if (!cancelled && !AReporter.Report(seen)) {
+                cancelled = true;
+                stop = true;
+            }
+        }
+    }
+    ACancelled = cancelled;
+    if (!cancelled) {
+        for (const TPart &part : parts)
+            if (part.Failed)
+                return false;
+    }
+    AResult = CombineParts(parts);
+    AResult.Cancelled = cancelled;
+    AResult.Parts = count;
+    return true;
+}
+
+} // namespace
 
 TLoudnessResult MeasureFileRange(const QString &APath, double AStartSec, double AEndSec,
                                  const TLoudnessOptions &AOptions, const TCancelProgress &AProgress)
@@ -429,33 +835,42 @@ TLoudnessResult MeasureFileRange(const QString &APath, double AStartSec, double 
     qint64 end = AEndSec <= 0 ? T : stream.SecondsToBytes(AEndSec) / B * B;
     end = std::min(end, T);
     start = std::min(start, end);
-    TLoudnessMeter meter(stream.SampleRate(), stream.Channels(), AOptions, stream.BytesToSeconds(start));
-    if (!meter.IsValid()) {
-        TLoudnessResult r = meter.Finish();
-        r.Error = aeFileForm;
-        return r;
+    const std::vector<qint64> partStarts =
+        stream.SeeksDirectly() ? LoudnessPartStarts((end - start) / std::max<qint64>(B, 1), stream.SampleRate(),
+                                                    AOptions.Parts, QThread::idealThreadCount())
+                               : std::vector<qint64>{0};
+    if (partStarts.size() <= 1)
+        return MeasureOnePass(stream, start, end, AOptions, AProgress);
+    // The parts read the 3 s before their starts too: progress counts every byte read.
+    qint64 total = 0;
+    {
+        const qint64 frames = (end - start) / B;
+        const qint64 pre = PartPreBlocks * (stream.SampleRate() / 10);
+        const qint64 over = PartOverhangBlocks * (stream.SampleRate() / 10);
+        for (size_t k = 0; k < partStarts.size(); ++k) {
+            const qint64 to = k + 1 < partStarts.size() ? std::min(frames, partStarts[k + 1] + over) : frames;
+            total += (to - std::max<qint64>(0, partStarts[k] - pre)) * B;
+        }
     }
-    if (start > 0 && end > start && !stream.SeekBytes(start)) {
-        TLoudnessResult r = meter.Finish();
-        r.Error = aeFileForm;
-        return r;
-    }
+    int lastPercent = -1;
+    TCancelProgress noted;
+    if (AProgress)
+        noted = [&AProgress, &lastPercent](int APercent) {
+            if (APercent <= lastPercent)
+                return true;  // a measurement begun again goes on from where it stood
+            lastPercent = APercent;
+            return AProgress(APercent);
+        };
+    TPercentReporter reporter(noted, total, TPercentRounding::HalfEven);
     bool cancelled = false;
-    if (end > start) {
-        TCancelProgress progress;
-        if (AProgress)
-            progress = [&AProgress, &cancelled](int APercent) {
-                const bool goOn = AProgress(APercent);
-                cancelled = cancelled || !goOn;
-                return goOn;
-            };
-        ExportReadLoop([&stream](char *ABuf, qint64 AMax) { return stream.Read(ABuf, AMax); }, end - start, progress,
-                       [&meter](const char *AData, qint64 AN) {
-                           meter.Feed(AData, AN);
-                           return true;
-                       });
+    TLoudnessResult r;
+    if (MeasureParts(stream, start, end, partStarts, AOptions, reporter, cancelled, r))
+        return r;
+    // Damage in a part: one pass from the range's start.
+    if (!stream.SeekBytes(0)) {
+        r = TLoudnessResult{};
+        r.Error = aeFileOpen;
+        return r;
     }
-    TLoudnessResult r = meter.Finish();
-    r.Cancelled = cancelled;
-    return r;
+    return MeasureOnePass(stream, start, end, AOptions, noted);
 }

@@ -36,9 +36,23 @@ struct TLoudnessOptions {
     // Shorter quiet stretches are no silence (seconds, at least one frame).
     double SilenceMinSec = DefaultSilenceMinSec;
     // The loudness work on a second thread beside the caller's (decode, scans, true peak); the figures are the
-    // same either way. Off: everything on the caller's thread.
+    // same either way. Off: everything on the caller's thread. A measurement in parts runs each part on one
+    // thread.
     bool Parallel = true;
+    // MeasureFileRange: how many parts of the range are measured side by side, each on its own decoder and
+    // thread. 0: one per core (at most MaxLoudnessParts, each part at least MinLoudnessPartSec); 1: one pass;
+    // N: at most N (each part at least MinAskedLoudnessPartSec). See LoudnessPartStarts for when a range is
+    // measured in one pass whatever is asked.
+    int Parts = 0;
 };
+
+// Most parts a measurement runs side by side.
+constexpr int MaxLoudnessParts = 8;
+// Audio each part gets at least when the measurement chooses its own number of parts (opening and seeking
+// another decoder, and the 3 s each part reads before its start, cost more than they save below it), and
+// when a number is asked.
+constexpr double MinLoudnessPartSec = 30.0;
+constexpr double MinAskedLoudnessPartSec = 5.0;
 
 // The figures of one measurement. Loudness in LUFS and peaks in dB are -infinity for digital silence (and
 // the loudness figures also for a range shorter than their window: 400 ms momentary, 3 s short-term).
@@ -48,6 +62,7 @@ struct TLoudnessOptions {
 struct TLoudnessResult {
     int Error = 0;            // audio error code when the file could not be opened or read; figures then empty
     bool Cancelled = false;   // the progress callback said stop; the figures cover what was read
+    int Parts = 1;            // the parts it was measured in (1: one pass, also after damage made it one)
     int SampleRate = 0;
     int Channels = 0;
     double StartSec = 0;      // the range measured, in seconds from the start of the recording
@@ -86,10 +101,22 @@ private:
     std::unique_ptr<Impl> d;
 };
 
+// The first frame of each part of a range of AFrames frames at ARate, counted from the range's start (the first
+// entry is 0), for AParts asked as in TLoudnessOptions::Parts and AThreads hardware threads. Parts start on
+// whole seconds of the range, so that the 100 ms blocks and the 1 s steps of the short-term loudness line up
+// with one pass; a rate that is no multiple of 10 has no such grid and is measured in one pass ({0}).
+std::vector<qint64> LoudnessPartStarts(qint64 AFrames, int ARate, int AParts, int AThreads);
+
 // Decodes [AStartSec, AEndSec) of the file once and measures it. AStartSec <= 0 is the start; AEndSec <= 0 or
 // beyond the decoded length is the end. Progress as the range export reports it (whole percent of the range
 // read, when it changed; a false answer stops and sets Cancelled). A recording that decodes shorter than its
 // length is measured as far as it decodes (no silence is made up). Error aeFileOpen / aeFileForm / aeCodec
 // when it cannot be opened; an empty range gives the figures of nothing (-infinity, no runs).
+// In parts (AOptions.Parts; codecs that seek directly only, see TDecodeStream::SeeksDirectly) each part reads
+// the 3 s before its start as well, so that every window of 400 ms and 3 s is measured once, whole, in the
+// part where it starts; runs and stretches across a boundary are joined. The figures are those of one pass
+// (integrated loudness and loudness range within 0.01 LU: the first block of a part starts its loudness filter
+// afresh). A part that meets damage (see TDecodeStream::Damaged) makes the whole range measured again in one
+// pass; progress then goes on rising from where it stood.
 TLoudnessResult MeasureFileRange(const QString &APath, double AStartSec, double AEndSec,
                                  const TLoudnessOptions &AOptions, const TCancelProgress &AProgress = {});

@@ -14,7 +14,7 @@ run_packages=(
   build-essential cmake ninja-build pkg-config ccache
   qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev libqt6multimedia6 qt6-qpa-plugins qt6-translations-l10n
   libgl-dev libegl-dev libxkbcommon-dev
-  libavformat-dev libavcodec-dev libswresample-dev libavutil-dev
+  libavformat-dev libavcodec-dev libswresample-dev libavutil-dev libavfilter-dev
   libsqlite3-dev
   libsoundtouch-dev libssl-dev libebur128-dev
   libboost-dev libsodium-dev libzip-dev

@@ -15,6 +15,7 @@
 #include <QTemporaryDir>
 #include <QThread>
 #include <algorithm>
+#include <cstring>
 
 namespace {
 
@@ -30,6 +31,42 @@ const char *const Bursts = "0.6*random(0)*lt(mod(t\\,0.37)\\,0.03)+0.2*sin(2*PI*
 QString Signal(const char *AExprs, int ARate, double ASeconds)
 {
     return QStringLiteral("aevalsrc=exprs='%1':s=%2:d=%3").arg(QLatin1String(AExprs)).arg(ARate).arg(ASeconds);
+}
+
+// An Ogg file into which a stretch of its own pages (from 30 % to 45 % of its bytes) was spliced again at
+// 70 %: the timestamps run backwards there, and a straight decode delivers everything after it late.
+bool SpliceOgg(const QString &AFrom, const QString &ATo)
+{
+    QFile in(AFrom);
+    if (!in.open(QIODevice::ReadOnly))
+        return false;
+    QByteArray bytes = in.readAll();
+    const int from = bytes.indexOf("OggS", bytes.size() * 3 / 10);
+    const int to = bytes.indexOf("OggS", bytes.size() * 45 / 100);
+    const int at = bytes.indexOf("OggS", bytes.size() * 7 / 10);
+    if (from < 0 || to <= from || at <= to)
+        return false;
+    bytes.insert(at, bytes.mid(from, to - from));
+    QFile out(ATo);
+    return out.open(QIODevice::WriteOnly) && out.write(bytes) == bytes.size();
+}
+
+// A PCM WAV whose sample rate field says half the rate its byte rate field says.
+bool DamageWavRate(const QString &AFrom, const QString &ATo)
+{
+    QFile in(AFrom);
+    if (!in.open(QIODevice::ReadOnly))
+        return false;
+    QByteArray bytes = in.readAll();
+    const int fmt = bytes.indexOf("fmt ");
+    if (fmt < 0)
+        return false;
+    quint32 rate = 0;
+    std::memcpy(&rate, bytes.constData() + fmt + 12, 4);
+    rate /= 2;
+    std::memcpy(bytes.data() + fmt + 12, &rate, 4);
+    QFile out(ATo);
+    return out.open(QIODevice::WriteOnly) && out.write(bytes) == bytes.size();
 }
 
 void CompareResults(const TEnvelopeResult &AGot, const TEnvelopeResult &AWant, const char *AWhat)
@@ -158,6 +195,8 @@ private slots:
         QFile lost(Path("lostpage.ogg"));
         QVERIFY(lost.open(QIODevice::WriteOnly) && lost.write(bytes) == bytes.size());
         lost.close();
+        QVERIFY(SpliceOgg(ogg.fileName(), Path("spliced.ogg")));
+        QVERIFY(DamageWavRate(Path("long.wav"), Path("badrate.wav")));
     }
 
     // Every format, decoded in 2, 3 and 8 parts side by side and read back from the cache, gives what
@@ -180,6 +219,8 @@ private slots:
         QTest::addRow("odd point size, 22.05 kHz mp3") << "odd22k.mp3" << qint64(7) << true;
         QTest::addRow("damaged mp3") << "damaged.mp3" << qint64(35) << true;
         QTest::addRow("ogg that lost a page") << "lostpage.ogg" << qint64(18) << true;
+        QTest::addRow("ogg with a stretch of itself spliced in") << "spliced.ogg" << qint64(18) << true;
+        QTest::addRow("wav with a damaged rate field") << "badrate.wav" << qint64(27) << false;
         for (const codecs::TCodecFixture &c : codecs::AllCodecs())
             QTest::addRow("%s", c.Name) << CodecFile(c) << qint64(3) << c.Direct;
     }

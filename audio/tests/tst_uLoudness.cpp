@@ -13,6 +13,7 @@
 #include <ebur128.h>
 
 #include <cmath>
+#include <cstring>
 #include <memory>
 
 namespace {
@@ -135,6 +136,77 @@ struct TEburFree {
     void operator()(ebur128_state *AState) const { ebur128_destroy(&AState); }
 };
 
+// What is placed across the boundaries of the parts.
+enum class TAcross {
+    Silence,    // 3 s of digital silence from 1.5 s before each boundary: two halves too short to count alone
+    Clipping,   // full-scale runs of three whose third sample lies on or just after each boundary, one running
+                // from 3.5 s before the first boundary (longer than a part reads before its start), and a
+                // loud tone burst from 0.2 s before each boundary (the momentary maximum)
+    QuietPart,  // silence from 1 s before the first boundary to 1 s after the second: a whole part is quiet
+    Edges       // 2.5 s of silence that starts exactly on a boundary, or ends exactly on one
+};
+
+// Noise at 16 kHz stereo whose level changes every 100 ms (a loudness range to measure), with the pieces of
+// AAcross placed at the boundaries (seconds). 61 s.
+std::vector<int16_t> AcrossBoundaries(TAcross AAcross, const std::vector<double> &ABoundaries)
+{
+    const int rate = 16000;
+    const qint64 frames = qint64(rate) * 61;
+    std::vector<int16_t> pcm(size_t(frames) * 2);
+    quint32 seed = 777;
+    auto noise = [&seed]() {
+        seed = seed * 1664525u + 1013904223u;
+        return (int(seed >> 16) - 32768) / 32768.0;
+    };
+    double level = 0;
+    for (qint64 f = 0; f < frames; ++f) {
+        if (f % (rate / 10) == 0)
+            level = 0.01 + 0.2 * std::fabs(noise()) * (1 + std::sin(double(f) / rate / 7.0));
+        for (int c = 0; c < 2; ++c)
+            pcm[size_t(f * 2 + c)] = int16_t(std::lrint(level * noise() * 32767));
+    }
+    auto at = [rate](double ASec) { return qint64(std::llround(ASec * rate)); };
+    auto fill = [&](qint64 AFrom, qint64 ATo, int AChannel, auto AValue) {
+        for (qint64 f = std::max<qint64>(AFrom, 0); f < std::min(ATo, frames); ++f)
+            for (int c = 0; c < 2; ++c)
+                if (AChannel < 0 || c == AChannel)
+                    pcm[size_t(f * 2 + c)] = int16_t(AValue(f));
+    };
+    auto value = [](int AV) { return [AV](qint64) { return AV; }; };
+    for (size_t i = 0; i < ABoundaries.size(); ++i) {
+        const qint64 b = at(ABoundaries[i]);
+        switch (AAcross) {
+        case TAcross::Silence:
+            fill(b - at(1.5), b + at(1.5), -1, value(0));
+            break;
+        case TAcross::Clipping:
+            fill(b - at(0.2), b + at(0.3), -1, [rate](qint64 AF) {
+                return std::lrint(0.9 * 32767 * std::sin(2 * M_PI * 997 * double(AF) / rate));
+            });
+            fill(b - 2, b + 1, 0, value(32767));
+            if (i == 0)
+                fill(b - at(3.5), b + at(0.5), 1, value(32767));
+            else
+                fill(b - 1, b + 2, 1, value(-32768));
+            break;
+        case TAcross::QuietPart:
+            if (i == 0)
+                fill(b - at(1), (ABoundaries.size() > 1 ? at(ABoundaries[1]) : b + at(8)) + at(1), -1, value(0));
+            break;
+        case TAcross::Edges:
+            if (i % 2 == 0) {
+                fill(b - 1, b, -1, value(1000));
+                fill(b, b + at(2.5), -1, value(0));
+            } else {
+                fill(b - at(2.5), b, -1, value(0));
+                fill(b, b + 1, -1, value(1000));
+            }
+            break;
+        }
+    }
+    return pcm;
+}
+
 } // namespace
 
 class TestuLoudness : public QObject {
@@ -148,6 +220,10 @@ private slots:
     void clippingRunsAreFoundAtTheirPlacesWhateverThePieces();
     void figuresAreThoseOfOneStateFedEverything_data();
     void figuresAreThoseOfOneStateFedEverything();
+    void partsGiveTheFiguresOfOnePass_data();
+    void partsGiveTheFiguresOfOnePass();
+    void damagedFileIsMeasuredInOnePass_data();
+    void damagedFileIsMeasuredInOnePass();
     void rangeReportsRecordingTimesAndCancelStops();
     void unreadableFileIsAnError();
     void normalisedExportReadsItsTargetAgain_data();
@@ -340,6 +416,153 @@ void TestuLoudness::figuresAreThoseOfOneStateFedEverything()
     QCOMPARE(r.TruePeakDbtp, 20.0 * std::log10(peak));
 }
 
+void TestuLoudness::partsGiveTheFiguresOfOnePass_data()
+{
+    QTest::addColumn<int>("parts");
+    QTest::addColumn<int>("across");
+    const char *names[] = {"silence", "clipping", "a quiet part", "silence to and from"};
+    for (const int parts : {2, 3, 8})
+        for (const TAcross across : {TAcross::Silence, TAcross::Clipping, TAcross::QuietPart, TAcross::Edges})
+            QTest::addRow("%s across %d parts", names[int(across)], parts) << parts << int(across);
+}
+
+void TestuLoudness::partsGiveTheFiguresOfOnePass()
+{
+    // Each part reads the 3 s before its start and counts the windows, runs and stretches that start in it;
+    // what straddles a boundary is measured once. The figures are those of one pass: integrated loudness and
+    // loudness range within 0.01 LU, everything else exactly.
+    QFETCH(int, parts);
+    QFETCH(int, across);
+    const int rate = 16000;
+    const std::vector<qint64> starts = LoudnessPartStarts(qint64(rate) * 61, rate, parts, 1);
+    QCOMPARE(int(starts.size()), parts);
+    std::vector<double> boundaries;
+    for (size_t k = 1; k < starts.size(); ++k)
+        boundaries.push_back(double(starts[k]) / rate);
+    const QString path = FDir.filePath(QStringLiteral("across-%1-%2.wav").arg(parts).arg(across));
+    WritePcm(path, rate, 2, AcrossBoundaries(TAcross(across), boundaries));
+
+    TLoudnessOptions one;
+    one.Parts = 1;
+    TLoudnessOptions inParts;
+    inParts.Parts = parts;
+    const TLoudnessResult a = MeasureFileRange(path, 0, 0, one);
+    std::vector<int> reports;
+    const TLoudnessResult b = MeasureFileRange(path, 0, 0, inParts, [&reports](int APercent) {
+        reports.push_back(APercent);
+        return true;
+    });
+    QCOMPARE(b.Error, 0);
+    QVERIFY(!b.Cancelled);
+    QCOMPARE(a.Parts, 1);
+    QCOMPARE(b.Parts, parts);
+    QVERIFY2(std::fabs(a.IntegratedLufs - b.IntegratedLufs) <= 0.01,
+             qPrintable(QStringLiteral("%1 %2").arg(a.IntegratedLufs).arg(b.IntegratedLufs)));
+    QVERIFY2(std::fabs(a.RangeLu - b.RangeLu) <= 0.01, qPrintable(QStringLiteral("%1 %2").arg(a.RangeLu).arg(b.RangeLu)));
+    QCOMPARE(b.TruePeakDbtp, a.TruePeakDbtp);
+    QCOMPARE(b.SamplePeakDbfs, a.SamplePeakDbfs);
+    QCOMPARE(b.MomentaryMaxLufs, a.MomentaryMaxLufs);
+    QCOMPARE(b.ShorttermMaxLufs, a.ShorttermMaxLufs);
+    QCOMPARE(b.StartSec, a.StartSec);
+    QCOMPARE(b.EndSec, a.EndSec);
+    QCOMPARE(b.ClipRunCount, a.ClipRunCount);
+    QCOMPARE(b.ClipRuns.size(), a.ClipRuns.size());
+    for (size_t i = 0; i < a.ClipRuns.size(); ++i) {
+        QCOMPARE(b.ClipRuns[i].StartSec, a.ClipRuns[i].StartSec);
+        QCOMPARE(b.ClipRuns[i].Channel, a.ClipRuns[i].Channel);
+    }
+    QCOMPARE(b.SilentStretchCount, a.SilentStretchCount);
+    QCOMPARE(b.SilentSeconds, a.SilentSeconds);
+    QCOMPARE(b.SilentStretches.size(), a.SilentStretches.size());
+    for (size_t i = 0; i < a.SilentStretches.size(); ++i) {
+        QCOMPARE(b.SilentStretches[i].StartSec, a.SilentStretches[i].StartSec);
+        QCOMPARE(b.SilentStretches[i].EndSec, a.SilentStretches[i].EndSec);
+    }
+    // What was placed is found: one stretch or run per boundary at least.
+    const qint64 placed = qint64(boundaries.size());
+    if (TAcross(across) == TAcross::Silence)
+        QCOMPARE(a.SilentStretchCount, placed);
+    if (TAcross(across) == TAcross::Clipping)
+        QCOMPARE(a.ClipRunCount, 2 * placed);
+    if (TAcross(across) == TAcross::Edges)
+        QCOMPARE(a.SilentStretchCount, placed);
+    if (TAcross(across) == TAcross::QuietPart)
+        QCOMPARE(a.SilentStretchCount, qint64(1));
+    // Progress rises to 100 and never repeats.
+    QVERIFY(!reports.empty());
+    QCOMPARE(reports.back(), 100);
+    QVERIFY(std::is_sorted(reports.begin(), reports.end()));
+    QVERIFY(std::adjacent_find(reports.begin(), reports.end()) == reports.end());
+}
+
+void TestuLoudness::damagedFileIsMeasuredInOnePass_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<int>("parts");  // the parts it is measured in when asked for 3
+    const QString d = FDir.path();
+    const QString signal = QStringLiteral("aevalsrc=exprs='0.4*sin(2*PI*440*t)*lt(mod(t\\,7)\\,5)+0.1*random(0)|"
+                                          "0.3*sin(2*PI*317*t)+0.05*random(1)':s=44100:d=40");
+    auto damaged = [&](const QString &AName, const QStringList &AEncode, auto ADamage) {
+        const QString whole = d + QStringLiteral("/whole-") + AName;
+        if (!Ffmpeg(QStringList{"-f", "lavfi", "-i", signal} + AEncode + QStringList{whole}))
+            return QString();
+        QFile in(whole);
+        if (!in.open(QIODevice::ReadOnly))
+            return QString();
+        QByteArray bytes = in.readAll();
+        ADamage(bytes);
+        QFile out(d + QLatin1Char('/') + AName);
+        return out.open(QIODevice::WriteOnly) && out.write(bytes) == bytes.size() ? out.fileName() : QString();
+    };
+    // A stretch of its own pages spliced in again: timestamps run backwards there.
+    QTest::addRow("ogg with a stretch of itself spliced in")
+        << damaged("spliced.ogg", {"-c:a", "libvorbis", "-q:a", "3"}, [](QByteArray &ABytes) {
+               const int from = ABytes.indexOf("OggS", ABytes.size() * 3 / 10);
+               const int to = ABytes.indexOf("OggS", ABytes.size() * 45 / 100);
+               ABytes.insert(ABytes.indexOf("OggS", ABytes.size() * 7 / 10), ABytes.mid(from, to - from));
+           })
+        << 1;
+    // The sample rate field says half the byte rate: its seeks would land elsewhere.
+    QTest::addRow("wav with a damaged rate field")
+        << damaged("badrate.wav", {"-c:a", "pcm_s16le"}, [](QByteArray &ABytes) {
+               const int fmt = ABytes.indexOf("fmt ");
+               quint32 rate = 0;
+               std::memcpy(&rate, ABytes.constData() + fmt + 12, 4);
+               rate /= 2;
+               std::memcpy(ABytes.data() + fmt + 12, &rate, 4);
+           })
+        << 1;
+    // Garbage the decoder refuses.
+    QTest::addRow("mp3 with garbage") << damaged("garbage.mp3", {"-c:a", "libmp3lame", "-b:a", "128k"},
+                                                 [](QByteArray &ABytes) {
+                                                     for (int i = 0; i < 3000; ++i)
+                                                         ABytes[ABytes.size() * 3 / 5 + i] = char(i * 7919 % 251);
+                                                 })
+                                      << 1;
+}
+
+void TestuLoudness::damagedFileIsMeasuredInOnePass()
+{
+    // A part that meets damage (or a file that does not seek exactly) makes the whole range one pass: the
+    // figures are those of one pass to the last bit.
+    QFETCH(QString, path);
+    QVERIFY(!path.isEmpty());
+    TLoudnessOptions one;
+    one.Parts = 1;
+    TLoudnessOptions three;
+    three.Parts = 3;
+    const TLoudnessResult a = MeasureFileRange(path, 0, 0, one);
+    const TLoudnessResult b = MeasureFileRange(path, 0, 0, three);
+    QCOMPARE(a.Error, 0);
+    QTEST(b.Parts, "parts");
+    QCOMPARE(b.IntegratedLufs, a.IntegratedLufs);
+    QCOMPARE(b.RangeLu, a.RangeLu);
+    QCOMPARE(b.TruePeakDbtp, a.TruePeakDbtp);
+    QCOMPARE(b.ShorttermMaxLufs, a.ShorttermMaxLufs);
+    QCOMPARE(b.EndSec, a.EndSec);
+    QCOMPARE(b.SilentStretchCount, a.SilentStretchCount);
+}
+
 void TestuLoudness::rangeReportsRecordingTimesAndCancelStops()
 {
     // 4 s of tone, 3 s of digital silence, 3 s of tone at 8 kHz stereo.
@@ -452,6 +675,11 @@ void TestuLoudness::toolPrintsTheFiguresAndTheStretches_data()
     QTest::addRow("minimum longer than the gap") << QStringList{"--silence-min", "3.5"} << 0
                                                  << "integrated_lufs=-6.32\n" + head
                                                         + "silence_runs=0\nsilence_seconds=0.000\n";
+    QTest::addRow("one pass") << QStringList{"--threads", "1"} << 0
+                              << "integrated_lufs=-6.32\n" + head + "silence_runs=1\nsilence_seconds=3.000\n"
+                                 "silence=2.000\t5.000\n";
+    QTest::addRow("no threads") << QStringList{"--threads", "0"} << 2 << "";
+    QTest::addRow("threads no number") << QStringList{"--threads", "2.5"} << 2 << "";
     QTest::addRow("end before start") << QStringList{"--start", "3", "--end", "2"} << 2 << "";
     QTest::addRow("level no number") << QStringList{"--silence-db", "x"} << 2 << "";
     QTest::addRow("level above full scale") << QStringList{"--silence-db", "3"} << 2 << "";

@@ -279,7 +279,7 @@ QString Figure(double AValue, int ADecimals)
 
 int CmdLoudness(const QStringList &AArgs)
 {
-    const char *usage = "loudness FILE [--start S] [--end E] [--silence-db D] [--silence-min S]";
+    const char *usage = "loudness FILE [--start S] [--end E] [--silence-db D] [--silence-min S] [--threads N]";
     if (AArgs.isEmpty() || AArgs[0].startsWith(QLatin1String("--")))
         return BadArgs(usage);
     double startSec = 0, endSec = 0;
@@ -288,6 +288,13 @@ int CmdLoudness(const QStringList &AArgs)
         if (i + 1 >= AArgs.size())
             return BadArgs(usage);
         bool ok = false;
+        if (AArgs[i] == QLatin1String("--threads")) {
+            // 1: one pass; more than MaxLoudnessParts counts as MaxLoudnessParts.
+            options.Parts = AArgs[i + 1].toInt(&ok);
+            if (!ok || options.Parts < 1)
+                return BadArgs(usage);
+            continue;
+        }
         const double v = AArgs[i + 1].toDouble(&ok);
         if (!ok || !std::isfinite(v))
             return BadArgs(usage);

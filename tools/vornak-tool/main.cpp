@@ -27,7 +27,7 @@ const Command commands[] = {
     {"warm", "warm DB ROOT [--from yyyy-mm-dd] [--to yyyy-mm-dd] [--cache DIR] [--progress]", CmdWarm},
     {"devices", "devices", CmdDevices},
     {"play", "play FILE [--device N] [--seconds S] [--speed X] [--channel both|left|right]", CmdPlay},
-    {"loudness", "loudness FILE [--start S] [--end E] [--silence-db D] [--silence-min S]", CmdLoudness},
+    {"loudness", "loudness FILE [--start S] [--end E] [--silence-db D] [--silence-min S] [--threads N]", CmdLoudness},
     {"export", "export FILE OUT --format wav|mp3|ogg|opus [--bitrate K] [--start S] [--end E] [--loudness -23|-16] [--record]", CmdExport},
     {"verify", "verify RECORD.json [--root ROOT]", CmdVerify},
     {"demo", "demo APPDIR", CmdDemo},
