@@ -236,6 +236,7 @@ bool TReaderCommands::Export(const TWaveSelection &ASelection)
         dlg.SetPrompt(*FPrompt);
         dlg.Setup(QFileInfo(FCurrent.FileName).completeBaseName(), !ASelection.IsEmpty(), ASelection.Start,
                   ASelection.End, FEngine->DurationSec(), Config->ExportFolder());
+        dlg.SetRecordingPath(FEngine->LoadedPath());
         dlg.SetEvidenceRecord(Config->EvidenceRecord());
         if (FPrompt->Run(dlg) != QDialog::Accepted)
             return false;
@@ -246,14 +247,12 @@ bool TReaderCommands::Export(const TWaveSelection &ASelection)
         start = ASelection.Start;
         end = ASelection.End;
     }
-    const int slash = request.Path.lastIndexOf(QLatin1Char('/'));
-    Config->SetExportFolder(slash >= 0 ? request.Path.left(slash + 1) : QDir::currentPath() + QLatin1Char('/'));
     Config->SetEvidenceRecord(request.EvidenceRecord);
-    SaveListening();  // an export folder that cannot be remembered is told; the export still runs
 
-    // The status line tells how this export ended, also when it raised an error.
+    // The status line tells how this export ended; a failure also says why, in a message.
     bool cancelled = false;
     bool ok = false;
+    QString raised;
     try {
         ok = RunUnderProgress(QStringLiteral("Exporteren"), QStringLiteral("Exporteren..."), true,
                               [&](const TCancelProgress &AReport) {
@@ -272,15 +271,29 @@ bool TReaderCommands::Export(const TWaveSelection &ASelection)
                                   return FEngine->ExportRange(request.Path, request.Format, request.Bitrate, start,
                                                               end, progress, request.TargetLufs);
                               });
-    } catch (...) {
+    } catch (const EReaderError &e) {
+        // A WAV target that cannot be written: told like every other failure.
+        raised = e.Message();
+        ok = false;
+    }
+    if (ok) {
+        // Only an export that went through moves the folder the next one proposes.
+        const int slash = request.Path.lastIndexOf(QLatin1Char('/'));
+        Config->SetExportFolder(slash >= 0 ? request.Path.left(slash + 1) : QDir::currentPath() + QLatin1Char('/'));
+    }
+    SaveListening();  // a choice that cannot be remembered is told; the export is done either way
+    if (cancelled && raised.isEmpty()) {
+        // The operator's own Annuleren: no warning, only the status line.
+        if (ShowStatus)
+            ShowStatus(QStringLiteral("Export afgebroken: ") + request.Path);
+    } else if (!ok) {
         if (ShowStatus)
             ShowStatus(QStringLiteral("Export mislukt: ") + request.Path);
-        throw;
-    }
-    if (!ok && ShowStatus)
-        ShowStatus((cancelled ? QStringLiteral("Export afgebroken: ") : QStringLiteral("Export mislukt: ")) +
-                   request.Path);
-    if (ok) {
+        QString reason = FEngine->LastExportError();
+        if (reason.isEmpty())
+            reason = raised.isEmpty() ? QStringLiteral("onbekende oorzaak") : raised;
+        FPrompt->Message(QMessageBox::Warning, QStringLiteral("De export is mislukt:\r\n") + reason);
+    } else {
         if (ShowStatus)
             ShowStatus(QStringLiteral("Export voltooid: ") + request.Path);
         QString done = QStringLiteral("De export is voltooid:\r\n") + request.Path;
@@ -295,12 +308,6 @@ bool TReaderCommands::Export(const TWaveSelection &ASelection)
             done += QStringLiteral("\r\n\r\nLuidheid %1 LUFS: lager gehouden om de piek onder \u22121 dBTP te houden.")
                         .arg(DutchFigure(FEngine->LastExportLoudness()));
         FPrompt->Message(QMessageBox::Information, done);
-    } else {
-        QString text = QStringLiteral("De export is niet voltooid (afgebroken of mislukt).");
-        // An encoder names the cause of its failure, a full disk for one.
-        if (!cancelled && !FEngine->LastExportError().isEmpty())
-            text += QStringLiteral("\r\n\r\n") + FEngine->LastExportError();
-        FPrompt->Message(QMessageBox::Warning, text);
     }
     CloseIfRequested();
     return ok;

@@ -21,16 +21,6 @@
 
 namespace {
 
-// True when both paths name one existing file (device and inode after following links), so a symbolic
-// or a hard link to the recording counts as the recording itself.
-bool SameFile(const QString &AA, const QString &AB)
-{
-    struct stat sa, sb;
-    if (::stat(PathBytes(AA).constData(), &sa) != 0 || ::stat(PathBytes(AB).constData(), &sb) != 0)
-        return false;
-    return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-}
-
 // A read of the export's stream that notes an early end of the decoding: the loop asks for more only while
 // the range is not complete, so no data here means the recording ended before the range did.
 // AGain (linear) 1 passes the samples unchanged; any other scales them, rounded and held within 16 bits.
@@ -68,8 +58,7 @@ bool EncodeToFile(TDecodeStream &AStream, const QString &ADest, qint64 AC, TAudi
 {
     TEncoder encoder;
     if (!encoder.Start(AFmt, EncoderOptionText(AFmt, ABitrate), AStream.SampleRate(), AStream.Channels(), ADest)) {
-        AOutcome.Error = encoder.ErrorText();
-        qWarning("export: %s", qUtf8Printable(AOutcome.Error));
+        AOutcome.Error = QStringLiteral("de encoder kan niet beginnen: ") + encoder.ErrorText();
         return false;
     }
     const qint64 done = ExportReadLoop(ReadNoting(AStream, AOutcome, AGain), AC, AProgress,
@@ -78,8 +67,7 @@ bool EncodeToFile(TDecodeStream &AStream, const QString &ADest, qint64 AC, TAudi
     // Stopping completes and closes the file, also after an early end; a failed write anywhere is no success.
     const bool written = encoder.Stop();
     if (!written) {
-        AOutcome.Error = encoder.ErrorText();
-        qWarning("export: %s", qUtf8Printable(AOutcome.Error));
+        AOutcome.Error = QStringLiteral("het coderen is mislukt: ") + encoder.ErrorText();
     }
     return done > 0 && written;
 }
@@ -87,6 +75,11 @@ bool EncodeToFile(TDecodeStream &AStream, const QString &ADest, qint64 AC, TAudi
 QString SystemText(int AErr)
 {
     return QString::fromLocal8Bit(std::strerror(AErr));
+}
+
+QString SelfTargetText(const QString &ADest)
+{
+    return QStringLiteral("de export zou de opname zelf vervangen: %1").arg(ADest);
 }
 
 // The file an export is to replace or create.
@@ -135,10 +128,9 @@ bool CreateTemporary(TTempFile &ATemp, const TTargetPlan &APlan, const QString &
         RemoveStaleTemporaries(dir, IsExportTempName);
     if (!ATemp.Create(dir, ExportTempPrefix, ExportTempSuffix)) {
         const QString cause = SystemText(ATemp.Error());
+        AOutcome.Error = QStringLiteral("kan het bestand \"%1\" niet maken: %2").arg(ADest, cause);
         if (AWav)
             throw EReaderError(QStringLiteral("Cannot create file \"%1\". %2").arg(ADest, cause));
-        AOutcome.Error = QStringLiteral("cannot create file \"%1\": %2").arg(ADest, cause);
-        qWarning("export: %s", qUtf8Printable(AOutcome.Error));
         return false;
     }
     if (APlan.Existed)
@@ -164,10 +156,9 @@ bool Publish(TTempFile &ATemp, const TTargetPlan &APlan, const QString &ADest, b
         return ACancelled && AWritten;
     }
     const QString cause = SystemText(ATemp.Error());
+    AOutcome.Error = QStringLiteral("kan het bestand \"%1\" niet voltooien: %2").arg(ADest, cause);
     if (AWav)
         throw EReaderError(QStringLiteral("Cannot create file \"%1\". %2").arg(ADest, cause));
-    AOutcome.Error = QStringLiteral("cannot complete the file \"%1\": %2").arg(ADest, cause);
-    qWarning("export: %s", qUtf8Printable(AOutcome.Error));
     return false;
 }
 
@@ -181,13 +172,17 @@ bool ExportFileRange(const QString &ASource, double ADurationSec, const QString 
     TExportOutcome &outcome = AOutcome ? *AOutcome : local;
     outcome = TExportOutcome{};
     // Writing onto the recording would destroy it while it is read.
-    if (SameFile(ADest, ASource)) {
-        qWarning("export: the target \"%s\" is the loaded recording itself", qUtf8Printable(ADest));
+    if (IsSameFile(ADest, ASource)) {
+        outcome.Error = SelfTargetText(ADest);
         return false;
     }
     TDecodeStream stream;  // our own: a playback stream and its position stay as they are
-    if (!stream.Open(ASource))
+    if (!stream.Open(ASource)) {
+        outcome.Error = QStringLiteral("kan de opname niet laden: %1 (%2)")
+                            .arg(AudioErrorText(stream.LastError() ? stream.LastError() : aeFileOpen))
+                            .arg(stream.LastError() ? stream.LastError() : aeFileOpen);
         return false;
+    }
     // A damaged recording exports what decodes, not a silent tail that pretends to be the rest.
     stream.SetPadToLength(false);
 
@@ -199,16 +194,20 @@ bool ExportFileRange(const QString &ASource, double ADurationSec, const QString 
     end = end / B * B;
     if (end > T)
         end = T;
-    if (start >= end)
+    if (start >= end) {
+        outcome.Error = QStringLiteral("het bereik bevat geen geluid");
         return false;
+    }
     const qint64 C = end - start;
     // The 32-bit size fields cannot describe more: refuse rather than write a header that wraps around.
     if (AFmt == TAudioFormat::afWAV && C > WavMaxDataBytes) {
-        qWarning("export: %lld bytes do not fit in a WAV file", static_cast<long long>(C));
+        outcome.Error = QStringLiteral("het bereik is groter dan een WAV-bestand kan bevatten (4 GiB)");
         return false;
     }
-    if (start > 0 && !stream.SeekBytes(start))
+    if (start > 0 && !stream.SeekBytes(start)) {
+        outcome.Error = QStringLiteral("kan het begin van het bereik niet lezen");
         return false;
+    }
 
     const bool wav = AFmt == TAudioFormat::afWAV;
     // A normalised export measures the range first; the measurement takes the first half of the progress.
@@ -226,7 +225,11 @@ bool ExportFileRange(const QString &ASource, double ADurationSec, const QString 
                                                        stop = AProgress && !AProgress(lastPercent);
                                                        return !stop;
                                                    });
-        if (m.Error != 0 || stop)
+        if (m.Error != 0) {
+            outcome.Error = QStringLiteral("kan de luidheid niet meten: ") + AudioErrorText(m.Error);
+            return false;
+        }
+        if (stop)
             return false;
         double gainDb = 0;
         outcome.LoudnessLufs = m.IntegratedLufs;
@@ -263,8 +266,16 @@ bool ExportFileRange(const QString &ASource, double ADurationSec, const QString 
             cancelled = cancelled || !goOn;
             return goOn;
         };
-    const bool written = wav ? WriteWav(stream, writePath, C, progress, outcome, gain)
-                             : EncodeToFile(stream, writePath, C, AFmt, ABitrate, progress, outcome, gain);
+    bool written = false;
+    try {
+        written = wav ? WriteWav(stream, writePath, C, progress, outcome, gain)
+                      : EncodeToFile(stream, writePath, C, AFmt, ABitrate, progress, outcome, gain);
+    } catch (const EReaderError &) {
+        // The WAV writer raises its own (English) text; the outcome says it in Dutch.
+        if (outcome.Error.isEmpty())
+            outcome.Error = QStringLiteral("kan het bestand \"%1\" niet schrijven").arg(ADest);
+        throw;
+    }
     if (plan.Direct)
         return written;
     return Publish(temp, plan, ADest, wav, ARule, written, cancelled, outcome);

@@ -33,7 +33,7 @@ struct TExportOutcome {
     double Seconds = 0;       // audio read through to the writer; less than the range when cut short
     bool EndedEarly = false;  // the decoding ended before the range's end (a cancel does not set it)
     bool TargetTaken = false; // NewFileOnly: a file of the target's name appeared meanwhile; nothing kept
-    QString Error;            // why an MP3, OGG or Opus export failed (a full disk names its cause); else empty
+    QString Error;            // why the export failed, in Dutch (a full disk names its cause); else empty
     // A normalised export: the integrated loudness (LUFS) the written audio has by the measurement and the
     // gain (NAN when not normalised, -infinity for a silent range, which gets no gain), and whether the gain
     // was lowered to keep the true peak at ExportPeakCeilingDbtp.

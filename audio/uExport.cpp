@@ -221,6 +221,13 @@ void TfrmExport::btnOkClick()
     if (!folder.isEmpty() && !QFileInfo(folder).isDir())
         QDir().mkpath(folder);  // a failure shows when the export writes the file
 
+    // An export onto the recording itself would replace what it reads: refused before anything is asked.
+    if (!FRecordingPath.isEmpty() && IsSameFile(Request.Path, FRecordingPath)) {
+        FPrompt->Message(QMessageBox::Warning,
+                         QStringLiteral("Dit bestand is de geladen opname zelf. Een export kan de opname niet "
+                                        "vervangen: kies een ander doelbestand."));
+        return;
+    }
     const QFileInfo target(Request.Path);
     if (!target.exists() || target.isDir() || FPrompt->Question(QStringLiteral("Het bestand bestaat al. Overschrijven?")))
         accept();

@@ -53,6 +53,10 @@ public:
     // The same rule on a path text.
     static QString WithExtension(const QString &APath, const QString &AExt);
 
+    // The loaded recording: a target that is this file (also by another path or a link) is refused when OK
+    // is pressed, with the reason, and the dialog stays open. Empty: nothing is refused for it.
+    void SetRecordingPath(const QString &APath) { FRecordingPath = APath; }
+
     // Ticks "Verantwoording bijvoegen" before the dialog is shown (the caller keeps the choice in the settings).
     void SetEvidenceRecord(bool AOn);
 
@@ -89,4 +93,5 @@ private:
     TBoxPrompt FOwnPrompt{this};
     TPrompt *FPrompt = &FOwnPrompt;
     QString FDefaultName;
+    QString FRecordingPath;
 };

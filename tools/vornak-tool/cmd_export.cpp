@@ -27,6 +27,12 @@ void Err(const QString &AText)
     std::fputs((AText + QLatin1Char('\n')).toUtf8().constData(), stderr);
 }
 
+void PrintDetail(const QString &AText)
+{
+    std::printf("detail=%s\n", EscapedField(AText).toUtf8().constData());
+    std::fflush(stdout);
+}
+
 } // namespace
 
 bool ParseFormatOption(const QString &AValue, TAudioFormat &AFormat)
@@ -86,10 +92,15 @@ int CmdExport(const QStringList &AArgs)
 
     TAudioEngine engine;  // no output device asked for: the export decodes on its own
     if (!engine.Load(file)) {
+        // The result line comes also when nothing could be exported, with the reason in Dutch.
+        std::printf("result=false\n");
         if (!QFileInfo(file).isFile()) {
+            PrintDetail(QStringLiteral("opname niet gevonden: ") + file);
             Err(QStringLiteral("no such file: ") + file);
             return ExitNotFound;
         }
+        PrintDetail(QStringLiteral("kan de opname niet laden: %1 (%2)").arg(AudioErrorText(engine.LastError()))
+                        .arg(engine.LastError()));
         Err(QStringLiteral("cannot load %1: %2 (%3)").arg(file, AudioErrorText(engine.LastError()))
                 .arg(engine.LastError()));
         return ExitError;
@@ -111,9 +122,10 @@ int CmdExport(const QStringList &AArgs)
                         std::isinf(lufs) ? "-inf" : qPrintable(QString::number(lufs, 'f', 2)));
             std::printf("gain_lowered=%s\n", engine.LastExportGainLowered() ? "true" : "false");
         }
-        // Why an encoded export failed, a full disk for one (a WAV export raises its error instead).
-        if (!result && !engine.LastExportError().isEmpty())
-            std::printf("detail=%s\n", EscapedField(engine.LastExportError()).toUtf8().constData());
+        // Why the export failed (in Dutch), a full disk for one.
+        if (!result)
+            PrintDetail(engine.LastExportError().isEmpty() ? QStringLiteral("export mislukt")
+                                                           : engine.LastExportError());
         // The recording's decoding ended inside the range: the file holds only this much.
         if (engine.LastExportEndedEarly())
             std::printf("decoded=%s\n", qPrintable(QString::number(engine.LastExportSeconds(), 'f', 3)));
@@ -122,8 +134,12 @@ int CmdExport(const QStringList &AArgs)
         std::fflush(stdout);
         return result ? ExitOk : ExitError;
     } catch (const EReaderError &e) {
+        std::printf("result=false\n");
+        PrintDetail(engine.LastExportError().isEmpty() ? QStringLiteral("export mislukt") : engine.LastExportError());
         Err(e.Message());
     } catch (const std::exception &e) {
+        std::printf("result=false\n");
+        PrintDetail(QStringLiteral("export mislukt"));
         Err(QString::fromLocal8Bit(e.what()));
     }
     return ExitError;
