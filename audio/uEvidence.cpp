@@ -128,6 +128,47 @@ QString FindUnderRoot(const QString &ARoot, const QString &AName, const QString 
     return QString();
 }
 
+// True when the checksum file at APath is missing, or holds only lines naming AName with AHex (as
+// Sha256Line writes them, `sha256sum`'s binary marker '*' also taken); false for any other content.
+bool ChecksumLineAgrees(const QString &APath, const QByteArray &AHex, const QString &AName)
+{
+    QFile f(APath);
+    if (!f.exists())
+        return true;
+    if (!f.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray content = f.read(1 << 16);
+    bool any = false;
+    for (QByteArray line : content.split('\n')) {
+        if (line.endsWith('\r'))
+            line.chop(1);
+        if (line.isEmpty())
+            continue;
+        const bool escaped = line.startsWith('\\');
+        if (escaped)
+            line.remove(0, 1);
+        if (line.size() < 66 || line.at(64) != ' ' || (line.at(65) != ' ' && line.at(65) != '*'))
+            return false;
+        QByteArray name = line.mid(66);
+        if (escaped) {
+            QByteArray plain;
+            for (int i = 0; i < name.size(); ++i) {
+                if (name.at(i) == '\\' && i + 1 < name.size()) {
+                    const char next = name.at(++i);
+                    plain += next == 'n' ? '\n' : next == 'r' ? '\r' : next;
+                } else {
+                    plain += name.at(i);
+                }
+            }
+            name = plain;
+        }
+        if (line.left(64).toLower() != AHex || name != QFile::encodeName(AName))
+            return false;
+        any = true;
+    }
+    return any;
+}
+
 } // namespace
 
 TFileDigest Sha256OfFile(const QString &APath)
@@ -337,7 +378,9 @@ bool CheckEvidenceRecord(const QString &ARecordPath, const QString &ARoot, TEvid
 
     const QString clipPath = QFileInfo(ARecordPath).absolutePath() + QLatin1Char('/') + clipName;
     const TFileDigest clipNow = Sha256OfFile(clipPath);
-    ACheck.Clip = clipNow.Ok() && clipNow.Hex == clipSha ? TEvidenceCheck::TClip::Ok : TEvidenceCheck::TClip::Altered;
+    ACheck.Clip = clipNow.Ok() && clipNow.Hex == clipSha && ChecksumLineAgrees(EvidenceChecksumPath(clipPath), clipSha, clipName)
+                      ? TEvidenceCheck::TClip::Ok
+                      : TEvidenceCheck::TClip::Altered;
 
     QString sourcePath = source.value(QLatin1String("path")).toString();
     if (sourcePath.isEmpty() || !QFileInfo(sourcePath).isFile())
@@ -386,7 +429,14 @@ bool CheckEvidenceRecord(const QString &ARecordPath, const QString &ARoot, TEvid
         written = false;
     }
     const TFileDigest againDigest = written ? Sha256OfFile(again) : TFileDigest{};
-    ACheck.Reexport = againDigest.Ok() && againDigest.Hex == clipSha ? TEvidenceCheck::TReexport::Identical
-                                                                     : TEvidenceCheck::TReexport::Differs;
+    if (!againDigest.Ok()) {
+        // Nothing to compare with: the clip is not proven either way.
+        ACheck.SkipReason = QStringLiteral("opnieuw exporteren niet mogelijk");
+        if (!engine.LastExportError().isEmpty())
+            ACheck.SkipReason += QStringLiteral(": ") + engine.LastExportError();
+        return true;
+    }
+    ACheck.Reexport = againDigest.Hex == clipSha ? TEvidenceCheck::TReexport::Identical
+                                                 : TEvidenceCheck::TReexport::Differs;
     return true;
 }

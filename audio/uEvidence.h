@@ -76,7 +76,8 @@ struct TEvidenceCheck {
 };
 
 // Checks the record at ARecordPath: the clip (named by the record, in the record's folder) against its
-// checksum; the recording, found at its recorded path or else by its file name in a day folder
+// checksum, and the checksum line beside the record (EvidenceChecksumPath of the clip, when it exists)
+// against the record: a line naming another file or another checksum makes the clip Altered; the recording, found at its recorded path or else by its file name in a day folder
 // ARoot/yyyy/mm/dd/ (ARoot may be empty), against its checksum; and, when the recording is unaltered and
 // the audio libraries are those the record names, exports the same range with the same settings into a
 // temporary folder and compares it with the clip's recorded checksum. False, with AError (Dutch), when the

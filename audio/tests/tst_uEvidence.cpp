@@ -342,6 +342,82 @@ private slots:
         QCOMPARE(RunTool({"verify", out + ".json", "--root"}).Code, 2);
     }
 
+    // verify's exit code: 0 only when the re-export proves the clip, 4 when anything is altered or differs,
+    // 3 ("niet bewezen") when nothing is altered but no re-export could be compared.
+    void verifyExitSaysWhatIsProven_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("lines");
+        QTest::addRow("nothing changed") << "" << 0 << "clip=ok\nsource=ok\nreexport=identical\n";
+        QTest::addRow("libraries changed in the record")
+            << "libraries" << 3 << "clip=ok\nsource=ok\nreexport=skipped\ndetail=andere bibliotheekversies";
+        QTest::addRow("recording out of reach")
+            << "remove" << 3 << "clip=ok\nsource=unreachable\nreexport=skipped\ndetail=opname niet bereikbaar\n";
+        QTest::addRow("clip replaced, record made to match, libraries changed")
+            << "replaced" << 4 << "clip=altered\nsource=ok\nreexport=skipped\n";
+        QTest::addRow("clip, record and checksum line all made to match, libraries changed")
+            << "replaced-all" << 3 << "clip=ok\nsource=ok\nreexport=skipped\n";
+        QTest::addRow("checksum line names another file")
+            << "line-name" << 4 << "clip=altered\nsource=ok\nreexport=identical\n";
+        QTest::addRow("checksum line names another hash")
+            << "line-hash" << 4 << "clip=altered\nsource=ok\nreexport=identical\n";
+        QTest::addRow("byte flipped in the clip") << "clip" << 4 << "clip=altered\nsource=ok\nreexport=identical\n";
+    }
+    void verifyExitSaysWhatIsProven()
+    {
+        QFETCH(QString, change);
+        QFETCH(int, code);
+        QFETCH(QString, lines);
+        QTemporaryDir dir;
+        const QString src = dir.filePath("10122026093.wav");
+        QVERIFY(QFile::copy(FSource, src));
+        const QString out = dir.filePath("part.wav");
+        QCOMPARE(RunTool({"export", src, out, "--format", "wav", "--start", "1", "--end", "3", "--record"}).Code, 0);
+        QJsonObject rec = ReadJson(out + ".json");
+        auto writeRecord = [&] {
+            QFile f(out + ".json");
+            QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            f.write(QJsonDocument(rec).toJson());
+        };
+        auto writeLine = [&](const QByteArray &ALine) {
+            QFile f(out + ".sha256");
+            QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            f.write(ALine);
+        };
+        const QByteArray hash = FileSha(out);
+        if (change == "libraries" || change.startsWith("replaced")) {
+            QJsonObject program = rec["program"].toObject();
+            program["libraries"] = QStringLiteral("FFmpeg 1.0");
+            rec["program"] = program;
+        }
+        if (change.startsWith("replaced")) {
+            // Another export in the clip's place, the record's checksum and size made to match it.
+            const QString other = dir.filePath("other.wav");
+            QCOMPARE(RunTool({"export", src, other, "--format", "wav", "--start", "4", "--end", "6"}).Code, 0);
+            QVERIFY(QFile::remove(out));
+            QVERIFY(QFile::rename(other, out));
+            QJsonObject clip = rec["clip"].toObject();
+            clip["sha256"] = QString::fromLatin1(FileSha(out));
+            clip["bytes"] = double(QFileInfo(out).size());
+            rec["clip"] = clip;
+            if (change == "replaced-all")
+                writeLine(FileSha(out) + "  part.wav\n");
+        }
+        writeRecord();
+        if (change == "remove")
+            QVERIFY(QFile::remove(src));
+        else if (change == "line-name")
+            writeLine(hash + "  other.wav\n");
+        else if (change == "line-hash")
+            writeLine(QByteArray(64, 'a') + "  part.wav\n");
+        else if (change == "clip")
+            FlipByte(out, 60);
+        const TRun r = RunTool({"verify", out + ".json"});
+        QVERIFY2(r.Out.startsWith(lines), qPrintable(r.Out));
+        QCOMPARE(r.Code, code);
+    }
+
     // A normalised clip names its target in the record, so the re-export normalises alike.
     void normalisedClipReexportsIdentical()
     {

@@ -172,5 +172,8 @@ int CmdVerify(const QStringList &AArgs)
     if (check.Reexport == C::TReexport::Skipped)
         std::printf("detail=%s\n", EscapedField(check.SkipReason).toUtf8().constData());
     std::fflush(stdout);
-    return check.Sound() ? ExitOk : ExitFindings;
+    // Proven only by an identical re-export; anything altered or different is a finding; the rest is not proven.
+    if (!check.Sound())
+        return ExitFindings;
+    return check.Reexport == C::TReexport::Identical ? ExitOk : ExitNotProven;
 }
