@@ -303,10 +303,12 @@ bool TReaderCommands::Export(const TWaveSelection &ASelection)
         if (FEngine->LastExportEndedEarly())
             done += QStringLiteral("\r\n\r\nDe opname eindigt eerder dan verwacht: er is %1 geëxporteerd.")
                         .arg(FormatDuration(FEngine->LastExportSeconds()));
-        // A normalised export whose gain was held back for the true peak says how loud it became.
+        // A normalised export says how loud the written file reads, and why when the true peak held it back.
         if (request.TargetLufs < 0 && FEngine->LastExportGainLowered())
             done += QStringLiteral("\r\n\r\nLuidheid %1 LUFS: lager gehouden om de piek onder \u22121 dBTP te houden.")
                         .arg(DutchFigure(FEngine->LastExportLoudness()));
+        else if (request.TargetLufs < 0)
+            done += QStringLiteral("\r\n\r\nLuidheid van het bestand: %1 LUFS.").arg(DutchFigure(FEngine->LastExportLoudness()));
         FPrompt->Message(QMessageBox::Information, done);
     }
     CloseIfRequested();

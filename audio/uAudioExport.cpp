@@ -162,6 +162,52 @@ bool Publish(TTempFile &ATemp, const TTargetPlan &APlan, const QString &ADest, b
     return false;
 }
 
+// One progress for the steps of an export: each step reports 0..100 of its own, placed into its share
+// [AFrom, ATo] of the whole; every whole percentage goes out once, rising. A report answered with false
+// cancels, and every later step is told to stop at once.
+class TProgressPhases {
+public:
+    explicit TProgressPhases(const TCancelProgress &AReport) : FReport(AReport) {}
+    TCancelProgress Phase(int AFrom, int ATo)
+    {
+        return [this, AFrom, ATo](int APercent) { return Report(AFrom + (ATo - AFrom) * std::clamp(APercent, 0, 100) / 100); };
+    }
+    // The closing 100 when a step that would have taken the rest was not needed.
+    void Finish()
+    {
+        if (!FCancelled)
+            Report(100);
+    }
+    bool Cancelled() const { return FCancelled; }
+
+private:
+    bool Report(int APercent)
+    {
+        if (FCancelled)
+            return false;
+        if (APercent <= FLast || !FReport)
+            return true;
+        FLast = APercent;
+        FCancelled = !FReport(APercent);
+        return !FCancelled;
+    }
+    TCancelProgress FReport;
+    int FLast = -1;
+    bool FCancelled = false;
+};
+
+// The gain (dB) that brings a range to its target, lowered where the range's true peak (ATruePeakDbtp) would
+// pass ExportPeakCeilingDbtp; lossy encoders add overshoot of their own, so they keep half a dB more.
+double LimitedGainDb(double AWantedDb, double ATruePeakDbtp, bool AWav, TExportOutcome &AOutcome)
+{
+    const double ceiling = ExportPeakCeilingDbtp - (AWav ? 0.05 : 0.5);
+    if (std::isfinite(ATruePeakDbtp) && ATruePeakDbtp + AWantedDb > ceiling) {
+        AOutcome.GainLowered = true;
+        return ceiling - ATruePeakDbtp;
+    }
+    return AWantedDb;
+}
+
 } // namespace
 
 bool ExportFileRange(const QString &ASource, double ADurationSec, const QString &ADest, TAudioFormat AFmt,
@@ -210,47 +256,26 @@ bool ExportFileRange(const QString &ASource, double ADurationSec, const QString 
     }
 
     const bool wav = AFmt == TAudioFormat::afWAV;
-    // A normalised export measures the range first; the measurement takes the first half of the progress.
-    double gain = 1.0;
-    TCancelProgress writeProgress = AProgress;
-    if (ATargetLufs < 0) {
-        bool stop = false;
-        int lastPercent = -1;
-        // Each whole percentage once, as the plain export reports them.
-        const TLoudnessResult m = MeasureFileRange(ASource, AStartSec, AEndSec >= ADurationSec ? 0 : AEndSec,
-                                                   TLoudnessOptions{}, [&](int APercent) {
-                                                       if (APercent / 2 == lastPercent)
-                                                           return true;
-                                                       lastPercent = APercent / 2;
-                                                       stop = AProgress && !AProgress(lastPercent);
-                                                       return !stop;
-                                                   });
-        if (m.Error != 0) {
-            outcome.Error = QStringLiteral("kan de luidheid niet meten: ") + AudioErrorText(m.Error);
+    const bool normalise = ATargetLufs < 0;
+    // The share of the progress each step takes: a normalised export measures the range, writes it, measures
+    // what it wrote and, when that is off its target, writes it once more with the gain corrected and
+    // measures again (an encoder's low-pass takes energy the loudness counts, so the source's figure alone
+    // does not tell what the file will read). A plain export only writes.
+    TProgressPhases phases(AProgress);
+    double gainDb = 0;
+    TLoudnessResult source;
+    if (normalise) {
+        source = MeasureFileRange(ASource, AStartSec, AEndSec >= ADurationSec ? 0 : AEndSec, TLoudnessOptions{},
+                                  phases.Phase(0, 20));
+        if (source.Error != 0) {
+            outcome.Error = QStringLiteral("kan de luidheid niet meten: ") + AudioErrorText(source.Error);
             return false;
         }
-        if (stop)
+        if (phases.Cancelled())
             return false;
-        double gainDb = 0;
-        outcome.LoudnessLufs = m.IntegratedLufs;
-        if (std::isfinite(m.IntegratedLufs)) {
-            gainDb = ATargetLufs - m.IntegratedLufs;
-            // Lossy encoders add overshoot of their own to the true peak.
-            const double ceiling = ExportPeakCeilingDbtp - (wav ? 0.05 : 0.5);
-            if (std::isfinite(m.TruePeakDbtp) && m.TruePeakDbtp + gainDb > ceiling) {
-                gainDb = ceiling - m.TruePeakDbtp;
-                outcome.GainLowered = true;
-            }
-            outcome.LoudnessLufs = m.IntegratedLufs + gainDb;
-        }
-        gain = std::pow(10.0, gainDb / 20.0);
-        if (AProgress)
-            writeProgress = [&AProgress, lastPercent](int APercent) mutable {
-                if (50 + APercent / 2 == lastPercent)
-                    return true;
-                lastPercent = 50 + APercent / 2;
-                return AProgress(lastPercent);
-            };
+        outcome.LoudnessLufs = source.IntegratedLufs;
+        if (std::isfinite(source.IntegratedLufs))
+            gainDb = LimitedGainDb(ATargetLufs - source.IntegratedLufs, source.TruePeakDbtp, wav, outcome);
     }
     const TTargetPlan plan = PlanTarget(ADest);
     TTempFile temp;  // removed on every way out unless committed, also when the WAV writer throws
@@ -258,27 +283,49 @@ bool ExportFileRange(const QString &ASource, double ADurationSec, const QString 
         return false;
     const QString writePath = plan.Direct ? plan.Path : temp.Path();
 
-    bool cancelled = false;
-    TCancelProgress progress;
-    if (writeProgress)
-        progress = [&writeProgress, &cancelled](int APercent) {
-            const bool goOn = writeProgress(APercent);
-            cancelled = cancelled || !goOn;
-            return goOn;
-        };
-    bool written = false;
-    try {
-        written = wav ? WriteWav(stream, writePath, C, progress, outcome, gain)
-                      : EncodeToFile(stream, writePath, C, AFmt, ABitrate, progress, outcome, gain);
-    } catch (const EReaderError &) {
-        // The WAV writer raises its own (English) text; the outcome says it in Dutch.
-        if (outcome.Error.isEmpty())
-            outcome.Error = QStringLiteral("kan het bestand \"%1\" niet schrijven").arg(ADest);
-        throw;
+    const auto writeOnce = [&](double AGainDb, const TCancelProgress &AWriteProgress) {
+        const double gain = std::pow(10.0, AGainDb / 20.0);
+        outcome.Seconds = 0;
+        outcome.EndedEarly = false;
+        try {
+            return wav ? WriteWav(stream, writePath, C, AWriteProgress, outcome, gain)
+                       : EncodeToFile(stream, writePath, C, AFmt, ABitrate, AWriteProgress, outcome, gain);
+        } catch (const EReaderError &) {
+            // The WAV writer raises its own (English) text; the outcome says it in Dutch.
+            if (outcome.Error.isEmpty())
+                outcome.Error = QStringLiteral("kan het bestand \"%1\" niet schrijven").arg(ADest);
+            throw;
+        }
+    };
+    // A target written directly (a device, a pipe) cannot be read back: its loudness is the source's figure.
+    const bool measureWritten = normalise && !plan.Direct && std::isfinite(source.IntegratedLufs);
+    bool written = writeOnce(gainDb, normalise ? phases.Phase(20, measureWritten ? 55 : 100) : phases.Phase(0, 100));
+    if (written && measureWritten && !phases.Cancelled()) {
+        TLoudnessResult result = MeasureFileRange(writePath, 0, 0, TLoudnessOptions{}, phases.Phase(55, 60));
+        const double offLu = ATargetLufs - result.IntegratedLufs;
+        if (result.Error == 0 && !phases.Cancelled() && std::isfinite(offLu) && std::fabs(offLu) > ExportLoudnessToleranceLu) {
+            // Once more with the gain corrected by what the written file is off (lowered again where the true
+            // peak, of the source or of what was written, would pass the ceiling).
+            double correctedDb = LimitedGainDb(gainDb + offLu, source.TruePeakDbtp, wav, outcome);
+            if (std::isfinite(result.TruePeakDbtp) && result.TruePeakDbtp + (correctedDb - gainDb) > ExportPeakCeilingDbtp - 0.05) {
+                correctedDb = std::min(correctedDb, gainDb + ExportPeakCeilingDbtp - 0.05 - result.TruePeakDbtp);
+                outcome.GainLowered = true;
+            }
+            if (std::fabs(correctedDb - gainDb) > 0.01) {
+                gainDb = correctedDb;
+                written = stream.SeekBytes(start) && writeOnce(gainDb, phases.Phase(60, 95));
+                if (written && !phases.Cancelled())
+                    result = MeasureFileRange(writePath, 0, 0, TLoudnessOptions{}, phases.Phase(95, 100));
+            }
+        }
+        // What the file that was written reads, not what was aimed at.
+        if (result.Error == 0)
+            outcome.LoudnessLufs = result.IntegratedLufs;
+        phases.Finish();
     }
     if (plan.Direct)
         return written;
-    return Publish(temp, plan, ADest, wav, ARule, written, cancelled, outcome);
+    return Publish(temp, plan, ADest, wav, ARule, written, phases.Cancelled(), outcome);
 }
 
 bool IsExportTempName(const QByteArray &AName)

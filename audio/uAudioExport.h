@@ -34,18 +34,25 @@ struct TExportOutcome {
     bool EndedEarly = false;  // the decoding ended before the range's end (a cancel does not set it)
     bool TargetTaken = false; // NewFileOnly: a file of the target's name appeared meanwhile; nothing kept
     QString Error;            // why the export failed, in Dutch (a full disk names its cause); else empty
-    // A normalised export: the integrated loudness (LUFS) the written audio has by the measurement and the
-    // gain (NAN when not normalised, -infinity for a silent range, which gets no gain), and whether the gain
-    // was lowered to keep the true peak at ExportPeakCeilingDbtp.
+    // A normalised export: the integrated loudness (LUFS) the written file reads (NAN when not normalised,
+    // -infinity for a silent range, which gets no gain), and whether the gain was lowered to keep the true
+    // peak at ExportPeakCeilingDbtp.
     double LoudnessLufs = std::numeric_limits<double>::quiet_NaN();
     bool GainLowered = false;
 };
 // The highest true peak a normalised export leaves (dBTP).
 constexpr double ExportPeakCeilingDbtp = -1.0;
+// A normalised file that reads further than this from its target (LU) is written once more, its gain
+// corrected by what it was off (unless the true peak holds the gain back).
+constexpr double ExportLoudnessToleranceLu = 0.2;
 // ATargetLufs 0 writes the samples as they are; a negative target (-23, -16) normalises: the range is measured
-// first (the first half of the progress), then written with one gain that brings its integrated loudness to
-// the target, lowered where the true peak would pass ExportPeakCeilingDbtp (lossy formats keep a margin for
-// the overshoot their encoders add).
+// first, then written with one gain that brings its integrated loudness to the target, lowered where the true
+// peak would pass ExportPeakCeilingDbtp (lossy formats keep a margin for the overshoot their encoders add).
+// The written file is then measured; when it reads more than ExportLoudnessToleranceLu off its target (an
+// encoder's low-pass removes energy the loudness counts), it is written once more with the gain corrected by
+// that much and measured again. LoudnessLufs is what the written file reads (for a target written directly,
+// which cannot be read back, the figure the gain aimed at). Progress: 0-20 the measurement, 20-55 the writing,
+// 55-60 its measurement, 60-95 and 95-100 the second writing and its measurement.
 bool ExportFileRange(const QString &ASource, double ADurationSec, const QString &ADest, TAudioFormat AFmt,
                      int ABitrate, double AStartSec, double AEndSec, const TCancelProgress &AProgress,
                      TExportOutcome *AOutcome = nullptr,
@@ -54,5 +61,6 @@ bool ExportFileRange(const QString &ASource, double ADurationSec, const QString 
 // The parts of the range export's temporary names (short: a target's own name may take all 255 bytes).
 inline constexpr char ExportTempPrefix[] = ".vornak-export-";
 inline constexpr char ExportTempSuffix[] = ".part";
+
 // True for a name the range export gives its temporaries.
 bool IsExportTempName(const QByteArray &AName);

@@ -6,12 +6,15 @@
 #include "uAudioEngine.h"
 #include "uAudioExport.h"
 #include "uExportLoop.h"
+#include "uLoudness.h"
 
 #include <QtTest>
+#include <QtEndian>
 
 #include <QCryptographicHash>
 #include <QDir>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <cerrno>
@@ -27,6 +30,20 @@ namespace {
 QByteArray Sha(const QString &APath)
 {
     return QCryptographicHash::hash(ReadAll(APath), QCryptographicHash::Sha256);
+}
+
+// FFmpeg's own meter on a file: the integrated loudness (LUFS) of its summary; NAN when it gives none.
+double FfmpegIntegratedLufs(const QString &APath)
+{
+    QProcess p;
+    p.start(QStringLiteral("ffmpeg"), {"-hide_banner", "-nostats", "-i", APath, "-af", "ebur128", "-f", "null", "-"});
+    if (!p.waitForFinished(120000) || p.exitCode() != 0)
+        return std::nan("");
+    const QString text = QString::fromUtf8(p.readAllStandardError());
+    const int summary = text.lastIndexOf(QStringLiteral("Summary:"));
+    const QRegularExpressionMatch m =
+        QRegularExpression(QStringLiteral("I:\\s+(-?[0-9.]+|-inf) LUFS")).match(text, qMax(summary, 0));
+    return m.hasMatch() ? m.captured(1).toDouble() : std::nan("");
 }
 
 } // namespace
@@ -516,6 +533,57 @@ private slots:
                          qPrintable(engine.LastExportError()));
         }
         QCOMPARE(Sha(source), before);
+    }
+
+    // A normalised export lands at its target in every format, read by FFmpeg's own meter on the written
+    // file, and the outcome names what that file reads. Noise reaching to the top of the band: an MP3
+    // encoder's low-pass takes energy the loudness counts, so only measuring what it wrote lands it.
+    void normalisedExportLandsAtItsTarget_data()
+    {
+        QTest::addColumn<int>("format");
+        QTest::addColumn<double>("target");
+        QTest::addColumn<bool>("peaky");  // short full-scale clicks: the true peak must hold the gain back
+        for (int f = 0; f < AudioFormatCount; ++f)
+            for (double target : {-23.0, -16.0})
+                QTest::addRow("%s at %g", FormatNames[f], target) << f << target << false;
+        QTest::addRow("wav with clicks") << int(TAudioFormat::afWAV) << -16.0 << true;
+        QTest::addRow("mp3 with clicks") << int(TAudioFormat::afMP3) << -16.0 << true;
+    }
+    void normalisedExportLandsAtItsTarget()
+    {
+        QFETCH(int, format);
+        QFETCH(double, target);
+        QFETCH(bool, peaky);
+        // 20 s of white noise and a tone (about -30 LUFS); with clicks, a 1 ms burst near full scale every 2 s.
+        const QString src = Path(peaky ? "norm-clicks.wav" : "norm-noise.wav");
+        const QString clicks = peaky ? "+0.85*lt(mod(t\\,2)\\,0.001)*sin(2*PI*2000*t)" : "";
+        if (!QFile::exists(src))
+            QVERIFY(Ffmpeg({"-f", "lavfi", "-i",
+                            QStringLiteral("aevalsrc=exprs='0.04*(random(0)-0.5)+0.02*sin(2*PI*1000*t)%1|"
+                                           "0.04*(random(1)-0.5)+0.02*sin(2*PI*700*t)%1':s=44100:d=20").arg(clicks),
+                            "-c:a", "pcm_s16le", src}));
+        const auto fmt = static_cast<TAudioFormat>(format);
+        const QString out = Path(QStringLiteral("norm-%1.%2").arg(QTest::currentDataTag()).arg(FormatNames[format]))
+                                .replace(' ', '_');
+        QVector<int> reports;
+        TExportOutcome outcome;
+        QVERIFY(ExportFileRange(src, 20.0, out, fmt, 128, 0, 0, [&reports](int APercent) {
+            reports << APercent;
+            return true;
+        }, &outcome, TExportTargetRule::ReplaceWhenComplete, target));
+        QVERIFY(std::adjacent_find(reports.begin(), reports.end(), std::greater_equal<int>()) == reports.end());
+        QCOMPARE(reports.last(), 100);
+        const double read = FfmpegIntegratedLufs(out);
+        QVERIFY2(std::isfinite(read), "FFmpeg's meter gave no figure");
+        QVERIFY2(std::fabs(outcome.LoudnessLufs - read) <= 0.1,
+                 qPrintable(QStringLiteral("outcome %1, FFmpeg reads %2").arg(outcome.LoudnessLufs).arg(read)));
+        QCOMPARE(outcome.GainLowered, peaky);
+        const double expected = peaky ? outcome.LoudnessLufs : target;
+        if (peaky)
+            QVERIFY(outcome.LoudnessLufs < target - 0.5);
+        QVERIFY2(std::fabs(read - expected) <= 0.5, qPrintable(QStringLiteral("%1 for %2").arg(read).arg(expected)));
+        const TLoudnessResult again = MeasureFileRange(out, 0, 0, {});
+        QVERIFY2(again.TruePeakDbtp <= ExportPeakCeilingDbtp, qPrintable(QString::number(again.TruePeakDbtp)));
     }
 
     // The companion command: a line per report, the result, and the exit code that goes with it.
