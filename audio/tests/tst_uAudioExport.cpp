@@ -183,6 +183,66 @@ private slots:
         }
     }
 
+    // One seconds -> frames rule for every codec: at start times that fall between two frames, the range of
+    // an ADPCM, MP2 or AC3 recording starts where the same range of the PCM recording starts. ADPCM is
+    // compared with PCM directly (the lag at which the two ranges agree best must be 0); MP2 and AC3 carry
+    // their encoders' delay, so each is compared with its own straight decode from the PCM range's frame.
+    void everyCodecStartsOnTheSameFrame_data()
+    {
+        QTest::addColumn<QString>("codec");
+        QTest::addColumn<double>("startSec");
+        for (const char *codec : {"ima adpcm wav", "ms adpcm wav", "mp2", "ac3"})
+            for (double start : {10.408, 3.0000113, 7.12345, 21.99999})  // frames .8, .5, .1, .6 (at 44.1 kHz)
+                QTest::addRow("%s from %g s", codec, start) << QString(codec) << start;
+    }
+    void everyCodecStartsOnTheSameFrame()
+    {
+        QFETCH(QString, codec);
+        QFETCH(double, startSec);
+        QString source;
+        for (const codecs::TCodecFixture &c : codecs::AllCodecs())
+            if (codec == c.Name)
+                source = CodecPath(c);
+        const double endSec = startSec + 1.5;
+        auto rangeOf = [&](const QString &ASource, const QString &AName) {
+            const QString dest = Path(AName);
+            QFile::remove(dest);
+            TExportOutcome outcome;
+            [&] { QVERIFY(ExportFileRange(ASource, 30.0, dest, TAudioFormat::afWAV, 0, startSec, endSec, {}, &outcome)); }();
+            const QByteArray bytes = ReadAll(dest).mid(44);
+            std::vector<int16_t> left(size_t(bytes.size() / 4));
+            for (size_t i = 0; i < left.size(); ++i)
+                left[i] = qFromLittleEndian<qint16>(bytes.constData() + i * 4);
+            return left;
+        };
+        const qint64 frame = static_cast<qint64>(std::floor(startSec * 44100 + 1e-7));
+        const std::vector<int16_t> pcm = rangeOf(CodecPath(codecs::AllCodecs().first()), "frame-pcm.wav");
+        const std::vector<int16_t> other = rangeOf(source, "frame-other.wav");
+        QCOMPARE(other.size(), pcm.size());
+        QCOMPARE(qint64(pcm.size()), static_cast<qint64>(std::floor(endSec * 44100 + 1e-7)) - frame);
+        if (codec.contains("adpcm")) {
+            // The lag (frames) at which the ADPCM range agrees best with the PCM range.
+            int bestLag = 99;
+            double best = 1e300;
+            for (int lag = -3; lag <= 3; ++lag) {
+                double sum = 0;
+                for (size_t i = 8; i + 8 < pcm.size(); ++i)
+                    sum += std::pow(double(other[i]) - double(pcm[size_t(qint64(i) + lag)]), 2);
+                if (sum < best) {
+                    best = sum;
+                    bestLag = lag;
+                }
+            }
+            QCOMPARE(bestLag, 0);
+        } else {
+            const TDecoded straight = DecodeAll(source);
+            QVERIFY(straight.ok);
+            for (size_t i = 0; i < other.size(); ++i)
+                if (other[i] != straight.pcm[size_t(frame + qint64(i)) * 2])
+                    QFAIL(qPrintable(QString("frame %1 of the range differs from the straight decode").arg(i)));
+        }
+    }
+
     void emptyRangeGivesFalseAndNoFile_data()
     {
         QTest::addColumn<double>("startSec");
