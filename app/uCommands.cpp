@@ -242,77 +242,55 @@ bool TReaderCommands::Export(const TWaveSelection &ASelection)
             return false;
         request = dlg.Request;
     }
-    double start = 0, end = FEngine->DurationSec();
-    if (request.UseSelection) {
-        start = ASelection.Start;
-        end = ASelection.End;
-    }
+    // The record names the catalogue row the loaded recording came from.
+    if (FCurrent.Id > 0)
+        request.Recording = FCurrent;
+    request.ProgramName = QStringLiteral("VornakReader2026");
     Config->SetEvidenceRecord(request.EvidenceRecord);
 
     // The status line tells how this export ended; a failure also says why, in a message.
-    bool cancelled = false;
-    bool ok = false;
-    QString raised;
-    try {
-        ok = RunUnderProgress(QStringLiteral("Exporteren"), QStringLiteral("Exporteren..."), true,
-                              [&](const TCancelProgress &AReport) {
-                                  const TCancelProgress progress = [&](int APercent) {
-                                      const bool goOn = AReport(APercent);
-                                      cancelled = cancelled || !goOn;
-                                      return goOn;
-                                  };
-                                  // The record names the catalogue row the loaded recording came from.
-                                  if (request.EvidenceRecord)
-                                      return FEngine->ExportRangeWithRecord(request.Path, request.Format,
-                                                                            request.Bitrate, start, end,
-                                                                            FCurrent.Id > 0 ? &FCurrent : nullptr,
-                                                                            QStringLiteral("VornakReader2026"),
-                                                                            progress, request.TargetLufs);
-                                  return FEngine->ExportRange(request.Path, request.Format, request.Bitrate, start,
-                                                              end, progress, request.TargetLufs);
-                              });
-    } catch (const EReaderError &e) {
-        // A WAV target that cannot be written: told like every other failure.
-        raised = e.Message();
-        ok = false;
-    }
-    if (ok) {
+    TExportOutcome outcome;
+    RunUnderProgress(QStringLiteral("Exporteren"), QStringLiteral("Exporteren..."), true,
+                     [&](const TCancelProgress &AReport) {
+                         TExportControl control;
+                         control.Progress = AReport;
+                         outcome = FEngine->Export(request, control);
+                         return outcome.Done();
+                     });
+    if (outcome.Done()) {
         // Only an export that went through moves the folder the next one proposes.
         const int slash = request.Path.lastIndexOf(QLatin1Char('/'));
         Config->SetExportFolder(slash >= 0 ? request.Path.left(slash + 1) : QDir::currentPath() + QLatin1Char('/'));
     }
     SaveListening();  // a choice that cannot be remembered is told; the export is done either way
-    if (cancelled && raised.isEmpty()) {
+    if (outcome.Result == TExportResult::Cancelled) {
         // The operator's own Annuleren: no warning, only the status line.
         if (ShowStatus)
             ShowStatus(QStringLiteral("Export afgebroken: ") + request.Path);
-    } else if (!ok) {
+    } else if (!outcome.Done()) {
         if (ShowStatus)
             ShowStatus(QStringLiteral("Export mislukt: ") + request.Path);
-        QString reason = FEngine->LastExportError();
-        if (reason.isEmpty())
-            reason = raised.isEmpty() ? QStringLiteral("onbekende oorzaak") : raised;
-        FPrompt->Message(QMessageBox::Warning, QStringLiteral("De export is mislukt:\r\n") + reason);
+        FPrompt->Message(QMessageBox::Warning, outcome.Text);
     } else {
         if (ShowStatus)
             ShowStatus(QStringLiteral("Export voltooid: ") + request.Path);
         QString done = QStringLiteral("De export is voltooid:\r\n") + request.Path;
         if (request.EvidenceRecord)
-            done += QStringLiteral("\r\n\r\nVerantwoording:\r\n") + FEngine->LastRecordPath();
+            done += QStringLiteral("\r\n\r\nVerantwoording:\r\n") + outcome.RecordPath;
         // A damaged or cut-off recording decodes to less than its announced length; only that was written.
-        if (FEngine->LastExportEndedEarly())
+        if (outcome.EndedEarly)
             done += QStringLiteral("\r\n\r\nDe opname eindigt eerder dan verwacht: er is %1 geëxporteerd.")
-                        .arg(FormatDuration(FEngine->LastExportSeconds()));
+                        .arg(FormatDuration(outcome.Seconds));
         // A normalised export says how loud the written file reads, and why when the true peak held it back.
-        if (request.TargetLufs < 0 && FEngine->LastExportGainLowered())
+        if (request.TargetLufs < 0 && outcome.GainLowered)
             done += QStringLiteral("\r\n\r\nLuidheid %1 LUFS: lager gehouden om de piek onder \u22121 dBTP te houden.")
-                        .arg(DutchFigure(FEngine->LastExportLoudness()));
+                        .arg(DutchFigure(outcome.LoudnessLufs));
         else if (request.TargetLufs < 0)
-            done += QStringLiteral("\r\n\r\nLuidheid van het bestand: %1 LUFS.").arg(DutchFigure(FEngine->LastExportLoudness()));
+            done += QStringLiteral("\r\n\r\nLuidheid van het bestand: %1 LUFS.").arg(DutchFigure(outcome.LoudnessLufs));
         FPrompt->Message(QMessageBox::Information, done);
     }
     CloseIfRequested();
-    return ok;
+    return outcome.Done();
 }
 
 bool TReaderCommands::MeasureLoudness(const TWaveSelection &ASelection)

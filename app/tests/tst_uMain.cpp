@@ -531,7 +531,6 @@ void TestMain::exportWithRecordNamesTheRowAndTheRecord()
         e->Request.Path = target;
         e->Request.Format = TAudioFormat::afWAV;
         e->Request.Bitrate = 128;
-        e->Request.UseSelection = false;
         e->Request.EvidenceRecord = true;
         return int(QDialog::Accepted);
     };
@@ -568,7 +567,11 @@ void TestMain::exportWholeAndSelection()
         e->Request.Path = target;
         e->Request.Format = TAudioFormat::afWAV;
         e->Request.Bitrate = 128;
-        e->Request.UseSelection = useSel;
+        if (useSel) {
+            const TWaveView *view = w->findChild<TWaveView *>(QStringLiteral("wave"));
+            e->Request.StartSec = view->SelStart();
+            e->Request.EndSec = view->SelEnd();
+        }
         return int(QDialog::Accepted);
     };
     target = folder + QStringLiteral("/whole.wav");
@@ -642,7 +645,6 @@ void TestMain::exportCancelledIsNotCompleted()
         auto *e = qobject_cast<TfrmExport *>(&AD);
         e->Request.Path = target;
         e->Request.Format = TAudioFormat::afWAV;
-        e->Request.UseSelection = false;
         return int(QDialog::Accepted);
     };
     w->Commands().OnProgressReport = [&] {
@@ -688,7 +690,6 @@ void TestMain::exportRefusesTheLoadedFile()
         // The same file written another way.
         e->Request.Path = QFileInfo(own).absolutePath() + QStringLiteral("/./") + QFileInfo(own).fileName();
         e->Request.Format = TAudioFormat::afWAV;
-        e->Request.UseSelection = false;
         return int(QDialog::Accepted);
     };
     const QString folderBefore = Config->ExportFolder();
@@ -712,7 +713,6 @@ void TestMain::exportRefusesTheLoadedFile()
         auto *e = qobject_cast<TfrmExport *>(&AD);
         e->Request.Path = missing;
         e->Request.Format = TAudioFormat::afWAV;
-        e->Request.UseSelection = false;
         return int(QDialog::Accepted);
     };
     w->mnuExportClick();

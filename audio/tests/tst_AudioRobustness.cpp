@@ -475,11 +475,15 @@ private slots:
         QVERIFY(engine.Load(FSpeech));
         const QString dest = Path(QString("cancelled") + FormatExt(fmt));
         int last = -1;
-        const bool ok = engine.ExportRange(dest, fmt, 128, 0, 0, [&](int APercent) {
+        TExportRequest request;
+        request.Path = dest;
+        request.Format = fmt;
+        const TExportOutcome outcome = engine.Export(request, {[&](int APercent) {
             last = APercent;
             return APercent < 50;
-        });
-        QVERIFY(ok);
+        }});
+        QCOMPARE(int(outcome.Result), int(TExportResult::Cancelled));
+        QCOMPARE(outcome.ClipPath, dest);  // a new name keeps what was written
         QVERIFY2(last >= 50 && last < 100, qPrintable(QString::number(last)));
         QCOMPARE(Sha(FSpeech), before);
         const TRun r = Run({"envelope", dest});

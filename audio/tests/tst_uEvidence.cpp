@@ -3,6 +3,8 @@
 // accepted by sha256sum; the same through vornak-tool export --record and verify.
 #include "ExportFixtures.h"
 #include "uEvidence.h"
+#include "uEvidenceCheck.h"
+#include "uExportPipeline.h"
 
 #include <QtTest>
 
@@ -78,17 +80,17 @@ class TestuEvidence : public QObject {
 
     QString Path(const QString &AName) const { return FDir.filePath(AName); }
 
-    TEvidenceExport Job(const QString &ASource, const QString &ADest, TAudioFormat AFmt = TAudioFormat::afWAV)
+    TExportRequest Job(const QString &ASource, const QString &ADest, TAudioFormat AFmt = TAudioFormat::afWAV)
     {
-        TEvidenceExport job;
+        TExportRequest job;
         job.Source = ASource;
-        job.DurationSec = 12;
-        job.Dest = ADest;
+        job.Path = ADest;
         job.Format = AFmt;
         job.Bitrate = 64;
         job.StartSec = 2.5;
         job.EndSec = 7.25;
-        job.Recording = &FRec;
+        job.EvidenceRecord = true;
+        job.Recording = FRec;
         job.ProgramName = QStringLiteral("test");
         return job;
     }
@@ -118,10 +120,11 @@ private slots:
     {
         QFETCH(TAudioFormat, format);
         const QString clip = Path(QStringLiteral("clip") + QLatin1String(FormatExt(format)));
-        QString recordPath;
-        TExportOutcome outcome;
-        QVERIFY(ExportWithRecord(Job(FSource, clip, format), {}, &outcome, &recordPath));
+        const TExportOutcome outcome = ExportRecording(Job(FSource, clip, format));
+        QVERIFY(outcome.Done());
+        const QString recordPath = outcome.RecordPath;
         QCOMPARE(recordPath, clip + ".json");
+        QCOMPARE(outcome.ChecksumPath, clip + ".sha256");
         const QJsonObject rec = ReadJson(recordPath);
         QCOMPARE(QStringList(rec.keys()), (QStringList{"clip", "exported_utc", "host", "program", "range",
                                                         "recording", "source", "user"}));
@@ -213,7 +216,7 @@ private slots:
         QVERIFY(QFile::copy(FSource, src));
         const QString out = dir.filePath("out/clip.wav");
         QVERIFY(QDir().mkpath(dir.filePath("out")));
-        QVERIFY(ExportWithRecord(Job(src, out), {}, nullptr, nullptr));
+        QVERIFY(ExportRecording(Job(src, out)).Done());
         const QString root = dir.filePath("root");
         if (change == "clip")
             FlipByte(out, 100);
@@ -246,7 +249,7 @@ private slots:
         QFETCH(TAudioFormat, format);
         QTemporaryDir dir;
         const QString out = dir.filePath(QStringLiteral("clip") + QLatin1String(FormatExt(format)));
-        QVERIFY(ExportWithRecord(Job(FSource, out, format), {}, nullptr, nullptr));
+        QVERIFY(ExportRecording(Job(FSource, out, format)).Done());
         TEvidenceCheck check;
         QString error;
         QVERIFY(CheckEvidenceRecord(out + ".json", QString(), check, error));
@@ -270,9 +273,9 @@ private slots:
             f.write("old");
         }
         QVERIFY(QDir().mkdir(out + ".json"));  // a folder where the record should go
-        TExportOutcome outcome;
-        QVERIFY(!ExportWithRecord(Job(FSource, out), {}, &outcome, nullptr));
-        QVERIFY(!outcome.Error.isEmpty());
+        const TExportOutcome outcome = ExportRecording(Job(FSource, out));
+        QCOMPARE(int(outcome.Result), int(TExportResult::Failed));
+        QVERIFY(!outcome.Detail.isEmpty());
         QStringList expected{"clip.wav.json"};
         if (existing)
             expected.prepend("clip.wav");
@@ -303,8 +306,8 @@ private slots:
             QVERIFY(QFile::link(src, dest = dir.filePath("link.wav")));
         else if (how == "hardlink")
             QVERIFY(::link(QFile::encodeName(src).constData(), QFile::encodeName(dest = dir.filePath("hard.wav")).constData()) == 0);
-        TExportOutcome outcome;
-        QVERIFY(!ExportWithRecord(Job(src, dest), {}, &outcome, nullptr));
+        const TExportOutcome outcome = ExportRecording(Job(src, dest));
+        QCOMPARE(int(outcome.Result), int(TExportResult::Failed));
         QCOMPARE(FileSha(src), before);
         QVERIFY(!QFile::exists(dest + ".json"));
     }
@@ -312,7 +315,8 @@ private slots:
     void cancelledExportKeepsNothing()
     {
         QTemporaryDir dir;
-        QVERIFY(!ExportWithRecord(Job(FSource, dir.filePath("clip.wav")), [](int) { return false; }, nullptr, nullptr));
+        const TExportOutcome outcome = ExportRecording(Job(FSource, dir.filePath("clip.wav")), {[](int) { return false; }});
+        QCOMPARE(int(outcome.Result), int(TExportResult::Cancelled));
         QCOMPARE(Visible(dir.path()), QStringList());
     }
 

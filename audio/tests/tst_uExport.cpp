@@ -224,7 +224,8 @@ void TestExport::okStoresResultsAndCreatesMissingFolderBeforeOverwriteQuestion()
     QCOMPARE(f.dlg.Request.Path, FTmp.filePath("new/deeper/out.ogg"));
     QCOMPARE(f.dlg.Request.Format, TAudioFormat::afOGG);
     QCOMPARE(f.dlg.Request.Bitrate, 128);
-    QVERIFY(f.dlg.Request.UseSelection);
+    QCOMPARE(f.dlg.Request.StartSec, 1.0);  // the selection given to Setup
+    QCOMPARE(f.dlg.Request.EndSec, 2.0);
     QVERIFY(!f.dlg.Request.EvidenceRecord);  // off unless the caller ticks it
     QVERIFY(QFileInfo(FTmp.filePath("new/deeper")).isDir());
 
@@ -262,7 +263,8 @@ void TestExport::existingTargetAsksAndNoKeepsDialogOpen()
     QVERIFY(f.Accepted());
     QCOMPARE(f.dlg.Request.Path, target);
     QCOMPARE(f.dlg.Request.Format, TAudioFormat::afMP3);
-    QVERIFY(!f.dlg.Request.UseSelection);
+    QCOMPARE(f.dlg.Request.StartSec, 0.0);  // the whole recording
+    QCOMPARE(f.dlg.Request.EndSec, 0.0);
 }
 
 void TestExport::theLoadedRecordingIsRefusedAsTarget_data()
