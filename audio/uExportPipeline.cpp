@@ -321,6 +321,10 @@ void Run(const TExportRequest &ARequest, TProgressPhases &APhases, TDecodeStream
     }
     const bool cancelled = APhases.Stopped();
 
+    if (!written && cancelled) {
+        AOutcome.Result = TExportResult::Cancelled;  // stopped before anything was written
+        return;
+    }
     if (plan.Direct) {
         AOutcome.Result = !written ? TExportResult::Failed : cancelled ? TExportResult::Cancelled : TExportResult::Done;
         if (written)

@@ -16,6 +16,8 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <atomic>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -317,6 +319,41 @@ private slots:
         QTemporaryDir dir;
         const TExportOutcome outcome = ExportRecording(Job(FSource, dir.filePath("clip.wav")), {[](int) { return false; }});
         QCOMPARE(int(outcome.Result), int(TExportResult::Cancelled));
+        QCOMPARE(Visible(dir.path()), QStringList());
+    }
+
+    // The cancel flag a caller on another thread sets (a web client that went away): the export stops at its
+    // next block and keeps nothing, set before the start or while it runs.
+    void cancelFlagStopsTheExport_data()
+    {
+        QTest::addColumn<bool>("record");
+        QTest::addColumn<int>("setAt");  // the progress at which the flag is set; -1 before the start
+        QTest::addRow("plain, set before the start") << false << -1;
+        QTest::addRow("with record, set before the start") << true << -1;
+        QTest::addRow("with record, set while it runs") << true << 1;
+    }
+    void cancelFlagStopsTheExport()
+    {
+        QFETCH(bool, record);
+        QFETCH(int, setAt);
+        QTemporaryDir dir;
+        TExportRequest request = Job(FSource, dir.filePath("clip.wav"));
+        request.EvidenceRecord = record;
+        request.StartSec = 0;
+        request.EndSec = 0;
+        std::atomic<bool> stop{setAt < 0};
+        int last = -1;
+        TExportControl control;
+        control.Cancel = &stop;
+        control.Progress = [&](int APercent) {
+            last = APercent;
+            if (APercent >= setAt && setAt >= 0)
+                std::thread([&stop] { stop = true; }).join();
+            return true;
+        };
+        const TExportOutcome outcome = ExportRecording(request, control);
+        QCOMPARE(int(outcome.Result), int(TExportResult::Cancelled));
+        QVERIFY2(last < 100, qPrintable(QString::number(last)));
         QCOMPARE(Visible(dir.path()), QStringList());
     }
 
