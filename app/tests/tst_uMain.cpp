@@ -87,6 +87,7 @@ private slots:
     void exportWholeAndSelection();
     void exportWithRecordNamesTheRowAndTheRecord();
     void exportCancelledIsNotCompleted();
+    void normalisedExportStatesWhatTheFileReads();
     void loudnessIsMeasuredAndARowMovesTheCursor();
     void exportRefusesTheLoadedFile();
     void editStoresTitleAndPersons();
@@ -674,6 +675,30 @@ void TestMain::exportCancelledIsNotCompleted()
     QVERIFY(kept.open(QIODevice::ReadOnly));
     QCOMPARE(kept.readAll(), QByteArray("oud bestand"));
     QCOMPARE(QDir(FDir.path()).entryList({QStringLiteral(".vornak-export-*")}, QDir::Files | QDir::Hidden), QStringList());
+}
+
+// A normalised export's completion text states the loudness the written file reads.
+void TestMain::normalisedExportStatesWhatTheFileReads()
+{
+    auto w = MakeMain();
+    LoadHour(*w, 10);
+    const QString target = FDir.filePath(QStringLiteral("normalised.wav"));
+    FPrompt.OnRun = [&](QDialog &AD) {
+        auto *e = qobject_cast<TfrmExport *>(&AD);
+        if (!e)
+            return int(QDialog::Rejected);
+        e->Request.Path = target;
+        e->Request.Format = TAudioFormat::afWAV;
+        e->Request.TargetLufs = -23;
+        return int(QDialog::Accepted);
+    };
+    w->mnuExportClick();
+    QCOMPARE(FPrompt.Messages.size(), 1);
+    const QString text = FPrompt.Messages[0].Text;
+    const QString head = QStringLiteral("De export is voltooid:\r\n") + target + QStringLiteral("\r\n\r\nLuidheid van het bestand: ");
+    QVERIFY2(text.startsWith(head) && text.endsWith(QStringLiteral(" LUFS.")), qPrintable(text));
+    const double figure = text.mid(head.size()).chopped(6).replace(QChar(0x2212), QLatin1Char('-')).replace(QLatin1Char(','), QLatin1Char('.')).toDouble();
+    QVERIFY2(std::fabs(figure + 23) <= 0.2, qPrintable(text));
 }
 
 void TestMain::exportRefusesTheLoadedFile()
