@@ -236,74 +236,61 @@ bool TReaderCommands::Export(const TWaveSelection &ASelection)
         dlg.SetPrompt(*FPrompt);
         dlg.Setup(QFileInfo(FCurrent.FileName).completeBaseName(), !ASelection.IsEmpty(), ASelection.Start,
                   ASelection.End, FEngine->DurationSec(), Config->ExportFolder());
+        dlg.SetRecordingPath(FEngine->LoadedPath());
         dlg.SetEvidenceRecord(Config->EvidenceRecord());
         if (FPrompt->Run(dlg) != QDialog::Accepted)
             return false;
         request = dlg.Request;
     }
-    double start = 0, end = FEngine->DurationSec();
-    if (request.UseSelection) {
-        start = ASelection.Start;
-        end = ASelection.End;
-    }
-    const int slash = request.Path.lastIndexOf(QLatin1Char('/'));
-    Config->SetExportFolder(slash >= 0 ? request.Path.left(slash + 1) : QDir::currentPath() + QLatin1Char('/'));
+    // The record names the catalogue row the loaded recording came from.
+    if (FCurrent.Id > 0)
+        request.Recording = FCurrent;
+    request.ProgramName = QStringLiteral("VornakReader2026");
     Config->SetEvidenceRecord(request.EvidenceRecord);
-    SaveListening();  // an export folder that cannot be remembered is told; the export still runs
 
-    // The status line tells how this export ended, also when it raised an error.
-    bool cancelled = false;
-    bool ok = false;
-    try {
-        ok = RunUnderProgress(QStringLiteral("Exporteren"), QStringLiteral("Exporteren..."), true,
-                              [&](const TCancelProgress &AReport) {
-                                  const TCancelProgress progress = [&](int APercent) {
-                                      const bool goOn = AReport(APercent);
-                                      cancelled = cancelled || !goOn;
-                                      return goOn;
-                                  };
-                                  // The record names the catalogue row the loaded recording came from.
-                                  if (request.EvidenceRecord)
-                                      return FEngine->ExportRangeWithRecord(request.Path, request.Format,
-                                                                            request.Bitrate, start, end,
-                                                                            FCurrent.Id > 0 ? &FCurrent : nullptr,
-                                                                            QStringLiteral("VornakReader2026"),
-                                                                            progress, request.TargetLufs);
-                                  return FEngine->ExportRange(request.Path, request.Format, request.Bitrate, start,
-                                                              end, progress, request.TargetLufs);
-                              });
-    } catch (...) {
+    // The status line tells how this export ended; a failure also says why, in a message.
+    TExportOutcome outcome;
+    RunUnderProgress(QStringLiteral("Exporteren"), QStringLiteral("Exporteren..."), true,
+                     [&](const TCancelProgress &AReport) {
+                         TExportControl control;
+                         control.Progress = AReport;
+                         outcome = FEngine->Export(request, control);
+                         return outcome.Done();
+                     });
+    if (outcome.Done()) {
+        // Only an export that went through moves the folder the next one proposes.
+        const int slash = request.Path.lastIndexOf(QLatin1Char('/'));
+        Config->SetExportFolder(slash >= 0 ? request.Path.left(slash + 1) : QDir::currentPath() + QLatin1Char('/'));
+    }
+    SaveListening();  // a choice that cannot be remembered is told; the export is done either way
+    if (outcome.Result == TExportResult::Cancelled) {
+        // The operator's own Annuleren: no warning, only the status line.
+        if (ShowStatus)
+            ShowStatus(QStringLiteral("Export afgebroken: ") + request.Path);
+    } else if (!outcome.Done()) {
         if (ShowStatus)
             ShowStatus(QStringLiteral("Export mislukt: ") + request.Path);
-        throw;
-    }
-    if (!ok && ShowStatus)
-        ShowStatus((cancelled ? QStringLiteral("Export afgebroken: ") : QStringLiteral("Export mislukt: ")) +
-                   request.Path);
-    if (ok) {
+        FPrompt->Message(QMessageBox::Warning, outcome.Text);
+    } else {
         if (ShowStatus)
             ShowStatus(QStringLiteral("Export voltooid: ") + request.Path);
         QString done = QStringLiteral("De export is voltooid:\r\n") + request.Path;
         if (request.EvidenceRecord)
-            done += QStringLiteral("\r\n\r\nVerantwoording:\r\n") + FEngine->LastRecordPath();
+            done += QStringLiteral("\r\n\r\nVerantwoording:\r\n") + outcome.RecordPath;
         // A damaged or cut-off recording decodes to less than its announced length; only that was written.
-        if (FEngine->LastExportEndedEarly())
+        if (outcome.EndedEarly)
             done += QStringLiteral("\r\n\r\nDe opname eindigt eerder dan verwacht: er is %1 geëxporteerd.")
-                        .arg(FormatDuration(FEngine->LastExportSeconds()));
-        // A normalised export whose gain was held back for the true peak says how loud it became.
-        if (request.TargetLufs < 0 && FEngine->LastExportGainLowered())
+                        .arg(FormatDuration(outcome.Seconds));
+        // A normalised export says how loud the written file reads, and why when the true peak held it back.
+        if (request.TargetLufs < 0 && outcome.GainLowered)
             done += QStringLiteral("\r\n\r\nLuidheid %1 LUFS: lager gehouden om de piek onder \u22121 dBTP te houden.")
-                        .arg(DutchFigure(FEngine->LastExportLoudness()));
+                        .arg(DutchFigure(outcome.LoudnessLufs));
+        else if (request.TargetLufs < 0)
+            done += QStringLiteral("\r\n\r\nLuidheid van het bestand: %1 LUFS.").arg(DutchFigure(outcome.LoudnessLufs));
         FPrompt->Message(QMessageBox::Information, done);
-    } else {
-        QString text = QStringLiteral("De export is niet voltooid (afgebroken of mislukt).");
-        // An encoder names the cause of its failure, a full disk for one.
-        if (!cancelled && !FEngine->LastExportError().isEmpty())
-            text += QStringLiteral("\r\n\r\n") + FEngine->LastExportError();
-        FPrompt->Message(QMessageBox::Warning, text);
     }
     CloseIfRequested();
-    return ok;
+    return outcome.Done();
 }
 
 bool TReaderCommands::MeasureLoudness(const TWaveSelection &ASelection)

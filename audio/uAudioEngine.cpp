@@ -3,9 +3,7 @@
 
 #include "uAnalyseAhead.h"
 #include "uAudioExit.h"
-#include "uAudioExport.h"
 #include "uEnvelope.h"
-#include "uEvidence.h"
 #include "uPlayback.h"
 
 #include <QAudioDevice>
@@ -393,15 +391,6 @@ void TAudioEngine::UpdateAheadPause()
         FAhead->SetPaused(FAnalysis != nullptr || FAheadHolds > 0);
 }
 
-bool TAudioEngine::LoadForExport(const QString &APath)
-{
-    TDecodeStream stream;
-    if (!OpenForLength(APath, stream))
-        return false;
-    AdoptStream(APath, stream);
-    return true;
-}
-
 void TAudioEngine::Close()
 {
     CancelAnalysis();
@@ -417,38 +406,17 @@ void TAudioEngine::Close()
     FSilenceRanges.clear();
 }
 
-bool TAudioEngine::ExportRange(const QString &ADest, TAudioFormat AFmt, int ABitrate, double AStartSec,
-                               double AEndSec, const TCancelProgress &AProgress, double ATargetLufs)
+TExportOutcome TAudioEngine::Export(TExportRequest ARequest, const TExportControl &AControl)
 {
-    FLastExport = TExportOutcome{};
-    if (FLoadedPath.isEmpty())
-        return false;
+    if (FLoadedPath.isEmpty()) {
+        TExportOutcome outcome;
+        outcome.Detail = QStringLiteral("geen opname geladen");
+        outcome.Text = QStringLiteral("De export is mislukt:\r\n") + outcome.Detail;
+        return outcome;
+    }
     const TAheadHold hold(*this);
-    return ExportFileRange(FLoadedPath, FDurationSec, ADest, AFmt, ABitrate, AStartSec, AEndSec, AProgress,
-                           &FLastExport, TExportTargetRule::ReplaceWhenComplete, ATargetLufs);
-}
-
-bool TAudioEngine::ExportRangeWithRecord(const QString &ADest, TAudioFormat AFmt, int ABitrate, double AStartSec,
-                                         double AEndSec, const TRecInfo *ARecording, const QString &AProgramName,
-                                         const TCancelProgress &AProgress, double ATargetLufs)
-{
-    FLastExport = TExportOutcome{};
-    FLastRecordPath.clear();
-    if (FLoadedPath.isEmpty())
-        return false;
-    const TAheadHold hold(*this);
-    TEvidenceExport job;
-    job.Source = FLoadedPath;
-    job.DurationSec = FDurationSec;
-    job.Dest = ADest;
-    job.Format = AFmt;
-    job.Bitrate = ABitrate;
-    job.StartSec = AStartSec;
-    job.EndSec = AEndSec;
-    job.Recording = ARecording;
-    job.ProgramName = AProgramName;
-    job.TargetLufs = ATargetLufs;
-    return ExportWithRecord(job, AProgress, &FLastExport, &FLastRecordPath);
+    ARequest.Source = FLoadedPath;
+    return ExportRecording(ARequest, AControl);
 }
 
 void TAudioEngine::Play()

@@ -1,10 +1,10 @@
-// The one audio object: output device, playback of the loaded recording, its envelope, range export.
+// The one audio object: output device, playback of the loaded recording, its envelope, its export.
 #pragma once
 
-#include "uAudioExport.h"
 #include "uAudioTypes.h"
 #include "uDecoder.h"
 #include "uEnvelopeCache.h"
+#include "uExportPipeline.h"
 #include "uPlaybackPlan.h"
 #include "uReaderTypes.h"
 #include "uSilenceSkip.h"
@@ -66,11 +66,6 @@ public:
     void HoldAhead(bool AOn);
     // Nothing left to analyse ahead (all done or dropped) and nothing running.
     bool AheadIdle() const;
-    // Loads a recording for export alone: its format and exact length are settled as a load settles them,
-    // but no waveform pass runs, the envelope cache is neither read nor written and no playback stream is
-    // opened (Envelope() stays null, EnvCount() 0). Fails, and keeps the previous recording, as Load does.
-    // For work that only exports: an hour of MP3 is then opened in a fraction of the pass's time.
-    bool LoadForExport(const QString &APath);
     // The envelope cache folder (default TEnvelopeCache::DefaultFolder()) and its size bound; empty = no
     // cache at all.
     void SetEnvelopeCacheFolder(const QString &AFolder,
@@ -120,35 +115,10 @@ public:
     // The stretches of the loaded recording that are skipped while SkipSilence is on (seconds, ascending).
     const std::vector<TSecRange> &SilenceRanges() const { return FSilenceRanges; }
 
-    // Writes the loaded recording, or [AStartSec, AEndSec), to ADest. True when any audio went through
-    // (also when cancelled); the playback stream and its position stay as they are. Throws EReaderError for
-    // a WAV target that cannot be created or written.
-    // A recording whose decoding ends before the range's end (damaged or cut off) is written only as far
-    // as it decodes, with no silence added (a WAV header counts exactly the data written); the export then
-    // still succeeds, and LastExportEndedEarly and LastExportSeconds say how much it holds.
-    // An existing target is replaced only by a complete export (ExportFileRange, ReplaceWhenComplete).
-    // ATargetLufs 0 writes the samples unchanged; -23 or -16 normalises (see ExportFileRange).
-    bool ExportRange(const QString &ADest, TAudioFormat AFmt, int ABitrate, double AStartSec,
-                     double AEndSec, const TCancelProgress &AProgress = {}, double ATargetLufs = 0);
-    // Seconds of audio the last ExportRange read through to its writer (0 before the first, and for an
-    // export that wrote nothing); less than the range when it ended early or was cancelled.
-    double LastExportSeconds() const { return FLastExport.Seconds; }
-    // True when the last ExportRange stopped because the recording's decoding ended before the range's end
-    // (not set by a cancel).
-    bool LastExportEndedEarly() const { return FLastExport.EndedEarly; }
-    // Why the last MP3, OGG or Opus export failed (a full disk names its cause); empty after a success.
-    QString LastExportError() const { return FLastExport.Error; }
-    // ExportRange with an export record beside the clip (ExportWithRecord): ARecording is the catalogue row
-    // of the loaded recording (borrowed; null when none is known), AProgramName the program the record
-    // names. A cancelled export keeps nothing. LastRecordPath names the record after a success.
-    bool ExportRangeWithRecord(const QString &ADest, TAudioFormat AFmt, int ABitrate, double AStartSec,
-                               double AEndSec, const TRecInfo *ARecording, const QString &AProgramName,
-                               const TCancelProgress &AProgress = {}, double ATargetLufs = 0);
-    QString LastRecordPath() const { return FLastRecordPath; }
-    // A normalised last export: the loudness it was given (LUFS, -infinity for a silent range, NAN when not
-    // normalised) and whether the gain was held lower for the true peak.
-    double LastExportLoudness() const { return FLastExport.LoudnessLufs; }
-    bool LastExportGainLowered() const { return FLastExport.GainLowered; }
+    // Exports the loaded recording through the export pipeline (ExportRecording): ARequest.Source is set to
+    // the loaded recording's path; the analysis ahead is held meanwhile; the playback stream and its position
+    // stay as they are. Failed ("geen opname geladen") when nothing is loaded.
+    TExportOutcome Export(TExportRequest ARequest, const TExportControl &AControl = {});
 
     bool HasOutput() const { return FHasOutput; }
     int OutputDevice() const { return FDevice; }
@@ -192,8 +162,6 @@ private:
     int FLastError = 0;
     int FDevice = -1;
     QAudioDevice FOutput;  // the device FDevice resolved to; null = no sound
-    TExportOutcome FLastExport;
-    QString FLastRecordPath;
     TListening FListening;  // the listener's choices, the one copy on this side of the playback thread
     std::vector<TSecRange> FSilenceRanges;  // of the loaded recording
     std::shared_ptr<const TEnvelopeCache> FEnvCache;  // null = no cache; shared with the analysis threads

@@ -131,6 +131,8 @@ void TfrmExport::Setup(const QString &ADefaultName, bool AHasSel, double ASelSta
 {
     Q_UNUSED(ADuration);
     FDefaultName = ADefaultName.isEmpty() ? QStringLiteral("export") : ADefaultName;
+    FSelStart = ASelStart;
+    FSelEnd = ASelEnd;
 
     {
         const QSignalBlocker block(cbFormat);  // cbFormatChange runs once below, after the name is set
@@ -213,7 +215,9 @@ void TfrmExport::btnOkClick()
     bool ok = false;
     const int bitrate = TrimControl(cbBitrate->currentText()).toInt(&ok);
     Request.Bitrate = ok ? bitrate : 128;
-    Request.UseSelection = rbSel->isChecked();
+    const bool selection = rbSel->isChecked();
+    Request.StartSec = selection ? FSelStart : 0;
+    Request.EndSec = selection ? FSelEnd : 0;
     Request.EvidenceRecord = cbEvidence->isChecked();
     Request.TargetLufs = cbLoudness->currentData().toDouble();
 
@@ -221,6 +225,13 @@ void TfrmExport::btnOkClick()
     if (!folder.isEmpty() && !QFileInfo(folder).isDir())
         QDir().mkpath(folder);  // a failure shows when the export writes the file
 
+    // An export onto the recording itself would replace what it reads: refused before anything is asked.
+    if (!FRecordingPath.isEmpty() && IsSameFile(Request.Path, FRecordingPath)) {
+        FPrompt->Message(QMessageBox::Warning,
+                         QStringLiteral("Dit bestand is de geladen opname zelf. Een export kan de opname niet "
+                                        "vervangen: kies een ander doelbestand."));
+        return;
+    }
     const QFileInfo target(Request.Path);
     if (!target.exists() || target.isDir() || FPrompt->Question(QStringLiteral("Het bestand bestaat al. Overschrijven?")))
         accept();

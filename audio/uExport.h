@@ -2,6 +2,7 @@
 // Touches no audio; it only validates the target and may create its folder.
 #pragma once
 
+#include "uExportPipeline.h"
 #include "uPrompt.h"
 #include "uReaderTypes.h"
 
@@ -16,28 +17,20 @@ class QLineEdit;
 class QPushButton;
 class QRadioButton;
 
-// What the operator chose in the export dialog.
-struct TExportRequest {
-    QString Path;  // full target path with the format's extension
-    TAudioFormat Format = TAudioFormat::afMP3;
-    int Bitrate = 128;  // kbit/s, as typed (ignored for WAV)
-    bool UseSelection = false;
-    bool EvidenceRecord = false;  // write the export record and checksum line beside the clip
-    double TargetLufs = 0;  // 0: samples unchanged; -23 or -16: normalised to that integrated loudness
-};
-
 class TfrmExport : public QDialog {
     Q_OBJECT
 public:
     explicit TfrmExport(QWidget *AOwner);
 
     // Prepares the dialog: ADefaultName is the file name without extension ("export" when empty); the
-    // selection bounds are seconds, shown when AHasSel; ADuration is not used; ADefaultFolder is the folder
+    // selection bounds are seconds, shown when AHasSel and taken as the range when "Selectie" is chosen; ADuration is not used; ADefaultFolder is the folder
     // offered (the Documents folder when it is empty or does not exist).
     void Setup(const QString &ADefaultName, bool AHasSel, double ASelStart, double ASelEnd, double ADuration,
                const QString &ADefaultFolder);
 
-    // The result after the dialog closed with OK.
+    // The answer after the dialog closed with OK: target Path, Format, Bitrate, TargetLufs, EvidenceRecord,
+    // and the range: the selection given to Setup when "Selectie" was chosen, else 0 to 0 (the whole
+    // recording). The caller adds the source and the record's facts.
     TExportRequest Request;
 
     // Handlers.
@@ -52,6 +45,10 @@ public:
     void ApplyExtension();
     // The same rule on a path text.
     static QString WithExtension(const QString &APath, const QString &AExt);
+
+    // The loaded recording: a target that is this file (also by another path or a link) is refused when OK
+    // is pressed, with the reason, and the dialog stays open. Empty: nothing is refused for it.
+    void SetRecordingPath(const QString &APath) { FRecordingPath = APath; }
 
     // Ticks "Verantwoording bijvoegen" before the dialog is shown (the caller keeps the choice in the settings).
     void SetEvidenceRecord(bool AOn);
@@ -89,4 +86,7 @@ private:
     TBoxPrompt FOwnPrompt{this};
     TPrompt *FPrompt = &FOwnPrompt;
     QString FDefaultName;
+    QString FRecordingPath;
+    double FSelStart = 0;  // the selection Setup was given (seconds)
+    double FSelEnd = 0;
 };

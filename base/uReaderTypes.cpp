@@ -175,6 +175,16 @@ bool PathBytesOf(const QString &APath, QByteArray &ABytes)
     return true;
 }
 
+bool IsSameFile(const QString &AFirst, const QString &ASecond)
+{
+    QByteArray first, second;
+    struct stat firstStat {}, secondStat {};
+    if (!PathBytesOf(AFirst, first) || !PathBytesOf(ASecond, second) || ::stat(first.constData(), &firstStat) != 0 ||
+        ::stat(second.constData(), &secondStat) != 0)
+        return false;
+    return firstStat.st_dev == secondStat.st_dev && firstStat.st_ino == secondStat.st_ino;
+}
+
 bool IsRegularFilePath(const QString &APath, qint64 *ASize)
 {
     QByteArray bytes;

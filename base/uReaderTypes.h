@@ -65,6 +65,9 @@ bool PathBytesOf(const QString &APath, QByteArray &ABytes);
 // APath names a regular file (after symbolic links); its size in ASize when asked. False for an empty path
 // and a path holding a NUL, as for one that does not exist.
 bool IsRegularFilePath(const QString &APath, qint64 *ASize = nullptr);
+// Both paths name one existing file (device and inode after symbolic links), so a symbolic or a hard link
+// to a file counts as the file itself. False when either does not exist or cannot name a file.
+bool IsSameFile(const QString &AFirst, const QString &ASecond);
 
 // Folder of the running executable, always ending in exactly one '/'.
 QString AppDir();

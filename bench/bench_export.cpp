@@ -113,7 +113,13 @@ int main(int AArgc, char *AArgv[])
         TTime best{1e9, 1e9}, bestRef{1e9, 1e9};
         bool ok = true;
         auto runOurs = [&] {
-            best = Best(best, Measure(RUSAGE_SELF, [&] { ok = engine.ExportRange(ours, row.format, row.kbps, 0, 0); }));
+            best = Best(best, Measure(RUSAGE_SELF, [&] {
+                TExportRequest request;
+                request.Path = ours;
+                request.Format = row.format;
+                request.Bitrate = row.kbps;
+                ok = engine.Export(request).Done();
+            }));
         };
         auto runFfmpeg = [&] {
             bestRef = Best(bestRef, Measure(RUSAGE_CHILDREN, [&] {

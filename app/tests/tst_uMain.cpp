@@ -531,7 +531,6 @@ void TestMain::exportWithRecordNamesTheRowAndTheRecord()
         e->Request.Path = target;
         e->Request.Format = TAudioFormat::afWAV;
         e->Request.Bitrate = 128;
-        e->Request.UseSelection = false;
         e->Request.EvidenceRecord = true;
         return int(QDialog::Accepted);
     };
@@ -568,7 +567,11 @@ void TestMain::exportWholeAndSelection()
         e->Request.Path = target;
         e->Request.Format = TAudioFormat::afWAV;
         e->Request.Bitrate = 128;
-        e->Request.UseSelection = useSel;
+        if (useSel) {
+            const TWaveView *view = w->findChild<TWaveView *>(QStringLiteral("wave"));
+            e->Request.StartSec = view->SelStart();
+            e->Request.EndSec = view->SelEnd();
+        }
         return int(QDialog::Accepted);
     };
     target = folder + QStringLiteral("/whole.wav");
@@ -642,7 +645,6 @@ void TestMain::exportCancelledIsNotCompleted()
         auto *e = qobject_cast<TfrmExport *>(&AD);
         e->Request.Path = target;
         e->Request.Format = TAudioFormat::afWAV;
-        e->Request.UseSelection = false;
         return int(QDialog::Accepted);
     };
     w->Commands().OnProgressReport = [&] {
@@ -650,11 +652,12 @@ void TestMain::exportCancelledIsNotCompleted()
             if (auto *cancel = prog->findChild<QPushButton *>(QStringLiteral("btnCancel")); cancel->isVisible())
                 cancel->click();
     };
+    const QString folderBefore = Config->ExportFolder();
     w->mnuExportClick();
-    QCOMPARE(FPrompt.Messages.size(), 1);
-    QCOMPARE(FPrompt.Messages[0].Icon, QMessageBox::Warning);
-    QCOMPARE(FPrompt.Messages[0].Text, QStringLiteral("De export is niet voltooid (afgebroken of mislukt)."));
+    // The operator's own Annuleren is no warning: the status line tells it, and the folder stays.
+    QCOMPARE(FPrompt.Messages.size(), 0);
     QCOMPARE(w->StatusText(), QStringLiteral("Export afgebroken: ") + target);
+    QCOMPARE(Config->ExportFolder(), folderBefore);
     QVERIFY(!w->Busy());
     QVERIFY(!w->findChild<TfrmProgress *>());
     // A new name keeps what was written; a file that existed stays as it was.
@@ -665,8 +668,7 @@ void TestMain::exportCancelledIsNotCompleted()
         QCOMPARE(old.write("oud bestand"), qint64(11));
     }
     w->mnuExportClick();
-    QCOMPARE(FPrompt.Messages.size(), 2);
-    QCOMPARE(FPrompt.Messages[1].Text, QStringLiteral("De export is niet voltooid (afgebroken of mislukt)."));
+    QCOMPARE(FPrompt.Messages.size(), 0);
     QCOMPARE(w->StatusText(), QStringLiteral("Export afgebroken: ") + target);
     QFile kept(target);
     QVERIFY(kept.open(QIODevice::ReadOnly));
@@ -688,12 +690,16 @@ void TestMain::exportRefusesTheLoadedFile()
         // The same file written another way.
         e->Request.Path = QFileInfo(own).absolutePath() + QStringLiteral("/./") + QFileInfo(own).fileName();
         e->Request.Format = TAudioFormat::afWAV;
-        e->Request.UseSelection = false;
         return int(QDialog::Accepted);
     };
+    const QString folderBefore = Config->ExportFolder();
     w->mnuExportClick();
     QCOMPARE(FPrompt.Messages.size(), 1);
-    QCOMPARE(FPrompt.Messages[0].Text, QStringLiteral("De export is niet voltooid (afgebroken of mislukt)."));
+    QCOMPARE(FPrompt.Messages[0].Icon, QMessageBox::Warning);
+    QVERIFY2(FPrompt.Messages[0].Text.startsWith(QStringLiteral("De export is mislukt:\r\nde export zou de opname zelf vervangen")),
+             qPrintable(FPrompt.Messages[0].Text));
+    // A failed export does not move the folder the next one proposes (here: into the archive).
+    QCOMPARE(Config->ExportFolder(), folderBefore);
     QCOMPARE(w->StatusText(),
              QStringLiteral("Export mislukt: ") + QFileInfo(own).absolutePath() + QStringLiteral("/./") +
                  QFileInfo(own).fileName());
@@ -707,16 +713,13 @@ void TestMain::exportRefusesTheLoadedFile()
         auto *e = qobject_cast<TfrmExport *>(&AD);
         e->Request.Path = missing;
         e->Request.Format = TAudioFormat::afWAV;
-        e->Request.UseSelection = false;
         return int(QDialog::Accepted);
     };
-    QString raised;
-    try {
-        w->mnuExportClick();
-    } catch (const EReaderError &e) {
-        raised = e.Message();
-    }
-    QVERIFY2(raised.startsWith(QStringLiteral("Cannot create file")), qPrintable(raised));
+    w->mnuExportClick();
+    QCOMPARE(FPrompt.Messages.size(), 2);
+    QVERIFY2(FPrompt.Messages[1].Text.startsWith(QStringLiteral("De export is mislukt:\r\nkan het bestand \"") + missing +
+                                                 QStringLiteral("\" niet maken: ")),
+             qPrintable(FPrompt.Messages[1].Text));
     QCOMPARE(w->StatusText(), QStringLiteral("Export mislukt: ") + missing);
     QVERIFY(!w->Busy());
 }

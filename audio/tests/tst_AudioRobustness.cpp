@@ -475,11 +475,15 @@ private slots:
         QVERIFY(engine.Load(FSpeech));
         const QString dest = Path(QString("cancelled") + FormatExt(fmt));
         int last = -1;
-        const bool ok = engine.ExportRange(dest, fmt, 128, 0, 0, [&](int APercent) {
+        TExportRequest request;
+        request.Path = dest;
+        request.Format = fmt;
+        const TExportOutcome outcome = engine.Export(request, {[&](int APercent) {
             last = APercent;
             return APercent < 50;
-        });
-        QVERIFY(ok);
+        }});
+        QCOMPARE(int(outcome.Result), int(TExportResult::Cancelled));
+        QCOMPARE(outcome.ClipPath, dest);  // a new name keeps what was written
         QVERIFY2(last >= 50 && last < 100, qPrintable(QString::number(last)));
         QCOMPARE(Sha(FSpeech), before);
         const TRun r = Run({"envelope", dest});
@@ -509,15 +513,25 @@ private slots:
             QTest::addRow("%s onto a symbolic link to the source", f) << f << "symlink" << "";
             QTest::addRow("%s onto a hard link to the source", f) << f << "hardlink" << "";
         }
+        QTest::addRow("wav of a file that does not decode") << "wav" << "damaged" << "";
+        QTest::addRow("wav into a folder that does not exist") << "wav" << "nofolder" << "Cannot create file";
     }
     void failedExportClaimsNoSuccessAndKeepsSource()
     {
         QFETCH(QString, format);
         QFETCH(QString, target);
         QFETCH(QString, message);
-        const QString source = Path("export-source-" + format + ".wav");
-        if (!QFile::exists(source))
+        const QString source = target == "damaged" ? Path("damaged.mp3") : Path("export-source-" + format + ".wav");
+        if (target == "damaged") {
+            QFile f(source);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            QByteArray noise(20000, 0);
+            for (int i = 0; i < noise.size(); ++i)
+                noise[i] = char((i * 7919 + 13) % 251);
+            f.write(noise);
+        } else if (!QFile::exists(source)) {
             QVERIFY(QFile::copy(FSpeech, source));
+        }
         const QByteArray before = Sha(source);
 
         QString dest;
@@ -529,6 +543,10 @@ private slots:
             dest = Path("disk-" + format) + "/out." + format;
         } else if (target == "source") {
             dest = source;
+        } else if (target == "damaged") {
+            dest = Path("from-damaged.wav");
+        } else if (target == "nofolder") {
+            dest = Path("no-such-folder/out.wav");
         } else if (target == "symlink") {
             dest = Path("link-" + format + ".wav");
             QFile::remove(dest);
@@ -542,6 +560,12 @@ private slots:
         QVERIFY2(!r.crashed && !r.hung, qPrintable(Describe(r)));
         QVERIFY2(r.exitCode != 0, qPrintable("success claimed: " + Describe(r)));
         QVERIFY2(!r.out.contains("result=true"), qPrintable(Describe(r)));
+        // Every failure still gives its result line and its reason in Dutch.
+        QVERIFY2(r.out.contains(QRegularExpression("(^|\n)result=false\ndetail=[^\n]+\n")), qPrintable(Describe(r)));
+        if (target == "source" || target == "symlink" || target == "hardlink")
+            QVERIFY2(r.out.contains("detail=de export zou de opname zelf vervangen"), qPrintable(Describe(r)));
+        if (target == "damaged")
+            QVERIFY2(r.out.contains("detail=kan de opname niet laden"), qPrintable(Describe(r)));
         if (!message.isEmpty())
             QVERIFY2(r.err.contains(message), qPrintable(Describe(r)));
         if (target == "full") {

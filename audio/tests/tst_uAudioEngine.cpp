@@ -166,7 +166,12 @@ private slots:
             const double at = e.PositionSec();
             QVERIFY2(at >= 5.0 && at < 8.0, qPrintable(QString::number(at)));
         }
-        QVERIFY(e.ExportRange(Path("kept.wav"), TAudioFormat::afWAV, 0, 1.0, 2.0));
+        TExportRequest kept;
+        kept.Path = Path("kept.wav");
+        kept.Format = TAudioFormat::afWAV;
+        kept.StartSec = 1.0;
+        kept.EndSec = 2.0;
+        QVERIFY(e.Export(kept).Done());
         QCOMPARE(QFileInfo(Path("kept.wav")).size(), qint64(44 + 44100 * 4));
 
         QVERIFY(e.Load(FShort));

@@ -4,14 +4,17 @@
 #include "CodecFixtures.h"
 #include "ExportFixtures.h"
 #include "uAudioEngine.h"
-#include "uAudioExport.h"
+#include "uExportPipeline.h"
 #include "uExportLoop.h"
+#include "uLoudness.h"
 
 #include <QtTest>
+#include <QtEndian>
 
 #include <QCryptographicHash>
 #include <QDir>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <cerrno>
@@ -29,6 +32,20 @@ QByteArray Sha(const QString &APath)
     return QCryptographicHash::hash(ReadAll(APath), QCryptographicHash::Sha256);
 }
 
+// FFmpeg's own meter on a file: the integrated loudness (LUFS) of its summary; NAN when it gives none.
+double FfmpegIntegratedLufs(const QString &APath)
+{
+    QProcess p;
+    p.start(QStringLiteral("ffmpeg"), {"-hide_banner", "-nostats", "-i", APath, "-af", "ebur128", "-f", "null", "-"});
+    if (!p.waitForFinished(120000) || p.exitCode() != 0)
+        return std::nan("");
+    const QString text = QString::fromUtf8(p.readAllStandardError());
+    const int summary = text.lastIndexOf(QStringLiteral("Summary:"));
+    const QRegularExpressionMatch m =
+        QRegularExpression(QStringLiteral("I:\\s+(-?[0-9.]+|-inf) LUFS")).match(text, qMax(summary, 0));
+    return m.hasMatch() ? m.captured(1).toDouble() : std::nan("");
+}
+
 } // namespace
 
 class TestAudioExport : public QObject {
@@ -41,6 +58,43 @@ class TestAudioExport : public QObject {
     double FCutSeconds = 0;    // what of it decodes
     QString Path(const QString &AName) const { return FDir.filePath(AName); }
     QString CodecPath(const codecs::TCodecFixture &AC) const { return Path(QStringLiteral("codec/") + AC.File); }
+
+    // The outcome of the last Export / ExportFile.
+    TExportOutcome FLast;
+    // One export through the pipeline, of the engine's loaded recording or of a file. True when any audio went
+    // through (also when cancelled); the WAV writer's raised text is raised again, as the tests check it.
+    bool Export(TAudioEngine &AEngine, const QString &ADest, TAudioFormat AFormat, int ABitrate, double AStartSec,
+                double AEndSec, const TCancelProgress &AProgress = {})
+    {
+        FLast = AEngine.Export(Request(QString(), ADest, AFormat, ABitrate, AStartSec, AEndSec), {AProgress});
+        return Wrote();
+    }
+    bool ExportFile(const QString &ASource, const QString &ADest, TAudioFormat AFormat, int ABitrate, double AStartSec,
+                    double AEndSec, const TCancelProgress &AProgress = {}, double ATargetLufs = 0)
+    {
+        TExportRequest request = Request(ASource, ADest, AFormat, ABitrate, AStartSec, AEndSec);
+        request.TargetLufs = ATargetLufs;
+        FLast = ExportRecording(request, {AProgress});
+        return Wrote();
+    }
+    static TExportRequest Request(const QString &ASource, const QString &ADest, TAudioFormat AFormat, int ABitrate,
+                                  double AStartSec, double AEndSec)
+    {
+        TExportRequest request;
+        request.Source = ASource;
+        request.Path = ADest;
+        request.Format = AFormat;
+        request.Bitrate = ABitrate;
+        request.StartSec = AStartSec;
+        request.EndSec = AEndSec;
+        return request;
+    }
+    bool Wrote() const
+    {
+        if (!FLast.Raised.isEmpty())
+            throw EReaderError(FLast.Raised);
+        return FLast.Done() || (FLast.Result == TExportResult::Cancelled && FLast.Seconds > 0);
+    }
 
     void LoadOrFail(TAudioEngine &AEngine, const QString &APath)
     {
@@ -82,7 +136,7 @@ private slots:
     void nothingLoadedExportsNothing()
     {
         TAudioEngine engine;
-        QVERIFY(!engine.ExportRange(Path("none.wav"), TAudioFormat::afWAV, 0, 0, 0));
+        QVERIFY(!Export(engine, Path("none.wav"), TAudioFormat::afWAV, 0, 0, 0));
         QVERIFY(!QFile::exists(Path("none.wav")));
     }
 
@@ -111,7 +165,7 @@ private slots:
         LoadOrFail(engine, FStereo);
         const QString dest = Path("range.wav");
         QList<int> reports;
-        QVERIFY(engine.ExportRange(dest, TAudioFormat::afWAV, 0, startSec, endSec, [&](int AP) {
+        QVERIFY(Export(engine, dest, TAudioFormat::afWAV, 0, startSec, endSec, [&](int AP) {
             reports << AP;
             return true;
         }));
@@ -124,8 +178,8 @@ private slots:
         QCOMPARE(LE(out, 28, 4), 44100u * 4);
         QCOMPARE(LE(out, 32, 2), 4u);
         QVERIFY(out.mid(44) == ReadAll(FStereo).mid(44 + start, C));
-        QCOMPARE(engine.LastExportSeconds(), C / (44100.0 * 4));
-        QVERIFY(!engine.LastExportEndedEarly());
+        QCOMPARE(FLast.Seconds, C / (44100.0 * 4));
+        QVERIFY(!FLast.EndedEarly);
         QVERIFY(!reports.isEmpty());
         QCOMPARE(reports.last(), 100);
         for (int i = 1; i < reports.size(); ++i)
@@ -152,10 +206,8 @@ private slots:
         for (const auto &range : ranges) {
             const QString dest = Path("identity.wav");
             QFile::remove(dest);
-            TExportOutcome outcome;
-            QVERIFY(ExportFileRange(source, straight.Seconds(), dest, TAudioFormat::afWAV, 0, range.first, range.second,
-                                    {}, &outcome));
-            QVERIFY(!outcome.EndedEarly);
+            QVERIFY(ExportFile(source, dest, TAudioFormat::afWAV, 0, range.first, range.second));
+            QVERIFY(!FLast.EndedEarly);
             const qint64 start = static_cast<qint64>(std::floor(range.first * straight.rate + 1e-7)) * B;
             const qint64 end = range.second > 0 ? static_cast<qint64>(std::floor(range.second * straight.rate + 1e-7)) * B
                                                 : qint64(all.size());
@@ -163,6 +215,65 @@ private slots:
             QCOMPARE(qint64(out.size()) - 44, end - start);
             QVERIFY2(out.mid(44) == all.mid(int(start), int(end - start)),
                      qPrintable(QString("range %1 s to %2 s differs").arg(range.first).arg(range.second)));
+        }
+    }
+
+    // One seconds -> frames rule for every codec: at start times that fall between two frames, the range of
+    // an ADPCM, MP2 or AC3 recording starts where the same range of the PCM recording starts. ADPCM is
+    // compared with PCM directly (the lag at which the two ranges agree best must be 0); MP2 and AC3 carry
+    // their encoders' delay, so each is compared with its own straight decode from the PCM range's frame.
+    void everyCodecStartsOnTheSameFrame_data()
+    {
+        QTest::addColumn<QString>("codec");
+        QTest::addColumn<double>("startSec");
+        for (const char *codec : {"ima adpcm wav", "ms adpcm wav", "mp2", "ac3"})
+            for (double start : {10.408, 3.0000113, 7.12345, 21.99999})  // frames .8, .5, .1, .6 (at 44.1 kHz)
+                QTest::addRow("%s from %g s", codec, start) << QString(codec) << start;
+    }
+    void everyCodecStartsOnTheSameFrame()
+    {
+        QFETCH(QString, codec);
+        QFETCH(double, startSec);
+        QString source;
+        for (const codecs::TCodecFixture &c : codecs::AllCodecs())
+            if (codec == c.Name)
+                source = CodecPath(c);
+        const double endSec = startSec + 1.5;
+        auto rangeOf = [&](const QString &ASource, const QString &AName) {
+            const QString dest = Path(AName);
+            QFile::remove(dest);
+            [&] { QVERIFY(ExportFile(ASource, dest, TAudioFormat::afWAV, 0, startSec, endSec)); }();
+            const QByteArray bytes = ReadAll(dest).mid(44);
+            std::vector<int16_t> left(size_t(bytes.size() / 4));
+            for (size_t i = 0; i < left.size(); ++i)
+                left[i] = qFromLittleEndian<qint16>(bytes.constData() + i * 4);
+            return left;
+        };
+        const qint64 frame = static_cast<qint64>(std::floor(startSec * 44100 + 1e-7));
+        const std::vector<int16_t> pcm = rangeOf(CodecPath(codecs::AllCodecs().first()), "frame-pcm.wav");
+        const std::vector<int16_t> other = rangeOf(source, "frame-other.wav");
+        QCOMPARE(other.size(), pcm.size());
+        QCOMPARE(qint64(pcm.size()), static_cast<qint64>(std::floor(endSec * 44100 + 1e-7)) - frame);
+        if (codec.contains("adpcm")) {
+            // The lag (frames) at which the ADPCM range agrees best with the PCM range.
+            int bestLag = 99;
+            double best = 1e300;
+            for (int lag = -3; lag <= 3; ++lag) {
+                double sum = 0;
+                for (size_t i = 8; i + 8 < pcm.size(); ++i)
+                    sum += std::pow(double(other[i]) - double(pcm[size_t(qint64(i) + lag)]), 2);
+                if (sum < best) {
+                    best = sum;
+                    bestLag = lag;
+                }
+            }
+            QCOMPARE(bestLag, 0);
+        } else {
+            const TDecoded straight = DecodeAll(source);
+            QVERIFY(straight.ok);
+            for (size_t i = 0; i < other.size(); ++i)
+                if (other[i] != straight.pcm[size_t(frame + qint64(i)) * 2])
+                    QFAIL(qPrintable(QString("frame %1 of the range differs from the straight decode").arg(i)));
         }
     }
 
@@ -183,7 +294,7 @@ private slots:
         LoadOrFail(engine, FStereo);
         for (TAudioFormat f : {TAudioFormat::afWAV, TAudioFormat::afMP3}) {
             const QString dest = Path(QString("empty%1").arg(FormatExt(f)));
-            QVERIFY(!engine.ExportRange(dest, f, 128, startSec, endSec));
+            QVERIFY(!Export(engine, dest, f, 128, startSec, endSec));
             QVERIFY(!QFile::exists(dest));
         }
     }
@@ -192,7 +303,7 @@ private slots:
     {
         TAudioEngine engine;
         LoadOrFail(engine, FMono);
-        QVERIFY(engine.ExportRange(Path("mono-out.wav"), TAudioFormat::afWAV, 0, 0, 0));
+        QVERIFY(Export(engine, Path("mono-out.wav"), TAudioFormat::afWAV, 0, 0, 0));
         const QByteArray out = ReadAll(Path("mono-out.wav"));
         QCOMPARE(LE(out, 22, 2), 1u);
         QCOMPARE(LE(out, 24, 4), 8000u);
@@ -219,9 +330,9 @@ private slots:
         }
         TAudioEngine engine;
         LoadOrFail(engine, source);
-        QVERIFY(!engine.ExportRange(Path("huge.wav"), TAudioFormat::afWAV, 0, 0, 0));
+        QVERIFY(!Export(engine, Path("huge.wav"), TAudioFormat::afWAV, 0, 0, 0));
         QVERIFY(!QFile::exists(Path("huge.wav")));
-        QVERIFY(engine.ExportRange(Path("huge-part.wav"), TAudioFormat::afWAV, 0, 3600, 3610));
+        QVERIFY(Export(engine, Path("huge-part.wav"), TAudioFormat::afWAV, 0, 3600, 3610));
         QCOMPARE(QFileInfo(Path("huge-part.wav")).size(), qint64(44 + 10 * 8000 * 2));
         QFile::remove(source);
     }
@@ -232,7 +343,7 @@ private slots:
         TAudioEngine engine;
         LoadOrFail(engine, FStereo);
         QList<int> reports;
-        QVERIFY(engine.ExportRange(Path("cancelled.wav"), TAudioFormat::afWAV, 0, 0, 0, [&](int AP) {
+        QVERIFY(Export(engine, Path("cancelled.wav"), TAudioFormat::afWAV, 0, 0, 0, [&](int AP) {
             reports << AP;
             return false;
         }));
@@ -241,8 +352,8 @@ private slots:
         QCOMPARE(qint64(out.size()), ExportBlockBytes + 44);
         QCOMPARE(qint64(LE(out, 4, 4)), ExportBlockBytes + 36);
         QCOMPARE(qint64(LE(out, 40, 4)), ExportBlockBytes);
-        QCOMPARE(engine.LastExportSeconds(), ExportBlockBytes / (44100.0 * 4));
-        QVERIFY(!engine.LastExportEndedEarly());  // a cancel is no early end of the recording
+        QCOMPARE(FLast.Seconds, ExportBlockBytes / (44100.0 * 4));
+        QVERIFY(!FLast.EndedEarly);  // a cancel is no early end of the recording
     }
 
     // An export onto a file that exists replaces it only when complete: cancelled or failing on a full disk,
@@ -290,7 +401,7 @@ private slots:
         bool result = false;
         QString raised;
         try {
-            result = engine.ExportRange(dest, format, 128, 0, 0, [&](int AP) { return how != "cancelled" || AP < 30; });
+            result = Export(engine, dest, format, 128, 0, 0, [&](int AP) { return how != "cancelled" || AP < 30; });
         } catch (const EReaderError &e) {
             raised = e.Message();
         }
@@ -318,8 +429,8 @@ private slots:
             QVERIFY2(raised.isEmpty(), qPrintable(raised));
             QVERIFY(!result);
             // The cause is named, not only logged.
-            QVERIFY2(engine.LastExportError().contains(QString::fromLocal8Bit(std::strerror(ENOSPC))),
-                     qPrintable(engine.LastExportError()));
+            QVERIFY2(FLast.Detail.contains(QString::fromLocal8Bit(std::strerror(ENOSPC))),
+                     qPrintable(FLast.Detail));
         }
     }
 
@@ -358,13 +469,13 @@ private slots:
         QCOMPARE(engine.DurationSec(), 30.0);
         const QString dest = Path(QString("from-cut") + FormatExt(format));
         QList<int> reports;
-        QCOMPARE(engine.ExportRange(dest, format, 128, startSec, endSec, [&](int AP) {
+        QCOMPARE(Export(engine, dest, format, 128, startSec, endSec, [&](int AP) {
             reports << AP;
             return true;
         }),
                  result);
-        QVERIFY2(qAbs(engine.LastExportSeconds() - seconds) < 1e-6, qPrintable(QString::number(engine.LastExportSeconds())));
-        QCOMPARE(engine.LastExportEndedEarly(), early);
+        QVERIFY2(qAbs(FLast.Seconds - seconds) < 1e-6, qPrintable(QString::number(FLast.Seconds)));
+        QCOMPARE(FLast.EndedEarly, early);
         if (!result)
             return;
         if (format == TAudioFormat::afWAV) {
@@ -424,7 +535,7 @@ private slots:
         const double from = startSec;
         const double to = endSec > 0 ? endSec : engine.DurationSec();
         const QString dest = Path(QString("enc-%1-%2%3").arg(kbps).arg(from).arg(FormatExt(format)));
-        QVERIFY(engine.ExportRange(dest, format, kbps, startSec, endSec));
+        QVERIFY(Export(engine, dest, format, kbps, startSec, endSec));
         const TDecoded d = DecodeAll(dest);
         QVERIFY(d.ok);
         QCOMPARE(d.rate, rate);
@@ -494,7 +605,7 @@ private slots:
         bool result = true;
         QString raised;
         try {
-            result = engine.ExportRange(dest, format, 128, 0, 0);
+            result = Export(engine, dest, format, 128, 0, 0);
         } catch (const EReaderError &e) {
             raised = e.Message();
         }
@@ -512,10 +623,61 @@ private slots:
             // A failed export leaves nothing behind, not even its temporary.
             QCOMPARE(QDir(Path(tag)).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
             if (error.isEmpty())
-                QVERIFY2(engine.LastExportError().contains(QString::fromLocal8Bit(std::strerror(ENOSPC))),
-                         qPrintable(engine.LastExportError()));
+                QVERIFY2(FLast.Detail.contains(QString::fromLocal8Bit(std::strerror(ENOSPC))),
+                         qPrintable(FLast.Detail));
         }
         QCOMPARE(Sha(source), before);
+    }
+
+    // A normalised export lands at its target in every format, read by FFmpeg's own meter on the written
+    // file, and the outcome names what that file reads. Noise reaching to the top of the band: an MP3
+    // encoder's low-pass takes energy the loudness counts, so only measuring what it wrote lands it.
+    void normalisedExportLandsAtItsTarget_data()
+    {
+        QTest::addColumn<int>("format");
+        QTest::addColumn<double>("target");
+        QTest::addColumn<bool>("peaky");  // short full-scale clicks: the true peak must hold the gain back
+        for (int f = 0; f < AudioFormatCount; ++f)
+            for (double target : {-23.0, -16.0})
+                QTest::addRow("%s at %g", FormatNames[f], target) << f << target << false;
+        QTest::addRow("wav with clicks") << int(TAudioFormat::afWAV) << -16.0 << true;
+        QTest::addRow("mp3 with clicks") << int(TAudioFormat::afMP3) << -16.0 << true;
+    }
+    void normalisedExportLandsAtItsTarget()
+    {
+        QFETCH(int, format);
+        QFETCH(double, target);
+        QFETCH(bool, peaky);
+        // 20 s of white noise and a tone (about -30 LUFS); with clicks, a 1 ms burst near full scale every 2 s.
+        const QString src = Path(peaky ? "norm-clicks.wav" : "norm-noise.wav");
+        const QString clicks = peaky ? "+0.85*lt(mod(t\\,2)\\,0.001)*sin(2*PI*2000*t)" : "";
+        if (!QFile::exists(src))
+            QVERIFY(Ffmpeg({"-f", "lavfi", "-i",
+                            QStringLiteral("aevalsrc=exprs='0.04*(random(0)-0.5)+0.02*sin(2*PI*1000*t)%1|"
+                                           "0.04*(random(1)-0.5)+0.02*sin(2*PI*700*t)%1':s=44100:d=20").arg(clicks),
+                            "-c:a", "pcm_s16le", src}));
+        const auto fmt = static_cast<TAudioFormat>(format);
+        const QString out = Path(QStringLiteral("norm-%1.%2").arg(QTest::currentDataTag()).arg(FormatNames[format]))
+                                .replace(' ', '_');
+        QVector<int> reports;
+        QVERIFY(ExportFile(src, out, fmt, 128, 0, 0, [&reports](int APercent) {
+            reports << APercent;
+            return true;
+        }, target));
+        const TExportOutcome outcome = FLast;
+        QVERIFY(std::adjacent_find(reports.begin(), reports.end(), std::greater_equal<int>()) == reports.end());
+        QCOMPARE(reports.last(), 100);
+        const double read = FfmpegIntegratedLufs(out);
+        QVERIFY2(std::isfinite(read), "FFmpeg's meter gave no figure");
+        QVERIFY2(std::fabs(outcome.LoudnessLufs - read) <= 0.1,
+                 qPrintable(QStringLiteral("outcome %1, FFmpeg reads %2").arg(outcome.LoudnessLufs).arg(read)));
+        QCOMPARE(outcome.GainLowered, peaky);
+        const double expected = peaky ? outcome.LoudnessLufs : target;
+        if (peaky)
+            QVERIFY(outcome.LoudnessLufs < target - 0.5);
+        QVERIFY2(std::fabs(read - expected) <= 0.5, qPrintable(QStringLiteral("%1 for %2").arg(read).arg(expected)));
+        const TLoudnessResult again = MeasureFileRange(out, 0, 0, {});
+        QVERIFY2(again.TruePeakDbtp <= ExportPeakCeilingDbtp, qPrintable(QString::number(again.TruePeakDbtp)));
     }
 
     // The companion command: a line per report, the result, and the exit code that goes with it.

@@ -3,6 +3,8 @@
 // accepted by sha256sum; the same through vornak-tool export --record and verify.
 #include "ExportFixtures.h"
 #include "uEvidence.h"
+#include "uEvidenceCheck.h"
+#include "uExportPipeline.h"
 
 #include <QtTest>
 
@@ -78,17 +80,17 @@ class TestuEvidence : public QObject {
 
     QString Path(const QString &AName) const { return FDir.filePath(AName); }
 
-    TEvidenceExport Job(const QString &ASource, const QString &ADest, TAudioFormat AFmt = TAudioFormat::afWAV)
+    TExportRequest Job(const QString &ASource, const QString &ADest, TAudioFormat AFmt = TAudioFormat::afWAV)
     {
-        TEvidenceExport job;
+        TExportRequest job;
         job.Source = ASource;
-        job.DurationSec = 12;
-        job.Dest = ADest;
+        job.Path = ADest;
         job.Format = AFmt;
         job.Bitrate = 64;
         job.StartSec = 2.5;
         job.EndSec = 7.25;
-        job.Recording = &FRec;
+        job.EvidenceRecord = true;
+        job.Recording = FRec;
         job.ProgramName = QStringLiteral("test");
         return job;
     }
@@ -118,10 +120,11 @@ private slots:
     {
         QFETCH(TAudioFormat, format);
         const QString clip = Path(QStringLiteral("clip") + QLatin1String(FormatExt(format)));
-        QString recordPath;
-        TExportOutcome outcome;
-        QVERIFY(ExportWithRecord(Job(FSource, clip, format), {}, &outcome, &recordPath));
+        const TExportOutcome outcome = ExportRecording(Job(FSource, clip, format));
+        QVERIFY(outcome.Done());
+        const QString recordPath = outcome.RecordPath;
         QCOMPARE(recordPath, clip + ".json");
+        QCOMPARE(outcome.ChecksumPath, clip + ".sha256");
         const QJsonObject rec = ReadJson(recordPath);
         QCOMPARE(QStringList(rec.keys()), (QStringList{"clip", "exported_utc", "host", "program", "range",
                                                         "recording", "source", "user"}));
@@ -213,7 +216,7 @@ private slots:
         QVERIFY(QFile::copy(FSource, src));
         const QString out = dir.filePath("out/clip.wav");
         QVERIFY(QDir().mkpath(dir.filePath("out")));
-        QVERIFY(ExportWithRecord(Job(src, out), {}, nullptr, nullptr));
+        QVERIFY(ExportRecording(Job(src, out)).Done());
         const QString root = dir.filePath("root");
         if (change == "clip")
             FlipByte(out, 100);
@@ -246,7 +249,7 @@ private slots:
         QFETCH(TAudioFormat, format);
         QTemporaryDir dir;
         const QString out = dir.filePath(QStringLiteral("clip") + QLatin1String(FormatExt(format)));
-        QVERIFY(ExportWithRecord(Job(FSource, out, format), {}, nullptr, nullptr));
+        QVERIFY(ExportRecording(Job(FSource, out, format)).Done());
         TEvidenceCheck check;
         QString error;
         QVERIFY(CheckEvidenceRecord(out + ".json", QString(), check, error));
@@ -270,9 +273,9 @@ private slots:
             f.write("old");
         }
         QVERIFY(QDir().mkdir(out + ".json"));  // a folder where the record should go
-        TExportOutcome outcome;
-        QVERIFY(!ExportWithRecord(Job(FSource, out), {}, &outcome, nullptr));
-        QVERIFY(!outcome.Error.isEmpty());
+        const TExportOutcome outcome = ExportRecording(Job(FSource, out));
+        QCOMPARE(int(outcome.Result), int(TExportResult::Failed));
+        QVERIFY(!outcome.Detail.isEmpty());
         QStringList expected{"clip.wav.json"};
         if (existing)
             expected.prepend("clip.wav");
@@ -303,8 +306,8 @@ private slots:
             QVERIFY(QFile::link(src, dest = dir.filePath("link.wav")));
         else if (how == "hardlink")
             QVERIFY(::link(QFile::encodeName(src).constData(), QFile::encodeName(dest = dir.filePath("hard.wav")).constData()) == 0);
-        TExportOutcome outcome;
-        QVERIFY(!ExportWithRecord(Job(src, dest), {}, &outcome, nullptr));
+        const TExportOutcome outcome = ExportRecording(Job(src, dest));
+        QCOMPARE(int(outcome.Result), int(TExportResult::Failed));
         QCOMPARE(FileSha(src), before);
         QVERIFY(!QFile::exists(dest + ".json"));
     }
@@ -312,7 +315,8 @@ private slots:
     void cancelledExportKeepsNothing()
     {
         QTemporaryDir dir;
-        QVERIFY(!ExportWithRecord(Job(FSource, dir.filePath("clip.wav")), [](int) { return false; }, nullptr, nullptr));
+        const TExportOutcome outcome = ExportRecording(Job(FSource, dir.filePath("clip.wav")), {[](int) { return false; }});
+        QCOMPARE(int(outcome.Result), int(TExportResult::Cancelled));
         QCOMPARE(Visible(dir.path()), QStringList());
     }
 
@@ -340,6 +344,82 @@ private slots:
         QCOMPARE(RunTool({"verify", dir.filePath("none.json")}).Code, 1);
         QCOMPARE(RunTool({"verify"}).Code, 2);
         QCOMPARE(RunTool({"verify", out + ".json", "--root"}).Code, 2);
+    }
+
+    // verify's exit code: 0 only when the re-export proves the clip, 4 when anything is altered or differs,
+    // 3 ("niet bewezen") when nothing is altered but no re-export could be compared.
+    void verifyExitSaysWhatIsProven_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("lines");
+        QTest::addRow("nothing changed") << "" << 0 << "clip=ok\nsource=ok\nreexport=identical\n";
+        QTest::addRow("libraries changed in the record")
+            << "libraries" << 3 << "clip=ok\nsource=ok\nreexport=skipped\ndetail=andere bibliotheekversies";
+        QTest::addRow("recording out of reach")
+            << "remove" << 3 << "clip=ok\nsource=unreachable\nreexport=skipped\ndetail=opname niet bereikbaar\n";
+        QTest::addRow("clip replaced, record made to match, libraries changed")
+            << "replaced" << 4 << "clip=altered\nsource=ok\nreexport=skipped\n";
+        QTest::addRow("clip, record and checksum line all made to match, libraries changed")
+            << "replaced-all" << 3 << "clip=ok\nsource=ok\nreexport=skipped\n";
+        QTest::addRow("checksum line names another file")
+            << "line-name" << 4 << "clip=altered\nsource=ok\nreexport=identical\n";
+        QTest::addRow("checksum line names another hash")
+            << "line-hash" << 4 << "clip=altered\nsource=ok\nreexport=identical\n";
+        QTest::addRow("byte flipped in the clip") << "clip" << 4 << "clip=altered\nsource=ok\nreexport=identical\n";
+    }
+    void verifyExitSaysWhatIsProven()
+    {
+        QFETCH(QString, change);
+        QFETCH(int, code);
+        QFETCH(QString, lines);
+        QTemporaryDir dir;
+        const QString src = dir.filePath("10122026093.wav");
+        QVERIFY(QFile::copy(FSource, src));
+        const QString out = dir.filePath("part.wav");
+        QCOMPARE(RunTool({"export", src, out, "--format", "wav", "--start", "1", "--end", "3", "--record"}).Code, 0);
+        QJsonObject rec = ReadJson(out + ".json");
+        auto writeRecord = [&] {
+            QFile f(out + ".json");
+            QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            f.write(QJsonDocument(rec).toJson());
+        };
+        auto writeLine = [&](const QByteArray &ALine) {
+            QFile f(out + ".sha256");
+            QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            f.write(ALine);
+        };
+        const QByteArray hash = FileSha(out);
+        if (change == "libraries" || change.startsWith("replaced")) {
+            QJsonObject program = rec["program"].toObject();
+            program["libraries"] = QStringLiteral("FFmpeg 1.0");
+            rec["program"] = program;
+        }
+        if (change.startsWith("replaced")) {
+            // Another export in the clip's place, the record's checksum and size made to match it.
+            const QString other = dir.filePath("other.wav");
+            QCOMPARE(RunTool({"export", src, other, "--format", "wav", "--start", "4", "--end", "6"}).Code, 0);
+            QVERIFY(QFile::remove(out));
+            QVERIFY(QFile::rename(other, out));
+            QJsonObject clip = rec["clip"].toObject();
+            clip["sha256"] = QString::fromLatin1(FileSha(out));
+            clip["bytes"] = double(QFileInfo(out).size());
+            rec["clip"] = clip;
+            if (change == "replaced-all")
+                writeLine(FileSha(out) + "  part.wav\n");
+        }
+        writeRecord();
+        if (change == "remove")
+            QVERIFY(QFile::remove(src));
+        else if (change == "line-name")
+            writeLine(hash + "  other.wav\n");
+        else if (change == "line-hash")
+            writeLine(QByteArray(64, 'a') + "  part.wav\n");
+        else if (change == "clip")
+            FlipByte(out, 60);
+        const TRun r = RunTool({"verify", out + ".json"});
+        QVERIFY2(r.Out.startsWith(lines), qPrintable(r.Out));
+        QCOMPARE(r.Code, code);
     }
 
     // A normalised clip names its target in the record, so the re-export normalises alike.

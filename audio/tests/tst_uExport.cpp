@@ -15,6 +15,8 @@
 #include <QtTest>
 #include <QCheckBox>
 
+#include <unistd.h>
+
 namespace {
 
 // A dialog whose message boxes and questions are recorded instead of shown.
@@ -44,6 +46,8 @@ private slots:
     void emptyTargetWarnsAndStaysOpen();
     void okStoresResultsAndCreatesMissingFolderBeforeOverwriteQuestion();
     void existingTargetAsksAndNoKeepsDialogOpen();
+    void theLoadedRecordingIsRefusedAsTarget_data();
+    void theLoadedRecordingIsRefusedAsTarget();
     void browseUsesFormatFilterAndAppliesExtension();
     void escapeCancels();
 
@@ -220,7 +224,8 @@ void TestExport::okStoresResultsAndCreatesMissingFolderBeforeOverwriteQuestion()
     QCOMPARE(f.dlg.Request.Path, FTmp.filePath("new/deeper/out.ogg"));
     QCOMPARE(f.dlg.Request.Format, TAudioFormat::afOGG);
     QCOMPARE(f.dlg.Request.Bitrate, 128);
-    QVERIFY(f.dlg.Request.UseSelection);
+    QCOMPARE(f.dlg.Request.StartSec, 1.0);  // the selection given to Setup
+    QCOMPARE(f.dlg.Request.EndSec, 2.0);
     QVERIFY(!f.dlg.Request.EvidenceRecord);  // off unless the caller ticks it
     QVERIFY(QFileInfo(FTmp.filePath("new/deeper")).isDir());
 
@@ -258,7 +263,51 @@ void TestExport::existingTargetAsksAndNoKeepsDialogOpen()
     QVERIFY(f.Accepted());
     QCOMPARE(f.dlg.Request.Path, target);
     QCOMPARE(f.dlg.Request.Format, TAudioFormat::afMP3);
-    QVERIFY(!f.dlg.Request.UseSelection);
+    QCOMPARE(f.dlg.Request.StartSec, 0.0);  // the whole recording
+    QCOMPARE(f.dlg.Request.EndSec, 0.0);
+}
+
+void TestExport::theLoadedRecordingIsRefusedAsTarget_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::addRow("the same path") << "same";
+    QTest::addRow("the same file written another way") << "dot";
+    QTest::addRow("a symbolic link to it") << "symlink";
+    QTest::addRow("a hard link to it") << "hardlink";
+}
+
+// Chosen as the target, the loaded recording is refused at once, with the reason, and no question is asked.
+void TestExport::theLoadedRecordingIsRefusedAsTarget()
+{
+    QFETCH(QString, how);
+    QTemporaryDir dir;
+    const QString recording = dir.filePath("rec.wav");
+    {
+        QFile f(recording);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("RIFF");
+    }
+    QString target = recording;
+    if (how == "dot")
+        target = dir.path() + "/./rec.wav";
+    else if (how == "symlink")
+        QVERIFY(QFile::link(recording, target = dir.filePath("link.wav")));
+    else if (how == "hardlink")
+        QVERIFY(::link(QFile::encodeName(recording).constData(), QFile::encodeName(target = dir.filePath("hard.wav")).constData()) == 0);
+    TExportFixture f;
+    f.dlg.Setup(QStringLiteral("rec"), false, -1, -1, 60, dir.path());
+    f.dlg.SetRecordingPath(recording);
+    f.dlg.findChild<QComboBox *>(QStringLiteral("cbFormat"))->setCurrentIndex(int(TAudioFormat::afWAV));
+    f.dlg.findChild<QLineEdit *>(QStringLiteral("edFileName"))->setText(target);
+    f.dlg.btnOkClick();
+    QVERIFY(!f.Accepted());
+    QVERIFY(f.prompt.Questions.isEmpty());
+    QCOMPARE(f.prompt.Texts(), QStringList{"Dit bestand is de geladen opname zelf. Een export kan de opname niet "
+                                           "vervangen: kies een ander doelbestand."});
+    // Another name in the same folder is taken as usual.
+    f.dlg.findChild<QLineEdit *>(QStringLiteral("edFileName"))->setText(dir.filePath("other.wav"));
+    f.dlg.btnOkClick();
+    QVERIFY(f.Accepted());
 }
 
 void TestExport::browseUsesFormatFilterAndAppliesExtension()

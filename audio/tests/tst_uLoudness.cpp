@@ -1,7 +1,6 @@
 // Signal measurement: the EBU test tones and speech against FFmpeg's own ebur128 filter, planted silence and
 // clipping found at their places, ranges, pieces that split frames, cancel, and the figures of one libebur128
 // state fed everything.
-#include "uAudioExport.h"
 #include "uLoudness.h"
 #include "uWavWriter.h"
 
@@ -150,8 +149,6 @@ private slots:
     void figuresAreThoseOfOneStateFedEverything();
     void rangeReportsRecordingTimesAndCancelStops();
     void unreadableFileIsAnError();
-    void normalisedExportReadsItsTargetAgain_data();
-    void normalisedExportReadsItsTargetAgain();
     void toolPrintsTheFiguresAndTheStretches_data();
     void toolPrintsTheFiguresAndTheStretches();
 
@@ -385,53 +382,6 @@ void TestuLoudness::unreadableFileIsAnError()
     f.close();
     QVERIFY(MeasureFileRange(path, 0, 0, {}).Error != 0);
     QVERIFY(MeasureFileRange(FDir.filePath("missing.wav"), 0, 0, {}).Error != 0);
-}
-
-void TestuLoudness::normalisedExportReadsItsTargetAgain_data()
-{
-    QTest::addColumn<int>("format");
-    QTest::addColumn<double>("target");
-    QTest::addColumn<bool>("peaky");  // short full-scale clicks: the true peak must hold the gain back
-    for (int f = 0; f < AudioFormatCount; ++f)
-        for (double target : {-23.0, -16.0})
-            QTest::addRow("%s at %g", FormatNames[f], target) << f << target << false;
-    QTest::addRow("wav with clicks") << int(TAudioFormat::afWAV) << -16.0 << true;
-    QTest::addRow("mp3 with clicks") << int(TAudioFormat::afMP3) << -16.0 << true;
-}
-
-void TestuLoudness::normalisedExportReadsItsTargetAgain()
-{
-    QFETCH(int, format);
-    QFETCH(double, target);
-    QFETCH(bool, peaky);
-    // 20 s of two tones (about -26 LUFS); with clicks, a 1 ms burst near full scale every 2 s.
-    const QString src = FDir.filePath(peaky ? "clicks.wav" : "tones.wav");
-    const QString clicks = peaky ? "+0.85*lt(mod(t\\,2)\\,0.001)*sin(2*PI*2000*t)" : "";
-    if (!QFile::exists(src))
-        QVERIFY(Ffmpeg({"-f", "lavfi", "-i",
-                        QStringLiteral("aevalsrc=exprs='0.1*sin(2*PI*1000*t)+0.05*sin(2*PI*3100*t)%1|"
-                                       "0.1*sin(2*PI*700*t)%1':s=44100:d=20").arg(clicks),
-                        "-c:a", "pcm_s16le", src}));
-    const auto fmt = static_cast<TAudioFormat>(format);
-    const QString out = FDir.filePath(QStringLiteral("norm%1.%2").arg(QTest::currentDataTag()).arg(FormatNames[format]))
-                            .replace(' ', '_');
-    QVector<int> reports;
-    TExportOutcome outcome;
-    QVERIFY(ExportFileRange(src, 20.0, out, fmt, 128, 0, 0, [&reports](int APercent) {
-        reports << APercent;
-        return true;
-    }, &outcome, TExportTargetRule::ReplaceWhenComplete, target));
-    QVERIFY(std::adjacent_find(reports.begin(), reports.end(), std::greater_equal<int>()) == reports.end());
-    QCOMPARE(reports.last(), 100);
-    const TLoudnessResult again = MeasureFileRange(out, 0, 0, {});
-    QCOMPARE(again.Error, 0);
-    QVERIFY2(again.TruePeakDbtp <= ExportPeakCeilingDbtp, qPrintable(QString::number(again.TruePeakDbtp)));
-    QCOMPARE(outcome.GainLowered, peaky);
-    const double expected = peaky ? outcome.LoudnessLufs : target;
-    if (peaky)
-        QVERIFY(outcome.LoudnessLufs < target - 0.5);
-    QVERIFY2(std::fabs(again.IntegratedLufs - expected) <= 0.5,
-             qPrintable(QStringLiteral("%1 for %2").arg(again.IntegratedLufs).arg(expected)));
 }
 
 void TestuLoudness::toolPrintsTheFiguresAndTheStretches_data()

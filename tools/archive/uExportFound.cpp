@@ -1,7 +1,8 @@
 // Export of found recordings into a folder: temporary file, flush, rename without replacing, leftovers.
 #include "uExportFound.h"
 
-#include "uAudioEngine.h"
+#include "uDecoder.h"
+#include "uExportPipeline.h"
 #include "uReaderData.h"
 #include "uTempFile.h"
 
@@ -73,8 +74,8 @@ QString ExportTargetFor(const TRecInfo &ARI, const QString &AOutDir, TAudioForma
     return dir + stem + QLatin1String(FormatExt(AFmt));
 }
 
-TFoundExport ExportFoundRecording(TAudioEngine &AEngine, const TRecInfo &ARI, const QString &ARoot, const QString &AOutDir,
-                                  TAudioFormat AFmt, int ABitrate, const TCancelProgress &AProgress)
+TFoundExport ExportFoundRecording(const TRecInfo &ARI, const QString &ARoot, const QString &AOutDir, TAudioFormat AFmt,
+                                  int ABitrate, const TCancelProgress &AProgress)
 {
     const QString target = ExportTargetFor(ARI, AOutDir, AFmt);
     if (target.isEmpty())
@@ -84,46 +85,30 @@ TFoundExport ExportFoundRecording(TAudioEngine &AEngine, const TRecInfo &ARI, co
     const QString source = TReaderData::ResolveExistingPath(ARI, ARoot);
     if (!IsRegularFilePath(source))
         return Outcome(TFoundResult::Failed, target, QStringLiteral("opname niet gevonden: ") + source);
-    // No waveform pass and no envelope cache: only the export reads the recording.
-    if (!AEngine.LoadForExport(source)) {
-        const int code = AEngine.LastError();
-        return Outcome(TFoundResult::Failed, target,
-                       QStringLiteral("%1 %2: %3").arg(code).arg(AudioErrorText(code), source));
-    }
-    // Opening a long recording takes a while: a stop asked for meanwhile is seen before the export starts.
-    if (AProgress && !AProgress(0)) {
-        AEngine.Close();
+    // A stop asked for before the export starts is seen at once.
+    if (AProgress && !AProgress(0))
         return Outcome(TFoundResult::Failed, target, QStringLiteral("afgebroken"));
-    }
 
-    bool stopped = false;
-    TExportOutcome outcome;
-    bool written = false;
-    try {
-        // Written to a temporary in OutDir, flushed, and renamed onto the target only when complete and only
-        // while the name is free; removed otherwise.
-        written = ExportFileRange(AEngine.LoadedPath(), AEngine.DurationSec(), target, AFmt, ABitrate, 0, 0,
-                                  [&](int APercent) {
-                                      const bool goOn = !AProgress || AProgress(APercent);
-                                      stopped = stopped || !goOn;
-                                      return goOn;
-                                  },
-                                  &outcome, TExportTargetRule::NewFileOnly);
-    } catch (const EReaderError &e) {
-        AEngine.Close();
-        return Outcome(TFoundResult::Failed, target, e.Message());
-    }
-    AEngine.Close();
-    if (stopped)
+    TExportRequest request;
+    request.Source = source;
+    request.Path = target;
+    request.Format = AFmt;
+    request.Bitrate = ABitrate;
+    request.Rule = TExportTargetRule::NewFileOnly;
+    TExportControl control;
+    control.Progress = AProgress;
+    const TExportOutcome outcome = ExportRecording(request, control);
+    if (outcome.OpenError != 0)
+        return Outcome(TFoundResult::Failed, target,
+                       QStringLiteral("%1 %2: %3").arg(outcome.OpenError).arg(AudioErrorText(outcome.OpenError), source));
+    if (outcome.Result == TExportResult::Cancelled)
         return Outcome(TFoundResult::Failed, target, QStringLiteral("afgebroken"));
     if (outcome.TargetTaken)
         return Outcome(TFoundResult::Skipped, target, QStringLiteral("bestaat al"));
-    if (!written) {
-        // An encoder names what went wrong (a full disk, for one); otherwise the recording gave nothing.
-        if (!outcome.Error.isEmpty())
-            return Outcome(TFoundResult::Failed, target, QStringLiteral("export mislukt: ") + outcome.Error);
-        return Outcome(TFoundResult::Failed, target, QStringLiteral("export mislukt: ") + source);
-    }
+    if (!outcome.Raised.isEmpty())
+        return Outcome(TFoundResult::Failed, target, outcome.Raised);
+    if (!outcome.Done())
+        return Outcome(TFoundResult::Failed, target, QStringLiteral("export mislukt: ") + outcome.Detail);
     return Outcome(TFoundResult::Exported, target, source);
 }
 

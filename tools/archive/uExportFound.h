@@ -7,8 +7,6 @@
 
 #include <QString>
 
-class TAudioEngine;
-
 enum class TFoundResult { Exported, Skipped, Failed };
 // "exported", "skipped", "failed"
 const char *FoundResultName(TFoundResult AOutcome);
@@ -23,14 +21,14 @@ struct TFoundExport {
 // when the file name is empty, holds a '/', or leaves no stem (".", "..", ".mp3").
 QString ExportTargetFor(const TRecInfo &ARI, const QString &AOutDir, TAudioFormat AFmt);
 
-// Resolves the recording's file as the reader does (stored path, else Root/yyyy/mm/dd/<file name>), loads
-// it in AEngine for export alone (LoadForExport: no waveform pass, nothing in the envelope cache) and
-// exports all of it to a hidden temporary file in OutDir (the range export's short name, whatever the
-// target's length), which is flushed to disk and renamed onto the target only if no file of that name
-// exists by then, and removed otherwise. AProgress as for ExportRange, and asked once (with 0) before the
-// export starts; an export it stops counts as failed. OutDir must exist.
-TFoundExport ExportFoundRecording(TAudioEngine &AEngine, const TRecInfo &ARI, const QString &ARoot, const QString &AOutDir,
-                                  TAudioFormat AFmt, int ABitrate, const TCancelProgress &AProgress = {});
+// Resolves the recording's file as the reader does (stored path, else Root/yyyy/mm/dd/<file name>) and
+// exports all of it through the export pipeline (no waveform pass, nothing in the envelope cache) with the
+// rule NewFileOnly: a hidden temporary file in OutDir (the export's short name, whatever the target's length)
+// is flushed to disk and renamed onto the target only if no file of that name exists by then, and removed
+// otherwise. AProgress as the pipeline's, and asked once (with 0) before the export starts; an export it stops
+// counts as failed. OutDir must exist.
+TFoundExport ExportFoundRecording(const TRecInfo &ARI, const QString &ARoot, const QString &AOutDir, TAudioFormat AFmt,
+                                  int ABitrate, const TCancelProgress &AProgress = {});
 
 // Removes the temporaries that killed runs left in OutDir (this export's own names, and those of earlier
 // versions, ".<target name>.<pid>-<n>.part") once they are StaleTemporarySeconds old; a younger one may

@@ -199,14 +199,13 @@ int CmdExportFound(const QStringList &AArgs)
     // Ctrl+C or SIGTERM stops the export in progress (its file is removed) and ends after its line.
     std::signal(SIGINT, OnInterrupt);
     std::signal(SIGTERM, OnInterrupt);
-    TAudioEngine engine;  // no output device asked for: loading and exporting only decode
     int counts[3] = {};
     for (const TRecInfo &ri : found) {
         if (Interrupted)
             break;
         TFoundExport r;
         try {
-            r = ExportFoundRecording(engine, ri, root, outDir, format, bitrate, [](int) { return !Interrupted; });
+            r = ExportFoundRecording(ri, root, outDir, format, bitrate, [](int) { return !Interrupted; });
         } catch (const std::exception &e) {
             r = TFoundExport{TFoundResult::Failed, ExportTargetFor(ri, outDir, format), QString::fromLocal8Bit(e.what())};
         }

@@ -1,9 +1,10 @@
-// vornak-tool export: loads a recording in the audio engine and exports the whole of it or a range to WAV,
-// MP3, OGG or Opus, printing each progress report as it comes and the result.
+// vornak-tool export: exports a recording, whole or a range, to WAV, MP3, OGG or Opus through the export
+// pipeline, printing each progress report as it comes and the result; vornak-tool verify: checks a record.
 #include "commands.h"
 
-#include "uAudioEngine.h"
-#include "uEvidence.h"
+#include "uDecoder.h"
+#include "uEvidenceCheck.h"
+#include "uExportPipeline.h"
 #include "uReaderTypes.h"
 
 #include <QFileInfo>
@@ -25,6 +26,12 @@ int BadArgs(const char *AUsage = Usage)
 void Err(const QString &AText)
 {
     std::fputs((AText + QLatin1Char('\n')).toUtf8().constData(), stderr);
+}
+
+void PrintDetail(const QString &AText)
+{
+    std::printf("detail=%s\n", EscapedField(AText).toUtf8().constData());
+    std::fflush(stdout);
 }
 
 } // namespace
@@ -84,49 +91,53 @@ int CmdExport(const QStringList &AArgs)
     if (!haveFormat)
         return BadArgs();
 
-    TAudioEngine engine;  // no output device asked for: the export decodes on its own
-    if (!engine.Load(file)) {
-        if (!QFileInfo(file).isFile()) {
-            Err(QStringLiteral("no such file: ") + file);
-            return ExitNotFound;
-        }
-        Err(QStringLiteral("cannot load %1: %2 (%3)").arg(file, AudioErrorText(engine.LastError()))
-                .arg(engine.LastError()));
-        return ExitError;
+    // The result line comes also when nothing could be exported, with the reason in Dutch.
+    if (!QFileInfo(file).isFile()) {
+        std::printf("result=false\n");
+        PrintDetail(QStringLiteral("opname niet gevonden: ") + file);
+        Err(QStringLiteral("no such file: ") + file);
+        return ExitNotFound;
     }
-    try {
-        const TCancelProgress progress = [](int APercent) {
-            std::printf("progress=%d\n", APercent);
-            std::fflush(stdout);
-            return true;
-        };
-        const bool result = record ? engine.ExportRangeWithRecord(out, format, bitrate, startSec, endSec, nullptr,
-                                                                  QStringLiteral("vornak-tool"), progress, targetLufs)
-                                   : engine.ExportRange(out, format, bitrate, startSec, endSec, progress, targetLufs);
-        std::printf("result=%s\n", result ? "true" : "false");
-        // A normalised export: the loudness it was given, and whether the true peak held the gain back.
-        if (result && targetLufs < 0) {
-            const double lufs = engine.LastExportLoudness();
-            std::printf("loudness_lufs=%s\n",
-                        std::isinf(lufs) ? "-inf" : qPrintable(QString::number(lufs, 'f', 2)));
-            std::printf("gain_lowered=%s\n", engine.LastExportGainLowered() ? "true" : "false");
-        }
-        // Why an encoded export failed, a full disk for one (a WAV export raises its error instead).
-        if (!result && !engine.LastExportError().isEmpty())
-            std::printf("detail=%s\n", EscapedField(engine.LastExportError()).toUtf8().constData());
-        // The recording's decoding ended inside the range: the file holds only this much.
-        if (engine.LastExportEndedEarly())
-            std::printf("decoded=%s\n", qPrintable(QString::number(engine.LastExportSeconds(), 'f', 3)));
-        if (result && record)
-            std::printf("record=%s\n", EscapedField(engine.LastRecordPath()).toUtf8().constData());
+    TExportRequest request;
+    request.Source = file;
+    request.Path = out;
+    request.Format = format;
+    request.Bitrate = bitrate;
+    request.StartSec = startSec;
+    request.EndSec = endSec;
+    request.TargetLufs = targetLufs;
+    request.EvidenceRecord = record;
+    request.ProgramName = QStringLiteral("vornak-tool");  // no catalogue row: the record names none
+    TExportControl control;
+    control.Progress = [](int APercent) {
+        std::printf("progress=%d\n", APercent);
         std::fflush(stdout);
-        return result ? ExitOk : ExitError;
-    } catch (const EReaderError &e) {
-        Err(e.Message());
-    } catch (const std::exception &e) {
-        Err(QString::fromLocal8Bit(e.what()));
+        return true;
+    };
+    const TExportOutcome outcome = ExportRecording(request, control);
+    const bool result = outcome.Done();
+    std::printf("result=%s\n", result ? "true" : "false");
+    // A normalised export: the loudness the written file reads, and whether the true peak held the gain back.
+    if (result && targetLufs < 0) {
+        const double lufs = outcome.LoudnessLufs;
+        std::printf("loudness_lufs=%s\n", std::isinf(lufs) ? "-inf" : qPrintable(QString::number(lufs, 'f', 2)));
+        std::printf("gain_lowered=%s\n", outcome.GainLowered ? "true" : "false");
     }
-    return ExitError;
+    // Why the export failed (in Dutch), a full disk for one.
+    if (!result)
+        PrintDetail(outcome.Detail.isEmpty() ? QStringLiteral("export mislukt") : outcome.Detail);
+    // The recording's decoding ended inside the range: the file holds only this much.
+    if (outcome.EndedEarly)
+        std::printf("decoded=%s\n", qPrintable(QString::number(outcome.Seconds, 'f', 3)));
+    if (result && record)
+        std::printf("record=%s\n", EscapedField(outcome.RecordPath).toUtf8().constData());
+    std::fflush(stdout);
+    // The texts standard error has always had: the load's and the WAV writer's.
+    if (outcome.OpenError != 0)
+        Err(QStringLiteral("cannot load %1: %2 (%3)").arg(file, AudioErrorText(outcome.OpenError)).arg(outcome.OpenError));
+    if (!outcome.Raised.isEmpty())
+        Err(outcome.Raised);
+    return result ? ExitOk : ExitError;
 }
 
 int CmdVerify(const QStringList &AArgs)
@@ -156,5 +167,8 @@ int CmdVerify(const QStringList &AArgs)
     if (check.Reexport == C::TReexport::Skipped)
         std::printf("detail=%s\n", EscapedField(check.SkipReason).toUtf8().constData());
     std::fflush(stdout);
-    return check.Sound() ? ExitOk : ExitFindings;
+    // Proven only by an identical re-export; anything altered or different is a finding; the rest is not proven.
+    if (!check.Sound())
+        return ExitFindings;
+    return check.Reexport == C::TReexport::Identical ? ExitOk : ExitNotProven;
 }

@@ -1,6 +1,6 @@
 // Sub-commands of vornak-tool. Each takes the arguments after the sub-command's name and returns the
-// exit code: 0 success, 1 an error (message on standard error), 2 bad arguments (usage), 3 not found,
-// 4 the audit found something.
+// exit code: 0 success, 1 an error (message on standard error), 2 bad arguments (usage), 3 not found
+// (for `verify`: not proven), 4 the audit found something.
 #pragma once
 
 #include <QStringList>
@@ -8,6 +8,8 @@
 enum class TAudioFormat;
 
 enum ToolExit { ExitOk = 0, ExitError = 1, ExitUsage = 2, ExitNotFound = 3, ExitFindings = 4 };
+// `verify`: nothing is altered, but the re-export that would prove the clip could not be made.
+constexpr ToolExit ExitNotProven = ExitNotFound;
 
 // A value of a tab-separated key=value output field, the one escaping of every command's lines: backslash,
 // tab, CR, LF and NUL escaped as \\ \t \r \n \0, and a byte of a file name that is not UTF-8 (kept by
