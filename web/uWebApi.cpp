@@ -2,7 +2,6 @@
 #include "uWebApi.h"
 
 #include "uAccessLog.h"
-#include "uAudioExport.h"
 #include "uDecoder.h"
 #include "uEnvelope.h"
 #include "uEnvelopeCache.h"
@@ -726,7 +725,7 @@ TWebResponse TWebApi::Handle(const TWebRequest &ARequest)
                 TWebResponse response;
                 response.AddHeader("Content-Type", "audio/ogg");
                 response.AddHeader("Cache-Control", "no-store");
-                response.Stream = StartOpusTranscode(file, env.DurationSec, start, &FStopping);
+                response.Stream = StartOpusTranscode(file, start, &FStopping);
                 response.StreamLength = -1;
                 return response;
             }
