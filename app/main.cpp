@@ -37,7 +37,9 @@ void MakeDemoForNewcomer(int &AArgc, char **AArgv)
         // The generator runs the ffmpeg command line on a thread of its own (10-20 s) while a small window
         // says what happens; this application is gone again before the settings are read.
         QApplication demoApp(AArgc, AArgv);
-        demoApp.setQuitOnLastWindowClosed(false);  // a hidden window waits for the demo all the same
+        // A hidden window waits for the demo all the same. Qt keeps this choice for the whole process, not
+        // for this application object: main turns it on again for the reader's own application.
+        demoApp.setQuitOnLastWindowClosed(false);
         InstallDutchQtTexts(demoApp);
         ApplyDarkTheme(demoApp);
         demoApp.setWindowIcon(ReaderIcon());
@@ -91,6 +93,8 @@ int main(int AArgc, char *AArgv[])
     int exitCode = 0;
     {
         TReaderApplication app(AArgc, AArgv);
+        // Closing the main window (its close box or "Afsluiten") ends the reader, also after the demo's start.
+        app.setQuitOnLastWindowClosed(true);
         app.setApplicationName(ReaderTitle());
         // The icon of every window, and the desktop entry the window belongs to (its menu icon and name).
         app.setWindowIcon(ReaderIcon());

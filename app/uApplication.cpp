@@ -6,6 +6,9 @@
 
 #include <QFileDialog>
 #include <QFileSystemModel>
+#include <QHeaderView>
+#include <QStyleOptionViewItem>
+#include <QTreeView>
 #include <QIdentityProxyModel>
 #include <QLibraryInfo>
 #include <QMimeDatabase>
@@ -45,8 +48,32 @@ private:
     static constexpr int DateColumn = 3;
 };
 
-// Gives each file dialog the proxy once its own widgets exist and before it shows; a dialog that was given
-// a proxy of its own keeps it.
+// The widest texts of the size, type and date columns as the proxy writes them in the default locale.
+QStringList WidestColumnTexts(int AColumn)
+{
+    const QLocale locale;
+    switch (AColumn) {
+    case 1: {
+        QStringList sizes;
+        for (qint64 bytes : {qint64(1023), qint64(1048565), qint64(1073731823), qint64(1099500000000)})
+            sizes << locale.formattedDataSize(bytes);
+        return sizes;
+    }
+    case 2: {
+        QStringList types;
+        const QMimeDatabase mime;
+        for (const char *name : {"inode/directory", "audio/mpeg", "audio/x-wav", "audio/x-vorbis+ogg",
+                                 "audio/x-opus+ogg", "audio/flac", "application/vnd.sqlite3", "text/plain"})
+            types << mime.mimeTypeForName(QLatin1String(name)).comment();
+        return types;
+    }
+    default:  // two-digit day, month, hour and minute: the widest a date of this locale gets
+        return {locale.toString(QDateTime(QDate(2026, 12, 28), QTime(23, 58)), QLocale::ShortFormat)};
+    }
+}
+
+// Gives each file dialog the proxy once its own widgets exist and before it shows, and columns wide enough
+// for what they list; a dialog that was given a proxy of its own keeps it.
 class TFileDialogLocale final : public QObject {
 public:
     using QObject::QObject;
@@ -57,12 +84,36 @@ public:
             auto *dialog = qobject_cast<QFileDialog *>(AWatched);
             if (dialog && !dialog->proxyModel() && dialog->findChild<QFileSystemModel *>())
                 dialog->setProxyModel(new TLocaleFileColumns(dialog));
+            if (dialog && AEvent->type() == QEvent::Show)
+                FitFileDialogColumns(*dialog);
         }
         return false;
     }
 };
 
 } // namespace
+
+void FitFileDialogColumns(QFileDialog &ADialog)
+{
+    auto *view = ADialog.findChild<QTreeView *>(QStringLiteral("treeView"));
+    if (!view || !view->header())
+        return;
+    QHeaderView *header = view->header();
+    QStyleOptionViewItem cell;
+    cell.initFrom(view);
+    cell.font = view->font();
+    cell.fontMetrics = QFontMetrics(cell.font);
+    cell.features |= QStyleOptionViewItem::HasDisplay;
+    for (int column = 1; column <= 3 && column < header->count(); ++column) {
+        int width = header->sectionSizeHint(column);
+        for (const QString &text : WidestColumnTexts(column)) {
+            cell.text = text;
+            width = qMax(width, view->style()->sizeFromContents(QStyle::CT_ItemViewItem, &cell, QSize(), view).width());
+        }
+        if (header->sectionSize(column) < width)
+            header->resizeSection(column, width);
+    }
+}
 
 void UseDutchFormats(QApplication &AApp)
 {

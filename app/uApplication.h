@@ -17,6 +17,12 @@ bool InstallDutchQtTexts(QCoreApplication &AApp);
 // dialog gets a proxy model over them before it is first shown. Once per application object.
 void UseDutchFormats(QApplication &AApp);
 
+class QFileDialog;
+// Widens the size, type and date columns of a Qt file dialog's detail list (never narrows them) so that their
+// headers and the widest texts the dialog writes there in the default locale ("1.023,99 KiB", "28-12-2026
+// 23:58", the Dutch file types) show whole. UseDutchFormats does it for every file dialog as it shows.
+void FitFileDialogColumns(QFileDialog &ADialog);
+
 class TReaderApplication : public QApplication {
     Q_OBJECT
 public:

@@ -409,6 +409,7 @@ bool TReaderCommands::RunUnderProgress(const QString &ATitle, const QString &ATe
                                        const std::function<bool(const TCancelProgress &)> &AWork)
 {
     FBusy = true;
+    FBusyTitle = ATitle;
     bool ok = false;
     try {
         TfrmProgress prog(FOwner);
@@ -425,10 +426,12 @@ bool TReaderCommands::RunUnderProgress(const QString &ATitle, const QString &ATe
         ok = AWork(report) && !prog.Cancelled();
     } catch (...) {
         FBusy = false;
+        FBusyTitle.clear();
         CloseIfRequested();
         throw;
     }
     FBusy = false;
+    FBusyTitle.clear();
     return ok;
 }
 

@@ -115,6 +115,8 @@ public:
     int MarkedHourOn(const QDate &ADay) const;
 
     bool Busy() const { return FBusy; }
+    // The title of the long operation running while Busy ("Exporteren", "Geluidsniveau meten"), else empty.
+    const QString &BusyTitle() const { return FBusyTitle; }
     bool HasFile() const { return FHasFile; }
     bool DataOK() const { return FDataOK; }
     const QString &DataError() const { return FDataError; }
@@ -175,6 +177,7 @@ private:
     bool FHasFile = false;
     bool FDataOK = false;
     bool FBusy = false;
+    QString FBusyTitle;  // the running long operation's title, while FBusy
     bool FCloseRequested = false;
     QString FDataError;
     QDate FAheadDay;  // the day last analysed ahead

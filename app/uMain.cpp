@@ -3,6 +3,7 @@
 
 #include "uCalendar.h"
 #include "uDialogKit.h"
+#include "uProgress.h"
 #include "uTiles.h"
 #include "uVersion.h"
 #include "uWaveView.h"
@@ -52,6 +53,32 @@ QString ListeningStatusText(double ASpeed, TChannelMode AChannel)
     else if (AChannel == TChannelMode::cmRight)
         parts << QStringLiteral("alleen rechts");
     return parts.isEmpty() ? QString() : QStringLiteral("  [") + parts.join(QStringLiteral(", ")) + QLatin1Char(']');
+}
+
+QString TitlePersonsText(const QString &ATitle, const QString &APersons)
+{
+    QStringList fields;
+    for (const QString &field : {ATitle.trimmed(), APersons.trimmed()})
+        if (!field.isEmpty())
+            fields << field;
+    return fields.join(QStringLiteral(" \u2014 "));
+}
+
+QString BusyStatusText(const QString &ABusyTitle)
+{
+    return QStringLiteral("Even geduld: \u201C%1\u201D loopt nog (zie het voortgangsvenster). "
+                          "Kies een uur zodra het klaar is.")
+        .arg(ABusyTitle);
+}
+
+QRect FitWindowRect(const QSize &AWanted, const QSize &AMinimum, const QMargins &AFrame, const QRect &AAvailable)
+{
+    const int frameW = AFrame.left() + AFrame.right(), frameH = AFrame.top() + AFrame.bottom();
+    const int w = qMax(AMinimum.width(), qMin(AWanted.width(), AAvailable.width() - frameW));
+    const int h = qMax(AMinimum.height(), qMin(AWanted.height(), AAvailable.height() - frameH));
+    const int x = AAvailable.left() + AFrame.left() + qMax(0, (AAvailable.width() - frameW - w) / 2);
+    const int y = AAvailable.top() + AFrame.top() + qMax(0, (AAvailable.height() - frameH - h) / 2);
+    return QRect(x, y, w, h);
 }
 
 QRect HourTileRect(int AIndex, int APanelW, int APanelH)
@@ -318,11 +345,26 @@ void TfrmMain::FormCreate()
 
     // The design's client area lies below the menu bar; Qt counts the menu bar inside the window.
     ApplyMinimumSize();
-    resize(MainClientWidth, MainClientHeight + menuBar()->sizeHint().height());
-    if (const QScreen *scr = screen()) {
-        const QRect avail = scr->availableGeometry();
-        move(avail.center() - QPoint(width() / 2, height() / 2));
-    }
+    const QSize design(MainClientWidth, MainClientHeight + menuBar()->sizeHint().height());
+    resize(design);
+    if (const QScreen *scr = screen())
+        setGeometry(FitWindowRect(design, minimumSize(), QMargins(), scr->availableGeometry()));
+}
+
+void TfrmMain::FitToScreenWithFrame()
+{
+    if (FFittedWithFrame || !isVisible())
+        return;
+    const QRect outer = frameGeometry(), inner = geometry();
+    const QMargins frame(inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(),
+                         outer.bottom() - inner.bottom());
+    if (frame.isNull())
+        return;  // not known yet (or there is none: the window was fitted without one)
+    FFittedWithFrame = true;
+    const QScreen *scr = screen();
+    if (!scr || scr->availableGeometry().contains(outer))
+        return;
+    setGeometry(FitWindowRect(size(), minimumSize(), frame, scr->availableGeometry()));
 }
 
 void TfrmMain::FormDestroy()
@@ -367,12 +409,20 @@ void TfrmMain::resizeEvent(QResizeEvent *AEvent)
     QMainWindow::resizeEvent(AEvent);
     ApplyMinimumSize();  // the window manager's frame may be known by now
     FormResize();
+    FitToScreenWithFrame();
+}
+
+void TfrmMain::moveEvent(QMoveEvent *AEvent)
+{
+    QMainWindow::moveEvent(AEvent);
+    FitToScreenWithFrame();  // the window manager's frame may be known by now
 }
 
 void TfrmMain::showEvent(QShowEvent *AEvent)
 {
     QMainWindow::showEvent(AEvent);
     ApplyMinimumSize();
+    FitToScreenWithFrame();
 }
 
 void TfrmMain::ApplyMinimumSize()
@@ -499,11 +549,10 @@ void TfrmMain::ShowHourMark()
         FHourTiles[size_t(i)]->SetSelected(i == hour);
 }
 
-void TfrmMain::CalendarSelect()
+int TfrmMain::ShowDayHours()
 {
     ShowHourMark();
-    const QDate day = FCalendar->SelectedDate();
-    const THourSet hours = FCommands->AvailableHours(day);
+    const THourSet hours = FCommands->AvailableHours(FCalendar->SelectedDate());
     int count = 0;
     for (int i = 0; i < 24; ++i) {
         const bool on = hours.Contains(i);
@@ -511,8 +560,16 @@ void TfrmMain::CalendarSelect()
         if (on)
             ++count;
     }
+    return count;
+}
+
+void TfrmMain::CalendarSelect()
+{
+    const int count = ShowDayHours();
     if (FCommands->DataOK())
-        SetStatus(QStringLiteral("%1 - %2 opname-uur/uren beschikbaar. Kies een uur.").arg(DisplayDate(day)).arg(count));
+        SetStatus(QStringLiteral("%1 - %2 opname-uur/uren beschikbaar. Kies een uur.")
+                      .arg(DisplayDate(FCalendar->SelectedDate()))
+                      .arg(count));
     else
         SetStatus(DataNotOpenText());
 }
@@ -521,6 +578,21 @@ void TfrmMain::HourTileClick(TTileButton *ASender)
 {
     if (!ASender)
         return;
+    if (FCommands->Busy()) {
+        // The long operation's progress window may be hidden, minimised or behind another window: say why
+        // nothing loads, and bring that window up.
+        if (FStatusText != FBusyStatus)
+            FStatusBeforeBusy = StatusShown();
+        FBusyStatus = BusyStatusText(FCommands->BusyTitle());
+        SetStatus(FBusyStatus);
+        if (auto *progress = findChild<TfrmProgress *>()) {
+            progress->setWindowState(progress->windowState() & ~Qt::WindowMinimized);
+            progress->show();
+            progress->raise();
+            progress->activateWindow();
+        }
+        return;
+    }
     TRecInfo choice;
     if (!FCommands->ChooseInHour(FCalendar->SelectedDate(), int(ASender->Tag()), choice)) {
         if (!FCommands->DataOK())  // the catalogue could not be read
@@ -585,8 +657,8 @@ void TfrmMain::UpdateCaption()
                          .arg((rec.RecHour + 1) % 24, 2, 10, QLatin1Char('0'))
                          .arg(rec.RecNumber)
                          .arg(rec.Format, FormatDuration(FCommands->DurationSec()));
-    const QString extra = (rec.Title + QLatin1Char(' ') + rec.Persons).trimmed();
-    if (!rec.Title.isEmpty() || !rec.Persons.isEmpty())
+    const QString extra = TitlePersonsText(rec.Title, rec.Persons);
+    if (!extra.isEmpty())
         status += QStringLiteral("  -  ") + extra;
     setWindowTitle(ReaderTitle() + QStringLiteral("  -  ") + rec.FileName);
     FRecordingStatus = status;
@@ -677,20 +749,21 @@ void TfrmMain::mnuSearchClick()
     TRecInfo RI;
     if (!FCommands->Search(RI))
         return;
-    const QDate shownDay = FCalendar->SelectedDate();
-    const TStatusShown shownStatus = StatusShown();
     QDate day;
     if (!FCommands->SearchResultDay(RI.RecDate, day))
         return;
+    // The load comes first: one that fails tells why over the window as it was (day, hour mark, the loaded
+    // recording's status line), and the previous recording stays with all of it.
+    const bool loaded = LoadRecording(RI);
+    if (!loaded && FCommands->HasFile())
+        return;
+    // The result's day, also after a failed load while nothing was loaded.
     if (day.isValid())
         FCalendar->SetSelectedDate(day);
-    CalendarSelect();
-    if (LoadRecording(RI) || !FCommands->HasFile())
-        return;
-    // The previous recording stays, and so does what was on show with it: day, hour mark, status line.
-    FCalendar->SetSelectedDate(shownDay);
-    CalendarSelect();
-    RestoreStatus(shownStatus);
+    if (loaded)
+        ShowDayHours();  // the recording's own text stays on the status line
+    else
+        CalendarSelect();
 }
 
 void TfrmMain::mnuExportClick()
@@ -699,6 +772,7 @@ void TfrmMain::mnuExportClick()
     if (FWave->HasSelection())
         selection = {FWave->SelStart(), FWave->SelEnd()};
     FCommands->Export(selection);
+    EndBusyStatus();
 }
 
 void TfrmMain::mnuLoudnessClick()
@@ -707,6 +781,14 @@ void TfrmMain::mnuLoudnessClick()
     if (FWave->HasSelection())
         selection = {FWave->SelStart(), FWave->SelEnd()};
     FCommands->MeasureLoudness(selection);
+    EndBusyStatus();
+}
+
+void TfrmMain::EndBusyStatus()
+{
+    if (!FBusyStatus.isEmpty() && FStatusText == FBusyStatus)
+        RestoreStatus(FStatusBeforeBusy);
+    FBusyStatus.clear();
 }
 
 void TfrmMain::mnuEditClick()
@@ -717,9 +799,18 @@ void TfrmMain::mnuEditClick()
 
 void TfrmMain::mnuPathsClick()
 {
+    const TStatusShown shown = StatusShown();
     if (!FCommands->Settings())
         return;
     CalendarSelect();
+    // A loaded recording keeps its text on the status line (under a selection's, or the analysis's progress
+    // while that runs), as long as the catalogue opened.
+    if (FCommands->HasFile() && FCommands->DataOK()) {
+        if (shown.Selection || (!FAnalysisStatus.isEmpty() && shown.Text == FAnalysisStatus))
+            RestoreStatus(shown);
+        else
+            SetStatus(FRecordingStatus);
+    }
     UpdateCommands();
 }
 

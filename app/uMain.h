@@ -5,6 +5,8 @@
 #include "uCommands.h"
 
 #include <QColor>
+#include <QMargins>
+#include <QRect>
 #include <QMainWindow>
 #include <array>
 #include <iterator>
@@ -29,6 +31,11 @@ constexpr int MainClientHeight = 764;
 constexpr int MainMinOuterWidth = 900;
 constexpr int MainMinOuterHeight = 640;
 
+// The main window's geometry (without its frame) on the screen area AAvailable: the size AWanted shrunk to
+// what the area holds with the frame AFrame around it, never below AMinimum; centred in the area, or from
+// its top left corner where even the minimum is larger than the area.
+QRect FitWindowRect(const QSize &AWanted, const QSize &AMinimum, const QMargins &AFrame, const QRect &AAvailable);
+
 // Hour grid: tile AIndex of 24 in a panel of client size (APanelW × APanelH), four columns and six rows with
 // 8 px gaps; tiles at least 20 × 16 px even if the grid then overflows the panel.
 QRect HourTileRect(int AIndex, int APanelW, int APanelH);
@@ -41,6 +48,11 @@ QPixmap FloppyPixmap(const QColor &ALines = Qt::white);
 // The status line's tail for the listening choices: empty at 1× with both channels, else for example
 // "  [1,5×, alleen links]".
 QString ListeningStatusText(double ASpeed, TChannelMode AChannel);
+// Title and persons of a recording as the status line shows them: the two fields joined by " — ", an empty
+// one left out ("Titel — Personen", "Titel", "Personen", or empty).
+QString TitlePersonsText(const QString &ATitle, const QString &APersons);
+// The status line's answer to an hour click while a long operation titled ABusyTitle ("Exporteren") runs.
+QString BusyStatusText(const QString &ABusyTitle);
 // A speed as the menu shows it: "0,5×", "1×", "1,25×".
 QString SpeedCaption(double ASpeed);
 
@@ -68,7 +80,10 @@ public:
     void LayoutToolTiles();
 
     // Browsing by date and hour.
+    // The hours of the calendar's day on the tiles and the status line ("... opname-uur/uren beschikbaar").
     void CalendarSelect();
+    // Loads the recording of the clicked hour (through the picker when it holds several). While a long
+    // operation runs, says so on the status line and raises its progress window instead.
     void HourTileClick(TTileButton *ASender);
     // Marks the hour tile of the loaded recording while its day is shown, and no tile otherwise.
     void ShowHourMark();
@@ -126,6 +141,7 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent *) override;
+    void moveEvent(QMoveEvent *) override;
     void showEvent(QShowEvent *) override;
     void closeEvent(QCloseEvent *) override;
     bool eventFilter(QObject *AWatched, QEvent *AEvent) override;
@@ -135,6 +151,10 @@ private:
     void FormDestroy();
     void FormResize();
     void ApplyMinimumSize();
+    // The first window was fitted into the screen's available area without its frame (unknown before it
+    // shows); once the window manager's frame is known, and only that once, it is fitted again with it
+    // where the framed window would reach outside that area.
+    void FitToScreenWithFrame();
     void BuildMenu();
     void BuildPlayMenu();
     void UpdatePlayMenu();  // enabled states of the transport items, radio and check marks of the choices
@@ -144,6 +164,9 @@ private:
     void BuildHourTiles();
     void BuildToolTiles();
     QString DataNotOpenText() const;
+    // The calendar's day on the hour tiles and the hour mark, without touching the status line; the number
+    // of hours with recordings.
+    int ShowDayHours();
     // The status line shows AText (cut with an ellipsis), whoever wrote it; SetStatus and the selection
     // text go through here.
     void ShowStatus(const QString &AText);
@@ -156,6 +179,9 @@ private:
     };
     TStatusShown StatusShown() const;
     void RestoreStatus(const TStatusShown &AShown);
+    // After a long operation: the status line it found comes back when the busy text of an hour click
+    // (BusyStatusText) is still all it says, the operation having written nothing of its own.
+    void EndBusyStatus();
 
     std::unique_ptr<TReaderCommands> FCommands;  // freed in FormDestroy, while the window still exists
     QWidget *pnlTop = nullptr;
@@ -205,5 +231,8 @@ private:
     bool FSelectionShown = false;     // the status line shows the selection's text
     QString FRecordingStatus;         // the loaded recording's own status text (UpdateCaption)
     QString FAnalysisStatus;          // the last text the analysis wrote; empty when it wrote none
+    QString FBusyStatus;              // the busy text an hour click wrote during a long operation, else empty
+    TStatusShown FStatusBeforeBusy;   // what the status line showed before that text
     bool FDestroyed = false;
+    bool FFittedWithFrame = false;  // FitToScreenWithFrame has seen the frame
 };

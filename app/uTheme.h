@@ -19,7 +19,7 @@ QPalette DarkPalette();
 // Applies the Fusion style and DarkPalette() to the whole application. False when Fusion is missing.
 bool ApplyDarkTheme(QApplication &AApp);
 
-// Parses a theme file (format in the README: a first line "VornakReaderTheme 1", then one
+// Parses a theme file (format in docs/operators-guide.md: a first line "VornakReaderTheme 1", then one
 // "Role[.Group] = #RRGGBB" per line, ';' comment lines and blank lines allowed). Starts from DarkPalette(),
 // so roles that the file leaves out keep their dark colour. Strict: any unknown role or group, a
 // malformed colour, a role given twice, a missing or wrong first line, more than 64 KiB or text that

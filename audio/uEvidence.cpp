@@ -88,7 +88,7 @@ QJsonObject RecordJson(const TEvidenceFacts &AJob, const TFileDigest &AClip, con
 TFileDigest Sha256OfFile(const QString &APath)
 {
     TFileDigest d;
-    const int fd = ::open(QFile::encodeName(APath).constData(), O_RDONLY | O_CLOEXEC);
+    const int fd = ::open(PathBytes(APath).constData(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         d.Error = errno;
         return d;
@@ -135,7 +135,7 @@ TFileDigest Sha256OfFile(const QString &APath)
 
 QByteArray Sha256Line(const QByteArray &AHex, const QString &AName)
 {
-    QByteArray name = QFile::encodeName(AName);
+    QByteArray name = PathBytes(AName);
     if (!name.contains('\\') && !name.contains('\n') && !name.contains('\r'))
         return AHex + "  " + name + '\n';
     name.replace("\\", "\\\\").replace("\n", "\\n").replace("\r", "\\r");

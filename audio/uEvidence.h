@@ -9,7 +9,7 @@
 #include <QDateTime>
 #include <QString>
 
-// The SHA-256 of a file's content, read once from start to end.
+// The SHA-256 of a file's content, read once from start to end; the path by its bytes (PathBytes).
 struct TFileDigest {
     QByteArray Hex;      // 64 lowercase hexadecimal digits; empty when the file could not be read
     qint64 Bytes = -1;   // bytes read
@@ -20,7 +20,8 @@ struct TFileDigest {
 TFileDigest Sha256OfFile(const QString &APath);
 
 // One line of a `sha256sum` listing for AName, with the escape `sha256sum` uses for a name holding a
-// backslash or a line break (the line then starts with a backslash). Ends in '\n'.
+// backslash or a line break (the line then starts with a backslash); every other byte of the name (PathBytes)
+// as it is, also when it is not UTF-8. Ends in '\n'.
 QByteArray Sha256Line(const QByteArray &AHex, const QString &AName);
 
 // The record's file and the checksum line's file of a clip: "<clip>.json" and "<clip>.sha256".

@@ -85,7 +85,7 @@ int main(int AArgc, char *AArgv[])
         source = shortRun ? "fx10.wav" : "fx60.wav";
     const QString path = QDir(fixtures).filePath(source);
     if (!QFileInfo::exists(path)) {
-        std::fprintf(stderr, "missing %s: run make-fixtures.sh (see README)\n", qPrintable(path));
+        std::fprintf(stderr, "missing %s: run make-fixtures.sh (see docs/benchmarks.md)\n", qPrintable(path));
         return 1;
     }
     TAudioEngine engine;

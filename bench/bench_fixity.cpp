@@ -1,7 +1,7 @@
 // Benchmark of the fixity run: N one-hour MP3 recordings listed by vornak-tool's fixity code on one worker
 // and on every core, against the machine's own `sha256sum` over the same files in the same run.
 //   bench_fixity [--fixture FILE.mp3] [--files N] [--repeat N] [--copies]
-// The fixture defaults to bench/fixtures/fx60_cbr128.mp3 (see README, Benchmarks); a shorter file is
+// The fixture defaults to bench/fixtures/fx60_cbr128.mp3 (see docs/benchmarks.md); a shorter file is
 // repeated to one hour (MP3 frames concatenate). Files are hard links to one file (every read then comes
 // from the page cache: the hashing speed) unless --copies makes real copies.
 #include "uFixity.h"

@@ -28,6 +28,15 @@ file(MAKE_DIRECTORY "${doc}")
 vornak_gzip("${CPACK_VORNAK_DOC_SOURCE}/changelog" "${doc}/changelog.gz")
 file(COPY "${CPACK_VORNAK_DOC_SOURCE}/copyright" DESTINATION "${doc}")
 
+# The web server as a system service: the unit, its settings (a conffile), its system user, an nginx example.
+get_filename_component(root "${usr}" DIRECTORY)
+set(web "${CPACK_VORNAK_WEB_SOURCE}")
+file(MAKE_DIRECTORY "${root}/lib/systemd/system" "${root}/etc/default" "${usr}/lib/sysusers.d" "${doc}/examples")
+file(COPY "${web}/vornak-reader2026-web.service" DESTINATION "${root}/lib/systemd/system")
+configure_file("${web}/vornak-reader2026-web.default" "${root}/etc/default/vornak-reader2026-web" COPYONLY)
+configure_file("${web}/vornak-reader2026-web.sysusers" "${usr}/lib/sysusers.d/vornak-reader2026-web.conf" COPYONLY)
+file(COPY "${web}/nginx-vornak-reader2026-web.conf" DESTINATION "${doc}/examples")
+
 # CPack strips the debug information; the compiler's notes go too, as Debian's own packages do.
 execute_process(COMMAND strip --remove-section=.comment --remove-section=.note
                         "${usr}/bin/VornakReader2026" "${usr}/bin/vornak-tool" RESULT_VARIABLE failed)
@@ -35,4 +44,4 @@ if(failed)
   message(FATAL_ERROR "strip failed")
 endif()
 
-execute_process(COMMAND chmod -R u=rwX,go=rX "${usr}")
+execute_process(COMMAND chmod -R u=rwX,go=rX "${usr}" "${root}/etc" "${root}/lib")

@@ -30,7 +30,10 @@ clock, at another speed or one channel alone, and exports the whole recording
 or a selection to WAV, MP3, OGG or Opus. Its interface is Dutch.
 .
 The companion program vornak-tool runs the same catalogue, settings and audio
-code from the command line, for scripts and nightly archive audits.")
+code from the command line, for scripts and nightly archive audits. Its web
+server lets people with an account find, hear and export recordings from a
+browser; it comes as the system service vornak-reader2026-web, disabled until
+the administrator enables it, with an nginx example for TLS in front.")
 # The files are installed under /usr with DESTDIR, so that the desktop entry names /usr/bin.
 set(CPACK_SET_DESTDIR ON)
 set(CPACK_INSTALL_PREFIX /usr)
@@ -44,8 +47,13 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # command line and speaks with espeak-ng (without them the reader starts without a demo).
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-translations-l10n")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "ffmpeg, espeak-ng")
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "nginx")
+# The web server's system user (postinst) and its settings file, kept through upgrades (conffiles).
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA "${PROJECT_SOURCE_DIR}/page/debian/postinst;${PROJECT_SOURCE_DIR}/page/debian/conffiles")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # Man pages and the changelog compressed, the copyright file: the Debian layout of /usr/share.
 set(CPACK_PRE_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/cmake/VornakDebStage.cmake)
 # (CPack passes only CPACK_ variables on to the script.)
 set(CPACK_VORNAK_DOC_SOURCE ${PROJECT_SOURCE_DIR}/desktop/debian)
+set(CPACK_VORNAK_WEB_SOURCE ${PROJECT_SOURCE_DIR}/page/debian)
 include(CPack)

@@ -121,28 +121,68 @@ int PointAt(double ATime, double APointsPerSec, int ACount)
 
 // ---- Rulers ----
 
-double RulerStep(double AViewLen)
+namespace {
+const double RulerLadder[] = {0.001, 0.002, 0.005, 0.01, 0.02, 0.05, 0.1, 0.25, 0.5, 1, 2, 5, 10,
+                              15,    30,    60,    120,  300,  600,  900, 1800, 3600, 7200, 10800, 21600, 43200};
+
+// Decimals a tick step needs so that its ticks' labels differ: 0 from one second on, else 1 to 3.
+int RulerDecimals(double AStep)
 {
-    static const double ladder[] = {0.1, 0.25, 0.5, 1, 2, 5, 10, 15, 30, 60, 120, 300};
-    const double q = AViewLen / 8;
-    for (double step : ladder)
-        if (step > q)
+    if (AStep >= 1)
+        return 0;
+    const long long milli = std::llround(AStep * 1000);
+    if (milli % 100 == 0)
+        return 1;
+    return milli % 10 == 0 ? 2 : 3;
+}
+
+// True when AStep is a whole multiple of APart (both ladder rungs, so compared in milliseconds).
+bool DividesInto(double AStep, double APart)
+{
+    const long long step = std::llround(AStep * 1000), part = std::llround(APart * 1000);
+    return part > 0 && step % part == 0;
+}
+} // namespace
+
+double RulerStep(const TWaveWindow &AWin, const TTextWidth &ATextWidth)
+{
+    if (AWin.Duration <= 0 || AWin.W <= 0)
+        return 1;
+    const double pxPerSec = AWin.W / AWin.ViewLen();
+    for (double step : RulerLadder) {
+        const QString widest = RulerLabel(AWin.ViewEnd, step);
+        const int width = ATextWidth ? ATextWidth(widest) : 6 * int(widest.size());
+        if (step * pxPerSec >= width + RulerLabelGap)
             return step;
-    return 600;
+    }
+    return std::end(RulerLadder)[-1];
+}
+
+double RulerMinorStep(const TWaveWindow &AWin, double AStep)
+{
+    if (AWin.W <= 0)
+        return 0;
+    const double pxPerSec = AWin.W / AWin.ViewLen();
+    for (double part : RulerLadder) {
+        if (part >= AStep)
+            break;
+        if (part * pxPerSec >= RulerMinorPx && DividesInto(AStep, part))
+            return part;
+    }
+    return 0;
 }
 
 QString RulerLabel(double ATime, double AStep)
 {
-    if (AStep >= 1)
+    const int decimals = RulerDecimals(AStep);
+    if (decimals == 0)
         return FormatDuration(ATime);
-    // In hundredths, so that a tick time like 10.499999 still reads 10,5.
-    const long long centi = std::llround(std::max(ATime, 0.0) * 100);
-    const bool tenthsOnly = std::llround(AStep * 10) * 10 == std::llround(AStep * 100);
-    const QString whole = FormatDuration(double(centi / 100));
-    const int frac = static_cast<int>(centi % 100);
-    if (tenthsOnly)
-        return whole + QLatin1Char(',') + QString::number(frac / 10);
-    return whole + QLatin1Char(',') + QStringLiteral("%1").arg(frac, 2, 10, QLatin1Char('0'));
+    // In thousandths, so that a tick time like 10.499999 still reads 10,5.
+    const long long milli = std::llround(std::max(ATime, 0.0) * 1000);
+    const QString whole = FormatDuration(double(milli / 1000));
+    const int frac = static_cast<int>(milli % 1000);
+    static const int divisor[] = {1000, 100, 10, 1};
+    return whole + QLatin1Char(',') + QStringLiteral("%1").arg(frac / divisor[decimals], decimals, 10, QLatin1Char('0'));
 }
 
 std::vector<TRulerTick> RulerTicks(const TWaveWindow &AWin, const TTextWidth &ATextWidth)
@@ -150,11 +190,15 @@ std::vector<TRulerTick> RulerTicks(const TWaveWindow &AWin, const TTextWidth &AT
     std::vector<TRulerTick> ticks;
     if (AWin.Duration <= 0)
         return ticks;
-    const double step = RulerStep(AWin.ViewLen());
+    const double step = RulerStep(AWin, ATextWidth);
+    const double minor = RulerMinorStep(AWin, step);
+    // Every tick on the finer grid; whole multiples of the step carry the labels.
+    const double grid = minor > 0 ? minor : step;
+    const long long perStep = std::llround(step / grid);
     int lastRight = INT_MIN;  // one past the last column of the previous label written
-    // Tick times are whole multiples of the step, so that repeated additions cannot drift.
-    for (double i = std::trunc(AWin.ViewStart / step);; i += 1) {
-        const double t = i * step;
+    // Tick times are whole multiples of the grid, so that repeated additions cannot drift.
+    for (double i = std::trunc(AWin.ViewStart / grid);; i += 1) {
+        const double t = i * grid;
         if (t > AWin.ViewEnd)
             break;
         if (t < AWin.ViewStart)
@@ -162,6 +206,12 @@ std::vector<TRulerTick> RulerTicks(const TWaveWindow &AWin, const TTextWidth &AT
         TRulerTick tick;
         tick.Time = t;
         tick.X = AWin.ViewPxOfTime(t);
+        if (static_cast<long long>(i) % perStep != 0) {
+            tick.Minor = true;
+            tick.HasLabel = false;
+            ticks.push_back(std::move(tick));
+            continue;
+        }
         tick.Label = RulerLabel(t, step);
         const int width = ATextWidth ? ATextWidth(tick.Label) : 0;
         tick.LabelX = std::min(tick.X + 2, AWin.W - 1 - width);
@@ -488,7 +538,7 @@ void PaintRuler(QPainter &AP, const TWaveWindow &AW, const std::vector<TRulerTic
     AP.setFont(RulerFont());
     AP.setPen(clRulerText);
     for (const TRulerTick &tick : ATicks) {
-        FillLTRB(AP, tick.X, ATop, tick.X + 1, ATop + 4, clTick);
+        FillLTRB(AP, tick.X, ATop, tick.X + 1, ATop + (tick.Minor ? 2 : 4), clTick);
         if (tick.HasLabel)
             AP.drawText(QRect(tick.LabelX, ATop + 2, 200, 40), Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
                        tick.Label);

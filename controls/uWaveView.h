@@ -55,30 +55,48 @@ struct TWaveWindow {
 // covers the column's start time.
 double EffectiveSecPerPoint(double ASecPerPoint, double ADuration, int ACount);
 
-// Ruler tick step for a window of ViewLen seconds: first of 0.1, 0.25, 0.5, 1, 2, 5, 10, 15, 30, 60,
-// 120, 300 above ViewLen / 8, else 600.
-double RulerStep(double AViewLen);
+// Gives a label's width in pixels.
+using TTextWidth = std::function<int(const QString &)>;
+
+// Ruler ticks lie on the rungs of one ladder, in seconds: 0.001, 0.002, 0.005, 0.01, 0.02, 0.05, 0.1, 0.25,
+// 0.5, 1, 2, 5, 10, 15, 30, 60, 120, 300, 600, 900, 1800, 3600, 7200, 10800, 21600, 43200.
+
+// Free pixels between the end of one ruler label and the tick of the next at the chosen step.
+constexpr int RulerLabelGap = 32;
+// Least distance in pixels between minor ticks.
+constexpr int RulerMinorPx = 10;
+
+// Labelled tick step of the window: the first rung whose ticks lie at least the width of the label of the
+// window's end time (the widest at that rung) plus RulerLabelGap pixels apart, the last rung when none
+// does. Every label then fits between its tick and the next one, so a view of W pixels shows about
+// W / (label + gap) labels: at the deepest zoom (0.05 s over 956 px) labels every 0.005 s. Without
+// ATextWidth a label counts 6 pixels a character. 1 when Duration <= 0 or W <= 0.
+double RulerStep(const TWaveWindow &AWin, const TTextWidth &ATextWidth);
+// Unlabelled tick step between the labelled ones: the smallest rung below AStep that divides it into whole
+// parts lying at least RulerMinorPx pixels apart in AWin; 0 when none does (no minor ticks).
+double RulerMinorStep(const TWaveWindow &AWin, double AStep);
 
 // Label of the ruler tick at ATime for tick step AStep (seconds). Whole seconds as the clock text
-// ("00:10", "1:00:10"); under one second a step adds the decimals it needs after a comma, tenths for
-// 0.1 and 0.5 ("00:10,5"), hundredths for 0.25 ("00:10,25"), so that neighbouring ticks differ.
+// ("00:10", "1:00:10"); under one second a step adds the decimals it needs after a comma: tenths for 0.1
+// and 0.5 ("00:10,5"), hundredths for 0.25, 0.05, 0.02 and 0.01 ("00:05,25"), thousandths for 0.005, 0.002
+// and 0.001 ("00:05,005"), so that neighbouring ticks differ.
 QString RulerLabel(double ATime, double AStep);
 
-// One tick of a time ruler: at pixel X, its label written from LabelX (HasLabel false: tick only).
+// One tick of a time ruler: at pixel X, its label written from LabelX (HasLabel false: tick only). A minor
+// tick (between labelled ones, at RulerMinorStep) is shorter and never has a label.
 struct TRulerTick {
     double Time = 0;
     int X = 0;
     QString Label;
     int LabelX = 0;
     bool HasLabel = true;
+    bool Minor = false;
 };
-// Gives a label's width in pixels.
-using TTextWidth = std::function<int(const QString &)>;
-// The ticks of the window: every whole multiple of the step from ViewStart to ViewEnd, both included,
-// at ViewPxOfTime. A label starts 2 pixels right of its tick. A label that would reach the last column
-// (W - 1, kept free as a margin) moves left until it ends before it; a label that would then come closer
-// than 4 pixels to the previous label, or start left of column 0, is left out (its tick stays). Empty
-// while Duration <= 0.
+// The ticks of the window in time order: every whole multiple of RulerStep from ViewStart to ViewEnd, both
+// included, at ViewPxOfTime, with the minor ticks between them. A label starts 2 pixels right of its tick.
+// A label that would reach the last column (W - 1, kept free as a margin) moves left until it ends before
+// it; a label that would then come closer than 4 pixels to the previous label, or start left of column 0,
+// is left out (its tick stays). Empty while Duration <= 0.
 std::vector<TRulerTick> RulerTicks(const TWaveWindow &AWin, const TTextWidth &ATextWidth);
 
 // The five bands for a view of H rows, B = max(H - 30, 34); bottoms excluded.

@@ -253,7 +253,7 @@ public:
                 const QString wav = Speak(text, who);
                 const double gap = 0.35 + 0.1 * ((line * 7 + AR.number) % 6);
                 args << "-i" << wav;
-                parts << QStringLiteral("[%1]aresample=%2,volume=1.5,%3,apad=pad_dur=%4[s%1]")
+                parts << QStringLiteral("[%1]aresample=%2,volume=0.7,%3,apad=pad_dur=%4[s%1]")
                              .arg(input)
                              .arg(rate, op ? panA : panB)
                              .arg(gap, 0, 'f', 2);
@@ -288,7 +288,10 @@ public:
             graph += QStringLiteral("[s%1]").arg(i);
         graph += QStringLiteral("concat=n=%1:v=0:a=1,apad,atrim=0:%2[speech];").arg(speechInputs + 1).arg(AR.seconds);
         graph += QStringLiteral("[%1]%2[noise];").arg(noise).arg(panBoth);
-        graph += QStringLiteral("[speech][noise]amix=inputs=2:duration=first:normalize=0[out]");
+        // A look-ahead limiter at -6 dBFS: a recording peaks at -3 dBFS or lower after lossy encoding too, and
+        // never clips.
+        graph += QStringLiteral("[speech][noise]amix=inputs=2:duration=first:normalize=0,"
+                                "alimiter=limit=0.5:level=disabled:latency=1[out]");
 
         args << "-filter_complex" << graph << "-map" << "[out]" << "-ar" << rate << "-ac"
              << QString::number(outFmt.channels) << outFmt.codec << "-map_metadata" << "-1" << path;

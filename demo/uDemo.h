@@ -11,9 +11,10 @@
 //   demo/Recordings/yyyy/MM/dd/<ddMMyyyy><hh><n>.<ext>   WAV, MP3, OGG, Opus and FLAC recordings of 20-90 s
 //   Vornak2026.ini                    [Paths] Database=... and RootFolder=... pointing at them
 // The days are today and the three days before it. Audio is generated with the ffmpeg command line
-// (speech from espeak-ng when it is installed, mixed with tones and noise). Running it again recreates the
-// demo. It refuses (and changes nothing) when demo/ exists but was not made by it, or when Vornak2026.ini
-// exists and points elsewhere (a real recorder's settings are never replaced).
+// (speech from espeak-ng when it is installed, mixed with tones and noise), peaking at -3 dBFS or lower
+// without clipping. Running it again recreates the demo. It refuses (and changes nothing) when demo/ exists
+// but was not made by it, or when Vornak2026.ini exists and points elsewhere (a real recorder's settings are
+// never replaced).
 struct TDemoOptions {
     QDate Today = QDate::currentDate();  // the newest of the four days
     int MaxSeconds = 0;                  // > 0: no recording longer than this (tests); 0: 20-90 s

@@ -1,11 +1,12 @@
-// The reference text of vornak-tool turned into its manual page, its bash completion and the README's copy.
+// The reference text of vornak-tool turned into its manual page, its bash completion and the copy in the
+// documentation (docs/vornak-tool.md).
 #include "uToolDoc.h"
 
 #include <QRegularExpression>
 
-const char *const ReadmeBeginMarker =
+const char *const ToolReferenceBeginMarker =
     "<!-- vornak-tool reference: a copy of doc/vornak-tool.md, made by tools/update-readme.sh; edit that file -->";
-const char *const ReadmeEndMarker = "<!-- end of the vornak-tool reference -->";
+const char *const ToolReferenceEndMarker = "<!-- end of the vornak-tool reference -->";
 
 namespace {
 
@@ -231,7 +232,7 @@ QString ToolDocToMan(const QString &AMarkdown, const QString &AVersion)
                 ++level;
             const QString text = line.mid(level).trimmed();
             if (level == 2)
-                continue;  // the README section's own title
+                continue;  // the reference's own title
             if (level == 3) {
                 out += QStringLiteral(".SH\n") + inlineAt(text.toUpper()) + QLatin1Char('\n');
             } else if (level == 4) {
@@ -328,16 +329,16 @@ QString ToolDocToBashCompletion(const QString &AMarkdown)
     return out;
 }
 
-QString ReadmeToolSection(const QString &AReadme)
+QString ToolReferenceCopy(const QString &APage)
 {
-    const QString begin = QLatin1String(ReadmeBeginMarker) + QLatin1Char('\n');
-    const QString end = QLatin1Char('\n') + QLatin1String(ReadmeEndMarker);
-    const qsizetype from = AReadme.indexOf(begin);
+    const QString begin = QLatin1String(ToolReferenceBeginMarker) + QLatin1Char('\n');
+    const QString end = QLatin1Char('\n') + QLatin1String(ToolReferenceEndMarker);
+    const qsizetype from = APage.indexOf(begin);
     if (from < 0)
         return QString();
     const qsizetype start = from + begin.size();
-    const qsizetype to = AReadme.indexOf(end, start - 1);
+    const qsizetype to = APage.indexOf(end, start - 1);
     if (to < 0)
         return QString();
-    return AReadme.mid(start, to + 1 - start);
+    return APage.mid(start, to + 1 - start);
 }

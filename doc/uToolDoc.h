@@ -1,5 +1,5 @@
 // The reference text of vornak-tool (Markdown) turned into its manual page, its bash completion and the
-// README's section, so the three never drift apart.
+// copy in the documentation (docs/vornak-tool.md), so they never drift apart.
 #pragma once
 
 #include <QMap>
@@ -38,9 +38,9 @@ QString ToolDocToMan(const QString &AMarkdown, const QString &AVersion);
 // A bash completion script for the sub-commands, their options and the choices of option values.
 QString ToolDocToBashCompletion(const QString &AMarkdown);
 
-// The lines that fence the copy of the reference text inside README.md.
-extern const char *const ReadmeBeginMarker;
-extern const char *const ReadmeEndMarker;
-// The text between the two marker lines of AReadme (the reference text when in sync); a null QString when
+// The lines that fence the copy of the reference text inside docs/vornak-tool.md.
+extern const char *const ToolReferenceBeginMarker;
+extern const char *const ToolReferenceEndMarker;
+// The text between the two marker lines of APage (the reference text when in sync); a null QString when
 // a marker is missing.
-QString ReadmeToolSection(const QString &AReadme);
+QString ToolReferenceCopy(const QString &APage);

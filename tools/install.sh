@@ -21,6 +21,7 @@ run_packages=(
   pulseaudio pulseaudio-utils
   fonts-dejavu-core
   ffmpeg espeak-ng
+  nodejs
 )
 # Tests, benchmarks, sanitizer and fuzz builds, icons, the package and its check.
 test_packages=(
@@ -32,9 +33,13 @@ test_packages=(
   desktop-file-utils appstream man-db groff-base librsvg2-bin
   dpkg-dev lintian
   libcpp-httplib-dev
+  chromium chromium-driver python3-selenium nginx-light openssl
 )
 
 packages=("${run_packages[@]}")
+# npm comes with some builds of nodejs (and conflicts with Debian's npm package there); Debian's own nodejs
+# needs the npm package beside it.
+command -v npm >/dev/null || packages+=(npm)
 [ "${1:-}" = "--run" ] || packages+=("${test_packages[@]}")
 
 missing=()
@@ -46,6 +51,13 @@ if [ ${#missing[@]} -gt 0 ]; then
   export DEBIAN_FRONTEND=noninteractive
   $SUDO apt-get update -qq
   $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+# The browser page's components (wavesurfer.js, the bundler), exactly as package-lock.json pins them; again
+# only when the lock file changed since the last time.
+if ! cmp -s "$here/page/package-lock.json" "$here/page/node_modules/.installed-lock.json"; then
+  (cd "$here/page" && npm ci --no-audit --no-fund --loglevel=error &&
+    cp package-lock.json node_modules/.installed-lock.json)
 fi
 
 case ${1:-} in --no-build | --run) exit 0 ;; esac

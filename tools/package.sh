@@ -18,7 +18,7 @@ ldflags=$(dpkg-buildflags --get LDFLAGS)
 cmake -S . -B build-deb -G Ninja -DCMAKE_BUILD_TYPE=None -DCMAKE_INSTALL_PREFIX=/usr \
   -DCMAKE_CXX_FLAGS="$cxxflags" -DCMAKE_EXE_LINKER_FLAGS="$ldflags" \
   -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON -DVORNAK_BENCH=OFF >/dev/null
-cmake --build build-deb -j"$(nproc)" --target VornakReader2026 vornak-tool tool_doc
+cmake --build build-deb -j"$(nproc)" --target VornakReader2026 vornak-tool tool_doc web_page
 
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build-deb/CMakeCache.txt)
 deb="dist/vornak-reader2026_${version}_amd64.deb"

@@ -12,6 +12,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QMenuBar>
 #include <QMouseEvent>
 #include <QProcess>
 #include <QtGlobal>
@@ -98,5 +99,7 @@ inline std::unique_ptr<TfrmMain> ShowMain(TTestPrompt &APrompt, bool AActivate =
     } else if (!QTest::qWaitForWindowExposed(w.get())) {
         qWarning("window not exposed");
     }
+    // The design size: the window fitted itself into the offscreen screen (800 × 600), smaller than that.
+    w->resize(MainClientWidth, MainClientHeight + w->menuBar()->sizeHint().height());
     return w;
 }

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QHeaderView>
 #include <QMap>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -18,6 +19,8 @@ class TestApplication : public QObject {
 private slots:
     void fileDialogListsInDutch_data();
     void fileDialogListsInDutch();
+    void fileDialogColumnsShowTheirTextsWhole_data();
+    void fileDialogColumnsShowTheirTextsWhole();
 };
 
 void TestApplication::fileDialogListsInDutch_data()
@@ -82,10 +85,55 @@ void TestApplication::fileDialogListsInDutch()
              qPrintable(folder[2]));
 }
 
+void TestApplication::fileDialogColumnsShowTheirTextsWhole_data()
+{
+    QTest::addColumn<int>("width");  // of the dialog; 0: as it opens
+    QTest::addRow("as it opens") << 0;
+    QTest::addRow("1200 px") << 1200;
+}
+
+// Size, type and date of a file and of a folder, and the columns' headers, each as wide as its column at most:
+// the list shows them without an ellipsis. Measured as the list itself measures them, not in pixels.
+void TestApplication::fileDialogColumnsShowTheirTextsWhole()
+{
+    QFETCH(int, width);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QFile file(dir.filePath(QStringLiteral("opname.wav")));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QVERIFY(file.write(QByteArray(12700, '\x5a')) == 12700);  // "12,40 KiB"
+    QVERIFY(file.setFileTime(QDateTime(QDate(2026, 12, 11), QTime(23, 58)), QFileDevice::FileModificationTime));
+    file.close();
+    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("map")));
+    QFileDialog dialog(nullptr, QStringLiteral("Exporteren"), dir.path());
+    dialog.setViewMode(QFileDialog::Detail);
+    if (width > 0)
+        dialog.resize(width, 600);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    auto *view = dialog.findChild<QTreeView *>(QStringLiteral("treeView"));
+    QVERIFY(view);
+    QTRY_COMPARE(view->model()->rowCount(view->rootIndex()), 2);
+    QCOMPARE(view->model()->index(0, 1, view->rootIndex()).siblingAtColumn(3).data().toString().size() +
+                 view->model()->index(1, 1, view->rootIndex()).siblingAtColumn(3).data().toString().size(),
+             2 * 16);  // "dd-MM-yyyy hh:mm"
+    const QHeaderView *header = view->header();
+    for (int column = 1; column <= 3; ++column) {
+        const QString what = QStringLiteral("column %1 (%2 px)").arg(column).arg(header->sectionSize(column));
+        const QAbstractItemView *list = view;  // QTreeView hides its measure of a column
+        QVERIFY2(list->sizeHintForColumn(column) <= header->sectionSize(column), qPrintable(what));
+        QVERIFY2(header->sectionSizeHint(column) <= header->sectionSize(column), qPrintable(what));
+    }
+}
+
 int main(int AArgc, char *AArgv[])
 {
     // An English system: Qt would list "313.51 KiB" and "12/10/26 2:05 PM" there.
     qputenv("LC_ALL", "en_US.UTF-8");
+    // Qt's file dialogs keep their column widths in the user's settings and start from them: a first run,
+    // from Qt's own widths.
+    QTemporaryDir settings;
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(settings.path()));
     TReaderApplication app(AArgc, AArgv);
     TestApplication tc;
     QTEST_SET_MAIN_SOURCE_PATH

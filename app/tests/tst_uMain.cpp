@@ -69,6 +69,8 @@ private slots:
 
     void hourGridAndZoomColumn_data();
     void hourGridAndZoomColumn();
+    void firstWindowFitsTheScreen_data();
+    void firstWindowFitsTheScreen();
     void displayDateUsesTheLocaleSeparator_data();
     void displayDateUsesTheLocaleSeparator();
     void startWithoutCatalogue();
@@ -208,6 +210,34 @@ void TestMain::hourGridAndZoomColumn()
         QCOMPARE(ToolTileRect(-tile - 1, panel.width()), expected);
 }
 
+// The design size 1020 × 786 (client and menu bar), the least size 900 × 680, on screens' available areas
+// with the window manager's frame around the window.
+void TestMain::firstWindowFitsTheScreen_data()
+{
+    QTest::addColumn<QMargins>("frame");
+    QTest::addColumn<QRect>("available");
+    QTest::addColumn<QRect>("expected");
+    QTest::addRow("1280 x 800 under a 28 px panel, 30 px title bar")
+        << QMargins(1, 30, 1, 1) << QRect(0, 28, 1280, 772) << QRect(130, 58, 1020, 741);
+    QTest::addRow("large screen keeps the design size, centred")
+        << QMargins(0, 0, 0, 0) << QRect(0, 0, 1920, 1080) << QRect(450, 147, 1020, 786);
+    QTest::addRow("second screen right of the first")
+        << QMargins(2, 2, 2, 2) << QRect(1920, 0, 1280, 1024) << QRect(2050, 119, 1020, 786);
+    QTest::addRow("smaller than the least size: from the top left")
+        << QMargins(0, 20, 0, 0) << QRect(0, 0, 800, 600) << QRect(0, 20, 900, 680);
+}
+
+void TestMain::firstWindowFitsTheScreen()
+{
+    QFETCH(QMargins, frame);
+    QFETCH(QRect, available);
+    QFETCH(QRect, expected);
+    const QRect placed = FitWindowRect(QSize(1020, 786), QSize(900, 680), frame, available);
+    QCOMPARE(placed, expected);
+    if (expected.width() > 900)  // it fits: the framed window lies inside the available area
+        QVERIFY(available.contains(placed.marginsAdded(frame)));
+}
+
 void TestMain::displayDateUsesTheLocaleSeparator_data()
 {
     QTest::addColumn<QString>("locale");
@@ -277,7 +307,7 @@ void TestMain::oneRecordingLoadsAtOnce()
     QCOMPARE(FPrompt.Runs, 0);
     QVERIFY2(w->HasFile(), FPrompt.Messages.isEmpty() ? "" : qPrintable(FPrompt.Messages.first().Text));
     QVERIFY(HourTile(*w, 10)->Selected());
-    QCOMPARE(w->StatusText(), DayKey(FToday) + QStringLiteral("  10-11 uur  nr 1  -  WAV  -  duur 00:03  -  Overleg Jan"));
+    QCOMPARE(w->StatusText(), DayKey(FToday) + QStringLiteral("  10-11 uur  nr 1  -  WAV  -  duur 00:03  -  Overleg \u2014 Jan"));
     QCOMPARE(w->windowTitle(), QStringLiteral("Vornak Reader 2026  -  ") + QFileInfo(RecPath(FToday, 10, 1, ".wav")).fileName());
     QVERIFY(Child<TTileButton>(*w, "tileZoomFit")->isEnabled() && Child<TTileButton>(*w, "tileZoomIn")->isEnabled() && !Child<TTileButton>(*w, "tileZoomSel")->isEnabled());
     QVERIFY(Child<QPushButton>(*w, "btnExport")->isEnabled() && Child<QAction>(*w, "mnuExport")->isEnabled() && Child<QAction>(*w, "mnuEdit")->isEnabled());
@@ -467,7 +497,7 @@ void TestMain::loadOpensAtOnceAndTheWaveformFillsIn()
     if (w->Commands().Analysing())
         QVERIFY(w->StatusText().startsWith(QStringLiteral("Golfvorm analyseren... ")));
     QVERIFY(WaitAnalysed(*w));
-    QCOMPARE(w->StatusText(), DayKey(FToday) + QStringLiteral("  10-11 uur  nr 1  -  WAV  -  duur 00:03  -  Overleg Jan"));
+    QCOMPARE(w->StatusText(), DayKey(FToday) + QStringLiteral("  10-11 uur  nr 1  -  WAV  -  duur 00:03  -  Overleg \u2014 Jan"));
     // The view holds the whole envelope: the one a pass in one piece makes.
     const TEnvelopeResult whole = BuildEnvelopeFromFile(w->Commands().Engine().LoadedPath(), {}, 1);
     const TEnvArray first = w->Commands().Engine().Envelope();
@@ -741,8 +771,8 @@ void TestMain::editStoresTitleAndPersons()
     QVERIFY2(FPrompt.Messages.isEmpty(), FPrompt.Messages.isEmpty() ? "" : qPrintable(FPrompt.Messages.first().Text));
     QCOMPARE(w->Current().Title, QStringLiteral("Nieuw overleg"));
     QCOMPARE(w->Current().Persons, QStringLiteral("Piet\r\nKlaas"));
-    QVERIFY(w->StatusText().endsWith(QStringLiteral("  -  Nieuw overleg Piet\r\nKlaas")));
-    QVERIFY(Child<QLabel>(*w, "lblStatus")->text().endsWith(QStringLiteral("Nieuw overleg Piet, Klaas")));  // shown on one line
+    QVERIFY(w->StatusText().endsWith(QStringLiteral("  -  Nieuw overleg \u2014 Piet\r\nKlaas")));
+    QVERIFY(Child<QLabel>(*w, "lblStatus")->text().endsWith(QStringLiteral("Nieuw overleg \u2014 Piet, Klaas")));  // shown on one line
     QCOMPARE(w->windowTitle(), caption);
     TRecList list;
     ReaderData->Search(DayKey(FToday), 10, QString(), list);
@@ -789,6 +819,7 @@ void TestMain::settingsReopenCatalogueAndKeepPlaying()
         w->PlayClick();
     QTest::qWait(300);
     const double before = w->Commands().Engine().PositionSec();
+    const QString caption = w->StatusText();
     w->SetStatus(QStringLiteral("iets anders"));
     QString firstDevice;
     int firstDeviceNumber = 0;
@@ -806,7 +837,8 @@ void TestMain::settingsReopenCatalogueAndKeepPlaying()
     QCOMPARE(firstDevice, QStringLiteral("Standaard uitvoerapparaat"));
     QCOMPARE(firstDeviceNumber, -1);
     QVERIFY(w->DataOK());
-    QCOMPARE(w->StatusText(), DisplayDate(FToday) + QStringLiteral(" - 4 opname-uur/uren beschikbaar. Kies een uur."));
+    QCOMPARE(w->StatusText(), caption);  // the loaded recording's, not the day's
+    QVERIFY(caption.contains(QStringLiteral("10-11 uur  nr 1")));
     QVERIFY(w->HasFile());
     if (!output || other == -1)
         return;

@@ -5,7 +5,9 @@
 #include "TestPrompt.h"
 #include "uApplication.h"
 #include "uCalendar.h"
+#include "uExport.h"
 #include "uMain.h"
+#include "uProgress.h"
 #include "uReaderSettings.h"
 #include "uReportList.h"
 #include "uSearch.h"
@@ -73,6 +75,11 @@ private slots:
     void failedLoadMarksNothing();
     void clearedSelectionGivesItsTextBack_data();
     void clearedSelectionGivesItsTextBack();
+    void statusLineKeepsTheLoadedRecording_data();
+    void statusLineKeepsTheLoadedRecording();
+    void titleAndPersonsAreTwoFields_data();
+    void titleAndPersonsAreTwoFields();
+    void hourClickDuringAnExportSaysWhy();
     void exportButtonLooksAndIsDisabledWithoutRecording();
     void tilesAndExportButtonHaveDutchTooltips_data();
     void tilesAndExportButtonHaveDutchTooltips();
@@ -211,7 +218,8 @@ void TestMainStatus::failedLoadMarksNothing_data()
     QTest::addRow("undecodable file found by search, one loaded") << 12 << true << true;
 }
 
-// Neither while its message is open nor after it: the mark is the recording's that stays loaded, if any.
+// Neither while its message is open nor after it: the mark is the recording's that stays loaded, if any. A load
+// from the search keeps the day on show until it succeeded.
 void TestMainStatus::failedLoadMarksNothing()
 {
     QFETCH(int, hour);
@@ -226,8 +234,10 @@ void TestMainStatus::failedLoadMarksNothing()
     const QList<int> expected = loadedBefore ? QList<int>{10} : QList<int>{};
     QList<int> whileOpen{-1};
     FPrompt.OnMessage = [&] { whileOpen = Marked(*w); };
+    QList<int> expectedWhileOpen = expected;
     if (bySearch) {
         SelectDay(*w, FYesterday);
+        expectedWhileOpen = {};  // the search's failed load leaves the window on the day it showed
         ChooseInSearch(FToday, hour);
         w->mnuSearchClick();
         QCOMPARE(Child<TCalendarView>(*w, "calendar")->SelectedDate(), loadedBefore ? FYesterday : FToday);
@@ -237,7 +247,7 @@ void TestMainStatus::failedLoadMarksNothing()
         QVERIFY(WaitAnalysed(*w));
     }
     QCOMPARE(FPrompt.Messages.size(), 1);
-    QCOMPARE(whileOpen, expected);
+    QCOMPARE(whileOpen, expectedWhileOpen);
     QCOMPARE(Marked(*w), expected);
     QCOMPARE(w->HasFile(), loadedBefore);
     QCOMPARE(Child<QPushButton>(*w, "btnExport")->isEnabled(), loadedBefore);
@@ -296,6 +306,114 @@ void TestMainStatus::clearedSelectionGivesItsTextBack()
     DragSelect(wave, 0.3, 0.3);
     QVERIFY(!wave->HasSelection());
     QCOMPARE(w->StatusText(), (after == "caption" ? caption : HoursText(FYesterday, 1)) + tail);
+}
+
+void TestMainStatus::statusLineKeepsTheLoadedRecording_data()
+{
+    QTest::addColumn<QString>("action");
+    QTest::addRow("failed load from the search") << "failed search";
+    QTest::addRow("settings saved") << "settings";
+    QTest::addRow("settings saved during playback") << "settings, playing";
+    QTest::addRow("settings saved over a selection") << "settings, selection";
+}
+
+// The loaded recording's own text (or the selection's over it) stays on the status line, also while a
+// message about the action is open, and after it.
+void TestMainStatus::statusLineKeepsTheLoadedRecording()
+{
+    QFETCH(QString, action);
+    auto w = ShowMain(FPrompt);
+    w->HourTileClick(HourTile(*w, 10));
+    QVERIFY(WaitAnalysed(*w));
+    QVERIFY(w->HasFile());
+    if (action.contains(QLatin1String("playing"))) {
+        if (!w->Commands().HasOutput())
+            QSKIP("no sound output (start tools/start-sound.sh)");
+        w->PlayClick();
+        QTRY_VERIFY(w->Commands().IsPlaying());
+    }
+    if (action.contains(QLatin1String("selection")))
+        DragSelect(Child<TWaveView>(*w, "wave"), 0.2, 0.5);
+    const QString shown = w->StatusText();
+    QVERIFY(shown.contains(QStringLiteral("10-11 uur  nr 1")) || shown.startsWith(QStringLiteral("Selectie: ")));
+    QStringList whileOpen;
+    FPrompt.OnMessage = [&] { whileOpen << w->StatusText(); };
+    if (action == "failed search") {
+        ChooseInSearch(FToday, 12);
+        w->mnuSearchClick();
+        QCOMPARE(whileOpen, QStringList{shown});
+    } else {
+        FPrompt.OnRun = [](QDialog &AD) { return qobject_cast<TfrmSettings *>(&AD) ? int(QDialog::Accepted) : 0; };
+        w->mnuPathsClick();
+        QVERIFY(FPrompt.Messages.isEmpty());
+    }
+    QCOMPARE(w->StatusText(), shown);
+    QCOMPARE(w->Current().RecHour, 10);
+    if (action.contains(QLatin1String("selection"))) {  // and the recording's text under it comes back
+        DragSelect(Child<TWaveView>(*w, "wave"), 0.3, 0.3);
+        QVERIFY(w->StatusText().contains(QStringLiteral("10-11 uur  nr 1")));
+    }
+    w->StopClick();
+}
+
+void TestMainStatus::titleAndPersonsAreTwoFields_data()
+{
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("persons");
+    QTest::addColumn<QString>("shown");
+    QTest::addRow("both") << "Overleg" << "Jan" << "Overleg \u2014 Jan";
+    QTest::addRow("several persons") << "Overleg" << "Piet\r\nKlaas" << "Overleg \u2014 Piet\r\nKlaas";
+    QTest::addRow("title only") << "Overleg" << "" << "Overleg";
+    QTest::addRow("persons only") << "" << "Jan" << "Jan";
+    QTest::addRow("blanks around both") << "  Overleg " << " Jan\r\n" << "Overleg \u2014 Jan";
+    QTest::addRow("neither") << " " << "" << "";
+}
+
+void TestMainStatus::titleAndPersonsAreTwoFields()
+{
+    QFETCH(QString, title);
+    QFETCH(QString, persons);
+    QTEST(TitlePersonsText(title, persons), "shown");
+}
+
+// An export runs with its progress window hidden: an hour click loads nothing, says why on the status line
+// and brings the progress window up; once the export ends, its own text replaces that.
+void TestMainStatus::hourClickDuringAnExportSaysWhy()
+{
+    auto w = ShowMain(FPrompt);
+    w->HourTileClick(HourTile(*w, 10));
+    QVERIFY(WaitAnalysed(*w));
+    const QString target = FDir.filePath(QStringLiteral("uit.wav"));
+    FPrompt.OnRun = [&](QDialog &AD) {
+        auto *e = qobject_cast<TfrmExport *>(&AD);
+        if (!e)
+            return int(QDialog::Rejected);
+        e->Request.Path = target;
+        e->Request.Format = TAudioFormat::afWAV;
+        e->Request.UseSelection = false;
+        return int(QDialog::Accepted);
+    };
+    QString whileBusy;
+    bool progressShownAgain = false;
+    int clicks = 0;
+    w->Commands().OnProgressReport = [&] {
+        auto *progress = w->findChild<TfrmProgress *>();
+        if (!progress || clicks++ > 0)
+            return;
+        progress->hide();
+        w->HourTileClick(HourTile(*w, 12));
+        whileBusy = w->StatusText();
+        progressShownAgain = progress->isVisible();
+    };
+    w->mnuExportClick();
+    w->Commands().OnProgressReport = nullptr;
+    QCOMPARE(clicks > 0, true);
+    QCOMPARE(whileBusy, BusyStatusText(QStringLiteral("Exporteren")));
+    QVERIFY(whileBusy.contains(QStringLiteral("Exporteren")));
+    QVERIFY(progressShownAgain);
+    QCOMPARE(w->Current().RecHour, 10);  // nothing else was loaded
+    QVERIFY(w->StatusText() != whileBusy);
+    QVERIFY(QFileInfo(target).size() > 44);
 }
 
 // Disabled as the menu item is, and drawn so: its picture is grey, not the white of an enabled one.

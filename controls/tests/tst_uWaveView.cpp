@@ -163,81 +163,105 @@ private slots:
         QCOMPARE(none.OverviewTimeOfPx(3), 0.0);
     }
 
+    // Labels of 6 pixels a character: the step is the first rung whose ticks lie the window's end label
+    // plus 32 pixels apart.
     void rulerStep_data()
-    {
-        QTest::addColumn<double>("viewLen");
-        QTest::addColumn<double>("step");
-        QTest::addRow("shortest window") << 0.05 << 0.1;
-        QTest::addRow("q equal to a rung takes the next") << 0.8 << 0.25;
-        QTest::addRow("8 s") << 8.0 << 2.0;
-        QTest::addRow("80 s") << 80.0 << 15.0;
-        QTest::addRow("an hour") << 3600.0 << 600.0;
-        QTest::addRow("a day") << 86400.0 << 600.0;
-    }
-    void rulerStep()
-    {
-        QFETCH(double, viewLen);
-        QTEST(RulerStep(viewLen), "step");
-    }
-
-    // Every rung of the tick ladder: labels carry the decimals the step needs, no two ticks share a label,
-    // labels keep 4 pixels apart, and none passes the right edge (the last tick's label moves left).
-    void rulerLabelsAtEveryStep_data()
     {
         QTest::addColumn<double>("start");
         QTest::addColumn<double>("len");
-        QTest::addColumn<double>("step");
         QTest::addColumn<int>("width");
-        QTest::addColumn<QStringList>("firstLabels");
-        QTest::addRow("0.1") << 10.0 << 0.5 << 0.1 << 955 << QStringList{"00:10,0", "00:10,1", "00:10,2"};
-        QTest::addRow("0.25") << 10.0 << 1.6 << 0.25 << 955 << QStringList{"00:10,00", "00:10,25", "00:10,50"};
-        QTest::addRow("0.5") << 10.0 << 3.0 << 0.5 << 955 << QStringList{"00:10,0", "00:10,5", "00:11,0"};
-        QTest::addRow("1") << 10.0 << 6.0 << 1.0 << 955 << QStringList{"00:10", "00:11"};
-        QTest::addRow("2") << 10.0 << 12.0 << 2.0 << 955 << QStringList{"00:10", "00:12"};
-        QTest::addRow("5") << 0.0 << 20.0 << 5.0 << 955 << QStringList{"00:00", "00:05"};
-        QTest::addRow("10") << 10.0 << 60.0 << 10.0 << 955 << QStringList{"00:10", "00:20"};
-        QTest::addRow("15") << 0.0 << 100.0 << 15.0 << 955 << QStringList{"00:00", "00:15"};
-        QTest::addRow("30") << 0.0 << 200.0 << 30.0 << 955 << QStringList{"00:00", "00:30"};
-        QTest::addRow("60") << 0.0 << 400.0 << 60.0 << 955 << QStringList{"00:00", "01:00"};
-        QTest::addRow("120") << 0.0 << 800.0 << 120.0 << 955 << QStringList{"00:00", "02:00"};
-        QTest::addRow("300") << 0.0 << 2000.0 << 300.0 << 955 << QStringList{"00:00", "05:00"};
-        QTest::addRow("600, past an hour") << 0.0 << 4200.0 << 600.0 << 955 << QStringList{"00:00", "10:00"};
-        QTest::addRow("0.25 past an hour") << 3610.0 << 1.0 << 0.25 << 955 << QStringList{"1:00:10,00", "1:00:10,25"};
-        QTest::addRow("0.1, window not on a tick") << 10.03 << 0.5 << 0.1 << 955 << QStringList{"00:10,1", "00:10,2"};
-        QTest::addRow("narrow view drops crowded labels") << 0.0 << 20.0 << 5.0 << 100 << QStringList{"00:00"};
+        QTest::addColumn<double>("step");
+        QTest::addColumn<double>("minor");
+        QTest::addRow("deepest zoom, 956 px") << 5.0 << 0.05 << 956 << 0.005 << 0.001;
+        QTest::addRow("one zoom step out") << 5.0 << 0.08 << 956 << 0.01 << 0.001;
+        QTest::addRow("deepest zoom, 700 px") << 5.0 << 0.05 << 700 << 0.01 << 0.001;
+        QTest::addRow("a second") << 5.0 << 1.0 << 956 << 0.1 << 0.02;
+        QTest::addRow("hundredths") << 5.0 << 0.5 << 956 << 0.05 << 0.01;
+        QTest::addRow("80 s in 700 px") << 0.0 << 80.0 << 700 << 10.0 << 2.0;
+        QTest::addRow("an hour") << 0.0 << 3600.0 << 956 << 300.0 << 60.0;
+        QTest::addRow("a day") << 0.0 << 86400.0 << 1920 << 3600.0 << 600.0;
+        QTest::addRow("past the ladder's top") << 0.0 << 7 * 86400.0 << 100 << 43200.0 << 0.0;
     }
-    void rulerLabelsAtEveryStep()
+    void rulerStep()
     {
         QFETCH(double, start);
         QFETCH(double, len);
-        QFETCH(double, step);
+        QFETCH(int, width);
+        const TWaveWindow w{std::max(start + len, 4200.0), start, start + len, width};
+        const double step = RulerStep(w, [](const QString &ALabel) { return 6 * int(ALabel.size()); });
+        QTEST(step, "step");
+        QTEST(RulerMinorStep(w, step), "minor");
+    }
+
+    // Whole views at known zooms: the first labels, and the minor ticks between them carry none.
+    void rulerLabelsAtKnownZooms_data()
+    {
+        QTest::addColumn<double>("start");
+        QTest::addColumn<double>("len");
+        QTest::addColumn<int>("width");
+        QTest::addColumn<QStringList>("firstLabels");
+        QTest::addRow("deepest zoom") << 5.0 << 0.05 << 956 << QStringList{"00:05,000", "00:05,005", "00:05,010"};
+        QTest::addRow("hundredths") << 5.2 << 0.5 << 956 << QStringList{"00:05,20", "00:05,25", "00:05,30"};
+        QTest::addRow("tenths, window not on a tick") << 10.03 << 1.0 << 956 << QStringList{"00:10,1", "00:10,2"};
+        QTest::addRow("quarters past an hour") << 3610.0 << 2.5 << 956 << QStringList{"1:00:10,00", "1:00:10,25"};
+        QTest::addRow("whole seconds") << 10.0 << 12.0 << 956 << QStringList{"00:10", "00:11"};
+        QTest::addRow("minutes past an hour") << 0.0 << 4200.0 << 956 << QStringList{"00:00", "10:00"};
+        QTest::addRow("narrow view") << 0.0 << 20.0 << 100 << QStringList{"00:00"};
+    }
+    void rulerLabelsAtKnownZooms()
+    {
+        QFETCH(double, start);
+        QFETCH(double, len);
         QFETCH(int, width);
         QFETCH(QStringList, firstLabels);
         const TWaveWindow w{std::max(start + len, 4200.0), start, start + len, width};
-        QCOMPARE(RulerStep(w.ViewLen()), step);
-        const auto textWidth = [](const QString &ALabel) { return 6 * int(ALabel.size()); };
-        const std::vector<TRulerTick> ticks = RulerTicks(w, textWidth);
-        QVERIFY(ticks.size() >= 2);
+        const std::vector<TRulerTick> ticks = RulerTicks(w, [](const QString &ALabel) { return 6 * int(ALabel.size()); });
         QStringList labels;
-        int lastRight = -1000;
         for (const TRulerTick &t : ticks) {
-            QCOMPARE(t.X, w.ViewPxOfTime(t.Time));
-            QVERIFY(!labels.contains(t.Label));
-            labels << t.Label;
-            if (!t.HasLabel)
-                continue;
-            QVERIFY(t.LabelX >= 0 && t.LabelX <= t.X + 2);
-            QVERIFY2(t.LabelX + textWidth(t.Label) <= width - 1, qPrintable(t.Label));
-            QVERIFY(t.LabelX >= lastRight + 4);
-            lastRight = t.LabelX + textWidth(t.Label);
+            QCOMPARE(t.Minor, t.Label.isEmpty());
+            if (t.HasLabel)
+                labels << t.Label;
         }
         QCOMPARE(labels.mid(0, firstLabels.size()), firstLabels);
-        if (width > 500) {  // room for every label; the one at the right edge moved left, not dropped
-            for (const TRulerTick &t : ticks)
-                QVERIFY(t.HasLabel);
-            QCOMPARE(ticks.front().LabelX, ticks.front().X + 2);
-        } else {
-            QVERIFY(std::count_if(ticks.begin(), ticks.end(), [](const TRulerTick &AT) { return !AT.HasLabel; }) > 0);
+    }
+
+    // Every zoom the view can show, from the shortest window to more than an hour, at the start and deep into
+    // a recording, in the narrowest and the widest views: at least two labels, none alike, 4 pixels apart
+    // at least, inside the ruler, every tick at its time's pixel and on the step's grid.
+    void rulerHasTwoLabelsAtEveryZoom_data()
+    {
+        QTest::addColumn<int>("width");
+        QTest::addColumn<double>("start");
+        QTest::addRow("836 px from 0") << 836 << 0.0;
+        QTest::addRow("956 px from 0") << 956 << 0.0;
+        QTest::addRow("956 px after 59:59") << 956 << 3599.987;
+        QTest::addRow("1920 px from 5 s") << 1920 << 5.0;
+    }
+    void rulerHasTwoLabelsAtEveryZoom()
+    {
+        QFETCH(int, width);
+        QFETCH(double, start);
+        const auto textWidth = [](const QString &ALabel) { return 6 * int(ALabel.size()); };
+        for (double len = WaveMinViewLen; len < 4300; len *= 1.6) {
+            const TWaveWindow w{start + 4300, start, start + len, width};
+            const double step = RulerStep(w, textWidth);
+            const std::vector<TRulerTick> ticks = RulerTicks(w, textWidth);
+            QStringList labels;
+            int lastRight = -1000;
+            for (const TRulerTick &t : ticks) {
+                QCOMPARE(t.X, w.ViewPxOfTime(t.Time));
+                if (!t.HasLabel)
+                    continue;
+                const double onGrid = t.Time / step;
+                QVERIFY2(std::abs(onGrid - std::round(onGrid)) < 1e-6, qPrintable(t.Label));
+                QVERIFY2(!labels.contains(t.Label), qPrintable(t.Label));
+                labels << t.Label;
+                QVERIFY(t.LabelX >= 0 && t.LabelX <= t.X + 2);
+                QVERIFY2(t.LabelX + textWidth(t.Label) <= width - 1, qPrintable(t.Label));
+                QVERIFY(t.LabelX >= lastRight + 4);
+                lastRight = t.LabelX + textWidth(t.Label);
+            }
+            QVERIFY2(labels.size() >= 2, qPrintable(QStringLiteral("%1 s: %2").arg(len).arg(labels.join(' '))));
         }
     }
 
@@ -252,6 +276,11 @@ private slots:
         QTest::addRow("whole second under a tenths step") << 11.0 << 0.1 << "00:11,0";
         QTest::addRow("whole seconds") << 70.0 << 10.0 << "01:10";
         QTest::addRow("from an hour on") << 3725.75 << 0.25 << "1:02:05,75";
+        QTest::addRow("hundredths of a 0.05 step") << 5.25 << 0.05 << "00:05,25";
+        QTest::addRow("hundredths of a 0.01 step") << 5.07 << 0.01 << "00:05,07";
+        QTest::addRow("thousandths of a 0.005 step") << 1001 * 0.005 << 0.005 << "00:05,005";
+        QTest::addRow("thousandths of a 0.001 step") << 5.999 << 0.001 << "00:05,999";
+        QTest::addRow("thousandths on a whole second") << 6.0 << 0.002 << "00:06,000";
     }
     void rulerLabelOfATick()
     {
@@ -485,21 +514,26 @@ private slots:
                 QCOMPARE(img.pixel(x, 80 + k), img.pixel(x, 180 + k));
     }
 
-    // 80 seconds over 700 pixels: step 15, ticks at 0, 131.25, 262.5, 393.75, 525, 656.25 pixels.
+    // 80 seconds over 700 pixels: labelled ticks every 10 s (87.5 px) 4 pixels long, minor ticks every 2 s
+    // (17.5 px) 2 pixels long.
     void rulerTicksAtKnownZoom()
     {
         TViewFixture f(MakeEnv(800, TEnvPoint()), 80);
         const QImage img = Render(f.view);
-        for (int x : {131, 262, 394, 525, 656}) {
-            for (int top : {14, 230}) {
+        for (int top : {14, 230}) {
+            for (int x : {88, 175, 262, 350, 438, 525, 612}) {  // 262.5 and 612.5 round to even
                 QCOMPARE(img.pixel(x, top), clTick);
                 QCOMPARE(img.pixel(x, top + 3), clTick);
                 QCOMPARE(img.pixel(x, top + 4), clRuler);
                 QCOMPARE(img.pixel(x - 1, top), clRuler);
                 QCOMPARE(img.pixel(x + 1, top), clRuler);
             }
+            for (int x : {52, 70}) {  // 4 s (52.5 rounds to even) and 8 s, clear of the labels
+                QCOMPARE(img.pixel(x, top + 1), clTick);
+                QCOMPARE(img.pixel(x, top + 2), clRuler);
+                QCOMPARE(img.pixel(x + 1, top), clRuler);
+            }
         }
-        QCOMPARE(img.pixel(263, 14), clRuler);  // 262.5 rounds to even
     }
 
     // A recording whose envelope has an empty tail (S rounded up) is drawn on the ruler's time axis: in the

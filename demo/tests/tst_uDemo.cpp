@@ -135,6 +135,18 @@ void TestDemo::toolWritesCatalogueFilesAndRecorderSettings()
     QVERIFY(described > 0);
     QVERIFY(blank > 0);
 
+    // Clean audio in every format: each recording peaks at -3 dBFS or lower and has no clipping run.
+    for (const QString &file : printed) {
+        const TToolRun level = RunTool({"loudness", file});
+        QVERIFY2(level.exitCode == 0, qPrintable(file + ": " + level.err));
+        const QStringList peak = level.out.filter(QRegularExpression("^sample_peak_dbfs="));
+        QCOMPARE(peak.size(), 1);
+        bool isNumber = false;
+        const double peakDbfs = peak[0].section(QLatin1Char('='), 1).toDouble(&isNumber);
+        QVERIFY2(isNumber && peakDbfs <= -3.0, qPrintable(file + ": " + peak[0]));
+        QVERIFY2(level.out.contains("clipped_runs=0"), qPrintable(file + ": " + level.out.join(' ')));
+    }
+
     // A second run recreates the demo: here two days later, with short recordings to keep the test quick.
     TDemoOptions later;
     later.Today = today.addDays(2);

@@ -1,5 +1,5 @@
 // vornak-tool's reference text: the manual page and completion made from it, and the copies that must
-// agree with it (the tool's own usage text, README.md).
+// agree with it (the tool's own usage text, the documentation's copy in docs/vornak-tool.md).
 #include "uToolDoc.h"
 
 #include <QDir>
@@ -192,11 +192,11 @@ private slots:
         QCOMPARE(CommandSummary(ToolDocCommands(FReference)), CommandSummary(tool));
     }
 
-    void readmeCarriesTheReference()
+    void docsPageCarriesTheReference()
     {
-        const QString section = ReadmeToolSection(ReadText(FSourceDir + QStringLiteral("/README.md")));
-        QVERIFY2(!section.isNull(), "README.md lacks the marker lines of the vornak-tool reference");
-        QVERIFY2(section == FReference, "README.md's vornak-tool section differs from doc/vornak-tool.md: "
+        const QString section = ToolReferenceCopy(ReadText(FSourceDir + QStringLiteral("/docs/vornak-tool.md")));
+        QVERIFY2(!section.isNull(), "docs/vornak-tool.md lacks the marker lines of the vornak-tool reference");
+        QVERIFY2(section == FReference, "docs/vornak-tool.md's copy differs from doc/vornak-tool.md: "
                                         "run tools/update-readme.sh");
     }
 

@@ -382,43 +382,69 @@ QList<TAuditFinding> CheckFixity(const TAuditOptions &AOptions, const QString &A
             reportedMissing.insert(TReaderData::PathUnderRoot(ri, ARoot));
     }
     const QString base = ARoot.endsWith(QLatin1Char('/')) ? ARoot : ARoot + QLatin1Char('/');
-    QList<TAuditFinding> out;
+    const TRootPlaces places(base);
+    // What each entry is: looked at no further (out of range), hashed, or reported as it is.
+    enum class TState { OutOfRange, Hashed, NotThere, Outside };
+    std::vector<TState> states;
     QStringList paths;
-    QList<const TManifestEntry *> hashed;
     for (const TManifestEntry &e : entries) {
         const QString date = e.RelPath.left(10).replace(QLatin1Char('/'), QLatin1Char('-'));
-        if (!InRange(date, AOptions))
+        // A line that cannot name a file under the root is reported whatever its range: fixity never wrote
+        // it, and what it names is never opened.
+        if (!e.Invalid.isEmpty() || !InRange(date, AOptions)) {
+            states.push_back(TState::OutOfRange);
             continue;
-        const QString path = base + e.RelPath;
-        if (IsRegularFile(path)) {
-            paths << path;
-            hashed << &e;
+        }
+        QString real;
+        const TRootPlaces::TPlace place = places.Locate(base + e.RelPath, &real);
+        if (place == TRootPlaces::TPlace::Outside) {
+            states.push_back(TState::Outside);
+        } else if (place == TRootPlaces::TPlace::Inside && IsRegularFile(real)) {
+            states.push_back(TState::Hashed);
+            paths << real;
+        } else {
+            states.push_back(TState::NotThere);
         }
     }
     const std::vector<TFileDigest> digests = HashFiles(paths, AThreads);
-    int next = 0;
-    for (const TManifestEntry &e : entries) {
-        if (next < hashed.size() && hashed[next] == &e) {
-            const TFileDigest &d = digests[size_t(next++)];
+    QList<TAuditFinding> out;
+    size_t next = 0;
+    for (qsizetype i = 0; i < entries.size(); ++i) {
+        const TManifestEntry &e = entries[i];
+        const QString path = base + e.RelPath;
+        const TRecInfo *ri = rowOf.value(e.RelPath);
+        if (!e.Invalid.isEmpty()) {
+            out.append(TAuditFinding{TFindingKind::Invalid, 0, e.RelPath.section(QLatin1Char('/'), -1),
+                                     AOptions.Fixity,
+                                     QStringLiteral("regel %1: %2: %3").arg(e.Line).arg(e.Invalid, e.RelPath), true});
+            continue;
+        }
+        switch (states[size_t(i)]) {
+        case TState::OutOfRange:
+            break;
+        case TState::Outside:
+            out.append(TAuditFinding{TFindingKind::Invalid, ri ? ri->Id : 0, QFileInfo(e.RelPath).fileName(), path,
+                                     QStringLiteral("regel %1: leidt buiten de opnamemap").arg(e.Line), !ri});
+            break;
+        case TState::Hashed: {
+            const TFileDigest &d = digests[next++];
             if (d.Ok() && d.Hex == e.Hex)
-                continue;
-            const TRecInfo *ri = rowOf.value(e.RelPath);
-            out.append(TAuditFinding{TFindingKind::Altered, ri ? ri->Id : 0, QFileInfo(e.RelPath).fileName(),
-                                     base + e.RelPath,
+                break;
+            out.append(TAuditFinding{TFindingKind::Altered, ri ? ri->Id : 0, QFileInfo(e.RelPath).fileName(), path,
                                      QStringLiteral("manifest=%1 nu=%2")
                                          .arg(QString::fromLatin1(e.Hex),
                                               d.Ok() ? QString::fromLatin1(d.Hex) : QStringLiteral("onleesbaar")),
                                      !ri});
-            continue;
+            break;
         }
-        const QString date = e.RelPath.left(10).replace(QLatin1Char('/'), QLatin1Char('-'));
-        const QString path = base + e.RelPath;
-        if (!InRange(date, AOptions) || reportedMissing.contains(path))
-            continue;
-        reportedMissing.insert(path);
-        const TRecInfo *ri = rowOf.value(e.RelPath);
-        out.append(TAuditFinding{TFindingKind::Missing, ri ? ri->Id : 0, QFileInfo(e.RelPath).fileName(), path,
-                                 QStringLiteral("in de lijst"), !ri});
+        case TState::NotThere:
+            if (reportedMissing.contains(path))
+                break;
+            reportedMissing.insert(path);
+            out.append(TAuditFinding{TFindingKind::Missing, ri ? ri->Id : 0, QFileInfo(e.RelPath).fileName(), path,
+                                     QStringLiteral("in de lijst"), !ri});
+            break;
+        }
     }
     return out;
 }
@@ -428,7 +454,8 @@ QList<TAuditFinding> CheckFixity(const TAuditOptions &AOptions, const QString &A
 const char *FindingKindName(TFindingKind AKind)
 {
     static const char *const names[FindingKindCount] = {"missing", "empty",  "duplicate", "undecodable", "duration",
-                                                         "orphan",  "altered", "silent",    "clipped",     "loudness"};
+                                                         "orphan",  "altered", "silent",    "clipped",     "loudness",
+                                                         "invalid"};
     return names[static_cast<int>(AKind)];
 }
 

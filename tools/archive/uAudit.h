@@ -28,10 +28,15 @@ struct TAuditOptions {
     double LoudnessMax = std::numeric_limits<double>::quiet_NaN();
 };
 
-// Silent, Clipped and Loudness come only from the signal checks, Altered only from a fixity manifest.
-enum class TFindingKind { Missing, Empty, Duplicate, Undecodable, Duration, Orphan, Altered, Silent, Clipped, Loudness };
-constexpr int FindingKindCount = 10;
-// "missing", "empty", "duplicate", "undecodable", "duration", "orphan", "altered", "silent", "clipped", "loudness"
+// Silent, Clipped and Loudness come only from the signal checks, Altered and Invalid only from a fixity
+// manifest (Invalid: a line whose path is absolute, has a ".." segment or a NUL, or leads out of the root
+// through a symbolic link; it is never opened).
+enum class TFindingKind {
+    Missing, Empty, Duplicate, Undecodable, Duration, Orphan, Altered, Silent, Clipped, Loudness, Invalid
+};
+constexpr int FindingKindCount = 11;
+// "missing", "empty", "duplicate", "undecodable", "duration", "orphan", "altered", "silent", "clipped",
+// "loudness", "invalid"
 const char *FindingKindName(TFindingKind AKind);
 
 struct TAuditFinding {
@@ -39,7 +44,7 @@ struct TAuditFinding {
     int Id = 0;            // catalogue row; meaningless for an orphan
     QString FileName;      // the row's file name, or the orphan's name
     QString File;          // the path looked at
-    QString Detail;        // decoder code and text, the two durations, or another path tried
+    QString Detail;        // decoder code and text, the two durations, another path tried, or a line's fault
     bool NoRow = false;    // a fixity finding no catalogue row of the range names: Id is meaningless
 };
 

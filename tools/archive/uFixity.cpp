@@ -2,7 +2,10 @@
 #include "uFixity.h"
 
 #include "uAudit.h"
+#include "uProgressReport.h"
+#include "uReaderData.h"
 #include "uTempFile.h"
+#include "uThreadGroup.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -12,8 +15,10 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
 #include <mutex>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -42,7 +47,7 @@ class TFileLock {
 public:
     explicit TFileLock(const QString &APath)
     {
-        FFd = ::open(QFile::encodeName(APath).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+        FFd = ::open(PathBytes(APath).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
         if (FFd < 0)
             throw EReaderError(QStringLiteral("Kan het slot %1 niet maken: %2").arg(APath, SystemText(errno)));
         while (::flock(FFd, LOCK_EX) != 0) {
@@ -87,10 +92,25 @@ QByteArray ReadWhole(const QString &APath)
     return f.readAll();
 }
 
+// Why a manifest path cannot name a file under the root, in Dutch; empty when it can.
+QString PathFault(const QByteArray &APath)
+{
+    if (APath.contains('\0'))
+        return QStringLiteral("NUL in het pad");
+    if (APath.startsWith('/'))
+        return QStringLiteral("absoluut pad");
+    for (const QByteArray &segment : APath.split('/'))
+        if (segment == "..")
+            return QStringLiteral("pad met '..'");
+    return QString();
+}
+
 QList<TManifestEntry> ParseManifest(const QByteArray &AText)
 {
     QList<TManifestEntry> out;
+    int lineNumber = 0;
     for (QByteArray line : AText.split('\n')) {
+        ++lineNumber;
         const bool escaped = line.startsWith('\\');
         if (escaped)
             line.remove(0, 1);
@@ -112,7 +132,7 @@ QList<TManifestEntry> ParseManifest(const QByteArray &AText)
             }
             name = plain;
         }
-        out.append(TManifestEntry{hex, QFile::decodeName(name)});
+        out.append(TManifestEntry{hex, PathFromBytes(name), lineNumber, PathFault(name)});
     }
     return out;
 }
@@ -122,17 +142,7 @@ void WriteManifest(const QString &APath, const QByteArray &AText)
 {
     TTempFile temp;
     const QString dir = QFileInfo(APath).absolutePath();
-    bool ok = temp.Create(dir, FixityTempPrefix, FixityTempSuffix);
-    const char *p = AText.constData();
-    qint64 left = AText.size();
-    while (ok && left > 0) {
-        const ssize_t n = ::write(temp.Fd(), p, size_t(left));
-        if (n < 0 && errno == EINTR)
-            continue;
-        ok = n > 0;
-        p += n;
-        left -= n;
-    }
+    const bool ok = temp.Create(dir, FixityTempPrefix, FixityTempSuffix) && WriteAll(temp.Fd(), AText);
     const int err = errno;
     if (!ok || !temp.Commit(APath, true))
         throw EReaderError(QStringLiteral("Kan de lijst %1 niet schrijven: %2")
@@ -143,15 +153,16 @@ void WriteManifest(const QString &APath, const QByteArray &AText)
 
 QString ManifestPathOf(const QString &ARecDate, const QString &AFileName)
 {
-    if (ARecDate.size() != 10 || ARecDate[4] != QLatin1Char('-') || ARecDate[7] != QLatin1Char('-') ||
-        AFileName.isEmpty() || AFileName == QLatin1String(".") || AFileName == QLatin1String("..") ||
-        AFileName.contains(QLatin1Char('/')) || AFileName.contains(QChar(0)))
+    if (ARecDate.size() != 10 || ARecDate[4] != QLatin1Char('-') || ARecDate[7] != QLatin1Char('-'))
         return QString();
     for (int i : {0, 1, 2, 3, 5, 6, 8, 9})
         if (!ARecDate[i].isDigit())
             return QString();
-    return ARecDate.mid(0, 4) + QLatin1Char('/') + ARecDate.mid(5, 2) + QLatin1Char('/') + ARecDate.mid(8, 2) +
-           QLatin1Char('/') + AFileName;
+    TRecInfo recording;
+    recording.RecDate = ARecDate;
+    recording.FileName = AFileName;
+    // The day folder's path as the catalogue makes it, relative: under the root "/", less that slash.
+    return TReaderData::PathUnderRoot(recording, QStringLiteral("/")).mid(1);
 }
 
 QList<TManifestEntry> ReadManifest(const QString &APath)
@@ -161,30 +172,53 @@ QList<TManifestEntry> ReadManifest(const QString &APath)
     return ParseManifest(ReadWhole(APath));
 }
 
+TRootPlaces::TRootPlaces(const QString &ARoot)
+{
+    const std::unique_ptr<char, decltype(&std::free)> real(::realpath(PathBytes(ARoot).constData(), nullptr),
+                                                          &std::free);
+    if (real && !ARoot.isEmpty()) {
+        FRealRoot = real.get();
+        if (!FRealRoot.endsWith('/'))
+            FRealRoot += '/';
+    }
+}
+
+TRootPlaces::TPlace TRootPlaces::Locate(const QString &APath, QString *AReal) const
+{
+    QByteArray bytes;
+    if (FRealRoot.isEmpty() || !PathBytesOf(APath, bytes))
+        return TPlace::Missing;
+    const std::unique_ptr<char, decltype(&std::free)> real(::realpath(bytes.constData(), nullptr), &std::free);
+    if (!real)
+        return TPlace::Missing;
+    const QByteArray realPath(real.get());
+    if (!realPath.startsWith(FRealRoot))
+        return TPlace::Outside;
+    if (AReal)
+        *AReal = PathFromBytes(realPath);
+    return TPlace::Inside;
+}
+
 std::vector<TFileDigest> HashFiles(const QStringList &APaths, int AThreads, const TProgressProc &AProgress)
 {
     std::vector<TFileDigest> out(size_t(APaths.size()));
     const int threads = AThreads > 0 ? AThreads : int(std::max(1u, std::thread::hardware_concurrency()));
     std::atomic<int> next{0};
     std::mutex progressMutex;
-    int done = 0, last = -1;
+    TPercentReporter reporter(AProgress, APaths.size(), TPercentRounding::Down);
+    int done = 0;
     auto worker = [&] {
         for (int i; (i = next.fetch_add(1)) < APaths.size();) {
             out[size_t(i)] = Sha256OfFile(APaths[i]);
-            if (AProgress) {
-                std::lock_guard<std::mutex> lock(progressMutex);
-                const int percent = int(qint64(++done) * 100 / APaths.size());
-                if (percent > last)
-                    AProgress(last = percent);
-            }
+            const std::lock_guard<std::mutex> lock(progressMutex);
+            reporter.Report(++done);
         }
     };
-    std::vector<std::thread> pool;
+    TThreadGroup pool;
     for (int t = 1; t < std::min(threads, int(APaths.size())); ++t)
-        pool.emplace_back(worker);
+        pool.Start(worker);
     worker();
-    for (std::thread &t : pool)
-        t.join();
+    pool.Join();
     return out;
 }
 
@@ -193,6 +227,7 @@ TFixityResult RunFixity(const TFixityOptions &AOptions, const TProgressProc &APr
     if (!QFileInfo(AOptions.Root).isDir())
         throw EReaderError(QStringLiteral("Opnamemap niet gevonden: %1").arg(AOptions.Root));
     const QString root = QDir::cleanPath(AOptions.Root) + QLatin1Char('/');
+    const TRootPlaces places(root);
     const TRecList rows = ReadListedRows(AOptions.DbPath);
 
     TFileLock lock(AOptions.Manifest + QStringLiteral(".lock"));
@@ -200,13 +235,14 @@ TFixityResult RunFixity(const TFixityOptions &AOptions, const TProgressProc &APr
     QByteArray text = ReadWhole(AOptions.Manifest);
     QSet<QString> listed;
     for (const TManifestEntry &e : ParseManifest(text))
-        listed.insert(e.RelPath);
+        if (e.Invalid.isEmpty())
+            listed.insert(e.RelPath);
 
     TFixityResult result;
-    QStringList todo;  // relative paths, catalogue order
     QSet<QString> planned;
     struct TItem {
         QString Rel;
+        QString Real;  // where it really is: the file that is read
         qint64 Bytes;
     };
     std::vector<TItem> items;
@@ -221,8 +257,15 @@ TFixityResult RunFixity(const TFixityOptions &AOptions, const TProgressProc &APr
             ++result.Listed;
             continue;
         }
+        QString real;
+        const TRootPlaces::TPlace place = places.Locate(root + rel, &real);
+        if (place == TRootPlaces::TPlace::Outside) {
+            ++result.Outside;
+            continue;
+        }
         struct stat st {};
-        if (::stat(QFile::encodeName(root + rel).constData(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        if (place == TRootPlaces::TPlace::Missing || ::stat(PathBytes(real).constData(), &st) != 0 ||
+            !S_ISREG(st.st_mode)) {
             ++result.Missing;
             continue;
         }
@@ -231,20 +274,20 @@ TFixityResult RunFixity(const TFixityOptions &AOptions, const TProgressProc &APr
             continue;
         }
         planned.insert(rel);
-        items.push_back(TItem{rel, qint64(st.st_size)});
+        items.push_back(TItem{rel, real, qint64(st.st_size)});
     }
 
     qint64 total = 0, done = 0;
     for (const TItem &i : items)
         total += i.Bytes;
-    int lastPercent = -1;
+    TPercentReporter reporter(AProgress, std::max<qint64>(total, 1), TPercentRounding::Down);
     if (!text.isEmpty() && !text.endsWith('\n'))
         text += '\n';
     for (size_t first = 0; first < items.size(); first += BatchFiles) {
         const size_t end = std::min(items.size(), first + BatchFiles);
         QStringList paths;
         for (size_t i = first; i < end; ++i)
-            paths << root + items[i].Rel;
+            paths << items[i].Real;
         const std::vector<TFileDigest> digests = HashFiles(paths, AOptions.Threads);
         int added = 0;
         for (size_t i = first; i < end; ++i) {
@@ -260,15 +303,10 @@ TFixityResult RunFixity(const TFixityOptions &AOptions, const TProgressProc &APr
         if (added > 0)
             WriteManifest(AOptions.Manifest, text);
         result.Added += added;
-        if (AProgress) {
-            const int percent = int(done * 100 / std::max<qint64>(total, 1));
-            if (percent > lastPercent)
-                AProgress(lastPercent = percent);
-        }
+        reporter.Report(done);
     }
     if (!QFileInfo::exists(AOptions.Manifest))
         WriteManifest(AOptions.Manifest, text);  // an empty listing: sha256sum -c finds nothing to fail
-    if (AProgress && lastPercent < 100)
-        AProgress(100);
+    reporter.Finish(false);
     return result;
 }

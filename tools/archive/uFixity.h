@@ -27,10 +27,12 @@ struct TFixityResult {
     int Recent = 0;   // files changed less than MinAgeSec ago: left for a later run
     int Missing = 0;  // no file ROOT/yyyy/mm/dd/<file name>
     int Failed = 0;   // files that could not be read
+    int Outside = 0;  // paths that a symbolic link leads out of the root: skipped, never read
 };
 
 // Appends a line for every recording of the range whose catalogue row has a positive duration, whose file
-// lies in its day folder under Root, has not changed for MinAgeSec and is not listed yet; in catalogue
+// lies in its day folder under Root (after symbolic links: one that leads out of Root is counted Outside and
+// never read), has not changed for MinAgeSec and is not listed yet; in catalogue
 // order. Holds an exclusive flock on "<Manifest>.lock" (made when missing, never removed) for the whole
 // run, so runs at once take turns; the kernel releases it when a process dies. The manifest is replaced by
 // a temporary file in its folder and a rename after every batch of files, so an interrupted run keeps every
@@ -41,16 +43,35 @@ TFixityResult RunFixity(const TFixityOptions &AOptions, const TProgressProc &APr
 // One line of a manifest.
 struct TManifestEntry {
     QByteArray Hex;   // 64 lowercase hexadecimal digits
-    QString RelPath;  // relative to the root, unescaped
+    QString RelPath;  // relative to the root, unescaped, by its bytes (PathFromBytes)
+    int Line = 0;     // its line number in the manifest, from 1
+    QString Invalid;  // why the path cannot name a file under the root (Dutch); empty for a valid path
 };
-// The entries of a manifest in file order; lines that are no `sha256sum` line are left out. Throws
-// EReaderError when the file cannot be read.
+// The entries of a manifest in file order; lines that are no `sha256sum` line are left out. An entry whose
+// path is absolute, has a ".." segment or holds a NUL is kept with Invalid set: such a path is never opened.
+// Throws EReaderError when the file cannot be read.
 QList<TManifestEntry> ReadManifest(const QString &APath);
 
-// The SHA-256 of every path, each file read once, on AThreads workers (0 = one per core); in input order.
-// AProgress gets each rise of the whole percentage of the files done.
+// Where paths under a recordings root really are, symbolic links resolved: a link (of the file or of a
+// folder on the way) may lead out of the root, and what lies there is not the archive's to read.
+class TRootPlaces {
+public:
+    // The root as it really is; a root that does not exist holds nothing.
+    explicit TRootPlaces(const QString &ARoot);
+    enum class TPlace { Inside, Outside, Missing };
+    // Where APath (by its bytes) leads. For Inside, its real path into AReal when given: open that one, so
+    // that what was checked is what is read.
+    TPlace Locate(const QString &APath, QString *AReal = nullptr) const;
+
+private:
+    QByteArray FRealRoot;  // ends in '/'; empty when the root does not exist
+};
+
+// The SHA-256 of every path (by its bytes), each file read once, on AThreads workers (0 = one per core); in
+// input order. AProgress gets each rise of the whole percentage of the files done (rounded down), from the
+// workers one call at a time.
 std::vector<TFileDigest> HashFiles(const QStringList &APaths, int AThreads, const TProgressProc &AProgress = {});
 
-// The manifest's path of a recording: "yyyy/mm/dd/<file name>", or empty when the date or name cannot
-// make one.
+// The manifest's path of a recording: "yyyy/mm/dd/<file name>" (the name by its bytes, as PathFromBytes
+// keeps them), or empty when the date or name cannot make one.
 QString ManifestPathOf(const QString &ARecDate, const QString &AFileName);

@@ -25,12 +25,6 @@ const char *const FixityUsage = "fixity DB ROOT MANIFEST [--from yyyy-mm-dd] [--
 const char *const ExportFoundUsage = "export-found DB ROOT OUTDIR --format wav|mp3|ogg|opus [--bitrate K] "
                                      "[--date yyyy-mm-dd] [--hour H] [--name TEXT]";
 
-int BadArgs(const char *AUsage)
-{
-    std::fprintf(stderr, "usage: vornak-tool %s\n", AUsage);
-    return ExitUsage;
-}
-
 void Out(const QString &ALine)
 {
     std::fputs((ALine + QLatin1Char('\n')).toUtf8().constData(), stdout);
@@ -129,10 +123,12 @@ int CmdAudit(const QStringList &AArgs)
     }
     QString summary = QStringLiteral("rows=%1 files=%2").arg(result.Rows).arg(result.Files);
     // Kinds looked for only on request are counted only then: without --fixity and --signal the line stays
-    // as it was.
+    // as it was. Invalid manifest lines are counted only when there are any.
     for (int k = 0; k < FindingKindCount; ++k) {
         const TFindingKind kind = TFindingKind(k);
         if (kind == TFindingKind::Altered && options.Fixity.isEmpty())
+            continue;
+        if (kind == TFindingKind::Invalid && result.Counts[k] == 0)
             continue;
         if ((kind == TFindingKind::Silent || kind == TFindingKind::Clipped || kind == TFindingKind::Loudness) &&
             !options.Signal)
@@ -247,8 +243,10 @@ int CmdFixity(const QStringList &AArgs)
             std::printf("progress=%d\n", APercent);
             std::fflush(stdout);
         }) : TProgressProc());
+        // Paths a symbolic link leads out of the root are counted only when there are any.
         Out(QStringLiteral("added=%1 listed=%2 recent=%3 missing=%4 unreadable=%5")
-                .arg(r.Added).arg(r.Listed).arg(r.Recent).arg(r.Missing).arg(r.Failed));
+                .arg(r.Added).arg(r.Listed).arg(r.Recent).arg(r.Missing).arg(r.Failed) +
+            (r.Outside > 0 ? QStringLiteral(" outside=%1").arg(r.Outside) : QString()));
         return r.Failed > 0 ? ExitError : ExitOk;
     } catch (const EReaderError &e) {
         Err(e.Message());

@@ -25,12 +25,6 @@ void Out(const QString &ALine)
     std::fflush(stdout);
 }
 
-int BadArgs(const char *AUsage)
-{
-    std::fprintf(stderr, "usage: vornak-tool %s\n", AUsage);
-    return ExitUsage;
-}
-
 // A failed load: the code on standard output, the operator's text on standard error. The engine fails a
 // missing file without a code; here it counts as a file that cannot be opened (2).
 int LoadFailed(const TAudioEngine &AEngine)

@@ -17,12 +17,6 @@ void Out(const QString &ALine)
     std::fputs((ALine + QLatin1Char('\n')).toUtf8().constData(), stdout);
 }
 
-int BadArgs(const char *AUsage)
-{
-    std::fprintf(stderr, "usage: vornak-tool %s\n", AUsage);
-    return ExitUsage;
-}
-
 // Runs body and turns an error into its message on standard error and exit code 1.
 int Guarded(const std::function<int()> &ABody)
 {

@@ -17,12 +17,6 @@ const char *const Usage =
     "export FILE OUT --format wav|mp3|ogg|opus [--bitrate K] [--start S] [--end E] [--loudness -23|-16] [--record]";
 const char *const VerifyUsage = "verify RECORD.json [--root ROOT]";
 
-int BadArgs(const char *AUsage = Usage)
-{
-    std::fprintf(stderr, "usage: vornak-tool %s\n", AUsage);
-    return ExitUsage;
-}
-
 void Err(const QString &AText)
 {
     std::fputs((AText + QLatin1Char('\n')).toUtf8().constData(), stderr);
@@ -50,7 +44,7 @@ bool ParseFormatOption(const QString &AValue, TAudioFormat &AFormat)
 int CmdExport(const QStringList &AArgs)
 {
     if (AArgs.size() < 2)
-        return BadArgs();
+        return BadArgs(Usage);
     const QString file = AArgs[0];
     const QString out = AArgs[1];
     bool haveFormat = false;
@@ -66,7 +60,7 @@ int CmdExport(const QStringList &AArgs)
             continue;
         }
         if (i + 1 >= AArgs.size())
-            return BadArgs();
+            return BadArgs(Usage);
         const QString &key = AArgs[i];
         const QString &value = AArgs[i + 1];
         bool ok = true;
@@ -86,10 +80,10 @@ int CmdExport(const QStringList &AArgs)
             ok = false;
         }
         if (!ok)
-            return BadArgs();
+            return BadArgs(Usage);
     }
     if (!haveFormat)
-        return BadArgs();
+        return BadArgs(Usage);
 
     // The result line comes also when nothing could be exported, with the reason in Dutch.
     if (!QFileInfo(file).isFile()) {

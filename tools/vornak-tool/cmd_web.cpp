@@ -23,11 +23,6 @@ const char *const UserUsage =
     "user add NAME --role listen|export|edit|admin [--users FILE] | user passwd NAME [--users FILE] | "
     "user remove NAME [--users FILE] | user list [--users FILE]";
 
-int BadArgs(const char *AUsage)
-{
-    std::fprintf(stderr, "usage: vornak-tool %s\n", AUsage);
-    return ExitUsage;
-}
 
 void Err(const QString &AText)
 {

@@ -11,6 +11,10 @@ enum ToolExit { ExitOk = 0, ExitError = 1, ExitUsage = 2, ExitNotFound = 3, Exit
 // `verify`: nothing is altered, but the re-export that would prove the clip could not be made.
 constexpr ToolExit ExitNotProven = ExitNotFound;
 
+// Writes "usage: vornak-tool " + AUsage to standard error and returns ExitUsage: the answer to arguments a
+// sub-command cannot take.
+int BadArgs(const char *AUsage);
+
 // A value of a tab-separated key=value output field, the one escaping of every command's lines: backslash,
 // tab, CR, LF and NUL escaped as \\ \t \r \n \0, and a byte of a file name that is not UTF-8 (kept by
 // PathFromBytes) as \xHH (two upper-case hex digits). Everything else is written as it is.

@@ -49,6 +49,12 @@ int Usage()
 
 } // namespace
 
+int BadArgs(const char *AUsage)
+{
+    std::fprintf(stderr, "usage: vornak-tool %s\n", AUsage);
+    return ExitUsage;
+}
+
 int main(int AArgc, char *AArgv[])
 {
     QCoreApplication app(AArgc, AArgv);
