@@ -2,7 +2,6 @@
 #include "uWebApi.h"
 
 #include "uAccessLog.h"
-#include "uAudioExport.h"
 #include "uDecoder.h"
 #include "uEnvelope.h"
 #include "uEnvelopeCache.h"
@@ -539,6 +538,10 @@ TWebResponse TWebApi::Handle(const TWebRequest &ARequest)
             return true;
         };
 
+        // Only the login, the logout and the edit change anything; every other route only answers GET.
+        if (changes && path != "/api/logout" && !path.endsWith("/meta"))
+            return Error(405, "Methode niet toegestaan");
+
         if (path == "/api/logout") {
             if (method != "POST")
                 return Error(405, "Methode niet toegestaan");
@@ -722,7 +725,7 @@ TWebResponse TWebApi::Handle(const TWebRequest &ARequest)
                 TWebResponse response;
                 response.AddHeader("Content-Type", "audio/ogg");
                 response.AddHeader("Cache-Control", "no-store");
-                response.Stream = StartOpusTranscode(file, env.DurationSec, start, &FStopping);
+                response.Stream = StartOpusTranscode(file, start, &FStopping);
                 response.StreamLength = -1;
                 return response;
             }
@@ -785,6 +788,8 @@ TWebResponse TWebApi::Handle(const TWebRequest &ARequest)
             const TEnvelopeResult env = s.Peaks.Get(file);
             if (env.Error != 0)
                 return Error(500, QStringLiteral("Opname kan niet worden gelezen: %1").arg(AudioErrorText(env.Error)));
+            if (job.StartSec >= env.DurationSec)
+                return Error(416, "Begintijd ligt na het einde van de opname");
             job.Source = file;
             job.DurationSec = env.DurationSec;
             job.Recording = ri;

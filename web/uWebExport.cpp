@@ -1,8 +1,8 @@
 // Exports and transcodes of the web server.
 #include "uWebExport.h"
 
-#include "uAudioExport.h"
 #include "uEvidence.h"
+#include "uExportPipeline.h"
 #include "uWebApi.h"
 
 #include <QDir>
@@ -209,37 +209,28 @@ TWebExportResult RunWebExport(const TWebExportJob &AJob, const std::function<boo
                                       AJob.EndSec > 0 ? NumberText(AJob.EndSec) : QStringLiteral("einde"),
                                       QLatin1String(FormatExt(AJob.Format)));
     const QString clip = dir->Path() + QLatin1Char('/') + clipName;
-    const TCancelProgress progress = [&AStop](int) { return !AStop(); };
-    TExportOutcome outcome;
-    bool done = false;
-    try {
-        if (AJob.Record) {
-            TEvidenceExport evidence;
-            evidence.Source = AJob.Source;
-            evidence.DurationSec = AJob.DurationSec;
-            evidence.Dest = clip;
-            evidence.Format = AJob.Format;
-            evidence.Bitrate = AJob.Bitrate;
-            evidence.StartSec = AJob.StartSec;
-            evidence.EndSec = AJob.EndSec;
-            evidence.TargetLufs = AJob.TargetLufs;
-            evidence.Recording = &AJob.Recording;
-            evidence.ProgramName = QStringLiteral("vornak-tool");
-            done = ExportWithRecord(evidence, progress, &outcome, nullptr);
-        } else {
-            done = ExportFileRange(AJob.Source, AJob.DurationSec, clip, AJob.Format, AJob.Bitrate, AJob.StartSec,
-                                   AJob.EndSec, progress, &outcome, TExportTargetRule::NewFileOnly, AJob.TargetLufs);
-        }
-    } catch (const EReaderError &e) {
-        result.Error = e.Message();
-        return result;
-    }
-    if (AStop()) {
+    // The one export pipeline, with the options vornak-tool export gives it: the same bytes.
+    TExportRequest request;
+    request.Source = AJob.Source;
+    request.StartSec = AJob.StartSec;
+    request.EndSec = AJob.EndSec;
+    request.Format = AJob.Format;
+    request.Bitrate = AJob.Bitrate;
+    request.TargetLufs = AJob.TargetLufs;
+    request.EvidenceRecord = AJob.Record;
+    request.Path = clip;
+    request.Rule = TExportTargetRule::NewFileOnly;
+    request.Recording = AJob.Recording;
+    request.ProgramName = QStringLiteral("vornak-tool");
+    TExportControl control;
+    control.Progress = [&AStop](int) { return !AStop(); };
+    const TExportOutcome outcome = ExportRecording(request, control);
+    if (outcome.Result == TExportResult::Cancelled || AStop()) {
         result.Cancelled = true;
         return result;
     }
-    if (!done || !QFileInfo(clip).isFile()) {
-        result.Error = outcome.Error.isEmpty() ? QStringLiteral("Export mislukt") : outcome.Error;
+    if (!outcome.Done() || !QFileInfo(clip).isFile()) {
+        result.Error = outcome.Text.isEmpty() ? QStringLiteral("Export mislukt") : outcome.Text;
         return result;
     }
     const TFileDigest digest = Sha256OfFile(clip);
@@ -273,7 +264,7 @@ namespace {
 // Reads the transcode's pipe; the encoder writes its other end on a thread of its own.
 class TOpusTranscode : public TBodySource {
 public:
-    TOpusTranscode(const QString &ASource, double ADurationSec, double AStartSec, const std::atomic<bool> *AStopping)
+    TOpusTranscode(const QString &ASource, double AStartSec, const std::atomic<bool> *AStopping)
         : FStopping(AStopping)
     {
         int fds[2];
@@ -281,12 +272,19 @@ public:
             return;
         FReadFd = fds[0];
         const int writeFd = fds[1];
-        FThread = std::thread([this, ASource, ADurationSec, AStartSec, writeFd]() {
+        FThread = std::thread([this, ASource, AStartSec, writeFd]() {
             const QString dest = QStringLiteral("/proc/self/fd/%1").arg(writeFd);
-            const TCancelProgress progress = [this](int) { return !FCancel.load() && !FStopping->load(); };
+            TExportRequest request;
+            request.Source = ASource;
+            request.StartSec = AStartSec;
+            request.Format = TAudioFormat::afOPUS;
+            request.Bitrate = 64;
+            request.Path = dest;
+            TExportControl control;
+            control.Progress = [this](int) { return !FCancel.load() && !FStopping->load(); };
+            control.Cancel = &FCancel;
             try {
-                ExportFileRange(ASource, ADurationSec, dest, TAudioFormat::afOPUS, 64, AStartSec, 0, progress,
-                                nullptr, TExportTargetRule::ReplaceWhenComplete, 0);
+                ExportRecording(request, control);
             } catch (const std::exception &) {
             }
             ::close(writeFd);
@@ -322,8 +320,8 @@ private:
 
 } // namespace
 
-std::shared_ptr<TBodySource> StartOpusTranscode(const QString &ASource, double ADurationSec, double AStartSec,
+std::shared_ptr<TBodySource> StartOpusTranscode(const QString &ASource, double AStartSec,
                                                 const std::atomic<bool> *AStopping)
 {
-    return std::make_shared<TOpusTranscode>(ASource, ADurationSec, AStartSec, AStopping);
+    return std::make_shared<TOpusTranscode>(ASource, AStartSec, AStopping);
 }

@@ -40,7 +40,7 @@ struct TWebExportResult {
     qint64 Length = 0;
 };
 
-// Runs the export (on the calling thread). AStop is asked at every step: true ends the export and leaves
+// Runs the export through the one export pipeline (ExportRecording) on the calling thread. AStop is asked at every step: true ends the export and leaves
 // nothing behind. The folder it works in holds a lock while it lives, so that a later start can tell a
 // killed server's folders (RemoveExportDebris) from those of a live one sharing the state folder.
 TWebExportResult RunWebExport(const TWebExportJob &AJob, const std::function<bool()> &AStop);
@@ -48,5 +48,5 @@ TWebExportResult RunWebExport(const TWebExportJob &AJob, const std::function<boo
 // An Ogg Opus transcode of ASource from AStartSec to its end, produced while it is read (through a pipe;
 // memory does not grow with its length). Reading stops, and the encoder with it, when the source is freed
 // or AStopping becomes true.
-std::shared_ptr<TBodySource> StartOpusTranscode(const QString &ASource, double ADurationSec, double AStartSec,
+std::shared_ptr<TBodySource> StartOpusTranscode(const QString &ASource, double AStartSec,
                                                 const std::atomic<bool> *AStopping);
