@@ -91,6 +91,7 @@ bool TReaderCommands::OpenCatalogue()
     FDataOK = false;
     try {
         ReaderData = std::make_unique<TReaderData>(Config->DatabasePath());
+        UseCatalogueIndex();
         FDataOK = true;
         return true;
     } catch (const EReaderError &e) {
@@ -100,6 +101,23 @@ bool TReaderCommands::OpenCatalogue()
     }
     ReaderData.reset();
     return false;
+}
+
+void TReaderCommands::UseCatalogueIndex()
+{
+    // The index lives in the cache folder; while it is being built (on its own thread) the look-ups read
+    // the catalogue itself and the status line says why they are slower.
+    const QString folder = Config->CacheFolder().isEmpty() ? TEnvelopeCache::DefaultFolder() : Config->CacheFolder();
+    QWidget *window = FOwner;
+    const std::function<void(const QString &)> show = ShowStatus;
+    ReaderData->UseIndex(folder, TIndexBuild::InBackground, [window, show](bool ABuilding) {
+        if (!show || !window)
+            return;
+        const QString text = ABuilding ? QStringLiteral("De index van de database wordt opgebouwd; zoeken gaat "
+                                                        "intussen trager.")
+                                       : QStringLiteral("De index van de database is klaar.");
+        QMetaObject::invokeMethod(window, [show, text] { show(text); }, Qt::QueuedConnection);
+    });
 }
 
 THourSet TReaderCommands::AvailableHours(const QDate &ADay)

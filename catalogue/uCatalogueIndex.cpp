@@ -404,7 +404,7 @@ TCatalogueIndex::TState TCatalogueIndex::Refresh(TSqliteDb &ACatalogue)
     }
 }
 
-TIndexCandidates TCatalogueIndex::Candidates(const char *ASql, const std::vector<QByteArray> &ATexts, int AHour)
+TIndexCandidates TCatalogueIndex::Candidates(const char *ASql, const std::vector<QByteArray> &ATexts, int AInt)
 {
     if (!FDb)
         throw EIndexFault(SQLITE_MISUSE, QStringLiteral("index not open"));
@@ -415,8 +415,8 @@ TIndexCandidates TCatalogueIndex::Candidates(const char *ASql, const std::vector
                 if (sqlite3_bind_text(q.Handle(), int(i) + 1, ATexts[i].constData(), int(ATexts[i].size()),
                                       SQLITE_TRANSIENT) != SQLITE_OK)
                     throw ESqliteError(SQLITE_NOMEM, QStringLiteral("bind"));
-            if (AHour >= 0)
-                sqlite3_bind_int(q.Handle(), int(ATexts.size()) + 1, AHour);
+            if (sqlite3_bind_parameter_count(q.Handle()) > int(ATexts.size()))
+                sqlite3_bind_int(q.Handle(), int(ATexts.size()) + 1, AInt);
             TIndexCandidates list;
             while (q.Step())
                 list.push_back({q.ColumnInt(0), ColumnBytes(q, 1), ColumnBytes(q, 2)});
@@ -440,11 +440,22 @@ TIndexCandidates TCatalogueIndex::Day(const QString &ADate, int AHour)
                       texts, -1);
 }
 
-TIndexCandidates TCatalogueIndex::DateRange(const QString &AFrom, const QString &ATo)
+std::vector<QByteArray> TCatalogueIndex::Dates(const QString &AFrom, const QString &ATo)
 {
-    return Candidates("SELECT id, %1, quote(rec_date) FROM rows WHERE rec_date >= ?1 AND rec_date < ?2 "
-                      "ORDER BY rec_date",
-                      {PathBytes(AFrom), PathBytes(ATo)}, -1);
+    const TIndexCandidates rows =
+        Candidates("SELECT 0, '', rec_date FROM rows WHERE rec_date >= ?1 AND rec_date < ?2 GROUP BY rec_date "
+                   "ORDER BY rec_date",
+                   {PathBytes(AFrom), PathBytes(ATo)}, -1);
+    std::vector<QByteArray> dates;
+    dates.reserve(rows.size());
+    for (const TIndexCandidate &row : rows)
+        dates.push_back(row.Group);
+    return dates;
+}
+
+TIndexCandidates TCatalogueIndex::AnyOfDate(const QByteArray &ADate, int ALimit)
+{
+    return Candidates("SELECT id, %1, '' FROM rows WHERE rec_date = ?1 LIMIT ?2", {ADate}, ALimit);
 }
 
 TIndexCandidates TCatalogueIndex::FileNamePrefix(const QByteArray &ALowerPrefix)

@@ -322,11 +322,23 @@ QStringList TReaderData::AvailableDays(const QString &AMonth)
     QStringList days;
     if (TCatalogueIndex *index = ReadyIndex()) {
         try {
-            if (CheckRows(index->DateRange(from, to), QStringLiteral("duration_sec > 0"), QString(), QString(), true,
-                          [&](const TSqliteStmt &AQ) {
-                              days << AQ.ColumnText(2);
-                              return true;
-                          })) {
+            // Per date a few of its rows, all of them only when none of those few counts.
+            bool current = true;
+            for (const QByteArray &date : index->Dates(from, to)) {
+                constexpr int Few = 4;
+                bool found = false;
+                const auto accept = [&](const TSqliteStmt &) { return !(found = true); };
+                TIndexCandidates some = index->AnyOfDate(date, Few);
+                current = CheckRows(some, QStringLiteral("duration_sec > 0"), QString(), QString(), false, accept);
+                if (current && !found && some.size() == size_t(Few))
+                    current = CheckRows(index->AnyOfDate(date, -1), QStringLiteral("duration_sec > 0"), QString(),
+                                        QString(), false, accept);
+                if (!current)
+                    break;
+                if (found)
+                    days << QString::fromUtf8(date);
+            }
+            if (current) {
                 FLastIndexed = true;
                 return days;
             }
