@@ -100,15 +100,12 @@ int main(int AArgc, char *AArgv[])
                 PerHour);
     Generate(path, rows);
 
-    // The first build, on a connection of its own, as the first use makes it.
+    // The first build, as the first use makes it.
     QElapsedTimer buildTimer;
     buildTimer.start();
     const double cpuBefore = CpuSec();
     bool built = false;
-    {
-        TSqliteDb catalogue(path, SQLITE_OPEN_READONLY);
-        built = TCatalogueIndex::Build(catalogue, path, cache);
-    }
+    built = TCatalogueIndex::Build(path, cache);
     const double buildMs = buildTimer.nsecsElapsed() / 1e6;
     const double buildCpuMs = (CpuSec() - cpuBefore) * 1000;
     const qint64 indexBytes = QFileInfo(TCatalogueIndex::IndexPathOf(path, cache)).size();

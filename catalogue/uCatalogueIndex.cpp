@@ -1,6 +1,7 @@
 // Our own index of the recorder's catalogue, kept in the cache folder.
 #include "uCatalogueIndex.h"
 
+#include "uReaderData.h"
 #include "uSqlite.h"
 
 #include <QDir>
@@ -216,8 +217,7 @@ QByteArray TCatalogueIndex::CatalogueStamp(const QString &ACataloguePath)
     return stamp;
 }
 
-bool TCatalogueIndex::Build(TSqliteDb &ACatalogue, const QString &ACataloguePath, const QString &ACacheFolder,
-                            const std::atomic<bool> *ACancel)
+bool TCatalogueIndex::Build(const QString &ACataloguePath, const QString &ACacheFolder, const std::atomic<bool> *ACancel)
 {
     const QString target = IndexPathOf(ACataloguePath, ACacheFolder);
     const TFileId id = FileIdOf(ACataloguePath);
@@ -229,22 +229,42 @@ bool TCatalogueIndex::Build(TSqliteDb &ACatalogue, const QString &ACataloguePath
                                       .arg(QRandomGenerator::global()->generate64(), 0, 16);
     bool built = false;
     try {
-        TSqliteDb index(temp, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_EXCLUSIVE);
-        // Nothing to roll back in a file no one else sees yet; its one commit is synced before the rename.
-        index.Exec(QStringLiteral("PRAGMA journal_mode = Off; PRAGMA synchronous = Normal; PRAGMA cache_size = -32768"));
+        TSqliteDb index(temp, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_EXCLUSIVE | SQLITE_OPEN_URI);
+        index.SetBusyTimeout(CatalogueWaitMs);
+        if (ACancel)
+            sqlite3_progress_handler(
+                index.Handle(), 10000, [](void *ACancelFlag) { return static_cast<std::atomic<bool> *>(ACancelFlag)->load() ? 1 : 0; },
+                const_cast<std::atomic<bool> *>(ACancel));
+        // Nothing to roll back in a file no one else sees yet; its last commit is synced before the rename.
+        // A large cache keeps the sorts of the index creation in memory.
+        index.Exec(QStringLiteral("PRAGMA journal_mode = Off; PRAGMA synchronous = Normal; PRAGMA cache_size = -65536"));
         index.Exec(QString::fromLatin1(IndexSchemaSql));
         // The stamp before the rows: a commit in between is seen again by the next refresh.
         const QByteArray stamp = CatalogueStamp(ACataloguePath);
+        // The catalogue attached for reading only (as the reader reads it: a WAL catalogue nobody has open
+        // is read as it stands, leaving nothing beside it); the copy is one statement, one snapshot.
+        QString uri = ReadOnlyCatalogueUri(ACataloguePath);
+        uri += (uri.contains(QLatin1Char('?')) ? QStringLiteral("&") : QStringLiteral("?")) + QStringLiteral("mode=ro");
+        {
+            TSqliteStmt attach(index, QStringLiteral("ATTACH :uri AS cat"));
+            attach.BindText(":uri", uri);
+            attach.Step();
+        }
+        index.Exec(QStringLiteral("INSERT INTO rows SELECT id, rec_dt, rec_date, rec_hour, rec_number, filename "
+                                  "FROM cat.recordings ORDER BY id"));
         long long lastId = 0;
         QByteArray lastKey;
-        index.Exec(QStringLiteral("BEGIN"));
         {
-            ACatalogue.Exec(QStringLiteral("BEGIN"));  // one snapshot of the catalogue
-            TRollbackGuard endRead(ACatalogue);
-            TSqliteStmt copy(ACatalogue, QString::fromLatin1(CopyRowsSql));
-            copy.BindInt(":last", std::numeric_limits<long long>::min());
-            CopyRows(ACatalogue, copy, index, lastId, lastKey, ACancel);
+            TSqliteStmt last(index, QStringLiteral("SELECT r.id, (SELECT %1 FROM cat.recordings WHERE id = r.id) "
+                                                   "FROM (SELECT max(id) AS id FROM rows) r WHERE r.id IS NOT NULL")
+                                        .arg(QString::fromLatin1(CatalogueKeySql)));
+            if (last.Step()) {
+                lastId = last.ColumnInt(0);
+                lastKey = ColumnBytes(last, 1);
+            }
         }
+        index.Exec(QStringLiteral("DETACH cat"));
+        index.Exec(QStringLiteral("BEGIN"));
         index.Exec(QString::fromLatin1(IndexIndexesSql));
         {
             TSqliteStmt meta(index, QStringLiteral("INSERT INTO meta VALUES (:v, :dev, :ino, :last, :key, :stamp)"));
@@ -410,7 +430,10 @@ TIndexCandidates TCatalogueIndex::Candidates(const char *ASql, const std::vector
         throw EIndexFault(SQLITE_MISUSE, QStringLiteral("index not open"));
     try {
         return OnIndex([&] {
-            TSqliteStmt q(*FDb, QString::fromLatin1(ASql).arg(QString::fromLatin1(CatalogueKeySql)));
+            QString sql = QString::fromLatin1(ASql);
+            if (sql.contains(QLatin1String("%1")))
+                sql = sql.arg(QString::fromLatin1(CatalogueKeySql));
+            TSqliteStmt q(*FDb, sql);
             for (size_t i = 0; i < ATexts.size(); ++i)
                 if (sqlite3_bind_text(q.Handle(), int(i) + 1, ATexts[i].constData(), int(ATexts[i].size()),
                                       SQLITE_TRANSIENT) != SQLITE_OK)

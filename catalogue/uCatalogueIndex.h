@@ -68,12 +68,13 @@ public:
     // Empty when the file cannot be stat'ed.
     static QByteArray CatalogueStamp(const QString &ACataloguePath);
 
-    // Builds the index of the catalogue ACatalogue (a connection to ACataloguePath) anew: the whole table
-    // in one read transaction into a temporary file in the index folder, renamed over the index file.
-    // Returns false, leaving no file behind, when the folder cannot be made or written, the disk is full,
-    // ACancel became true or the catalogue could not be read (its error is not thrown: the caller's query
-    // meets it again). Any thread, with a connection of that thread.
-    static bool Build(TSqliteDb &ACatalogue, const QString &ACataloguePath, const QString &ACacheFolder,
+    // Builds the index of the catalogue file ACataloguePath anew: the whole table, read in one statement on
+    // a read-only attachment of the catalogue (waiting up to CatalogueWaitMs for the recorder's locks), into
+    // a temporary file in the index folder, renamed over the index file. Returns false, leaving no file
+    // behind, when the folder cannot be made or written, the disk is full, ACancel became true or the
+    // catalogue could not be read (its error is not thrown: the caller's query meets it again). Any thread.
+    static constexpr int CatalogueWaitMs = 10000;
+    static bool Build(const QString &ACataloguePath, const QString &ACacheFolder,
                       const std::atomic<bool> *ACancel = nullptr);
 
     TCatalogueIndex(const QString &ACataloguePath, const QString &ACacheFolder);

@@ -176,14 +176,7 @@ void TReaderData::StartBuilder()
     FBuilder = std::thread([this, path = FDbPath, folder = FIndexFolder, report = FOnBuilding] {
         if (report)
             report(true);
-        bool built = false;
-        try {
-            // A connection of its own, reading only.
-            TSqliteDb catalogue(ReadOnlyCatalogueUri(path), SQLITE_OPEN_READONLY | SQLITE_OPEN_URI);
-            catalogue.SetBusyTimeout(DefaultLockWaitMs);
-            built = TCatalogueIndex::Build(catalogue, path, folder, &FCancelBuild);
-        } catch (const std::exception &) {
-        }
+        const bool built = TCatalogueIndex::Build(path, folder, &FCancelBuild);
         if (!built)
             FIndexOff = true;  // the catalogue answers alone from now on
         FBuilding = false;
@@ -211,7 +204,7 @@ TCatalogueIndex *TReaderData::ReadyIndex()
             StartBuilder();
             return nullptr;
         }
-        if (!TCatalogueIndex::Build(*FConn, FDbPath, FIndexFolder)) {
+        if (!TCatalogueIndex::Build(FDbPath, FIndexFolder)) {
             FIndexOff = true;
             return nullptr;
         }
