@@ -110,12 +110,16 @@ void TReaderCommands::UseCatalogueIndex()
     const QString folder = Config->CacheFolder().isEmpty() ? TEnvelopeCache::DefaultFolder() : Config->CacheFolder();
     QWidget *window = FOwner;
     const std::function<void(const QString &)> show = ShowStatus;
-    ReaderData->UseIndex(folder, TIndexBuild::InBackground, [window, show](bool ABuilding) {
+    ReaderData->UseIndex(folder, TIndexBuild::InBackground, [window, show](TIndexBuildEvent AEvent) {
         if (!show || !window)
             return;
-        const QString text = ABuilding ? QStringLiteral("De index van de database wordt opgebouwd; zoeken gaat "
-                                                        "intussen trager.")
-                                       : QStringLiteral("De index van de database is klaar.");
+        const QString text =
+            AEvent == TIndexBuildEvent::Started
+                ? QStringLiteral("De index van de database wordt opgebouwd; zoeken gaat intussen trager.")
+            : AEvent == TIndexBuildEvent::Built
+                ? QStringLiteral("De index van de database is klaar.")
+                : QStringLiteral("De index van de database kan niet in de cachemap worden gemaakt; zoeken leest "
+                                 "de database zelf (trager).");
         QMetaObject::invokeMethod(window, [show, text] { show(text); }, Qt::QueuedConnection);
     });
 }

@@ -151,7 +151,7 @@ TReaderData::~TReaderData()
     WaitForIndexBuild();
 }
 
-void TReaderData::UseIndex(const QString &ACacheFolder, TIndexBuild ABuild, std::function<void(bool)> AOnBuilding)
+void TReaderData::UseIndex(const QString &ACacheFolder, TIndexBuild ABuild, std::function<void(TIndexBuildEvent)> AOnBuilding)
 {
     WaitForIndexBuild();
     FIndexFolder = ACacheFolder;
@@ -175,13 +175,13 @@ void TReaderData::StartBuilder()
     FBuilding = true;
     FBuilder = std::thread([this, path = FDbPath, folder = FIndexFolder, report = FOnBuilding] {
         if (report)
-            report(true);
+            report(TIndexBuildEvent::Started);
         const bool built = TCatalogueIndex::Build(path, folder, &FCancelBuild);
         if (!built)
             FIndexOff = true;  // the catalogue answers alone from now on
         FBuilding = false;
-        if (report)
-            report(false);
+        if (report && !FCancelBuild)
+            report(built ? TIndexBuildEvent::Built : TIndexBuildEvent::Failed);
     });
 }
 

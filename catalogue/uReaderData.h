@@ -43,6 +43,9 @@ enum class TCatalogueAccess { ReadWriteWhenPossible, ReadOnly };
 // Who builds the catalogue's index when a query finds none (see TReaderData::UseIndex): the query itself
 // (a command, a server), or a thread of its own while queries answer from the catalogue (the reader).
 enum class TIndexBuild { InQuery, InBackground };
+// What a background build of the index reports: it started, it ended with a usable index, or it could not
+// be made (the look-ups then read the catalogue alone).
+enum class TIndexBuildEvent { Started, Built, Failed };
 
 class TReaderData {
 public:
@@ -73,11 +76,12 @@ public:
     // is the catalogue's own: rows appended meanwhile are found, deleted ones never returned. When the index
     // cannot be had (no cache folder, one that cannot be written, a build that failed) every query answers
     // from the catalogue alone, as without this call. With TIndexBuild::InBackground a missing or outdated
-    // index is built on a thread of its own while queries answer from the catalogue; AOnBuilding(true) is
-    // called when such a build starts and AOnBuilding(false) when it ended, both on that thread. Call once,
+    // index is built on a thread of its own while queries answer from the catalogue; AOnBuilding is called
+    // on that thread when such a build starts and when it ended (not when the build was cancelled because
+    // this object goes). Call once,
     // right after opening; main thread of the object.
     void UseIndex(const QString &ACacheFolder, TIndexBuild ABuild,
-                  std::function<void(bool ABuilding)> AOnBuilding = {});
+                  std::function<void(TIndexBuildEvent AEvent)> AOnBuilding = {});
     // Whether the last look-up was answered through the index.
     bool LastLookupIndexed() const { return FLastIndexed; }
     // Waits until a background build has ended.
@@ -125,7 +129,7 @@ private:
     // The index (see UseIndex); FBuilder runs a background build and is joined before anything above goes.
     QString FIndexFolder;
     TIndexBuild FIndexBuild = TIndexBuild::InQuery;
-    std::function<void(bool)> FOnBuilding;
+    std::function<void(TIndexBuildEvent)> FOnBuilding;
     std::unique_ptr<TCatalogueIndex> FIndex;
     std::atomic<bool> FIndexOff{false};
     std::atomic<bool> FBuilding{false};

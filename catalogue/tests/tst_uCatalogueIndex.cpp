@@ -294,16 +294,16 @@ private slots:
         Fresh(Rows());
         TReaderData plain(FDb);
         TReaderData indexed(FDb);
-        QList<bool> reports;
+        QList<TIndexBuildEvent> reports;
         std::mutex reportsLock;
-        indexed.UseIndex(FCache, TIndexBuild::InBackground, [&](bool ABuilding) {
+        indexed.UseIndex(FCache, TIndexBuild::InBackground, [&](TIndexBuildEvent AEvent) {
             std::lock_guard<std::mutex> lock(reportsLock);
-            reports << ABuilding;
+            reports << AEvent;
         });
         QCOMPARE(Ask(indexed, TLookup::Search, "2025-09-01", -1, ""), Ask(plain, TLookup::Search, "2025-09-01", -1, ""));
         QVERIFY(!indexed.LastLookupIndexed());
         indexed.WaitForIndexBuild();
-        QCOMPARE(reports, (QList<bool>{true, false}));
+        QVERIFY(reports == (QList<TIndexBuildEvent>{TIndexBuildEvent::Started, TIndexBuildEvent::Built}));
         QCOMPARE(Ask(indexed, TLookup::Search, "2025-09-01", -1, ""), Ask(plain, TLookup::Search, "2025-09-01", -1, ""));
         QVERIFY(indexed.LastLookupIndexed());
     }
