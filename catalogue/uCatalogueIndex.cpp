@@ -33,8 +33,11 @@ const char *const IndexIndexesSql =
 const char *const CopyRowsSql = "SELECT id, rec_dt, rec_date, rec_hour, rec_number, filename "
                                 "FROM recordings WHERE id > :last ORDER BY id";
 
-// Temporary files of a build that died are removed by a later build once they are this old.
+// Temporary files of a build that died are removed by a later build once they are this old; so are the
+// indexes of catalogues that nobody has brought up to date for so long (a catalogue file that was replaced
+// or removed leaves its index behind; one still in use is only rebuilt at its next look-up).
 constexpr qint64 DeadTempAgeSec = 3600;
+constexpr qint64 UnusedIndexAgeSec = 90LL * 24 * 3600;
 
 struct TFileId {
     unsigned long long Dev = 0, Ino = 0;
@@ -158,14 +161,17 @@ private:
     bool FOpen = true;
 };
 
-// Removes the temporary files of builds that died long ago.
-void RemoveDeadTemps(const QString &AFolder)
+// Removes the temporary files of builds that died long ago and the indexes left unused for months.
+void RemoveDeadFiles(const QString &AFolder)
 {
-    const QFileInfoList list = QDir(AFolder).entryInfoList({QStringLiteral("*.tmp-*")}, QDir::Files | QDir::Hidden);
+    const QFileInfoList list = QDir(AFolder).entryInfoList(QDir::Files | QDir::Hidden);
     const QDateTime now = QDateTime::currentDateTimeUtc();
-    for (const QFileInfo &info : list)
-        if (info.lastModified().secsTo(now) > DeadTempAgeSec)
+    for (const QFileInfo &info : list) {
+        const qint64 age = info.lastModified().secsTo(now);
+        if ((info.fileName().contains(QLatin1String(".tmp-")) && age > DeadTempAgeSec) ||
+            (info.fileName().endsWith(QLatin1String(".sqlite")) && age > UnusedIndexAgeSec))
             QFile::remove(info.filePath());
+    }
 }
 
 } // namespace
@@ -223,7 +229,7 @@ bool TCatalogueIndex::Build(const QString &ACataloguePath, const QString &ACache
     const TFileId id = FileIdOf(ACataloguePath);
     if (target.isEmpty() || !QDir().mkpath(IndexFolder(ACacheFolder)))
         return false;
-    RemoveDeadTemps(IndexFolder(ACacheFolder));
+    RemoveDeadFiles(IndexFolder(ACacheFolder));
     const QString temp = target + QStringLiteral(".tmp-%1-%2")
                                       .arg(qlonglong(::getpid()))
                                       .arg(QRandomGenerator::global()->generate64(), 0, 16);

@@ -191,6 +191,21 @@ private slots:
         QVERIFY(indexed.LastLookupIndexed());
     }
 
+    void walCatalogueAppendedByAnotherConnectionIsFound()
+    {
+        QFile::remove(FDb);
+        QDir(FCache).removeRecursively();
+        CreateCatalogue(FDb, Rows(), true);
+        TSqliteDb recorder(FDb, SQLITE_OPEN_READWRITE);  // stays open, as the recorder does
+        TReaderData indexed(FDb);
+        indexed.UseIndex(FCache, TIndexBuild::InQuery);
+        QCOMPARE(Ask(indexed, TLookup::Hours, "2025-09-01", -1, ""), QString::number(1 << 7, 2));
+        recorder.Exec("INSERT INTO recordings VALUES (10, '2025-09-01 12:00:00', '2025-09-01', 12, 1, 'MP3', "
+                      "'01092025121.mp3', '/x', '', '', 40)");
+        QCOMPARE(Ask(indexed, TLookup::Hours, "2025-09-01", -1, ""), QString::number(1 << 7 | 1 << 12, 2));
+        QVERIFY(indexed.LastLookupIndexed());
+    }
+
     void catalogueReplacedByAnotherFileIsNoticed_data()
     {
         QTest::addColumn<bool>("inPlace");
