@@ -469,17 +469,13 @@ TIndexCandidates TCatalogueIndex::Day(const QString &ADate, int AHour)
                       texts, -1);
 }
 
-std::vector<QByteArray> TCatalogueIndex::Dates(const QString &AFrom, const QString &ATo)
+TIndexCandidates TCatalogueIndex::FewOfEachDate(const QString &AFrom, const QString &ATo, int AFew)
 {
-    const TIndexCandidates rows =
-        Candidates("SELECT 0, '', rec_date FROM rows WHERE rec_date >= ?1 AND rec_date < ?2 GROUP BY rec_date "
-                   "ORDER BY rec_date",
-                   {PathBytes(AFrom), PathBytes(ATo)}, -1);
-    std::vector<QByteArray> dates;
-    dates.reserve(rows.size());
-    for (const TIndexCandidate &row : rows)
-        dates.push_back(row.Group);
-    return dates;
+    // The numbering walks the date index alone; only the few rows picked are read for their keys.
+    return Candidates("SELECT id, %1, rec_date FROM (SELECT id AS pick, row_number() OVER (PARTITION BY rec_date) "
+                      "AS n FROM rows WHERE rec_date >= ?1 AND rec_date < ?2) JOIN rows ON id = pick WHERE n <= ?3 "
+                      "ORDER BY rec_date",
+                      {PathBytes(AFrom), PathBytes(ATo)}, AFew);
 }
 
 TIndexCandidates TCatalogueIndex::AnyOfDate(const QByteArray &ADate, int ALimit)

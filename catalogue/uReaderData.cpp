@@ -6,6 +6,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QMap>
 #include <QSet>
 #include <QUrl>
 #include <sqlite3.h>
@@ -316,20 +317,23 @@ QStringList TReaderData::AvailableDays(const QString &AMonth)
     if (TCatalogueIndex *index = ReadyIndex()) {
         try {
             // Per date a few of its rows, all of them only when none of those few counts.
-            bool current = true;
-            for (const QByteArray &date : index->Dates(from, to)) {
-                constexpr int Few = 4;
-                bool found = false;
-                const auto accept = [&](const TSqliteStmt &) { return !(found = true); };
-                TIndexCandidates some = index->AnyOfDate(date, Few);
-                current = CheckRows(some, QStringLiteral("duration_sec > 0"), QString(), QString(), false, accept);
-                if (current && !found && some.size() == size_t(Few))
-                    current = CheckRows(index->AnyOfDate(date, -1), QStringLiteral("duration_sec > 0"), QString(),
-                                        QString(), false, accept);
-                if (!current)
-                    break;
-                if (found)
-                    days << QString::fromUtf8(date);
+            constexpr int Few = 4;
+            const QString filter = QStringLiteral("duration_sec > 0");
+            const TIndexCandidates few = index->FewOfEachDate(from, to, Few);
+            QSet<QByteArray> found;
+            bool current = CheckRows(few, filter, QString(), QString(), true, [&](const TSqliteStmt &AQ) {
+                found.insert(AQ.ColumnText(2).toUtf8());
+                return true;
+            });
+            QMap<QByteArray, int> counts;  // ordered: the dates ascending, as text
+            for (const TIndexCandidate &candidate : few)
+                ++counts[candidate.Group];
+            for (auto it = counts.cbegin(); current && it != counts.cend(); ++it) {
+                if (!found.contains(it.key()) && it.value() == Few)
+                    current = CheckRows(index->AnyOfDate(it.key(), -1), filter, QString(), QString(), false,
+                                        [&](const TSqliteStmt &) { return !(found.insert(it.key()), true); });
+                if (found.contains(it.key()))
+                    days << QString::fromUtf8(it.key());
             }
             if (current) {
                 FLastIndexed = true;

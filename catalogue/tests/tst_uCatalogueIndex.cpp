@@ -116,6 +116,7 @@ private slots:
         row("days of a month", TLookup::Days, "2025-09", -1, "");
         row("days of another month", TLookup::Days, "2025-10", -1, "");
         row("days of an empty month", TLookup::Days, "2024-02", -1, "");
+        row("days: a date whose first rows have no duration", TLookup::Days, "2025-11", -1, "");
         row("search a day, ties by number", TLookup::Search, "2025-09-01", -1, "");
         row("search a day and hour", TLookup::Search, "2025-09-01", 7, "");
         row("search day and name in persons", TLookup::Search, "2025-09-01", -1, "marie");
@@ -134,7 +135,15 @@ private slots:
         QFETCH(QString, date);
         QFETCH(int, hour);
         QFETCH(QString, text);
-        Fresh(Rows());
+        // A day whose first rows in the index's order (by hour) are all without duration, and one with none
+        // that has a duration.
+        QList<TRow> rows = Rows();
+        for (int i = 0; i < 5; ++i)
+            rows << Rec(20 + i, QStringLiteral("2025-11-05 0%1:00:00").arg(i + 1), i + 1, 1,
+                        QStringLiteral("0511202510%1.mp3").arg(i), i == 4 ? 15 : 0);
+        for (int i = 0; i < 6; ++i)
+            rows << Rec(30 + i, "2025-11-06 08:00:00", 8, i + 1, QStringLiteral("0611202508%1.mp3").arg(i), 0);
+        Fresh(rows);
         TReaderData plain(FDb);
         TReaderData indexed(FDb);
         indexed.UseIndex(FCache, TIndexBuild::InQuery);
