@@ -471,10 +471,11 @@ TIndexCandidates TCatalogueIndex::Day(const QString &ADate, int AHour)
 
 TIndexCandidates TCatalogueIndex::FewOfEachDate(const QString &AFrom, const QString &ATo, int AFew)
 {
-    // The numbering walks the date index alone; only the few rows picked are read for their keys.
-    return Candidates("SELECT id, %1, rec_date FROM (SELECT id AS pick, row_number() OVER (PARTITION BY rec_date) "
-                      "AS n FROM rows WHERE rec_date >= ?1 AND rec_date < ?2) JOIN rows ON id = pick WHERE n <= ?3 "
-                      "ORDER BY rec_date",
+    // The dates come from the date index alone, then a few rows of each; only those are read for their
+    // keys (numbering the month's rows with a window function sorted them all: six times slower).
+    return Candidates("SELECT id, %1, rec_date FROM (SELECT rec_date AS pick FROM rows WHERE rec_date >= ?1 AND "
+                      "rec_date < ?2 GROUP BY rec_date) AS dates, rows WHERE id IN (SELECT id FROM rows WHERE "
+                      "rec_date = dates.pick LIMIT ?3) ORDER BY pick",
                       {PathBytes(AFrom), PathBytes(ATo)}, AFew);
 }
 
