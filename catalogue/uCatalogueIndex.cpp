@@ -20,11 +20,26 @@ const char *const CatalogueKeySql =
 
 namespace {
 
-// The index's own tables. The row columns carry no type, so each value is kept exactly as the catalogue
-// holds it (text stays text, a number a number) and compares as it does there.
+// The index's own tables. The row columns are declared with the types the catalogue's table declares
+// (%1..%5: rec_dt, rec_date, rec_hour, rec_number, filename), so each value is kept exactly as the catalogue
+// holds it and a look-up compares it as the catalogue's own query would.
 const char *const IndexSchemaSql =
     "CREATE TABLE meta (version, dev, ino, last_id, last_key, stamp);"
-    "CREATE TABLE rows (id INTEGER PRIMARY KEY, rec_dt, rec_date, rec_hour, rec_number, filename);";
+    "CREATE TABLE rows (id INTEGER PRIMARY KEY, rec_dt %1, rec_date %2, rec_hour %3, rec_number %4, filename %5);";
+
+// The declared type of a column of the attached catalogue's table, when it is a plain type name (letters,
+// digits, spaces, parentheses, commas); else none.
+QString DeclaredType(TSqliteDb &AIndex, const char *AColumn)
+{
+    TSqliteStmt q(AIndex, QStringLiteral("SELECT type FROM pragma_table_info('recordings', 'cat') WHERE name = :c"));
+    q.BindText(":c", QString::fromLatin1(AColumn));
+    const QString type = q.Step() ? q.ColumnText(0) : QString();
+    for (const QChar c : type)
+        if (!c.isLetterOrNumber() && c != QLatin1Char(' ') && c != QLatin1Char('(') && c != QLatin1Char(')') &&
+            c != QLatin1Char(','))
+            return QString();
+    return type;
+}
 const char *const IndexIndexesSql =
     "CREATE INDEX rows_day ON rows (rec_date, rec_hour);"
     "CREATE INDEX rows_file ON rows (lower(filename));";
@@ -244,7 +259,6 @@ bool TCatalogueIndex::Build(const QString &ACataloguePath, const QString &ACache
         // Nothing to roll back in a file no one else sees yet; its last commit is synced before the rename.
         // A large cache keeps the sorts of the index creation in memory.
         index.Exec(QStringLiteral("PRAGMA journal_mode = Off; PRAGMA synchronous = Normal; PRAGMA cache_size = -65536"));
-        index.Exec(QString::fromLatin1(IndexSchemaSql));
         // The stamp before the rows: a commit in between is seen again by the next refresh.
         const QByteArray stamp = CatalogueStamp(ACataloguePath);
         // The catalogue attached for reading only (as the reader reads it: a WAL catalogue nobody has open
@@ -256,6 +270,9 @@ bool TCatalogueIndex::Build(const QString &ACataloguePath, const QString &ACache
             attach.BindText(":uri", uri);
             attach.Step();
         }
+        index.Exec(QString::fromLatin1(IndexSchemaSql)
+                       .arg(DeclaredType(index, "rec_dt"), DeclaredType(index, "rec_date"), DeclaredType(index, "rec_hour"),
+                            DeclaredType(index, "rec_number"), DeclaredType(index, "filename")));
         index.Exec(QStringLiteral("INSERT INTO rows SELECT id, rec_dt, rec_date, rec_hour, rec_number, filename "
                                   "FROM cat.recordings ORDER BY id"));
         long long lastId = 0;

@@ -156,6 +156,29 @@ private slots:
     }
 
     // The recorder's changes between two look-ups of one reader, each made by another connection.
+    // A recorder's own table definition: hours kept as text compare as the catalogue compares them.
+    void catalogueWithTextHoursAnswersAsTheCatalogue()
+    {
+        QFile::remove(FDb);
+        QDir(FCache).removeRecursively();
+        {
+            TSqliteDb db(FDb, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+            db.Exec("CREATE TABLE recordings (id INTEGER PRIMARY KEY, rec_dt TEXT, rec_date TEXT, rec_hour TEXT, "
+                    "rec_number TEXT, format TEXT, filename TEXT, filepath TEXT, title TEXT, persons TEXT, "
+                    "duration_sec INTEGER);"
+                    "INSERT INTO recordings VALUES (1, '2025-09-01 07:00:00', '2025-09-01', 7, 1, 'MP3', 'a.mp3', "
+                    "'/x', '', '', 60), (2, '2025-09-01 08:00:00', '2025-09-01', '08', 1, 'MP3', 'b.mp3', '/x', '', '', 60)");
+        }
+        TReaderData plain(FDb);
+        TReaderData indexed(FDb);
+        indexed.UseIndex(FCache, TIndexBuild::InQuery);
+        for (const int hour : {7, 8}) {
+            QCOMPARE(Ask(indexed, TLookup::Search, "2025-09-01", hour, ""), Ask(plain, TLookup::Search, "2025-09-01", hour, ""));
+            QVERIFY(indexed.LastLookupIndexed());
+        }
+        QCOMPARE(Ask(indexed, TLookup::Hours, "2025-09-01", -1, ""), Ask(plain, TLookup::Hours, "2025-09-01", -1, ""));
+    }
+
     void changedCatalogueIsFollowedByTheNextLookup_data()
     {
         QTest::addColumn<QString>("change");
