@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <functional>
+#include <ctime>
 #include <sys/resource.h>
 #include <vector>
 
@@ -74,17 +75,32 @@ double CpuSec()
     return usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec + usage.ru_stime.tv_usec / 1e6;
 }
 
-double MedianMs(int ACalls, const std::function<void(int)> &ACall)
+double ThreadCpuMs()
 {
-    std::vector<double> ms;
+    timespec now {};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return now.tv_sec * 1e3 + now.tv_nsec / 1e6;
+}
+
+struct TMedian {
+    double WallMs = 0, CpuMs = 0;
+};
+
+// Median wall and CPU milliseconds per call (each median on its own).
+TMedian MedianMs(int ACalls, const std::function<void(int)> &ACall)
+{
+    std::vector<double> wall, cpu;
     for (int i = 0; i < ACalls; ++i) {
         QElapsedTimer t;
         t.start();
+        const double cpuStart = ThreadCpuMs();
         ACall(i);
-        ms.push_back(t.nsecsElapsed() / 1e6);
+        cpu.push_back(ThreadCpuMs() - cpuStart);
+        wall.push_back(t.nsecsElapsed() / 1e6);
     }
-    std::sort(ms.begin(), ms.end());
-    return ms[ms.size() / 2];
+    std::sort(wall.begin(), wall.end());
+    std::sort(cpu.begin(), cpu.end());
+    return {wall[wall.size() / 2], cpu[cpu.size() / 2]};
 }
 
 } // namespace
@@ -123,7 +139,7 @@ int main(int AArgc, char *AArgv[])
     const auto stem = [&](int AI) { return FileNameOf(int((AI * 7919LL) % rows)).left(10); };
     const char *labels[] = {"hours of a day", "days of a month", "file-name search (stem)",
                             "date + hour + name search"};
-    double result[2][4] = {};
+    TMedian result[2][4] = {};
     bool allIndexed = true;
     for (int through = 0; through < 2; ++through) {
         TReaderData &db = through ? indexed : plain;
@@ -138,12 +154,15 @@ int main(int AArgc, char *AArgv[])
         result[through][3] = MedianMs(41, [&](int AI) { db.Search(date(AI), AI % 24, AI % 2 ? "marie" : "piet", list); });
         allIndexed = allIndexed && (!through || db.LastLookupIndexed());
     }
-    std::printf("%-30s %14s %14s\n", "median per call (ms)", "catalogue", "our index");
+    // The CPU columns say what a call costs when the machine is shared; the goal is on the wall time.
+    std::printf("%-30s %12s %12s %12s %12s\n", "median per call (ms)", "catalogue", "our index", "cat. CPU",
+                "index CPU");
     bool ok = allIndexed;
     for (int k = 0; k < 4; ++k) {
-        std::printf("%-30s %14.3f %14.3f   (%.0fx)\n", labels[k], result[0][k], result[1][k],
-                    result[1][k] > 0 ? result[0][k] / result[1][k] : 0.0);
-        ok = ok && result[1][k] <= 20.0;
+        std::printf("%-30s %12.3f %12.3f %12.3f %12.3f   (%.0fx)\n", labels[k], result[0][k].WallMs,
+                    result[1][k].WallMs, result[0][k].CpuMs, result[1][k].CpuMs,
+                    result[1][k].WallMs > 0 ? result[0][k].WallMs / result[1][k].WallMs : 0.0);
+        ok = ok && result[1][k].WallMs <= 20.0;
     }
     std::printf("index build: %.0f ms, %.0f ms of CPU (goal <= 3000 ms at 1,000,000 rows)\n", buildMs, buildCpuMs);
     std::printf("index file: %.1f MB (catalogue %.1f MB, %.2fx)\n", indexBytes / 1e6, catalogueBytes / 1e6,
