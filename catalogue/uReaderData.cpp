@@ -331,7 +331,10 @@ QStringList TReaderData::AvailableDays(const QString &AMonth)
             for (auto it = counts.cbegin(); current && it != counts.cend(); ++it) {
                 if (!found.contains(it.key()) && it.value() == Few)
                     current = CheckRows(index->AnyOfDate(it.key(), -1), filter, QString(), QString(), false,
-                                        [&](const TSqliteStmt &) { return !(found.insert(it.key()), true); });
+                                        [&](const TSqliteStmt &) {
+                                            found.insert(it.key());
+                                            return false;  // one is enough
+                                        });
                 if (found.contains(it.key()))
                     days << QString::fromUtf8(it.key());
             }
