@@ -147,7 +147,7 @@ int main(int AArgc, char *AArgv[])
         TRecInfo ri;
         result[through][0] = MedianMs(41, [&](int AI) { db.AvailableHours(date(AI)); });
         allIndexed = allIndexed && (!through || db.LastLookupIndexed());
-        result[through][1] = MedianMs(21, [&](int AI) { db.AvailableDays(month(AI)); });
+        result[through][1] = MedianMs(21, [&](int AI) { db.DaysOfMonth(month(AI)); });
         allIndexed = allIndexed && (!through || db.LastLookupIndexed());
         result[through][2] = MedianMs(21, [&](int AI) { db.FindByFilenameStem(stem(AI), ri); });
         allIndexed = allIndexed && (!through || db.LastLookupIndexed());

@@ -491,7 +491,7 @@ TIndexCandidates TCatalogueIndex::FewOfEachDate(const QString &AFrom, const QStr
     // The dates come from the date index alone, then a few rows of each; only those are read for their
     // keys (numbering the month's rows with a window function sorted them all: six times slower).
     return Candidates("SELECT id, %1, rec_date FROM (SELECT rec_date AS pick FROM rows WHERE rec_date >= ?1 AND "
-                      "rec_date < ?2 GROUP BY rec_date) AS dates, rows WHERE id IN (SELECT id FROM rows WHERE "
+                      "rec_date <= ?2 GROUP BY rec_date) AS dates, rows WHERE id IN (SELECT id FROM rows WHERE "
                       "rec_date = dates.pick LIMIT ?3) ORDER BY pick",
                       {PathBytes(AFrom), PathBytes(ATo)}, AFew);
 }

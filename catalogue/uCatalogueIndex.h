@@ -94,8 +94,8 @@ public:
     // The queries; each needs a Current index and throws EIndexFault. Candidates come in the order given.
     // Rows of ADate (yyyy-mm-dd), of AHour when >= 0, by rec_dt, rec_number, id; grouped by rec_hour.
     TIndexCandidates Day(const QString &ADate, int AHour);
-    // Up to AFew rows of each rec_date in [AFrom, ATo) (text order), by rec_date; grouped by rec_date (its
-    // text).
+    // Up to AFew rows of each rec_date from AFrom to ATo, both included (text order), by rec_date; grouped
+    // by rec_date (its text).
     TIndexCandidates FewOfEachDate(const QString &AFrom, const QString &ATo, int AFew);
     // Up to ALimit rows of the date ADate (a text of Dates), in no particular order (ALimit < 0: all).
     TIndexCandidates AnyOfDate(const QByteArray &ADate, int ALimit);

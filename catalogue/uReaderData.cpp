@@ -308,11 +308,10 @@ THourSet TReaderData::AvailableHours(const QString &ADate)
     return hours;
 }
 
-QStringList TReaderData::AvailableDays(const QString &AMonth)
+QStringList TReaderData::DaysOfMonth(const QString &AMonth)
 {
     FLastIndexed = false;
-    // Every text that begins with "yyyy-mm-" lies in ["yyyy-mm-", "yyyy-mm.") ('.' follows '-').
-    const QString from = AMonth + QLatin1Char('-'), to = AMonth + QLatin1Char('.');
+    const QString from = AMonth + QStringLiteral("-01"), to = AMonth + QStringLiteral("-31");
     QStringList days;
     if (TCatalogueIndex *index = ReadyIndex()) {
         try {
@@ -347,7 +346,7 @@ QStringList TReaderData::AvailableDays(const QString &AMonth)
         days.clear();
     }
     TSqliteStmt q(*FConn, QStringLiteral("SELECT DISTINCT rec_date FROM recordings WHERE rec_date >= :from AND "
-                                         "rec_date < :to AND duration_sec > 0 ORDER BY rec_date"));
+                                         "rec_date <= :to AND duration_sec > 0 ORDER BY rec_date"));
     q.BindText(":from", from);
     q.BindText(":to", to);
     while (q.Step())

@@ -92,9 +92,9 @@ public:
     bool FindByFilenameStem(const QString &AStem, TRecInfo &ARI);
     // Hours of ADate (yyyy-mm-dd) that hold at least one recording of more than 0 seconds.
     THourSet AvailableHours(const QString &ADate);
-    // The dates (yyyy-mm-dd, ascending) of month AMonth (yyyy-mm) that hold at least one recording of more
-    // than 0 seconds.
-    QStringList AvailableDays(const QString &AMonth);
+    // The dates (yyyy-mm-dd, ascending) of AMonth (yyyy-mm) that hold at least one recording of more than
+    // 0 seconds.
+    QStringList DaysOfMonth(const QString &AMonth);
     // Clears Results and fills it with the matching recordings ordered by rec_dt, rec_number, id.
     // ADate empty = any date; AHour < 0 = any hour; AName empty = any title and persons (LIKE %AName%).
     void Search(const QString &ADate, int AHour, const QString &AName, TRecList &AResults);

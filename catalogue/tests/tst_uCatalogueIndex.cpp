@@ -34,7 +34,7 @@ QString Ask(TReaderData &ADb, TLookup AKind, const QString &ADate, int AHour, co
 {
     switch (AKind) {
     case TLookup::Hours: return QString::number(ADb.AvailableHours(ADate).Bits(), 2);
-    case TLookup::Days: return ADb.AvailableDays(ADate).join(QLatin1Char(','));
+    case TLookup::Days: return ADb.DaysOfMonth(ADate).join(QLatin1Char(','));
     case TLookup::Search: {
         TRecList list;
         ADb.Search(ADate, AHour, AText, list);
