@@ -91,6 +91,7 @@ bool TReaderCommands::OpenCatalogue()
     FDataOK = false;
     try {
         ReaderData = std::make_unique<TReaderData>(Config->DatabasePath());
+        UseCatalogueIndex();
         FDataOK = true;
         return true;
     } catch (const EReaderError &e) {
@@ -100,6 +101,32 @@ bool TReaderCommands::OpenCatalogue()
     }
     ReaderData.reset();
     return false;
+}
+
+void TReaderCommands::UseCatalogueIndex()
+{
+    // The index lives in the cache folder. A large catalogue's index is built on a thread of its own: the
+    // look-ups read the catalogue itself meanwhile and the status line says why they are slower. A small
+    // catalogue (up to about 200,000 recordings) is indexed in less time than the status line could show
+    // it, by its first look-up.
+    constexpr qint64 BackgroundIndexBytes = 32LL * 1024 * 1024;
+    const QString folder = Config->CacheFolder().isEmpty() ? TEnvelopeCache::DefaultFolder() : Config->CacheFolder();
+    const TIndexBuild build = QFileInfo(Config->DatabasePath()).size() < BackgroundIndexBytes ? TIndexBuild::InQuery
+                                                                                              : TIndexBuild::InBackground;
+    QWidget *window = FOwner;
+    const std::function<void(const QString &)> show = ShowStatus;
+    ReaderData->UseIndex(folder, build, [window, show](TIndexBuildEvent AEvent) {
+        if (!show || !window)
+            return;
+        const QString text =
+            AEvent == TIndexBuildEvent::Started
+                ? QStringLiteral("De index van de database wordt opgebouwd; zoeken gaat intussen trager.")
+            : AEvent == TIndexBuildEvent::Built
+                ? QStringLiteral("De index van de database is klaar.")
+                : QStringLiteral("De index van de database kan niet in de cachemap worden gemaakt; zoeken leest "
+                                 "de database zelf (trager).");
+        QMetaObject::invokeMethod(window, [show, text] { show(text); }, Qt::QueuedConnection);
+    });
 }
 
 THourSet TReaderCommands::AvailableHours(const QDate &ADay)

@@ -166,6 +166,9 @@ private:
     // Saves Config; a file that cannot be written is told to the operator and the choice holds until the
     // reader ends. Nothing throws.
     void SaveListening();
+    // Keeps the open catalogue's index in the cache folder of Config's "Cache" section; a large catalogue's
+    // is built in the background and the status line tells while it is built.
+    void UseCatalogueIndex();
     // Gives the engine the envelope cache of Config's "Cache" section, when it differs from the one given.
     void ApplyCache();
 

@@ -1,10 +1,13 @@
 // Access to the recorder's catalogue.
 #include "uReaderData.h"
 
+#include "uCatalogueIndex.h"
 #include "uSqlite.h"
 
 #include <QFile>
 #include <QFileInfo>
+#include <QMap>
+#include <QSet>
 #include <QUrl>
 #include <sqlite3.h>
 #include <sys/stat.h>
@@ -20,9 +23,46 @@ const char *const NoLongerInCatalogueText = "De opname %1 (id %2) staat niet mee
 
 namespace {
 
-const char *const SelectColumns =
-    "SELECT id,rec_dt,rec_date,rec_hour,rec_number,format,filename,filepath,title,persons,duration_sec "
-    "FROM recordings";
+#define ROW_COLUMNS "id,rec_dt,rec_date,rec_hour,rec_number,format,filename,filepath,title,persons,duration_sec"
+const char *const SelectColumns = "SELECT " ROW_COLUMNS " FROM recordings";
+const char *const RowColumns = ROW_COLUMNS;
+#undef ROW_COLUMNS
+
+// The hour a rec_hour value stands for, or -1: only a number that the hour search can find again
+// (rec_hour = :h) opens a tile: NULL or text in the column would otherwise read as hour 0 and light a tile
+// that lists nothing.
+int HourOf(const TSqliteStmt &AQ, int AColumn)
+{
+    const int type = AQ.ColumnType(AColumn);
+    if (type == SQLITE_INTEGER) {
+        const long long h = AQ.ColumnInt(AColumn);
+        if (h >= 0 && h <= 23)
+            return int(h);
+    } else if (type == SQLITE_FLOAT) {
+        const double h = AQ.ColumnDouble(AColumn);
+        if (h >= 0 && h <= 23 && h == double(int(h)))
+            return int(h);
+    }
+    return -1;
+}
+
+// The literal start of a LIKE pattern: its text before the first wildcard.
+QString LiteralPrefix(const QString &APattern)
+{
+    int end = 0;
+    while (end < APattern.size() && APattern[end] != QLatin1Char('%') && APattern[end] != QLatin1Char('_'))
+        ++end;
+    return APattern.left(end);
+}
+
+// ASCII letters to lower case, as SQLite's lower() and LIKE fold them; other bytes as they are.
+QByteArray AsciiLower(QByteArray ABytes)
+{
+    for (char &c : ABytes)
+        if (c >= 'A' && c <= 'Z')
+            c = char(c - 'A' + 'a');
+    return ABytes;
+}
 
 TRecInfo RowToRecInfo(const TSqliteStmt &AQ)
 {
@@ -83,7 +123,7 @@ int THourSet::Count() const
     return n;
 }
 
-TReaderData::TReaderData(const QString &ADbPath, int ALockWaitMs, TCatalogueAccess AAccess)
+TReaderData::TReaderData(const QString &ADbPath, int ALockWaitMs, TCatalogueAccess AAccess) : FDbPath(ADbPath)
 {
     if (!IsRegularFile(ADbPath))
         throw EReaderError(QStringLiteral("Databasebestand niet gevonden: %1").arg(ADbPath));
@@ -106,12 +146,135 @@ TReaderData::TReaderData(const QString &ADbPath, int ALockWaitMs, TCatalogueAcce
     FConn->SetBusyTimeout(ALockWaitMs);
 }
 
-TReaderData::~TReaderData() = default;
+TReaderData::~TReaderData()
+{
+    FCancelBuild = true;
+    WaitForIndexBuild();
+}
+
+void TReaderData::UseIndex(const QString &ACacheFolder, TIndexBuild ABuild, std::function<void(TIndexBuildEvent)> AOnBuilding)
+{
+    WaitForIndexBuild();
+    FIndexFolder = ACacheFolder;
+    FIndexBuild = ABuild;
+    FOnBuilding = std::move(AOnBuilding);
+    FIndexOff = ACacheFolder.isEmpty();
+    FIndex = FIndexOff ? nullptr : std::make_unique<TCatalogueIndex>(FDbPath, ACacheFolder);
+    if (FIndex && FIndex->IndexPath().isEmpty())
+        FIndexOff = true;
+}
+
+void TReaderData::WaitForIndexBuild()
+{
+    if (FBuilder.joinable())
+        FBuilder.join();
+}
+
+void TReaderData::StartBuilder()
+{
+    WaitForIndexBuild();  // an earlier build has ended (FBuilding is false)
+    FBuilding = true;
+    FBuilder = std::thread([this, path = FDbPath, folder = FIndexFolder, report = FOnBuilding] {
+        if (report)
+            report(TIndexBuildEvent::Started);
+        const bool built = TCatalogueIndex::Build(path, folder, &FCancelBuild);
+        if (!built)
+            FIndexOff = true;  // the catalogue answers alone from now on
+        FBuilding = false;
+        if (report && !FCancelBuild)
+            report(built ? TIndexBuildEvent::Built : TIndexBuildEvent::Failed);
+    });
+}
+
+TCatalogueIndex *TReaderData::ReadyIndex()
+{
+    if (!FIndex || FIndexOff || FBuilding)
+        return nullptr;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        TCatalogueIndex::TState state = TCatalogueIndex::TState::Missing;
+        try {
+            state = FIndex->Refresh(*FConn);
+        } catch (const EIndexFault &) {
+            return nullptr;  // busy, read-only, damaged: this query asks the catalogue
+        }
+        if (state == TCatalogueIndex::TState::Current)
+            return FIndex.get();
+        if (attempt > 0)
+            break;
+        if (FIndexBuild == TIndexBuild::InBackground) {
+            StartBuilder();
+            return nullptr;
+        }
+        if (!TCatalogueIndex::Build(FDbPath, FIndexFolder)) {
+            FIndexOff = true;
+            return nullptr;
+        }
+    }
+    return nullptr;
+}
+
+bool TReaderData::CheckRows(const TIndexCandidates &ACandidates, const QString &AFilter, const QString &AName,
+                            const QString &AStem, bool AOnePerGroup,
+                            const std::function<bool(const TSqliteStmt &)> &AAccept)
+{
+    TSqliteStmt q(*FConn, QStringLiteral("SELECT %1, %2, (%3) FROM recordings WHERE id = :id")
+                              .arg(QString::fromLatin1(RowColumns), QString::fromLatin1(CatalogueKeySql), AFilter));
+    if (!AName.isEmpty())
+        q.BindText(":n", AName);
+    if (!AStem.isEmpty())
+        q.BindText(":stem", AStem);
+    const int keyColumn = 11, filterColumn = 12;
+    QSet<QByteArray> accepted;
+    for (const TIndexCandidate &candidate : ACandidates) {
+        if (AOnePerGroup && accepted.contains(candidate.Group))
+            continue;
+        q.Reset();
+        q.BindInt(":id", candidate.Id);
+        if (!q.Step()) {
+            FIndex->Forget(candidate.Id);  // deleted from the catalogue
+            continue;
+        }
+        const QByteArray key(static_cast<const char *>(sqlite3_column_blob(q.Handle(), keyColumn)),
+                             sqlite3_column_bytes(q.Handle(), keyColumn));
+        if (key != candidate.Key) {
+            FIndex->Discard();  // changed in place: the index no longer describes the catalogue
+            return false;
+        }
+        if (q.ColumnInt(filterColumn) == 0)
+            continue;
+        if (AOnePerGroup)
+            accepted.insert(candidate.Group);
+        if (!AAccept(q))
+            break;
+    }
+    return true;
+}
 
 bool TReaderData::FindByFilenameStem(const QString &AStem, TRecInfo &ARI)
 {
+    FLastIndexed = false;
+    const QString prefix = LiteralPrefix(AStem);
+    if (!prefix.isEmpty()) {
+        if (TCatalogueIndex *index = ReadyIndex()) {
+            try {
+                const TIndexCandidates candidates = index->FileNamePrefix(AsciiLower(PathBytes(prefix)));
+                bool found = false;
+                if (CheckRows(candidates, QStringLiteral("filename LIKE :stem AND duration_sec > 0"), QString(),
+                              AStem + QLatin1Char('%'), false, [&](const TSqliteStmt &AQ) {
+                                  ARI = RowToRecInfo(AQ);
+                                  found = true;
+                                  return false;
+                              })) {
+                    FLastIndexed = true;
+                    return found;
+                }
+            } catch (const EIndexFault &) {
+                // answered from the catalogue below
+            }
+        }
+    }
     TSqliteStmt q(*FConn, QString::fromLatin1(SelectColumns) +
-                              QStringLiteral(" WHERE filename LIKE :stem AND duration_sec > 0 ORDER BY rec_dt LIMIT 1"));
+                              QStringLiteral(" WHERE filename LIKE :stem AND duration_sec > 0 ORDER BY rec_dt, id LIMIT 1"));
     q.BindText(":stem", AStem + QLatin1Char('%'));
     if (!q.Step())
         return false;
@@ -129,44 +292,102 @@ bool TReaderData::FindById(int AId, TRecInfo &ARI)
     return true;
 }
 
-QStringList TReaderData::DaysOfMonth(const QString &AMonth)
-{
-    TSqliteStmt q(*FConn, QStringLiteral("SELECT DISTINCT rec_date FROM recordings WHERE rec_date >= :first AND "
-                                         "rec_date <= :last AND duration_sec > 0 ORDER BY rec_date"));
-    q.BindText(":first", AMonth + QStringLiteral("-01"));
-    q.BindText(":last", AMonth + QStringLiteral("-31"));
-    QStringList days;
-    while (q.Step())
-        days.append(q.ColumnText(0));
-    return days;
-}
-
 THourSet TReaderData::AvailableHours(const QString &ADate)
 {
+    FLastIndexed = false;
+    if (TCatalogueIndex *index = ReadyIndex()) {
+        try {
+            THourSet hours;
+            if (CheckRows(index->Day(ADate, -1), QStringLiteral("duration_sec > 0"), QString(), QString(), true,
+                          [&](const TSqliteStmt &AQ) {
+                              hours.Include(HourOf(AQ, 3));
+                              return true;
+                          })) {
+                FLastIndexed = true;
+                return hours;
+            }
+        } catch (const EIndexFault &) {
+        }
+    }
     TSqliteStmt q(*FConn,
                   QStringLiteral("SELECT DISTINCT rec_hour FROM recordings WHERE rec_date = :d AND duration_sec > 0"));
     q.BindText(":d", ADate);
     THourSet hours;
-    while (q.Step()) {
-        // Only a number that the hour search can find again (rec_hour = :h) opens a tile: NULL or text in
-        // the column would otherwise read as hour 0 and light a tile that lists nothing.
-        const int type = q.ColumnType(0);
-        if (type == SQLITE_INTEGER) {
-            const long long h = q.ColumnInt(0);
-            if (h >= 0 && h <= 23)
-                hours.Include(int(h));
-        } else if (type == SQLITE_FLOAT) {
-            const double h = q.ColumnDouble(0);
-            if (h >= 0 && h <= 23 && h == double(int(h)))
-                hours.Include(int(h));
-        }
-    }
+    while (q.Step())
+        hours.Include(HourOf(q, 0));
     return hours;
+}
+
+QStringList TReaderData::DaysOfMonth(const QString &AMonth)
+{
+    FLastIndexed = false;
+    const QString from = AMonth + QStringLiteral("-01"), to = AMonth + QStringLiteral("-31");
+    QStringList days;
+    if (TCatalogueIndex *index = ReadyIndex()) {
+        try {
+            // Per date a few of its rows, all of them only when none of those few counts.
+            constexpr int Few = 4;
+            const QString filter = QStringLiteral("duration_sec > 0");
+            const TIndexCandidates few = index->FewOfEachDate(from, to, Few);
+            QSet<QByteArray> found;
+            bool current = CheckRows(few, filter, QString(), QString(), true, [&](const TSqliteStmt &AQ) {
+                found.insert(AQ.ColumnText(2).toUtf8());
+                return true;
+            });
+            QMap<QByteArray, int> counts;  // ordered: the dates ascending, as text
+            for (const TIndexCandidate &candidate : few)
+                ++counts[candidate.Group];
+            for (auto it = counts.cbegin(); current && it != counts.cend(); ++it) {
+                if (!found.contains(it.key()) && it.value() == Few)
+                    current = CheckRows(index->AnyOfDate(it.key(), -1), filter, QString(), QString(), false,
+                                        [&](const TSqliteStmt &) {
+                                            found.insert(it.key());
+                                            return false;  // one is enough
+                                        });
+                if (found.contains(it.key()))
+                    days << QString::fromUtf8(it.key());
+            }
+            if (current) {
+                FLastIndexed = true;
+                return days;
+            }
+        } catch (const EIndexFault &) {
+        }
+        days.clear();
+    }
+    TSqliteStmt q(*FConn, QStringLiteral("SELECT DISTINCT rec_date FROM recordings WHERE rec_date >= :from AND "
+                                         "rec_date <= :to AND duration_sec > 0 ORDER BY rec_date"));
+    q.BindText(":from", from);
+    q.BindText(":to", to);
+    while (q.Step())
+        days << q.ColumnText(0);
+    return days;
 }
 
 void TReaderData::Search(const QString &ADate, int AHour, const QString &AName, TRecList &AResults)
 {
     AResults.clear();
+    FLastIndexed = false;
+    if (!ADate.isEmpty()) {
+        if (TCatalogueIndex *index = ReadyIndex()) {
+            try {
+                QString filter = QStringLiteral("duration_sec > 0");
+                if (!AName.isEmpty())
+                    filter += QStringLiteral(" AND (title LIKE :n OR persons LIKE :n)");
+                if (CheckRows(index->Day(ADate, AHour), filter,
+                              AName.isEmpty() ? QString() : QLatin1Char('%') + AName + QLatin1Char('%'), QString(),
+                              false, [&](const TSqliteStmt &AQ) {
+                                  AResults.append(RowToRecInfo(AQ));
+                                  return true;
+                              })) {
+                    FLastIndexed = true;
+                    return;
+                }
+            } catch (const EIndexFault &) {
+            }
+            AResults.clear();
+        }
+    }
     QString sql = QString::fromLatin1(SelectColumns) + QStringLiteral(" WHERE duration_sec > 0");
     if (!ADate.isEmpty())
         sql += QStringLiteral(" AND rec_date = :d");
@@ -174,7 +395,7 @@ void TReaderData::Search(const QString &ADate, int AHour, const QString &AName, 
         sql += QStringLiteral(" AND rec_hour = :h");
     if (!AName.isEmpty())
         sql += QStringLiteral(" AND (title LIKE :n OR persons LIKE :n)");
-    sql += QStringLiteral(" ORDER BY rec_dt, rec_number");
+    sql += QStringLiteral(" ORDER BY rec_dt, rec_number, id");
     TSqliteStmt q(*FConn, sql);
     if (!ADate.isEmpty())
         q.BindText(":d", ADate);

@@ -6,10 +6,16 @@
 
 #include <QString>
 #include <QStringList>
+#include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <thread>
 
 class TSqliteDb;
+class TSqliteStmt;
+class TCatalogueIndex;
+struct TIndexCandidate;
 
 // Set of the hours 0..23; bit n stands for hour n.
 class THourSet {
@@ -34,6 +40,13 @@ private:
 // that nothing at all is written into the file or beside it (see ReadOnlyCatalogueUri).
 enum class TCatalogueAccess { ReadWriteWhenPossible, ReadOnly };
 
+// Who builds the catalogue's index when a query finds none (see TReaderData::UseIndex): the query itself
+// (a command, a server), or a thread of its own while queries answer from the catalogue (the reader).
+enum class TIndexBuild { InQuery, InBackground };
+// What a background build of the index reports: it started, it ended with a usable index, or it could not
+// be made (the look-ups then read the catalogue alone).
+enum class TIndexBuildEvent { Started, Built, Failed };
+
 class TReaderData {
 public:
     // How long opening the catalogue waits in all for the recorder's locks, and how long each later
@@ -57,17 +70,34 @@ public:
 
     bool IsReadOnly() const { return FReadOnly; }
 
+    // From now on the day, hour, month and file-name look-ups go through our own index of the catalogue,
+    // kept in ACacheFolder (see TCatalogueIndex; never in the catalogue or beside it). Titles, persons and
+    // durations are always read from the catalogue by row id, and every row is checked there, so an answer
+    // is the catalogue's own: rows appended meanwhile are found, deleted ones never returned. When the index
+    // cannot be had (no cache folder, one that cannot be written, a build that failed) every query answers
+    // from the catalogue alone, as without this call. With TIndexBuild::InBackground a missing or outdated
+    // index is built on a thread of its own while queries answer from the catalogue; AOnBuilding is called
+    // on that thread when such a build starts and when it ended (not when the build was cancelled because
+    // this object goes). Call once,
+    // right after opening; main thread of the object.
+    void UseIndex(const QString &ACacheFolder, TIndexBuild ABuild,
+                  std::function<void(TIndexBuildEvent AEvent)> AOnBuilding = {});
+    // Whether the last look-up was answered through the index.
+    bool LastLookupIndexed() const { return FLastIndexed; }
+    // Waits until a background build has ended.
+    void WaitForIndexBuild();
+
     // First recording (smallest rec_dt) whose file name begins with Stem (LIKE prefix: '%' and '_' in Stem
     // act as wildcards). True and RI filled when found.
     bool FindByFilenameStem(const QString &AStem, TRecInfo &ARI);
     // The recording with this Id when it has more than 0 seconds. True and RI filled when found.
     bool FindById(int AId, TRecInfo &ARI);
+    // Hours of ADate (yyyy-mm-dd) that hold at least one recording of more than 0 seconds.
+    THourSet AvailableHours(const QString &ADate);
     // The dates (yyyy-mm-dd, ascending) of AMonth (yyyy-mm) that hold at least one recording of more than
     // 0 seconds.
     QStringList DaysOfMonth(const QString &AMonth);
-    // Hours of ADate (yyyy-mm-dd) that hold at least one recording of more than 0 seconds.
-    THourSet AvailableHours(const QString &ADate);
-    // Clears Results and fills it with the matching recordings ordered by rec_dt, rec_number.
+    // Clears Results and fills it with the matching recordings ordered by rec_dt, rec_number, id.
     // ADate empty = any date; AHour < 0 = any hour; AName empty = any title and persons (LIKE %AName%).
     void Search(const QString &ADate, int AHour, const QString &AName, TRecList &AResults);
     // The stored FilePath when that file exists, else RecordingsRoot/yyyy/mm/dd/FileName when that exists,
@@ -84,8 +114,30 @@ public:
     void UpdateMeta(int AId, const QString &AFileName, const QString &ATitle, const QString &APersons);
 
 private:
+    // The index when it can answer now (brought up to date), else null; starts or runs a build when needed.
+    TCatalogueIndex *ReadyIndex();
+    void StartBuilder();
+    // Reads the candidates' rows from the catalogue by id, in their order, and gives each one that is still
+    // the row the index knows and meets AFilter (SQL on the catalogue's columns; :n and :stem bound from
+    // AName and AStem when given) to AAccept, which returns false to stop. With AOnePerGroup the rest of a
+    // group is skipped once one of its rows was accepted. A row that is gone is dropped from the index.
+    // False when a row is another row now: the index is discarded and the caller asks the catalogue.
+    bool CheckRows(const std::vector<TIndexCandidate> &ACandidates, const QString &AFilter, const QString &AName,
+                   const QString &AStem, bool AOnePerGroup, const std::function<bool(const TSqliteStmt &)> &AAccept);
+
+    QString FDbPath;
     std::unique_ptr<TSqliteDb> FConn;
     bool FReadOnly = false;
+    // The index (see UseIndex); FBuilder runs a background build and is joined before anything above goes.
+    QString FIndexFolder;
+    TIndexBuild FIndexBuild = TIndexBuild::InQuery;
+    std::function<void(TIndexBuildEvent)> FOnBuilding;
+    std::unique_ptr<TCatalogueIndex> FIndex;
+    std::atomic<bool> FIndexOff{false};
+    std::atomic<bool> FBuilding{false};
+    std::atomic<bool> FCancelBuild{false};
+    bool FLastIndexed = false;
+    std::thread FBuilder;
 };
 
 // The open catalogue, or null while none is open. Created, replaced and freed only by the main window.

@@ -75,6 +75,11 @@ public:
     void BindInt(const char *AName, long long AValue);
     // Next row: true while there is one, false when done; throws on an error (e.g. SQLITE_BUSY).
     bool Step();
+    // Makes the statement ready to run again (Step starts anew); its bindings stay.
+    void Reset() { sqlite3_reset(FStmt.get()); }
+    // The statement for the calls this class does not wrap (copying a value as it is: sqlite3_column_value,
+    // sqlite3_bind_value). Owned by the statement.
+    sqlite3_stmt *Handle() const { return FStmt.get(); }
     // Columns of the current row by name; NULL gives 0 or empty text. Text in an integer column gives
     // SQLite's numeric conversion of its leading digits (0 when none). Throws on an unknown name.
     long long ColumnInt(const char *AName) const;

@@ -2,6 +2,7 @@
 // resolution, the metadata edit and the settings as the reader loads them.
 #include "commands.h"
 
+#include "uEnvelopeCache.h"
 #include "uReaderConfig.h"
 #include "uReaderData.h"
 #include "uReaderTypes.h"
@@ -15,6 +16,13 @@ namespace {
 void Out(const QString &ALine)
 {
     std::fputs((ALine + QLatin1Char('\n')).toUtf8().constData(), stdout);
+}
+
+// The look-ups of hours, searches and file names go through the catalogue's index in the per-user cache
+// folder (built by the first command that needs it; without a usable folder they read the catalogue alone).
+void UseIndex(TReaderData &ADb)
+{
+    ADb.UseIndex(TEnvelopeCache::DefaultFolder(), TIndexBuild::InQuery);
 }
 
 // Runs body and turns an error into its message on standard error and exit code 1.
@@ -130,6 +138,7 @@ int CmdHours(const QStringList &AArgs)
         return BadArgs("hours DB yyyy-mm-dd");
     return Guarded([&] {
         TReaderData db(AArgs[0]);
+        UseIndex(db);
         const THourSet hours = db.AvailableHours(AArgs[1]);
         QStringList list;
         for (int h = 0; h < 24; ++h)
@@ -162,6 +171,7 @@ int CmdSearch(const QStringList &AArgs)
     }
     return Guarded([&] {
         TReaderData db(AArgs[0]);
+        UseIndex(db);
         TRecList list;
         db.Search(date, hour, name, list);
         for (const TRecInfo &ri : list)
@@ -176,6 +186,7 @@ int CmdFindStem(const QStringList &AArgs)
         return BadArgs("find-stem DB STEM");
     return Guarded([&] {
         TReaderData db(AArgs[0]);
+        UseIndex(db);
         TRecInfo ri;
         if (!db.FindByFilenameStem(AArgs[1], ri))
             return int(ExitNotFound);
