@@ -580,8 +580,12 @@ TWebResponse TWebApi::Handle(const TWebRequest &ARequest)
 
         std::optional<TReaderData> openCatalogue;
         const auto catalogueOpen = [&]() -> TReaderData & {
-            if (!openCatalogue)
+            if (!openCatalogue) {
                 openCatalogue.emplace(s.Config.DbPath, s.Config.LockWaitMs, TCatalogueAccess::ReadOnly);
+                // Day, hour, month and file-name look-ups through the catalogue's index in the shared cache.
+                if (!s.Config.CacheDir.isEmpty())
+                    openCatalogue->UseIndex(s.Config.CacheDir, TIndexBuild::InQuery);
+            }
             return *openCatalogue;
         };
 
