@@ -23,7 +23,7 @@ cmake --build build -j"$jobs"
 # Sanitizers: the whole suite again, built with AddressSanitizer and UndefinedBehaviorSanitizer. UBSan stops
 # at the first finding (-fno-sanitize-recover). Leak detection is off: Qt's platform plugins and fontconfig
 # keep caches until exit that LeakSanitizer reports as leaks (and a process that used audio output ends
-# before any exit-time check, audio/uAudioExit.h).
+# before any exit-time check, audio/playback/uAudioExit.h).
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
 # -O1 with line tables only keeps this second build short; the sanitizers still report file and line.
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE= -DCMAKE_CXX_FLAGS="-O1 -g1" \
