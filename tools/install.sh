@@ -39,11 +39,18 @@ missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
+# One apt-get install for everything missing. The package lists are read again first only when they are
+# older than a day or missing (a fresh machine), or when the install fails on lists that were thought fresh.
 if [ ${#missing[@]} -gt 0 ]; then
   SUDO=""; [ "$(id -u)" -ne 0 ] && SUDO="sudo"
   export DEBIAN_FRONTEND=noninteractive
-  $SUDO apt-get update -qq
-  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  install_missing() { $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"; }
+  if [ -n "$(find /var/lib/apt/lists -maxdepth 1 -name '*_Packages*' -mmin -1440 2>/dev/null | head -n 1)" ]; then
+    install_missing || { $SUDO apt-get update -qq && install_missing; }
+  else
+    $SUDO apt-get update -qq
+    install_missing
+  fi
 fi
 
 case ${1:-} in --no-build | --run) exit 0 ;; esac
