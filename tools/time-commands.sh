@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Times the two commands a new user runs, step by step, in a fresh clone of this checkout in a temporary
 # folder: command 1 (tools/run.sh, up to the start of the reader) and command 2 (tools/test.sh). Prints one
-# line per step, "command step seconds", then each command's total. The clone is removed afterwards.
+# line per step: command, step, seconds, and processor seconds (user + system of everything the step ran;
+# on a machine shared with other work this is the figure to compare, as the seconds then depend on the
+# load), then each command's total seconds. The clone is removed afterwards.
 #   tools/time-commands.sh            both commands, compiler cache as configured (ccache when installed)
 #   tools/time-commands.sh --cold     without the compiler cache (CCACHE_DISABLE=1): a machine's first run
 #   tools/time-commands.sh --run-only command 1 alone
@@ -36,8 +38,8 @@ for command in $commands; do
     (cd "$work/src" && VORNAK_STEP_TIMES="$times" bash tools/test.sh)
   fi
   total=$(awk -v from="$start" -v to="$(date +%s.%N)" 'BEGIN { printf "%.1f", to - from }')
-  while read -r step seconds; do
-    printf '%-5s %-16s %8s s\n' "$command" "$step" "$seconds"
+  while read -r step seconds cpu; do
+    printf '%-5s %-16s %8s s %8s s cpu\n' "$command" "$step" "$seconds" "$cpu"
   done <"$times"
   printf '%-5s %-16s %8s s\n' "$command" total "$total"
 done
