@@ -3,6 +3,7 @@
 
 #include "FfmpegKit.h"
 #include "TestPrompt.h"
+#include "uExport.h"
 #include "uMain.h"
 #include "uReaderConfig.h"
 #include "uReaderData.h"
@@ -16,6 +17,7 @@
 #include <QProcess>
 #include <QtGlobal>
 #include <QtTest>
+#include <functional>
 #include <memory>
 
 // A widget or menu item of the window, found by its object name; a missing one ends the test program.
@@ -33,6 +35,33 @@ T *Child(const QObject &AWindow, const QString &AName)
 inline bool WaitAnalysed(TfrmMain &AWindow)
 {
     return QTest::qWaitFor([&] { return !AWindow.Commands().Analysing(); }, 10000);
+}
+
+// A whole recording (or the selection) exported to APath as WAV: the request the export dialog's OK leaves.
+inline TExportRequest WavExport(const QString &APath, bool AUseSelection = false)
+{
+    TExportRequest request;
+    request.Path = APath;
+    request.Format = TAudioFormat::afWAV;
+    request.UseSelection = AUseSelection;
+    return request;
+}
+
+// The operator's answer to the export dialog, for TTestPrompt::OnRun: ARequest, as if OK had been pressed;
+// any other dialog is cancelled. AOnDialog, when given, reads the dialog first (the offered name, a kept
+// choice).
+inline std::function<int(QDialog &)> AnswerExport(const TExportRequest &ARequest,
+                                                  std::function<void(TfrmExport &)> AOnDialog = nullptr)
+{
+    return [ARequest, AOnDialog](QDialog &ADialog) {
+        auto *dialog = qobject_cast<TfrmExport *>(&ADialog);
+        if (!dialog)
+            return int(QDialog::Rejected);
+        if (AOnDialog)
+            AOnDialog(*dialog);
+        dialog->Request = ARequest;
+        return int(QDialog::Accepted);
+    };
 }
 
 inline TTileButton *HourTile(const QObject &AWindow, int AHour)
