@@ -1,14 +1,12 @@
-# Precompiled headers (VORNAK_PCH, on by default): the Qt and standard headers nearly every unit includes are
-# parsed once per library instead of once per source file (figures: docs, Benchmarks: build).
-# Assigned at the end of the configure run (vornak_pch_finish), when every library a target links is known:
-#   a library or a program of several sources gets its own precompiled header, with Qt Core, Gui or Widgets
-#     as far as the target links them (audio_core adds FFmpeg);
-#   a test (one source) uses a header shared by the tests of its folder that reach the same Qt module (Core,
-#     Gui or Widgets, each with QtTest; Qt's test macros name the folder) instead of making its own, which
-#     would cost more than it saves;
-#   the fuzz targets and the other one-source programs get none.
-# With GCC an unusable header is only a warning (-Winvalid-pch) and the source is compiled as without it;
-# clang refuses one made with other flags, so with clang the tests get none.
+# Precompiled headers (VORNAK_PCH, on by default, GCC only): the Qt and standard headers nearly every unit
+# includes are parsed three times per build instead of once per source file. Made with debugging
+# information, one such header costs about as much processor time as 4 to 8 sources save by it (measured:
+# docs, Benchmarks: build), so there is one per Qt level (Core, Gui, Widgets), shared by every library,
+# program and test of that level (REUSE_FROM), and none per target. QtTest stays out of it: Qt's test macros
+# carry the test's folder, which would make the header unusable for the tests of every other folder.
+# Assigned at the end of the configure run (vornak_pch_finish), when every library a target links is known.
+# The fuzz targets get none. With GCC an unusable header is only a warning (-Winvalid-pch) and the source is
+# compiled as without it; clang refuses one made with other flags, so with clang there are none.
 option(VORNAK_PCH "Precompiled headers for Qt and the standard library" ON)
 option(VORNAK_UNITY "Unity build of the libraries (batches of VORNAK_UNITY_BATCH sources)" OFF)
 set(VORNAK_UNITY_BATCH 8 CACHE STRING "Sources per unity batch")
@@ -72,10 +70,28 @@ function(_vornak_pch_headers level out_var)
   set(${out_var} ${headers} PARENT_SCOPE)
 endfunction()
 
+# The shared header of one Qt level (0 Core, 1 Gui, 2 Widgets), made once by a small library of its own.
+function(_vornak_pch_holder level out_var)
+  set(holder vornak_pch_${level})
+  if(NOT TARGET ${holder})
+    add_library(${holder} STATIC ${PROJECT_SOURCE_DIR}/cmake/pch_holder.cpp)
+    set_target_properties(${holder} PROPERTIES AUTOMOC OFF)
+    set(qt Qt6::Core)
+    if(level EQUAL 1)
+      set(qt Qt6::Gui)
+    elseif(level EQUAL 2)
+      set(qt Qt6::Widgets)
+    endif()
+    target_link_libraries(${holder} PRIVATE ${qt})
+    _vornak_pch_headers(${level} headers)
+    target_precompile_headers(${holder} PRIVATE ${headers})
+  endif()
+  set(${out_var} ${holder} PARENT_SCOPE)
+endfunction()
+
 # Called once at the end of the top CMakeLists.txt.
 function(vornak_pch_finish)
-  set(own "")
-  get_property(reuse GLOBAL PROPERTY VORNAK_TESTS)
+  set(users "")
   set(dirs ${PROJECT_SOURCE_DIR})
   while(dirs)
     list(POP_FRONT dirs dir)
@@ -84,65 +100,21 @@ function(vornak_pch_finish)
     get_property(targets DIRECTORY ${dir} PROPERTY BUILDSYSTEM_TARGETS)
     foreach(target ${targets})
       get_target_property(type ${target} TYPE)
-      get_target_property(sources ${target} SOURCES)
-      list(FILTER sources INCLUDE REGEX "\\.cpp$")
-      list(LENGTH sources count)
-      if(target IN_LIST reuse OR target MATCHES "^fuzz_" OR count LESS 2
-         OR NOT (type STREQUAL "STATIC_LIBRARY" OR type STREQUAL "EXECUTABLE"))
+      if(NOT (type STREQUAL "STATIC_LIBRARY" OR type STREQUAL "EXECUTABLE") OR target MATCHES "^(fuzz_|vornak_pch_)")
         continue()
       endif()
-      list(APPEND own ${target})
       if(VORNAK_UNITY AND type STREQUAL "STATIC_LIBRARY")
         set_target_properties(${target} PROPERTIES UNITY_BUILD ON UNITY_BUILD_BATCH_SIZE ${VORNAK_UNITY_BATCH})
       endif()
+      list(APPEND users ${target})
     endforeach()
   endwhile()
-  if(NOT VORNAK_PCH)
-    return()
-  endif()
-  foreach(target ${own})
-    _vornak_qt_level(${target} level)
-    _vornak_pch_headers(${level} headers)
-    if(target STREQUAL "audio_core")
-      list(APPEND headers ${PROJECT_SOURCE_DIR}/cmake/pch_ffmpeg.h)
-    endif()
-    target_precompile_headers(${target} PRIVATE ${headers})
-  endforeach()
-endfunction()
-
-# Registers a test for a shared header; the headers of a folder's tests are made when that folder's
-# CMakeLists.txt is done (the libraries of lower folders are known by then).
-function(vornak_pch_test target)
   if(NOT VORNAK_PCH OR NOT CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
     return()
   endif()
-  get_property(tests DIRECTORY PROPERTY VORNAK_DIR_TESTS)
-  if(NOT tests)
-    cmake_language(DEFER CALL _vornak_pch_dir_tests)
-  endif()
-  set_property(DIRECTORY APPEND PROPERTY VORNAK_DIR_TESTS ${target})
-endfunction()
-
-function(_vornak_pch_dir_tests)
-  get_property(tests DIRECTORY PROPERTY VORNAK_DIR_TESTS)
-  file(RELATIVE_PATH folder ${PROJECT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
-  string(MAKE_C_IDENTIFIER "${folder}" folder)
-  foreach(target ${tests})
+  foreach(target ${users})
     _vornak_qt_level(${target} level)
-    set(holder vornak_pch_${folder}_${level})
-    if(NOT TARGET ${holder})
-      add_library(${holder} STATIC ${PROJECT_SOURCE_DIR}/cmake/pch_holder.cpp)
-      set_target_properties(${holder} PROPERTIES AUTOMOC OFF)
-      set(qt Qt6::Core)
-      if(level EQUAL 1)
-        set(qt Qt6::Gui)
-      elseif(level EQUAL 2)
-        set(qt Qt6::Widgets)
-      endif()
-      target_link_libraries(${holder} PRIVATE ${qt} Qt6::Test)
-      _vornak_pch_headers(${level} headers)
-      target_precompile_headers(${holder} PRIVATE ${headers} <QtTest/QtTest>)
-    endif()
+    _vornak_pch_holder(${level} holder)
     target_precompile_headers(${target} REUSE_FROM ${holder})
   endforeach()
 endfunction()

@@ -9,8 +9,6 @@ function(vornak_add_tests)
     add_executable(${name} "${CMAKE_CURRENT_SOURCE_DIR}/tests/${name}.cpp")
     target_link_libraries(${name} PRIVATE ${ARG_LIBS} Qt6::Test)
     add_test(NAME ${name} COMMAND ${name})
-    set_property(GLOBAL APPEND PROPERTY VORNAK_TESTS ${name})
-    vornak_pch_test(${name})
     set_tests_properties(${name} PROPERTIES
       ENVIRONMENT "QT_QPA_PLATFORM=offscreen;VORNAK_TOOL=$<TARGET_FILE:vornak-tool>;VORNAK_SOURCE_DIR=${PROJECT_SOURCE_DIR};XDG_CACHE_HOME=${CMAKE_BINARY_DIR}/test-cache"
       TIMEOUT 300)
