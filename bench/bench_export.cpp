@@ -59,7 +59,7 @@ struct TRow {
 int main(int AArgc, char *AArgv[])
 {
     QCoreApplication app(AArgc, AArgv);
-    QString fixtures = QFileInfo(QStringLiteral(__FILE__)).dir().filePath(QStringLiteral("fixtures"));
+    QString fixtures = QStringLiteral(VORNAK_SOURCE_DIR "/bench/fixtures");
     QString source;
     bool shortRun = false;
     int repeat = 1;
