@@ -603,10 +603,10 @@ void TestMain::exportWholeAndSelection()
     SendMouse(wave, QEvent::MouseButtonRelease, QPoint(wave->width() * 2 / 3, y), Qt::LeftButton, Qt::NoButton);
     QVERIFY(wave->HasSelection());
     target = folder + QStringLiteral("/part.wav");
-    TExportRequest part = WavExport(target);
-    part.StartSec = wave->SelStart();
-    part.EndSec = wave->SelEnd();
-    FPrompt.OnRun = AnswerExport(part);
+    TExportRequest selectionExport = WavExport(target);
+    selectionExport.StartSec = wave->SelStart();
+    selectionExport.EndSec = wave->SelEnd();
+    FPrompt.OnRun = AnswerExport(selectionExport);
     w->mnuExportClick();
     QCOMPARE(FPrompt.Messages.size(), 2);
     const double part = double(QFileInfo(target).size() - 44) / double(whole - 44);
