@@ -42,9 +42,9 @@ TTime Measure(int AWho, F &&ARun)
     return {t.nsecsElapsed() / 1e9, CpuSeconds(AWho) - cpu0};
 }
 
-TTime Best(const TTime &AA, const TTime &AB)
+TTime Best(const TTime &AFirst, const TTime &ASecond)
 {
-    return {qMin(AA.wall, AB.wall), qMin(AA.cpu, AB.cpu)};
+    return {qMin(AFirst.wall, ASecond.wall), qMin(AFirst.cpu, ASecond.cpu)};
 }
 
 struct TRow {
