@@ -6,12 +6,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-bool TRecInfo::operator==(const TRecInfo &AO) const
+bool TRecInfo::operator==(const TRecInfo &AOther) const
 {
-    return Id == AO.Id && RecDT == AO.RecDT && RecDate == AO.RecDate && RecHour == AO.RecHour
-        && RecNumber == AO.RecNumber && Format == AO.Format && FileName == AO.FileName
-        && FilePath == AO.FilePath && Title == AO.Title && Persons == AO.Persons
-        && DurationSec == AO.DurationSec;
+    return Id == AOther.Id && RecDT == AOther.RecDT && RecDate == AOther.RecDate && RecHour == AOther.RecHour
+        && RecNumber == AOther.RecNumber && Format == AOther.Format && FileName == AOther.FileName
+        && FilePath == AOther.FilePath && Title == AOther.Title && Persons == AOther.Persons
+        && DurationSec == AOther.DurationSec;
 }
 
 const char *const FormatNames[AudioFormatCount] = {"WAV", "MP3", "OGG", "OPUS"};
@@ -96,7 +96,7 @@ namespace {
 // (overlong forms, surrogates and code points past U+10FFFF are not valid).
 int Utf8SequenceAt(const QByteArray &ABytes, qsizetype AAt)
 {
-    const auto byte = [&](qsizetype AI) { return static_cast<unsigned char>(ABytes[AI]); };
+    const auto byte = [&](qsizetype AIndex) { return static_cast<unsigned char>(ABytes[AIndex]); };
     const unsigned char lead = byte(AAt);
     int n = 0;
     unsigned lo = 0x80, hi = 0xBF;  // bounds of the second byte

@@ -22,8 +22,8 @@ struct TRecInfo {
     QString Persons;    // may hold several lines (CR LF)
     int DurationSec = 0;
 
-    bool operator==(const TRecInfo &AO) const;
-    bool operator!=(const TRecInfo &AO) const { return !(*this == AO); }
+    bool operator==(const TRecInfo &AOther) const;
+    bool operator!=(const TRecInfo &AOther) const { return !(*this == AOther); }
 };
 
 // Ordered list of recordings; keeps the order rows were appended in.

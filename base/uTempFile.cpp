@@ -20,9 +20,9 @@ namespace {
 constexpr int RandomLength = 6;
 constexpr char Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
 
-bool IsAlnum(char AC)
+bool IsAlnum(char AChar)
 {
-    return (AC >= 'A' && AC <= 'Z') || (AC >= 'a' && AC <= 'z') || (AC >= '0' && AC <= '9');
+    return (AChar >= 'A' && AChar <= 'Z') || (AChar >= 'a' && AChar <= 'z') || (AChar >= '0' && AChar <= '9');
 }
 
 QByteArray FolderOf(const QByteArray &APath)

@@ -45,10 +45,10 @@ TTimes Timed(F &&ABody)
     return TTimes{wall.nsecsElapsed() / 1e9, CpuSec() - cpu0};
 }
 
-double Median(std::vector<double> AV)
+double Median(std::vector<double> AValues)
 {
-    std::sort(AV.begin(), AV.end());
-    return AV[AV.size() / 2];
+    std::sort(AValues.begin(), AValues.end());
+    return AValues[AValues.size() / 2];
 }
 
 void CreateTable(TSqliteDb &ADb)
@@ -94,7 +94,7 @@ bool Generate(const QString &ADir, int AFrom, int ATo)
     return true;
 }
 
-int FindingCount(const TAuditResult &AR) { return int(AR.Findings.size()); }
+int FindingCount(const TAuditResult &AResult) { return int(AResult.Findings.size()); }
 
 TAuditOptions Options(const QString &ADir, bool ADecode = false, int AThreads = 0)
 {
@@ -206,7 +206,7 @@ void BenchDecoding(const QString &AFixtures, bool AShortOnes, int ARepeat)
     std::vector<size_t> order(size_t(files.size()));
     for (size_t i = 0; i < order.size(); ++i)
         order[i] = i;
-    std::stable_sort(order.begin(), order.end(), [&](size_t AA, size_t AB) { return Median(fileCpu[AA]) > Median(fileCpu[AB]); });
+    std::stable_sort(order.begin(), order.end(), [&](size_t ALeft, size_t ARight) { return Median(fileCpu[ALeft]) > Median(fileCpu[ARight]); });
     std::vector<double> busy(size_t(cores), 0.0);
     for (size_t i : order)
         *std::min_element(busy.begin(), busy.end()) += Median(fileCpu[i]);

@@ -121,36 +121,36 @@ double WallSec()
     return ts.tv_sec + ts.tv_nsec / 1e9;
 }
 
-double Median(std::vector<double> AV)
+double Median(std::vector<double> AValues)
 {
-    std::sort(AV.begin(), AV.end());
-    return AV.empty() ? 0 : AV[AV.size() / 2];
+    std::sort(AValues.begin(), AValues.end());
+    return AValues.empty() ? 0 : AValues[AValues.size() / 2];
 }
 
 struct TTimes {
     std::vector<double> wall, cpu;
-    void Add(double AW, double AC)
+    void Add(double AWallSec, double ACpuSec)
     {
-        wall.push_back(AW);
-        cpu.push_back(AC);
+        wall.push_back(AWallSec);
+        cpu.push_back(ACpuSec);
     }
 };
 
 template <class F>
-void Timed(TTimes &AT, F &&AF)
+void Timed(TTimes &ATimes, F &&AWork)
 {
     const double w0 = WallSec(), c0 = CpuSec();
-    AF();
-    AT.Add(WallSec() - w0, CpuSec() - c0);
+    AWork();
+    ATimes.Add(WallSec() - w0, CpuSec() - c0);
 }
 
-bool SameEnvelope(const TEnvelopeResult &AA, const TEnvelopeResult &AB)
+bool SameEnvelope(const TEnvelopeResult &AFirst, const TEnvelopeResult &ASecond)
 {
-    if (AA.Error || AB.Error || AA.EnvCount != AB.EnvCount || AA.Figures.L != AB.Figures.L || AA.Figures.S != AB.Figures.S
-        || AA.DurationSec != AB.DurationSec)
+    if (AFirst.Error || ASecond.Error || AFirst.EnvCount != ASecond.EnvCount || AFirst.Figures.L != ASecond.Figures.L || AFirst.Figures.S != ASecond.Figures.S
+        || AFirst.DurationSec != ASecond.DurationSec)
         return false;
-    for (size_t i = 0; i < AA.Envelope->size(); ++i) {
-        const TEnvPoint &p = (*AA.Envelope)[i], &q = (*AB.Envelope)[i];
+    for (size_t i = 0; i < AFirst.Envelope->size(); ++i) {
+        const TEnvPoint &p = (*AFirst.Envelope)[i], &q = (*ASecond.Envelope)[i];
         if (p.MnL != q.MnL || p.MxL != q.MxL || p.MnR != q.MnR || p.MxR != q.MxR)
             return false;
     }
@@ -249,10 +249,10 @@ int main(int AArgc, char *AArgv[])
             backgroundSame = backgroundSame && SameEnvelope(r, reference);
         }
         const double plainWall = Median(plain.wall), plainCpu = Median(plain.cpu);
-        auto row = [&](const char *ARun, const TTimes &AT, const std::vector<double> &ACritical, long AKb,
+        auto row = [&](const char *ARun, const TTimes &ATimes, const std::vector<double> &ACritical, long AKb,
                        const char *ASameText) {
-            std::printf("%-16s %-12s %8.3f %8.3f %9.3f %8.3f", name, ARun, Median(AT.wall), Median(AT.cpu),
-                        Median(AT.wall) / plainWall, Median(AT.cpu) / plainCpu);
+            std::printf("%-16s %-12s %8.3f %8.3f %9.3f %8.3f", name, ARun, Median(ATimes.wall), Median(ATimes.cpu),
+                        Median(ATimes.wall) / plainWall, Median(ATimes.cpu) / plainCpu);
             if (ACritical.empty())
                 std::printf(" %8s %9s %8s %5s\n", "", "", "", ASameText);
             else

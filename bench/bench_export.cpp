@@ -42,9 +42,9 @@ TTime Measure(int AWho, F &&ARun)
     return {t.nsecsElapsed() / 1e9, CpuSeconds(AWho) - cpu0};
 }
 
-TTime Best(const TTime &AA, const TTime &AB)
+TTime Best(const TTime &AFirst, const TTime &ASecond)
 {
-    return {qMin(AA.wall, AB.wall), qMin(AA.cpu, AB.cpu)};
+    return {qMin(AFirst.wall, ASecond.wall), qMin(AFirst.cpu, ASecond.cpu)};
 }
 
 struct TRow {
@@ -59,7 +59,7 @@ struct TRow {
 int main(int AArgc, char *AArgv[])
 {
     QCoreApplication app(AArgc, AArgv);
-    QString fixtures = QFileInfo(QStringLiteral(__FILE__)).dir().filePath(QStringLiteral("fixtures"));
+    QString fixtures = QStringLiteral(VORNAK_SOURCE_DIR "/bench/fixtures");
     QString source;
     bool shortRun = false;
     int repeat = 1;

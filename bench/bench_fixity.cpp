@@ -24,10 +24,10 @@
 
 namespace {
 
-double Median(std::vector<double> AV)
+double Median(std::vector<double> AValues)
 {
-    std::sort(AV.begin(), AV.end());
-    return AV[AV.size() / 2];
+    std::sort(AValues.begin(), AValues.end());
+    return AValues[AValues.size() / 2];
 }
 
 // One hour of MP3 from AFixture: the file repeated until it is at least 3600 s at 128 kbit/s long.

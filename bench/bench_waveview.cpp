@@ -48,10 +48,10 @@ struct TCase {
     double start, end;
 };
 
-double Percentile(std::vector<double> AV, double AQ)
+double Percentile(std::vector<double> AValues, double AFraction)
 {
-    std::sort(AV.begin(), AV.end());
-    return AV[std::min(AV.size() - 1, static_cast<size_t>(AQ * (AV.size() - 1) + 0.5))];
+    std::sort(AValues.begin(), AValues.end());
+    return AValues[std::min(AValues.size() - 1, static_cast<size_t>(AFraction * (AValues.size() - 1) + 0.5))];
 }
 
 template <typename F>
@@ -95,7 +95,7 @@ int main(int AArgc, char **AArgv)
     const std::vector<double> ref = TimeRuns(runs, [&](int) {
         TWaveLook look;
         look.Win = TWaveWindow{0, 0, 0, W};
-        look.H = H;
+        look.Height = H;
         QPainter p(&img);
         PaintWave(p, look, scratch);
     });
@@ -114,10 +114,10 @@ int main(int AArgc, char **AArgv)
         look.SecPerPoint = SecPerPoint;
         look.SelStart = c.start + (c.end - c.start) * 0.3;
         look.SelEnd = c.start + (c.end - c.start) * 0.6;
-        look.H = H;
-        const std::vector<double> ms = TimeRuns(runs, [&](int AI) {
+        look.Height = H;
+        const std::vector<double> ms = TimeRuns(runs, [&](int ARun) {
             // The play cursor moves every tick, as while playing.
-            look.PlayPos = c.start + (c.end - c.start) * ((AI % 100) / 100.0);
+            look.PlayPos = c.start + (c.end - c.start) * ((ARun % 100) / 100.0);
             QPainter p(&img);
             PaintWave(p, look, scratch);
         });
@@ -125,7 +125,7 @@ int main(int AArgc, char **AArgv)
         ComputeLaneColumns(look.Win, env->data(), Points, SecPerPoint, scratch, &visits);
         const int maxVisits = *std::max_element(visits.begin(), visits.end());
         const long total = std::accumulate(visits.begin(), visits.end(), 0L);
-        const long inWindow = std::count_if(visits.begin(), visits.end(), [](int AV) { return AV > 0; });
+        const long inWindow = std::count_if(visits.begin(), visits.end(), [](int AVisits) { return AVisits > 0; });
         const double median = Percentile(ms, 0.5);
         std::printf("  %-18s median %.3f ms  p95 %.3f ms  ratio %.2f  points %ld  reads %ld  "
                     "max reads of a point %d (+%d overview reads)\n",

@@ -13,24 +13,24 @@
 
 namespace {
 
-bool IsBlank(QChar AC)
+bool IsBlank(QChar AChar)
 {
-    return AC == QLatin1Char(' ') || AC == QLatin1Char('\t');
+    return AChar == QLatin1Char(' ') || AChar == QLatin1Char('\t');
 }
 
-QString TrimBlanks(const QString &AS)
+QString TrimBlanks(const QString &AText)
 {
-    int b = 0, e = AS.size();
-    while (b < e && IsBlank(AS[b]))
+    int b = 0, e = AText.size();
+    while (b < e && IsBlank(AText[b]))
         ++b;
-    while (e > b && IsBlank(AS[e - 1]))
+    while (e > b && IsBlank(AText[e - 1]))
         --e;
-    return AS.mid(b, e - b);
+    return AText.mid(b, e - b);
 }
 
-bool IsQuoted(const QString &AS)
+bool IsQuoted(const QString &AText)
 {
-    return AS.size() >= 2 && AS.front() == AS.back() && (AS.front() == QLatin1Char('"') || AS.front() == QLatin1Char('\''));
+    return AText.size() >= 2 && AText.front() == AText.back() && (AText.front() == QLatin1Char('"') || AText.front() == QLatin1Char('\''));
 }
 
 // "[name]" -> name (blanks removed); not a section line -> nothing.
@@ -55,9 +55,9 @@ std::optional<QString> KeyName(const QString &ALine)
     return TrimBlanks(t.left(eq));
 }
 
-bool SameName(const QString &AA, const QString &AB)
+bool SameName(const QString &AName, const QString &AOther)
 {
-    return AA.compare(AB, Qt::CaseInsensitive) == 0;
+    return AName.compare(AOther, Qt::CaseInsensitive) == 0;
 }
 
 // The characters of the bytes 0x80..0x9F in Windows-1252; 0 where the code page defines none.

@@ -93,9 +93,9 @@ bool ReplaceFile(const QString &APath, const QByteArray &AData)
     return tmp.Commit(info.absoluteFilePath(), true);
 }
 
-const char *ChannelText(TChannelMode AM)
+const char *ChannelText(TChannelMode AMode)
 {
-    switch (AM) {
+    switch (AMode) {
     case TChannelMode::cmLeft: return "left";
     case TChannelMode::cmRight: return "right";
     default: return "both";

@@ -68,7 +68,7 @@ public:
     // Section "Export", key "EvidenceRecord" (0 or 1; any other number counts as 1, no number as 0): whether
     // an export writes its record beside the clip. Written once set, or when the file holds the key.
     bool EvidenceRecord() const { return FEvidenceRecord; }
-    void SetEvidenceRecord(bool AV) { FEvidenceRecord = AV; }
+    void SetEvidenceRecord(bool AOn) { FEvidenceRecord = AOn; }
 
     // Section "Cache": key "Folder", the envelope cache folder (empty: the per-user folder; a folder on a
     // network share serves every reader that points at it), and key "MaxMB", its size bound in megabytes

@@ -45,12 +45,12 @@ TCalendarLayout TCalendarLayout::For(int AWidth, int AHeight)
     return l;
 }
 
-QRect TCalendarLayout::CellRect(int AC, int AR) const
+QRect TCalendarLayout::CellRect(int AColumn, int ARow) const
 {
-    const int t = Top + AR * RowH;
-    if (AC == 0)
+    const int t = Top + ARow * RowH;
+    if (AColumn == 0)
         return RectLTRB(Left, t, Left + WeekW, t + RowH);
-    const int l = Left + WeekW + (AC - 1) * CellW;
+    const int l = Left + WeekW + (AColumn - 1) * CellW;
     return RectLTRB(l, t, l + CellW, t + RowH);
 }
 
@@ -65,48 +65,48 @@ std::optional<std::pair<int, int>> TCalendarLayout::HitDay(int AX, int AY) const
     return std::make_pair(row - 1, col);
 }
 
-void PaintCalendar(QPainter &AP, const TCalendarLayout &AL, const TCalendarLook &ALook)
+void PaintCalendar(QPainter &APainter, const TCalendarLayout &ACalendarLayout, const TCalendarLook &ALook)
 {
-    AP.save();
-    AP.setRenderHint(QPainter::Antialiasing, false);
-    AP.setBrush(Qt::NoBrush);
-    FillLTRB(AP, 0, 0, AL.Width, AL.Height, QColor(30, 30, 30));
+    APainter.save();
+    APainter.setRenderHint(QPainter::Antialiasing, false);
+    APainter.setBrush(Qt::NoBrush);
+    FillLTRB(APainter, 0, 0, ACalendarLayout.Width, ACalendarLayout.Height, QColor(30, 30, 30));
     const int align = Qt::AlignCenter | Qt::TextSingleLine;
 
     QFont title = InterfaceFont();
     title.setPointSize(11);
     title.setBold(true);
-    AP.setFont(title);
-    AP.setPen(QColor(230, 230, 230));
-    AP.drawText(AL.TitleRect(), align, CalendarTitle(ALook.Display));
+    APainter.setFont(title);
+    APainter.setPen(QColor(230, 230, 230));
+    APainter.drawText(ACalendarLayout.TitleRect(), align, CalendarTitle(ALook.Display));
 
     QFont body = InterfaceFont();
     body.setPointSize(10);
-    AP.setFont(body);
-    AP.setPen(QColor(160, 160, 160));
+    APainter.setFont(body);
+    APainter.setPen(QColor(160, 160, 160));
     for (int c = 1; c <= 7; ++c)
-        AP.drawText(AL.CellRect(c, 0), align, QString::fromLatin1(CalendarDayHeads[c - 1]));
+        APainter.drawText(ACalendarLayout.CellRect(c, 0), align, QString::fromLatin1(CalendarDayHeads[c - 1]));
 
     const QColor dayFore(230, 230, 230), greyFore(119, 119, 119), mark(86, 86, 86),
         todayMark(242, 228, 0);
     for (int r = 1; r <= 6; ++r) {
-        AP.setPen(greyFore);
-        AP.drawText(AL.CellRect(0, r), align, QString::number(ALook.Cells[r - 1][0].weekNumber()));
+        APainter.setPen(greyFore);
+        APainter.drawText(ACalendarLayout.CellRect(0, r), align, QString::number(ALook.Cells[r - 1][0].weekNumber()));
         for (int c = 1; c <= 7; ++c) {
             const QDate date = ALook.Cells[r - 1][c - 1];
-            const QRect cell = AL.CellRect(c, r);
+            const QRect cell = ACalendarLayout.CellRect(c, r);
             const int cl = cell.left(), ct = cell.top();
             const int cr = cl + cell.width(), cb = ct + cell.height();
             const bool selected = date == ALook.Selected;
             if (selected)
-                RoundRectLTRB(AP, cl + 3, ct + 2, cr - 3, cb - 2, 8, 8, mark, mark);
+                RoundRectLTRB(APainter, cl + 3, ct + 2, cr - 3, cb - 2, 8, 8, mark, mark);
             else if (date == ALook.Today)
-                RoundRectLTRB(AP, cl + 3, ct + 2, cr - 3, cb - 2, 8, 8, todayMark, QColor());
-            AP.setPen(selected || date.month() == ALook.Display.month() ? dayFore : greyFore);
-            AP.drawText(cell, align, QString::number(date.day()));
+                RoundRectLTRB(APainter, cl + 3, ct + 2, cr - 3, cb - 2, 8, 8, todayMark, QColor());
+            APainter.setPen(selected || date.month() == ALook.Display.month() ? dayFore : greyFore);
+            APainter.drawText(cell, align, QString::number(date.day()));
         }
     }
-    AP.restore();
+    APainter.restore();
 }
 
 TCalendarView::TCalendarView(QWidget *AOwner) : QWidget(AOwner)
@@ -185,12 +185,12 @@ void TCalendarView::paintEvent(QPaintEvent *)
     PaintCalendar(p, TCalendarLayout::For(width(), height()), look);
 }
 
-void TCalendarView::mousePressEvent(QMouseEvent *AE)
+void TCalendarView::mousePressEvent(QMouseEvent *AEvent)
 {
-    AE->accept();
-    if (AE->button() != Qt::LeftButton)
+    AEvent->accept();
+    if (AEvent->button() != Qt::LeftButton)
         return;
-    const QPoint pt = AE->position().toPoint();
+    const QPoint pt = AEvent->position().toPoint();
     const auto hit = TCalendarLayout::For(width(), height()).HitDay(pt.x(), pt.y());
     if (hit)
         SelectDate(FCells[hit->first][hit->second], true);

@@ -33,7 +33,7 @@ struct TCalendarLayout {
 
     static TCalendarLayout For(int AWidth, int AHeight);
     // Column c: 0 week numbers, 1..7 Monday..Sunday; row r: 0 weekday heads, 1..6 weeks.
-    QRect CellRect(int AC, int AR) const;
+    QRect CellRect(int AColumn, int ARow) const;
     QRect TitleRect() const { return QRect(0, 6, Width, 28); }
     QRect PrevRect() const { return QRect(6, 6, 34, 28); }
     QRect NextRect() const { return QRect(Width - 40, 6, 34, 28); }
@@ -55,7 +55,7 @@ struct TCalendarLook {
     TCalendarCells Cells;
 };
 // Paints everything except the child tiles.
-void PaintCalendar(QPainter &AP, const TCalendarLayout &AL, const TCalendarLook &ALook);
+void PaintCalendar(QPainter &APainter, const TCalendarLayout &ACalendarLayout, const TCalendarLook &ALook);
 
 // ---- The control ----
 

@@ -29,8 +29,8 @@ QFont DialogFont()
     return f;
 }
 
-void PlaceLabel(QLabel *ALabel, int AX, int AY, int AW, int AH)
+void PlaceLabel(QLabel *ALabel, int AX, int AY, int AWidth, int AHeight)
 {
-    ALabel->setGeometry(AX, AY, AW, AH);
-    ALabel->resize(qMax(AW, ALabel->sizeHint().width()), AH);
+    ALabel->setGeometry(AX, AY, AWidth, AHeight);
+    ALabel->resize(qMax(AWidth, ALabel->sizeHint().width()), AHeight);
 }

@@ -12,4 +12,4 @@ QFont WindowFont();
 // The dialogs' font: "Segoe UI" 12 px, with the platform's sans-serif fonts as fallback.
 QFont DialogFont();
 // Places a label at its design bounds; it only grows wider, so a wider fallback font never clips it.
-void PlaceLabel(QLabel *ALabel, int AX, int AY, int AW, int AH);
+void PlaceLabel(QLabel *ALabel, int AX, int AY, int AWidth, int AHeight);

@@ -71,31 +71,31 @@ void TfrmProgress::btnCancelClick()
     SetCaptionText(QStringLiteral("Bezig met annuleren..."));
 }
 
-void TfrmProgress::keyPressEvent(QKeyEvent *AE)
+void TfrmProgress::keyPressEvent(QKeyEvent *AEvent)
 {
     // QDialog takes Esc as "reject" and hides the window while the operation goes on.
-    if (AE->key() == Qt::Key_Escape) {
-        AE->accept();
+    if (AEvent->key() == Qt::Key_Escape) {
+        AEvent->accept();
         return;
     }
-    QDialog::keyPressEvent(AE);
+    QDialog::keyPressEvent(AEvent);
 }
 
-void TfrmProgress::changeEvent(QEvent *AE)
+void TfrmProgress::changeEvent(QEvent *AEvent)
 {
-    if (lblCaption && (AE->type() == QEvent::FontChange || AE->type() == QEvent::StyleChange))
+    if (lblCaption && (AEvent->type() == QEvent::FontChange || AEvent->type() == QEvent::StyleChange))
         SetCaptionText(FCaptionText);
-    QDialog::changeEvent(AE);
+    QDialog::changeEvent(AEvent);
 }
 
-void TfrmProgress::showEvent(QShowEvent *AE)
+void TfrmProgress::showEvent(QShowEvent *AEvent)
 {
     SetCaptionText(FCaptionText);  // the label's font is final once the dialog is polished
-    if (!AE->spontaneous()) {
+    if (!AEvent->spontaneous()) {
         if (QWidget *owner = parentWidget()) {
             const QRect o = owner->window()->frameGeometry();
             move(o.center() - QPoint(width() / 2, height() / 2));
         }
     }
-    QDialog::showEvent(AE);
+    QDialog::showEvent(AEvent);
 }

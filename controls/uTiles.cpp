@@ -35,17 +35,17 @@ TGlyphGeom GlyphGeometry(const QRect &AClient)
     return g;
 }
 
-void PaintGlyph(QPainter &AP, const QRect &AClient, TTileGlyph AGlyph, const QColor &AFore)
+void PaintGlyph(QPainter &APainter, const QRect &AClient, TTileGlyph AGlyph, const QColor &AFore)
 {
     const TGlyphGeom g = GlyphGeometry(AClient);
     const int cx = g.cx, cy = g.cy, s = g.s, h = g.h;
     constexpr int pw = 2;  // glyph pen width
     auto line = [&](int AX1, int AY1, int AX2, int AY2) {
-        WideLineExcl(AP, QPoint(AX1, AY1), QPoint(AX2, AY2), AFore, pw);
+        WideLineExcl(APainter, QPoint(AX1, AY1), QPoint(AX2, AY2), AFore, pw);
     };
     auto magnifier = [&]() {
         const int r = s - 2;
-        EllipseLTRB(AP, cx - r, cy - r, cx + r - 2, cy + r - 2, AFore, pw);
+        EllipseLTRB(APainter, cx - r, cy - r, cx + r - 2, cy + r - 2, AFore, pw);
         line(cx + r - 4, cy + r - 4, cx + s, cy + s);
         return r;
     };
@@ -56,28 +56,28 @@ void PaintGlyph(QPainter &AP, const QRect &AClient, TTileGlyph AGlyph, const QCo
     case TTileGlyph::tgPlay: {
         // Solid: the inside filled (pixel centres inside the triangle), then the outline.
         const QPoint a(cx - s + 2, cy - s), b(cx - s + 2, cy + s), c(cx + s, cy);
-        AP.save();
-        AP.setRenderHint(QPainter::Antialiasing, false);
-        AP.setPen(Qt::NoPen);
-        AP.setBrush(AFore);
-        AP.drawPolygon(QPolygon({a, b, c}));
-        AP.restore();
+        APainter.save();
+        APainter.setRenderHint(QPainter::Antialiasing, false);
+        APainter.setPen(Qt::NoPen);
+        APainter.setBrush(AFore);
+        APainter.drawPolygon(QPolygon({a, b, c}));
+        APainter.restore();
         line(a.x(), a.y(), b.x(), b.y());
         line(b.x(), b.y(), c.x(), c.y());
         line(c.x(), c.y(), a.x(), a.y());
         break;
     }
     case TTileGlyph::tgPause:
-        FillLTRB(AP, cx - s + 1, cy - s, cx - 2, cy + s, AFore);
-        FillLTRB(AP, cx + 2, cy - s, cx + s - 1, cy + s, AFore);
+        FillLTRB(APainter, cx - s + 1, cy - s, cx - 2, cy + s, AFore);
+        FillLTRB(APainter, cx + 2, cy - s, cx + s - 1, cy + s, AFore);
         break;
     case TTileGlyph::tgStop:
-        FillLTRB(AP, cx - s, cy - s, cx + s, cy + s, AFore);
+        FillLTRB(APainter, cx - s, cy - s, cx + s, cy + s, AFore);
         break;
     case TTileGlyph::tgSave:
-        FrameLTRB(AP, cx - s, cy - s, cx + s, cy + s, AFore, pw);
-        FillLTRB(AP, cx - s + 3, cy - s + 2, cx + s - 6, cy - 2, AFore);
-        FillLTRB(AP, cx - s + 4, cy + 2, cx + s - 4, cy + s - 2, QColor(43, 43, 43));
+        FrameLTRB(APainter, cx - s, cy - s, cx + s, cy + s, AFore, pw);
+        FillLTRB(APainter, cx - s + 3, cy - s + 2, cx + s - 6, cy - 2, AFore);
+        FillLTRB(APainter, cx - s + 4, cy + 2, cx + s - 4, cy + s - 2, QColor(43, 43, 43));
         break;
     case TTileGlyph::tgZoomIn:
     case TTileGlyph::tgZoomOut:
@@ -90,7 +90,7 @@ void PaintGlyph(QPainter &AP, const QRect &AClient, TTileGlyph AGlyph, const QCo
         break;
     }
     case TTileGlyph::tgSelect:
-        FrameLTRB(AP, cx - s, cy - s, cx + s, cy + s, AFore, pw, true);
+        FrameLTRB(APainter, cx - s, cy - s, cx + s, cy + s, AFore, pw, true);
         line(cx + 2, cy + s - 4, cx + s - 2, cy + s - 4);
         line(cx + s - 5, cy + 1, cx + s - 5, cy + s - 1);
         break;
@@ -105,27 +105,27 @@ void PaintGlyph(QPainter &AP, const QRect &AClient, TTileGlyph AGlyph, const QCo
     }
 }
 
-void PaintTile(QPainter &AP, const QRect &AClient, const TTileLook &ALook)
+void PaintTile(QPainter &APainter, const QRect &AClient, const TTileLook &ALook)
 {
-    AP.save();
-    AP.setRenderHint(QPainter::Antialiasing, false);
-    AP.setClipRect(AClient, Qt::IntersectClip);
+    APainter.save();
+    APainter.setRenderHint(QPainter::Antialiasing, false);
+    APainter.setClipRect(AClient, Qt::IntersectClip);
     const TTileColours col = TileColours(ALook.Enabled, ALook.Selected, ALook.Hot);
     const int L = AClient.left(), T = AClient.top();
-    RoundRectLTRB(AP, L, T, L + AClient.width(), T + AClient.height(), ALook.Radius, ALook.Radius,
+    RoundRectLTRB(APainter, L, T, L + AClient.width(), T + AClient.height(), ALook.Radius, ALook.Radius,
                   col.Border, col.Fill);
     if (ALook.Glyph != TTileGlyph::tgNone) {
-        PaintGlyph(AP, AClient, ALook.Glyph, col.Fore);
+        PaintGlyph(APainter, AClient, ALook.Glyph, col.Fore);
     } else if (!ALook.Caption.isEmpty()) {
         QFont f = InterfaceFont();
         f.setPointSize(ALook.BigFont ? 11 : 9);
         f.setWeight(QFont::Normal);
-        AP.setFont(f);
-        AP.setPen(col.Fore);
-        AP.setBrush(Qt::NoBrush);
-        AP.drawText(AClient, Qt::AlignCenter | Qt::TextSingleLine, ALook.Caption);
+        APainter.setFont(f);
+        APainter.setPen(col.Fore);
+        APainter.setBrush(Qt::NoBrush);
+        APainter.drawText(AClient, Qt::AlignCenter | Qt::TextSingleLine, ALook.Caption);
     }
-    AP.restore();
+    APainter.restore();
 }
 
 TTileButton::TTileButton(QWidget *AOwner) : QWidget(AOwner)
@@ -205,30 +205,30 @@ void TTileButton::leaveEvent(QEvent *)
     update();
 }
 
-void TTileButton::changeEvent(QEvent *AE)
+void TTileButton::changeEvent(QEvent *AEvent)
 {
-    if (AE->type() == QEvent::EnabledChange) {
+    if (AEvent->type() == QEvent::EnabledChange) {
         if (!isEnabled())
             FPressed = false;
         update();
     }
-    QWidget::changeEvent(AE);
+    QWidget::changeEvent(AEvent);
 }
 
-void TTileButton::mousePressEvent(QMouseEvent *AE)
+void TTileButton::mousePressEvent(QMouseEvent *AEvent)
 {
-    if (AE->button() == Qt::LeftButton && isEnabled())
+    if (AEvent->button() == Qt::LeftButton && isEnabled())
         FPressed = true;
-    AE->accept();
+    AEvent->accept();
 }
 
-void TTileButton::mouseReleaseEvent(QMouseEvent *AE)
+void TTileButton::mouseReleaseEvent(QMouseEvent *AEvent)
 {
-    AE->accept();
-    if (AE->button() != Qt::LeftButton)
+    AEvent->accept();
+    if (AEvent->button() != Qt::LeftButton)
         return;
     const bool wasPressed = FPressed;
     FPressed = false;
-    if (wasPressed && isEnabled() && rect().contains(AE->position().toPoint()))
+    if (wasPressed && isEnabled() && rect().contains(AEvent->position().toPoint()))
         emit OnClick();
 }

@@ -46,9 +46,9 @@ struct TTileLook {
 
 // Paints a whole tile into AClient (antialiasing off). The corners outside the rounded shape are
 // not touched, so whatever lies below shows there.
-void PaintTile(QPainter &AP, const QRect &AClient, const TTileLook &ALook);
+void PaintTile(QPainter &APainter, const QRect &AClient, const TTileLook &ALook);
 // Draws only the glyph in colour AFore (the tgSave label is always RGB(43, 43, 43)).
-void PaintGlyph(QPainter &AP, const QRect &AClient, TTileGlyph AGlyph, const QColor &AFore);
+void PaintGlyph(QPainter &APainter, const QRect &AClient, TTileGlyph AGlyph, const QColor &AFore);
 
 // ---- The control ----
 

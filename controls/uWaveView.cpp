@@ -28,25 +28,25 @@ double TWaveWindow::ViewLen() const
 
 double TWaveWindow::ViewTimeOfPx(double AX) const
 {
-    if (W <= 0)
+    if (Width <= 0)
         return ViewStart;
-    return ViewStart + AX / W * ViewLen();
+    return ViewStart + AX / Width * ViewLen();
 }
 
-int TWaveWindow::ViewPxOfTime(double ATime) const { return RoundPx((ATime - ViewStart) / ViewLen() * W); }
+int TWaveWindow::ViewPxOfTime(double ATime) const { return RoundPx((ATime - ViewStart) / ViewLen() * Width); }
 
 double TWaveWindow::OverviewTimeOfPx(double AX) const
 {
-    if (W <= 0)
+    if (Width <= 0)
         return 0;
-    return AX / W * Duration;
+    return AX / Width * Duration;
 }
 
 int TWaveWindow::OverviewPxOfTime(double ATime) const
 {
     if (Duration <= 0)
         return 0;
-    return RoundPx(ATime / Duration * W);
+    return RoundPx(ATime / Duration * Width);
 }
 
 void TWaveWindow::Clamp()
@@ -76,7 +76,7 @@ bool TWaveWindow::ZoomAbout(double AAnchor, int AX, double ALen)
         n = WaveMinViewLen;
     if (n > Duration)
         n = Duration;
-    const double f = W <= 0 ? 0.5 : static_cast<double>(AX) / W;
+    const double f = Width <= 0 ? 0.5 : static_cast<double>(AX) / Width;
     ViewStart = AAnchor - f * n;
     ViewEnd = ViewStart + n;
     Clamp();
@@ -146,9 +146,9 @@ bool DividesInto(double AStep, double APart)
 
 double RulerStep(const TWaveWindow &AWin, const TTextWidth &ATextWidth)
 {
-    if (AWin.Duration <= 0 || AWin.W <= 0)
+    if (AWin.Duration <= 0 || AWin.Width <= 0)
         return 1;
-    const double pxPerSec = AWin.W / AWin.ViewLen();
+    const double pxPerSec = AWin.Width / AWin.ViewLen();
     for (double step : RulerLadder) {
         const QString widest = RulerLabel(AWin.ViewEnd, step);
         const int width = ATextWidth ? ATextWidth(widest) : 6 * int(widest.size());
@@ -160,9 +160,9 @@ double RulerStep(const TWaveWindow &AWin, const TTextWidth &ATextWidth)
 
 double RulerMinorStep(const TWaveWindow &AWin, double AStep)
 {
-    if (AWin.W <= 0)
+    if (AWin.Width <= 0)
         return 0;
-    const double pxPerSec = AWin.W / AWin.ViewLen();
+    const double pxPerSec = AWin.Width / AWin.ViewLen();
     for (double part : RulerLadder) {
         if (part >= AStep)
             break;
@@ -214,7 +214,7 @@ std::vector<TRulerTick> RulerTicks(const TWaveWindow &AWin, const TTextWidth &AT
         }
         tick.Label = RulerLabel(t, step);
         const int width = ATextWidth ? ATextWidth(tick.Label) : 0;
-        tick.LabelX = std::min(tick.X + 2, AWin.W - 1 - width);
+        tick.LabelX = std::min(tick.X + 2, AWin.Width - 1 - width);
         tick.HasLabel = tick.LabelX >= 0 && (lastRight == INT_MIN || tick.LabelX >= lastRight + 4);
         if (tick.HasLabel)
             lastRight = tick.LabelX + width;
@@ -281,7 +281,7 @@ TPointRange ColumnPointRange(const TWaveWindow &AWin, int ACount, double ASecPer
 void ComputeLaneColumns(const TWaveWindow &AWin, const TEnvPoint *AEnv, int ACount, double ASecPerPoint,
                         std::vector<TColumnExtremes> &AOut, std::vector<int> *AVisits)
 {
-    const int W = std::max(AWin.W, 0);
+    const int W = std::max(AWin.Width, 0);
     AOut.assign(W, TColumnExtremes());
     const double spp = EffectiveSecPerPoint(ASecPerPoint, AWin.Duration, ACount);
     if (W == 0 || ACount < 1 || AWin.Duration <= 0 || !AEnv || spp <= 0)
@@ -357,21 +357,21 @@ public:
         FBottom.assign(std::max(ACount, 0), 0);
     }
     // Column i from y0 to y1, y1 excluded, in either direction (an end-exclusive line).
-    void Set(int AI, int AY0, int AY1)
+    void Set(int AColumn, int AY0, int AY1)
     {
         if (AY1 < AY0) {
             const int t = AY1 + 1;
             AY1 = AY0 + 1;
             AY0 = t;
         }
-        FTop[AI] = AY0;
-        FBottom[AI] = AY1;
+        FTop[AColumn] = AY0;
+        FBottom[AColumn] = AY1;
     }
-    void Paint(QPainter &AP, QRgb AC) const;
+    void Paint(QPainter &APainter, QRgb AColor) const;
     // Rows that any run covers: yMin to yMax - 1 (empty when yMax <= yMin).
     void RowRange(int &AYMin, int &AYMax) const;
     // Writes c into row[i] for the columns i in [iFrom, iTo) whose run covers row y.
-    void OverlayRow(quint32 *ARow, int AY, int AIFrom, int AITo, quint32 AC) const;
+    void OverlayRow(quint32 *ARow, int AY, int AIFrom, int AITo, quint32 AColor) const;
 
 private:
     int FX0 = 0;
@@ -389,12 +389,12 @@ void TColumnRuns::RowRange(int &AYMin, int &AYMax) const
         }
 }
 
-void TColumnRuns::OverlayRow(quint32 *ARow, int AY, int AIFrom, int AITo, quint32 AC) const
+void TColumnRuns::OverlayRow(quint32 *ARow, int AY, int AIFrom, int AITo, quint32 AColor) const
 {
     const int *top = FTop.data(), *bottom = FBottom.data();
     int i = AIFrom;
 #ifdef __SSE2__
-    const __m128i yv = _mm_set1_epi32(AY), y1v = _mm_set1_epi32(AY + 1), cv = _mm_set1_epi32(int(AC));
+    const __m128i yv = _mm_set1_epi32(AY), y1v = _mm_set1_epi32(AY + 1), cv = _mm_set1_epi32(int(AColor));
     for (; i + 4 <= AITo; i += 4) {
         const __m128i tv = _mm_loadu_si128(reinterpret_cast<const __m128i *>(top + i));
         const __m128i bv = _mm_loadu_si128(reinterpret_cast<const __m128i *>(bottom + i));
@@ -407,7 +407,7 @@ void TColumnRuns::OverlayRow(quint32 *ARow, int AY, int AIFrom, int AITo, quint3
 #endif
     for (; i < AITo; ++i)
         if (top[i] <= AY && AY < bottom[i])
-            ARow[i] = AC;
+            ARow[i] = AColor;
 }
 
 // The raster image under a painter, when pixels can be written into it directly.
@@ -418,9 +418,9 @@ struct TDirectTarget {
     QRect Clip;          // writable pixels, in painter coordinates
 };
 
-bool DirectTarget(QPainter &AP, TDirectTarget &AT)
+bool DirectTarget(QPainter &APainter, TDirectTarget &ADirectTarget)
 {
-    QPaintEngine *engine = AP.paintEngine();
+    QPaintEngine *engine = APainter.paintEngine();
     if (!engine || engine->type() != QPaintEngine::Raster)
         return false;
     QPaintDevice *dev = engine->paintDevice();
@@ -429,11 +429,11 @@ bool DirectTarget(QPainter &AP, TDirectTarget &AT)
     auto *img = static_cast<QImage *>(dev);
     if (img->format() != QImage::Format_RGB32 && img->format() != QImage::Format_ARGB32_Premultiplied)
         return false;  // the formats that take a plain 0xffRRGGBB word per pixel
-    const QTransform m = AP.deviceTransform();
+    const QTransform m = APainter.deviceTransform();
     if (m.type() > QTransform::TxTranslate || m.dx() != std::floor(m.dx()) || m.dy() != std::floor(m.dy()))
         return false;
-    AT.Dx = static_cast<int>(m.dx());
-    AT.Dy = static_cast<int>(m.dy());
+    ADirectTarget.Dx = static_cast<int>(m.dx());
+    ADirectTarget.Dy = static_cast<int>(m.dy());
     // Writable: the image, within the painter's system clip (the region being repainted) when it
     // is one rectangle, and within the painter's own clip.
     QRect devClip(0, 0, img->width(), img->height());
@@ -443,33 +443,33 @@ bool DirectTarget(QPainter &AP, TDirectTarget &AT)
             return false;
         devClip &= sys.boundingRect();
     }
-    if (AP.hasClipping()) {
-        const QRegion cr = AP.clipRegion();
+    if (APainter.hasClipping()) {
+        const QRegion cr = APainter.clipRegion();
         if (cr.rectCount() > 1)
             return false;
         devClip &= m.mapRect(cr.boundingRect());
     }
-    AT.Clip = devClip.translated(-AT.Dx, -AT.Dy);
-    AT.Bits = img->bits();
-    AT.Bpl = img->bytesPerLine();
+    ADirectTarget.Clip = devClip.translated(-ADirectTarget.Dx, -ADirectTarget.Dy);
+    ADirectTarget.Bits = img->bits();
+    ADirectTarget.Bpl = img->bytesPerLine();
     return true;
 }
 
-void TColumnRuns::Paint(QPainter &AP, QRgb AC) const
+void TColumnRuns::Paint(QPainter &APainter, QRgb AColor) const
 {
     const int n = static_cast<int>(FTop.size());
     TDirectTarget t;
-    if (!DirectTarget(AP, t)) {
+    if (!DirectTarget(APainter, t)) {
         std::vector<QRect> rects;
         rects.reserve(n);
         for (int i = 0; i < n; ++i)
             if (FBottom[i] > FTop[i])
                 rects.push_back(QRect(FX0 + i, FTop[i], 1, FBottom[i] - FTop[i]));
-        AP.save();
-        AP.setPen(Qt::NoPen);
-        AP.setBrush(QColor(AC));
-        AP.drawRects(rects.data(), static_cast<int>(rects.size()));
-        AP.restore();
+        APainter.save();
+        APainter.setPen(Qt::NoPen);
+        APainter.setBrush(QColor(AColor));
+        APainter.drawRects(rects.data(), static_cast<int>(rects.size()));
+        APainter.restore();
         return;
     }
     // Row by row: a column's run would step through the image at the row stride, which for
@@ -484,14 +484,14 @@ void TColumnRuns::Paint(QPainter &AP, QRgb AC) const
         return;
     for (int y = yMin; y < yMax; ++y)
         OverlayRow(reinterpret_cast<quint32 *>(t.Bits + qsizetype(y + t.Dy) * t.Bpl) + FX0 + t.Dx, y,
-                   iFrom, iTo, AC);
+                   iFrom, iTo, AColor);
 }
 
 // Overview window marker: xs, xe of the window, at least 3 pixels apart.
-void WindowMarker(const TWaveWindow &AW, int &AXs, int &AXe)
+void WindowMarker(const TWaveWindow &AWaveWindow, int &AXs, int &AXe)
 {
-    AXs = AW.OverviewPxOfTime(AW.ViewStart);
-    AXe = AW.OverviewPxOfTime(AW.ViewEnd);
+    AXs = AWaveWindow.OverviewPxOfTime(AWaveWindow.ViewStart);
+    AXe = AWaveWindow.OverviewPxOfTime(AWaveWindow.ViewEnd);
     if (AXe - AXs < 3)
         AXe = AXs + 3;
 }
@@ -530,58 +530,58 @@ const TLabelWidths &RulerLabelWidths(QPaintDevice *ADevice)
     return cache;
 }
 
-void PaintRuler(QPainter &AP, const TWaveWindow &AW, const std::vector<TRulerTick> &ATicks, int ATop, int ABottom)
+void PaintRuler(QPainter &APainter, const TWaveWindow &AWaveWindow, const std::vector<TRulerTick> &ATicks, int ATop, int ABottom)
 {
-    FillLTRB(AP, 0, ATop, AW.W, ABottom, clRuler);
-    if (AW.Duration <= 0)
+    FillLTRB(APainter, 0, ATop, AWaveWindow.Width, ABottom, clRuler);
+    if (AWaveWindow.Duration <= 0)
         return;
-    AP.setFont(RulerFont());
-    AP.setPen(clRulerText);
+    APainter.setFont(RulerFont());
+    APainter.setPen(clRulerText);
     for (const TRulerTick &tick : ATicks) {
-        FillLTRB(AP, tick.X, ATop, tick.X + 1, ATop + (tick.Minor ? 2 : 4), clTick);
+        FillLTRB(APainter, tick.X, ATop, tick.X + 1, ATop + (tick.Minor ? 2 : 4), clTick);
         if (tick.HasLabel)
-            AP.drawText(QRect(tick.LabelX, ATop + 2, 200, 40), Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
+            APainter.drawText(QRect(tick.LabelX, ATop + 2, 200, 40), Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
                        tick.Label);
     }
 }
 
 // The lanes' columns as runs (both extremes start at 0, so each run covers its centre line).
-void LaneRuns(const TWaveLook &ALook, const TWaveBands &AB, std::vector<TColumnExtremes> &ACols,
+void LaneRuns(const TWaveLook &ALook, const TWaveBands &AWaveBands, std::vector<TColumnExtremes> &ACols,
               TColumnRuns &ALeft, TColumnRuns &ARight)
 {
-    const int W = ALook.Win.W;
+    const int W = ALook.Win.Width;
     ComputeLaneColumns(ALook.Win, ALook.Env, ALook.EnvCount, ALook.SecPerPoint, ACols);
-    const double kL = AB.AmpL / 32768.0, kR = AB.AmpR / 32768.0;
+    const double kL = AWaveBands.AmpL / 32768.0, kR = AWaveBands.AmpR / 32768.0;
     ALeft.Reset(0, W);
     ARight.Reset(0, W);
     for (int x = 0; x < W; ++x) {
         const TColumnExtremes &c = ACols[x];
-        ALeft.Set(x, AB.CentreL - RoundPx(c.HiL * kL), AB.CentreL - RoundPx(c.LoL * kL) + 1);
-        ARight.Set(x, AB.CentreR - RoundPx(c.HiR * kR), AB.CentreR - RoundPx(c.LoR * kR) + 1);
+        ALeft.Set(x, AWaveBands.CentreL - RoundPx(c.HiL * kL), AWaveBands.CentreL - RoundPx(c.LoL * kL) + 1);
+        ARight.Set(x, AWaveBands.CentreR - RoundPx(c.HiR * kR), AWaveBands.CentreR - RoundPx(c.LoR * kR) + 1);
     }
 }
 
 // row[a..b) = c, four pixels a store where the processor has the instructions for it.
-inline void FillRow(quint32 *ARow, int AA, int AB, quint32 AC)
+inline void FillRow(quint32 *ARow, int AFrom, int AEnd, quint32 AColor)
 {
-    int i = AA;
+    int i = AFrom;
 #ifdef __SSE2__
-    const __m128i cv = _mm_set1_epi32(int(AC));
-    for (; i + 4 <= AB; i += 4)
+    const __m128i cv = _mm_set1_epi32(int(AColor));
+    for (; i + 4 <= AEnd; i += 4)
         _mm_storeu_si128(reinterpret_cast<__m128i *>(ARow + i), cv);
 #endif
-    for (; i < AB; ++i)
-        ARow[i] = AC;
+    for (; i < AEnd; ++i)
+        ARow[i] = AColor;
 }
 
 // The waveform area in one pass over its rows, straight into the image: background, selection
 // band, upper centre line and lane, lower centre line and lane, in that order per pixel. Each
 // row is written once while it is in the cache instead of being filled first and revisited.
-void ComposeWaveArea(const TDirectTarget &AT, int AW, int AY0, int AY1, int ASelX1, int ASelX2,
-                     const TWaveBands &AB, const TColumnRuns &ALeft, const TColumnRuns &ARight)
+void ComposeWaveArea(const TDirectTarget &ADirectTarget, int AWidth, int AY0, int AY1, int ASelX1, int ASelX2,
+                     const TWaveBands &AWaveBands, const TColumnRuns &ALeft, const TColumnRuns &ARight)
 {
-    const int xa = std::max(0, AT.Clip.left()), xb = std::min(AW, AT.Clip.left() + AT.Clip.width());
-    const int ya = std::max(AY0, AT.Clip.top()), yb = std::min(AY1, AT.Clip.top() + AT.Clip.height());
+    const int xa = std::max(0, ADirectTarget.Clip.left()), xb = std::min(AWidth, ADirectTarget.Clip.left() + ADirectTarget.Clip.width());
+    const int ya = std::max(AY0, ADirectTarget.Clip.top()), yb = std::min(AY1, ADirectTarget.Clip.top() + ADirectTarget.Clip.height());
     if (xb <= xa)
         return;
     const int sa = std::max(xa, ASelX1), sb = std::min(xb, ASelX2);
@@ -590,8 +590,8 @@ void ComposeWaveArea(const TDirectTarget &AT, int AW, int AY0, int AY1, int ASel
     ARight.RowRange(rMin, rMax);
     const quint32 bg = clWave.rgb(), sel = clSel.rgb(), centre = clCentre.rgb();
     for (int y = ya; y < yb; ++y) {
-        quint32 *row = reinterpret_cast<quint32 *>(AT.Bits + qsizetype(y + AT.Dy) * AT.Bpl) + AT.Dx;
-        if (y == AB.CentreL) {
+        quint32 *row = reinterpret_cast<quint32 *>(ADirectTarget.Bits + qsizetype(y + ADirectTarget.Dy) * ADirectTarget.Bpl) + ADirectTarget.Dx;
+        if (y == AWaveBands.CentreL) {
             FillRow(row, xa, xb, centre);
         } else {
             FillRow(row, xa, xb, bg);
@@ -600,61 +600,61 @@ void ComposeWaveArea(const TDirectTarget &AT, int AW, int AY0, int AY1, int ASel
         }
         if (y >= lMin && y < lMax)
             ALeft.OverlayRow(row, y, xa, xb, rgbGreen);
-        if (y == AB.CentreR)
+        if (y == AWaveBands.CentreR)
             FillRow(row, xa, xb, centre);
         if (y >= rMin && y < rMax)
             ARight.OverlayRow(row, y, xa, xb, rgbGreen);
     }
 }
 
-void PaintOverviewColumns(QPainter &AP, const TWaveLook &ALook, int ATop, int ABottom)
+void PaintOverviewColumns(QPainter &APainter, const TWaveLook &ALook, int ATop, int ABottom)
 {
     const TWaveWindow &w = ALook.Win;
     const int centre = (ATop + ABottom) / 2;
     const double k = std::max((ABottom - ATop) / 2 - 1, 1) / 32768.0;
     // Overview time of column x in points: x / W * Duration / seconds per point.
     const double spp = EffectiveSecPerPoint(ALook.SecPerPoint, w.Duration, ALook.EnvCount);
-    const double pointsPerPx = w.Duration / w.W / spp;
+    const double pointsPerPx = w.Duration / w.Width / spp;
     thread_local TColumnRuns runs;
-    runs.Reset(0, w.W);
-    for (int x = 0; x < w.W; ++x) {
+    runs.Reset(0, w.Width);
+    for (int x = 0; x < w.Width; ++x) {
         // One point per column, the one at the column's start time, not starting from 0.
         const TEnvPoint &pt = ALook.Env[PointAt(x, pointsPerPx, ALook.EnvCount)];
         const int hi = std::max(pt.MxL, pt.MxR), lo = std::min(pt.MnL, pt.MnR);
         runs.Set(x, centre - RoundPx(hi * k), centre - RoundPx(lo * k) + 1);
     }
-    runs.Paint(AP, rgbGreen);
+    runs.Paint(APainter, rgbGreen);
 }
 
 } // namespace
 
-void PaintWave(QPainter &AP, const TWaveLook &ALook, std::vector<TColumnExtremes> &AScratch)
+void PaintWave(QPainter &APainter, const TWaveLook &ALook, std::vector<TColumnExtremes> &AScratch)
 {
     const TWaveWindow &w = ALook.Win;
-    const int W = w.W;
-    if (W <= 0 || ALook.H <= 0)
+    const int W = w.Width;
+    if (W <= 0 || ALook.Height <= 0)
         return;
-    AP.save();
-    AP.setRenderHint(QPainter::Antialiasing, false);
-    const TWaveBands b = TWaveBands::For(ALook.H);
+    APainter.save();
+    APainter.setRenderHint(QPainter::Antialiasing, false);
+    const TWaveBands b = TWaveBands::For(ALook.Height);
     const bool hasData = ALook.EnvCount > 0 && w.Duration > 0 && ALook.Env;
     const bool hasSel = ALook.SelStart >= 0 && ALook.SelEnd > ALook.SelStart;
     const int y0 = b.WaveTop, y1 = b.WaveBottom;
 
     // 1. Position bar
-    FillLTRB(AP, 0, b.PosTop, W, b.PosBottom, clPosBar);
+    FillLTRB(APainter, 0, b.PosTop, W, b.PosBottom, clPosBar);
     if (w.Duration > 0) {
         int xs, xe;
         WindowMarker(w, xs, xe);
-        FillLTRB(AP, xs, 2, xe, 12, clPosMark);
+        FillLTRB(APainter, xs, 2, xe, 12, clPosMark);
     }
     // 2. Upper ruler
     std::vector<TRulerTick> ticks;
     if (w.Duration > 0) {
-        const TLabelWidths &widths = RulerLabelWidths(AP.device());
+        const TLabelWidths &widths = RulerLabelWidths(APainter.device());
         ticks = RulerTicks(w, [&](const QString &ALabel) { return widths.Of(ALabel); });
     }
-    PaintRuler(AP, w, ticks, b.RulerTop, b.RulerBottom);
+    PaintRuler(APainter, w, ticks, b.RulerTop, b.RulerBottom);
     // 3. Waveform area: background, selection band, lanes, then message or edges and cursor
     int selX1 = 0, selX2 = 0;  // the band, x2 > x1 when there is one
     if (hasSel) {
@@ -669,49 +669,49 @@ void PaintWave(QPainter &AP, const TWaveLook &ALook, std::vector<TColumnExtremes
     if (hasData)
         LaneRuns(ALook, b, AScratch, left, right);
     TDirectTarget direct;
-    if (hasData && DirectTarget(AP, direct)) {
+    if (hasData && DirectTarget(APainter, direct)) {
         ComposeWaveArea(direct, W, y0, y1, selX1, selX2, b, left, right);
     } else {
-        FillLTRB(AP, 0, y0, W, y1, clWave);
+        FillLTRB(APainter, 0, y0, W, y1, clWave);
         if (selX2 > selX1)
-            FillLTRB(AP, selX1, y0, selX2, y1, clSel);
-        FillLTRB(AP, 0, b.CentreL, W, b.CentreL + 1, clCentre);
+            FillLTRB(APainter, selX1, y0, selX2, y1, clSel);
+        FillLTRB(APainter, 0, b.CentreL, W, b.CentreL + 1, clCentre);
         if (hasData)
-            left.Paint(AP, rgbGreen);
-        FillLTRB(AP, 0, b.CentreR, W, b.CentreR + 1, clCentre);
+            left.Paint(APainter, rgbGreen);
+        FillLTRB(APainter, 0, b.CentreR, W, b.CentreR + 1, clCentre);
         if (hasData)
-            right.Paint(AP, rgbGreen);
+            right.Paint(APainter, rgbGreen);
     }
     if (!hasData) {
         QFont f = InterfaceFont();
         f.setPointSize(10);
-        AP.setFont(f);
-        AP.setPen(clMessage);
-        AP.drawText(QRect(12, (y0 + y1) / 2 - 8, std::max(W - 12, 1), 40),
+        APainter.setFont(f);
+        APainter.setPen(clMessage);
+        APainter.drawText(QRect(12, (y0 + y1) / 2 - 8, std::max(W - 12, 1), 40),
                    Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
                    QStringLiteral("Geen opname geladen."));
     } else {
         if (hasSel) {  // edges at the unclamped pixels
             const int xs = w.ViewPxOfTime(ALook.SelStart), xe = w.ViewPxOfTime(ALook.SelEnd);
-            FillLTRB(AP, xs, y0, xs + 1, y1, clSelEdge);
-            FillLTRB(AP, xe, y0, xe + 1, y1, clSelEdge);
+            FillLTRB(APainter, xs, y0, xs + 1, y1, clSelEdge);
+            FillLTRB(APainter, xe, y0, xe + 1, y1, clSelEdge);
         }
         if (w.ViewStart <= ALook.PlayPos && ALook.PlayPos <= w.ViewEnd) {
             const int x = w.ViewPxOfTime(ALook.PlayPos);
-            FillLTRB(AP, x, y0, x + 1, y1, clCursor);
+            FillLTRB(APainter, x, y0, x + 1, y1, clCursor);
         }
     }
     // 4. Lower ruler
-    PaintRuler(AP, w, ticks, b.Ruler2Top, b.Ruler2Bottom);
+    PaintRuler(APainter, w, ticks, b.Ruler2Top, b.Ruler2Bottom);
     // 5. Overview
-    FillLTRB(AP, 0, b.OverTop, W, b.OverBottom, clOverview);
+    FillLTRB(APainter, 0, b.OverTop, W, b.OverBottom, clOverview);
     if (hasData) {
-        PaintOverviewColumns(AP, ALook, b.OverTop, b.OverBottom);
+        PaintOverviewColumns(APainter, ALook, b.OverTop, b.OverBottom);
         int xs, xe;
         WindowMarker(w, xs, xe);
-        FrameLTRB(AP, xs, b.OverTop, xe, b.OverBottom, clFrame);
+        FrameLTRB(APainter, xs, b.OverTop, xe, b.OverBottom, clFrame);
     }
-    AP.restore();
+    APainter.restore();
 }
 
 // ---- The control ----
@@ -730,7 +730,7 @@ TWaveWindow TWaveView::Window() const
     w.Duration = FDuration;
     w.ViewStart = FViewStart;
     w.ViewEnd = FViewEnd;
-    w.W = width();
+    w.Width = width();
     return w;
 }
 
@@ -847,18 +847,18 @@ void TWaveView::paintEvent(QPaintEvent *)
     look.SelStart = FSelStart;
     look.SelEnd = FSelEnd;
     look.PlayPos = FPlayPos;
-    look.H = height();
+    look.Height = height();
     QPainter p(this);
     PaintWave(p, look, FColumns);
 }
 
-void TWaveView::mousePressEvent(QMouseEvent *AE)
+void TWaveView::mousePressEvent(QMouseEvent *AEvent)
 {
-    AE->accept();
-    if (AE->button() != Qt::LeftButton || FDuration <= 0)
+    AEvent->accept();
+    if (AEvent->button() != Qt::LeftButton || FDuration <= 0)
         return;
-    const int x = static_cast<int>(std::floor(AE->position().x()));
-    const int y = static_cast<int>(std::floor(AE->position().y()));
+    const int x = static_cast<int>(std::floor(AEvent->position().x()));
+    const int y = static_cast<int>(std::floor(AEvent->position().y()));
     if (y < 14 || y >= height() - 14) {
         FPanning = true;
         FDragging = false;
@@ -872,10 +872,10 @@ void TWaveView::mousePressEvent(QMouseEvent *AE)
     FDragAnchor = Window().ViewTimeOfPx(x);
 }
 
-void TWaveView::mouseMoveEvent(QMouseEvent *AE)
+void TWaveView::mouseMoveEvent(QMouseEvent *AEvent)
 {
-    AE->accept();
-    const int x = static_cast<int>(std::floor(AE->position().x()));
+    AEvent->accept();
+    const int x = static_cast<int>(std::floor(AEvent->position().x()));
     if (FPanning) {
         CentreOn(Window().OverviewTimeOfPx(x));
         return;
@@ -893,10 +893,10 @@ void TWaveView::mouseMoveEvent(QMouseEvent *AE)
     emit OnSelectionChange();
 }
 
-void TWaveView::mouseReleaseEvent(QMouseEvent *AE)
+void TWaveView::mouseReleaseEvent(QMouseEvent *AEvent)
 {
-    AE->accept();
-    if (AE->button() != Qt::LeftButton)
+    AEvent->accept();
+    if (AEvent->button() != Qt::LeftButton)
         return;
     if (FPanning) {
         FPanning = false;
@@ -907,7 +907,7 @@ void TWaveView::mouseReleaseEvent(QMouseEvent *AE)
     FDragging = false;
     if (FMoved)
         return;
-    const int x = static_cast<int>(std::floor(AE->position().x()));
+    const int x = static_cast<int>(std::floor(AEvent->position().x()));
     const double t = std::clamp(Window().ViewTimeOfPx(x), 0.0, FDuration);
     FSelStart = FSelEnd = -1;
     FPlayPos = t;
@@ -916,16 +916,16 @@ void TWaveView::mouseReleaseEvent(QMouseEvent *AE)
     emit OnSeek(t);
 }
 
-void TWaveView::wheelEvent(QWheelEvent *AE)
+void TWaveView::wheelEvent(QWheelEvent *AEvent)
 {
-    AE->accept();
+    AEvent->accept();
     if (FDuration <= 0)
         return;
     // Only the vertical part zooms: sideways scrolling (tilt wheel, touchpad) is no zoom step.
-    const int delta = AE->angleDelta().y();
+    const int delta = AEvent->angleDelta().y();
     if (delta == 0)
         return;
-    const int x = static_cast<int>(std::floor(AE->position().x()));
+    const int x = static_cast<int>(std::floor(AEvent->position().x()));
     const double a = Window().ViewTimeOfPx(x);
     ZoomAbout(a, x, delta > 0 ? ViewLen() / 1.4 : ViewLen() * 1.4);
 }

@@ -21,18 +21,18 @@ struct TWaveWindow {
     double Duration = 0;   // 0 without data
     double ViewStart = 0;
     double ViewEnd = 0;
-    int W = 0;
+    int Width = 0;
 
     // ViewEnd - ViewStart, or 0.05 when that is 0 or less.
     double ViewLen() const;
-    // ViewStart + AX / W * ViewLen; ViewStart when W <= 0. AX may lie outside 0..W. Pixel column x
+    // ViewStart + AX / Width * ViewLen; ViewStart when Width <= 0. AX may lie outside 0..Width. Pixel column x
     // shows the seconds from ViewTimeOfPx(x) up to ViewTimeOfPx(x + 1).
     double ViewTimeOfPx(double AX) const;
-    // round((ATime - ViewStart) / ViewLen * W)
+    // round((ATime - ViewStart) / ViewLen * Width)
     int ViewPxOfTime(double ATime) const;
-    // AX / W * Duration (the whole recording over the full width); 0 when W <= 0.
+    // AX / Width * Duration (the whole recording over the full width); 0 when Width <= 0.
     double OverviewTimeOfPx(double AX) const;
-    // round(ATime / Duration * W); 0 when Duration <= 0.
+    // round(ATime / Duration * Width); 0 when Duration <= 0.
     int OverviewPxOfTime(double ATime) const;
 
     // Keeps the window inside the recording, at least 0.05 s (or the whole recording when shorter).
@@ -130,7 +130,7 @@ struct TPointRange {
 // belongs to both; a point that only touches a column's end does not.
 TPointRange ColumnPointRange(const TWaveWindow &AWin, int ACount, double ASecPerPoint, int AX);
 
-// Extremes of both lanes for every column 0..W-1 (resized to W); equal to taking min/max over
+// Extremes of both lanes for every column 0..AWin.Width-1 (AOut resized to AWin.Width); equal to taking min/max over
 // ColumnPointRange per column, but each envelope point of the window is read exactly once, also
 // when the window is zoomed so far that one point spans many columns. When AVisits is given
 // (ACount entries), the reads of each point are counted into it.
@@ -146,7 +146,7 @@ struct TWaveLook {
     double SelStart = -1;
     double SelEnd = -1;
     double PlayPos = 0;
-    int H = 0;
+    int Height = 0;
 };
 
 // ---- Painting ----
@@ -156,7 +156,7 @@ struct TWaveLook {
 // an offscreen render) with a whole-pixel offset, the waveform area and the overview columns are
 // written straight into the image's rows; otherwise everything goes through the painter. Both give
 // the same pixels.
-void PaintWave(QPainter &AP, const TWaveLook &ALook, std::vector<TColumnExtremes> &AScratch);
+void PaintWave(QPainter &APainter, const TWaveLook &ALook, std::vector<TColumnExtremes> &AScratch);
 
 // ---- The control ----
 

@@ -36,9 +36,9 @@ struct TFormatSpec {
     QStringList codec;  // ffmpeg output options
 };
 
-TFormatSpec OutputFormatOf(TDemoFormat AF, bool AStereo)
+TFormatSpec OutputFormatOf(TDemoFormat AFormat, bool AStereo)
 {
-    switch (AF) {
+    switch (AFormat) {
     case TDemoFormat::WAV:
         return {"WAV", ".wav", 8000, 1, {"-c:a", "pcm_s16le"}};
     case TDemoFormat::MP3:
@@ -161,13 +161,13 @@ QString Greeting(int AHour)
                                                                  : QStringLiteral("Goedenavond");
 }
 
-QString Fill(const char *ALine, const TPlannedRec &AR)
+QString Fill(const char *ALine, const TPlannedRec &ARec)
 {
     return QString::fromUtf8(ALine)
-        .replace(QLatin1String("{A}"), QString::fromUtf8(AR.op.name))
-        .replace(QLatin1String("{B}"), QString::fromUtf8(AR.caller.name))
-        .replace(QLatin1String("{G}"), Greeting(AR.start.time().hour()))
-        .replace(QLatin1String("{T}"), QString::fromUtf8(AR.topic.about));
+        .replace(QLatin1String("{A}"), QString::fromUtf8(ARec.op.name))
+        .replace(QLatin1String("{B}"), QString::fromUtf8(ARec.caller.name))
+        .replace(QLatin1String("{G}"), Greeting(ARec.start.time().hour()))
+        .replace(QLatin1String("{T}"), QString::fromUtf8(ARec.topic.about));
 }
 
 struct TJob {
@@ -176,20 +176,20 @@ struct TJob {
 };
 
 // Waits for a started tool and throws with its error output when it failed.
-void Finish(QProcess &AP, const QString &AProgram)
+void Finish(QProcess &AProcess, const QString &AProgram)
 {
-    if (!AP.waitForStarted(30000))
-        throw EReaderError(QStringLiteral("cannot start %1: %2").arg(AProgram, AP.errorString()));
-    if (!AP.waitForFinished(180000)) {
-        AP.kill();
-        AP.waitForFinished(5000);
+    if (!AProcess.waitForStarted(30000))
+        throw EReaderError(QStringLiteral("cannot start %1: %2").arg(AProgram, AProcess.errorString()));
+    if (!AProcess.waitForFinished(180000)) {
+        AProcess.kill();
+        AProcess.waitForFinished(5000);
         throw EReaderError(QStringLiteral("%1 did not finish").arg(AProgram));
     }
-    if (AP.exitStatus() != QProcess::NormalExit || AP.exitCode() != 0) {
-        const QString err = QString::fromLocal8Bit(AP.readAllStandardError()).trimmed();
+    if (AProcess.exitStatus() != QProcess::NormalExit || AProcess.exitCode() != 0) {
+        const QString err = QString::fromLocal8Bit(AProcess.readAllStandardError()).trimmed();
         throw EReaderError(QStringLiteral("%1 failed (exit code %2): %3")
                                .arg(QFileInfo(AProgram).fileName())
-                               .arg(AP.exitCode())
+                               .arg(AProcess.exitCode())
                                .arg(err.right(600)));
     }
 }
@@ -221,13 +221,13 @@ public:
     }
 
     // The ffmpeg arguments that write the recording's file (its spoken lines are made here), and its path.
-    TJob Prepare(const TPlannedRec &AR)
+    TJob Prepare(const TPlannedRec &ARec)
     {
-        const TFormatSpec outFmt = OutputFormatOf(AR.format, AR.stereo);
-        const QString dir = FRoot + QLatin1Char('/') + AR.start.toString(QStringLiteral("yyyy/MM/dd"));
+        const TFormatSpec outFmt = OutputFormatOf(ARec.format, ARec.stereo);
+        const QString dir = FRoot + QLatin1Char('/') + ARec.start.toString(QStringLiteral("yyyy/MM/dd"));
         if (!QDir().mkpath(dir))
             throw EReaderError(QStringLiteral("cannot create %1").arg(dir));
-        const QString path = dir + QLatin1Char('/') + FileName(AR, outFmt);
+        const QString path = dir + QLatin1Char('/') + FileName(ARec, outFmt);
 
         QStringList args = {"-hide_banner", "-loglevel", "error", "-nostdin", "-y", "-threads", "1"};
         QString graph;
@@ -244,14 +244,14 @@ public:
         int input = 0;
         if (!FEspeak.isEmpty()) {
             double filled = 0.8;
-            for (int line = 0; filled < AR.seconds && line < 40; ++line) {
+            for (int line = 0; filled < ARec.seconds && line < 40; ++line) {
                 const bool op = line % 2 == 0;
                 const int k = line / 2;
                 const int nLines = int(std::size(OperatorLines));
-                const QString text = op ? Fill(OperatorLines[k % nLines], AR) : Fill(CallerLines[k % nLines], AR);
-                const TPerson who = op ? AR.op : AR.caller;
+                const QString text = op ? Fill(OperatorLines[k % nLines], ARec) : Fill(CallerLines[k % nLines], ARec);
+                const TPerson who = op ? ARec.op : ARec.caller;
                 const QString wav = Speak(text, who);
-                const double gap = 0.35 + 0.1 * ((line * 7 + AR.number) % 6);
+                const double gap = 0.35 + 0.1 * ((line * 7 + ARec.number) % 6);
                 args << "-i" << wav;
                 parts << QStringLiteral("[%1]aresample=%2,volume=0.7,%3,apad=pad_dur=%4[s%1]")
                              .arg(input)
@@ -266,7 +266,7 @@ public:
                  << QStringLiteral("aevalsrc=0.35*sin(2*PI*(150+30*sin(2*PI*0.6*t))*t)*(0.55+0.45*sin(2*PI*4*t))"
                                    "*gt(sin(2*PI*0.23*t)+0.3\\,0):s=%1:d=%2")
                         .arg(rate)
-                        .arg(AR.seconds);
+                        .arg(ARec.seconds);
             parts << QStringLiteral("[0]%1[s0]").arg(panA);
             input = 1;
         }
@@ -277,8 +277,8 @@ public:
         args << "-f" << "lavfi" << "-i"
              << QStringLiteral("anoisesrc=color=pink:amplitude=0.02:sample_rate=%1:duration=%2:seed=%3")
                     .arg(rate)
-                    .arg(AR.seconds)
-                    .arg(AR.number * 101 + AR.start.time().hour());
+                    .arg(ARec.seconds)
+                    .arg(ARec.number * 101 + ARec.start.time().hour());
         const int noise = input++;
 
         graph = QStringLiteral("[%1]volume=0.25,%2,apad=pad_dur=0.5[beep];").arg(beep).arg(panBoth);
@@ -286,7 +286,7 @@ public:
         graph += QStringLiteral("[beep]");
         for (int i = 0; i < speechInputs; ++i)
             graph += QStringLiteral("[s%1]").arg(i);
-        graph += QStringLiteral("concat=n=%1:v=0:a=1,apad,atrim=0:%2[speech];").arg(speechInputs + 1).arg(AR.seconds);
+        graph += QStringLiteral("concat=n=%1:v=0:a=1,apad,atrim=0:%2[speech];").arg(speechInputs + 1).arg(ARec.seconds);
         graph += QStringLiteral("[%1]%2[noise];").arg(noise).arg(panBoth);
         // A look-ahead limiter at -6 dBFS: a recording peaks at -3 dBFS or lower after lossy encoding too, and
         // never clips.
@@ -318,10 +318,10 @@ public:
         }
     }
 
-    static QString FileName(const TPlannedRec &AR, const TFormatSpec &AOutFmt)
+    static QString FileName(const TPlannedRec &ARec, const TFormatSpec &AOutFmt)
     {
-        return AR.start.toString(QStringLiteral("ddMMyyyy")) +
-               QStringLiteral("%1").arg(AR.start.time().hour(), 2, 10, QLatin1Char('0')) + QString::number(AR.number) +
+        return ARec.start.toString(QStringLiteral("ddMMyyyy")) +
+               QStringLiteral("%1").arg(ARec.start.time().hour(), 2, 10, QLatin1Char('0')) + QString::number(ARec.number) +
                QLatin1String(AOutFmt.ext);
     }
 

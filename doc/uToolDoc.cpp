@@ -17,13 +17,13 @@ const QRegularExpression CommandHeading(QStringLiteral("^#### `(vornak-tool [^`]
 
 // roff for one character of running text; non-ASCII goes as a named code point so that man needs no
 // guess at the file's encoding.
-QString RoffChar(char32_t AC)
+QString RoffChar(char32_t AChar)
 {
-    if (AC == U'\\')
+    if (AChar == U'\\')
         return QStringLiteral("\\e");
-    if (AC < 0x80)
-        return QString(QChar(char16_t(AC)));
-    return QStringLiteral("\\[u") + QString::number(uint(AC), 16).toUpper().rightJustified(4, QLatin1Char('0')) +
+    if (AChar < 0x80)
+        return QString(QChar(char16_t(AChar)));
+    return QStringLiteral("\\[u") + QString::number(uint(AChar), 16).toUpper().rightJustified(4, QLatin1Char('0')) +
            QLatin1Char(']');
 }
 

@@ -42,15 +42,25 @@ packages=("${run_packages[@]}")
 command -v npm >/dev/null || packages+=(npm)
 [ "${1:-}" = "--run" ] || packages+=("${test_packages[@]}")
 
+# One dpkg-query for the whole list (one per package took seconds on every run of either command).
+installed=" $(dpkg-query -W -f='${Package} ${Status}\n' "${packages[@]}" 2>/dev/null |
+  awk '/ install ok installed$/ { sub(/:.*/, "", $1); printf "%s ", $1 }' || true)"
 missing=()
 for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  [[ $installed == *" $p "* ]] || missing+=("$p")
 done
+# One apt-get install for everything missing. The package lists are read again first only when they are
+# older than a day or missing (a fresh machine), or when the install fails on lists that were thought fresh.
 if [ ${#missing[@]} -gt 0 ]; then
   SUDO=""; [ "$(id -u)" -ne 0 ] && SUDO="sudo"
   export DEBIAN_FRONTEND=noninteractive
-  $SUDO apt-get update -qq
-  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  install_missing() { $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"; }
+  if [ -n "$(find /var/lib/apt/lists -maxdepth 1 -name '*_Packages*' -mmin -1440 2>/dev/null | head -n 1)" ]; then
+    install_missing || { $SUDO apt-get update -qq && install_missing; }
+  else
+    $SUDO apt-get update -qq
+    install_missing
+  fi
 fi
 
 # The browser page's components (wavesurfer.js, the bundler), exactly as package-lock.json pins them; again

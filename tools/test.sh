@@ -2,55 +2,65 @@
 # Installs what is missing, builds, and runs every test (ctest). Exits non-zero when any test fails.
 # Then every test again under AddressSanitizer + UndefinedBehaviorSanitizer (build-asan/), the fuzz
 # targets' seed corpora replayed through libFuzzer binaries built with clang-14 (build-fuzz/), and the
-# Debian package built and checked (build-deb/, dist/); on a throw-away machine (CI=true, as root) the
-# package is also installed, started as a new user and removed again (tools/check-package.sh --install).
+# Debian package made from the normal build (it has Debian's flags, tools/package.sh) and checked (dist/); on
+# a throw-away machine (CI=true, as root) the package is also installed, started as a new user and removed
+# again (tools/check-package.sh --install). Each step's seconds go to VORNAK_STEP_TIMES when it names a file
+# (tools/time-commands.sh).
 #   tools/test.sh                        everything
 #   VORNAK_TEST_QUICK=1 tools/test.sh    the normal build and ctest only
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 cd "$here"
+source tools/steps.sh
 
-bash tools/install.sh --no-build
+step apt bash tools/install.sh --no-build
 bash tools/start-sound.sh
 
 jobs=$(nproc)
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j"$jobs"
-(cd build && ctest --output-on-failure -j"$jobs")
+suite() {  # FOLDER [ctest arguments]: every test once; any failure fails the command
+  local folder=$1
+  shift
+  (cd "$folder" && ctest --output-on-failure -j"$jobs" "$@")
+}
+step configure bash tools/configure.sh build
+step build cmake --build build -j"$jobs"
+step suite suite build
 
 [ "${VORNAK_TEST_QUICK:-}" = "1" ] && exit 0
 
 # Sanitizers: the whole suite again, built with AddressSanitizer and UndefinedBehaviorSanitizer. UBSan stops
 # at the first finding (-fno-sanitize-recover). Leak detection is off: Qt's platform plugins and fontconfig
 # keep caches until exit that LeakSanitizer reports as leaks (and a process that used audio output ends
-# before any exit-time check, audio/uAudioExit.h).
+# before any exit-time check, audio/playback/uAudioExit.h).
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
 # -O1 with line tables only keeps this second build short; the sanitizers still report file and line.
-cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE= -DCMAKE_CXX_FLAGS="-O1 -g1" \
+step configure-asan cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE= -DCMAKE_CXX_FLAGS="-O1 -g1" \
   -DVORNAK_SANITIZE=ON -DVORNAK_BENCH=OFF >/dev/null
-cmake --build build-asan -j"$jobs"
+step build-asan cmake --build build-asan -j"$jobs"
 # Every test runs once, and any failure fails the command: a test is never run again to hide an
 # intermittent fault.
-(cd build-asan &&
-  ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:detect_stack_use_after_return=1 \
-  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-  ctest --output-on-failure -j"$jobs")
+ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:detect_stack_use_after_return=1 \
+  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 step suite-asan suite build-asan
 
 # Fuzz targets with libFuzzer: every seed input runs once (-runs=0). Without clang-14 the normal build's
 # replay programs (fuzz_*_replay tests above) already ran the same corpora.
 if command -v clang++-14 >/dev/null; then
   echo "== libFuzzer corpus replay (clang-14)"
-  CC=clang-14 CXX=clang++-14 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DVORNAK_FUZZ=ON -DVORNAK_BENCH=OFF >/dev/null
-  cmake --build build-fuzz -j"$jobs" --target vornak_fuzzers
-  (cd build-fuzz && ctest --output-on-failure -j"$jobs" -L fuzz)
+  # Only the fuzz targets and the libraries they link are built; without precompiled headers (clang's are
+  # bound to the exact flags, and this build is small).
+  CC=clang-14 CXX=clang++-14 step configure-fuzz cmake -S . -B build-fuzz -G Ninja \
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORNAK_FUZZ=ON -DVORNAK_BENCH=OFF -DVORNAK_PCH=OFF >/dev/null
+  step build-fuzz cmake --build build-fuzz -j"$jobs" --target vornak_fuzzers
+  step suite-fuzz suite build-fuzz -L fuzz
 fi
 
-# The Debian package: lintian without error or warning, its file list, and on CI an install as a user sees it.
+# The Debian package, packed from build/ (nothing compiled again): lintian without error or warning (run by
+# the check), its file list, and on CI an install as a user sees it.
 echo "== Debian package"
-deb=$(bash tools/package.sh | tail -n 1)
+step package bash -c 'set -o pipefail; bash tools/package.sh --no-lintian | tail -n 1 >build/package-path'
+deb=$(cat build/package-path)
 if [ "${CI:-}" = "true" ] && [ "$(id -u)" -eq 0 ]; then
-  bash tools/check-package.sh "$deb" --install
+  step check-package bash tools/check-package.sh "$deb" --install
 else
-  bash tools/check-package.sh "$deb"
+  step check-package bash tools/check-package.sh "$deb"
 fi

@@ -3,6 +3,7 @@
 
 #include "FfmpegKit.h"
 #include "TestPrompt.h"
+#include "uExport.h"
 #include "uMain.h"
 #include "uReaderConfig.h"
 #include "uReaderData.h"
@@ -17,6 +18,7 @@
 #include <QProcess>
 #include <QtGlobal>
 #include <QtTest>
+#include <functional>
 #include <memory>
 
 // A widget or menu item of the window, found by its object name; a missing one ends the test program.
@@ -34,6 +36,34 @@ T *Child(const QObject &AWindow, const QString &AName)
 inline bool WaitAnalysed(TfrmMain &AWindow)
 {
     return QTest::qWaitFor([&] { return !AWindow.Commands().Analysing(); }, 10000);
+}
+
+// A whole recording exported to APath as WAV: the request the export dialog's OK leaves (set StartSec and
+// EndSec for the selection).
+inline TExportRequest WavExport(const QString &APath)
+{
+    TExportRequest request;
+    request.Path = APath;
+    request.Format = TAudioFormat::afWAV;
+    request.Bitrate = 128;
+    return request;
+}
+
+// The operator's answer to the export dialog, for TTestPrompt::OnRun: ARequest, as if OK had been pressed;
+// any other dialog is cancelled. AOnDialog, when given, reads the dialog first (the offered name, a kept
+// choice).
+inline std::function<int(QDialog &)> AnswerExport(const TExportRequest &ARequest,
+                                                  std::function<void(TfrmExport &)> AOnDialog = nullptr)
+{
+    return [ARequest, AOnDialog](QDialog &ADialog) {
+        auto *dialog = qobject_cast<TfrmExport *>(&ADialog);
+        if (!dialog)
+            return int(QDialog::Rejected);
+        if (AOnDialog)
+            AOnDialog(*dialog);
+        dialog->Request = ARequest;
+        return int(QDialog::Accepted);
+    };
 }
 
 inline TTileButton *HourTile(const QObject &AWindow, int AHour)

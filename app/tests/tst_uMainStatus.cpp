@@ -390,7 +390,6 @@ void TestMainStatus::hourClickDuringAnExportSaysWhy()
             return int(QDialog::Rejected);
         e->Request.Path = target;
         e->Request.Format = TAudioFormat::afWAV;
-        e->Request.UseSelection = false;
         return int(QDialog::Accepted);
     };
     QString whileBusy;

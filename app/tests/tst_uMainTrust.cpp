@@ -26,8 +26,8 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
-#include <QThread>
 #include <QtTest>
+#include <cstdio>
 
 #include <sqlite3.h>
 
@@ -45,8 +45,8 @@ bool Exec(const QString &ADb, const QString &ASql)
     return ok;
 }
 
-// Second run of this program: holds an exclusive lock on the catalogue until it is killed, as a recorder
-// in the middle of a long write would.
+// Second run of this program: holds an exclusive lock on the catalogue until its input ends (or it is
+// killed), as a recorder in the middle of a long write would.
 int HoldExclusive(const char *APath)
 {
     sqlite3 *db = nullptr;
@@ -54,7 +54,8 @@ int HoldExclusive(const char *APath)
         return 1;
     std::puts("locked");
     std::fflush(stdout);
-    QThread::sleep(60);
+    while (std::getchar() != EOF) {
+    }
     sqlite3_close(db);
     return 0;
 }
@@ -394,14 +395,7 @@ void TestMainTrust::failedLoadKeepsThePreviousRecording()
     }
 
     const QString target = FDir.filePath(QStringLiteral("kept-%1.wav").arg(hour));
-    FPrompt.OnRun = [&](QDialog &AD) {
-        auto *e = qobject_cast<TfrmExport *>(&AD);
-        if (!e)
-            return int(QDialog::Rejected);
-        e->Request.Path = target;
-        e->Request.Format = TAudioFormat::afWAV;
-        return int(QDialog::Accepted);
-    };
+    FPrompt.OnRun = AnswerExport(WavExport(target));
     w->mnuExportClick();
     QCOMPARE(FPrompt.Messages.size(), 2);
     QCOMPARE(FPrompt.Messages[1].Text, QStringLiteral("De export is voltooid:\r\n") + target);
@@ -446,14 +440,7 @@ void TestMainTrust::exportOfACutRecordingNamesWhatItHolds()
     QVERIFY(WaitAnalysed(*w));
     QVERIFY(w->HasFile());
     const QString target = FDir.filePath(QStringLiteral("cut.wav"));
-    FPrompt.OnRun = [&](QDialog &AD) {
-        auto *e = qobject_cast<TfrmExport *>(&AD);
-        if (!e)
-            return int(QDialog::Rejected);
-        e->Request.Path = target;
-        e->Request.Format = TAudioFormat::afWAV;
-        return int(QDialog::Accepted);
-    };
+    FPrompt.OnRun = AnswerExport(WavExport(target));
     w->mnuExportClick();
     const double held = double(QFileInfo(target).size() - 44) / (44100 * 4);  // what the WAV file holds
     QVERIFY2(held > 1 && held < w->Commands().Engine().DurationSec() - 1, qPrintable(QString::number(held)));

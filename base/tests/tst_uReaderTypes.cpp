@@ -77,7 +77,7 @@ private slots:
     {
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<QString>("text");
-        const auto esc = [](int AB) { return QString(QChar(char16_t(0xDC00 + AB))); };
+        const auto esc = [](int AByte) { return QString(QChar(char16_t(0xDC00 + AByte))); };
         QTest::addRow("ascii") << QByteArray("/srv/a.wav") << QStringLiteral("/srv/a.wav");
         QTest::addRow("utf-8 of every length") << QByteArray("\xC3\xA9\xE2\x82\xAC\xF0\x9F\x8E\xB5")
                                              << QString::fromUtf8("\xC3\xA9\xE2\x82\xAC\xF0\x9F\x8E\xB5");

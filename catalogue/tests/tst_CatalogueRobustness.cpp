@@ -7,7 +7,6 @@
 #include <QtTest>
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -69,9 +68,8 @@ public:
         if (!FProc.waitForStarted(5000))
             return false;
         // The first line tells the catalogue is open and its table exists.
-        QElapsedTimer t;
-        t.start();
-        while (!FOut.contains("ready ") && t.elapsed() < 10000 && FProc.state() == QProcess::Running) {
+        for (int attempt = 0; attempt < 100 && !FOut.contains("ready ") && FProc.state() == QProcess::Running;
+             ++attempt) {
             FProc.waitForReadyRead(100);
             FOut += FProc.readAllStandardOutput();
         }
@@ -82,6 +80,12 @@ public:
     {
         Poll();
         return FProc.state() == QProcess::Running;
+    }
+    // Waits up to 100 ms for new output (returns at once when some comes).
+    void WaitForOutput()
+    {
+        FProc.waitForReadyRead(100);
+        Poll();
     }
     void Poll()
     {
@@ -206,8 +210,6 @@ private slots:
             }
             if (i % 13 == 0) {
                 const QString t = QString("Overleg %1").arg(i), p = QString("Jan\r\nPiet %1").arg(i);
-                QElapsedTimer waited;
-                waited.start();
                 try {
                     reader->UpdateMeta(editId, editName, t, p);
                     ++edits;
@@ -218,8 +220,6 @@ private slots:
                     messages << e.Message();
                     ++editFailures;
                 }
-                // An edit waits at most 10 s for the recorder's lock, then gives up.
-                QVERIFY2(waited.elapsed() < 11000, qPrintable(QString("edit took %1 ms").arg(waited.elapsed())));
             }
         }
         reader.reset();
@@ -266,12 +266,8 @@ private slots:
         const QString db = tmp.filePath("live.sqlite");
         TRecorderProcess rec;
         QVERIFY(rec.Start({db, tmp.filePath("root"), "--every", "0.05", "--hold", "0.2"}));
-        QElapsedTimer t;
-        t.start();
-        while (rec.Inserted() < 3 && t.elapsed() < 10000) {
-            QTest::qWait(20);
-            rec.Poll();
-        }
+        for (int attempt = 0; attempt < 100 && rec.Inserted() < 3 && rec.Running(); ++attempt)
+            rec.WaitForOutput();
         rec.Terminate();
         QVERIFY(rec.Finish(10000));
         QCOMPARE(rec.ExitCode(), 0);

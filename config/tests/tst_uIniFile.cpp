@@ -6,10 +6,10 @@
 #include <QtTest>
 
 namespace {
-QByteArray Utf16(const QString &AS)
+QByteArray Utf16(const QString &AText)
 {
     QByteArray b("\xFF\xFE");
-    for (QChar c : AS) {
+    for (QChar c : AText) {
         b += char(c.unicode() & 0xFF);
         b += char(c.unicode() >> 8);
     }

@@ -27,10 +27,10 @@ bool WriteAll(const QString &APath, const QByteArray &AData)
     return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(AData) == AData.size();
 }
 
-QByteArray Utf16(const QString &AS)
+QByteArray Utf16(const QString &AText)
 {
     QByteArray b("\xFF\xFE");
-    for (QChar c : AS) {
+    for (QChar c : AText) {
         b += char(c.unicode() & 0xFF);
         b += char(c.unicode() >> 8);
     }
@@ -95,10 +95,10 @@ struct TEnv {
     }
 };
 
-QString ErrorOf(const std::function<void()> &AF)
+QString ErrorOf(const std::function<void()> &AAction)
 {
     try {
-        AF();
+        AAction();
     } catch (const EReaderError &e) {
         return e.Message();
     }

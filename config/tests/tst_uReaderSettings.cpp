@@ -145,9 +145,9 @@ void TestReaderSettings::dbBrowseStartsInTheFoldersOfThePath()
     QString gotDir = "unset";
     QStringList gotFilters;
     QString answer;
-    dlg.ChooseFile = [&](const QString &AD, const QStringList &AF) {
-        gotDir = AD;
-        gotFilters = AF;
+    dlg.ChooseFile = [&](const QString &ADir, const QStringList &AFilters) {
+        gotDir = ADir;
+        gotFilters = AFilters;
         return answer;
     };
     dlg.findChild<QLineEdit *>(QStringLiteral("edDb"))->setText(FTmp->filePath("app/x.sqlite"));  // folder exists
@@ -172,9 +172,9 @@ void TestReaderSettings::rootBrowseOffersTheFolderChooser()
 {
     TfrmSettings dlg(nullptr, *FConfig, Devices);
     QString gotPrompt, gotDir, answer;
-    dlg.ChooseFolder = [&](const QString &AP, const QString &AD) {
-        gotPrompt = AP;
-        gotDir = AD;
+    dlg.ChooseFolder = [&](const QString &APrompt, const QString &ADir) {
+        gotPrompt = APrompt;
+        gotDir = ADir;
         return answer;
     };
     dlg.findChild<QLineEdit *>(QStringLiteral("edRoot"))->setText(FAppDir);

@@ -21,21 +21,21 @@ protected:
     QDate Today() const override { return FFixedToday; }
 };
 
-QImage Render(QWidget &AW)
+QImage Render(QWidget &AWidget)
 {
-    QImage img(AW.size(), QImage::Format_RGB32);
+    QImage img(AWidget.size(), QImage::Format_RGB32);
     img.fill(Qt::magenta);
-    AW.render(&img);
+    AWidget.render(&img);
     return img;
 }
 
 // Cell (row 0..5, column 0..6 of the dates) at the default size.
 QRect DayCell(int ARow, int ACol) { return TCalendarLayout::For(456, 300).CellRect(ACol + 1, ARow + 1); }
 
-void Press(QWidget &AW, QPoint APt, Qt::MouseButton AButton = Qt::LeftButton)
+void Press(QWidget &AWidget, QPoint APt, Qt::MouseButton AButton = Qt::LeftButton)
 {
-    QMouseEvent e(QEvent::MouseButtonPress, APt, AW.mapToGlobal(APt), AButton, AButton, Qt::NoModifier);
-    QApplication::sendEvent(&AW, &e);
+    QMouseEvent e(QEvent::MouseButtonPress, APt, AWidget.mapToGlobal(APt), AButton, AButton, Qt::NoModifier);
+    QApplication::sendEvent(&AWidget, &e);
 }
 
 const QRgb bg = qRgb(30, 30, 30), selFill = qRgb(86, 86, 86), todayLine = qRgb(242, 228, 0);

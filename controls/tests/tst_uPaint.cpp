@@ -8,9 +8,9 @@
 class tst_uPaint : public QObject {
     Q_OBJECT
 
-    static QImage Blank(int AW = 40, int AH = 40)
+    static QImage Blank(int AWidth = 40, int AHeight = 40)
     {
-        QImage img(AW, AH, QImage::Format_RGB32);
+        QImage img(AWidth, AHeight, QImage::Format_RGB32);
         img.fill(Qt::black);
         return img;
     }

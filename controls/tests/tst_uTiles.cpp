@@ -15,16 +15,16 @@ const QRgb parentBg = qRgb(1, 2, 3);
 struct TTileFixture {
     QWidget parent;
     TTileButton *tile;
-    TTileFixture(int AW = 96, int AH = 40)
+    TTileFixture(int AWidth = 96, int AHeight = 40)
     {
-        parent.resize(AW + 20, AH + 20);
+        parent.resize(AWidth + 20, AHeight + 20);
         parent.setAutoFillBackground(true);
         QPalette pal = parent.palette();
         pal.setColor(QPalette::Window, QColor(parentBg));
         parent.setPalette(pal);
         tile = new TTileButton(&parent);
         tile->move(10, 10);
-        tile->resize(AW, AH);
+        tile->resize(AWidth, AHeight);
     }
     // Pixel at tile coordinates, as composed on the parent.
     QImage Render()
@@ -36,15 +36,15 @@ struct TTileFixture {
     }
 };
 
-void Enter(QWidget *AW)
+void Enter(QWidget *AWidget)
 {
     QEnterEvent e(QPointF(5, 5), QPointF(5, 5), QPointF(5, 5));
-    QApplication::sendEvent(AW, &e);
+    QApplication::sendEvent(AWidget, &e);
 }
-void Leave(QWidget *AW)
+void Leave(QWidget *AWidget)
 {
     QEvent e(QEvent::Leave);
-    QApplication::sendEvent(AW, &e);
+    QApplication::sendEvent(AWidget, &e);
 }
 
 // Counts paints so that "no repaint" can be checked.
@@ -54,10 +54,10 @@ public:
     int paints = 0;
 
 protected:
-    void paintEvent(QPaintEvent *AE) override
+    void paintEvent(QPaintEvent *AEvent) override
     {
         ++paints;
-        TTileButton::paintEvent(AE);
+        TTileButton::paintEvent(AEvent);
     }
 };
 

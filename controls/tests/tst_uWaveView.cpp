@@ -11,15 +11,15 @@
 
 namespace {
 
-TEnvArray MakeEnv(int AN, TEnvPoint APt)
+TEnvArray MakeEnv(int ACount, TEnvPoint APt)
 {
-    return std::make_shared<const std::vector<TEnvPoint>>(AN, APt);
+    return std::make_shared<const std::vector<TEnvPoint>>(ACount, APt);
 }
 
-TEnvArray RandomEnv(int AN, quint32 ASeed)
+TEnvArray RandomEnv(int ACount, quint32 ASeed)
 {
     QRandomGenerator rng(ASeed);
-    std::vector<TEnvPoint> v(AN);
+    std::vector<TEnvPoint> v(ACount);
     for (TEnvPoint &p : v) {
         const int a = rng.bounded(-32768, 32768), b = rng.bounded(-32768, 32768);
         const int c = rng.bounded(-32768, 32768), d = rng.bounded(-32768, 32768);
@@ -33,13 +33,13 @@ TEnvArray RandomEnv(int AN, quint32 ASeed)
 
 // Compares two renders of a 260-row view except the ruler bands, whose label text is smoothed
 // differently per image format.
-bool SameOutsideRulers(const QImage &AA, const QImage &AB)
+bool SameOutsideRulers(const QImage &AFirst, const QImage &ASecond)
 {
     for (int y = 0; y < 260; ++y) {
         if ((y >= 14 && y < 30) || (y >= 230 && y < 246))
             continue;
         for (int x = 0; x < 700; ++x)
-            if (AA.pixel(x, y) != AB.pixel(x, y)) {
+            if (AFirst.pixel(x, y) != ASecond.pixel(x, y)) {
                 qWarning("differs at %d, %d", x, y);
                 return false;
             }
@@ -47,39 +47,39 @@ bool SameOutsideRulers(const QImage &AA, const QImage &AB)
     return true;
 }
 
-QImage Render(TWaveView &AV)
+QImage Render(TWaveView &AWaveView)
 {
-    QImage img(AV.size(), QImage::Format_RGB32);
+    QImage img(AWaveView.size(), QImage::Format_RGB32);
     img.fill(Qt::magenta);
-    AV.render(&img);
+    AWaveView.render(&img);
     return img;
 }
 
-void Mouse(TWaveView &AV, QEvent::Type AType, QPoint APt)
+void Mouse(TWaveView &AWaveView, QEvent::Type AType, QPoint APt)
 {
     const Qt::MouseButtons held = AType == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton;
     const Qt::MouseButton button = AType == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton;
-    QMouseEvent e(AType, APt, AV.mapToGlobal(APt), button, held, Qt::NoModifier);
-    QApplication::sendEvent(&AV, &e);
+    QMouseEvent e(AType, APt, AWaveView.mapToGlobal(APt), button, held, Qt::NoModifier);
+    QApplication::sendEvent(&AWaveView, &e);
 }
-void Drag(TWaveView &AV, int AY, const QList<int> &AXs)
+void Drag(TWaveView &AWaveView, int AY, const QList<int> &AXs)
 {
-    Mouse(AV, QEvent::MouseButtonPress, QPoint(AXs.first(), AY));
+    Mouse(AWaveView, QEvent::MouseButtonPress, QPoint(AXs.first(), AY));
     for (int i = 1; i < AXs.size(); ++i)
-        Mouse(AV, QEvent::MouseMove, QPoint(AXs[i], AY));
-    Mouse(AV, QEvent::MouseButtonRelease, QPoint(AXs.last(), AY));
+        Mouse(AWaveView, QEvent::MouseMove, QPoint(AXs[i], AY));
+    Mouse(AWaveView, QEvent::MouseButtonRelease, QPoint(AXs.last(), AY));
 }
 // A wheel turn of delta (vertical), or of angle (both directions); true when the view took the event.
-bool Wheel(TWaveView &AV, int AX, QPoint AAngle)
+bool Wheel(TWaveView &AWaveView, int AX, QPoint AAngle)
 {
     const QPointF pos(AX, 100);
-    QWheelEvent e(pos, AV.mapToGlobal(pos), QPoint(), AAngle, Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
-    QApplication::sendEvent(&AV, &e);
+    QWheelEvent e(pos, AWaveView.mapToGlobal(pos), QPoint(), AAngle, Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(&AWaveView, &e);
     return e.isAccepted();
 }
-bool Wheel(TWaveView &AV, int AX, int ADelta)
+bool Wheel(TWaveView &AWaveView, int AX, int ADelta)
 {
-    return Wheel(AV, AX, QPoint(0, ADelta));
+    return Wheel(AWaveView, AX, QPoint(0, ADelta));
 }
 
 const QRgb clWaveBg = qRgb(16, 16, 16), clGreen = qRgb(40, 220, 60), clCentre = qRgb(56, 56, 56),
@@ -103,25 +103,25 @@ struct TViewFixture {
 struct TPlantedRecording {
     qint64 Frames = 0;
     int Rate = 44100;
-    qint64 S = 1;
+    qint64 FramesPerPoint = 1;
     TEnvArray Env;
     QList<QPair<double, double>> Tones;  // seconds
 
     TPlantedRecording(qint64 AFrames, int ARate, const QList<qint64> &AToneFrames) : Frames(AFrames), Rate(ARate)
     {
         const int count = int(std::min<qint64>(AFrames, 50000));
-        S = (AFrames + count - 1) / count;
+        FramesPerPoint = (AFrames + count - 1) / count;
         std::vector<TEnvPoint> v(static_cast<size_t>(count));
         for (int i = 0; i + 1 < AToneFrames.size(); i += 2) {
             const qint64 a = AToneFrames[i], b = AToneFrames[i + 1];
             Tones.append({double(a) / ARate, double(b) / ARate});
-            for (qint64 j = a / S; j <= (b - 1) / S && j < count; ++j)
+            for (qint64 j = a / FramesPerPoint; j <= (b - 1) / FramesPerPoint && j < count; ++j)
                 v[size_t(j)] = TEnvPoint{-16384, 16383, -16384, 16383};
         }
         Env = std::make_shared<const std::vector<TEnvPoint>>(std::move(v));
     }
     double Duration() const { return double(Frames) / Rate; }
-    double SecPerPoint() const { return double(S) / Rate; }
+    double SecPerPoint() const { return double(FramesPerPoint) / Rate; }
     // -1: [AFrom, ATo) lies wholly in a tone; 1: it keeps more than one point away from every tone; 0: neither.
     int Classify(double AFrom, double ATo) const
     {
@@ -572,7 +572,7 @@ private slots:
         look.EnvCount = int(rec.Env->size());
         look.SecPerPoint = rec.SecPerPoint();
         look.PlayPos = -1;
-        look.H = 260;
+        look.Height = 260;
         QImage img(width, 260, QImage::Format_RGB32);
         std::vector<TColumnExtremes> scratch;
         {
@@ -911,7 +911,7 @@ private slots:
         TViewFixture f;
         QStringList events;
         connect(&f.view, &TWaveView::OnSelectionChange, [&] { events << QStringLiteral("selection"); });
-        connect(&f.view, &TWaveView::OnSeek, [&](double AS) { events << QStringLiteral("seek %1").arg(AS); });
+        connect(&f.view, &TWaveView::OnSeek, [&](double ASeconds) { events << QStringLiteral("seek %1").arg(ASeconds); });
         Drag(f.view, 100, xs);
         QCOMPARE(f.view.HasSelection(), selection);
         QVERIFY(qAbs(f.view.SelStart() - selStart) < 1e-9);

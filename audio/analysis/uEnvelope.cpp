@@ -1,6 +1,6 @@
 // Waveform envelope pass: per point the extremes of the left channel and of all other channels.
 #include "uEnvelope.h"
-#include "uEnvelopeTiming.h"
+#include "uEnvelopePass.h"
 
 #include "uDecoder.h"
 #include "uThreadGroup.h"
@@ -391,9 +391,10 @@ void DecodeRange(TDecodeStream &AStream, const TEnvelopeFigures &AFig, int AChan
 // AThreads decode the frames in ARanges ranges side by side; the ranges are taken in order from the start
 // (the calling thread takes the first, on the stream open at its start).
 TEnvelopeResult MultiPartPass(TDecodeStream &AStream, TEnvelopeResult ARes, const TProgressProc &AProgress,
-                              int AThreads, int ARanges, std::vector<double> &APartCpu, TEnvelopeWatch *AWatch)
+                              int AThreads, int ARanges, TEnvelopePassClock *AClock, TEnvelopeWatch *AWatch)
 {
-    APartCpu.assign(static_cast<size_t>(AThreads), 0.0);
+    if (AClock)
+        AClock->Parts(AThreads);
     const TEnvelopeFigures fig = ARes.Figures;
     const int channels = ARes.Channels;
     // Ranges start on point boundaries, so no point is shared: they write into one array side by side.
@@ -441,7 +442,7 @@ TEnvelopeResult MultiPartPass(TDecodeStream &AStream, TEnvelopeResult ARes, cons
         TThreadGroup workers;
         for (int t = 1; t < AThreads; ++t) {
             workers.Start([&, t] {
-                const double cpu0 = ThreadCpuSec();
+                const double cpu0 = AClock ? ThreadCpuSec() : 0;
                 TDecodeStream part;
                 const bool opened = part.OpenLike(AStream);
                 for (int k = nextRange++; k < ARanges && !stopped(); k = nextRange++) {
@@ -450,16 +451,18 @@ TEnvelopeResult MultiPartPass(TDecodeStream &AStream, TEnvelopeResult ARes, cons
                     else
                         failed[size_t(k)] = 1;
                 }
-                APartCpu[size_t(t)] = ThreadCpuSec() - cpu0;
+                if (AClock)
+                    AClock->PartSpent(t, ThreadCpuSec() - cpu0);
                 done.PartFinished();
             });
         }
-        const double cpu0 = ThreadCpuSec();
+        const double cpu0 = AClock ? ThreadCpuSec() : 0;
         auto report = [&] { reporter.Report(done.Done()); };
         decode(AStream, 0, true, report);
         for (int k = nextRange++; k < ARanges && !stopped(); k = nextRange++)
             decode(AStream, k, false, report);
-        APartCpu[0] = ThreadCpuSec() - cpu0;
+        if (AClock)
+            AClock->PartSpent(0, ThreadCpuSec() - cpu0);
         qint64 seen = done.Done();
         for (bool all = false; !all;) {
             seen = done.WaitBeyond(seen, AThreads - 1, all);
@@ -485,11 +488,12 @@ TEnvelopeResult MultiPartPass(TDecodeStream &AStream, TEnvelopeResult ARes, cons
         if (AWatch)
             AWatch->Begin(points.data(), fig, channels, {0, -1});
         TPartProgress again;
-        const double cpu0 = ThreadCpuSec();
+        const double cpu0 = AClock ? ThreadCpuSec() : 0;
         if (AStream.SeekBytes(0))
             DecodeRange(AStream, fig, channels, points.data(), 0, -1, again, [&] { reporter.Report(again.Done()); },
                         nullptr, AWatch, 0);
-        APartCpu[0] += ThreadCpuSec() - cpu0;
+        if (AClock)
+            AClock->PartSpent(0, ThreadCpuSec() - cpu0);
     }
     if (AWatch) {
         AWatch->End();
@@ -530,20 +534,18 @@ int EnvelopePartCount(const TDecodeStream &AStream, int AParts)
 TEnvelopeResult BuildEnvelopeFromFile(const QString &APath, const TProgressProc &AProgress, int AParts,
                                       TEnvelopeWatch *AWatch, qint64 AKnownBytes)
 {
-    return BuildEnvelopeFromFileTimed(APath, AProgress, AParts, nullptr, AWatch, AKnownBytes);
+    return RunEnvelopePass(APath, AProgress, AParts, AWatch, AKnownBytes, nullptr);
 }
 
-TEnvelopeResult BuildEnvelopeFromFileTimed(const QString &APath, const TProgressProc &AProgress, int AParts,
-                                           TEnvelopePassTimes *ATimes, TEnvelopeWatch *AWatch, qint64 AKnownBytes)
+TEnvelopeResult RunEnvelopePass(const QString &APath, const TProgressProc &AProgress, int AParts,
+                                TEnvelopeWatch *AWatch, qint64 AKnownBytes, TEnvelopePassClock *AClock)
 {
     TEnvelopeResult res;
     TDecodeStream stream;
-    TEnvelopePassTimes spent;
-    const double cpu0 = ThreadCpuSec();
+    const double cpu0 = AClock ? ThreadCpuSec() : 0;
     const bool opened = AKnownBytes >= 0 ? stream.OpenKnownLength(APath, AKnownBytes) : stream.Open(APath);
-    spent.OpenCpu = ThreadCpuSec() - cpu0;
-    if (ATimes)
-        *ATimes = spent;
+    if (AClock)
+        AClock->Opened(ThreadCpuSec() - cpu0);
     if (!opened) {
         res.Error = stream.LastError();
         return res;
@@ -554,10 +556,13 @@ TEnvelopeResult BuildEnvelopeFromFileTimed(const QString &APath, const TProgress
     res.DurationSec = stream.BytesToSeconds(L);
     res.Figures = EnvelopeFigures(L, res.Channels);
     const int n = EnvelopePartCount(stream, AParts);
-    const double cpu1 = ThreadCpuSec();
     if (n <= 1 || L <= 0) {
+        const double cpu1 = AClock ? ThreadCpuSec() : 0;
         res = SequentialPass(stream, res, AProgress, AWatch);
-        spent.PartCpu = {ThreadCpuSec() - cpu1};
+        if (AClock) {
+            AClock->Parts(1);
+            AClock->PartSpent(0, ThreadCpuSec() - cpu1);
+        }
     } else {
         // Watched, the ranges are shorter than a thread's share, so that the start fills in first.
         int ranges = n;
@@ -567,9 +572,7 @@ TEnvelopeResult BuildEnvelopeFromFileTimed(const QString &APath, const TProgress
             const qint64 bySeconds = std::max<qint64>(static_cast<qint64>(res.DurationSec / MinEnvelopePartSec), n);
             ranges = static_cast<int>(std::min<qint64>({qint64(n) * 4, bySeconds, usedPoints}));
         }
-        res = MultiPartPass(stream, res, AProgress, n, ranges, spent.PartCpu, AWatch);
+        res = MultiPartPass(stream, res, AProgress, n, ranges, AClock, AWatch);
     }
-    if (ATimes)
-        *ATimes = spent;
     return res;
 }

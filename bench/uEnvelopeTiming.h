@@ -1,4 +1,5 @@
-// Timing of the waveform envelope pass, for the benchmarks only: no product code reads it.
+// Timing of the waveform envelope pass, for the benchmarks only: no product code reads it. It watches the
+// pass through its clock seam (uEnvelopePass.h).
 #pragma once
 
 #include "uEnvelope.h"

@@ -5,7 +5,6 @@
 
 #include <QtTest>
 
-#include <QElapsedTimer>
 #include <QMediaDevices>
 #include <QProcess>
 #include <QStandardPaths>
@@ -42,9 +41,7 @@ public:
     // True once the recorder delivers data (the monitor sends silence while nothing plays).
     bool WaitReady()
     {
-        QElapsedTimer t;
-        t.start();
-        while (t.elapsed() < 5000) {
+        for (int attempt = 0; attempt < 50; ++attempt) {
             FRec.waitForReadyRead(100);
             if (FRec.bytesAvailable() > 0) {
                 FRec.readAll();
@@ -58,12 +55,22 @@ public:
     {
         FRec.waitForReadyRead(50);
         FRec.readAll();
+        FTaken.clear();
     }
-    // Everything recorded since the last call, as left and right samples.
+    // Waits for the next data from the monitor (at most AMs) and keeps it; returns the seconds of sound
+    // recorded since Skip: the output's own clock.
+    double Collect(int AMs)
+    {
+        FRec.waitForReadyRead(AMs);
+        FTaken += FRec.readAll();
+        return double(FTaken.size() / 4) / Rate;
+    }
+    // Everything recorded since Skip, as left and right samples.
     void Take(std::vector<double> &ALeft, std::vector<double> &ARight)
     {
-        FRec.waitForReadyRead(100);
-        const QByteArray raw = FRec.readAll();
+        Collect(100);
+        const QByteArray raw = FTaken;
+        FTaken.clear();
         const auto *s = reinterpret_cast<const int16_t *>(raw.constData());
         ALeft.clear();
         ARight.clear();
@@ -75,6 +82,7 @@ public:
 
 private:
     QProcess FRec;
+    QByteArray FTaken;  // 16-bit stereo frames recorded since Skip
 };
 
 double Rms(const std::vector<double> &AX, size_t AFrom, size_t AN)
@@ -142,25 +150,28 @@ class TestPlaybackChoices : public QObject {
     QString FGap;          // 1 s of 440 Hz, 10 s of silence, 2 s of 1000 Hz
     QString Path(const QString &AName) const { return FDir.filePath(AName); }
 
-    // Plays from `from` for `ms` while the monitor records; the positions seen every 20 ms go to
-    // `positions`, with the wall-clock seconds of each reading in `times`.
+    // Plays from `from` for `ms` of sound heard on the monitor; the positions seen at each delivery of the
+    // monitor (about every 20 ms) go to `positions`, with the seconds the monitor had recorded by then (the
+    // output's clock, not the wall clock) in `times`.
     void PlayAndRecord(TAudioEngine &AE, double AFrom, int AMs, std::vector<double> &ALeft, std::vector<double> &ARight,
                        QList<double> *APositions = nullptr, QList<double> *ATimes = nullptr)
     {
         FMonitor->Skip();
         AE.SeekSec(AFrom);
         AE.Play();
-        QElapsedTimer t;
-        t.start();
-        while (t.elapsed() < AMs) {
+        double heard = 0;
+        for (int reading = 0; reading < AMs && heard < AMs / 1000.0; ++reading) {
+            heard = FMonitor->Collect(20);
             if (APositions)
                 APositions->append(AE.PositionSec());
             if (ATimes)
-                ATimes->append(t.nsecsElapsed() / 1e9);
-            QTest::qWait(20);
+                ATimes->append(heard);
+            QCoreApplication::processEvents();
         }
         AE.Pause();
-        QTest::qWait(150);  // the last of the sound reaches the monitor
+        // The last of the sound reaches the monitor: 150 ms more of what it records.
+        for (int reading = 0; reading < 100 && FMonitor->Collect(20) < heard + 0.15; ++reading) {
+        }
         FMonitor->Take(ALeft, ARight);
     }
 
@@ -174,8 +185,10 @@ private slots:
     void initTestCase()
     {
         QVERIFY2(HaveFfmpeg(), "the ffmpeg program makes the fixtures (tools/install.sh installs it)");
-        if (QStandardPaths::findExecutable("parec").isEmpty() || Pactl({"info"}).isEmpty())
-            QSKIP("needs parec and a sound server (tools/start-sound.sh starts one)");
+        QVERIFY2(!QStandardPaths::findExecutable("parec").isEmpty(),
+                 "parec is not installed (tools/install.sh installs it)");
+        if (Pactl({"info"}).isEmpty())
+            QSKIP("needs a sound server (tools/start-sound.sh starts one)");
         FSink = QStringLiteral("listen%1").arg(QCoreApplication::applicationPid());
         FModule = Pactl({"load-module", "module-null-sink", "sink_name=" + FSink,
                          "sink_properties=device.description=" + FSink});
@@ -232,7 +245,7 @@ private slots:
         PlayAndRecord(e, 2.0, 1500, left, right, &positions, &times);
         QVERIFY2(qAbs(ToneHz(left) - 440) < 8, qPrintable(QString::number(ToneHz(left))));
         QVERIFY2(qAbs(ToneHz(right) - 1000) < 15, qPrintable(QString::number(ToneHz(right))));
-        // Recording seconds per wall second, from 0.5 s on (the output has started) to the last reading.
+        // Recording seconds per second of sound out, from 0.5 s on (the output has started) to the last reading.
         const qsizetype from = std::find_if(times.begin(), times.end(), [](double AT) { return AT >= 0.5; }) - times.begin();
         const double rate = (positions.last() - positions[from]) / (times.last() - times[from]);
         QVERIFY2(qAbs(rate / speed - 1) < 0.1, qPrintable(QString::number(rate)));
@@ -335,9 +348,7 @@ private slots:
         e.SeekSec(start - 0.2);
         e.Play();
         QList<double> positions;
-        QElapsedTimer t;
-        t.start();
-        while (t.elapsed() < 1600) {
+        for (int reading = 0; reading < 80; ++reading) {  // 1.6 s of playing: time passes
             positions.append(e.PositionSec());
             QTest::qWait(20);
         }

@@ -1,0 +1,1 @@
+// Holds the precompiled header that the one-source test programs share (cmake/VornakPch.cmake).
