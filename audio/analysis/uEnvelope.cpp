@@ -3,6 +3,7 @@
 #include "uEnvelopePass.h"
 
 #include "uDecoder.h"
+#include "uPartProgress.h"
 #include "uThreadGroup.h"
 
 #include <QThread>
@@ -313,46 +314,6 @@ TEnvelopeResult SequentialPass(TDecodeStream &AStream, TEnvelopeResult ARes, con
     ARes.EnvCount = static_cast<int>(ARes.Envelope->size());
     return ARes;
 }
-
-// Bytes decoded by all parts together, and the wake-up of the reporting thread when that changes.
-class TPartProgress {
-public:
-    void Add(qint64 AN)
-    {
-        {
-            std::lock_guard<std::mutex> lock(FMutex);
-            FDone += AN;
-        }
-        FChanged.notify_one();
-    }
-    void PartFinished()
-    {
-        {
-            std::lock_guard<std::mutex> lock(FMutex);
-            ++FFinished;
-        }
-        FChanged.notify_one();
-    }
-    // Waits until more bytes are done than `seen` or `parts` parts have finished; returns the bytes done.
-    qint64 WaitBeyond(qint64 ASeen, int AParts, bool &AAllFinished)
-    {
-        std::unique_lock<std::mutex> lock(FMutex);
-        FChanged.wait(lock, [&] { return FDone > ASeen || FFinished >= AParts; });
-        AAllFinished = FFinished >= AParts;
-        return FDone;
-    }
-    qint64 Done()
-    {
-        std::lock_guard<std::mutex> lock(FMutex);
-        return FDone;
-    }
-
-private:
-    std::mutex FMutex;
-    std::condition_variable FChanged;
-    qint64 FDone = 0;
-    int FFinished = 0;
-};
 
 // Decodes the frames [first, end) of an open stream into the shared points (end -1: to the end of the
 // data). The stream must stand at `first`. Each read is counted in `progress`, and `afterRead` runs.

@@ -3,6 +3,7 @@
 
 #include "uDecoder.h"
 #include "uExportLoop.h"
+#include "uPartProgress.h"
 #include "uThreadGroup.h"
 
 #include <ebur128.h>
@@ -560,46 +561,6 @@ std::vector<qint64> LoudnessPartStarts(qint64 AFrames, int ARate, int AParts, in
 
 namespace {
 
-// Bytes read by all parts together, and the wake-up of the reporting thread when that changes.
-class TPartsRead {
-public:
-    void Add(qint64 AN)
-    {
-        {
-            std::lock_guard<std::mutex> lock(FMutex);
-            FDone += AN;
-        }
-        FChanged.notify_one();
-    }
-    void PartFinished()
-    {
-        {
-            std::lock_guard<std::mutex> lock(FMutex);
-            ++FFinished;
-        }
-        FChanged.notify_one();
-    }
-    // Waits until more bytes are read than ASeen or AParts parts have finished; returns the bytes read.
-    qint64 WaitBeyond(qint64 ASeen, int AParts, bool &AAllFinished)
-    {
-        std::unique_lock<std::mutex> lock(FMutex);
-        FChanged.wait(lock, [&] { return FDone > ASeen || FFinished >= AParts; });
-        AAllFinished = FFinished >= AParts;
-        return FDone;
-    }
-    qint64 Done()
-    {
-        std::lock_guard<std::mutex> lock(FMutex);
-        return FDone;
-    }
-
-private:
-    std::mutex FMutex;
-    std::condition_variable FChanged;
-    qint64 FDone = 0;
-    int FFinished = 0;
-};
-
 // Measures [AStart, AEnd) bytes of a stream open at its start in one pass.
 TLoudnessResult MeasureOnePass(TDecodeStream &AStream, qint64 AStart, qint64 AEnd, const TLoudnessOptions &AOptions,
                                const TCancelProgress &AProgress)
@@ -747,7 +708,7 @@ bool MeasureParts(TDecodeStream &AStream, qint64 AStart, qint64 AEnd, const std:
         if (!part.Meter->State)
             return false;
     }
-    TPartsRead read;
+    TPartProgress read;
     std::atomic<bool> stop{false};
     std::atomic<bool> cancelled{false};
     // Reads part k from a stream that stands at its first frame.
