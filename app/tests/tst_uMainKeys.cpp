@@ -316,6 +316,7 @@ void TestMainKeys::pageKeysWalkTheDayInCatalogueOrder()
     QCOMPARE(calendar->SelectedDate(), FDay);
     QVERIFY(Child<TTileButton>(*w, "tileHour9")->Selected());
     QCOMPARE(Child<QLabel>(*w, "lblTime")->text(), QStringLiteral("00:00.000"));
+    QVERIFY(WaitAnalysed(*w));  // until then the status line shows the analysis
     QVERIFY(w->StatusText().contains(QStringLiteral("09-10 uur  nr 2")));
     QApplication::setActiveWindow(w.get());
     Press(*w, Qt::Key_PageDown);  // the 0 s entry at ten is not listed; yesterday is another day
