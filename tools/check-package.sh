@@ -5,8 +5,9 @@
 #   tools/check-package.sh DEB --install   also, as root on a throw-away machine (CI): installs it with apt,
 #                                          starts vornak-tool and the reader as a new user without write
 #                                          access to /usr/bin, checks that the settings and the demo land in
-#                                          that user's folders, removes the package and checks that none of
-#                                          its files is left; the user is deleted again.
+#                                          that user's folders, removes the package (only its settings files,
+#                                          the conffiles, may stay) and purges it (none of its files is left);
+#                                          the user is deleted again.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 deb=$1
@@ -82,7 +83,13 @@ done
 echo "settings: $home/.config/VornakReader2026/VornakReader2026.ini"
 echo "demo: $(find "$home/.local/share/VornakReader2026/demo" -type f | wc -l) files"
 
+# apt remove keeps the administrator's settings (the package's conffiles) and nothing else; apt purge
+# takes those too.
+conffiles=$(dpkg-deb --info "$deb" conffiles 2>/dev/null || true)
 apt-get remove -y -qq vornak-reader2026 >/dev/null
-left=$(while IFS= read -r f; do [ -e "$f" ] && echo "$f"; done <<< "$files" || true)
+left=$(while IFS= read -r f; do [ -e "$f" ] && ! grep -qxF "$f" <<< "$conffiles" && echo "$f"; done <<< "$files" || true)
 [ -z "$left" ] || fail "left after apt remove: $left"
-echo "apt remove left none of the package's $(wc -l <<< "$files") files"
+apt-get purge -y -qq vornak-reader2026 >/dev/null
+left=$(while IFS= read -r f; do [ -e "$f" ] && echo "$f"; done <<< "$files" || true)
+[ -z "$left" ] || fail "left after apt purge: $left"
+echo "apt remove left only the package's settings files, apt purge none of its $(wc -l <<< "$files") files"
