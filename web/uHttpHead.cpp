@@ -86,10 +86,10 @@ TRangeResult ParseRange(const QByteArray &AHeader, qint64 ASize, qint64 &AFirst,
 {
     if (AHeader.isEmpty())
         return TRangeResult::Whole;
-    const QByteArray spec = AHeader.trimmed();
-    if (!spec.startsWith("bytes=") || spec.contains(','))
+    const QByteArray rangeText = AHeader.trimmed();
+    if (!rangeText.startsWith("bytes=") || rangeText.contains(','))
         return TRangeResult::Unsatisfiable;
-    const QByteArray range = spec.mid(6).trimmed();
+    const QByteArray range = rangeText.mid(6).trimmed();
     const int dash = range.indexOf('-');
     if (dash < 0)
         return TRangeResult::Unsatisfiable;

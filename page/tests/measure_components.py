@@ -8,9 +8,10 @@ import os
 import statistics
 import subprocess
 import sys
-import time
 
 from browser import TBrowser, ServeFolder
+from selenium.common.exceptions import TimeoutException
+from selenium.webdriver.support.ui import WebDriverWait
 
 
 def Envelope(ATool, AAudio):
@@ -44,11 +45,11 @@ def main():
                 browser = TBrowser()
                 try:
                     browser.Driver.get(f'{base}/harness.html?lib={lib}')
-                    deadline = time.monotonic() + 120
-                    result = None
-                    while time.monotonic() < deadline and result is None:
-                        result = browser.Driver.execute_script('return window.harnessResult || null')
-                        time.sleep(0.2)
+                    try:
+                        result = WebDriverWait(browser.Driver, 120, poll_frequency=0.2).until(
+                            lambda ADriver: ADriver.execute_script('return window.harnessResult || null'))
+                    except TimeoutException:
+                        result = None
                     if result is None or 'Error' in result:
                         print(f'{lib}: {result}', file=sys.stderr)
                         for entry in browser.Driver.get_log('browser'):

@@ -8,8 +8,10 @@ import sqlite3
 import struct
 import subprocess
 import tempfile
-import time
 import zlib
+
+from selenium.common.exceptions import TimeoutException
+from selenium.webdriver.support.ui import WebDriverWait
 
 RecorderTableSql = (
     'CREATE TABLE IF NOT EXISTS recordings ( id INTEGER PRIMARY KEY AUTOINCREMENT, rec_dt TEXT NOT NULL,'
@@ -163,11 +165,7 @@ def DecodePng(AData):
 
 def WaitFor(ACondition, ASeconds=30, AWhat='condition'):
     """Polls ACondition until it gives a true value (returned) or ASeconds pass (AssertionError)."""
-    deadline = time.monotonic() + ASeconds
-    while True:
-        value = ACondition()
-        if value:
-            return value
-        if time.monotonic() > deadline:
-            raise AssertionError(f'timed out waiting for {AWhat}')
-        time.sleep(0.05)
+    try:
+        return WebDriverWait(None, ASeconds, poll_frequency=0.05).until(lambda _: ACondition())
+    except TimeoutException:
+        raise AssertionError(f'timed out waiting for {AWhat}') from None
