@@ -85,21 +85,21 @@ private:
     QByteArray FTaken;  // 16-bit stereo frames recorded since Skip
 };
 
-double Rms(const std::vector<double> &AX, size_t AFrom, size_t AN)
+double Rms(const std::vector<double> &ASamples, size_t AFrom, size_t ACount)
 {
     double e = 0;
-    for (size_t i = AFrom; i < AFrom + AN && i < AX.size(); ++i)
-        e += AX[i] * AX[i];
-    return std::sqrt(e / double(std::max<size_t>(AN, 1)));
+    for (size_t i = AFrom; i < AFrom + ACount && i < ASamples.size(); ++i)
+        e += ASamples[i] * ASamples[i];
+    return std::sqrt(e / double(std::max<size_t>(ACount, 1)));
 }
 
 // Frequency of the loudest tone in the sound, from the upward zero crossings of its loud part.
-double ToneHz(const std::vector<double> &AX)
+double ToneHz(const std::vector<double> &ASamples)
 {
     const size_t win = Rate / 20;
     size_t first = SIZE_MAX, last = 0;
-    for (size_t i = 0; i + win <= AX.size(); i += win)
-        if (Rms(AX, i, win) > 0.03) {
+    for (size_t i = 0; i + win <= ASamples.size(); i += win)
+        if (Rms(ASamples, i, win) > 0.03) {
             first = std::min(first, i);
             last = i + win;
         }
@@ -107,7 +107,7 @@ double ToneHz(const std::vector<double> &AX)
         return 0;
     size_t a = 0, b = 0, crossings = 0;
     for (size_t i = first + 1; i < last; ++i)
-        if (AX[i - 1] < 0 && AX[i] >= 0) {
+        if (ASamples[i - 1] < 0 && ASamples[i] >= 0) {
             if (crossings == 0)
                 a = i;
             b = i;
@@ -117,13 +117,13 @@ double ToneHz(const std::vector<double> &AX)
 }
 
 // The longest run of quiet (below -40 dBFS in 10 ms windows) between two loud stretches, in seconds.
-double LongestInnerGapSec(const std::vector<double> &AX)
+double LongestInnerGapSec(const std::vector<double> &ASamples)
 {
     const size_t win = Rate / 100;
     bool seenLoud = false;
     size_t quiet = 0, longest = 0;
-    for (size_t i = 0; i + win <= AX.size(); i += win) {
-        if (Rms(AX, i, win) > 0.01) {
+    for (size_t i = 0; i + win <= ASamples.size(); i += win) {
+        if (Rms(ASamples, i, win) > 0.01) {
             if (seenLoud)
                 longest = std::max(longest, quiet);
             seenLoud = true;
@@ -150,35 +150,36 @@ class TestPlaybackChoices : public QObject {
     QString FGap;          // 1 s of 440 Hz, 10 s of silence, 2 s of 1000 Hz
     QString Path(const QString &AName) const { return FDir.filePath(AName); }
 
-    // Plays from `from` for `ms` of sound heard on the monitor; the positions seen at each delivery of the
-    // monitor (about every 20 ms) go to `positions`, with the seconds the monitor had recorded by then (the
-    // output's clock, not the wall clock) in `times`.
-    void PlayAndRecord(TAudioEngine &AE, double AFrom, int AMs, std::vector<double> &ALeft, std::vector<double> &ARight,
-                       QList<double> *APositions = nullptr, QList<double> *ATimes = nullptr)
+    // Plays from AFrom for AMs of sound heard on the monitor, recording its channels into ALeft and ARight;
+    // the positions seen at each delivery of the monitor (about every 20 ms) go to APositions, with the
+    // seconds the monitor had recorded by then (the output's clock, not the wall clock) in ATimes.
+    void PlayAndRecord(TAudioEngine &AEngine, double AFrom, int AMs, std::vector<double> &ALeft,
+                       std::vector<double> &ARight, QList<double> *APositions = nullptr,
+                       QList<double> *ATimes = nullptr)
     {
         FMonitor->Skip();
-        AE.SeekSec(AFrom);
-        AE.Play();
+        AEngine.SeekSec(AFrom);
+        AEngine.Play();
         double heard = 0;
         for (int reading = 0; reading < AMs && heard < AMs / 1000.0; ++reading) {
             heard = FMonitor->Collect(20);
             if (APositions)
-                APositions->append(AE.PositionSec());
+                APositions->append(AEngine.PositionSec());
             if (ATimes)
                 ATimes->append(heard);
             QCoreApplication::processEvents();
         }
-        AE.Pause();
+        AEngine.Pause();
         // The last of the sound reaches the monitor: 150 ms more of what it records.
         for (int reading = 0; reading < 100 && FMonitor->Collect(20) < heard + 0.15; ++reading) {
         }
         FMonitor->Take(ALeft, ARight);
     }
 
-    bool Engine(TAudioEngine &AE, const QString &AFile)
+    bool Engine(TAudioEngine &AEngine, const QString &AFile)
     {
-        AE.SetInitialDevice(FDevice);
-        return AE.InitAudio() && AE.Load(AFile);
+        AEngine.SetInitialDevice(FDevice);
+        return AEngine.InitAudio() && AEngine.Load(AFile);
     }
 
 private slots:
@@ -246,7 +247,8 @@ private slots:
         QVERIFY2(qAbs(ToneHz(left) - 440) < 8, qPrintable(QString::number(ToneHz(left))));
         QVERIFY2(qAbs(ToneHz(right) - 1000) < 15, qPrintable(QString::number(ToneHz(right))));
         // Recording seconds per second of sound out, from 0.5 s on (the output has started) to the last reading.
-        const qsizetype from = std::find_if(times.begin(), times.end(), [](double AT) { return AT >= 0.5; }) - times.begin();
+        const qsizetype from =
+            std::find_if(times.begin(), times.end(), [](double ATime) { return ATime >= 0.5; }) - times.begin();
         const double rate = (positions.last() - positions[from]) / (times.last() - times[from]);
         QVERIFY2(qAbs(rate / speed - 1) < 0.1, qPrintable(QString::number(rate)));
         // The position heard never runs ahead: after a pause it is where the sound stopped.
@@ -316,7 +318,8 @@ private slots:
         QList<double> positions, times;
         PlayAndRecord(e, 2.0, 1200, left, right, &positions, &times);
         QVERIFY2(qAbs(ToneHz(right) - 440) < 8, qPrintable(QString::number(ToneHz(right))));
-        const qsizetype from = std::find_if(times.begin(), times.end(), [](double AT) { return AT >= 0.5; }) - times.begin();
+        const qsizetype from =
+            std::find_if(times.begin(), times.end(), [](double ATime) { return ATime >= 0.5; }) - times.begin();
         const double rate = (positions.last() - positions[from]) / (times.last() - times[from]);
         QVERIFY2(qAbs(rate / 2.0 - 1) < 0.1, qPrintable(QString::number(rate)));
     }
