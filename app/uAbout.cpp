@@ -16,11 +16,11 @@
 
 namespace {
 
-QLabel *MakeLabel(QWidget *AParent, const QString &AText, const QRect &AR, int APx, bool ABold,
+QLabel *MakeLabel(QWidget *AParent, const QString &AText, const QRect &ARect, int APx, bool ABold,
                   const QColor &AColour = QColor())
 {
     auto *l = new QLabel(AText, AParent);
-    l->setGeometry(AR);
+    l->setGeometry(ARect);
     QFont f = InterfaceFont();
     f.setPixelSize(APx);
     f.setBold(ABold);
@@ -53,9 +53,9 @@ QIcon ReaderIcon()
     return icon;
 }
 
-void PaintLogo(QPainter &AP, int ASize)
+void PaintLogo(QPainter &APainter, int ASize)
 {
-    ReaderIcon().paint(&AP, QRect(0, 0, ASize, ASize));
+    ReaderIcon().paint(&APainter, QRect(0, 0, ASize, ASize));
 }
 
 TfrmAbout::TfrmAbout(QWidget *AOwner, const QString &AIniPath) : QDialog(AOwner)

@@ -18,7 +18,7 @@ protected:
 };
 
 // Draws the logo into a square of side ASize at (0, 0).
-void PaintLogo(class QPainter &AP, int ASize);
+void PaintLogo(class QPainter &APainter, int ASize);
 
 // The reader's icon in every size it is drawn in (16 to 256 pixels), from the application's resources; the
 // same pictures as the desktop's icon theme gets.

@@ -233,8 +233,8 @@ void TReaderCommands::AnalyseDayAhead(const QDate &ADay, bool AForce)
     // Nearest to the loaded recording's hour first (to this hour of the clock on a day without it).
     const bool loadedThatDay = FHasFile && FCurrent.RecDate == DayKey(ADay);
     const int hour = loadedThatDay ? FCurrent.RecHour : QTime::currentTime().hour();
-    std::stable_sort(day.begin(), day.end(), [hour](const TRecInfo &AA, const TRecInfo &AB) {
-        return std::abs(AA.RecHour - hour) < std::abs(AB.RecHour - hour);
+    std::stable_sort(day.begin(), day.end(), [hour](const TRecInfo &ALeft, const TRecInfo &ARight) {
+        return std::abs(ALeft.RecHour - hour) < std::abs(ARight.RecHour - hour);
     });
     QStringList paths;
     for (const TRecInfo &rec : day) {
@@ -503,7 +503,7 @@ bool TReaderCommands::NeighbourInDay(int AStep, TRecInfo &ARI)
     int target = at + AStep;
     if (at < 0) {
         // The loaded recording left the listing (edited or removed): its place in the catalogue's order.
-        const auto key = [](const TRecInfo &AR) { return std::make_pair(AR.RecDT, AR.RecNumber); };
+        const auto key = [](const TRecInfo &ARec) { return std::make_pair(ARec.RecDT, ARec.RecNumber); };
         target = AStep > 0 ? int(day.size()) : -1;
         for (int i = 0; i < day.size(); ++i) {
             if (AStep > 0 && key(day[i]) > key(FCurrent)) {

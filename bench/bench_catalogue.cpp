@@ -27,11 +27,11 @@ constexpr int PerHour = 11;  // channels: one file an hour each
 constexpr int PerDay = 24 * PerHour;
 const QDate First(2016, 1, 1);
 
-// The file name of row AI (from 0), as the recorder names its files: ddMMyyyyHHnn.mp3.
-QString FileNameOf(int AI)
+// The file name of row ARow (from 0), as the recorder names its files: ddMMyyyyHHnn.mp3.
+QString FileNameOf(int ARow)
 {
-    const QDate d = First.addDays(AI / PerDay);
-    const int hour = (AI % PerDay) / PerHour, number = AI % PerHour + 1;
+    const QDate d = First.addDays(ARow / PerDay);
+    const int hour = (ARow % PerDay) / PerHour, number = ARow % PerHour + 1;
     return d.toString("ddMMyyyy") + QString("%1%2.mp3").arg(hour, 2, 10, QChar('0')).arg(number, 2, 10, QChar('0'));
 }
 
@@ -134,9 +134,9 @@ int main(int AArgc, char *AArgv[])
     TReaderData plain(path);
     TReaderData indexed(path);
     indexed.UseIndex(cache, TIndexBuild::InQuery);
-    const auto date = [&](int AI) { return First.addDays((AI * 37) % std::max(days, 1)).toString("yyyy-MM-dd"); };
-    const auto month = [&](int AI) { return First.addDays((AI * 37) % std::max(days, 1)).toString("yyyy-MM"); };
-    const auto stem = [&](int AI) { return FileNameOf(int((AI * 7919LL) % rows)).left(10); };
+    const auto date = [&](int ARun) { return First.addDays((ARun * 37) % std::max(days, 1)).toString("yyyy-MM-dd"); };
+    const auto month = [&](int ARun) { return First.addDays((ARun * 37) % std::max(days, 1)).toString("yyyy-MM"); };
+    const auto stem = [&](int ARun) { return FileNameOf(int((ARun * 7919LL) % rows)).left(10); };
     const char *labels[] = {"hours of a day", "days of a month", "file-name search (stem)",
                             "date + hour + name search"};
     TMedian result[2][4] = {};
@@ -145,13 +145,14 @@ int main(int AArgc, char *AArgv[])
         TReaderData &db = through ? indexed : plain;
         TRecList list;
         TRecInfo ri;
-        result[through][0] = MedianMs(41, [&](int AI) { db.AvailableHours(date(AI)); });
+        result[through][0] = MedianMs(41, [&](int ARun) { db.AvailableHours(date(ARun)); });
         allIndexed = allIndexed && (!through || db.LastLookupIndexed());
-        result[through][1] = MedianMs(21, [&](int AI) { db.DaysOfMonth(month(AI)); });
+        result[through][1] = MedianMs(21, [&](int ARun) { db.DaysOfMonth(month(ARun)); });
         allIndexed = allIndexed && (!through || db.LastLookupIndexed());
-        result[through][2] = MedianMs(21, [&](int AI) { db.FindByFilenameStem(stem(AI), ri); });
+        result[through][2] = MedianMs(21, [&](int ARun) { db.FindByFilenameStem(stem(ARun), ri); });
         allIndexed = allIndexed && (!through || db.LastLookupIndexed());
-        result[through][3] = MedianMs(41, [&](int AI) { db.Search(date(AI), AI % 24, AI % 2 ? "marie" : "piet", list); });
+        result[through][3] =
+            MedianMs(41, [&](int ARun) { db.Search(date(ARun), ARun % 24, ARun % 2 ? "marie" : "piet", list); });
         allIndexed = allIndexed && (!through || db.LastLookupIndexed());
     }
     // The CPU columns say what a call costs when the machine is shared; the goal is on the wall time.

@@ -146,8 +146,9 @@ void Timed(TTimes &ATimes, F &&AWork)
 
 bool SameEnvelope(const TEnvelopeResult &AFirst, const TEnvelopeResult &ASecond)
 {
-    if (AFirst.Error || ASecond.Error || AFirst.EnvCount != ASecond.EnvCount || AFirst.Figures.L != ASecond.Figures.L || AFirst.Figures.S != ASecond.Figures.S
-        || AFirst.DurationSec != ASecond.DurationSec)
+    if (AFirst.Error || ASecond.Error || AFirst.EnvCount != ASecond.EnvCount
+        || AFirst.Figures.LengthBytes != ASecond.Figures.LengthBytes
+        || AFirst.Figures.FramesPerPoint != ASecond.Figures.FramesPerPoint || AFirst.DurationSec != ASecond.DurationSec)
         return false;
     for (size_t i = 0; i < AFirst.Envelope->size(); ++i) {
         const TEnvPoint &p = (*AFirst.Envelope)[i], &q = (*ASecond.Envelope)[i];

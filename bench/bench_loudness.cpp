@@ -100,7 +100,7 @@ void KeepInfoLines(void *AContext, int ALevel, const char *AFormat, va_list AArg
 
 struct TFfmpegFigures {
     bool Ok = false;
-    double I = 0, Lra = 0, Tp = 0;
+    double Integrated = 0, Lra = 0, Tp = 0;
 };
 
 // Decodes the file with libavcodec (one thread) into abuffer -> ebur128=peak=true -> abuffersink (the graph
@@ -199,23 +199,25 @@ TFfmpegFigures FfmpegMeter(const QString &APath)
             AValue = m.captured(1) == QLatin1String("-inf") ? -INFINITY : m.captured(1).toDouble();
         return m.hasMatch();
     };
-    figures.Ok = ok && figure("I", figures.I) && figure("LRA", figures.Lra) && figure("Peak", figures.Tp);
+    figures.Ok = ok && figure("I", figures.Integrated) && figure("LRA", figures.Lra) && figure("Peak", figures.Tp);
     return figures;
 }
 
 // The figures as vornak-tool loudness prints them (two decimals; counts; the lists).
-QString Lines(const TLoudnessResult &AR)
+QString Lines(const TLoudnessResult &AResult)
 {
-    auto fig = [](double AV) { return std::isinf(AV) ? QStringLiteral("-inf") : QString::number(AV, 'f', 2); };
+    auto fig = [](double AValue) {
+        return std::isinf(AValue) ? QStringLiteral("-inf") : QString::number(AValue, 'f', 2);
+    };
     QString s = QStringLiteral("%1 %2 %3 %4 %5 %6 %7 %8 %9")
-                    .arg(fig(AR.IntegratedLufs), fig(AR.RangeLu), fig(AR.TruePeakDbtp), fig(AR.SamplePeakDbfs),
-                         fig(AR.MomentaryMaxLufs), fig(AR.ShorttermMaxLufs))
-                    .arg(AR.ClipRunCount)
-                    .arg(AR.SilentStretchCount)
-                    .arg(AR.SilentSeconds, 0, 'f', 3);
-    for (const TSilentStretch &st : AR.SilentStretches)
+                    .arg(fig(AResult.IntegratedLufs), fig(AResult.RangeLu), fig(AResult.TruePeakDbtp),
+                         fig(AResult.SamplePeakDbfs), fig(AResult.MomentaryMaxLufs), fig(AResult.ShorttermMaxLufs))
+                    .arg(AResult.ClipRunCount)
+                    .arg(AResult.SilentStretchCount)
+                    .arg(AResult.SilentSeconds, 0, 'f', 3);
+    for (const TSilentStretch &st : AResult.SilentStretches)
         s += QStringLiteral(" s%1-%2").arg(st.StartSec, 0, 'f', 3).arg(st.EndSec, 0, 'f', 3);
-    for (const TClipRun &c : AR.ClipRuns)
+    for (const TClipRun &c : AResult.ClipRuns)
         s += QStringLiteral(" c%1/%2").arg(c.StartSec, 0, 'f', 3).arg(c.Channel);
     return s;
 }
@@ -357,7 +359,8 @@ int main(int AArgc, char *AArgv[])
         std::printf("  one pass I=%.4f LRA=%.4f TP=%.4f; parts I=%.4f LRA=%.4f TP=%.4f; ffmpeg I=%.1f LRA=%.1f "
                     "TP=%.1f%s; printed lines of one pass and parts %s\n",
                     one.IntegratedLufs, one.RangeLu, one.TruePeakDbtp, cores.IntegratedLufs, cores.RangeLu,
-                    cores.TruePeakDbtp, ff.I, ff.Lra, ff.Tp, ff.Ok ? "" : " (NOT READ)", same ? "equal" : "DIFFER");
+                    cores.TruePeakDbtp, ff.Integrated, ff.Lra, ff.Tp, ff.Ok ? "" : " (NOT READ)",
+                    same ? "equal" : "DIFFER");
         if (!same)
             std::printf("    one:   %s\n    parts: %s\n", qPrintable(Lines(one).left(300)),
                         qPrintable(Lines(cores).left(300)));

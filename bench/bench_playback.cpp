@@ -59,7 +59,7 @@ QString MakeSpeech(const QString &ADir)
     return out;
 }
 
-// CPU seconds per audio second of decoding `seconds` of the file, with the time stretch at `speed`
+// CPU seconds per audio second of decoding ASeconds of the file, with the time stretch at ASpeed
 // (0 = decode only).
 double ChainCost(const QString &APath, double ASpeed, double ASeconds)
 {
@@ -88,7 +88,7 @@ double ChainCost(const QString &APath, double ASpeed, double ASeconds)
     return (CpuSeconds() - cpu0) / s.BytesToSeconds(done);
 }
 
-// CPU seconds per audio second of the engine playing at `speed` for `wallSec`.
+// CPU seconds per audio second of the engine playing at ASpeed for AWallSec.
 double LiveCost(TAudioEngine &AEngine, double ASpeed, double AWallSec, double *AAdvanced)
 {
     AEngine.Stop();

@@ -107,12 +107,12 @@ struct TConnection {
     }
 };
 
-double Percentile(std::vector<double> AValues, double AP)
+double Percentile(std::vector<double> AValues, double AFraction)
 {
     if (AValues.empty())
         return 0;
     std::sort(AValues.begin(), AValues.end());
-    return AValues[std::min(AValues.size() - 1, static_cast<size_t>(AP * AValues.size()))];
+    return AValues[std::min(AValues.size() - 1, static_cast<size_t>(AFraction * AValues.size()))];
 }
 
 // User and system CPU seconds of a process, from /proc.

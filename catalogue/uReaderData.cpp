@@ -31,15 +31,15 @@ const char *const RowColumns = ROW_COLUMNS;
 // The hour a rec_hour value stands for, or -1: only a number that the hour search can find again
 // (rec_hour = :h) opens a tile: NULL or text in the column would otherwise read as hour 0 and light a tile
 // that lists nothing.
-int HourOf(const TSqliteStmt &AQ, int AColumn)
+int HourOf(const TSqliteStmt &AStmt, int AColumn)
 {
-    const int type = AQ.ColumnType(AColumn);
+    const int type = AStmt.ColumnType(AColumn);
     if (type == SQLITE_INTEGER) {
-        const long long h = AQ.ColumnInt(AColumn);
+        const long long h = AStmt.ColumnInt(AColumn);
         if (h >= 0 && h <= 23)
             return int(h);
     } else if (type == SQLITE_FLOAT) {
-        const double h = AQ.ColumnDouble(AColumn);
+        const double h = AStmt.ColumnDouble(AColumn);
         if (h >= 0 && h <= 23 && h == double(int(h)))
             return int(h);
     }
@@ -64,20 +64,20 @@ QByteArray AsciiLower(QByteArray ABytes)
     return ABytes;
 }
 
-TRecInfo RowToRecInfo(const TSqliteStmt &AQ)
+TRecInfo RowToRecInfo(const TSqliteStmt &AStmt)
 {
     TRecInfo ri;
-    ri.Id = int(AQ.ColumnInt("id"));
-    ri.RecDT = AQ.ColumnText("rec_dt");
-    ri.RecDate = AQ.ColumnText("rec_date");
-    ri.RecHour = int(AQ.ColumnInt("rec_hour"));
-    ri.RecNumber = int(AQ.ColumnInt("rec_number"));
-    ri.Format = AQ.ColumnText("format");
-    ri.FileName = AQ.ColumnPath("filename");
-    ri.FilePath = AQ.ColumnPath("filepath");
-    ri.Title = AQ.ColumnText("title");
-    ri.Persons = AQ.ColumnText("persons");
-    ri.DurationSec = int(AQ.ColumnInt("duration_sec"));
+    ri.Id = int(AStmt.ColumnInt("id"));
+    ri.RecDT = AStmt.ColumnText("rec_dt");
+    ri.RecDate = AStmt.ColumnText("rec_date");
+    ri.RecHour = int(AStmt.ColumnInt("rec_hour"));
+    ri.RecNumber = int(AStmt.ColumnInt("rec_number"));
+    ri.Format = AStmt.ColumnText("format");
+    ri.FileName = AStmt.ColumnPath("filename");
+    ri.FilePath = AStmt.ColumnPath("filepath");
+    ri.Title = AStmt.ColumnText("title");
+    ri.Persons = AStmt.ColumnText("persons");
+    ri.DurationSec = int(AStmt.ColumnInt("duration_sec"));
     return ri;
 }
 
@@ -107,10 +107,10 @@ std::unique_ptr<TSqliteDb> Connect(const QString &APath, int AFlags, std::chrono
 }
 
 // A path component that stays inside its folder.
-bool IsPlainName(const QString &AS)
+bool IsPlainName(const QString &AName)
 {
-    return !AS.isEmpty() && AS != QLatin1String(".") && AS != QLatin1String("..") && !AS.contains(QLatin1Char('/')) &&
-           !AS.contains(QChar(0));
+    return !AName.isEmpty() && AName != QLatin1String(".") && AName != QLatin1String("..")
+        && !AName.contains(QLatin1Char('/')) && !AName.contains(QChar(0));
 }
 
 } // namespace
@@ -260,8 +260,8 @@ bool TReaderData::FindByFilenameStem(const QString &AStem, TRecInfo &ARI)
                 const TIndexCandidates candidates = index->FileNamePrefix(AsciiLower(PathBytes(prefix)));
                 bool found = false;
                 if (CheckRows(candidates, QStringLiteral("filename LIKE :stem AND duration_sec > 0"), QString(),
-                              AStem + QLatin1Char('%'), false, [&](const TSqliteStmt &AQ) {
-                                  ARI = RowToRecInfo(AQ);
+                              AStem + QLatin1Char('%'), false, [&](const TSqliteStmt &AStmt) {
+                                  ARI = RowToRecInfo(AStmt);
                                   found = true;
                                   return false;
                               })) {
@@ -299,8 +299,8 @@ THourSet TReaderData::AvailableHours(const QString &ADate)
         try {
             THourSet hours;
             if (CheckRows(index->Day(ADate, -1), QStringLiteral("duration_sec > 0"), QString(), QString(), true,
-                          [&](const TSqliteStmt &AQ) {
-                              hours.Include(HourOf(AQ, 3));
+                          [&](const TSqliteStmt &AStmt) {
+                              hours.Include(HourOf(AStmt, 3));
                               return true;
                           })) {
                 FLastIndexed = true;
@@ -330,8 +330,8 @@ QStringList TReaderData::DaysOfMonth(const QString &AMonth)
             const QString filter = QStringLiteral("duration_sec > 0");
             const TIndexCandidates few = index->FewOfEachDate(from, to, Few);
             QSet<QByteArray> found;
-            bool current = CheckRows(few, filter, QString(), QString(), true, [&](const TSqliteStmt &AQ) {
-                found.insert(AQ.ColumnText(2).toUtf8());
+            bool current = CheckRows(few, filter, QString(), QString(), true, [&](const TSqliteStmt &AStmt) {
+                found.insert(AStmt.ColumnText(2).toUtf8());
                 return true;
             });
             QMap<QByteArray, int> counts;  // ordered: the dates ascending, as text
@@ -376,8 +376,8 @@ void TReaderData::Search(const QString &ADate, int AHour, const QString &AName, 
                     filter += QStringLiteral(" AND (title LIKE :n OR persons LIKE :n)");
                 if (CheckRows(index->Day(ADate, AHour), filter,
                               AName.isEmpty() ? QString() : QLatin1Char('%') + AName + QLatin1Char('%'), QString(),
-                              false, [&](const TSqliteStmt &AQ) {
-                                  AResults.append(RowToRecInfo(AQ));
+                              false, [&](const TSqliteStmt &AStmt) {
+                                  AResults.append(RowToRecInfo(AStmt));
                                   return true;
                               })) {
                     FLastIndexed = true;

@@ -29,8 +29,8 @@ public:
     bool IsEmpty() const { return FBits == 0; }
     int Count() const;
     uint32_t Bits() const { return FBits; }
-    bool operator==(const THourSet &AO) const { return FBits == AO.FBits; }
-    bool operator!=(const THourSet &AO) const { return FBits != AO.FBits; }
+    bool operator==(const THourSet &AOther) const { return FBits == AOther.FBits; }
+    bool operator!=(const THourSet &AOther) const { return FBits != AOther.FBits; }
 
 private:
     uint32_t FBits = 0;

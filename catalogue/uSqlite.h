@@ -70,7 +70,7 @@ public:
     TSqliteStmt &operator=(const TSqliteStmt &) = delete;
 
     // Named binding (":name"). Throws when the statement has no such parameter. Text is bound as
-    // PathBytes(value): UTF-8, with the bytes a ColumnPath value kept bound as those bytes.
+    // PathBytes(AValue): UTF-8, with the bytes a ColumnPath value kept bound as those bytes.
     void BindText(const char *AName, const QString &AValue);
     void BindInt(const char *AName, long long AValue);
     // Next row: true while there is one, false when done; throws on an error (e.g. SQLITE_BUSY).
@@ -98,7 +98,7 @@ private:
     int ColumnIndex(const char *AName) const;
 
     struct TFinalizer {
-        void operator()(sqlite3_stmt *AS) const { sqlite3_finalize(AS); }
+        void operator()(sqlite3_stmt *AStmt) const { sqlite3_finalize(AStmt); }
     };
     TSqliteDb &FDb;
     std::unique_ptr<sqlite3_stmt, TFinalizer> FStmt;

@@ -252,7 +252,7 @@ void AppendNumber(QByteArray &AOut, double AValue)
 // is 50,000 points, 200,000 numbers.
 QByteArray PeaksJson(int AId, const TEnvelopeResult &AEnv)
 {
-    const double secPerPoint = AEnv.SampleRate > 0 ? double(AEnv.Figures.S) / AEnv.SampleRate : 0;
+    const double secPerPoint = AEnv.SampleRate > 0 ? double(AEnv.Figures.FramesPerPoint) / AEnv.SampleRate : 0;
     const std::vector<TEnvPoint> &points = *AEnv.Envelope;
     std::string body;
     body.reserve(points.size() * 26 + 200);
@@ -681,7 +681,7 @@ TWebResponse TWebApi::Handle(const TWebRequest &ARequest)
             QJsonObject row = RecordingRow(ri);
             row.insert(QStringLiteral("sample_rate"), env.SampleRate);
             row.insert(QStringLiteral("channels"), env.Channels);
-            row.insert(QStringLiteral("frames"), static_cast<double>(env.Figures.F));
+            row.insert(QStringLiteral("frames"), static_cast<double>(env.Figures.Frames));
             row.insert(QStringLiteral("seconds"), env.DurationSec);
             row.insert(QStringLiteral("date"), ri.RecDate);
             row.insert(QStringLiteral("hour"), ri.RecHour);

@@ -53,9 +53,9 @@ void Exec(sqlite3 *ADb, const QString &ASql)
     }
 }
 
-QString Sq(const QString &AS)
+QString Sq(const QString &AText)
 {
-    return QLatin1Char('\'') + QString(AS).replace(QLatin1Char('\''), QStringLiteral("''")) + QLatin1Char('\'');
+    return QLatin1Char('\'') + QString(AText).replace(QLatin1Char('\''), QStringLiteral("''")) + QLatin1Char('\'');
 }
 
 } // namespace
@@ -101,12 +101,12 @@ private slots:
 
 private:
     std::unique_ptr<TfrmMain> MakeMain();
-    void LoadHour(TfrmMain &AW, int AHour);
-    QString DayKey(const QDate &AD) const { return AD.toString(QStringLiteral("yyyy-MM-dd")); }
-    QString RecPath(const QDate &AD, int AH, int AN, const QString &AExt) const
+    void LoadHour(TfrmMain &AWindow, int AHour);
+    QString DayKey(const QDate &ADate) const { return ADate.toString(QStringLiteral("yyyy-MM-dd")); }
+    QString RecPath(const QDate &ADate, int AHour, int ANumber, const QString &AExt) const
     {
-        return FRoot + AD.toString(QStringLiteral("/yyyy/MM/dd/")) + AD.toString(QStringLiteral("ddMMyyyy")) +
-               QStringLiteral("%1%2").arg(AH, 2, 10, QLatin1Char('0')).arg(AN) + AExt;
+        return FRoot + ADate.toString(QStringLiteral("/yyyy/MM/dd/")) + ADate.toString(QStringLiteral("ddMMyyyy")) +
+               QStringLiteral("%1%2").arg(AHour, 2, 10, QLatin1Char('0')).arg(ANumber) + AExt;
     }
 
     QTemporaryDir FDir;
@@ -180,10 +180,10 @@ std::unique_ptr<TfrmMain> TestMain::MakeMain()
     return ShowMain(FPrompt);
 }
 
-void TestMain::LoadHour(TfrmMain &AW, int AHour)
+void TestMain::LoadHour(TfrmMain &AWindow, int AHour)
 {
-    AW.HourTileClick(HourTile(AW, AHour));
-    QVERIFY(WaitAnalysed(AW));
+    AWindow.HourTileClick(HourTile(AWindow, AHour));
+    QVERIFY(WaitAnalysed(AWindow));
 }
 
 void TestMain::hourGridAndZoomColumn_data()
@@ -343,8 +343,8 @@ void TestMain::severalRecordingsOpenThePicker()
     auto w = MakeMain();
     QString caption;
     int offered = 0;
-    FPrompt.OnRun = [&](QDialog &AD) {
-        auto *pick = qobject_cast<TfrmPick *>(&AD);
+    FPrompt.OnRun = [&](QDialog &ADialog) {
+        auto *pick = qobject_cast<TfrmPick *>(&ADialog);
         if (!pick)
             return int(QDialog::Rejected);
         caption = pick->findChild<QLabel *>(QStringLiteral("lblInfo"))->text();
@@ -376,8 +376,8 @@ void TestMain::lateHourCaptionWrapsToZero()
     for (int i = 0; i < 24; ++i)
         QCOMPARE(HourTile(*w, i)->isEnabled(), i == 23);
     QString caption;
-    FPrompt.OnRun = [&](QDialog &AD) {
-        if (auto *pick = qobject_cast<TfrmPick *>(&AD))
+    FPrompt.OnRun = [&](QDialog &ADialog) {
+        if (auto *pick = qobject_cast<TfrmPick *>(&ADialog))
             caption = pick->findChild<QLabel *>(QStringLiteral("lblInfo"))->text();
         return int(QDialog::Rejected);
     };
@@ -555,8 +555,8 @@ void TestMain::exportWithRecordNamesTheRowAndTheRecord()
     bool offered = false;
     TExportRequest request = WavExport(target);
     request.EvidenceRecord = true;
-    FPrompt.OnRun = AnswerExport(request, [&](TfrmExport &AE) {
-        offered = AE.findChild<QCheckBox *>(QStringLiteral("cbEvidence"))->isChecked();  // the kept choice
+    FPrompt.OnRun = AnswerExport(request, [&](TfrmExport &ADialog) {
+        offered = ADialog.findChild<QCheckBox *>(QStringLiteral("cbEvidence"))->isChecked();  // the kept choice
     });
     w->mnuExportClick();
     QVERIFY(offered);
@@ -582,8 +582,8 @@ void TestMain::exportWholeAndSelection()
     QDir().mkpath(folder);
     QString defaultName;
     QString target = folder + QStringLiteral("/whole.wav");
-    FPrompt.OnRun = AnswerExport(WavExport(target), [&](TfrmExport &AE) {
-        defaultName = AE.findChild<QLineEdit *>(QStringLiteral("edFileName"))->text();
+    FPrompt.OnRun = AnswerExport(WavExport(target), [&](TfrmExport &ADialog) {
+        defaultName = ADialog.findChild<QLineEdit *>(QStringLiteral("edFileName"))->text();
     });
     w->mnuExportClick();
     QVERIFY(defaultName.contains(QFileInfo(RecPath(FToday, 10, 1, "")).fileName()));
@@ -628,12 +628,12 @@ void TestMain::loudnessIsMeasuredAndARowMovesTheCursor()
     QVERIFY(target > wave->ViewEnd());
     QString integrated;
     int rows = -1;
-    FPrompt.OnRun = [&](QDialog &AD) {
-        auto *dlg = qobject_cast<TfrmLoudness *>(&AD);
+    FPrompt.OnRun = [&](QDialog &ADialog) {
+        auto *dlg = qobject_cast<TfrmLoudness *>(&ADialog);
         if (!dlg)
             return int(QDialog::Rejected);
-        integrated = Child<QLabel>(AD, "lblIntegrated")->text();
-        rows = Child<QTreeWidget>(AD, "lvPlaces")->topLevelItemCount();
+        integrated = Child<QLabel>(ADialog, "lblIntegrated")->text();
+        rows = Child<QTreeWidget>(ADialog, "lvPlaces")->topLevelItemCount();
         emit dlg->OnJump(target);  // what a double-click on a row says
         return int(QDialog::Accepted);
     };
@@ -732,8 +732,8 @@ void TestMain::editStoresTitleAndPersons()
     auto w = MakeMain();
     LoadHour(*w, 10);
     const QString caption = w->windowTitle();
-    FPrompt.OnRun = [&](QDialog &AD) {
-        auto *m = qobject_cast<TfrmMeta *>(&AD);
+    FPrompt.OnRun = [&](QDialog &ADialog) {
+        auto *m = qobject_cast<TfrmMeta *>(&ADialog);
         if (!m)
             return int(QDialog::Rejected);
         m->findChild<QLineEdit *>(QStringLiteral("edTitle"))->setText(QStringLiteral("  Nieuw overleg "));
@@ -763,7 +763,9 @@ void TestMain::editWithoutCatalogueSaysSo()
     QVERIFY(w->HasFile());
     // The settings were confirmed with a catalogue that cannot be opened.
     Config->SetDatabasePath(FDir.filePath(QStringLiteral("gone.sqlite")));
-    FPrompt.OnRun = [](QDialog &AD) { return qobject_cast<TfrmSettings *>(&AD) ? int(QDialog::Accepted) : 0; };
+    FPrompt.OnRun = [](QDialog &ADialog) {
+        return qobject_cast<TfrmSettings *>(&ADialog) ? int(QDialog::Accepted) : 0;
+    };
     w->mnuPathsClick();
     QVERIFY(!w->DataOK());
     QVERIFY(w->StatusText().startsWith(QStringLiteral("Database niet geopend: ")));
@@ -798,8 +800,8 @@ void TestMain::settingsReopenCatalogueAndKeepPlaying()
     w->SetStatus(QStringLiteral("iets anders"));
     QString firstDevice;
     int firstDeviceNumber = 0;
-    FPrompt.OnRun = [&](QDialog &AD) {
-        auto *settings = qobject_cast<TfrmSettings *>(&AD);
+    FPrompt.OnRun = [&](QDialog &ADialog) {
+        auto *settings = qobject_cast<TfrmSettings *>(&ADialog);
         if (!settings)
             return int(QDialog::Rejected);
         firstDevice = settings->findChild<QComboBox *>(QStringLiteral("cbDevice"))->itemText(0);
@@ -824,8 +826,8 @@ void TestMain::settingsReopenCatalogueAndKeepPlaying()
 void TestMain::searchMovesCalendarAndLoads()
 {
     auto w = MakeMain();
-    FPrompt.OnRun = [&](QDialog &AD) {
-        auto *s = qobject_cast<TfrmSearch *>(&AD);
+    FPrompt.OnRun = [&](QDialog &ADialog) {
+        auto *s = qobject_cast<TfrmSearch *>(&ADialog);
         if (!s)
             return int(QDialog::Rejected);
         s->findChild<QCheckBox *>(QStringLiteral("chkDate"))->setChecked(true);
@@ -855,8 +857,8 @@ void TestMain::aboutShowsSettingsPath()
     auto w = MakeMain();
     QString path, libs, version;
     QWidget *owner = nullptr;
-    FPrompt.OnRun = [&](QDialog &AD) {
-        if (auto *a = qobject_cast<TfrmAbout *>(&AD)) {
+    FPrompt.OnRun = [&](QDialog &ADialog) {
+        if (auto *a = qobject_cast<TfrmAbout *>(&ADialog)) {
             path = a->findChild<QLabel *>(QStringLiteral("lblIniPath"))->text();
             version = a->findChild<QLabel *>(QStringLiteral("lblVersion"))->text();
             libs = a->findChild<QLabel *>(QStringLiteral("lblLibs"))->text();
@@ -881,8 +883,8 @@ void TestMain::shortcutsRunTheCommands()
     QApplication::setActiveWindow(w.get());
     QVERIFY(QTest::qWaitForWindowActive(w.get()));
     QStringList opened;
-    FPrompt.OnRun = [&](QDialog &AD) {
-        opened << QString::fromLatin1(AD.metaObject()->className());
+    FPrompt.OnRun = [&](QDialog &ADialog) {
+        opened << QString::fromLatin1(ADialog.metaObject()->className());
         return int(QDialog::Rejected);
     };
     QTest::keyClick(w.get(), Qt::Key_E, Qt::ControlModifier);  // nothing loaded: nothing happens
@@ -899,11 +901,11 @@ void TestMain::shortcutsRunTheCommands()
 // A handler that throws: the application reports the message and the window keeps working.
 class TThrower : public QObject {
 public:
-    bool event(QEvent *AE) override
+    bool event(QEvent *AEvent) override
     {
-        if (AE->type() == QEvent::User)
+        if (AEvent->type() == QEvent::User)
             throw EReaderError(QStringLiteral("Kapot: test"));
-        return QObject::event(AE);
+        return QObject::event(AEvent);
     }
 };
 
@@ -913,7 +915,7 @@ void TestMain::unhandledErrorIsReported()
     QVERIFY(app);
     QStringList shown;
     const auto old = app->ShowError;
-    app->ShowError = [&](const QString &AT) { shown << AT; };
+    app->ShowError = [&](const QString &AText) { shown << AText; };
     TThrower thrower;
     QCoreApplication::postEvent(&thrower, new QEvent(QEvent::User));
     QTRY_COMPARE(shown, QStringList{QStringLiteral("Kapot: test")});

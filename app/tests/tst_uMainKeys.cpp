@@ -61,7 +61,7 @@ private slots:
 private:
     std::unique_ptr<TfrmMain> MakeMain();
     // Loads the 40 s recording (09:00 nr 1) and makes the window active again.
-    void LoadLong(TfrmMain &AW);
+    void LoadLong(TfrmMain &AWindow);
 
     QTemporaryDir FDir;
     QString FRoot, FDb;
@@ -124,16 +124,16 @@ std::unique_ptr<TfrmMain> TestMainKeys::MakeMain()
     return ShowMain(FPrompt, true);
 }
 
-void TestMainKeys::LoadLong(TfrmMain &AW)
+void TestMainKeys::LoadLong(TfrmMain &AWindow)
 {
     TRecList list;
     ReaderData->Search(FDay.toString(QStringLiteral("yyyy-MM-dd")), 9, QString(), list);
     QCOMPARE(list.size(), 2);
-    AW.LoadRecording(list[0]);
-    QVERIFY(AW.HasFile());
-    QCOMPARE(AW.Current().RecNumber, 1);
-    QApplication::setActiveWindow(&AW);  // so that the keys reach it
-    QVERIFY(QTest::qWaitForWindowActive(&AW));
+    AWindow.LoadRecording(list[0]);
+    QVERIFY(AWindow.HasFile());
+    QCOMPARE(AWindow.Current().RecNumber, 1);
+    QApplication::setActiveWindow(&AWindow);  // so that the keys reach it
+    QVERIFY(QTest::qWaitForWindowActive(&AWindow));
 }
 
 void TestMainKeys::seekKeysMoveCursorClockAndPlayback_data()

@@ -152,8 +152,8 @@ void TestMainStatus::SelectDay(TfrmMain &AWindow, const QDate &ADay)
 // The search dialog's next run chooses the recording of ADay and AHour.
 void TestMainStatus::ChooseInSearch(const QDate &ADay, int AHour)
 {
-    FPrompt.OnRun = [ADay, AHour](QDialog &AD) {
-        auto *s = qobject_cast<TfrmSearch *>(&AD);
+    FPrompt.OnRun = [ADay, AHour](QDialog &ADialog) {
+        auto *s = qobject_cast<TfrmSearch *>(&ADialog);
         if (!s)
             return int(QDialog::Rejected);
         s->findChild<QCheckBox *>(QStringLiteral("chkDate"))->setChecked(true);
@@ -186,7 +186,9 @@ void TestMainStatus::hourMarkStaysWithTheLoadedRecordingsDay()
     SelectDay(*w, FToday);
     QCOMPARE(Marked(*w), QList<int>{10});
 
-    FPrompt.OnRun = [](QDialog &AD) { return qobject_cast<TfrmSettings *>(&AD) ? int(QDialog::Accepted) : 0; };
+    FPrompt.OnRun = [](QDialog &ADialog) {
+        return qobject_cast<TfrmSettings *>(&ADialog) ? int(QDialog::Accepted) : 0;
+    };
     w->mnuPathsClick();
     QCOMPARE(Marked(*w), QList<int>{10});
     SelectDay(*w, FYesterday);
@@ -343,7 +345,9 @@ void TestMainStatus::statusLineKeepsTheLoadedRecording()
         w->mnuSearchClick();
         QCOMPARE(whileOpen, QStringList{shown});
     } else {
-        FPrompt.OnRun = [](QDialog &AD) { return qobject_cast<TfrmSettings *>(&AD) ? int(QDialog::Accepted) : 0; };
+        FPrompt.OnRun = [](QDialog &ADialog) {
+            return qobject_cast<TfrmSettings *>(&ADialog) ? int(QDialog::Accepted) : 0;
+        };
         w->mnuPathsClick();
         QVERIFY(FPrompt.Messages.isEmpty());
     }
@@ -384,8 +388,8 @@ void TestMainStatus::hourClickDuringAnExportSaysWhy()
     w->HourTileClick(HourTile(*w, 10));
     QVERIFY(WaitAnalysed(*w));
     const QString target = FDir.filePath(QStringLiteral("uit.wav"));
-    FPrompt.OnRun = [&](QDialog &AD) {
-        auto *e = qobject_cast<TfrmExport *>(&AD);
+    FPrompt.OnRun = [&](QDialog &ADialog) {
+        auto *e = qobject_cast<TfrmExport *>(&ADialog);
         if (!e)
             return int(QDialog::Rejected);
         e->Request.Path = target;

@@ -177,8 +177,8 @@ std::unique_ptr<TfrmMain> TestMainTrust::MakeMain()
 
 void TestMainTrust::AcceptSettingsWith(const QString &ADb)
 {
-    FPrompt.OnRun = [ADb](QDialog &AD) {
-        if (!qobject_cast<TfrmSettings *>(&AD))
+    FPrompt.OnRun = [ADb](QDialog &ADialog) {
+        if (!qobject_cast<TfrmSettings *>(&ADialog))
             return int(QDialog::Rejected);
         Config->SetDatabasePath(ADb);  // what OK stores
         return int(QDialog::Accepted);
@@ -349,8 +349,8 @@ void TestMainTrust::failedLoadKeepsThePreviousRecording()
     const int envCount = wave->EnvCount();
 
     if (bySearch) {
-        FPrompt.OnRun = [&](QDialog &AD) {
-            auto *s = qobject_cast<TfrmSearch *>(&AD);
+        FPrompt.OnRun = [&](QDialog &ADialog) {
+            auto *s = qobject_cast<TfrmSearch *>(&ADialog);
             if (!s)
                 return int(QDialog::Rejected);
             s->findChild<QCheckBox *>(QStringLiteral("chkDate"))->setChecked(true);

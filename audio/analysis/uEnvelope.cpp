@@ -31,16 +31,17 @@ struct TMinMax {
 };
 
 // Mono: every sample is the left channel. Stereo: even samples left, odd samples right.
-// `count` samples from s; lanes of even index go to a, odd ones to b (for mono both are the same side).
-void MinMaxInterleaved2(const int16_t *AS, qint64 ACount, TMinMax &AA, TMinMax &AB)
+// ACount samples from ASamples; lanes of even index go to ALeft, odd ones to ARight (for mono both are the
+// same side).
+void MinMaxInterleaved2(const int16_t *ASamples, qint64 ACount, TMinMax &ALeft, TMinMax &ARight)
 {
     qint64 i = 0;
 #ifdef __SSE2__
     __m128i mn0 = _mm_setzero_si128(), mx0 = _mm_setzero_si128();
     __m128i mn1 = _mm_setzero_si128(), mx1 = _mm_setzero_si128();
     for (; i + 16 <= ACount; i += 16) {
-        const __m128i v0 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(AS + i));
-        const __m128i v1 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(AS + i + 8));
+        const __m128i v0 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(ASamples + i));
+        const __m128i v1 = _mm_loadu_si128(reinterpret_cast<const __m128i *>(ASamples + i + 8));
         mn0 = _mm_min_epi16(mn0, v0);
         mx0 = _mm_max_epi16(mx0, v0);
         mn1 = _mm_min_epi16(mn1, v1);
@@ -52,36 +53,36 @@ void MinMaxInterleaved2(const int16_t *AS, qint64 ACount, TMinMax &AA, TMinMax &
     _mm_storeu_si128(reinterpret_cast<__m128i *>(lmn), mn0);
     _mm_storeu_si128(reinterpret_cast<__m128i *>(lmx), mx0);
     for (int k = 0; k < 8; k += 2) {
-        AA.mn = std::min(AA.mn, lmn[k]);
-        AA.mx = std::max(AA.mx, lmx[k]);
-        AB.mn = std::min(AB.mn, lmn[k + 1]);
-        AB.mx = std::max(AB.mx, lmx[k + 1]);
+        ALeft.mn = std::min(ALeft.mn, lmn[k]);
+        ALeft.mx = std::max(ALeft.mx, lmx[k]);
+        ARight.mn = std::min(ARight.mn, lmn[k + 1]);
+        ARight.mx = std::max(ARight.mx, lmx[k + 1]);
     }
 #endif
     for (; i < ACount; ++i) {
-        TMinMax &t = (i & 1) ? AB : AA;
-        t.mn = std::min(t.mn, AS[i]);
-        t.mx = std::max(t.mx, AS[i]);
+        TMinMax &t = (i & 1) ? ARight : ALeft;
+        t.mn = std::min(t.mn, ASamples[i]);
+        t.mx = std::max(t.mx, ASamples[i]);
     }
 }
 
-void Merge(TEnvPoint &AP, const TMinMax &AL, const TMinMax &AR)
+void Merge(TEnvPoint &APoint, const TMinMax &ALeft, const TMinMax &ARight)
 {
-    AP.MnL = std::min(AP.MnL, AL.mn);
-    AP.MxL = std::max(AP.MxL, AL.mx);
-    AP.MnR = std::min(AP.MnR, AR.mn);
-    AP.MxR = std::max(AP.MxR, AR.mx);
+    APoint.MnL = std::min(APoint.MnL, ALeft.mn);
+    APoint.MxL = std::max(APoint.MxL, ALeft.mx);
+    APoint.MnR = std::min(APoint.MnR, ARight.mn);
+    APoint.MxR = std::max(APoint.MxR, ARight.mx);
 }
 
 } // namespace
 
-TEnvelopeFigures EnvelopeFigures(qint64 AL, int AChannels)
+TEnvelopeFigures EnvelopeFigures(qint64 ALengthBytes, int AChannels)
 {
     TEnvelopeFigures f;
-    f.L = std::max<qint64>(AL, 0);
-    f.F = std::max<qint64>(f.L / (std::max(AChannels, 1) * 2), 1);
-    f.EnvCount = static_cast<int>(std::max<qint64>(std::min<qint64>(f.F, MaxEnvPoints), 1));
-    f.S = std::max<qint64>(static_cast<qint64>(std::ceil(static_cast<double>(f.F) / f.EnvCount)), 1);
+    f.LengthBytes = std::max<qint64>(ALengthBytes, 0);
+    f.Frames = std::max<qint64>(f.LengthBytes / (std::max(AChannels, 1) * 2), 1);
+    f.EnvCount = static_cast<int>(std::max<qint64>(std::min<qint64>(f.Frames, MaxEnvPoints), 1));
+    f.FramesPerPoint = std::max<qint64>(static_cast<qint64>(std::ceil(static_cast<double>(f.Frames) / f.EnvCount)), 1);
     return f;
 }
 
@@ -91,17 +92,17 @@ TEnvelopeAccumulator::TEnvelopeAccumulator(const TEnvelopeFigures &AFigures, int
 {
 }
 
-void TEnvelopeAccumulator::FeedScalar(const int16_t *AS, qint64 ACount)
+void TEnvelopeAccumulator::FeedScalar(const int16_t *ASamples, qint64 ACount)
 {
     const qint64 last = FFig.EnvCount - 1;
     for (qint64 i = 0; i < ACount; ++i) {
-        TEnvPoint &p = FPoints[std::min(FFrame / FFig.S, last)];
+        TEnvPoint &p = FPoints[std::min(FFrame / FFig.FramesPerPoint, last)];
         if (FChannel == 0) {
-            p.MnL = std::min(p.MnL, AS[i]);
-            p.MxL = std::max(p.MxL, AS[i]);
+            p.MnL = std::min(p.MnL, ASamples[i]);
+            p.MxL = std::max(p.MxL, ASamples[i]);
         } else {
-            p.MnR = std::min(p.MnR, AS[i]);
-            p.MxR = std::max(p.MxR, AS[i]);
+            p.MnR = std::min(p.MnR, ASamples[i]);
+            p.MxR = std::max(p.MxR, ASamples[i]);
         }
         if (++FChannel == FChannels) {
             FChannel = 0;
@@ -111,23 +112,23 @@ void TEnvelopeAccumulator::FeedScalar(const int16_t *AS, qint64 ACount)
 }
 
 // Whole frames, starting at a frame boundary: one run per point, with fixed-channel loops.
-void TEnvelopeAccumulator::FeedFrames(const int16_t *AS, qint64 AFrames)
+void TEnvelopeAccumulator::FeedFrames(const int16_t *ASamples, qint64 AFrames)
 {
     const qint64 last = FFig.EnvCount - 1;
     while (AFrames > 0) {
-        const qint64 point = std::min(FFrame / FFig.S, last);
-        const qint64 run = point == last ? AFrames : std::min(AFrames, (point + 1) * FFig.S - FFrame);
+        const qint64 point = std::min(FFrame / FFig.FramesPerPoint, last);
+        const qint64 run = point == last ? AFrames : std::min(AFrames, (point + 1) * FFig.FramesPerPoint - FFrame);
         TEnvPoint &p = FPoints[point];
         TMinMax l, r;
         if (FChannels == 1) {
             TMinMax odd;
-            MinMaxInterleaved2(AS, run, l, odd);
+            MinMaxInterleaved2(ASamples, run, l, odd);
             l.mn = std::min(l.mn, odd.mn);
             l.mx = std::max(l.mx, odd.mx);
         } else if (FChannels == 2) {
-            MinMaxInterleaved2(AS, run * 2, l, r);
+            MinMaxInterleaved2(ASamples, run * 2, l, r);
         } else {
-            const int16_t *f = AS;
+            const int16_t *f = ASamples;
             for (qint64 k = 0; k < run; ++k, f += FChannels) {
                 l.mn = std::min(l.mn, f[0]);
                 l.mx = std::max(l.mx, f[0]);
@@ -138,17 +139,17 @@ void TEnvelopeAccumulator::FeedFrames(const int16_t *AS, qint64 AFrames)
             }
         }
         Merge(p, l, r);
-        AS += run * FChannels;
+        ASamples += run * FChannels;
         AFrames -= run;
         FFrame += run;
     }
 }
 
-void TEnvelopeAccumulator::Feed(const void *AData, qint64 AN)
+void TEnvelopeAccumulator::Feed(const void *AData, qint64 AByteCount)
 {
-    if (AN <= 0)
+    if (AByteCount <= 0)
         return;
-    qint64 count = AN / 2;
+    qint64 count = AByteCount / 2;
     std::vector<int16_t> aligned;
     const int16_t *s = static_cast<const int16_t *>(AData);
     if (reinterpret_cast<quintptr>(AData) % alignof(int16_t) != 0) {
@@ -168,18 +169,21 @@ void TEnvelopeAccumulator::Feed(const void *AData, qint64 AN)
     FeedScalar(s + frames * FChannels, count - frames * FChannels);
 }
 
-TEnvelopeBuilder::TEnvelopeBuilder(qint64 AL, int AChannels, TProgressProc AProgress)
-    : FFig(EnvelopeFigures(AL, AChannels)), FChannels(std::max(AChannels, 1)), FReporter(AProgress, FFig.L, TPercentRounding::HalfEven),
-      FPoints(static_cast<size_t>(FFig.EnvCount)), FAcc(FFig, FChannels, FPoints.data())
+TEnvelopeBuilder::TEnvelopeBuilder(qint64 ALengthBytes, int AChannels, TProgressProc AProgress)
+    : FFig(EnvelopeFigures(ALengthBytes, AChannels)),
+      FChannels(std::max(AChannels, 1)),
+      FReporter(AProgress, FFig.LengthBytes, TPercentRounding::HalfEven),
+      FPoints(static_cast<size_t>(FFig.EnvCount)),
+      FAcc(FFig, FChannels, FPoints.data())
 {
 }
 
-void TEnvelopeBuilder::Feed(const void *AData, qint64 AN)
+void TEnvelopeBuilder::Feed(const void *AData, qint64 AByteCount)
 {
-    if (AN <= 0)
+    if (AByteCount <= 0)
         return;
-    FAcc.Feed(AData, AN);
-    FBytesRead += AN;
+    FAcc.Feed(AData, AByteCount);
+    FBytesRead += AByteCount;
     FReporter.Report(FBytesRead);
 }
 
@@ -260,8 +264,8 @@ int TEnvelopeWatch::TakeFinished(std::vector<TEnvPoint> &APoints, std::vector<ch
     // The last point also takes the frames beyond the figures' length: it is finished only with the pass.
     const qint64 lastOpen = count - 1;
     for (size_t k = 0; k + 1 < FStarts.size(); ++k) {
-        const qint64 from = std::min(FStarts[k] / FFig.S, lastOpen);
-        const qint64 to = std::min(FReached[k].load(std::memory_order_acquire) / FFig.S, lastOpen);
+        const qint64 from = std::min(FStarts[k] / FFig.FramesPerPoint, lastOpen);
+        const qint64 to = std::min(FReached[k].load(std::memory_order_acquire) / FFig.FramesPerPoint, lastOpen);
         for (qint64 i = from; i < to; ++i) {
             TEnvPoint p = FPoints[i];
             if (FChannels < 2) {
@@ -288,7 +292,7 @@ double ThreadCpuSec()
 TEnvelopeResult SequentialPass(TDecodeStream &AStream, TEnvelopeResult ARes, const TProgressProc &AProgress,
                                TEnvelopeWatch *AWatch)
 {
-    TEnvelopeBuilder builder(ARes.Figures.L, ARes.Channels, AProgress);
+    TEnvelopeBuilder builder(ARes.Figures.LengthBytes, ARes.Channels, AProgress);
     std::vector<char> buffer(static_cast<size_t>(EnvelopeReadBytes));
     const qint64 blockAlign = qint64(ARes.Channels) * 2;
     qint64 fed = 0;
@@ -315,8 +319,8 @@ TEnvelopeResult SequentialPass(TDecodeStream &AStream, TEnvelopeResult ARes, con
     return ARes;
 }
 
-// Decodes the frames [first, end) of an open stream into the shared points (end -1: to the end of the
-// data). The stream must stand at `first`. Each read is counted in `progress`, and `afterRead` runs.
+// Decodes the frames [AFirst, AEnd) of an open stream into the shared points (AEnd -1: to the end of the
+// data). The stream must stand at AFirst. Each read is counted in AProgress, and AAfterRead runs.
 // Stops early once AStop is set.
 // With a watch, the frames done are published there as part APart after each read, and a cancel or a
 // pause is taken between reads.
@@ -359,10 +363,11 @@ TEnvelopeResult MultiPartPass(TDecodeStream &AStream, TEnvelopeResult ARes, cons
     const TEnvelopeFigures fig = ARes.Figures;
     const int channels = ARes.Channels;
     // Ranges start on point boundaries, so no point is shared: they write into one array side by side.
-    const qint64 usedPoints = std::min<qint64>((fig.F + fig.S - 1) / fig.S, fig.EnvCount);
+    const qint64 usedPoints =
+        std::min<qint64>((fig.Frames + fig.FramesPerPoint - 1) / fig.FramesPerPoint, fig.EnvCount);
     std::vector<qint64> start(static_cast<size_t>(ARanges) + 1);
     for (int k = 0; k < ARanges; ++k)
-        start[size_t(k)] = usedPoints * k / ARanges * fig.S;
+        start[size_t(k)] = usedPoints * k / ARanges * fig.FramesPerPoint;
     start[size_t(ARanges)] = -1;  // the last range reads to the end of the data
 
     std::vector<TEnvPoint> points(static_cast<size_t>(fig.EnvCount));
@@ -378,11 +383,11 @@ TEnvelopeResult MultiPartPass(TDecodeStream &AStream, TEnvelopeResult ARes, cons
     std::atomic<bool> damaged{false};
     auto stopped = [&] { return stop.load() || (AWatch && AWatch->Cancelled()); };
     // Whole percentages below 100 as they rise; the closing 100 comes at the end.
-    TPercentReporter reporter(AProgress, fig.L, TPercentRounding::HalfEven, true);
-    // Decodes range k on a stream (placed there first unless AAtStart); AAfterRead runs after each read.
-    auto decode = [&](TDecodeStream &APartStream, int AK, bool AAtStart, auto AAfterRead) {
-        if (!AAtStart && !APartStream.SeekBytes(start[size_t(AK)] * channels * 2)) {
-            failed[size_t(AK)] = 1;
+    TPercentReporter reporter(AProgress, fig.LengthBytes, TPercentRounding::HalfEven, true);
+    // Decodes range APart on a stream (placed there first unless AAtStart); AAfterRead runs after each read.
+    auto decode = [&](TDecodeStream &APartStream, int APart, bool AAtStart, auto AAfterRead) {
+        if (!AAtStart && !APartStream.SeekBytes(start[size_t(APart)] * channels * 2)) {
+            failed[size_t(APart)] = 1;
             return;
         }
         auto noteDamage = [&] {
@@ -396,8 +401,8 @@ TEnvelopeResult MultiPartPass(TDecodeStream &AStream, TEnvelopeResult ARes, cons
             AAfterRead();
         };
         noteDamage();  // the seek's pre-roll may have met it already
-        DecodeRange(APartStream, fig, channels, points.data(), start[size_t(AK)], start[size_t(AK) + 1], done, check, &stop,
-                    AWatch, AK);
+        DecodeRange(APartStream, fig, channels, points.data(), start[size_t(APart)], start[size_t(APart) + 1], done,
+                    check, &stop, AWatch, APart);
     };
     {
         TThreadGroup workers;
@@ -485,10 +490,11 @@ int EnvelopePartCount(const TDecodeStream &AStream, int AParts)
     const TEnvelopeFigures fig = EnvelopeFigures(AStream.LengthBytes(), channels);
     if (AParts <= 0) {
         AParts = std::clamp(QThread::idealThreadCount(), 1, MaxEnvelopeParts);
-        const double seconds = AStream.BytesToSeconds(fig.L);
+        const double seconds = AStream.BytesToSeconds(fig.LengthBytes);
         AParts = std::min<qint64>(AParts, std::max<qint64>(static_cast<qint64>(seconds / MinEnvelopePartSec), 1));
     }
-    const qint64 usedPoints = std::min<qint64>((fig.F + fig.S - 1) / fig.S, fig.EnvCount);
+    const qint64 usedPoints =
+        std::min<qint64>((fig.Frames + fig.FramesPerPoint - 1) / fig.FramesPerPoint, fig.EnvCount);
     return static_cast<int>(std::clamp<qint64>(std::min<qint64>(AParts, MaxEnvelopeParts), 1, usedPoints));
 }
 
@@ -513,11 +519,11 @@ TEnvelopeResult RunEnvelopePass(const QString &APath, const TProgressProc &AProg
     }
     res.SampleRate = stream.SampleRate();
     res.Channels = std::max(stream.Channels(), 1);
-    const qint64 L = stream.LengthBytes();
-    res.DurationSec = stream.BytesToSeconds(L);
-    res.Figures = EnvelopeFigures(L, res.Channels);
+    const qint64 lengthBytes = stream.LengthBytes();
+    res.DurationSec = stream.BytesToSeconds(lengthBytes);
+    res.Figures = EnvelopeFigures(lengthBytes, res.Channels);
     const int n = EnvelopePartCount(stream, AParts);
-    if (n <= 1 || L <= 0) {
+    if (n <= 1 || lengthBytes <= 0) {
         const double cpu1 = AClock ? ThreadCpuSec() : 0;
         res = SequentialPass(stream, res, AProgress, AWatch);
         if (AClock) {
@@ -528,8 +534,9 @@ TEnvelopeResult RunEnvelopePass(const QString &APath, const TProgressProc &AProg
         // Watched, the ranges are shorter than a thread's share, so that the start fills in first.
         int ranges = n;
         if (AWatch) {
-            const qint64 usedPoints = std::min<qint64>((res.Figures.F + res.Figures.S - 1) / res.Figures.S,
-                                                       res.Figures.EnvCount);
+            const qint64 usedPoints =
+                std::min<qint64>((res.Figures.Frames + res.Figures.FramesPerPoint - 1) / res.Figures.FramesPerPoint,
+                                 res.Figures.EnvCount);
             const qint64 bySeconds = std::max<qint64>(static_cast<qint64>(res.DurationSec / MinEnvelopePartSec), n);
             ranges = static_cast<int>(std::min<qint64>({qint64(n) * 4, bySeconds, usedPoints}));
         }

@@ -20,26 +20,26 @@ constexpr qint64 EnvelopeReadBytes = 262144;
 
 // The figures of one pass, fixed from the decoded length before the first read.
 struct TEnvelopeFigures {
-    qint64 L = 0;       // decoded length in bytes
-    qint64 F = 1;       // frames: L / (channels * 2), at least 1
-    int EnvCount = 1;   // min(F, 50000), at least 1
-    qint64 S = 1;       // frames per point: F / EnvCount rounded up, at least 1
+    qint64 LengthBytes = 0;     // decoded length in bytes
+    qint64 Frames = 1;          // LengthBytes / (channels * 2), at least 1
+    int EnvCount = 1;           // min(Frames, 50000), at least 1
+    qint64 FramesPerPoint = 1;  // Frames / EnvCount rounded up, at least 1
 };
-TEnvelopeFigures EnvelopeFigures(qint64 AL, int AChannels);
+TEnvelopeFigures EnvelopeFigures(qint64 ALengthBytes, int AChannels);
 
 // Adds samples to the points of an envelope held elsewhere, from a given frame on. Channel 0 feeds the
 // left pair, every other channel the right pair; the frame and channel counters run on across feeds, so
-// a feed may end inside a frame. Frames beyond F land in the last point. Two accumulators that start at
-// different frames may share one array as long as they touch different points.
+// a feed may end inside a frame. Frames beyond AFigures.Frames land in the last point. Two accumulators
+// that start at different frames may share one array as long as they touch different points.
 class TEnvelopeAccumulator {
 public:
     TEnvelopeAccumulator(const TEnvelopeFigures &AFigures, int AChannels, TEnvPoint *APoints, qint64 AFirstFrame = 0);
-    // n bytes of interleaved 16-bit samples (n div 2 samples are used).
-    void Feed(const void *AData, qint64 AN);
+    // AByteCount bytes of interleaved 16-bit samples (AByteCount div 2 samples are used).
+    void Feed(const void *AData, qint64 AByteCount);
 
 private:
-    void FeedScalar(const int16_t *AS, qint64 ACount);
-    void FeedFrames(const int16_t *AS, qint64 AFrames);
+    void FeedScalar(const int16_t *ASamples, qint64 ACount);
+    void FeedFrames(const int16_t *ASamples, qint64 AFrames);
 
     TEnvelopeFigures FFig;
     int FChannels;
@@ -49,15 +49,15 @@ private:
 };
 
 // Builds an envelope from the bytes of successive reads (see TEnvelopeAccumulator). After each read the
-// whole percentage of L read (ties to even) is reported when it changed; Finish adds the closing report
+// whole percentage of ALengthBytes read (ties to even) is reported when it changed; Finish adds the closing report
 // of 100.
 class TEnvelopeBuilder {
 public:
-    TEnvelopeBuilder(qint64 AL, int AChannels, TProgressProc AProgress);
+    TEnvelopeBuilder(qint64 ALengthBytes, int AChannels, TProgressProc AProgress);
     TEnvelopeBuilder(const TEnvelopeBuilder &) = delete;  // its accumulator points into its own array
     TEnvelopeBuilder &operator=(const TEnvelopeBuilder &) = delete;
-    // One read of n bytes (n div 2 samples are used).
-    void Feed(const void *AData, qint64 AN);
+    // One read of AByteCount bytes (AByteCount div 2 samples are used).
+    void Feed(const void *AData, qint64 AByteCount);
     // Copies the left pair to the right for mono, reports 100 and hands the envelope over.
     TEnvArray Finish();
     const TEnvelopeFigures &Figures() const { return FFig; }

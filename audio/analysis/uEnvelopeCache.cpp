@@ -59,12 +59,12 @@ constexpr int UsageLockWaitMs = 1000;
 class TWriter {
 public:
     template <class T>
-    void Num(T AV)
+    void Num(T AValue)
     {
-        const T le = qToLittleEndian(AV);
+        const T le = qToLittleEndian(AValue);
         FData.append(reinterpret_cast<const char *>(&le), sizeof(le));
     }
-    void Bytes(const QByteArray &AB) { FData.append(AB); }
+    void Bytes(const QByteArray &ABytes) { FData.append(ABytes); }
     QByteArray &Data() { return FData; }
 
 private:
@@ -75,20 +75,20 @@ class TReader {
 public:
     explicit TReader(const QByteArray &AData, qsizetype AEnd) : FData(AData), FEnd(AEnd) {}
     template <class T>
-    bool Num(T &AV)
+    bool Num(T &AValue)
     {
         if (FEnd - FPos < qsizetype(sizeof(T)))
             return false;
-        AV = qFromLittleEndian<T>(FData.constData() + FPos);
+        AValue = qFromLittleEndian<T>(FData.constData() + FPos);
         FPos += sizeof(T);
         return true;
     }
-    bool Bytes(qsizetype AN, QByteArray &AOut)
+    bool Bytes(qsizetype ACount, QByteArray &AOut)
     {
-        if (AN < 0 || FEnd - FPos < AN)
+        if (ACount < 0 || FEnd - FPos < ACount)
             return false;
-        AOut = FData.mid(FPos, AN);
-        FPos += AN;
+        AOut = FData.mid(FPos, ACount);
+        FPos += ACount;
         return true;
     }
     qsizetype Left() const { return FEnd - FPos; }
@@ -230,21 +230,23 @@ bool TEnvelopeCache::Lookup(const TEnvelopeCacheKey &AKey, TEnvelopeResult &ARes
     quint32 version = 0, nameLen = 0;
     TEnvelopeCacheKey stored;
     qint32 rate = 0, channels = 0, envCount = 0;
-    qint64 L = 0, S = 0;
+    qint64 lengthBytes = 0, framesPerPoint = 0;
     quint64 durationBits = 0;
     if (!in.Bytes(sizeof(Magic), magic) || magic != QByteArray(Magic, sizeof(Magic)) || !in.Num(version)
         || version != FormatVersion || !in.Num(stored.Size) || !in.Num(stored.MTimeSec)
         || !in.Bytes(DigestBytes, stored.Digest) || !in.Num(nameLen) || !in.Bytes(nameLen, stored.Name) || !in.Num(rate)
-        || !in.Num(channels) || !in.Num(L) || !in.Num(durationBits) || !in.Num(S) || !in.Num(envCount))
+        || !in.Num(channels) || !in.Num(lengthBytes) || !in.Num(durationBits) || !in.Num(framesPerPoint)
+        || !in.Num(envCount))
         return false;
     if (stored != AKey)
         return false;
     // The figures must be the ones the pass derives from the stored length: a foreign writer's entry with
     // a valid checksum still has to describe a possible pass.
-    if (channels < 1 || rate < 0 || L < 0)
+    if (channels < 1 || rate < 0 || lengthBytes < 0)
         return false;
-    const TEnvelopeFigures figures = EnvelopeFigures(L, channels);
-    if (figures.EnvCount != envCount || figures.S != S || in.Left() != qsizetype(envCount) * 8)
+    const TEnvelopeFigures figures = EnvelopeFigures(lengthBytes, channels);
+    if (figures.EnvCount != envCount || figures.FramesPerPoint != framesPerPoint
+        || in.Left() != qsizetype(envCount) * 8)
         return false;
 
     auto points = std::make_shared<std::vector<TEnvPoint>>(static_cast<size_t>(envCount));
@@ -294,11 +296,11 @@ bool TEnvelopeCache::Store(const TEnvelopeCacheKey &AKey, const TEnvelopeResult 
     out.Bytes(AKey.Name);
     out.Num(static_cast<qint32>(AResult.SampleRate));
     out.Num(static_cast<qint32>(AResult.Channels));
-    out.Num(AResult.Figures.L);
+    out.Num(AResult.Figures.LengthBytes);
     quint64 durationBits;
     std::memcpy(&durationBits, &AResult.DurationSec, sizeof(durationBits));
     out.Num(durationBits);
-    out.Num(AResult.Figures.S);
+    out.Num(AResult.Figures.FramesPerPoint);
     out.Num(static_cast<qint32>(AResult.EnvCount));
     QByteArray &data = out.Data();
     data.reserve(data.size() + AResult.EnvCount * 8 + ChecksumBytes);
@@ -394,7 +396,8 @@ qint64 TEnvelopeCache::Trim() const
         return total;
     // Down to a sixteenth below the bound, so that the next scans are many stores away.
     const qint64 target = FLimitBytes - FLimitBytes / 16;
-    std::sort(entries.begin(), entries.end(), [](const TEntry &AA, const TEntry &AB) { return AA.usedNs < AB.usedNs; });
+    std::sort(entries.begin(), entries.end(),
+              [](const TEntry &ALeft, const TEntry &ARight) { return ALeft.usedNs < ARight.usedNs; });
     for (const TEntry &e : entries) {
         if (total <= target)
             break;

@@ -18,11 +18,11 @@ struct TEnvelopeCacheKey {
                          // differently)
     QByteArray Digest;   // SHA-256 of the first 64 KiB followed by the last 64 KiB (a shorter file: twice whole)
 
-    bool operator==(const TEnvelopeCacheKey &AO) const
+    bool operator==(const TEnvelopeCacheKey &AOther) const
     {
-        return Name == AO.Name && Size == AO.Size && MTimeSec == AO.MTimeSec && Digest == AO.Digest;
+        return Name == AOther.Name && Size == AOther.Size && MTimeSec == AOther.MTimeSec && Digest == AOther.Digest;
     }
-    bool operator!=(const TEnvelopeCacheKey &AO) const { return !(*this == AO); }
+    bool operator!=(const TEnvelopeCacheKey &AOther) const { return !(*this == AOther); }
 };
 
 // What a load did with the cache: Off when it could not be used (switched off, its folder cannot be made,

@@ -162,7 +162,7 @@ struct TMeterCore {
     double MomentaryMax = MinusInf;
     double ShorttermMax = MinusInf;
     int SamplePeak = 0;  // largest magnitude, 32768 for -32768
-    TLoudnessResult R;
+    TLoudnessResult Result;
     // The loudness work (the states and the block energies above) runs on a worker thread when Parallel is
     // asked: the caller's thread decodes, scans and does the true peak, and queues each block. Same figures.
     static constexpr int QueueBlocks = 16;
@@ -187,10 +187,10 @@ struct TMeterCore {
 
     void CountStretch(qint64 AFrom, qint64 ATo)
     {
-        ++R.SilentStretchCount;
+        ++Result.SilentStretchCount;
         SilentFrames += ATo - AFrom;
-        if (R.SilentStretches.size() < static_cast<size_t>(MaxListedRuns))
-            R.SilentStretches.push_back({Sec(AFrom), Sec(ATo)});
+        if (Result.SilentStretches.size() < static_cast<size_t>(MaxListedRuns))
+            Result.SilentStretches.push_back({Sec(AFrom), Sec(ATo)});
     }
 
     void EndQuiet(qint64 AEnd)
@@ -221,18 +221,18 @@ struct TMeterCore {
 
     // The outputs of the interpolator while a block is fed depend on the block and the InterpolatorHistory
     // frames before it; none of them exceeds PeakBound's bounds over those frames.
-    bool PeakMayRise(const int16_t *AS, qint64 AFrames, int ABlockPeak) const
+    bool PeakMayRise(const int16_t *ASamples, qint64 AFrames, int ABlockPeak) const
     {
         if (PeakBound.Gain <= 0)
             return true;
         const double peak = std::max(ABlockPeak, HistoryPeak) / 32768.0;
         if (PeakBound.Gain * peak <= TruePeak)
             return false;
-        return PeakBound.DcGain * peak + PeakBound.SlopeGain * LargestStep(AS, AFrames) / 32768.0 > TruePeak;
+        return PeakBound.DcGain * peak + PeakBound.SlopeGain * LargestStep(ASamples, AFrames) / 32768.0 > TruePeak;
     }
 
     // The largest difference of neighbouring frames of a channel in History followed by the block.
-    int LargestStep(const int16_t *AS, qint64 AFrames) const
+    int LargestStep(const int16_t *ASamples, qint64 AFrames) const
     {
         const size_t ch = static_cast<size_t>(Channels);
         const size_t n = static_cast<size_t>(AFrames) * ch;
@@ -240,20 +240,20 @@ struct TMeterCore {
         for (size_t i = ch; i < History.size(); ++i)
             step = std::max(step, std::abs(History[i] - History[i - ch]));
         for (size_t c = 0; c < ch && c < n; ++c)
-            step = std::max(step, std::abs(AS[c] - History[History.size() - ch + c]));
+            step = std::max(step, std::abs(ASamples[c] - History[History.size() - ch + c]));
         for (size_t i = ch; i < n; ++i)
-            step = std::max(step, std::abs(AS[i] - AS[i - ch]));
+            step = std::max(step, std::abs(ASamples[i] - ASamples[i - ch]));
         return step;
     }
 
     // AOwn false: the block only becomes the history of the next one.
-    void PeakPass(const int16_t *AS, qint64 AFrames, int ABlockPeak, bool AOwn)
+    void PeakPass(const int16_t *ASamples, qint64 AFrames, int ABlockPeak, bool AOwn)
     {
         const size_t ch = static_cast<size_t>(Channels);
-        if (AOwn && PeakMayRise(AS, AFrames, ABlockPeak)) {
+        if (AOwn && PeakMayRise(ASamples, AFrames, ABlockPeak)) {
             if (!HistoryFed)
                 ebur128_add_frames_short(PeakState.get(), History.data(), InterpolatorHistory);
-            ebur128_add_frames_short(PeakState.get(), AS, static_cast<size_t>(AFrames));
+            ebur128_add_frames_short(PeakState.get(), ASamples, static_cast<size_t>(AFrames));
             for (int c = 0; c < Channels; ++c) {
                 double v = 0;
                 if (ebur128_prev_true_peak(PeakState.get(), static_cast<unsigned>(c), &v) == EBUR128_SUCCESS)
@@ -267,7 +267,7 @@ struct TMeterCore {
         const size_t keep = static_cast<size_t>(std::min<qint64>(AFrames, InterpolatorHistory));
         const size_t old = InterpolatorHistory - keep;
         std::memmove(History.data(), History.data() + keep * ch, old * ch * sizeof(int16_t));
-        std::memcpy(History.data() + old * ch, AS + (static_cast<size_t>(AFrames) - keep) * ch,
+        std::memcpy(History.data() + old * ch, ASamples + (static_cast<size_t>(AFrames) - keep) * ch,
                     keep * ch * sizeof(int16_t));
         HistoryPeak = 0;
         for (const int16_t s : History)
@@ -275,7 +275,7 @@ struct TMeterCore {
     }
 
     // Clipping and silence of whole frames, then the same frames to libebur128. One block (or the tail).
-    void Process(const int16_t *AS, qint64 AFrames)
+    void Process(const int16_t *ASamples, qint64 AFrames)
     {
         const qint64 index = Blocks++;
         const bool own = index >= Plan.PreBlocks && (Plan.OwnBlocks < 0 || index < Plan.PreBlocks + Plan.OwnBlocks);
@@ -287,12 +287,12 @@ struct TMeterCore {
             // Before the part: only the clipping counters go on (a run is counted where its third sample lies).
             for (qint64 f = 0; f < AFrames; ++f)
                 for (int c = 0; c < ch; ++c) {
-                    const int s = AS[f * ch + c];
+                    const int s = ASamples[f * ch + c];
                     ClipRun[size_t(c)] = s == 32767 || s == -32768 ? std::min(ClipRun[size_t(c)] + 1, ClipRunMinSamples) : 0;
                 }
         } else if (own) {
             for (qint64 f = 0; f < AFrames; ++f) {
-                const int16_t *frame = AS + f * ch;
+                const int16_t *frame = ASamples + f * ch;
                 bool quiet = true;
                 for (int c = 0; c < ch; ++c) {
                     const int s = frame[c];
@@ -302,9 +302,9 @@ struct TMeterCore {
                         blockPeak = mag;
                     if (s == 32767 || s == -32768) {
                         if (++ClipRun[c] == ClipRunMinSamples) {
-                            ++R.ClipRunCount;
-                            if (R.ClipRuns.size() < static_cast<size_t>(MaxListedRuns))
-                                R.ClipRuns.push_back({Sec(Frames + f - (ClipRunMinSamples - 1)), c});
+                            ++Result.ClipRunCount;
+                            if (Result.ClipRuns.size() < static_cast<size_t>(MaxListedRuns))
+                                Result.ClipRuns.push_back({Sec(Frames + f - (ClipRunMinSamples - 1)), c});
                         }
                     } else {
                         ClipRun[c] = 0;
@@ -320,24 +320,24 @@ struct TMeterCore {
             SamplePeak = std::max(SamplePeak, blockPeak);
         }
         if (index < Plan.PreBlocks || own)
-            PeakPass(AS, AFrames, blockPeak, own);
+            PeakPass(ASamples, AFrames, blockPeak, own);
         Frames += AFrames;
         if (Worker)
-            Submit(AS, AFrames, index);
+            Submit(ASamples, AFrames, index);
         else
-            LoudnessBlock(AS, AFrames, index);
+            LoudnessBlock(ASamples, AFrames, index);
     }
 
     // The loudness of a block: on the worker thread when there is one, else on the caller's.
-    void LoudnessBlock(const int16_t *AS, qint64 AFrames, qint64 AIndex)
+    void LoudnessBlock(const int16_t *ASamples, qint64 AFrames, qint64 AIndex)
     {
         const qint64 pre = Plan.PreBlocks;
         if (AIndex >= pre)
-            ebur128_add_frames_short(State.get(), AS, static_cast<size_t>(AFrames));
+            ebur128_add_frames_short(State.get(), ASamples, static_cast<size_t>(AFrames));
         if (WarmState && AIndex < pre + WarmBlocks)
-            ebur128_add_frames_short(WarmState.get(), AS, static_cast<size_t>(AFrames));
+            ebur128_add_frames_short(WarmState.get(), ASamples, static_cast<size_t>(AFrames));
         if (SeamState && AIndex >= pre - SeamFromBlocks && AIndex < pre + SeamToBlocks)
-            ebur128_add_frames_short(SeamState.get(), AS, static_cast<size_t>(AFrames));
+            ebur128_add_frames_short(SeamState.get(), ASamples, static_cast<size_t>(AFrames));
         if (AFrames != BlockFrames)
             return;  // the tail of the range: no whole block
         if (Plan.OwnBlocks >= 0 && AIndex >= pre + Plan.OwnBlocks)
@@ -365,13 +365,13 @@ struct TMeterCore {
     }
 
     // Hands a copy of the block to the worker; waits while the queue is full.
-    void Submit(const int16_t *AS, qint64 AFrames, qint64 AIndex)
+    void Submit(const int16_t *ASamples, qint64 AFrames, qint64 AIndex)
     {
         std::unique_lock<std::mutex> lock(QueueLock);
         QueueEmptied.wait(lock, [this] { return Pushed - Popped < QueueBlocks; });
         const size_t slot = static_cast<size_t>(Pushed % QueueBlocks);
         lock.unlock();
-        std::memcpy(Queue[slot].data(), AS, static_cast<size_t>(AFrames * Channels) * sizeof(int16_t));
+        std::memcpy(Queue[slot].data(), ASamples, static_cast<size_t>(AFrames * Channels) * sizeof(int16_t));
         QueueFrames[slot] = AFrames;
         QueueIndex[slot] = AIndex;
         lock.lock();
@@ -421,10 +421,10 @@ TMeterCore::TMeterCore(int ASampleRate, int AChannels, const TLoudnessOptions &A
                        const TMeterPlan &APlan)
     : Rate(ASampleRate), Channels(AChannels), StartSec(AStartSec), Plan(APlan)
 {
-    R.SampleRate = ASampleRate;
-    R.Channels = AChannels;
-    R.StartSec = AStartSec;
-    R.EndSec = AStartSec;
+    Result.SampleRate = ASampleRate;
+    Result.Channels = AChannels;
+    Result.StartSec = AStartSec;
+    Result.EndSec = AStartSec;
     if (ASampleRate <= 0 || AChannels <= 0)
         return;
     const unsigned channels = static_cast<unsigned>(AChannels);
@@ -490,7 +490,7 @@ void TMeterCore::Feed(const void *AData, qint64 ABytes)
 
 void TMeterCore::Close()
 {
-    TLoudnessResult &r = R;
+    TLoudnessResult &r = Result;
     r.IntegratedLufs = r.RangeLu = r.MomentaryMaxLufs = r.ShorttermMaxLufs = MinusInf;
     r.TruePeakDbtp = r.SamplePeakDbfs = MinusInf;
     if (!State)
@@ -536,7 +536,7 @@ void TLoudnessMeter::Feed(const void *AData, qint64 ABytes)
 TLoudnessResult TLoudnessMeter::Finish()
 {
     d->Close();
-    TLoudnessResult &r = d->R;
+    TLoudnessResult &r = d->Result;
     if (!d->State)
         return r;
     double v = 0;
@@ -586,8 +586,8 @@ TLoudnessResult MeasureOnePass(TDecodeStream &AStream, qint64 AStart, qint64 AEn
                 return goOn;
             };
         ExportReadLoop([&AStream](char *ABuf, qint64 AMax) { return AStream.Read(ABuf, AMax); }, AEnd - AStart,
-                       progress, [&meter](const char *AData, qint64 AN) {
-                           meter.Feed(AData, AN);
+                       progress, [&meter](const char *AData, qint64 AByteCount) {
+                           meter.Feed(AData, AByteCount);
                            return true;
                        });
     }
@@ -610,8 +610,8 @@ struct TPart {
 TLoudnessResult CombineParts(std::vector<TPart> &AParts)
 {
     TMeterCore &first = *AParts.front().Meter;
-    TLoudnessResult result = first.R;
-    result.EndSec = AParts.back().Meter->R.EndSec;
+    TLoudnessResult result = first.Result;
+    result.EndSec = AParts.back().Meter->Result.EndSec;
     result.ClipRunCount = 0;
     result.ClipRuns.clear();
     result.SilentStretchCount = 0;
@@ -631,7 +631,7 @@ TLoudnessResult CombineParts(std::vector<TPart> &AParts)
     qint64 carry = -1;  // range frame where a quiet stretch open at the last boundary began
     for (TPart &part : AParts) {
         TMeterCore &meter = *part.Meter;
-        const TLoudnessResult &own = meter.R;
+        const TLoudnessResult &own = meter.Result;
         result.TruePeakDbtp = std::max(result.TruePeakDbtp, own.TruePeakDbtp);
         result.SamplePeakDbfs = std::max(result.SamplePeakDbfs, own.SamplePeakDbfs);
         result.MomentaryMaxLufs = std::max(result.MomentaryMaxLufs, own.MomentaryMaxLufs);

@@ -14,16 +14,16 @@ extern "C" {
 // One deleter for the FFmpeg free functions that take the address of the pointer.
 template <class T, void (*Free)(T **)>
 struct TAvFree {
-    void operator()(T *AP) const { Free(&AP); }
+    void operator()(T *AHandle) const { Free(&AHandle); }
 };
 
-inline void FreeFifo(AVAudioFifo **AP)
+inline void FreeFifo(AVAudioFifo **AHandle)
 {
-    av_audio_fifo_free(*AP);
+    av_audio_fifo_free(*AHandle);
 }
-inline void FreeSamples(uint8_t **AP)
+inline void FreeSamples(uint8_t **AHandle)
 {
-    av_freep(AP);
+    av_freep(AHandle);
 }
 
 using TCodecCtxPtr = std::unique_ptr<AVCodecContext, TAvFree<AVCodecContext, avcodec_free_context>>;
@@ -39,11 +39,11 @@ using TFormatPtr = std::unique_ptr<AVFormatContext, TAvFree<AVFormatContext, avf
 // An output file: the muxer context and its file. Closing is explicit so its result can be checked; the
 // deleter only releases what is left after an error.
 struct TOutputFree {
-    void operator()(AVFormatContext *AP) const
+    void operator()(AVFormatContext *AHandle) const
     {
-        if (AP->pb)
-            avio_closep(&AP->pb);
-        avformat_free_context(AP);
+        if (AHandle->pb)
+            avio_closep(&AHandle->pb);
+        avformat_free_context(AHandle);
     }
 };
 using TOutputPtr = std::unique_ptr<AVFormatContext, TOutputFree>;

@@ -259,7 +259,7 @@ void TDecodeStream::Impl::ApplyIndex(int64_t ATimestamp)
     // one that held the whole file had it insert each one in its middle, moving the rest (a tenth of an
     // MP3 pass). Reading on from a single entry only appends.
     const auto after = std::upper_bound(index.begin(), index.end(), ATimestamp,
-                                        [](int64_t ATs, const AVIndexEntry &AE) { return ATs < AE.timestamp; });
+                                        [](int64_t ATs, const AVIndexEntry &AEntry) { return ATs < AEntry.timestamp; });
     if (after == index.begin())
         return;
     const AVIndexEntry &e = *(after - 1);
@@ -348,7 +348,7 @@ int TDecodeStream::Impl::NextFrame()
     }
 }
 
-// Converts `frame` to interleaved 16-bit samples with our channel count into out (room for
+// Converts `frame` to interleaved 16-bit samples with our channel count into AOut (room for
 // frame->nb_samples * blockAlign bytes). No resampling: a frame at another rate is taken as it is.
 bool TDecodeStream::Impl::ConvertFrame(uint8_t *AOut)
 {
@@ -725,9 +725,9 @@ bool TDecodeStream::SeekBytes(qint64 APos)
 
 namespace {
 
-QString LibVersion(unsigned AV)
+QString LibVersion(unsigned AVersion)
 {
-    return QStringLiteral("%1.%2").arg(AV >> 16).arg((AV >> 8) & 0xff);
+    return QStringLiteral("%1.%2").arg(AVersion >> 16).arg((AVersion >> 8) & 0xff);
 }
 
 } // namespace

@@ -33,11 +33,11 @@ public:
 
     // Opens the file and settles its exact decoded length. False with LastError set.
     bool Open(const QString &APath);
-    // Opens another stream on the file `other` has open, taking its length instead of counting it again
+    // Opens another stream on the file AOther has open, taking its length instead of counting it again
     // (the parts of a multi-part pass). False when the file no longer has the same rate and channels.
     bool OpenLike(const TDecodeStream &AOther);
-    // Opens the file taking knownBytes as its exact decoded length instead of counting it (a length known
-    // for this very state of the file, such as the envelope cache's); knownBytes < 0 counts as Open does.
+    // Opens the file taking AKnownBytes as its exact decoded length instead of counting it (a length known
+    // for this very state of the file, such as the envelope cache's); AKnownBytes < 0 counts as Open does.
     bool OpenKnownLength(const QString &APath, qint64 AKnownBytes);
     // True when SeekBytes jumps to its target (with pre-roll and discard): linear PCM, A-law, µ-law, FLAC,
     // MP2, MP3, Vorbis and Opus, each shown bit-exact by the identity tests. Every other codec (ADPCM, AAC,
@@ -55,14 +55,14 @@ public:
     qint64 SecondsToBytes(double ASec) const;
     double BytesToSeconds(qint64 ABytes) const;  // FramesToSec of the bytes over the block size
 
-    // Delivers up to maxBytes (a multiple of BlockAlign is advised); 0 at the end, -1 on a read error.
+    // Delivers up to AMaxBytes (a multiple of BlockAlign is advised); 0 at the end, -1 on a read error.
     // When the decoder ends before LengthBytes (damaged or cut-off data), the rest up to LengthBytes is
     // silence, so every reader sees the length it was told; SetPadToLength(false) ends the data there
     // instead (0 from then on).
     qint64 Read(void *ABuffer, qint64 AMaxBytes);
     void SetPadToLength(bool APad);
-    // After a seek to pos the next bytes are exactly those a straight decode delivers at pos, in every codec
-    // (see SeeksDirectly for what it costs). A direct seek counts on undamaged data before pos: after data
+    // After a seek to APos the next bytes are exactly those a straight decode delivers at APos, in every codec
+    // (see SeeksDirectly for what it costs). A direct seek counts on undamaged data before APos: after data
     // the decoder refused or that went missing, a straight decode runs early by what is lost.
     bool SeekBytes(qint64 APos);
     qint64 PositionBytes() const;
@@ -80,7 +80,7 @@ public:
     bool Damaged() const { return DecodeErrors() > 0 || Gaps() > 0; }
 
 private:
-    // knownFrames -1 and knownBytes -1: count them; else the first that is known.
+    // AKnownFrames -1 and AKnownBytes -1: count them; else the first that is known.
     bool OpenWithLength(const QString &APath, qint64 AKnownFrames, qint64 AKnownBytes = -1);
 
     struct Impl;

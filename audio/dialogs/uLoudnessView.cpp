@@ -93,7 +93,8 @@ void TfrmLoudness::Setup(const TLoudnessResult &AResult, const QDateTime &ARecor
         rows.push_back({s.StartSec, QStringLiteral("Stilte"), FormatDuration(s.EndSec - s.StartSec)});
     for (const TClipRun &c : AResult.ClipRuns)
         rows.push_back({c.StartSec, QStringLiteral("Oversturing"), QStringLiteral("kanaal %1").arg(c.Channel + 1)});
-    std::stable_sort(rows.begin(), rows.end(), [](const TRow &AA, const TRow &AB) { return AA.Sec < AB.Sec; });
+    std::stable_sort(rows.begin(), rows.end(),
+                     [](const TRow &ALeft, const TRow &ARight) { return ALeft.Sec < ARight.Sec; });
     lvPlaces->clear();
     for (const TRow &r : rows) {
         const QString clock = ARecordingStart.isValid()

@@ -216,8 +216,8 @@ void TAudioEngine::Adopt(const QString &APath, TEnvelopeResult &AResult)
     FDurationSec = AResult.DurationSec;
     FEnvelope = std::move(AResult.Envelope);
     FEnvCount = AResult.EnvCount;
-    FSecPerPoint = FramesToSec(double(AResult.Figures.S), FSampleRate);
-    FLengthBytes = AResult.Figures.L;
+    FSecPerPoint = FramesToSec(double(AResult.Figures.FramesPerPoint), FSampleRate);
+    FLengthBytes = AResult.Figures.LengthBytes;
     FLoadedPath = APath;
     if (FSecPerPoint > 0 && FEnvelope)
         FSilenceRanges = SilenceSkipRanges(*FEnvelope, FSecPerPoint, FDurationSec);
@@ -275,7 +275,7 @@ bool TAudioEngine::Open(const QString &APath)
     const TEnvelopeFigures fig = EnvelopeFigures(length, FChannels);
     FEnvelope = std::make_shared<const std::vector<TEnvPoint>>(static_cast<size_t>(fig.EnvCount));
     FEnvCount = fig.EnvCount;
-    FSecPerPoint = FramesToSec(double(fig.S), FSampleRate);
+    FSecPerPoint = FramesToSec(double(fig.FramesPerPoint), FSampleRate);
 
     FAnalysis = std::make_unique<TAnalysis>();
     TAnalysis *job = FAnalysis.get();
@@ -304,8 +304,8 @@ void TAudioEngine::CancelAnalysis()
 
 void TAudioEngine::SetSilenceRanges(std::vector<TSecRange> ARanges)
 {
-    const auto same = [](const TSecRange &AA, const TSecRange &AB) {
-        return AA.StartSec == AB.StartSec && AA.EndSec == AB.EndSec;
+    const auto same = [](const TSecRange &ALeft, const TSecRange &ARight) {
+        return ALeft.StartSec == ARight.StartSec && ALeft.EndSec == ARight.EndSec;
     };
     if (ARanges.size() == FSilenceRanges.size() && std::equal(ARanges.begin(), ARanges.end(), FSilenceRanges.begin(), same))
         return;

@@ -35,12 +35,12 @@ struct TFormatSetup {
     AVSampleFormat sampleFmt;
 };
 
-bool SetupOf(TAudioFormat AF, TFormatSetup &AS)
+bool SetupOf(TAudioFormat AFormat, TFormatSetup &ASetup)
 {
-    switch (AF) {
-    case TAudioFormat::afMP3: AS = {"libmp3lame", "mp3", AV_SAMPLE_FMT_S16P}; return true;
-    case TAudioFormat::afOGG: AS = {"libvorbis", "ogg", AV_SAMPLE_FMT_FLTP}; return true;
-    case TAudioFormat::afOPUS: AS = {"libopus", "opus", AV_SAMPLE_FMT_S16}; return true;
+    switch (AFormat) {
+    case TAudioFormat::afMP3: ASetup = {"libmp3lame", "mp3", AV_SAMPLE_FMT_S16P}; return true;
+    case TAudioFormat::afOGG: ASetup = {"libvorbis", "ogg", AV_SAMPLE_FMT_FLTP}; return true;
+    case TAudioFormat::afOPUS: ASetup = {"libopus", "opus", AV_SAMPLE_FMT_S16}; return true;
     case TAudioFormat::afWAV: break;
     }
     return false;
@@ -133,7 +133,7 @@ struct TEncoder::Impl {
     }
     bool Convert(const uint8_t *AIn, int AFrames);
     bool EncodeFifo(bool AAll);
-    bool Send(const AVFrame *AF);
+    bool Send(const AVFrame *AFrame);
 };
 
 TEncoder::TEncoder()
@@ -321,9 +321,9 @@ bool TEncoder::Impl::Convert(const uint8_t *AIn, int AFrames)
     return true;
 }
 
-bool TEncoder::Impl::Send(const AVFrame *AF)
+bool TEncoder::Impl::Send(const AVFrame *AFrame)
 {
-    int err = avcodec_send_frame(codec.get(), AF);
+    int err = avcodec_send_frame(codec.get(), AFrame);
     if (err < 0)
         return Fail(QStringLiteral("encoding failed"), err);
     AVFormatContext *oc = out.get();

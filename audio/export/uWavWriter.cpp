@@ -12,10 +12,10 @@
 
 namespace {
 
-void PutLE(QByteArray &AB, int AAt, quint32 AV, int AN)
+void PutLE(QByteArray &ABytes, int AAt, quint32 AValue, int AByteCount)
 {
-    for (int i = 0; i < AN; ++i)
-        AB[AAt + i] = static_cast<char>((AV >> (8 * i)) & 0xFF);
+    for (int i = 0; i < AByteCount; ++i)
+        ABytes[AAt + i] = static_cast<char>((AValue >> (8 * i)) & 0xFF);
 }
 
 [[noreturn]] void WriteError()

@@ -8,7 +8,7 @@
 // Largest data size the 32-bit size fields can describe (the RIFF size holds data + 36).
 constexpr qint64 WavMaxDataBytes = 0xFFFFFFFFLL - 36;
 
-// The 44-byte header of a 16-bit PCM file, little-endian: RIFF size dataBytes + 36, data size dataBytes.
+// The 44-byte header of a 16-bit PCM file, little-endian: RIFF size ADataBytes + 36, data size ADataBytes.
 QByteArray WavHeader(int ASampleRate, int AChannels, quint32 ADataBytes);
 
 // Writes one WAV file straight to the file descriptor (no user-space buffer, so a short write is seen at

@@ -160,7 +160,7 @@ qint64 TPlaybackPlan::SourceOfOutput(qint64 AOut) const
         return FPlaced;
     const qint64 in = std::max<qint64>(InputOfOutput(AOut), 0);
     auto seg = std::upper_bound(FSegments.begin(), FSegments.end(), in,
-                                [](qint64 AV, const TSegment &AG) { return AV < AG.InFrame; });
+                                [](qint64 AFrame, const TSegment &ASegment) { return AFrame < ASegment.InFrame; });
     --seg;  // the first segment starts at input 0
     return seg->SrcFrame + (in - seg->InFrame);
 }

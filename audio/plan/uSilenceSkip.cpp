@@ -6,10 +6,11 @@
 
 namespace {
 
-bool Quiet(const TEnvPoint &AP)
+bool Quiet(const TEnvPoint &APoint)
 {
     // int arithmetic: -32768 has no 16-bit absolute value.
-    const int peak = std::max({std::abs(int(AP.MnL)), std::abs(int(AP.MxL)), std::abs(int(AP.MnR)), std::abs(int(AP.MxR))});
+    const int peak = std::max(
+        {std::abs(int(APoint.MnL)), std::abs(int(APoint.MxL)), std::abs(int(APoint.MnR)), std::abs(int(APoint.MxR))});
     return peak <= SilencePeakLimit;
 }
 

@@ -287,7 +287,7 @@ private:
         const QList<QAudioDevice> outputs = QMediaDevices::audioOutputs();
         GuardAudioExit(TAudioUse::auDeviceQuery);
         return std::any_of(outputs.begin(), outputs.end(),
-                           [&](const QAudioDevice &AO) { return AO.id() == ADevice.id(); });
+                           [&](const QAudioDevice &AOutput) { return AOutput.id() == ADevice.id(); });
     }
 
     void DropSink()

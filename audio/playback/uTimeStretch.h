@@ -5,9 +5,9 @@
 #include <memory>
 #include <vector>
 
-// Interleaved 16-bit frames in, the same sound at `speed` times the tempo out, pitch unchanged.
+// Interleaved 16-bit frames in, the same sound at ASpeed times the tempo out, pitch unchanged.
 // Output starts with the start of the input (no leading delay), so output frame o carries input frame
-// o * speed, give or take the few milliseconds of the overlap window. Not thread-safe: one thread uses it.
+// o * ASpeed, give or take the few milliseconds of the overlap window. Not thread-safe: one thread uses it.
 class TTimeStretch {
 public:
     TTimeStretch(int ASampleRate, int AChannels, double ASpeed);
@@ -16,7 +16,7 @@ public:
     TTimeStretch &operator=(const TTimeStretch &) = delete;
 
     void Put(const int16_t *AFrames, int ACount);
-    // Moves up to maxFrames finished frames into out; 0 when none are ready yet.
+    // Moves up to AMaxFrames finished frames into AOut; 0 when none are ready yet.
     int Receive(int16_t *AOut, int AMaxFrames);
     // The end of the input: what was put becomes receivable (padded out to the window's end).
     void Flush();

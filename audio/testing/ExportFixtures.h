@@ -87,27 +87,27 @@ inline TDecoded DecodeAll(const QString &APath)
 }
 
 // Times (seconds) where the first channel's level in 10 ms windows rises above the bursts' threshold.
-inline std::vector<double> FindOnsets(const TDecoded &AD)
+inline std::vector<double> FindOnsets(const TDecoded &ADecoded)
 {
     std::vector<double> onsets;
-    const qint64 win = AD.rate / 100;
-    const qint64 frames = static_cast<qint64>(AD.pcm.size()) / qMax(AD.channels, 1);
+    const qint64 win = ADecoded.rate / 100;
+    const qint64 frames = static_cast<qint64>(ADecoded.pcm.size()) / qMax(ADecoded.channels, 1);
     bool above = false;
     for (qint64 w0 = 0; w0 + win <= frames; w0 += win) {
         double sum = 0;
         for (qint64 i = w0; i < w0 + win; ++i) {
-            const double v = AD.pcm[static_cast<size_t>(i * AD.channels)];
+            const double v = ADecoded.pcm[static_cast<size_t>(i * ADecoded.channels)];
             sum += v * v;
         }
         const bool now = std::sqrt(sum / win) > 5000;
         if (now && !above)
-            onsets.push_back(static_cast<double>(w0) / AD.rate);
+            onsets.push_back(static_cast<double>(w0) / ADecoded.rate);
         above = now;
     }
     return onsets;
 }
 
-// The source's onsets inside [from, to), moved to the start of that range.
+// The source's onsets inside [AFrom, ATo), moved to the start of that range.
 inline std::vector<double> ExpectedOnsets(double AFrom, double ATo)
 {
     std::vector<double> r;
@@ -133,12 +133,12 @@ struct TSmallDisk {
     }
 };
 
-// Little-endian unsigned value of n bytes at offset at.
-inline quint32 LE(const QByteArray &AB, int AAt, int AN)
+// Little-endian unsigned value of AByteCount bytes at offset AAt.
+inline quint32 LE(const QByteArray &ABytes, int AAt, int AByteCount)
 {
     quint32 v = 0;
-    for (int i = AN - 1; i >= 0; --i)
-        v = (v << 8) | static_cast<quint8>(AB[AAt + i]);
+    for (int i = AByteCount - 1; i >= 0; --i)
+        v = (v << 8) | static_cast<quint8>(ABytes[AAt + i]);
     return v;
 }
 

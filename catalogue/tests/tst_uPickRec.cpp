@@ -119,10 +119,10 @@ void TestPickRec::cellsShowTheRecordsFields()
         QCOMPARE(dlg.findChild<TReportList *>(QStringLiteral("lvItems"))->columnWidth(c), widths[c]);
     }
     QCOMPARE(dlg.findChild<TReportList *>(QStringLiteral("lvItems"))->topLevelItemCount(), 3);
-    auto row = [&](int AR) {
+    auto row = [&](int ARow) {
         QStringList cells;
         for (int c = 0; c < 5; ++c)
-            cells << dlg.findChild<TReportList *>(QStringLiteral("lvItems"))->topLevelItem(AR)->text(c);
+            cells << dlg.findChild<TReportList *>(QStringLiteral("lvItems"))->topLevelItem(ARow)->text(c);
         return cells;
     };
     QCOMPARE(row(0), QStringList({"1", "MP3", "Overleg", "Jan, Piet", "01:05"}));

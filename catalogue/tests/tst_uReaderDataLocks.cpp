@@ -21,7 +21,7 @@ namespace {
 
 const char *const RecorderFile = "02092025091.mp3";
 
-// The recorder stand-in: opens the catalogue, takes the lock of `mode`, adds one recording inside it, says
+// The recorder stand-in: opens the catalogue, takes the lock of AMode, adds one recording inside it, says
 // "locked" and holds the lock until it reads a line on standard input; then it commits and says
 // "committed". Modes: write (BEGIN IMMEDIATE), exclusive (BEGIN EXCLUSIVE), wal (a write transaction on a
 // WAL catalogue, after which it stays connected until its input ends).

@@ -41,11 +41,11 @@ struct TSearchFixture {
             ids << r.Id;
         return ids;
     }
-    QStringList Row(int AR) const
+    QStringList Row(int ARow) const
     {
         QStringList cells;
         for (int c = 0; c < dlg.findChild<TReportList *>(QStringLiteral("lvResults"))->columnCount(); ++c)
-            cells << dlg.findChild<TReportList *>(QStringLiteral("lvResults"))->topLevelItem(AR)->text(c);
+            cells << dlg.findChild<TReportList *>(QStringLiteral("lvResults"))->topLevelItem(ARow)->text(c);
         return cells;
     }
 };

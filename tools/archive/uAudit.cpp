@@ -74,9 +74,9 @@ std::vector<TRow> ReadCatalogue(const QString &ADbPath)
     return rows;
 }
 
-bool InRange(const QString &ADate, const TAuditOptions &AO)
+bool InRange(const QString &ADate, const TAuditOptions &AOptions)
 {
-    return (AO.From.isEmpty() || ADate >= AO.From) && (AO.To.isEmpty() || ADate <= AO.To);
+    return (AOptions.From.isEmpty() || ADate >= AOptions.From) && (AOptions.To.isEmpty() || ADate <= AOptions.To);
 }
 
 // Serialises progress reports from several threads and passes on each rise of the whole percentage
@@ -199,7 +199,7 @@ QList<TAuditFinding> SignalFindings(const TAuditOptions &AOptions, const TRecInf
     return found;
 }
 
-// Runs body(i) for i in [0, count) on `threads` threads (this one included), handing out indexes in
+// Runs ABody(i) for i in [0, ACount) on AThreads threads (this one included), handing out indexes in
 // chunks, so that each worker takes the next piece as soon as it is free.
 template <class F>
 void ParallelFor(size_t ACount, int AThreads, size_t AChunk, F &&ABody)
@@ -244,8 +244,9 @@ void DecodeAll(std::vector<TDecodeJob> &AJobs, int AThreads, TProgressMeter &AMe
     order.reserve(AJobs.size());
     for (size_t i = 0; i < AJobs.size(); ++i)
         order.emplace_back(EstimatedDecodeCost(AJobs[i]), i);
-    std::stable_sort(order.begin(), order.end(), [](const auto &AA, const auto &AB) { return AA.first > AB.first; });
-    ParallelFor(order.size(), AThreads, 1, [&](size_t AI) { Decode(AJobs[order[AI].second], AMeter); });
+    std::stable_sort(order.begin(), order.end(),
+                     [](const auto &ALeft, const auto &ARight) { return ALeft.first > ARight.first; });
+    ParallelFor(order.size(), AThreads, 1, [&](size_t AIndex) { Decode(AJobs[order[AIndex].second], AMeter); });
 }
 
 QString Seconds(double ASec) { return QString::number(ASec, 'f', 3); }
@@ -297,15 +298,16 @@ std::vector<TEntry> ListFolder(const QString &AFolder)
         }
         entries.push_back(std::move(entry));
     }
-    std::sort(entries.begin(), entries.end(), [](const TEntry &AA, const TEntry &AB) { return AA.Name < AB.Name; });
+    std::sort(entries.begin(), entries.end(),
+              [](const TEntry &ALeft, const TEntry &ARight) { return ALeft.Name < ARight.Name; });
     return entries;
 }
 
-bool IsDigits(const QString &AS, int ACount)
+bool IsDigits(const QString &AText, int ACount)
 {
-    if (AS.size() != ACount)
+    if (AText.size() != ACount)
         return false;
-    for (QChar c : AS)
+    for (QChar c : AText)
         if (c < QLatin1Char('0') || c > QLatin1Char('9'))
             return false;
     return true;
@@ -318,7 +320,7 @@ struct TDayFile {
     QString Path;
 };
 
-// Every audio file in the day folders (root/yyyy/mm/dd) of the range, in path order.
+// Every audio file in the day folders (ARoot/yyyy/mm/dd) of the range, in path order.
 std::vector<TDayFile> ListDayFiles(const QString &ARoot, const TAuditOptions &AOptions)
 {
     std::vector<TDayFile> files;
@@ -512,9 +514,9 @@ TAuditResult RunAudit(const TAuditOptions &AOptions, const TProgressProc &AProgr
     // Without decoding the rows are the work; with it the bytes to decode, counted once they are known.
     std::unique_ptr<TProgressMeter> meter =
         std::make_unique<TProgressMeter>((AOptions.Decode || AOptions.Signal) ? TProgressProc() : AProgress, qint64(inRange.size()));
-    ParallelFor(inRange.size(), threads, 256, [&](size_t AI) {
-        const TRecInfo &ri = inRange[AI]->Info;
-        TChecked &c = checked[AI];
+    ParallelFor(inRange.size(), threads, 256, [&](size_t AIndex) {
+        const TRecInfo &ri = inRange[AIndex]->Info;
+        TChecked &c = checked[AIndex];
         c.File = TReaderData::ResolveExistingPath(ri, root);
         auto add = [&](TFindingKind AKind, const QString &AFile, const QString &ADetail) {
             c.Findings.append(TAuditFinding{AKind, ri.Id, ri.FileName, AFile, ADetail});

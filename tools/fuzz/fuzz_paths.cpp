@@ -88,7 +88,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *AData, size_t ASize)
     if (!Work)
         LLVMFuzzerInitialize(nullptr, nullptr);
     const QList<QByteArray> fields = QByteArray(reinterpret_cast<const char *>(AData), int(ASize)).split('\n');
-    auto field = [&](int AI) { return AI < fields.size() ? QString::fromUtf8(fields[AI]) : QString(); };
+    auto field = [&](int AIndex) { return AIndex < fields.size() ? QString::fromUtf8(fields[AIndex]) : QString(); };
 
     TRecInfo ri;
     ri.RecDate = field(0);

@@ -13,11 +13,11 @@ extern "C" int LLVMFuzzerInitialize(int *AArgc, char ***AArgv) __attribute__((we
 
 namespace fs = std::filesystem;
 
-static bool RunFile(const fs::path &AP)
+static bool RunFile(const fs::path &APath)
 {
-    std::ifstream in(AP, std::ios::binary);
+    std::ifstream in(APath, std::ios::binary);
     if (!in) {
-        std::fprintf(stderr, "replay: cannot read %s\n", AP.c_str());
+        std::fprintf(stderr, "replay: cannot read %s\n", APath.c_str());
         return false;
     }
     const std::vector<char> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};

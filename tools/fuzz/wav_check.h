@@ -21,15 +21,15 @@ struct TWavFacts {
     size_t dataOffset = 0;
 };
 
-inline uint32_t WavLE(const unsigned char *AP, int AN)
+inline uint32_t WavLE(const unsigned char *ABytes, int AByteCount)
 {
     uint32_t v = 0;
-    for (int i = AN - 1; i >= 0; --i)
-        v = (v << 8) | AP[i];
+    for (int i = AByteCount - 1; i >= 0; --i)
+        v = (v << 8) | ABytes[i];
     return v;
 }
 
-inline TWavFacts ParseWav(const std::vector<unsigned char> &AF)
+inline TWavFacts ParseWav(const std::vector<unsigned char> &ABytes)
 {
     TWavFacts w;
     auto fail = [&](const char *AWhy) {
@@ -37,17 +37,18 @@ inline TWavFacts ParseWav(const std::vector<unsigned char> &AF)
         w.why = AWhy;
         return w;
     };
-    if (AF.size() < 12 || std::memcmp(AF.data(), "RIFF", 4) != 0 || std::memcmp(AF.data() + 8, "WAVE", 4) != 0)
+    if (ABytes.size() < 12 || std::memcmp(ABytes.data(), "RIFF", 4) != 0
+        || std::memcmp(ABytes.data() + 8, "WAVE", 4) != 0)
         return fail("no RIFF/WAVE signature");
-    w.riffSize = WavLE(AF.data() + 4, 4);
-    if (uint64_t(w.riffSize) + 8 != AF.size())
+    w.riffSize = WavLE(ABytes.data() + 4, 4);
+    if (uint64_t(w.riffSize) + 8 != ABytes.size())
         return fail("RIFF size does not match the file length");
     bool haveFmt = false, haveData = false;
     size_t at = 12;
-    while (at + 8 <= AF.size()) {
-        const unsigned char *c = AF.data() + at;
+    while (at + 8 <= ABytes.size()) {
+        const unsigned char *c = ABytes.data() + at;
         const uint32_t size = WavLE(c + 4, 4);
-        if (uint64_t(at) + 8 + size > AF.size())
+        if (uint64_t(at) + 8 + size > ABytes.size())
             return fail("a chunk runs past the end of the file");
         if (std::memcmp(c, "fmt ", 4) == 0) {
             if (size < 16)

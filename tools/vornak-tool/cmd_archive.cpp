@@ -35,16 +35,16 @@ void Err(const QString &AText)
     std::fputs((AText + QLatin1Char('\n')).toUtf8().constData(), stderr);
 }
 
-bool IsDateText(const QString &AS)
+bool IsDateText(const QString &AText)
 {
     static const QRegularExpression re(QStringLiteral("^\\d{4}-\\d{2}-\\d{2}$"));
-    return re.match(AS).hasMatch();
+    return re.match(AText).hasMatch();
 }
 
 // A range bound must be a real day: "2025-02-30" is a typing error, not an empty range.
-bool IsRealDate(const QString &AS)
+bool IsRealDate(const QString &AText)
 {
-    return IsDateText(AS) && QDate::fromString(AS, QStringLiteral("yyyy-MM-dd")).isValid();
+    return IsDateText(AText) && QDate::fromString(AText, QStringLiteral("yyyy-MM-dd")).isValid();
 }
 
 volatile std::sig_atomic_t Interrupted = 0;

@@ -142,8 +142,8 @@ int CmdWarm(const QStringList &AArgs)
         return ExitError;
     }
     // Newest first: the recordings an operator is most likely to open next.
-    std::stable_sort(list.begin(), list.end(), [](const TRecInfo &AA, const TRecInfo &AB) {
-        return std::make_pair(AA.RecDT, AA.RecNumber) > std::make_pair(AB.RecDT, AB.RecNumber);
+    std::stable_sort(list.begin(), list.end(), [](const TRecInfo &ALeft, const TRecInfo &ARight) {
+        return std::make_pair(ALeft.RecDT, ALeft.RecNumber) > std::make_pair(ARight.RecDT, ARight.RecNumber);
     });
     int hits = 0, analysed = 0, failed = 0;
     for (const TRecInfo &ri : list) {

@@ -47,10 +47,10 @@ bool ParseSeconds(const QStringList &AArgs, double &ASec)
     return ok;
 }
 
-bool IsDate(const QString &AS)
+bool IsDate(const QString &AText)
 {
     static const QRegularExpression re(QStringLiteral("^\\d{4}-\\d{2}-\\d{2}$"));
-    return re.match(AS).hasMatch();
+    return re.match(AText).hasMatch();
 }
 
 QString RecLine(const TRecInfo &ARi)
@@ -71,10 +71,10 @@ QString RecLine(const TRecInfo &ARi)
     return fields.join(QLatin1Char('\t'));
 }
 
-bool ParseInt(const QString &AS, int &AV)
+bool ParseInt(const QString &AText, int &AValue)
 {
     bool ok = false;
-    AV = AS.toInt(&ok);
+    AValue = AText.toInt(&ok);
     return ok;
 }
 

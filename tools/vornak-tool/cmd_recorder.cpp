@@ -64,7 +64,7 @@ int RecorderUsage(const char *AWhy)
     return ExitUsage;
 }
 
-bool ParseOptions(const QStringList &AArgs, TRecorderOptions &AO, QString &AWhy)
+bool ParseOptions(const QStringList &AArgs, TRecorderOptions &AOptions, QString &AWhy)
 {
     QStringList plain;
     for (int i = 0; i < AArgs.size(); ++i) {
@@ -81,31 +81,31 @@ bool ParseOptions(const QStringList &AArgs, TRecorderOptions &AO, QString &AWhy)
         bool ok = true;
         if (a == QLatin1String("--every")) {
             if (!value(v)) return false;
-            AO.every = v.toDouble(&ok);
-            ok = ok && AO.every >= 0 && AO.every < 86400;
+            AOptions.every = v.toDouble(&ok);
+            ok = ok && AOptions.every >= 0 && AOptions.every < 86400;
         } else if (a == QLatin1String("--hold")) {
             if (!value(v)) return false;
-            AO.hold = v.toDouble(&ok);
-            ok = ok && AO.hold >= 0 && AO.hold < 86400;
+            AOptions.hold = v.toDouble(&ok);
+            ok = ok && AOptions.hold >= 0 && AOptions.hold < 86400;
         } else if (a == QLatin1String("--mode")) {
             if (!value(v)) return false;
             ok = v == QLatin1String("rollback") || v == QLatin1String("wal");
-            AO.wal = v == QLatin1String("wal");
-            AO.modeGiven = true;
+            AOptions.wal = v == QLatin1String("wal");
+            AOptions.modeGiven = true;
         } else if (a == QLatin1String("--exclusive")) {
-            AO.exclusive = true;
+            AOptions.exclusive = true;
         } else if (a == QLatin1String("--count")) {
             if (!value(v)) return false;
-            AO.count = v.toInt(&ok);
-            ok = ok && AO.count >= 0;
+            AOptions.count = v.toInt(&ok);
+            ok = ok && AOptions.count >= 0;
         } else if (a == QLatin1String("--step")) {
             if (!value(v)) return false;
-            AO.step = v.toDouble(&ok);
-            ok = ok && AO.step >= 0 && AO.step < 86400;
+            AOptions.step = v.toDouble(&ok);
+            ok = ok && AOptions.step >= 0 && AOptions.step < 86400;
         } else if (a == QLatin1String("--start")) {
             if (!value(v)) return false;
-            AO.start = QDateTime::fromString(v, Qt::ISODate);
-            ok = AO.start.isValid();
+            AOptions.start = QDateTime::fromString(v, Qt::ISODate);
+            ok = AOptions.start.isValid();
         } else if (a.startsWith(QLatin1String("--"))) {
             AWhy = "unknown option " + a;
             return false;
@@ -122,8 +122,8 @@ bool ParseOptions(const QStringList &AArgs, TRecorderOptions &AO, QString &AWhy)
         AWhy = "DB and ROOT are needed";
         return false;
     }
-    AO.db = plain[0];
-    AO.root = plain[1];
+    AOptions.db = plain[0];
+    AOptions.root = plain[1];
     return true;
 }
 
@@ -144,10 +144,10 @@ void SleepUntil(const QElapsedTimer &AClock, qint64 ADeadlineMs)
         QThread::msleep(static_cast<unsigned long>(std::min<qint64>(20, ADeadlineMs - AClock.elapsed())));
 }
 
-void PutLE(QByteArray &AB, int AOffset, quint32 AV, int ABytes)
+void PutLE(QByteArray &ABytes, int AOffset, quint32 AValue, int AByteCount)
 {
-    for (int i = 0; i < ABytes; ++i)
-        AB[AOffset + i] = static_cast<char>((AV >> (8 * i)) & 0xFF);
+    for (int i = 0; i < AByteCount; ++i)
+        ABytes[AOffset + i] = static_cast<char>((AValue >> (8 * i)) & 0xFF);
 }
 
 // 44-byte PCM WAV header; sizes 0 while the file grows, as a recorder leaves them until it closes.
@@ -171,7 +171,7 @@ QByteArray WavHeader(int ARate, int AChannels, quint32 ADataBytes)
 
 class TRecorder {
 public:
-    explicit TRecorder(const TRecorderOptions &AO) : FOpt(AO) {}
+    explicit TRecorder(const TRecorderOptions &AOptions) : FOpt(AOptions) {}
 
     bool Open()
     {
@@ -241,7 +241,7 @@ private:
         TStmtHandle st(raw);
         const QByteArray dt = AAt.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")).toUtf8();
         const QByteArray d = date.toUtf8(), f = name.toUtf8(), p = path.toUtf8();
-        auto idx = [&](const char *AN) { return sqlite3_bind_parameter_index(st.get(), AN); };
+        auto idx = [&](const char *AName) { return sqlite3_bind_parameter_index(st.get(), AName); };
         sqlite3_bind_text(st.get(), idx(":dt"), dt.constData(), dt.size(), SQLITE_TRANSIENT);
         sqlite3_bind_text(st.get(), idx(":d"), d.constData(), d.size(), SQLITE_TRANSIENT);
         sqlite3_bind_int(st.get(), idx(":h"), hour);

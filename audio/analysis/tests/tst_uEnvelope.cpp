@@ -75,8 +75,8 @@ void CompareResults(const TEnvelopeResult &AGot, const TEnvelopeResult &AWant, c
     QCOMPARE(AGot.SampleRate, AWant.SampleRate);
     QCOMPARE(AGot.Channels, AWant.Channels);
     QCOMPARE(AGot.DurationSec, AWant.DurationSec);
-    QCOMPARE(AGot.Figures.L, AWant.Figures.L);
-    QCOMPARE(AGot.Figures.S, AWant.Figures.S);
+    QCOMPARE(AGot.Figures.LengthBytes, AWant.Figures.LengthBytes);
+    QCOMPARE(AGot.Figures.FramesPerPoint, AWant.Figures.FramesPerPoint);
     QCOMPARE(AGot.EnvCount, AWant.EnvCount);
     QCOMPARE(AGot.Envelope->size(), AWant.Envelope->size());
     for (size_t i = 0; i < AWant.Envelope->size(); ++i) {
@@ -87,14 +87,14 @@ void CompareResults(const TEnvelopeResult &AGot, const TEnvelopeResult &AWant, c
 }
 
 // The pass written sample by sample, as plainly as it is described, to compare the fast one against.
-std::vector<TEnvPoint> PlainPass(const std::vector<int16_t> &ASamples, qint64 AL, int AChannels)
+std::vector<TEnvPoint> PlainPass(const std::vector<int16_t> &ASamples, qint64 ALengthBytes, int AChannels)
 {
-    const TEnvelopeFigures f = EnvelopeFigures(AL, AChannels);
+    const TEnvelopeFigures f = EnvelopeFigures(ALengthBytes, AChannels);
     std::vector<TEnvPoint> pts(static_cast<size_t>(f.EnvCount));
     qint64 frame = 0;
     int ch = 0;
     for (int16_t s : ASamples) {
-        TEnvPoint &p = pts[static_cast<size_t>(std::min<qint64>(frame / f.S, f.EnvCount - 1))];
+        TEnvPoint &p = pts[static_cast<size_t>(std::min<qint64>(frame / f.FramesPerPoint, f.EnvCount - 1))];
         if (ch == 0) {
             p.MnL = std::min(p.MnL, s);
             p.MxL = std::max(p.MxL, s);
@@ -115,9 +115,10 @@ std::vector<TEnvPoint> PlainPass(const std::vector<int16_t> &ASamples, qint64 AL
     return pts;
 }
 
-bool Same(const TEnvPoint &AA, const TEnvPoint &AB)
+bool Same(const TEnvPoint &AFirst, const TEnvPoint &ASecond)
 {
-    return AA.MnL == AB.MnL && AA.MxL == AB.MxL && AA.MnR == AB.MnR && AA.MxR == AB.MxR;
+    return AFirst.MnL == ASecond.MnL && AFirst.MxL == ASecond.MxL && AFirst.MnR == ASecond.MnR
+        && AFirst.MxR == ASecond.MxR;
 }
 
 } // namespace
@@ -127,7 +128,7 @@ class TestEnvelope : public QObject {
 
     QTemporaryDir FDir;
     QString Path(const QString &AName) const { return FDir.filePath(AName); }
-    static QString CodecFile(const codecs::TCodecFixture &AC) { return QStringLiteral("codec/") + AC.File; }
+    static QString CodecFile(const codecs::TCodecFixture &ACodec) { return QStringLiteral("codec/") + ACodec.File; }
 
 private slots:
     void initTestCase()
@@ -205,7 +206,7 @@ private slots:
     void partsAndCacheGiveTheSequentialEnvelope_data()
     {
         QTest::addColumn<QString>("file");
-        QTest::addColumn<qint64>("S");     // frames per point of the fixture
+        QTest::addColumn<qint64>("framesPerPoint");  // of the fixture
         QTest::addColumn<bool>("direct");  // split into the parts asked for
         QTest::addRow("wav") << "tone.wav" << qint64(3) << true;
         QTest::addRow("flac") << "tone.flac" << qint64(3) << true;
@@ -231,7 +232,7 @@ private slots:
         const QString path = Path(file);
         const TEnvelopeResult sequential = BuildEnvelopeFromFile(path, {}, 1);
         QCOMPARE(sequential.Error, 0);
-        QTEST(sequential.Figures.S, "S");
+        QTEST(sequential.Figures.FramesPerPoint, "framesPerPoint");
         for (int parts : {2, 3, 8}) {
             TDecodeStream probe;
             QVERIFY(probe.Open(path));
@@ -289,8 +290,8 @@ private slots:
         QList<int> reports;
         bool onCaller = true;
         QThread *caller = QThread::currentThread();
-        const TEnvelopeResult r = BuildEnvelopeFromFile(Path(file), [&](int AP) {
-            reports.append(AP);
+        const TEnvelopeResult r = BuildEnvelopeFromFile(Path(file), [&](int APercent) {
+            reports.append(APercent);
             onCaller = onCaller && QThread::currentThread() == caller;
         }, parts);
         QCOMPARE(r.Error, 0);
@@ -304,28 +305,28 @@ private slots:
 
     void figuresFollowTheDecodedLength_data()
     {
-        QTest::addColumn<qint64>("L");
+        QTest::addColumn<qint64>("lengthBytes");
         QTest::addColumn<int>("channels");
-        QTest::addColumn<qint64>("F");
+        QTest::addColumn<qint64>("frames");
         QTest::addColumn<int>("envCount");
-        QTest::addColumn<qint64>("S");
+        QTest::addColumn<qint64>("framesPerPoint");
         QTest::addRow("1000 stereo frames") << qint64(4000) << 2 << qint64(1000) << 1000 << qint64(1);
         QTest::addRow("one hour 44.1 kHz stereo") << qint64(3600LL * 44100 * 4) << 2 << qint64(3600LL * 44100) << 50000
                                                   << qint64(3176);
         QTest::addRow("ten minutes 44.1 kHz mono") << qint64(600LL * 44100 * 2) << 1 << qint64(600LL * 44100) << 50000
                                                    << qint64(530);
-        QTest::addRow("L = 0") << qint64(0) << 2 << qint64(1) << 1 << qint64(1);
+        QTest::addRow("no bytes") << qint64(0) << 2 << qint64(1) << 1 << qint64(1);
         QTest::addRow("half a frame") << qint64(2) << 2 << qint64(1) << 1 << qint64(1);
         QTest::addRow("six channels") << qint64(12 * 100000) << 6 << qint64(100000) << 50000 << qint64(2);
     }
     void figuresFollowTheDecodedLength()
     {
-        QFETCH(qint64, L);
+        QFETCH(qint64, lengthBytes);
         QFETCH(int, channels);
-        const TEnvelopeFigures f = EnvelopeFigures(L, channels);
-        QTEST(f.F, "F");
+        const TEnvelopeFigures f = EnvelopeFigures(lengthBytes, channels);
+        QTEST(f.Frames, "frames");
         QTEST(f.EnvCount, "envCount");
-        QTEST(f.S, "S");
+        QTEST(f.FramesPerPoint, "framesPerPoint");
     }
 
     // 1000 stereo frames: one frame per point, 0 on the side of zero the sample is not on.
@@ -373,10 +374,10 @@ private slots:
         std::vector<int16_t> s(static_cast<size_t>(frames + extraFrames) * channels);
         for (int16_t &v : s)
             v = static_cast<int16_t>(rng.bounded(-32768, 32768));
-        const qint64 L = qint64(frames) * channels * 2;
-        const std::vector<TEnvPoint> expect = PlainPass(s, L, channels);
+        const qint64 lengthBytes = qint64(frames) * channels * 2;
+        const std::vector<TEnvPoint> expect = PlainPass(s, lengthBytes, channels);
 
-        TEnvelopeBuilder b(L, channels, {});
+        TEnvelopeBuilder b(lengthBytes, channels, {});
         const char *bytes = reinterpret_cast<const char *>(s.data());
         const qint64 total = qint64(s.size()) * 2;
         qint64 at = 0;
@@ -395,11 +396,11 @@ private slots:
     // file copies its left pair to the right; a point of only positive samples has minimum 0.
     void anHourLeavesTheLastTwelvePointsEmpty()
     {
-        const qint64 L = 3600LL * 44100 * 4;
+        const qint64 lengthBytes = 3600LL * 44100 * 4;
         std::vector<int16_t> block(131072, 5);
-        TEnvelopeBuilder b(L, 2, {});
-        for (qint64 done = 0; done < L; done += 262144)
-            b.Feed(block.data(), std::min<qint64>(262144, L - done));
+        TEnvelopeBuilder b(lengthBytes, 2, {});
+        for (qint64 done = 0; done < lengthBytes; done += 262144)
+            b.Feed(block.data(), std::min<qint64>(262144, lengthBytes - done));
         const TEnvArray env = b.Finish();
         QCOMPARE(int(env->size()), 50000);
         QCOMPARE((*env)[49987].MxL, int16_t(5));
@@ -438,12 +439,12 @@ private slots:
     // Reports after each read when the rounded percentage changes, then the closing 100.
     void progressReportsFollowTheReads_data()
     {
-        QTest::addColumn<qint64>("L");
+        QTest::addColumn<qint64>("lengthBytes");
         QTest::addColumn<QList<qint64>>("reads");
         QTest::addColumn<QList<int>>("reports");
         QTest::addRow("600000 bytes") << qint64(600000) << QList<qint64>{262144, 262144, 75712}
                                       << QList<int>{44, 87, 100, 100};
-        QTest::addRow("L = 0") << qint64(0) << QList<qint64>{} << QList<int>{100};
+        QTest::addRow("no bytes") << qint64(0) << QList<qint64>{} << QList<int>{100};
         QTest::addRow("same percentage twice") << qint64(100000000) << QList<qint64>{262144, 262144, 262144}
                                                << QList<int>{0, 1, 100};
         QTest::addRow("half ties to even") << qint64(800) << QList<qint64>{20, 8} << QList<int>{2, 4, 100};
@@ -451,10 +452,10 @@ private slots:
     }
     void progressReportsFollowTheReads()
     {
-        QFETCH(qint64, L);
+        QFETCH(qint64, lengthBytes);
         QFETCH(QList<qint64>, reads);
         QList<int> got;
-        TEnvelopeBuilder b(L, 2, [&](int APct) { got.append(APct); });
+        TEnvelopeBuilder b(lengthBytes, 2, [&](int APct) { got.append(APct); });
         std::vector<char> zeros(262144);
         for (qint64 n : reads)
             b.Feed(zeros.data(), n);

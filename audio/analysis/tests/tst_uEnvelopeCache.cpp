@@ -31,8 +31,8 @@ bool WriteWav(const QString &APath, int ARate, int AChannels, int AFrames, quint
     for (int i = 0; i < AFrames * AChannels; ++i)
         qToLittleEndian<qint16>(static_cast<qint16>(rng.bounded(-20000, 20000)), data.data() + 2 * i);
     QByteArray h;
-    auto u32 = [&h](quint32 AV) { char b[4]; qToLittleEndian(AV, b); h.append(b, 4); };
-    auto u16 = [&h](quint16 AV) { char b[2]; qToLittleEndian(AV, b); h.append(b, 2); };
+    auto u32 = [&h](quint32 AValue) { char b[4]; qToLittleEndian(AValue, b); h.append(b, 4); };
+    auto u16 = [&h](quint16 AValue) { char b[2]; qToLittleEndian(AValue, b); h.append(b, 2); };
     h.append("RIFF");
     u32(36 + data.size());
     h.append("WAVEfmt ");
@@ -49,12 +49,12 @@ bool WriteWav(const QString &APath, int ARate, int AChannels, int AFrames, quint
     return f.open(QIODevice::WriteOnly) && f.write(h + data) == h.size() + data.size();
 }
 
-bool SameEnvelope(const TEnvArray &AA, const TEnvArray &AB)
+bool SameEnvelope(const TEnvArray &AFirst, const TEnvArray &ASecond)
 {
-    if (!AA || !AB || AA->size() != AB->size())
+    if (!AFirst || !ASecond || AFirst->size() != ASecond->size())
         return false;
-    for (size_t i = 0; i < AA->size(); ++i) {
-        const TEnvPoint &p = (*AA)[i], &q = (*AB)[i];
+    for (size_t i = 0; i < AFirst->size(); ++i) {
+        const TEnvPoint &p = (*AFirst)[i], &q = (*ASecond)[i];
         if (p.MnL != q.MnL || p.MxL != q.MxL || p.MnR != q.MnR || p.MxR != q.MxR)
             return false;
     }
@@ -67,7 +67,7 @@ void SetMTime(const QString &APath, qint64 ASec, long ANsec)
     QVERIFY(::utimensat(AT_FDCWD, QFile::encodeName(APath).constData(), times, 0) == 0);
 }
 
-// One load through an engine without sound, with the cache in `folder` (empty: none).
+// One load through an engine without sound, with the cache in AFolder (empty: none).
 struct TLoad {
     bool ok = false;
     TEnvelopeCacheUse use = TEnvelopeCacheUse::Off;
@@ -84,7 +84,7 @@ TLoad LoadThrough(const QString &AFolder, const QString &AFile)
     e.InitAudio();
     e.SetEnvelopeCacheFolder(AFolder);
     TLoad r;
-    r.ok = e.Load(AFile, [&r](int AP) { r.reports.append(AP); });
+    r.ok = e.Load(AFile, [&r](int APercent) { r.reports.append(APercent); });
     r.use = e.LastCacheUse();
     r.envelope = e.Envelope();
     r.duration = e.DurationSec();
@@ -389,8 +389,8 @@ private slots:
         r.Envelope = std::make_shared<const std::vector<TEnvPoint>>(size_t(r.EnvCount), TEnvPoint{-5, 5, -5, 5});
         const TEnvelopeCache cache(FCache);
         const QString usage = FCache + "/.venv-usage";
-        auto key = [&](int AI) {
-            const QString file = Path(QStringLiteral("count%1.wav").arg(AI));
+        auto key = [&](int AIndex) {
+            const QString file = Path(QStringLiteral("count%1.wav").arg(AIndex));
             if (!QFileInfo::exists(file))
                 WriteWav(file, 8000, 1, 10, 3);
             return *TEnvelopeCache::KeyOf(file);
@@ -576,8 +576,8 @@ private slots:
         QVERIFY2(!tool.isEmpty(), "VORNAK_TOOL is not set");
         const quint32 bytes = 2000000000;
         QByteArray h;
-        auto u32 = [&h](quint32 AV) { char b[4]; qToLittleEndian(AV, b); h.append(b, 4); };
-        auto u16 = [&h](quint16 AV) { char b[2]; qToLittleEndian(AV, b); h.append(b, 2); };
+        auto u32 = [&h](quint32 AValue) { char b[4]; qToLittleEndian(AValue, b); h.append(b, 4); };
+        auto u16 = [&h](quint16 AValue) { char b[2]; qToLittleEndian(AValue, b); h.append(b, 2); };
         h.append("RIFF");
         u32(36 + bytes);
         h.append("WAVEfmt ");

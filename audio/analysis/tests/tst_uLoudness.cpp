@@ -26,7 +26,7 @@ bool Ffmpeg(const QStringList &AArgs)
 
 // FFmpeg's reading of a file: integrated loudness, loudness range and true peak from its ebur128 summary.
 struct TReference {
-    double I = 0, Lra = 0, Tp = 0;
+    double Integrated = 0, Lra = 0, Tp = 0;
 };
 bool FfmpegReference(const QString &APath, TReference &ARef)
 {
@@ -45,7 +45,7 @@ bool FfmpegReference(const QString &APath, TReference &ARef)
         AValue = m.captured(1) == QLatin1String("-inf") ? -INFINITY : m.captured(1).toDouble();
         return true;
     };
-    return figure("I", ARef.I) && figure("LRA", ARef.Lra) && figure("Peak", ARef.Tp);
+    return figure("I", ARef.Integrated) && figure("LRA", ARef.Lra) && figure("Peak", ARef.Tp);
 }
 
 // A 1 kHz stereo sine at 48 kHz, the same in both channels, whose peak level steps through (dBFS, seconds)
@@ -171,7 +171,7 @@ std::vector<int16_t> AcrossBoundaries(TAcross AAcross, const std::vector<double>
                 if (AChannel < 0 || c == AChannel)
                     pcm[size_t(f * 2 + c)] = int16_t(AValue(f));
     };
-    auto value = [](int AV) { return [AV](qint64) { return AV; }; };
+    auto value = [](int AValue) { return [AValue](qint64) { return AValue; }; };
     for (size_t i = 0; i < ABoundaries.size(); ++i) {
         const qint64 b = at(ABoundaries[i]);
         switch (AAcross) {
@@ -179,8 +179,8 @@ std::vector<int16_t> AcrossBoundaries(TAcross AAcross, const std::vector<double>
             fill(b - at(1.5), b + at(1.5), -1, value(0));
             break;
         case TAcross::Clipping:
-            fill(b - at(0.2), b + at(0.3), -1, [rate](qint64 AF) {
-                return std::lrint(0.9 * 32767 * std::sin(2 * M_PI * 997 * double(AF) / rate));
+            fill(b - at(0.2), b + at(0.3), -1, [rate](qint64 AFrame) {
+                return std::lrint(0.9 * 32767 * std::sin(2 * M_PI * 997 * double(AFrame) / rate));
             });
             fill(b - 2, b + 1, 0, value(32767));
             if (i == 0)
@@ -268,8 +268,8 @@ void TestuLoudness::ebuTonesAndSpeechReadAsFfmpegReadsThem()
         QVERIFY2(std::fabs(r.IntegratedLufs - expected) <= 0.1, qPrintable(QString::number(r.IntegratedLufs)));
     TReference ref;
     QVERIFY(FfmpegReference(path, ref));
-    QVERIFY2(std::fabs(r.IntegratedLufs - ref.I) <= 0.1,
-             qPrintable(QStringLiteral("%1 vs %2").arg(r.IntegratedLufs).arg(ref.I)));
+    QVERIFY2(std::fabs(r.IntegratedLufs - ref.Integrated) <= 0.1,
+             qPrintable(QStringLiteral("%1 vs %2").arg(r.IntegratedLufs).arg(ref.Integrated)));
     QVERIFY2(std::fabs(r.RangeLu - ref.Lra) <= 0.3, qPrintable(QStringLiteral("%1 vs %2").arg(r.RangeLu).arg(ref.Lra)));
     QVERIFY2(std::fabs(r.TruePeakDbtp - ref.Tp) <= 0.3,
              qPrintable(QStringLiteral("%1 vs %2").arg(r.TruePeakDbtp).arg(ref.Tp)));

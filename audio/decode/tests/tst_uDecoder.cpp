@@ -21,12 +21,12 @@ const char *const Signal =
 using codecs::Ffmpeg;
 
 // All the bytes a straight decode delivers, in reads of an odd size to cross frame boundaries.
-QByteArray ReadAll(TDecodeStream &AS)
+QByteArray ReadAll(TDecodeStream &AStream)
 {
     QByteArray all;
     QByteArray buf(65538, '\0');
     for (;;) {
-        const qint64 n = AS.Read(buf.data(), buf.size());
+        const qint64 n = AStream.Read(buf.data(), buf.size());
         if (n <= 0)
             break;
         all.append(buf.constData(), static_cast<int>(n));
@@ -41,7 +41,7 @@ class TestDecoder : public QObject {
 
     QTemporaryDir FDir;
     QString Path(const QString &AName) const { return FDir.filePath(AName); }
-    static QString CodecFile(const codecs::TCodecFixture &AC) { return QStringLiteral("codec/") + AC.File; }
+    static QString CodecFile(const codecs::TCodecFixture &ACodec) { return QStringLiteral("codec/") + ACodec.File; }
 
 private slots:
     void initTestCase()

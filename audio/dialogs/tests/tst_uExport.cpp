@@ -315,11 +315,12 @@ void TestExport::browseUsesFormatFilterAndAppliesExtension()
     TfrmExport dlg(nullptr);
     dlg.Setup(QStringLiteral("rec"), false, -1, -1, 60, FTmp.path());
     QString gotDir, gotName, gotFilter, gotSuffix, answer = FTmp.filePath("chosen.ogg");
-    dlg.ChooseSaveFile = [&](const QString &AD, const QString &AN, const QString &AF, const QString &AS) {
-        gotDir = AD;
-        gotName = AN;
-        gotFilter = AF;
-        gotSuffix = AS;
+    dlg.ChooseSaveFile = [&](const QString &ADir, const QString &AName, const QString &AFilter,
+                             const QString &ASelectedFilter) {
+        gotDir = ADir;
+        gotName = AName;
+        gotFilter = AFilter;
+        gotSuffix = ASelectedFilter;
         return answer;
     };
     dlg.btnBrowseClick();

@@ -61,13 +61,13 @@ TRun Run(const QStringList &AArgs, int ATimeoutMs = 30000)
     return r;
 }
 
-QString Describe(const TRun &AR)
+QString Describe(const TRun &ARun)
 {
     return QString("exit %1%2%3\nstdout: %4\nstderr: %5")
-        .arg(AR.exitCode)
-        .arg(AR.crashed ? " (crashed)" : "")
-        .arg(AR.hung ? " (hung)" : "")
-        .arg(AR.out.left(400), AR.err.left(400));
+        .arg(ARun.exitCode)
+        .arg(ARun.crashed ? " (crashed)" : "")
+        .arg(ARun.hung ? " (hung)" : "")
+        .arg(ARun.out.left(400), ARun.err.left(400));
 }
 
 QByteArray Sha(const QString &APath)
@@ -80,10 +80,10 @@ QByteArray Sha(const QString &APath)
     return h.result().toHex();
 }
 
-void PutLE(QByteArray &AB, int AAt, quint32 AV, int AN)
+void PutLE(QByteArray &ABytes, int AAt, quint32 AValue, int AByteCount)
 {
-    for (int i = 0; i < AN; ++i)
-        AB[AAt + i] = static_cast<char>((AV >> (8 * i)) & 0xFF);
+    for (int i = 0; i < AByteCount; ++i)
+        ABytes[AAt + i] = static_cast<char>((AValue >> (8 * i)) & 0xFF);
 }
 
 // A PCM WAV file of the given length whose samples are a hole in the file (silence that takes no disk).

@@ -106,7 +106,7 @@ private slots:
         e.SetInitialDevice(0);
         e.InitAudio();
         QList<int> reports;
-        QVERIFY(e.Load(FShort, [&](int AP) { reports.append(AP); }));
+        QVERIFY(e.Load(FShort, [&](int APercent) { reports.append(APercent); }));
         QCOMPARE(e.Channels(), 1);
         QCOMPARE(e.EnvCount(), 44100);
         QVERIFY(!reports.isEmpty());

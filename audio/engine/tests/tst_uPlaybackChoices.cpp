@@ -102,23 +102,23 @@ private:
     QByteArray FTaken;  // 16-bit stereo frames recorded since Skip
 };
 
-double Rms(const std::vector<double> &AX, size_t AFrom, size_t AN)
+double Rms(const std::vector<double> &ASamples, size_t AFrom, size_t ACount)
 {
     double e = 0;
-    for (size_t i = AFrom; i < AFrom + AN && i < AX.size(); ++i)
-        e += AX[i] * AX[i];
-    return std::sqrt(e / double(std::max<size_t>(AN, 1)));
+    for (size_t i = AFrom; i < AFrom + ACount && i < ASamples.size(); ++i)
+        e += ASamples[i] * ASamples[i];
+    return std::sqrt(e / double(std::max<size_t>(ACount, 1)));
 }
 
 // Frequency of the loudest tone in the sound, from the upward zero crossings of its loud part: the mean of
 // the middle half of the periods between crossings, so that a dropout of the monitor under load (one long
 // period) or a few periods of what played before cannot pull it away from the tone.
-double ToneHz(const std::vector<double> &AX)
+double ToneHz(const std::vector<double> &ASamples)
 {
     const size_t win = Rate / 20;
     size_t first = SIZE_MAX, last = 0;
-    for (size_t i = 0; i + win <= AX.size(); i += win)
-        if (Rms(AX, i, win) > 0.03) {
+    for (size_t i = 0; i + win <= ASamples.size(); i += win)
+        if (Rms(ASamples, i, win) > 0.03) {
             first = std::min(first, i);
             last = i + win;
         }
@@ -127,9 +127,9 @@ double ToneHz(const std::vector<double> &AX)
     std::vector<double> periods;
     double previousAt = -1;
     for (size_t i = first + 1; i < last; ++i)
-        if (AX[i - 1] < 0 && AX[i] >= 0) {
+        if (ASamples[i - 1] < 0 && ASamples[i] >= 0) {
             // The crossing between the two samples, so that periods are not whole samples only.
-            const double at = double(i - 1) + AX[i - 1] / (AX[i - 1] - AX[i]);
+            const double at = double(i - 1) + ASamples[i - 1] / (ASamples[i - 1] - ASamples[i]);
             if (previousAt >= 0)
                 periods.push_back(at - previousAt);
             previousAt = at;
@@ -156,20 +156,20 @@ double RecordingSecondsPerSecondHeard(const QList<double> &APositions, const QLi
 }
 
 // The last ASeconds of a recording.
-std::vector<double> Tail(const std::vector<double> &AX, double ASeconds)
+std::vector<double> Tail(const std::vector<double> &ASamples, double ASeconds)
 {
-    const size_t keep = std::min(AX.size(), static_cast<size_t>(ASeconds * Rate));
-    return std::vector<double>(AX.end() - static_cast<std::ptrdiff_t>(keep), AX.end());
+    const size_t keep = std::min(ASamples.size(), static_cast<size_t>(ASeconds * Rate));
+    return std::vector<double>(ASamples.end() - static_cast<std::ptrdiff_t>(keep), ASamples.end());
 }
 
 // The longest run of quiet (below -40 dBFS in 10 ms windows) between two loud stretches, in seconds.
-double LongestInnerGapSec(const std::vector<double> &AX)
+double LongestInnerGapSec(const std::vector<double> &ASamples)
 {
     const size_t win = Rate / 100;
     bool seenLoud = false;
     size_t quiet = 0, longest = 0;
-    for (size_t i = 0; i + win <= AX.size(); i += win) {
-        if (Rms(AX, i, win) > 0.01) {
+    for (size_t i = 0; i + win <= ASamples.size(); i += win) {
+        if (Rms(ASamples, i, win) > 0.01) {
             if (seenLoud)
                 longest = std::max(longest, quiet);
             seenLoud = true;
@@ -204,29 +204,29 @@ class TestPlaybackChoices : public QObject {
                        QList<double> *APositions = nullptr, QList<double> *ATimes = nullptr, int ASoundMs = 0)
     {
         FMonitor->Skip();
-        AE.SeekSec(AFrom);
-        AE.Play();
+        AEngine.SeekSec(AFrom);
+        AEngine.Play();
         double heard = 0;
         for (int reading = 0; reading < 10 * AMs && (heard < AMs / 1000.0 || FMonitor->SoundSeconds() < ASoundMs / 1000.0);
              ++reading) {
             heard = FMonitor->Collect(20);
             if (APositions)
-                APositions->append(AE.PositionSec());
+                APositions->append(AEngine.PositionSec());
             if (ATimes)
                 ATimes->append(FMonitor->SoundSeconds());
             QCoreApplication::processEvents();
         }
-        AE.Pause();
+        AEngine.Pause();
         // The last of the sound reaches the monitor: 150 ms more of what it records.
         for (int reading = 0; reading < 100 && FMonitor->Collect(20) < heard + 0.15; ++reading) {
         }
         FMonitor->Take(ALeft, ARight);
     }
 
-    bool Engine(TAudioEngine &AE, const QString &AFile)
+    bool Engine(TAudioEngine &AEngine, const QString &AFile)
     {
-        AE.SetInitialDevice(FDevice);
-        return AE.InitAudio() && AE.Load(AFile);
+        AEngine.SetInitialDevice(FDevice);
+        return AEngine.InitAudio() && AEngine.Load(AFile);
     }
 
 private slots:

@@ -57,7 +57,10 @@ class TestAudioExport : public QObject {
     QString FCutFlac;          // FStereo as FLAC, cut to 2/5 of its bytes
     double FCutSeconds = 0;    // what of it decodes
     QString Path(const QString &AName) const { return FDir.filePath(AName); }
-    QString CodecPath(const codecs::TCodecFixture &AC) const { return Path(QStringLiteral("codec/") + AC.File); }
+    QString CodecPath(const codecs::TCodecFixture &ACodec) const
+    {
+        return Path(QStringLiteral("codec/") + ACodec.File);
+    }
 
     // The outcome of the last Export / ExportFile.
     TExportOutcome FLast;
@@ -165,8 +168,8 @@ private slots:
         LoadOrFail(engine, FStereo);
         const QString dest = Path("range.wav");
         QList<int> reports;
-        QVERIFY(Export(engine, dest, TAudioFormat::afWAV, 0, startSec, endSec, [&](int AP) {
-            reports << AP;
+        QVERIFY(Export(engine, dest, TAudioFormat::afWAV, 0, startSec, endSec, [&](int APercent) {
+            reports << APercent;
             return true;
         }));
         const QByteArray out = ReadAll(dest);
@@ -343,8 +346,8 @@ private slots:
         TAudioEngine engine;
         LoadOrFail(engine, FStereo);
         QList<int> reports;
-        QVERIFY(Export(engine, Path("cancelled.wav"), TAudioFormat::afWAV, 0, 0, 0, [&](int AP) {
-            reports << AP;
+        QVERIFY(Export(engine, Path("cancelled.wav"), TAudioFormat::afWAV, 0, 0, 0, [&](int APercent) {
+            reports << APercent;
             return false;
         }));
         QCOMPARE(reports.size(), 1);
@@ -401,7 +404,8 @@ private slots:
         bool result = false;
         QString raised;
         try {
-            result = Export(engine, dest, format, 128, 0, 0, [&](int AP) { return how != "cancelled" || AP < 30; });
+            result = Export(engine, dest, format, 128, 0, 0,
+                            [&](int APercent) { return how != "cancelled" || APercent < 30; });
         } catch (const EReaderError &e) {
             raised = e.Message();
         }
@@ -469,8 +473,8 @@ private slots:
         QCOMPARE(engine.DurationSec(), 30.0);
         const QString dest = Path(QString("from-cut") + FormatExt(format));
         QList<int> reports;
-        QCOMPARE(Export(engine, dest, format, 128, startSec, endSec, [&](int AP) {
-            reports << AP;
+        QCOMPARE(Export(engine, dest, format, 128, startSec, endSec, [&](int APercent) {
+            reports << APercent;
             return true;
         }),
                  result);

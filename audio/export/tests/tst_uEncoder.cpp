@@ -174,8 +174,8 @@ private slots:
                 seen << APercent;
                 return seen.size() != cancelAt;
             },
-            [&](const char *, qint64 AN) {
-                largest = qMax(largest, AN);
+            [&](const char *, qint64 ACount) {
+                largest = qMax(largest, ACount);
                 return ++blocks != refuseBlock;
             });
         QCOMPARE(got, done);

@@ -36,8 +36,8 @@ void WriteToneWav(const QString &APath, double ASeconds, int ARate = 8000, int A
             s[i * AChannels + c] =
                 qint16(std::clamp(AAmplitude * std::sin(2 * M_PI * 440 * double(i) / ARate), -32768.0, 32767.0));
     QByteArray h("RIFF\0\0\0\0WAVEfmt ", 16);
-    auto u32 = [&](quint32 AV) { char b[4]; qToLittleEndian(AV, b); h.append(b, 4); };
-    auto u16 = [&](quint16 AV) { char b[2]; qToLittleEndian(AV, b); h.append(b, 2); };
+    auto u32 = [&](quint32 AValue) { char b[4]; qToLittleEndian(AValue, b); h.append(b, 4); };
+    auto u16 = [&](quint16 AValue) { char b[2]; qToLittleEndian(AValue, b); h.append(b, 2); };
     u32(16); u16(1); u16(quint16(AChannels)); u32(quint32(ARate)); u32(quint32(ARate * AChannels * 2));
     u16(quint16(AChannels * 2)); u16(16);
     h.append("data", 4);
@@ -106,7 +106,10 @@ class TestVornakToolArchive : public QObject {
         r.err = QString::fromUtf8(p.readAllStandardError());
         return r;
     }
-    QString Expand(QString AS) const { return AS.replace("{dir}", FDir.path()).replace("{root}", FDir.filePath("root")); }
+    QString Expand(QString AText) const
+    {
+        return AText.replace("{dir}", FDir.path()).replace("{root}", FDir.filePath("root"));
+    }
     QStringList Expand(QStringList AArgs) const
     {
         for (QString &a : AArgs)
@@ -417,8 +420,8 @@ private slots:
         QVERIFY(QDir().mkpath(dir.filePath("root/2025/09/07")));
         const quint32 bytes = 2000000000;  // 44.1 kHz stereo, 16-bit: 3.15 hours of silence, written sparse
         QByteArray h("RIFF\0\0\0\0WAVEfmt ", 16);
-        auto u32 = [&](quint32 AV) { char b[4]; qToLittleEndian(AV, b); h.append(b, 4); };
-        auto u16 = [&](quint16 AV) { char b[2]; qToLittleEndian(AV, b); h.append(b, 2); };
+        auto u32 = [&](quint32 AValue) { char b[4]; qToLittleEndian(AValue, b); h.append(b, 4); };
+        auto u16 = [&](quint16 AValue) { char b[2]; qToLittleEndian(AValue, b); h.append(b, 2); };
         u32(16); u16(1); u16(2); u32(44100); u32(44100 * 4); u16(4); u16(16);
         h.append("data", 4);
         u32(bytes);
