@@ -200,7 +200,7 @@ class TestPlaybackChoices : public QObject {
     // positions seen at each delivery of the monitor (about every 20 ms) go to `positions`, with the seconds
     // of sound heard by then in `times` (silence the output made while it started or ran dry not counted).
     // With `soundMs`, plays on until that much sound was heard.
-    void PlayAndRecord(TAudioEngine &AE, double AFrom, int AMs, std::vector<double> &ALeft, std::vector<double> &ARight,
+    void PlayAndRecord(TAudioEngine &AEngine, double AFrom, int AMs, std::vector<double> &ALeft, std::vector<double> &ARight,
                        QList<double> *APositions = nullptr, QList<double> *ATimes = nullptr, int ASoundMs = 0)
     {
         FMonitor->Skip();
