@@ -94,10 +94,16 @@ export class TWave {
   }
 
   get Surfer() { return this.FSurfer; }
+
+  // Plays through AMedia from now on: the <audio> element, or an object that stands for one (TStreamedMedia).
+  UseMedia(AMedia) {
+    if (this.FSurfer.getMediaElement() !== AMedia) this.FSurfer.setMediaElement(AMedia);
+  }
   get Duration() { return this.FDuration; }
 
-  // Shows the envelope of a recording of ADuration seconds whose sound comes from AUrl. Resolves once the
-  // whole waveform is drawn.
+  // Shows the envelope of a recording of ADuration seconds whose sound comes from AUrl (the media's own
+  // address, so that a sound already asked for is not asked for again). Resolves once the whole waveform is
+  // drawn.
   async Load(AUrl, AEnvelope, ADuration) {
     this.FRegions.clearRegions();
     this.FSelection = null;

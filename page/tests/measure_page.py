@@ -25,7 +25,7 @@ def main():
     rows = {'login to calendar shown': [], 'hour click to waveform drawn, uncached': [],
             'hour click to waveform drawn, cached': [], '  of which the answers (list, details, peaks)': [],
             '  of which the envelope prepared': [], '  of which wavesurfer.js drawing both lanes and the overview': [],
-            'Play to the clock moving': []}
+            'hour click to the sound ready to play (cached)': [], 'Play to the clock moving': []}
     for _ in range(runs):
         archive = TArchive(tool)
         server = browser = None
@@ -51,11 +51,13 @@ def main():
                     rows['  of which the envelope prepared'].append(Timing(driver, 'Prepared') - Timing(driver, 'Fetched'))
                     rows['  of which wavesurfer.js drawing both lanes and the overview'].append(Timing(driver, 'WaveDrawn') - Timing(driver, 'Prepared'))
                 if cached:
+                    rows['hour click to the sound ready to play (cached)'].append(
+                        Timing(driver, 'SoundReady') - Timing(driver, 'HourClick'))
                     rows['login to calendar shown'].append(shown)
                     driver.find_element(By.ID, 'btnPlay').click()
                     rows['Play to the clock moving'].append(Timing(driver, 'ClockMoved') - Timing(driver, 'PlayClick'))
                 driver.find_element(By.ID, 'btnLogout').click()
-                driver.execute_script('sessionStorage.clear()')
+                WaitFor(lambda: driver.find_element(By.ID, 'edUser').is_displayed(), AWhat='logged out')
         finally:
             if browser:
                 browser.Close()
