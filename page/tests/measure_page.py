@@ -14,6 +14,14 @@ from served import Passwords, TArchive, TServer, WaitFor  # noqa: E402
 from selenium.webdriver.common.by import By  # noqa: E402
 
 
+PlayOnceDrawn = '''
+const timings = window.vornakReader.FTimings;
+timings.WaveDrawn = undefined;
+const look = () => (timings.WaveDrawn ? document.getElementById('btnPlay').click() : requestAnimationFrame(look));
+requestAnimationFrame(look);
+'''
+
+
 def Timing(ADriver, AName):
     return WaitFor(lambda: ADriver.execute_script(f'return window.vornakReader.FTimings.{AName} || null'),
                    120, AName)
@@ -43,6 +51,9 @@ def main():
                 shown = Timing(driver, 'CalendarShown') - Timing(driver, 'LoginStart')
                 tile = driver.find_element(By.ID, 'tileHour11')
                 WaitFor(tile.is_enabled, AWhat='tile 11')
+                if cached:
+                    # Play is pressed in the first frame after the waveform is drawn: the quickest a person could.
+                    driver.execute_script(PlayOnceDrawn)
                 tile.click()
                 drawn = Timing(driver, 'WaveDrawn') - Timing(driver, 'HourClick')
                 rows['hour click to waveform drawn, cached' if cached else 'hour click to waveform drawn, uncached'].append(drawn)
@@ -54,7 +65,6 @@ def main():
                     rows['hour click to the sound ready to play (cached)'].append(
                         Timing(driver, 'SoundReady') - Timing(driver, 'HourClick'))
                     rows['login to calendar shown'].append(shown)
-                    driver.find_element(By.ID, 'btnPlay').click()
                     rows['Play to the clock moving'].append(Timing(driver, 'ClockMoved') - Timing(driver, 'PlayClick'))
                 driver.find_element(By.ID, 'btnLogout').click()
                 WaitFor(lambda: driver.find_element(By.ID, 'edUser').is_displayed(), AWhat='logged out')
