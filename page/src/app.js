@@ -472,6 +472,12 @@ function LogTime(AIso) {
     `${two(moment.getHours())}:${two(moment.getMinutes())}:${two(moment.getSeconds())}`;
 }
 
+// The access log's actions as the page shows them (the log file keeps its own codes).
+const ActionTexts = {
+  login: 'aanmelden', login_failed: 'aanmelden mislukt', logout: 'afmelden', search: 'zoeken',
+  listen: 'luisteren', peaks: 'golfvorm', export: 'exporteren', edit: 'bewerken', denied: 'geweigerd',
+};
+
 async function ShowLog() {
   const params = new URLSearchParams({ from: Byid('dtpLogFrom').value, to: Byid('dtpLogTo').value });
   const body = Byid('lvLog');
@@ -482,7 +488,10 @@ async function ShowLog() {
     for (const entry of entries) {
       const row = body.insertRow();
       for (const key of ['time', 'user', 'address', 'action', 'id', 'start', 'end', 'format', 'status']) {
-        row.insertCell().textContent = key === 'time' ? LogTime(entry.time) : entry[key] ?? '';
+        const cell = row.insertCell();
+        cell.textContent = key === 'time' ? LogTime(entry.time) : key === 'action' ? ActionTexts[entry.action] ?? entry.action
+          : entry[key] ?? '';
+        if (key === 'action') cell.dataset.action = entry.action;
       }
     }
     Byid('lblLogInfo').textContent = `${entries.length} regel(s).`;

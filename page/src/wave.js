@@ -66,6 +66,8 @@ export class TWave {
           height: 18,
           formatTimeCallback: (ASec) => FormatDuration(ASec),
           style: { color: 'rgb(176, 176, 176)', fontSize: '11px' },
+          // Every time on the ruler readable, also over a selection (the component dims every other one).
+          secondaryLabelOpacity: 0.8,
         }),
         MinimapPlugin.create({
           container: AOverview,

@@ -297,6 +297,7 @@ class TestPage(unittest.TestCase):
         selection = WaitFor(lambda: self.Reader('FWave.Selection()'), AWhat='a selection')
         self.assertAlmostEqual(selection['End'] - selection['Start'], 2.0, delta=0.1)
         self.assertRegex(self.Element('lblStatus').get_attribute('textContent'), r'^Selectie: 00:0[34] - 00:0[56]  \(00:0[12]\)$')
+        self.Shot('selection')
         self.Element('btnExportOpen').click()
         self.Element('cbFormat').send_keys('WAV')
         self.assertTrue(self.Element('rbSel').is_selected())
@@ -316,7 +317,6 @@ class TestPage(unittest.TestCase):
                         '--end', query['end']], check=True, capture_output=True)
         with open(expected, 'rb') as handle:
             self.assertEqual(downloaded, handle.read())
-        self.Shot('selection')
 
     def test_6_editRoleChangesTheTitle(self):
         self.LoginAndOpenHour('eddie')
@@ -342,8 +342,10 @@ class TestPage(unittest.TestCase):
         WaitFor(lambda: self.Element('btnLogOpen').is_displayed(), AWhat='the access log button')
         self.Element('btnLogOpen').click()
         WaitFor(lambda: self.Driver.find_elements(By.CSS_SELECTOR, '#lvLog tr'), AWhat='access log rows')
-        actions = {row.find_elements(By.TAG_NAME, 'td')[3].text for row in self.Driver.find_elements(By.CSS_SELECTOR, '#lvLog tr')}
-        self.assertTrue({'login', 'login_failed', 'export'} <= actions, actions)
+        actions = {(cell.get_attribute('data-action'), cell.text)
+                   for cell in self.Driver.find_elements(By.CSS_SELECTOR, '#lvLog tr td:nth-child(4)')}
+        self.assertTrue({('login', 'aanmelden'), ('login_failed', 'aanmelden mislukt'), ('export', 'exporteren')} <= actions,
+                        actions)
         self.Shot('accesslog')
 
     def test_9_throttledLoginSaysWhenToTryAgain(self):
