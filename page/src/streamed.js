@@ -24,7 +24,7 @@ export class TStreamedMedia extends EventTarget {
       AElement.addEventListener(AName, listener);
       return [AName, listener];
     });
-    this.FUrl = new URL(AUrlOf(0), document.baseURI).href;
+    this.FUrl = new URL(AUrlOf(0), globalThis.document ? document.baseURI : 'http://localhost/').href;
     AElement.src = this.FUrl;
   }
 
@@ -88,7 +88,7 @@ export class TStreamedMedia extends EventTarget {
   get seeking() { return this.FSeeking; }
   // Always ready to seek: a seek is answered at once by asking for a new stream (a media element that is not
   // yet ready would only remember the time).
-  get readyState() { return HTMLMediaElement.HAVE_ENOUGH_DATA; }
+  get readyState() { return 4; } // HAVE_ENOUGH_DATA
   get error() { return this.FElement.error; }
   get volume() { return this.FElement.volume; }
   set volume(AValue) { this.FElement.volume = AValue; }
