@@ -241,7 +241,18 @@ async function LoadRecording(ARec) {
   Reader.FLoad = load;
   StartSound(ARec, load);
   UpdateClock();
-  const [info, peaks] = await Promise.all([Api(`/api/recordings/${ARec.id}`), Api(`/api/recordings/${ARec.id}/peaks`)]);
+  let info, peaks;
+  try {
+    [info, peaks] = await Promise.all([Api(`/api/recordings/${ARec.id}`), Api(`/api/recordings/${ARec.id}/peaks`)]);
+  } catch (error) {
+    // The previous recording stays in view, but its sound is gone already: Play does nothing, as in the reader.
+    if (Reader.FLoad === load) {
+      Byid('player').removeAttribute('src');
+      Byid('player').load();
+      Reader.FCurrent = null;
+    }
+    throw error;
+  }
   if (Reader.FLoad !== load) return; // another recording was chosen meanwhile
   Reader.FTimings.Fetched = performance.now();
   const duration = Seconds(info);

@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 # The page's timings in the headless browser over loopback against `vornak-tool serve`, medians of RUNS:
 # login to the calendar shown; hour click to the whole waveform drawn, uncached (the server analyses the
-# recording) and cached; Play to the clock moving. Figures only: nothing here passes or fails on time.
+# recording) and cached; the sound ready to play; Play (pressed in the first frame after the waveform is
+# drawn) to the clock moving. Figures only: nothing here passes or fails on time.
 #   measure_page.py TOOL STATIC AUDIO [RUNS]     (AUDIO: a one-hour benchmark fixture)
 import os
 import statistics

@@ -84,6 +84,10 @@ class TArchive:
                  int(ASeconds)))
             return cursor.lastrowid
 
+    def Path(self, AId):
+        with sqlite3.connect(self.Db) as db:
+            return db.execute('SELECT filepath FROM recordings WHERE id=?', (AId,)).fetchone()[0]
+
     def Title(self, AId):
         with sqlite3.connect(self.Db) as db:
             return db.execute('SELECT title, persons FROM recordings WHERE id=?', (AId,)).fetchone()

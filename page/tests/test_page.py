@@ -62,6 +62,8 @@ class TestPage(unittest.TestCase):
                 cls.Archive.AddRecording(14, 'sine=f=300:r=8000', 5)
             # The same sound in a codec the browser does not play: heard through the server's Opus stream.
             cls.Archive.AddRecording(16, ToneGraph, Seconds, ACodec=('-c:a', 'adpcm_ima_wav'))
+            # A catalogued recording whose file has gone.
+            os.remove(cls.Archive.Path(cls.Archive.AddRecording(20, 'sine=f=300:r=8000', 2)))
             cls.Server = TServer(cls.Archive, os.environ['VORNAK_WEB_STATIC'])
         except BaseException:
             cls.Archive.Close()
@@ -152,9 +154,9 @@ class TestPage(unittest.TestCase):
                 AWhat='today marked')
         WaitFor(lambda: self.Element('tileHour9').is_enabled(), AWhat='tile 9 enabled')
         enabled = [hour for hour in range(24) if self.Element(f'tileHour{hour}').is_enabled()]
-        self.assertEqual(enabled, [9, 14, 16])
+        self.assertEqual(enabled, [9, 14, 16, 20])
         self.assertEqual(self.Element('tileHour9').text, '9 - 10 uur')
-        self.assertIn('3 opname-uur/uren beschikbaar. Kies een uur.', self.Element('lblStatus').text)
+        self.assertIn('4 opname-uur/uren beschikbaar. Kies een uur.', self.Element('lblStatus').text)
         self.Shot('day')
         self.Element('tileHour14').click()
         WaitFor(lambda: self.Element('dlgPick').is_displayed(), AWhat='the picker')
@@ -257,6 +259,15 @@ class TestPage(unittest.TestCase):
         WaitFor(lambda: self.Element('lblClock').text == '00:04.000', AWhat='Shift+Left 1 s back')
         ActionChains(self.Driver).send_keys(Keys.END).perform()
         WaitFor(lambda: self.Element('lblClock').text == '00:20.000', AWhat='End')
+
+    def test_4_recordingThatCannotBeLoadedLeavesNothingToPlay(self):
+        self.LoginAndOpenHour('eddie')
+        self.Element('tileHour20').click()
+        WaitFor(lambda: self.Element('lblStatus').text == 'Niet gevonden', AWhat='the refusal in the status line')
+        self.assertEqual(self.Driver.execute_script('return document.getElementById("player").getAttribute("src")'), None)
+        self.Element('btnPlay').click()
+        self.assertEqual(self.Element('lblClock').text, '00:00.000')
+        self.assertTrue(self.Driver.execute_script('return document.getElementById("player").paused'))
 
     def test_4_streamedRecordingSeeksFromTheNewStart(self):
         self.LoginAndOpenHour('eddie', 16)
