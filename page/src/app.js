@@ -19,7 +19,8 @@ const Reader = {
   FUser: '', FRole: '', FCurrent: null, FCalendar: null, FWave: null, FTiles: [], FClockFrame: 0,
   // What plays: the <audio> element itself, or a TStreamedMedia on it for a codec the browser does not play.
   FMedia: null,
-  // The recording being loaded (its id and whether the browser turned its codec down); a newer load replaces it.
+  // The recording being loaded (its id, whether the browser turned its codec down, its element listeners); a
+  // newer load replaces it.
   FLoad: null,
   // Moments of the last load, for the page's timing figures (performance.now() milliseconds).
   FTimings: {},
@@ -226,10 +227,10 @@ function StartSound(ARec, ALoad) {
     if (Reader.FLoad !== ALoad || !player.error || player.error.code < MediaError.MEDIA_ERR_DECODE) return;
     ALoad.Refused = true;
     if (ALoad.Duration > 0) UseStream(ALoad); // else once the details give the length
-  }, { once: true });
+  }, { once: true, signal: ALoad.Listening.signal });
   player.addEventListener('canplay', () => {
     if (Reader.FLoad === ALoad) Reader.FTimings.SoundReady = performance.now();
-  }, { once: true });
+  }, { once: true, signal: ALoad.Listening.signal });
   player.src = new URL(`/api/recordings/${ARec.id}/audio`, document.baseURI).href;
 }
 
@@ -237,7 +238,8 @@ function StartSound(ARec, ALoad) {
 async function LoadRecording(ARec) {
   SetStatus('Opname laden (een opname die nog niet geanalyseerd is, kost even tijd)...');
   const started = performance.now();
-  const load = { Id: ARec.id, Refused: false, Duration: 0 };
+  if (Reader.FLoad) Reader.FLoad.Listening.abort(); // the earlier load's element listeners go
+  const load = { Id: ARec.id, Refused: false, Duration: 0, Listening: new AbortController() };
   Reader.FLoad = load;
   StartSound(ARec, load);
   UpdateClock();
