@@ -552,6 +552,11 @@ TWebResponse TWebApi::Handle(const TWebRequest &ARequest)
             return response;
         }
 
+        // Who the session belongs to: a reloaded page goes on without a new login.
+        if (path == "/api/session")
+            return Json(200, QJsonObject{{QStringLiteral("user"), caller.User},
+                                         {QStringLiteral("role"), QLatin1String(RoleName(caller.Role))}});
+
         if (path == "/api/access-log") {
             if (denied(TWebRole::Admin))
                 return Error(403, TextRoleTooLow);

@@ -3,19 +3,31 @@
 import { Api, EApiError } from './api.js';
 import { TCalendar } from './calendar.js';
 import { TWave } from './wave.js';
+import { TStreamedMedia } from './streamed.js';
 import { EnvelopeFromAnswer } from './envelope.js';
 import { DayDisplay, FormatClock, FormatDuration, HourCaption, PickCaption, RecParts, SelectionText } from './format.js';
 
 const Roles = ['listen', 'export', 'edit', 'admin'];
-const Playable = { wav: 'audio/wav', mp3: 'audio/mpeg', ogg: 'audio/ogg', opus: 'audio/ogg; codecs=opus', flac: 'audio/flac' };
+// The media type of a recording's file by its extension, as the server sends it.
+const MediaTypes = {
+  wav: 'audio/wav', mp3: 'audio/mpeg', ogg: 'audio/ogg', oga: 'audio/ogg', opus: 'audio/ogg; codecs=opus',
+  flac: 'audio/flac', m4a: 'audio/mp4', aac: 'audio/mp4', wma: 'audio/x-ms-wma', ac3: 'audio/ac3',
+};
 
 const Byid = (AId) => document.getElementById(AId);
 const Reader = {
   FUser: '', FRole: '', FCurrent: null, FCalendar: null, FWave: null, FTiles: [], FClockFrame: 0,
+  // What plays: the <audio> element itself, or a TStreamedMedia on it for a codec the browser does not play.
+  FMedia: null,
+  // The recording being loaded (its id, whether the browser turned its codec down, its element listeners); a
+  // newer load replaces it.
+  FLoad: null,
   // Moments of the last load, for the page's timing figures (performance.now() milliseconds).
   FTimings: {},
 };
 window.vornakReader = Reader; // for the browser tests and the timing figures
+
+function Media() { return Reader.FMedia || Byid('player'); }
 
 function RoleAtLeast(ARole) { return Roles.indexOf(Reader.FRole) >= Roles.indexOf(ARole); }
 
@@ -44,7 +56,7 @@ function ShowMain() {
   Byid('btnMetaOpen').hidden = !RoleAtLeast('edit');
   Byid('btnLogOpen').hidden = !RoleAtLeast('admin');
   if (!Reader.FWave) {
-    Reader.FWave = new TWave(Byid('wave'), Byid('overview'), Byid('player'), SelectionChanged);
+    Reader.FWave = new TWave(Byid('wave'), Byid('overview'), Media(), SelectionChanged);
   }
   Reader.FCalendar.GoToday();
 }
@@ -65,7 +77,6 @@ async function LoginSubmit(AEvent) {
     const answer = await Api('/api/login', { method: 'POST', body: { user: Byid('edUser').value, password: Byid('edPassword').value } });
     Reader.FUser = answer.user;
     Reader.FRole = answer.role;
-    sessionStorage.setItem('vornakUser', JSON.stringify({ user: answer.user, role: answer.role }));
     ShowMain();
   } catch (error) {
     if (error instanceof EApiError && error.Status === 429 && error.RetryAfter > 0) errorLabel.textContent = RetryText(error.RetryAfter);
@@ -75,7 +86,6 @@ async function LoginSubmit(AEvent) {
 
 async function Logout() {
   try { await Api('/api/logout', { method: 'POST', body: {} }); } catch (error) { /* the session is gone either way */ }
-  sessionStorage.removeItem('vornakUser');
   Reader.FCurrent = null;
   ShowLogin();
 }
@@ -118,6 +128,7 @@ async function CalendarSelect(ADayKey) {
 async function HourTileClick(AHour) {
   const day = Reader.FCalendar.SelectedDay;
   Reader.FTimings.HourClick = performance.now();
+  Reader.FTimings.SoundReady = undefined;
   try {
     const answer = await Api(`/api/recordings?date=${day}&hour=${AHour}`);
     const list = answer.recordings;
@@ -126,7 +137,7 @@ async function HourTileClick(AHour) {
     if (!choice) return;
     ClearHourSelection();
     Reader.FTiles[AHour].classList.add('sel');
-    await LoadRecording(choice.id);
+    await LoadRecording(choice);
   } catch (error) {
     ShowError(error);
   }
@@ -173,33 +184,89 @@ function Seconds(AInfo) {
 
 // ---- loading and playback ----
 
-async function LoadRecording(AId) {
-  StopPlayback();
+function MediaTypeOf(ARec) {
+  const dot = String(ARec.filename || '').lastIndexOf('.');
+  const ext = dot >= 0 ? ARec.filename.slice(dot + 1).toLowerCase() : String(ARec.format || '').toLowerCase();
+  return MediaTypes[ext] || '';
+}
+
+// Plays ALoad's recording from the server's Opus stream (its codec is one the browser does not play).
+function UseStream(ALoad) {
+  const stream = new TStreamedMedia(Byid('player'),
+    (AStartSec) => `/api/recordings/${ALoad.Id}/audio?as=opus&start=${AStartSec.toFixed(3)}`, ALoad.Duration);
+  stream.addEventListener('seeked', UpdateClock);
+  stream.addEventListener('play', ClockStart);
+  Reader.FMedia = stream;
+  Reader.FWave.UseMedia(stream);
+  stream.preservesPitch = true;
+  stream.playbackRate = Number(Byid('cbSpeed').value);
+}
+
+// Back to the <audio> element itself (a stream of an earlier recording lets it go).
+function UseElement() {
+  if (Reader.FMedia && Reader.FMedia !== Byid('player')) Reader.FMedia.Close();
+  Reader.FMedia = Byid('player');
+  Reader.FWave.UseMedia(Reader.FMedia);
+}
+
+// Asks for the sound of ARec at once, before its details and peaks: the media element reads the file's start
+// while those come in and the waveform is drawn, so that Play is heard at once. A codec the browser turns
+// down inside a container it knows (ADPCM or A-law in WAV, …) goes to the server's Opus stream.
+function StartSound(ARec, ALoad) {
+  const player = Byid('player');
+  player.pause();
+  UseElement();
+  const mediaType = MediaTypeOf(ARec);
+  if (!mediaType || player.canPlayType(mediaType) === '') {
+    ALoad.Refused = true;
+    player.removeAttribute('src');
+    player.load();
+    return;
+  }
+  player.addEventListener('error', () => {
+    if (Reader.FLoad !== ALoad || !player.error || player.error.code < MediaError.MEDIA_ERR_DECODE) return;
+    ALoad.Refused = true;
+    if (ALoad.Duration > 0) UseStream(ALoad); // else once the details give the length
+  }, { once: true, signal: ALoad.Listening.signal });
+  player.addEventListener('canplay', () => {
+    if (Reader.FLoad === ALoad) Reader.FTimings.SoundReady = performance.now();
+  }, { once: true, signal: ALoad.Listening.signal });
+  player.src = new URL(`/api/recordings/${ARec.id}/audio`, document.baseURI).href;
+}
+
+// Loads ARec (a row of the recordings list: id, filename, format).
+async function LoadRecording(ARec) {
   SetStatus('Opname laden (een opname die nog niet geanalyseerd is, kost even tijd)...');
   const started = performance.now();
-  const [info, peaks] = await Promise.all([Api(`/api/recordings/${AId}`), Api(`/api/recordings/${AId}/peaks`)]);
+  if (Reader.FLoad) Reader.FLoad.Listening.abort(); // the earlier load's element listeners go
+  const load = { Id: ARec.id, Refused: false, Duration: 0, Listening: new AbortController() };
+  Reader.FLoad = load;
+  StartSound(ARec, load);
+  UpdateClock();
+  let info, peaks;
+  try {
+    [info, peaks] = await Promise.all([Api(`/api/recordings/${ARec.id}`), Api(`/api/recordings/${ARec.id}/peaks`)]);
+  } catch (error) {
+    // The previous recording stays in view, but its sound is gone already: Play does nothing, as in the reader.
+    if (Reader.FLoad === load) {
+      Byid('player').removeAttribute('src');
+      Byid('player').load();
+      Reader.FCurrent = null;
+    }
+    throw error;
+  }
+  if (Reader.FLoad !== load) return; // another recording was chosen meanwhile
   Reader.FTimings.Fetched = performance.now();
-  const format = String(info.format || '').toLowerCase();
-  const player = Byid('player');
-  const mediaType = info.media_type || Playable[format];
-  const plays = Boolean(mediaType) && player.canPlayType(mediaType) !== '';
-  const transcoded = `/api/recordings/${AId}/audio?as=opus&start=0`;
-  const url = plays ? `/api/recordings/${AId}/audio` : transcoded;
   const duration = Seconds(info);
+  load.Duration = duration;
   Reader.FCurrent = info;
   const envelope = EnvelopeFromAnswer(peaks);
   Reader.FTimings.Prepared = performance.now();
-  await Reader.FWave.Load(url, envelope, duration);
-  // A codec the browser turns down inside a container it knows (ADPCM or A-law in WAV, …): the server's Opus.
-  if (plays) {
-    player.addEventListener('error', () => {
-      if (Reader.FCurrent === info && player.error && player.error.code >= MediaError.MEDIA_ERR_DECODE) {
-        player.src = transcoded;
-      }
-    }, { once: true });
-  }
-  player.preservesPitch = true;
-  player.playbackRate = Number(Byid('cbSpeed').value);
+  if (load.Refused && Reader.FMedia === Byid('player')) UseStream(load);
+  const media = Media();
+  media.preservesPitch = true;
+  media.playbackRate = Number(Byid('cbSpeed').value);
+  await Reader.FWave.Load(media.src, envelope, duration);
   Reader.FTimings.WaveDrawn = performance.now();
   Reader.FTimings.LoadMs = Reader.FTimings.WaveDrawn - started;
   document.title = `${info.filename} - Vornak Reader 2026`;
@@ -210,33 +277,36 @@ async function LoadRecording(AId) {
   UpdateClock();
 }
 
-function UpdateClock() {
-  Byid('lblClock').textContent = FormatClock(Byid('player').currentTime || 0);
-}
+// Where the sound is, or where it is going once a seek completes.
+function Position() { return (Reader.FWave ? Reader.FWave.Surfer.getCurrentTime() : Media().currentTime) || 0; }
+
+function UpdateClock() { Byid('lblClock').textContent = FormatClock(Position()); }
 
 function ClockLoop() {
   UpdateClock();
   const timings = Reader.FTimings;
-  if (timings.PlayClick !== undefined && timings.ClockMoved === undefined && Byid('player').currentTime > timings.PlayFrom) {
+  if (timings.PlayClick !== undefined && timings.ClockMoved === undefined && Position() > timings.PlayFrom) {
     timings.ClockMoved = performance.now();
   }
-  Reader.FClockFrame = Byid('player').paused ? 0 : requestAnimationFrame(ClockLoop);
+  Reader.FClockFrame = Media().paused ? 0 : requestAnimationFrame(ClockLoop);
 }
+
+function ClockStart() { if (!Reader.FClockFrame) Reader.FClockFrame = requestAnimationFrame(ClockLoop); }
 
 function Play() {
   if (!Reader.FCurrent) return;
   Reader.FTimings.PlayClick = performance.now();
-  Reader.FTimings.PlayFrom = Byid('player').currentTime;
+  Reader.FTimings.PlayFrom = Position();
   Reader.FTimings.ClockMoved = undefined;
-  Byid('player').play().catch((AError) => SetStatus(`Afspelen lukt niet: ${AError.message}`));
+  Media().play().catch((AError) => SetStatus(`Afspelen lukt niet: ${AError.message}`));
 }
 
-function Pause() { Byid('player').pause(); }
+function Pause() { Media().pause(); }
 
 function StopPlayback() {
-  const player = Byid('player');
-  player.pause();
-  if (player.src) player.currentTime = 0;
+  const media = Media();
+  media.pause();
+  if (media.src && media.currentTime > 0) media.currentTime = 0;
   UpdateClock();
 }
 
@@ -255,14 +325,13 @@ function KeyDown(AEvent) {
   if (Byid('viewMain').hidden || document.querySelector('dialog[open]')) return;
   const target = AEvent.target;
   if (target.closest && target.closest('input, textarea, select')) return;
-  const player = Byid('player');
   const step = AEvent.ctrlKey ? 30 : AEvent.shiftKey ? 1 : 5;
   switch (AEvent.key) {
-    case ' ': player.paused ? Play() : Pause(); break;
+    case ' ': Media().paused ? Play() : Pause(); break;
     case 'Home': Seek(0); break;
     case 'End': Seek(Reader.FWave ? Reader.FWave.Duration : 0); break;
-    case 'ArrowLeft': Seek(player.currentTime - step); break;
-    case 'ArrowRight': Seek(player.currentTime + step); break;
+    case 'ArrowLeft': Seek(Position() - step); break;
+    case 'ArrowRight': Seek(Position() + step); break;
     default: return;
   }
   AEvent.preventDefault();
@@ -394,7 +463,7 @@ async function OpenFound(ARec) {
   if (day) Reader.FCalendar.Select(day);
   ClearHourSelection();
   if (hour !== undefined && Reader.FTiles[hour]) Reader.FTiles[hour].classList.add('sel');
-  try { await LoadRecording(ARec.id); } catch (error) { ShowError(error); }
+  try { await LoadRecording(ARec); } catch (error) { ShowError(error); }
 }
 
 // ---- access log ----
@@ -416,6 +485,12 @@ function LogTime(AIso) {
     `${two(moment.getHours())}:${two(moment.getMinutes())}:${two(moment.getSeconds())}`;
 }
 
+// The access log's actions as the page shows them (the log file keeps its own codes).
+const ActionTexts = {
+  login: 'aanmelden', login_failed: 'aanmelden mislukt', logout: 'afmelden', search: 'zoeken',
+  listen: 'luisteren', peaks: 'golfvorm', export: 'exporteren', edit: 'bewerken', denied: 'geweigerd',
+};
+
 async function ShowLog() {
   const params = new URLSearchParams({ from: Byid('dtpLogFrom').value, to: Byid('dtpLogTo').value });
   const body = Byid('lvLog');
@@ -426,7 +501,10 @@ async function ShowLog() {
     for (const entry of entries) {
       const row = body.insertRow();
       for (const key of ['time', 'user', 'address', 'action', 'id', 'start', 'end', 'format', 'status']) {
-        row.insertCell().textContent = key === 'time' ? LogTime(entry.time) : entry[key] ?? '';
+        const cell = row.insertCell();
+        cell.textContent = key === 'time' ? LogTime(entry.time) : key === 'action' ? ActionTexts[entry.action] ?? entry.action
+          : entry[key] ?? '';
+        if (key === 'action') cell.dataset.action = entry.action;
       }
     }
     Byid('lblLogInfo').textContent = `${entries.length} regel(s).`;
@@ -448,9 +526,9 @@ async function Start() {
   Byid('btnPause').addEventListener('click', Pause);
   Byid('btnStop').addEventListener('click', StopPlayback);
   Byid('cbSpeed').addEventListener('change', () => {
-    const player = Byid('player');
-    player.preservesPitch = true;
-    player.playbackRate = Number(Byid('cbSpeed').value);
+    const media = Media();
+    media.preservesPitch = true;
+    media.playbackRate = Number(Byid('cbSpeed').value);
   });
   Byid('btnZoomIn').addEventListener('click', () => Reader.FWave && Reader.FWave.ZoomBy(2));
   Byid('btnZoomOut').addEventListener('click', () => Reader.FWave && Reader.FWave.ZoomBy(0.5));
@@ -467,7 +545,7 @@ async function Start() {
   Byid('btnLogOpen').addEventListener('click', OpenLog);
   Byid('btnLogShow').addEventListener('click', ShowLog);
   const player = Byid('player');
-  player.addEventListener('play', () => { if (!Reader.FClockFrame) Reader.FClockFrame = requestAnimationFrame(ClockLoop); });
+  player.addEventListener('play', ClockStart);
   player.addEventListener('seeked', UpdateClock);
   document.addEventListener('keydown', KeyDown);
   // Space on a focused button would click it as well (on key release): the transport key alone counts.
@@ -475,18 +553,15 @@ async function Start() {
     if (AEvent.key === ' ' && !Byid('viewMain').hidden && !document.querySelector('dialog[open]') &&
         AEvent.target.closest && AEvent.target.closest('button')) AEvent.preventDefault();
   });
-  // A session that is still valid (a reload) goes straight to the calendar.
-  const remembered = JSON.parse(sessionStorage.getItem('vornakUser') || 'null');
-  if (remembered) {
-    try {
-      await Api(`/api/hours?date=2000-01-01`);
-      Reader.FUser = remembered.user;
-      Reader.FRole = remembered.role;
-      ShowMain();
-      return;
-    } catch (error) { sessionStorage.removeItem('vornakUser'); }
+  // A session that is still valid (a reload, a second tab) goes straight to the calendar.
+  try {
+    const answer = await Api('/api/session');
+    Reader.FUser = answer.user;
+    Reader.FRole = answer.role;
+    ShowMain();
+  } catch (error) {
+    ShowLogin();
   }
-  ShowLogin();
 }
 
 Start();

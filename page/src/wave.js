@@ -66,6 +66,8 @@ export class TWave {
           height: 18,
           formatTimeCallback: (ASec) => FormatDuration(ASec),
           style: { color: 'rgb(176, 176, 176)', fontSize: '11px' },
+          // Every time on the ruler readable, also over a selection (the component dims every other one).
+          secondaryLabelOpacity: 0.8,
         }),
         MinimapPlugin.create({
           container: AOverview,
@@ -94,10 +96,16 @@ export class TWave {
   }
 
   get Surfer() { return this.FSurfer; }
+
+  // Plays through AMedia from now on: the <audio> element, or an object that stands for one (TStreamedMedia).
+  UseMedia(AMedia) {
+    if (this.FSurfer.getMediaElement() !== AMedia) this.FSurfer.setMediaElement(AMedia);
+  }
   get Duration() { return this.FDuration; }
 
-  // Shows the envelope of a recording of ADuration seconds whose sound comes from AUrl. Resolves once the
-  // whole waveform is drawn.
+  // Shows the envelope of a recording of ADuration seconds whose sound comes from AUrl (the media's own
+  // address, so that a sound already asked for is not asked for again). Resolves once the whole waveform is
+  // drawn.
   async Load(AUrl, AEnvelope, ADuration) {
     this.FRegions.clearRegions();
     this.FSelection = null;

@@ -1,7 +1,8 @@
 #!/usr/bin/python3
 # The page's timings in the headless browser over loopback against `vornak-tool serve`, medians of RUNS:
 # login to the calendar shown; hour click to the whole waveform drawn, uncached (the server analyses the
-# recording) and cached; Play to the clock moving. Figures only: nothing here passes or fails on time.
+# recording) and cached; the sound ready to play; Play (pressed in the first frame after the waveform is
+# drawn) to the clock moving. Figures only: nothing here passes or fails on time.
 #   measure_page.py TOOL STATIC AUDIO [RUNS]     (AUDIO: a one-hour benchmark fixture)
 import os
 import statistics
@@ -12,6 +13,14 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from browser import TBrowser  # noqa: E402
 from served import Passwords, TArchive, TServer, WaitFor  # noqa: E402
 from selenium.webdriver.common.by import By  # noqa: E402
+
+
+PlayOnceDrawn = '''
+const timings = window.vornakReader.FTimings;
+timings.WaveDrawn = undefined;
+const look = () => (timings.WaveDrawn ? document.getElementById('btnPlay').click() : requestAnimationFrame(look));
+requestAnimationFrame(look);
+'''
 
 
 def Timing(ADriver, AName):
@@ -25,7 +34,7 @@ def main():
     rows = {'login to calendar shown': [], 'hour click to waveform drawn, uncached': [],
             'hour click to waveform drawn, cached': [], '  of which the answers (list, details, peaks)': [],
             '  of which the envelope prepared': [], '  of which wavesurfer.js drawing both lanes and the overview': [],
-            'Play to the clock moving': []}
+            'hour click to the sound ready to play (cached)': [], 'Play to the clock moving': []}
     for _ in range(runs):
         archive = TArchive(tool)
         server = browser = None
@@ -43,6 +52,9 @@ def main():
                 shown = Timing(driver, 'CalendarShown') - Timing(driver, 'LoginStart')
                 tile = driver.find_element(By.ID, 'tileHour11')
                 WaitFor(tile.is_enabled, AWhat='tile 11')
+                if cached:
+                    # Play is pressed in the first frame after the waveform is drawn: the quickest a person could.
+                    driver.execute_script(PlayOnceDrawn)
                 tile.click()
                 drawn = Timing(driver, 'WaveDrawn') - Timing(driver, 'HourClick')
                 rows['hour click to waveform drawn, cached' if cached else 'hour click to waveform drawn, uncached'].append(drawn)
@@ -51,11 +63,12 @@ def main():
                     rows['  of which the envelope prepared'].append(Timing(driver, 'Prepared') - Timing(driver, 'Fetched'))
                     rows['  of which wavesurfer.js drawing both lanes and the overview'].append(Timing(driver, 'WaveDrawn') - Timing(driver, 'Prepared'))
                 if cached:
+                    rows['hour click to the sound ready to play (cached)'].append(
+                        Timing(driver, 'SoundReady') - Timing(driver, 'HourClick'))
                     rows['login to calendar shown'].append(shown)
-                    driver.find_element(By.ID, 'btnPlay').click()
                     rows['Play to the clock moving'].append(Timing(driver, 'ClockMoved') - Timing(driver, 'PlayClick'))
                 driver.find_element(By.ID, 'btnLogout').click()
-                driver.execute_script('sessionStorage.clear()')
+                WaitFor(lambda: driver.find_element(By.ID, 'edUser').is_displayed(), AWhat='logged out')
         finally:
             if browser:
                 browser.Close()

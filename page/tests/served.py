@@ -49,8 +49,9 @@ class TArchive:
             subprocess.run([ATool, 'user', 'add', name, '--role', role, '--users', self.Users],
                            input=Passwords[name] + '\n', text=True, check=True, capture_output=True)
 
-    def AddRecording(self, AHour, AFfmpegInput, ASeconds, AExt='wav', ATitle='', APersons=''):
-        """Renders ASeconds of the lavfi graph AFfmpegInput into the recorder's place; returns the row's id."""
+    def AddRecording(self, AHour, AFfmpegInput, ASeconds, AExt='wav', ATitle='', APersons='', ACodec=()):
+        """Renders ASeconds of the lavfi graph AFfmpegInput into the recorder's place (ACodec: ffmpeg's output
+        options, for a codec of its own); returns the row's id."""
         with sqlite3.connect(self.Db) as db:
             number = 1 + db.execute('SELECT COUNT(*) FROM recordings WHERE rec_date=? AND rec_hour=?',
                                     (self.Day.isoformat(), AHour)).fetchone()[0]
@@ -58,7 +59,7 @@ class TArchive:
             os.makedirs(folder, exist_ok=True)
             name = f"{self.Day.strftime('%d%m%Y')}{AHour:02d}{number}.{AExt}"
             path = os.path.join(folder, name)
-            subprocess.run(['ffmpeg', '-v', 'error', '-y', '-f', 'lavfi', '-i', AFfmpegInput, '-t', str(ASeconds), path],
+            subprocess.run(['ffmpeg', '-v', 'error', '-y', '-f', 'lavfi', '-i', AFfmpegInput, '-t', str(ASeconds), *ACodec, path],
                            check=True)
             cursor = db.execute(
                 'INSERT INTO recordings (rec_dt, rec_date, rec_hour, rec_number, format, filename, filepath, title,'
@@ -82,6 +83,10 @@ class TArchive:
                 (f'{self.Day.isoformat()} {AHour:02d}:00:00', self.Day.isoformat(), AHour, 1, ext.upper(), name, path,
                  int(ASeconds)))
             return cursor.lastrowid
+
+    def Path(self, AId):
+        with sqlite3.connect(self.Db) as db:
+            return db.execute('SELECT filepath FROM recordings WHERE id=?', (AId,)).fetchone()[0]
 
     def Title(self, AId):
         with sqlite3.connect(self.Db) as db:

@@ -1,9 +1,10 @@
 // The page's pure parts under node's own test runner: the reader's texts, the calendar's week numbers, the
-// listed recordings' parts, and the envelope spread over a recording's duration.
+// listed recordings' parts, the envelope spread over a recording's duration, and the Opus stream's times.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { DayDisplay, FormatClock, FormatDuration, HourCaption, IsoWeek, PickCaption, RecParts, SelectionText } from '../src/format.js';
 import { EnvelopeFromAnswer, LanesForDuration } from '../src/envelope.js';
+import { TStreamedMedia } from '../src/streamed.js';
 
 test('texts in the reader\'s patterns', () => {
   const rows = [
@@ -67,4 +68,71 @@ test('buckets finer and coarser than the points keep every peak', () => {
   assert.deepEqual([...LanesForDuration(envelope, 2, 4)[0]], [0, 0.5, 0, 0]);
   assert.deepEqual([...LanesForDuration(envelope, 2, 16)[0]].map((AValue) => AValue > 0), [
     false, false, false, false, true, true, false, false, false, false, false, false, false, false, false, false]);
+});
+
+// A media element as far as the stream uses one: its address, its own time, paused or playing, its events.
+class TFakeElement extends EventTarget {
+  constructor() { super(); this.src = ''; this.currentTime = 0; this.paused = true; this.ended = false; this.playbackRate = 1; }
+  play() { this.paused = false; this.dispatchEvent(new Event('play')); return Promise.resolve(); }
+  pause() { this.paused = true; }
+}
+
+function StreamOf(ADuration) {
+  const element = new TFakeElement();
+  const stream = new TStreamedMedia(element, (AStart) => `/api/recordings/7/audio?as=opus&start=${AStart.toFixed(3)}`, ADuration);
+  const events = [];
+  for (const name of ['seeking', 'seeked', 'play', 'pause', 'emptied', 'canplay', 'timeupdate']) {
+    stream.addEventListener(name, () => events.push(name));
+  }
+  return { element, stream, events };
+}
+
+test('the stream gives the recording\'s time and asks again from a new start', () => {
+  const { element, stream, events } = StreamOf(20);
+  assert.equal(element.src, 'http://localhost/api/recordings/7/audio?as=opus&start=0.000');
+  assert.equal(stream.duration, 20);
+  element.currentTime = 3.25;
+  assert.equal(stream.currentTime, 3.25);
+  stream.currentTime = 10.5;
+  assert.equal(element.src, '/api/recordings/7/audio?as=opus&start=10.500');
+  element.currentTime = 0;
+  assert.equal(stream.currentTime, 10.5);
+  assert.equal(stream.seeking, true);
+  // The old stream's leaving is part of the seek; the new stream's first frames end it.
+  element.dispatchEvent(new Event('emptied'));
+  element.dispatchEvent(new Event('canplay'));
+  assert.deepEqual(events, ['seeking', 'canplay', 'seeked']);
+  assert.equal(stream.seeking, false);
+  element.currentTime = 1.5;
+  assert.equal(stream.currentTime, 12);
+  // Always ready to seek: the waveform component sets the time at once rather than remembering it.
+  assert.equal(stream.readyState, 4);
+  assert.equal(stream.src, 'http://localhost/api/recordings/7/audio?as=opus&start=0.000');
+});
+
+test('a seek while playing plays on; a seek to the end asks for nothing; Play from the end starts at 0', () => {
+  const { element, stream } = StreamOf(20);
+  stream.play();
+  stream.currentTime = 4;
+  assert.equal(element.paused, false);
+  assert.equal(element.src, '/api/recordings/7/audio?as=opus&start=4.000');
+  stream.currentTime = 25;
+  assert.equal(element.src, '/api/recordings/7/audio?as=opus&start=4.000');
+  assert.equal(stream.currentTime, 20);
+  assert.equal(stream.paused, true);
+  assert.equal(stream.ended, true);
+  stream.currentTime = -3;
+  assert.equal(element.src, '/api/recordings/7/audio?as=opus&start=0.000');
+  stream.currentTime = 20;
+  stream.play();
+  assert.equal(element.src, '/api/recordings/7/audio?as=opus&start=0.000');
+  assert.equal(stream.paused, false);
+  assert.equal(stream.currentTime, 0);
+});
+
+test('a closed stream lets the element go', () => {
+  const { element, stream, events } = StreamOf(20);
+  stream.Close();
+  element.dispatchEvent(new Event('play'));
+  assert.deepEqual(events, []);
 });

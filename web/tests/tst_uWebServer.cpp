@@ -174,11 +174,14 @@ private slots:
         // Through a trusted proxy that says the client came over TLS, and only then.
         QVERIFY(login("lisa", "pw-lisa", {{"X-Forwarded-Proto", "https"}}).Header("set-cookie").contains("; Secure"));
 
-        // Logout ends the session at once.
+        // The session says whose it is (a reloaded page); logout ends it at once.
         const QByteArray session = cookie.split(';').first();
         QCOMPARE(Fetch(FPort, "GET", "/api/days?month=2026-12", {{"Cookie", session}}).Status, 200);
+        QCOMPARE(JsonOf(Fetch(FPort, "GET", "/api/session", {{"Cookie", session}})),
+                 (QJsonObject{{"user", "lisa"}, {"role", "listen"}}));
         QCOMPARE(Fetch(FPort, "POST", "/api/logout", {{"Cookie", session}}).Status, 200);
         QCOMPARE(Fetch(FPort, "GET", "/api/days?month=2026-12", {{"Cookie", session}}).Status, 401);
+        QCOMPARE(Fetch(FPort, "GET", "/api/session", {{"Cookie", session}}).Status, 401);
     }
 
     void sessionEndsAfterItsIdleTime()
@@ -237,6 +240,10 @@ private slots:
         QTest::addRow("admin reads the log") << "adam" << QByteArray("GET") << QByteArray("/api/access-log") << 200;
         QTest::addRow("admin exports") << "adam" << QByteArray("GET") << exportTarget << 200;
         QTest::addRow("nobody logs out") << "" << QByteArray("POST") << QByteArray("/api/logout") << 401;
+        QTest::addRow("nobody has a session") << "" << QByteArray("GET") << QByteArray("/api/session") << 401;
+        QTest::addRow("listen has a session") << "lisa" << QByteArray("GET") << QByteArray("/api/session") << 200;
+        QTest::addRow("admin has a session") << "adam" << QByteArray("GET") << QByteArray("/api/session") << 200;
+        QTest::addRow("a session is not posted") << "lisa" << QByteArray("POST") << QByteArray("/api/session") << 405;
     }
     void rolesDecideWhatMayBeDone()
     {
