@@ -287,14 +287,14 @@ private slots:
         QVERIFY(Engine(e, FStereo));
         e.SeekSec(3.0);
         e.Play();
-        QTest::qWait(300);
+        QTest::qWait(300);  // time itself must pass: the choices change while playback is under way
         e.SetSpeed(1.5);
         e.SetChannelMode(TChannelMode::cmRight);
         QVERIFY(e.IsPlaying());
         const double at = e.PositionSec();
         QVERIFY2(at > 3.0 && at < 3.6, qPrintable(QString::number(at)));
         FMonitor->Skip();
-        QTest::qWait(500);
+        QTest::qWait(500);  // time itself must pass: playback heard on the monitor for a while
         std::vector<double> left, right;
         FMonitor->Take(left, right);
         QVERIFY2(qAbs(ToneHz(left) - 1000) < 15, qPrintable(QString::number(ToneHz(left))));
@@ -406,7 +406,7 @@ private slots:
         e.SetSkipSilence(false);
         e.SeekSec(2.0);
         e.Play();
-        QTest::qWait(300);
+        QTest::qWait(300);  // time itself must pass: playing a while must not jump over the silence
         QVERIFY2(e.PositionSec() < 3.0, qPrintable(QString::number(e.PositionSec())));
         e.Stop();
     }
