@@ -12,7 +12,6 @@
 #include <QJsonObject>
 #include <QTemporaryDir>
 
-
 namespace {
 
 // The file a recording name stands for under ARoot: its day folder first, then any day folder.
