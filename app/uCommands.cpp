@@ -188,9 +188,9 @@ bool TReaderCommands::Load(const TRecInfo &ARI)
 {
     if (FBusy)
         return false;
-    const QString path = TReaderData::ResolveExistingPath(ARI, Config->RecordingsRoot());
-    if (!QFileInfo(path).isFile()) {
-        FPrompt->Message(QMessageBox::Warning, QStringLiteral("Het geluidsbestand werd niet teruggevonden:\r\n") + path);
+    const QString path = TReaderData::FindExistingPath(ARI, Config->RecordingsRoot());
+    if (path.isEmpty()) {
+        FPrompt->Message(QMessageBox::Warning, QStringLiteral("Het geluidsbestand werd niet teruggevonden:\r\n") + ARI.FilePath);
         return false;
     }
     // No stop before the open: the engine keeps the previous recording playing until the new one is
@@ -240,8 +240,8 @@ void TReaderCommands::AnalyseDayAhead(const QDate &ADay, bool AForce)
     for (const TRecInfo &rec : day) {
         if (loadedThatDay && rec.Id == FCurrent.Id)
             continue;
-        const QString path = TReaderData::ResolveExistingPath(rec, Config->RecordingsRoot());
-        if (QFileInfo(path).isFile())
+        const QString path = TReaderData::FindExistingPath(rec, Config->RecordingsRoot());
+        if (!path.isEmpty())
             paths.append(path);
     }
     FEngine->AnalyseAhead(paths);

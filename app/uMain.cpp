@@ -336,6 +336,7 @@ void TfrmMain::FormCreate()
     ShowTime(0);
 
     TimerPos = new QTimer(this);
+    TimerPos->setObjectName(QStringLiteral("TimerPos"));
     TimerPos->setInterval(50);
     connect(TimerPos, &QTimer::timeout, this, [this] { TimerPosTimer(); });
     TimerPos->start();

@@ -49,3 +49,31 @@ void TPercentReporter::Finish(bool ARepeat)
     FLast = 100;
     FReport(100);
 }
+
+TCancelLatch::TCancelLatch(const TCancelProgress &AReport, const std::atomic<bool> *ACancel)
+    : FReport(AReport), FCancel(ACancel)
+{
+}
+
+bool TCancelLatch::Report(int APercent)
+{
+    if (Stopped())
+        return false;
+    if (FReport)
+        FStopped = !FReport(APercent);
+    return !FStopped;
+}
+
+bool TCancelLatch::Stopped()
+{
+    if (!FStopped && FCancel && FCancel->load(std::memory_order_relaxed))
+        FStopped = true;
+    return FStopped;
+}
+
+TCancelProgress TCancelLatch::Callback()
+{
+    if (!FReport && !FCancel)
+        return {};
+    return [this](int APercent) { return Report(APercent); };
+}

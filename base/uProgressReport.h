@@ -5,6 +5,8 @@
 
 #include <QtGlobal>
 
+#include <atomic>
+
 // How work done becomes a whole percentage of the total.
 enum class TPercentRounding {
     HalfEven,  // done / total × 100 rounded to the nearest, halves to the even neighbour; may pass 100
@@ -35,4 +37,25 @@ private:
     TPercentRounding FRounding;
     bool FOnlyBelow100;
     int FLast = -1;
+};
+
+// A progress callback whose stop is remembered: once the callback answered false, or the cancel flag (when
+// given; any thread may set it) was seen set, Stopped() is true and Report answers false without calling
+// the callback again. One owner; a caller on several threads serialises its calls.
+class TCancelLatch {
+public:
+    explicit TCancelLatch(const TCancelProgress &AReport = {}, const std::atomic<bool> *ACancel = nullptr);
+
+    // Passes APercent to the callback; false once stopped.
+    bool Report(int APercent);
+    // True once stopped (also when the flag was set since the last report).
+    bool Stopped();
+    // Report as a callback, valid while this latch lives; empty when there is neither a callback nor a flag,
+    // so that work with no one to report to skips its reports.
+    TCancelProgress Callback();
+
+private:
+    TCancelProgress FReport;
+    const std::atomic<bool> *FCancel;
+    bool FStopped = false;
 };

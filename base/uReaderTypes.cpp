@@ -3,6 +3,7 @@
 
 #include <QFileInfo>
 #include <cmath>
+#include <cstring>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -183,6 +184,33 @@ bool IsSameFile(const QString &AFirst, const QString &ASecond)
         ::stat(second.constData(), &secondStat) != 0)
         return false;
     return firstStat.st_dev == secondStat.st_dev && firstStat.st_ino == secondStat.st_ino;
+}
+
+namespace {
+
+// A name that stays in its folder: not empty, no separator, no dot folder, no NUL.
+bool IsPlainName(const QString &AName)
+{
+    return !AName.isEmpty() && AName != QLatin1String(".") && AName != QLatin1String("..") &&
+           !AName.contains(QLatin1Char('/')) && !AName.contains(QChar(0));
+}
+
+} // namespace
+
+QString RecordingPathUnderRoot(const QString &ARoot, const QString &ARecDate, const QString &AFileName)
+{
+    if (ARecDate.size() != 10)
+        return QString();
+    const QString year = ARecDate.mid(0, 4), month = ARecDate.mid(5, 2), day = ARecDate.mid(8, 2);
+    if (!IsPlainName(year) || !IsPlainName(month) || !IsPlainName(day) || !IsPlainName(AFileName))
+        return QString();
+    const QString root = ARoot.endsWith(QLatin1Char('/')) ? ARoot : ARoot + QLatin1Char('/');
+    return root + year + QLatin1Char('/') + month + QLatin1Char('/') + day + QLatin1Char('/') + AFileName;
+}
+
+QString SystemText(int AErrno)
+{
+    return QString::fromLocal8Bit(std::strerror(AErrno));
 }
 
 bool IsRegularFilePath(const QString &APath, qint64 *ASize)

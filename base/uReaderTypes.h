@@ -68,6 +68,14 @@ bool IsRegularFilePath(const QString &APath, qint64 *ASize = nullptr);
 // Both paths name one existing file (device and inode after symbolic links), so a symbolic or a hard link
 // to a file counts as the file itself. False when either does not exist or cannot name a file.
 bool IsSameFile(const QString &AFirst, const QString &ASecond);
+// Where the recorder files a recording under a recordings root: ARoot/yyyy/mm/dd/AFileName for ARecDate
+// (yyyy-mm-dd), whether it exists or not; one '/' is put between ARoot and the year unless ARoot ends in
+// one. Empty when ARecDate has another length, or a part of it or the name would leave its folder (a
+// separator, a dot folder, a NUL).
+QString RecordingPathUnderRoot(const QString &ARoot, const QString &ARecDate, const QString &AFileName);
+
+// The system's text for an errno value (strerror), decoded from the locale's encoding.
+QString SystemText(int AErrno);
 
 // Folder of the running executable, always ending in exactly one '/'.
 QString AppDir();

@@ -106,13 +106,6 @@ std::unique_ptr<TSqliteDb> Connect(const QString &APath, int AFlags, std::chrono
     return db;
 }
 
-// A path component that stays inside its folder.
-bool IsPlainName(const QString &AName)
-{
-    return !AName.isEmpty() && AName != QLatin1String(".") && AName != QLatin1String("..")
-        && !AName.contains(QLatin1Char('/')) && !AName.contains(QChar(0));
-}
-
 } // namespace
 
 int THourSet::Count() const
@@ -407,7 +400,7 @@ void TReaderData::Search(const QString &ADate, int AHour, const QString &AName, 
         AResults.append(RowToRecInfo(q));
 }
 
-QString TReaderData::ResolveExistingPath(const TRecInfo &ARI, const QString &ARecordingsRoot)
+QString TReaderData::FindExistingPath(const TRecInfo &ARI, const QString &ARecordingsRoot)
 {
     if (IsRegularFilePath(ARI.FilePath))
         return ARI.FilePath;
@@ -416,19 +409,18 @@ QString TReaderData::ResolveExistingPath(const TRecInfo &ARI, const QString &ARe
         if (IsRegularFilePath(candidate))
             return candidate;
     }
-    return ARI.FilePath;
+    return QString();
+}
+
+QString TReaderData::ResolveExistingPath(const TRecInfo &ARI, const QString &ARecordingsRoot)
+{
+    const QString found = FindExistingPath(ARI, ARecordingsRoot);
+    return found.isEmpty() ? ARI.FilePath : found;
 }
 
 QString TReaderData::PathUnderRoot(const TRecInfo &ARI, const QString &ARoot)
 {
-    if (ARI.RecDate.size() != 10)
-        return QString();
-    const QString year = ARI.RecDate.mid(0, 4), month = ARI.RecDate.mid(5, 2), day = ARI.RecDate.mid(8, 2);
-    // The rebuilt path stays under the root: a name with a separator or a dot folder is not followed.
-    if (!IsPlainName(year) || !IsPlainName(month) || !IsPlainName(day) || !IsPlainName(ARI.FileName))
-        return QString();
-    const QString base = ARoot.endsWith(QLatin1Char('/')) ? ARoot : ARoot + QLatin1Char('/');
-    return base + year + QLatin1Char('/') + month + QLatin1Char('/') + day + QLatin1Char('/') + ARI.FileName;
+    return RecordingPathUnderRoot(ARoot, ARI.RecDate, ARI.FileName);
 }
 
 void TReaderData::UpdateMeta(int AId, const QString &AFileName, const QString &ATitle, const QString &APersons)

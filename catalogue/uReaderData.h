@@ -100,12 +100,13 @@ public:
     // Clears Results and fills it with the matching recordings ordered by rec_dt, rec_number, id.
     // ADate empty = any date; AHour < 0 = any hour; AName empty = any title and persons (LIKE %AName%).
     void Search(const QString &ADate, int AHour, const QString &AName, TRecList &AResults);
-    // The stored FilePath when that file exists, else RecordingsRoot/yyyy/mm/dd/FileName when that exists,
-    // else the stored FilePath. "Exists" is IsRegularFilePath: names are taken by their bytes, and a path
+    // The stored FilePath when that is a regular file, else RecordingsRoot/yyyy/mm/dd/FileName when that is
+    // one, else empty. "Is a regular file" is IsRegularFilePath: names are taken by their bytes, and a path
     // holding a NUL never exists. Needs no open catalogue.
+    static QString FindExistingPath(const TRecInfo &ARI, const QString &ARecordingsRoot);
+    // FindExistingPath, or the stored FilePath when it finds none.
     static QString ResolveExistingPath(const TRecInfo &ARI, const QString &ARecordingsRoot);
-    // ARoot/yyyy/mm/dd/FileName for ARI's date (yyyy-mm-dd), whether it exists or not; empty when the date
-    // has another length or a part or the name would leave its folder (a separator, a dot folder).
+    // RecordingPathUnderRoot (uReaderTypes.h) for ARI's date and file name.
     static QString PathUnderRoot(const TRecInfo &ARI, const QString &ARoot);
     // Stores Title and Persons in the recording with this Id and FileName. Throws EReaderError with the
     // read-only refusal when IsReadOnly, with the locked refusal (LockedRefusalText, then SQLite's text)

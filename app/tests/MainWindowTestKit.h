@@ -16,6 +16,8 @@
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QProcess>
+#include <QSignalSpy>
+#include <QTimer>
 #include <QtGlobal>
 #include <QtTest>
 #include <functional>
@@ -29,6 +31,14 @@ T *Child(const QObject &AWindow, const QString &AName)
     if (!c)
         qFatal("no child %s", qPrintable(AName));
     return c;
+}
+
+// Waits until the clock's timer has ticked ATicks times (each tick has shown the position by then, when it
+// shows one at all): the time a paused clock must stay put, measured in its own updates. True when it did.
+inline bool WaitClockTicks(const TfrmMain &AWindow, int ATicks)
+{
+    QSignalSpy ticks(Child<QTimer>(AWindow, "TimerPos"), &QTimer::timeout);
+    return QTest::qWaitFor([&] { return ticks.count() >= ATicks; }, 10000);
 }
 
 // Waits (up to 10 s) until the loaded recording's analysis has ended and the window has shown its end:

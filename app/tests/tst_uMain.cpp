@@ -433,9 +433,10 @@ void TestMain::playPauseStop()
     QVERIFY(Child<TWaveView>(*w, "wave")->PlayPos() > 0);
     w->PauseClick();
     QTRY_VERIFY(!w->Commands().Engine().IsPlaying());
-    QTest::qWait(120);
+    QVERIFY(WaitClockTicks(*w, 1));  // a tick that was due shows its last position
     const QString frozen = Child<QLabel>(*w, "lblTime")->text();
-    QTest::qWait(150);
+    // Time itself must pass here: the paused clock stays put while its timer goes on ticking.
+    QVERIFY(WaitClockTicks(*w, 3));
     QCOMPARE(Child<QLabel>(*w, "lblTime")->text(), frozen);
     w->StopClick();
     QCOMPARE(Child<QLabel>(*w, "lblTime")->text(), QStringLiteral("00:00.000"));

@@ -94,7 +94,7 @@ void TAnalyseAhead::Run()
             watch = std::make_shared<TEnvelopeWatch>();
             FWatch = watch;
         }
-        const std::optional<TEnvelopeCacheKey> key = FCache->Usable() ? TEnvelopeCache::KeyOf(path) : std::nullopt;
+        const std::optional<TEnvelopeCacheKey> key = FCache->UsableKeyOf(path);
         if (!key)
             continue;
         TEnvelopeResult cached;

@@ -158,6 +158,11 @@ bool TEnvelopeCache::Usable() const
     return QDir().mkpath(FFolder) && QFileInfo(FFolder).isDir();
 }
 
+std::optional<TEnvelopeCacheKey> TEnvelopeCache::UsableKeyOf(const QString &APath) const
+{
+    return Usable() ? KeyOf(APath) : std::nullopt;
+}
+
 std::optional<TEnvelopeCacheKey> TEnvelopeCache::KeyOf(const QString &APath)
 {
     QByteArray bytes;

@@ -56,6 +56,8 @@ public:
     // The state of a regular file (reads its first and last 64 KiB); nullopt when it is not one or cannot
     // be read.
     static std::optional<TEnvelopeCacheKey> KeyOf(const QString &APath);
+    // KeyOf when the folder is usable, else nullopt: a cache whose folder cannot be used is not asked.
+    std::optional<TEnvelopeCacheKey> UsableKeyOf(const QString &APath) const;
     // The entry file that belongs to a key.
     QString EntryPath(const TEnvelopeCacheKey &AKey) const;
 

@@ -576,23 +576,16 @@ TLoudnessResult MeasureOnePass(TDecodeStream &AStream, qint64 AStart, qint64 AEn
         r.Error = aeFileForm;
         return r;
     }
-    bool cancelled = false;
+    TCancelLatch cancel(AProgress);
     if (AEnd > AStart) {
-        TCancelProgress progress;
-        if (AProgress)
-            progress = [&AProgress, &cancelled](int APercent) {
-                const bool goOn = AProgress(APercent);
-                cancelled = cancelled || !goOn;
-                return goOn;
-            };
         ExportReadLoop([&AStream](char *ABuf, qint64 AMax) { return AStream.Read(ABuf, AMax); }, AEnd - AStart,
-                       progress, [&meter](const char *AData, qint64 AByteCount) {
+                       cancel.Callback(), [&meter](const char *AData, qint64 AByteCount) {
                            meter.Feed(AData, AByteCount);
                            return true;
                        });
     }
     TLoudnessResult r = meter.Finish();
-    r.Cancelled = cancelled;
+    r.Cancelled = cancel.Stopped();
     return r;
 }
 
@@ -677,10 +670,10 @@ TLoudnessResult CombineParts(std::vector<TPart> &AParts)
 }
 
 // Measures [AStart, AEnd) bytes of a stream open at its start in the parts that start at APartStarts (frames
-// of the range), each part on its own thread (the first on the caller's, on AStream). False when a part
-// failed: the caller measures again in one pass.
+// of the range), each part on its own thread (the first on the caller's, on AStream). AReporter reports into
+// ACancel, whose stop ends every part. False when a part failed: the caller measures again in one pass.
 bool MeasureParts(TDecodeStream &AStream, qint64 AStart, qint64 AEnd, const std::vector<qint64> &APartStarts,
-                  const TLoudnessOptions &AOptions, TPercentReporter &AReporter, bool &ACancelled,
+                  const TLoudnessOptions &AOptions, TPercentReporter &AReporter, TCancelLatch &ACancel,
                   TLoudnessResult &AResult)
 {
     const qint64 blockAlign = AStream.BlockAlign();
@@ -710,7 +703,6 @@ bool MeasureParts(TDecodeStream &AStream, qint64 AStart, qint64 AEnd, const std:
     }
     TPartProgress read;
     std::atomic<bool> stop{false};
-    std::atomic<bool> cancelled{false};
     // Reads part k from a stream that stands at its first frame.
     auto run = [&](TDecodeStream &APartStream, TPart &APart, bool AReports) {
         std::vector<char> buffer(static_cast<size_t>(ExportBlockBytes));
@@ -722,10 +714,8 @@ bool MeasureParts(TDecodeStream &AStream, qint64 AStart, qint64 AEnd, const std:
             APart.Meter->Feed(buffer.data(), n);
             left -= n;
             read.Add(n);
-            if (AReports && !AReporter.Report(read.Done())) {
-                cancelled = true;
+            if (AReports && !AReporter.Report(read.Done()))
                 stop = true;
-            }
         }
         // A part that reads short or meets damage no longer stands where a straight decode would.
         if ((left > 0 && !stop.load()) || APartStream.Damaged()) {
@@ -759,13 +749,11 @@ bool MeasureParts(TDecodeStream &AStream, qint64 AStart, qint64 AEnd, const std:
         qint64 seen = read.Done();
         for (bool all = false; !all;) {
             seen = read.WaitBeyond(seen, count - 1, all);
-            if (!cancelled && !AReporter.Report(seen)) {
-                cancelled = true;
+            if (!ACancel.Stopped() && !AReporter.Report(seen))
                 stop = true;
-            }
         }
     }
-    ACancelled = cancelled;
+    const bool cancelled = ACancel.Stopped();
     if (!cancelled) {
         for (const TPart &part : parts)
             if (part.Failed)
@@ -791,11 +779,8 @@ TLoudnessResult MeasureFileRange(const QString &APath, double AStartSec, double 
     // A damaged recording is measured as far as it decodes: a made-up silent tail would read as dead air.
     stream.SetPadToLength(false);
     const qint64 B = stream.BlockAlign();
-    const qint64 T = stream.LengthBytes();
-    qint64 start = AStartSec <= 0 ? 0 : stream.SecondsToBytes(AStartSec) / B * B;
-    qint64 end = AEndSec <= 0 ? T : stream.SecondsToBytes(AEndSec) / B * B;
-    end = std::min(end, T);
-    start = std::min(start, end);
+    qint64 start = 0, end = 0;
+    stream.ByteRange(AStartSec, AEndSec, start, end);
     const std::vector<qint64> partStarts =
         stream.SeeksDirectly() ? LoudnessPartStarts((end - start) / std::max<qint64>(B, 1), stream.SampleRate(),
                                                     AOptions.Parts, QThread::idealThreadCount())
@@ -822,10 +807,10 @@ TLoudnessResult MeasureFileRange(const QString &APath, double AStartSec, double 
             lastPercent = APercent;
             return AProgress(APercent);
         };
-    TPercentReporter reporter(noted, total, TPercentRounding::HalfEven);
-    bool cancelled = false;
+    TCancelLatch cancel(noted);
+    TPercentReporter reporter(cancel.Callback(), total, TPercentRounding::HalfEven);
     TLoudnessResult r;
-    if (MeasureParts(stream, start, end, partStarts, AOptions, reporter, cancelled, r))
+    if (MeasureParts(stream, start, end, partStarts, AOptions, reporter, cancel, r))
         return r;
     // Damage in a part: one pass from the range's start.
     if (!stream.SeekBytes(0)) {

@@ -13,8 +13,6 @@ extern "C" {
 #include <libswresample/swresample.h>
 }
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -67,7 +65,7 @@ bool SeekLandsExactly(AVCodecID AId)
 } // namespace
 
 struct TDecodeStream::Impl {
-    QByteArray path;  // UTF-8
+    QByteArray path;  // the file's name by its bytes (PathBytes), which need not be UTF-8
     int lastError = aeOK;
     bool open = false;
 
@@ -457,7 +455,7 @@ bool TDecodeStream::OpenLike(const TDecodeStream &AOther)
     if (!AOther.d->open)
         return false;
     d->index = AOther.d->index;
-    if (!OpenWithLength(QString::fromUtf8(AOther.d->path), AOther.d->lengthBytes / AOther.d->blockAlign))
+    if (!OpenWithLength(PathFromBytes(AOther.d->path), AOther.d->lengthBytes / AOther.d->blockAlign))
         return false;
     if (d->rate != AOther.d->rate || d->channels != AOther.d->channels) {
         d->open = false;
@@ -477,10 +475,8 @@ bool TDecodeStream::OpenWithLength(const QString &APath, qint64 AKnownFrames, qi
     d->gaps = 0;
     d->filledBytes = 0;
     d->path = PathBytes(APath);  // a name by its bytes, also when they are not UTF-8
-    // A FIFO or a device would block the demuxer for ever: only regular files are read. A path holding a
-    // NUL names no file (the system would see only the part before it).
-    struct stat st;
-    if (APath.isEmpty() || APath.contains(QChar(0)) || ::stat(d->path.constData(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    // A FIFO or a device would block the demuxer for ever: only regular files are read.
+    if (!IsRegularFilePath(APath)) {
         d->lastError = aeFileOpen;
         return false;
     }
@@ -560,6 +556,13 @@ qint64 TDecodeStream::FilledBytes() const { return d->filledBytes; }
 qint64 TDecodeStream::SecondsToBytes(double ASec) const
 {
     return SecToFrames(ASec, d->rate) * d->blockAlign;
+}
+
+void TDecodeStream::ByteRange(double AStartSec, double AEndSec, qint64 &AStart, qint64 &AEnd) const
+{
+    const qint64 length = LengthBytes();
+    AEnd = AEndSec <= 0 ? length : std::min(SecondsToBytes(AEndSec), length);
+    AStart = AStartSec <= 0 ? 0 : std::min(SecondsToBytes(AStartSec), AEnd);
 }
 
 double TDecodeStream::BytesToSeconds(qint64 ABytes) const

@@ -31,10 +31,12 @@ public:
     TDecodeStream(const TDecodeStream &) = delete;
     TDecodeStream &operator=(const TDecodeStream &) = delete;
 
-    // Opens the file and settles its exact decoded length. False with LastError set.
+    // Opens the file and settles its exact decoded length. False with LastError set; only a regular file
+    // (IsRegularFilePath) is opened, since a FIFO or a device would block the demuxer for ever.
     bool Open(const QString &APath);
-    // Opens another stream on the file AOther has open, taking its length instead of counting it again
-    // (the parts of a multi-part pass). False when the file no longer has the same rate and channels.
+    // Opens another stream on the file AOther has open (the same name, byte for byte, also when it is not
+    // UTF-8), taking its length instead of counting it again (the parts of a multi-part pass). False when
+    // the file no longer has the same rate and channels.
     bool OpenLike(const TDecodeStream &AOther);
     // Opens the file taking AKnownBytes as its exact decoded length instead of counting it (a length known
     // for this very state of the file, such as the envelope cache's); AKnownBytes < 0 counts as Open does.
@@ -54,6 +56,10 @@ public:
     // Byte position of a time: whole frames (SecToFrames) times the block size.
     qint64 SecondsToBytes(double ASec) const;
     double BytesToSeconds(qint64 ABytes) const;  // FramesToSec of the bytes over the block size
+    // The bytes [AStart, AEnd) of the seconds [AStartSec, AEndSec), each by SecondsToBytes, held within
+    // [0, LengthBytes()]: a start of 0 or less is the beginning, an end of 0 or less the end of the data,
+    // and AStart is never past AEnd (an empty range has them equal).
+    void ByteRange(double AStartSec, double AEndSec, qint64 &AStart, qint64 &AEnd) const;
 
     // Delivers up to AMaxBytes (a multiple of BlockAlign is advised); 0 at the end, -1 on a read error.
     // When the decoder ends before LengthBytes (damaged or cut-off data), the rest up to LengthBytes is

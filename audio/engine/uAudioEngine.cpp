@@ -35,6 +35,32 @@ QAudioDevice OutputFor(int ADevice)
     return QAudioDevice();
 }
 
+// APath names something that exists, by its bytes: a name that is not UTF-8 exists too; one holding a NUL
+// never. Whether it is a file that decodes is the decoder's to say.
+bool Exists(const QString &APath)
+{
+    QByteArray pathBytes;
+    return PathBytesOf(APath, pathBytes) && ::access(pathBytes.constData(), F_OK) == 0;
+}
+
+// The cache key of APath, taken before a pass; nullopt without a usable cache folder or when the file's
+// state cannot be known (the load is then exactly the uncached one).
+std::optional<TEnvelopeCacheKey> CacheKeyOf(const std::shared_ptr<const TEnvelopeCache> &ACache, const QString &APath)
+{
+    return ACache ? ACache->UsableKeyOf(APath) : std::nullopt;
+}
+
+// Keeps a finished pass over APath in the cache, unless the file changed during the pass (a recording still
+// being written). False when the folder refused a good result: such a folder is no cache at all (Off, not
+// Miss). A failed or cancelled pass is not offered.
+bool KeepPass(const TEnvelopeCache &ACache, const QString &APath, const TEnvelopeCacheKey &AKey,
+              const TEnvelopeResult &AResult)
+{
+    if (AResult.Cancelled || AResult.Error != 0 || AResult.EnvCount <= 0)
+        return true;
+    return ACache.StoreAfterPass(APath, AKey, AResult) != TEnvelopeCache::TPassStore::Refused;
+}
+
 // Holds the analysis ahead for the lifetime of the object.
 class TAheadHold {
 public:
@@ -175,14 +201,10 @@ bool TAudioEngine::Load(const QString &APath, const TProgressProc &AProgress)
 {
     const TAheadHold hold(*this);
     FLastError = 0;
-    QByteArray pathBytes;  // by its bytes: a name that is not UTF-8 exists too; one holding a NUL never
-    if (!PathBytesOf(APath, pathBytes) || ::access(pathBytes.constData(), F_OK) != 0)
+    if (!Exists(APath))
         return false;
     // Analysed into a result of its own: the loaded recording stays untouched until the new one is good.
-    // The cache is consulted only when its folder can be used and the file's state is known; otherwise
-    // the load is exactly the uncached one.
-    const std::optional<TEnvelopeCacheKey> key =
-        FEnvCache && FEnvCache->Usable() ? TEnvelopeCache::KeyOf(APath) : std::nullopt;
+    const std::optional<TEnvelopeCacheKey> key = CacheKeyOf(FEnvCache, APath);
     FLastCacheUse = key ? TEnvelopeCacheUse::Miss : TEnvelopeCacheUse::Off;
     TEnvelopeResult r;
     if (key && FEnvCache->Lookup(*key, r)) {
@@ -191,10 +213,7 @@ bool TAudioEngine::Load(const QString &APath, const TProgressProc &AProgress)
             AProgress(100);
     } else {
         r = BuildEnvelopeFromFile(APath, AProgress, FEnvelopeParts);
-        // Stored only when the file did not change during the pass (a recording still being written).
-        // A folder that cannot take the result is no cache at all: Off, not Miss.
-        if (key && r.Error == 0 && r.EnvCount > 0
-            && FEnvCache->StoreAfterPass(APath, *key, r) == TEnvelopeCache::TPassStore::Refused)
+        if (key && !KeepPass(*FEnvCache, APath, *key, r))
             FLastCacheUse = TEnvelopeCacheUse::Off;
     }
     if (r.Error != 0) {
@@ -228,9 +247,6 @@ void TAudioEngine::Adopt(const QString &APath, TEnvelopeResult &AResult)
 bool TAudioEngine::OpenForLength(const QString &APath, TDecodeStream &AStream)
 {
     FLastError = 0;
-    QByteArray pathBytes;  // by its bytes: a name that is not UTF-8 exists too; one holding a NUL never
-    if (!PathBytesOf(APath, pathBytes) || ::access(pathBytes.constData(), F_OK) != 0)
-        return false;
     if (!AStream.Open(APath)) {
         FLastError = AStream.LastError();
         return false;
@@ -253,11 +269,9 @@ void TAudioEngine::AdoptStream(const QString &APath, const TDecodeStream &AStrea
 bool TAudioEngine::Open(const QString &APath)
 {
     FLastError = 0;
-    QByteArray pathBytes;
-    if (!PathBytesOf(APath, pathBytes) || ::access(pathBytes.constData(), F_OK) != 0)
+    if (!Exists(APath))
         return false;  // before the cache is asked: a missing file never hits
-    const std::optional<TEnvelopeCacheKey> key =
-        FEnvCache && FEnvCache->Usable() ? TEnvelopeCache::KeyOf(APath) : std::nullopt;
+    const std::optional<TEnvelopeCacheKey> key = CacheKeyOf(FEnvCache, APath);
     TEnvelopeResult cached;
     if (key && FEnvCache->Lookup(*key, cached)) {
         Adopt(APath, cached);
@@ -283,10 +297,7 @@ bool TAudioEngine::Open(const QString &APath)
     job->Thread = std::thread([job, path = APath, parts, length, key, cache = FEnvCache] {
         job->Result = BuildEnvelopeFromFile(path, [job](int APercent) { job->Percent = APercent; }, parts,
                                             &job->Watch, length);
-        const TEnvelopeResult &r = job->Result;
-        // Stored only when the file did not change during the pass (a recording still being written).
-        if (key && !r.Cancelled && r.Error == 0 && r.EnvCount > 0
-            && cache->StoreAfterPass(path, *key, r) == TEnvelopeCache::TPassStore::Refused)
+        if (key && !KeepPass(*cache, path, *key, job->Result))
             job->StoreFailed = true;
         job->Done = true;
     });

@@ -139,8 +139,8 @@ private:
     void CancelAnalysis();
     // Lets the previous recording go (its analysis too) and makes AResult's file the loaded recording.
     void Adopt(const QString &APath, TEnvelopeResult &AResult);
-    // Opens AStream on an existing file for its format and exact length; false (LastError says why, 0 for a
-    // missing file) when it cannot be decoded or holds no audio. The loaded recording is not touched.
+    // Opens AStream on a file that exists for its format and exact length; false (LastError says why) when
+    // it cannot be decoded or holds no audio. The loaded recording is not touched.
     bool OpenForLength(const QString &APath, TDecodeStream &AStream);
     // Lets the previous recording go and takes AStream's format and length, without envelope or playback.
     void AdoptStream(const QString &APath, const TDecodeStream &AStream);

@@ -2,6 +2,7 @@
 #include "uEvidence.h"
 
 #include "uDecoder.h"
+#include "uOwnedFd.h"
 #include "uVersion.h"
 
 #include <QFile>
@@ -88,35 +89,32 @@ QJsonObject RecordJson(const TEvidenceFacts &AJob, const TFileDigest &AClip, con
 TFileDigest Sha256OfFile(const QString &APath)
 {
     TFileDigest d;
-    const int fd = ::open(PathBytes(APath).constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
+    const TOwnedFd file(::open(PathBytes(APath).constData(), O_RDONLY | O_CLOEXEC));
+    if (!file.IsOpen()) {
         d.Error = errno;
         return d;
     }
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (::fstat(file.Get(), &st) != 0 || !S_ISREG(st.st_mode)) {
         d.Error = errno ? errno : EINVAL;
-        ::close(fd);
         return d;
     }
     d.Modified = QDateTime::fromMSecsSinceEpoch(qint64(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000,
                                                 Qt::UTC);
-    ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    ::posix_fadvise(file.Get(), 0, 0, POSIX_FADV_SEQUENTIAL);
     const std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> hash(EVP_MD_CTX_new(), &EVP_MD_CTX_free);
     if (!hash || EVP_DigestInit_ex(hash.get(), EVP_sha256(), nullptr) != 1) {
         d.Error = ENOMEM;
-        ::close(fd);
         return d;
     }
     std::vector<char> buf(HashBlockBytes);
     qint64 total = 0;
     for (;;) {
-        const ssize_t n = ::read(fd, buf.data(), buf.size());
+        const ssize_t n = ::read(file.Get(), buf.data(), buf.size());
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0) {
             d.Error = errno;
-            ::close(fd);
             return d;
         }
         if (n == 0)
@@ -124,7 +122,6 @@ TFileDigest Sha256OfFile(const QString &APath)
         EVP_DigestUpdate(hash.get(), buf.data(), size_t(n));
         total += n;
     }
-    ::close(fd);
     d.Bytes = total;
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int length = 0;

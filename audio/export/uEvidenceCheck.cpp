@@ -3,6 +3,7 @@
 
 #include "uEvidence.h"
 #include "uExportPipeline.h"
+#include "uReaderTypes.h"
 
 #include <QDir>
 #include <QFile>
@@ -11,14 +12,7 @@
 #include <QJsonObject>
 #include <QTemporaryDir>
 
-#include <cstring>
-
 namespace {
-
-QString SystemText(int AErr)
-{
-    return QString::fromLocal8Bit(std::strerror(AErr));
-}
 
 // The file a recording name stands for under ARoot: its day folder first, then any day folder.
 QString FindUnderRoot(const QString &ARoot, const QString &AName, const QString &ADate)
@@ -26,18 +20,15 @@ QString FindUnderRoot(const QString &ARoot, const QString &AName, const QString 
     if (ARoot.isEmpty() || AName.isEmpty() || AName.contains(QLatin1Char('/')))
         return QString();
     const QString root = QDir::cleanPath(ARoot) + QLatin1Char('/');
-    if (ADate.size() == 10) {
-        const QString p = root + ADate.mid(0, 4) + QLatin1Char('/') + ADate.mid(5, 2) + QLatin1Char('/') +
-                          ADate.mid(8, 2) + QLatin1Char('/') + AName;
-        if (QFileInfo(p).isFile())
-            return p;
-    }
+    const QString inDayFolder = RecordingPathUnderRoot(root, ADate, AName);
+    if (!inDayFolder.isEmpty() && IsRegularFilePath(inDayFolder))
+        return inDayFolder;
     const QDir::Filters dirs = QDir::Dirs | QDir::NoDotAndDotDot;
     for (const QString &y : QDir(root).entryList(dirs, QDir::Name))
         for (const QString &m : QDir(root + y).entryList(dirs, QDir::Name))
             for (const QString &d : QDir(root + y + QLatin1Char('/') + m).entryList(dirs, QDir::Name)) {
                 const QString p = root + y + QLatin1Char('/') + m + QLatin1Char('/') + d + QLatin1Char('/') + AName;
-                if (QFileInfo(p).isFile())
+                if (IsRegularFilePath(p))
                     return p;
             }
     return QString();
@@ -123,7 +114,7 @@ bool CheckEvidenceRecord(const QString &ARecordPath, const QString &ARoot, TEvid
                       : TEvidenceCheck::TClip::Altered;
 
     QString sourcePath = source.value(QLatin1String("path")).toString();
-    if (sourcePath.isEmpty() || !QFileInfo(sourcePath).isFile())
+    if (!IsRegularFilePath(sourcePath))
         sourcePath = FindUnderRoot(ARoot, source.value(QLatin1String("file_name")).toString(),
                                    rec.value(QLatin1String("recording")).toObject().value(QLatin1String("date")).toString());
     if (sourcePath.isEmpty()) {

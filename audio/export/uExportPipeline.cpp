@@ -16,16 +16,10 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
-#include <cstring>
 #include <sys/stat.h>
 #include <thread>
 
 namespace {
-
-QString SystemText(int AErr)
-{
-    return QString::fromLocal8Bit(std::strerror(AErr));
-}
 
 void Fail(TExportOutcome &AOutcome, const QString &ADetail)
 {
@@ -39,7 +33,7 @@ void Fail(TExportOutcome &AOutcome, const QString &ADetail)
 // the caller's cancel flag, cancels, and every later step is told to stop at once.
 class TProgressPhases {
 public:
-    explicit TProgressPhases(const TExportControl &AControl) : FControl(AControl) {}
+    explicit TProgressPhases(const TExportControl &AControl) : FLatch(AControl.Progress, AControl.Cancel) {}
     TCancelProgress Phase(int AFrom, int ATo)
     {
         return [this, AFrom, ATo](int APercent) {
@@ -53,27 +47,20 @@ public:
             Report(100);
     }
     // True once the export is to stop (also when the caller's flag was set since the last report).
-    bool Stopped()
-    {
-        if (!FStopped && FControl.Cancel && FControl.Cancel->load(std::memory_order_relaxed))
-            FStopped = true;
-        return FStopped;
-    }
+    bool Stopped() { return FLatch.Stopped(); }
 
 private:
     bool Report(int APercent)
     {
         if (Stopped())
             return false;
-        if (APercent <= FLast || !FControl.Progress)
+        if (APercent <= FLast)
             return true;
         FLast = APercent;
-        FStopped = !FControl.Progress(APercent);
-        return !FStopped;
+        return FLatch.Report(APercent);
     }
-    const TExportControl &FControl;
+    TCancelLatch FLatch;
     int FLast = -1;
-    bool FStopped = false;
 };
 
 // The export's read of its stream: stops (no data) once the export is to stop, notes an early end of the
@@ -452,9 +439,8 @@ TExportOutcome ExportRecording(const TExportRequest &ARequest, const TExportCont
     stream.SetPadToLength(false);
 
     // One seconds -> frames rule for every codec: whole frames (SecToFrames), then bytes.
-    const qint64 length = stream.LengthBytes();
-    const qint64 start = ARequest.StartSec <= 0 ? 0 : stream.SecondsToBytes(ARequest.StartSec);
-    const qint64 end = ARequest.EndSec <= 0 ? length : std::min(stream.SecondsToBytes(ARequest.EndSec), length);
+    qint64 start = 0, end = 0;
+    stream.ByteRange(ARequest.StartSec, ARequest.EndSec, start, end);
     if (start >= end) {
         Fail(outcome, QStringLiteral("het bereik bevat geen geluid"));
         return outcome;

@@ -1,5 +1,5 @@
 // Whole percentages of work done: both rounding rules, the reports below 100 only, the closing 100 with and
-// without a repeat, no total, and a cancel answered by the report.
+// without a repeat, no total, a cancel answered by the report, and the latch that remembers a stop.
 #include "uProgressReport.h"
 
 #include <QTest>
@@ -68,6 +68,35 @@ private slots:
         QVERIFY(silent.Report(4));
         silent.Finish(true);
         QCOMPARE(silent.PercentOf(3), 75);
+    }
+
+    // A latch remembers a stop, whether the callback answered it or the flag was set, and asks the callback
+    // nothing after it; with neither a callback nor a flag it hands out no callback at all.
+    void aCancelLatchRemembersTheStop()
+    {
+        QList<int> seen;
+        TCancelLatch answered(TCancelProgress([&](int APercent) {
+            seen << APercent;
+            return APercent < 20;
+        }));
+        const TCancelProgress callback = answered.Callback();
+        QVERIFY(callback(10));
+        QVERIFY(!answered.Stopped());
+        QVERIFY(!callback(20));
+        QVERIFY(!callback(30));
+        QVERIFY(answered.Stopped());
+        QCOMPARE(seen, (QList<int>{10, 20}));
+
+        std::atomic<bool> cancel{false};
+        TCancelLatch flagged(TCancelProgress(), &cancel);
+        QVERIFY(flagged.Callback());
+        QVERIFY(flagged.Report(5));
+        cancel = true;
+        QVERIFY(flagged.Stopped());
+        cancel = false;
+        QVERIFY(!flagged.Report(6));
+
+        QVERIFY(!TCancelLatch().Callback());
     }
 };
 

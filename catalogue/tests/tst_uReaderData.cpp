@@ -382,6 +382,8 @@ private slots:
         ri.FileName = file;
         const QString want = expected.isEmpty() ? QString() : base + expected;
         QCOMPARE(TReaderData::ResolveExistingPath(ri, base + root), want);
+        // The same search, telling "none" apart: empty where it falls back to the stored path.
+        QCOMPARE(TReaderData::FindExistingPath(ri, base + root), IsRegularFilePath(want) ? want : QString());
     }
 
     // Names are read by their bytes: a file name that is not UTF-8 and a text holding a NUL come back

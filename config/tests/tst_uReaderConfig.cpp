@@ -277,8 +277,12 @@ private slots:
                                "[Audio]\r\nOutputDevice=0x3\r\n";
         QVERIFY(WriteAll(app + IniName, ini));
         QVERIFY(WriteAll(app + "Vornak2026.ini", "[Paths]\nDatabase=/rec.sqlite\n"));
+        // Dated back, so that any rewrite shows in the time stamp without waiting for the clock to move on.
+        QFile dated(app + IniName);
+        QVERIFY(dated.open(QIODevice::ReadWrite));
+        QVERIFY(dated.setFileTime(QDateTime::fromSecsSinceEpoch(1000000000, Qt::UTC), QFileDevice::FileModificationTime));
+        dated.close();
         const QDateTime stamp = QFileInfo(app + IniName).lastModified();
-        QTest::qWait(20);
         const TConfig cfg(app);
         QCOMPARE(cfg.DatabasePath(), app + "cat.sqlite");
         QCOMPARE(cfg.RecordingsRoot(), QString());  // present and empty

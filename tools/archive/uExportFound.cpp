@@ -82,9 +82,9 @@ TFoundExport ExportFoundRecording(const TRecInfo &ARI, const QString &ARoot, con
         return Outcome(TFoundResult::Failed, target, QStringLiteral("ongeldige bestandsnaam: ") + ARI.FileName);
     if (Exists(target))
         return Outcome(TFoundResult::Skipped, target, QStringLiteral("bestaat al"));
-    const QString source = TReaderData::ResolveExistingPath(ARI, ARoot);
-    if (!IsRegularFilePath(source))
-        return Outcome(TFoundResult::Failed, target, QStringLiteral("opname niet gevonden: ") + source);
+    const QString source = TReaderData::FindExistingPath(ARI, ARoot);
+    if (source.isEmpty())
+        return Outcome(TFoundResult::Failed, target, QStringLiteral("opname niet gevonden: ") + ARI.FilePath);
     // A stop asked for before the export starts is seen at once.
     if (AProgress && !AProgress(0))
         return Outcome(TFoundResult::Failed, target, QStringLiteral("afgebroken"));

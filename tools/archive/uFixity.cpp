@@ -16,7 +16,6 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
 #include <fcntl.h>
 #include <memory>
 #include <mutex>
@@ -31,11 +30,6 @@ constexpr char FixityTempPrefix[] = ".vornak-fixity-";
 constexpr char FixityTempSuffix[] = ".part";
 // Files hashed between two rewrites of the manifest: what an interrupted run can lose at most.
 constexpr int BatchFiles = 16;
-
-QString SystemText(int AErr)
-{
-    return QString::fromLocal8Bit(std::strerror(AErr));
-}
 
 bool IsFixityTempName(const QByteArray &AName)
 {

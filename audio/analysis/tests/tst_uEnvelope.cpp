@@ -4,9 +4,11 @@
 #include "uDecoder.h"
 #include "uEnvelope.h"
 #include "uEnvelopeCache.h"
+#include "uReaderTypes.h"
 
 #include <QtTest>
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -16,6 +18,8 @@
 #include <QThread>
 #include <algorithm>
 #include <cstring>
+#include <utility>
+#include <unistd.h>
 
 namespace {
 
@@ -270,6 +274,39 @@ private slots:
         QTEST(EnvelopePartCount(probe, asked), "parts");
         CompareResults(BuildEnvelopeFromFile(Path(file), {}, asked), BuildEnvelopeFromFile(Path(file), {}, 1),
                        "asked parts");
+    }
+
+    // A recording whose name is not UTF-8 is decoded in parts like any other: while the calling thread
+    // (the first part) is held at its first report, the other thread finishes points of the second part.
+    // A part that could not open the file would leave that to the calling thread, after the first part.
+    void partsRunWhateverBytesTheNameHas_data()
+    {
+        QTest::addColumn<QByteArray>("name");
+        QTest::addRow("utf-8") << QByteArray("lang \xc3\xa9\xc3\xa9n.wav");
+        QTest::addRow("latin-1, not utf-8") << QByteArray("lang \xe9\xe9n.wav");
+    }
+    void partsRunWhateverBytesTheNameHas()
+    {
+        QFETCH(QByteArray, name);
+        const QByteArray path = PathBytes(FDir.path()) + '/' + name;
+        QCOMPARE(::link(PathBytes(Path("long.wav")).constData(), path.constData()), 0);
+        TEnvelopeWatch watch;
+        bool held = false, secondPartSeen = false;
+        std::vector<TEnvPoint> points;
+        std::vector<char> known;
+        const TEnvelopeResult r = BuildEnvelopeFromFile(PathFromBytes(path), [&](int) {
+            if (std::exchange(held, true))
+                return;
+            // Points of the second half can only come from the other thread while this one waits here; the
+            // deadline only ends the test when they never come.
+            for (QDeadlineTimer deadline(30000); !secondPartSeen && !deadline.hasExpired();) {
+                watch.TakeFinished(points, known);
+                secondPartSeen = std::find(known.begin() + std::ptrdiff_t(known.size() / 2), known.end(), 1) != known.end();
+                QThread::yieldCurrentThread();
+            }
+        }, 2, &watch);
+        QVERIFY(secondPartSeen);
+        CompareResults(r, BuildEnvelopeFromFile(Path("long.wav"), {}, 1), "in parts");
     }
 
     // A pass in parts reports on the calling thread, percentages rising, none twice, and 100 once, last.

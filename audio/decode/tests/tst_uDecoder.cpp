@@ -1,6 +1,7 @@
 // Decoding stream: exact length, the same bytes as a straight decode, exact seeking, failure codes.
 #include "CodecFixtures.h"
 #include "uDecoder.h"
+#include "uReaderTypes.h"
 
 #include <QtTest>
 
@@ -11,6 +12,7 @@
 #include <QTemporaryDir>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -230,6 +232,57 @@ private slots:
         QCOMPARE(s.SecondsToBytes(1.0 / 44100 * 0.999), qint64(0));
         QCOMPARE(s.SecondsToBytes(-3), qint64(0));
         QCOMPARE(s.BytesToSeconds(44100 * 4), 1.0);
+    }
+
+    // Seconds to a byte range within the decoded length: 0 or less means the start or the end, an end past
+    // the data stops at its end, and a start past the end gives an empty range.
+    void secondsGiveAByteRangeWithinTheData_data()
+    {
+        QTest::addColumn<double>("startSec");
+        QTest::addColumn<double>("endSec");
+        QTest::addColumn<qint64>("start");
+        QTest::addColumn<qint64>("end");  // -1: the decoded length
+        QTest::addRow("all") << 0.0 << 0.0 << qint64(0) << qint64(-1);
+        QTest::addRow("negatives are all") << -1.0 << -2.0 << qint64(0) << qint64(-1);
+        QTest::addRow("a stretch, whole frames") << 1.0 << 2.5 << qint64(44100 * 4) << qint64(110250 * 4);
+        QTest::addRow("from a time to the end") << 2.0 << 0.0 << qint64(88200 * 4) << qint64(-1);
+        QTest::addRow("end past the data") << 1.0 << 99.0 << qint64(44100 * 4) << qint64(-1);
+        QTest::addRow("start after end") << 2.0 << 1.0 << qint64(44100 * 4) << qint64(44100 * 4);
+        QTest::addRow("start past the data") << 50.0 << 0.0 << qint64(-1) << qint64(-1);
+    }
+    void secondsGiveAByteRangeWithinTheData()
+    {
+        QFETCH(double, startSec);
+        QFETCH(double, endSec);
+        QFETCH(qint64, start);
+        QFETCH(qint64, end);
+        TDecodeStream s;
+        QVERIFY(s.Open(Path("tone.wav")));
+        qint64 gotStart = -2, gotEnd = -2;
+        s.ByteRange(startSec, endSec, gotStart, gotEnd);
+        QCOMPARE(gotStart, start < 0 ? s.LengthBytes() : start);
+        QCOMPARE(gotEnd, end < 0 ? s.LengthBytes() : end);
+    }
+
+    // A second stream opens on the very name the first has open, byte for byte, also when it is not UTF-8
+    // (the parts of a pass), and decodes the same bytes.
+    void aSecondStreamOpensOnTheSameName_data()
+    {
+        QTest::addColumn<QByteArray>("name");
+        QTest::addRow("utf-8") << QByteArray("toon \xc3\xa9\xc3\xa9n.mp3");
+        QTest::addRow("latin-1, not utf-8") << QByteArray("toon \xe9\xe9n.mp3");
+    }
+    void aSecondStreamOpensOnTheSameName()
+    {
+        QFETCH(QByteArray, name);
+        const QByteArray path = PathBytes(FDir.path()) + '/' + name;
+        QCOMPARE(::link(PathBytes(Path("cbr.mp3")).constData(), path.constData()), 0);
+        TDecodeStream first;
+        QVERIFY(first.Open(PathFromBytes(path)));
+        TDecodeStream second;
+        QVERIFY(second.OpenLike(first));
+        QCOMPARE(second.LengthBytes(), first.LengthBytes());
+        QCOMPARE(ReadAll(second), ReadAll(first));
     }
 
     // Files that cannot be read fail with a code and never hang (a FIFO would block the demuxer).

@@ -437,7 +437,7 @@ private slots:
         engine.Stop();
         QVERIFY(!engine.IsPlaying());
         engine.Play();
-        QTest::qWait(200);
+        QTest::qWait(200);  // time itself must pass: a play without an output must not stay playing
         QVERIFY(!engine.IsPlaying() || engine.HasOutput());
         engine.Stop();
         QVERIFY(engine.ChangeDevice(-1) || !engine.HasOutput());

@@ -7,6 +7,7 @@
 
 #include <QtTest>
 
+#include <QDeadlineTimer>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -211,18 +212,25 @@ private slots:
             e.Play();
             QVERIFY(e.IsPlaying());
         }
-        int polls = 0;
-        for (TAnalysisPoll poll = e.PollAnalysis(); poll.Running; poll = e.PollAnalysis(), ++polls) {
-            QVERIFY(poll.Percent >= 0 && poll.Percent < 100);
+        QString wrong;  // the first thing a poll found wrong
+        // One poll as the window's timer makes it; true once the analysis has ended.
+        const auto ended = [&] {
+            const TAnalysisPoll poll = e.PollAnalysis();
+            if (!poll.Running)
+                return true;
+            if (poll.Percent < 0 || poll.Percent >= 100)
+                wrong = QString("percentage %1 while analysing").arg(poll.Percent);
             const std::vector<TEnvPoint> &now = *e.Envelope();
-            for (size_t i = 0; i < now.size(); ++i) {
+            for (size_t i = 0; i < now.size() && wrong.isEmpty(); ++i) {
                 const TEnvPoint &p = now[i], &w = (*whole.Envelope)[i];
                 const bool zero = p.MnL == 0 && p.MxL == 0 && p.MnR == 0 && p.MxR == 0;
-                QVERIFY2(zero || (p.MnL == w.MnL && p.MxL == w.MxL && p.MnR == w.MnR && p.MxR == w.MxR),
-                         qPrintable(QString("point %1 while analysing").arg(i)));
+                if (!zero && !(p.MnL == w.MnL && p.MxL == w.MxL && p.MnR == w.MnR && p.MxR == w.MxR))
+                    wrong = QString("point %1 while analysing").arg(i);
             }
-            QTest::qWait(20);
-        }
+            return false;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(!wrong.isEmpty() || ended(), 60000);
+        QVERIFY2(wrong.isEmpty(), qPrintable(wrong));
         QVERIFY(!e.Analysing());
         QCOMPARE(e.Envelope()->size(), whole.Envelope->size());
         QVERIFY(std::memcmp(e.Envelope()->data(), whole.Envelope->data(), whole.Envelope->size() * sizeof(TEnvPoint)) == 0);
@@ -327,9 +335,11 @@ private slots:
         QVERIFY(e.IsPlaying());
         QTRY_VERIFY2(e.PositionSec() > 5.2, qPrintable(QString::number(e.PositionSec())));
         const double p0 = e.PositionSec();
+        // The user-interface thread is busy: it handles no events until the position has moved on (the
+        // deadline only ends the test when it never does).
         bool movedOn = false;
-        for (int poll = 0; poll < 1000 && !movedOn; ++poll) {
-            QThread::msleep(10);  // the user-interface thread is busy
+        for (QDeadlineTimer deadline(10000); !movedOn && !deadline.hasExpired();) {
+            QThread::yieldCurrentThread();
             movedOn = e.PositionSec() >= p0 + 0.4;
         }
         QVERIFY2(movedOn, qPrintable(QString("%1 -> %2").arg(p0).arg(e.PositionSec())));
@@ -339,7 +349,7 @@ private slots:
         QVERIFY(e.IsPaused());
         QVERIFY(!e.IsPlaying());
         const double held = e.PositionSec();
-        QTest::qWait(300);  // time passes while paused
+        QTest::qWait(300);  // time itself must pass: the paused position must not move
         QCOMPARE(e.PositionSec(), held);
         e.Play();
         QTRY_VERIFY(e.PositionSec() > held);
