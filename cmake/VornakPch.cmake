@@ -8,7 +8,7 @@
 # The fuzz targets get none. With GCC an unusable header is only a warning (-Winvalid-pch) and the source is
 # compiled as without it; clang refuses one made with other flags, so with clang there are none.
 option(VORNAK_PCH "Precompiled headers for Qt and the standard library" ON)
-option(VORNAK_UNITY "Unity build of the libraries (batches of VORNAK_UNITY_BATCH sources)" OFF)
+option(VORNAK_UNITY "Unity build of the libraries (batches of VORNAK_UNITY_BATCH sources)" ON)
 set(VORNAK_UNITY_BATCH 8 CACHE STRING "Sources per unity batch")
 
 set(VORNAK_PCH_STD <algorithm> <atomic> <chrono> <cmath> <cstdio> <cstring> <functional> <memory> <mutex>
