@@ -3,6 +3,13 @@
 # Tests keep their envelope cache in the build folder, never in the user's own cache folder.
 # Tests can find the companion tool through the environment variable VORNAK_TOOL and the source
 # tree through VORNAK_SOURCE_DIR.
+# The tests that take longest, with their seconds on a quiet two-core machine (ctest's COST): in a fresh build
+# folder ctest starts these first, so that no long test is left running alone at the end of the suite. After
+# a run ctest orders by the times it recorded itself.
+set(VORNAK_TEST_COSTS tst_CatalogueRobustness=66 tst_uAudioExport=34 tst_AudioRobustness=33
+    tst_uPlaybackChoices=27 tst_uDemo=21 tst_uLoudness=16 tst_uDecoder=16 tst_ReaderExit=16 tst_uMainTrust=14
+    tst_VornakToolArchive=14 tst_uMain=13 tst_uWebServer=12 tst_uEnvelope=11 tst_uMainKeys=10)
+
 function(vornak_add_tests)
   cmake_parse_arguments(ARG "" "" "TESTS;LIBS" ${ARGN})
   foreach(name ${ARG_TESTS})
@@ -12,5 +19,10 @@ function(vornak_add_tests)
     set_tests_properties(${name} PROPERTIES
       ENVIRONMENT "QT_QPA_PLATFORM=offscreen;VORNAK_TOOL=$<TARGET_FILE:vornak-tool>;VORNAK_SOURCE_DIR=${PROJECT_SOURCE_DIR};XDG_CACHE_HOME=${CMAKE_BINARY_DIR}/test-cache"
       TIMEOUT 300)
+    foreach(entry ${VORNAK_TEST_COSTS})
+      if(entry MATCHES "^${name}=([0-9]+)$")
+        set_tests_properties(${name} PROPERTIES COST ${CMAKE_MATCH_1})
+      endif()
+    endforeach()
   endforeach()
 endfunction()

@@ -5,6 +5,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 cd "$here"
 seconds=${1:-60}
+bash tools/install.sh --fuzz
 CC=clang-14 CXX=clang++-14 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVORNAK_FUZZ=ON >/dev/null
 cmake --build build-fuzz --target vornak_fuzzers
 for t in build-fuzz/tools/fuzz_*; do

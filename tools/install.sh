@@ -5,6 +5,8 @@
 #   tools/install.sh            every package, then configure and build every target (build/)
 #   tools/install.sh --no-build every package, no build
 #   tools/install.sh --run      only the packages to build and run the reader and vornak-tool, no build
+#   tools/install.sh --test     the packages of the test command (all but the fuzzing campaign's), no build
+#   tools/install.sh --fuzz     the packages of the fuzzing campaign (tools/fuzz-campaign.sh), no build
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 
@@ -23,24 +25,32 @@ run_packages=(
   ffmpeg espeak-ng
   nodejs
 )
-# Tests, benchmarks, sanitizer and fuzz builds, icons, the package and its check.
+# Tests, benchmarks, the sanitizer build (its replay of the fuzz corpora included), icons, the package and its
+# check.
 test_packages=(
   git sqlite3
   fonts-noto-mono fonts-noto-core
   xvfb xdotool imagemagick
-  clang-14 libclang-rt-14-dev strace util-linux
+  strace util-linux
   sox lame vorbis-tools opus-tools flac
   desktop-file-utils appstream man-db groff-base librsvg2-bin
   dpkg-dev lintian
   libcpp-httplib-dev
   chromium chromium-driver python3-selenium nginx-light openssl
 )
+# Fuzzing campaigns only (libFuzzer needs clang): the test command replays the corpora without it.
+fuzz_packages=(clang-14 libclang-rt-14-dev)
 
 packages=("${run_packages[@]}")
 # npm comes with some builds of nodejs (and conflicts with Debian's npm package there); Debian's own nodejs
 # needs the npm package beside it.
 command -v npm >/dev/null || packages+=(npm)
-[ "${1:-}" = "--run" ] || packages+=("${test_packages[@]}")
+case ${1:-} in
+  --run) ;;
+  --test) packages+=("${test_packages[@]}") ;;
+  --fuzz) packages=("${fuzz_packages[@]}") ;;
+  *) packages+=("${test_packages[@]}" "${fuzz_packages[@]}") ;;
+esac
 
 # One dpkg-query for the whole list (one per package took seconds on every run of either command).
 installed=" $(dpkg-query -W -f='${Package} ${Status}\n' "${packages[@]}" 2>/dev/null |
@@ -65,12 +75,12 @@ fi
 
 # The browser page's components (wavesurfer.js, the bundler), exactly as package-lock.json pins them; again
 # only when the lock file changed since the last time.
-if ! cmp -s "$here/page/package-lock.json" "$here/page/node_modules/.installed-lock.json"; then
+if [ "${1:-}" != --fuzz ] && ! cmp -s "$here/page/package-lock.json" "$here/page/node_modules/.installed-lock.json"; then
   (cd "$here/page" && npm ci --no-audit --no-fund --loglevel=error &&
     cp package-lock.json node_modules/.installed-lock.json)
 fi
 
-case ${1:-} in --no-build | --run) exit 0 ;; esac
+case ${1:-} in --no-build | --run | --test | --fuzz) exit 0 ;; esac
 
 cmake -S "$here" -B "$here/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$here/build" -j"$(nproc)"
