@@ -741,6 +741,49 @@ private slots:
         QCOMPARE(run({"user", "remove", "anna"}).first, 3);
         QCOMPARE(run({"user", "list"}).second, QByteArray());
     }
+
+    // The tool changes the accounts file the running server reads and ends the account's sessions in the
+    // shared state folder: a session made before answers 401 after, a login with the new password works.
+    void passwdAndRemoveEndOpenSessions()
+    {
+        const auto run = [&](const QStringList &AArgs, const QByteArray &AInput = {}) {
+            QProcess tool;
+            tool.start(Tool(), AArgs + QStringList{"--users", FConfig.UsersPath});
+            tool.write(AInput);
+            tool.closeWriteChannel();
+            tool.waitForFinished(30000);
+            return tool.exitCode();
+        };
+        const auto login = [&](const QByteArray &APassword) {
+            const TReply reply = Fetch(FPort, "POST", "/api/login", {},
+                                       QJsonDocument(QJsonObject{{"user", "pia"}, {"password", QString(APassword)}}).toJson());
+            return std::pair{reply.Status, reply.Header("set-cookie").split(';').first()};
+        };
+        const auto days = [&](const QByteArray &ACookie) {
+            return Fetch(FPort, "GET", "/api/days?month=2026-12", {{"Cookie", ACookie}}).Status;
+        };
+        QCOMPARE(run({"user", "add", "pia", "--role", "listen"}, "oud\n"), 0);
+        const auto [status, before] = login("oud");
+        QCOMPARE(status, 200);
+        QCOMPARE(days(before), 200);
+        const QByteArray other = Login("lisa");
+
+        QCOMPARE(run({"user", "passwd", "pia", "--state", FConfig.StateDir}, "nieuw\n"), 0);
+        QCOMPARE(days(before), 401);
+        QCOMPARE(days(other), 200);  // another account's session stays
+        QCOMPARE(login("oud").first, 401);
+        const auto [statusNew, after] = login("nieuw");
+        QCOMPARE(statusNew, 200);
+        QCOMPARE(days(after), 200);
+
+        // Removed and made again under the same name: the old session does not come back.
+        QCOMPARE(run({"user", "remove", "pia", "--state", FConfig.StateDir}), 0);
+        QCOMPARE(days(after), 401);
+        QCOMPARE(run({"user", "add", "pia", "--role", "listen"}, "nieuw\n"), 0);
+        QCOMPARE(days(after), 401);
+        QCOMPARE(login("nieuw").first, 200);
+        QCOMPARE(run({"user", "remove", "pia", "--state", FConfig.StateDir}), 0);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestuWebServer)
