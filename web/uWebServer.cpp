@@ -11,6 +11,7 @@
 #include <atomic>
 #include <chrono>
 #include <csignal>
+#include <limits>
 #include <mutex>
 #include <optional>
 #include <poll.h>
@@ -25,6 +26,16 @@ using tcp = net::ip::tcp;
 namespace {
 
 constexpr size_t ChunkBytes = 64 * 1024;
+
+// Offers the kernel the whole rest of a buffer in each write. Asio's default condition cuts every write into
+// 64 KiB, and each cut waits one more turn of the loop behind every other connection's chunk: a 1 MB answer
+// beside 200 streams waited 17 turns.
+struct TAllAtOnce {
+    size_t operator()(const beast::error_code &AError, size_t) const
+    {
+        return AError ? 0 : std::numeric_limits<size_t>::max();
+    }
+};
 
 QByteArray ToBytes(beast::string_view AView)
 {
@@ -163,6 +174,7 @@ private:
         request.SecFetchSite = ToBytes(message["Sec-Fetch-Site"]);
         request.ForwardedProto = ToBytes(message["X-Forwarded-Proto"]);
         request.ForwardedFor = ToBytes(message["X-Forwarded-For"]);
+        request.AcceptEncoding = ToBytes(message[http::field::accept_encoding]);
         request.Body = QByteArray(message.body().data(), static_cast<int>(message.body().size()));
         request.PeerAddress = FPeer;
         FKeepAlive = message.keep_alive();
@@ -223,6 +235,18 @@ private:
             FChunked = false;
         } else if (!FSource) {
             head += AResponse.Body;
+        } else if (!FChunked && FLeft > 0 && FSource->Immediate()) {
+            // The first chunk of a file goes out with the head: one write and one turn of the loop fewer.
+            const qint64 want = std::min<qint64>(ChunkBytes, FLeft);
+            const int headSize = head.size();
+            head.resize(headSize + static_cast<int>(want));
+            const qint64 got = FSource->Read(head.data() + headSize, want);
+            if (got <= 0) {
+                Close();  // the body cannot be completed: no head that promises it
+                return;
+            }
+            head.truncate(headSize + static_cast<int>(got));
+            FLeft -= got;
         }
         FOut = std::move(head);
         Write([self = shared_from_this()]() { self->NextChunk(); });
@@ -232,7 +256,7 @@ private:
     void Write(THandler AThen)
     {
         FStream.expires_after(std::chrono::seconds(FCore.Limits.WriteSeconds));
-        net::async_write(FStream, net::buffer(FOut.constData(), static_cast<size_t>(FOut.size())),
+        net::async_write(FStream, net::buffer(FOut.constData(), static_cast<size_t>(FOut.size())), TAllAtOnce(),
                          [self = shared_from_this(), AThen](beast::error_code AError, std::size_t) {
                              if (AError) {
                                  self->Close();

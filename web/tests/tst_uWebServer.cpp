@@ -18,6 +18,7 @@
 #include <csignal>
 #include <thread>
 #include <zip.h>
+#include <zlib.h>
 
 namespace {
 
@@ -32,6 +33,26 @@ QByteArray ReadAll(const QString &APath)
 {
     QFile f(APath);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+QByteArray Gunzipped(const QByteArray &AData)
+{
+    z_stream stream{};
+    if (inflateInit2(&stream, 15 + 16) != Z_OK)
+        return {};
+    QByteArray out;
+    char buffer[65536];
+    stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(AData.constData()));
+    stream.avail_in = static_cast<uInt>(AData.size());
+    int result = Z_OK;
+    while (result == Z_OK) {
+        stream.next_out = reinterpret_cast<Bytef *>(buffer);
+        stream.avail_out = sizeof buffer;
+        result = inflate(&stream, Z_NO_FLUSH);
+        out.append(buffer, static_cast<int>(sizeof buffer - stream.avail_out));
+    }
+    inflateEnd(&stream);
+    return result == Z_STREAM_END ? out : QByteArray("not gzip");
 }
 
 QJsonObject JsonOf(const TReply &AReply)
@@ -396,6 +417,25 @@ private slots:
             QVERIFY(left[i].toInt() <= left[i + 1].toInt());
         }
         QVERIFY(lowest < -1000 && highest > 1000);
+    }
+
+    // A client that takes gzip (a browser always does) gets the same answer compressed, kept per file state.
+    void peaksAreGzippedForWhoTakesIt()
+    {
+        const TReply plain = Get("lisa", "/api/recordings/2/peaks");
+        QCOMPARE(plain.Status, 200);
+        QVERIFY(plain.Header("content-encoding").isEmpty());
+        for (int ask = 0; ask < 2; ++ask) {  // rendered, then from the memo
+            const TReply zipped = Get("lisa", "/api/recordings/2/peaks", {{"Accept-Encoding", "gzip, deflate, br"}});
+            QCOMPARE(zipped.Status, 200);
+            QCOMPARE(zipped.Header("content-encoding"), QByteArray("gzip"));
+            QCOMPARE(zipped.Header("vary"), QByteArray("Accept-Encoding"));
+            QVERIFY(zipped.Body.size() < plain.Body.size() / 2);
+            QCOMPARE(Gunzipped(zipped.Body), plain.Body);
+        }
+        const TReply refused = Get("lisa", "/api/recordings/2/peaks", {{"Accept-Encoding", "gzip;q=0, br"}});
+        QVERIFY(refused.Header("content-encoding").isEmpty());
+        QCOMPARE(refused.Body, plain.Body);
     }
 
     void exportIsByteForByteWhatTheToolMakes_data()
