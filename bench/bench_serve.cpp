@@ -2,13 +2,16 @@
 // reading random byte ranges of a different one-hour recording on a kept-alive connection for 30 s, while
 // one client asks for the peaks of a cached hour and another runs exports. Every byte is checked against
 // the file. Prints p50 and p99 time to first byte, the server's CPU per streamed MB, its peak memory, the
-// peaks' p50/p99, and an export through the server against `vornak-tool export` of the same range (CPU).
+// peaks' p50/p99 alone and under the load (asked as a browser asks, taking gzip; the answer checked against
+// the plain one), and an export through the server against `vornak-tool export` of the same range (CPU).
 //
-//   bench_serve [--tool PATH] [--source FILE] [--clients N] [--seconds S] [--range-kib K] [--library beast|httplib]
+//   bench_serve [--tool PATH] [--source FILE] [--clients N] [--seconds S] [--range-kib K]
+//               [--library beast|httplib] [--peaks-encoding gzip|identity]
 //
-// --library httplib serves the same ranges with cpp-httplib instead (a forked process with the library's
-// own range handling, a pool of one thread per client, no sessions, catalogue or log): the load half of the
-// measurement by which the server's HTTP library was chosen. Peaks and exports are then left out.
+// --library httplib puts the same server core (TWebApi: the session checked in the SQLite state, the
+// catalogue row, the range from the file, the access log, the peaks memo, exports) behind cpp-httplib
+// instead of Boost.Beast, in a forked process with a pool of one thread per client: the like-for-like
+// measurement by which the server's HTTP library was chosen.
 //
 // Without --source a one-hour mono MP3 (64 kbit/s) is made by the ffmpeg program. The recordings are hard
 // links of that one file under their own names (the page cache holds it once: this measures the server,
