@@ -19,7 +19,7 @@ run_packages=(
   libavformat-dev libavcodec-dev libswresample-dev libavutil-dev libavfilter-dev
   libsqlite3-dev
   libsoundtouch-dev libssl-dev libebur128-dev
-  libboost-dev libsodium-dev libzip-dev
+  libboost-dev libsodium-dev libzip-dev zlib1g-dev
   pulseaudio pulseaudio-utils
   fonts-dejavu-core
   ffmpeg espeak-ng

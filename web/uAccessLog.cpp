@@ -51,12 +51,37 @@ TAccessLog::TAccessLog(const QString &APath) : FPath(APath)
     if (FFd < 0)
         throw EReaderError(QStringLiteral("Toegangslog kan niet worden geopend: %1 (%2)")
                                .arg(APath, QString::fromLocal8Bit(std::strerror(errno))));
+    FFlusher = std::thread([this]() { FlushLoop(); });
 }
 
 TAccessLog::~TAccessLog()
 {
+    {
+        const std::lock_guard<std::mutex> lock(FFlushMutex);
+        FClosing = true;
+    }
+    FFlushWake.notify_one();
+    FFlusher.join();
     if (FFd >= 0)
         ::close(FFd);
+}
+
+// Flushes whatever was written since the last flush; lines written during a flush are taken by the next.
+void TAccessLog::FlushLoop()
+{
+    std::unique_lock<std::mutex> lock(FFlushMutex);
+    for (;;) {
+        FFlushWake.wait(lock, [this]() { return FUnflushed || FClosing; });
+        const bool closing = FClosing;
+        if (FUnflushed) {
+            FUnflushed = false;
+            lock.unlock();
+            ::fdatasync(FFd);
+            lock.lock();
+        }
+        if (closing && !FUnflushed)
+            return;
+    }
 }
 
 bool TAccessLog::Append(const TAccessEntry &AEntry, const QDateTime &ATime)
@@ -85,7 +110,12 @@ bool TAccessLog::Append(const TAccessEntry &AEntry, const QDateTime &ATime)
     const ssize_t written = ::write(FFd, text.constData(), static_cast<size_t>(text.size()));
     if (written != text.size())
         return false;
-    return ::fdatasync(FFd) == 0;
+    {
+        const std::lock_guard<std::mutex> lock(FFlushMutex);
+        FUnflushed = true;
+    }
+    FFlushWake.notify_one();
+    return true;
 }
 
 QList<QJsonObject> TAccessLog::Read(const QDateTime &AFrom, const QDateTime &ATo, int AMax, bool &ATruncated) const

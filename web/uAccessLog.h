@@ -1,11 +1,15 @@
-// The web server's access log: one JSON object per line, each appended with one write and flushed to disk,
-// so that a killed server leaves only whole lines.
+// The web server's access log: one JSON object per line, each appended with one write (so that a killed
+// server leaves only whole lines) and flushed to disk by the log's own thread as soon as it is written.
 #pragma once
 
 #include <QDateTime>
 #include <QJsonObject>
 #include <QList>
 #include <QString>
+
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 
 // The default file: $XDG_STATE_HOME/VornakReader2026/access.log (an absolute XDG_STATE_HOME only), else
 // $HOME/.local/state/VornakReader2026/access.log; empty when neither is an absolute path.
@@ -36,12 +40,21 @@ public:
     TAccessLog &operator=(const TAccessLog &) = delete;
 
     // Appends one line with the time ATime (local time with its zone offset). False when the write failed.
+    // The line is in the file when this returns; the flush to disk follows on the log's thread, so that an
+    // answer does not wait for the disk (a busy disk took 5-100 ms per flush).
     bool Append(const TAccessEntry &AEntry, const QDateTime &ATime = QDateTime::currentDateTime());
     // The entries whose time lies in [AFrom, ATo] (an invalid bound is open), oldest first, at most AMax;
     // ATruncated tells that more matched. Lines that are no JSON object are skipped.
     QList<QJsonObject> Read(const QDateTime &AFrom, const QDateTime &ATo, int AMax, bool &ATruncated) const;
 
 private:
+    void FlushLoop();
+
     QString FPath;
     int FFd = -1;
+    std::mutex FFlushMutex;
+    std::condition_variable FFlushWake;
+    bool FUnflushed = false;
+    bool FClosing = false;
+    std::thread FFlusher;
 };

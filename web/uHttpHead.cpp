@@ -148,3 +148,29 @@ const char *StatusText(int AStatus)
     default: return "Status";
     }
 }
+
+bool AcceptsGzip(const QByteArray &AHeader)
+{
+    bool gzip = false, any = false;
+    for (const QByteArray &item : AHeader.split(',')) {
+        const QList<QByteArray> parts = item.split(';');
+        const QByteArray coding = parts.first().trimmed().toLower();
+        bool refused = false;
+        for (int i = 1; i < parts.size(); ++i) {
+            const QByteArray parameter = parts[i].trimmed().toLower();
+            if (parameter.startsWith("q=")) {
+                bool ok = false;
+                const double weight = parameter.mid(2).toDouble(&ok);
+                refused = !ok || weight <= 0;
+            }
+        }
+        if (coding == "gzip" || coding == "x-gzip") {
+            if (refused)
+                return false;  // named and refused: a "*" does not bring it back
+            gzip = true;
+        } else if (coding == "*") {
+            any = !refused;
+        }
+    }
+    return gzip || any;
+}

@@ -25,6 +25,9 @@ TRangeResult ParseRange(const QByteArray &AHeader, qint64 ASize, qint64 &AFirst,
 // The value of one cookie in a Cookie header; empty when it is not there.
 QByteArray CookieValue(const QByteArray &AHeader, const QByteArray &AName);
 
+// True when an Accept-Encoding header takes gzip ("gzip", "x-gzip" or "*", not with q=0).
+bool AcceptsGzip(const QByteArray &AHeader);
+
 // A body that is produced while it is sent. Read is called on a worker thread (or, when Immediate, on the
 // connection's thread), one call at a time.
 class TBodySource {
@@ -44,6 +47,7 @@ struct TWebRequest {
     QMap<QString, QString> Query;
     QByteArray Cookie, Origin, Host, Range, ContentType, SecFetchSite;
     QByteArray ForwardedProto, ForwardedFor;
+    QByteArray AcceptEncoding;
     QByteArray Body;
     QString PeerAddress;      // the connection's own peer
     std::function<bool()> ClientGone;  // may be empty: true once the client has closed its side

@@ -33,6 +33,7 @@
 #include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <zlib.h>
 
 namespace {
 
@@ -281,6 +282,46 @@ QByteArray PeaksJson(int AId, const TEnvelopeResult &AEnv)
     return QByteArray(body.data(), static_cast<int>(body.size()));
 }
 
+// AData as a gzip member (RFC 1952); empty when zlib fails. Made once per peaks answer and kept: a browser
+// always takes gzip, and the hour's answer shrinks to a fraction, which is what its transfer under load costs.
+QByteArray Gzipped(const QByteArray &AData)
+{
+    z_stream stream{};
+    if (deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, 15 + 16, 9, Z_DEFAULT_STRATEGY) != Z_OK)
+        return {};
+    QByteArray out(static_cast<int>(deflateBound(&stream, static_cast<uLong>(AData.size()))), Qt::Uninitialized);
+    stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(AData.constData()));
+    stream.avail_in = static_cast<uInt>(AData.size());
+    stream.next_out = reinterpret_cast<Bytef *>(out.data());
+    stream.avail_out = static_cast<uInt>(out.size());
+    const int result = deflate(&stream, Z_FINISH);
+    const qint64 written = static_cast<qint64>(stream.total_out);
+    deflateEnd(&stream);
+    if (result != Z_STREAM_END)
+        return {};
+    out.truncate(static_cast<int>(written));
+    return out;
+}
+
+// The peaks answer rendered once per file state: the JSON and the same bytes gzip-compressed.
+struct TRenderedPeaks {
+    QByteArray Json;
+    QByteArray Gzip;  // empty when compression failed: the plain answer is sent
+};
+
+TWebResponse PeaksResponse(const TRenderedPeaks &ARendered, const TWebRequest &ARequest)
+{
+    TWebResponse response;
+    const bool gzip = !ARendered.Gzip.isEmpty() && AcceptsGzip(ARequest.AcceptEncoding);
+    response.Body = gzip ? ARendered.Gzip : ARendered.Json;
+    response.AddHeader("Content-Type", "application/json; charset=utf-8");
+    if (gzip)
+        response.AddHeader("Content-Encoding", "gzip");
+    response.AddHeader("Vary", "Accept-Encoding");
+    response.AddHeader("Cache-Control", "private, max-age=60");
+    return response;
+}
+
 } // namespace
 
 QString DefaultStaticDir()
@@ -401,24 +442,25 @@ struct TWebApi::TImpl {
     struct TPeaksMemo {
         int Id = 0;
         TEnvelopeCacheKey Key;
-        QByteArray Json;
+        TRenderedPeaks Rendered;
     };
     std::list<TPeaksMemo> PeaksMemo;  // most recent first
-    QByteArray RenderedPeaks(int AId, const TEnvelopeCacheKey &AKey)
+    bool RenderedPeaks(int AId, const TEnvelopeCacheKey &AKey, TRenderedPeaks &ARendered)
     {
         const std::lock_guard<std::mutex> lock(MemoMutex);
         for (auto it = PeaksMemo.begin(); it != PeaksMemo.end(); ++it) {
             if (it->Id == AId && it->Key == AKey) {
                 PeaksMemo.splice(PeaksMemo.begin(), PeaksMemo, it);
-                return PeaksMemo.front().Json;
+                ARendered = PeaksMemo.front().Rendered;
+                return true;
             }
         }
-        return {};
+        return false;
     }
-    void KeepRenderedPeaks(int AId, const TEnvelopeCacheKey &AKey, const QByteArray &AJson)
+    void KeepRenderedPeaks(int AId, const TEnvelopeCacheKey &AKey, const TRenderedPeaks &ARendered)
     {
         const std::lock_guard<std::mutex> lock(MemoMutex);
-        PeaksMemo.push_front(TPeaksMemo{AId, AKey, AJson});
+        PeaksMemo.push_front(TPeaksMemo{AId, AKey, ARendered});
         while (PeaksMemo.size() > PeaksMemoCount)
             PeaksMemo.pop_back();
     }
@@ -666,9 +708,10 @@ TWebResponse TWebApi::Handle(const TWebRequest &ARequest)
         const int id = static_cast<int>(idValue);
         TRecInfo ri;
         QString file;
-        // A listen asks again for every range: its row and file are taken from a short memo.
-        const bool listening = part == QLatin1String("/audio");
-        if (!listening || !s.RecentRow(id, ri, file)) {
+        // A listen asks again for every range, and the page asks for the peaks right after the details: their
+        // row and file are taken from a short memo.
+        const bool memoRow = part == QLatin1String("/audio") || part == QLatin1String("/peaks");
+        if (!memoRow || !s.RecentRow(id, ri, file)) {
             if (!catalogueOpen().FindById(id, ri))
                 return Error(404, TextNotFound);
             file = InsideRoot(TReaderData::ResolveExistingPath(ri, s.Config.Root), s.RealRoot);
@@ -695,27 +738,20 @@ TWebResponse TWebApi::Handle(const TWebRequest &ARequest)
         }
         if (part == QLatin1String("/peaks")) {
             const std::optional<TEnvelopeCacheKey> key = TEnvelopeCache::KeyOf(file);
-            QByteArray memo = key ? s.RenderedPeaks(id, *key) : QByteArray();
-            if (!memo.isEmpty()) {
+            TRenderedPeaks rendered;
+            if (key && s.RenderedPeaks(id, *key, rendered)) {
                 s.LogEntry({caller.User, address, QStringLiteral("peaks"), id, -1, -1, {}, {}, 200});
-                TWebResponse response;
-                response.Body = memo;
-                response.AddHeader("Content-Type", "application/json; charset=utf-8");
-                response.AddHeader("Cache-Control", "private, max-age=60");
-                return response;
+                return PeaksResponse(rendered, ARequest);
             }
             const TEnvelopeResult env = s.Peaks.Get(file);
             if (env.Error != 0 || !env.Envelope)
                 return Error(500, QStringLiteral("Opname kan niet worden gelezen: %1").arg(AudioErrorText(env.Error)));
             s.LogEntry({caller.User, address, QStringLiteral("peaks"), id, -1, -1, {}, {}, 200});
-            const QByteArray body = PeaksJson(id, env);
+            rendered.Json = PeaksJson(id, env);
+            rendered.Gzip = Gzipped(rendered.Json);
             if (key)
-                s.KeepRenderedPeaks(id, *key, body);
-            TWebResponse response;
-            response.Body = body;
-            response.AddHeader("Content-Type", "application/json; charset=utf-8");
-            response.AddHeader("Cache-Control", "private, max-age=60");
-            return response;
+                s.KeepRenderedPeaks(id, *key, rendered);
+            return PeaksResponse(rendered, ARequest);
         }
         if (part == QLatin1String("/audio")) {
             if (ARequest.Query.value(QStringLiteral("as")) == QLatin1String("opus")) {

@@ -17,6 +17,7 @@ struct TWebLimits {
     int MaxConnections = 512;       // one more: 503 and closed
     int GraceSeconds = 5;           // running answers may finish this long after Stop
     int WriteSeconds = 60;          // a client that takes no chunk for this long is dropped
+    int IoThreads = 2;              // threads running the connections' loop
     int Workers = 16;               // threads answering requests
     int SlowWorkers = 8;            // threads for exports and analyses
 };

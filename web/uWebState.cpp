@@ -124,9 +124,27 @@ void TWebState::EndSession(const QByteArray &AToken)
 void TWebState::EndSessionsOf(const QString &AUser)
 {
     TSqliteDb &db = Open();
-    TSqliteStmt del(db, QStringLiteral("DELETE FROM sessions WHERE user = :u"));
-    del.BindText(":u", AUser);
-    del.Step();
+    db.Exec(QStringLiteral("BEGIN IMMEDIATE"));
+    try {
+        {
+            TSqliteStmt del(db, QStringLiteral("DELETE FROM listens WHERE session IN"
+                                               " (SELECT key FROM sessions WHERE user = :u)"));
+            del.BindText(":u", AUser);
+            del.Step();
+        }
+        TSqliteStmt del(db, QStringLiteral("DELETE FROM sessions WHERE user = :u"));
+        del.BindText(":u", AUser);
+        del.Step();
+    } catch (...) {
+        db.Exec(QStringLiteral("ROLLBACK"));
+        throw;
+    }
+    db.Exec(QStringLiteral("COMMIT"));
+}
+
+bool TWebState::Exists(const QString &ADir)
+{
+    return QFile::exists(QDir(ADir).filePath(QStringLiteral("web-state.sqlite")));
 }
 
 int TWebState::RecentFailures(const QString &AName, const QString &AAddress, qint64 ANow, qint64 AWindowSec)

@@ -29,8 +29,11 @@ public:
     // only when the stored use is a minute old or more).
     bool TouchSession(const QByteArray &AToken, qint64 ANow, qint64 AIdleSec, TWebSession &ASession);
     void EndSession(const QByteArray &AToken);
-    // Ends every session of a user (an account removed or its password changed).
+    // Ends every session of a user (an account removed or its password changed), in every process sharing
+    // the folder: their next request answers 401.
     void EndSessionsOf(const QString &AUser);
+    // True when ADir holds a state file (without one there are no sessions to end).
+    static bool Exists(const QString &ADir);
 
     // Failed logins within AWindowSec before ANow for the name, and for the address.
     int RecentFailures(const QString &AName, const QString &AAddress, qint64 ANow, qint64 AWindowSec);

@@ -6,6 +6,7 @@
 #include "uReaderData.h"
 #include "uWebApi.h"
 #include "uWebServer.h"
+#include "uWebState.h"
 #include "uWebUsers.h"
 
 #include <QFileInfo>
@@ -20,8 +21,8 @@ const char *const ServeUsage =
     "serve DB ROOT [--listen HOST:PORT] [--users FILE] [--access-log FILE] [--cache DIR] [--state DIR] "
     "[--static DIR] [--trusted-proxy ADDR]... [--session-hours H]";
 const char *const UserUsage =
-    "user add NAME --role listen|export|edit|admin [--users FILE] | user passwd NAME [--users FILE] | "
-    "user remove NAME [--users FILE] | user list [--users FILE]";
+    "user add NAME --role listen|export|edit|admin [--users FILE] | user passwd NAME [--users FILE] [--state DIR] | "
+    "user remove NAME [--users FILE] [--state DIR] | user list [--users FILE]";
 
 
 void Err(const QString &AText)
@@ -125,6 +126,7 @@ int CmdUser(const QStringList &AArgs)
         next = 2;
     }
     QString usersPath = DefaultUsersPath();
+    QString stateDir = DefaultWebStateDir();
     QString roleText;
     for (int i = next; i < AArgs.size(); i += 2) {
         if (i + 1 >= AArgs.size())
@@ -133,6 +135,9 @@ int CmdUser(const QStringList &AArgs)
             usersPath = AArgs[i + 1];
         else if (AArgs[i] == QLatin1String("--role") && action == QLatin1String("add"))
             roleText = AArgs[i + 1];
+        else if (AArgs[i] == QLatin1String("--state")
+                 && (action == QLatin1String("passwd") || action == QLatin1String("remove")))
+            stateDir = AArgs[i + 1];
         else
             return BadArgs(UserUsage);
     }
@@ -188,6 +193,17 @@ int CmdUser(const QStringList &AArgs)
     if (!users.Save(error)) {
         Err(error);
         return ExitError;
+    }
+    // A changed password or a removed account ends the account's open sessions in every server process
+    // sharing the state folder; after the file is saved, so that no login with the old password comes
+    // between.
+    if (action != QLatin1String("add") && !stateDir.isEmpty() && TWebState::Exists(stateDir)) {
+        try {
+            TWebState(stateDir).EndSessionsOf(name);
+        } catch (const EReaderError &e) {
+            Err(QStringLiteral("Account gewijzigd, maar de open sessies zijn niet beëindigd: %1").arg(e.Message()));
+            return ExitError;
+        }
     }
     return ExitOk;
 }

@@ -35,7 +35,7 @@ const Command commands[] = {
     {"fixity", "fixity DB ROOT MANIFEST [--from yyyy-mm-dd] [--to yyyy-mm-dd] [--progress]", CmdFixity},
     {"export-found", "export-found DB ROOT OUTDIR --format wav|mp3|ogg|opus [--bitrate K] [--date yyyy-mm-dd] [--hour H] [--name TEXT]", CmdExportFound},
     {"serve", "serve DB ROOT [--listen HOST:PORT] [--users FILE] [--access-log FILE] [--cache DIR] [--state DIR] [--static DIR] [--trusted-proxy ADDR]... [--session-hours H]", CmdServe},
-    {"user", "user add NAME --role listen|export|edit|admin [--users FILE] | user passwd NAME [--users FILE] | user remove NAME [--users FILE] | user list [--users FILE]", CmdUser},
+    {"user", "user add NAME --role listen|export|edit|admin [--users FILE] | user passwd NAME [--users FILE] [--state DIR] | user remove NAME [--users FILE] [--state DIR] | user list [--users FILE]", CmdUser},
         {"recorder", "recorder DB ROOT [--every SECONDS] [--hold SECONDS] [--mode rollback|wal] [--exclusive] [--count N] [--start yyyy-mm-ddThh:mm:ss [--step SECONDS]]", CmdRecorder},
 };
 

@@ -87,6 +87,30 @@ private slots:
         QCOMPARE(ParseRange("bytes=-1", 0, first, last), TRangeResult::Unsatisfiable);
     }
 
+    void gzipIsTakenUnlessRefused_data()
+    {
+        QTest::addColumn<QByteArray>("header");
+        QTest::addColumn<bool>("takes");
+        QTest::addRow("none") << QByteArray() << false;
+        QTest::addRow("browser") << QByteArray("gzip, deflate, br, zstd") << true;
+        QTest::addRow("weighted") << QByteArray("br;q=1.0, gzip;q=0.8") << true;
+        QTest::addRow("upper case, spaces") << QByteArray(" GZIP ; Q=0.5") << true;
+        QTest::addRow("x-gzip") << QByteArray("x-gzip") << true;
+        QTest::addRow("refused") << QByteArray("gzip;q=0") << false;
+        QTest::addRow("refused beside any") << QByteArray("*, gzip;q=0.000") << false;
+        QTest::addRow("any") << QByteArray("*") << true;
+        QTest::addRow("any refused") << QByteArray("*;q=0") << false;
+        QTest::addRow("identity only") << QByteArray("identity") << false;
+        QTest::addRow("a name containing it") << QByteArray("gzipped, notgzip") << false;
+        QTest::addRow("bad weight") << QByteArray("gzip;q=abc") << false;
+    }
+    void gzipIsTakenUnlessRefused()
+    {
+        QFETCH(QByteArray, header);
+        QFETCH(bool, takes);
+        QCOMPARE(AcceptsGzip(header), takes);
+    }
+
     void cookieIsFoundAmongOthers()
     {
         QCOMPARE(CookieValue("a=1; vornak_session=abc; b=2", "vornak_session"), QByteArray("abc"));

@@ -18,6 +18,7 @@
 #include <csignal>
 #include <thread>
 #include <zip.h>
+#include <zlib.h>
 
 namespace {
 
@@ -32,6 +33,26 @@ QByteArray ReadAll(const QString &APath)
 {
     QFile f(APath);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+QByteArray Gunzipped(const QByteArray &AData)
+{
+    z_stream stream{};
+    if (inflateInit2(&stream, 15 + 16) != Z_OK)
+        return {};
+    QByteArray out;
+    char buffer[65536];
+    stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(AData.constData()));
+    stream.avail_in = static_cast<uInt>(AData.size());
+    int result = Z_OK;
+    while (result == Z_OK) {
+        stream.next_out = reinterpret_cast<Bytef *>(buffer);
+        stream.avail_out = sizeof buffer;
+        result = inflate(&stream, Z_NO_FLUSH);
+        out.append(buffer, static_cast<int>(sizeof buffer - stream.avail_out));
+    }
+    inflateEnd(&stream);
+    return result == Z_STREAM_END ? out : QByteArray("not gzip");
 }
 
 QJsonObject JsonOf(const TReply &AReply)
@@ -405,6 +426,25 @@ private slots:
         QVERIFY(lowest < -1000 && highest > 1000);
     }
 
+    // A client that takes gzip (a browser always does) gets the same answer compressed, kept per file state.
+    void peaksAreGzippedForWhoTakesIt()
+    {
+        const TReply plain = Get("lisa", "/api/recordings/2/peaks");
+        QCOMPARE(plain.Status, 200);
+        QVERIFY(plain.Header("content-encoding").isEmpty());
+        for (int ask = 0; ask < 2; ++ask) {  // rendered, then from the memo
+            const TReply zipped = Get("lisa", "/api/recordings/2/peaks", {{"Accept-Encoding", "gzip, deflate, br"}});
+            QCOMPARE(zipped.Status, 200);
+            QCOMPARE(zipped.Header("content-encoding"), QByteArray("gzip"));
+            QCOMPARE(zipped.Header("vary"), QByteArray("Accept-Encoding"));
+            QVERIFY(zipped.Body.size() < plain.Body.size() / 2);
+            QCOMPARE(Gunzipped(zipped.Body), plain.Body);
+        }
+        const TReply refused = Get("lisa", "/api/recordings/2/peaks", {{"Accept-Encoding", "gzip;q=0, br"}});
+        QVERIFY(refused.Header("content-encoding").isEmpty());
+        QCOMPARE(refused.Body, plain.Body);
+    }
+
     void exportIsByteForByteWhatTheToolMakes_data()
     {
         QTest::addColumn<QByteArray>("query");
@@ -747,6 +787,49 @@ private slots:
         QCOMPARE(run({"user", "remove", "anna"}).first, 0);
         QCOMPARE(run({"user", "remove", "anna"}).first, 3);
         QCOMPARE(run({"user", "list"}).second, QByteArray());
+    }
+
+    // The tool changes the accounts file the running server reads and ends the account's sessions in the
+    // shared state folder: a session made before answers 401 after, a login with the new password works.
+    void passwdAndRemoveEndOpenSessions()
+    {
+        const auto run = [&](const QStringList &AArgs, const QByteArray &AInput = {}) {
+            QProcess tool;
+            tool.start(Tool(), AArgs + QStringList{"--users", FConfig.UsersPath});
+            tool.write(AInput);
+            tool.closeWriteChannel();
+            tool.waitForFinished(30000);
+            return tool.exitCode();
+        };
+        const auto login = [&](const QByteArray &APassword) {
+            const TReply reply = Fetch(FPort, "POST", "/api/login", {},
+                                       QJsonDocument(QJsonObject{{"user", "pia"}, {"password", QString(APassword)}}).toJson());
+            return std::pair{reply.Status, reply.Header("set-cookie").split(';').first()};
+        };
+        const auto days = [&](const QByteArray &ACookie) {
+            return Fetch(FPort, "GET", "/api/days?month=2026-12", {{"Cookie", ACookie}}).Status;
+        };
+        QCOMPARE(run({"user", "add", "pia", "--role", "listen"}, "oud\n"), 0);
+        const auto [status, before] = login("oud");
+        QCOMPARE(status, 200);
+        QCOMPARE(days(before), 200);
+        const QByteArray other = Login("lisa");
+
+        QCOMPARE(run({"user", "passwd", "pia", "--state", FConfig.StateDir}, "nieuw\n"), 0);
+        QCOMPARE(days(before), 401);
+        QCOMPARE(days(other), 200);  // another account's session stays
+        QCOMPARE(login("oud").first, 401);
+        const auto [statusNew, after] = login("nieuw");
+        QCOMPARE(statusNew, 200);
+        QCOMPARE(days(after), 200);
+
+        // Removed and made again under the same name: the old session does not come back.
+        QCOMPARE(run({"user", "remove", "pia", "--state", FConfig.StateDir}), 0);
+        QCOMPARE(days(after), 401);
+        QCOMPARE(run({"user", "add", "pia", "--role", "listen"}, "nieuw\n"), 0);
+        QCOMPARE(days(after), 401);
+        QCOMPARE(login("nieuw").first, 200);
+        QCOMPARE(run({"user", "remove", "pia", "--state", FConfig.StateDir}), 0);
     }
 };
 
