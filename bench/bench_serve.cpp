@@ -20,6 +20,7 @@
 
 #include <httplib.h>
 
+#include "uHttpHead.h"
 #include "uSqlite.h"
 #include "uWebApi.h"
 #include "uWebUsers.h"
@@ -47,7 +48,6 @@
 #include <fcntl.h>
 #include <malloc.h>
 #include <sys/socket.h>
-#include <zlib.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -276,27 +276,6 @@ int ServeWithHttplib(const TWebConfig &AConfig, int AClients, int AReportFd)
         std::fprintf(stderr, "%s\n", qPrintable(e.Message()));
     }
     return 1;
-}
-
-// A gzip body inflated; empty when it is not one.
-QByteArray Gunzipped(const QByteArray &AData)
-{
-    z_stream stream{};
-    if (inflateInit2(&stream, 15 + 16) != Z_OK)
-        return {};
-    QByteArray out;
-    char buffer[65536];
-    stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(AData.constData()));
-    stream.avail_in = static_cast<uInt>(AData.size());
-    int result = Z_OK;
-    while (result == Z_OK) {
-        stream.next_out = reinterpret_cast<Bytef *>(buffer);
-        stream.avail_out = sizeof buffer;
-        result = inflate(&stream, Z_NO_FLUSH);
-        out.append(buffer, static_cast<int>(sizeof buffer - stream.avail_out));
-    }
-    inflateEnd(&stream);
-    return result == Z_STREAM_END ? out : QByteArray();
 }
 
 } // namespace

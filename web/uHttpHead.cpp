@@ -1,6 +1,8 @@
 // Request targets, ranges and cookies of the web API.
 #include "uHttpHead.h"
 
+#include <zlib.h>
+
 namespace {
 
 int HexDigit(char AChar)
@@ -173,4 +175,44 @@ bool AcceptsGzip(const QByteArray &AHeader)
         }
     }
     return gzip || any;
+}
+
+QByteArray Gzipped(const QByteArray &AData)
+{
+    z_stream stream{};
+    if (deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, 15 + 16, 9, Z_DEFAULT_STRATEGY) != Z_OK)
+        return {};
+    QByteArray out(static_cast<int>(deflateBound(&stream, static_cast<uLong>(AData.size()))), Qt::Uninitialized);
+    stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(AData.constData()));
+    stream.avail_in = static_cast<uInt>(AData.size());
+    stream.next_out = reinterpret_cast<Bytef *>(out.data());
+    stream.avail_out = static_cast<uInt>(out.size());
+    const int result = deflate(&stream, Z_FINISH);
+    const qint64 written = static_cast<qint64>(stream.total_out);
+    deflateEnd(&stream);
+    if (result != Z_STREAM_END)
+        return {};
+    out.truncate(static_cast<int>(written));
+    return out;
+}
+
+// A gzip member inflated; empty when AData is not one (or is cut off).
+QByteArray Gunzipped(const QByteArray &AData)
+{
+    z_stream stream{};
+    if (inflateInit2(&stream, 15 + 16) != Z_OK)
+        return {};
+    QByteArray out;
+    char buffer[65536];
+    stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(AData.constData()));
+    stream.avail_in = static_cast<uInt>(AData.size());
+    int result = Z_OK;
+    while (result == Z_OK) {
+        stream.next_out = reinterpret_cast<Bytef *>(buffer);
+        stream.avail_out = sizeof buffer;
+        result = inflate(&stream, Z_NO_FLUSH);
+        out.append(buffer, static_cast<int>(sizeof buffer - stream.avail_out));
+    }
+    inflateEnd(&stream);
+    return result == Z_STREAM_END ? out : QByteArray();
 }

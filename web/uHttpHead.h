@@ -28,6 +28,13 @@ QByteArray CookieValue(const QByteArray &AHeader, const QByteArray &AName);
 // True when an Accept-Encoding header takes gzip ("gzip", "x-gzip" or "*", not with q=0).
 bool AcceptsGzip(const QByteArray &AHeader);
 
+// AData as a gzip member (RFC 1952); empty when zlib fails. The peaks answer is made so once per file state and
+// kept: a browser always takes gzip, and an hour's answer shrinks to a fraction, which is what its transfer
+// under load costs.
+QByteArray Gzipped(const QByteArray &AData);
+// A gzip member inflated; empty when AData is not one (or is cut off).
+QByteArray Gunzipped(const QByteArray &AData);
+
 // A body that is produced while it is sent. Read is called on a worker thread (or, when Immediate, on the
 // connection's thread), one call at a time.
 class TBodySource {

@@ -33,7 +33,6 @@
 #include <mutex>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <zlib.h>
 
 namespace {
 
@@ -280,27 +279,6 @@ QByteArray PeaksJson(int AId, const TEnvelopeResult &AEnv)
     lane(",\"right\":[", false);
     body += '}';
     return QByteArray(body.data(), static_cast<int>(body.size()));
-}
-
-// AData as a gzip member (RFC 1952); empty when zlib fails. Made once per peaks answer and kept: a browser
-// always takes gzip, and the hour's answer shrinks to a fraction, which is what its transfer under load costs.
-QByteArray Gzipped(const QByteArray &AData)
-{
-    z_stream stream{};
-    if (deflateInit2(&stream, Z_BEST_COMPRESSION, Z_DEFLATED, 15 + 16, 9, Z_DEFAULT_STRATEGY) != Z_OK)
-        return {};
-    QByteArray out(static_cast<int>(deflateBound(&stream, static_cast<uLong>(AData.size()))), Qt::Uninitialized);
-    stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(AData.constData()));
-    stream.avail_in = static_cast<uInt>(AData.size());
-    stream.next_out = reinterpret_cast<Bytef *>(out.data());
-    stream.avail_out = static_cast<uInt>(out.size());
-    const int result = deflate(&stream, Z_FINISH);
-    const qint64 written = static_cast<qint64>(stream.total_out);
-    deflateEnd(&stream);
-    if (result != Z_STREAM_END)
-        return {};
-    out.truncate(static_cast<int>(written));
-    return out;
 }
 
 // The peaks answer rendered once per file state: the JSON and the same bytes gzip-compressed.

@@ -4,6 +4,7 @@
 #include "CatalogueFixture.h"
 #include "FfmpegKit.h"
 #include "WebClient.h"
+#include "uHttpHead.h"
 #include "uWebApi.h"
 #include "uWebServer.h"
 #include "uWebState.h"
@@ -18,7 +19,6 @@
 #include <csignal>
 #include <thread>
 #include <zip.h>
-#include <zlib.h>
 
 namespace {
 
@@ -33,26 +33,6 @@ QByteArray ReadAll(const QString &APath)
 {
     QFile f(APath);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-QByteArray Gunzipped(const QByteArray &AData)
-{
-    z_stream stream{};
-    if (inflateInit2(&stream, 15 + 16) != Z_OK)
-        return {};
-    QByteArray out;
-    char buffer[65536];
-    stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(AData.constData()));
-    stream.avail_in = static_cast<uInt>(AData.size());
-    int result = Z_OK;
-    while (result == Z_OK) {
-        stream.next_out = reinterpret_cast<Bytef *>(buffer);
-        stream.avail_out = sizeof buffer;
-        result = inflate(&stream, Z_NO_FLUSH);
-        out.append(buffer, static_cast<int>(sizeof buffer - stream.avail_out));
-    }
-    inflateEnd(&stream);
-    return result == Z_STREAM_END ? out : QByteArray("not gzip");
 }
 
 QJsonObject JsonOf(const TReply &AReply)
