@@ -124,18 +124,17 @@ function(_vornak_moc_need target out_var)
   set(${out_var} ${need} PARENT_SCOPE)
 endfunction()
 
-# moc's share of a build: a target with nothing to moc gets no moc step, and a target whose moc output is all
-# included by its own sources (each test) compiles the then empty mocs_compilation.cpp without the precompiled
-# header (reading the header took about a processor second per target, for nothing).
+# A target with nothing to moc, or whose moc output is all included by its own sources (each test), compiles
+# its then empty mocs_compilation.cpp without the precompiled header (reading the header took about a
+# processor second per target, for nothing). moc itself still runs for every target: a Q_OBJECT added later
+# to a header makes that file non-empty without a new configure run, and it then compiles, only slower.
 function(_vornak_moc_trim target)
   get_target_property(automoc ${target} AUTOMOC)
   if(NOT automoc)
     return()
   endif()
   _vornak_moc_need(${target} need)
-  if(need EQUAL 0)
-    set_target_properties(${target} PROPERTIES AUTOMOC OFF)
-  elseif(need EQUAL 1)
+  if(need LESS 2)
     get_target_property(bindir ${target} BINARY_DIR)
     set_source_files_properties(${bindir}/${target}_autogen/mocs_compilation.cpp TARGET_DIRECTORY ${target}
                                 PROPERTIES SKIP_PRECOMPILE_HEADERS ON)
