@@ -2,8 +2,9 @@
 # includes are parsed three times per build instead of once per source file. Made with debugging
 # information, one such header costs about as much processor time as 4 to 8 sources save by it (measured:
 # docs, Benchmarks: build), so there is one per Qt level (Core, Gui, Widgets), shared by every library,
-# program and test of that level (REUSE_FROM), and none per target. QtTest stays out of it: Qt's test macros
-# carry the test's folder, which would make the header unusable for the tests of every other folder.
+# program of that level (REUSE_FROM), and none per target. The tests have their own one per level, the same
+# headers and QtTest (every test includes it; they leave out Qt's per-folder test macros for this,
+# cmake/VornakTesting.cmake).
 # Assigned at the end of the configure run (vornak_pch_finish), when every library a target links is known.
 # The fuzz targets get none. With GCC an unusable header is only a warning (-Winvalid-pch) and the source is
 # compiled as without it; clang refuses one made with other flags, so with clang there are none.
@@ -70,9 +71,10 @@ function(_vornak_pch_headers level out_var)
   set(${out_var} ${headers} PARENT_SCOPE)
 endfunction()
 
-# The shared header of one Qt level (0 Core, 1 Gui, 2 Widgets), made once by a small library of its own.
-function(_vornak_pch_holder level out_var)
-  set(holder vornak_pch_${level})
+# The shared header of one Qt level (0 Core, 1 Gui, 2 Widgets), made once by a small library of its own;
+# for the tests (kind "test") with QtTest too.
+function(_vornak_pch_holder level kind out_var)
+  set(holder vornak_pch_${kind}${level})
   if(NOT TARGET ${holder})
     add_library(${holder} STATIC ${PROJECT_SOURCE_DIR}/cmake/pch_holder.cpp)
     set_target_properties(${holder} PROPERTIES AUTOMOC OFF)
@@ -84,6 +86,14 @@ function(_vornak_pch_holder level out_var)
     endif()
     target_link_libraries(${holder} PRIVATE ${qt})
     _vornak_pch_headers(${level} headers)
+    if(kind STREQUAL "test")
+      target_link_libraries(${holder} PRIVATE Qt6::Test)
+      if(level GREATER_EQUAL 1)
+        target_link_libraries(${holder} PRIVATE Qt6::Network)
+      endif()
+      target_compile_options(${holder} PRIVATE -UQT_TESTCASE_BUILDDIR -UQT_TESTCASE_SOURCEDIR)
+      list(APPEND headers <QtTest/QtTest>)
+    endif()
     target_precompile_headers(${holder} PRIVATE ${headers})
   endif()
   set(${out_var} ${holder} PARENT_SCOPE)
@@ -183,7 +193,17 @@ function(vornak_pch_finish)
   endif()
   foreach(target ${users})
     _vornak_qt_level(${target} level)
-    _vornak_pch_holder(${level} holder)
+    get_target_property(links ${target} LINK_LIBRARIES)
+    set(kind "")
+    if("Qt6::Test" IN_LIST links)
+      set(kind "test")
+      # QtTest has more to offer when Qt Network is there, and Qt Multimedia brings it to most tests of the
+      # Gui and Widgets level: every test of those levels links it, so that one header fits them all.
+      if(level GREATER_EQUAL 1)
+        target_link_libraries(${target} PRIVATE Qt6::Network)
+      endif()
+    endif()
+    _vornak_pch_holder(${level} "${kind}" holder)
     target_precompile_headers(${target} REUSE_FROM ${holder})
   endforeach()
 endfunction()
