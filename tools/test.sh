@@ -17,12 +17,10 @@ step apt bash tools/install.sh --test
 bash tools/start-sound.sh
 
 jobs=$(nproc)
-# Twice as many tests as cores at once: some tests wait (sound played in real time, a browser, a lock held),
-# and the others use the cores meanwhile (two cores: the suite 145 -> 133 s, under the sanitizers 205 -> 187 s).
 suite() {  # FOLDER [ctest arguments]: every test once; any failure fails the command
   local folder=$1
   shift
-  (cd "$folder" && ctest --output-on-failure -j"$((2 * jobs))" "$@")
+  (cd "$folder" && ctest --output-on-failure -j"$jobs" "$@")
 }
 step configure bash tools/configure.sh build
 step build cmake --build build -j"$jobs"
