@@ -12,6 +12,10 @@ option(VORNAK_PCH "Precompiled headers for Qt and the standard library" ON)
 option(VORNAK_UNITY "Unity build of the libraries (batches of VORNAK_UNITY_BATCH sources)" ON)
 set(VORNAK_UNITY_BATCH 8 CACHE STRING "Sources per unity batch")
 
+# What the tests leave out so that one header fits them all: Qt's test macros that name the test's own folders
+# (for QFINDTESTDATA, which no test uses). The tests and their header's holder must agree on it.
+set(VORNAK_TEST_UNDEFINES -UQT_TESTCASE_BUILDDIR -UQT_TESTCASE_SOURCEDIR)
+
 set(VORNAK_PCH_STD <algorithm> <atomic> <chrono> <cmath> <cstdio> <cstring> <functional> <memory> <mutex>
     <string> <vector> <thread>)
 set(VORNAK_PCH_CORE <QtCore/QByteArray> <QtCore/QDateTime> <QtCore/QDir> <QtCore/QFile> <QtCore/QFileInfo>
@@ -91,7 +95,7 @@ function(_vornak_pch_holder level kind out_var)
       if(level GREATER_EQUAL 1)
         target_link_libraries(${holder} PRIVATE Qt6::Network)
       endif()
-      target_compile_options(${holder} PRIVATE -UQT_TESTCASE_BUILDDIR -UQT_TESTCASE_SOURCEDIR)
+      target_compile_options(${holder} PRIVATE ${VORNAK_TEST_UNDEFINES})
       list(APPEND headers <QtTest/QtTest>)
     endif()
     target_precompile_headers(${holder} PRIVATE ${headers})
@@ -100,7 +104,7 @@ function(_vornak_pch_holder level kind out_var)
 endfunction()
 
 # What moc has to do for a target: 0 nothing (no source or header beside a source declares Q_OBJECT, Q_GADGET
-# or Q_NAMESPACE), 1 only for sources that include their own .moc (the tests), 2 for headers too.
+# or Q_NAMESPACE), 1 only for sources that include their own .moc, 2 for headers too.
 function(_vornak_moc_need target out_var)
   get_target_property(dir ${target} SOURCE_DIR)
   get_target_property(sources ${target} SOURCES)
@@ -134,7 +138,7 @@ function(_vornak_moc_need target out_var)
   set(${out_var} ${need} PARENT_SCOPE)
 endfunction()
 
-# A target with nothing to moc, or whose moc output is all included by its own sources (each test), compiles
+# A target with nothing to moc, or whose moc output is all included by its own sources, compiles
 # its then empty mocs_compilation.cpp without the precompiled header (reading the header took about a
 # processor second per target, for nothing). moc itself still runs for every target: a Q_OBJECT added later
 # to a header makes that file non-empty without a new configure run, and it then compiles, only slower.

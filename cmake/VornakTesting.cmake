@@ -32,9 +32,9 @@ function(vornak_add_tests)
     add_executable(${name} ${source})
     target_link_libraries(${name} PRIVATE ${ARG_LIBS} Qt6::Test)
     _vornak_test_moc(${name} ${source})
-    # Qt's test macros carry the test's own folders (for QFINDTESTDATA, which no test uses); without them
-    # every test of a Qt level can share one precompiled header with QtTest in it (cmake/VornakPch.cmake).
-    target_compile_options(${name} PRIVATE -UQT_TESTCASE_BUILDDIR -UQT_TESTCASE_SOURCEDIR)
+    # Without Qt's per-folder test macros every test of a Qt level shares one precompiled header with QtTest
+    # in it (cmake/VornakPch.cmake).
+    target_compile_options(${name} PRIVATE ${VORNAK_TEST_UNDEFINES})
     add_test(NAME ${name} COMMAND ${name})
     set_tests_properties(${name} PROPERTIES
       ENVIRONMENT "QT_QPA_PLATFORM=offscreen;VORNAK_TOOL=$<TARGET_FILE:vornak-tool>;VORNAK_SOURCE_DIR=${PROJECT_SOURCE_DIR};XDG_CACHE_HOME=${CMAKE_BINARY_DIR}/test-cache"
