@@ -3,6 +3,10 @@
 # Tests keep their envelope cache in the build folder, never in the user's own cache folder.
 # Tests can find the companion tool through the environment variable VORNAK_TOOL and the source
 # tree through VORNAK_SOURCE_DIR.
+# What the ffmpeg program makes for the tests is kept in VORNAK_FIXTURE_CACHE and copied from there when a test
+# asks for the same again (base/testing/FfmpegKit.h); the test command's sanitizer build shares the normal one's.
+set(VORNAK_FIXTURE_CACHE "${CMAKE_BINARY_DIR}/test-fixtures" CACHE PATH
+    "Folder in which the tests keep the files the ffmpeg program made for them")
 # The tests that take longest, with their seconds on a quiet two-core machine (ctest's COST): in a fresh build
 # folder ctest starts these first, so that no long test is left running alone at the end of the suite. After
 # a run ctest orders by the times it recorded itself.
@@ -33,11 +37,11 @@ function(vornak_add_tests)
     target_link_libraries(${name} PRIVATE ${ARG_LIBS} Qt6::Test)
     _vornak_test_moc(${name} ${source})
     # Without Qt's per-folder test macros every test of a Qt level shares one precompiled header with QtTest
-    # in it (cmake/VornakPch.cmake).
-    target_compile_options(${name} PRIVATE ${VORNAK_TEST_UNDEFINES})
+    # in it; and it is compiled at -Og (cmake/VornakPch.cmake).
+    target_compile_options(${name} PRIVATE ${VORNAK_TEST_OPTIONS})
     add_test(NAME ${name} COMMAND ${name})
     set_tests_properties(${name} PROPERTIES
-      ENVIRONMENT "QT_QPA_PLATFORM=offscreen;VORNAK_TOOL=$<TARGET_FILE:vornak-tool>;VORNAK_SOURCE_DIR=${PROJECT_SOURCE_DIR};XDG_CACHE_HOME=${CMAKE_BINARY_DIR}/test-cache"
+      ENVIRONMENT "QT_QPA_PLATFORM=offscreen;VORNAK_TOOL=$<TARGET_FILE:vornak-tool>;VORNAK_SOURCE_DIR=${PROJECT_SOURCE_DIR};XDG_CACHE_HOME=${CMAKE_BINARY_DIR}/test-cache;VORNAK_FIXTURE_CACHE=${VORNAK_FIXTURE_CACHE}"
       TIMEOUT 300)
     foreach(entry ${VORNAK_TEST_COSTS})
       if(entry MATCHES "^${name}=([0-9]+)$")

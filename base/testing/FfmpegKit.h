@@ -2,11 +2,17 @@
 #pragma once
 
 #include <QByteArray>
+#include <QCryptographicHash>
+#include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QStringList>
+
+#include <cstdio>
+#include <unistd.h>
 
 // True when the ffmpeg program can be found. tools/install.sh installs it: a test that needs it fails
 // without it (QVERIFY2(HaveFfmpeg(), ...)); it does not skip.
@@ -15,16 +21,104 @@ inline bool HaveFfmpeg()
     return !QStandardPaths::findExecutable(QStringLiteral("ffmpeg")).isEmpty();
 }
 
+namespace ffmpeg_kit {
+
+// The folder in which the tests keep what ffmpeg made (VORNAK_FIXTURE_CACHE, set by ctest), shared by the tests
+// of a build and by both builds of the test command; empty: every run is made anew.
+inline QString CacheFolder()
+{
+    return qEnvironmentVariable("VORNAK_FIXTURE_CACHE");
+}
+
+// The name of a run in that folder: the program (path, size, time), the arguments, every argument that names a
+// file by that file's bytes (so a fixture made from another fixture follows it), and the output by its name
+// alone (its extension chooses the container; its folder is the test's own).
+inline QString RunKey(const QString &AProgram, const QStringList &AArgs, int AOutput)
+{
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    const QFileInfo program(AProgram);
+    hash.addData(program.canonicalFilePath().toUtf8() + '\n' + QByteArray::number(program.size()) + '\n' +
+                 QByteArray::number(program.lastModified().toMSecsSinceEpoch()) + '\n');
+    for (int i = 0; i < AArgs.size(); ++i) {
+        const QFileInfo file(AArgs[i]);
+        QFile input(AArgs[i]);
+        if (i == AOutput) {
+            hash.addData("output " + file.fileName().toUtf8());
+        } else if (file.isFile() && input.open(QIODevice::ReadOnly)) {
+            hash.addData(QByteArrayLiteral("file "));
+            hash.addData(&input);
+        } else {
+            hash.addData("arg " + AArgs[i].toUtf8());
+        }
+        hash.addData(QByteArrayLiteral("\n"));
+    }
+    return QString::fromLatin1(hash.result().toHex());
+}
+
+// Copies AFrom over ATo (in the shared folder) through a temporary name beside ATo, so that a reader of ATo
+// sees the whole file or none: other tests read the folder at the same time.
+inline bool CopyWhole(const QString &AFrom, const QString &ATo)
+{
+    const QString part = ATo + QStringLiteral(".part%1").arg(::getpid());
+    QFile::remove(part);
+    if (!QFile::copy(AFrom, part))
+        return false;
+    if (std::rename(QFile::encodeName(part).constData(), QFile::encodeName(ATo).constData()) != 0) {
+        QFile::remove(part);
+        return false;
+    }
+    return true;
+}
+
+} // namespace ffmpeg_kit
+
 // Runs the ffmpeg program quietly, overwriting its output; standard output into AOut when given. False
-// when it cannot run, fails or takes longer than ATimeoutMs.
+// when it cannot run, fails or takes longer than ATimeoutMs. The output (the last argument, or standard output
+// when it is "-") is kept in the tests' shared folder and copied from there when the same run is asked again:
+// ffmpeg gives the same bytes for the same input, so a test sees the file it would have made.
 inline bool Ffmpeg(const QStringList &AArgs, QByteArray *AOut = nullptr, int ATimeoutMs = 120000)
 {
+    const QString program = QStandardPaths::findExecutable(QStringLiteral("ffmpeg"));
+    const bool toStdout = !AArgs.isEmpty() && AArgs.last() == QLatin1String("-");
+    const QString cache = ffmpeg_kit::CacheFolder();
+    QString kept;
+    if (!program.isEmpty() && !cache.isEmpty() && !AArgs.isEmpty() && (AOut || !toStdout) &&
+        QDir().mkpath(cache)) {
+        kept = cache + QLatin1Char('/') + ffmpeg_kit::RunKey(program, AArgs, AArgs.size() - 1);
+        if (QFileInfo(kept).isFile()) {
+            if (toStdout) {
+                QFile f(kept);
+                if (f.open(QIODevice::ReadOnly)) {
+                    *AOut = f.readAll();
+                    return true;
+                }
+            } else {  // written in place, as ffmpeg itself writes it
+                QFile::remove(AArgs.last());
+                if (QFile::copy(kept, AArgs.last()))
+                    return true;
+            }
+        }
+    }
+
     QProcess p;
     p.start(QStringLiteral("ffmpeg"), QStringList{"-v", "error", "-y"} + AArgs);
     if (!p.waitForFinished(ATimeoutMs) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
         return false;
+    const QByteArray out = p.readAllStandardOutput();
     if (AOut)
-        *AOut = p.readAllStandardOutput();
+        *AOut = out;
+    if (!kept.isEmpty()) {  // a failure to keep it costs only the next test's time
+        if (toStdout) {
+            QFile f(kept + QStringLiteral(".part%1").arg(::getpid()));
+            if (f.open(QIODevice::WriteOnly) && f.write(out) == out.size() && f.flush()) {
+                f.close();
+                std::rename(QFile::encodeName(f.fileName()).constData(), QFile::encodeName(kept).constData());
+            }
+            QFile::remove(f.fileName());
+        } else {
+            ffmpeg_kit::CopyWhole(AArgs.last(), kept);
+        }
+    }
     return true;
 }
 

@@ -1,6 +1,7 @@
 // Signal measurement: the EBU test tones and speech against FFmpeg's own ebur128 filter, planted silence and
 // clipping found at their places, ranges, pieces that split frames, cancel, and the figures of one libebur128
 // state fed everything.
+#include "FfmpegKit.h"
 #include "uLoudness.h"
 #include "uWavWriter.h"
 
@@ -16,13 +17,6 @@
 #include <memory>
 
 namespace {
-
-bool Ffmpeg(const QStringList &AArgs)
-{
-    QProcess p;
-    p.start(QStringLiteral("ffmpeg"), QStringList{"-v", "error", "-y"} + AArgs);
-    return p.waitForFinished(120000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
-}
 
 // FFmpeg's reading of a file: integrated loudness, loudness range and true peak from its ebur128 summary.
 struct TReference {
