@@ -3,7 +3,9 @@
 # of the processes it ran, which stay comparable on a machine that others share (tools/time-commands.sh
 # reads it). A failing step ends the calling script as the command alone would.
 _step_cpu_file=$(mktemp)
-trap 'rm -f "$_step_cpu_file"' EXIT
+_alongside_pid=
+_alongside_log=
+trap 'rm -f "$_step_cpu_file"; _step_stop_alongside' EXIT
 # Processor seconds of the finished child processes of this shell so far. The builtin `times` must run in
 # this shell, not in a subshell: hence the file.
 _step_cpu() {
@@ -31,4 +33,47 @@ step() {
          for (i = 1; i <= n; i++) { split(f[i], p, "m"); s += p[1] * 60 + p[2] }
          printf "%s %.1f %.1f\n", name, to - from, s - cpu0 }' "$_step_cpu_file" >>"$VORNAK_STEP_TIMES"
   fi
+}
+
+# `step_alongside LOG NICENESS COMMAND...` starts COMMAND (usually `step NAME ...`) in the background at the given
+# niceness, with its output in LOG, and returns: the next step in the foreground, a test suite that leaves a
+# core idle while its tests wait, runs beside it, and COMMAND takes what the suite leaves (the suite's tests
+# come first for the scheduler). `step_join` waits for it, shows LOG, and ends the calling script when it failed.
+# One at a time.
+step_alongside() {
+  local log=$1 niceness=$2
+  shift 2
+  _alongside_log=$log
+  (
+    _step_cpu_file=$(mktemp)
+    trap 'rm -f "$_step_cpu_file"' EXIT
+    renice -n "$niceness" -p "$BASHPID" >/dev/null
+    "$@"
+  ) >"$log" 2>&1 &
+  _alongside_pid=$!
+}
+step_join() {
+  local pid=$_alongside_pid
+  [ -n "$pid" ] || return 0
+  _alongside_pid=
+  if wait "$pid"; then
+    cat "$_alongside_log"
+  else
+    cat "$_alongside_log" >&2
+    echo "failed alongside the step before: see above ($_alongside_log)" >&2
+    exit 1
+  fi
+}
+# When the script ends early (a foreground step failed), the step alongside ends with it: its processes are
+# stopped, children first.
+_step_stop_tree() {
+  local child
+  for child in $(pgrep -P "$1" || true); do
+    _step_stop_tree "$child"
+  done
+  kill "$1" 2>/dev/null || true
+}
+_step_stop_alongside() {
+  [ -n "$_alongside_pid" ] && _step_stop_tree "$_alongside_pid"
+  true
 }

@@ -24,20 +24,42 @@ suite() {  # FOLDER [ctest arguments]: every test once; any failure fails the co
 }
 step configure bash tools/configure.sh build
 step build cmake --build build -j"$jobs"
-step suite suite build
-
-[ "${VORNAK_TEST_QUICK:-}" = "1" ] && exit 0
+if [ "${VORNAK_TEST_QUICK:-}" = "1" ]; then
+  step suite suite build
+  exit 0
+fi
 
 # Sanitizers: the whole suite again, built with AddressSanitizer and UndefinedBehaviorSanitizer. UBSan stops
 # at the first finding (-fno-sanitize-recover). Leak detection is off: Qt's platform plugins and fontconfig
 # keep caches until exit that LeakSanitizer reports as leaks (and a process that used audio output ends
 # before any exit-time check, audio/playback/uAudioExit.h).
-echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
 # -Og with line tables only keeps this second build short (a quarter less to compile than at -O1, and the
-# suite runs as fast); the sanitizers still report function, file and line.
+# suite runs as fast); the sanitizers still report function, file and line. Its tests take the files ffmpeg
+# made for the normal suite's tests from build/ (base/testing/FfmpegKit.h).
 step configure-asan cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE= -DCMAKE_CXX_FLAGS="-Og -g1" \
-  -DVORNAK_SANITIZE=ON -DVORNAK_BENCH=OFF >/dev/null
-step build-asan cmake --build build-asan -j"$jobs"
+  -DVORNAK_SANITIZE=ON -DVORNAK_BENCH=OFF -DVORNAK_FIXTURE_CACHE="$here/build/test-fixtures" >/dev/null
+# The sanitizer build runs beside the normal suite, at the lowest priority: the suite's tests wait for sound,
+# processes and timers a good part of their time, and the compiler takes the idle core then.
+step_alongside build/build-asan.log 19 step build-asan cmake --build build-asan -j"$jobs"
+step suite suite build
+echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
+step_join
+
+# The Debian package, packed from build/ (nothing compiled again): lintian without error or warning (run by
+# the check), its file list, and on CI an install as a user sees it. Beside the sanitizer suite, below its
+# tests' priority (niceness 10, not 19: the check's first start of the reader has a time limit).
+package_and_check() {
+  step package bash -c 'set -o pipefail; bash tools/package.sh --no-lintian | tail -n 1 >build/package-path'
+  local deb
+  deb=$(cat build/package-path)
+  if [ "${CI:-}" = "true" ] && [ "$(id -u)" -eq 0 ]; then
+    step check-package bash tools/check-package.sh "$deb" --install
+  else
+    step check-package bash tools/check-package.sh "$deb"
+  fi
+}
+step_alongside build/package.log 10 package_and_check
+
 # Every test runs once, and any failure fails the command: a test is never run again to hide an
 # intermittent fault. The fuzz corpora are their own step (below), so nothing runs twice.
 export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:detect_stack_use_after_return=1
@@ -52,13 +74,5 @@ echo "== Fuzz corpora (AddressSanitizer + UndefinedBehaviorSanitizer)"
 step suite-fuzz suite build-asan -L fuzz
 unset ASAN_OPTIONS UBSAN_OPTIONS
 
-# The Debian package, packed from build/ (nothing compiled again): lintian without error or warning (run by
-# the check), its file list, and on CI an install as a user sees it.
 echo "== Debian package"
-step package bash -c 'set -o pipefail; bash tools/package.sh --no-lintian | tail -n 1 >build/package-path'
-deb=$(cat build/package-path)
-if [ "${CI:-}" = "true" ] && [ "$(id -u)" -eq 0 ]; then
-  step check-package bash tools/check-package.sh "$deb" --install
-else
-  step check-package bash tools/check-package.sh "$deb"
-fi
+step_join
