@@ -12,7 +12,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QTreeView>
-#include <QtTest>
+#include <QTest>
 
 class TestApplication : public QObject {
     Q_OBJECT

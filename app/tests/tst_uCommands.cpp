@@ -3,7 +3,7 @@
 #include "TestPrompt.h"
 #include "uCommands.h"
 
-#include <QtTest>
+#include <QTest>
 
 class TestCommands : public QObject {
     Q_OBJECT

@@ -38,7 +38,7 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTreeWidget>
-#include <QtTest>
+#include <QTest>
 
 #include <sqlite3.h>
 

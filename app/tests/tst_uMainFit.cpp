@@ -8,7 +8,7 @@
 #include <QFile>
 #include <QScreen>
 #include <QTemporaryDir>
-#include <QtTest>
+#include <QTest>
 
 class TestMainFit : public QObject {
     Q_OBJECT

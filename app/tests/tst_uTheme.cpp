@@ -9,7 +9,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTemporaryDir>
-#include <QtTest>
+#include <QTest>
 
 class TestTheme : public QObject {
     Q_OBJECT

@@ -2,7 +2,7 @@
 #include "uReaderTypes.h"
 
 #include <QTemporaryDir>
-#include <QtTest>
+#include <QTest>
 
 #include <fcntl.h>
 #include <unistd.h>

@@ -4,7 +4,7 @@
 // the recorder's, and only the edited recording's title and persons differ from what the recorder wrote.
 #include "uReaderData.h"
 
-#include <QtTest>
+#include <QTest>
 
 #include <QDir>
 #include <QFile>

@@ -7,7 +7,7 @@
 
 #include <QDir>
 #include <QProcess>
-#include <QtTest>
+#include <QTest>
 
 #include <cstdio>
 #include <mutex>

@@ -9,7 +9,7 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QToolTip>
-#include <QtTest>
+#include <QTest>
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include "uReaderData.h"
 
 #include <QDir>
-#include <QtTest>
+#include <QTest>
 
 #include <fcntl.h>
 #include <sys/mount.h>

@@ -6,7 +6,7 @@
 #include "uReaderData.h"
 
 #include <QProcess>
-#include <QtTest>
+#include <QTest>
 #include <atomic>
 #include <condition_variable>
 #include <cstdio>

@@ -4,7 +4,7 @@
 
 #include <QDir>
 #include <QProcess>
-#include <QtTest>
+#include <QTest>
 
 #include <fcntl.h>
 #include <unistd.h>

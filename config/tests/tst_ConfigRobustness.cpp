@@ -1,7 +1,7 @@
 // Settings file under faults: the process killed at every write, sync and rename of a save, a full disk,
 // and leftover temporary files. The settings are loaded and saved by `vornak-tool config APPDIR`, the
 // same code the reader runs at start-up, so the process can be killed from outside.
-#include <QtTest>
+#include <QTest>
 
 #include <QDir>
 #include <QFile>

@@ -3,7 +3,7 @@
 #include "uIniFile.h"
 #include "uReaderTypes.h"
 
-#include <QtTest>
+#include <QTest>
 
 namespace {
 QByteArray Utf16(const QString &AText)

@@ -6,7 +6,7 @@
 
 #include <QDir>
 #include <QStandardPaths>
-#include <QtTest>
+#include <QTest>
 
 #include <sys/mount.h>
 

@@ -4,7 +4,8 @@
 
 #include <QImage>
 #include <QSignalSpy>
-#include <QtTest>
+#include <QSignalSpy>
+#include <QTest>
 
 namespace {
 

@@ -3,7 +3,7 @@
 
 #include <QImage>
 #include <QPainter>
-#include <QtTest>
+#include <QTest>
 
 class tst_uPaint : public QObject {
     Q_OBJECT

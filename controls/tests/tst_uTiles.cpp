@@ -5,7 +5,8 @@
 #include <QImage>
 #include <QPainter>
 #include <QSignalSpy>
-#include <QtTest>
+#include <QSignalSpy>
+#include <QTest>
 
 namespace {
 

@@ -6,7 +6,8 @@
 #include <QPainter>
 #include <QRandomGenerator>
 #include <QSignalSpy>
-#include <QtTest>
+#include <QSignalSpy>
+#include <QTest>
 #include <numeric>
 
 namespace {

@@ -1,7 +1,7 @@
 // Request targets, ranges and cookies as the API reads them.
 #include "uHttpHead.h"
 
-#include <QtTest>
+#include <QTest>
 
 class TestuHttpHead : public QObject {
     Q_OBJECT

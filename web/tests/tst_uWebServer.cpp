@@ -10,11 +10,12 @@
 #include "uWebState.h"
 #include "uWebUsers.h"
 
+#include <QDirIterator>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-#include <QtTest>
+#include <QTest>
 
 #include <csignal>
 #include <thread>

@@ -1,7 +1,7 @@
 // Accounts: the file's lines, its mode, hashes that check, and what a damaged file does.
 #include "uWebUsers.h"
 
-#include <QtTest>
+#include <QTest>
 #include <sys/stat.h>
 
 class TestuWebUsers : public QObject {

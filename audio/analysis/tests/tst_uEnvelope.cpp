@@ -6,7 +6,7 @@
 #include "uEnvelopeCache.h"
 #include "uReaderTypes.h"
 
-#include <QtTest>
+#include <QTest>
 
 #include <QDeadlineTimer>
 #include <QDir>

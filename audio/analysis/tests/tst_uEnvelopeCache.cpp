@@ -4,7 +4,7 @@
 #include "uAudioEngine.h"
 #include "uEnvelopeCache.h"
 
-#include <QtTest>
+#include <QTest>
 
 #include <QDateTime>
 #include <QDeadlineTimer>
@@ -14,6 +14,7 @@
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QtEndian>
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -5,7 +5,7 @@
 #include "uLoudness.h"
 #include "uWavWriter.h"
 
-#include <QtTest>
+#include <QTest>
 
 #include <QProcess>
 #include <QRegularExpression>

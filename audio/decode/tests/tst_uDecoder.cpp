@@ -3,11 +3,12 @@
 #include "uDecoder.h"
 #include "uReaderTypes.h"
 
-#include <QtTest>
+#include <QTest>
 
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 

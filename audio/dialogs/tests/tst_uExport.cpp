@@ -12,7 +12,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTimer>
-#include <QtTest>
+#include <QTest>
 #include <QCheckBox>
 
 #include <unistd.h>

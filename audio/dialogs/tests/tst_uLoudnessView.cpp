@@ -1,7 +1,8 @@
 // Signal measurement dialog: its Dutch figures, the places in time order, and the jump from a row.
 #include "uLoudnessView.h"
 
-#include <QtTest>
+#include <QSignalSpy>
+#include <QTest>
 
 #include <QLabel>
 #include <QTreeWidget>

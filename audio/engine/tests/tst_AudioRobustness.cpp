@@ -5,7 +5,7 @@
 #include "FfmpegKit.h"
 #include "uAudioEngine.h"
 
-#include <QtTest>
+#include <QTest>
 
 #include <QCryptographicHash>
 #include <QtEndian>

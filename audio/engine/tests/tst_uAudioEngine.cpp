@@ -5,7 +5,7 @@
 #include "uEnvelope.h"
 #include "uSilenceSkip.h"
 
-#include <QtTest>
+#include <QTest>
 
 #include <QDeadlineTimer>
 #include <QProcess>

@@ -3,7 +3,7 @@
 #include "FfmpegKit.h"
 #include "uAudioEngine.h"
 
-#include <QtTest>
+#include <QTest>
 
 #include <QMediaDevices>
 #include <QProcess>

@@ -8,7 +8,7 @@
 #include "uExportLoop.h"
 #include "uLoudness.h"
 
-#include <QtTest>
+#include <QTest>
 #include <QtEndian>
 
 #include <QCryptographicHash>

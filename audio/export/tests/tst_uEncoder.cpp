@@ -5,7 +5,7 @@
 #include "uExportLoop.h"
 #include "uWavWriter.h"
 
-#include <QtTest>
+#include <QTest>
 
 #include <QDir>
 #include <QTemporaryDir>

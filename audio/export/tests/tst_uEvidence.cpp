@@ -6,7 +6,7 @@
 #include "uEvidenceCheck.h"
 #include "uExportPipeline.h"
 
-#include <QtTest>
+#include <QTest>
 
 #include <QCryptographicHash>
 #include <QDir>

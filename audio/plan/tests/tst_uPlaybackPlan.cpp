@@ -2,7 +2,7 @@
 // jumps, and the position heard at a speed, with the output simulated as the playback thread drives it.
 #include "uPlaybackPlan.h"
 
-#include <QtTest>
+#include <QTest>
 
 #include <cmath>
 #include <limits>

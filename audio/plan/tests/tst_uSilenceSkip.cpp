@@ -1,7 +1,7 @@
 // Silence skipping: which stretches of an envelope are jumped over.
 #include "uSilenceSkip.h"
 
-#include <QtTest>
+#include <QTest>
 
 namespace {
 

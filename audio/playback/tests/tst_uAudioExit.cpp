@@ -4,7 +4,7 @@
 
 #include <QCoreApplication>
 #include <QProcess>
-#include <QtTest>
+#include <QTest>
 
 #include <cstdio>
 #include <cstdlib>

@@ -7,7 +7,7 @@
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QtEndian>
-#include <QtTest>
+#include <QTest>
 
 #include <algorithm>
 
