@@ -3,9 +3,7 @@
 # of the processes it ran, which stay comparable on a machine that others share (tools/time-commands.sh
 # reads it). A failing step ends the calling script as the command alone would.
 _step_cpu_file=$(mktemp)
-_alongside_pid=
-_alongside_log=
-trap 'rm -f "$_step_cpu_file"; _step_stop_alongside' EXIT
+trap 'rm -f "$_step_cpu_file"; _step_end_alongside' EXIT
 # Processor seconds of the finished child processes of this shell so far. The builtin `times` must run in
 # this shell, not in a subshell: hence the file.
 _step_cpu() {
@@ -35,14 +33,21 @@ step() {
   fi
 }
 
-# `step_alongside LOG NICENESS COMMAND...` starts COMMAND (usually `step NAME ...`) in the background at the given
-# niceness, with its output in LOG, and returns: the next step in the foreground, a test suite that leaves a
-# core idle while its tests wait, runs beside it, and COMMAND takes what the suite leaves (the suite's tests
-# come first for the scheduler). `step_join` waits for it, shows LOG, and ends the calling script when it failed.
+# `step_alongside LOG NICENESS IF_CUT COMMAND...` starts COMMAND (usually `step NAME ...`) in the background at
+# the given niceness, with its output in LOG, and returns: the next step in the foreground, a test suite that
+# leaves a core idle while its tests wait, runs beside it, and COMMAND takes what the suite leaves (the suite's
+# tests come first for the scheduler). `step_join` waits for it, shows LOG, and ends the calling script when it
+# failed. When the script ends before `step_join` (a step in the foreground failed), IF_CUT says what becomes of
+# COMMAND: "stop" (its processes are stopped, children first: a build) or "finish" (it runs to its end first: a
+# step that changes the system, such as installing and removing a package, is never cut in the middle).
 # One at a time.
+_alongside_pid=
+_alongside_log=
+_alongside_if_cut=
 step_alongside() {
   local log=$1 niceness=$2
-  shift 2
+  _alongside_if_cut=$3
+  shift 3
   _alongside_log=$log
   (
     _step_cpu_file=$(mktemp)
@@ -64,8 +69,6 @@ step_join() {
     exit 1
   fi
 }
-# When the script ends early (a foreground step failed), the step alongside ends with it: its processes are
-# stopped, children first.
 _step_stop_tree() {
   local child
   for child in $(pgrep -P "$1" || true); do
@@ -73,7 +76,12 @@ _step_stop_tree() {
   done
   kill "$1" 2>/dev/null || true
 }
-_step_stop_alongside() {
-  [ -n "$_alongside_pid" ] && _step_stop_tree "$_alongside_pid"
-  true
+_step_end_alongside() {
+  [ -n "$_alongside_pid" ] || return 0
+  if [ "$_alongside_if_cut" = finish ]; then
+    echo "waiting for the step beside the failed one to finish ($_alongside_log)" >&2
+    wait "$_alongside_pid" 2>/dev/null || true
+  else
+    _step_stop_tree "$_alongside_pid"
+  fi
 }

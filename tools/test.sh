@@ -4,8 +4,9 @@
 # targets' seed corpora replayed under the same sanitizers (build-asan/, its own step), and the
 # Debian package made from the normal build (it has Debian's flags, tools/package.sh) and checked (dist/); on
 # a throw-away machine (CI=true, as root) the package is also installed, started as a new user and removed
-# again (tools/check-package.sh --install). Each step's seconds go to VORNAK_STEP_TIMES when it names a file
-# (tools/time-commands.sh).
+# again (tools/check-package.sh --install). The sanitizer build runs beside the first suite, the package and
+# its check beside the sanitizer suite (step_alongside, tools/steps.sh). Each step's seconds go to
+# VORNAK_STEP_TIMES when it names a file (tools/time-commands.sh).
 #   tools/test.sh                        everything
 #   VORNAK_TEST_QUICK=1 tools/test.sh    the normal build and ctest only
 set -euo pipefail
@@ -40,7 +41,7 @@ step configure-asan cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE= -DCMAK
   -DVORNAK_SANITIZE=ON -DVORNAK_BENCH=OFF -DVORNAK_FIXTURE_CACHE="$here/build/test-fixtures" >/dev/null
 # The sanitizer build runs beside the normal suite, at the lowest priority: the suite's tests wait for sound,
 # processes and timers a good part of their time, and the compiler takes the idle core then.
-step_alongside build/build-asan.log 19 step build-asan cmake --build build-asan -j"$jobs"
+step_alongside build/build-asan.log 19 stop step build-asan cmake --build build-asan -j"$jobs"
 step suite suite build
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
 step_join
@@ -58,7 +59,7 @@ package_and_check() {
     step check-package bash tools/check-package.sh "$deb"
   fi
 }
-step_alongside build/package.log 10 package_and_check
+step_alongside build/package.log 10 finish package_and_check
 
 # Every test runs once, and any failure fails the command: a test is never run again to hide an
 # intermittent fault. The fuzz corpora are their own step (below), so nothing runs twice.
