@@ -69,9 +69,9 @@ step_join() {
     exit 1
   fi
 }
-_step_stop_tree() {
+_step_stop_tree() {  # PID: the process and everything it started, children first (/proc: no procps needed)
   local child
-  for child in $(pgrep -P "$1" || true); do
+  for child in $(cat /proc/"$1"/task/*/children 2>/dev/null || true); do
     _step_stop_tree "$child"
   done
   kill "$1" 2>/dev/null || true
