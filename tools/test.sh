@@ -25,6 +25,11 @@ suite() {  # FOLDER [ctest arguments]: every test once; any failure fails the co
 }
 step configure bash tools/configure.sh build
 step build cmake --build build -j"$jobs"
+# The tests' ffmpeg fixtures (base/testing/FfmpegKit.h) that no test used for a month, and pieces a stopped
+# test left, are removed; the folder would otherwise keep every fixture a test ever asked for.
+if [ -d build/test-fixtures ]; then
+  find build/test-fixtures -type f \( -mtime +30 -o -name '*.part*' -mmin +60 \) -delete
+fi
 if [ "${VORNAK_TEST_QUICK:-}" = "1" ]; then
   step suite suite build
   exit 0

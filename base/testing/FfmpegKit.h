@@ -13,6 +13,7 @@
 
 #include <cstdio>
 #include <unistd.h>
+#include <utime.h>
 
 // True when the ffmpeg program can be found. tools/install.sh installs it: a test that needs it fails
 // without it (QVERIFY2(HaveFfmpeg(), ...)); it does not skip.
@@ -24,7 +25,8 @@ inline bool HaveFfmpeg()
 namespace ffmpeg_kit {
 
 // The folder in which the tests keep what ffmpeg made (VORNAK_FIXTURE_CACHE, set by ctest), shared by the tests
-// of a build and by both builds of the test command; empty: every run is made anew.
+// of a build and by both builds of the test command; empty: every run is made anew. A file's time is that of
+// its last use; tools/test.sh removes those unused for a month (fixtures of tests changed since).
 inline QString CacheFolder()
 {
     return qEnvironmentVariable("VORNAK_FIXTURE_CACHE");
@@ -86,6 +88,7 @@ inline bool Ffmpeg(const QStringList &AArgs, QByteArray *AOut = nullptr, int ATi
         QDir().mkpath(cache)) {
         kept = cache + QLatin1Char('/') + ffmpeg_kit::RunKey(program, AArgs, AArgs.size() - 1);
         if (QFileInfo(kept).isFile()) {
+            ::utime(QFile::encodeName(kept).constData(), nullptr);  // in use: the test command prunes by this time
             if (toStdout) {
                 QFile f(kept);
                 if (f.open(QIODevice::ReadOnly)) {
