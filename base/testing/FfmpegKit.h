@@ -12,6 +12,7 @@
 #include <QStringList>
 
 #include <cstdio>
+#include <functional>
 #include <unistd.h>
 #include <utime.h>
 
@@ -57,19 +58,16 @@ inline QString RunKey(const QString &AProgram, const QStringList &AArgs, int AOu
     return QString::fromLatin1(hash.result().toHex());
 }
 
-// Copies AFrom over ATo (in the shared folder) through a temporary name beside ATo, so that a reader of ATo
-// sees the whole file or none: other tests read the folder at the same time.
-inline bool CopyWhole(const QString &AFrom, const QString &ATo)
+// Keeps what AWrite writes to the path it is given under the name AKept in the shared folder: written under a
+// temporary name beside it and renamed, so that a test reading AKept sees the whole file or none (other tests
+// read the folder at the same time). Nothing is kept when AWrite fails.
+inline void Keep(const QString &AKept, const std::function<bool(const QString &)> &AWrite)
 {
-    const QString part = ATo + QStringLiteral(".part%1").arg(::getpid());
+    const QString part = AKept + QStringLiteral(".part%1").arg(::getpid());
     QFile::remove(part);
-    if (!QFile::copy(AFrom, part))
-        return false;
-    if (std::rename(QFile::encodeName(part).constData(), QFile::encodeName(ATo).constData()) != 0) {
-        QFile::remove(part);
-        return false;
-    }
-    return true;
+    if (AWrite(part))
+        std::rename(QFile::encodeName(part).constData(), QFile::encodeName(AKept).constData());
+    QFile::remove(part);
 }
 
 } // namespace ffmpeg_kit
@@ -111,16 +109,12 @@ inline bool Ffmpeg(const QStringList &AArgs, QByteArray *AOut = nullptr, int ATi
     if (AOut)
         *AOut = out;
     if (!kept.isEmpty()) {  // a failure to keep it costs only the next test's time
-        if (toStdout) {
-            QFile f(kept + QStringLiteral(".part%1").arg(::getpid()));
-            if (f.open(QIODevice::WriteOnly) && f.write(out) == out.size() && f.flush()) {
-                f.close();
-                std::rename(QFile::encodeName(f.fileName()).constData(), QFile::encodeName(kept).constData());
-            }
-            QFile::remove(f.fileName());
-        } else {
-            ffmpeg_kit::CopyWhole(AArgs.last(), kept);
-        }
+        ffmpeg_kit::Keep(kept, [&](const QString &APart) {
+            if (!toStdout)
+                return QFile::copy(AArgs.last(), APart);
+            QFile f(APart);
+            return f.open(QIODevice::WriteOnly) && f.write(out) == out.size() && f.flush();
+        });
     }
     return true;
 }
