@@ -19,7 +19,7 @@
 #include <QSignalSpy>
 #include <QTimer>
 #include <QtGlobal>
-#include <QtTest>
+#include <QTest>
 #include <functional>
 #include <memory>
 
