@@ -11,7 +11,8 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 
 # Building and running. Everything that changes the configuration of build/ (compilers, the libraries CMake
-# looks for) belongs here, so that command 2 reuses command 1's objects. ccache is not installed: with an empty
+# looks for, the benchmarks' cpp-httplib among them) belongs here, so that command 2 reuses command 1's objects
+# and installs its own packages while it builds. ccache is not installed: with an empty
 # cache it only costs (command 1's build took 17 % more processor time with it); builds use it where it is.
 run_packages=(
   build-essential cmake ninja-build pkg-config
@@ -20,14 +21,14 @@ run_packages=(
   libavformat-dev libavcodec-dev libswresample-dev libavutil-dev libavfilter-dev
   libsqlite3-dev
   libsoundtouch-dev libssl-dev libebur128-dev
-  libboost-dev libsodium-dev libzip-dev zlib1g-dev
+  libboost-dev libsodium-dev libzip-dev zlib1g-dev libcpp-httplib-dev
   pulseaudio pulseaudio-utils
   fonts-dejavu-core
   ffmpeg espeak-ng
   nodejs
 )
-# Tests, benchmarks, the sanitizer build (its replay of the fuzz corpora included), icons, the package and its
-# check.
+# Running the tests and the sanitizer build (its replay of the fuzz corpora included), icons, the package and
+# its check: nothing that building needs.
 test_packages=(
   git sqlite3
   fonts-noto-mono fonts-noto-core
@@ -36,7 +37,6 @@ test_packages=(
   sox lame vorbis-tools opus-tools flac
   desktop-file-utils appstream man-db groff-base librsvg2-bin
   dpkg-dev lintian
-  libcpp-httplib-dev
   chromium chromium-driver python3-selenium nginx-light openssl
 )
 # Fuzzing campaigns only (libFuzzer needs clang): the test command replays the corpora without it.

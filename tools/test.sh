@@ -14,8 +14,7 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 cd "$here"
 source tools/steps.sh
 
-step apt bash tools/install.sh --test
-bash tools/start-sound.sh
+step apt bash tools/install.sh --run
 
 jobs=$(nproc)
 suite() {  # FOLDER [ctest arguments]: every test once; any failure fails the command
@@ -24,7 +23,18 @@ suite() {  # FOLDER [ctest arguments]: every test once; any failure fails the co
   (cd "$folder" && ctest --output-on-failure -j"$jobs" "$@")
 }
 step configure bash tools/configure.sh build
-step build cmake --build build -j"$jobs"
+# The packages only the tests and the package check need (the browser, nginx, lintian, sound tools: on a fresh
+# machine a minute or more of downloading and unpacking) are installed beside the build, which needs none of
+# them, when that asks nothing of the user: as root, or with sudo that wants no password now.
+if [ "$(id -u)" -eq 0 ] || sudo -n true 2>/dev/null; then
+  step_alongside build/apt.log 0 finish step apt-test bash tools/install.sh --test
+  step build cmake --build build -j"$jobs"
+  step_join
+else
+  step apt-test bash tools/install.sh --test
+  step build cmake --build build -j"$jobs"
+fi
+bash tools/start-sound.sh
 # The tests' ffmpeg fixtures (base/testing/FfmpegKit.h) that no test used for a month, and pieces a stopped
 # test left, are removed; the folder would otherwise keep every fixture a test ever asked for.
 if [ -d build/test-fixtures ]; then
