@@ -1,10 +1,16 @@
-# One test executable per listed tests/<name>.cpp of the calling folder, each registered with ctest and
-# run offscreen:   vornak_add_tests(TESTS tst_uA tst_uB LIBS lib1 lib2 ...)
+# The tests of the calling folder, compiled into one test program that ctest runs once per test, with the
+# test's name as its first argument (base/testing/TestMain.h), each run offscreen:
+#   vornak_add_tests(PROGRAM tests_name TESTS tst_uA tst_uB LIBS lib1 lib2 ...)
+# PROGRAM may be left out for a single test: the program then has the test's name. Every test of a program
+# links every library it names. The sources are compiled VORNAK_TEST_UNITY_BATCH at a time in one unit (a
+# unity build, with VORNAK_UNITY): a test unit costs about a processor second before its first own line
+# (loading the tests' precompiled header), and a test program a third of a second to link, in each build.
 # Tests keep their envelope cache in the build folder, never in the user's own cache folder.
 # Tests can find the companion tool through the environment variable VORNAK_TOOL and the source
 # tree through VORNAK_SOURCE_DIR.
 # What the ffmpeg program makes for the tests is kept in VORNAK_FIXTURE_CACHE and copied from there when a test
 # asks for the same again (base/testing/FfmpegKit.h); the test command's sanitizer build shares the normal one's.
+set(VORNAK_TEST_UNITY_BATCH 5 CACHE STRING "Test sources per unit of a test program")
 set(VORNAK_FIXTURE_CACHE "${CMAKE_BINARY_DIR}/test-fixtures" CACHE PATH
     "Folder in which the tests keep the files the ffmpeg program made for them")
 # The tests that take longest, with their seconds on a quiet two-core machine (ctest's COST): in a fresh build
@@ -18,28 +24,42 @@ set(VORNAK_TEST_COSTS tst_CatalogueRobustness=66 tst_uAudioExport=34 tst_AudioRo
 # also give moc every include folder, and moc then reads each header the test includes, Qt's and the
 # standard library's (some 600 files, 1.5 processor seconds per test) for the same output: a test declares
 # its test class in its own source.
-function(_vornak_test_moc name source)
-  set_target_properties(${name} PROPERTIES AUTOMOC OFF)
-  set(folder ${CMAKE_CURRENT_BINARY_DIR}/${name}_moc)
+function(_vornak_test_moc program name source)
+  set(folder ${CMAKE_CURRENT_BINARY_DIR}/${program}_moc)
   add_custom_command(OUTPUT ${folder}/${name}.moc
                      COMMAND Qt6::moc ${source} -o ${folder}/${name}.moc
                      DEPENDS ${source} $<TARGET_FILE:Qt6::moc>
                      COMMENT "moc ${name}.cpp" VERBATIM)
-  target_sources(${name} PRIVATE ${folder}/${name}.moc)
-  target_include_directories(${name} PRIVATE ${folder})
+  target_sources(${program} PRIVATE ${folder}/${name}.moc)
+  target_include_directories(${program} PRIVATE ${folder})
 endfunction()
 
 function(vornak_add_tests)
-  cmake_parse_arguments(ARG "" "" "TESTS;LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "" "PROGRAM" "TESTS;LIBS" ${ARGN})
+  set(program ${ARG_PROGRAM})
+  if(NOT program)
+    list(LENGTH ARG_TESTS count)
+    if(NOT count EQUAL 1)
+      message(FATAL_ERROR "vornak_add_tests: PROGRAM names the test program of several tests (${ARG_TESTS})")
+    endif()
+    set(program ${ARG_TESTS})
+  endif()
+  set(sources "")
   foreach(name ${ARG_TESTS})
-    set(source "${CMAKE_CURRENT_SOURCE_DIR}/tests/${name}.cpp")
-    add_executable(${name} ${source})
-    target_link_libraries(${name} PRIVATE ${ARG_LIBS} Qt6::Test)
-    _vornak_test_moc(${name} ${source})
-    # Without Qt's per-folder test macros every test of a Qt level shares one precompiled header with QtTest
-    # in it; and it is compiled at -Og (cmake/VornakPch.cmake).
-    target_compile_options(${name} PRIVATE ${VORNAK_TEST_OPTIONS})
-    add_test(NAME ${name} COMMAND ${name})
+    list(APPEND sources "${CMAKE_CURRENT_SOURCE_DIR}/tests/${name}.cpp")
+  endforeach()
+  add_executable(${program} ${sources})
+  target_link_libraries(${program} PRIVATE ${ARG_LIBS} test_main Qt6::Test)
+  set_target_properties(${program} PROPERTIES AUTOMOC OFF)
+  # Without Qt's per-folder test macros every test of a Qt level shares one precompiled header with QtTest
+  # in it; and it is compiled at -Og (cmake/VornakPch.cmake).
+  target_compile_options(${program} PRIVATE ${VORNAK_TEST_OPTIONS})
+  if(VORNAK_UNITY)
+    set_target_properties(${program} PROPERTIES UNITY_BUILD ON UNITY_BUILD_BATCH_SIZE ${VORNAK_TEST_UNITY_BATCH})
+  endif()
+  foreach(name ${ARG_TESTS})
+    _vornak_test_moc(${program} ${name} "${CMAKE_CURRENT_SOURCE_DIR}/tests/${name}.cpp")
+    add_test(NAME ${name} COMMAND ${program} ${name})
     set_tests_properties(${name} PROPERTIES
       ENVIRONMENT "QT_QPA_PLATFORM=offscreen;VORNAK_TOOL=$<TARGET_FILE:vornak-tool>;VORNAK_SOURCE_DIR=${PROJECT_SOURCE_DIR};XDG_CACHE_HOME=${CMAKE_BINARY_DIR}/test-cache;VORNAK_FIXTURE_CACHE=${VORNAK_FIXTURE_CACHE}"
       TIMEOUT 300)

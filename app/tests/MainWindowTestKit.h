@@ -23,6 +23,18 @@
 #include <functional>
 #include <memory>
 
+#include <sqlite3.h>
+
+// Runs ASql on the catalogue ADb in a connection of its own; true when it succeeded.
+inline bool Exec(const QString &ADb, const QString &ASql)
+{
+    sqlite3 *db = nullptr;
+    const bool ok = sqlite3_open(QFile::encodeName(ADb).constData(), &db) == SQLITE_OK &&
+                    sqlite3_exec(db, ASql.toUtf8().constData(), nullptr, nullptr, nullptr) == SQLITE_OK;
+    sqlite3_close(db);
+    return ok;
+}
+
 // A widget or menu item of the window, found by its object name; a missing one ends the test program.
 template <class T>
 T *Child(const QObject &AWindow, const QString &AName)

@@ -1,6 +1,8 @@
 // The reader program ends when its main window closes, also after the first start that made the demo.
 // Runs the real program on a virtual display (xvfb-run) and closes its window through the menu
 // "Programma > Afsluiten" with xdotool, as an operator would.
+#include "TestMain.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -95,5 +97,5 @@ void TestReaderExit::processEndsWhenTheWindowClosesAfterTheFirstStart()
     QVERIFY2(out.contains(QStringLiteral("ended 0\n")), qPrintable(why));
 }
 
-QTEST_GUILESS_MAIN(TestReaderExit)
+VORNAK_TEST_GUILESS_MAIN(TestReaderExit)
 #include "tst_ReaderExit.moc"

@@ -1,5 +1,6 @@
 // The reader's application object on an English system: Qt's file dialogs list sizes, dates and file types
 // in Dutch.
+#include "TestMain.h"
 #include "uApplication.h"
 
 #include <QAbstractItemModel>
@@ -126,7 +127,7 @@ void TestApplication::fileDialogColumnsShowTheirTextsWhole()
     }
 }
 
-int main(int AArgc, char *AArgv[])
+VORNAK_TEST_ENTRY(AArgc, AArgv)
 {
     // An English system: Qt would list "313.51 KiB" and "12/10/26 2:05 PM" there.
     qputenv("LC_ALL", "en_US.UTF-8");

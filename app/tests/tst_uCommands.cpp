@@ -1,5 +1,6 @@
 // Tests of TReaderCommands without a window: the search result's day and playback with nothing loaded,
 // every message read through TTestPrompt.
+#include "TestMain.h"
 #include "TestPrompt.h"
 #include "uCommands.h"
 
@@ -63,5 +64,5 @@ void TestCommands::PlaybackWithoutRecording()
     QVERIFY(prompt.Messages.isEmpty());
 }
 
-QTEST_MAIN(TestCommands)
+VORNAK_TEST_MAIN(TestCommands)
 #include "tst_uCommands.moc"

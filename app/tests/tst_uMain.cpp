@@ -1,12 +1,13 @@
 // The main window on a catalogue and recordings made here: start-up, browsing, loading, playback, the
 // waveform events, the busy guards and the menu commands.
 #include "MainWindowTestKit.h"
-#include "uEnvelope.h"
+#include "TestMain.h"
 #include "TestPrompt.h"
 #include "uAbout.h"
 #include "uApplication.h"
 #include "uAudioEngine.h"
 #include "uCalendar.h"
+#include "uEnvelope.h"
 #include "uExport.h"
 #include "uLoudnessView.h"
 #include "uMain.h"
@@ -14,12 +15,12 @@
 #include "uPickRec.h"
 #include "uProgress.h"
 #include "uReaderConfig.h"
-#include "uVersion.h"
 #include "uReaderData.h"
 #include "uReaderSettings.h"
 #include "uReportList.h"
 #include "uSearch.h"
 #include "uTiles.h"
+#include "uVersion.h"
 #include "uWaveView.h"
 
 #include <cstring>
@@ -926,7 +927,7 @@ void TestMain::unhandledErrorIsReported()
     QVERIFY(w->HasFile());
 }
 
-int main(int AArgc, char *AArgv[])
+VORNAK_TEST_ENTRY(AArgc, AArgv)
 {
     // The dates in the status line and the picker follow the operator's locale: pin a Dutch one.
     qputenv("LC_ALL", "nl_NL.UTF-8");

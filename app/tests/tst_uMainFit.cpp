@@ -1,6 +1,7 @@
 // The first main window on a screen lower than the window's design size: it fits the screen's available
 // area with its frame, on a virtual screen of 1280 × 780 whose windows get a frame.
 #include "MainWindowTestKit.h"
+#include "TestMain.h"
 #include "TestPrompt.h"
 #include "uApplication.h"
 #include "uMain.h"
@@ -38,7 +39,7 @@ void TestMainFit::firstWindowFitsTheAvailableAreaWithItsFrame()
     EndSettings();
 }
 
-int main(int AArgc, char *AArgv[])
+VORNAK_TEST_ENTRY(AArgc, AArgv)
 {
     QTemporaryDir config;
     QFile json(config.filePath(QStringLiteral("screen.json")));

@@ -1,6 +1,7 @@
 // The main window's keyboard and its menu "Afspelen": transport keys, the day's neighbours, and the
 // listening choices kept in the settings file and shown in the status line.
 #include "MainWindowTestKit.h"
+#include "TestMain.h"
 #include "TestPrompt.h"
 #include "uApplication.h"
 #include "uAudioEngine.h"
@@ -530,7 +531,7 @@ void TestMainKeys::unwritableSettingsKeepTheChoiceAndSaySo()
              qPrintable(FPrompt.Messages[0].Text));
 }
 
-int main(int AArgc, char *AArgv[])
+VORNAK_TEST_ENTRY(AArgc, AArgv)
 {
     qputenv("LC_ALL", "nl_NL.UTF-8");
     TReaderApplication app(AArgc, AArgv);

@@ -2,6 +2,7 @@
 // a failed load marks nothing, a cleared selection takes its text off the status line, and the export
 // button and the tiles say what they do.
 #include "MainWindowTestKit.h"
+#include "TestMain.h"
 #include "TestPrompt.h"
 #include "uApplication.h"
 #include "uCalendar.h"
@@ -27,15 +28,6 @@
 #include <sqlite3.h>
 
 namespace {
-
-bool Exec(const QString &ADb, const QString &ASql)
-{
-    sqlite3 *db = nullptr;
-    const bool ok = sqlite3_open(QFile::encodeName(ADb).constData(), &db) == SQLITE_OK &&
-                    sqlite3_exec(db, ASql.toUtf8().constData(), nullptr, nullptr, nullptr) == SQLITE_OK;
-    sqlite3_close(db);
-    return ok;
-}
 
 // The hours whose tiles carry the mark.
 QList<int> Marked(const QObject &AWindow)
@@ -460,7 +452,7 @@ void TestMainStatus::tilesAndExportButtonHaveDutchTooltips()
     QCOMPARE(Child<QWidget>(*w, name)->toolTip(), tip);
 }
 
-int main(int AArgc, char *AArgv[])
+VORNAK_TEST_ENTRY(AArgc, AArgv)
 {
     qputenv("LC_ALL", "nl_NL.UTF-8");
     TReaderApplication app(AArgc, AArgv);

@@ -1,6 +1,7 @@
 // The main window when things go wrong: catalogues that cannot be read (at start, after the open, after
 // the settings), loads that fail after a good one, the minimum window size, an export that ends early.
 #include "MainWindowTestKit.h"
+#include "TestMain.h"
 #include "TestPrompt.h"
 #include "uApplication.h"
 #include "uAudioEngine.h"
@@ -35,15 +36,6 @@ namespace {
 
 const char *const NotOpen = "Database niet geopend: ";
 const char *const NotOpenTail = "  (Programma > Instellingen (paden))";
-
-bool Exec(const QString &ADb, const QString &ASql)
-{
-    sqlite3 *db = nullptr;
-    bool ok = sqlite3_open(QFile::encodeName(ADb).constData(), &db) == SQLITE_OK &&
-              sqlite3_exec(db, ASql.toUtf8().constData(), nullptr, nullptr, nullptr) == SQLITE_OK;
-    sqlite3_close(db);
-    return ok;
-}
 
 // Second run of this program: holds an exclusive lock on the catalogue until its input ends (or it is
 // killed), as a recorder in the middle of a long write would.
@@ -454,7 +446,7 @@ void TestMainTrust::exportOfACutRecordingNamesWhatItHolds()
     QCOMPARE(QFileInfo(target).size(), 44 + qRound64(held * 44100) * 4);
 }
 
-int main(int AArgc, char *AArgv[])
+VORNAK_TEST_ENTRY(AArgc, AArgv)
 {
     if (AArgc == 3 && qstrcmp(AArgv[1], "--hold-exclusive") == 0)
         return HoldExclusive(AArgv[2]);

@@ -1,5 +1,6 @@
 // The dark palette file: what is accepted and what makes a file invalid. Qt's own texts in Dutch under the
 // reader's application object, on a machine whose locale is English.
+#include "TestMain.h"
 #include "uApplication.h"
 #include "uTheme.h"
 
@@ -117,7 +118,7 @@ void TestTheme::fileDialogIsDutch()
     QVERIFY2(!lookIn->text().contains("Look in"), qPrintable(lookIn->text()));
 }
 
-int main(int AArgc, char *AArgv[])
+VORNAK_TEST_ENTRY(AArgc, AArgv)
 {
     // An English machine: the Dutch comes from the reader, not from the locale.
     qputenv("LC_ALL", "C");

@@ -1,5 +1,6 @@
 // Whole percentages of work done: both rounding rules, the reports below 100 only, the closing 100 with and
 // without a repeat, no total, a cancel answered by the report, and the latch that remembers a stop.
+#include "TestMain.h"
 #include "uProgressReport.h"
 
 #include <QTest>
@@ -100,5 +101,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestProgressReport)
+VORNAK_TEST_GUILESS_MAIN(TestProgressReport)
 #include "tst_uProgressReport.moc"

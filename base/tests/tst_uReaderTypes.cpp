@@ -1,4 +1,5 @@
 // Clock texts, format tables, the executable's folder, and file names by their bytes.
+#include "TestMain.h"
 #include "uReaderTypes.h"
 
 #include <QTemporaryDir>
@@ -122,5 +123,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestReaderTypes)
+VORNAK_TEST_GUILESS_MAIN(TestReaderTypes)
 #include "tst_uReaderTypes.moc"

@@ -1,5 +1,6 @@
 // Temporary files beside their target: commit with and without replacing, removal on every other way out,
 // the names they get, and the removal of stale ones a killed process left.
+#include "TestMain.h"
 #include "uTempFile.h"
 
 #include <QDir>
@@ -160,5 +161,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestTempFile)
+VORNAK_TEST_GUILESS_MAIN(TestTempFile)
 #include "tst_uTempFile.moc"

@@ -1,4 +1,5 @@
 // The thread group: every thread joined by Join and on every way out of its scope, an exception included.
+#include "TestMain.h"
 #include "uThreadGroup.h"
 
 #include <QTest>
@@ -37,5 +38,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestThreadGroup)
+VORNAK_TEST_GUILESS_MAIN(TestThreadGroup)
 #include "tst_uThreadGroup.moc"

@@ -2,6 +2,7 @@
 // thousand recordings, each under its own write transaction, while the reader opens, lists, searches and
 // edits. Afterwards nothing is lost: the recorder failed no insert, the file is intact, its journal mode is
 // the recorder's, and only the edited recording's title and persons differ from what the recorder wrote.
+#include "TestMain.h"
 #include "uReaderData.h"
 
 #include <QTest>
@@ -283,5 +284,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestCatalogueRobustness)
+VORNAK_TEST_GUILESS_MAIN(TestCatalogueRobustness)
 #include "tst_CatalogueRobustness.moc"

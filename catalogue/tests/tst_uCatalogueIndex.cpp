@@ -2,6 +2,7 @@
 // stay current when the recorder appends, deletes or replaces, survive a damaged index file and a cache
 // folder that cannot be written, and two processes may build it at once.
 #include "CatalogueFixture.h"
+#include "TestMain.h"
 #include "uCatalogueIndex.h"
 #include "uReaderData.h"
 
@@ -396,5 +397,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestCatalogueIndex)
+VORNAK_TEST_GUILESS_MAIN(TestCatalogueIndex)
 #include "tst_uCatalogueIndex.moc"

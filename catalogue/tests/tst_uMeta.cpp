@@ -1,4 +1,5 @@
 // Metadata editor: trimming at both ends only, CR LF between the persons' lines, Enter in each field.
+#include "TestMain.h"
 #include "uMeta.h"
 
 #include <QLineEdit>
@@ -117,5 +118,5 @@ void TestMeta::escapeAndAnnulerenCancel()
     }
 }
 
-QTEST_MAIN(TestMeta)
+VORNAK_TEST_MAIN(TestMeta)
 #include "tst_uMeta.moc"

@@ -1,5 +1,6 @@
 // Recording picker: first row preselected, acceptance by Enter, double click and "Openen", cancel paths,
 // cut-off cells shown whole as tooltips.
+#include "TestMain.h"
 #include "uPickRec.h"
 #include "uReportList.h"
 
@@ -212,5 +213,5 @@ void TestPickRec::cutOffCellShowsItsWholeTextAsTooltip()
     QTRY_VERIFY(!QToolTip::isVisible());
 }
 
-QTEST_MAIN(TestPickRec)
+VORNAK_TEST_MAIN(TestPickRec)
 #include "tst_uPickRec.moc"

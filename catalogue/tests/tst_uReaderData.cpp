@@ -1,6 +1,7 @@
 // Catalogue access: opening (and refusing) files, hours, searches, the stem look-up, path resolution and
 // the metadata edit, on catalogues the tests create.
 #include "CatalogueFixture.h"
+#include "TestMain.h"
 #include "uReaderData.h"
 
 #include <QDir>
@@ -565,5 +566,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestReaderData)
+VORNAK_TEST_GUILESS_MAIN(TestReaderData)
 #include "tst_uReaderData.moc"

@@ -3,6 +3,7 @@
 // The recorder lets go when the test says so, never after a set time. After every case the catalogue is
 // intact and only the rows that should change did.
 #include "CatalogueFixture.h"
+#include "TestMain.h"
 #include "uReaderData.h"
 
 #include <QProcess>
@@ -247,7 +248,7 @@ private slots:
     }
 };
 
-int main(int AArgc, char *AArgv[])
+VORNAK_TEST_ENTRY(AArgc, AArgv)
 {
     if (AArgc == 4 && qstrcmp(AArgv[1], "--recorder") == 0)
         return RunRecorder(QString::fromLocal8Bit(AArgv[2]), QString::fromLatin1(AArgv[3]));

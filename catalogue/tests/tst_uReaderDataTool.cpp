@@ -1,6 +1,7 @@
 // vornak-tool's catalogue and settings commands as scripts see them: exact output lines, escaping and
 // exit codes (0 ok, 1 error with its message on standard error, 2 bad arguments, 3 not found).
 #include "CatalogueFixture.h"
+#include "TestMain.h"
 
 #include <QDir>
 #include <QProcess>
@@ -185,5 +186,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestReaderDataTool)
+VORNAK_TEST_GUILESS_MAIN(TestReaderDataTool)
 #include "tst_uReaderDataTool.moc"

@@ -1,5 +1,6 @@
 // Search dialog: the file-name stem and its search, the database search with its list, acceptance, errors.
 #include "CatalogueFixture.h"
+#include "TestMain.h"
 #include "TestPrompt.h"
 #include "uReaderData.h"
 #include "uReportList.h"
@@ -274,5 +275,5 @@ void TestSearch::catalogueErrorIsShownAndDialogStaysOpen()
     QCOMPARE(none.Messages(), QStringList(2, QStringLiteral("De database is niet geopend.")));
 }
 
-QTEST_MAIN(TestSearch)
+VORNAK_TEST_MAIN(TestSearch)
 #include "tst_uSearch.moc"

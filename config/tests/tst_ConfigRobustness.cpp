@@ -1,6 +1,9 @@
 // Settings file under faults: the process killed at every write, sync and rename of a save, a full disk,
 // and leftover temporary files. The settings are loaded and saved by `vornak-tool config APPDIR`, the
 // same code the reader runs at start-up, so the process can be killed from outside.
+#include "ConfigTestKit.h"
+#include "TestMain.h"
+
 #include <QTest>
 
 #include <QDir>
@@ -14,8 +17,6 @@
 #include <utime.h>
 
 namespace {
-
-const char *const IniName = "VornakReader2026.ini";
 
 // The reader's own file before the save: its database is missing, so loading adopts the recorder's paths
 // and saves. Comments, unknown keys and sections must come through the save unchanged.
@@ -34,18 +35,6 @@ const QByteArray OldIni = "; kept by the operator\n"
 QByteArray RecorderIni(const QByteArray &ADatabase)
 {
     return "[Paths]\nDatabase=" + ADatabase + "\nRootFolder=/new/recordings\n";
-}
-
-QByteArray ReadAll(const QString &APath)
-{
-    QFile f(APath);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
-bool WriteAll(const QString &APath, const QByteArray &AData)
-{
-    QFile f(APath);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(AData) == AData.size();
 }
 
 QString Tool()
@@ -294,5 +283,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestConfigRobustness)
+VORNAK_TEST_GUILESS_MAIN(TestConfigRobustness)
 #include "tst_ConfigRobustness.moc"

@@ -1,21 +1,11 @@
 // INI text: lookups with the profile-file rules, integers, in-place edits that keep every other line,
 // encodings and line ends kept, and values that cannot be written safely.
+#include "ConfigTestKit.h"
+#include "TestMain.h"
 #include "uIniFile.h"
 #include "uReaderTypes.h"
 
 #include <QTest>
-
-namespace {
-QByteArray Utf16(const QString &AText)
-{
-    QByteArray b("\xFF\xFE");
-    for (QChar c : AText) {
-        b += char(c.unicode() & 0xFF);
-        b += char(c.unicode() >> 8);
-    }
-    return b;
-}
-} // namespace
 
 class TestIniFile : public QObject {
     Q_OBJECT
@@ -234,5 +224,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestIniFile)
+VORNAK_TEST_GUILESS_MAIN(TestIniFile)
 #include "tst_uIniFile.moc"

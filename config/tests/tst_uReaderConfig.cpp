@@ -1,6 +1,8 @@
 // Settings store: first start, adopting the recorder's paths from the five places, an existing settings
 // file, the user's folders of a system install, and saves that are refused (bad values, read-only folder,
 // full disk) without harming the file.
+#include "ConfigTestKit.h"
+#include "TestMain.h"
 #include "uReaderConfig.h"
 #include "uReaderTypes.h"
 
@@ -11,31 +13,6 @@
 #include <sys/mount.h>
 
 namespace {
-
-const char *const IniName = "VornakReader2026.ini";
-
-QByteArray ReadAll(const QString &APath)
-{
-    QFile f(APath);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
-bool WriteAll(const QString &APath, const QByteArray &AData)
-{
-    QDir().mkpath(QFileInfo(APath).absolutePath());
-    QFile f(APath);
-    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(AData) == AData.size();
-}
-
-QByteArray Utf16(const QString &AText)
-{
-    QByteArray b("\xFF\xFE");
-    for (QChar c : AText) {
-        b += char(c.unicode() & 0xFF);
-        b += char(c.unicode() >> 8);
-    }
-    return b;
-}
 
 QString Documents()
 {
@@ -537,5 +514,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestReaderConfig)
+VORNAK_TEST_GUILESS_MAIN(TestReaderConfig)
 #include "tst_uReaderConfig.moc"

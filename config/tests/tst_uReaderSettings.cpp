@@ -1,4 +1,6 @@
 // Settings dialog: fields from the settings, device choice, trimmed paths saved, browse hooks, failed save.
+#include "ConfigTestKit.h"
+#include "TestMain.h"
 #include "TestPrompt.h"
 #include "uReaderConfig.h"
 #include "uReaderSettings.h"
@@ -16,12 +18,6 @@ namespace {
 
 const QList<QPair<QString, int>> Devices = {
     {"Standaard uitvoerapparaat", -1}, {"Sink1", 1}, {"Sink2", 2}, {"Headset", 3}};
-
-QByteArray ReadAll(const QString &APath)
-{
-    QFile f(APath);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 } // namespace
 
@@ -203,5 +199,5 @@ void TestReaderSettings::failedSaveShowsItsMessageAndStaysOpen()
     QCOMPARE(FConfig->DatabasePath(), FTmp->filePath("new.sqlite"));  // in memory only
 }
 
-QTEST_MAIN(TestReaderSettings)
+VORNAK_TEST_MAIN(TestReaderSettings)
 #include "tst_uReaderSettings.moc"

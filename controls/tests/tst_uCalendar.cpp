@@ -1,4 +1,5 @@
 // Month calendar: the 42-day grid, ISO week numbers, highlights, presses and month navigation.
+#include "TestMain.h"
 #include "uCalendar.h"
 #include "uTiles.h"
 
@@ -269,5 +270,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(tst_uCalendar)
+VORNAK_TEST_MAIN(tst_uCalendar)
 #include "tst_uCalendar.moc"

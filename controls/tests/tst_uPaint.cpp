@@ -1,4 +1,5 @@
 // Drawing helpers: rectangles exclude their right column and bottom row, lines their end point.
+#include "TestMain.h"
 #include "uPaint.h"
 
 #include <QImage>
@@ -128,5 +129,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(tst_uPaint)
+VORNAK_TEST_MAIN(tst_uPaint)
 #include "tst_uPaint.moc"

@@ -1,4 +1,5 @@
 // Progress dialog: clamping, kept text, cancel, hidden cancel, middle ellipsis, layout.
+#include "TestMain.h"
 #include "uProgress.h"
 
 #include <QLabel>
@@ -128,5 +129,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(tst_uProgress)
+VORNAK_TEST_MAIN(tst_uProgress)
 #include "tst_uProgress.moc"

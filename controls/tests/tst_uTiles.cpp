@@ -1,4 +1,5 @@
 // Tile button: colour states, corner transparency, glyph pixels, hot tracking, clicks, repaints.
+#include "TestMain.h"
 #include "uTiles.h"
 
 #include <QEnterEvent>
@@ -329,5 +330,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(tst_uTiles)
+VORNAK_TEST_MAIN(tst_uTiles)
 #include "tst_uTiles.moc"

@@ -1,6 +1,7 @@
 // Waveform view: mappings, clamping and zoom, lane extremes, the painted bands, and the mouse.
-#include "uWaveView.h"
+#include "TestMain.h"
 #include "uPaint.h"
+#include "uWaveView.h"
 
 #include <QImage>
 #include <QPainter>
@@ -1101,5 +1102,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(tst_uWaveView)
+VORNAK_TEST_MAIN(tst_uWaveView)
 #include "tst_uWaveView.moc"

@@ -1,5 +1,6 @@
 // Demo generator: the tool's run, the catalogue and files it writes, the recorder settings file, a second
 // run that recreates the demo, and the refusals that protect a real recorder's files.
+#include "TestMain.h"
 #include "uDemo.h"
 #include "uReaderConfig.h"
 #include "uReaderData.h"
@@ -203,5 +204,5 @@ void TestDemo::usageWithoutAppDir()
     QCOMPARE(RunTool({"demo", "a", "b"}).exitCode, 2);
 }
 
-QTEST_MAIN(TestDemo)
+VORNAK_TEST_MAIN(TestDemo)
 #include "tst_uDemo.moc"

@@ -1,5 +1,6 @@
 // The reader on the desktop: its icons, desktop entry and metainfo, the menu entry of the current user that
 // tools/run.sh keeps current, and the portable folder that `cmake --install` makes.
+#include "TestMain.h"
 #include "uAbout.h"
 #include "uVersion.h"
 
@@ -232,5 +233,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestDesktopIntegration)
+VORNAK_TEST_MAIN(TestDesktopIntegration)
 #include "tst_DesktopIntegration.moc"

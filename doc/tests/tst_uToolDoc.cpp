@@ -1,5 +1,6 @@
 // vornak-tool's reference text: the manual page and completion made from it, and the copies that must
 // agree with it (the tool's own usage text, the documentation's copy in docs/vornak-tool.md).
+#include "TestMain.h"
 #include "uToolDoc.h"
 
 #include <QDir>
@@ -242,5 +243,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestToolDoc)
+VORNAK_TEST_GUILESS_MAIN(TestToolDoc)
 #include "tst_uToolDoc.moc"

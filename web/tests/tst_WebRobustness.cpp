@@ -3,8 +3,9 @@
 // it was.
 #include "CatalogueFixture.h"
 #include "FfmpegKit.h"
-#include "WebClient.h"
+#include "TestMain.h"
 #include "uWebUsers.h"
+#include "WebClient.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -15,7 +16,7 @@
 
 namespace {
 
-QString Tool()
+QString ToolPath()
 {
     return QFile::decodeName(qgetenv("VORNAK_TOOL"));
 }
@@ -23,7 +24,7 @@ QString Tool()
 // Starts the server and returns its port (0 when it did not say it listens).
 int StartServer(QProcess &AProcess, const QStringList &AArgs)
 {
-    AProcess.start(Tool(), QStringList{"serve"} + AArgs + QStringList{"--listen", "127.0.0.1:0"});
+    AProcess.start(ToolPath(), QStringList{"serve"} + AArgs + QStringList{"--listen", "127.0.0.1:0"});
     if (!AProcess.waitForStarted(5000))
         return 0;
     QByteArray out;
@@ -166,5 +167,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestWebRobustness)
+VORNAK_TEST_GUILESS_MAIN(TestWebRobustness)
 #include "tst_WebRobustness.moc"

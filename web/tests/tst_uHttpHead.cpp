@@ -1,4 +1,5 @@
 // Request targets, ranges and cookies as the API reads them.
+#include "TestMain.h"
 #include "uHttpHead.h"
 
 #include <QTest>
@@ -119,5 +120,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestuHttpHead)
+VORNAK_TEST_GUILESS_MAIN(TestuHttpHead)
 #include "tst_uHttpHead.moc"

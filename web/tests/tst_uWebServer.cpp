@@ -3,12 +3,13 @@
 // login throttle and a table of hostile requests.
 #include "CatalogueFixture.h"
 #include "FfmpegKit.h"
-#include "WebClient.h"
+#include "TestMain.h"
 #include "uHttpHead.h"
 #include "uWebApi.h"
 #include "uWebServer.h"
 #include "uWebState.h"
 #include "uWebUsers.h"
+#include "WebClient.h"
 
 #include <QDirIterator>
 #include <QJsonArray>
@@ -814,5 +815,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestuWebServer)
+VORNAK_TEST_GUILESS_MAIN(TestuWebServer)
 #include "tst_uWebServer.moc"

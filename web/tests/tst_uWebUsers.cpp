@@ -1,4 +1,5 @@
 // Accounts: the file's lines, its mode, hashes that check, and what a damaged file does.
+#include "TestMain.h"
 #include "uWebUsers.h"
 
 #include <QTest>
@@ -107,5 +108,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestuWebUsers)
+VORNAK_TEST_GUILESS_MAIN(TestuWebUsers)
 #include "tst_uWebUsers.moc"

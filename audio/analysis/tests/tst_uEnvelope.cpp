@@ -1,6 +1,7 @@
 // Envelope pass on samples in memory (figures, channel mapping, reads that split frames, progress) and
 // over files: several parts and the cache give the sequential pass's envelope in every format.
 #include "CodecFixtures.h"
+#include "TestMain.h"
 #include "uDecoder.h"
 #include "uEnvelope.h"
 #include "uEnvelopeCache.h"
@@ -501,5 +502,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestEnvelope)
+VORNAK_TEST_GUILESS_MAIN(TestEnvelope)
 #include "tst_uEnvelope.moc"

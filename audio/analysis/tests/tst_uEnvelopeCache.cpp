@@ -1,6 +1,7 @@
 // Envelope cache: served only for the file's exact state, damaged entries and unusable folders change
 // nothing but speed, the folder stays within its bound without a scan at every store, FIFOs and folders
 // that cannot be written, concurrent writers, the tool's cache line, and the tool's end on SIGTERM.
+#include "TestMain.h"
 #include "uAudioEngine.h"
 #include "uEnvelopeCache.h"
 
@@ -612,5 +613,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestEnvelopeCache)
+VORNAK_TEST_GUILESS_MAIN(TestEnvelopeCache)
 #include "tst_uEnvelopeCache.moc"

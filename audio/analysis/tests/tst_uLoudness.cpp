@@ -2,6 +2,7 @@
 // clipping found at their places, ranges, pieces that split frames, cancel, and the figures of one libebur128
 // state fed everything.
 #include "FfmpegKit.h"
+#include "TestMain.h"
 #include "uLoudness.h"
 #include "uWavWriter.h"
 
@@ -654,5 +655,5 @@ void TestuLoudness::toolPrintsTheFiguresAndTheStretches()
     QCOMPARE(QString::fromUtf8(p.readAllStandardOutput()), out);
 }
 
-QTEST_GUILESS_MAIN(TestuLoudness)
+VORNAK_TEST_GUILESS_MAIN(TestuLoudness)
 #include "tst_uLoudness.moc"

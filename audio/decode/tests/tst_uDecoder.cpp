@@ -1,5 +1,6 @@
 // Decoding stream: exact length, the same bytes as a straight decode, exact seeking, failure codes.
 #include "CodecFixtures.h"
+#include "TestMain.h"
 #include "uDecoder.h"
 #include "uReaderTypes.h"
 
@@ -349,5 +350,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestDecoder)
+VORNAK_TEST_GUILESS_MAIN(TestDecoder)
 #include "tst_uDecoder.moc"

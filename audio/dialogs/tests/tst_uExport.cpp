@@ -1,4 +1,5 @@
 // Export dialog: proposed target, extension switching, bitrate text, scope caption, browse and OK checks.
+#include "TestMain.h"
 #include "TestPrompt.h"
 #include "uExport.h"
 
@@ -346,5 +347,5 @@ void TestExport::escapeCancels()
     QCOMPARE(dlg.exec(), int(QDialog::Rejected));
 }
 
-QTEST_MAIN(TestExport)
+VORNAK_TEST_MAIN(TestExport)
 #include "tst_uExport.moc"

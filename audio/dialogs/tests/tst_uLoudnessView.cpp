@@ -1,4 +1,5 @@
 // Signal measurement dialog: its Dutch figures, the places in time order, and the jump from a row.
+#include "TestMain.h"
 #include "uLoudnessView.h"
 
 #include <QSignalSpy>
@@ -75,5 +76,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestuLoudnessView)
+VORNAK_TEST_MAIN(TestuLoudnessView)
 #include "tst_uLoudnessView.moc"

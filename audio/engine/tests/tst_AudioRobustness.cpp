@@ -3,6 +3,7 @@
 // Loads, plays and exports run in vornak-tool as a separate process, so a crash or a hang is seen as such
 // and the process's peak memory can be measured; the device scenario drives the engine in this process.
 #include "FfmpegKit.h"
+#include "TestMain.h"
 #include "uAudioEngine.h"
 
 #include <QTest>
@@ -141,7 +142,7 @@ long PeakRssKb(const QStringList &AArgs, int ATimeoutMs, int *AExitCode)
     return ru.ru_maxrss;
 }
 
-bool Pactl(const QStringList &AArgs, QString *AOut = nullptr)
+bool RunPactl(const QStringList &AArgs, QString *AOut = nullptr)
 {
     QProcess p;
     p.start("pactl", AArgs);
@@ -390,15 +391,15 @@ private slots:
     // transport follows HasOutput.
     void outputDeviceDisappearsWhilePlaying()
     {
-        if (QStandardPaths::findExecutable("pactl").isEmpty() || !Pactl({"info"}))
+        if (QStandardPaths::findExecutable("pactl").isEmpty() || !RunPactl({"info"}))
             QSKIP("no PulseAudio server (tools/start-sound.sh starts one)");
         QString module;
-        QVERIFY(Pactl({"load-module", "module-null-sink", "sink_name=robust_gone",
+        QVERIFY(RunPactl({"load-module", "module-null-sink", "sink_name=robust_gone",
                        "sink_properties=device.description=RobustGone"}, &module));
         struct Unload {
             QString id;
             bool done = false;
-            ~Unload() { if (!done) Pactl({"unload-module", id}); }
+            ~Unload() { if (!done) RunPactl({"unload-module", id}); }
         } unload{module};
 
         int device = 0;
@@ -422,7 +423,7 @@ private slots:
         QVERIFY(engine.IsPlaying());
         QVERIFY(engine.PositionSec() >= 0.3);
 
-        QVERIFY(Pactl({"unload-module", module}));
+        QVERIFY(RunPactl({"unload-module", module}));
         unload.done = true;
         const THangGuard guard("the transport after the output device disappeared", 20);
         // Either playback stops, or it goes on (on another output) and its position moves on.
@@ -655,5 +656,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestAudioRobustness)
+VORNAK_TEST_GUILESS_MAIN(TestAudioRobustness)
 #include "tst_AudioRobustness.moc"

@@ -1,6 +1,7 @@
 // Audio engine: loads and their envelope, error texts, devices, and transport playing for real into the
 // null sinks of the test sound server (skipped when there is none).
 #include "FfmpegKit.h"
+#include "TestMain.h"
 #include "uAudioEngine.h"
 #include "uEnvelope.h"
 #include "uSilenceSkip.h"
@@ -446,5 +447,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestAudioEngine)
+VORNAK_TEST_MAIN(TestAudioEngine)
 #include "tst_uAudioEngine.moc"

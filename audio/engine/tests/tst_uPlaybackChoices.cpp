@@ -1,6 +1,7 @@
 // Listening choices heard for real: speed with kept pitch, channel solo, loop and silence skipping,
 // played into a null sink of the test sound server and recorded back from its monitor.
 #include "FfmpegKit.h"
+#include "TestMain.h"
 #include "uAudioEngine.h"
 
 #include <QTest>
@@ -510,5 +511,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestPlaybackChoices)
+VORNAK_TEST_MAIN(TestPlaybackChoices)
 #include "tst_uPlaybackChoices.moc"

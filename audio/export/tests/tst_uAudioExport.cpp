@@ -3,9 +3,10 @@
 // written, the companion command, and every codec's ranges against its straight decode.
 #include "CodecFixtures.h"
 #include "ExportFixtures.h"
+#include "TestMain.h"
 #include "uAudioEngine.h"
-#include "uExportPipeline.h"
 #include "uExportLoop.h"
+#include "uExportPipeline.h"
 #include "uLoudness.h"
 
 #include <QTest>
@@ -722,5 +723,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestAudioExport)
+VORNAK_TEST_GUILESS_MAIN(TestAudioExport)
 #include "tst_uAudioExport.moc"

@@ -1,6 +1,7 @@
 // The export's building blocks fed from memory: the WAV header and writer, the read loop's reports and
 // stops, the encoders' option texts, and encoders and writer that meet a full disk.
 #include "ExportFixtures.h"
+#include "TestMain.h"
 #include "uEncoder.h"
 #include "uExportLoop.h"
 #include "uWavWriter.h"
@@ -304,5 +305,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestEncoder)
+VORNAK_TEST_GUILESS_MAIN(TestEncoder)
 #include "tst_uEncoder.moc"

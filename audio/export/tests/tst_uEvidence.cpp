@@ -2,6 +2,7 @@
 // change, re-export identity for WAV, nothing left when the record cannot be written, and the checksum line
 // accepted by sha256sum; the same through vornak-tool export --record and verify.
 #include "ExportFixtures.h"
+#include "TestMain.h"
 #include "uEvidence.h"
 #include "uEvidenceCheck.h"
 #include "uExportPipeline.h"
@@ -474,5 +475,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestuEvidence)
+VORNAK_TEST_GUILESS_MAIN(TestuEvidence)
 #include "tst_uEvidence.moc"

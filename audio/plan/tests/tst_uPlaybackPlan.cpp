@@ -1,5 +1,6 @@
 // The playback plan without a sound server: seconds and frames, the choices, the loop and skipped-silence
 // jumps, and the position heard at a speed, with the output simulated as the playback thread drives it.
+#include "TestMain.h"
 #include "uPlaybackPlan.h"
 
 #include <QTest>
@@ -296,5 +297,5 @@ private slots:
     }
 };
 
-QTEST_APPLESS_MAIN(TestPlaybackPlan)
+VORNAK_TEST_APPLESS_MAIN(TestPlaybackPlan)
 #include "tst_uPlaybackPlan.moc"

@@ -1,4 +1,5 @@
 // Silence skipping: which stretches of an envelope are jumped over.
+#include "TestMain.h"
 #include "uSilenceSkip.h"
 
 #include <QTest>
@@ -71,5 +72,5 @@ private slots:
     }
 };
 
-QTEST_APPLESS_MAIN(TestSilenceSkip)
+VORNAK_TEST_APPLESS_MAIN(TestSilenceSkip)
 #include "tst_uSilenceSkip.moc"

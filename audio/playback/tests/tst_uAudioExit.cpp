@@ -1,5 +1,6 @@
 // The exit guard: a process that used audio output ends with its own status and output, and the teardown
 // registered before the guard (where Qt Multimedia's sound server connections are closed) does not run.
+#include "TestMain.h"
 #include "uAudioExit.h"
 
 #include <QCoreApplication>
@@ -61,7 +62,7 @@ void TestAudioExit::endsWithItsStatusBeforeTheEarlierTeardown()
     QCOMPARE(child.readAllStandardOutput(), QByteArray("main late"));
 }
 
-int main(int AArgc, char *AArgv[])
+VORNAK_TEST_ENTRY(AArgc, AArgv)
 {
     if (AArgc == 4 && qstrcmp(AArgv[1], "--exit-child") == 0)
         return RunChild(std::atoi(AArgv[2]), qstrcmp(AArgv[3], "exit") == 0);

@@ -1,6 +1,7 @@
 // vornak-tool audit and export-found as scripts see them: the finding lines and the summary, exit codes,
 // a catalogue and folders left exactly as they were, and exports that never overwrite or leave half files.
 #include "CatalogueFixture.h"
+#include "TestMain.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -629,5 +630,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestVornakToolArchive)
+VORNAK_TEST_GUILESS_MAIN(TestVornakToolArchive)
 #include "tst_VornakToolArchive.moc"

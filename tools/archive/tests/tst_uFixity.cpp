@@ -2,6 +2,7 @@
 // new and settled, changed and vanished files found again, two runs at once leaving one whole manifest,
 // files named by their bytes, and nothing read that lies outside the recordings root.
 #include "CatalogueFixture.h"
+#include "TestMain.h"
 #include "uReaderTypes.h"
 
 #include <QDir>
@@ -61,7 +62,7 @@ void Link(const QString &ATarget, const QString &ALink)
     QVERIFY2(::symlink(PathBytes(ATarget).constData(), PathBytes(ALink).constData()) == 0, qPrintable(ALink));
 }
 
-void WriteBytes(const QString &APath, const QByteArray &AContent)
+void WriteFile(const QString &APath, const QByteArray &AContent)
 {
     QFile f(APath);
     QVERIFY(f.open(QIODevice::WriteOnly));
@@ -265,7 +266,7 @@ private slots:
         WriteAged(outside, "secret", 600);
         Link(outside, Root("2025/09/01/link.wav"));
         const QString manifest = FDir.filePath("manifest-f.sha256");
-        WriteBytes(manifest, Sha("first") + "  2025/09/01/01092025071.wav\n" +
+        WriteFile(manifest, Sha("first") + "  2025/09/01/01092025071.wav\n" +
                                  Sha("secret") + "  2025/09/01/../../../../outside-f/secret.wav\n" +
                                  Sha("other") + "  2025/09/01/../../../../outside-f/secret.wav\n" +
                                  Sha("other") + "  " + outside.toUtf8() + "\n" +
@@ -323,5 +324,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestuFixity)
+VORNAK_TEST_GUILESS_MAIN(TestuFixity)
 #include "tst_uFixity.moc"
