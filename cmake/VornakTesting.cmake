@@ -3,14 +3,16 @@
 #   vornak_add_tests(PROGRAM tests_name TESTS tst_uA tst_uB LIBS lib1 lib2 ...)
 # PROGRAM may be left out for a single test: the program then has the test's name. Every test of a program
 # links every library it names. The sources are compiled VORNAK_TEST_UNITY_BATCH at a time in one unit (a
-# unity build, with VORNAK_UNITY): a test unit costs about a processor second before its first own line
-# (loading the tests' precompiled header), and a test program a third of a second to link, in each build.
+# unity build, with VORNAK_UNITY; 0, the default: all of a program's sources in one unit): a test unit costs
+# about a processor second before its first own line (loading the tests' precompiled header), the QtTest
+# templates its tests share are made once per unit, and a test program takes a third of a second to link,
+# in each build. Measured (docs, Benchmarks: build): all in one unit compiles quickest, then 5, then 3.
 # Tests keep their envelope cache in the build folder, never in the user's own cache folder.
 # Tests can find the companion tool through the environment variable VORNAK_TOOL and the source
 # tree through VORNAK_SOURCE_DIR.
 # What the ffmpeg program makes for the tests is kept in VORNAK_FIXTURE_CACHE and copied from there when a test
 # asks for the same again (base/testing/FfmpegKit.h); the test command's sanitizer build shares the normal one's.
-set(VORNAK_TEST_UNITY_BATCH 5 CACHE STRING "Test sources per unit of a test program")
+set(VORNAK_TEST_UNITY_BATCH 0 CACHE STRING "Test sources per unit of a test program (0: all)")
 set(VORNAK_FIXTURE_CACHE "${CMAKE_BINARY_DIR}/test-fixtures" CACHE PATH
     "Folder in which the tests keep the files the ffmpeg program made for them")
 # The tests that take longest, with their seconds on a quiet two-core machine (ctest's COST): in a fresh build
