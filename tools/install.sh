@@ -12,8 +12,8 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 
 # Building and running. Everything that changes the configuration of build/ (compilers, the libraries CMake
 # looks for, the benchmarks' cpp-httplib among them) belongs here, so that command 2 reuses command 1's objects
-# and installs its own packages while it builds. ccache is not installed: with an empty
-# cache it only costs (command 1's build took 17 % more processor time with it); builds use it where it is.
+# and installs its own packages while it builds. ccache is not installed: with an empty cache it only costs
+# (command 1's build took 17 % more processor time with it); builds use it where it is.
 run_packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev libqt6multimedia6 qt6-qpa-plugins qt6-translations-l10n

@@ -28,12 +28,11 @@ step configure bash tools/configure.sh build
 # them, when that asks nothing of the user: as root, or with sudo that wants no password now.
 if [ "$(id -u)" -eq 0 ] || sudo -n true 2>/dev/null; then
   step_alongside build/apt.log 0 finish step apt-test bash tools/install.sh --test
-  step build cmake --build build -j"$jobs"
-  step_join
 else
   step apt-test bash tools/install.sh --test
-  step build cmake --build build -j"$jobs"
 fi
+step build cmake --build build -j"$jobs"
+step_join
 bash tools/start-sound.sh
 # The tests' ffmpeg fixtures (base/testing/FfmpegKit.h) that no test used for a month, and pieces a stopped
 # test left, are removed; the folder would otherwise keep every fixture a test ever asked for.

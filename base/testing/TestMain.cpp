@@ -3,7 +3,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -53,8 +52,9 @@ int main(int AArgc, char *AArgv[])
     int skip = 0;  // the program's own arguments before QtTest's
     if (AArgc >= 2 && (test = FindTest(AArgv[1])) != nullptr)
         skip = 1;
-    if (!test && std::getenv(TestNameVariable))
-        test = FindTest(std::getenv(TestNameVariable));
+    const char *inherited = std::getenv(TestNameVariable);
+    if (!test && inherited)
+        test = FindTest(inherited);
     if (!test && RegisteredTests().size() == 1)
         test = &RegisteredTests().front();
     if (!test) {
